@@ -1,0 +1,81 @@
+# Common compile settings and helpers for tests, fuzzers and benchmarks.
+
+add_compile_options(-Wall -Wextra)
+
+if(KELVARA_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(KELVARA_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT KELVARA_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "KELVARA_SANITIZE must be address, thread or empty")
+endif()
+
+if(KELVARA_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "KELVARA_FUZZ needs clang (CC=clang CXX=clang++)")
+  endif()
+  # Everything gets coverage instrumentation; only fuzz targets link the fuzzer main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# kelvara_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [QT] [LABELS <labels...>]
+#                  [TIMEOUT <seconds>])
+# One GoogleTest executable registered with CTest. Its main (tests/support) points
+# KELVARA_HOME at a fresh temporary folder, so no test touches the user's files.
+# QT tests get a QApplication on the offscreen platform. Labels: "unit" is added
+# unless "lan" (needs the test LAN, run as root) is given.
+function(kelvara_add_test)
+  cmake_parse_arguments(T "QT" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if((T_QT AND NOT KELVARA_GUI) OR KELVARA_FUZZ)
+    return()
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  if(T_QT)
+    target_link_libraries(${T_NAME} PRIVATE kelvara_qt_test_main Qt6::Test)
+  else()
+    target_link_libraries(${T_NAME} PRIVATE kelvara_test_main)
+  endif()
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
+  set(labels ${T_LABELS})
+  if(NOT "lan" IN_LIST labels)
+    list(APPEND labels unit)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  set_tests_properties(${T_NAME} PROPERTIES
+    LABELS "${labels}" TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KELVARA_SOURCE_DIR=${CMAKE_SOURCE_DIR};KELVARA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+endfunction()
+
+# kelvara_add_fuzzer(NAME <name> SOURCES <files...> [LIBS <targets...>] [CORPUS <dir>])
+# A libFuzzer target, built only with KELVARA_FUZZ. `make fuzz` runs each for a bounded time.
+function(kelvara_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME;CORPUS" "SOURCES;LIBS" ${ARGN})
+  if(NOT KELVARA_FUZZ)
+    return()
+  endif()
+  add_executable(${F_NAME} ${F_SOURCES})
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+  target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+  set_property(GLOBAL APPEND PROPERTY KELVARA_FUZZERS ${F_NAME})
+  if(F_CORPUS)
+    set_property(GLOBAL APPEND PROPERTY KELVARA_FUZZ_CORPORA "${F_NAME}=${F_CORPUS}")
+  endif()
+endfunction()
+
+# kelvara_add_benchmark(NAME <name> SOURCES <files...> [LIBS <targets...>])
+# A Google Benchmark executable; never run by ctest. `make bench` runs them all.
+function(kelvara_add_benchmark)
+  cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
+  if(NOT KELVARA_BENCH OR NOT KELVARA_SANITIZE STREQUAL "" OR KELVARA_FUZZ)
+    return()
+  endif()
+  add_executable(${B_NAME} ${B_SOURCES})
+  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark)
+  set_target_properties(${B_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()

@@ -1,0 +1,22 @@
+#pragma once
+// Where a test may write and where it finds the source tree's fixtures.
+#include <filesystem>
+
+namespace kelvara::test {
+
+// The temporary folder that KELVARA_HOME points to for this test process.
+// Created before the first test runs and removed after the last.
+const std::filesystem::path& HomeDir();
+
+// A fresh, empty folder below HomeDir() for one test.
+std::filesystem::path MakeTempDir(const char* prefix = "t");
+
+// The source tree (KELVARA_SOURCE_DIR, set by CTest) and the build's bin folder.
+std::filesystem::path SourceDir();
+std::filesystem::path BinDir();
+
+// Called by the test mains before the tests run.
+void SetUpTestHome();
+void TearDownTestHome();
+
+}  // namespace kelvara::test
