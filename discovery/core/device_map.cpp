@@ -1,0 +1,126 @@
+#include "discovery/core/device_map.h"
+
+#include <strings.h>
+
+#include <chrono>
+
+#include "discovery/core/discovery_log.h"
+
+namespace kelvara::discovery {
+
+std::uint32_t TickCount_ms() {
+  using namespace std::chrono;
+  return static_cast<std::uint32_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+bool DeviceMap::CaseLess::operator()(const std::string& a, const std::string& b) const {
+  return strcasecmp(a.c_str(), b.c_str()) < 0;
+}
+
+void DeviceMap::SetDefaultLogin(DefaultLogin login) {
+  std::lock_guard lock(mutex_);
+  defaultLogin_ = std::move(login);
+}
+
+bool DeviceMap::AddOrUpdateDevice(DeviceSearchInfo record, const std::string& adapterAddress,
+                                  std::uint32_t now_ms) {
+  record.lastSeenTick_ms = now_ms;
+  std::lock_guard lock(mutex_);
+  auto it = devices_.find(record.serialNumber);
+  if (it != devices_.end()) {
+    // A card's own address, once known, beats the any-address socket's "0.0.0.0".
+    const std::string& stored = it->second.adapterAddress;
+    record.adapterAddress =
+        (!stored.empty() && stored != "0.0.0.0") ? stored : adapterAddress;
+    if (record.hasAccounts == 0) {
+      UserAccount& acc = record.userConfig.accounts[0];
+      const std::string& type = record.deviceType;
+      if (type.find("RVEX-K47P") != std::string::npos || type.find("RVEX-K47Q") != std::string::npos) {
+        acc.userName = "admin";
+        acc.password = "pdw*5174";
+      } else {
+        acc.userName = CutToField(defaultLogin_.userName, kUserNameWidth);
+        acc.password = CutToField(defaultLogin_.password, kPasswordWidth);
+      }
+    }
+    it->second = std::move(record);
+    changed_.insert(it->first);
+    return true;
+  }
+  if (devices_.size() >= kMaxDevices) {
+    if (!fullLogged_) Log("device map full (%zu devices), new devices dropped\n", devices_.size());
+    fullLogged_ = true;
+    return false;
+  }
+  Log("found new entry, mac=[%s]\n", record.lanConfig.macAddress.c_str());
+  record.adapterAddress = adapterAddress;
+  const std::string key = record.serialNumber;
+  devices_.emplace(key, std::move(record));
+  changed_.insert(key);
+  return true;
+}
+
+bool DeviceMap::TrackNewDevice(DeviceSearchInfo record, const std::string& adapterAddress) {
+  if (record.uuid.empty()) return false;
+  std::lock_guard lock(mutex_);
+  auto it = byUuid_.find(record.uuid);
+  if (it != byUuid_.end()) {
+    it->second = std::move(record);
+    return false;
+  }
+  if (byUuid_.size() >= kMaxTrackedUuids) return false;
+  Log("found new entry, mac=[%s]\n", record.lanConfig.macAddress.c_str());
+  record.adapterAddress = adapterAddress;
+  const std::string key = record.uuid;
+  byUuid_.emplace(key, std::move(record));
+  return true;
+}
+
+std::optional<DeviceSearchInfo> DeviceMap::CopyDeviceRecord(const std::string& serialNumber) const {
+  std::lock_guard lock(mutex_);
+  auto it = devices_.find(serialNumber);
+  if (it == devices_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::vector<DeviceSearchInfo> DeviceMap::TakeChanged() {
+  std::vector<DeviceSearchInfo> out;
+  std::lock_guard lock(mutex_);
+  out.reserve(changed_.size());
+  for (const auto& key : changed_) {
+    auto it = devices_.find(key);
+    if (it != devices_.end()) out.push_back(it->second);
+  }
+  changed_.clear();
+  return out;
+}
+
+bool DeviceMap::Modify(const std::string& serialNumber,
+                       const std::function<void(DeviceSearchInfo&)>& fn) {
+  std::lock_guard lock(mutex_);
+  auto it = devices_.find(serialNumber);
+  if (it == devices_.end()) return false;
+  fn(it->second);
+  changed_.insert(it->first);
+  return true;
+}
+
+void DeviceMap::ForEach(const std::function<void(const DeviceSearchInfo&)>& fn) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& [key, info] : devices_) fn(info);
+}
+
+void DeviceMap::Clear() {
+  std::lock_guard lock(mutex_);
+  devices_.clear();
+  changed_.clear();
+  fullLogged_ = false;
+}
+
+std::size_t DeviceMap::Size() const {
+  std::lock_guard lock(mutex_);
+  return devices_.size();
+}
+
+}  // namespace kelvara::discovery

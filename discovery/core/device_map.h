@@ -1,0 +1,76 @@
+#pragma once
+// The discovered devices, keyed by the serial number exactly as the device
+// sent it, and the new-device map keyed by UUID. One lock guards both: the
+// search thread writes, the UI thread's list refresh takes what changed.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "discovery/core/device_records.h"
+
+namespace kelvara::discovery {
+
+// Caps that keep a flood of spoofed replies from exhausting memory or
+// starting thousands of logins.
+inline constexpr std::size_t kMaxDevices = 2048;
+inline constexpr std::size_t kMaxTrackedUuids = 8192;
+
+struct DefaultLogin {
+  std::string userName;  // 8-bit, as sent to the SDK
+  std::string password;
+};
+
+class DeviceMap {
+ public:
+  // Stores or replaces the record (see the .cpp for the rules that keep the
+  // adapter address and fill a default login). Returns false when a new
+  // device was refused because the map is full.
+  bool AddOrUpdateDevice(DeviceSearchInfo record, const std::string& adapterAddress,
+                         std::uint32_t now_ms);
+
+  // New-device mode: true when the record's UUID had not been seen in this
+  // program run (the caller then restores the device once).
+  bool TrackNewDevice(DeviceSearchInfo record, const std::string& adapterAddress);
+
+  // The default login for devices whose reply carries no account.
+  void SetDefaultLogin(DefaultLogin login);
+
+  // A copy of the record stored under `serialNumber` (exact key).
+  std::optional<DeviceSearchInfo> CopyDeviceRecord(const std::string& serialNumber) const;
+
+  // Records stored or replaced since the last call, in key order.
+  std::vector<DeviceSearchInfo> TakeChanged();
+
+  // Runs `fn` on the stored record under the lock; false when not found.
+  bool Modify(const std::string& serialNumber, const std::function<void(DeviceSearchInfo&)>& fn);
+
+  // Runs `fn` on every record in key order under the lock (production mode,
+  // exports). `fn` must not call back into the map.
+  void ForEach(const std::function<void(const DeviceSearchInfo&)>& fn) const;
+
+  // Empties the serial-number map (the UUID map lives for the program run).
+  void Clear();
+
+  std::size_t Size() const;
+
+ private:
+  struct CaseLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+  };
+  mutable std::mutex mutex_;
+  std::map<std::string, DeviceSearchInfo> devices_;
+  std::map<std::string, DeviceSearchInfo, CaseLess> byUuid_;
+  std::set<std::string> changed_;
+  DefaultLogin defaultLogin_{"admin", ""};
+  bool fullLogged_ = false;
+};
+
+// Monotonic milliseconds, wrapping like a 32-bit tick count.
+std::uint32_t TickCount_ms();
+
+}  // namespace kelvara::discovery

@@ -1,0 +1,51 @@
+#include "discovery/core/discovery_log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace kelvara::discovery {
+namespace {
+
+std::mutex& SinkMutex() {
+  static std::mutex m;
+  return m;
+}
+std::shared_ptr<LogSink>& Sink() {
+  static std::shared_ptr<LogSink> s;
+  return s;
+}
+
+}  // namespace
+
+void SetLogSink(LogSink sink) {
+  auto p = sink ? std::make_shared<LogSink>(std::move(sink)) : nullptr;
+  std::lock_guard lock(SinkMutex());
+  Sink() = std::move(p);
+}
+
+void Log(const char* format, ...) {
+  std::shared_ptr<LogSink> sink;
+  {
+    std::lock_guard lock(SinkMutex());
+    sink = Sink();
+  }
+  if (!sink) return;
+  va_list ap;
+  va_start(ap, format);
+  va_list ap2;
+  va_copy(ap2, ap);
+  const int n = std::vsnprintf(nullptr, 0, format, ap);
+  va_end(ap);
+  std::string line;
+  if (n > 0) {
+    line.resize(static_cast<std::size_t>(n));
+    std::vsnprintf(line.data(), line.size() + 1, format, ap2);
+  }
+  va_end(ap2);
+  (*sink)(line);
+}
+
+}  // namespace kelvara::discovery

@@ -1,0 +1,82 @@
+#include "discovery/core/search_reply.h"
+
+#include <arpa/inet.h>
+
+#include <string>
+
+#include "discovery/core/discovery_log.h"
+#include "discovery/core/reply_parsers.h"
+
+namespace kelvara::discovery {
+
+bool IsDottedIpv4(std::string_view text) {
+  if (text.empty() || text.size() > 15) return false;
+  const std::string s(text);
+  in_addr a{};
+  return inet_pton(AF_INET, s.c_str(), &a) == 1;
+}
+
+std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
+  if (const auto zero = text.find('\0'); zero != std::string_view::npos) text = text.substr(0, zero);
+  DeviceSearchInfo info;
+  info.p2pStatus = -1;
+  info.replyText = std::string(text.substr(0, kReplyTextWidth - 1));
+
+  SerialNumberReply sn;
+  sn.p2pStatus = -1;
+  if (ParseSerialNumberReply(text, sn) != 0) {
+    Log("serial number not found\n, msg=%s", info.replyText.c_str());
+    return std::nullopt;
+  }
+  // The serial number keys the map and names the device in every command: an
+  // empty or cut one would merge devices or address the wrong one.
+  if (sn.serialNumber.empty() || sn.serialCut) {
+    Log("serial number empty or too long, reply dropped, type=%s\n", sn.deviceType.c_str());
+    return std::nullopt;
+  }
+  info.serialNumber = sn.serialNumber;
+  info.oemSerial = sn.oemSerial;
+  info.platformId = sn.platformId;
+  info.p2pType = sn.p2pType;
+  info.p2pId = sn.p2pId;
+  info.deviceType = sn.deviceType;
+  info.uptime_s = sn.uptime_s;
+  info.p2pStatus = sn.p2pStatus;
+  info.titleHex = sn.titleHex;
+  info.version = sn.version;
+  info.afVersion = sn.afVersion;
+  info.module4gVersion = sn.module4gVersion;
+  info.uuid = sn.uuid;
+
+  const std::string_view type = info.deviceType;
+  bool recorder = false;
+  for (std::string_view marker : {"NVS", "DVS", "DEC", "NVR"})
+    recorder = recorder || type.find(marker) != std::string_view::npos;
+  if (!recorder) {
+    Log("Found one device not NVS or DVS, type=%s, sn=%s\n", info.deviceType.c_str(),
+        info.serialNumber.c_str());
+    return std::nullopt;
+  }
+  if (ParseLanConfigReply(text, info.lanConfig) != 0) {
+    Log("lan config not found.\n");
+    return std::nullopt;
+  }
+  if (!IsDottedIpv4(info.lanConfig.ipAddress)) {
+    Log("device address is not an IPv4 address, sn=%s\n", info.serialNumber.c_str());
+    return std::nullopt;
+  }
+  if (ParseStreamAccessReply(text, info.streamAccess) != 0) {
+    Log("stream config not found.\n");
+    return std::nullopt;
+  }
+  if (ParseUserConfigReply(text, info.userConfig) != 0) {
+    Log("user config not found.\n");
+    info.userConfig = UserConfigInfo{};
+    info.hasAccounts = 0;
+  } else {
+    info.hasAccounts = 1;
+  }
+  return info;
+}
+
+}  // namespace kelvara::discovery

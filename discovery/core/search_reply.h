@@ -1,0 +1,20 @@
+#pragma once
+// Turning one accepted search reply (Msg_code 3) into a device record.
+#include <optional>
+#include <string_view>
+
+#include "discovery/core/device_records.h"
+
+namespace kelvara::discovery {
+
+// The record for `text`, or nullopt when the reply is dropped (each drop is
+// logged): no MESSAGE_BODY; an empty or over-long serial number; a device
+// type naming none of NVS, DVS, DEC, NVR; no LANConfig or an address that is
+// not a dotted IPv4 address; no stream access. adapterAddress and the
+// last-seen tick are left for the device map.
+std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text);
+
+// True for a dotted-quad IPv4 address ("10.0.0.1"), nothing else.
+bool IsDottedIpv4(std::string_view text);
+
+}  // namespace kelvara::discovery
