@@ -80,3 +80,26 @@ std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
 }
 
 }  // namespace kelvara::discovery
+
+#include "discovery/core/device_map.h"
+
+namespace kelvara::discovery {
+
+void OnSearchReply(std::string_view text, const std::string& adapterAddress, DeviceMap& map,
+                   bool newDeviceMode,
+                   const std::function<void(const DeviceSearchInfo&)>& onNewUuid) {
+  auto info = ParseSearchReply(text);
+  if (!info) return;
+  if (newDeviceMode) {
+    DeviceSearchInfo copy = *info;
+    map.AddOrUpdateDevice(std::move(*info), adapterAddress, TickCount_ms());
+    if (map.TrackNewDevice(copy, adapterAddress) && onNewUuid) {
+      copy.adapterAddress = adapterAddress;
+      onNewUuid(copy);
+    }
+    return;
+  }
+  map.AddOrUpdateDevice(std::move(*info), adapterAddress, TickCount_ms());
+}
+
+}  // namespace kelvara::discovery

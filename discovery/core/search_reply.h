@@ -1,6 +1,8 @@
 #pragma once
 // Turning one accepted search reply (Msg_code 3) into a device record.
+#include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "discovery/core/device_records.h"
@@ -16,5 +18,19 @@ std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text);
 
 // True for a dotted-quad IPv4 address ("10.0.0.1"), nothing else.
 bool IsDottedIpv4(std::string_view text);
+
+}  // namespace kelvara::discovery
+
+namespace kelvara::discovery {
+
+class DeviceMap;
+
+// The search thread's handling of one accepted reply: parse it, store the
+// record under its serial number, and in new-device mode track its UUID;
+// `onNewUuid` runs (on the search thread, after the lock) for a UUID seen for
+// the first time in this program run.
+void OnSearchReply(std::string_view text, const std::string& adapterAddress, DeviceMap& map,
+                   bool newDeviceMode,
+                   const std::function<void(const DeviceSearchInfo&)>& onNewUuid = {});
 
 }  // namespace kelvara::discovery

@@ -1,0 +1,222 @@
+#include "discovery/core/search_thread.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <deque>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "discovery/core/discovery_log.h"
+#include "discovery/core/discovery_protocol.h"
+
+namespace kelvara::discovery {
+namespace {
+
+constexpr int kPassWait_ms = 1000;
+constexpr int kWritableWait_ms = 2000;
+// Datagrams taken from one socket per pass before the others get their turn.
+constexpr int kMaxDatagramsPerSocket = 256;
+// Requests kept queued at most; the oldest search requests give way first.
+constexpr std::size_t kMaxQueued = 64;
+
+}  // namespace
+
+struct SearchThread::Run {
+  SearchConfig config;
+  std::atomic<bool> stop{false};
+  int wakeFd = -1;
+  std::mutex queueMutex;
+  std::deque<std::string> queue;
+  std::atomic<std::uint64_t> received{0}, replies{0}, oversized{0}, sends{0};
+
+  ~Run() {
+    if (wakeFd >= 0) close(wakeFd);
+  }
+  void Wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(wakeFd, &one, sizeof one);
+  }
+  std::deque<std::string> TakeQueue() {
+    std::lock_guard lock(queueMutex);
+    return std::exchange(queue, {});
+  }
+};
+
+SearchThread::SearchThread(ReplyHandler onReply) : onReply_(std::move(onReply)) {}
+
+SearchThread::~SearchThread() { Stop(); }
+
+bool SearchThread::Start(SearchConfig config) {
+  std::lock_guard lock(mutex_);
+  if (run_) {
+    Log("CZqDevSearchToolDlg::StartSearchThread: SearchIPCThread has run.\n");
+    return false;
+  }
+  auto run = std::make_shared<Run>();
+  run->config = std::move(config);
+  run->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (run->wakeFd < 0) {
+    Log("CZqDevSearchToolDlg::StartSearchThread: Strat SearchIPCThread fail, error= %d.\n", errno);
+    return false;
+  }
+  // The first search request goes out in the thread's first pass.
+  run->queue.push_back(BuildDiscoveryMessage(kMsgSearch, std::nullopt, 0));
+  try {
+    thread_ = std::thread([run, this] { Loop(*run, onReply_); });
+  } catch (const std::system_error& e) {
+    Log("CZqDevSearchToolDlg::StartSearchThread: Strat SearchIPCThread fail, error= %d.\n",
+        e.code().value());
+    return false;
+  }
+  run_ = std::move(run);
+  return true;
+}
+
+bool SearchThread::Stop() {
+  std::shared_ptr<Run> run;
+  std::thread thread;
+  {
+    std::lock_guard lock(mutex_);
+    if (!run_) {
+      Log("CZqDevSearchToolDlg::StopSearchThread: SearchIPCThread hasn't run.\n");
+      return false;
+    }
+    run = std::move(run_);
+    thread = std::move(thread_);
+  }
+  run->stop = true;
+  run->Wake();
+  thread.join();
+  std::lock_guard lock(mutex_);
+  lastRun_ = std::move(run);
+  return true;
+}
+
+bool SearchThread::Running() const {
+  std::lock_guard lock(mutex_);
+  return run_ != nullptr;
+}
+
+bool SearchThread::Post(std::string text) {
+  std::lock_guard lock(mutex_);
+  if (!run_) return false;
+  {
+    std::lock_guard q(run_->queueMutex);
+    if (run_->queue.size() >= kMaxQueued) {
+      // A quick-search timer can outrun a stalled card: drop the oldest plain
+      // search request, never a command.
+      const std::string search = BuildDiscoveryMessage(kMsgSearch, std::nullopt, 0);
+      for (auto it = run_->queue.begin(); it != run_->queue.end(); ++it) {
+        if (*it == search) {
+          run_->queue.erase(it);
+          break;
+        }
+      }
+    }
+    run_->queue.push_back(std::move(text));
+  }
+  run_->Wake();
+  return true;
+}
+
+SearchThread::Counters SearchThread::GetCounters() const {
+  std::lock_guard lock(mutex_);
+  Counters c;
+  if (const Run* r = run_ ? run_.get() : lastRun_.get()) {
+    c.received = r->received;
+    c.replies = r->replies;
+    c.oversized = r->oversized;
+    c.sends = r->sends;
+  }
+  return c;
+}
+
+void SearchThread::Loop(Run& run, const ReplyHandler& onReply) {
+  Log("SearchIPCThread(): enter main loop...\n");
+  const SearchConfig& cfg = run.config;
+  // Socket table by local address; the adapters are read once per run.
+  std::map<Ipv4, int> table;
+  for (Ipv4 a : AdapterTable(cfg.adapters ? cfg.adapters() : std::vector<Ipv4>{})) {
+    if (cfg.adapterChoice == 0 || cfg.adapterChoice == a) table[a] = OpenBroadcastSocket(a, 0);
+  }
+  std::vector<int> sockets;
+  std::vector<std::pair<int, std::string>> readers;  // socket, dotted address
+  for (const auto& [address, fd] : table) {
+    sockets.push_back(fd);
+    if (fd >= 0) readers.emplace_back(fd, DottedText(address));
+  }
+
+  auto sendQueued = [&] {
+    for (const std::string& text : run.TakeQueue()) {
+      Log("send broardcast");
+      const int n = SendFromEach(sockets, text, cfg.destination, kWritableWait_ms);
+      run.sends += static_cast<std::uint64_t>(n);
+      if (n > 0) Log("send INADDR_BROADCAST to seach ipc......\r\n");
+    }
+  };
+
+  std::vector<pollfd> polls;
+  polls.push_back({run.wakeFd, POLLIN, 0});
+  for (const auto& r : readers) polls.push_back({r.first, POLLIN, 0});
+  std::vector<char> buffer(kReceiveBufferSize + 1);
+
+  Log("SearchIPCThread(): enter send and recv loop...\n");
+  while (!run.stop) {
+    sendQueued();
+    for (auto& p : polls) p.revents = 0;
+    const int ready = poll(polls.data(), polls.size(), kPassWait_ms);
+    if (ready < 0) {
+      if (errno != EINTR) Log("SearchIPCThread(): select failed, error=%d\n", errno);
+      continue;
+    }
+    if (polls[0].revents & POLLIN) {
+      std::uint64_t count;
+      [[maybe_unused]] ssize_t n = read(run.wakeFd, &count, sizeof count);
+    }
+    for (std::size_t i = 1; i < polls.size(); ++i) {
+      const pollfd& p = polls[i];
+      if (p.revents & (POLLERR | POLLNVAL)) Log("SearchIPCThread(): select sock find socket error\n");
+      if (!(p.revents & (POLLIN | POLLERR))) continue;
+      const std::string& adapter = readers[i - 1].second;
+      for (int k = 0; k < kMaxDatagramsPerSocket && !run.stop; ++k) {
+        // MSG_TRUNC gives the real length, so an oversized datagram is seen as such.
+        const ssize_t n = recv(p.fd, buffer.data(), kReceiveBufferSize, MSG_DONTWAIT | MSG_TRUNC);
+        if (n < 0) {
+          if (errno != EAGAIN && errno != EWOULDBLOCK)
+            Log("SearchIPCThread(): recvfrom failed, error=%d\n", errno);
+          break;
+        }
+        if (n == 0) continue;
+        ++run.received;
+        if (static_cast<std::size_t>(n) >= kReceiveBufferSize) {
+          // Its text would be cut and could never parse: drop it whole.
+          ++run.oversized;
+          Log("SearchIPCThread(): datagram of %zd bytes dropped\n", n);
+          continue;
+        }
+        const std::string_view text(buffer.data(), static_cast<std::size_t>(n));
+        ReplyHeader header;
+        if (ParseReplyHeader(cfg.acceptedRoots, text, header) != kHeaderOk ||
+            AtoI(header.msgCode) != kMsgSearchReply) {
+          Log("recv message: %.*s\n", static_cast<int>(text.size()), text.data());
+          continue;
+        }
+        ++run.replies;
+        if (onReply) onReply(text, adapter);
+      }
+    }
+  }
+  // Requests queued before the stop still go out.
+  sendQueued();
+  Log("SearchIPCThread(): exit send and recv loop\n");
+  for (int fd : sockets)
+    if (fd >= 0) close(fd);
+  Log("SearchIPCThread(): exit main loop\n");
+}
+
+}  // namespace kelvara::discovery
