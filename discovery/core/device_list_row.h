@@ -1,0 +1,58 @@
+#pragma once
+// The record behind one row of the device list: a copy of the device's last
+// search record, renewed by every list refresh, followed by the state that
+// belongs to the row and survives refreshes.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "discovery/core/device_columns.h"
+#include "discovery/core/device_records.h"
+#include "discovery/core/row_format.h"
+
+namespace kelvara::discovery {
+
+// Something a row owns and ends with it (the row's device-log receiver).
+class RowResource {
+ public:
+  virtual ~RowResource() = default;
+};
+
+struct DeviceListRow {
+  DeviceSearchInfo m_searchInfo;
+  std::string m_key;          // serial number the row was created under (63 chars)
+  int m_loginHandle = 0;      // > 0 while logged in; set through DeviceRows::SetLoginHandle
+  bool m_online = false;      // kept from status events
+  bool m_busy = false;        // a firmware upload runs
+  std::string m_loginVersion;  // firmware version read over the login (127)
+  std::string m_fsVersion;     // file-system version (127)
+  std::string m_abilityText;   // ability text (4095)
+  std::string m_loginSerial;   // serial number read over the login (127)
+  int m_snapshotPending = 0;
+  std::int64_t m_snapshotTime = 0;  // seconds since 1970
+  std::uint32_t m_rowColour = 0;    // background colour, 0x00BBGGRR
+  int m_tvSystemPending = 0, m_tvSystemValue = 0;
+  int m_allnetPending = 0, m_allnetValue = 0;
+  int m_hikPending = 0, m_hikValue = 0;
+  int m_onvifPending = 0, m_onvifValue = 0;
+  int m_dhPending = 0, m_dhValue = 0;
+  int m_krnPending = 0, m_krnValue = 0;
+  int m_ircutDemoState = 0;
+  std::array<std::uint8_t, 140> m_videoCapture{};
+  int m_pdPending = 0;
+  int m_lightPending = 0;
+  int m_labelPrinted = 0;  // production mode: label printed
+  int m_timelapsePending = 0;
+  int m_recordExportPending = 0;
+  std::unique_ptr<RowResource> m_netLogThread;  // owned by the row
+  int m_imported = 0;
+
+  // What the list shows, per logical column and colour: a cell is written
+  // only when its text differs from this.
+  std::array<std::string, kColumnCount> shownText;
+  RowColour shownColour = RowColour::kWindowText;
+  bool checked = false;  // the row's check box, mirrored by the list glue
+};
+
+}  // namespace kelvara::discovery

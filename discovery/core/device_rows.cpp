@@ -1,0 +1,130 @@
+#include "discovery/core/device_rows.h"
+
+namespace kelvara::discovery {
+
+DeviceRows::DeviceRows(const ColumnMap& columns, RowView& view) : columns_(columns), view_(view) {}
+
+DeviceRows::~DeviceRows() = default;
+
+DeviceListRow& DeviceRows::AddRow(const DeviceSearchInfo& info, bool imported) {
+  auto row = std::make_unique<DeviceListRow>();
+  row->m_key = CutToField(info.serialNumber, 64);
+  row->m_imported = imported ? 1 : 0;
+  row->m_searchInfo = info;
+  DeviceListRow& ref = *row;
+  byKey_[row->m_key] = row.get();
+  rows_.push_back(std::move(row));
+  view_.RowInserted(ref);
+  FillDeviceRow(ref, ref.m_searchInfo);
+  return ref;
+}
+
+std::vector<ReloginEntry> DeviceRows::RefreshDeviceList(DeviceMap& map, const RefreshOptions& options) {
+  std::vector<ReloginEntry> relogin;
+  std::vector<DeviceSearchInfo> records;
+  if (options.productionMode) {
+    map.TakeChanged();
+    map.ForEach([&](const DeviceSearchInfo& r) { records.push_back(r); });
+  } else {
+    records = map.TakeChanged();
+  }
+  for (DeviceSearchInfo& record : records) {
+    DeviceListRow* row = FindByKey(CutToField(record.serialNumber, 64));
+    if (row) {
+      DeviceSearchInfo copy = record;
+      if (copy.version.empty()) copy.version = CutToField(row->m_loginVersion, kVersionWidth);
+      FillDeviceRow(*row, copy);
+      if (copy.lanConfig.ipAddress != row->m_searchInfo.lanConfig.ipAddress) {
+        relogin.push_back({row, row->m_loginHandle});
+        SetLoginHandle(*row, 0);
+      }
+      row->m_searchInfo = std::move(copy);
+    } else {
+      row = &AddRow(record, options.importing);
+      if (!options.productionMode) relogin.push_back({row, 0});
+    }
+    if (options.productionMode && options.production) {
+      if (!record.p2pId.empty() && row->m_labelPrinted == 0) {
+        row->m_labelPrinted = 1;
+        options.production->PrintLabelAndRestore(record);
+      } else {
+        DeviceSearchInfo dhcp = record;
+        map.Modify(record.serialNumber, [&](DeviceSearchInfo& r) {
+          r.lanConfig.dhcp = 1;
+          dhcp = r;
+        });
+        options.production->SwitchToDhcp(dhcp);
+      }
+    }
+  }
+  return relogin;
+}
+
+void DeviceRows::FillDeviceRow(DeviceListRow& row, const DeviceSearchInfo& info) {
+  RowTexts texts = FormatRow(info, context_);
+  for (int id = 0; id < kColumnCount; ++id) {
+    const auto& t = texts.cells[static_cast<std::size_t>(id)];
+    if (t) SetCellTextIfChanged(row, id, *t);
+  }
+  if (texts.colour != row.shownColour) {
+    row.shownColour = texts.colour;
+    view_.RowTextColour(row, texts.colour);
+  }
+}
+
+void DeviceRows::SetCellTextIfChanged(DeviceListRow& row, int logicalColumn, const std::string& text) {
+  const int position = columns_.GetColumnIndex(logicalColumn);
+  if (position < 0) return;
+  std::string& shown = row.shownText[static_cast<std::size_t>(logicalColumn)];
+  if (shown == text) return;
+  shown = text;
+  view_.CellText(row, position, text);
+}
+
+void DeviceRows::SetLoginHandle(DeviceListRow& row, int handle) {
+  if (row.m_loginHandle > 0) {
+    auto it = byHandle_.find(row.m_loginHandle);
+    if (it != byHandle_.end() && it->second == &row) byHandle_.erase(it);
+  }
+  row.m_loginHandle = handle;
+  // The SDK never hands out one handle twice at a time; should it, the first
+  // row keeps it, as a scan in list order would find.
+  if (handle > 0) byHandle_.emplace(handle, &row);
+}
+
+DeviceListRow* DeviceRows::FindByHandle(int handle) const {
+  if (handle <= 0) return nullptr;
+  auto it = byHandle_.find(handle);
+  return it == byHandle_.end() ? nullptr : it->second;
+}
+
+DeviceListRow* DeviceRows::FindByKey(const std::string& key) const {
+  auto it = byKey_.find(key);
+  return it == byKey_.end() ? nullptr : it->second;
+}
+
+std::size_t DeviceRows::CheckedCount() const {
+  std::size_t n = 0;
+  for (const auto& r : rows_) n += r->checked ? 1 : 0;
+  return n;
+}
+
+void DeviceRows::Clear() {
+  byKey_.clear();
+  byHandle_.clear();
+  // Each row's receiver ends with it (its destructor stops its threads).
+  rows_.clear();
+  view_.RowsCleared();
+}
+
+std::string TotalsText(bool searching, std::size_t rows, std::size_t checked,
+                       const std::function<std::string(const char* key)>& lookup) {
+  auto text = [&](const char* key) { return lookup ? lookup(key) : std::string(); };
+  std::string s;
+  if (searching) s += text("CStorePlayBack_tip_searching");
+  s += text("STR_TOTAL") + ":" + std::to_string(rows) + " ";
+  s += text("STR_SELECTED") + ":" + std::to_string(checked) + " ";
+  return s;
+}
+
+}  // namespace kelvara::discovery

@@ -1,0 +1,104 @@
+#pragma once
+// The rows of the device list, in list order, with O(1) lookup by serial key
+// and by login handle. The list refresh brings them in line with the device
+// map; every cell goes through SetCellTextIfChanged, so the list widget is
+// told only about cells whose text changed. Used on the UI thread only.
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "discovery/core/device_columns.h"
+#include "discovery/core/device_list_row.h"
+#include "discovery/core/device_map.h"
+#include "discovery/core/row_format.h"
+
+namespace kelvara::discovery {
+
+// The list widget as the rows see it.
+class RowView {
+ public:
+  virtual ~RowView() = default;
+  virtual void RowInserted(DeviceListRow& row) = 0;  // appended at the end
+  virtual void CellText(DeviceListRow& row, int listColumn, const std::string& text) = 0;
+  virtual void RowTextColour(DeviceListRow& row, RowColour colour) = 0;
+  virtual void RowsCleared() = 0;
+};
+
+// Production mode's actions on a refreshed device (printing a label and the
+// login-free broadcasts belong to other parts of the program).
+class ProductionActions {
+ public:
+  virtual ~ProductionActions() = default;
+  // A device with a P2P id whose label is not printed yet: print and restore.
+  virtual void PrintLabelAndRestore(const DeviceSearchInfo& record) = 0;
+  // Every other device on every refresh: switch it to DHCP (the map's record
+  // already carries DHCP 1).
+  virtual void SwitchToDhcp(const DeviceSearchInfo& record) = 0;
+};
+
+struct ReloginEntry {
+  DeviceListRow* row;
+  int oldHandle;  // 0 for a new row
+};
+
+class DeviceRows {
+ public:
+  DeviceRows(const ColumnMap& columns, RowView& view);
+  ~DeviceRows();
+
+  void SetFormatContext(RowFormatContext context) { context_ = std::move(context); }
+  const RowFormatContext& FormatContext() const { return context_; }
+
+  struct RefreshOptions {
+    bool importing = false;       // rows created now are marked imported
+    bool productionMode = false;  // no logins; labels and DHCP instead
+    ProductionActions* production = nullptr;
+  };
+
+  // Brings the rows in line with the records of the device map that changed
+  // since the last refresh (every record in production mode) and returns the
+  // rows to log in, in order: new rows (outside production mode) and rows
+  // whose address changed (their handle already reset to 0).
+  std::vector<ReloginEntry> RefreshDeviceList(DeviceMap& map, const RefreshOptions& options);
+
+  // Writes a row's cells from its record (the refresh calls it).
+  void FillDeviceRow(DeviceListRow& row, const DeviceSearchInfo& info);
+
+  // Writes one cell when its text changed; -1 (hidden) is skipped.
+  void SetCellTextIfChanged(DeviceListRow& row, int logicalColumn, const std::string& text);
+
+  // Handle bookkeeping: every write of m_loginHandle goes through here.
+  void SetLoginHandle(DeviceListRow& row, int handle);
+  // The row holding a login handle; never matches 0 or a negative
+  // (failed-login) value.
+  DeviceListRow* FindByHandle(int handle) const;
+  DeviceListRow* FindByKey(const std::string& key) const;
+
+  std::size_t Count() const { return rows_.size(); }
+  DeviceListRow& At(std::size_t i) { return *rows_[i]; }
+  std::size_t CheckedCount() const;
+
+  // Frees every row and its resources and tells the view.
+  void Clear();
+
+  const ColumnMap& Columns() const { return columns_; }
+
+ private:
+  DeviceListRow& AddRow(const DeviceSearchInfo& info, bool imported);
+
+  const ColumnMap& columns_;
+  RowView& view_;
+  RowFormatContext context_;
+  std::vector<std::unique_ptr<DeviceListRow>> rows_;
+  std::unordered_map<std::string, DeviceListRow*> byKey_;
+  std::unordered_map<int, DeviceListRow*> byHandle_;
+};
+
+// The totals line under the list.
+std::string TotalsText(bool searching, std::size_t rows, std::size_t checked,
+                       const std::function<std::string(const char* key)>& lookup);
+
+}  // namespace kelvara::discovery

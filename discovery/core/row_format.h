@@ -1,0 +1,52 @@
+#pragma once
+// The cell texts of one device-list row, computed from its record. Pure: the
+// language texts, the device-text conversion and the known-device match come
+// in through RowFormatContext, so a table of cases tests it without a list.
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "discovery/core/device_columns.h"
+#include "discovery/core/device_records.h"
+
+namespace kelvara::discovery {
+
+enum class RowColour : int { kWindowText = 1, kRed = 2, kGreen = 3 };
+
+// The language texts a row uses, looked up once (UTF-8).
+struct RowLabels {
+  std::string enable, close, online, offline, day, hour, min, sec;
+  static RowLabels FromLookup(const std::function<std::string(const char* key)>& lookup);
+};
+
+struct RowFormatContext {
+  RowLabels labels;
+  std::string p2pTypeOverride;  // text of "P2PTYPENAME" when not empty
+  std::string customCloudType;  // customer string for cloud types 10 and 14
+  std::string uiLanguage = "en-us";
+  // 8-bit device text to UTF-8; called only for texts with bytes >= 0x80.
+  std::function<std::string(std::string_view)> deviceText;
+  // 1: a known device (red), 2: green, else the normal text colour.
+  std::function<int(const std::string& serial, const std::string& p2pId)> matchKnownDevice;
+};
+
+// One text per logical column; nullopt leaves the cell as it is (the columns
+// other Parts own, an uptime of 0, a negative cloud status).
+struct RowTexts {
+  std::array<std::optional<std::string>, kColumnCount> cells;
+  RowColour colour = RowColour::kWindowText;
+};
+
+RowTexts FormatRow(const DeviceSearchInfo& info, const RowFormatContext& context);
+
+// Helpers with their own rules, exposed for tests.
+std::string ModelText(std::string_view deviceType);
+std::string UptimeText(int uptime_s, const RowLabels& labels);
+std::string P2pTypeName(int type, const RowFormatContext& context);
+// Hex text of UTF-8 bytes to UTF-8 (invalid sequences become U+FFFD).
+std::string TitleFromHex(std::string_view hex);
+std::string UpperAscii(std::string text);
+
+}  // namespace kelvara::discovery
