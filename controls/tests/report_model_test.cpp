@@ -1,0 +1,109 @@
+// The row store without a view: change signals and row moves.
+#include "controls/ui/report_model.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+namespace kelvara::controls {
+namespace {
+
+class ReportModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    model.ResetColumns({{"A", 50, ColumnAlignment::kLeft}, {"B", 50, ColumnAlignment::kRight},
+                        {"C", 50, ColumnAlignment::kCenter}});
+    for (int r = 0; r < 4; ++r) {
+      model.InsertRow(r, QString("r%1").arg(r));
+      model.SetText(r, 1, QString::number(r));
+    }
+  }
+  ReportModel model;
+};
+
+TEST_F(ReportModelTest, SignalsOnlyRealChangesOfOneCell) {
+  QSignalSpy spy(&model, &QAbstractItemModel::dataChanged);
+  EXPECT_FALSE(model.SetText(2, 1, "2"));
+  EXPECT_FALSE(model.SetTextColor({2, 2, 0, 2}, kSystemColor));
+  EXPECT_EQ(spy.count(), 0);
+  EXPECT_TRUE(model.SetText(2, 1, "x"));
+  ASSERT_EQ(spy.count(), 1);
+  EXPECT_EQ(spy[0][0].toModelIndex(), model.index(2, 1));
+  EXPECT_EQ(spy[0][1].toModelIndex(), model.index(2, 1));
+  spy.clear();
+  // A row-wide colour where only columns 1..2 change: one signal over them.
+  model.SetBackColor({1, 1, 0, 0}, MakeColorRef(1, 2, 3));
+  spy.clear();
+  model.SetBackColor({1, 1, 0, 2}, MakeColorRef(1, 2, 3));
+  ASSERT_EQ(spy.count(), 1);
+  EXPECT_EQ(spy[0][0].toModelIndex(), model.index(1, 1));
+  EXPECT_EQ(spy[0][1].toModelIndex(), model.index(1, 2));
+  EXPECT_EQ(model.data(model.index(1, 2), Qt::BackgroundRole).value<QColor>(), QColor(1, 2, 3));
+  EXPECT_FALSE(model.data(model.index(0, 2), Qt::BackgroundRole).isValid()) << "system colour";
+  EXPECT_FALSE(model.SetText(9, 0, "out of range"));
+  EXPECT_EQ(model.Text(9, 0), QString());
+}
+
+TEST_F(ReportModelTest, ColumnsInsertedAndRemovedCarryColours) {
+  model.SetTextColor({0, 3, 1, 1}, MakeColorRef(9, 9, 9));
+  model.InsertColumn(0, {"New", 30, ColumnAlignment::kLeft});
+  EXPECT_EQ(model.TextColor(2, 0), kSystemColor);
+  EXPECT_EQ(model.TextColor(2, 2), MakeColorRef(9, 9, 9));
+  EXPECT_EQ(model.Text(2, 1), "r2");
+  model.RemoveColumn(0);
+  model.RemoveColumn(0);  // column 0 goes: custom colours shift left
+  EXPECT_EQ(model.TextColor(2, 0), MakeColorRef(9, 9, 9));
+  EXPECT_EQ(model.Text(3, 0), "3");
+}
+
+TEST_F(ReportModelTest, RowOrderMovesEverythingAndPersistentIndexes) {
+  int a = 0, b = 0;
+  model.SetRowData(0, &a);
+  model.SetRowData(3, &b);
+  model.SetChecked(3, true);
+  model.SetBackColor({3, 3, 0, 2}, MakeColorRef(5, 5, 5));
+  QPersistentModelIndex p3(model.index(3, 2)), p0(model.index(0, 0));
+  model.ApplyRowOrder({3, 2, 1, 0});
+  EXPECT_EQ(model.Text(0, 0), "r3");
+  EXPECT_EQ(model.RowData(0), &b);
+  EXPECT_EQ(model.RowData(3), &a);
+  EXPECT_TRUE(model.Checked(0));
+  EXPECT_FALSE(model.Checked(3));
+  EXPECT_EQ(model.BackColor(0, 1), MakeColorRef(5, 5, 5));
+  EXPECT_EQ(p3.row(), 0);
+  EXPECT_EQ(p3.column(), 2);
+  EXPECT_EQ(p0.row(), 3);
+  EXPECT_EQ(model.FindRowData(&a), 3);
+  EXPECT_EQ(model.FindRowData(nullptr), 1);
+  model.ApplyRowOrder({0, 1});  // wrong size: ignored
+  EXPECT_EQ(model.Text(0, 0), "r3");
+}
+
+TEST_F(ReportModelTest, MoveSwapAndBulkRemove) {
+  EXPECT_TRUE(model.MoveRow(0, 3));
+  EXPECT_EQ(model.Text(3, 0), "r0");
+  EXPECT_EQ(model.Text(0, 0), "r1");
+  EXPECT_TRUE(model.MoveRow(3, 0));
+  EXPECT_EQ(model.Text(0, 0), "r0");
+  EXPECT_TRUE(model.SwapRows(0, 2));
+  EXPECT_EQ(model.Text(0, 0), "r2");
+  EXPECT_EQ(model.Text(2, 0), "r0");
+  EXPECT_EQ(model.RemoveRows({3, 0, 1, 1, 7, -1}), 3);
+  ASSERT_EQ(model.RowCount(), 1);
+  EXPECT_EQ(model.Text(0, 0), "r0");
+}
+
+TEST_F(ReportModelTest, CheckStateShownOnlyWithCheckboxes) {
+  QSignalSpy checks(&model, &ReportModel::CheckChanged);
+  EXPECT_FALSE(model.data(model.index(0, 0), Qt::CheckStateRole).isValid());
+  model.SetCheckboxesShown(true);
+  model.SetChecked(1, true);
+  model.SetChecked(1, true);  // no change, no signal
+  EXPECT_EQ(checks.count(), 1);
+  EXPECT_EQ(model.data(model.index(1, 0), Qt::CheckStateRole).toInt(), Qt::Checked);
+  EXPECT_FALSE(model.data(model.index(1, 1), Qt::CheckStateRole).isValid());
+  EXPECT_FALSE(model.flags(model.index(1, 0)) & Qt::ItemIsUserCheckable);
+}
+
+}  // namespace
+}  // namespace kelvara::controls
