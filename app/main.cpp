@@ -1,11 +1,12 @@
 #include <QApplication>
 
-#include "app/ui/main_window.h"
+#include "app/ui/linked_shell_sdk.h"
+#include "app/ui/zq_dev_search_tool_app.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Kelvara");
-  kelvara::MainWindow window;
-  window.show();
-  return app.exec();
+  kelvara::ui::CZqDevSearchToolApp the_app;
+  kelvara::ui::LinkedShellSdk sdk;
+  return the_app.InitInstance(sdk);
 }

@@ -1,0 +1,85 @@
+#pragma once
+// What the main window asks of the subsystems that add their parts to it. Each
+// has a do-nothing default, so the window runs before they exist; their
+// subsystems give the real ones.
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/shell/main_timers.h"
+
+class QDialog;
+class QWidget;
+
+namespace kelvara::ui {
+
+// The device search and the device list. Where the search starts and where the
+// 200-ms refresh hooks in: the main window calls StartSearch when the search
+// button starts a search (and once at start-up), StopSearch when it stops one,
+// SendSearchRequest on every search-request tick and RefreshDeviceList on every
+// list-refresh tick. The window owns the timers and the search-running flag.
+class DeviceListSeam {
+ public:
+  virtual ~DeviceListSeam() = default;
+  // The widget of control 1000 (the device list), parented to the window.
+  virtual QWidget* CreateListWidget(QWidget* parent);
+  virtual void InitColumns() {}
+  virtual void StartSearch() {}
+  virtual void StopSearch() {}
+  virtual void SendSearchRequest() {}
+  virtual void RefreshDeviceList() {}
+  virtual int CheckedRowCount() { return 0; }
+  // P2P id of the first selected row; empty when none is selected.
+  virtual QString FirstSelectedP2pId() { return {}; }
+  virtual void ForEachRow(const std::function<bool(int row, shell::RowTimerState&)>&) {}
+  virtual void OnSnapshotTimedOut(int) {}
+  virtual void RestoreDayMode(int) {}
+  virtual void CyclicRebootStep() {}
+  // Shut-down: every device-log receiver is told to stop, then all are joined.
+  virtual void StopDeviceLogs() {}
+  // Shut-down: the rows and what they own are freed.
+  virtual void ClearRows() {}
+};
+
+// The live view.
+class LiveViewSeam {
+ public:
+  virtual ~LiveViewSeam() = default;
+  virtual void CloseAllPreviews() {}
+  virtual void SetSelectedPaneAudio(bool) {}
+  virtual void CallAfStudyPreset(int) {}
+  virtual void CallPtzMultiplePreset(int) {}
+  virtual void PtzStopAll() {}
+  virtual void PtzZoomOutAll() {}
+  virtual void PtzZoomInAll() {}
+  virtual void HidePreviewPopup() {}
+};
+
+// Label printing and the QR windows.
+class PrintingSeam {
+ public:
+  virtual ~PrintingSeam() = default;
+  virtual void ShowPrePrintDlg(QWidget*) {}
+  virtual void ShowPrintDlg(QWidget*) {}
+  // Shows the QR popup near the window's lower right corner; an empty text hides it.
+  virtual void ShowQrPopup(QWidget*, const QString&) {}
+  virtual void HideQrPopup() {}
+};
+
+// A local IPv4 address with its adapter's description.
+struct NetCard {
+  std::uint32_t address = 0;  // as inet_addr gives it (network byte order)
+  std::string dotted;
+  std::string description;
+};
+
+// The modeless dialogs the window owns, made by their subsystems.
+struct ModelessFactories {
+  std::function<QDialog*(QWidget* parent)> audio_play;
+  std::function<QDialog*(QWidget* parent)> manual_focus;
+  std::function<QDialog*(QWidget* parent)> boot_server;
+};
+
+}  // namespace kelvara::ui

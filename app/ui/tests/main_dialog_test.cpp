@@ -1,0 +1,425 @@
+#include "app/ui/zq_dev_search_tool_dlg.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QFocusEvent>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+#include "app/core/language_table.h"
+#include "app/shell/language_commands.h"
+#include "app/ui/wnd_manager.h"
+
+namespace kelvara::ui {
+namespace {
+
+using namespace shell::ids;
+using Calls = std::vector<std::string>;
+
+class RecordingSdk : public shell::ShellSdk {
+ public:
+  explicit RecordingSdk(Calls& calls) : calls_(calls) {}
+  int PlayerInit() override { return Add("PlayerInit"); }
+  int PlayerReleaseAll() override { return Add("PlayerReleaseAll"); }
+  int RtspInitLib() override { return Add("RtspInitLib"); }
+  int RtspReleaseLib() override { return Add("RtspReleaseLib"); }
+  int NetSdkInit() override { return Add("NetSdkInit"); }
+  std::string NetSdkVersion() override { return Add("NetSdkVersion"), "1"; }
+  std::string NetSdkBuildDate() override { return Add("NetSdkBuildDate"), "1"; }
+  int RegisterCallbacks(void* user) override {
+    registered_user = user;
+    return Add("RegisterCallbacks");
+  }
+  int SetAutoReconnect(int h, int on) override {
+    return Add("SetAutoReconnect " + std::to_string(h) + "," + std::to_string(on));
+  }
+  int LogoutAll() override { return Add("LogoutAll"); }
+  int UnregisterCallbacks() override { return Add("UnregisterCallbacks"); }
+  int NetSdkCleanup() override { return Add("NetSdkCleanup"); }
+  void* registered_user = nullptr;
+
+ private:
+  int Add(const std::string& c) {
+    calls_.push_back(c);
+    return 0;
+  }
+  Calls& calls_;
+};
+
+class RecordingList : public DeviceListSeam {
+ public:
+  explicit RecordingList(Calls& calls) : calls_(calls) {}
+  void InitColumns() override { calls_.push_back("InitColumns"); }
+  void StartSearch() override { calls_.push_back("StartSearch"); }
+  void StopSearch() override { calls_.push_back("StopSearch"); }
+  void SendSearchRequest() override { calls_.push_back("SendSearchRequest"); }
+  void RefreshDeviceList() override { ++refreshes; }
+  int CheckedRowCount() override { return checked; }
+  void StopDeviceLogs() override { calls_.push_back("StopDeviceLogs"); }
+  void ClearRows() override { calls_.push_back("ClearRows"); }
+  int checked = 0;
+  int refreshes = 0;
+
+ private:
+  Calls& calls_;
+};
+
+class RecordingLiveView : public LiveViewSeam {
+ public:
+  explicit RecordingLiveView(Calls& calls) : calls_(calls) {}
+  void CloseAllPreviews() override { calls_.push_back("CloseAllPreviews"); }
+
+ private:
+  Calls& calls_;
+};
+
+class FakePrompts : public UserPrompts {
+ public:
+  struct Shown {
+    QString text, caption;
+    PromptIcon icon;
+  };
+  std::vector<Shown> shown;
+  int MessageBox(QWidget*, const QString& text, const QString& caption, PromptIcon icon, PromptButtons) override {
+    shown.push_back({text, caption, icon});
+    return kAnswerOk;
+  }
+  QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+  QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+  QString FolderName(QWidget*, const QString&, const QString& start) override { return start; }
+};
+
+class SilentSounds : public SoundPrompts {
+ public:
+  void Play(const QString& path) override { played.push_back(path); }
+  std::vector<QString> played;
+};
+
+struct MainDialogTest : ::testing::Test {
+  Calls calls;
+  RecordingSdk sdk{calls};
+  RecordingList list{calls};
+  RecordingLiveView live{calls};
+  FakePrompts prompts;
+  SilentSounds sounds;
+  shell::MemoryShellSettings settings;
+  shell::FixedDisplaySwitches display;
+  std::vector<NetCard> cards;
+  std::int64_t now_s = 1'800'000'000;
+  std::unique_ptr<CZqDevSearchToolDlg> dlg;
+
+  void Make() {
+    MainDialogServices s;
+    s.sdk = &sdk;
+    s.settings = &settings;
+    s.display = &display;
+    s.prompts = &prompts;
+    s.sounds = &sounds;
+    s.device_list = &list;
+    s.live_view = &live;
+    s.net_cards = [this] { return cards; };
+    s.clock_s = [this] { return now_s; };
+    dlg = std::make_unique<CZqDevSearchToolDlg>(s);
+  }
+  void MakeAndInit() {
+    Make();
+    dlg->resize(1600, 900);
+    dlg->OnInitDialog();
+  }
+  // Every text the window shows.
+  std::map<QString, QString> ScreenTexts() {
+    std::map<QString, QString> texts;
+    texts["title"] = dlg->windowTitle();
+    for (const auto& [id, w] : dlg->Controls()) {
+      texts[QString::number(id)] = dlg->GetItemText(id);
+      texts["tip" + QString::number(id)] = w->toolTip();
+    }
+    std::function<void(QMenu*, QString)> walk = [&](QMenu* m, QString path) {
+      for (QAction* a : m->actions()) {
+        texts[path + "/" + QString::number(a->data().toInt()) + a->text()] = a->text();
+        if (a->menu() != nullptr) walk(a->menu(), path + "/" + a->text());
+      }
+    };
+    walk(dlg->SystemMenu(), "");
+    return texts;
+  }
+  static size_t IndexOf(const Calls& c, const std::string& s) {
+    return static_cast<size_t>(std::find(c.begin(), c.end(), s) - c.begin());
+  }
+};
+
+TEST_F(MainDialogTest, StartUpCallsTheLibrariesInOrderAndStartsTheTimers) {
+  MakeAndInit();
+  const Calls expected = {"InitColumns",     "NetSdkInit",          "RtspInitLib", "NetSdkVersion",
+                          "NetSdkBuildDate", "RegisterCallbacks",   "SetAutoReconnect 0,1", "StartSearch"};
+  EXPECT_EQ(calls, expected);
+  EXPECT_EQ(sdk.registered_user, dlg.get());
+  EXPECT_TRUE(dlg->IsSearchRunning());
+  EXPECT_EQ(dlg->TimerPeriod(shell::TIMER_LIST_REFRESH), 200);
+  EXPECT_EQ(dlg->TimerPeriod(shell::TIMER_SEARCH_REQUEST), 1000);
+  EXPECT_EQ(dlg->TimerPeriod(shell::TIMER_SNAPSHOT_TIMEOUT), 5000);
+  EXPECT_EQ(dlg->TimerPeriod(shell::TIMER_MAXIMIZE), 300);
+  EXPECT_FALSE(dlg->QuickSearch());
+  EXPECT_EQ(dlg->windowTitle(),
+            QString::fromStdString(LanguageTable::Instance().GetTitle()) + " V6.0.8_20261028");
+  EXPECT_EQ(dlg->IconResource(), 128);
+  // 64 panes exist; the saved grid of 0 rows gives 1 x 1.
+  ASSERT_NE(dlg->VideoGrid(), nullptr);
+  EXPECT_EQ(dlg->VideoGrid()->PaneCountInGrid(), 1);
+  EXPECT_NE(dlg->VideoGrid()->GetPane(63), nullptr);
+  EXPECT_EQ(dlg->VideoGrid()->GetPane(64), nullptr);
+  EXPECT_FALSE(dlg->VideoHost()->isVisible());
+}
+
+TEST_F(MainDialogTest, ShutDownEndsLoginsAndSdkThreadsBeforeFreeingAnything) {
+  MakeAndInit();
+  calls.clear();
+  dlg->show();
+  dlg->close();
+  const Calls expected = {"StopSearch",       "CloseAllPreviews", "LogoutAll",      "UnregisterCallbacks",
+                          "NetSdkCleanup",    "StopDeviceLogs",   "PlayerReleaseAll", "RtspReleaseLib",
+                          "ClearRows"};
+  EXPECT_EQ(calls, expected);
+  for (int id : {shell::TIMER_LIST_REFRESH, shell::TIMER_SEARCH_REQUEST, shell::TIMER_SNAPSHOT_TIMEOUT,
+                 shell::TIMER_MAXIMIZE})
+    EXPECT_FALSE(dlg->IsTimerRunning(id)) << id;
+  // Closing runs once; a late tick does nothing.
+  dlg->OnClose();
+  dlg->OnTimer(shell::TIMER_SEARCH_REQUEST);
+  EXPECT_EQ(calls, expected);
+}
+
+TEST_F(MainDialogTest, EnterAndEscapeDoNotCloseTheWindow) {
+  MakeAndInit();
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  for (QWidget* target : {static_cast<QWidget*>(dlg.get()), dlg->Control(kDefaultUser), dlg->Control(kSearch),
+                          dlg->Control(kCheckAll), dlg->Control(kNetCardCombo)}) {
+    target->setFocus();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) QTest::keyClick(target, key);
+  }
+  QApplication::processEvents();
+  EXPECT_TRUE(dlg->isVisible());
+  EXPECT_FALSE(dlg->IsClosed());
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "StartSearch"), 1);  // Enter pressed no button
+  for (const auto& [id, w] : dlg->Controls())
+    if (auto* b = qobject_cast<QPushButton*>(w)) {
+      EXPECT_FALSE(b->autoDefault() || b->isDefault()) << id;
+    }
+}
+
+TEST_F(MainDialogTest, LanguageSwitchStoresTheCodeAndChangesNothingOnScreen) {
+  MakeAndInit();
+  const auto before = ScreenTexts();
+  const auto& table = LanguageTable::Instance();
+  dlg->OnSwitchLanguage(1956);
+  std::ifstream in(table.LanguageChoicePath());
+  std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(stored.find("pt-br"), std::string::npos) << stored;
+  EXPECT_EQ(table.GetLanguageCode(), "en-us");  // in force at the next start only
+  EXPECT_EQ(ScreenTexts(), before);
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0].caption, "Tips");
+  EXPECT_EQ(prompts.shown[0].icon, PromptIcon::kInformation);
+  EXPECT_TRUE(prompts.shown[0].text.contains(".\r\n"));
+
+  // The choice cannot be written: an error, and still nothing changes.
+  std::filesystem::remove(table.LanguageChoicePath());
+  std::filesystem::create_directories(table.LanguageChoicePath() / "blocked");
+  dlg->OnSysCommand(1951);
+  ASSERT_EQ(prompts.shown.size(), 2u);
+  EXPECT_EQ(prompts.shown[1].caption, "ERROR");
+  EXPECT_EQ(prompts.shown[1].icon, PromptIcon::kError);
+  EXPECT_EQ(ScreenTexts(), before);
+  std::filesystem::remove_all(table.LanguageChoicePath());
+}
+
+TEST_F(MainDialogTest, SystemMenuHoldsTheItemsWithTheirIds) {
+  for (int print_mode : {0, 1}) {
+    display.values[kCheckPrintMode] = print_mode;
+    MakeAndInit();
+    std::vector<int> ids;
+    std::vector<int> language_ids;
+    for (QAction* a : dlg->SystemMenu()->actions()) {
+      if (a->menu() != nullptr) {
+        EXPECT_EQ(a->text(), CXDlg::LangText("SWITCHLANGUAGE"));
+        for (QAction* l : a->menu()->actions()) language_ids.push_back(l->data().toInt());
+      } else if (!a->isSeparator()) {
+        ids.push_back(a->data().toInt());
+      }
+    }
+    std::vector<int> expected = {kSysCommandAbout};
+    if (print_mode) expected.push_back(kSysCommandQrPrintSetting);
+    expected.push_back(kSysCommandAutoUpgrade);
+    expected.push_back(kSysCommandTips);
+    EXPECT_EQ(ids, expected);
+    EXPECT_EQ(language_ids, (std::vector<int>{1950, 1951, 1952, 1953, 1954, 1955, 1956, 1957, 1958, 1959}));
+    dlg.reset();
+  }
+}
+
+TEST_F(MainDialogTest, TimerTicksThroughTheWindow) {
+  MakeAndInit();
+  // The first search stops by itself on the 52nd refresh tick.
+  for (int i = 0; i < 51; ++i) dlg->OnTimer(shell::TIMER_LIST_REFRESH);
+  EXPECT_TRUE(dlg->IsSearchRunning());
+  dlg->OnTimer(shell::TIMER_LIST_REFRESH);
+  EXPECT_FALSE(dlg->IsSearchRunning());
+  EXPECT_FALSE(dlg->IsTimerRunning(shell::TIMER_LIST_REFRESH));
+  EXPECT_FALSE(dlg->IsTimerRunning(shell::TIMER_SEARCH_REQUEST));
+  EXPECT_EQ(list.refreshes, 52);
+  EXPECT_EQ(calls.back(), "StopSearch");
+  // The user's next search runs on (auto-stop only for the first one).
+  dlg->OnSearchButton();
+  for (int i = 0; i < 120; ++i) dlg->OnTimer(shell::TIMER_LIST_REFRESH);
+  EXPECT_TRUE(dlg->IsSearchRunning());
+  dlg->OnTimer(shell::TIMER_SEARCH_REQUEST);
+  EXPECT_EQ(calls.back(), "SendSearchRequest");
+  dlg->OnTimer(shell::TIMER_MAXIMIZE);
+  EXPECT_TRUE(dlg->windowState() & Qt::WindowMaximized);
+  EXPECT_FALSE(dlg->IsTimerRunning(shell::TIMER_MAXIMIZE));
+  dlg->SetUpgradeBusy(true);
+  dlg->OnTimer(shell::TIMER_UPGRADE_WATCH);
+  EXPECT_FALSE(dlg->UpgradeBusy());
+}
+
+TEST_F(MainDialogTest, LayoutOfEachStyleIsApplied) {
+  for (int style : {0, 1, 2}) {
+    display.values[shell::kDisplayStyle] = style;
+    display.values[1299] = 1;  // a style-0 button the switches show
+    MakeAndInit();
+    dlg->show();
+    dlg->resize(1500, 800);
+    QApplication::processEvents();
+    const auto layout = dlg->LastLayout();
+    ASSERT_TRUE(layout.done);
+    for (const auto& [id, p] : layout.controls) {
+      if (p.box) {
+        EXPECT_EQ(dlg->Control(id)->geometry(), QRect(p.box->x, p.box->y, p.box->width, p.box->height)) << id;
+      }
+      if (p.visible) {
+        EXPECT_EQ(dlg->Control(id)->isVisible(), *p.visible) << "style " << style << " id " << id;
+      }
+    }
+    // The switches are applied first: a button the compact styles hide stays hidden.
+    EXPECT_EQ(dlg->Control(1299)->isVisible(), style == 0) << style;
+    EXPECT_GE(dlg->Control(kDeviceList)->y(), dlg->LayoutClientRect().top);
+    if (style == 2) {
+      EXPECT_EQ(dlg->windowTitle(), QString::fromStdString(LanguageTable::Instance().GetTitle()));
+    }
+    dlg.reset();
+  }
+}
+
+TEST_F(MainDialogTest, NetworkCardSelectionFollowsTheAddress) {
+  cards = {{0x0300000Au, "10.0.0.3", "eth2"}, {0x0100000Au, "10.0.0.1", "eth0"}, {0x0200000Au, "10.0.0.2", "eth1"}};
+  MakeAndInit();
+  auto* combo = dlg->ControlAs<QComboBox>(kNetCardCombo);
+  ASSERT_EQ(combo->count(), 4);
+  EXPECT_EQ(combo->currentIndex(), 0);
+  EXPECT_EQ(combo->itemText(0), CXDlg::LangText("ALLNETCARDS"));
+  EXPECT_EQ(combo->itemText(1), "[10.0.0.1]\t[eth0]");
+  EXPECT_EQ(combo->itemData(1).toLongLong(), 0x0100000A);
+  combo->setCurrentIndex(2);  // 10.0.0.2
+  cards = {{0x0200000Au, "10.0.0.2", "eth1"}, {0x0300000Au, "10.0.0.3", "eth2"}};
+  dlg->FillNetCardCombo();
+  EXPECT_EQ(combo->currentText(), "[10.0.0.2]\t[eth1]");
+  cards = {{0x0300000Au, "10.0.0.3", "eth2"}};
+  dlg->FillNetCardCombo();
+  EXPECT_EQ(combo->currentIndex(), 0);
+}
+
+TEST_F(MainDialogTest, SettingsAreSavedAtOnce) {
+  MakeAndInit();
+  dlg->show();
+  const int saves = settings.saves;
+  auto* user = dlg->ControlAs<QLineEdit>(kDefaultUser);
+  user->setFocus();
+  QTest::keyClicks(user, "abc");
+  EXPECT_EQ(settings.saves, saves + 3);  // every keystroke
+  EXPECT_EQ(settings.user, "adminabc");
+  auto* folder = dlg->ControlAs<QLineEdit>(kUpgradeFolderEdit);
+  folder->setFocus();
+  QTest::keyClicks(folder, "/fw");
+  EXPECT_EQ(settings.saves, saves + 3);  // only when it loses the focus
+  QFocusEvent focus_out(QEvent::FocusOut, Qt::TabFocusReason);
+  QApplication::sendEvent(folder, &focus_out);
+  EXPECT_EQ(settings.upgrade_path, "/fw");
+  EXPECT_EQ(settings.saves, saves + 4);
+  dlg->ControlAs<QCheckBox>(kCheckStreamSwitch)->click();
+  EXPECT_EQ(settings.full_switch_stream, 0);
+  EXPECT_EQ(settings.saves, saves + 5);
+  dlg->ControlAs<QCheckBox>(kCheckPrintMode)->click();
+  EXPECT_EQ(dlg->PrintModeFlag(), 1);
+  EXPECT_EQ(settings.saves, saves + 5);  // not a setting
+}
+
+TEST_F(MainDialogTest, CheckSelectionWarnsWithoutCheckedRows) {
+  MakeAndInit();
+  EXPECT_EQ(dlg->CheckSelection(), 0);
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0].text, CXDlg::LangText("MSGTIP13"));
+  EXPECT_FALSE(prompts.shown[0].text.isEmpty());
+  EXPECT_EQ(prompts.shown[0].caption, "ERROR");
+  list.checked = 3;
+  EXPECT_EQ(dlg->CheckSelection(), 3);
+  EXPECT_EQ(prompts.shown.size(), 1u);
+}
+
+TEST_F(MainDialogTest, VideoWindowPlacementAndToggle) {
+  settings.video_window = {3, 3, 100, 100, 199, 400};  // 99 wide: replaced and saved
+  MakeAndInit();
+  EXPECT_EQ(dlg->VideoGrid()->PaneCountInGrid(), 9);
+  EXPECT_EQ(settings.saves, 1);
+  const auto v = settings.video_window;
+  EXPECT_GE(v.right - v.left, 100);
+  EXPECT_EQ(dlg->VideoHost()->geometry(), QRect(v.left, v.top, v.right - v.left, v.bottom - v.top));
+  EXPECT_EQ(dlg->OnToggleMouse3DLocate(), 0);
+  EXPECT_EQ(settings.mouse_3d, 1);
+  EXPECT_EQ(settings.saves, 2);
+  EXPECT_TRUE(dlg->VideoGrid()->GetPane(0)->Mouse3DLocate());
+  EXPECT_TRUE(dlg->VideoGrid()->GetPane(63)->Mouse3DLocate());
+}
+
+TEST_F(MainDialogTest, CaptionsComeFromTheLanguageTable) {
+  MakeAndInit();
+  for (int id : {kSearch, kCheckAll, kNetCardLabel, 4, 1291, 1189})
+    EXPECT_FALSE(dlg->GetItemText(id).isEmpty()) << id;
+  EXPECT_EQ(dlg->GetItemText(kSearch), CXDlg::LangText("STARTSEARCH"));
+  EXPECT_EQ(dlg->TalkButtonText(), CXDlg::LangText("START_TALK"));
+  // The QNB cloud type picks the other icon.
+  display.strings[shell::kCustomCloudType] = "QNB";
+  Make();
+  EXPECT_EQ(dlg->IconResource(), 164);
+}
+
+TEST_F(MainDialogTest, ModelessDialogsAreMadeOnceAndAFailureIsReported) {
+  MakeAndInit();
+  EXPECT_FALSE(dlg->CreateAudioPlayDlg());  // no factory: reported, no retry loop
+  EXPECT_FALSE(dlg->CreateBootServerDlg());
+}
+
+TEST(WndManager, PanesFillTheAreaAndIgnoreOversizedGrids) {
+  for (auto [rows, cols] : {std::pair{1, 1}, {2, 2}, {3, 3}, {4, 5}, {5, 5}, {8, 8}}) {
+    int area = 0;
+    for (int i = 0; i < rows * cols; ++i) area += CWndManager::PaneRect(i, rows, cols, 1001, 601).width() *
+                                                  CWndManager::PaneRect(i, rows, cols, 1001, 601).height();
+    EXPECT_EQ(area, 1001 * 601) << rows << "x" << cols;
+  }
+  EXPECT_TRUE(CWndManager::PaneRect(4, 2, 2, 100, 100).isNull());
+  CWndManager grid;
+  grid.SetGrid(3, 3);
+  grid.SetGrid(9, 8);  // 72 > 64: ignored
+  EXPECT_EQ(grid.PaneCountInGrid(), 9);
+}
+
+}  // namespace
+}  // namespace kelvara::ui

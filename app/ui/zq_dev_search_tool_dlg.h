@@ -1,0 +1,217 @@
+#pragma once
+// The main window: the device list with its button panel, the timers with
+// fixed ids, the window menu, the language switch and the window's life cycle.
+// Subsystems add their parts through the seams in main_dialog_seams.h.
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "app/shell/display_switches.h"
+#include "app/shell/main_layout.h"
+#include "app/shell/main_timers.h"
+#include "app/shell/shell_sdk.h"
+#include "app/shell/shell_settings.h"
+#include "app/ui/cxdlg.h"
+#include "app/ui/main_dialog_seams.h"
+#include "app/ui/sound_prompts.h"
+#include "app/ui/user_prompts.h"
+
+class QMenu;
+class QMenuBar;
+class QTimer;
+
+namespace kelvara::ui {
+
+class CWndManager;
+class CDialogVideo;
+
+// Everything the window is given; the owner keeps each object alive longer than the window.
+struct MainDialogServices {
+  shell::ShellSdk* sdk = nullptr;
+  shell::ShellSettings* settings = nullptr;
+  const shell::DisplaySwitches* display = nullptr;
+  UserPrompts* prompts = nullptr;
+  SoundPrompts* sounds = nullptr;
+  DeviceListSeam* device_list = nullptr;
+  LiveViewSeam* live_view = nullptr;
+  PrintingSeam* printing = nullptr;
+  ModelessFactories modeless;
+  std::function<std::vector<NetCard>()> net_cards;
+  std::function<std::int64_t()> clock_s;  // wall-clock seconds
+  QString program_dir;                     // without a trailing separator
+  QString version = QStringLiteral("V6.0.8_20261028");
+};
+
+// System-menu command ids.
+inline constexpr int kSysCommandAbout = 0x0010;
+inline constexpr int kSysCommandQrPrintSetting = 0x8100;
+inline constexpr int kSysCommandAutoUpgrade = 33009;
+inline constexpr int kSysCommandTips = 33025;
+
+class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
+  Q_OBJECT
+ public:
+  explicit CZqDevSearchToolDlg(MainDialogServices services, QWidget* parent = nullptr);
+  ~CZqDevSearchToolDlg() override;
+
+  // The window's initialisation, run once before it is shown.
+  bool OnInitDialog();
+  // Closing in order: timers, search, live views, SDK logins and threads,
+  // device logs, player and RTSP client, rows. Runs once.
+  void OnClose();
+  bool IsClosed() const { return closed_; }
+
+  // Timers.
+  void OnTimer(int id);
+  bool IsTimerRunning(int id) const;
+  int TimerPeriod(int id) const;  // -1 when not running
+  shell::MainTimers& Timers() { return timers_; }
+
+  // The search button: starts a search, or stops the running one.
+  void OnSearchButton();
+  bool IsSearchRunning() override { return search_running_; }
+  void StopSearch();
+
+  // Window menu.
+  void OnSysCommand(int command);
+  void OnSwitchLanguage(int command);
+  QMenu* SystemMenu() const { return system_menu_; }
+  void ShowBootServerDlg();
+  int OnToggleMouse3DLocate();
+
+  // Layout and captions.
+  void LayoutControls();
+  shell::LayoutResult LastLayout() const { return last_layout_; }
+  void ApplyLanguageTexts();
+  void DrawLogo();
+  int Style() const { return style_; }
+  // The client area the layout uses (below the menu bar).
+  shell::ClientRect LayoutClientRect() const;
+
+  // Small services.
+  void OnCheckStreamSwitch();
+  void OnCheckPrintMode();
+  void OnCheckClearSerial();
+  void OnBnClickedCheckSound();
+  void OnDefaultUserChanged();
+  void OnDefaultPasswordChanged();
+  void OnUpgradePathKillFocus();
+  void OnUpgradeFileKillFocus();
+  void SaveSettings();
+  int CheckSelection();
+  bool CreateAudioPlayDlg();
+  bool ShowManualFocusDlg();
+  bool CreateBootServerDlg();
+  void PlaySoundFile(const QString& path);
+  void FillNetCardCombo();
+  QString BrowseFolder(const QString& caption, const QString& start_folder);
+  void SetTalkButtonText(int talking);
+  QString TalkButtonText() const { return talk_text_; }
+
+  int PrintModeFlag() const { return print_mode_; }
+  int ClearSerialFlag() const { return clear_serial_; }
+  bool UpgradeBusy() const { return upgrade_busy_; }
+  void SetUpgradeBusy(bool busy) { upgrade_busy_ = busy; }
+  bool QuickSearch() const { return quick_search_; }
+  int IconResource() const { return icon_resource_; }
+  CWndManager* VideoGrid() const { return grid_; }
+  CDialogVideo* VideoHost() const { return video_host_; }
+  QDialog* AudioPlayDlg() const { return audio_dlg_; }
+  QDialog* ManualFocusDlg() const { return focus_dlg_; }
+  QDialog* BootServerDlg() const { return boot_dlg_; }
+  std::mutex& DeviceMapLock() { return device_map_lock_; }
+  std::mutex& PlayMapLock() { return play_map_lock_; }
+  std::mutex& DefaultConfigLock() { return default_config_lock_; }
+  const MainDialogServices& Services() const { return s_; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void reject() override;
+  void accept() override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  // MainTimerHooks
+  void StartTimer(int id, int period_ms) override;
+  void KillTimer(int id) override;
+  void RefreshDeviceList() override;
+  void StopSearchByAutoStop() override;
+  void SendSearchRequest() override;
+  int AutoStopDisplayValue() override;
+  bool PrintMode() override { return print_mode_ != 0; }
+  void ForEachRow(const std::function<bool(int, shell::RowTimerState&)>& fn) override;
+  void ClearUpgradeBusy() override { upgrade_busy_ = false; }
+  void OnSnapshotTimedOut(int row) override;
+  void RestoreDayMode(int row) override;
+  void EnableNightDemoButton() override;
+  void CyclicRebootStep() override;
+  void Maximize() override;
+  void CallAfStudyPreset(int entry) override;
+  void CallPtzMultiplePreset(int entry) override;
+  int PtzMultipleIntervalSec() override;
+  void PtzStopAll() override;
+  void PtzZoomOutAll() override;
+  void PtzZoomInAll() override;
+
+  void CreateControls();
+  void BuildSystemMenu();
+  void SetUpToolTips();
+  void CreateVideoGrid();
+  void PlaceVideoWindow();
+  void StartSearch();
+  void ShowQrForSelectedRow();
+  void KeepOnMonitor();
+  int Display(int id) const;
+
+  MainDialogServices s_;
+  shell::FixedDisplaySwitches default_display_;
+  shell::MemoryShellSettings default_settings_;
+  UserPrompts* prompts_;
+  DeviceListSeam default_list_;
+  LiveViewSeam default_live_view_;
+  PrintingSeam default_printing_;
+  std::unique_ptr<UserPrompts> owned_prompts_;
+  std::unique_ptr<SoundPrompts> owned_sounds_;
+
+  shell::MainTimers timers_;
+  std::map<int, QTimer*> qtimers_;
+
+  std::mutex device_map_lock_;
+  std::mutex play_map_lock_;
+  std::mutex default_config_lock_;
+
+  QMenuBar* menu_bar_ = nullptr;
+  QMenu* system_menu_ = nullptr;
+  CWndManager* grid_ = nullptr;
+  CDialogVideo* video_host_ = nullptr;
+  QPointer<QDialog> audio_dlg_;
+  QPointer<QDialog> focus_dlg_;
+  QPointer<QDialog> boot_dlg_;
+
+  shell::LayoutResult last_layout_;
+  QString talk_text_;
+  QString p2p_type_name_;
+  int style_ = 0;
+  int qr_encode_mode_ = 0;
+  int icon_resource_ = 128;
+  int print_mode_ = 0;
+  int clear_serial_ = 0;
+  bool search_running_ = false;
+  bool upgrade_busy_ = false;
+  bool quick_search_ = false;
+  bool initialised_ = false;
+  bool closed_ = false;
+  bool laying_out_ = false;
+};
+
+}  // namespace kelvara::ui
