@@ -1,6 +1,7 @@
 // Logging rows in, and the result texts that find rows by login handle.
 #include <gtest/gtest.h>
 
+#include "device/core/login_events.h"
 #include "device/core/row_login.h"
 #include "device/core/row_texts.h"
 #include "discovery/core/search_reply.h"
@@ -132,6 +133,36 @@ TEST_F(RowsLogin, HiddenStatusColumnDropsTheText) {
   SetSerialNumberByHandle(hidden, hidden.At(0).m_loginHandle, "NEW");
   EXPECT_TRUE(v.cells.empty());
   EXPECT_EQ(hidden.At(0).m_loginSerial, "");
+}
+
+}  // namespace
+}  // namespace kelvara::device
+
+namespace kelvara::device {
+namespace {
+
+TEST_F(RowsLogin, OnlineStateFromStatusEvents) {
+  test::FakeDevice d;
+  d.serial = "A";
+  DeviceListRow& a = Add(d);
+  auto lookup = [](const char* key) { return std::string("T:") + key; };
+  const int h = a.m_loginHandle;
+  EXPECT_FALSE(a.m_online) << "a login request alone does not set the flag";
+  EXPECT_EQ(ApplyLoginStateEvent(rows, MakeStatusEvent(h, kEventLoginOk, ""), lookup), &a);
+  EXPECT_TRUE(a.m_online);
+  EXPECT_EQ(Status(a), "T:MSGTIP1");
+  a.m_busy = true;
+  for (int type : {kEventLinkLost, kEventConnectFailed, kEventProtocolError, kEventLoginRefused,
+                   kEventHeartbeatLost}) {
+    a.m_online = true;
+    ApplyLoginStateEvent(rows, MakeStatusEvent(h, type, ""), lookup);
+    EXPECT_FALSE(a.m_online) << type;
+    EXPECT_FALSE(a.m_busy);
+    EXPECT_EQ(a.m_loginHandle, h) << "the handle stays";
+  }
+  EXPECT_EQ(Status(a), "T:MSGTIP2");
+  EXPECT_EQ(ApplyLoginStateEvent(rows, MakeStatusEvent(h, 14, ""), lookup), nullptr);
+  EXPECT_EQ(ApplyLoginStateEvent(rows, MakeStatusEvent(0, kEventLoginOk, ""), lookup), nullptr);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "discovery/core/device_rows.h"
 
+#include "app/core/language_table.h"
+
 namespace kelvara::discovery {
 
 DeviceRows::DeviceRows(const ColumnMap& columns, RowView& view) : columns_(columns), view_(view) {}
@@ -121,9 +123,9 @@ std::string TotalsText(bool searching, std::size_t rows, std::size_t checked,
                        const std::function<std::string(const char* key)>& lookup) {
   auto text = [&](const char* key) { return lookup ? lookup(key) : std::string(); };
   std::string s;
-  if (searching) s += text("CStorePlayBack_tip_searching");
-  s += text("STR_TOTAL") + ":" + std::to_string(rows) + " ";
-  s += text("STR_SELECTED") + ":" + std::to_string(checked) + " ";
+  if (searching) s += text(LangKey("CStorePlayBack_tip_searching"));
+  s += text(LangKey("STR_TOTAL")) + ":" + std::to_string(rows) + " ";
+  s += text(LangKey("STR_SELECTED")) + ":" + std::to_string(checked) + " ";
   return s;
 }
 

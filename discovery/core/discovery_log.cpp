@@ -1,5 +1,7 @@
 #include "discovery/core/discovery_log.h"
 
+#include "app/core/debug_log.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
@@ -32,7 +34,6 @@ void Log(const char* format, ...) {
     std::lock_guard lock(SinkMutex());
     sink = Sink();
   }
-  if (!sink) return;
   va_list ap;
   va_start(ap, format);
   va_list ap2;
@@ -45,7 +46,10 @@ void Log(const char* format, ...) {
     std::vsnprintf(line.data(), line.size() + 1, format, ap2);
   }
   va_end(ap2);
-  (*sink)(line);
+  if (sink)
+    (*sink)(line);
+  else
+    DebugLogPrintf("%s", line.c_str());
 }
 
 }  // namespace kelvara::discovery

@@ -1,7 +1,7 @@
 #pragma once
-// Log lines of the discovery and device-list code. They go to one sink that
-// the program points at the debug logger; tests capture them. printf-style, as
-// the debug log's own lines are.
+// Log lines of the discovery and device-list code: to the debug logger, or
+// to a sink a test sets to capture them. printf-style, as the debug log's own
+// lines are.
 #include <functional>
 #include <string>
 
@@ -9,7 +9,7 @@ namespace kelvara::discovery {
 
 using LogSink = std::function<void(const std::string& line)>;
 
-// Replaces the sink (empty: lines are dropped). Thread-safe.
+// Replaces the sink (empty: lines go to the debug logger). Thread-safe.
 void SetLogSink(LogSink sink);
 
 // Formats and hands one line to the sink. Callable from any thread.

@@ -2,6 +2,9 @@
 
 #include <cctype>
 
+#include "app/core/language_table.h"
+#include "app/core/text_convert.h"
+
 namespace kelvara::discovery {
 namespace {
 
@@ -10,38 +13,33 @@ void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
     s.replace(pos, from.size(), to);
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
-// Appends the valid UTF-8 of `bytes`, each invalid sequence replaced by U+FFFD.
-std::string SanitiseUtf8(std::string_view bytes) {
+// Wide text to UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text) {
   std::string out;
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    bool ok = len > 0 && i + len <= bytes.size();
-    for (std::size_t k = 1; ok && k < len; ++k)
-      ok = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
-    if (ok && len > 1) {
-      // Reject overlong forms, surrogates and values above U+10FFFF.
-      const unsigned char c1 = static_cast<unsigned char>(bytes[i + 1]);
-      if ((len == 2 && c < 0xC2) || (len == 3 && c == 0xE0 && c1 < 0xA0) ||
-          (len == 3 && c == 0xED && c1 >= 0xA0) || (len == 4 && c == 0xF0 && c1 < 0x90) ||
-          (len == 4 && (c > 0xF4 || (c == 0xF4 && c1 >= 0x90))))
-        ok = false;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;
     }
-    if (ok && c == 0) break;  // the title ends at its first zero byte
-    if (ok) {
-      out.append(bytes.substr(i, len));
-      i += len;
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-      out += "\xEF\xBF\xBD";
-      ++i;
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
     }
   }
   return out;
@@ -52,14 +50,14 @@ std::string SanitiseUtf8(std::string_view bytes) {
 RowLabels RowLabels::FromLookup(const std::function<std::string(const char* key)>& lookup) {
   RowLabels l;
   if (!lookup) return l;
-  l.enable = lookup("ENABLE");
-  l.close = lookup("STRING_CLOSE");
-  l.online = lookup("IDS_STR_ONLINE");
-  l.offline = lookup("IDS_STR_OFFLINE");
-  l.day = lookup("DAY");
-  l.hour = lookup("HOUR");
-  l.min = lookup("MIN");
-  l.sec = lookup("SEC");
+  l.enable = lookup(LangKey("ENABLE"));
+  l.close = lookup(LangKey("STRING_CLOSE"));
+  l.online = lookup(LangKey("IDS_STR_ONLINE"));
+  l.offline = lookup(LangKey("IDS_STR_OFFLINE"));
+  l.day = lookup(LangKey("DAY"));
+  l.hour = lookup(LangKey("HOUR"));
+  l.min = lookup(LangKey("MIN"));
+  l.sec = lookup(LangKey("SEC"));
   return l;
 }
 
@@ -109,21 +107,16 @@ std::string P2pTypeName(int type, const RowFormatContext& c) {
 }
 
 std::string TitleFromHex(std::string_view hex) {
-  // A 255-character hex text gives at most 127 bytes; the 512-byte bound
-  // keeps any longer input in check as well.
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size() && bytes.size() < 512; i += 2) {
-    const int hi = HexValue(hex[i]), lo = HexValue(hex[i + 1]);
-    if (hi < 0 || lo < 0) break;
-    bytes += static_cast<char>(hi * 16 + lo);
-  }
-  return SanitiseUtf8(bytes);
+  // A title field holds at most 255 hex digits; the bound keeps any longer
+  // input to the 512 bytes the title buffer has.
+  if (hex.size() > 1024) hex = hex.substr(0, 1024);
+  return Utf16ToUtf8(Utf8ToCString(HexToBytes(hex)));
 }
 
 RowTexts FormatRow(const DeviceSearchInfo& info, const RowFormatContext& c) {
   auto dev = [&](const std::string& s) -> std::string {
     for (unsigned char ch : s)
-      if (ch >= 0x80) return c.deviceText ? c.deviceText(s) : SanitiseUtf8(s);
+      if (ch >= 0x80) return c.deviceText ? c.deviceText(s) : Utf16ToUtf8(AnsiToCString(s.c_str()));
     return s;
   };
   RowTexts r;

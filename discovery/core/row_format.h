@@ -45,7 +45,8 @@ RowTexts FormatRow(const DeviceSearchInfo& info, const RowFormatContext& context
 std::string ModelText(std::string_view deviceType);
 std::string UptimeText(int uptime_s, const RowLabels& labels);
 std::string P2pTypeName(int type, const RowFormatContext& context);
-// Hex text of UTF-8 bytes to UTF-8 (invalid sequences become U+FFFD).
+// The title field (hex text of UTF-8 bytes) as UTF-8; invalid bytes become
+// U+FFFD, the title ends at its first zero byte.
 std::string TitleFromHex(std::string_view hex);
 std::string UpperAscii(std::string text);
 
