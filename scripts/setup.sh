@@ -22,6 +22,8 @@ PACKAGES=(
   # outside oracles and test tools
   ffmpeg zbar-tools qrencode poppler-utils python3 python3-xlrd 7zip curl
   iproute2 iputils-ping xvfb x11-apps imagemagick procps psmisc
+  # a decimal-comma locale is built from these sources by the layout tests
+  locales
   fonts-dejavu-core
 )
 
