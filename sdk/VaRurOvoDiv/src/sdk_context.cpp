@@ -1,0 +1,115 @@
+#include "sdk_context.h"
+
+#include <vector>
+
+#include "sdk_log.h"
+
+namespace varurovodiv {
+
+std::atomic<int> SdkContext::next_handle_{1};
+
+SdkContext& SdkContext::Instance() {
+  // Never destroyed: a program that forgets Cleanup must not have SDK threads
+  // torn down under it by static destructors.
+  static SdkContext* context = new SdkContext;
+  return *context;
+}
+
+bool SdkContext::initialised() {
+  std::lock_guard lock(mutex_);
+  return initialised_;
+}
+
+int SdkContext::Init() {
+  std::lock_guard lock(mutex_);
+  if (initialised_) return 0;
+  SdkLogRefresh();
+  timeouts_ = Timeouts::FromEnvironment();
+  dispatcher_.Start();
+  initialised_ = true;
+  SdkLog("initialised");
+  return 0;
+}
+
+int SdkContext::Cleanup() {
+  if (dispatcher_.OnDispatchThread()) return ZQ_NETSDK_ERR_BAD_ARGUMENT;  // from a callback
+  std::map<int, std::shared_ptr<Session>> sessions;
+  {
+    std::lock_guard lock(mutex_);
+    if (!initialised_) return 0;
+    initialised_ = false;
+    sessions.swap(sessions_);
+  }
+  for (auto& [handle, s] : sessions) s->RequestStop();
+  for (auto& [handle, s] : sessions) s->Stop();
+  dispatcher_.Stop();
+  SdkLog("cleaned up");
+  return 0;
+}
+
+int SdkContext::Login(LoginParams params) {
+  std::shared_ptr<Session> session;
+  {
+    std::lock_guard lock(mutex_);
+    if (!initialised_) return ZQ_NETSDK_ERR_NOT_INIT;
+    const int handle = next_handle_.fetch_add(1);
+    session = std::make_shared<Session>(handle, std::move(params), timeouts_, default_reconnect_,
+                                        dispatcher_);
+    sessions_[handle] = session;
+    session->Start();
+  }
+  return session->handle();
+}
+
+int SdkContext::Logout(int handle) {
+  std::shared_ptr<Session> session;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = sessions_.find(handle);
+    if (it == sessions_.end()) return ZQ_NETSDK_ERR_BAD_HANDLE;
+    session = std::move(it->second);
+    sessions_.erase(it);
+  }
+  session->Stop();
+  dispatcher_.Forget(handle);
+  return 0;
+}
+
+int SdkContext::LogoutAll() {
+  std::map<int, std::shared_ptr<Session>> sessions;
+  {
+    std::lock_guard lock(mutex_);
+    if (!initialised_) return ZQ_NETSDK_ERR_NOT_INIT;
+    sessions.swap(sessions_);
+  }
+  // Wake them all first, then join: they end in parallel.
+  for (auto& [handle, s] : sessions) s->RequestStop();
+  for (auto& [handle, s] : sessions) s->Stop();
+  for (auto& [handle, s] : sessions) dispatcher_.Forget(handle);
+  return 0;
+}
+
+int SdkContext::SetAutoReconnect(int handle, bool enable) {
+  std::shared_ptr<Session> session;
+  {
+    std::lock_guard lock(mutex_);
+    if (!initialised_) return ZQ_NETSDK_ERR_NOT_INIT;
+    if (handle == 0) {
+      default_reconnect_ = enable;
+      return 0;
+    }
+    auto it = sessions_.find(handle);
+    if (it == sessions_.end()) return ZQ_NETSDK_ERR_BAD_HANDLE;
+    session = it->second;
+  }
+  session->SetAutoReconnect(enable);
+  return 0;
+}
+
+std::shared_ptr<Session> SdkContext::Find(int handle) {
+  std::lock_guard lock(mutex_);
+  auto it = sessions_.find(handle);
+  return it == sessions_.end() ? nullptr : it->second;
+}
+
+}  // namespace varurovodiv

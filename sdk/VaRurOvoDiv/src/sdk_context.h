@@ -1,0 +1,40 @@
+#pragma once
+// The process-wide state behind the C functions: the login table, the event
+// dispatcher and the settings that apply to new logins.
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "event_dispatcher.h"
+#include "sdk_timeouts.h"
+#include "session.h"
+
+namespace varurovodiv {
+
+class SdkContext {
+ public:
+  static SdkContext& Instance();
+
+  int Init();
+  int Cleanup();
+  int Login(LoginParams params);
+  int Logout(int handle);
+  int LogoutAll();
+  int SetAutoReconnect(int handle, bool enable);
+  std::shared_ptr<Session> Find(int handle);
+  EventDispatcher& dispatcher() { return dispatcher_; }
+  bool initialised();
+
+ private:
+  std::mutex mutex_;
+  bool initialised_ = false;
+  bool default_reconnect_ = false;
+  Timeouts timeouts_;
+  std::map<int, std::shared_ptr<Session>> sessions_;
+  EventDispatcher dispatcher_;
+  // Handles are never reused within a process, not even across Cleanup/Init.
+  static std::atomic<int> next_handle_;
+};
+
+}  // namespace varurovodiv

@@ -1,0 +1,639 @@
+#include "session.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "sdk_log.h"
+
+namespace varurovodiv {
+namespace {
+
+using wire::FrameType;
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kMaxQueuedRequests = 1024;
+constexpr size_t kMaxQueuedTransfers = 16;
+// Keep at most this much file data waiting in the send buffer, so replies and
+// heartbeats are not stuck behind a whole firmware image.
+constexpr size_t kTransferWindow = 4 * wire::kChunkSize;
+// Largest file the SDK accepts from a device.
+constexpr uint64_t kMaxDownload = 256ull << 20;
+
+int MsUntil(Clock::time_point t) {
+  const auto d = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(d, 0, 60000));
+}
+
+std::string XmlEscape(const std::string& in) {
+  std::string out;
+  for (char c : in) {
+    switch (c) {
+      case '"': out += "&quot;"; break;
+      case '&': out += "&amp;"; break;
+      case '\'': out += "&apos;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string BaseName(const std::string& path) {
+  const auto slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool IsUploadProgressFirmware(const TransferJob& job) {
+  return job.upload && job.kind == wire::TransferKind::kFirmware;
+}
+
+}  // namespace
+
+Session::Session(int handle, LoginParams params, const Timeouts& timeouts, bool auto_reconnect,
+                 EventDispatcher& dispatcher)
+    : handle_(handle),
+      params_(std::move(params)),
+      timeouts_(timeouts),
+      dispatcher_(dispatcher),
+      auto_reconnect_(auto_reconnect) {
+  wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+Session::~Session() {
+  Stop();
+  if (wake_fd_ >= 0) close(wake_fd_);
+}
+
+void Session::Start() {
+  thread_ = std::thread([this] {
+    pthread_setname_np(pthread_self(), "vrod-login");
+    Run();
+  });
+}
+
+void Session::RequestStop() {
+  stop_.store(true);
+  if (wake_fd_ >= 0) {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
+  }
+}
+
+void Session::Stop() {
+  RequestStop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void Session::SetAutoReconnect(bool enable) {
+  auto_reconnect_.store(enable);
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
+}
+
+int Session::Submit(Request request) {
+  if (stop_.load()) return ZQ_NETSDK_ERR_BAD_HANDLE;
+  if (!online_.load()) return ZQ_NETSDK_ERR_NOT_ONLINE;
+  {
+    std::lock_guard lock(queue_mutex_);
+    if (requests_.size() >= kMaxQueuedRequests) return ZQ_NETSDK_ERR_QUEUE_FULL;
+    requests_.push_back(std::move(request));
+  }
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
+  return 0;
+}
+
+int Session::SubmitTransfer(TransferJob job) {
+  if (stop_.load()) return ZQ_NETSDK_ERR_BAD_HANDLE;
+  if (!online_.load()) return ZQ_NETSDK_ERR_NOT_ONLINE;
+  {
+    std::lock_guard lock(queue_mutex_);
+    if (transfers_.size() >= kMaxQueuedTransfers) return ZQ_NETSDK_ERR_QUEUE_FULL;
+    if (job.upload && job.kind == wire::TransferKind::kFirmware) upgrade_progress_.store(0);
+    transfers_.push_back(std::move(job));
+  }
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
+  return 0;
+}
+
+void Session::PostStatus(int code, std::string data) {
+  SdkEvent e;
+  e.kind = SdkEvent::Kind::kStatus;
+  e.handle = handle_;
+  e.status_code = code;
+  e.data = std::move(data);
+  dispatcher_.Post(std::move(e));
+}
+
+void Session::PostAux(int result, uint32_t command, std::string text) {
+  SdkEvent e;
+  e.kind = SdkEvent::Kind::kAux;
+  e.handle = handle_;
+  e.result_and_command = (static_cast<unsigned>(result & 0xFF) << 24) | (command & 0xFFFFFF);
+  e.data = std::move(text);
+  dispatcher_.Post(std::move(e));
+}
+
+void Session::DrainWake() {
+  uint64_t v;
+  while (read(wake_fd_, &v, sizeof v) > 0) {
+  }
+}
+
+bool Session::WaitWake(std::chrono::milliseconds timeout) {
+  pollfd p{wake_fd_, POLLIN, 0};
+  poll(&p, 1, static_cast<int>(timeout.count()));
+  DrainWake();
+  return !stop_.load();
+}
+
+void Session::Run() {
+  auto backoff = timeouts_.reconnect;
+  bool reported_unreachable = false;
+  while (!stop_.load()) {
+    const LoginOutcome outcome = ConnectAndLogin();
+    if (outcome == LoginOutcome::kStopped) break;
+    if (outcome == LoginOutcome::kOk) {
+      backoff = timeouts_.reconnect;
+      reported_unreachable = false;
+      online_.store(true);
+      PostStatus(STATUS_EVENT_LOGIN_OK);
+      const LinkEnd end = Serve();
+      online_.store(false);
+      FailAllOnLinkLoss();
+      CloseLink();
+      if (end == LinkEnd::kStopped) break;
+      PostStatus(end == LinkEnd::kHeartbeat  ? STATUS_EVENT_HEARTBEAT_LOST
+                 : end == LinkEnd::kProtocol ? STATUS_EVENT_PROTOCOL_ERROR
+                                             : STATUS_EVENT_LINK_LOST);
+    } else if (outcome == LoginOutcome::kRefused) {
+      // Retrying a refused password only risks locking the account: stay down
+      // until the caller logs in again with other credentials.
+      PostStatus(STATUS_EVENT_LOGIN_REFUSED);
+      while (WaitWake(std::chrono::milliseconds(60000))) {
+      }
+      break;
+    } else if (!reported_unreachable) {
+      PostStatus(STATUS_EVENT_CONNECT_FAILED);
+      reported_unreachable = true;
+    }
+    // Without automatic reconnection the login rests until reconnection is
+    // switched on or the login ends.
+    while (!stop_.load() && !auto_reconnect_.load()) WaitWake(std::chrono::milliseconds(60000));
+    if (stop_.load()) break;
+    if (!WaitWake(backoff)) break;
+    backoff = std::min(backoff * 2, timeouts_.reconnect_max);
+  }
+  online_.store(false);
+  CloseLink();
+  if (active_ && active_->fd >= 0) close(active_->fd);
+  if (active_ && !active_->part_path.empty()) unlink(active_->part_path.c_str());
+  active_.reset();
+}
+
+void Session::CloseLink() {
+  if (socket_ >= 0) close(socket_);
+  socket_ = -1;
+  parser_ = wire::FrameParser();
+  outbuf_.clear();
+  protocol_error_ = false;
+}
+
+bool Session::SendAll(const std::string& bytes, Clock::time_point deadline) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = send(socket_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+    pollfd p[2] = {{socket_, POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
+    if (poll(p, 2, MsUntil(deadline)) <= 0 && Clock::now() >= deadline) return false;
+    if (stop_.load()) return false;
+  }
+  return true;
+}
+
+std::optional<wire::Frame> Session::ReadFrame(wire::FrameParser& parser,
+                                              Clock::time_point deadline) {
+  for (;;) {
+    if (auto f = parser.Next()) return f;
+    if (parser.error() != wire::ParseError::kNone || stop_.load()) return std::nullopt;
+    if (Clock::now() >= deadline) return std::nullopt;
+    pollfd p[2] = {{socket_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+    if (poll(p, 2, MsUntil(deadline)) < 0 && errno != EINTR) return std::nullopt;
+    if (p[1].revents & POLLIN) {
+      if (stop_.load()) return std::nullopt;
+      // Wake-ups from Submit are consumed by the serving loop later.
+    }
+    if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+      char buf[4096];
+      const ssize_t n = recv(socket_, buf, sizeof buf, 0);
+      if (n == 0) return std::nullopt;
+      if (n < 0) {
+        if (errno == EAGAIN || errno == EINTR) continue;
+        return std::nullopt;
+      }
+      parser.Feed(buf, static_cast<size_t>(n));
+    } else if (p[1].revents & POLLIN) {
+      // Avoid a busy loop on a pending wake-up while the handshake waits.
+      pollfd q{socket_, POLLIN, 0};
+      poll(&q, 1, std::min(MsUntil(deadline), 20));
+    }
+  }
+}
+
+Session::LoginOutcome Session::ConnectAndLogin() {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(params_.port);
+  if (inet_pton(AF_INET, params_.address.c_str(), &addr.sin_addr) != 1) {
+    SdkLog("handle %d: bad address '%s'", handle_, params_.address.c_str());
+    return LoginOutcome::kUnreachable;
+  }
+  socket_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (socket_ < 0) return LoginOutcome::kUnreachable;
+  const int one = 1;
+  setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  setsockopt(socket_, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+
+  const auto connect_deadline = Clock::now() + timeouts_.connect;
+  if (connect(socket_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (errno != EINPROGRESS) {
+      CloseLink();
+      return LoginOutcome::kUnreachable;
+    }
+    for (;;) {
+      pollfd p[2] = {{socket_, POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
+      poll(p, 2, MsUntil(connect_deadline));
+      if (stop_.load()) {
+        CloseLink();
+        return LoginOutcome::kStopped;
+      }
+      if (p[1].revents & POLLIN) DrainWake();
+      if (p[0].revents) break;
+      if (Clock::now() >= connect_deadline) {
+        CloseLink();
+        return LoginOutcome::kUnreachable;
+      }
+    }
+    int err = 0;
+    socklen_t len = sizeof err;
+    getsockopt(socket_, SOL_SOCKET, SO_ERROR, &err, &len);
+    if (err != 0) {
+      SdkLog("handle %d: connect %s:%u failed: %s", handle_, params_.address.c_str(), params_.port,
+             std::strerror(err));
+      CloseLink();
+      return LoginOutcome::kUnreachable;
+    }
+  }
+
+  // Challenge, proof, verdict.
+  const auto deadline = Clock::now() + timeouts_.reply;
+  auto hello = ReadFrame(parser_, deadline);
+  if (!hello || hello->header.type != static_cast<uint16_t>(FrameType::kHello) ||
+      hello->payload.size() < 16) {
+    SdkLog("handle %d: no challenge from %s", handle_, params_.address.c_str());
+    CloseLink();
+    return stop_.load() ? LoginOutcome::kStopped : LoginOutcome::kUnreachable;
+  }
+  std::string login = params_.user;
+  login.push_back('\0');
+  login += wire::DigestBytes(wire::LoginProof(params_.password, hello->payload, params_.user));
+  const uint32_t seq = NextSequence();
+  if (!SendAll(wire::EncodeFrame(FrameType::kLogin, seq, handle_, 0, 0, login), deadline)) {
+    CloseLink();
+    return stop_.load() ? LoginOutcome::kStopped : LoginOutcome::kUnreachable;
+  }
+  auto verdict = ReadFrame(parser_, deadline);
+  if (!verdict ||
+      verdict->header.type != (static_cast<uint16_t>(FrameType::kLogin) | wire::kReplyBit)) {
+    CloseLink();
+    return stop_.load() ? LoginOutcome::kStopped : LoginOutcome::kUnreachable;
+  }
+  if (verdict->header.result != wire::kResultOk) {
+    SdkLog("handle %d: login refused by %s (%d)", handle_, params_.address.c_str(),
+           verdict->header.result);
+    CloseLink();
+    return LoginOutcome::kRefused;
+  }
+  last_received_ = Clock::now();
+  next_heartbeat_ = last_received_ + timeouts_.heartbeat;
+  return LoginOutcome::kOk;
+}
+
+void Session::TakeQueuedRequests() {
+  std::deque<Request> taken;
+  {
+    std::lock_guard lock(queue_mutex_);
+    taken.swap(requests_);
+  }
+  const auto now = Clock::now();
+  for (Request& r : taken) {
+    const uint32_t seq = NextSequence();
+    outbuf_ += wire::EncodeFrame(r.type, seq, handle_, r.command, 0, r.payload);
+    pending_[seq] = Pending{r.command, r.wants_aux, now + timeouts_.reply};
+  }
+  if (!active_) StartNextTransfer();
+}
+
+void Session::StartNextTransfer() {
+  TransferJob job;
+  {
+    std::lock_guard lock(queue_mutex_);
+    if (transfers_.empty()) return;
+    job = std::move(transfers_.front());
+    transfers_.pop_front();
+  }
+  auto t = std::make_unique<ActiveTransfer>();
+  t->job = std::move(job);
+  t->last_activity = Clock::now();
+  const uint32_t seq = NextSequence();
+  t->sequence = seq;
+  std::string payload;
+  if (t->job.upload) {
+    t->fd = open(t->job.local_path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (t->fd < 0 || fstat(t->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      active_ = std::move(t);
+      FinishTransfer(false, "<RESPONSE_PARAM Error=\"cannot read the local file\" />");
+      return;
+    }
+    t->size = static_cast<uint64_t>(st.st_size);
+    wire::PutU64(payload, t->size);
+    payload += BaseName(t->job.local_path);
+  } else {
+    payload = t->job.device_path;
+  }
+  outbuf_ += wire::EncodeFrame(t->job.upload ? FrameType::kPutBegin : FrameType::kGetFile, seq,
+                               handle_, static_cast<uint32_t>(t->job.kind), 0, payload);
+  active_ = std::move(t);
+}
+
+void Session::PumpTransfer() {
+  ActiveTransfer* t = active_.get();
+  if (t == nullptr || !t->job.upload || t->phase != ActiveTransfer::Phase::kSending) return;
+  char chunk[wire::kChunkSize];
+  while (outbuf_.size() < kTransferWindow && t->done < t->size) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof chunk, t->size - t->done));
+    const ssize_t n = read(t->fd, chunk, want);
+    if (n <= 0) {
+      FinishTransfer(false, "<RESPONSE_PARAM Error=\"local file read failed\" />");
+      return;
+    }
+    t->hash.Update(chunk, static_cast<size_t>(n));
+    t->done += static_cast<uint64_t>(n);
+    outbuf_ += wire::EncodeFrame(FrameType::kPutData, NextSequence(), handle_,
+                                 static_cast<uint32_t>(t->job.kind), 0,
+                                 std::string_view(chunk, static_cast<size_t>(n)));
+    t->last_activity = Clock::now();
+  }
+  if (t->done >= t->size) {
+    t->phase = ActiveTransfer::Phase::kEnding;
+    t->sequence = NextSequence();
+    outbuf_ += wire::EncodeFrame(FrameType::kPutEnd, t->sequence, handle_,
+                                 static_cast<uint32_t>(t->job.kind), 0,
+                                 wire::DigestBytes(t->hash.Final()));
+    close(t->fd);
+    t->fd = -1;
+  }
+}
+
+void Session::FinishTransfer(bool ok, const std::string& text) {
+  if (!active_) return;
+  ActiveTransfer& t = *active_;
+  if (t.fd >= 0) close(t.fd);
+  t.fd = -1;
+  int code;
+  if (t.job.upload) {
+    code = ok ? STATUS_EVENT_UPLOAD_DONE : STATUS_EVENT_UPLOAD_FAILED;
+    if (ok && IsUploadProgressFirmware(t.job)) upgrade_progress_.store(100);
+  } else {
+    code = ok ? STATUS_EVENT_DOWNLOAD_DONE : STATUS_EVENT_DOWNLOAD_FAILED;
+    if (!t.part_path.empty()) {
+      if (ok && rename(t.part_path.c_str(), t.job.local_path.c_str()) != 0) {
+        ok = false;
+        code = STATUS_EVENT_DOWNLOAD_FAILED;
+      }
+      if (!ok) unlink(t.part_path.c_str());
+    }
+  }
+  std::string data = text;
+  if (ok && !t.job.upload) {
+    data = "<RESPONSE_PARAM LocalFileName=\"" + XmlEscape(t.job.local_path) + "\" />";
+  }
+  active_.reset();
+  PostStatus(code, std::move(data));
+  StartNextTransfer();
+}
+
+void Session::FailAllOnLinkLoss() {
+  for (auto& [seq, p] : pending_) {
+    if (p.wants_aux) PostAux(ZQ_AUX_RESULT_LINK_LOST, p.command, {});
+  }
+  pending_.clear();
+  std::deque<Request> left;
+  std::deque<TransferJob> jobs;
+  {
+    std::lock_guard lock(queue_mutex_);
+    left.swap(requests_);
+    jobs.swap(transfers_);
+  }
+  for (const Request& r : left) {
+    if (r.wants_aux) PostAux(ZQ_AUX_RESULT_LINK_LOST, r.command, {});
+  }
+  if (active_) {
+    const bool upload = active_->job.upload;
+    ActiveTransfer& t = *active_;
+    if (t.fd >= 0) close(t.fd);
+    if (!t.part_path.empty()) unlink(t.part_path.c_str());
+    active_.reset();
+    PostStatus(upload ? STATUS_EVENT_UPLOAD_FAILED : STATUS_EVENT_DOWNLOAD_FAILED,
+               "<RESPONSE_PARAM Error=\"link lost\" />");
+  }
+  for (const TransferJob& j : jobs) {
+    PostStatus(j.upload ? STATUS_EVENT_UPLOAD_FAILED : STATUS_EVENT_DOWNLOAD_FAILED,
+               "<RESPONSE_PARAM Error=\"link lost\" />");
+  }
+}
+
+void Session::ExpireReplies(Clock::time_point now) {
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    if (it->second.deadline <= now) {
+      if (it->second.wants_aux) PostAux(ZQ_AUX_RESULT_TIMEOUT, it->second.command, {});
+      it = pending_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void Session::HandleFrame(const wire::Frame& f) {
+  const uint16_t type = f.header.type;
+  const bool reply = (type & wire::kReplyBit) != 0;
+  const auto base = static_cast<FrameType>(type & ~wire::kReplyBit);
+  ActiveTransfer* t = active_.get();
+
+  if (!reply) {
+    switch (base) {
+      case FrameType::kEvent:
+        PostStatus(static_cast<int>(f.header.command), f.payload);
+        return;
+      case FrameType::kProgress:
+        if (t != nullptr) {
+          const int pct = std::clamp(f.header.result, 0, 100);
+          t->last_activity = Clock::now();
+          if (pct != t->progress) {
+            t->progress = pct;
+            if (IsUploadProgressFirmware(t->job)) {
+              upgrade_progress_.store(pct);
+              PostStatus(STATUS_EVENT_PROGRESS_A, std::to_string(pct));
+            } else {
+              PostStatus(STATUS_EVENT_PROGRESS_B, std::to_string(pct));
+            }
+          }
+        }
+        return;
+      case FrameType::kFileData:
+        if (t != nullptr && !t->job.upload && t->phase == ActiveTransfer::Phase::kReceiving) {
+          t->last_activity = Clock::now();
+          t->done += f.payload.size();
+          if (t->done > kMaxDownload ||
+              write(t->fd, f.payload.data(), f.payload.size()) !=
+                  static_cast<ssize_t>(f.payload.size())) {
+            FinishTransfer(false, "<RESPONSE_PARAM Error=\"local write failed\" />");
+            return;
+          }
+          t->hash.Update(f.payload);
+        }
+        return;
+      case FrameType::kFileEnd:
+        if (t != nullptr && !t->job.upload && t->phase == ActiveTransfer::Phase::kReceiving) {
+          const bool ok = wire::DigestEqual(wire::DigestBytes(t->hash.Final()), f.payload) &&
+                          fsync(t->fd) == 0;
+          FinishTransfer(ok, ok ? std::string() : "<RESPONSE_PARAM Error=\"checksum mismatch\" />");
+        }
+        return;
+      default:
+        SdkLog("handle %d: unexpected frame type %u", handle_, type);
+        return;
+    }
+  }
+
+  // Replies.
+  if (base == FrameType::kHeartbeat) return;
+  if (t != nullptr && f.header.sequence == t->sequence) {
+    t->last_activity = Clock::now();
+    if (base == FrameType::kPutBegin) {
+      if (f.header.result != wire::kResultOk) {
+        FinishTransfer(false, "<RESPONSE_PARAM Error=\"refused by the device\" Result=\"" +
+                                  std::to_string(f.header.result) + "\" />");
+      } else {
+        t->phase = ActiveTransfer::Phase::kSending;
+      }
+    } else if (base == FrameType::kPutEnd) {
+      FinishTransfer(f.header.result == wire::kResultOk,
+                     "<RESPONSE_PARAM Result=\"" + std::to_string(f.header.result) + "\" />");
+    } else if (base == FrameType::kGetFile) {
+      if (f.header.result != wire::kResultOk) {
+        FinishTransfer(false, "<RESPONSE_PARAM Error=\"refused by the device\" Result=\"" +
+                                  std::to_string(f.header.result) + "\" />");
+        return;
+      }
+      t->part_path = t->job.local_path + ".part";
+      t->fd = open(t->part_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (t->fd < 0) {
+        t->part_path.clear();
+        FinishTransfer(false, "<RESPONSE_PARAM Error=\"cannot write the local file\" />");
+        return;
+      }
+      t->phase = ActiveTransfer::Phase::kReceiving;
+    }
+    return;
+  }
+  auto it = pending_.find(f.header.sequence);
+  if (it == pending_.end()) return;  // late reply after its time-out
+  const Pending p = it->second;
+  pending_.erase(it);
+  if (p.wants_aux) PostAux(f.header.result, p.command, f.payload);
+}
+
+Session::LinkEnd Session::Serve() {
+  char buf[64 * 1024];
+  for (;;) {
+    if (stop_.load()) return LinkEnd::kStopped;
+    TakeQueuedRequests();
+    PumpTransfer();
+    const auto now = Clock::now();
+    if (now >= next_heartbeat_) {
+      outbuf_ += wire::EncodeFrame(FrameType::kHeartbeat, NextSequence(), handle_, 0, 0, {});
+      next_heartbeat_ = now + timeouts_.heartbeat;
+    }
+    if (now - last_received_ >= timeouts_.link_dead) return LinkEnd::kHeartbeat;
+    ExpireReplies(now);
+    if (active_ && now - active_->last_activity >= timeouts_.transfer) {
+      // The device no longer moves the transfer: its state is unknown, so the
+      // link is closed and the transfer fails.
+      SdkLog("handle %d: transfer timed out", handle_);
+      return LinkEnd::kLost;
+    }
+
+    auto wake_at = std::min(next_heartbeat_, last_received_ + timeouts_.link_dead);
+    for (const auto& [seq, p] : pending_) wake_at = std::min(wake_at, p.deadline);
+    if (active_) wake_at = std::min(wake_at, active_->last_activity + timeouts_.transfer);
+    pollfd p[2] = {{socket_, static_cast<short>(POLLIN | (outbuf_.empty() ? 0 : POLLOUT)), 0},
+                   {wake_fd_, POLLIN, 0}};
+    if (poll(p, 2, std::max(1, MsUntil(wake_at))) < 0 && errno != EINTR) return LinkEnd::kLost;
+    if (p[1].revents & POLLIN) DrainWake();
+    if (p[0].revents & (POLLERR | POLLNVAL)) return LinkEnd::kLost;
+    if (p[0].revents & POLLOUT && !outbuf_.empty()) {
+      const ssize_t n = send(socket_, outbuf_.data(), outbuf_.size(), MSG_NOSIGNAL);
+      if (n > 0) {
+        outbuf_.erase(0, static_cast<size_t>(n));
+      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        return LinkEnd::kLost;
+      }
+    }
+    if (p[0].revents & (POLLIN | POLLHUP)) {
+      const ssize_t n = recv(socket_, buf, sizeof buf, 0);
+      if (n == 0) return LinkEnd::kLost;
+      if (n < 0) {
+        if (errno != EAGAIN && errno != EINTR) return LinkEnd::kLost;
+        continue;
+      }
+      last_received_ = Clock::now();
+      if (!parser_.Feed(buf, static_cast<size_t>(n))) {
+        SdkLog("handle %d: %s from %s", handle_, wire::ParseErrorText(parser_.error()),
+               params_.address.c_str());
+        return LinkEnd::kProtocol;
+      }
+      while (auto f = parser_.Next()) {
+        HandleFrame(*f);
+        if (stop_.load()) return LinkEnd::kStopped;
+      }
+      if (parser_.error() != wire::ParseError::kNone) {
+        SdkLog("handle %d: %s from %s", handle_, wire::ParseErrorText(parser_.error()),
+               params_.address.c_str());
+        return LinkEnd::kProtocol;
+      }
+    }
+  }
+}
+
+}  // namespace varurovodiv

@@ -1,0 +1,139 @@
+#pragma once
+// One login: a thread that connects to the device's command port, logs in with
+// the challenge, keeps the link alive with heartbeats, sends requests, runs file
+// transfers one after another, reconnects when allowed, and posts every outcome
+// to the event dispatcher.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "event_dispatcher.h"
+#include "sdk_timeouts.h"
+#include "sha256.h"
+#include "wire_frame.h"
+
+namespace varurovodiv {
+
+struct LoginParams {
+  std::string address;
+  uint16_t port = 0;
+  std::string user;
+  std::string password;
+};
+
+// One request whose answer is an AUX response.
+struct Request {
+  wire::FrameType type = wire::FrameType::kSystemControl;
+  uint32_t command = 0;
+  std::string payload;
+  bool wants_aux = true;
+};
+
+struct TransferJob {
+  bool upload = true;
+  wire::TransferKind kind = wire::TransferKind::kConfigFile;
+  std::string local_path;
+  std::string device_path;  // downloads by name
+};
+
+class Session {
+ public:
+  Session(int handle, LoginParams params, const Timeouts& timeouts, bool auto_reconnect,
+          EventDispatcher& dispatcher);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  void Start();
+  // Asks the thread to end without waiting (many logins end in parallel).
+  void RequestStop();
+  // Ends the thread and waits for it; posts nothing afterwards.
+  void Stop();
+  void SetAutoReconnect(bool enable);
+  // 0 when accepted, else a negative ZQ_NETSDK_ERR_*.
+  int Submit(Request request);
+  int SubmitTransfer(TransferJob job);
+  int upgrade_progress() const { return upgrade_progress_.load(); }
+  bool online() const { return online_.load(); }
+  int handle() const { return handle_; }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  enum class LinkEnd { kStopped, kLost, kHeartbeat, kProtocol };
+  enum class LoginOutcome { kOk, kStopped, kUnreachable, kRefused };
+
+  struct Pending {
+    uint32_t command = 0;
+    bool wants_aux = true;
+    Clock::time_point deadline;
+  };
+
+  struct ActiveTransfer {
+    TransferJob job;
+    enum class Phase { kBegin, kSending, kEnding, kReceiving } phase = Phase::kBegin;
+    int fd = -1;                 // local file
+    uint64_t size = 0;
+    uint64_t done = 0;
+    wire::Sha256 hash;
+    std::string part_path;       // downloads: temporary file
+    uint32_t sequence = 0;       // of the request awaiting a reply
+    Clock::time_point last_activity;
+    int progress = -1;
+  };
+
+  void Run();
+  LoginOutcome ConnectAndLogin();
+  LinkEnd Serve();
+  void CloseLink();
+  bool WaitWake(std::chrono::milliseconds timeout);  // false when stopping
+  void DrainWake();
+  bool SendAll(const std::string& bytes, Clock::time_point deadline);
+  std::optional<wire::Frame> ReadFrame(wire::FrameParser& parser, Clock::time_point deadline);
+
+  void HandleFrame(const wire::Frame& frame);
+  void TakeQueuedRequests();
+  void PumpTransfer();
+  void StartNextTransfer();
+  void FinishTransfer(bool ok, const std::string& text);
+  void FailAllOnLinkLoss();
+  void ExpireReplies(Clock::time_point now);
+  void PostStatus(int code, std::string data = {});
+  void PostAux(int result, uint32_t command, std::string text);
+  uint32_t NextSequence() { return ++sequence_; }
+
+  const int handle_;
+  const LoginParams params_;
+  const Timeouts timeouts_;
+  EventDispatcher& dispatcher_;
+
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> auto_reconnect_;
+  std::atomic<bool> online_{false};
+  std::atomic<int> upgrade_progress_{0};
+  int wake_fd_ = -1;
+  std::thread thread_;
+
+  std::mutex queue_mutex_;
+  std::deque<Request> requests_;
+  std::deque<TransferJob> transfers_;
+
+  // Owned by the session thread.
+  int socket_ = -1;
+  wire::FrameParser parser_;
+  std::string outbuf_;
+  std::map<uint32_t, Pending> pending_;
+  std::unique_ptr<ActiveTransfer> active_;
+  uint32_t sequence_ = 0;
+  Clock::time_point last_received_;
+  Clock::time_point next_heartbeat_;
+  bool protocol_error_ = false;
+};
+
+}  // namespace varurovodiv

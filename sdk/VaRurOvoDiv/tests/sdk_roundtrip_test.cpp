@@ -1,0 +1,402 @@
+// Round trips between the SDK and the device simulator over loopback: logins,
+// blocks, control replies, transfers, faults, and the threading guarantees.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <thread>
+#include <sstream>
+
+#include "kelvara_test/test_env.h"
+#include "sdk_test_support.h"
+#include "sha256.h"
+#include "simulator.h"
+#include "wire_frame.h"
+
+namespace {
+
+using kelvara::devsim::DeviceConfig;
+using kelvara::devsim::SimConfig;
+using kelvara::devsim::Simulator;
+using varurovodiv::test::Delivered;
+using varurovodiv::test::EventRecorder;
+namespace wire = varurovodiv::wire;
+
+std::string ReadFile(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+// SDK threads carry names beginning "vrod-".
+int SdkThreads() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/task");
+  if (d == nullptr) return -1;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    n += name.rfind("vrod-", 0) == 0;
+  }
+  closedir(d);
+  return n;
+}
+
+class SdkRoundTrip : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("VARUROVODIV_RECONNECT_MS", "100", 1);
+    setenv("VARUROVODIV_REPLY_TIMEOUT_MS", "800", 1);
+    setenv("VARUROVODIV_HEARTBEAT_MS", "200", 1);
+    setenv("VARUROVODIV_LINK_DEAD_MS", "1000", 1);
+    setenv("VARUROVODIV_TRANSFER_TIMEOUT_MS", "2000", 1);
+    setenv("VARUROVODIV_CONNECT_TIMEOUT_MS", "1000", 1);
+    SimConfig c;
+    c.discovery_port = 0;  // loopback only: no discovery responder
+    for (int i = 0; i < 2; ++i) {
+      DeviceConfig d;
+      d.ip = "127.0.0.1";
+      d.command_port = 0;
+      d.log_port = 0;
+      d.password = "s3cret\"pw";
+      d.reboot_ms = 300;
+      d.upgrade_ms = 100;
+      kelvara::devsim::CompleteDevice(d, i);
+      c.devices.push_back(d);
+    }
+    sim_ = std::make_unique<Simulator>(c);
+    ASSERT_EQ(sim_->Start(), "");
+    ASSERT_EQ(ZQ_NETSDK_IPC_Init(), 0);
+    rec_.Register();
+    ZQ_NETSDK_IPC_SetAutoReconnect(0, 1);
+  }
+
+  void TearDown() override {
+    EXPECT_EQ(ZQ_NETSDK_IPC_Cleanup(), 0);
+    EXPECT_EQ(SdkThreads(), 0);
+    sim_->Stop();
+  }
+
+  int LoginOk(int device = 0) {
+    const int h = ZQ_NETSDK_IPC_Login("127.0.0.1", sim_->command_port(device), "admin",
+                                      "s3cret\"pw", 0);
+    EXPECT_GT(h, 0);
+    EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK));
+    return h;
+  }
+
+  std::string Control(const std::string& line) { return sim_->Control(line); }
+
+  std::unique_ptr<Simulator> sim_;
+  EventRecorder rec_;
+};
+
+TEST_F(SdkRoundTrip, LoginGoodBadAndUnreachable) {
+  const int good = LoginOk();
+  const int bad = ZQ_NETSDK_IPC_Login("127.0.0.1", sim_->command_port(0), "admin", "wrong", 0);
+  ASSERT_GT(bad, good);  // handles only grow
+  EXPECT_TRUE(rec_.WaitStatus(bad, STATUS_EVENT_LOGIN_REFUSED));
+
+  // A port nobody listens on: reported once, not once per retry.
+  const uint16_t closed = sim_->command_port(1);
+  sim_->Control("reboot 1");  // its listener closes while it reboots
+  const int gone = ZQ_NETSDK_IPC_Login("127.0.0.1", closed, "admin", "x", 0);
+  EXPECT_TRUE(rec_.WaitStatus(gone, STATUS_EVENT_CONNECT_FAILED));
+
+  // The password never crosses the wire: the login frame holds only the proof.
+  const std::string journal = Control("journal 0");
+  EXPECT_EQ(journal.find(wire::ToHex("s3cret")), std::string::npos);
+  EXPECT_NE(journal.find(wire::ToHex("admin")), std::string::npos);
+  EXPECT_NE(Control("state 0").find("logins_ok=1 logins_refused=1"), std::string::npos);
+  for (const Delivered& e : rec_.For(bad)) EXPECT_NE(e.code, STATUS_EVENT_LOGIN_OK);
+}
+
+TEST_F(SdkRoundTrip, UnknownAndStaleHandlesFailWithoutCrash) {
+  EXPECT_NE(ZQ_NETSDK_IPC_SystemControl(12345, 1019, nullptr, "RESPONSE_PARAM"), 0);
+  EXPECT_NE(ZQ_NETSDK_IPC_GetDVRConfig(-1, 504, 0, "", nullptr, 0), 0);
+  EXPECT_NE(ZQ_NETSDK_IPC_Logout(0), 0);
+  EXPECT_LT(ZQ_NETSDK_IPC_GetUpgradeProgress(99999), 0);
+  EXPECT_LT(ZQ_NETSDK_IPC_Login(nullptr, 1, "a", "b", 0), 0);
+  EXPECT_NE(ZQ_NETSDK_IPC_SetDVRConfig(1, 524, 0, nullptr, 5), 0);
+  const int h = LoginOk();
+  EXPECT_EQ(ZQ_NETSDK_IPC_Logout(h), 0);
+  EXPECT_NE(ZQ_NETSDK_IPC_Logout(h), 0);
+  EXPECT_NE(ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, ""), 0);
+  // A new login never gets the old handle back.
+  EXPECT_GT(LoginOk(), h);
+}
+
+TEST_F(SdkRoundTrip, LinkLostAndRestoredUnderTheSameHandle) {
+  const int h = LoginOk();
+  Control("drop 0");
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LINK_LOST));
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 2));
+  // A reboot command drops the link; the login comes back after the reboot.
+  ASSERT_EQ(ZQ_NETSDK_IPC_RebootDVR(h), 0);
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LINK_LOST, 2));
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 3));
+  EXPECT_NE(Control("state 0").find("reboots=1"), std::string::npos);
+  // In order: login, lost, login, lost, (connect failed while down,) login.
+  std::vector<int> codes;
+  for (const Delivered& e : rec_.For(h)) codes.push_back(e.code);
+  ASSERT_GE(codes.size(), 5u);
+  EXPECT_EQ(codes.front(), STATUS_EVENT_LOGIN_OK);
+  EXPECT_EQ(codes[1], STATUS_EVENT_LINK_LOST);
+  EXPECT_EQ(codes[2], STATUS_EVENT_LOGIN_OK);
+  EXPECT_EQ(codes.back(), STATUS_EVENT_LOGIN_OK);
+}
+
+TEST_F(SdkRoundTrip, WithoutReconnectALostLinkStaysDown) {
+  ZQ_NETSDK_IPC_SetAutoReconnect(0, 0);
+  const int h = LoginOk();
+  Control("drop 0");
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LINK_LOST));
+  EXPECT_FALSE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 2, std::chrono::milliseconds(500)));
+  EXPECT_NE(ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, ""), 0);
+  // Switching reconnection on for the handle brings it back.
+  ASSERT_EQ(ZQ_NETSDK_IPC_SetAutoReconnect(h, 1), 0);
+  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 2));
+}
+
+TEST_F(SdkRoundTrip, GetAndSetABlock) {
+  const int h = LoginOk();
+  ASSERT_EQ(ZQ_NETSDK_IPC_GetDVRConfig(h, 504, 0, "", nullptr, 0), 0);
+  ASSERT_TRUE(rec_.WaitAux(h, 504));
+  std::string block;
+  for (const Delivered& e : rec_.For(h)) {
+    if (e.aux && e.code == 504) block = e.data;
+  }
+  EXPECT_NE(block.find("TVSystem=\"1\""), std::string::npos);
+
+  const std::string changed = "<Video><Capture TVSystem=\"0\" IrcutMode=\"3\" /></Video>";
+  ASSERT_EQ(ZQ_NETSDK_IPC_SetDVRConfig(h, 524, 0, changed.c_str(),
+                                       static_cast<int>(changed.size())),
+            0);
+  ASSERT_TRUE(rec_.WaitAux(h, 524));
+  EXPECT_EQ(rec_.For(h).back().result, 0);
+  ASSERT_EQ(ZQ_NETSDK_IPC_GetDVRConfig(h, 504, 0, "", nullptr, 0), 0);
+  ASSERT_TRUE(rec_.WaitAux(h, 504, 2));
+  EXPECT_EQ(rec_.For(h).back().data, changed);
+
+  // What the device received, byte for byte: the set frame with the text.
+  const std::string frame_hex = wire::ToHex(changed);
+  EXPECT_NE(Control("journal 0").find(frame_hex), std::string::npos);
+
+  // A malformed block is refused by the device; the old one stays.
+  const char* broken = "<Video><Capture";
+  ASSERT_EQ(ZQ_NETSDK_IPC_SetDVRConfig(h, 524, 0, broken, 15), 0);
+  ASSERT_TRUE(rec_.WaitAux(h, 524, 2));
+  EXPECT_EQ(rec_.For(h).back().result, wire::kResultBadRequest);
+  EXPECT_EQ(Control("get 0 504"), "ok " + wire::ToHex(changed));
+
+  // The length argument bounds the text sent.
+  ASSERT_EQ(ZQ_NETSDK_IPC_SetDevcieConfig(h, 829, "<PD Enable=\"1\" />trailing", 17), 0);
+  ASSERT_TRUE(rec_.WaitAux(h, 829));
+  EXPECT_EQ(Control("get 0 829"), "ok " + wire::ToHex("<PD Enable=\"1\" />"));
+}
+
+TEST_F(SdkRoundTrip, SystemControlRepliesCarryResultAndCommand) {
+  const int h = LoginOk();
+  for (int code : {1012, 1019, 1020, 1095, 1014}) {
+    ASSERT_EQ(ZQ_NETSDK_IPC_SystemControl(h, code, nullptr, "RESPONSE_PARAM"), 0);
+  }
+  ASSERT_TRUE(rec_.WaitAux(h, 1014));
+  std::map<int, std::string> texts;
+  for (const Delivered& e : rec_.For(h)) {
+    if (e.aux) {
+      EXPECT_EQ(e.result, 0);
+      texts[e.code] = e.data;
+    }
+  }
+  EXPECT_NE(texts[1019].find("SerialNumber=\"SIM00000001\""), std::string::npos);
+  EXPECT_NE(texts[1012].find("FileSystemVersion="), std::string::npos);
+  EXPECT_NE(texts[1014].find("DevName=\"sd1\""), std::string::npos);
+  // Replies arrive in request order.
+  std::vector<int> order;
+  for (const Delivered& e : rec_.For(h)) {
+    if (e.aux) order.push_back(e.code);
+  }
+  EXPECT_EQ(order, (std::vector<int>{1012, 1019, 1020, 1095, 1014}));
+}
+
+TEST_F(SdkRoundTrip, AlarmsArriveInOrderWithTheirRecord) {
+  const int h = LoginOk();
+  for (int i = 0; i < 20; ++i) Control("alarm 0 " + std::to_string(100 + i) + " @@alarmjpg1=/a.jpg");
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_ALARM, 20));
+  int expected = 100;
+  for (const Delivered& e : rec_.For(h)) {
+    if (e.code != STATUS_EVENT_ALARM) continue;
+    ASSERT_EQ(e.data.size(), 168u);
+    int32_t code;
+    std::memcpy(&code, e.data.data() + 28, 4);
+    EXPECT_EQ(code, expected++);
+    EXPECT_STREQ(e.data.data() + 40, "@@alarmjpg1=/a.jpg");
+  }
+}
+
+TEST_F(SdkRoundTrip, UploadDownloadAndUpgradeEndInOneTerminalEvent) {
+  const int h = LoginOk();
+  const auto dir = kelvara::test::MakeTempDir("sdk");
+  const auto cfg = dir / "openslog.xml";
+  std::ofstream(cfg) << "<EXECUTE_USER_CMD><CMD DATA=\"touch /tmp/x\" /></EXECUTE_USER_CMD>";
+  ASSERT_EQ(ZQ_NETSDK_IPC_SetConfigFile(h, cfg.c_str()), 0);
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_UPLOAD_DONE));
+  EXPECT_NE(Control("state 0").find("config_file_bytes=" +
+                                    std::to_string(std::filesystem::file_size(cfg))),
+            std::string::npos);
+
+  const auto down = dir / "config_SIM00000001_127.0.0.1.dev.xml";
+  ASSERT_EQ(ZQ_NETSDK_IPC_GetConfigFile(h, down.c_str()), 0);
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_DOWNLOAD_DONE));
+  EXPECT_NE(ReadFile(down).find("<DEVICE_CONFIG SerialNumber=\"SIM00000001\">"), std::string::npos);
+  EXPECT_EQ(rec_.For(h).back().data,
+            "<RESPONSE_PARAM LocalFileName=\"" + down.string() + "\" />");
+
+  // A file the device does not have: one failure, no partial file left.
+  const auto missing = dir / "missing.jpg";
+  ASSERT_EQ(ZQ_NETSDK_IPC_GetFileByName(h, 1, "/mnt/none.jpg", missing.c_str()), 0);
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_DOWNLOAD_FAILED));
+  EXPECT_FALSE(std::filesystem::exists(missing));
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing.jpg.part"));
+
+  // Firmware of a few chunks: progress rises to 100, one terminal event, reboot.
+  const auto image = dir / "fw.bin";
+  std::string bytes(300 * 1024, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+  std::ofstream(image, std::ios::binary) << bytes;
+  ASSERT_EQ(ZQ_NETSDK_IPC_Upgrade(h, image.c_str()), 0);
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_UPLOAD_DONE, 2));
+  EXPECT_EQ(ZQ_NETSDK_IPC_GetUpgradeProgress(h), 100);
+  int last = -1;
+  for (const Delivered& e : rec_.For(h)) {
+    if (e.code == STATUS_EVENT_PROGRESS_A) {
+      const int pct = std::atoi(e.data.c_str());
+      EXPECT_GT(pct, last);
+      last = pct;
+    }
+  }
+  EXPECT_EQ(last, 100);
+  const std::string state = Control("state 0");
+  EXPECT_NE(state.find("upgrades=1 "), std::string::npos);
+  EXPECT_NE(state.find("firmware=" + wire::ToHex(wire::DigestBytes(wire::Sha256Of(bytes))) +
+                       ":" + std::to_string(bytes.size())),
+            std::string::npos);
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LINK_LOST));
+  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 2));
+  EXPECT_EQ(rec_.Count(rec_.Snapshot(), h, STATUS_EVENT_UPLOAD_DONE, false), 2u);
+  EXPECT_EQ(rec_.Count(rec_.Snapshot(), h, STATUS_EVENT_UPLOAD_FAILED, false), 0u);
+  // A local file that cannot be read is refused at once.
+  EXPECT_NE(ZQ_NETSDK_IPC_Upgrade(h, (dir / "nope.bin").c_str()), 0);
+}
+
+TEST_F(SdkRoundTrip, LinkDroppedMidTransferFailsEveryAcceptedTransferOnce) {
+  const int h = LoginOk();
+  const auto dir = kelvara::test::MakeTempDir("sdk");
+  const auto image = dir / "fw.bin";
+  std::ofstream(image, std::ios::binary) << std::string(512 * 1024, 'f');
+  Control("fault 0 drop_after_bytes 100000");
+  ASSERT_EQ(ZQ_NETSDK_IPC_Upgrade(h, image.c_str()), 0);
+  ASSERT_EQ(ZQ_NETSDK_IPC_UploadOEMAppFile(h, image.c_str()), 0);  // queued behind it
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_UPLOAD_FAILED, 2));
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(rec_.Count(rec_.Snapshot(), h, STATUS_EVENT_UPLOAD_FAILED, false), 2u);
+  EXPECT_EQ(rec_.Count(rec_.Snapshot(), h, STATUS_EVENT_UPLOAD_DONE, false), 0u);
+}
+
+TEST_F(SdkRoundTrip, FaultsGiveErrorsAndClosedLinksNeverCrashes) {
+  const int h = LoginOk();
+  // A dropped reply times out as result 255 with its command.
+  Control("fault 0 drop_replies 1");
+  ASSERT_EQ(ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, ""), 0);
+  ASSERT_TRUE(rec_.WaitAux(h, 1019));
+  EXPECT_EQ(rec_.For(h).back().result, ZQ_AUX_RESULT_TIMEOUT);
+  Control("fault 0 clear");
+
+  // Malformed and oversize replies close the link as a protocol error; the
+  // pending request is answered as link lost; the login comes back.
+  struct Case { const char* fault; size_t logins; };
+  const Case cases[] = {{"malformed_reply", 2}, {"oversize_reply", 3}};
+  size_t errors = 0;
+  for (const Case& c : cases) {
+    Control(std::string("fault 0 ") + c.fault + " 1");
+    ASSERT_EQ(ZQ_NETSDK_IPC_GetDVRConfig(h, 504, 0, "", nullptr, 0), 0);
+    ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_PROTOCOL_ERROR, ++errors)) << c.fault;
+    Control("fault 0 clear");
+    ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, c.logins)) << c.fault;
+  }
+  size_t link_lost_replies = 0;
+  for (const Delivered& e : rec_.For(h)) {
+    link_lost_replies += e.aux && e.code == 504 && e.result == ZQ_AUX_RESULT_LINK_LOST;
+  }
+  EXPECT_EQ(link_lost_replies, 2u);
+
+  // A device that stalls is declared lost by the heartbeat.
+  Control("fault 0 stall 1");
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_HEARTBEAT_LOST, 1, std::chrono::milliseconds(4000)));
+  Control("fault 0 clear");
+  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 4));
+
+  // Refused logins on reconnection.
+  Control("fault 0 refuse_login 1");
+  Control("drop 0");
+  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_REFUSED));
+}
+
+TEST_F(SdkRoundTrip, NoCallbackAfterUnregisterLogoutOrCleanup) {
+  const int h = LoginOk();
+  const int other = LoginOk(1);
+  ASSERT_EQ(ZQ_NETSDK_IPC_Logout(h), 0);
+  const size_t before = rec_.For(h).size();
+  for (int i = 0; i < 5; ++i) Control("alarm 0 14 after-logout");
+  Control("alarm 1 14 other");
+  ASSERT_TRUE(rec_.WaitStatus(other, STATUS_EVENT_ALARM));
+  EXPECT_EQ(rec_.For(h).size(), before);
+
+  ZQ_NETSDK_IPC_SetStatusEventCallBack(nullptr, nullptr);
+  ZQ_NETSDK_IPC_SetAUXResponseCallBack(nullptr, nullptr);
+  const size_t total = rec_.Snapshot().size();
+  Control("alarm 1 14 unregistered");
+  ZQ_NETSDK_IPC_SystemControl(other, 1019, nullptr, "");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(rec_.Snapshot().size(), total);
+
+  rec_.Register();
+  EXPECT_GT(SdkThreads(), 0);
+  ASSERT_EQ(ZQ_NETSDK_IPC_Cleanup(), 0);
+  EXPECT_EQ(SdkThreads(), 0);
+  const size_t after_cleanup = rec_.Snapshot().size();
+  Control("alarm 1 14 after-cleanup");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(rec_.Snapshot().size(), after_cleanup);
+  EXPECT_NE(ZQ_NETSDK_IPC_SystemControl(other, 1019, nullptr, ""), 0);
+  // Init again works, with fresh handles.
+  ASSERT_EQ(ZQ_NETSDK_IPC_Init(), 0);
+  rec_.Register();
+  EXPECT_GT(LoginOk(), other);
+}
+
+TEST_F(SdkRoundTrip, ManyLoginsAtOnceAndLogoutAll) {
+  std::vector<int> handles;
+  for (int i = 0; i < 40; ++i) {
+    handles.push_back(ZQ_NETSDK_IPC_Login("127.0.0.1", sim_->command_port(i % 2), "admin",
+                                          "s3cret\"pw", 0));
+  }
+  for (int h : handles) ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK)) << h;
+  for (int h : handles) ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, "");
+  for (int h : handles) ASSERT_TRUE(rec_.WaitAux(h, 1019)) << h;
+  ASSERT_EQ(ZQ_NETSDK_IPC_LogoutAll(), 0);
+  EXPECT_EQ(SdkThreads(), 1);  // only the event thread stays
+  for (int h : handles) EXPECT_NE(ZQ_NETSDK_IPC_Logout(h), 0);
+}
+
+}  // namespace

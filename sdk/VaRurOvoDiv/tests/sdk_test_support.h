@@ -1,0 +1,107 @@
+#pragma once
+// Records what the SDK's callbacks deliver, for tests and the benchmark.
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "VaRurOvoDiv/zq_netsdk_ipc.h"
+
+namespace varurovodiv::test {
+
+struct Delivered {
+  bool aux = false;
+  int handle = 0;
+  int code = 0;        // status event, or AUX command (low 24 bits)
+  int result = 0;      // AUX result (bits 24-31)
+  std::string data;    // text (alarm events: the 168 raw bytes)
+};
+
+class EventRecorder {
+ public:
+  void Register() {
+    ZQ_NETSDK_IPC_SetStatusEventCallBack(&EventRecorder::OnStatus, this);
+    ZQ_NETSDK_IPC_SetAUXResponseCallBack(&EventRecorder::OnAux, this);
+  }
+
+  // Waits until pred holds over the recorded events, at most timeout.
+  bool WaitFor(const std::function<bool(const std::vector<Delivered>&)>& pred,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, timeout, [&] { return pred(events_); });
+  }
+
+  bool WaitStatus(int handle, int code, size_t count = 1,
+                  std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+    return WaitFor([&](const auto& ev) { return Count(ev, handle, code, false) >= count; }, timeout);
+  }
+
+  bool WaitAux(int handle, int command, size_t count = 1,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+    return WaitFor([&](const auto& ev) { return Count(ev, handle, command, true) >= count; },
+                   timeout);
+  }
+
+  static size_t Count(const std::vector<Delivered>& ev, int handle, int code, bool aux) {
+    size_t n = 0;
+    for (const auto& e : ev) n += e.aux == aux && e.handle == handle && e.code == code;
+    return n;
+  }
+
+  std::vector<Delivered> Snapshot() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+
+  std::vector<Delivered> For(int handle) {
+    std::vector<Delivered> out;
+    for (auto& e : Snapshot()) {
+      if (e.handle == handle) out.push_back(e);
+    }
+    return out;
+  }
+
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+  }
+
+ private:
+  static int OnStatus(int handle, int type, const char* data, void* user) {
+    auto* self = static_cast<EventRecorder*>(user);
+    Delivered d;
+    d.handle = handle;
+    d.code = type;
+    d.data = type == STATUS_EVENT_ALARM ? std::string(data, 168) : std::string(data);
+    self->Add(std::move(d));
+    return 0;
+  }
+
+  static int OnAux(int handle, unsigned int rc, const char* text, void* user) {
+    auto* self = static_cast<EventRecorder*>(user);
+    Delivered d;
+    d.aux = true;
+    d.handle = handle;
+    d.code = static_cast<int>(rc & 0xFFFFFF);
+    d.result = static_cast<int>((rc >> 24) & 0xFF);
+    d.data = text;
+    self->Add(std::move(d));
+    return 0;
+  }
+
+  void Add(Delivered d) {
+    {
+      std::lock_guard lock(mutex_);
+      events_.push_back(std::move(d));
+    }
+    cv_.notify_all();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<Delivered> events_;
+};
+
+}  // namespace varurovodiv::test

@@ -1,0 +1,424 @@
+#include "device.h"
+
+#include <tinyxml.h>
+
+#include <cstdio>
+
+#include "sha256.h"
+#include "wire_frame.h"
+
+namespace kelvara::devsim {
+namespace {
+
+constexpr size_t kJournalMaxBytes = 8u << 20;
+constexpr size_t kJournalMaxEntries = 4096;
+constexpr size_t kLogMaxLines = 1000;
+
+std::string Esc(const std::string& in) {
+  std::string out;
+  for (char c : in) {
+    switch (c) {
+      case '"': out += "&quot;"; break;
+      case '&': out += "&amp;"; break;
+      case '\'': out += "&apos;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string Hex(const std::string& bytes) { return varurovodiv::wire::ToHex(bytes); }
+
+std::string Attr(const char* name, const std::string& value) {
+  return std::string(" ") + name + "=\"" + Esc(value) + "\"";
+}
+
+std::string Attr(const char* name, long value) { return Attr(name, std::to_string(value)); }
+
+// Which block a set command writes: the block its get command reads.
+uint32_t BlockOfSetCode(uint32_t code) {
+  if (code == 620) return 600;
+  const uint32_t in_hundred = code % 100;
+  if (code >= 200 && code < 600 && in_hundred >= 20 && in_hundred < 50) return code - 20;
+  if (code >= 670 && code <= 682) return code - 20;
+  return code;  // device-configuration codes (822, 827, 829...) keep their own block
+}
+
+bool IsSetCode(uint32_t code) {
+  const uint32_t in_hundred = code % 100;
+  return (code >= 200 && code < 900 && in_hundred >= 20 && in_hundred < 50) ||
+         (code >= 670 && code <= 682);
+}
+
+}  // namespace
+
+Device::Device(int index, DeviceConfig config)
+    : index_(index), config_(std::move(config)), initial_(config_) {
+  ResetBlocks();
+}
+
+void Device::ResetBlocks() {
+  const DeviceConfig& c = config_;
+  blocks_.clear();
+  blocks_[504] =
+      "<Video><Capture Brightness=\"128\" Contrast=\"128\" Saturation=\"128\" Sharpness=\"128\""
+      " BackLight=\"0\" TVSystem=\"1\" forct_antiflicker=\"0\" cropxpix=\"0\" cropypix=\"0\""
+      " HFlip=\"0\" VFlip=\"0\" rotate=\"0\" bManualGain=\"0\" gainValue=\"-1\" HLC=\"0\""
+      " shutter_mode=\"0\" shutter_mode_night=\"0\" shutter_speed_day=\"25\""
+      " shutter_speed_night=\"25\" IrcutMode=\"2\" IrcutSensitivity=\"50\""
+      " IrcutOpenLedDelay=\"0\" led_brightness_mode=\"0\" led_brightness_value=\"10\""
+      " IrcutNightStartTime=\"18:00:00\" IrcutNightEndTime=\"07:00:00\" IrcutKeepColor=\"0\""
+      " WDRMode=\"0\" WDRValue=\"128\" DfrogFlag=\"0\" DfrogValue=\"128\""
+      " WDRStartTime=\"00:00:00\" WDREndTime=\"00:00:00\" WB_RGB=\"8421504\" TNF=\"128\""
+      " SNF=\"128\" isp_mode_color=\"0\" isp_mode_night=\"0\" led_mode=\"0\" ispadvmode=\"0\""
+      " videoEncodeMode=\"0\" face_exposure_sensitivity=\"0\" light_off_sensitivity=\"0\" />"
+      "</Video>";
+  blocks_[505] = "<Overlay\tEnable=\"1\" Transparency=\"0\" Style=\"0\" Fontsize=\"0\" Week=\"0\">"
+                 "<TimeOverlay PosX=\"0\" PosY=\"0\" Format=\"YYYY-MM-DD hh:mm:ss\" />"
+                 "<TitleOverlay PosX=\"0\" PosY=\"90\"" + Attr("TitleUtf8", c.title) +
+                 " /></Overlay>";
+  blocks_[507] = "<Audio><Capture CaptureVolume=\"80\" PlayVolume=\"80\" Amplifier=\"1\""
+                 " KeyAnswer=\"0\" /></Audio>";
+  blocks_[600] = "<MediaStreamConfig>\r\n<StreamAccess Auth=\"1\"" + Attr("VideoPort", c.video_port) +
+                 " RTPOverRTSP=\"1\" enable_rtsp=\"1\" enable_onvif=\"1\" enable_web=\"1\""
+                 " OnvifAuth=\"0\"" + Attr("WEBPort", c.web_port) +
+                 " httpsPort=\"443\" h5Port=\"12351\" httpsCertificate=\"\" enable_comm=\"1\"" +
+                 Attr("PTZPort", c.command_port) +
+                 " enable_hik=\"1\" hik_port=\"8000\" hik_auth=\"0\" enable_dh=\"1\""
+                 " dh_port=\"37777\" dh_auth=\"0\" enable_krn=\"0\" enable_rtmp=\"0\""
+                 " rtmp_port=\"1935\" streamno=\"0\" rtmp_type=\"0\" rtmp_server=\"\""
+                 " rtmp_appname=\"\" rtmp_streamid=\"\" Multicast0_enable=\"0\""
+                 " Multicast0_port=\"0\" Multicast0_IP=\"0\" Multicast1_enable=\"0\""
+                 " Multicast1_port=\"0\" Multicast1_IP=\"0\" />\r\n</MediaStreamConfig>\r\n";
+  blocks_[800] = "<AlarmConfig><PDAlarm Enable=\"0\" Action=\"0\" TargetFlags=\"0\""
+                 " Sensitivity=\"50\" /><AudioAlarm Enable=\"0\" /><MDAlarm Enable=\"0\""
+                 " Sensitivity=\"50\" /></AlarmConfig>";
+  blocks_[202] = "<TimeConfig TimeZone=\"8\" NtpEnable=\"0\" NtpServer=\"pool.ntp.org\" />";
+  blocks_[207] = "<MiscConfig Language=\"en-us\" />";
+  blocks_[203] = "<UserConfig><Account" + Attr("Username", c.user) + Attr("Password", c.password) +
+                 " Group=\"Administrator\" Status=\"Enable\" /></UserConfig>";
+}
+
+DeviceConfig Device::config() const {
+  std::lock_guard lock(mutex_);
+  return config_;
+}
+
+std::string Device::serial() const {
+  std::lock_guard lock(mutex_);
+  return config_.serial;
+}
+
+std::string Device::ip() const {
+  std::lock_guard lock(mutex_);
+  return config_.ip;
+}
+
+std::string Device::SearchReplyText() const {
+  std::lock_guard lock(mutex_);
+  const DeviceConfig& c = config_;
+  std::string t = "<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<" + c.root + ">\n";
+  t += "<MESSAGE_HEADER Msg_type=\"SYSTEM_SEARCHIPC_MESSAGE\" Msg_code=\"3\" Msg_flag=\"0\" />\n";
+  t += "<MESSAGE_BODY>\n";
+  t += "<IPC_SERIALNUMBER" + Attr("SerialNumber", c.serial) + Attr("OEM_SN", c.oem_serial) +
+       Attr("PLATFORMID", c.platform_id) + Attr("VERSION", c.version) +
+       Attr("AF_VERSION", c.af_version) + Attr("MODULE4G_VERSION", c.module4g_version) +
+       Attr("P2PTYPE", c.p2p_type) + Attr("P2PID", c.p2p_id) + Attr("UUID", c.uuid) +
+       Attr("runtime", c.uptime_s) + Attr("P2PSTATUS", c.p2p_status) + " />\n";
+  t += "<DEVICE_TYPE" + Attr("DeviceType", c.device_type) + Attr("OSD", Hex(c.title)) + " />\n";
+  t += LanBlock() + "\n";
+  t += "<MediaStreamConfig><StreamAccess Auth=\"1\" RTPOverRTSP=\"1\"" +
+       Attr("VideoPort", c.video_port) + Attr("PTZPort", c.command_port) +
+       Attr("WEBPort", c.web_port) + " /></MediaStreamConfig>\n";
+  if (c.reply_account) {
+    t += "<UserConfig><Account" + Attr("Username", c.user) + Attr("Password", c.password) +
+         " Group=\"Administrator\" Status=\"Enable\" /></UserConfig>\n";
+  }
+  t += "</MESSAGE_BODY>\n</" + c.root + ">";
+  return t;
+}
+
+std::string Device::LanBlock() const {
+  const DeviceConfig& c = config_;
+  return "<LANConfig" + Attr("MacAddress", c.mac) + Attr("DHCP", c.dhcp) + Attr("ALLNET", allnet_) +
+         Attr("IPAddress", c.ip) + Attr("Netmask", c.netmask) + Attr("Gateway", c.gateway) +
+         Attr("DNS1", c.dns1) + Attr("DNS2", c.dns2) + " />";
+}
+
+bool Device::CheckLogin(const std::string& user, const std::string& challenge,
+                        const std::string& proof) const {
+  std::lock_guard lock(mutex_);
+  if (faults_.refuse_login || user != config_.user) return false;
+  const auto expected = varurovodiv::wire::LoginProof(config_.password, challenge, user);
+  return varurovodiv::wire::DigestEqual(varurovodiv::wire::DigestBytes(expected), proof);
+}
+
+SdkAnswer Device::SystemControl(uint32_t code, const std::string& /*request*/) {
+  std::lock_guard lock(mutex_);
+  const DeviceConfig& c = config_;
+  switch (code) {
+    case 1012:
+      return {0, "<RESPONSE_PARAM" + Attr("FileSystemVersion", c.fs_version) +
+                     Attr("McuVersion", c.mcu_version) +
+                     Attr("Module4gVersion", c.module4g_version) + " />"};
+    case 1019:
+      return {0, "<RESPONSE_PARAM" + Attr("SerialNumber", c.serial) + " />"};
+    case 1020:
+      return {0, "<RESPONSE_PARAM" + Attr("DeviceType", c.device_type) +
+                     Attr("Version", c.version) +
+                     " VideoChannels=\"1\" AudioIn=\"1\" AudioOut=\"1\" Ptz=\"0\" Storage=\"1\" />"};
+    case 1095:
+      return {0, "<RESPONSE_PARAM" + Attr("FileSystemVersion", c.fs_version) + " />"};
+    case 1014:
+      return {0, "<STORAGE_INFO><Storage DevName=\"sd1\" Mounted=\"1\" Status=\"1\""
+                 " Total=\"30436\" Used=\"1024\" Free=\"29412\" Percent=\"3\" /></STORAGE_INFO>"};
+    case 1002:
+      ResetBlocks();
+      ++restores_;
+      return {0, "<RESPONSE_PARAM />"};
+    default:
+      return {0, "<RESPONSE_PARAM />"};
+  }
+}
+
+SdkAnswer Device::GetConfig(uint32_t code) {
+  std::lock_guard lock(mutex_);
+  if (code == 305) return {0, LanBlock()};
+  auto it = blocks_.find(code);
+  if (it == blocks_.end()) return {varurovodiv::wire::kResultNotFound, {}};
+  return {0, it->second};
+}
+
+SdkAnswer Device::SetConfig(uint32_t code, const std::string& text) {
+  TiXmlDocument doc;
+  doc.Parse(text.c_str());
+  if (doc.Error() || doc.RootElement() == nullptr || !IsSetCode(code)) {
+    return {varurovodiv::wire::kResultBadRequest, {}};
+  }
+  const uint32_t block = BlockOfSetCode(code);
+  if (block == 305) {
+    std::map<std::string, std::string> lan;
+    const TiXmlElement* e = doc.RootElement();
+    if (std::string(e->Value()) != "LANConfig") e = e->FirstChildElement("LANConfig");
+    if (e == nullptr) return {varurovodiv::wire::kResultBadRequest, {}};
+    for (const TiXmlAttribute* a = e->FirstAttribute(); a != nullptr; a = a->Next()) {
+      lan[a->Name()] = a->Value();
+    }
+    ApplyLan(lan);
+    return {0, {}};
+  }
+  std::lock_guard lock(mutex_);
+  blocks_[block] = text;
+  return {0, {}};
+}
+
+void Device::PutBlock(uint32_t code, std::string text) {
+  std::lock_guard lock(mutex_);
+  blocks_[code] = std::move(text);
+}
+
+void Device::RestoreConfig() {
+  std::lock_guard lock(mutex_);
+  ResetBlocks();
+  ++restores_;
+}
+
+void Device::StoreUploadedFile(uint32_t kind, const std::string& name, const std::string& content) {
+  std::lock_guard lock(mutex_);
+  if (kind == static_cast<uint32_t>(varurovodiv::wire::TransferKind::kConfigFile)) {
+    uploaded_config_ = content;
+  }
+  files_["/upload/" + name] = content;
+}
+
+bool Device::ReadDeviceFile(uint32_t kind, const std::string& path, std::string& content) const {
+  std::lock_guard lock(mutex_);
+  if (kind == static_cast<uint32_t>(varurovodiv::wire::TransferKind::kConfigFile)) {
+    content = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<DEVICE_CONFIG" +
+              Attr("SerialNumber", config_.serial) + ">\n";
+    for (const auto& [code, text] : blocks_) {
+      content += "<BLOCK Code=\"" + std::to_string(code) + "\">" + text + "</BLOCK>\n";
+    }
+    content += "</DEVICE_CONFIG>\n";
+    return true;
+  }
+  auto it = files_.find(path);
+  if (it == files_.end()) return false;
+  content = it->second;
+  return true;
+}
+
+void Device::PutDeviceFile(const std::string& path, std::string content) {
+  std::lock_guard lock(mutex_);
+  files_[path] = std::move(content);
+}
+
+void Device::ApplyLan(const std::map<std::string, std::string>& lan) {
+  bool moved = false;
+  {
+    std::lock_guard lock(mutex_);
+    auto get = [&](const char* key, std::string& field) {
+      auto it = lan.find(key);
+      if (it != lan.end()) field = it->second;
+    };
+    const std::string old_ip = config_.ip;
+    get("IPAddress", config_.ip);
+    get("Netmask", config_.netmask);
+    get("Gateway", config_.gateway);
+    get("DNS1", config_.dns1);
+    get("DNS2", config_.dns2);
+    if (auto it = lan.find("DHCP"); it != lan.end()) config_.dhcp = std::atoi(it->second.c_str());
+    if (auto it = lan.find("ALLNET"); it != lan.end()) allnet_ = std::atoi(it->second.c_str());
+    moved = config_.ip != old_ip;
+  }
+  if (moved) DropLinks();
+}
+
+void Device::ApplyIntercom(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  intercom_ = text;
+}
+
+void Device::Restore(bool keep_network) {
+  {
+    std::lock_guard lock(mutex_);
+    DeviceConfig restored = initial_;
+    if (keep_network) {
+      restored.ip = config_.ip;
+      restored.netmask = config_.netmask;
+      restored.gateway = config_.gateway;
+      restored.dns1 = config_.dns1;
+      restored.dns2 = config_.dns2;
+      restored.dhcp = config_.dhcp;
+    } else {
+      restored.ip = initial_.default_ip;
+    }
+    config_ = restored;
+    ResetBlocks();
+    ++restores_;
+  }
+  Reboot();
+}
+
+void Device::Reboot() {
+  {
+    std::lock_guard lock(mutex_);
+    down_until_ = Clock::now() + std::chrono::milliseconds(config_.reboot_ms);
+    ++reboots_;
+  }
+  DropLinks();
+  CloseLogs();
+}
+
+bool Device::Up() const {
+  std::lock_guard lock(mutex_);
+  return Clock::now() >= down_until_;
+}
+
+Faults Device::faults() const {
+  std::lock_guard lock(mutex_);
+  return faults_;
+}
+
+bool Device::SetFault(const std::string& name, const std::string& value) {
+  const long n = std::strtol(value.c_str(), nullptr, 10);
+  std::lock_guard lock(mutex_);
+  if (name == "drop_replies") faults_.drop_replies = n != 0;
+  else if (name == "delay_ms") faults_.delay_ms = static_cast<int>(std::max(0L, std::min(n, 60000L)));
+  else if (name == "malformed_reply") faults_.malformed_reply = n != 0;
+  else if (name == "oversize_reply") faults_.oversize_reply = n != 0;
+  else if (name == "refuse_login") faults_.refuse_login = n != 0;
+  else if (name == "drop_after_bytes") faults_.drop_after_bytes = n;
+  else if (name == "stall") faults_.stall = n != 0;
+  else if (name == "clear") faults_ = Faults{};
+  else return false;
+  return true;
+}
+
+void Device::Record(const char* channel, std::string bytes) {
+  std::lock_guard lock(mutex_);
+  journal_bytes_ += bytes.size();
+  journal_.push_back({channel, std::move(bytes)});
+  while (journal_.size() > kJournalMaxEntries || journal_bytes_ > kJournalMaxBytes) {
+    journal_bytes_ -= journal_.front().bytes.size();
+    journal_.pop_front();
+  }
+}
+
+std::vector<JournalEntry> Device::Journal(bool clear) {
+  std::lock_guard lock(mutex_);
+  std::vector<JournalEntry> out(journal_.begin(), journal_.end());
+  if (clear) {
+    journal_.clear();
+    journal_bytes_ = 0;
+  }
+  return out;
+}
+
+void Device::PushLog(const std::string& line) {
+  std::lock_guard lock(mutex_);
+  log_lines_.emplace_back(log_next_++, line);
+  while (log_lines_.size() > kLogMaxLines) log_lines_.pop_front();
+}
+
+std::vector<std::pair<uint64_t, std::string>> Device::LogSince(uint64_t after) const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::pair<uint64_t, std::string>> out;
+  for (const auto& l : log_lines_) {
+    if (l.first > after) out.push_back(l);
+  }
+  return out;
+}
+
+void Device::PushEvent(uint32_t code, std::string data) {
+  std::lock_guard lock(mutex_);
+  events_.emplace_back(event_next_++, code, std::move(data));
+  while (events_.size() > kLogMaxLines) events_.pop_front();
+}
+
+std::vector<std::tuple<uint64_t, uint32_t, std::string>> Device::EventsSince(uint64_t after) const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::tuple<uint64_t, uint32_t, std::string>> out;
+  for (const auto& e : events_) {
+    if (std::get<0>(e) > after) out.push_back(e);
+  }
+  return out;
+}
+
+uint64_t Device::last_event() const {
+  std::lock_guard lock(mutex_);
+  return event_next_ - 1;
+}
+
+void Device::CountUpgrade(const std::string& sha_hex, uint64_t size) {
+  std::lock_guard lock(mutex_);
+  ++upgrades_;
+  last_firmware_ = sha_hex + ":" + std::to_string(size);
+}
+
+void Device::CountLogin(bool ok) {
+  std::lock_guard lock(mutex_);
+  ++(ok ? logins_ok_ : logins_refused_);
+}
+
+std::string Device::StateText() const {
+  std::lock_guard lock(mutex_);
+  const DeviceConfig& c = config_;
+  std::string s = "serial=" + c.serial + " uuid=" + c.uuid + " ip=" + c.ip + " netmask=" +
+                  c.netmask + " gateway=" + c.gateway + " dhcp=" + std::to_string(c.dhcp) +
+                  " allnet=" + std::to_string(allnet_) +
+                  " factory_mode=" + std::to_string(factory_mode_.load()) +
+                  " reboots=" + std::to_string(reboots_) + " restores=" + std::to_string(restores_) +
+                  " upgrades=" + std::to_string(upgrades_) +
+                  " logins_ok=" + std::to_string(logins_ok_) +
+                  " logins_refused=" + std::to_string(logins_refused_) +
+                  " up=" + std::string(Clock::now() >= down_until_ ? "1" : "0");
+  if (!last_firmware_.empty()) s += " firmware=" + last_firmware_;
+  if (!uploaded_config_.empty()) s += " config_file_bytes=" + std::to_string(uploaded_config_.size());
+  if (!intercom_.empty()) s += " intercom=1";
+  return s;
+}
+
+}  // namespace kelvara::devsim

@@ -1,0 +1,137 @@
+#pragma once
+// The state of one simulated device: identity and network (which commands
+// really change), the configuration store behind the get/set commands, fault
+// switches, and a journal of everything it received.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "device_config.h"
+
+namespace kelvara::devsim {
+
+struct Faults {
+  bool drop_replies = false;     // no reply to control, get and set requests
+  int delay_ms = 0;              // every reply waits this long
+  bool malformed_reply = false;  // replies are sent with a broken header
+  bool oversize_reply = false;   // replies announce a payload beyond the limit
+  bool refuse_login = false;     // every login is refused
+  int64_t drop_after_bytes = -1; // a transfer drops the link after this many bytes
+  bool stall = false;            // stop reading and answering, keep the link open
+};
+
+struct JournalEntry {
+  std::string channel;  // "udp", "sdk", "log"
+  std::string bytes;
+};
+
+struct SdkAnswer {
+  int result = 0;
+  std::string text;
+};
+
+class Device {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  Device(int index, DeviceConfig config);
+
+  int index() const { return index_; }
+  DeviceConfig config() const;
+  std::string serial() const;
+  std::string ip() const;
+
+  // Discovery: the Msg_code 3 reply text.
+  std::string SearchReplyText() const;
+
+  // Login: verifies the proof against the device's account.
+  bool CheckLogin(const std::string& user, const std::string& challenge,
+                  const std::string& proof) const;
+
+  // SDK requests (the frame type's base value, command, payload).
+  SdkAnswer SystemControl(uint32_t code, const std::string& request);
+  SdkAnswer GetConfig(uint32_t code);
+  SdkAnswer SetConfig(uint32_t code, const std::string& text);
+  void RestoreConfig();
+  // Stores a block as it is (control interface; no validation).
+  void PutBlock(uint32_t code, std::string text);
+
+  // Files.
+  void StoreUploadedFile(uint32_t kind, const std::string& name, const std::string& content);
+  bool ReadDeviceFile(uint32_t kind, const std::string& path, std::string& content) const;
+  void PutDeviceFile(const std::string& path, std::string content);
+
+  // Login-free commands (already matched to this device).
+  void ApplyLan(const std::map<std::string, std::string>& lan);
+  void ApplyIntercom(const std::string& text);
+  void Restore(bool keep_network);
+  void SetFactoryMode(int mode) { factory_mode_.store(mode); }
+
+  // Reboot: the device goes silent for its reboot time and drops every link.
+  void Reboot();
+  bool Up() const;
+  // Changes whenever links must drop (reboot, address change, control "drop").
+  uint64_t generation() const { return generation_.load(); }
+  void DropLinks() { generation_.fetch_add(1); }
+
+  Faults faults() const;
+  bool SetFault(const std::string& name, const std::string& value);
+
+  void Record(const char* channel, std::string bytes);
+  std::vector<JournalEntry> Journal(bool clear);
+
+  // Device log: lines pushed by the control interface, numbered from 1.
+  void PushLog(const std::string& line);
+  std::vector<std::pair<uint64_t, std::string>> LogSince(uint64_t after) const;
+  uint64_t log_close_generation() const { return log_close_.load(); }
+  void CloseLogs() { log_close_.fetch_add(1); }
+
+  // Status events for the SDK links (alarms on demand), numbered from 1.
+  void PushEvent(uint32_t code, std::string data);
+  std::vector<std::tuple<uint64_t, uint32_t, std::string>> EventsSince(uint64_t after) const;
+  uint64_t last_event() const;
+
+  // Counters and state shown by the control "state" command.
+  std::string StateText() const;
+  void CountUpgrade(const std::string& sha_hex, uint64_t size);
+  void CountLogin(bool ok);
+
+ private:
+  void ResetBlocks();
+  std::string LanBlock() const;
+
+  const int index_;
+  mutable std::mutex mutex_;
+  DeviceConfig config_;
+  DeviceConfig initial_;
+  std::map<uint32_t, std::string> blocks_;
+  std::map<std::string, std::string> files_;  // device path -> content
+  std::string uploaded_config_;
+  std::string intercom_;
+  Faults faults_;
+  std::deque<JournalEntry> journal_;
+  size_t journal_bytes_ = 0;
+  std::deque<std::pair<uint64_t, std::string>> log_lines_;
+  uint64_t log_next_ = 1;
+  std::deque<std::tuple<uint64_t, uint32_t, std::string>> events_;
+  uint64_t event_next_ = 1;
+  Clock::time_point down_until_{};
+  int reboots_ = 0;
+  int restores_ = 0;
+  int upgrades_ = 0;
+  int logins_ok_ = 0;
+  int logins_refused_ = 0;
+  std::string last_firmware_;
+  int allnet_ = 0;
+  std::atomic<int> factory_mode_{0};
+  std::atomic<uint64_t> generation_{0};
+  std::atomic<uint64_t> log_close_{0};
+};
+
+}  // namespace kelvara::devsim

@@ -1,0 +1,158 @@
+// devsim: plays many devices for Kelvara's tests and for trying Kelvara without
+// a camera. Run it only inside a network namespace of its own (docs/devsim.md).
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "device_config.h"
+#include "simulator.h"
+
+namespace {
+
+std::atomic<bool> g_signalled{false};
+void OnSignal(int) { g_signalled.store(true); }
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: devsim [--config FILE] [--count N] [--base-ip A] [--serial-prefix P]\n"
+               "              [--set KEY=VALUE]... [--discovery-port P] [--discovery-bind A]\n"
+               "              [--max-seconds S] [--no-stdin]\n"
+               "Control commands are read from stdin (devsim ends when stdin closes);\n"
+               "see docs/devsim.md.\n");
+}
+
+// Many devices need many sockets: take what the hard limit allows.
+void RaiseFileLimit() {
+  rlimit r{};
+  if (getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur < r.rlim_max) {
+    r.rlim_cur = r.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &r);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using kelvara::devsim::DeviceConfig;
+  using kelvara::devsim::SimConfig;
+  SimConfig config;
+  DeviceConfig templ;
+  int count = 0;
+  std::string base_ip = "127.0.0.1";
+  std::string prefix = "SIM";
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        Usage();
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (a == "--config") {
+      std::ifstream f(value());
+      std::stringstream ss;
+      ss << f.rdbuf();
+      if (!f) {
+        std::fprintf(stderr, "devsim: cannot read the configuration file\n");
+        return 2;
+      }
+      const std::string err = kelvara::devsim::ParseConfigText(ss.str(), config);
+      if (!err.empty()) {
+        std::fprintf(stderr, "devsim: %s\n", err.c_str());
+        return 2;
+      }
+    } else if (a == "--count") {
+      count = std::atoi(value().c_str());
+    } else if (a == "--base-ip") {
+      base_ip = value();
+    } else if (a == "--serial-prefix") {
+      prefix = value();
+    } else if (a == "--set") {
+      const std::string kv = value();
+      const auto eq = kv.find('=');
+      if (eq == std::string::npos ||
+          !kelvara::devsim::ApplyDeviceKey(templ, kv.substr(0, eq), kv.substr(eq + 1))) {
+        std::fprintf(stderr, "devsim: bad --set %s\n", kv.c_str());
+        return 2;
+      }
+    } else if (a == "--discovery-port") {
+      config.discovery_port = std::atoi(value().c_str());
+    } else if (a == "--discovery-bind") {
+      config.discovery_bind = value();
+    } else if (a == "--max-seconds") {
+      config.max_seconds = std::atoi(value().c_str());
+    } else if (a == "--no-stdin") {
+      config.stdin_control = false;
+    } else {
+      Usage();
+      return 2;
+    }
+  }
+  if (count > 0) {
+    const std::string err =
+        kelvara::devsim::GenerateDevices(templ, count, base_ip, prefix, config.devices);
+    if (!err.empty()) {
+      std::fprintf(stderr, "devsim: %s\n", err.c_str());
+      return 2;
+    }
+  }
+  if (config.devices.empty()) {
+    std::fprintf(stderr, "devsim: no devices (use --count or --config)\n");
+    return 2;
+  }
+  if (config.max_seconds <= 0 || config.max_seconds > 7 * 24 * 3600) config.max_seconds = 3600;
+
+  RaiseFileLimit();
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGINT, OnSignal);
+  signal(SIGTERM, OnSignal);
+
+  kelvara::devsim::Simulator sim(config);
+  const std::string err = sim.Start();
+  if (!err.empty()) {
+    std::fprintf(stderr, "devsim: %s\n", err.c_str());
+    return 1;
+  }
+  std::cout << sim.Control("list") << "\nready" << std::endl;
+
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(config.max_seconds);
+  std::string pending;
+  while (!g_signalled.load() && std::chrono::steady_clock::now() < end) {
+    if (!config.stdin_control) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      continue;
+    }
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    if (poll(&p, 1, 200) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+    if (n <= 0) break;  // the controller went away
+    pending.append(buf, static_cast<size_t>(n));
+    size_t nl;
+    bool quit = false;
+    while ((nl = pending.find('\n')) != std::string::npos) {
+      const std::string line = pending.substr(0, nl);
+      pending.erase(0, nl + 1);
+      if (line == "quit") {
+        quit = true;
+        break;
+      }
+      const std::string reply = sim.Control(line);
+      if (!reply.empty()) std::cout << reply << std::endl;
+    }
+    if (quit || pending.size() > (1u << 20)) break;
+  }
+  sim.Stop();
+  return 0;
+}

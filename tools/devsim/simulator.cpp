@@ -1,0 +1,754 @@
+#include "simulator.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <tinyxml.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <sstream>
+
+#include "sha256.h"
+#include "wire_frame.h"
+
+namespace kelvara::devsim {
+namespace wire = varurovodiv::wire;
+using wire::FrameType;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kPollMs = 100;
+constexpr uint64_t kMaxUpload = 64ull << 20;
+constexpr auto kSendTimeout = std::chrono::seconds(5);
+constexpr auto kLoginTimeout = std::chrono::seconds(10);
+
+int Listen(const std::string& ip, uint16_t port, uint16_t& bound) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  // A device may be given an address the LAN namespace routes locally
+  // (AnyIP) but does not carry on an interface.
+  setsockopt(fd, IPPROTO_IP, IP_FREEBIND, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  if (inet_pton(AF_INET, ip.c_str(), &a.sin_addr) != 1 ||
+      bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 64) != 0) {
+    close(fd);
+    return -1;
+  }
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  bound = ntohs(a.sin_port);
+  return fd;
+}
+
+bool SendAll(int fd, const std::string& bytes, const std::atomic<bool>& stop) {
+  const auto deadline = Clock::now() + kSendTimeout;
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+    if (stop.load() || Clock::now() >= deadline) return false;
+    pollfd p{fd, POLLOUT, 0};
+    poll(&p, 1, kPollMs);
+  }
+  return true;
+}
+
+// Sleeps in short steps so a stopping simulator is not held up.
+bool Nap(std::chrono::milliseconds total, const std::atomic<bool>& stop) {
+  const auto end = Clock::now() + total;
+  while (Clock::now() < end) {
+    if (stop.load()) return false;
+    std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(
+        std::chrono::milliseconds(20),
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now())));
+  }
+  return !stop.load();
+}
+
+std::string HexEncode(const std::string& s) { return wire::ToHex(s); }
+
+bool HexDecode(const std::string& hex, std::string& out) {
+  if (hex.size() % 2 != 0) return false;
+  out.clear();
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const std::string byte = hex.substr(i, 2);
+    char* end = nullptr;
+    const long v = std::strtol(byte.c_str(), &end, 16);
+    if (end != byte.c_str() + 2) return false;
+    out.push_back(static_cast<char>(v));
+  }
+  return true;
+}
+
+std::string RandomBytes(size_t n) {
+  static thread_local std::random_device rd;
+  std::string out(n, '\0');
+  for (auto& c : out) c = static_cast<char>(rd() & 0xFF);
+  return out;
+}
+
+// The 168-byte alarm record of the status event: time at 16, code at 28, AI
+// kind at 36, detail text at 40 (little-endian, as the SDK hands it on).
+std::string AlarmRecord(int code, int ai_kind, const std::string& detail) {
+  std::string r(168, '\0');
+  const time_t now = time(nullptr);
+  tm t{};
+  localtime_r(&now, &t);
+  auto put = [&r](size_t at, int32_t v) { std::memcpy(&r[at], &v, 4); };
+  put(16, t.tm_hour);
+  put(20, t.tm_min);
+  put(24, t.tm_sec);
+  put(28, code);
+  put(36, ai_kind);
+  std::memcpy(&r[40], detail.data(), std::min<size_t>(detail.size(), 127));
+  return r;
+}
+
+}  // namespace
+
+Simulator::Simulator(SimConfig config) : config_(std::move(config)) {
+  for (size_t i = 0; i < config_.devices.size(); ++i) {
+    devices_.push_back(std::make_unique<Device>(static_cast<int>(i), config_.devices[i]));
+  }
+  listeners_.resize(devices_.size());
+}
+
+Simulator::~Simulator() { Stop(); }
+
+uint16_t Simulator::command_port(int index) const {
+  std::lock_guard lock(listeners_mutex_);
+  return listeners_[static_cast<size_t>(index)].sdk_port;
+}
+
+uint16_t Simulator::log_port(int index) const {
+  std::lock_guard lock(listeners_mutex_);
+  return listeners_[static_cast<size_t>(index)].log_port;
+}
+
+std::string Simulator::Start() {
+  for (size_t i = 0; i < devices_.size(); ++i) {
+    if (!Reconcile(i)) {
+      return "cannot listen on " + devices_[i]->ip() + " for device " + devices_[i]->serial();
+    }
+  }
+  if (config_.discovery_port > 0) {
+    discovery_fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    setsockopt(discovery_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    setsockopt(discovery_fd_, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    setsockopt(discovery_fd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(config_.discovery_port));
+    if (inet_pton(AF_INET, config_.discovery_bind.c_str(), &a.sin_addr) != 1 ||
+        bind(discovery_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      return "cannot bind UDP " + config_.discovery_bind + ":" +
+             std::to_string(config_.discovery_port) + ": " + std::strerror(errno);
+    }
+    socklen_t len = sizeof a;
+    getsockname(discovery_fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    discovery_port_ = ntohs(a.sin_port);
+    discovery_thread_ = std::thread([this] { DiscoveryLoop(); });
+  }
+  accept_thread_ = std::thread([this] { AcceptLoop(); });
+  return {};
+}
+
+void Simulator::Stop() {
+  stop_.store(true);
+  if (accept_thread_.joinable()) accept_thread_.join();
+  if (discovery_thread_.joinable()) discovery_thread_.join();
+  std::list<Worker> workers;
+  {
+    std::lock_guard lock(workers_mutex_);
+    workers.swap(workers_);
+  }
+  for (Worker& w : workers) {
+    if (w.thread.joinable()) w.thread.join();
+  }
+  std::lock_guard lock(listeners_mutex_);
+  for (Listener& l : listeners_) CloseListener(l);
+  if (discovery_fd_ >= 0) close(discovery_fd_);
+  discovery_fd_ = -1;
+}
+
+void Simulator::CloseListener(Listener& l) {
+  if (l.sdk_fd >= 0) close(l.sdk_fd);
+  if (l.log_fd >= 0) close(l.log_fd);
+  l.sdk_fd = l.log_fd = -1;
+  l.bound_ip.clear();
+}
+
+// Brings device i's listening sockets in line with its state: closed while it
+// reboots (connections are refused), rebound when its address changed.
+bool Simulator::Reconcile(size_t i) {
+  Device& d = *devices_[i];
+  const bool up = d.Up();
+  const std::string ip = d.ip();
+  const DeviceConfig c = d.config();
+  std::lock_guard lock(listeners_mutex_);
+  Listener& l = listeners_[i];
+  if (!up) {
+    CloseListener(l);
+    return true;
+  }
+  if (l.sdk_fd >= 0 && l.bound_ip == ip) return true;
+  CloseListener(l);
+  // A port chosen by the system once stays the device's port.
+  const uint16_t sdk_port = l.sdk_port != 0 ? l.sdk_port : static_cast<uint16_t>(c.command_port);
+  const uint16_t log_port = l.log_port != 0 ? l.log_port : static_cast<uint16_t>(c.log_port);
+  l.sdk_fd = Listen(ip, sdk_port, l.sdk_port);
+  l.log_fd = Listen(ip, log_port, l.log_port);
+  if (l.sdk_fd < 0 || l.log_fd < 0) {
+    CloseListener(l);
+    return false;
+  }
+  l.bound_ip = ip;
+  return true;
+}
+
+void Simulator::Spawn(void (Simulator::*fn)(Device&, int), Device& d, int fd) {
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::lock_guard lock(workers_mutex_);
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    if (it->done->load()) {
+      it->thread.join();
+      it = workers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  workers_.push_back(Worker{std::thread([this, fn, &d, fd, done] {
+                              (this->*fn)(d, fd);
+                              close(fd);
+                              done->store(true);
+                            }),
+                            done});
+}
+
+void Simulator::AcceptLoop() {
+  auto next_reconcile = Clock::now();
+  while (!stop_.load()) {
+    if (Clock::now() >= next_reconcile) {
+      for (size_t i = 0; i < devices_.size(); ++i) Reconcile(i);
+      next_reconcile = Clock::now() + std::chrono::milliseconds(kPollMs);
+    }
+    std::vector<pollfd> fds;
+    std::vector<std::pair<size_t, bool>> owners;  // device, is log port
+    {
+      std::lock_guard lock(listeners_mutex_);
+      for (size_t i = 0; i < listeners_.size(); ++i) {
+        if (listeners_[i].sdk_fd >= 0) {
+          fds.push_back({listeners_[i].sdk_fd, POLLIN, 0});
+          owners.emplace_back(i, false);
+          fds.push_back({listeners_[i].log_fd, POLLIN, 0});
+          owners.emplace_back(i, true);
+        }
+      }
+    }
+    if (poll(fds.data(), fds.size(), kPollMs) <= 0) continue;
+    for (size_t k = 0; k < fds.size(); ++k) {
+      if (!(fds[k].revents & POLLIN)) continue;
+      const int fd = accept4(fds[k].fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      const int one = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      Device& d = *devices_[owners[k].first];
+      Spawn(owners[k].second ? &Simulator::ServeLog : &Simulator::ServeSdk, d, fd);
+    }
+  }
+}
+
+void Simulator::ServeSdk(Device& d, int fd) {
+  const uint64_t generation = d.generation();
+  const std::string challenge = RandomBytes(16);
+  if (!SendAll(fd, wire::EncodeFrame(FrameType::kHello, 0, 0, 0, 0, challenge), stop_)) return;
+  wire::FrameParser parser;
+  bool logged_in = false;
+  const auto login_deadline = Clock::now() + kLoginTimeout;
+  uint64_t events_sent = d.last_event();
+
+  // Upload in progress.
+  struct Upload {
+    bool active = false;
+    uint32_t kind = 0;
+    std::string name;
+    uint64_t size = 0;
+    std::string data;
+    wire::Sha256 hash;
+    int last_progress = -1;
+  } up;
+  uint64_t transfer_bytes = 0;  // for the drop-mid-transfer fault
+
+  auto reply = [&](const wire::Frame& req, int result, const std::string& text) -> bool {
+    const Faults f = d.faults();
+    if (f.delay_ms > 0 && !Nap(std::chrono::milliseconds(f.delay_ms), stop_)) return false;
+    std::string bytes = wire::EncodeFrame(req.header.type | wire::kReplyBit, req.header.sequence,
+                                          req.header.handle, req.header.command, result, text);
+    if (f.malformed_reply) {
+      bytes[0] = 'X';
+    } else if (f.oversize_reply) {
+      bytes = wire::EncodeFrame(req.header.type | wire::kReplyBit, req.header.sequence,
+                                req.header.handle, req.header.command, result, {});
+      const uint32_t too_long = htonl(wire::kMaxPayload + 1);
+      std::memcpy(&bytes[24], &too_long, 4);
+    }
+    return SendAll(fd, bytes, stop_);
+  };
+
+  char buf[64 * 1024];
+  while (!stop_.load() && d.generation() == generation && d.Up()) {
+    if (!logged_in && Clock::now() >= login_deadline) return;
+    if (d.faults().stall) {
+      Nap(std::chrono::milliseconds(kPollMs), stop_);
+      continue;
+    }
+    if (logged_in) {
+      for (auto& [seq, code, data] : d.EventsSince(events_sent)) {
+        events_sent = seq;
+        if (!SendAll(fd, wire::EncodeFrame(FrameType::kEvent, 0, 0, code, 0, data), stop_)) return;
+      }
+    }
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, kPollMs) <= 0) continue;
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n == 0) return;
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      return;
+    }
+    if (!parser.Feed(buf, static_cast<size_t>(n))) {
+      d.Record("sdk", std::string(buf, static_cast<size_t>(n)));
+      return;  // a malformed frame closes the connection
+    }
+    while (auto frame = parser.Next()) {
+      const wire::Frame& f = *frame;
+      const auto type = static_cast<FrameType>(f.header.type);
+      if (type != FrameType::kPutData) {
+        d.Record("sdk", wire::EncodeFrame(f.header.type, f.header.sequence, f.header.handle,
+                                          f.header.command, f.header.result, f.payload));
+      }
+      if (!logged_in) {
+        if (type != FrameType::kLogin) return;
+        const auto zero = f.payload.find('\0');
+        bool ok = false;
+        if (zero != std::string::npos) {
+          ok = d.CheckLogin(f.payload.substr(0, zero), challenge, f.payload.substr(zero + 1));
+        }
+        d.CountLogin(ok);
+        if (!SendAll(fd, wire::EncodeFrame(f.header.type | wire::kReplyBit, f.header.sequence,
+                                           f.header.handle, 0,
+                                           ok ? wire::kResultOk : wire::kResultBadCredentials, {}),
+                     stop_) ||
+            !ok) {
+          return;
+        }
+        logged_in = true;
+        continue;
+      }
+      const Faults faults = d.faults();
+      switch (type) {
+        case FrameType::kHeartbeat:
+          if (!SendAll(fd, wire::EncodeFrame(f.header.type | wire::kReplyBit, f.header.sequence,
+                                             f.header.handle, 0, 0, {}),
+                       stop_)) {
+            return;
+          }
+          break;
+        case FrameType::kSystemControl:
+        case FrameType::kGetConfig:
+        case FrameType::kSetConfig:
+        case FrameType::kSetDeviceConfig: {
+          SdkAnswer a;
+          if (type == FrameType::kSystemControl) a = d.SystemControl(f.header.command, f.payload);
+          else if (type == FrameType::kGetConfig) a = d.GetConfig(f.header.command);
+          else a = d.SetConfig(f.header.command, f.payload);
+          if (faults.drop_replies) break;
+          if (!reply(f, a.result, a.text)) return;
+          break;
+        }
+        case FrameType::kReboot:
+          reply(f, 0, {});
+          d.Reboot();
+          return;
+        case FrameType::kRestoreConfig:
+          d.RestoreConfig();
+          if (!reply(f, 0, {})) return;
+          break;
+        case FrameType::kPutBegin: {
+          uint64_t size = 0;
+          if (up.active || !wire::GetU64(f.payload, 0, size) || size > kMaxUpload) {
+            if (!reply(f, up.active ? wire::kResultBusy : wire::kResultBadRequest, {})) return;
+            break;
+          }
+          up = Upload{};
+          up.active = true;
+          up.kind = f.header.command;
+          up.name = f.payload.substr(8);
+          up.size = size;
+          if (!reply(f, 0, {})) return;
+          break;
+        }
+        case FrameType::kPutData: {
+          if (!up.active || up.data.size() + f.payload.size() > up.size) return;
+          up.data += f.payload;
+          up.hash.Update(f.payload);
+          transfer_bytes += f.payload.size();
+          if (faults.drop_after_bytes >= 0 &&
+              transfer_bytes >= static_cast<uint64_t>(faults.drop_after_bytes)) {
+            return;
+          }
+          // Progress of the reception: 0-90 % for firmware, 0-100 % otherwise.
+          const bool firmware = up.kind == static_cast<uint32_t>(wire::TransferKind::kFirmware);
+          const int pct = static_cast<int>(up.data.size() * (firmware ? 90 : 100) /
+                                           std::max<uint64_t>(up.size, 1));
+          if (pct / 10 != up.last_progress / 10) {
+            up.last_progress = pct;
+            if (!SendAll(fd, wire::EncodeFrame(FrameType::kProgress, 0, 0, up.kind, pct, {}),
+                         stop_)) {
+              return;
+            }
+          }
+          break;
+        }
+        case FrameType::kPutEnd: {
+          if (!up.active) {
+            if (!reply(f, wire::kResultBadRequest, {})) return;
+            break;
+          }
+          up.active = false;
+          const std::string digest = wire::DigestBytes(up.hash.Final());
+          if (up.data.size() != up.size || !wire::DigestEqual(digest, f.payload)) {
+            if (!reply(f, wire::kResultChecksum, {})) return;
+            break;
+          }
+          if (up.kind == static_cast<uint32_t>(wire::TransferKind::kFirmware)) {
+            // "Writing flash": progress 90-100 over the device's upgrade time.
+            const int ms = d.config().upgrade_ms;
+            for (int pct = 92; pct <= 100; pct += 2) {
+              if (!Nap(std::chrono::milliseconds(ms / 5), stop_)) return;
+              if (!SendAll(fd, wire::EncodeFrame(FrameType::kProgress, 0, 0, up.kind, pct, {}),
+                           stop_)) {
+                return;
+              }
+            }
+            d.CountUpgrade(wire::ToHex(digest), up.size);
+            reply(f, 0, {});
+            d.Reboot();
+            return;
+          }
+          d.StoreUploadedFile(up.kind, up.name, up.data);
+          up.data.clear();
+          if (!reply(f, 0, {})) return;
+          break;
+        }
+        case FrameType::kGetFile: {
+          std::string content;
+          if (!d.ReadDeviceFile(f.header.command, f.payload, content)) {
+            if (!reply(f, wire::kResultNotFound, {})) return;
+            break;
+          }
+          if (!reply(f, 0, {})) return;
+          for (size_t at = 0; at < content.size(); at += wire::kChunkSize) {
+            const std::string chunk = content.substr(at, wire::kChunkSize);
+            transfer_bytes += chunk.size();
+            if (faults.drop_after_bytes >= 0 &&
+                transfer_bytes >= static_cast<uint64_t>(faults.drop_after_bytes)) {
+              return;
+            }
+            if (!SendAll(fd, wire::EncodeFrame(FrameType::kFileData, 0, 0, f.header.command, 0,
+                                               chunk),
+                         stop_)) {
+              return;
+            }
+          }
+          if (!SendAll(fd, wire::EncodeFrame(FrameType::kFileEnd, 0, 0, f.header.command, 0,
+                                             wire::DigestBytes(wire::Sha256Of(content))),
+                       stop_)) {
+            return;
+          }
+          break;
+        }
+        default:
+          if (!reply(f, wire::kResultUnsupported, {})) return;
+      }
+    }
+    if (parser.error() != wire::ParseError::kNone) return;
+  }
+}
+
+void Simulator::ServeLog(Device& d, int fd) {
+  const uint64_t close_gen = d.log_close_generation();
+  const std::string serial = d.serial();
+  std::string hello = "devsim " + serial + ": log opened\r\n";
+  if (!SendAll(fd, hello, stop_)) return;
+  uint64_t sent = 0;
+  for (const auto& l : d.LogSince(0)) sent = l.first;  // only lines pushed from now on
+  int tick = 0;
+  auto next_tick = Clock::now() + std::chrono::seconds(1);
+  char buf[4096];
+  while (!stop_.load() && d.log_close_generation() == close_gen && d.Up()) {
+    std::string out;
+    for (const auto& [seq, line] : d.LogSince(sent)) {
+      sent = seq;
+      out += line + "\r\n";
+    }
+    if (Clock::now() >= next_tick) {
+      out += "devsim " + serial + ": tick " + std::to_string(++tick) + "\r\n";
+      next_tick += std::chrono::seconds(1);
+    }
+    if (!out.empty() && !SendAll(fd, out, stop_)) return;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, kPollMs) <= 0) continue;
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n == 0) return;
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      return;
+    }
+    const std::string cmd(buf, static_cast<size_t>(n));
+    d.Record("log", cmd);
+    if (!SendAll(fd, "devsim " + serial + ": command received (" + std::to_string(n) +
+                         " bytes)\r\n",
+                 stop_)) {
+      return;
+    }
+  }
+}
+
+void Simulator::DiscoveryLoop() {
+  char buf[65536];
+  char control[256];
+  while (!stop_.load()) {
+    pollfd p{discovery_fd_, POLLIN, 0};
+    if (poll(&p, 1, kPollMs) <= 0) continue;
+    sockaddr_in from{};
+    iovec iov{buf, sizeof buf - 1};
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(discovery_fd_, &msg, 0);
+    if (n <= 0) continue;
+    HandleDatagram(std::string(buf, static_cast<size_t>(n)), from);
+  }
+}
+
+Device* Simulator::Find(const std::string& key) {
+  for (auto& d : devices_) {
+    if (d->serial() == key) return d.get();
+  }
+  char* end = nullptr;
+  const long i = std::strtol(key.c_str(), &end, 10);
+  if (!key.empty() && *end == '\0' && i >= 0 && i < static_cast<long>(devices_.size())) {
+    return devices_[static_cast<size_t>(i)].get();
+  }
+  return nullptr;
+}
+
+void Simulator::HandleDatagram(const std::string& text, const sockaddr_in& from) {
+  TiXmlDocument doc;
+  doc.Parse(text.c_str());
+  const TiXmlElement* root = doc.RootElement();
+  if (doc.Error() || root == nullptr) return;
+  const TiXmlElement* header = root->FirstChildElement("MESSAGE_HEADER");
+  if (header == nullptr || header->Attribute("Msg_code") == nullptr) return;
+  const int code = std::atoi(header->Attribute("Msg_code"));
+  const int flag = header->Attribute("Msg_flag") ? std::atoi(header->Attribute("Msg_flag")) : 0;
+  const TiXmlElement* body = root->FirstChildElement("MESSAGE_BODY");
+
+  if (code == 1) {
+    for (auto& d : devices_) {
+      if (!d->Up()) continue;
+      d->Record("udp", text);
+      const std::string reply = d->SearchReplyText();
+      // Answer from the device's own address, to the sender.
+      const std::string ip = d->ip();
+      iovec iov{const_cast<char*>(reply.data()), reply.size()};
+      char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+      msghdr msg{};
+      sockaddr_in to = from;
+      msg.msg_name = &to;
+      msg.msg_namelen = sizeof to;
+      msg.msg_iov = &iov;
+      msg.msg_iovlen = 1;
+      msg.msg_control = control;
+      msg.msg_controllen = sizeof control;
+      cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+      cm->cmsg_level = IPPROTO_IP;
+      cm->cmsg_type = IP_PKTINFO;
+      cm->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+      in_pktinfo info{};
+      inet_pton(AF_INET, ip.c_str(), &info.ipi_spec_dst);
+      std::memcpy(CMSG_DATA(cm), &info, sizeof info);
+      if (sendmsg(discovery_fd_, &msg, 0) < 0) {
+        sendto(discovery_fd_, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&from),
+               sizeof from);
+      }
+    }
+    return;
+  }
+  if (body == nullptr) return;
+  const TiXmlElement* sn = body->FirstChildElement("IPC_SERIALNUMBER");
+  if (sn == nullptr || sn->Attribute("SerialNumber") == nullptr) return;
+  const std::string key = sn->Attribute("SerialNumber");
+  Device* target = nullptr;
+  for (auto& d : devices_) {
+    const DeviceConfig c = d->config();
+    if ((code == 5898 ? c.uuid : c.serial) == key) target = d.get();
+  }
+  if (target == nullptr || !target->Up()) return;
+  target->Record("udp", text);
+  // Every command must carry the device's account as operator credentials.
+  const TiXmlElement* auth = body->FirstChildElement("OPERATOR_AUTH");
+  const DeviceConfig c = target->config();
+  if (auth == nullptr || auth->Attribute("Username") == nullptr ||
+      auth->Attribute("Password") == nullptr || c.user != auth->Attribute("Username") ||
+      c.password != auth->Attribute("Password")) {
+    return;
+  }
+  switch (code) {
+    case 2: {
+      if (const TiXmlElement* lan = body->FirstChildElement("LANConfig")) {
+        std::map<std::string, std::string> values;
+        for (const TiXmlAttribute* a = lan->FirstAttribute(); a != nullptr; a = a->Next()) {
+          values[a->Name()] = a->Value();
+        }
+        target->ApplyLan(values);
+      } else if (const TiXmlElement* fh = body->FirstChildElement("FH_CONFIG")) {
+        TiXmlPrinter printer;
+        fh->Accept(&printer);
+        target->ApplyIntercom(printer.CStr());
+      }
+      break;
+    }
+    case 5:
+    case 5898:
+      target->Restore(code == 5 && body->FirstChildElement("retain") != nullptr);
+      break;
+    case 7:
+      target->Reboot();
+      break;
+    case 9:
+      target->SetFactoryMode(flag);
+      break;
+    default:
+      break;
+  }
+}
+
+std::string Simulator::Control(const std::string& line) {
+  std::istringstream in(line);
+  std::string cmd, who;
+  in >> cmd;
+  if (cmd.empty()) return "";
+  if (cmd == "help") {
+    return "ok list|state D|journal D [clear]|get D CODE|set D CODE HEX|fault D NAME VALUE|"
+           "alarm D CODE [DETAIL]|event D CODE [TEXT]|log D TEXT|log_close D|reboot D|drop D|"
+           "file D PATH HEX|quit";
+  }
+  if (cmd == "list") {
+    std::string out = "ok " + std::to_string(devices_.size());
+    for (int i = 0; i < device_count(); ++i) {
+      out += "\ndevice " + std::to_string(i) + " " + devices_[i]->serial() + " " +
+             devices_[i]->ip() + " sdk=" + std::to_string(command_port(i)) +
+             " log=" + std::to_string(log_port(i));
+    }
+    return out;
+  }
+  in >> who;
+  Device* d = Find(who);
+  if (d == nullptr) return "err unknown device '" + who + "'";
+  std::string rest;
+  std::getline(in, rest);
+  if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+  std::istringstream args(rest);
+  if (cmd == "state") return "ok " + d->StateText();
+  if (cmd == "journal") {
+    const auto entries = d->Journal(rest == "clear");
+    std::string out = "ok " + std::to_string(entries.size());
+    for (const auto& e : entries) out += "\n" + e.channel + " " + HexEncode(e.bytes);
+    return out;
+  }
+  if (cmd == "get") {
+    uint32_t code = 0;
+    args >> code;
+    const SdkAnswer a = d->GetConfig(code);
+    return a.result == 0 ? "ok " + HexEncode(a.text) : "err no block " + std::to_string(code);
+  }
+  if (cmd == "set") {
+    uint32_t code = 0;
+    std::string hex, text;
+    args >> code >> hex;
+    if (!HexDecode(hex, text)) return "err bad hex";
+    d->PutBlock(code, text);
+    return "ok";
+  }
+  if (cmd == "fault") {
+    std::string name, value;
+    args >> name >> value;
+    return d->SetFault(name, value) ? "ok" : "err unknown fault '" + name + "'";
+  }
+  if (cmd == "alarm") {
+    int code = 0;
+    args >> code;
+    std::string detail;
+    std::getline(args, detail);
+    if (!detail.empty() && detail[0] == ' ') detail.erase(0, 1);
+    d->PushEvent(23, AlarmRecord(code, 0, detail));
+    return "ok";
+  }
+  if (cmd == "event") {
+    uint32_t code = 0;
+    args >> code;
+    std::string text;
+    std::getline(args, text);
+    if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+    d->PushEvent(code, text);
+    return "ok";
+  }
+  if (cmd == "log") {
+    d->PushLog(rest);
+    return "ok";
+  }
+  if (cmd == "log_close") {
+    d->CloseLogs();
+    return "ok";
+  }
+  if (cmd == "reboot") {
+    d->Reboot();
+    return "ok";
+  }
+  if (cmd == "drop") {
+    d->DropLinks();
+    return "ok";
+  }
+  if (cmd == "file") {
+    std::string path, hex, content;
+    args >> path >> hex;
+    if (!HexDecode(hex, content)) return "err bad hex";
+    d->PutDeviceFile(path, content);
+    return "ok";
+  }
+  return "err unknown command '" + cmd + "'";
+}
+
+}  // namespace kelvara::devsim
