@@ -354,3 +354,29 @@ TEST_F(ReportCtrlTest, MoveSwapAndTypedSetters) {
 
 }  // namespace
 }  // namespace kelvara::controls
+
+namespace kelvara::controls {
+namespace {
+
+TEST(ReportCtrlImages, StripSplitsAndEditorSitsRightOfTheImage) {
+  CReportCtrl list;
+  list.resize(400, 200);
+  list.SetColumnSpec("A,100;B,150");
+  list.InsertItem(0, "a");
+  list.SetItemText(0, 1, "text");
+  QPixmap strip(32, 16);
+  strip.fill(Qt::blue);
+  list.SetImageList(strip, MakeColorRef(255, 0, 255));
+  EXPECT_TRUE(list.SetItemImage(0, 1, 1));
+  EXPECT_EQ(list.GetItemImage(0, 1), 1);
+  EXPECT_EQ(list.GetItemImage(0, 0), -1);
+  EXPECT_EQ(list.GetItemImage(5, 0), -1);
+  list.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+  list.SetEditable(true);
+  ASSERT_TRUE(list.StartEdit(0, 1));
+  EXPECT_GE(list.GetEditControl()->geometry().left(), list.GetCellRect(0, 1).left() + 16);
+}
+
+}  // namespace
+}  // namespace kelvara::controls

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QBitmap>
 
 #include "controls/core/report_sort.h"
 #include "controls/ui/report_delegate.h"
@@ -218,6 +219,17 @@ void CReportCtrl::SetCellBkColor(int row, int column, ColorRef color, bool) {
 QRect CReportCtrl::GetCellRect(int row, int column) const {
   if (!model_->ValidCell(row, column)) return {};
   return visualRect(model_->index(row, column));
+}
+
+void CReportCtrl::SetImageList(const QPixmap& strip, ColorRef mask_color) {
+  QVector<QIcon> images;
+  const QColor mask(ColorRed(mask_color), ColorGreen(mask_color), ColorBlue(mask_color));
+  for (int x = 0; x + 16 <= strip.width(); x += 16) {
+    QPixmap image = strip.copy(x, 0, 16, strip.height());
+    image.setMask(image.createMaskFromColor(mask, Qt::MaskInColor));
+    images.push_back(QIcon(image));
+  }
+  model_->SetImageList(images);
 }
 
 QRect CReportCtrl::GetCheckBoxRect(int row) const {

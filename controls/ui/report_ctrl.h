@@ -132,6 +132,8 @@ class CReportCtrl : public QTableView {
   QRect GetCheckBoxRect(int row) const;
 
   void SetImageList(const QVector<QIcon>& images) { model_->SetImageList(images); }
+  // A strip of 16-pixel-wide images; pixels of `mask_color` are transparent.
+  void SetImageList(const QPixmap& strip, ColorRef mask_color);
   bool SetItemImage(int row, int column, int image) { return model_->SetImage(row, column, image); }
   int GetItemImage(int row, int column) const { return model_->Image(row, column); }
 
