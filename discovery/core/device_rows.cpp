@@ -33,7 +33,8 @@ std::vector<ReloginEntry> DeviceRows::RefreshDeviceList(DeviceMap& map, const Re
   for (DeviceSearchInfo& record : records) {
     DeviceListRow* row = FindByKey(CutToField(record.serialNumber, 64));
     if (row) {
-      DeviceSearchInfo copy = record;
+      // `records` holds copies taken from the map: each moves into its row.
+      DeviceSearchInfo copy = options.productionMode ? record : std::move(record);
       if (copy.version.empty()) copy.version = CutToField(row->m_loginVersion, kVersionWidth);
       FillDeviceRow(*row, copy);
       if (copy.lanConfig.ipAddress != row->m_searchInfo.lanConfig.ipAddress) {
