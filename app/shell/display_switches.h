@@ -4,6 +4,8 @@
 #include <map>
 #include <string>
 
+#include "app/core/display_config.h"
+
 namespace kelvara::shell {
 
 // Ids of display values the frame reads.
@@ -41,6 +43,19 @@ class FixedDisplaySwitches : public DisplaySwitches {
   }
   std::map<int, int> values;
   std::map<int, std::string> strings;
+};
+
+// The switches of display.xml.
+class LoadedDisplaySwitches : public DisplaySwitches {
+ public:
+  explicit LoadedDisplaySwitches(std::filesystem::path display_xml = CLoadDisplayCfg::DefaultPath())
+      : cfg_(std::move(display_xml)) {}
+  int GetDisplay(int id) const override { return cfg_.GetDisplay(id); }
+  std::string GetCustomString(int id) const override { return cfg_.GetCustomString(id); }
+  void ApplyToDialog(const std::function<void(int, bool)>& show) const override { cfg_.ApplyToDialog(show); }
+
+ private:
+  CLoadDisplayCfg cfg_;
 };
 
 }  // namespace kelvara::shell

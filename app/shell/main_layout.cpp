@@ -155,7 +155,10 @@ LayoutResult LayoutMainControls(const LayoutInput& in) {
     row_h = 50;
     gap = 8;
     s.Move(kSearch, x, y, 108, row_h);
-    x += 108 + gap;
+    // The buttons run from just right of the search button, so the controls
+    // that follow it in the top row go right of the button row and the file
+    // row instead of on top of them.
+    x = std::max(x + 108 + gap, widest + gap);
   } else {
     s.Move(kSearch, x, y, 98, row_h);
     x += 98 + gap;
@@ -195,7 +198,7 @@ LayoutResult LayoutMainControls(const LayoutInput& in) {
 
   const int right_end = rc.right - 10;
   if (in.style == 2) {
-    const int width = std::min(right_end - widest, 200);
+    const int width = std::min(right_end - std::max(widest, x - gap), 200);
     if (width > 0) {
       s.Show(kStatusText, true);
       s.Move(kStatusText, right_end - width, y + 3, width, row_h - 3);
@@ -211,6 +214,9 @@ LayoutResult LayoutMainControls(const LayoutInput& in) {
   s.Move(kDeviceList, rc.left + 10, list_top, right_end - (rc.left + 10), list_bottom - list_top);
 
   s.Move(kLogo, widest + 10, rc.bottom - 70, 200, 60);
+  // Style 2 draws the logo as the device list's background: its own control
+  // would only cover the list.
+  if (in.style == 2) s.Show(kLogo, false);
   r.widest_right = widest;
   r.list_bottom = list_bottom;
   r.centred_edits = {kDefaultUser, kDefaultPassword, kUpgradeFileEdit, kUpgradeFolderEdit, kUploadCfgEdit,

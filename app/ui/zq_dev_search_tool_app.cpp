@@ -6,6 +6,8 @@
 #include <netinet/in.h>
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
 
 #include "app/core/paths.h"
 #include "app/ui/zq_dev_search_tool_dlg.h"
@@ -42,6 +44,9 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     services.program_dir = program_dir_;
     services.net_cards = LocalNetCards;
     CZqDevSearchToolDlg dlg(services);
+    // The window opens over the whole work area; the maximise timer then asks
+    // the window manager to maximise it (without one it stays this size).
+    if (QScreen* screen = QGuiApplication::primaryScreen()) dlg.setGeometry(screen->availableGeometry());
     dlg.OnInitDialog();
     dlg.show();
     dlg.exec();

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "app/core/debug_log.h"
 #include "app/core/language_table.h"
 #include "app/shell/language_commands.h"
 #include "app/shell/window_placement.h"
@@ -126,7 +127,11 @@ CZqDevSearchToolDlg::CZqDevSearchToolDlg(MainDialogServices services, QWidget* p
       s_(std::move(services)),
       prompts_(nullptr),
       timers_(*this, s_.clock_s ? s_.clock_s : std::function<std::int64_t()>(WallClockSeconds)) {
-  if (s_.display == nullptr) s_.display = &default_display_;
+  if (s_.display == nullptr) {
+    // display.xml next to the program, read once while the window is built.
+    owned_display_ = std::make_unique<shell::LoadedDisplaySwitches>();
+    s_.display = owned_display_.get();
+  }
   if (s_.settings == nullptr) s_.settings = &default_settings_;
   if (s_.device_list == nullptr) s_.device_list = &default_list_;
   if (s_.live_view == nullptr) s_.live_view = &default_live_view_;
@@ -157,6 +162,7 @@ CZqDevSearchToolDlg::CZqDevSearchToolDlg(MainDialogServices services, QWidget* p
 
 CZqDevSearchToolDlg::~CZqDevSearchToolDlg() {
   OnClose();
+  if (initialised_) DebugLogRelease();
   delete audio_dlg_.data();
   delete boot_dlg_.data();
   delete focus_dlg_.data();
@@ -218,6 +224,7 @@ shell::ClientRect CZqDevSearchToolDlg::LayoutClientRect() const {
 bool CZqDevSearchToolDlg::OnInitDialog() {
   if (initialised_) return true;
   initialised_ = true;
+  DebugLogInit();
 
   s_.device_list->InitColumns();
   p2p_type_name_.clear();

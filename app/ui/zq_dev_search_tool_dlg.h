@@ -174,7 +174,7 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   int Display(int id) const;
 
   MainDialogServices s_;
-  shell::FixedDisplaySwitches default_display_;
+  std::unique_ptr<shell::DisplaySwitches> owned_display_;
   shell::MemoryShellSettings default_settings_;
   UserPrompts* prompts_;
   DeviceListSeam default_list_;

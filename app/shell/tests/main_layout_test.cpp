@@ -162,9 +162,32 @@ TEST(MainLayout, StyleTwo) {
   EXPECT_EQ(r.list_bottom, 1000);
   EXPECT_EQ(BoxOf(r, kDeviceList), (Box{10, 68, 1900, 1000 - 68}));
   EXPECT_EQ(Visible(r, kStatusText), false);
-  // On a wide window the status text gets at most 200 pixels.
+  // The controls after the search button follow the file row; the status
+  // text takes what is left right of them, at most 200 pixels.
   const auto wide = LayoutMainControls(w.Input(2, {0, 0, 3000, 1000}));
-  EXPECT_EQ(BoxOf(wide, kStatusText), (Box{2790, 13, 200, 47}));
+  EXPECT_EQ(BoxOf(wide, kExportExcel), (Box{x0 + 812 + 8, 10, 98, 50}));
+  const Box print_mode = BoxOf(wide, kCheckPrintMode);
+  EXPECT_EQ(BoxOf(wide, kStatusText), (Box{print_mode.x + print_mode.width, 13, 2990 - (print_mode.x + print_mode.width), 47}));
+  const auto wider = LayoutMainControls(w.Input(2, {0, 0, 4000, 1000}));
+  EXPECT_EQ(BoxOf(wider, kStatusText), (Box{3790, 13, 200, 47}));
+  EXPECT_EQ(Visible(wide, kLogo), false);
+}
+
+TEST(MainLayout, NoTwoShownControlsOverlapOnAWideWindow) {
+  Window w;
+  for (int style : {0, 1, 2}) {
+    const auto r = LayoutMainControls(w.Input(style, {0, 0, 4000, 1000}));
+    std::vector<std::pair<int, Box>> shown;
+    for (const auto& [id, p] : r.controls)
+      if (p.box && p.visible.value_or(true)) shown.emplace_back(id, *p.box);
+    for (size_t i = 0; i < shown.size(); ++i)
+      for (size_t j = i + 1; j < shown.size(); ++j) {
+        const Box& a = shown[i].second;
+        const Box& b = shown[j].second;
+        const bool overlap = a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+        EXPECT_FALSE(overlap) << "style " << style << ": " << shown[i].first << " and " << shown[j].first;
+      }
+  }
 }
 
 TEST(MainLayout, StatusTextKeepsAtLeast200Pixels) {
