@@ -14,4 +14,11 @@ int ParseDecimalInt(const char* text);
 // At most `max_bytes` bytes of UTF-8 text, never ending inside a character.
 std::string TruncateUtf8(std::string_view text, std::size_t max_bytes);
 
+// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsValidUtf8(std::string_view text);
+
+// The text with every byte that does not start a well-formed UTF-8 sequence
+// replaced by U+FFFD.
+std::string MakeValidUtf8(std::string_view text);
+
 }  // namespace kelvara
