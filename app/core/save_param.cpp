@@ -7,10 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <optional>
 
 #include "app/core/atomic_file.h"
+#include "app/core/debug_log.h"
 #include "app/core/paths.h"
 #include "app/core/text_convert.h"
 #include "app/core/xml_values.h"
@@ -169,9 +170,12 @@ void CSaveParam::SetDeviceDefaults() {
 }
 
 int CSaveParam::Load() {
-  std::ifstream in(file_path, std::ios::binary);
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.eof() || in.bad()) content.clear();  // missing or unreadable: defaults
+  std::string content;  // a missing or unreadable file leaves it empty: defaults
+  if (std::ifstream in(file_path, std::ios::binary); in) {
+    std::ostringstream s;
+    s << in.rdbuf();
+    if (!in.bad()) content = std::move(s).str();
+  }
   return LoadFromText(content);
 }
 
@@ -446,7 +450,11 @@ std::string CSaveParam::ToXmlText() const {
 }
 
 int CSaveParam::Save() {
-  if (kelvara::paths::EnsureDir(file_path.parent_path()).empty()) return -1;
-  std::string error;
-  return kelvara::WriteFileAtomically(file_path, ToXmlText(), &error) ? 0 : -1;
+  std::string error = "cannot create the folder";
+  if (kelvara::paths::EnsureDir(file_path.parent_path()).empty() ||
+      !kelvara::WriteFileAtomically(file_path, ToXmlText(), &error)) {
+    kelvara::DebugLogPrintf("CSaveParam::Save %s failed: %s\n", file_path.c_str(), error.c_str());
+    return -1;
+  }
+  return 0;
 }

@@ -1,23 +1,13 @@
 #include "app/core/thread_class.h"
 
 #include <chrono>
-#include <cstdarg>
-#include <cstdio>
 #include <system_error>
 
+#include "app/core/debug_log.h"
 #include "app/core/xml_values.h"
 
-namespace {
+using kelvara::DebugLogPrintf;
 
-void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void Log(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-}
-
-}  // namespace
 
 CThreadClass::CThreadClass() = default;
 
@@ -26,7 +16,7 @@ CThreadClass::~CThreadClass() {
     // The derived part is already gone while its body may still run: a derived
     // class must stop its thread in its own destructor. Waiting here at least
     // keeps this object's memory alive until the thread has ended.
-    Log("%s::~CThreadClass thread still running at destruction!\n", name_.c_str());
+    DebugLogPrintf("%s::~CThreadClass thread still running at destruction!\n", name_.c_str());
   }
   StopAndWait();
 }
@@ -58,20 +48,20 @@ int CThreadClass::Kill(int timeout_ms) {
     JoinIfEnded();
     return 1;
   }
-  Log("%s::Kill() thread did not end within %d ms; left running!\n", name_.c_str(), timeout_ms);
+  DebugLogPrintf("%s::Kill() thread did not end within %d ms; left running!\n", name_.c_str(), timeout_ms);
   return 0;
 }
 
 int CThreadClass::Start() {
   if (running_.load() && !stopped_.load()) {
-    Log("%s::Start thread is running!\n", name_.c_str());
+    DebugLogPrintf("%s::Start thread is running!\n", name_.c_str());
     return -1;
   }
   // A thread of an earlier run (asked to stop, body not yet returned) gets
   // time to end; a new one never runs beside it.
   Kill(restart_wait_ms_);
   if (!stopped_.load()) {
-    Log("%s::Start earlier thread has not ended, not started!\n", name_.c_str());
+    DebugLogPrintf("%s::Start earlier thread has not ended, not started!\n", name_.c_str());
     return -2;
   }
   JoinIfEnded();
@@ -82,7 +72,7 @@ int CThreadClass::Start() {
   try {
     thread_ = std::thread([this] { ThreadEntry(); });
   } catch (const std::system_error& e) {
-    Log("%s::Create thread Error,code=%d!\n", name_.c_str(), e.code().value());
+    DebugLogPrintf("%s::Create thread Error,code=%d!\n", name_.c_str(), e.code().value());
     running_.store(false);
     stopped_.store(true);
     return -2;
@@ -92,7 +82,7 @@ int CThreadClass::Start() {
 
 void CThreadClass::StopAndWait() {
   if (Kill(destroy_wait_ms_) == 0 && !stopped_.load()) {
-    Log("%s::StopAndWait waiting for a thread that ignores the stop request\n", name_.c_str());
+    DebugLogPrintf("%s::StopAndWait waiting for a thread that ignores the stop request\n", name_.c_str());
   }
   if (thread_.joinable()) thread_.join();
 }

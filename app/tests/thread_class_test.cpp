@@ -1,8 +1,12 @@
 #include "app/core/thread_class.h"
 
+#include "app/core/debug_log.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <sstream>
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -187,6 +191,29 @@ TEST(ThreadClassTest, DestructionOutlastsABodyThatIgnoresTheStop) {
   });
   t.reset();
   releaser.join();
+}
+
+TEST(ThreadClassTest, RefusedStartAndLateThreadAreLogged) {
+  namespace fs = std::filesystem;
+  fs::create_directories(kelvara::DebugLogConfigPath().parent_path());
+  std::ofstream(kelvara::DebugLogConfigPath()) << "file=1;";
+  kelvara::DebugLogInit();
+  {
+    StubbornThread t;
+    t.SetThreadName("LogWriter_SN1");
+    ASSERT_EQ(t.Start(), 0);
+    ASSERT_TRUE(WaitFor(t.entered));
+    EXPECT_EQ(t.Start(), -1);
+    EXPECT_EQ(t.Kill(20), 0);
+    t.release = true;
+  }
+  const fs::path log = kelvara::debug_log_testing::CurrentFile();
+  kelvara::DebugLogRelease();
+  fs::remove(kelvara::DebugLogConfigPath());
+  std::stringstream text;
+  text << std::ifstream(log).rdbuf();
+  EXPECT_NE(text.str().find("LogWriter_SN1::Start thread is running!"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("LogWriter_SN1::Kill() thread did not end within 20 ms"), std::string::npos);
 }
 
 TEST(ThreadClassTest, NameIsCutAt255Bytes) {
