@@ -32,6 +32,23 @@ bool IsGbkEncoding(const char* enc) {
   return e == "gb2312" || e == "gbk" || e == "gb18030" || e == "cp936" || e == "936";
 }
 
+// The encoding named by the XML declaration at the start of the text, or "".
+std::string DeclaredEncoding(std::string_view xml) {
+  if (xml.substr(0, 3) == "\xEF\xBB\xBF") return "UTF-8";
+  const std::size_t start = xml.find_first_not_of(" \t\r\n");
+  if (start == std::string_view::npos || xml.substr(start, 5) != "<?xml") return {};
+  std::string_view decl = xml.substr(start, xml.find("?>", start) - start);
+  const std::size_t key = decl.find("encoding");
+  if (key == std::string_view::npos) return {};
+  std::size_t p = decl.find_first_not_of(" \t\r\n", key + 8);
+  if (p == std::string_view::npos || decl[p] != '=') return {};
+  p = decl.find_first_not_of(" \t\r\n", p + 1);
+  if (p == std::string_view::npos || (decl[p] != '"' && decl[p] != '\'')) return {};
+  const std::size_t end = decl.find(decl[p], p + 1);
+  if (end == std::string_view::npos) return {};
+  return std::string(decl.substr(p + 1, end - p - 1));
+}
+
 int ClampToInt(long long v) {
   return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
 }
@@ -181,22 +198,18 @@ int CSaveParam::Load() {
 
 int CSaveParam::LoadFromText(std::string_view xml) {
   SetDeviceDefaults();
-  std::string text(xml);  // the parser needs a terminated text
+  // GBK files are parsed byte by byte and converted per text; anything else
+  // is parsed as UTF-8 after every malformed byte is replaced, so the parser
+  // never meets a lead byte that promises more bytes than there are.
+  const bool gbk = IsGbkEncoding(DeclaredEncoding(xml).c_str());
+  const std::string text = gbk ? std::string(xml) : MakeValidUtf8(xml);
   TiXmlDocument doc;
-  doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
-  if (!doc.Error()) LoadDocument(doc);
+  doc.Parse(text.c_str(), nullptr, gbk ? TIXML_ENCODING_LEGACY : TIXML_ENCODING_UTF8);
+  if (!doc.Error()) LoadDocument(doc, gbk);
   return 0;
 }
 
-void CSaveParam::LoadDocument(const TiXmlDocument& doc) {
-  bool gbk = false;
-  for (const TiXmlNode* n = doc.FirstChild(); n != nullptr; n = n->NextSibling()) {
-    if (const TiXmlDeclaration* d = n->ToDeclaration()) {
-      gbk = IsGbkEncoding(d->Encoding());
-      break;
-    }
-    if (n->ToElement()) break;
-  }
+void CSaveParam::LoadDocument(const TiXmlDocument& doc, bool gbk) {
   const TiXmlElement* root = doc.RootElement();  // whatever its name
   if (root == nullptr) return;
 

@@ -90,7 +90,7 @@ class CSaveParam {
 
  private:
   void SetDeviceDefaults();
-  void LoadDocument(const TiXmlDocument& doc);
+  void LoadDocument(const TiXmlDocument& doc, bool gbk);
   void SaveOverlay(TiXmlElement& root) const;
   void LoadOverlay(const TiXmlElement& e, bool gbk);
   void SaveMediaLight(TiXmlElement& root) const;

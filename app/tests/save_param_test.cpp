@@ -15,6 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 std::string ReadFile(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -364,7 +365,7 @@ TEST(SaveParamTest, ReadingRules) {
 
 TEST(SaveParamTest, BadFilesLeaveTheDefaultsAndTheNextSaveRepairsThem) {
   const std::vector<std::string> bad = {"", "<root><PlayMode mode=\"2\"", "not xml at all",
-                                        std::string("<root>\0<PlayMode mode=\"2\"/></root>", 36),
+                                        "<root>\0<PlayMode mode=\"2\"/></root>"s,
                                         "<?xml version=\"1.0\"?>"};
   for (const std::string& content : bad) {
     fs::path file = FreshFile();
