@@ -1,0 +1,295 @@
+// The writer through its C exports, checked with ffprobe / ffmpeg.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <fstream>
+
+#include "emp4_extra_func.h"
+#include "emp4_muxer.h"
+#include "kelvara_test/test_env.h"
+#include "media_fixtures.h"
+#include "rivelin.h"
+#include "writer_helpers.h"
+
+namespace rivelin::test {
+namespace {
+
+TEST(WriterParamTest, CodecNamesMapToMuxerCodecs) {
+  struct Row {
+    const char* audio;
+    uint32_t enabled, codec, samplesPerPacket;
+  } rows[] = {
+      {"PCMU", 1, kEmp4CodecUlaw, 320},   {"G711U", 1, kEmp4CodecUlaw, 320},
+      {"G.711U", 1, kEmp4CodecUlaw, 320}, {"PCMA", 1, kEmp4CodecAlaw, 320},
+      {"G711A", 1, kEmp4CodecAlaw, 320},  {"G.711A", 1, kEmp4CodecAlaw, 320},
+      {"AAC", 1, kEmp4CodecAac, 1024},    {"MPEG4-GENERIC", 1, kEmp4CodecAac, 1024},
+      {"MP4A", 1, kEmp4CodecAac, 1024},   {"MPEG4-AAC", 1, kEmp4CodecAac, 1024},
+      {"AACG4-GENERIC/x", 1, kEmp4CodecAac, 1024},
+      // Unknown names record video only instead of mislabelling the audio.
+      {"AAC ", 0, 0, 0}, {"", 0, 0, 0}, {"OPUS", 0, 0, 0}, {"G726", 0, 0, 0},
+  };
+  for (const Row& r : rows) {
+    MP4_AUDIO_PARAM a{};
+    std::strcpy(a.codec, r.audio);
+    a.sampleRate = 8000;
+    a.channels = 1;
+    Emp4VideoDesc v;
+    Emp4AudioDesc out;
+    ConvertMp4Param(nullptr, &a, &v, &out);
+    EXPECT_EQ(out.enabled, r.enabled) << r.audio;
+    EXPECT_EQ(out.codec, r.codec) << r.audio;
+    EXPECT_EQ(out.samplesPerPacket, r.samplesPerPacket) << r.audio;
+  }
+  const std::pair<const char*, uint32_t> videos[] = {
+      {"H264", 1}, {"H.264", 1}, {"H265", 2}, {"H.265", 2}, {"MJPEG", 0}, {"h264", 0}};
+  for (const auto& [name, codec] : videos) {
+    MP4_VIDEO_PARAM p{};
+    std::strcpy(p.codec, name);
+    Emp4VideoDesc v;
+    Emp4AudioDesc a;
+    ConvertMp4Param(&p, nullptr, &v, &a);
+    EXPECT_EQ(v.codec, codec) << name;
+    EXPECT_EQ(a.enabled, 0u);
+  }
+}
+
+TEST(WriterExportTest, RefusesBadArgumentsAndLeavesNoFile) {
+  const auto dir = kelvara::test::MakeTempDir("args");
+  const std::string path = (dir / "x.mp4").string();
+  MP4_VIDEO_PARAM v = VideoParam("H264", 160, 120, 25);
+  EXPECT_EQ(MP4Create(const_cast<char*>(path.c_str()), &v, nullptr, 3601), 0);
+  EXPECT_EQ(MP4Create(const_cast<char*>(path.c_str()), &v, nullptr, 0), 0);
+  v.framerate = 0;
+  EXPECT_EQ(MP4Create(const_cast<char*>(path.c_str()), &v, nullptr, 60), 0);
+  v = VideoParam("MJPEG", 160, 120, 25);
+  EXPECT_EQ(MP4Create(const_cast<char*>(path.c_str()), &v, nullptr, 60), 0);
+  EXPECT_FALSE(std::filesystem::exists(path));
+
+  // Unknown, closed and zero handles give errors, never a crash.
+  unsigned char byte = 0;
+  EXPECT_EQ(WriteMP4Data(0, 1, &byte, 1, 1, 40.0), -1000);
+  EXPECT_EQ(WriteMP4Data(123456, 1, &byte, 1, 1, 40.0), -1000);
+  EXPECT_EQ(MP4Close(0), 0);
+  EXPECT_EQ(MP4Close(987654), 0);
+}
+
+TEST(WriterExportTest, TimestampZeroRefusedAndFractionDropped) {
+  const auto aus = VideoFixture(false);
+  const auto dir = kelvara::test::MakeTempDir("ts");
+  const std::string path = (dir / "ts.mp4").string();
+  MP4_VIDEO_PARAM v = VideoParam("H264", 160, 120, 25);
+  const long h = MP4Create(const_cast<char*>(path.c_str()), &v, nullptr, 60);
+  ASSERT_GT(h, 0);
+  auto* key = const_cast<unsigned char*>(aus[0].data.data());
+  EXPECT_EQ(WriteMP4Data(h, 1, key, aus[0].data.size(), 1, 0.0), -1);
+  EXPECT_EQ(WriteMP4Data(h, 1, nullptr, 10, 1, 40.0), -1);
+  EXPECT_EQ(WriteMP4Data(h, 1, key, aus[0].data.size(), 1, -5.0), -1);
+  EXPECT_EQ(WriteMP4Data(h, 1, key, aus[0].data.size(), 1, 0.5), 0);  // becomes 0 ms
+  EXPECT_EQ(MP4Close(h), 0);
+  // The handle is gone after close.
+  EXPECT_EQ(WriteMP4Data(h, 1, key, aus[0].data.size(), 1, 40.0), -1000);
+  EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+TEST(WriterExportTest, FileWithoutKeyFrameIsDeletedAndAudioWaitsForVideo) {
+  const auto aus = VideoFixture(false);
+  const auto dir = kelvara::test::MakeTempDir("nokey");
+  const std::string path = (dir / "nokey.mp4").string();
+  MP4_VIDEO_PARAM v = VideoParam("H264", 160, 120, 25);
+  MP4_AUDIO_PARAM a = AudioParam("PCMU", 8000, 1);
+  const long h = MP4Create(const_cast<char*>(path.c_str()), &v, &a, 60);
+  ASSERT_GT(h, 0);
+  std::vector<uint8_t> g711(320, 0xFF);
+  EXPECT_EQ(WriteMP4Data(h, 0, g711.data(), g711.size(), 0, 40.0), -1004);
+  ASSERT_FALSE(aus[1].key);
+  EXPECT_EQ(WriteMP4Data(h, 1, const_cast<uint8_t*>(aus[1].data.data()), aus[1].data.size(), 0,
+                         40.0),
+            -1004);
+  EXPECT_EQ(MP4Close(h), 0);
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// The layout of a one-track H.264 recording of 1800 s at 25 fps with a
+// 10-byte SPS and a 4-byte PPS. The key-frame table has room for every sample.
+TEST(WriterLayoutTest, ReservedMoovMatchesWorkedExample) {
+  const auto dir = kelvara::test::MakeTempDir("layout");
+  const std::string path = (dir / "layout.mp4").string();
+  Emp4VideoDesc v{};
+  v.codec = kEmp4CodecH264;
+  v.width = 1920;
+  v.height = 1080;
+  v.framerate = 25;
+  Emp4Limits limits{1800, 0};
+  Emp4Muxer* m = Emp4MuxerOpen(&v, path.c_str(), nullptr, &limits, 0);
+  ASSERT_NE(m, nullptr);
+  // SPS of 10 bytes (Main profile, level 4.0), PPS of 4 bytes, then an IDR.
+  const std::vector<uint8_t> frame = {0, 0, 0, 1, 0x67, 0x4D, 0x00, 0x28, 0x95, 0xA0, 0x1E, 0x00,
+                                      0x89, 0xF9, 0, 0, 0, 1, 0x68, 0xEE, 0x3C, 0x80,
+                                      0, 0, 0, 1, 0x65, 0x88, 0x84, 0x00, 0x33};
+  ASSERT_EQ(Emp4MuxerWriteVideoNALU(m, 1, frame.data(), frame.size(), 40), 0);
+  ASSERT_EQ(_emp4MuxerWritePendingSample(m), 0);
+  const Emp4MuxerLayout l = Emp4MuxerGetLayout(m);
+  EXPECT_EQ(l.videoLimit, 54000u);
+  EXPECT_EQ(l.keyFrameLimit, 54000u);
+  EXPECT_EQ(l.videoEntrySize, 119u);
+  EXPECT_EQ(l.videoStblSize, 1519427u - 7216u + 216016u);
+  EXPECT_EQ(l.moovSize, 1519795u - 7216u + 216016u);
+  EXPECT_EQ(l.mdatOffset, 36u + l.moovSize);
+  Emp4MuxerClose(m);
+  const auto bytes = ReadFile(path);
+  ASSERT_GT(bytes.size(), l.mdatOffset + 8);
+  EXPECT_EQ(std::memcmp(bytes.data() + l.mdatOffset + 4, "mdat", 4), 0);
+  // The first sample starts right after the mdat header, length-prefixed:
+  // SPS (10), PPS (4), IDR (5).
+  const uint8_t* s = bytes.data() + l.mdatOffset + 8;
+  EXPECT_EQ(s[3], 10);
+  EXPECT_EQ(s[4], 0x67);
+  EXPECT_EQ(s[4 + 10 + 3], 4);
+  EXPECT_EQ(s[4 + 10 + 4 + 4 + 3], 5);
+  EXPECT_EQ(s[4 + 10 + 4 + 4 + 4], 0x65);
+}
+
+TEST(WriterLayoutTest, LimitsOfTranscodedAudio) {
+  const auto dir = kelvara::test::MakeTempDir("alimit");
+  const std::string path = (dir / "a.mp4").string();
+  MP4_VIDEO_PARAM v = VideoParam("H264", 160, 120, 25);
+  Emp4VideoDesc vd;
+  Emp4AudioDesc ad;
+  MP4_AUDIO_PARAM a = AudioParam("PCMA", 8000, 1);
+  ConvertMp4Param(&v, &a, &vd, &ad);
+  Emp4Limits limits{1800, 0};
+  Emp4Muxer* m = Emp4MuxerOpen(&vd, path.c_str(), &ad, &limits, 1);
+  ASSERT_NE(m, nullptr);
+  const auto l = Emp4MuxerGetLayout(m);
+  EXPECT_EQ(l.audioLimit, 16875u);
+  EXPECT_EQ(l.audioPacketMs, 128u);
+  Emp4MuxerClose(m);
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(WriterLayoutTest, ShortGopKeepsEveryKeyFrame) {
+  // A camera sending only key frames must fill the whole sample table.
+  const auto aus = VideoFixture(false);
+  const auto dir = kelvara::test::MakeTempDir("gop");
+  const std::string path = (dir / "gop.mp4").string();
+  MP4_VIDEO_PARAM v = VideoParam("H264", 160, 120, 1);
+  const long h = MP4Create(const_cast<char*>(path.c_str()), &v, nullptr, 10);  // 12 samples
+  ASSERT_GT(h, 0);
+  int accepted = 0, rc = 0;
+  for (int i = 0; i < 20 && rc == 0; ++i) {
+    rc = WriteMP4Data(h, 1, const_cast<uint8_t*>(aus[0].data.data()), aus[0].data.size(), 1,
+                      1000.0 + 1000 * i);
+    if (rc == 0) ++accepted;
+  }
+  EXPECT_EQ(rc, -1003);
+  EXPECT_EQ(accepted, 11);  // table of 12 entries, one kept free
+  MP4Close(h);
+  const auto streams = Probe(path);
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0].at("nb_read_packets"), "11");
+  EXPECT_EQ(DecodeErrors(path), "");
+}
+
+struct EndToEndCase {
+  const char* name;
+  VideoKind video;
+  AudioKind audio;
+  bool transcode;
+  const char* videoCodec;
+  const char* audioCodec;  // nullptr: no audio stream expected
+};
+
+class WriterEndToEndTest : public ::testing::TestWithParam<EndToEndCase> {};
+
+TEST_P(WriterEndToEndTest, FfprobeSeesEverySampleAndFfmpegDecodesCleanly) {
+  const EndToEndCase& c = GetParam();
+  const auto dir = kelvara::test::MakeTempDir(c.name);
+  const auto path = dir / (std::string(c.name) + ".mp4");
+  const RecordResult r = Record(path, c.video, c.audio, c.transcode);
+  ASSERT_GT(r.videoAccepted, 0);
+  const auto streams = Probe(path);
+  ASSERT_EQ(streams.size(), c.audioCodec ? 2u : 1u);
+  const auto& vs = streams[0];
+  EXPECT_EQ(vs.at("codec_name"), c.videoCodec);
+  EXPECT_EQ(vs.at("width"), "160");
+  EXPECT_EQ(vs.at("height"), "120");
+  EXPECT_EQ(std::stoi(vs.at("nb_read_packets")), r.videoAccepted);
+  EXPECT_NEAR(std::stod(vs.at("duration")), r.videoAccepted * 0.040, 0.001);
+  if (c.audioCodec) {
+    const auto& as = streams[1];
+    EXPECT_EQ(as.at("codec_name"), c.audioCodec);
+    if (!c.transcode) {
+      EXPECT_EQ(std::stoi(as.at("nb_read_packets")), r.audioAccepted);
+    }
+    EXPECT_NEAR(std::stod(as.at("duration")), r.audioSeconds, 0.15);
+  }
+  EXPECT_EQ(DecodeErrors(path), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, WriterEndToEndTest,
+    ::testing::Values(
+        EndToEndCase{"h264_main_pcmu", VideoKind::kH264Main, AudioKind::kPcmu, false, "h264",
+                     "pcm_mulaw"},
+        EndToEndCase{"h264_high_slices_pcma", VideoKind::kH264HighSlices, AudioKind::kPcma, false,
+                     "h264", "pcm_alaw"},
+        EndToEndCase{"h264_main_aac_adts", VideoKind::kH264Main, AudioKind::kAacAdts, false,
+                     "h264", "aac"},
+        EndToEndCase{"h264_main_aac_raw", VideoKind::kH264Main, AudioKind::kAacRaw, false, "h264",
+                     "aac"},
+        EndToEndCase{"h265_pcmu_to_aac", VideoKind::kH265, AudioKind::kPcmu, true, "hevc", "aac"},
+        EndToEndCase{"h264_high_pcma_to_aac", VideoKind::kH264HighSlices, AudioKind::kPcma, true,
+                     "h264", "aac"},
+        EndToEndCase{"h265_only", VideoKind::kH265, AudioKind::kNone, false, "hevc", nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A writer killed in the middle of a recording leaves a file that ffprobe and
+// our reader open, with every sample up to the last table flush.
+TEST(WriterCrashTest, SigkillKeepsEverySampleUpToLastFlush) {
+  const auto aus = VideoFixture(false);
+  const auto pcmu = AudioPackets(AudioKind::kPcmu);
+  const auto dir = kelvara::test::MakeTempDir("crash");
+  const auto path = dir / "crash.mp4";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    MP4_VIDEO_PARAM v = VideoParam("H264", 160, 120, 25);
+    MP4_AUDIO_PARAM a = AudioParam("PCMU", 8000, 1);
+    const long h = MP4Create(const_cast<char*>(path.c_str()), &v, &a, 1800);
+    if (h <= 0) _exit(2);
+    // 130 video frames: the tables were flushed at 120. Audio: 125 packets,
+    // flushed at 120.
+    for (int i = 0; i < 130; ++i) {
+      const auto& au = aus[static_cast<size_t>(i) % aus.size()];
+      const bool key = i == 0 ? true : au.key;
+      if (WriteMP4Data(h, 1, const_cast<uint8_t*>(au.data.data()), au.data.size(), key,
+                       1000.0 + 40 * i) != 0)
+        _exit(4);
+      if (i < 125) {
+        const auto& p = pcmu[static_cast<size_t>(i) % pcmu.size()];
+        if (WriteMP4Data(h, 0, const_cast<uint8_t*>(p.data.data()), p.data.size(), 1,
+                         1000.0 + 40 * i) != 0)
+          _exit(5);
+      }
+    }
+    kill(getpid(), SIGKILL);
+    _exit(6);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  const auto streams = Probe(path);
+  ASSERT_EQ(streams.size(), 2u);
+  EXPECT_EQ(streams[0].at("nb_read_packets"), "120");
+  EXPECT_EQ(streams[1].at("nb_read_packets"), "120");
+  // The movie does not claim the reserved 1800 s.
+  EXPECT_LT(std::stod(streams[0].at("duration")), 6.0);
+  EXPECT_EQ(DecodeErrors(path), "");
+  EXPECT_EQ(CountSamplesWithReader(path), std::make_pair(120, 120));
+}
+
+}  // namespace
+}  // namespace rivelin::test
