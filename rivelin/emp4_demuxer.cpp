@@ -14,6 +14,7 @@
 
 #include "debug_util.h"
 #include "emp4_box.h"
+#include "emp4_nal.h"
 
 namespace {
 
@@ -620,41 +621,6 @@ void FillDescriptions(const Emp4Demuxer* d, Emp4VideoDesc* v, Emp4AudioDesc* a,
   }
 }
 
-// Converts length-prefixed NAL units to start codes when the whole sample
-// parses that way; a sample already in start-code form (older H.265 files)
-// is returned as stored.
-void AppendAnnexB(std::vector<uint8_t>& out, const uint8_t* p, size_t n, uint32_t lengthSize) {
-  size_t pos = 0;
-  bool lengthPrefixed = true;
-  while (pos < n) {
-    if (n - pos < lengthSize) {
-      lengthPrefixed = false;
-      break;
-    }
-    uint32_t len = 0;
-    for (uint32_t i = 0; i < lengthSize; ++i) len = (len << 8) | p[pos + i];
-    if (len == 0 || len > n - pos - lengthSize) {
-      lengthPrefixed = false;
-      break;
-    }
-    pos += lengthSize + len;
-  }
-  if (!lengthPrefixed) {
-    out.insert(out.end(), p, p + n);
-    return;
-  }
-  static const uint8_t kStart[4] = {0, 0, 0, 1};
-  pos = 0;
-  while (pos < n) {
-    uint32_t len = 0;
-    for (uint32_t i = 0; i < lengthSize; ++i) len = (len << 8) | p[pos + i];
-    pos += lengthSize;
-    out.insert(out.end(), kStart, kStart + 4);
-    out.insert(out.end(), p + pos, p + pos + len);
-    pos += len;
-  }
-}
-
 }  // namespace
 
 Emp4Demuxer* Emp4DemuxerOpen(const char* path, Emp4VideoDesc* video, Emp4AudioDesc* audio,
@@ -724,7 +690,7 @@ int Emp4DemuxerReadFrame(Emp4Demuxer* d, uint8_t** data, int* isAudio, int* keyF
   d->out.clear();
   if (t->isVideo) {
     if (s.key) d->out.insert(d->out.end(), t->paramSets.begin(), t->paramSets.end());
-    AppendAnnexB(d->out, d->raw.data(), d->raw.size(), t->nalLengthSize);
+    AppendSampleAsAnnexB(d->out, d->raw.data(), d->raw.size(), t->nalLengthSize);
   } else if (t->codec == kEmp4CodecAac) {
     if (!d->adtsChecked) {
       d->adtsChecked = true;

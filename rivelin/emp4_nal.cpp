@@ -259,4 +259,40 @@ std::optional<std::vector<uint8_t>> BuildHvcC(const ParameterSets& ps) {
   return b;
 }
 
+// Converts length-prefixed NAL units to start codes when the whole sample
+// parses that way; a sample already in start-code form (older H.265 files)
+// is returned as stored.
+void AppendSampleAsAnnexB(std::vector<uint8_t>& out, const uint8_t* p, size_t n, uint32_t lengthSize) {
+  size_t pos = 0;
+  bool lengthPrefixed = true;
+  while (pos < n) {
+    if (n - pos < lengthSize) {
+      lengthPrefixed = false;
+      break;
+    }
+    uint32_t len = 0;
+    for (uint32_t i = 0; i < lengthSize; ++i) len = (len << 8) | p[pos + i];
+    if (len == 0 || len > n - pos - lengthSize) {
+      lengthPrefixed = false;
+      break;
+    }
+    pos += lengthSize + len;
+  }
+  if (!lengthPrefixed) {
+    out.insert(out.end(), p, p + n);
+    return;
+  }
+  static const uint8_t kStart[4] = {0, 0, 0, 1};
+  pos = 0;
+  while (pos < n) {
+    uint32_t len = 0;
+    for (uint32_t i = 0; i < lengthSize; ++i) len = (len << 8) | p[pos + i];
+    pos += lengthSize;
+    out.insert(out.end(), kStart, kStart + 4);
+    out.insert(out.end(), p + pos, p + pos + len);
+    pos += len;
+  }
+}
+
+
 }  // namespace rivelin

@@ -40,4 +40,11 @@ std::optional<std::vector<uint8_t>> BuildHvcC(const ParameterSets& ps);
 // Removes emulation-prevention bytes (00 00 03 -> 00 00).
 std::vector<uint8_t> UnescapeRbsp(const uint8_t* data, size_t size);
 
+// Appends a stored video sample in start-code form. Length-prefixed NAL units
+// (lengthSize bytes each) are converted when the whole sample parses that
+// way; otherwise the sample is already in start-code form (older files) and
+// is copied as stored.
+void AppendSampleAsAnnexB(std::vector<uint8_t>& out, const uint8_t* sample, size_t size,
+                          uint32_t lengthSize);
+
 }  // namespace rivelin

@@ -11,7 +11,7 @@
 
 namespace rivelin::test {
 
-std::string Run(const std::string& command, int* exitCode, bool mergeStderr) {
+std::string RunCommand(const std::string& command, int* exitCode, bool mergeStderr) {
   const std::string cmd = mergeStderr ? command + " 2>&1" : command;
   FILE* pipe = popen(cmd.c_str(), "r");
   std::string out;
@@ -46,7 +46,7 @@ std::filesystem::path Fixture(const std::string& name, const std::string& args) 
   if (std::filesystem::exists(path)) return path;
   int rc = 0;
   const std::string out =
-      Run("ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " '" + path.string() + "'",
+      RunCommand("ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " '" + path.string() + "'",
           &rc, true);
   if (rc != 0 || !std::filesystem::exists(path)) {
     ADD_FAILURE() << "ffmpeg fixture " << name << " failed: " << out;
@@ -132,7 +132,7 @@ std::vector<Packet> SplitFixed(const std::vector<uint8_t>& s, size_t size) {
 }
 
 std::vector<std::map<std::string, std::string>> Probe(const std::filesystem::path& file) {
-  const std::string out = Run(
+  const std::string out = RunCommand(
       "ffprobe -v error -count_packets -show_entries "
       "stream=codec_name,codec_type,profile,width,height,nb_read_packets,duration,start_time,"
       "sample_rate,channels,codec_tag_string '" +
@@ -151,7 +151,7 @@ std::vector<std::map<std::string, std::string>> Probe(const std::filesystem::pat
 }
 
 std::string DecodeErrors(const std::filesystem::path& file) {
-  return Run("ffmpeg -nostdin -v error -i '" + file.string() + "' -f null - 2>&1");
+  return RunCommand("ffmpeg -nostdin -v error -i '" + file.string() + "' -f null - 2>&1");
 }
 
 }  // namespace rivelin::test

@@ -19,7 +19,7 @@ struct Packet {
 };
 
 // Runs a shell command; returns its stdout (stderr too when mergeStderr).
-std::string Run(const std::string& command, int* exitCode = nullptr, bool mergeStderr = false);
+std::string RunCommand(const std::string& command, int* exitCode = nullptr, bool mergeStderr = false);
 
 std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& data);
