@@ -58,9 +58,11 @@ struct State {
   std::function<time_t()> clock;
 };
 
+// First used by the library's global object, so it outlives it (logging runs
+// during unload).
 State& St() {
-  static State* state = new State;  // never destroyed: logging may run during unload
-  return *state;
+  static State state;
+  return state;
 }
 
 time_t Now() {

@@ -56,8 +56,8 @@ class WriterRegistry {
 };
 
 WriterRegistry& Registry() {
-  static auto* registry = new WriterRegistry;  // outlives every static destructor
-  return *registry;
+  static WriterRegistry registry;
+  return registry;
 }
 
 bool NameIs(const char* name, const char* what) { return std::strcmp(name, what) == 0; }

@@ -36,10 +36,23 @@ struct Sink {
   std::function<void(long handle, const Event&)> hook;
   std::atomic<bool> deleted{false};
   std::atomic<int> afterDelete{0};
+  std::atomic<int> inCallback{0};
+
+  // A player stopped from inside its callback finishes that callback on its
+  // own thread: wait for it before the sink goes away.
+  ~Sink() {
+    for (int i = 0; i < 2000 && inCallback.load(std::memory_order_acquire) > 0; ++i)
+      std::this_thread::sleep_for(1ms);
+  }
 
   static long Callback(long handle, unsigned long type, unsigned char* data, unsigned long length,
                        uint64_t ts, bool key, void* user) {
     auto* s = static_cast<Sink*>(user);
+    s->inCallback.fetch_add(1, std::memory_order_acq_rel);
+    struct Leave {
+      Sink* s;
+      ~Leave() { s->inCallback.fetch_sub(1, std::memory_order_release); }
+    } leave{s};
     if (s->deleted) s->afterDelete++;
     Event e{type, ts, key, Clock::now()};
     {
