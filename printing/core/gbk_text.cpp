@@ -37,7 +37,7 @@ std::optional<std::string> Convert(const char* to, const char* from, std::string
 
 }  // namespace
 
-std::optional<std::string> Utf8ToGbk(std::string_view utf8) { return Convert("GBK", "UTF-8", utf8); }
-std::optional<std::string> GbkToUtf8(std::string_view gbk) { return Convert("UTF-8", "GBK", gbk); }
+std::optional<std::string> LayoutTextToGbk(std::string_view utf8) { return Convert("GBK", "UTF-8", utf8); }
+std::optional<std::string> LayoutTextFromGbk(std::string_view gbk) { return Convert("UTF-8", "GBK", gbk); }
 
 }  // namespace kelvara::printing

@@ -8,7 +8,7 @@
 namespace kelvara::printing {
 
 // Nothing when the text has bytes or characters the other side cannot hold.
-std::optional<std::string> Utf8ToGbk(std::string_view utf8);
-std::optional<std::string> GbkToUtf8(std::string_view gbk);
+std::optional<std::string> LayoutTextToGbk(std::string_view utf8);
+std::optional<std::string> LayoutTextFromGbk(std::string_view gbk);
 
 }  // namespace kelvara::printing

@@ -117,8 +117,8 @@ bool CTipsConfig::SaveTo(const std::filesystem::path& path) {
     lastError = path.string() + ": not saved: " + why;
     return false;
   }
-  auto text1 = Utf8ToGbk(Customize_1_text);
-  auto text2 = Utf8ToGbk(Customize_2_text);
+  auto text1 = LayoutTextToGbk(Customize_1_text);
+  auto text2 = LayoutTextToGbk(Customize_2_text);
   if (!text1 || !text2) {
     lastError = path.string() + ": not saved: a custom text has characters outside GB2312/GBK";
     return false;
@@ -162,7 +162,7 @@ int CTipsConfig::LoadFrom(const std::filesystem::path& path) {
   for (auto [name, target] : {std::pair{"Customize_1_text", &Customize_1_text}, std::pair{"Customize_2_text", &Customize_2_text}}) {
     const char* raw = root->Attribute(name);
     if (raw == nullptr) continue;
-    auto text = GbkToUtf8(raw);
+    auto text = LayoutTextFromGbk(raw);
     if (!text || text->size() > kMaxCustomTextBytes) {
       skipped += skipped.empty() ? name : std::string(", ") + name;
       continue;
