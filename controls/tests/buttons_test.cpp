@@ -1,6 +1,8 @@
 // The owner-drawn buttons render at any size and keep their click rules.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QEnterEvent>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
@@ -79,6 +81,39 @@ TEST(ButtonsTest, DoubleClickIsTwoClicksAndCheckBoxToggles) {
   EXPECT_TRUE(b.IsChecked());
   QTest::mouseClick(&b, Qt::LeftButton);
   EXPECT_FALSE(b.IsChecked());
+}
+
+}  // namespace
+}  // namespace kelvara::controls
+
+namespace kelvara::controls {
+namespace {
+
+// A flat button shows no border until hovered, a raised one while hovered
+// and a sunken one while pressed.
+TEST(ButtonsTest, FlatBorderFollowsHoverAndPress) {
+  CButtonST b("x");
+  b.resize(60, 24);
+  b.SetStateColor(CButtonST::kBkOut, MakeColorRef(10, 20, 30));
+  b.SetStateColor(CButtonST::kBkIn, MakeColorRef(10, 20, 30));
+  const QRgb light = b.palette().color(QPalette::Light).rgb(), dark = b.palette().color(QPalette::Dark).rgb();
+  QImage img = b.grab().toImage();
+  EXPECT_EQ(img.pixelColor(0, 0), QColor(10, 20, 30));
+  EXPECT_EQ(img.pixelColor(59, 23), QColor(10, 20, 30));
+  QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+  QApplication::sendEvent(&b, &enter);
+  ASSERT_TRUE(b.IsHovered());
+  img = b.grab().toImage();
+  EXPECT_EQ(img.pixel(0, 0), light);
+  EXPECT_EQ(img.pixel(59, 23), dark);
+  b.setDown(true);
+  img = b.grab().toImage();
+  EXPECT_EQ(img.pixel(0, 0), dark);
+  EXPECT_EQ(img.pixel(59, 23), light);
+  b.setDown(false);
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(&b, &leave);
+  EXPECT_FALSE(b.IsHovered());
 }
 
 }  // namespace

@@ -349,6 +349,10 @@ TEST_F(ReportCtrlTest, MoveSwapAndTypedSetters) {
   list.SetItemUInt(0, 1, 4000000000u);
   EXPECT_EQ(list.GetItemText(0, 1), "4000000000");
   EXPECT_EQ(list.InsertRow(1, {"a", "b", "c", "d", "extra"}), 1);
+  int extra = 0;
+  EXPECT_EQ(list.InsertItem(99, "end", 0, &extra), 6);
+  EXPECT_EQ(list.GetItemData(6), &extra);
+  EXPECT_EQ(list.GetItemImage(6, 0), 0);
   EXPECT_EQ(list.GetItemText(1, 3), "d");
 }
 

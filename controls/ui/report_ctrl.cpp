@@ -131,6 +131,15 @@ int CReportCtrl::InsertItem(int index, const QString& text) {
   return row;
 }
 
+int CReportCtrl::InsertItem(int index, const QString& text, int image, void* data) {
+  if (model_->ColumnCount() == 0) return -1;
+  const int row = model_->InsertRow(index, text);
+  model_->SetImage(row, 0, image);
+  model_->SetRowData(row, data);
+  KeepSortIfInPlace(row);
+  return row;
+}
+
 int CReportCtrl::InsertRow(int index, const QStringList& texts) {
   if (model_->ColumnCount() == 0) return -1;
   const int row = model_->InsertRow(index, texts.value(0));

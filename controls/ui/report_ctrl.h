@@ -85,6 +85,8 @@ class CReportCtrl : public QTableView {
   // Inserts at `index` (clamped to 0..rows) with the first column's text;
   // returns the new index, -1 when the list has no columns.
   int InsertItem(int index, const QString& text);
+  // The same with the first cell's image and the row's data pointer.
+  int InsertItem(int index, const QString& text, int image, void* data = nullptr);
   // Inserts with one text per column (extra texts are ignored).
   int InsertRow(int index, const QStringList& texts);
   // Deletes one row; with select_next the following row is selected first.
