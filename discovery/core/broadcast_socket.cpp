@@ -2,8 +2,6 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/core/local_network.h"
 #include "discovery/core/discovery_log.h"
 
 namespace kelvara::discovery {
@@ -25,15 +24,8 @@ constexpr int kReceiveBuffer_bytes = 4 * 1024 * 1024;
 
 std::vector<Ipv4> LocalIpv4Addresses() {
   std::vector<Ipv4> out;
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return out;
-  for (ifaddrs* i = list; i; i = i->ifa_next) {
-    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
-    if (!(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK)) continue;
-    const Ipv4 a = reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
-    if (a != 0) out.push_back(a);
-  }
-  freeifaddrs(list);
+  for (const auto& [address, adapter] : GetAdapterAddressMap())
+    if (adapter.up) out.push_back(address);
   return out;
 }
 

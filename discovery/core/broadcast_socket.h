@@ -11,8 +11,8 @@ namespace kelvara::discovery {
 // IPv4 addresses in network byte order (as inet_addr gives them).
 using Ipv4 = std::uint32_t;
 
-// The local addresses the search uses: every non-zero IPv4 address of an
-// interface that is up (loopback excluded). Injected in tests.
+// The local addresses the search uses: every usable IPv4 address of an
+// adapter that is up (the loopback is no adapter). Injected in tests.
 using AdapterSource = std::function<std::vector<Ipv4>()>;
 std::vector<Ipv4> LocalIpv4Addresses();
 

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "app/core/known_devices.h"
 #include "app/core/language_table.h"
 #include "app/core/text_convert.h"
 
@@ -147,7 +148,8 @@ RowTexts FormatRow(const DeviceSearchInfo& info, const RowFormatContext& c) {
   set(kColNotes, UpperAscii(dev(ic.notes)));
   set(kColManageCenter, UpperAscii(dev(ic.manageCenter)));
   if (info.uptime_s > 0) set(kColUptime, UptimeText(info.uptime_s, c.labels));
-  const int known = c.matchKnownDevice ? c.matchKnownDevice(info.serialNumber, info.p2pId) : 0;
+  const int known = c.matchKnownDevice ? c.matchKnownDevice(info.serialNumber, info.p2pId)
+                                       : MatchKnownDevice(info.serialNumber, info.p2pId);
   r.colour = known == 1 ? RowColour::kRed : known == 2 ? RowColour::kGreen : RowColour::kWindowText;
   return r;
 }

@@ -28,7 +28,8 @@ struct RowFormatContext {
   std::string uiLanguage = "en-us";
   // 8-bit device text to UTF-8; called only for texts with bytes >= 0x80.
   std::function<std::string(std::string_view)> deviceText;
-  // 1: a known device (red), 2: green, else the normal text colour.
+  // 1: a known device (red), 2: green, else the normal text colour. Empty:
+  // the program's known-device lists.
   std::function<int(const std::string& serial, const std::string& p2pId)> matchKnownDevice;
 };
 

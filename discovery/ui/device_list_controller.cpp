@@ -1,0 +1,171 @@
+#include "discovery/ui/device_list_controller.h"
+
+#include "app/core/language_table.h"
+#include "device/core/login_events.h"
+#include "discovery/core/discovery_log.h"
+#include "discovery/core/discovery_protocol.h"
+#include "discovery/core/search_reply.h"
+
+namespace kelvara::discovery {
+namespace {
+
+// Stands in for the list until the window made it.
+class NoView : public RowView {
+ public:
+  void RowInserted(DeviceListRow&) override {}
+  void CellText(DeviceListRow&, int, const std::string&) override {}
+  void RowTextColour(DeviceListRow&, RowColour) override {}
+  void RowsCleared() override {}
+};
+
+// The optional key of a customer's own P2P-type name; the English file has
+// none, so the built-in names show.
+constexpr const char* kP2pTypeNameKey = "P2PTYPENAME";
+
+}  // namespace
+
+DeviceListController::DeviceListController(Options options, QObject* parent)
+    : QObject(parent),
+      options_(std::move(options)),
+      search_([this](std::string_view text, const std::string& adapter) {
+        // Search thread: touches only the map (under its lock) and the options' callbacks.
+        const bool newDevices = options_.newDeviceMode && options_.newDeviceMode();
+        OnSearchReply(text, adapter, map_, newDevices, options_.onNewUuid);
+      }) {
+  columns_.BuildColumnMap(options_.switches);
+  nullView_ = std::make_unique<NoView>();
+  rows_ = std::make_unique<DeviceRows>(columns_, *nullView_);
+}
+
+DeviceListController::~DeviceListController() {
+  search_.Stop();
+  // Rows end before the view they talk to.
+  rows_.reset();
+}
+
+std::string DeviceListController::Text(const char* key) const {
+  return options_.lookup ? options_.lookup(key) : LangText(key);
+}
+
+controls::CReportCtrl* DeviceListController::CreateListWidget(QWidget* parent) {
+  if (list_) return list_;
+  list_ = new controls::CReportCtrl(parent);
+  view_ = std::make_unique<ReportRowView>(*list_);
+  RowFormatContext context = rows_->FormatContext();
+  rows_ = std::make_unique<DeviceRows>(columns_, *view_);
+  rows_->SetFormatContext(std::move(context));
+  connect(list_, &controls::CReportCtrl::CheckChanged, this, [this](int row, bool checked) {
+    if (auto* r = static_cast<DeviceListRow*>(list_->GetItemData(row))) r->checked = checked;
+    UpdateTotals();
+  });
+  return list_;
+}
+
+void DeviceListController::InitDeviceListColumns() {
+  RowFormatContext context;
+  auto lookup = [this](const char* key) { return Text(key); };
+  context.labels = RowLabels::FromLookup(lookup);
+  context.p2pTypeOverride = Text(kP2pTypeNameKey);
+  context.customCloudType = options_.customCloudType;
+  context.uiLanguage = options_.uiLanguage;
+  rows_->SetFormatContext(std::move(context));
+  if (!list_) return;
+  // Titles from the language file may hold ',' or ';': columns go in as a list.
+  QVector<controls::ReportModel::Column> columns;
+  for (int id = 0; id < kColumnCount; ++id) {
+    if (columns_.GetColumnIndex(id) < 0) continue;
+    const ColumnInfo& c = GetColumnInfo(id);
+    const std::string title = c.titleIsKey ? Text(c.title) : std::string(c.title);
+    columns.push_back({QString::fromStdString(title), c.width_px, controls::ColumnAlignment::kLeft});
+  }
+  list_->SetColumns(columns);
+  list_->SetCheckboxes(controls::kCheckFree);
+  list_->SetEditable(true);
+  list_->SetGridLines(true);
+  // List positions, not logical ids.
+  list_->ResetColumnValue(16);
+  list_->ResetColumnValue(21);
+  if (options_.switches.style == 2) list_->SetGridLines(false);
+  list_->SetHeaderClickSort(true);
+}
+
+bool DeviceListController::StartSearch() {
+  Log("CZqDevSearchToolDlg::StartSearch()\n");
+  if (search_.Running()) {
+    Log("CZqDevSearchToolDlg::StartSearchThread: SearchIPCThread has run.\n");
+    return false;
+  }
+  ClearDeviceMapAndList();
+  SearchConfig config;
+  config.acceptedRoots = options_.acceptedRoots;
+  config.adapterChoice = options_.adapterChoice ? options_.adapterChoice() : 0;
+  config.adapters = options_.adapters;
+  config.destination = options_.destination;
+  return search_.Start(std::move(config));
+}
+
+bool DeviceListController::StopSearch() { return search_.Stop(); }
+
+int DeviceListController::SendDiscoveryMessage(int msgCode, std::optional<std::string> body, int msgFlag) {
+  std::string text = BuildDiscoveryMessage(
+      msgCode, body ? std::optional<std::string_view>(*body) : std::nullopt, msgFlag);
+  if (!search_.Post(text)) BroadcastToAllAdapters(text, options_.adapters, options_.destination);
+  return 0;
+}
+
+void DeviceListController::SendSearchRequest() { SendDiscoveryMessage(kMsgSearch, std::nullopt, 0); }
+
+void DeviceListController::RefreshDeviceList() {
+  DeviceRows::RefreshOptions refresh;
+  refresh.importing = importing_;
+  refresh.productionMode = options_.productionMode && options_.productionMode();
+  refresh.production = options_.production;
+  const auto queue = rows_->RefreshDeviceList(map_, refresh);
+  if (options_.sdk && !queue.empty()) {
+    const device::LoginDefaults defaults =
+        options_.loginDefaults ? options_.loginDefaults() : device::LoginDefaults{"admin", ""};
+    device::ProcessReloginQueue(*rows_, queue, *options_.sdk, defaults);
+  }
+  UpdateTotals();
+}
+
+void DeviceListController::ClearDevicesForSearch() {
+  if (options_.sdk) options_.sdk->LogoutAll();
+  ClearDeviceMapAndList();
+  UpdateTotals();
+}
+
+void DeviceListController::ClearDeviceMapAndList() {
+  map_.Clear();
+  rows_->Clear();
+}
+
+QString DeviceListController::TotalsText() const {
+  const std::size_t checked = list_ ? static_cast<std::size_t>(list_->CountItems(controls::kStateChecked))
+                                    : rows_->CheckedCount();
+  return QString::fromStdString(discovery::TotalsText(searching_, rows_->Count(), checked,
+                                                      [this](const char* key) { return Text(key); }));
+}
+
+void DeviceListController::UpdateTotals() { emit totalsChanged(TotalsText()); }
+
+void DeviceListController::Sink::PostStatusEvent(device::DeviceStatusEvent event) {
+  QMetaObject::invokeMethod(
+      &owner_, [o = &owner_, e = std::move(event)] { o->OnDeviceStatusEvent(e); }, Qt::QueuedConnection);
+}
+
+void DeviceListController::Sink::PostAuxResponse(device::DeviceAuxResponse response) {
+  QMetaObject::invokeMethod(
+      &owner_, [o = &owner_, r = std::move(response)] { o->OnDeviceAuxResponse(r); }, Qt::QueuedConnection);
+}
+
+void DeviceListController::OnDeviceStatusEvent(const device::DeviceStatusEvent& event) {
+  device::ApplyLoginStateEvent(*rows_, event, [this](const char* key) { return Text(key); });
+  if (onStatusEvent) onStatusEvent(event);
+}
+
+void DeviceListController::OnDeviceAuxResponse(const device::DeviceAuxResponse& response) {
+  if (onAuxResponse) onAuxResponse(response);
+}
+
+}  // namespace kelvara::discovery

@@ -1,0 +1,125 @@
+#pragma once
+// The device search and the device list of the main window: the search
+// thread and its device map, the list control with its columns and rows, the
+// 200-ms refresh with the automatic logins, and the bridge that brings the
+// SDK's events onto the UI thread. The window owns the timers and buttons and
+// calls in here; everything here runs on the UI thread except the sink's
+// posting, which is the SDK's.
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "controls/ui/report_ctrl.h"
+#include "device/core/row_login.h"
+#include "device/core/sdk_bridge.h"
+#include "discovery/core/device_columns.h"
+#include "discovery/core/device_map.h"
+#include "discovery/core/device_rows.h"
+#include "discovery/core/search_thread.h"
+#include "discovery/ui/report_row_view.h"
+
+namespace kelvara::discovery {
+
+class DeviceListController : public QObject {
+  Q_OBJECT
+ public:
+  struct Options {
+    ColumnSwitches switches;
+    std::string acceptedRoots;  // customer root names of search replies
+    std::string customCloudType;
+    std::string uiLanguage = "en-us";
+    // The network card chosen in the window (0: all cards), read at each search start.
+    std::function<Ipv4()> adapterChoice;
+    AdapterSource adapters = LocalIpv4Addresses;
+    Destination destination;
+    device::DeviceSdk* sdk = nullptr;
+    // The settings' default login, read at each refresh that logs in.
+    std::function<device::LoginDefaults()> loginDefaults;
+    std::function<std::string(const char* key)> lookup;  // language texts (UTF-8)
+    std::function<bool()> productionMode;
+    std::function<bool()> newDeviceMode;  // "CLEARSN" ticked
+    ProductionActions* production = nullptr;
+    // Runs on the search thread for a UUID seen first in new-device mode.
+    std::function<void(const DeviceSearchInfo&)> onNewUuid;
+  };
+
+  explicit DeviceListController(Options options, QObject* parent = nullptr);
+  // The SDK's callbacks must be unregistered before this object goes.
+  ~DeviceListController() override;
+
+  // Control 1000, parented to `parent`; made once.
+  controls::CReportCtrl* CreateListWidget(QWidget* parent);
+  // The column map and the list's columns, check boxes, editing and grid.
+  void InitDeviceListColumns();
+
+  // Starts the search thread (which sends the first request); false when one runs.
+  bool StartSearch();
+  // Stops and joins the search thread; false when none ran.
+  bool StopSearch();
+  bool SearchThreadRunning() const { return search_.Running(); }
+  void SetSearching(bool on) { searching_ = on; }
+
+  // Sends a discovery request: through the search thread while it runs,
+  // else at once from every local address. Returns 0.
+  int SendDiscoveryMessage(int msgCode, std::optional<std::string> body, int msgFlag);
+  void SendSearchRequest();
+
+  // The 200-ms tick: new and changed records into rows, then the logins.
+  void RefreshDeviceList();
+  // Ends every login, then empties the map and the list.
+  void ClearDevicesForSearch();
+  void ClearDeviceMapAndList();
+  // The totals line's text.
+  QString TotalsText() const;
+
+  // Register with ZQ_NETSDK_IPC_SetStatusEventCallBack / SetAUXResponseCallBack
+  // (device::StatusEventCallBack, device::AuxResponseCallBack) as the user value.
+  device::SdkEventSink& EventSink() { return sink_; }
+
+  // Event handlers beyond the login state (event texts, follow-up queries),
+  // called on the UI thread after the row's state was updated.
+  std::function<void(const device::DeviceStatusEvent&)> onStatusEvent;
+  std::function<void(const device::DeviceAuxResponse&)> onAuxResponse;
+
+  DeviceMap& Map() { return map_; }
+  DeviceRows& Rows() { return *rows_; }
+  const ColumnMap& Columns() const { return columns_; }
+  controls::CReportCtrl* List() const { return list_; }
+  int RowIndex(const DeviceListRow& row) { return view_ ? view_->IndexOf(row) : -1; }
+
+ signals:
+  void totalsChanged(const QString& text);
+
+ private:
+  class Sink : public device::SdkEventSink {
+   public:
+    explicit Sink(DeviceListController& owner) : owner_(owner) {}
+    void PostStatusEvent(device::DeviceStatusEvent event) override;
+    void PostAuxResponse(device::DeviceAuxResponse response) override;
+
+   private:
+    DeviceListController& owner_;
+  };
+
+  void OnDeviceStatusEvent(const device::DeviceStatusEvent& event);
+  void OnDeviceAuxResponse(const device::DeviceAuxResponse& response);
+  void UpdateTotals();
+  std::string Text(const char* key) const;
+
+  Options options_;
+  DeviceMap map_;
+  SearchThread search_;
+  ColumnMap columns_;
+  controls::CReportCtrl* list_ = nullptr;
+  std::unique_ptr<ReportRowView> view_;
+  std::unique_ptr<DeviceRows> rows_;
+  std::unique_ptr<RowView> nullView_;
+  Sink sink_{*this};
+  bool searching_ = false;
+  bool importing_ = false;
+};
+
+}  // namespace kelvara::discovery

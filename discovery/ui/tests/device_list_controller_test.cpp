@@ -1,0 +1,144 @@
+// The device list end to end: search in the test LAN, rows in the list
+// control after a refresh tick, automatic logins, online state and failures
+// from SDK events posted from another thread.
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "device/core/login_events.h"
+#include "discovery/core/discovery_log.h"
+#include "discovery/tests/lan_fixture.h"
+#include "discovery/tests/reply_fixture.h"
+#include "discovery/ui/device_list_controller.h"
+
+namespace kelvara::discovery {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Accepts every login at once and reports the outcome from its own thread,
+// as the SDK does: refused when the password is "bad".
+class ThreadedSdk : public device::DeviceSdk {
+ public:
+  explicit ThreadedSdk(device::SdkEventSink*& sink) : sink_(sink) {}
+  ~ThreadedSdk() override {
+    for (auto& t : threads_) t.join();
+  }
+  int Login(const std::string& address, unsigned short, const std::string&, const std::string& password) override {
+    const int handle = ++next_;
+    logins.push_back(address);
+    const int event = password == "bad" ? device::kEventLoginRefused : device::kEventLoginOk;
+    threads_.emplace_back([this, handle, event] {
+      device::StatusEventCallBack(handle, event, "", sink_);
+    });
+    return handle;
+  }
+  void Logout(int handle) override { logouts.push_back(handle); }
+  void LogoutAll() override { ++logoutAlls; }
+  void SetAutoReconnect(int, int) override {}
+  std::vector<std::string> logins;
+  std::vector<int> logouts;
+  int logoutAlls = 0;
+
+ private:
+  device::SdkEventSink*& sink_;
+  std::vector<std::thread> threads_;
+  int next_ = 0;
+};
+
+std::vector<std::string> Replies(int count, const std::string& lastIp = "", const std::string& badSerial = "") {
+  std::vector<std::string> out;
+  for (int i = 0; i < count; ++i) {
+    test::FakeDevice d;
+    d.serial = "DEV" + std::to_string(i);
+    d.ip = "10.77.1." + std::to_string(10 + i);
+    if (i == count - 1 && !lastIp.empty()) d.ip = lastIp;
+    if (d.serial == badSerial) d.password = "bad";
+    out.push_back(ReplyText(d));
+  }
+  return out;
+}
+
+template <typename Pred>
+bool Pump(Pred pred, std::chrono::milliseconds limit = 5000ms) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    QCoreApplication::processEvents();
+    if (pred()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return pred();
+}
+
+TEST(DeviceListLan, SearchFillsTheListAndLogsEveryDeviceIn) {
+  std::string why;
+  if (!test::LanFixture::Enter(1, &why)) GTEST_SKIP() << why;
+  test::FakeDevices lan(0, [] { return Replies(20, "", "DEV3"); });
+
+  device::SdkEventSink* sink = nullptr;
+  ThreadedSdk sdk(sink);
+  DeviceListController::Options options;
+  options.sdk = &sdk;
+  options.lookup = [](const char* key) { return std::string(key); };
+  DeviceListController controller(options);
+  sink = &controller.EventSink();
+  QWidget window;
+  controls::CReportCtrl* list = controller.CreateListWidget(&window);
+  controller.InitDeviceListColumns();
+  QString totals;
+  QObject::connect(&controller, &DeviceListController::totalsChanged, [&](const QString& t) { totals = t; });
+  ASSERT_EQ(list->GetColumnCount(), 20);
+  EXPECT_EQ(list->GetColumnHeaderText(0), "IP");
+
+  ASSERT_TRUE(controller.StartSearch());
+  ASSERT_TRUE(Pump([&] {
+    controller.RefreshDeviceList();
+    return list->GetItemCount() == 20;
+  }));
+  EXPECT_EQ(sdk.logins.size(), 20u);
+  const ColumnMap& cols = controller.Columns();
+  DeviceListRow* row3 = controller.Rows().FindByKey("DEV3");
+  DeviceListRow* row5 = controller.Rows().FindByKey("DEV5");
+  ASSERT_TRUE(row3 && row5);
+  // Status events arrive from the SDK's threads and are handled on this one.
+  ASSERT_TRUE(Pump([&] { return row5->m_online; }));
+  const int i3 = controller.RowIndex(*row3), i5 = controller.RowIndex(*row5);
+  EXPECT_EQ(list->GetItemText(i5, cols.GetColumnIndex(kColState)), "MSGTIP1");
+  ASSERT_TRUE(Pump([&] { return list->GetItemText(i3, cols.GetColumnIndex(kColState)) == "IDS_STR_ZH_CN_USERERROR"; }));
+  EXPECT_FALSE(row3->m_online);
+  EXPECT_EQ(list->GetItemText(i5, cols.GetColumnIndex(kColIp)), "10.77.1.15");
+  EXPECT_EQ(list->GetItemText(i5, cols.GetColumnIndex(kColNetcard)), "10.77.0.1");
+  EXPECT_EQ(list->GetItemText(i5, cols.GetColumnIndex(kColSerial)), "DEV5");
+  EXPECT_TRUE(totals.startsWith("STR_TOTAL:20 ")) << totals.toStdString();
+
+  // Sorting moves rows; texts still reach the right one.
+  list->SortByColumn(cols.GetColumnIndex(kColIp), false);
+  ASSERT_TRUE(Pump([&] { return row5->m_online; }));
+
+  // A device that answers from a new address keeps its row and is logged in again.
+  const int oldHandle = controller.Rows().FindByKey("DEV19")->m_loginHandle;
+  lan.SetReplies([] { return Replies(20, "10.77.2.99"); });
+  controller.SendSearchRequest();
+  ASSERT_TRUE(Pump([&] {
+    controller.RefreshDeviceList();
+    return controller.Rows().FindByKey("DEV19")->m_searchInfo.lanConfig.ipAddress == "10.77.2.99";
+  }));
+  EXPECT_EQ(list->GetItemCount(), 20);
+  EXPECT_EQ(sdk.logouts, std::vector<int>{oldHandle});
+  EXPECT_EQ(sdk.logins.back(), "10.77.2.99");
+  DeviceListRow* moved = controller.Rows().FindByKey("DEV19");
+  EXPECT_EQ(list->GetItemText(controller.RowIndex(*moved), cols.GetColumnIndex(kColIp)), "10.77.2.99");
+
+  ASSERT_TRUE(controller.StopSearch());
+  controller.ClearDevicesForSearch();
+  EXPECT_EQ(sdk.logoutAlls, 1);
+  EXPECT_EQ(list->GetItemCount(), 0);
+  EXPECT_EQ(controller.Rows().Count(), 0u);
+  // Events still in flight for cleared rows find nothing and change nothing.
+  Pump([] { return false; }, 100ms);
+}
+
+}  // namespace
+}  // namespace kelvara::discovery
