@@ -7,7 +7,9 @@
 #include "printing/core/qr_encode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 2) return 0;
+  // A length of 0 asks the encoder to measure a NUL-terminated text; fuzz
+  // input is not terminated, so always pass at least one byte.
+  if (size < 3) return 0;
   static auto qr = std::make_unique<CQR_Encode>();
   const int level = data[0] & 3;
   const int mask = ((data[0] >> 2) & 7) - 1 + ((data[0] >> 5) & 1);  // -1..7
