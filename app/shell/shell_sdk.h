@@ -16,11 +16,12 @@ class ShellSdk {
   virtual int RtspInitLib() = 0;
   virtual int RtspReleaseLib() = 0;
   // Device SDK set-up: init, version queries, the status-event and AUX-reply
-  // callbacks (user value = the main window), automatic reconnect.
+  // callbacks (user value = the sink that posts SDK events to the main
+  // window), automatic reconnect.
   virtual int NetSdkInit() = 0;
   virtual std::string NetSdkVersion() = 0;
   virtual std::string NetSdkBuildDate() = 0;
-  virtual int RegisterCallbacks(void* main_window) = 0;
+  virtual int RegisterCallbacks(void* event_sink) = 0;
   virtual int SetAutoReconnect(int login_handle, int on) = 0;
   // Device SDK shut-down: log every device out, stop callbacks, join the SDK's threads.
   virtual int LogoutAll() = 0;

@@ -13,7 +13,7 @@ class LinkedShellSdk final : public shell::ShellSdk {
   int NetSdkInit() override;
   std::string NetSdkVersion() override;
   std::string NetSdkBuildDate() override;
-  int RegisterCallbacks(void* main_window) override;
+  int RegisterCallbacks(void* event_sink) override;
   int SetAutoReconnect(int login_handle, int on) override;
   int LogoutAll() override;
   int UnregisterCallbacks() override;

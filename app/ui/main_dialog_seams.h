@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/shell/main_timers.h"
+#include "device/core/sdk_bridge.h"
 
 class QDialog;
 class QWidget;
@@ -37,6 +38,9 @@ class DeviceListSeam {
   virtual void OnSnapshotTimedOut(int) {}
   virtual void RestoreDayMode(int) {}
   virtual void CyclicRebootStep() {}
+  // Status events and AUX replies of the device SDK, on the UI thread.
+  virtual void OnSdkStatusEvent(device::DeviceStatusEvent) {}
+  virtual void OnSdkAuxResponse(device::DeviceAuxResponse) {}
   // Shut-down: every device-log receiver is told to stop, then all are joined.
   virtual void StopDeviceLogs() {}
   // Shut-down: the rows and what they own are freed.

@@ -1,14 +1,13 @@
 #include "app/ui/zq_dev_search_tool_app.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netinet/in.h>
 
 #include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "app/core/local_network.h"
 #include "app/core/paths.h"
 #include "app/ui/zq_dev_search_tool_dlg.h"
 
@@ -22,17 +21,13 @@ CZqDevSearchToolApp::CZqDevSearchToolApp() {
 
 std::vector<NetCard> LocalNetCards() {
   std::vector<NetCard> cards;
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return cards;
-  for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
-    if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
-    if ((a->ifa_flags & IFF_LOOPBACK) != 0) continue;
-    const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
+  for (const auto& [address, adapter] : GetAdapterAddressMap()) {
     char dotted[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &in->sin_addr, dotted, sizeof dotted);
-    cards.push_back({in->sin_addr.s_addr, dotted, a->ifa_name != nullptr ? a->ifa_name : ""});
+    in_addr in{};
+    in.s_addr = address;
+    inet_ntop(AF_INET, &in, dotted, sizeof dotted);
+    cards.push_back({address, dotted, adapter.description});
   }
-  freeifaddrs(list);
   return cards;
 }
 

@@ -122,11 +122,24 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
+void MainWindowEventSink::PostStatusEvent(device::DeviceStatusEvent event) {
+  QMetaObject::invokeMethod(
+      window_, [this, e = std::move(event)]() mutable { target_->OnSdkStatusEvent(std::move(e)); },
+      Qt::QueuedConnection);
+}
+
+void MainWindowEventSink::PostAuxResponse(device::DeviceAuxResponse response) {
+  QMetaObject::invokeMethod(
+      window_, [this, r = std::move(response)]() mutable { target_->OnSdkAuxResponse(std::move(r)); },
+      Qt::QueuedConnection);
+}
+
 CZqDevSearchToolDlg::CZqDevSearchToolDlg(MainDialogServices services, QWidget* parent)
     : CXDlg(102, parent),
       s_(std::move(services)),
       prompts_(nullptr),
-      timers_(*this, s_.clock_s ? s_.clock_s : std::function<std::int64_t()>(WallClockSeconds)) {
+      timers_(*this, s_.clock_s ? s_.clock_s : std::function<std::int64_t()>(WallClockSeconds)),
+      sdk_sink_(this, s_.device_list) {
   if (s_.display == nullptr) {
     // display.xml next to the program, read once while the window is built.
     owned_display_ = std::make_unique<shell::LoadedDisplaySwitches>();
@@ -242,7 +255,7 @@ bool CZqDevSearchToolDlg::OnInitDialog() {
   s_.sdk->RtspInitLib();
   s_.sdk->NetSdkVersion();
   s_.sdk->NetSdkBuildDate();
-  s_.sdk->RegisterCallbacks(this);
+  s_.sdk->RegisterCallbacks(&sdk_sink_);
   s_.sdk->SetAutoReconnect(0, 1);
 
   SetCheck(kCheckStreamSwitch, s_.settings->FullSwitchStream());

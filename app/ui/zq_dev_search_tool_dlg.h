@@ -53,6 +53,19 @@ inline constexpr int kSysCommandQrPrintSetting = 0x8100;
 inline constexpr int kSysCommandAutoUpgrade = 33009;
 inline constexpr int kSysCommandTips = 33025;
 
+// Carries SDK events from the SDK's threads to the window's UI thread. A
+// queued call to a window that is gone is dropped by Qt.
+class MainWindowEventSink final : public device::SdkEventSink {
+ public:
+  explicit MainWindowEventSink(QObject* window, DeviceListSeam*& target) : window_(window), target_(target) {}
+  void PostStatusEvent(device::DeviceStatusEvent event) override;
+  void PostAuxResponse(device::DeviceAuxResponse response) override;
+
+ private:
+  QObject* window_;
+  DeviceListSeam*& target_;
+};
+
 class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   Q_OBJECT
  public:
@@ -128,6 +141,7 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   std::mutex& PlayMapLock() { return play_map_lock_; }
   std::mutex& DefaultConfigLock() { return default_config_lock_; }
   const MainDialogServices& Services() const { return s_; }
+  device::SdkEventSink* SdkEventSink() { return &sdk_sink_; }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -184,6 +198,7 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   std::unique_ptr<SoundPrompts> owned_sounds_;
 
   shell::MainTimers timers_;
+  MainWindowEventSink sdk_sink_;
   std::map<int, QTimer*> qtimers_;
 
   std::mutex device_map_lock_;

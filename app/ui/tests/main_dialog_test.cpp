@@ -13,10 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <thread>
 
 #include "app/core/language_table.h"
 #include "app/shell/language_commands.h"
+#include "app/ui/linked_shell_sdk.h"
 #include "app/ui/wnd_manager.h"
+#include "app/ui/zq_dev_search_tool_app.h"
 
 namespace kelvara::ui {
 namespace {
@@ -65,8 +68,15 @@ class RecordingList : public DeviceListSeam {
   int CheckedRowCount() override { return checked; }
   void StopDeviceLogs() override { calls_.push_back("StopDeviceLogs"); }
   void ClearRows() override { calls_.push_back("ClearRows"); }
+  void OnSdkStatusEvent(device::DeviceStatusEvent e) override {
+    events.push_back(e.eventType);
+    event_threads.push_back(std::this_thread::get_id());
+  }
+  void OnSdkAuxResponse(device::DeviceAuxResponse r) override { events.push_back(r.command); }
   int checked = 0;
   int refreshes = 0;
+  std::vector<int> events;
+  std::vector<std::thread::id> event_threads;
 
  private:
   Calls& calls_;
@@ -161,7 +171,7 @@ TEST_F(MainDialogTest, StartUpCallsTheLibrariesInOrderAndStartsTheTimers) {
   const Calls expected = {"InitColumns",     "NetSdkInit",          "RtspInitLib", "NetSdkVersion",
                           "NetSdkBuildDate", "RegisterCallbacks",   "SetAutoReconnect 0,1", "StartSearch"};
   EXPECT_EQ(calls, expected);
-  EXPECT_EQ(sdk.registered_user, dlg.get());
+  EXPECT_EQ(sdk.registered_user, dlg->SdkEventSink());
   EXPECT_TRUE(dlg->IsSearchRunning());
   EXPECT_EQ(dlg->TimerPeriod(shell::TIMER_LIST_REFRESH), 200);
   EXPECT_EQ(dlg->TimerPeriod(shell::TIMER_SEARCH_REQUEST), 1000);
@@ -405,6 +415,43 @@ TEST_F(MainDialogTest, ModelessDialogsAreMadeOnceAndAFailureIsReported) {
   MakeAndInit();
   EXPECT_FALSE(dlg->CreateAudioPlayDlg());  // no factory: reported, no retry loop
   EXPECT_FALSE(dlg->CreateBootServerDlg());
+}
+
+TEST_F(MainDialogTest, SdkEventsArriveOnTheUiThread) {
+  MakeAndInit();
+  std::thread sdk_thread([sink = dlg->SdkEventSink()] {
+    sink->PostStatusEvent(device::MakeStatusEvent(5, 14, "done"));
+    sink->PostAuxResponse(device::MakeAuxResponse(5, 504, "<x/>"));
+  });
+  sdk_thread.join();
+  EXPECT_TRUE(list.events.empty());  // nothing runs on the SDK's thread
+  QApplication::processEvents();
+  EXPECT_EQ(list.events, (std::vector<int>{14, 504}));
+  ASSERT_EQ(list.event_threads.size(), 1u);
+  EXPECT_EQ(list.event_threads[0], std::this_thread::get_id());
+}
+
+TEST(MainDialogLinked, StartsAndClosesWithTheLinkedLibraries) {
+  LinkedShellSdk sdk;
+  FakePrompts prompts;
+  SilentSounds sounds;
+  shell::MemoryShellSettings settings;
+  MainDialogServices s;
+  s.sdk = &sdk;
+  s.settings = &settings;
+  s.prompts = &prompts;
+  s.sounds = &sounds;
+  s.net_cards = LocalNetCards;
+  sdk.PlayerInit();
+  {
+    CZqDevSearchToolDlg dlg(s);
+    dlg.OnInitDialog();
+    dlg.show();
+    QApplication::processEvents();
+    dlg.close();
+    EXPECT_TRUE(dlg.IsClosed());
+  }
+  EXPECT_EQ(sdk.PlayerReleaseAll(), 0);
 }
 
 TEST(WndManager, PanesFillTheAreaAndIgnoreOversizedGrids) {
