@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "app/core/paths.h"
 #include "kelvara_test/test_env.h"
 
 namespace kelvara {
@@ -216,6 +217,24 @@ TEST(ShippedLanguageFilesTest, EnglishLoadsFromTheResources) {
   EXPECT_FALSE(t.GetTitle().empty());
   EXPECT_GT(t.size(), 0u);
   EXPECT_EQ(t.GetLanguageString("STRING_CLOSE"), "Close");
+}
+
+}  // namespace
+}  // namespace kelvara
+
+namespace kelvara {
+namespace {
+
+// The process-wide table reads the files next to the test binary, which the
+// build copies there as it does for the program.
+TEST(LanguageTableInstanceTest, OneTableBuiltFromTheProgramFolder) {
+  LanguageTable& t = LanguageTable::Instance();
+  EXPECT_EQ(&t, &LanguageTable::Instance());
+  EXPECT_EQ(t.GetLanguageXmlPath(), paths::ProgramDir() / "language.xml");
+  EXPECT_EQ(t.LanguageChoicePath(), paths::ConfigDir() / "Kelvara.language");
+  EXPECT_EQ(t.GetLanguageCode(), "en-us");
+  EXPECT_EQ(LangText("STRING_CLOSE"), "Close");
+  EXPECT_EQ(LangText("NO_SUCH_KEY_ANYWHERE"), "");
 }
 
 }  // namespace
