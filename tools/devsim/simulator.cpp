@@ -9,6 +9,7 @@
 #include <tinyxml.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -673,6 +674,11 @@ std::string Simulator::Control(const std::string& line) {
              " log=" + std::to_string(log_port(i));
     }
     return out;
+  }
+  static const char* const kPerDevice[] = {"state", "journal", "get", "set", "fault", "alarm",
+                                          "event", "log", "log_close", "reboot", "drop", "file"};
+  if (std::find(std::begin(kPerDevice), std::end(kPerDevice), cmd) == std::end(kPerDevice)) {
+    return "err unknown command '" + cmd + "'";
   }
   in >> who;
   Device* d = Find(who);

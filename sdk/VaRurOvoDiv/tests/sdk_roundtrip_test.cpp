@@ -385,6 +385,19 @@ TEST_F(SdkRoundTrip, NoCallbackAfterUnregisterLogoutOrCleanup) {
   EXPECT_GT(LoginOk(), other);
 }
 
+TEST_F(SdkRoundTrip, AStalledDeviceHoldsUpNoOtherLogin) {
+  Control("fault 0 stall 1");  // answers nothing after its challenge
+  const int slow = ZQ_NETSDK_IPC_Login("127.0.0.1", sim_->command_port(0), "admin", "s3cret\"pw", 0);
+  const auto start = std::chrono::steady_clock::now();
+  const int fast = LoginOk(1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
+  ASSERT_EQ(ZQ_NETSDK_IPC_SystemControl(fast, 1019, nullptr, ""), 0);
+  EXPECT_TRUE(rec_.WaitAux(fast, 1019));
+  // The stalled one ends its attempt after the reply time-out.
+  EXPECT_TRUE(rec_.WaitStatus(slow, STATUS_EVENT_CONNECT_FAILED));
+  EXPECT_EQ(rec_.Count(rec_.Snapshot(), slow, STATUS_EVENT_LOGIN_OK, false), 0u);
+}
+
 TEST_F(SdkRoundTrip, ManyLoginsAtOnceAndLogoutAll) {
   std::vector<int> handles;
   for (int i = 0; i < 40; ++i) {

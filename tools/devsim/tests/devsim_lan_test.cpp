@@ -1,0 +1,182 @@
+// The simulator from the device side of the test LAN: Kelvara's search request
+// broadcast in the PC namespace reaches every simulated device, each answers
+// from its own address, and the login-free commands really change the device.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "discovery/core/body_builders.h"
+#include "discovery/core/discovery_protocol.h"
+#include "discovery/core/search_reply.h"
+#include "kelvara_test/test_env.h"
+#include "kelvara_test/test_lan.h"
+#include "sha256.h"
+#include "simulator.h"
+
+namespace kelvara::devsim {
+namespace {
+
+using kelvara::test::LanSide;
+using kelvara::test::TestLan;
+using kelvara::test::TestLanOptions;
+
+// Broadcasts one request from the PC side and collects the replies for
+// `wait`: sender address -> parsed record. Runs on a thread inside the PC
+// namespace and refuses to broadcast anywhere else.
+std::map<std::string, DeviceSearchInfo> Broadcast(TestLan& lan, const std::string& text,
+                                                  std::chrono::milliseconds wait) {
+  return lan.CallInThread(LanSide::kPc, [&] {
+    std::map<std::string, DeviceSearchInfo> found;
+    if (!kelvara::test::InTestLanNamespace()) return found;
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(3001);
+    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    const auto end = std::chrono::steady_clock::now() + wait;
+    char buf[5120];
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      const ssize_t n = recvfrom(fd, buf, sizeof buf - 1, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n <= 0) continue;
+      const std::string reply(buf, static_cast<size_t>(n));
+      discovery::ReplyHeader h;
+      if (discovery::ParseReplyHeader("", reply, h) != 0 || h.msgCode != "3") continue;
+      if (auto rec = discovery::ParseSearchReply(reply)) found[inet_ntoa(from.sin_addr)] = *rec;
+    }
+    close(fd);
+    return found;
+  });
+}
+
+std::string Search() { return discovery::BuildDiscoveryMessage(1, std::nullopt, 0); }
+
+class DevsimLan : public ::testing::Test {
+ protected:
+  void StartSimulator(TestLan& lan, int count) {
+    SimConfig c;
+    std::vector<DeviceConfig> devices;
+    DeviceConfig templ;
+    templ.password = "op-pw";
+    templ.reboot_ms = 600;
+    ASSERT_EQ(GenerateDevices(templ, count, TestLan::LanAddress(0), "LAN", c.devices), "");
+    sim_ = std::make_unique<Simulator>(c);
+    // Threads started from a thread inside the LAN namespace stay in it.
+    const std::string err = lan.CallInThread(LanSide::kLan, [&] { return sim_->Start(); });
+    ASSERT_EQ(err, "");
+  }
+  void TearDown() override {
+    if (sim_) sim_->Stop();
+  }
+  std::unique_ptr<Simulator> sim_;
+};
+
+TEST_F(DevsimLan, EveryDeviceAnswersTheSearchFromItsOwnAddress) {
+  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 60, .default_route = true}));
+  StartSimulator(*lan, 5);
+  const auto found = Broadcast(*lan, Search(), std::chrono::milliseconds(700));
+  ASSERT_EQ(found.size(), 5u);
+  for (int i = 0; i < 5; ++i) {
+    const std::string ip = TestLan::LanAddress(i);
+    ASSERT_TRUE(found.count(ip)) << ip;
+    EXPECT_EQ(found.at(ip).lanConfig.ipAddress, ip);
+    EXPECT_EQ(found.at(ip).serialNumber, sim_->device(i).serial());
+  }
+  // What the device received is the request, byte for byte.
+  const std::string journal = sim_->Control("journal 0");
+  EXPECT_NE(journal.find("udp " + varurovodiv::wire::ToHex(Search())), std::string::npos);
+}
+
+TEST_F(DevsimLan, LanSettingsMoveTheDeviceOnlyWithTheOperatorsCredentials) {
+  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 60, .default_route = true}));
+  StartSimulator(*lan, 2);
+  const std::string serial = sim_->device(1).serial();
+  LANConfigInfo target;
+  target.macAddress = sim_->device(1).config().mac;
+  target.ipAddress = TestLan::LanAddress(49);
+  target.netmask = "255.255.0.0";
+  target.gateway = "10.77.0.2";
+  target.dns1 = "10.77.0.2";
+  target.dns2 = "10.77.0.3";
+
+  // Wrong password: the device ignores the command.
+  auto wrong = discovery::BuildLanConfigXml(serial, target, discovery::OperatorAuth{"admin", "x"});
+  Broadcast(*lan, discovery::BuildDiscoveryMessage(2, *wrong, 0), std::chrono::milliseconds(100));
+  EXPECT_EQ(sim_->device(1).ip(), TestLan::LanAddress(1));
+
+  auto body = discovery::BuildLanConfigXml(serial, target, discovery::OperatorAuth{"admin", "op-pw"});
+  ASSERT_TRUE(body.has_value());
+  Broadcast(*lan, discovery::BuildDiscoveryMessage(2, *body, 0), std::chrono::milliseconds(100));
+  EXPECT_EQ(sim_->device(1).ip(), TestLan::LanAddress(49));
+  EXPECT_EQ(sim_->device(0).ip(), TestLan::LanAddress(0));  // the other one stays
+
+  // The next search finds it at its new address, answering from there.
+  const auto found = Broadcast(*lan, Search(), std::chrono::milliseconds(700));
+  ASSERT_TRUE(found.count(TestLan::LanAddress(49)));
+  EXPECT_EQ(found.at(TestLan::LanAddress(49)).serialNumber, serial);
+  EXPECT_EQ(found.at(TestLan::LanAddress(49)).lanConfig.dns2, "10.77.0.3");
+  EXPECT_FALSE(found.count(TestLan::LanAddress(1)));
+}
+
+TEST_F(DevsimLan, RebootRestoreAndFactoryModeByBroadcast) {
+  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 4, .default_route = true}));
+  StartSimulator(*lan, 2);
+  const discovery::OperatorAuth auth{"admin", "op-pw"};
+  const std::string serial = sim_->device(0).serial();
+
+  // Reboot: silent while rebooting, back afterwards.
+  auto reboot = discovery::BuildSerialAuthXml(serial, 0, auth);
+  Broadcast(*lan, discovery::BuildDiscoveryMessage(7, *reboot, 0), std::chrono::milliseconds(50));
+  auto found = Broadcast(*lan, Search(), std::chrono::milliseconds(300));
+  EXPECT_FALSE(found.count(TestLan::LanAddress(0)));
+  EXPECT_TRUE(found.count(TestLan::LanAddress(1)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  found = Broadcast(*lan, Search(), std::chrono::milliseconds(500));
+  EXPECT_TRUE(found.count(TestLan::LanAddress(0)));
+
+  // Factory mode from Msg_flag; restore by UUID.
+  auto plain = discovery::BuildSerialAuthXml(serial, 0, auth);
+  Broadcast(*lan, discovery::BuildDiscoveryMessage(9, *plain, 3), std::chrono::milliseconds(100));
+  EXPECT_NE(sim_->Control("state 0").find("factory_mode=3"), std::string::npos);
+  auto by_uuid = discovery::BuildSerialAuthXml(sim_->device(1).config().uuid, 0, auth);
+  Broadcast(*lan, discovery::BuildDiscoveryMessage(5898, *by_uuid, 0), std::chrono::milliseconds(100));
+  EXPECT_NE(sim_->Control("state 1").find("restores=1"), std::string::npos);
+  EXPECT_NE(sim_->Control("state 0").find("restores=0"), std::string::npos);
+}
+
+TEST(DevsimExecutable, RunsInTheLanAndTakesControlCommandsOnStdin) {
+  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 2}));
+  const auto devsim = kelvara::test::BinDir() / "devsim";
+  std::string out;
+  const std::string script =
+      "printf 'state 1\\nfault 1 stall 1\\nbogus\\nquit\\n' | " + devsim.string() +
+      " --count 2 --base-ip " + TestLan::LanAddress(0) + " --max-seconds 20";
+  ASSERT_EQ(lan->Run(LanSide::kLan, {"sh", "-c", script}, std::chrono::seconds(15), &out), 0) << out;
+  EXPECT_NE(out.find("device 1 SIM00000002 10.77.1.2 sdk=8091 log=9999"), std::string::npos) << out;
+  EXPECT_NE(out.find("ready"), std::string::npos);
+  EXPECT_NE(out.find("ok serial=SIM00000002"), std::string::npos);
+  EXPECT_NE(out.find("err unknown command 'bogus'"), std::string::npos);
+  // Without a controller on stdin it ends by itself.
+  out.clear();
+  EXPECT_EQ(lan->Run(LanSide::kLan, {"sh", "-c", devsim.string() + " --count 1 --base-ip " +
+                                                     TestLan::LanAddress(0) + " </dev/null"},
+                     std::chrono::seconds(10), &out),
+            0);
+}
+
+}  // namespace
+}  // namespace kelvara::devsim
