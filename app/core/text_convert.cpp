@@ -1,6 +1,7 @@
 #include "app/core/text_convert.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
