@@ -156,7 +156,8 @@ std::u16string Utf8ToCString(std::string_view utf8) {
       ++i;
       continue;
     }
-    size_t need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+    // Length announced by a valid lead byte (1 for bytes that lead nothing).
+    size_t need = (b >= 0xF0 && b <= 0xF4) ? 4 : b >= 0xE0 && b < 0xF0 ? 3 : (b >= 0xC2 && b < 0xE0) ? 2 : 1;
     if (need > 1 && i + need > n) {
       // Cut off by the end of the text: ends the decoding, unless the bytes
       // present are already invalid.

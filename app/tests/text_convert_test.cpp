@@ -107,6 +107,7 @@ TEST(Utf8, DecodesBadInputSafely) {
       {Bytes({'a', 0xE6, 0x91}), u"a"},                         // cut off by the end: stops
       {Bytes({'a', 0xF0, 0x9F, 0x98}), u"a"},
       {Bytes({'a', 0xFF, 'b'}), u"a\ufffdb"},                   // invalid byte
+      {Bytes({'a', 0xF8}), u"a\ufffd"},                         // no lead byte, even at the end
       {Bytes({0x80, 'b'}), u"\ufffdb"},                         // stray continuation
       {Bytes({0xE0, 0x80, 0xAF}), u"\ufffd\ufffd\ufffd"},       // overlong '/' is refused
       {Bytes({0xC0, 0xAF}), u"\ufffd\ufffd"},
