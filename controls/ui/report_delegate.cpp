@@ -9,7 +9,7 @@ namespace kelvara::controls {
 QWidget* ReportDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
                                       const QModelIndex& index) const {
   auto* edit = new QLineEdit(parent);
-  const auto align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
+  const auto align = Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt());
   edit->setAlignment((align & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter);
   edit->setFont(parent->font());
   return edit;

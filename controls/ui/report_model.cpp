@@ -46,7 +46,7 @@ QVariant ReportModel::data(const QModelIndex& index, int role) const {
       if (index.column() == 0 && checkboxes_shown_) return row.checked ? Qt::Checked : Qt::Unchecked;
       return {};
     case Qt::TextAlignmentRole:
-      return QVariant::fromValue(ToQtAlignment(columns_[index.column()].alignment));
+      return static_cast<int>(ToQtAlignment(columns_[index.column()].alignment));
     case Qt::DecorationRole:
       if (cell.image >= 0 && cell.image < images_.size()) return images_[cell.image];
       return {};
@@ -58,7 +58,7 @@ QVariant ReportModel::data(const QModelIndex& index, int role) const {
 QVariant ReportModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || !ValidColumn(section)) return {};
   if (role == Qt::DisplayRole) return columns_[section].title;
-  if (role == Qt::TextAlignmentRole) return QVariant::fromValue(ToQtAlignment(columns_[section].alignment));
+  if (role == Qt::TextAlignmentRole) return static_cast<int>(ToQtAlignment(columns_[section].alignment));
   return {};
 }
 
