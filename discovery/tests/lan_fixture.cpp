@@ -38,6 +38,24 @@ std::string LanFixture::PcAddress(int card) { return "10." + std::to_string(77 +
 
 std::string LanFixture::LanNamespace() { return gLan; }
 
+bool LanFixture::AddLanAddress(int card, const std::string& address) {
+  return Shell("ip -n " + gLan + " addr add " + address + "/16 dev lan" + std::to_string(card) +
+               " 2>/dev/null || ip -n " + gLan + " addr show dev lan" + std::to_string(card) +
+               " | grep -q 'inet " + address + "/'");
+}
+
+bool LanFixture::RunInLan(const std::function<void()>& fn) {
+  bool entered = false;
+  std::thread t([&] {
+    const int ns = open(("/run/netns/" + gLan).c_str(), O_RDONLY | O_CLOEXEC);
+    entered = ns >= 0 && setns(ns, CLONE_NEWNET) == 0;
+    if (ns >= 0) close(ns);
+    if (entered) fn();
+  });
+  t.join();
+  return entered;
+}
+
 bool LanFixture::Enter(int cards, std::string* why) {
   std::lock_guard lock(gMutex);
   if (gCards >= cards) return true;

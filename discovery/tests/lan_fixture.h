@@ -21,6 +21,11 @@ class LanFixture {
   static bool Enter(int cards, std::string* why);
   static std::string PcAddress(int card);  // "10.77.0.1", ...
   static std::string LanNamespace();
+  // Adds an address (/16) to the LAN side of a card, for a simulated device.
+  static bool AddLanAddress(int card, const std::string& address);
+  // Runs fn on a thread inside the LAN namespace (threads it starts stay
+  // there). False when the thread could not enter.
+  static bool RunInLan(const std::function<void()>& fn);
   // Runs `cmd` through the shell; true on exit status 0.
   static bool Shell(const std::string& cmd);
 };
