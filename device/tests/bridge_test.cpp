@@ -46,7 +46,7 @@ TEST(SdkBridge, SerialAndFsVersionRepliesCarryOnlyTheirValue) {
 }
 
 TEST(SdkBridge, RawPayloadsAndTexts) {
-  std::vector<char> alarm(400, '\x7f');
+  std::vector<char> alarm(2000, '\x7f');
   const auto e = MakeStatusEvent(2, kStatusEventAlarm, alarm.data());
   EXPECT_EQ(e.data.size(), 168u);
   EXPECT_EQ(e.data, std::string(168, '\x7f'));
