@@ -70,6 +70,8 @@ class PrintingSeam {
   // Shows the QR popup near the window's lower right corner; an empty text hides it.
   virtual void ShowQrPopup(QWidget*, const QString&) {}
   virtual void HideQrPopup() {}
+  // One QR label on the default printer, no dialog; nothing when either text is empty.
+  virtual int PrintQrLabel(const QString&, const QString&) { return 0; }
 };
 
 // A local IPv4 address with its adapter's description.

@@ -19,7 +19,7 @@
 #include "app/shell/language_commands.h"
 #include "app/ui/linked_shell_sdk.h"
 #include "app/ui/wnd_manager.h"
-#include "app/ui/zq_dev_search_tool_app.h"
+#include "app/ui/net_cards.h"
 
 namespace kelvara::ui {
 namespace {
