@@ -21,7 +21,7 @@ namespace {
 using namespace rivelin;
 
 constexpr const char* kModule = "emp4_demuxer";
-constexpr uint32_t kMaxSamples = 10'000'000;      // per track; bounds the index
+constexpr size_t kMaxSamples = 4'000'000;  // indexed samples per track; bounds memory
 constexpr uint32_t kMaxSampleSize = 0x500000;     // 5 MiB
 constexpr uint64_t kMaxMoovSize = 512ull << 20;
 constexpr int kMaxBoxesPerLevel = 10000;
@@ -348,41 +348,62 @@ struct Tables {
   std::optional<Box> stsd, stts, stss, stsz, stsc, stco, co64;
 };
 
+// Walks the run-length time table sample by sample (or many at once).
+class TimeCursor {
+ public:
+  explicit TimeCursor(const Box& stts)
+      : p_(stts.body + 8),
+        entries_(static_cast<uint32_t>(
+            std::min<uint64_t>(Get32(stts.body + 4), (stts.size - 8) / 8))) {}
+  // Samples the table describes in total (bounded by `limit`).
+  uint64_t Total(uint64_t limit) const {
+    uint64_t n = 0;
+    for (uint32_t i = 0; i < entries_ && n < limit; ++i) n += Get32(p_ + 8ull * i);
+    return std::min(n, limit);
+  }
+  uint64_t now() const { return now_; }
+  // Moves over n samples.
+  void Advance(uint64_t n) {
+    while (n > 0 && entry_ < entries_) {
+      const uint64_t left = Get32(p_ + 8ull * entry_) - used_;
+      const uint64_t step = std::min(n, left);
+      now_ += step * Get32(p_ + 8ull * entry_ + 4);
+      used_ += step;
+      n -= step;
+      if (used_ == Get32(p_ + 8ull * entry_)) {
+        ++entry_;
+        used_ = 0;
+      }
+    }
+  }
+
+ private:
+  const uint8_t* p_;
+  uint32_t entries_;
+  uint32_t entry_ = 0;
+  uint64_t used_ = 0;
+  uint64_t now_ = 0;
+};
+
 bool BuildIndex(Emp4Demuxer* d, Track& t, const Tables& tb) {
   if (!tb.stts || !tb.stsz || !tb.stsc || !(tb.stco || tb.co64) || !FullBox(*tb.stsz, 8) ||
       !FullBox(*tb.stts, 4) || !FullBox(*tb.stsc, 4)) {
     RLOG(d, "Sample tables missing or too short.\n");
     return false;
   }
-  // Sizes.
+  // Sizes: one per sample, or one size for all. Raw G.711 written with one
+  // size for all (a byte per sample) is read a chunk at a time.
   const uint32_t constantSize = Get32(tb.stsz->body + 4);
-  uint32_t count = Get32(tb.stsz->body + 8);
+  uint64_t count = Get32(tb.stsz->body + 8);
   const uint8_t* sizes = tb.stsz->body + 12;
   if (constantSize == 0) count = std::min<uint64_t>(count, (tb.stsz->size - 12) / 4);
-  count = std::min(count, kMaxSamples);
+  const bool perChunk = constantSize != 0 && !t.isVideo && t.codec != kEmp4CodecAac;
 
-  // Times, summed in the track's timescale.
-  std::vector<uint64_t> times;
-  times.reserve(count);
-  {
-    const uint32_t entries = Get32(tb.stts->body + 4);
-    const uint32_t room = static_cast<uint32_t>((tb.stts->size - 8) / 8);
-    uint64_t now = 0;
-    const uint8_t* p = tb.stts->body + 8;
-    for (uint32_t i = 0; i < entries && i < room && times.size() < count; ++i, p += 8) {
-      const uint32_t n = Get32(p);
-      const uint32_t delta = Get32(p + 4);
-      for (uint32_t k = 0; k < n && times.size() < count; ++k) {
-        times.push_back(now);
-        now += delta;
-      }
-    }
-    if (times.size() < count) {
-      RLOG(d, "!!Warn: stts entry not enough in this file.\n");
-      count = static_cast<uint32_t>(times.size());
-    }
-    const int64_t endMs = static_cast<int64_t>(now) - t.mediaStart;
-    t.durationMs = endMs > 0 ? static_cast<uint64_t>(endMs) * 1000 / t.timescale + t.emptyEditMs : 0;
+  TimeCursor clock(*tb.stts);
+  const uint64_t timed = clock.Total(count);
+  if (timed < count) {
+    RLOG(d, "!!Warn: stts entry not enough in this file.\n");
+    count = timed;
   }
 
   // Chunk offsets.
@@ -406,25 +427,47 @@ bool BuildIndex(Emp4Demuxer* d, Track& t, const Tables& tb) {
     return false;
   }
 
-  t.samples.reserve(count);
-  uint32_t sample = 0;
+  std::vector<uint64_t> times;  // in the track's timescale, one per indexed sample
+  uint64_t sample = 0;
   for (uint32_t r = 0; r < runs && sample < count; ++r) {
     const uint32_t first = Get32(run + 12 * r);
-    const uint32_t perChunk = Get32(run + 12 * r + 4);
+    const uint32_t inChunk = Get32(run + 12 * r + 4);
     const uint32_t nextFirst = r + 1 < runs ? Get32(run + 12 * (r + 1)) : chunks + 1;
-    if (first == 0 || perChunk == 0 || nextFirst <= first) {
-      RLOG(d, "stsc first_chunk value(%u) or samples_per_chunk(%u) invalid.\n", first, perChunk);
-      if (nextFirst <= first && r + 1 < runs) return false;
-      if (first == 0 || perChunk == 0) return false;
+    if (first == 0 || inChunk == 0 || (r + 1 < runs && nextFirst <= first)) {
+      RLOG(d, "stsc first_chunk value(%u) or samples_per_chunk(%u) invalid.\n", first, inChunk);
+      return false;
     }
     for (uint32_t c = first; c < nextFirst && c <= chunks && sample < count; ++c) {
+      if (t.samples.size() >= kMaxSamples) {
+        RLOG(d, "Samples num exceed max.\n");
+        return false;
+      }
       uint64_t offset = chunkOffset(c - 1);
-      for (uint32_t k = 0; k < perChunk && sample < count; ++k, ++sample) {
-        const uint32_t size = constantSize ? constantSize : Get32(sizes + 4ull * sample);
+      if (perChunk) {
+        const uint64_t n = std::min<uint64_t>(inChunk, count - sample);
+        const uint64_t size = n * constantSize;
+        if (size > kMaxSampleSize) return false;
+        times.push_back(clock.now());
+        t.samples.push_back({offset, static_cast<uint32_t>(size), true, 0});
+        clock.Advance(n);
+        sample += n;
+        continue;
+      }
+      for (uint32_t k = 0; k < inChunk && sample < count; ++k, ++sample) {
+        const uint32_t size = constantSize ? constantSize : Get32(sizes + 4 * sample);
+        times.push_back(clock.now());
         t.samples.push_back({offset, size, !tb.stss, 0});
+        clock.Advance(1);
         offset += size;
       }
     }
+  }
+  {
+    TimeCursor end(*tb.stts);
+    end.Advance(sample);
+    const int64_t endUnits = static_cast<int64_t>(end.now()) - t.mediaStart;
+    t.durationMs =
+        endUnits > 0 ? static_cast<uint64_t>(endUnits) * 1000 / t.timescale + t.emptyEditMs : 0;
   }
   // Drop samples whose bytes are not in the file (a truncated copy).
   size_t keep = 0;
@@ -442,7 +485,7 @@ bool BuildIndex(Emp4Demuxer* d, Track& t, const Tables& tb) {
                        t.emptyEditMs;
     t.samples[i].timestampMs = ms > 0 ? static_cast<uint64_t>(ms) : 0;
   }
-  if (tb.stss && FullBox(*tb.stss, 4)) {
+  if (tb.stss && FullBox(*tb.stss, 4) && !perChunk) {
     const uint32_t n = static_cast<uint32_t>(
         std::min<uint64_t>(Get32(tb.stss->body + 4), (tb.stss->size - 8) / 4));
     for (uint32_t i = 0; i < n; ++i) {
