@@ -25,7 +25,6 @@ constexpr size_t kMaxSamples = 4'000'000;  // indexed samples per track; bounds 
 constexpr uint32_t kMaxSampleSize = 0x500000;     // 5 MiB
 constexpr uint64_t kMaxMoovSize = 512ull << 20;
 constexpr int kMaxBoxesPerLevel = 10000;
-constexpr int kMaxDepth = 16;
 
 struct Sample {
   uint64_t offset;

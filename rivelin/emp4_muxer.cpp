@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,7 +70,14 @@ struct Emp4Muxer {
   ParameterSets paramSets;
   std::vector<uint8_t> sampleEntry;  // video sample entry, fixed at header time
 
-  std::vector<uint8_t> frame;  // converted sample
+  // The pending sample as pieces to write: length prefixes (in `prefixes`)
+  // and NAL units or audio bytes pointing into the caller's buffer, which
+  // stays valid until the sample is appended. Nothing of the payload is
+  // copied, except into `frame` when a unit has too many pieces.
+  std::vector<iovec> iov;
+  std::vector<uint8_t> prefixes;
+  std::vector<uint8_t> frame;
+  std::chrono::steady_clock::time_point lastSync{};
   int pendingKind = -1;        // -1 none, 0 video, 1 audio
   bool pendingKey = false;
   size_t pendingLength = 0;
@@ -103,6 +111,29 @@ bool WriteAt(Emp4Muxer* m, const void* data, size_t size, uint64_t pos) {
     p += n;
     size -= static_cast<size_t>(n);
     pos += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool WriteVAt(Emp4Muxer* m, iovec* iov, int count, uint64_t pos) {
+  while (count > 0) {
+    const ssize_t n = pwritev(m->fd, iov, count, static_cast<off_t>(pos));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      RLOG(m, "!!fail write data. %s:%s:%d \n", __FILE__, __func__, __LINE__);
+      return false;
+    }
+    pos += static_cast<uint64_t>(n);
+    size_t done = static_cast<size_t>(n);
+    while (count > 0 && done >= iov->iov_len) {
+      done -= iov->iov_len;
+      ++iov;
+      --count;
+    }
+    if (count > 0) {
+      iov->iov_base = static_cast<uint8_t*>(iov->iov_base) + done;
+      iov->iov_len -= done;
+    }
   }
   return true;
 }
@@ -497,7 +528,13 @@ bool WriteDurations(Emp4Muxer* m) {
 bool FlushTrack(Emp4Muxer* m, Track& t, bool video) {
   if (!m->headerReady) return true;
   if (!t.pending.empty()) {
-    fdatasync(m->fd);
+    // At most once a second per file: a recording at camera rates syncs at
+    // every flush, a burst does not turn into a sync storm.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m->lastSync >= std::chrono::seconds(1)) {
+      fdatasync(m->fd);
+      m->lastSync = now;
+    }
     if (video) t.pending.back().duration = ProvisionalVideoDuration(m);
     const size_t n = t.pending.size();
     std::vector<uint8_t> stts, stsz, stco, stss;
@@ -542,13 +579,13 @@ bool FlushTrack(Emp4Muxer* m, Track& t, bool video) {
 }
 
 // Appends one sample's bytes and records its entry.
-int AppendSample(Emp4Muxer* m, Track& t, bool video, const uint8_t* data, size_t length,
+int AppendSample(Emp4Muxer* m, Track& t, bool video, iovec* iov, int iovCount, size_t length,
                  bool key, int64_t ts, uint32_t duration) {
   if (m->fileEnd + length > kMaxFileSize) {
     RLOG(m, "!!!File size would pass 4 GiB, sample refused.\n");
     return kEmp4LimitReached;
   }
-  if (!WriteAt(m, data, length, m->fileEnd)) {
+  if (!WriteVAt(m, iov, iovCount, m->fileEnd)) {
     if (ftruncate(m->fd, static_cast<off_t>(m->fileEnd)) != 0) {
       RLOG(m, "truncate after failed write fail. errno:%d\n", errno);
     }
@@ -571,6 +608,12 @@ int AppendSample(Emp4Muxer* m, Track& t, bool video, const uint8_t* data, size_t
   t.lastTs = ts;
   if (t.samples % kFlushEvery == 0 && !FlushTrack(m, t, video)) return kEmp4WriteFailed;
   return kEmp4Ok;
+}
+
+int AppendSample(Emp4Muxer* m, Track& t, bool video, const uint8_t* data, size_t length,
+                 bool key, int64_t ts, uint32_t duration) {
+  iovec one{const_cast<uint8_t*>(data), length};
+  return AppendSample(m, t, video, &one, 1, length, key, ts, duration);
 }
 
 void FreeMuxer(Emp4Muxer* m, bool removeFile) {
@@ -759,13 +802,24 @@ int Emp4MuxerWriteVideoNALU(Emp4Muxer* m, int keyFlag, const uint8_t* data, size
   size_t needed = 0;
   for (const auto& n : nals) needed += 4 + n.size;
   if (needed > UINT32_MAX) return kEmp4BadArgument;
-  if (!ExpandFrameBuf(m, needed)) return kEmp4NoMemory;
-  m->frame.resize(needed);
-  uint8_t* out = m->frame.data();
-  for (const auto& n : nals) {
-    Store32(out, static_cast<uint32_t>(n.size));
-    std::memcpy(out + 4, n.data, n.size);
-    out += 4 + n.size;
+  m->iov.clear();
+  if (nals.size() <= 256) {
+    m->prefixes.resize(4 * nals.size());
+    for (size_t i = 0; i < nals.size(); ++i) {
+      Store32(m->prefixes.data() + 4 * i, static_cast<uint32_t>(nals[i].size));
+      m->iov.push_back({m->prefixes.data() + 4 * i, 4});
+      m->iov.push_back({const_cast<uint8_t*>(nals[i].data), nals[i].size});
+    }
+  } else {
+    if (!ExpandFrameBuf(m, needed)) return kEmp4NoMemory;
+    m->frame.resize(needed);
+    uint8_t* out = m->frame.data();
+    for (const auto& n : nals) {
+      Store32(out, static_cast<uint32_t>(n.size));
+      std::memcpy(out + 4, n.data, n.size);
+      out += 4 + n.size;
+    }
+    m->iov.push_back({m->frame.data(), needed});
   }
   m->pendingKind = 0;
   m->pendingKey = keyFlag != 0;
@@ -834,8 +888,7 @@ int Emp4MuxerWriteAudio(Emp4Muxer* m, const uint8_t* data, size_t length, int64_
     duration = static_cast<uint32_t>(length / m->audio.channels);
     if (duration == 0) return kEmp4BadArgument;
   }
-  if (!ExpandFrameBuf(m, size)) return kEmp4NoMemory;
-  m->frame.assign(payload, payload + size);
+  m->iov.assign(1, iovec{const_cast<uint8_t*>(payload), size});
   m->pendingKind = 1;
   m->pendingKey = true;
   m->pendingLength = size;
@@ -849,8 +902,9 @@ int _emp4MuxerWritePendingSample(Emp4Muxer* m) {
   if (m->pendingKind < 0) return kEmp4Ok;
   const bool video = m->pendingKind == 0;
   m->pendingKind = -1;
-  return AppendSample(m, video ? m->v : m->a, video, m->frame.data(), m->pendingLength,
-                      m->pendingKey, m->pendingTs, m->pendingDuration);
+  return AppendSample(m, video ? m->v : m->a, video, m->iov.data(),
+                      static_cast<int>(m->iov.size()), m->pendingLength, m->pendingKey,
+                      m->pendingTs, m->pendingDuration);
 }
 
 void Emp4MuxerClose(Emp4Muxer* m) {

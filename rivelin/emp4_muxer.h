@@ -60,11 +60,12 @@ struct Emp4Muxer;
 // NULL on failure; the file is then not left behind.
 Emp4Muxer* Emp4MuxerOpen(const Emp4VideoDesc* video, const char* path, const Emp4AudioDesc* audio,
                          const Emp4Limits* limits, int convertToAac);
-// One access unit in Annex B form; prepares the pending sample.
+// One access unit in Annex B form; prepares the pending sample. The data must
+// stay valid until _emp4MuxerWritePendingSample (the sample is not copied).
 int Emp4MuxerWriteVideoNALU(Emp4Muxer* m, int keyFlag, const uint8_t* data, size_t length,
                             int64_t timestampMs);
 // One audio packet; prepares the pending sample (transcoded frames are
-// appended directly).
+// appended directly). The data must stay valid as for video.
 int Emp4MuxerWriteAudio(Emp4Muxer* m, const uint8_t* data, size_t length, int64_t timestampMs);
 // Appends the pending sample and its table entries.
 int _emp4MuxerWritePendingSample(Emp4Muxer* m);

@@ -1,0 +1,117 @@
+#include "bench_media.h"
+
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace rivelin::bench {
+namespace {
+
+std::vector<uint8_t> Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void Ffmpeg(const std::string& args, const std::string& out) {
+  const std::string cmd =
+      "ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " '" + out + "'";
+  if (std::system(cmd.c_str()) != 0) throw std::runtime_error("ffmpeg failed: " + cmd);
+}
+
+struct TempFolder {
+  std::string path;
+  TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "rivelin-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+    path = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
+
+}  // namespace
+
+const std::string& TempDir() {
+  static TempFolder dir;
+  return dir.path;
+}
+
+const std::vector<Unit>& VideoUnits() {
+  static const std::vector<Unit> units = [] {
+    const std::string path = TempDir() + "/v.h264";
+    Ffmpeg("-f lavfi -i testsrc2=size=1280x720:rate=25 -t 4 -pix_fmt yuv420p -c:v libx264 "
+           "-preset ultrafast -b:v 8M -bf 0 -g 50 -f h264",
+           path);
+    const auto s = Read(path);
+    // Split on the access unit delimiter-free stream: a new unit starts at a
+    // slice whose first_mb_in_slice is 0 or at a parameter set after a slice.
+    std::vector<Unit> out;
+    Unit cur{{}, false};
+    bool hasSlice = false;
+    size_t i = 0;
+    std::vector<size_t> starts;
+    while (i + 3 < s.size()) {
+      if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1) {
+        starts.push_back(i + 3);
+        i += 3;
+      } else {
+        ++i;
+      }
+    }
+    for (size_t k = 0; k < starts.size(); ++k) {
+      const size_t b = starts[k];
+      size_t e = k + 1 < starts.size() ? starts[k + 1] - 3 : s.size();
+      while (e > b && s[e - 1] == 0) --e;
+      const int type = s[b] & 0x1F;
+      const bool slice = type == 1 || type == 5;
+      const bool first = slice && (s[b + 1] & 0x80);
+      if (hasSlice && (first || type == 7 || type == 6 || type == 9)) {
+        out.push_back(std::move(cur));
+        cur = {{}, false};
+        hasSlice = false;
+      }
+      const uint8_t sc[4] = {0, 0, 0, 1};
+      cur.data.insert(cur.data.end(), sc, sc + 4);
+      cur.data.insert(cur.data.end(), s.begin() + static_cast<ptrdiff_t>(b),
+                      s.begin() + static_cast<ptrdiff_t>(e));
+      if (slice) hasSlice = true;
+      if (type == 5) cur.key = true;
+    }
+    if (hasSlice) out.push_back(std::move(cur));
+    return out;
+  }();
+  return units;
+}
+
+const std::vector<uint8_t>& G711Minute() {
+  static const std::vector<uint8_t> bytes = [] {
+    const std::string path = TempDir() + "/a.ulaw";
+    Ffmpeg("-f lavfi -i anoisesrc=color=pink:sample_rate=8000:amplitude=0.3 -t 60 "
+           "-c:a pcm_mulaw -f mulaw",
+           path);
+    return Read(path);
+  }();
+  return bytes;
+}
+
+double ThreadCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_THREAD, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+size_t HeapInUse() {
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+}  // namespace rivelin::bench

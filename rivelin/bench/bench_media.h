@@ -1,0 +1,29 @@
+#pragma once
+// Inputs for the benchmarks, encoded once per run with Debian's ffmpeg into a
+// temporary folder, and small measuring helpers.
+#include <sys/resource.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace rivelin::bench {
+
+struct Unit {
+  std::vector<uint8_t> data;
+  bool key;
+};
+
+// Temporary folder for this process (removed at exit).
+const std::string& TempDir();
+// 720p H.264 at 8 Mbit/s, 25 fps, 4 s, as access units (Annex B).
+const std::vector<Unit>& VideoUnits();
+// 60 s of G.711 u-law speech-like noise at 8 kHz, mono.
+const std::vector<uint8_t>& G711Minute();
+
+// CPU time (user + system) of the calling thread, in seconds.
+double ThreadCpuSeconds();
+// Bytes of heap in use now.
+size_t HeapInUse();
+
+}  // namespace rivelin::bench
