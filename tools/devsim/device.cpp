@@ -92,9 +92,14 @@ void Device::ResetBlocks() {
                  " rtmp_appname=\"\" rtmp_streamid=\"\" Multicast0_enable=\"0\""
                  " Multicast0_port=\"0\" Multicast0_IP=\"0\" Multicast1_enable=\"0\""
                  " Multicast1_port=\"0\" Multicast1_IP=\"0\" />\r\n</MediaStreamConfig>\r\n";
-  blocks_[800] = "<AlarmConfig><PDAlarm Enable=\"0\" Action=\"0\" TargetFlags=\"0\""
-                 " Sensitivity=\"50\" /><AudioAlarm Enable=\"0\" /><MDAlarm Enable=\"0\""
-                 " Sensitivity=\"50\" /></AlarmConfig>";
+  blocks_[800] =
+      "<AlarmConfig><PDAlarm Enable=\"1\" Schedule=\"1\" TargetFlags=\"17\" DrawBox=\"1\""
+      " AudioSchedule=\"0\" FlashLightSchedule=\"0\" BlueRedLightSchedule=\"0\""
+      " PushSchedule=\"1\"><Region Count=\"4\"><Point X=\"10\" Y=\"10\" />"
+      "<Point X=\"90\" Y=\"10\" /><Point X=\"90\" Y=\"90\" /><Point X=\"10\" Y=\"90\" />"
+      "</Region></PDAlarm><AudioAlarm Enable=\"0\" Sensitivity=\"50\" AlarmEnable=\"0\" />"
+      "<MDAlarm Enable=\"0\" Schedule=\"1\" AudioSchedule=\"0\" FlashLightSchedule=\"0\""
+      " BlueRedLightSchedule=\"0\" PushSchedule=\"0\" /></AlarmConfig>";
   blocks_[202] = "<TimeConfig TimeZone=\"8\" NtpEnable=\"0\" NtpServer=\"pool.ntp.org\" />";
   blocks_[207] = "<MiscConfig Language=\"en-us\" />";
   blocks_[203] = "<UserConfig><Account" + Attr("Username", c.user) + Attr("Password", c.password) +
@@ -210,6 +215,26 @@ SdkAnswer Device::SetConfig(uint32_t code, const std::string& text) {
     return {0, {}};
   }
   std::lock_guard lock(mutex_);
+  const std::string part_name = doc.RootElement()->Value();
+  if ((code == 822 || code == 827 || code == 829) &&
+      (part_name == "PDAlarm" || part_name == "MDAlarm" || part_name == "AudioAlarm")) {
+    // A part of the alarm block: it replaces that part inside block 800.
+    TiXmlDocument alarms;
+    alarms.Parse(blocks_[800].c_str());
+    TiXmlElement* root = alarms.RootElement();
+    const char* part = doc.RootElement()->Value();
+    if (root != nullptr) {
+      if (TiXmlElement* old = root->FirstChildElement(part)) {
+        root->ReplaceChild(old, *doc.RootElement());
+      } else {
+        root->InsertEndChild(*doc.RootElement());
+      }
+      TiXmlPrinter printer;
+      printer.SetStreamPrinting();
+      alarms.Accept(&printer);
+      blocks_[800] = printer.CStr();
+    }
+  }
   blocks_[block] = text;
   return {0, {}};
 }
