@@ -51,6 +51,9 @@ void ReadHex(std::u16string_view s, CellSortKey& key) {
   key.is_hex = true;
   key.hex_digits = s.substr(first, i - first);
   key.hex_negative = negative && !(key.hex_digits.size() == 1 && key.hex_digits[0] == u'0');
+  if (key.hex_digits.size() <= 16) {
+    for (char16_t c : key.hex_digits) key.hex_value = key.hex_value << 4 | static_cast<unsigned>(HexDigitValue(c));
+  }
 }
 
 // Decimal number filling the text, or followed by one final '%'. Only the
@@ -212,6 +215,7 @@ void ReadIpv4(std::u16string_view s, CellSortKey& key) {
 int CompareHex(const CellSortKey& a, const CellSortKey& b) {
   if (a.hex_negative != b.hex_negative) return a.hex_negative ? -1 : 1;
   int magnitude = Sign(a.hex_digits.size(), b.hex_digits.size());
+  if (magnitude == 0 && a.hex_digits.size() <= 16) magnitude = Sign(a.hex_value, b.hex_value);
   for (std::size_t i = 0; magnitude == 0 && i < a.hex_digits.size(); ++i) {
     magnitude = Sign(HexDigitValue(a.hex_digits[i]), HexDigitValue(b.hex_digits[i]));
   }

@@ -34,6 +34,7 @@ struct CellSortKey {
   bool is_hex = false;
   bool hex_negative = false;
   std::u16string_view hex_digits;
+  std::uint64_t hex_value = 0;  // the magnitude, when it has at most 16 digits
 
   // Whole text is a decimal number, or one followed by a final '%'.
   bool is_number = false;

@@ -285,6 +285,7 @@ TEST_F(ReportCtrlTest, EditorOpensOnSecondClickAndKeepsText) {
   // The 200 ms refresh rewriting other cells leaves the editor open.
   list.SetItemText(1, 2, "renamed");
   list.SetItemText(4, 3, "SN4");
+  list.SetItemText(1, 3, "SN1");  // the edited cell, unchanged
   list.SortByColumn(3, true);  // row 1 stays row 1
   EXPECT_TRUE(list.IsEditing());
 

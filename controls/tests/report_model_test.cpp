@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <algorithm>
+#include <random>
 
 namespace kelvara::controls {
 namespace {
@@ -103,6 +105,46 @@ TEST_F(ReportModelTest, CheckStateShownOnlyWithCheckboxes) {
   EXPECT_EQ(model.data(model.index(1, 0), Qt::CheckStateRole).toInt(), Qt::Checked);
   EXPECT_FALSE(model.data(model.index(1, 1), Qt::CheckStateRole).isValid());
   EXPECT_FALSE(model.flags(model.index(1, 0)) & Qt::ItemIsUserCheckable);
+}
+
+}  // namespace
+}  // namespace kelvara::controls
+
+namespace kelvara::controls {
+namespace {
+
+// The pointer index against a plain scan, through every kind of change.
+TEST(ReportModelDataIndex, AgreesWithAScanThroughChanges) {
+  ReportModel model;
+  model.ResetColumns({{"A", 10, ColumnAlignment::kLeft}});
+  int records[40] = {};
+  std::mt19937 rng(5);
+  auto scan = [&](const void* p) {
+    for (int r = 0; r < model.RowCount(); ++r)
+      if (model.RowData(r) == p) return r;
+    return -1;
+  };
+  for (int step = 0; step < 3000; ++step) {
+    const int n = model.RowCount();
+    switch (rng() % 8) {
+      case 0: model.InsertRow(n, QString::number(step)); break;  // append
+      case 1: model.InsertRow(static_cast<int>(rng() % (n + 1)), "x"); break;
+      case 2: if (n) model.RemoveRow(static_cast<int>(rng() % n)); break;
+      case 3: if (n) model.MoveRow(static_cast<int>(rng() % n), static_cast<int>(rng() % n)); break;
+      case 4: {
+        std::vector<std::size_t> order(n);
+        for (int i = 0; i < n; ++i) order[i] = i;
+        std::shuffle(order.begin(), order.end(), rng);
+        model.ApplyRowOrder(order);
+        break;
+      }
+      default:  // duplicates and nulls included
+        if (n) model.SetRowData(static_cast<int>(rng() % n), rng() % 5 ? &records[rng() % 40] : nullptr);
+        break;
+    }
+    const void* probe = rng() % 10 ? &records[rng() % 40] : nullptr;
+    ASSERT_EQ(model.FindRowData(probe), scan(probe)) << "step " << step;
+  }
 }
 
 }  // namespace

@@ -72,6 +72,7 @@ Qt::ItemFlags ReportModel::flags(const QModelIndex& index) const {
 void ReportModel::ResetColumns(const QVector<Column>& columns) {
   beginResetModel();
   rows_.clear();
+  data_rows_valid_ = false;
   columns_ = columns;
   endResetModel();
 }
@@ -108,6 +109,7 @@ int ReportModel::InsertRow(int index, const QString& first_text) {
   row.cells.resize(columns_.size());
   if (!row.cells.empty()) row.cells[0].text = first_text;
   rows_.insert(rows_.begin() + index, std::move(row));
+  if (index != RowCount() - 1) data_rows_valid_ = false;  // appending moves no row
   endInsertRows();
   return index;
 }
@@ -116,6 +118,7 @@ bool ReportModel::RemoveRow(int row) {
   if (!ValidRow(row)) return false;
   beginRemoveRows({}, row, row);
   rows_.erase(rows_.begin() + row);
+  data_rows_valid_ = false;
   endRemoveRows();
   return true;
 }
@@ -125,6 +128,7 @@ int ReportModel::RemoveAllRows() {
   if (n == 0) return 0;
   beginRemoveRows({}, 0, n - 1);
   rows_.clear();
+  data_rows_valid_ = false;
   endRemoveRows();
   return n;
 }
@@ -142,6 +146,7 @@ int ReportModel::RemoveRows(std::vector<int> rows) {
     const int first = rows[begin], last = rows[end - 1];
     beginRemoveRows({}, first, last);
     rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
+    data_rows_valid_ = false;
     endRemoveRows();
     end = begin;
   }
@@ -152,6 +157,7 @@ bool ReportModel::MoveRow(int row, int target) {
   if (!ValidRow(row) || !ValidRow(target)) return false;
   if (row == target) return true;
   beginMoveRows({}, row, row, {}, target > row ? target + 1 : target);
+  data_rows_valid_ = false;
   if (target > row) {
     std::rotate(rows_.begin() + row, rows_.begin() + row + 1, rows_.begin() + target + 1);
   } else {
@@ -166,6 +172,7 @@ bool ReportModel::SwapRows(int a, int b) {
   if (a == b) return true;
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   std::swap(rows_[a], rows_[b]);
+  data_rows_valid_ = false;
   QModelIndexList from, to;
   for (const QModelIndex& i : persistentIndexList()) {
     if (i.row() == a || i.row() == b) {
@@ -189,6 +196,7 @@ void ReportModel::ApplyRowOrder(const std::vector<std::size_t>& order) {
     new_row_of[order[i]] = static_cast<int>(i);
   }
   rows_.swap(sorted);
+  data_rows_valid_ = false;
   const QModelIndexList from = persistentIndexList();
   QModelIndexList to;
   to.reserve(from.size());
@@ -297,11 +305,41 @@ void ReportModel::SetCheckboxesShown(bool shown) {
 
 bool ReportModel::SetRowData(int row, void* data) {
   if (!ValidRow(row)) return false;
-  rows_[row].data = data;
+  void*& slot = rows_[row].data;
+  if (data_rows_valid_ && slot != data) {
+    // Keep the index exact: it names the first row of each pointer. When the
+    // old pointer's entry was this row, another row may still hold it, so a
+    // later lookup of it falls back to a scan.
+    if (slot) {
+      auto it = data_rows_.find(slot);
+      if (it != data_rows_.end() && it->second == row) {
+        data_rows_.erase(it);
+        data_rows_complete_ = false;
+      }
+    }
+    if (data) {
+      auto [it, inserted] = data_rows_.emplace(data, row);
+      if (!inserted && it->second > row) it->second = row;
+    }
+  }
+  slot = data;
   return true;
 }
 
 int ReportModel::FindRowData(const void* data) const {
+  if (data) {
+    if (!data_rows_valid_) {
+      data_rows_.clear();
+      for (int i = RowCount() - 1; i >= 0; --i) {
+        if (rows_[i].data) data_rows_[rows_[i].data] = i;
+      }
+      data_rows_valid_ = true;
+      data_rows_complete_ = true;
+    }
+    const auto it = data_rows_.find(data);
+    if (it != data_rows_.end() && ValidRow(it->second) && rows_[it->second].data == data) return it->second;
+    if (it == data_rows_.end() && data_rows_complete_) return -1;
+  }
   for (std::size_t i = 0; i < rows_.size(); ++i) {
     if (rows_[i].data == data) return static_cast<int>(i);
   }

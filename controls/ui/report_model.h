@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QString>
 #include <QVector>
+#include <unordered_map>
 #include <vector>
 
 #include "controls/core/report_table.h"
@@ -82,6 +83,9 @@ class ReportModel : public QAbstractTableModel {
 
   void* RowData(int row) const { return ValidRow(row) ? rows_[row].data : nullptr; }
   bool SetRowData(int row, void* data);
+  // First row holding `data`, -1 when none. Constant time between changes of
+  // the row order (an index is rebuilt on the first lookup after a sort,
+  // insert or delete), so a refresh can look up every record.
   int FindRowData(const void* data) const;
 
   // The column's texts as views (valid until the next change of the model).
@@ -109,6 +113,11 @@ class ReportModel : public QAbstractTableModel {
   std::vector<Row> rows_;
   QVector<QIcon> images_;
   bool checkboxes_shown_ = false;
+  // Data pointer -> first row holding it; valid until the row order changes.
+  mutable std::unordered_map<const void*, int> data_rows_;
+  mutable bool data_rows_valid_ = false;
+  // No entry was dropped since the rebuild: a pointer missing is in no row.
+  mutable bool data_rows_complete_ = false;
 };
 
 }  // namespace kelvara::controls
