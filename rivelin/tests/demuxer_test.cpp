@@ -299,6 +299,32 @@ TEST(DemuxerDamageTest, MdatSizeZeroAndLargeSizeAreRead) {
   EXPECT_EQ(err, 4);
 }
 
+// Durations are exact: a recording shorter than a second still opens, and
+// its length in whole seconds rounds up.
+TEST(DemuxerDurationTest, ShortRecordingOpensWithExactDuration) {
+  const auto aus = VideoFixture(false);
+  const auto path = kelvara::test::MakeTempDir("short") / "short.mp4";
+  MP4_VIDEO_PARAM v = VideoParam("H264", 160, 120, 25);
+  const long h = MP4Create(const_cast<char*>(path.c_str()), &v, nullptr, 1800);
+  ASSERT_GT(h, 0);
+  for (size_t i = 0; i < 12; ++i)
+    ASSERT_EQ(WriteMP4Data(h, 1, const_cast<uint8_t*>(aus[i].data.data()), aus[i].data.size(),
+                           aus[i].key, 5000.0 + 40.0 * static_cast<double>(i)),
+              0);
+  MP4Close(h);
+  int err = 0;
+  Emp4FileInfo info{};
+  Emp4Demuxer* d = Emp4DemuxerOpen(path.c_str(), nullptr, nullptr, &info, &err);
+  ASSERT_NE(d, nullptr) << err;
+  EXPECT_EQ(Emp4DemuxerDurationMs(d), 480u);
+  EXPECT_EQ(info.durationSec, 1u);
+  Emp4DemuxerClose(d);
+  EXPECT_EQ(MP4GetFileTimes(const_cast<char*>(path.c_str())), 1);
+  const auto streams = Probe(path);
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0].at("duration"), "0.480000");
+}
+
 TEST(DemuxerSampleFormTest, OldAndNewSampleFormsBecomeStartCodes) {
   const std::vector<uint8_t> sc = {0, 0, 0, 1};
   // New form: each NAL unit with its own length.
