@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "discovery/core/discovery_log.h"
+#include "discovery/core/xml_parse.h"
 
 namespace kelvara::discovery {
 namespace {
@@ -102,7 +103,7 @@ int ParseReplyHeader(std::string_view acceptedRootsSetting, std::string_view tex
   }
 
   TiXmlDocument doc;
-  doc.Parse(owned.c_str());
+  ParseUntrustedXml(doc, owned);
   const TiXmlElement* root = nullptr;
   for (const TiXmlNode* node = doc.FirstChild(); node; node = node->NextSibling()) {
     const TiXmlElement* e = node->ToElement();

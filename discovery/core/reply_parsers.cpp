@@ -6,15 +6,10 @@
 #include <type_traits>
 
 #include "discovery/core/discovery_protocol.h"
+#include "discovery/core/xml_parse.h"
 
 namespace kelvara::discovery {
 namespace {
-
-// TinyXML needs a zero-terminated text; the datagram ends at its first zero.
-std::string Terminated(std::string_view text) {
-  if (const auto zero = text.find('\0'); zero != std::string_view::npos) text = text.substr(0, zero);
-  return std::string(text);
-}
 
 bool Contains(std::string_view haystack, std::string_view needle) {
   return haystack.find(needle) != std::string_view::npos;
@@ -43,9 +38,8 @@ void ForEachBodyChild(const TiXmlDocument& doc, const char* name, bool firstBody
 }
 
 int ReadResponseParam(std::string_view text, const char* attribute, std::string& out) {
-  const std::string owned = Terminated(text);
   TiXmlDocument doc;
-  doc.Parse(owned.c_str());
+  ParseUntrustedXml(doc, text);
   const TiXmlElement* root = doc.RootElement();
   if (!root) return -1;
   if (std::string_view(root->Value()) != "RESPONSE_PARAM") return -2;
@@ -83,9 +77,8 @@ int ParseSerialNumberReply(std::string_view text, SerialNumberReply& out) {
   out.p2pType = keepType;
   out.p2pStatus = keepStatus;
 
-  const std::string owned = Terminated(text);
   TiXmlDocument doc;
-  doc.Parse(owned.c_str());
+  ParseUntrustedXml(doc, text);
   const TiXmlElement* root = doc.RootElement();
   const TiXmlElement* body = root ? root->FirstChildElement("MESSAGE_BODY") : nullptr;
   if (!body) return -1;
@@ -113,9 +106,8 @@ int ParseSerialNumberReply(std::string_view text, SerialNumberReply& out) {
 }
 
 int ParseLanConfigReply(std::string_view text, LANConfigInfo& out) {
-  const std::string owned = Terminated(text);
   TiXmlDocument doc;
-  doc.Parse(owned.c_str());
+  ParseUntrustedXml(doc, text);
   int result = -1;
   ForEachBodyChild(doc, "LANConfig", true, [&](const TiXmlElement* e) {
     for (const TiXmlAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
@@ -137,9 +129,8 @@ int ParseLanConfigReply(std::string_view text, LANConfigInfo& out) {
 }
 
 int ParseStreamAccessReply(std::string_view text, StreamAccessInfo& out) {
-  const std::string owned = Terminated(text);
   TiXmlDocument doc;
-  doc.Parse(owned.c_str());
+  ParseUntrustedXml(doc, text);
   int result = -1;
   ForEachBodyChild(doc, "MediaStreamConfig", false, [&](const TiXmlElement* msc) {
     const TiXmlElement* e = msc->FirstChildElement("StreamAccess");
@@ -157,9 +148,8 @@ int ParseStreamAccessReply(std::string_view text, StreamAccessInfo& out) {
 }
 
 int ParseUserConfigReply(std::string_view text, UserConfigInfo& out) {
-  const std::string owned = Terminated(text);
   TiXmlDocument doc;
-  doc.Parse(owned.c_str());
+  ParseUntrustedXml(doc, text);
   int result = -1;
   ForEachBodyChild(doc, "UserConfig", false, [&](const TiXmlElement* uc) {
     for (const TiXmlElement* a = uc->FirstChildElement("Account"); a;
@@ -186,10 +176,10 @@ int ParseUserConfigReply(std::string_view text, UserConfigInfo& out) {
 
 int ParseMediaStreamConfigText(std::string_view text, StreamAccessInfo& out) {
   out = StreamAccessInfo{};
-  const std::string owned = Terminated(text);
-  if (!Contains(owned, "<MediaStreamConfig>") || !Contains(owned, "</MediaStreamConfig>")) return -1;
+  text = UpToZero(text);
+  if (!Contains(text, "<MediaStreamConfig>") || !Contains(text, "</MediaStreamConfig>")) return -1;
   TiXmlDocument doc;
-  doc.Parse(owned.c_str());
+  ParseUntrustedXml(doc, text);
   const TiXmlElement* root = doc.RootElement();
   if (!root || std::string_view(root->Value()) != "MediaStreamConfig") return -1;
   const TiXmlElement* e = root->FirstChildElement("StreamAccess");
