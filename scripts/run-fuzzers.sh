@@ -11,7 +11,10 @@ while IFS='=' read -r name corpus; do
   work=$(mktemp -d)
   if [ -n "${corpus:-}" ] && [ -d "$corpus" ]; then cp -r "$corpus"/. "$work"/; fi
   echo "fuzz: $name for ${seconds}s"
+  # Crash inputs go to the build folder, never into the source tree.
+  mkdir -p "$build/fuzz-artifacts"
   "$build/bin/$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$build/fuzz-artifacts/$name-" \
     -print_final_stats=0 -close_fd_mask=3 "$work" >"$work.log" 2>&1 || {
       tail -n 60 "$work.log"; echo "fuzz: $name FAILED"; exit 1; }
   rm -rf "$work" "$work.log"
