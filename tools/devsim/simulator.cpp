@@ -1,11 +1,13 @@
 #include "simulator.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <tinyxml.h>
 #include <unistd.h>
 
@@ -120,6 +122,34 @@ std::string AlarmRecord(int code, int ai_kind, const std::string& detail) {
   return r;
 }
 
+// True when the calling thread runs in a network namespace made for tests: a
+// named one (ip netns, the test LAN) or, where process 1 can be seen, any other
+// than the machine's own. A simulator must never answer a real network.
+bool InPrivateNamespace() {
+  struct stat mine {};
+  if (stat("/proc/thread-self/ns/net", &mine) != 0) return false;
+  auto same = [&mine](const struct stat& other) {
+    return other.st_ino == mine.st_ino && other.st_dev == mine.st_dev;
+  };
+  struct stat init {};
+  const bool init_known = stat("/proc/1/ns/net", &init) == 0;
+  if (init_known && same(init)) return false;
+  if (DIR* dir = opendir("/run/netns")) {
+    bool named = false;
+    while (dirent* e = readdir(dir)) {
+      struct stat st {};
+      if (e->d_name[0] != '.' && stat((std::string("/run/netns/") + e->d_name).c_str(), &st) == 0 &&
+          same(st)) {
+        named = true;
+        break;
+      }
+    }
+    closedir(dir);
+    if (named) return true;
+  }
+  return init_known;
+}
+
 }  // namespace
 
 Simulator::Simulator(SimConfig config) : config_(std::move(config)) {
@@ -148,6 +178,10 @@ std::string Simulator::Start() {
     }
   }
   if (config_.discovery_port > 0) {
+    if (!InPrivateNamespace()) {
+      return "refusing to answer discovery in the machine's own network namespace: run devsim "
+             "in the test LAN (docs/devsim.md), or without discovery (--discovery-port 0)";
+    }
     discovery_fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const int one = 1;
     setsockopt(discovery_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);

@@ -182,15 +182,21 @@ void Session::Run() {
                  : end == LinkEnd::kProtocol ? STATUS_EVENT_PROTOCOL_ERROR
                                              : STATUS_EVENT_LINK_LOST);
     } else if (outcome == LoginOutcome::kRefused) {
+      FailAllOnLinkLoss();
       // Retrying a refused password only risks locking the account: stay down
       // until the caller logs in again with other credentials.
       PostStatus(STATUS_EVENT_LOGIN_REFUSED);
       while (WaitWake(std::chrono::milliseconds(60000))) {
       }
       break;
-    } else if (!reported_unreachable) {
-      PostStatus(STATUS_EVENT_CONNECT_FAILED);
-      reported_unreachable = true;
+    } else {
+      // Requests accepted just before the link went down get their answer now,
+      // not after an outage of unknown length.
+      FailAllOnLinkLoss();
+      if (!reported_unreachable) {
+        PostStatus(STATUS_EVENT_CONNECT_FAILED);
+        reported_unreachable = true;
+      }
     }
     // Without automatic reconnection the login rests until reconnection is
     // switched on or the login ends.

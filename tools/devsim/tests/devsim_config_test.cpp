@@ -183,3 +183,22 @@ TEST(DevsimLog, StreamsLinesTakesCommandsAndClosesOnDemand) {
 
 }  // namespace
 }  // namespace kelvara::devsim
+
+namespace kelvara::devsim {
+namespace {
+
+TEST(DevsimGuard, RefusesDiscoveryInTheMachinesOwnNamespace) {
+  SimConfig c;
+  c.discovery_bind = "127.0.0.1";  // even if the guard failed: loopback only
+  DeviceConfig d;
+  d.command_port = 0;
+  d.log_port = 0;
+  CompleteDevice(d, 0);
+  c.devices.push_back(d);
+  Simulator sim(c);
+  EXPECT_NE(sim.Start().find("refusing to answer discovery"), std::string::npos);
+  sim.Stop();
+}
+
+}  // namespace
+}  // namespace kelvara::devsim
