@@ -1,5 +1,6 @@
 #include "printing/core/qr_encode.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
@@ -47,7 +48,7 @@ bool IsKanjiPair(unsigned char first, unsigned char second) {
   return false;
 }
 
-bool MaskCondition(int mask, int x, int y) {
+inline bool MaskCondition(int mask, int x, int y) {
   switch (mask) {
     case 0: return (x + y) % 2 == 0;
     case 1: return y % 2 == 0;
@@ -454,13 +455,27 @@ void CQR_Encode::PlaceCodewords() {
 }
 
 void CQR_Encode::ApplyMask(int mask) {
+  switch (mask) {
+    case 0: return ApplyMaskPattern<0>();
+    case 1: return ApplyMaskPattern<1>();
+    case 2: return ApplyMaskPattern<2>();
+    case 3: return ApplyMaskPattern<3>();
+    case 4: return ApplyMaskPattern<4>();
+    case 5: return ApplyMaskPattern<5>();
+    case 6: return ApplyMaskPattern<6>();
+    default: return ApplyMaskPattern<7>();
+  }
+}
+
+template <int kMask>
+void CQR_Encode::ApplyMaskPattern() {
   for (int x = 0; x < symbolSize; ++x) {
+    std::uint8_t* column = modules[x];
     for (int y = 0; y < symbolSize; ++y) {
-      std::uint8_t& m = modules[x][y];
+      const std::uint8_t m = column[y];
       if (m & kFunction) continue;
-      bool dark = (m & kDataBit) != 0;
-      if (MaskCondition(mask, x, y)) dark = !dark;
-      m = std::uint8_t((m & ~kMasked) | (dark ? kMasked : 0));
+      const std::uint8_t bit = ((m >> 1) & 1) ^ (MaskCondition(kMask, x, y) ? 1 : 0);
+      column[y] = std::uint8_t((m & ~kMasked) | bit);
     }
   }
 }
@@ -484,58 +499,107 @@ void CQR_Encode::PlaceFormatInfo(int mask) {
   modules[8][size - 8] = kFunction | kFunctionDark;
 }
 
+namespace {
+
+// Set bits of a word, inline: without a popcount instruction in the target
+// baseline the builtin becomes a library call per word.
+inline int BitCount(std::uint64_t v) {
+  v = v - ((v >> 1) & 0x5555555555555555ULL);
+  v = (v & 0x3333333333333333ULL) + ((v >> 2) & 0x3333333333333333ULL);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  return int((v * 0x0101010101010101ULL) >> 56);
+}
+
+// One row or column of the symbol as bits: bit p is module p, 1 = dark.
+// Bits past the edge are 0, i.e. light, which is what the score assumes.
+struct Line {
+  std::uint64_t w[3];
+
+  // Bit p of the result is bit p + k of this line (k in 1..63).
+  Line Next(int k) const {
+    return {{(w[0] >> k) | (w[1] << (64 - k)), (w[1] >> k) | (w[2] << (64 - k)), w[2] >> k}};
+  }
+  // Bit p of the result is bit p - k of this line (k in 1..63).
+  Line Previous(int k) const {
+    return {{w[0] << k, (w[1] << k) | (w[0] >> (64 - k)), (w[2] << k) | (w[1] >> (64 - k))}};
+  }
+  Line operator&(const Line& o) const { return {{w[0] & o.w[0], w[1] & o.w[1], w[2] & o.w[2]}}; }
+  Line operator|(const Line& o) const { return {{w[0] | o.w[0], w[1] | o.w[1], w[2] | o.w[2]}}; }
+  Line operator^(const Line& o) const { return {{w[0] ^ o.w[0], w[1] ^ o.w[1], w[2] ^ o.w[2]}}; }
+  Line operator~() const { return {{~w[0], ~w[1], ~w[2]}}; }
+  int Count() const { return BitCount(w[0]) + BitCount(w[1]) + BitCount(w[2]); }
+};
+
+// Bits 0..n-1 set.
+Line FirstBits(int n) {
+  Line l{};
+  for (int i = 0; i < 3; ++i) {
+    const int inWord = n - 64 * i;
+    l.w[i] = inWord >= 64 ? ~std::uint64_t{0} : inWord <= 0 ? 0 : ((std::uint64_t{1} << inWord) - 1);
+  }
+  return l;
+}
+
+// Runs of five or more equal modules and finder-like patterns in one line.
+int LinePenalty(const Line& b, const Line& pairMask) {
+  // same[p]: modules p and p + 1 are equal (p + 1 inside the symbol).
+  const Line same = ~(b ^ b.Next(1)) & pairMask;
+  // five[p]: modules p..p+4 are equal; a run of length L >= 5 has L - 4 such
+  // windows, one of them at its start, and adds L - 2 = windows + 2.
+  const Line five = same & same.Next(1) & same.Next(2) & same.Next(3);
+  const Line runStart = five & ~same.Previous(1);
+  int score = five.Count() + 2 * runStart.Count();
+
+  // Dark-light-dark-dark-dark-light-dark at p..p+6 with light modules at p - 1
+  // and p + 7 adds 40, unless a dark module lies 2 to 4 places before it and
+  // another 2 to 4 places after it.
+  const Line pattern = b & ~b.Next(1) & b.Next(2) & b.Next(3) & b.Next(4) & ~b.Next(5) & b.Next(6) &
+                       ~b.Previous(1) & ~b.Next(7);
+  const Line darkBefore = b.Previous(2) | b.Previous(3) | b.Previous(4);
+  const Line darkAfter = b.Next(8) | b.Next(9) | b.Next(10);
+  score += 40 * (pattern & ~(darkBefore & darkAfter)).Count();
+  return score;
+}
+
+}  // namespace
+
 int CQR_Encode::CountPenalty(const std::uint8_t (*m)[kMaxSymbolSize], int size) {
-  auto dark = [&](int x, int y) { return (m[x][y] & kDarkBits) != 0; };
+  // Every word is written (bits from 64-bit chunks, accumulated in a register).
+  Line rows[kMaxSymbolSize];
+  Line columns[kMaxSymbolSize];
+  for (int i = 0; i < size; ++i) {
+    for (int word = 0; word < 3; ++word) {
+      std::uint64_t column = 0;
+      std::uint64_t row = 0;
+      const int end = std::min(size, 64 * word + 64);
+      for (int k = 64 * word; k < end; ++k) {
+        column |= std::uint64_t((m[i][k] & kDarkBits) != 0) << (k & 63);
+        row |= std::uint64_t((m[k][i] & kDarkBits) != 0) << (k & 63);
+      }
+      columns[i].w[word] = column;
+      rows[i].w[word] = row;
+    }
+  }
+  const Line pairMask = FirstBits(size - 1);
+
   int score = 0;
-
-  // Runs of five or more equal modules: rows (fixed y) and columns (fixed x).
-  for (int line = 0; line < size; ++line) {
-    for (int direction = 0; direction < 2; ++direction) {
-      auto at = [&](int i) { return direction == 0 ? dark(i, line) : dark(line, i); };
-      int run = 1;
-      for (int i = 1; i <= size; ++i) {
-        if (i < size && at(i) == at(i - 1)) {
-          ++run;
-          continue;
-        }
-        if (run >= 5) score += run - 2;
-        run = 1;
-      }
-    }
+  int dark = 0;
+  for (int i = 0; i < size; ++i) {
+    score += LinePenalty(rows[i], pairMask) + LinePenalty(columns[i], pairMask);
+    dark += rows[i].Count();
   }
 
-  // 2 x 2 squares of one colour.
-  for (int x = 0; x + 1 < size; ++x) {
-    for (int y = 0; y + 1 < size; ++y) {
-      bool c = dark(x, y);
-      if (dark(x + 1, y) == c && dark(x, y + 1) == c && dark(x + 1, y + 1) == c) score += 3;
-    }
-  }
-
-  // Finder-like dark-light-dark-dark-dark-light-dark with light neighbours.
-  static constexpr bool kPattern[7] = {true, false, true, true, true, false, true};
-  for (int line = 0; line < size; ++line) {
-    for (int direction = 0; direction < 2; ++direction) {
-      // Modules beyond the edge count as light.
-      auto at = [&](int i) {
-        if (i < 0 || i >= size) return false;
-        return direction == 0 ? dark(i, line) : dark(line, i);
-      };
-      for (int p = 0; p + 7 <= size; ++p) {
-        bool match = true;
-        for (int k = 0; k < 7 && match; ++k) match = at(p + k) == kPattern[k];
-        if (!match || at(p - 1) || at(p + 7)) continue;
-        bool darkBefore = at(p - 2) || at(p - 3) || at(p - 4);
-        bool darkAfter = at(p + 8) || at(p + 9) || at(p + 10);
-        if (!(darkBefore && darkAfter)) score += 40;
-      }
-    }
+  // 2 x 2 squares of one colour add 3 each.
+  for (int y = 0; y + 1 < size; ++y) {
+    const Line& r0 = rows[y];
+    const Line& r1 = rows[y + 1];
+    const Line allDark = r0 & r1 & r0.Next(1) & r1.Next(1);
+    const Line allLight = ~(r0 | r1 | r0.Next(1) | r1.Next(1)) & pairMask;
+    score += 3 * (allDark.Count() + allLight.Count());
   }
 
   // Balance of dark and light.
-  int light = 0;
-  for (int x = 0; x < size; ++x)
-    for (int y = 0; y < size; ++y) light += dark(x, y) ? 0 : 1;
+  const int light = size * size - dark;
   score += std::abs(50 - light * 100 / (size * size)) / 5 * 10;
   return score;
 }

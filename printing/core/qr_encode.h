@@ -76,6 +76,8 @@ class CQR_Encode {
   void PlaceFunctionPatterns();
   void PlaceCodewords();
   void ApplyMask(int mask);
+  template <int kMask>
+  void ApplyMaskPattern();
   void PlaceFormatInfo(int mask);
   void MergeInto(int target, int source);
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "printing/core/qr_encode.h"
 
@@ -16,9 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool autoExtent = (data[0] & 0x40) != 0;
   const auto charset = (data[0] & 0x80) ? QrInputCharset::kShiftJis : QrInputCharset::kBytes;
   const int version = data[1] % 42;
-  const char* text = reinterpret_cast<const char*>(data + 2);
-  const int length = int(size - 2);
-  if (qr->Encode(level, version, autoExtent, mask, text, length, charset)) {
+  // A zero-terminated copy, so the "length 0: up to the zero byte" form is safe.
+  const std::string text(reinterpret_cast<const char*>(data + 2), size - 2);
+  const int length = (data[1] & 0x80) ? 0 : int(text.size());
+  if (qr->Encode(level, version, autoExtent, mask, text.c_str(), length, charset)) {
     if (qr->SymbolSize() != qr->Version() * 4 + 17) __builtin_trap();
     if (version != 0 && !autoExtent && qr->Version() != version) __builtin_trap();
     int dark = 0;

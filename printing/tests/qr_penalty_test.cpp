@@ -68,6 +68,17 @@ TEST(QrPenalty, FinderLikePatternNeedsLightOnOneSide) {
   EXPECT_EQ(Score(beforeOnly), 182 + 189 + 186 * 3 + 40 + 90);
 }
 
+TEST(QrPenalty, PatternAcrossSixtyFourModules) {
+  // 70 x 70, light but for #.###.# at x = 60..66 of row 0.
+  auto rows = Light(70);
+  rows[0].replace(60, 7, "#.###.#");
+  const int rowRuns = 69 * 68 + 58;         // rows 1-69, and 60 light in row 0
+  const int columnRuns = 5 * 67 + 65 * 68;  // 5 columns with a dark top
+  const int squares = 68 * 69 + 61;         // rows 1-69, and 61 light pairs in row 0
+  const int balance = 90;                   // 4895 light of 4900 = 99 %
+  EXPECT_EQ(Score(rows), rowRuns + columnRuns + 3 * squares + 40 + balance);
+}
+
 TEST(QrPenalty, RunsInColumnsAndRows) {
   // A 6 x 6 checkerboard with one dark column 0: one run of 6 (4), no squares
   // (column 0 dark next to alternating column 1 never forms a 2 x 2 square).
