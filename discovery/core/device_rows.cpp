@@ -60,6 +60,14 @@ std::vector<ReloginEntry> DeviceRows::RefreshDeviceList(DeviceMap& map, const Re
       }
     }
   }
+  if (options.recentlySeen) {
+    std::vector<DeviceSearchInfo> recent;
+    map.ForEach([&](const DeviceSearchInfo& r) {
+      if (options.now_ms - r.lastSeenTick_ms < 2000) recent.push_back(r);
+    });
+    // Outside the map's lock: the hook may broadcast.
+    for (const auto& r : recent) options.recentlySeen(r);
+  }
   return relogin;
 }
 

@@ -56,6 +56,10 @@ class DeviceRows {
     bool importing = false;       // rows created now are marked imported
     bool productionMode = false;  // no logins; labels and DHCP instead
     ProductionActions* production = nullptr;
+    // Called for every record seen within the last 2 s (the boot-recovery
+    // restore of a marked device); `now_ms` is the refresh's tick count.
+    std::function<void(const DeviceSearchInfo&)> recentlySeen;
+    std::uint32_t now_ms = 0;
   };
 
   // Brings the rows in line with the records of the device map that changed

@@ -226,6 +226,18 @@ TEST_F(Refresh, HiddenColumnsAreSkippedAndClearFreesRows) {
   EXPECT_EQ(lessRows.FindByKey("A"), nullptr);
 }
 
+TEST_F(Refresh, RecentlySeenRecordsGoToTheRecoveryHook) {
+  Reply("A", "10.0.0.1");  // seen at tick 1
+  Reply("B", "10.0.0.2");
+  map.Modify("B", [](DeviceSearchInfo& r) { r.lastSeenTick_ms = 5000; });
+  std::vector<std::string> seen;
+  DeviceRows::RefreshOptions options;
+  options.now_ms = 6000;
+  options.recentlySeen = [&](const DeviceSearchInfo& r) { seen.push_back(r.serialNumber); };
+  rows.RefreshDeviceList(map, options);
+  EXPECT_EQ(seen, std::vector<std::string>{"B"});
+}
+
 TEST(Totals, Text) {
   auto key = [](const char* k) { return std::string(k); };
   EXPECT_EQ(TotalsText(false, 3, 1, key), "STR_TOTAL:3 STR_SELECTED:1 ");

@@ -120,6 +120,8 @@ void DeviceListController::RefreshDeviceList() {
   refresh.importing = importing_;
   refresh.productionMode = options_.productionMode && options_.productionMode();
   refresh.production = options_.production;
+  refresh.recentlySeen = options_.recentlySeen;
+  refresh.now_ms = TickCount_ms();
   const auto queue = rows_->RefreshDeviceList(map_, refresh);
   if (options_.sdk && !queue.empty()) {
     const device::LoginDefaults defaults =

@@ -42,6 +42,8 @@ class DeviceListController : public QObject {
     std::function<bool()> productionMode;
     std::function<bool()> newDeviceMode;  // "CLEARSN" ticked
     ProductionActions* production = nullptr;
+    // Each refresh: every record seen within 2 s (boot-recovery restores).
+    std::function<void(const DeviceSearchInfo&)> recentlySeen;
     // Runs on the search thread for a UUID seen first in new-device mode.
     std::function<void(const DeviceSearchInfo&)> onNewUuid;
   };
