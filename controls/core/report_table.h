@@ -1,6 +1,6 @@
 #pragma once
 // Pure rules of the report list that need no widget: the column
-// specification text, the row-state masks and the addressing of the colour
+// description text, the row-state masks and the addressing of the colour
 // setters.
 #include <cstdint>
 #include <string>
