@@ -1,5 +1,7 @@
 #include "MP4FileList.h"
 
+#include <new>
+
 #include "debug_util.h"
 #include "emp4_demuxer.h"
 
@@ -27,6 +29,19 @@ class HandleGuard {
  private:
   long handle_;
   bool locked_;
+};
+
+// Holds a named lock for a scope.
+class NamedGuard {
+ public:
+  NamedGuard(CMP4FileList& list, const char* name) : list_(list), name_(name) { list_.Lock(name_); }
+  ~NamedGuard() { list_.Unlock(name_); }
+  NamedGuard(const NamedGuard&) = delete;
+  NamedGuard& operator=(const NamedGuard&) = delete;
+
+ private:
+  CMP4FileList& list_;
+  std::string name_;
 };
 
 }  // namespace
@@ -64,40 +79,37 @@ void CMP4FileList::Unlock(const std::string& name) {
 }
 
 long CMP4FileList::AddPlayer(MP4PlayerCallback callback, void* user) {
-  Lock(kListLock);
+  NamedGuard g(*this, kListLock);
   do {
     nextHandle_ = nextHandle_ >= 0x7FFFFFFF ? 1 : nextHandle_ + 1;
   } while (players_.count(nextHandle_));
   const long handle = nextHandle_;
   players_[handle] = std::make_shared<DeMuxer>(handle, callback, user);
-  Unlock(kListLock);
   return handle;
 }
 
 std::shared_ptr<DeMuxer> CMP4FileList::FindPlayer(long handle) {
-  Lock(kListLock);
+  NamedGuard g(*this, kListLock);
   auto it = players_.find(handle);
-  auto player = it == players_.end() ? nullptr : it->second;
-  Unlock(kListLock);
-  return player;
+  return it == players_.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<DeMuxer> CMP4FileList::RemovePlayer(long handle) {
-  Lock(kListLock);
+  NamedGuard g(*this, kListLock);
   std::shared_ptr<DeMuxer> player;
   if (auto it = players_.find(handle); it != players_.end()) {
     player = std::move(it->second);
     players_.erase(it);
   }
-  Unlock(kListLock);
   return player;
 }
 
 void CMP4FileList::DeleteAllPlayers() {
-  Lock(kListLock);
-  auto players = std::move(players_);
-  players_.clear();
-  Unlock(kListLock);
+  std::map<long, std::shared_ptr<DeMuxer>> players;
+  {
+    NamedGuard g(*this, kListLock);
+    players.swap(players_);
+  }
   for (auto& [handle, player] : players) {
     player->ClearCallback();
     player->Stop();
@@ -108,7 +120,12 @@ extern "C" {
 
 long MP4CreatePlayer(MP4PlayerCallback callback, void* user) {
   if (!FileList().Initialised() || !callback || !user) return -1;
-  return FileList().AddPlayer(callback, user);
+  try {
+    return FileList().AddPlayer(callback, user);
+  } catch (const std::bad_alloc&) {
+    RLOG(nullptr, "MP4CreatePlayer: out of memory\n");
+    return -1;
+  }
 }
 
 long MP4LoadFile(long handle, char* path, long startSec, int fast) {
@@ -117,7 +134,12 @@ long MP4LoadFile(long handle, char* path, long startSec, int fast) {
   HandleGuard guard(handle);
   auto player = FileList().FindPlayer(handle);
   if (!player) return -1;
-  return player->LoadFile(path, startSec, fast);
+  try {
+    return player->LoadFile(path, startSec, fast);
+  } catch (const std::bad_alloc&) {
+    RLOG(nullptr, "MP4LoadFile: out of memory\n");
+    return -1;
+  }
 }
 
 long MP4GetFileTimes(char* path) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 
 #include "debug_util.h"
 
@@ -77,7 +78,13 @@ long Create(char* path, MP4_VIDEO_PARAM* video, MP4_AUDIO_PARAM* audio, long dur
   limits.creationTime = static_cast<uint32_t>(static_cast<uint64_t>(time(nullptr)) + 2082844800ull);
   Emp4Muxer* m = Emp4MuxerOpen(&v, path, &a, &limits, convertToAac);
   if (!m) return 0;
-  return Registry().Add(m);
+  try {
+    return Registry().Add(m);
+  } catch (const std::bad_alloc&) {
+    RLOG(m, "MP4Create: out of memory for the handle\n");
+    Emp4MuxerClose(m);
+    return 0;
+  }
 }
 
 }  // namespace

@@ -68,8 +68,15 @@ struct Sink {
   // Waits (bounded) until pred holds over the events.
   bool WaitFor(const std::function<bool(const std::vector<Event>&)>& pred,
                std::chrono::milliseconds limit = 10s) {
+    // Re-checks every few ms too: some predicates look at state that the
+    // hooks change after the event was recorded.
+    const auto end = Clock::now() + limit;
     std::unique_lock lk(lock);
-    return changed.wait_for(lk, limit, [&] { return pred(events); });
+    while (!pred(events)) {
+      if (Clock::now() >= end) return false;
+      changed.wait_for(lk, 5ms);
+    }
+    return true;
   }
   size_t Count(unsigned long type) {
     std::lock_guard g(lock);
