@@ -3,6 +3,8 @@
 // its caller through Save().
 #include <string>
 
+#include "app/core/save_param.h"
+
 namespace kelvara::shell {
 
 struct VideoWindowSettings {
@@ -64,6 +66,43 @@ class MemoryShellSettings : public ShellSettings {
   std::string upgrade_path, upgrade_file, user = "admin", password;
   VideoWindowSettings video_window;
   int saves = 0;
+};
+
+// The settings file: every change goes to the CSaveParam object, Save writes it.
+class SaveParamShellSettings : public ShellSettings {
+ public:
+  explicit SaveParamShellSettings(CSaveParam& p) : p_(p) {}
+  int FullSwitchStream() const override { return p_.full_switch_stream; }
+  void SetFullSwitchStream(int v) override { p_.full_switch_stream = v; }
+  int OpenAudio() const override { return p_.open_audio; }
+  void SetOpenAudio(int v) override { p_.open_audio = v; }
+  int QrShow() const override { return p_.qr_mode; }
+  void SetQrShow(int v) override { p_.qr_mode = v; }
+  std::string UpgradePath() const override { return p_.upgrade_folder; }
+  void SetUpgradePath(const std::string& path) override { p_.upgrade_folder = path; }
+  std::string UpgradeFileName() const override { return p_.upgrade_file; }
+  void SetUpgradeFileName(const std::string& file) override { p_.upgrade_file = file; }
+  std::string DefaultUserName() const override { return p_.default_user; }
+  std::string DefaultPassword() const override { return p_.default_password; }
+  void SetDefaultUserName(const std::string& name) override { p_.default_user = name; }
+  void SetDefaultPassword(const std::string& password) override { p_.default_password = password; }
+  VideoWindowSettings VideoWindow() const override {
+    return {p_.video_rows, p_.video_cols, p_.video_rect.left, p_.video_rect.top, p_.video_rect.right,
+            p_.video_rect.bottom};
+  }
+  void SetVideoWindow(const VideoWindowSettings& v) override {
+    p_.video_rows = v.rows;
+    p_.video_cols = v.cols;
+    p_.video_rect = {v.left, v.top, v.right, v.bottom};
+  }
+  int Mouse3DLocate() const override { return p_.mouse_3d_locate; }
+  void SetMouse3DLocate(int on) override { p_.mouse_3d_locate = on; }
+  int PtzMultipleIntervalSec() const override { return p_.ptz_multiple.interval_sec; }
+  void Save() override { p_.Save(); }
+  CSaveParam& Param() { return p_; }
+
+ private:
+  CSaveParam& p_;
 };
 
 }  // namespace kelvara::shell

@@ -1,9 +1,9 @@
 #include "app/ui/main_dialog_seams.h"
 
-#include <QTableWidget>
+#include "controls/ui/report_ctrl.h"
 
 namespace kelvara::ui {
 
-QWidget* DeviceListSeam::CreateListWidget(QWidget* parent) { return new QTableWidget(parent); }
+QWidget* DeviceListSeam::CreateListWidget(QWidget* parent) { return new controls::CReportCtrl(parent); }
 
 }  // namespace kelvara::ui

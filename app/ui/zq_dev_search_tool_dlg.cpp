@@ -26,6 +26,7 @@
 #include "app/shell/language_commands.h"
 #include "app/shell/window_placement.h"
 #include "app/ui/wnd_manager.h"
+#include "controls/ui/shade_button_st.h"
 
 namespace kelvara::ui {
 namespace {
@@ -145,7 +146,12 @@ CZqDevSearchToolDlg::CZqDevSearchToolDlg(MainDialogServices services, QWidget* p
     owned_display_ = std::make_unique<shell::LoadedDisplaySwitches>();
     s_.display = owned_display_.get();
   }
-  if (s_.settings == nullptr) s_.settings = &default_settings_;
+  if (s_.settings == nullptr) {
+    // The settings file, loaded while the window is built.
+    owned_param_ = std::make_unique<CSaveParam>();
+    owned_settings_ = std::make_unique<shell::SaveParamShellSettings>(*owned_param_);
+    s_.settings = owned_settings_.get();
+  }
   if (s_.device_list == nullptr) s_.device_list = &default_list_;
   if (s_.live_view == nullptr) s_.live_view = &default_live_view_;
   if (s_.printing == nullptr) s_.printing = &default_printing_;
@@ -189,8 +195,22 @@ CZqDevSearchToolDlg::~CZqDevSearchToolDlg() {
 int CZqDevSearchToolDlg::Display(int id) const { return s_.display->GetDisplay(id); }
 
 void CZqDevSearchToolDlg::CreateControls() {
+  // Styles 1 and 2 draw the buttons of the panel and the file rows shaded.
+  auto shaded = [this](int id) {
+    if (style_ <= 0 || id == 1051) return false;
+    for (auto list : {shell::StyleZeroButtons(), shell::CompactStyleButtons(), shell::FileButtons()})
+      if (std::find(list.begin(), list.end(), id) != list.end()) return true;
+    return false;
+  };
   for (int id : kPushButtons) {
-    auto* b = new QPushButton(this);
+    QPushButton* b = nullptr;
+    if (shaded(id)) {
+      auto* shade = new controls::CShadeButtonST(this);
+      shaded_buttons_.push_back(shade);
+      b = shade;
+    } else {
+      b = new QPushButton(this);
+    }
     // Enter must never press a button of the main window.
     b->setAutoDefault(false);
     b->setDefault(false);
@@ -276,6 +296,7 @@ bool CZqDevSearchToolDlg::OnInitDialog() {
   FillNetCardCombo();
   OnSearchButton();  // the first search
   StartTimer(shell::TIMER_SNAPSHOT_TIMEOUT, shell::kSnapshotTimeoutPeriodMs);
+  for (auto* b : shaded_buttons_) b->SetShade(1, 8, 10, 0, 0);
   StartTimer(shell::TIMER_MAXIMIZE, shell::kMaximizeDelayMs);
   return true;
 }

@@ -25,6 +25,10 @@ class QMenu;
 class QMenuBar;
 class QTimer;
 
+namespace kelvara::controls {
+class CShadeButtonST;
+}
+
 namespace kelvara::ui {
 
 class CWndManager;
@@ -132,6 +136,7 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void SetUpgradeBusy(bool busy) { upgrade_busy_ = busy; }
   bool QuickSearch() const { return quick_search_; }
   int IconResource() const { return icon_resource_; }
+  int ShadedButtonCount() const { return static_cast<int>(shaded_buttons_.size()); }
   CWndManager* VideoGrid() const { return grid_; }
   CDialogVideo* VideoHost() const { return video_host_; }
   QDialog* AudioPlayDlg() const { return audio_dlg_; }
@@ -189,7 +194,8 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
 
   MainDialogServices s_;
   std::unique_ptr<shell::DisplaySwitches> owned_display_;
-  shell::MemoryShellSettings default_settings_;
+  std::unique_ptr<CSaveParam> owned_param_;
+  std::unique_ptr<shell::ShellSettings> owned_settings_;
   UserPrompts* prompts_;
   DeviceListSeam default_list_;
   LiveViewSeam default_live_view_;
@@ -213,6 +219,7 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   QPointer<QDialog> focus_dlg_;
   QPointer<QDialog> boot_dlg_;
 
+  std::vector<controls::CShadeButtonST*> shaded_buttons_;  // owned by the window
   shell::LayoutResult last_layout_;
   QString talk_text_;
   QString p2p_type_name_;

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/core/language_table.h"
+#include "kelvara_test/test_env.h"
 #include "app/shell/language_commands.h"
 #include "app/ui/linked_shell_sdk.h"
 #include "app/ui/wnd_manager.h"
@@ -321,6 +322,8 @@ TEST_F(MainDialogTest, LayoutOfEachStyleIsApplied) {
     }
     // The switches are applied first: a button the compact styles hide stays hidden.
     EXPECT_EQ(dlg->Control(1299)->isVisible(), style == 0) << style;
+    // Styles 1 and 2 shade the 45 push buttons of the three lists (1051 and 1055 are edits).
+    EXPECT_EQ(dlg->ShadedButtonCount(), style == 0 ? 0 : 45) << style;
     EXPECT_GE(dlg->Control(kDeviceList)->y(), dlg->LayoutClientRect().top);
     if (style == 2) {
       EXPECT_EQ(dlg->windowTitle(), QString::fromStdString(LanguageTable::Instance().GetTitle()));
@@ -370,6 +373,33 @@ TEST_F(MainDialogTest, SettingsAreSavedAtOnce) {
   dlg->ControlAs<QCheckBox>(kCheckPrintMode)->click();
   EXPECT_EQ(dlg->PrintModeFlag(), 1);
   EXPECT_EQ(settings.saves, saves + 5);  // not a setting
+}
+
+TEST(MainDialogSettingsFile, EditsReachTheSettingsFileAtOnce) {
+  const auto file = test::MakeTempDir("cfg") / "zq_cfg.xml";
+  CSaveParam param(file);
+  shell::SaveParamShellSettings settings(param);
+  shell::FixedDisplaySwitches display;
+  FakePrompts prompts;
+  SilentSounds sounds;
+  MainDialogServices s;
+  s.settings = &settings;
+  s.display = &display;
+  s.prompts = &prompts;
+  s.sounds = &sounds;
+  Calls calls;
+  RecordingSdk sdk(calls);
+  s.sdk = &sdk;
+  CZqDevSearchToolDlg dlg(s);
+  dlg.OnInitDialog();
+  dlg.show();
+  auto* user = dlg.ControlAs<QLineEdit>(shell::ids::kDefaultUser);
+  user->clear();
+  QTest::keyClicks(user, "op");
+  dlg.ControlAs<QCheckBox>(shell::ids::kCheckSound)->click();
+  CSaveParam reread(file);
+  EXPECT_EQ(reread.default_user, "op");
+  EXPECT_EQ(reread.open_audio, 1);
 }
 
 TEST_F(MainDialogTest, CheckSelectionWarnsWithoutCheckedRows) {
