@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "emp4_demuxer.h"
 #include "emp4_extra_func.h"
 #include "emp4_muxer.h"
 #include "kelvara_test/test_env.h"
@@ -191,6 +192,62 @@ TEST(WriterLayoutTest, ShortGopKeepsEveryKeyFrame) {
   ASSERT_EQ(streams.size(), 1u);
   EXPECT_EQ(streams[0].at("nb_read_packets"), "11");
   EXPECT_EQ(DecodeErrors(path), "");
+}
+
+// Reads (video timestamps, first audio frame) back with our reader.
+std::pair<std::vector<uint64_t>, std::vector<uint8_t>> ReadBack(const std::filesystem::path& path) {
+  std::pair<std::vector<uint64_t>, std::vector<uint8_t>> out;
+  int err = 0;
+  Emp4Demuxer* d = Emp4DemuxerOpen(path.c_str(), nullptr, nullptr, nullptr, &err);
+  if (!d) return out;
+  uint8_t* data;
+  int isAudio, key;
+  uint64_t ts;
+  for (int n; (n = Emp4DemuxerReadFrame(d, &data, &isAudio, &key, &ts)) > 0;) {
+    if (!isAudio) out.first.push_back(ts);
+    if (isAudio && out.second.empty()) out.second.assign(data, data + n);
+  }
+  Emp4DemuxerClose(d);
+  return out;
+}
+
+TEST(WriterTimingTest, NonIncreasingVideoTimestampsStepTenMilliseconds) {
+  const auto aus = VideoFixture(false);
+  const auto path = kelvara::test::MakeTempDir("equal") / "equal.mp4";
+  MP4_VIDEO_PARAM v = VideoParam("H264", 160, 120, 25);
+  const long h = MP4Create(const_cast<char*>(path.c_str()), &v, nullptr, 60);
+  ASSERT_GT(h, 0);
+  const double ts[] = {1000, 1000, 990, 1100};
+  for (size_t i = 0; i < 4; ++i)
+    ASSERT_EQ(WriteMP4Data(h, 1, const_cast<uint8_t*>(aus[i].data.data()), aus[i].data.size(),
+                           aus[i].key, ts[i]),
+              0);
+  MP4Close(h);
+  EXPECT_EQ(ReadBack(path).first, (std::vector<uint64_t>{0, 10, 20, 100}));
+}
+
+// The AudioSpecificConfig of the esds carries the sampling-frequency index
+// (a rate outside the table gives 8); the reader's ADTS header repeats it.
+TEST(WriterTimingTest, AacFrequencyIndexFromSampleRate) {
+  const auto aus = VideoFixture(false);
+  const std::pair<uint32_t, int> rates[] = {{44100, 4}, {16000, 8}, {8000, 11}, {11000, 8}, {48000, 3}};
+  for (const auto& [rate, index] : rates) {
+    const auto path = kelvara::test::MakeTempDir("rate") / "rate.mp4";
+    MP4_VIDEO_PARAM v = VideoParam("H264", 160, 120, 25);
+    MP4_AUDIO_PARAM a = AudioParam("AAC", rate, 1);
+    const long h = MP4Create(const_cast<char*>(path.c_str()), &v, &a, 60);
+    ASSERT_GT(h, 0);
+    ASSERT_EQ(WriteMP4Data(h, 1, const_cast<uint8_t*>(aus[0].data.data()), aus[0].data.size(), 1,
+                           1000.0),
+              0);
+    std::vector<uint8_t> raw = {0x21, 0x10, 0x04, 0x60, 0x8C, 0x1C};  // a raw AAC frame
+    ASSERT_EQ(WriteMP4Data(h, 0, raw.data(), raw.size(), 1, 1000.0), 0);
+    MP4Close(h);
+    const auto back = ReadBack(path).second;
+    ASSERT_EQ(back.size(), raw.size() + 7) << rate;
+    EXPECT_EQ((back[2] >> 2) & 0xF, index) << rate;
+    EXPECT_EQ((back[2] >> 6) + 1, 2) << rate;  // AAC-LC
+  }
 }
 
 struct EndToEndCase {
