@@ -198,7 +198,9 @@ SdkAnswer Device::GetConfig(uint32_t code) {
 
 SdkAnswer Device::SetConfig(uint32_t code, const std::string& text) {
   TiXmlDocument doc;
-  doc.Parse(text.c_str());
+  // Legacy (byte-wise) reading: TinyXML's UTF-8 path reads past the end of
+  // malformed multi-byte names; the texts are 8-bit anyway.
+  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_LEGACY);
   if (doc.Error() || doc.RootElement() == nullptr || !IsSetCode(code)) {
     return {varurovodiv::wire::kResultBadRequest, {}};
   }
@@ -220,7 +222,7 @@ SdkAnswer Device::SetConfig(uint32_t code, const std::string& text) {
       (part_name == "PDAlarm" || part_name == "MDAlarm" || part_name == "AudioAlarm")) {
     // A part of the alarm block: it replaces that part inside block 800.
     TiXmlDocument alarms;
-    alarms.Parse(blocks_[800].c_str());
+    alarms.Parse(blocks_[800].c_str(), nullptr, TIXML_ENCODING_LEGACY);
     TiXmlElement* root = alarms.RootElement();
     const char* part = doc.RootElement()->Value();
     if (root != nullptr) {

@@ -17,6 +17,7 @@
 #include <random>
 #include <sstream>
 
+#include "discovery_request.h"
 #include "sha256.h"
 #include "wire_frame.h"
 
@@ -600,17 +601,10 @@ Device* Simulator::Find(const std::string& key) {
 }
 
 void Simulator::HandleDatagram(const std::string& text, const sockaddr_in& from) {
-  TiXmlDocument doc;
-  doc.Parse(text.c_str());
-  const TiXmlElement* root = doc.RootElement();
-  if (doc.Error() || root == nullptr) return;
-  const TiXmlElement* header = root->FirstChildElement("MESSAGE_HEADER");
-  if (header == nullptr || header->Attribute("Msg_code") == nullptr) return;
-  const int code = std::atoi(header->Attribute("Msg_code"));
-  const int flag = header->Attribute("Msg_flag") ? std::atoi(header->Attribute("Msg_flag")) : 0;
-  const TiXmlElement* body = root->FirstChildElement("MESSAGE_BODY");
+  const auto request = ParseDiscoveryRequest(text);
+  if (!request) return;
 
-  if (code == 1) {
+  if (request->code == 1) {
     for (auto& d : devices_) {
       if (!d->Up()) continue;
       d->Record("udp", text);
@@ -635,55 +629,43 @@ void Simulator::HandleDatagram(const std::string& text, const sockaddr_in& from)
       inet_pton(AF_INET, ip.c_str(), &info.ipi_spec_dst);
       std::memcpy(CMSG_DATA(cm), &info, sizeof info);
       if (sendmsg(discovery_fd_, &msg, 0) < 0) {
-        sendto(discovery_fd_, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&from),
-               sizeof from);
+        sendto(discovery_fd_, reply.data(), reply.size(), 0,
+               reinterpret_cast<const sockaddr*>(&from), sizeof from);
       }
     }
     return;
   }
-  if (body == nullptr) return;
-  const TiXmlElement* sn = body->FirstChildElement("IPC_SERIALNUMBER");
-  if (sn == nullptr || sn->Attribute("SerialNumber") == nullptr) return;
-  const std::string key = sn->Attribute("SerialNumber");
+  if (request->key.empty()) return;
   Device* target = nullptr;
   for (auto& d : devices_) {
     const DeviceConfig c = d->config();
-    if ((code == 5898 ? c.uuid : c.serial) == key) target = d.get();
+    if ((request->code == 5898 ? c.uuid : c.serial) == request->key) target = d.get();
   }
   if (target == nullptr || !target->Up()) return;
   target->Record("udp", text);
   // Every command must carry the device's account as operator credentials.
-  const TiXmlElement* auth = body->FirstChildElement("OPERATOR_AUTH");
   const DeviceConfig c = target->config();
-  if (auth == nullptr || auth->Attribute("Username") == nullptr ||
-      auth->Attribute("Password") == nullptr || c.user != auth->Attribute("Username") ||
-      c.password != auth->Attribute("Password")) {
+  if (!request->user || !request->password || *request->user != c.user ||
+      *request->password != c.password) {
     return;
   }
-  switch (code) {
-    case 2: {
-      if (const TiXmlElement* lan = body->FirstChildElement("LANConfig")) {
-        std::map<std::string, std::string> values;
-        for (const TiXmlAttribute* a = lan->FirstAttribute(); a != nullptr; a = a->Next()) {
-          values[a->Name()] = a->Value();
-        }
-        target->ApplyLan(values);
-      } else if (const TiXmlElement* fh = body->FirstChildElement("FH_CONFIG")) {
-        TiXmlPrinter printer;
-        fh->Accept(&printer);
-        target->ApplyIntercom(printer.CStr());
+  switch (request->code) {
+    case 2:
+      if (request->lan) {
+        target->ApplyLan(*request->lan);
+      } else if (request->intercom) {
+        target->ApplyIntercom(*request->intercom);
       }
       break;
-    }
     case 5:
     case 5898:
-      target->Restore(code == 5 && body->FirstChildElement("retain") != nullptr);
+      target->Restore(request->code == 5 && request->retain_network);
       break;
     case 7:
       target->Reboot();
       break;
     case 9:
-      target->SetFactoryMode(flag);
+      target->SetFactoryMode(request->flag);
       break;
     default:
       break;

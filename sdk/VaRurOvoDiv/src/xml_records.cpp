@@ -275,7 +275,9 @@ const TiXmlElement* Block(const TiXmlDocument& doc, const char* name) {
 }
 
 bool Load(TiXmlDocument& doc, const char* xml) {
-  doc.Parse(xml);
+  // Legacy (byte-wise) reading: TinyXML's UTF-8 path reads past the end of
+  // malformed multi-byte names. UTF-8 values still come through byte for byte.
+  doc.Parse(xml, nullptr, TIXML_ENCODING_LEGACY);
   return !doc.Error() && doc.RootElement() != nullptr;
 }
 
