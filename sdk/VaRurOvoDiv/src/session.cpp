@@ -370,6 +370,7 @@ void Session::StartNextTransfer() {
   auto t = std::make_unique<ActiveTransfer>();
   t->job = std::move(job);
   t->last_activity = Clock::now();
+  t->started = t->last_activity;
   const uint32_t seq = NextSequence();
   t->sequence = seq;
   std::string payload;
@@ -593,7 +594,10 @@ Session::LinkEnd Session::Serve() {
     }
     if (now - last_received_ >= timeouts_.link_dead) return LinkEnd::kHeartbeat;
     ExpireReplies(now);
-    if (active_ && now - active_->last_activity >= timeouts_.transfer) {
+    // A transfer ends when it stops moving, and in any case after twenty idle
+    // periods (10 minutes by default), however busy the device pretends to be.
+    if (active_ && (now - active_->last_activity >= timeouts_.transfer ||
+                    now - active_->started >= timeouts_.transfer * 20)) {
       // The device no longer moves the transfer: its state is unknown, so the
       // link is closed and the transfer fails.
       SdkLog("handle %d: transfer timed out", handle_);

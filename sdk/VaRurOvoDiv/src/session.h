@@ -85,6 +85,7 @@ class Session {
     std::string part_path;       // downloads: temporary file
     uint32_t sequence = 0;       // of the request awaiting a reply
     Clock::time_point last_activity;
+    Clock::time_point started;
     int progress = -1;
   };
 

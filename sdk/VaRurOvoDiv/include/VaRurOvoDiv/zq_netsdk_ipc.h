@@ -22,7 +22,9 @@
 extern "C" {
 #endif
 
+#ifndef ZQ_NETSDK_API
 #define ZQ_NETSDK_API __attribute__((visibility("default")))
+#endif
 
 /* Status events (second argument of STATUS_EVENT_CALLBACK). */
 #define STATUS_EVENT_LINK_LOST 2          /* an established login lost its link */

@@ -12,6 +12,10 @@
 
 #include <stdint.h>
 
+#ifndef ZQ_NETSDK_API
+#define ZQ_NETSDK_API __attribute__((visibility("default")))
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
