@@ -25,6 +25,7 @@
 #include "app/core/language_table.h"
 #include "app/shell/language_commands.h"
 #include "app/shell/window_placement.h"
+#include "app/ui/about_dlg.h"
 #include "app/ui/wnd_manager.h"
 #include "controls/ui/shade_button_st.h"
 
@@ -228,7 +229,12 @@ void CZqDevSearchToolDlg::CreateControls() {
   RegisterControl(kLogo, new QLabel(this));
   RegisterControl(kDeviceList, s_.device_list->CreateListWidget(this));
   for (const auto& [id, text] : kFixedCaptions) SetItemText(id, QString::fromUtf8(text));
-  for (const auto& [id, w] : Controls()) w->installEventFilter(this);
+  for (const auto& [id, w] : Controls()) {
+    w->installEventFilter(this);
+    // Mouse moves away from the list hide the preview and QR popups.
+    if (id != kDeviceList) w->setMouseTracking(true);
+  }
+  setMouseTracking(true);
 
   auto connect_check = [this](int id, void (CZqDevSearchToolDlg::*handler)()) {
     connect(ControlAs<QCheckBox>(id), &QCheckBox::clicked, this, handler);
@@ -524,23 +530,22 @@ void CZqDevSearchToolDlg::StopSearch() {
 
 void CZqDevSearchToolDlg::OnSysCommand(int command) {
   if ((command & 0xFFF0) == kSysCommandAbout) {
-    CXDlg about(100, this);
-    about.setWindowTitle(QStringLiteral("About"));
-    auto* text = new QLabel(Q(LanguageTable::Instance().GetTitle()) + QStringLiteral("\n") + s_.version, &about);
-    text->setGeometry(20, 20, 320, 60);
-    about.RegisterControl(1081, text);
-    about.resize(360, 100);
+    CAboutDlg about(s_.version, this);
+    about.OnInitDialog();
     about.exec();
   } else if (command >= shell::kFirstLanguageCommand && command <= shell::kLastLanguageCommand) {
     OnSwitchLanguage(command);
   } else if (command == kSysCommandAutoUpgrade) {
     ShowBootServerDlg();
   } else if (command == kSysCommandQrPrintSetting) {
-    s_.printing->ShowPrePrintDlg(this);
+    ShowPrePrintDlg();
   } else if (command == kSysCommandTips) {
-    s_.printing->ShowPrintDlg(this);
+    ShowPrintDlg();
   }
 }
+
+void CZqDevSearchToolDlg::ShowPrePrintDlg() { s_.printing->ShowPrePrintDlg(this); }
+void CZqDevSearchToolDlg::ShowPrintDlg() { s_.printing->ShowPrintDlg(this); }
 
 void CZqDevSearchToolDlg::OnSwitchLanguage(int command) {
   const char* code = shell::LanguageCodeForCommand(command);
@@ -571,6 +576,12 @@ int CZqDevSearchToolDlg::OnToggleMouse3DLocate() {
   for (int i = 0; grid_ != nullptr && i < CWndManager::kPaneCount; ++i)
     if (CWndCtrl* pane = grid_->GetPane(i)) pane->SetMouse3DLocate(on);
   return 0;
+}
+
+void CZqDevSearchToolDlg::mouseMoveEvent(QMouseEvent* event) {
+  s_.live_view->HidePreviewPopup();
+  if (qr_encode_mode_ != 0) s_.printing->HideQrPopup();
+  CXDlg::mouseMoveEvent(event);
 }
 
 void CZqDevSearchToolDlg::contextMenuEvent(QContextMenuEvent* event) {
@@ -763,7 +774,7 @@ bool CZqDevSearchToolDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Control(kUpgradeFolderEdit)) OnUpgradePathKillFocus();
     if (watched == Control(kUpgradeFileEdit)) OnUpgradeFileKillFocus();
   } else if (event->type() == QEvent::MouseMove) {
-    if (watched != Control(kDeviceList)) {
+    if (watched != Control(kDeviceList) && watched->parent() != Control(kDeviceList)) {
       s_.live_view->HidePreviewPopup();
       if (qr_encode_mode_ != 0) s_.printing->HideQrPopup();
     }

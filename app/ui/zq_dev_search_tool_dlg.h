@@ -99,6 +99,8 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void OnSwitchLanguage(int command);
   QMenu* SystemMenu() const { return system_menu_; }
   void ShowBootServerDlg();
+  void ShowPrePrintDlg();
+  void ShowPrintDlg();
   int OnToggleMouse3DLocate();
 
   // Layout and captions.
@@ -158,6 +160,7 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
 
  private:
   // MainTimerHooks

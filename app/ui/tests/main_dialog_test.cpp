@@ -18,6 +18,7 @@
 #include "app/core/language_table.h"
 #include "kelvara_test/test_env.h"
 #include "app/shell/language_commands.h"
+#include "app/ui/about_dlg.h"
 #include "app/ui/linked_shell_sdk.h"
 #include "app/ui/wnd_manager.h"
 #include "app/ui/net_cards.h"
@@ -439,6 +440,27 @@ TEST_F(MainDialogTest, CaptionsComeFromTheLanguageTable) {
   display.strings[shell::kCustomCloudType] = "QNB";
   Make();
   EXPECT_EQ(dlg->IconResource(), 164);
+}
+
+TEST_F(MainDialogTest, QuickSearchBuildRequestsEvery100Ms) {
+  MainDialogServices s;
+  s.sdk = &sdk;
+  s.settings = &settings;
+  s.display = &display;
+  s.prompts = &prompts;
+  s.sounds = &sounds;
+  s.version = "V6.0.8_QUICKSEARCH_1";
+  CZqDevSearchToolDlg quick(s);
+  quick.OnInitDialog();
+  EXPECT_TRUE(quick.QuickSearch());
+  EXPECT_EQ(quick.TimerPeriod(shell::TIMER_SEARCH_REQUEST), 100);
+}
+
+TEST(AboutDialog, ShowsTheLanguageTitle) {
+  CAboutDlg about("V6.0.8_20261028");
+  about.OnInitDialog();
+  EXPECT_EQ(about.windowTitle(), "About");
+  EXPECT_EQ(about.GetItemText(1081), QString::fromStdString(LanguageTable::Instance().GetTitle()));
 }
 
 TEST_F(MainDialogTest, ModelessDialogsAreMadeOnceAndAFailureIsReported) {
