@@ -81,6 +81,10 @@ class DeviceListController : public QObject {
   // (device::StatusEventCallBack, device::AuxResponseCallBack) as the user value.
   device::SdkEventSink& EventSink() { return sink_; }
 
+  // SDK events on the UI thread: the row's login state, then the handlers below.
+  void OnDeviceStatusEvent(const device::DeviceStatusEvent& event);
+  void OnDeviceAuxResponse(const device::DeviceAuxResponse& response);
+
   // Event handlers beyond the login state (event texts, follow-up queries),
   // called on the UI thread after the row's state was updated.
   std::function<void(const device::DeviceStatusEvent&)> onStatusEvent;
@@ -106,8 +110,6 @@ class DeviceListController : public QObject {
     DeviceListController& owner_;
   };
 
-  void OnDeviceStatusEvent(const device::DeviceStatusEvent& event);
-  void OnDeviceAuxResponse(const device::DeviceAuxResponse& response);
   void UpdateTotals();
   std::string Text(const char* key) const;
 
