@@ -54,7 +54,7 @@ controls::CReportCtrl* DeviceListController::CreateListWidget(QWidget* parent) {
   RowFormatContext context = rows_->FormatContext();
   rows_ = std::make_unique<DeviceRows>(columns_, *view_);
   rows_->SetFormatContext(std::move(context));
-  connect(list_, &controls::CReportCtrl::CheckChanged, this, [this](int row, bool checked) {
+  connect(list_.data(), &controls::CReportCtrl::CheckChanged, this, [this](int row, bool checked) {
     if (auto* r = static_cast<DeviceListRow*>(list_->GetItemData(row))) r->checked = checked;
     UpdateTotals();
   });

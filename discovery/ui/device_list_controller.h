@@ -6,6 +6,7 @@
 // calls in here; everything here runs on the UI thread except the sink's
 // posting, which is the SDK's.
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -117,7 +118,7 @@ class DeviceListController : public QObject {
   DeviceMap map_;
   SearchThread search_;
   ColumnMap columns_;
-  controls::CReportCtrl* list_ = nullptr;
+  QPointer<controls::CReportCtrl> list_;
   std::unique_ptr<ReportRowView> view_;
   std::unique_ptr<DeviceRows> rows_;
   std::unique_ptr<RowView> nullView_;

@@ -1,8 +1,10 @@
 #pragma once
 // The device rows drawn in a CReportCtrl. Rows move when the user sorts, so
 // each row's index is cached and checked against the row's item data before
-// use; only a stale cache pays for a search.
+// use; only a stale cache pays for a search. A list that is gone (the window
+// closed first) turns every call into nothing.
 #include <QHash>
+#include <QPointer>
 
 #include "controls/ui/report_ctrl.h"
 #include "discovery/core/device_rows.h"
@@ -11,7 +13,7 @@ namespace kelvara::discovery {
 
 class ReportRowView : public RowView {
  public:
-  explicit ReportRowView(controls::CReportCtrl& list) : list_(list) {}
+  explicit ReportRowView(controls::CReportCtrl& list) : list_(&list) {}
   void RowInserted(DeviceListRow& row) override;
   void CellText(DeviceListRow& row, int listColumn, const std::string& text) override;
   void RowTextColour(DeviceListRow& row, RowColour colour) override;
@@ -20,7 +22,7 @@ class ReportRowView : public RowView {
   int IndexOf(const DeviceListRow& row);
 
  private:
-  controls::CReportCtrl& list_;
+  QPointer<controls::CReportCtrl> list_;
   QHash<const DeviceListRow*, int> index_;
 };
 

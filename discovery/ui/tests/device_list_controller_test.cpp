@@ -9,6 +9,7 @@
 
 #include "device/core/login_events.h"
 #include "discovery/core/discovery_log.h"
+#include "discovery/core/search_reply.h"
 #include "discovery/tests/lan_fixture.h"
 #include "discovery/tests/reply_fixture.h"
 #include "discovery/ui/device_list_controller.h"
@@ -138,6 +139,23 @@ TEST(DeviceListLan, SearchFillsTheListAndLogsEveryDeviceIn) {
   EXPECT_EQ(controller.Rows().Count(), 0u);
   // Events still in flight for cleared rows find nothing and change nothing.
   Pump([] { return false; }, 100ms);
+}
+
+TEST(DeviceListController, OutlivesItsWindow) {
+  DeviceListController::Options options;
+  options.lookup = [](const char* key) { return std::string(key); };
+  DeviceListController controller(options);
+  {
+    QWidget window;
+    controller.CreateListWidget(&window);
+    controller.InitDeviceListColumns();
+  }
+  test::FakeDevice d;
+  controller.Map().AddOrUpdateDevice(*ParseSearchReply(ReplyText(d)), "0.0.0.0", 1);
+  controller.RefreshDeviceList();  // the list is gone: rows only
+  EXPECT_EQ(controller.Rows().Count(), 1u);
+  controller.ClearDeviceMapAndList();
+  EXPECT_EQ(controller.Rows().Count(), 0u);
 }
 
 }  // namespace
