@@ -261,6 +261,15 @@ TEST_F(SdkRoundTrip, UploadDownloadAndUpgradeEndInOneTerminalEvent) {
   EXPECT_EQ(rec_.For(h).back().data,
             "<RESPONSE_PARAM LocalFileName=\"" + down.string() + "\" />");
 
+  // A file of several chunks fetched by its device path arrives whole.
+  std::string picture(200 * 1024, '\0');
+  for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<char>(i * 13 + 1);
+  ASSERT_EQ(Control("file 0 /mnt/alarm/a.jpg " + wire::ToHex(picture)), "ok");
+  const auto got = dir / "a.jpg";
+  ASSERT_EQ(ZQ_NETSDK_IPC_GetFileByName(h, 1, "/mnt/alarm/a.jpg", got.c_str()), 0);
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_DOWNLOAD_DONE, 2));
+  EXPECT_EQ(ReadFile(got), picture);
+
   // A file the device does not have: one failure, no partial file left.
   const auto missing = dir / "missing.jpg";
   ASSERT_EQ(ZQ_NETSDK_IPC_GetFileByName(h, 1, "/mnt/none.jpg", missing.c_str()), 0);
