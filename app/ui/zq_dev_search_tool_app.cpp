@@ -4,7 +4,14 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "app/core/language_table.h"
 #include "app/core/paths.h"
+#include "app/core/save_param.h"
+#include "app/shell/display_switches.h"
+#include "app/shell/main_layout.h"
+#include "app/shell/shell_settings.h"
+#include "device/core/zq_netsdk.h"
+#include "discovery/ui/device_list_seam.h"
 #include "printing/qt/label_printer.h"
 #include "app/ui/net_cards.h"
 #include "app/ui/zq_dev_search_tool_dlg.h"
@@ -43,7 +50,32 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     services.net_cards = LocalNetCards;
     AppPrinting printing(*label_printer_);
     services.printing = &printing;
+    // The display switches and the settings, shared by the window and the device list.
+    shell::LoadedDisplaySwitches display;
+    CSaveParam param;
+    shell::SaveParamShellSettings settings(param);
+    services.display = &display;
+    services.settings = &settings;
+    device::ZqNetSdk net_sdk;
+    CZqDevSearchToolDlg* window = nullptr;
+    discovery::DeviceListController::Options list_options;
+    list_options.switches.listShowLess = display.GetDisplay(display_id::LIST_SHOW_lESS) == 1;
+    list_options.switches.style = display.GetDisplay(display_id::STYLE);
+    list_options.acceptedRoots = display.GetCustomString(display_id::IDS_CUST_XML_ROOT);
+    list_options.customCloudType = display.GetCustomString(display_id::IDS_CUST_CLOUD_TYPE);
+    list_options.uiLanguage = LanguageTable::Instance().GetLanguageCode();
+    list_options.sdk = &net_sdk;
+    list_options.loginDefaults = [&settings] {
+      return device::LoginDefaults{settings.DefaultUserName(), settings.DefaultPassword()};
+    };
+    // The network card chosen in the combo box (0: all cards).
+    list_options.adapterChoice = [&window]() -> discovery::Ipv4 {
+      return window ? static_cast<discovery::Ipv4>(window->GetComboSelData(shell::ids::kNetCardCombo)) : 0;
+    };
+    discovery::DeviceListSeamImpl device_list(std::move(list_options));
+    services.device_list = &device_list;
     CZqDevSearchToolDlg dlg(services);
+    window = &dlg;
     // The window opens over the whole work area; the maximise timer then asks
     // the window manager to maximise it (without one it stays this size).
     if (QScreen* screen = QGuiApplication::primaryScreen()) dlg.setGeometry(screen->availableGeometry());

@@ -74,13 +74,15 @@ int OpenBroadcastSocket(Ipv4 address, std::uint16_t port) {
 }
 
 int SendFromEach(const std::vector<int>& sockets, std::string_view text, Destination to,
-                 int wait_ms) {
+                 int wait_ms, std::vector<int>* lastError) {
+  if (lastError) lastError->resize(sockets.size(), 0);
   sockaddr_in dest{};
   dest.sin_family = AF_INET;
   dest.sin_addr.s_addr = to.address;
   dest.sin_port = htons(to.port);
   int sent = 0;
-  for (int fd : sockets) {
+  for (std::size_t i = 0; i < sockets.size(); ++i) {
+    const int fd = sockets[i];
     if (fd < 0) continue;
     pollfd p{fd, POLLOUT, 0};
     const int ready = poll(&p, 1, wait_ms);
@@ -102,9 +104,12 @@ int SendFromEach(const std::vector<int>& sockets, std::string_view text, Destina
     if (n != static_cast<ssize_t>(text.size())) {
       // One card without a route (say the any-address socket on a LAN with
       // no default route) must not silence the others.
-      Log("SearchIPCThread(): sendto failed, error=%d\n", errno);
+      const int error = n < 0 ? errno : EMSGSIZE;
+      if (!lastError || (*lastError)[i] != error) Log("SearchIPCThread(): sendto failed, error=%d\n", error);
+      if (lastError) (*lastError)[i] = error;
       continue;
     }
+    if (lastError) (*lastError)[i] = 0;
     ++sent;
   }
   return sent;

@@ -36,8 +36,10 @@ struct Destination {
 // Sends `text` once from every socket. A socket that is not writable within
 // `wait_ms`, or whose send fails, is logged and skipped: the other adapters
 // still send. Returns the number of sockets that sent the whole text.
+// `lastError` (one entry per socket, when given) keeps each socket's last
+// send error, so a card that keeps failing is logged once, not every second.
 int SendFromEach(const std::vector<int>& sockets, std::string_view text, Destination to,
-                 int wait_ms);
+                 int wait_ms, std::vector<int>* lastError = nullptr);
 
 // Sends `text` once from a temporary socket per local address (the any
 // address included), for commands given while no search runs. Returns 0.

@@ -151,10 +151,11 @@ void SearchThread::Loop(Run& run, const ReplyHandler& onReply) {
     if (fd >= 0) readers.emplace_back(fd, DottedText(address));
   }
 
+  std::vector<int> lastError(sockets.size(), 0);
   auto sendQueued = [&] {
     for (const std::string& text : run.TakeQueue()) {
-      Log("send broardcast");
-      const int n = SendFromEach(sockets, text, cfg.destination, kWritableWait_ms);
+      Log("send broardcast\n");
+      const int n = SendFromEach(sockets, text, cfg.destination, kWritableWait_ms, &lastError);
       run.sends += static_cast<std::uint64_t>(n);
       if (n > 0) Log("send INADDR_BROADCAST to seach ipc......\r\n");
     }

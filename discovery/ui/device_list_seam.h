@@ -1,0 +1,30 @@
+#pragma once
+// The device search and list as the main window's device-list seam.
+#include "app/ui/main_dialog_seams.h"
+#include "discovery/ui/device_list_controller.h"
+
+namespace kelvara::discovery {
+
+class DeviceListSeamImpl : public ui::DeviceListSeam {
+ public:
+  explicit DeviceListSeamImpl(DeviceListController::Options options);
+  QWidget* CreateListWidget(QWidget* parent) override;
+  void InitColumns() override;
+  void StartSearch() override;
+  void StopSearch() override;
+  void SendSearchRequest() override;
+  void RefreshDeviceList() override;
+  int CheckedRowCount() override;
+  QString FirstSelectedP2pId() override;
+  void ForEachRow(const std::function<bool(int row, shell::RowTimerState&)>& fn) override;
+  void OnSdkStatusEvent(device::DeviceStatusEvent event) override;
+  void OnSdkAuxResponse(device::DeviceAuxResponse response) override;
+  void ClearRows() override;
+
+  DeviceListController& Controller() { return controller_; }
+
+ private:
+  DeviceListController controller_;
+};
+
+}  // namespace kelvara::discovery
