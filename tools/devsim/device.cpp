@@ -79,8 +79,7 @@ void Device::ResetBlocks() {
                  "<TimeOverlay PosX=\"0\" PosY=\"0\" Format=\"YYYY-MM-DD hh:mm:ss\" />"
                  "<TitleOverlay PosX=\"0\" PosY=\"90\"" + Attr("TitleUtf8", c.title) +
                  " /></Overlay>";
-  blocks_[507] = "<Audio><Capture CaptureVolume=\"80\" PlayVolume=\"80\" Amplifier=\"1\""
-                 " KeyAnswer=\"0\" /></Audio>";
+  blocks_[507] = "<Capture Volume=\"50\" VolumePlay=\"100\" amplify=\"0\" ra_answer=\"0\" />";
   blocks_[600] = "<MediaStreamConfig>\r\n<StreamAccess Auth=\"1\"" + Attr("VideoPort", c.video_port) +
                  " RTPOverRTSP=\"1\" enable_rtsp=\"1\" enable_onvif=\"1\" enable_web=\"1\""
                  " OnvifAuth=\"0\"" + Attr("WEBPort", c.web_port) +

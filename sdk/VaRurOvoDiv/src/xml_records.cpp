@@ -27,6 +27,10 @@ static_assert(sizeof(ZQ_LAN_CONFIG) == 412);
 static_assert(offsetof(ZQ_LAN_CONFIG, allnet) == 20);
 static_assert(sizeof(ZQ_VIDEO_OVERLAY_CONFIG) == 280);
 static_assert(offsetof(ZQ_VIDEO_OVERLAY_CONFIG, title_utf8) == 60);
+static_assert(sizeof(ZQ_AUDIO_CAPTURE_CONFIG) == 28);
+static_assert(offsetof(ZQ_AUDIO_CAPTURE_CONFIG, volume) == 12);
+static_assert(offsetof(ZQ_AUDIO_CAPTURE_CONFIG, volume_play) == 14);
+static_assert(offsetof(ZQ_AUDIO_CAPTURE_CONFIG, ra_answer) == 20);
 static_assert(offsetof(ZQ_PD_ALARM_CONFIG, draw_box) == 29);
 static_assert(offsetof(ZQ_PD_ALARM_CONFIG, audio_schedule) == 72);
 static_assert(offsetof(ZQ_PD_ALARM_CONFIG, flash_light_schedule) == 240);
@@ -130,6 +134,11 @@ const Field kTitleOverlay[] = {
     OV("TitleUtf8", title_utf8, Kind::kText, 220),
 };
 #undef OV
+
+#define AC(attr, member) Field{attr, offsetof(ZQ_AUDIO_CAPTURE_CONFIG, member), Kind::kU16}
+const Field kAudioCapture[] = {AC("Volume", volume), AC("VolumePlay", volume_play),
+                               AC("amplify", amplify), AC("ra_answer", ra_answer)};
+#undef AC
 
 #define PD(attr, member, kind) Field{attr, offsetof(ZQ_PD_ALARM_CONFIG, member), kind}
 const Field kPd[] = {
@@ -352,6 +361,23 @@ int ZQ_NETSDK_IPC_Media_getVideoOverlayByXml(ZQ_VIDEO_OVERLAY_CONFIG* record, co
     ReadFields(t, kTitleOverlay, base);
   }
   return 0;
+}
+
+int ZQ_NETSDK_IPC_Media_getAudioCaptureByXml(ZQ_AUDIO_CAPTURE_CONFIG* record, const char* xml) {
+  if (record == nullptr || xml == nullptr) return -1;
+  TiXmlDocument doc;
+  if (!Load(doc, xml)) return -2;
+  const TiXmlElement* e = Block(doc, "Capture");
+  if (e == nullptr) return -2;
+  ReadFields(e, kAudioCapture, reinterpret_cast<unsigned char*>(record));
+  return 0;
+}
+
+char* ZQ_NETSDK_IPC_XMLGET_AudioCaptureConfig(const ZQ_AUDIO_CAPTURE_CONFIG* record) {
+  if (record == nullptr) return nullptr;
+  return HeapText("<Capture" +
+                  WriteFields(kAudioCapture, reinterpret_cast<const unsigned char*>(record)) +
+                  " />");
 }
 
 int ZQ_NETSDK_IPC_GetAlarmConfigByXml(ZQ_ALARM_CONFIG* record, const char* xml) {

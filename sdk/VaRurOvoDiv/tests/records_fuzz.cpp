@@ -11,12 +11,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ZQ_VIDEO_CAPTURE_CONFIG video{};
   ZQ_LAN_CONFIG lan{};
   ZQ_VIDEO_OVERLAY_CONFIG overlay{};
+  ZQ_AUDIO_CAPTURE_CONFIG audio{};
   static ZQ_ALARM_CONFIG alarm;
   alarm = ZQ_ALARM_CONFIG{};
   ZQ_NETSDK_IPC_Media_getVideoCaptureByXml(&video, text.c_str());
   ZQ_NETSDK_IPC_Network_getLANCfgByXml(&lan, text.c_str());
   ZQ_NETSDK_IPC_Media_getVideoOverlayByXml(&overlay, text.c_str());
   ZQ_NETSDK_IPC_GetAlarmConfigByXml(&alarm, text.c_str());
+  ZQ_NETSDK_IPC_Media_getAudioCaptureByXml(&audio, text.c_str());
+  ZQ_NETSDK_IPC_XMLGET_SAFE_FREE(ZQ_NETSDK_IPC_XMLGET_AudioCaptureConfig(&audio));
   ZQ_NETSDK_IPC_XMLGET_SAFE_FREE(ZQ_NETSDK_IPC_XMLGET_VideoCaptureConfig(&video));
   ZQ_NETSDK_IPC_XMLGET_SAFE_FREE(ZQ_NETSDK_IPC_XMLGET_NetworkLANConfig(&lan));
   ZQ_NETSDK_IPC_XMLGET_SAFE_FREE(ZQ_NETSDK_IPC_XMLGET_PDAlarmConfig(&alarm));

@@ -110,6 +110,24 @@ TEST(Records, OverlayTitleAtOffset60) {
   EXPECT_EQ(ZQ_NETSDK_IPC_Media_getVideoOverlayByXml(&r, "<Other />"), -2);
 }
 
+TEST(Records, AudioCaptureVolumesAtTheirOffsets) {
+  auto dev = MakeDevice();
+  ZQ_AUDIO_CAPTURE_CONFIG r{};
+  ASSERT_EQ(ZQ_NETSDK_IPC_Media_getAudioCaptureByXml(&r, dev.GetConfig(507).text.c_str()), 0);
+  EXPECT_EQ(At<uint16_t>(&r, 12), 50);
+  EXPECT_EQ(At<uint16_t>(&r, 14), 100);
+  const uint16_t volume = 70, play = 20, answer = 1;
+  std::memcpy(reinterpret_cast<char*>(&r) + 12, &volume, 2);
+  std::memcpy(reinterpret_cast<char*>(&r) + 14, &play, 2);
+  std::memcpy(reinterpret_cast<char*>(&r) + 20, &answer, 2);
+  Text xml = Own(ZQ_NETSDK_IPC_XMLGET_AudioCaptureConfig(&r));
+  EXPECT_STREQ(xml.get(), "<Capture Volume=\"70\" VolumePlay=\"20\" amplify=\"0\" ra_answer=\"1\" />");
+  ASSERT_EQ(dev.SetConfig(527, xml.get()).result, 0);
+  ZQ_AUDIO_CAPTURE_CONFIG back{};
+  ASSERT_EQ(ZQ_NETSDK_IPC_Media_getAudioCaptureByXml(&back, dev.GetConfig(507).text.c_str()), 0);
+  EXPECT_EQ(std::memcmp(&back, &r, sizeof r), 0);
+}
+
 TEST(Records, AlarmPartsMergeAndGoBackToTheDevice) {
   auto dev = MakeDevice();
   ZQ_ALARM_CONFIG r{};

@@ -101,6 +101,17 @@ typedef struct ZQ_VIDEO_OVERLAY_CONFIG {
   char title_utf8[220];             /*  60 TitleOverlay/TitleUtf8 (UTF-8) */
 } ZQ_VIDEO_OVERLAY_CONFIG;
 
+/* Audio capture (block 507, set 527): <Capture Volume VolumePlay amplify ra_answer/>. 28 bytes. */
+typedef struct ZQ_AUDIO_CAPTURE_CONFIG {
+  uint8_t reserved0[12];
+  uint16_t volume;                  /*  12 Volume (capture, 0-100) */
+  uint16_t volume_play;             /*  14 VolumePlay (0-100) */
+  uint16_t amplify;                 /*  16 amplify */
+  uint16_t reserved18;
+  uint16_t ra_answer;               /*  20 ra_answer (answer by key) */
+  uint8_t reserved22[6];
+} ZQ_AUDIO_CAPTURE_CONFIG;
+
 /* Person and vehicle detection part of the alarm block (<PDAlarm>, set 829). */
 typedef struct ZQ_PD_ALARM_CONFIG {
   int32_t enable;                   /*   0 Enable */
@@ -159,6 +170,9 @@ ZQ_NETSDK_API int ZQ_NETSDK_IPC_Network_getLANCfgByXml(ZQ_LAN_CONFIG* record, co
 ZQ_NETSDK_API char* ZQ_NETSDK_IPC_XMLGET_NetworkLANConfig(const ZQ_LAN_CONFIG* record);
 ZQ_NETSDK_API int ZQ_NETSDK_IPC_Media_getVideoOverlayByXml(ZQ_VIDEO_OVERLAY_CONFIG* record,
                                                            const char* xml);
+ZQ_NETSDK_API int ZQ_NETSDK_IPC_Media_getAudioCaptureByXml(ZQ_AUDIO_CAPTURE_CONFIG* record,
+                                                           const char* xml);
+ZQ_NETSDK_API char* ZQ_NETSDK_IPC_XMLGET_AudioCaptureConfig(const ZQ_AUDIO_CAPTURE_CONFIG* record);
 ZQ_NETSDK_API int ZQ_NETSDK_IPC_GetAlarmConfigByXml(ZQ_ALARM_CONFIG* record, const char* xml);
 ZQ_NETSDK_API char* ZQ_NETSDK_IPC_XMLGET_PDAlarmConfig(const ZQ_ALARM_CONFIG* record);
 ZQ_NETSDK_API char* ZQ_NETSDK_IPC_XMLGET_MDAlarmConfig(const ZQ_ALARM_CONFIG* record);
