@@ -76,6 +76,9 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     services.device_list = &device_list;
     CZqDevSearchToolDlg dlg(services);
     window = &dlg;
+    // The totals line under the list (control 1001).
+    QObject::connect(&device_list.Controller(), &discovery::DeviceListController::totalsChanged, &dlg,
+                     [&dlg](const QString& text) { dlg.SetItemText(shell::ids::kStatusText, text); });
     // The window opens over the whole work area; the maximise timer then asks
     // the window manager to maximise it (without one it stays this size).
     if (QScreen* screen = QGuiApplication::primaryScreen()) dlg.setGeometry(screen->availableGeometry());

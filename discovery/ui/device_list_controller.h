@@ -63,7 +63,11 @@ class DeviceListController : public QObject {
   // Stops and joins the search thread; false when none ran.
   bool StopSearch();
   bool SearchThreadRunning() const { return search_.Running(); }
-  void SetSearching(bool on) { searching_ = on; }
+  // The searching flag of the totals line, which is rewritten.
+  void SetSearching(bool on) {
+    searching_ = on;
+    UpdateTotals();
+  }
 
   // Sends a discovery request: through the search thread while it runs,
   // else at once from every local address. Returns 0.
