@@ -43,6 +43,9 @@ int SdkContext::Cleanup() {
   for (auto& [handle, s] : sessions) s->RequestStop();
   for (auto& [handle, s] : sessions) s->Stop();
   dispatcher_.Stop();
+  // The callers' user values may be freed next: forget them.
+  dispatcher_.SetStatusCallback(nullptr, nullptr);
+  dispatcher_.SetAuxCallback(nullptr, nullptr);
   SdkLog("cleaned up");
   return 0;
 }

@@ -60,8 +60,9 @@ typedef int (*STATUS_EVENT_CALLBACK)(int loginHandle, int eventType, const char*
 typedef int (*AUX_RESPONSE_CALLBACK)(int loginHandle, unsigned int resultAndCommand,
                                      const char* replyText, void* user);
 
-/* Process set-up and release. Cleanup ends every login, joins every SDK thread
- * and returns only when no callback runs or will run; Init may follow again. */
+/* Process set-up and release. Cleanup ends every login, joins every SDK thread,
+ * unregisters both callbacks and returns only when no callback runs or will
+ * run; it must not be called from a callback. Init may follow again. */
 ZQ_NETSDK_API int ZQ_NETSDK_IPC_Init(void);
 ZQ_NETSDK_API int ZQ_NETSDK_IPC_Cleanup(void);
 /* Version as 0xMMmmpppp and build date as YYYYMMDD. */
