@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QFocusEvent>
 #include <QPushButton>
 #include <QTest>
@@ -440,6 +441,56 @@ TEST_F(MainDialogTest, CaptionsComeFromTheLanguageTable) {
   display.strings[shell::kCustomCloudType] = "QNB";
   Make();
   EXPECT_EQ(dlg->IconResource(), 164);
+}
+
+class RecordingPrinting : public PrintingSeam {
+ public:
+  void ShowQrPopup(QWidget*, const QString& text) override { shown.push_back(text); }
+  void HideQrPopup() override { ++hidden; }
+  std::vector<QString> shown;
+  int hidden = 0;
+};
+
+class SelectedRowList : public DeviceListSeam {
+ public:
+  QString FirstSelectedP2pId() override { return p2p; }
+  QString p2p;
+};
+
+TEST(MainDialogQr, PopupFollowsTheSelectedRowOrHidesOnMouseMoves) {
+  for (int qr_mode : {0, 1}) {
+    Calls calls;
+    RecordingSdk sdk(calls);
+    FakePrompts prompts;
+    SilentSounds sounds;
+    shell::MemoryShellSettings settings;
+    shell::FixedDisplaySwitches display;
+    display.values[shell::kDisplayQrEncode] = qr_mode;
+    RecordingPrinting printing;
+    SelectedRowList list;
+    MainDialogServices s;
+    s.sdk = &sdk;
+    s.settings = &settings;
+    s.display = &display;
+    s.prompts = &prompts;
+    s.sounds = &sounds;
+    s.printing = &printing;
+    s.device_list = &list;
+    CZqDevSearchToolDlg dlg(s);
+    dlg.OnInitDialog();
+    dlg.show();
+    dlg.resize(1200, 700);
+    QApplication::processEvents();
+    EXPECT_TRUE(printing.shown.empty());  // no row selected
+    list.p2p = "P2P-1";
+    dlg.resize(1300, 700);
+    QApplication::processEvents();
+    EXPECT_EQ(printing.shown, qr_mode == 0 ? std::vector<QString>{"P2P-1"} : std::vector<QString>{}) << qr_mode;
+    QTest::mouseMove(dlg.Control(shell::ids::kSearch));
+    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(dlg.Control(shell::ids::kSearch), &move);
+    EXPECT_EQ(printing.hidden > 0, qr_mode != 0) << qr_mode;
+  }
 }
 
 TEST_F(MainDialogTest, QuickSearchBuildRequestsEvery100Ms) {
