@@ -12,6 +12,7 @@
 #include "discovery/core/search_thread.h"
 #include "discovery/tests/lan_fixture.h"
 #include "discovery/tests/reply_fixture.h"
+#include "simulator.h"
 
 namespace kelvara::discovery {
 namespace {
@@ -149,6 +150,59 @@ void BM_Discover500ToMap(benchmark::State& state) {
   state.counters["replies_lost_per_search"] = lost / runs;
 }
 BENCHMARK(BM_Discover500ToMap)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+// The same search against the device simulator playing 500 devices, each
+// answering from its own address.
+void BM_Discover500Devsim(benchmark::State& state) {
+  constexpr int kDevices = 500;
+  std::string why;
+  if (!test::LanFixture::Enter(1, &why)) {
+    state.SkipWithError(("test LAN unavailable: " + why).c_str());
+    return;
+  }
+  const std::string ns = test::LanFixture::LanNamespace();
+  // Every address of 10.77.1.0/24 and 10.77.2.0/24 is the LAN side's own.
+  test::LanFixture::Shell("ip -n " + ns + " route add local 10.77.1.0/24 dev lan0 2>/dev/null; ip -n " + ns +
+                          " route add local 10.77.2.0/24 dev lan0 2>/dev/null");
+  devsim::SimConfig config;
+  config.stdin_control = false;
+  devsim::GenerateDevices(devsim::DeviceConfig{}, kDevices, "10.77.1.1", "B", config.devices);
+  std::unique_ptr<devsim::Simulator> sim;
+  std::string error = "not started";
+  test::LanFixture::RunInLan([&] {
+    sim = std::make_unique<devsim::Simulator>(config);
+    error = sim->Start();
+  });
+  if (!error.empty()) {
+    state.SkipWithError(("devsim: " + error).c_str());
+    return;
+  }
+  double lost = 0, runs = 0;
+  for (auto _ : state) {
+    DeviceMap map;
+    ColumnMap columns;
+    columns.BuildColumnMap({});
+    CountingView view;
+    DeviceRows rows(columns, view);
+    rows.SetFormatContext(BenchContext());
+    SearchThread search([&](std::string_view text, const std::string& adapter) {
+      OnSearchReply(text, adapter, map, false);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    search.Start({});
+    while (rows.Count() < kDevices && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1500)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      rows.RefreshDeviceList(map, {});
+    }
+    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    search.Stop();
+    lost += kDevices - static_cast<double>(rows.Count());
+    runs += 1;
+  }
+  state.counters["replies_lost_per_search"] = lost / runs;
+  sim->Stop();
+}
+BENCHMARK(BM_Discover500Devsim)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace kelvara::discovery
