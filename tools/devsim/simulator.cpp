@@ -531,10 +531,12 @@ void Simulator::ServeSdk(Device& d, int fd) {
 void Simulator::ServeLog(Device& d, int fd) {
   const uint64_t close_gen = d.log_close_generation();
   const std::string serial = d.serial();
-  std::string hello = "devsim " + serial + ": log opened\r\n";
-  if (!SendAll(fd, hello, stop_)) return;
+  // Mark where this connection starts reading before greeting the peer: a line
+  // pushed right after the greeting arrives must not be skipped.
   uint64_t sent = 0;
   for (const auto& l : d.LogSince(0)) sent = l.first;  // only lines pushed from now on
+  std::string hello = "devsim " + serial + ": log opened\r\n";
+  if (!SendAll(fd, hello, stop_)) return;
   int tick = 0;
   auto next_tick = Clock::now() + std::chrono::seconds(1);
   char buf[4096];
