@@ -30,7 +30,7 @@ bool DeviceMap::AddOrUpdateDevice(DeviceSearchInfo record, const std::string& ad
   auto it = devices_.find(record.serialNumber);
   if (it != devices_.end()) {
     // A card's own address, once known, beats the any-address socket's "0.0.0.0".
-    const std::string& stored = it->second.adapterAddress;
+    const std::string& stored = it->second->adapterAddress;
     record.adapterAddress =
         (!stored.empty() && stored != "0.0.0.0") ? stored : adapterAddress;
     if (record.hasAccounts == 0) {
@@ -44,7 +44,7 @@ bool DeviceMap::AddOrUpdateDevice(DeviceSearchInfo record, const std::string& ad
         acc.password = CutToField(defaultLogin_.password, kPasswordWidth);
       }
     }
-    it->second = std::move(record);
+    it->second = std::make_shared<const DeviceSearchInfo>(std::move(record));
     changed_.insert(it->first);
     return true;
   }
@@ -56,7 +56,7 @@ bool DeviceMap::AddOrUpdateDevice(DeviceSearchInfo record, const std::string& ad
   Log("found new entry, mac=[%s]\n", record.lanConfig.macAddress.c_str());
   record.adapterAddress = adapterAddress;
   const std::string key = record.serialNumber;
-  devices_.emplace(key, std::move(record));
+  devices_.emplace(key, std::make_shared<const DeviceSearchInfo>(std::move(record)));
   changed_.insert(key);
   return true;
 }
@@ -81,11 +81,11 @@ std::optional<DeviceSearchInfo> DeviceMap::CopyDeviceRecord(const std::string& s
   std::lock_guard lock(mutex_);
   auto it = devices_.find(serialNumber);
   if (it == devices_.end()) return std::nullopt;
-  return it->second;
+  return *it->second;
 }
 
-std::vector<DeviceSearchInfo> DeviceMap::TakeChanged() {
-  std::vector<DeviceSearchInfo> out;
+std::vector<std::shared_ptr<const DeviceSearchInfo>> DeviceMap::TakeChanged() {
+  std::vector<std::shared_ptr<const DeviceSearchInfo>> out;
   std::lock_guard lock(mutex_);
   out.reserve(changed_.size());
   for (const auto& key : changed_) {
@@ -101,14 +101,17 @@ bool DeviceMap::Modify(const std::string& serialNumber,
   std::lock_guard lock(mutex_);
   auto it = devices_.find(serialNumber);
   if (it == devices_.end()) return false;
-  fn(it->second);
+  // Records handed out stay as they were: the change goes into a new one.
+  auto changed = std::make_shared<DeviceSearchInfo>(*it->second);
+  fn(*changed);
+  it->second = std::move(changed);
   changed_.insert(it->first);
   return true;
 }
 
 void DeviceMap::ForEach(const std::function<void(const DeviceSearchInfo&)>& fn) const {
   std::lock_guard lock(mutex_);
-  for (const auto& [key, info] : devices_) fn(info);
+  for (const auto& [key, info] : devices_) fn(*info);
 }
 
 void DeviceMap::Clear() {

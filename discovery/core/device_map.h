@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -43,8 +44,9 @@ class DeviceMap {
   // A copy of the record stored under `serialNumber` (exact key).
   std::optional<DeviceSearchInfo> CopyDeviceRecord(const std::string& serialNumber) const;
 
-  // Records stored or replaced since the last call, in key order.
-  std::vector<DeviceSearchInfo> TakeChanged();
+  // Records stored or replaced since the last call, in key order. Each is
+  // shared with the map and never changes: a later reply stores a new one.
+  std::vector<std::shared_ptr<const DeviceSearchInfo>> TakeChanged();
 
   // Runs `fn` on the stored record under the lock; false when not found.
   bool Modify(const std::string& serialNumber, const std::function<void(DeviceSearchInfo&)>& fn);
@@ -63,7 +65,7 @@ class DeviceMap {
     bool operator()(const std::string& a, const std::string& b) const;
   };
   mutable std::mutex mutex_;
-  std::map<std::string, DeviceSearchInfo> devices_;
+  std::map<std::string, std::shared_ptr<const DeviceSearchInfo>> devices_;
   std::map<std::string, DeviceSearchInfo, CaseLess> byUuid_;
   std::set<std::string> changed_;
   DefaultLogin defaultLogin_{"admin", ""};

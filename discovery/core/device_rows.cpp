@@ -23,18 +23,18 @@ DeviceListRow& DeviceRows::AddRow(const DeviceSearchInfo& info, bool imported) {
 
 std::vector<ReloginEntry> DeviceRows::RefreshDeviceList(DeviceMap& map, const RefreshOptions& options) {
   std::vector<ReloginEntry> relogin;
-  std::vector<DeviceSearchInfo> records;
+  std::vector<std::shared_ptr<const DeviceSearchInfo>> records;
   if (options.productionMode) {
     map.TakeChanged();
-    map.ForEach([&](const DeviceSearchInfo& r) { records.push_back(r); });
+    map.ForEach([&](const DeviceSearchInfo& r) { records.push_back(std::make_shared<const DeviceSearchInfo>(r)); });
   } else {
     records = map.TakeChanged();
   }
-  for (DeviceSearchInfo& record : records) {
+  for (const auto& shared : records) {
+    const DeviceSearchInfo& record = *shared;
     DeviceListRow* row = FindByKey(CutToField(record.serialNumber, 64));
     if (row) {
-      // `records` holds copies taken from the map: each moves into its row.
-      DeviceSearchInfo copy = options.productionMode ? record : std::move(record);
+      DeviceSearchInfo copy = record;
       if (copy.version.empty()) copy.version = CutToField(row->m_loginVersion, kVersionWidth);
       FillDeviceRow(*row, copy);
       if (copy.lanConfig.ipAddress != row->m_searchInfo.lanConfig.ipAddress) {

@@ -56,10 +56,10 @@ TEST(DeviceMap, KeysAreExactAndChangesComeInKeyOrderOnce) {
   EXPECT_EQ(map.Size(), 3u);
   auto changed = map.TakeChanged();
   ASSERT_EQ(changed.size(), 3u);
-  EXPECT_EQ(changed[0].serialNumber, "B");
-  EXPECT_EQ(changed[1].serialNumber, "a");
-  EXPECT_EQ(changed[2].serialNumber, "b");
-  EXPECT_EQ(changed[2].lastSeenTick_ms, 2u);
+  EXPECT_EQ(changed[0]->serialNumber, "B");
+  EXPECT_EQ(changed[1]->serialNumber, "a");
+  EXPECT_EQ(changed[2]->serialNumber, "b");
+  EXPECT_EQ(changed[2]->lastSeenTick_ms, 2u);
   EXPECT_TRUE(map.TakeChanged().empty());
   EXPECT_TRUE(map.Modify("a", [](DeviceSearchInfo& r) { r.lanConfig.dhcp = 1; }));
   EXPECT_EQ(map.TakeChanged().size(), 1u);
