@@ -21,6 +21,7 @@
 #                                           test LAN namespace (put it in front
 #                                           of anything that broadcasts)
 #   testlan.sh clean                        remove test LANs whose creator is gone
+#                                           (never those made by hand with "up")
 set -euo pipefail
 
 PC_IP=10.77.0.1
@@ -51,7 +52,9 @@ up() {
   done
   [[ "$addrs" =~ ^[0-9]+$ ]] && [ "$addrs" -le 60000 ] || die "--addrs must be 0..60000"
   # The owner's pid is in the name, so "clean" knows when a LAN is orphaned.
-  local owner=${OWNER:-$PPID} tag
+  # A LAN made by hand with "up" has owner 0: only "down" removes it (its
+  # creating shell has ended long before the user is done with it).
+  local owner=${OWNER:-0} tag
   tag=$(printf '%x%04x' "$owner" "$RANDOM")
   local pc="kvt-$owner-$RANDOM$RANDOM-pc"
   local lan="${pc%-pc}-lan"
@@ -97,10 +100,12 @@ clean() {
   local ns pid
   for ns in $(ip netns list 2>/dev/null | awk '{print $1}' | grep -E '^kvt-[0-9]+-[0-9]+-pc$' || true); do
     pid=${ns#kvt-}; pid=${pid%%-*}
+    [ "$pid" != 0 ] || continue
     if ! kill -0 "$pid" 2>/dev/null; then down "$ns"; fi
   done
   for ns in $(ip netns list 2>/dev/null | awk '{print $1}' | grep -E '^kvt-[0-9]+-[0-9]+-lan$' || true); do
     pid=${ns#kvt-}; pid=${pid%%-*}
+    [ "$pid" != 0 ] || continue
     if ! kill -0 "$pid" 2>/dev/null; then ip netns del "$ns" 2>/dev/null || true; fi
   done
 }
@@ -142,5 +147,5 @@ case "$cmd" in
     exit $rc ;;
   guard) guard ;;
   clean) need_root; clean ;;
-  *) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  *) sed -n '2,/^set -euo/p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
