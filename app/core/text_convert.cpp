@@ -123,6 +123,10 @@ std::string GbkToUtf8(std::string_view gbk) {
   return out;
 }
 
+std::string Utf8ToGbk(std::string_view utf8) {
+  return EncodeCodePage(DecodeCodePage(utf8, "UTF-8", U'?'), "CP936", '?');
+}
+
 std::string Big5ToGbk(std::string_view big5) {
   return EncodeCodePage(DecodeCodePage(big5, "CP950", U'?'), "CP936", '?');
 }

@@ -16,6 +16,11 @@ namespace kelvara {
 // this path; an invalid byte sequence becomes U+FFFD. Empty input gives "".
 std::string GbkToUtf8(std::string_view gbk);
 
+// UTF-8 to GBK (code page 936), the 8-bit form devices expect for login
+// names and passwords. A character GBK cannot hold, and an invalid UTF-8
+// byte, becomes '?' (the platform's default character). Empty input gives "".
+std::string Utf8ToGbk(std::string_view utf8);
+
 // Big5 (code page 950) to GBK. Characters GBK lacks become '?', as the
 // platform's default character; invalid Big5 bytes become '?' too.
 std::string Big5ToGbk(std::string_view big5);

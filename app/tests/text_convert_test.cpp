@@ -174,6 +174,26 @@ TEST(CodePages, GbkToUtf8MatchesIconvForEveryDoubleByteCode) {
   EXPECT_EQ(GbkToUtf8(""), "");
 }
 
+TEST(CodePages, Utf8ToGbkMatchesIconvForEveryGbkCharacter) {
+  // Every character GBK holds goes back to the bytes iconv gives for it.
+  const auto codes = AllDoubleByteCodes(0x81, 0xFE, 0x40, 0xFE);
+  const auto utf8 = SplitLines(IconvProgram(Join(codes), "CP936", "UTF-8"));
+  ASSERT_EQ(utf8.size(), codes.size());
+  const auto oracle = SplitLines(IconvProgram(Join(utf8), "UTF-8", "CP936"));
+  ASSERT_EQ(oracle.size(), utf8.size());
+  size_t mismatches = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    if (utf8[i].empty()) continue;  // unassigned code
+    if (Utf8ToGbk(utf8[i]) != oracle[i] && ++mismatches < 5) ADD_FAILURE() << "code " << StringToHex(codes[i]);
+  }
+  EXPECT_EQ(mismatches, 0u);
+  // "管理员" (administrator); a character GBK lacks and a stray byte become '?'.
+  EXPECT_EQ(Utf8ToGbk("\xE7\xAE\xA1\xE7\x90\x86\xE5\x91\x98"), Bytes({0xB9, 0xDC, 0xC0, 0xED, 0xD4, 0xB1}));
+  EXPECT_EQ(Utf8ToGbk("a\xF0\x9F\x98\x80" "b\xFF" "c"), "a?b?c");
+  EXPECT_EQ(Utf8ToGbk("admin"), "admin");
+  EXPECT_EQ(Utf8ToGbk(""), "");
+}
+
 TEST(CodePages, Big5ToGbkMatchesIconvForEveryDoubleByteCode) {
   const auto codes = AllDoubleByteCodes(0xA1, 0xF9, 0x40, 0xFE);
   const auto oracle = SplitLines(IconvProgram(Join(codes), "CP950", "CP936"));

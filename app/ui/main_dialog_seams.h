@@ -31,6 +31,8 @@ class DeviceListSeam {
   virtual void StopSearch() {}
   virtual void SendSearchRequest() {}
   virtual void RefreshDeviceList() {}
+  // New-device mode (check box 1009, "CLEARSN") was switched.
+  virtual void SetNewDeviceMode(bool) {}
   virtual int CheckedRowCount() { return 0; }
   // P2P id of the first selected row; empty when none is selected.
   virtual QString FirstSelectedP2pId() { return {}; }

@@ -68,6 +68,15 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     list_options.loginDefaults = [&settings] {
       return device::LoginDefaults{settings.DefaultUserName(), settings.DefaultPassword()};
     };
+    // Production mode: check box 1008, the application's label printer and the window's sound prompt.
+    list_options.productionMode = [&window] { return window != nullptr && window->PrintModeFlag() != 0; };
+    list_options.printQrLabel = [&printing](const QString& qr, const QString& text) {
+      return printing.PrintQrLabel(qr, text);
+    };
+    list_options.playSound = [&window](const QString& path) {
+      if (window != nullptr) window->PlaySoundFile(path);
+    };
+    list_options.programDir = program_dir_;
     // The network card chosen in the combo box (0: all cards).
     list_options.adapterChoice = [&window]() -> discovery::Ipv4 {
       return window ? static_cast<discovery::Ipv4>(window->GetComboSelData(shell::ids::kNetCardCombo)) : 0;

@@ -510,6 +510,10 @@ void CZqDevSearchToolDlg::StartSearch() {
   if (closed_) return;
   search_running_ = true;
   timers_.OnSearchStarted();
+  // A new search starts from an empty list: nothing is checked and no live
+  // view shows a device of the old one.
+  SetCheck(kCheckAll, 0);
+  s_.live_view->CloseAllPreviews();
   s_.device_list->StartSearch();
   StartTimer(shell::TIMER_SEARCH_REQUEST,
              quick_search_ ? shell::kQuickSearchRequestPeriodMs : shell::kSearchRequestPeriodMs);
@@ -597,7 +601,10 @@ void CZqDevSearchToolDlg::OnCheckStreamSwitch() {
   SaveSettings();
 }
 void CZqDevSearchToolDlg::OnCheckPrintMode() { print_mode_ = GetCheck(kCheckPrintMode); }
-void CZqDevSearchToolDlg::OnCheckClearSerial() { clear_serial_ = GetCheck(kCheckClearSerial); }
+void CZqDevSearchToolDlg::OnCheckClearSerial() {
+  clear_serial_ = GetCheck(kCheckClearSerial);
+  s_.device_list->SetNewDeviceMode(clear_serial_ != 0);
+}
 
 void CZqDevSearchToolDlg::OnBnClickedCheckSound() {
   const int on = GetCheck(kCheckSound) ? 1 : 0;

@@ -23,6 +23,11 @@ void DeviceMap::SetDefaultLogin(DefaultLogin login) {
   defaultLogin_ = std::move(login);
 }
 
+DefaultLogin DeviceMap::GetDefaultLogin() const {
+  std::lock_guard lock(mutex_);
+  return defaultLogin_;
+}
+
 bool DeviceMap::AddOrUpdateDevice(DeviceSearchInfo record, const std::string& adapterAddress,
                                   std::uint32_t now_ms) {
   record.lastSeenTick_ms = now_ms;

@@ -40,6 +40,7 @@ class DeviceMap {
 
   // The default login for devices whose reply carries no account.
   void SetDefaultLogin(DefaultLogin login);
+  DefaultLogin GetDefaultLogin() const;
 
   // A copy of the record stored under `serialNumber` (exact key).
   std::optional<DeviceSearchInfo> CopyDeviceRecord(const std::string& serialNumber) const;

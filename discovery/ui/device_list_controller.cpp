@@ -1,6 +1,7 @@
 #include "discovery/ui/device_list_controller.h"
 
 #include "app/core/language_table.h"
+#include "app/core/text_convert.h"
 #include "device/core/login_events.h"
 #include "discovery/core/discovery_log.h"
 #include "discovery/core/discovery_protocol.h"
@@ -28,11 +29,22 @@ DeviceListController::DeviceListController(Options options, QObject* parent)
     : QObject(parent),
       options_(std::move(options)),
       search_([this](std::string_view text, const std::string& adapter) {
-        // Search thread: touches only the map (under its lock) and the options' callbacks.
-        const bool newDevices = options_.newDeviceMode && options_.newDeviceMode();
-        OnSearchReply(text, adapter, map_, newDevices, options_.onNewUuid);
+        // Search thread: touches only the map (under its lock), the mode flag
+        // and the request queue.
+        OnSearchReply(text, adapter, map_, newDeviceMode_, [this](const DeviceSearchInfo& record) {
+          const DefaultLogin login = map_.GetDefaultLogin();
+          RestoreNewDeviceByBD(record, {login.userName, login.password},
+                               [this](std::string t) { SendText(std::move(t)); });
+        });
       }) {
   columns_.BuildColumnMap(options_.switches);
+  ProductionModeActions::Hooks hooks;
+  hooks.printQrLabel = options_.printQrLabel;
+  hooks.playSound = options_.playSound;
+  hooks.programDir = options_.programDir;
+  hooks.defaultLogin = [this] { return DeviceLogin(); };
+  hooks.send = [this](std::string t) { SendText(std::move(t)); };
+  production_ = std::make_unique<ProductionModeActions>(std::move(hooks));
   nullView_ = std::make_unique<NoView>();
   rows_ = std::make_unique<DeviceRows>(columns_, *nullView_);
 }
@@ -96,6 +108,7 @@ bool DeviceListController::StartSearch() {
     return false;
   }
   ClearDeviceMapAndList();
+  DeviceLogin();  // the map's default login before the first reply
   SearchConfig config;
   config.acceptedRoots = options_.acceptedRoots;
   config.adapterChoice = options_.adapterChoice ? options_.adapterChoice() : 0;
@@ -107,10 +120,23 @@ bool DeviceListController::StartSearch() {
 bool DeviceListController::StopSearch() { return search_.Stop(); }
 
 int DeviceListController::SendDiscoveryMessage(int msgCode, std::optional<std::string> body, int msgFlag) {
-  std::string text = BuildDiscoveryMessage(
-      msgCode, body ? std::optional<std::string_view>(*body) : std::nullopt, msgFlag);
-  if (!search_.Post(text)) BroadcastToAllAdapters(text, options_.adapters, options_.destination);
+  SendText(BuildDiscoveryMessage(msgCode, body ? std::optional<std::string_view>(*body) : std::nullopt,
+                                 msgFlag));
   return 0;
+}
+
+void DeviceListController::SendText(std::string text) {
+  if (!search_.Post(text)) BroadcastToAllAdapters(text, options_.adapters, options_.destination);
+}
+
+OperatorAuth DeviceListController::DeviceLogin() {
+  device::LoginDefaults now = options_.loginDefaults ? options_.loginDefaults() : device::LoginDefaults{"admin", ""};
+  if (now.userName != loginSeen_.userName || now.password != loginSeen_.password) {
+    loginGbk_ = {Utf8ToGbk(now.userName), Utf8ToGbk(now.password)};
+    loginSeen_ = std::move(now);
+    map_.SetDefaultLogin({loginGbk_.userName, loginGbk_.password});
+  }
+  return loginGbk_;
 }
 
 void DeviceListController::SendSearchRequest() { SendDiscoveryMessage(kMsgSearch, std::nullopt, 0); }
@@ -119,15 +145,18 @@ void DeviceListController::RefreshDeviceList() {
   DeviceRows::RefreshOptions refresh;
   refresh.importing = importing_;
   refresh.productionMode = options_.productionMode && options_.productionMode();
-  refresh.production = options_.production;
-  refresh.recentlySeen = options_.recentlySeen;
+  refresh.production = production_.get();
+  const OperatorAuth login = DeviceLogin();
+  if (RecoveryMarks* marks = recoveryMarks_) {
+    // Only while the boot-recovery server exists: the walk copies every record seen lately.
+    refresh.recentlySeen = [this, marks, login](const DeviceSearchInfo& r) {
+      RestoreRecoveredDevice(r, marks, login, [this](std::string t) { SendText(std::move(t)); });
+    };
+  }
   refresh.now_ms = TickCount_ms();
   const auto queue = rows_->RefreshDeviceList(map_, refresh);
-  if (options_.sdk && !queue.empty()) {
-    const device::LoginDefaults defaults =
-        options_.loginDefaults ? options_.loginDefaults() : device::LoginDefaults{"admin", ""};
-    device::ProcessReloginQueue(*rows_, queue, *options_.sdk, defaults);
-  }
+  if (options_.sdk && !queue.empty())
+    device::ProcessReloginQueue(*rows_, queue, *options_.sdk, device::LoginDefaults{login.userName, login.password});
   UpdateTotals();
 }
 

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,6 +21,8 @@
 #include "discovery/core/device_map.h"
 #include "discovery/core/device_rows.h"
 #include "discovery/core/search_thread.h"
+#include "discovery/core/broadcast_commands.h"
+#include "discovery/ui/production_mode.h"
 #include "discovery/ui/report_row_view.h"
 
 namespace kelvara::discovery {
@@ -37,16 +40,16 @@ class DeviceListController : public QObject {
     AdapterSource adapters = LocalIpv4Addresses;
     Destination destination;
     device::DeviceSdk* sdk = nullptr;
-    // The settings' default login, read at each refresh that logs in.
+    // The settings' default login (UTF-8), read at each refresh; devices get
+    // it in GBK.
     std::function<device::LoginDefaults()> loginDefaults;
     std::function<std::string(const char* key)> lookup;  // language texts (UTF-8)
+    // Production mode (check box 1008), read at each refresh, and its label
+    // printer and sound prompt.
     std::function<bool()> productionMode;
-    std::function<bool()> newDeviceMode;  // "CLEARSN" ticked
-    ProductionActions* production = nullptr;
-    // Each refresh: every record seen within 2 s (boot-recovery restores).
-    std::function<void(const DeviceSearchInfo&)> recentlySeen;
-    // Runs on the search thread for a UUID seen first in new-device mode.
-    std::function<void(const DeviceSearchInfo&)> onNewUuid;
+    std::function<int(const QString& qrText, const QString& labelText)> printQrLabel;
+    std::function<void(const QString& path)> playSound;
+    QString programDir;
   };
 
   explicit DeviceListController(Options options, QObject* parent = nullptr);
@@ -60,6 +63,13 @@ class DeviceListController : public QObject {
 
   // Starts the search thread (which sends the first request); false when one runs.
   bool StartSearch();
+  // New-device mode ("CLEARSN", check box 1009): each UUID seen first is
+  // restored once. Read by the search thread.
+  void SetNewDeviceMode(bool on) { newDeviceMode_ = on; }
+  // The boot-recovery server's marks while that server exists (null: none,
+  // and no recovered device is restored).
+  void SetRecoveryMarks(RecoveryMarks* marks) { recoveryMarks_ = marks; }
+
   // Stops and joins the search thread; false when none ran.
   bool StopSearch();
   bool SearchThreadRunning() const { return search_.Running(); }
@@ -73,6 +83,12 @@ class DeviceListController : public QObject {
   // else at once from every local address. Returns 0.
   int SendDiscoveryMessage(int msgCode, std::optional<std::string> body, int msgFlag);
   void SendSearchRequest();
+  // Sends a request text the same way (any thread).
+  void SendText(std::string text);
+
+  // The settings' default login in the form devices expect (GBK); also
+  // handed to the device map for devices whose reply carries no account.
+  OperatorAuth DeviceLogin();
 
   // The 200-ms tick: new and changed records into rows, then the logins.
   void RefreshDeviceList();
@@ -119,6 +135,11 @@ class DeviceListController : public QObject {
   std::string Text(const char* key) const;
 
   Options options_;
+  std::atomic<bool> newDeviceMode_{false};
+  RecoveryMarks* recoveryMarks_ = nullptr;
+  // The default login last read (UTF-8) and its GBK form.
+  device::LoginDefaults loginSeen_{"admin", ""};
+  OperatorAuth loginGbk_{"admin", ""};
   DeviceMap map_;
   SearchThread search_;
   ColumnMap columns_;
@@ -127,6 +148,7 @@ class DeviceListController : public QObject {
   std::unique_ptr<DeviceRows> rows_;
   std::unique_ptr<RowView> nullView_;
   Sink sink_{*this};
+  std::unique_ptr<ProductionModeActions> production_;
   bool searching_ = false;
   bool importing_ = false;
 };

@@ -14,6 +14,7 @@ class DeviceListSeamImpl : public ui::DeviceListSeam {
   void StopSearch() override;
   void SendSearchRequest() override;
   void RefreshDeviceList() override;
+  void SetNewDeviceMode(bool on) override { controller_.SetNewDeviceMode(on); }
   int CheckedRowCount() override;
   QString FirstSelectedP2pId() override;
   void ForEachRow(const std::function<bool(int row, shell::RowTimerState&)>& fn) override;
