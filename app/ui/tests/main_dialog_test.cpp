@@ -68,6 +68,7 @@ class RecordingList : public DeviceListSeam {
   void StopSearch() override { calls_.push_back("StopSearch"); }
   void SendSearchRequest() override { calls_.push_back("SendSearchRequest"); }
   void RefreshDeviceList() override { ++refreshes; }
+  void SetNewDeviceMode(bool on) override { calls_.push_back(on ? "NewDeviceMode 1" : "NewDeviceMode 0"); }
   int CheckedRowCount() override { return checked; }
   void StopDeviceLogs() override { calls_.push_back("StopDeviceLogs"); }
   void ClearRows() override { calls_.push_back("ClearRows"); }
@@ -172,7 +173,8 @@ struct MainDialogTest : ::testing::Test {
 TEST_F(MainDialogTest, StartUpCallsTheLibrariesInOrderAndStartsTheTimers) {
   MakeAndInit();
   const Calls expected = {"InitColumns",     "NetSdkInit",          "RtspInitLib", "NetSdkVersion",
-                          "NetSdkBuildDate", "RegisterCallbacks",   "SetAutoReconnect 0,1", "StartSearch"};
+                          "NetSdkBuildDate", "RegisterCallbacks",   "SetAutoReconnect 0,1", "CloseAllPreviews",
+                          "StartSearch"};
   EXPECT_EQ(calls, expected);
   EXPECT_EQ(sdk.registered_user, dlg->SdkEventSink());
   EXPECT_TRUE(dlg->IsSearchRunning());
@@ -375,6 +377,22 @@ TEST_F(MainDialogTest, SettingsAreSavedAtOnce) {
   dlg->ControlAs<QCheckBox>(kCheckPrintMode)->click();
   EXPECT_EQ(dlg->PrintModeFlag(), 1);
   EXPECT_EQ(settings.saves, saves + 5);  // not a setting
+}
+
+TEST_F(MainDialogTest, SearchStartUnchecksAllAndClosesLiveViewsFirst) {
+  MakeAndInit();
+  dlg->show();
+  dlg->OnSearchButton();  // stop the start-up search
+  dlg->SetCheck(kCheckAll, 1);
+  calls.clear();
+  dlg->OnSearchButton();
+  EXPECT_EQ(dlg->GetCheck(kCheckAll), 0);
+  EXPECT_EQ(calls, (Calls{"CloseAllPreviews", "StartSearch"}));
+  // New-device mode reaches the device list on every click.
+  calls.clear();
+  dlg->ControlAs<QCheckBox>(kCheckClearSerial)->click();
+  dlg->ControlAs<QCheckBox>(kCheckClearSerial)->click();
+  EXPECT_EQ(calls, (Calls{"NewDeviceMode 1", "NewDeviceMode 0"}));
 }
 
 TEST(MainDialogSettingsFile, EditsReachTheSettingsFileAtOnce) {
