@@ -34,7 +34,7 @@ struct RowFormatContext {
 };
 
 // One text per logical column; nullopt leaves the cell as it is (the columns
-// other Parts own, an uptime of 0, a negative cloud status).
+// other subsystems own, an uptime of 0, a negative cloud status).
 struct RowTexts {
   std::array<std::optional<std::string>, kColumnCount> cells;
   RowColour colour = RowColour::kWindowText;
