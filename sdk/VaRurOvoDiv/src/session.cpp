@@ -25,6 +25,18 @@ using wire::FrameType;
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kMaxQueuedRequests = 1024;
+
+// Events whose data is a fixed-size record: callers read the whole record, so
+// a short payload from the device is zero-padded and a long one cut.
+size_t RecordEventSize(uint32_t code) {
+  switch (code) {
+    case STATUS_EVENT_ALARM: return 168;  // DeviceAlarmInfo
+    case 24: return 536;                  // MP4_VIDEO_PARAM
+    case 25: return 276;                  // MP4_AUDIO_PARAM
+    case 30: return 1360;                 // MEDIA_STREAM_INFO
+    default: return 0;
+  }
+}
 constexpr size_t kMaxQueuedTransfers = 16;
 // Keep at most this much file data waiting in the send buffer, so replies and
 // heartbeats are not stuck behind a whole firmware image.
@@ -499,9 +511,12 @@ void Session::HandleFrame(const wire::Frame& f) {
 
   if (!reply) {
     switch (base) {
-      case FrameType::kEvent:
-        PostStatus(static_cast<int>(f.header.command), f.payload);
+      case FrameType::kEvent: {
+        std::string data = f.payload;
+        if (const size_t size = RecordEventSize(f.header.command)) data.resize(size, '\0');
+        PostStatus(static_cast<int>(f.header.command), std::move(data));
         return;
+      }
       case FrameType::kProgress:
         if (t != nullptr) {
           const int pct = std::clamp(f.header.result, 0, 100);

@@ -256,6 +256,21 @@ TEST_F(SdkRoundTrip, AlarmsArriveInOrderWithTheirRecord) {
   }
 }
 
+TEST_F(SdkRoundTrip, ShortRecordEventsArriveZeroPaddedToTheirRecordSize) {
+  const int h = LoginOk();
+  for (int code : {23, 24, 25, 30}) Control("event 0 " + std::to_string(code) + " abc");
+  ASSERT_TRUE(rec_.WaitFor([&](const std::vector<Delivered>& all) {
+    int n = 0;
+    for (const Delivered& e : all) n += e.handle == h && e.code >= 23 && e.code <= 30;
+    return n == 4;
+  }));
+  for (const Delivered& e : rec_.For(h)) {
+    if (e.code < 23 || e.code > 30) continue;
+    EXPECT_EQ(e.data.substr(0, 3), "abc") << e.code;
+    EXPECT_EQ(e.data.find_first_not_of('\0', 3), std::string::npos) << e.code;
+  }
+}
+
 TEST_F(SdkRoundTrip, UploadDownloadAndUpgradeEndInOneTerminalEvent) {
   const int h = LoginOk();
   const auto dir = kelvara::test::MakeTempDir("sdk");

@@ -16,7 +16,7 @@ struct Delivered {
   int handle = 0;
   int code = 0;        // status event, or AUX command (low 24 bits)
   int result = 0;      // AUX result (bits 24-31)
-  std::string data;    // text (alarm events: the 168 raw bytes)
+  std::string data;    // text (record events: their raw bytes)
 };
 
 class EventRecorder {
@@ -74,7 +74,9 @@ class EventRecorder {
     Delivered d;
     d.handle = handle;
     d.code = type;
-    d.data = type == STATUS_EVENT_ALARM ? std::string(data, 168) : std::string(data);
+    // Record events carry exactly their record's size, whatever the device sent.
+    const size_t raw = type == STATUS_EVENT_ALARM ? 168 : type == 24 ? 536 : type == 25 ? 276 : type == 30 ? 1360 : 0;
+    d.data = raw ? std::string(data, raw) : std::string(data);
     self->Add(std::move(d));
     return 0;
   }
