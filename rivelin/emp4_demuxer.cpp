@@ -320,6 +320,15 @@ bool ReadAt(Emp4Demuxer* d, void* buf, size_t n, uint64_t pos) {
   return true;
 }
 
+// Times in a file are 64-bit and may be anything: scaled to milliseconds in
+// 128 bits and kept within +-2^61 ms, so sums of them cannot overflow.
+constexpr int64_t kMaxMs = int64_t{1} << 61;
+
+int64_t UnitsToMs(__int128 units, uint32_t timescale) {
+  const __int128 ms = units * 1000 / timescale;
+  return static_cast<int64_t>(std::clamp<__int128>(ms, -kMaxMs, kMaxMs));
+}
+
 // Reads the media timing of an edit list: leading empty edits and the media
 // time of the first real edit.
 void ParseEdts(Emp4Demuxer* d, Track& t, const Box& edts) {
@@ -335,7 +344,8 @@ void ParseEdts(Emp4Demuxer* d, Track& t, const Box& edts) {
     const int64_t mediaTime = version == 1 ? static_cast<int64_t>(Get64(p + 8))
                                            : static_cast<int32_t>(Get32(p + 4));
     if (mediaTime == -1) {
-      if (d->movieTimescale) t.emptyEditMs += static_cast<int64_t>(duration * 1000 / d->movieTimescale);
+      if (d->movieTimescale)
+        t.emptyEditMs = std::min(t.emptyEditMs + UnitsToMs(duration, d->movieTimescale), kMaxMs);
       continue;
     }
     t.mediaStart = std::max<int64_t>(mediaTime, 0);
@@ -464,9 +474,9 @@ bool BuildIndex(Emp4Demuxer* d, Track& t, const Tables& tb) {
   {
     TimeCursor end(*tb.stts);
     end.Advance(sample);
-    const int64_t endUnits = static_cast<int64_t>(end.now()) - t.mediaStart;
+    const __int128 endUnits = static_cast<__int128>(end.now()) - t.mediaStart;
     t.durationMs =
-        endUnits > 0 ? static_cast<uint64_t>(endUnits) * 1000 / t.timescale + t.emptyEditMs : 0;
+        endUnits > 0 ? static_cast<uint64_t>(UnitsToMs(endUnits, t.timescale) + t.emptyEditMs) : 0;
   }
   // Drop samples whose bytes are not in the file (a truncated copy).
   size_t keep = 0;
@@ -478,10 +488,8 @@ bool BuildIndex(Emp4Demuxer* d, Track& t, const Tables& tb) {
     t.samples.resize(keep);
   }
   for (size_t i = 0; i < t.samples.size(); ++i) {
-    const int64_t units = static_cast<int64_t>(times[i]) - t.mediaStart;
-    const int64_t ms = (units >= 0 ? units * 1000 / static_cast<int64_t>(t.timescale)
-                                   : -((-units) * 1000 / static_cast<int64_t>(t.timescale))) +
-                       t.emptyEditMs;
+    const int64_t ms =
+        UnitsToMs(static_cast<__int128>(times[i]) - t.mediaStart, t.timescale) + t.emptyEditMs;
     t.samples[i].timestampMs = ms > 0 ? static_cast<uint64_t>(ms) : 0;
   }
   if (tb.stss && FullBox(*tb.stss, 4) && !perChunk) {

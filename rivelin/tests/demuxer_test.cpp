@@ -1,6 +1,7 @@
 // The reader on our own files, on FFmpeg's files and on damaged files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "emp4_demuxer.h"
@@ -297,6 +298,39 @@ TEST(DemuxerDamageTest, MdatSizeZeroAndLargeSizeAreRead) {
   WriteFile(dir / "big.mp4", big);
   EXPECT_TRUE(ReadAll(dir / "big.mp4", nullptr, nullptr, &err).empty());
   EXPECT_EQ(err, 4);
+}
+
+// An edit list whose media time lies far past every sample (a 64-bit value
+// from a damaged or hostile file) puts the audio before the start: its
+// timestamps clamp to 0 instead of wrapping around to absurd values.
+TEST(DemuxerDamageTest, HugeEditMediaTimeKeepsTimestampsInRange) {
+  const auto dir = kelvara::test::MakeTempDir("elst");
+  const auto path = dir / "full.mp4";
+  Record(path, VideoKind::kH264Main, AudioKind::kPcmu, false, 5);
+  auto bytes = ReadFile(path);
+  const auto found = std::search(bytes.begin(), bytes.end(), "edts", "edts" + 4);
+  ASSERT_NE(found, bytes.end());
+  const size_t edts = static_cast<size_t>(found - bytes.begin()) - 4;
+  // The writer's 48-byte edit room: edts (36) and free (12).
+  ASSERT_EQ(bytes[edts + 3], 36);
+  ASSERT_EQ(std::memcmp(&bytes[edts + 40], "free", 4), 0);
+  // edts(48) { elst(40) version 1, one entry: duration 1000, media time 10^16 }
+  std::vector<uint8_t> box = {0, 0, 0, 48, 'e', 'd', 't', 's', 0, 0, 0, 40, 'e', 'l', 's', 't',
+                              1, 0, 0, 0, 0, 0, 0, 1};
+  auto put64 = [&box](uint64_t v) {
+    for (int i = 7; i >= 0; --i) box.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  put64(1000);
+  put64(10'000'000'000'000'000ull);
+  box.insert(box.end(), {0, 1, 0, 0, 0, 0, 0, 0});
+  ASSERT_EQ(box.size(), 48u);
+  std::copy(box.begin(), box.end(), bytes.begin() + static_cast<ptrdiff_t>(edts));
+  WriteFile(dir / "elst.mp4", bytes);
+  int err = 0;
+  const auto frames = ReadAll(dir / "elst.mp4", nullptr, nullptr, &err);
+  ASSERT_EQ(err, 0);
+  ASSERT_EQ(frames.size(), 100u);
+  for (const Frame& f : frames) EXPECT_LE(f.ts, 5000u) << (f.audio ? "audio" : "video");
 }
 
 // Durations are exact: a recording shorter than a second still opens, and
