@@ -21,8 +21,12 @@ constexpr int kPassWait_ms = 1000;
 constexpr int kWritableWait_ms = 2000;
 // Datagrams taken from one socket per pass before the others get their turn.
 constexpr int kMaxDatagramsPerSocket = 256;
-// Requests kept queued at most; the oldest search requests give way first.
+// Past this many queued requests the oldest plain search request gives way.
 constexpr std::size_t kMaxQueued = 64;
+// A stalled card must not let the queue grow without bound (production mode
+// posts a command per device on every refresh): past this, Post hands the
+// request back and the caller sends it directly.
+constexpr std::size_t kMaxQueuedCommands = 4096;
 
 }  // namespace
 
@@ -117,6 +121,7 @@ bool SearchThread::Post(std::string text) {
           break;
         }
       }
+      if (run_->queue.size() >= kMaxQueuedCommands) return false;
     }
     run_->queue.push_back(std::move(text));
   }

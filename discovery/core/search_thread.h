@@ -47,7 +47,8 @@ class SearchThread {
   bool Running() const;
 
   // Queues a request text for the running thread and wakes it. False when no
-  // run is going: the caller then sends it with BroadcastToAllAdapters.
+  // run is going or the queue is full of commands: the caller then sends it
+  // with BroadcastToAllAdapters.
   bool Post(std::string text);
 
   // Datagrams received, accepted as device replies and dropped for being too

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "discovery/core/device_map.h"
@@ -137,6 +138,33 @@ TEST_F(SearchLan, QueuedRequestsGoOutPromptlyAndAreFlushedOnStop) {
   EXPECT_NE(card0.Received().back().find("LAST"), std::string::npos);
   EXPECT_FALSE(search.Post("late")) << "no thread: the caller broadcasts directly";
   EXPECT_FALSE(search.Stop());
+}
+
+TEST_F(SearchLan, AStalledThreadsQueueIsBoundedAndNothingAcceptedIsLost) {
+  FakeDevices card0(0, [] { return std::vector<std::string>{}; });
+  // The thread stalls before its first pass while the window keeps posting commands.
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  SearchConfig config;
+  config.adapters = [released] {
+    released.wait();
+    return LocalIpv4Addresses();
+  };
+  SearchThread search = MakeThread();
+  ASSERT_TRUE(search.Start(config));
+  std::size_t accepted = 0;
+  bool refused = false;
+  for (int i = 0; i < 20000 && !refused; ++i) {
+    if (search.Post(BuildDiscoveryMessage(kMsgSetNetwork, "SN" + std::to_string(i), 0)))
+      ++accepted;
+    else
+      refused = true;
+  }
+  EXPECT_TRUE(refused) << "a full queue hands the request back for a direct send";
+  EXPECT_LT(accepted, 20000u);
+  release.set_value();
+  ASSERT_TRUE(search.Stop());
+  EXPECT_GE(search.GetCounters().sends, accepted + 1) << "every accepted request went out";
 }
 
 TEST_F(SearchLan, RestartAfterStopAndDirectBroadcast) {
