@@ -281,7 +281,8 @@ bool CZqDevSearchToolDlg::OnInitDialog() {
   s_.sdk->RtspInitLib();
   s_.sdk->NetSdkVersion();
   s_.sdk->NetSdkBuildDate();
-  s_.sdk->RegisterCallbacks(&sdk_sink_);
+  // The callbacks cast the user value back to the interface, so pass exactly that.
+  s_.sdk->RegisterCallbacks(static_cast<device::SdkEventSink*>(&sdk_sink_));
   s_.sdk->SetAutoReconnect(0, 1);
 
   SetCheck(kCheckStreamSwitch, s_.settings->FullSwitchStream());
