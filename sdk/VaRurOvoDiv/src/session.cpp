@@ -626,16 +626,11 @@ Session::LinkEnd Session::Serve() {
                    {wake_fd_, POLLIN, 0}};
     if (poll(p, 2, std::max(1, MsUntil(wake_at))) < 0 && errno != EINTR) return LinkEnd::kLost;
     if (p[1].revents & POLLIN) DrainWake();
-    if (p[0].revents & (POLLERR | POLLNVAL)) return LinkEnd::kLost;
-    if (p[0].revents & POLLOUT && !outbuf_.empty()) {
-      const ssize_t n = send(socket_, outbuf_.data(), outbuf_.size(), MSG_NOSIGNAL);
-      if (n > 0) {
-        outbuf_.erase(0, static_cast<size_t>(n));
-      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        return LinkEnd::kLost;
-      }
-    }
-    if (p[0].revents & (POLLIN | POLLHUP)) {
+    if (p[0].revents & POLLNVAL) return LinkEnd::kLost;
+    // Read before anything else: a device that answers and then resets the
+    // link (it reboots after an upgrade) leaves its answer readable, and the
+    // error is reported only once the answer has been taken.
+    if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       const ssize_t n = recv(socket_, buf, sizeof buf, 0);
       if (n == 0) return LinkEnd::kLost;
       if (n < 0) {
@@ -656,6 +651,16 @@ Session::LinkEnd Session::Serve() {
         SdkLog("handle %d: %s from %s", handle_, wire::ParseErrorText(parser_.error()),
                params_.address.c_str());
         return LinkEnd::kProtocol;
+      }
+      // Data may still be waiting behind a reset: the next round reads it.
+      if (p[0].revents & POLLERR) continue;
+    }
+    if (p[0].revents & POLLOUT && !outbuf_.empty()) {
+      const ssize_t n = send(socket_, outbuf_.data(), outbuf_.size(), MSG_NOSIGNAL);
+      if (n > 0) {
+        outbuf_.erase(0, static_cast<size_t>(n));
+      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        return LinkEnd::kLost;
       }
     }
   }

@@ -1,7 +1,10 @@
 // Round trips between the SDK and the device simulator over loopback: logins,
 // blocks, control replies, transfers, faults, and the threading guarantees.
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -63,6 +66,77 @@ int SdkThreadsSettled(int expected) {
   }
   return n;
 }
+
+// A device that accepts any login and upload, and resets the link right after
+// its answer to the upload's end, as a device does when it reboots with bytes
+// of ours still unread. Serves one connection at a time.
+class ResettingDevice {
+ public:
+  ResettingDevice() {
+    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(listen_fd_, 8) != 0 ||
+        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+      ADD_FAILURE() << "cannot listen on loopback";
+    }
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~ResettingDevice() {
+    shutdown(listen_fd_, SHUT_RDWR);  // ends the blocking accept
+    thread_.join();
+    close(listen_fd_);
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  void Run() {
+    for (;;) {
+      const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      timeval tv{3, 0};  // bounds every wait
+      setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+      Serve(fd);
+      const linger reset{1, 0};
+      setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+      close(fd);
+    }
+  }
+  static bool Send(int fd, const std::string& bytes) {
+    return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+  static void Serve(int fd) {
+    if (!Send(fd, wire::EncodeFrame(wire::FrameType::kHello, 0, 0, 0, 0, std::string(16, 'c')))) {
+      return;
+    }
+    wire::FrameParser parser;
+    char buf[64 * 1024];
+    for (;;) {
+      const ssize_t n = recv(fd, buf, sizeof buf, 0);
+      if (n <= 0 || !parser.Feed(buf, static_cast<size_t>(n))) return;
+      while (auto f = parser.Next()) {
+        const auto type = static_cast<wire::FrameType>(f->header.type);
+        if (type != wire::FrameType::kLogin && type != wire::FrameType::kPutBegin &&
+            type != wire::FrameType::kPutEnd) {
+          continue;
+        }
+        if (!Send(fd, wire::EncodeFrame(f->header.type | wire::kReplyBit, f->header.sequence,
+                                        f->header.handle, f->header.command, 0, {})) ||
+            type == wire::FrameType::kPutEnd) {
+          return;
+        }
+      }
+    }
+  }
+
+  int listen_fd_ = -1;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
 
 class SdkRoundTrip : public ::testing::Test {
  protected:
@@ -268,6 +342,28 @@ TEST_F(SdkRoundTrip, ShortRecordEventsArriveZeroPaddedToTheirRecordSize) {
     if (e.code < 23 || e.code > 30) continue;
     EXPECT_EQ(e.data.substr(0, 3), "abc") << e.code;
     EXPECT_EQ(e.data.find_first_not_of('\0', 3), std::string::npos) << e.code;
+  }
+}
+
+// The device's answer that arrives together with its reset is still read:
+// the upload succeeded and is reported so, exactly once.
+TEST_F(SdkRoundTrip, AnAnswerFollowedByALinkResetIsStillRead) {
+  ResettingDevice device;
+  const auto cfg = kelvara::test::MakeTempDir("sdk-reset") / "cfg.xml";
+  std::ofstream(cfg) << "<CONFIG />";
+  for (int i = 0; i < 20; ++i) {
+    const int h = ZQ_NETSDK_IPC_Login("127.0.0.1", device.port(), "admin", "x", 0);
+    ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK)) << i;
+    ASSERT_EQ(ZQ_NETSDK_IPC_SetConfigFile(h, cfg.c_str()), 0);
+    ASSERT_TRUE(rec_.WaitFor([&](const std::vector<Delivered>& ev) {
+      return EventRecorder::Count(ev, h, STATUS_EVENT_UPLOAD_DONE, false) +
+                 EventRecorder::Count(ev, h, STATUS_EVENT_UPLOAD_FAILED, false) >=
+             1;
+    })) << i;
+    ASSERT_EQ(ZQ_NETSDK_IPC_Logout(h), 0);
+    const auto events = rec_.For(h);
+    EXPECT_EQ(EventRecorder::Count(events, h, STATUS_EVENT_UPLOAD_DONE, false), 1u) << i;
+    EXPECT_EQ(EventRecorder::Count(events, h, STATUS_EVENT_UPLOAD_FAILED, false), 0u) << i;
   }
 }
 
