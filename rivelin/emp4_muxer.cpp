@@ -923,9 +923,13 @@ void Emp4MuxerClose(Emp4Muxer* m) {
         }
       }
     }
+    // The last tables must not point at samples still in the page cache, and
+    // a closed recording must survive a power cut: sync before and after.
+    m->lastSync = {};
     if (!FlushTrack(m, m->v, true)) RLOG(m, "!!!Sync mp4 header info fail when close file.\n");
     if (m->a.enabled && !FlushTrack(m, m->a, false))
       RLOG(m, "!!!Sync mp4 header info fail when close file.\n");
+    if (fdatasync(m->fd) != 0) RLOG(m, "!!!Sync mp4 file fail when close file.\n");
   }
   // A file without a single video sample holds nothing worth keeping.
   FreeMuxer(m, !m->headerReady || m->v.samples == 0);
