@@ -3,7 +3,7 @@
 // its caller through Save().
 #include <string>
 
-#include "app/core/save_param.h"
+#include "common/save_param.h"
 
 namespace kelvara::shell {
 

@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/core/language_table.h"
+#include "common/language_table.h"
 
 namespace kelvara::ui {
 

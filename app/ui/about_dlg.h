@@ -1,6 +1,6 @@
 #pragma once
 // The About box of the window menu.
-#include "app/ui/cxdlg.h"
+#include "common/ui/cxdlg.h"
 
 namespace kelvara::ui {
 

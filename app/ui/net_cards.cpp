@@ -3,7 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include "app/core/local_network.h"
+#include "common/local_network.h"
 
 namespace kelvara::ui {
 

@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <array>
 
-#include "app/ui/cxdlg.h"
+#include "common/ui/cxdlg.h"
 
 namespace kelvara::ui {
 

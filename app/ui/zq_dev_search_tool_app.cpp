@@ -4,14 +4,14 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include "app/core/language_table.h"
-#include "app/core/paths.h"
-#include "app/core/save_param.h"
-#include "app/shell/display_switches.h"
+#include "common/language_table.h"
+#include "common/paths.h"
+#include "common/save_param.h"
+#include "common/display_switches.h"
 #include "app/shell/main_layout.h"
 #include "app/shell/shell_settings.h"
 #include "device/core/zq_netsdk.h"
-#include "discovery/ui/device_list_seam.h"
+#include "app/ui/device_list_seam.h"
 #include "printing/qt/label_printer.h"
 #include "app/ui/net_cards.h"
 #include "app/ui/zq_dev_search_tool_dlg.h"

@@ -21,8 +21,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/core/debug_log.h"
-#include "app/core/language_table.h"
+#include "common/debug_log.h"
+#include "common/language_table.h"
 #include "app/shell/language_commands.h"
 #include "app/shell/window_placement.h"
 #include "app/ui/about_dlg.h"

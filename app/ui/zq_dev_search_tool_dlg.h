@@ -11,15 +11,15 @@
 #include <mutex>
 #include <vector>
 
-#include "app/shell/display_switches.h"
+#include "common/display_switches.h"
 #include "app/shell/main_layout.h"
 #include "app/shell/main_timers.h"
 #include "app/shell/shell_sdk.h"
 #include "app/shell/shell_settings.h"
-#include "app/ui/cxdlg.h"
+#include "common/ui/cxdlg.h"
 #include "app/ui/main_dialog_seams.h"
-#include "app/ui/sound_prompts.h"
-#include "app/ui/user_prompts.h"
+#include "common/ui/sound_prompts.h"
+#include "common/ui/user_prompts.h"
 
 class QMenu;
 class QMenuBar;

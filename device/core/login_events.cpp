@@ -1,6 +1,6 @@
 #include "device/core/login_events.h"
 
-#include "app/core/language_table.h"
+#include "common/language_table.h"
 #include "device/core/row_texts.h"
 
 namespace kelvara::device {

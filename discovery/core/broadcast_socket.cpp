@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/core/local_network.h"
+#include "common/local_network.h"
 #include "discovery/core/discovery_log.h"
 
 namespace kelvara::discovery {

@@ -1,6 +1,6 @@
 #include "discovery/core/device_columns.h"
 
-#include "app/core/language_table.h"
+#include "common/language_table.h"
 
 namespace kelvara::discovery {
 namespace {

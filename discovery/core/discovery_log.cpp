@@ -1,6 +1,6 @@
 #include "discovery/core/discovery_log.h"
 
-#include "app/core/debug_log.h"
+#include "common/debug_log.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -2,9 +2,9 @@
 
 #include <cctype>
 
-#include "app/core/known_devices.h"
-#include "app/core/language_table.h"
-#include "app/core/text_convert.h"
+#include "common/known_devices.h"
+#include "common/language_table.h"
+#include "common/text_convert.h"
 
 namespace kelvara::discovery {
 namespace {

@@ -1,7 +1,7 @@
 #include "discovery/ui/device_list_controller.h"
 
-#include "app/core/language_table.h"
-#include "app/core/text_convert.h"
+#include "common/language_table.h"
+#include "common/text_convert.h"
 #include "device/core/login_events.h"
 #include "discovery/core/discovery_log.h"
 #include "discovery/core/discovery_protocol.h"

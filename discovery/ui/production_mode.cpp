@@ -1,6 +1,6 @@
 #include "discovery/ui/production_mode.h"
 
-#include "app/core/text_convert.h"
+#include "common/text_convert.h"
 #include "discovery/core/discovery_log.h"
 
 namespace kelvara::discovery {

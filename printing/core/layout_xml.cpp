@@ -5,7 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "app/core/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace kelvara::printing {
 

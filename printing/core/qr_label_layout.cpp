@@ -2,7 +2,7 @@
 
 #include <tinyxml.h>
 
-#include "app/core/paths.h"
+#include "common/paths.h"
 #include "printing/core/layout_xml.h"
 
 namespace kelvara::printing {

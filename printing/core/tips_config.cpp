@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/core/paths.h"
+#include "common/paths.h"
 #include "printing/core/gbk_text.h"
 #include "printing/core/layout_xml.h"
 #include "printing/core/qr_label_layout.h"

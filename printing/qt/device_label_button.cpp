@@ -1,7 +1,7 @@
 #include "printing/qt/device_label_button.h"
 
-#include "app/core/language_table.h"
-#include "app/ui/user_prompts.h"
+#include "common/language_table.h"
+#include "common/ui/user_prompts.h"
 #include "printing/qt/label_printer.h"
 
 namespace kelvara::printing {

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <vector>
 
-#include "app/core/language_table.h"
-#include "app/ui/user_prompts.h"
+#include "common/language_table.h"
+#include "common/ui/user_prompts.h"
 #include "kelvara_test/test_env.h"
 #include "layout_test_support.h"
 #include "printing/core/label_geometry.h"

@@ -2,7 +2,7 @@
 
 #include <arpa/inet.h>
 
-#include "app/shell/bit_helpers.h"
+#include "common/bit_helpers.h"
 #include "app/shell/language_commands.h"
 #include "app/shell/window_placement.h"
 

@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-#include "app/core/language_table.h"
+#include "common/language_table.h"
 #include "kelvara_test/test_env.h"
 #include "app/shell/language_commands.h"
 #include "app/ui/about_dlg.h"
