@@ -14,6 +14,8 @@ PACKAGES=(
   qt6-qpa-plugins
   # XML, MP3 decoding, AAC encoding (non-free), FFmpeg libraries
   libtinyxml-dev libmp3lame-dev libfdk-aac-dev
+  # SHA-256 and HMAC of the device protocol
+  libssl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   # spreadsheets, compression, QR reference
   libfreexl-dev libgsf-1-dev zlib1g-dev libqrencode-dev

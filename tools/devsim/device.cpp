@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "sha256.h"
+#include "digest.h"
 #include "wire_frame.h"
 
 namespace kelvara::devsim {

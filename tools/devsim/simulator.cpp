@@ -18,7 +18,7 @@
 #include <sstream>
 
 #include "discovery_request.h"
-#include "sha256.h"
+#include "digest.h"
 #include "wire_frame.h"
 
 namespace kelvara::devsim {

@@ -16,7 +16,7 @@
 
 #include "event_dispatcher.h"
 #include "sdk_timeouts.h"
-#include "sha256.h"
+#include "digest.h"
 #include "wire_frame.h"
 
 namespace varurovodiv {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "sha256.h"
+#include "digest.h"
 #include "wire_frame.h"
 
 namespace wire = varurovodiv::wire;

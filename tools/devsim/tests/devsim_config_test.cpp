@@ -13,7 +13,7 @@
 #include "device_config.h"
 #include "discovery/core/discovery_protocol.h"
 #include "discovery/core/search_reply.h"
-#include "sha256.h"
+#include "digest.h"
 #include "simulator.h"
 
 namespace kelvara::devsim {

@@ -18,7 +18,7 @@
 #include "discovery/core/search_reply.h"
 #include "kelvara_test/test_env.h"
 #include "kelvara_test/test_lan.h"
-#include "sha256.h"
+#include "digest.h"
 #include "simulator.h"
 
 namespace kelvara::devsim {

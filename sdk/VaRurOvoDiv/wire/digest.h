@@ -1,29 +1,33 @@
 #pragma once
-// SHA-256 and HMAC-SHA-256 (FIPS 180-4, RFC 2104): the login proof and the
+// SHA-256 and HMAC-SHA-256 from libcrypto: the login proof and the
 // file-transfer checksums of the device protocol.
 #include <array>
 #include <cstddef>
-#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+
+typedef struct evp_md_ctx_st EVP_MD_CTX;
 
 namespace varurovodiv::wire {
 
 using Digest = std::array<unsigned char, 32>;
 
+// A running SHA-256 over data that arrives in pieces (a file transfer).
+// Movable, so a transfer record holding one can be reset by assignment.
 class Sha256 {
  public:
   Sha256();
   void Update(const void* data, size_t size);
   void Update(std::string_view text) { Update(text.data(), text.size()); }
+  // The digest of everything fed so far; the hash then starts over.
   Digest Final();
 
  private:
-  void Block(const unsigned char* block);
-  uint32_t state_[8];
-  unsigned char buffer_[64];
-  size_t buffered_ = 0;
-  uint64_t total_ = 0;
+  struct Free {
+    void operator()(EVP_MD_CTX* ctx) const;
+  };
+  std::unique_ptr<EVP_MD_CTX, Free> ctx_;
 };
 
 Digest Sha256Of(std::string_view data);
