@@ -22,7 +22,7 @@ PACKAGES=(
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # outside oracles and test tools
-  ffmpeg zbar-tools qrencode poppler-utils python3 python3-xlrd 7zip curl
+  ffmpeg zbar-tools qrencode poppler-utils python3 python3-xlrd python3-xlwt 7zip curl
   iproute2 iputils-ping xvfb x11-apps imagemagick procps psmisc
   # a decimal-comma locale is built from these sources by the layout tests
   locales

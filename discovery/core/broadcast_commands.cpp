@@ -5,9 +5,10 @@
 namespace kelvara::discovery {
 namespace {
 
-int SendTimes(int msgCode, const std::optional<std::string>& body, int times, const SendRequest& send) {
+int SendTimes(int msgCode, const std::optional<std::string>& body, int times, const SendRequest& send,
+              int msgFlag = 0) {
   if (!body) return kBodyNotBuilt;
-  const std::string text = BuildDiscoveryMessage(msgCode, *body, 0);
+  const std::string text = BuildDiscoveryMessage(msgCode, *body, msgFlag);
   for (int i = 0; i < times; ++i) send(text);
   return 0;
 }
@@ -21,6 +22,15 @@ int RestoreDevByBD(const DeviceSearchInfo& record, int keepNetwork, const Operat
 
 int SetLanConfigByBD(const DeviceSearchInfo& record, const OperatorAuth& auth, const SendRequest& send) {
   return SendTimes(kMsgSetNetwork, BuildLanConfigXml(record.serialNumber, record.lanConfig, auth), 1, send);
+}
+
+int RebootRecordByBD(const std::string& serialNumber, const OperatorAuth& auth, const SendRequest& send) {
+  return SendTimes(kMsgReboot, BuildSerialAuthXml(serialNumber, 0, auth), 1, send);
+}
+
+int SetFactoryModeRecordByBD(const std::string& serialNumber, int mode, const OperatorAuth& defaults,
+                             const SendRequest& send) {
+  return SendTimes(kMsgFactoryMode, BuildSerialAuthXml(serialNumber, 0, defaults), 3, send, mode);
 }
 
 int RestoreNewDeviceByBD(const DeviceSearchInfo& record, const OperatorAuth& defaults,

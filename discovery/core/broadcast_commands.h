@@ -27,6 +27,13 @@ int RestoreDevByBD(const DeviceSearchInfo& record, int keepNetwork, const Operat
 // The record's network settings (Msg_code 2, once).
 int SetLanConfigByBD(const DeviceSearchInfo& record, const OperatorAuth& auth, const SendRequest& send);
 
+// Reboot (Msg_code 7, once) of the device with this serial number.
+int RebootRecordByBD(const std::string& serialNumber, const OperatorAuth& auth, const SendRequest& send);
+
+// Factory mode (Msg_code 9, three times, Msg_flag = mode) with the default login.
+int SetFactoryModeRecordByBD(const std::string& serialNumber, int mode, const OperatorAuth& defaults,
+                             const SendRequest& send);
+
 // Restore by UUID (Msg_code 5898, three times) with the default login.
 int RestoreNewDeviceByBD(const DeviceSearchInfo& record, const OperatorAuth& defaults,
                          const SendRequest& send);

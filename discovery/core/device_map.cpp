@@ -114,6 +114,15 @@ bool DeviceMap::Modify(const std::string& serialNumber,
   return true;
 }
 
+bool DeviceMap::Read(const std::string& serialNumber,
+                     const std::function<void(const DeviceSearchInfo&)>& fn) const {
+  std::lock_guard lock(mutex_);
+  auto it = devices_.find(serialNumber);
+  if (it == devices_.end()) return false;
+  fn(*it->second);
+  return true;
+}
+
 void DeviceMap::ForEach(const std::function<void(const DeviceSearchInfo&)>& fn) const {
   std::lock_guard lock(mutex_);
   for (const auto& [key, info] : devices_) fn(*info);

@@ -52,6 +52,10 @@ class DeviceMap {
   // Runs `fn` on the stored record under the lock; false when not found.
   bool Modify(const std::string& serialNumber, const std::function<void(DeviceSearchInfo&)>& fn);
 
+  // Runs `fn` on the stored record under the lock without changing it (a
+  // command sent for exactly the record the map holds); false when not found.
+  bool Read(const std::string& serialNumber, const std::function<void(const DeviceSearchInfo&)>& fn) const;
+
   // Runs `fn` on every record in key order under the lock (production mode,
   // exports). `fn` must not call back into the map.
   void ForEach(const std::function<void(const DeviceSearchInfo&)>& fn) const;

@@ -1,5 +1,7 @@
 #include "discovery/ui/device_list_controller.h"
 
+#include <arpa/inet.h>
+
 #include "common/language_table.h"
 #include "common/text_convert.h"
 #include "device/core/login_events.h"
@@ -45,6 +47,20 @@ DeviceListController::DeviceListController(Options options, QObject* parent)
   hooks.defaultLogin = [this] { return DeviceLogin(); };
   hooks.send = [this](std::string t) { SendText(std::move(t)); };
   production_ = std::make_unique<ProductionModeActions>(std::move(hooks));
+  NetworkSettings::Hooks net;
+  net.send = [this](std::string t) { SendText(std::move(t)); };
+  net.defaultLogin = [this] { return DeviceLogin(); };
+  net.localNetwork = options_.localNetwork ? options_.localNetwork : [] {
+    LocalNetworkConfig c;
+    GetLocalNetworkConfig(c);
+    return c;
+  };
+  net.localAddresses = options_.localAddresses ? options_.localAddresses : [] {
+    std::vector<std::uint32_t> out;
+    for (const auto& [address, adapter] : GetAdapterAddressMap()) out.push_back(ntohl(address));
+    return out;
+  };
+  network_ = std::make_unique<NetworkSettings>(map_, std::move(net));
   nullView_ = std::make_unique<NoView>();
   rows_ = std::make_unique<DeviceRows>(columns_, *nullView_);
 }
@@ -168,7 +184,37 @@ void DeviceListController::ClearDevicesForSearch() {
 
 void DeviceListController::ClearDeviceMapAndList() {
   map_.Clear();
+  network_->ClearForNewList();
   rows_->Clear();
+}
+
+int DeviceListController::GetOperatorAuth(std::string& user, std::string& password) {
+  OperatorAuthInputs in;
+  if (options_.operatorAuthInputs) {
+    in = options_.operatorAuthInputs();
+  } else {
+    const device::LoginDefaults d = options_.loginDefaults ? options_.loginDefaults() : device::LoginDefaults{"admin", ""};
+    in.defaultUser = d.userName;
+    in.defaultPassword = d.password;
+  }
+  const auto auth = ResolveOperatorAuth(in);
+  if (!auth) {
+    const OperatorAuthMessage m = MissingOperationPasswordMessage([this](const char* key) { return Text(key); });
+    if (options_.showError) options_.showError(QString::fromStdString(m.caption), QString::fromStdString(m.text));
+    return 0;
+  }
+  user = auth->userName;
+  password = auth->password;
+  return 1;
+}
+
+int DeviceListController::RebootDevByBD(const std::string& serial, const std::string& user,
+                                        const std::string& password) {
+  return network_->RebootDevByBD(serial, OperatorAuth{user, password});
+}
+
+int DeviceListController::SetFactoryModeByBD(const std::string& serial, int mode) {
+  return network_->SetFactoryModeByBD(serial, mode);
 }
 
 QString DeviceListController::TotalsText() const {

@@ -22,6 +22,8 @@
 #include "discovery/core/device_rows.h"
 #include "discovery/core/search_thread.h"
 #include "discovery/core/broadcast_commands.h"
+#include "discovery/core/network_settings.h"
+#include "discovery/core/operator_auth.h"
 #include "discovery/ui/production_mode.h"
 #include "discovery/ui/report_row_view.h"
 
@@ -50,6 +52,14 @@ class DeviceListController : public QObject {
     std::function<int(const QString& qrText, const QString& labelText)> printQrLabel;
     std::function<void(const QString& path)> playSound;
     QString programDir;
+    // What the operator's credentials come from: the settings' default login
+    // and the operation password box (1055) with its display switch.
+    std::function<OperatorAuthInputs()> operatorAuthInputs;
+    // An error message box (caption, text), shown on the UI thread.
+    std::function<void(const QString& caption, const QString& text)> showError;
+    // The PC's network, for free addresses (defaults: the real queries).
+    std::function<LocalNetworkConfig()> localNetwork;
+    std::function<std::vector<std::uint32_t>()> localAddresses;
   };
 
   explicit DeviceListController(Options options, QObject* parent = nullptr);
@@ -111,6 +121,19 @@ class DeviceListController : public QObject {
   std::function<void(const device::DeviceStatusEvent&)> onStatusEvent;
   std::function<void(const device::DeviceAuxResponse&)> onAuxResponse;
 
+  // The operator's credentials (UTF-8) for a login-free network command:
+  // 1 with `user` and `password` set, 0 when the operation password is
+  // required and missing (the message has been shown).
+  int GetOperatorAuth(std::string& user, std::string& password);
+  // Reboot by broadcast of the device the map holds under `serial`, with
+  // the operator's credentials (UTF-8). 0 sent, -1 not in the map, -3 body
+  // not built.
+  int RebootDevByBD(const std::string& serial, const std::string& user, const std::string& password);
+  // Factory mode by broadcast (Msg_flag = mode) with the default login.
+  int SetFactoryModeByBD(const std::string& serial, int mode);
+  // The login-free network operations on the map's records.
+  NetworkSettings& Network() { return *network_; }
+
   DeviceMap& Map() { return map_; }
   DeviceRows& Rows() { return *rows_; }
   const ColumnMap& Columns() const { return columns_; }
@@ -149,6 +172,7 @@ class DeviceListController : public QObject {
   std::unique_ptr<RowView> nullView_;
   Sink sink_{*this};
   std::unique_ptr<ProductionModeActions> production_;
+  std::unique_ptr<NetworkSettings> network_;
   bool searching_ = false;
   bool importing_ = false;
 };

@@ -1,0 +1,236 @@
+#include "discovery/core/network_settings.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "common/text_convert.h"
+#include "discovery/core/discovery_log.h"
+#include "discovery/core/discovery_protocol.h"
+#include "discovery/core/ipv4_host.h"
+
+namespace kelvara::discovery {
+namespace {
+
+std::uint32_t HostOrZero(const std::string& text) { return ParseIpv4Host(text).value_or(0); }
+
+bool Unset(const std::string& text) {
+  std::string_view s = text;
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s.empty() || s == "0.0.0.0" || s == "255.255.255.255";
+}
+
+}  // namespace
+
+void HandedOutAddresses::Hold(std::uint32_t address) {
+  if (address == 0) return;
+  for (auto& e : entries_)
+    if (e == address) e = 0;
+  for (auto& e : entries_) {
+    if (e == 0) {
+      e = address;
+      return;
+    }
+  }
+}
+
+bool HandedOutAddresses::Contains(std::uint32_t address) const {
+  return address != 0 && std::find(entries_.begin(), entries_.end(), address) != entries_.end();
+}
+
+NetworkSettings::NetworkSettings(DeviceMap& map, Hooks hooks) : map_(map), hooks_(std::move(hooks)) {}
+
+OperatorAuth NetworkSettings::ToDevice(const OperatorAuth& auth) const {
+  return {Utf8ToGbk(auth.userName), Utf8ToGbk(auth.password)};
+}
+
+int NetworkSettings::SetLanConfigByBD(const DeviceSearchInfo& record, const OperatorAuth& auth) {
+  handedOut_.Hold(HostOrZero(record.lanConfig.ipAddress));
+  return discovery::SetLanConfigByBD(record, ToDevice(auth), hooks_.send);
+}
+
+int NetworkSettings::SetLanConfigBySerial(const std::string& serial, const DeviceSearchInfo& record,
+                                          const OperatorAuth& auth) {
+  int rc = kSerialNotInMap;
+  map_.Modify(serial, [&](DeviceSearchInfo& stored) {
+    stored = record;
+    rc = SetLanConfigByBD(stored, auth);
+  });
+  return rc;
+}
+
+int NetworkSettings::RestoreDeviceBySerial(const std::string& serial, int keepNetwork, const OperatorAuth& auth) {
+  int rc = kSerialNotInMap;
+  const OperatorAuth device = ToDevice(auth);
+  map_.Read(serial, [&](const DeviceSearchInfo& stored) { rc = RestoreDevByBD(stored, keepNetwork, device, hooks_.send); });
+  return rc;
+}
+
+int NetworkSettings::RebootDevByBD(const std::string& serial, const OperatorAuth& auth) {
+  int rc = kSerialNotInMap;
+  const OperatorAuth device = ToDevice(auth);
+  map_.Read(serial, [&](const DeviceSearchInfo& stored) { rc = RebootRecordByBD(stored.serialNumber, device, hooks_.send); });
+  return rc;
+}
+
+int NetworkSettings::SetFactoryModeByBD(const std::string& serial, int mode) {
+  int rc = kSerialNotInMap;
+  const OperatorAuth defaults = hooks_.defaultLogin ? hooks_.defaultLogin() : OperatorAuth{};
+  map_.Read(serial, [&](const DeviceSearchInfo& stored) {
+    rc = SetFactoryModeRecordByBD(stored.serialNumber, mode, defaults, hooks_.send);
+  });
+  return rc;
+}
+
+int NetworkSettings::SendIntercomConfig(const std::string& serial, const IntercomConfig& intercom) {
+  const auto body = BuildIntercomXml(serial, intercom);
+  if (!body) return kBodyNotBuilt;
+  hooks_.send(BuildDiscoveryMessage(kMsgSetNetwork, *body, 0));
+  return 0;
+}
+
+void NetworkSettings::FillCache() {
+  if (!cache_.ip.empty() && !cache_.gateway.empty()) return;
+  if (hooks_.localNetwork) {
+    cache_ = hooks_.localNetwork();
+  } else {
+    GetDefaultNetworkConfig(cache_);
+  }
+}
+
+std::string NetworkSettings::GetNetworkParam(int index) {
+  if (index < 0 || index >= 5) {
+    Log("GetNetworkParam(): bad index: %d\n", index);
+    return {};
+  }
+  FillCache();
+  const std::string* fields[] = {&cache_.ip, &cache_.mask, &cache_.gateway, &cache_.dns1, &cache_.dns2};
+  return *fields[index];
+}
+
+void NetworkSettings::ClearForNewList() {
+  cache_ = LocalNetworkConfig{};
+  handedOut_.Clear();
+}
+
+std::uint32_t NetworkSettings::LocalAddress() {
+  FillCache();
+  return HostOrZero(cache_.ip);
+}
+
+std::vector<std::uint32_t> NetworkSettings::FreeIpCandidates() {
+  FillCache();
+  const std::uint32_t local = HostOrZero(cache_.ip);
+  const std::uint32_t gateway = HostOrZero(cache_.gateway);
+  std::vector<std::uint32_t> taken = {local, gateway};
+  map_.ForEach([&](const DeviceSearchInfo& r) {
+    if (const auto a = ParseIpv4Host(r.lanConfig.ipAddress)) taken.push_back(*a);
+  });
+  if (hooks_.localAddresses) {
+    const auto locals = hooks_.localAddresses();
+    taken.insert(taken.end(), locals.begin(), locals.end());
+  }
+  std::sort(taken.begin(), taken.end());
+  std::vector<std::uint32_t> out;
+  if (local == 0) return out;
+  for (std::uint32_t host = 2; host <= 254; ++host) {
+    const std::uint32_t candidate = (local & 0xFFFFFF00u) | host;
+    if (std::binary_search(taken.begin(), taken.end(), candidate) || handedOut_.Contains(candidate)) continue;
+    out.push_back(candidate);
+  }
+  return out;
+}
+
+std::vector<std::uint32_t> ProbeFreeAddresses(const std::vector<std::uint32_t>& candidates, std::size_t count,
+                                              const std::function<int(std::uint32_t)>& probe, int parallel,
+                                              const std::atomic<bool>* cancel,
+                                              const std::function<void(std::size_t)>& progress) {
+  std::vector<std::uint32_t> found;
+  if (count == 0 || candidates.empty()) return found;
+  constexpr signed char kPending = -2;
+  std::vector<signed char> results(candidates.size(), kPending);
+  std::mutex mutex;
+  std::size_t next = 0, resolved = 0, freeInPrefix = 0, done = 0;
+  bool stop = false;
+
+  auto worker = [&] {
+    for (;;) {
+      std::size_t index;
+      {
+        std::lock_guard lock(mutex);
+        if (stop || next >= candidates.size() || (cancel && cancel->load())) return;
+        index = next++;
+      }
+      const int r = probe(candidates[index]);
+      std::lock_guard lock(mutex);
+      results[index] = static_cast<signed char>(r > 0 ? 1 : r < 0 ? -1 : 0);
+      ++done;
+      // The answer is known once the resolved prefix holds `count` free addresses.
+      while (resolved < results.size() && results[resolved] != kPending) {
+        if (results[resolved] == 0) ++freeInPrefix;
+        ++resolved;
+      }
+      if (freeInPrefix >= count) stop = true;
+      if (progress) progress(done);
+    }
+  };
+  const int threads = std::max(1, std::min<int>(parallel, static_cast<int>(candidates.size())));
+  std::vector<std::thread> pool;
+  pool.reserve(static_cast<std::size_t>(threads));
+  for (int i = 0; i < threads; ++i) pool.emplace_back(worker);
+  for (auto& t : pool) t.join();
+  for (std::size_t i = 0; i < resolved && found.size() < count; ++i)
+    if (results[i] == 0) found.push_back(candidates[i]);
+  return found;
+}
+
+std::optional<std::vector<std::uint32_t>> ConsecutiveAddresses(std::uint32_t start, std::uint32_t end,
+                                                               std::uint32_t mask, std::size_t count) {
+  if (!IsContiguousMask(mask) || !IsHostOfSubnet(start, mask)) return std::nullopt;
+  std::uint32_t last = BroadcastOf(start, mask);
+  if (~mask > 1u) --last;  // the broadcast address is never handed out
+  if (end != 0) last = std::min(last, end);
+  if (last < start || static_cast<std::uint64_t>(last - start) + 1 < count) return std::nullopt;
+  std::vector<std::uint32_t> out(count);
+  for (std::size_t i = 0; i < count; ++i) out[i] = start + static_cast<std::uint32_t>(i);
+  return out;
+}
+
+RangeDefaults SuggestRangeDefaults(std::uint32_t start, std::uint32_t network, const std::string& mask,
+                                   const std::string& gateway, const std::string& dns1, const std::string& dns2) {
+  RangeDefaults d;
+  d.start = FormatIpv4Host(start);
+  d.mask = mask;
+  d.gateway = Unset(gateway) ? FormatIpv4Host(network + 1) : gateway;
+  d.dns1 = Unset(dns1) ? kFallbackDns1 : dns1;
+  d.dns2 = Unset(dns2) ? kFallbackDns2 : dns2;
+  return d;
+}
+
+LANConfigInfo PrepareChangeIpValues(const LANConfigInfo& lan) {
+  LANConfigInfo out = lan;
+  const auto mask = ParseIpv4Host(lan.netmask);
+  std::uint32_t m = 0xFFFFFF00u;
+  if (mask && IsContiguousMask(*mask) && *mask != 0) {
+    m = *mask;
+  } else {
+    out.netmask = "255.255.255.0";
+  }
+  const std::uint32_t address = HostOrZero(lan.ipAddress);
+  const auto gateway = ParseIpv4Host(lan.gateway);
+  if (!gateway || NetworkOf(*gateway, m) != NetworkOf(address, m)) out.gateway = FormatIpv4Host(NetworkOf(address, m) + 1);
+  return out;
+}
+
+void ApplyDhcpDefaults(LANConfigInfo& lan) {
+  lan.dhcp = 1;
+  if (lan.ipAddress == "0.0.0.0") {
+    lan.ipAddress = "192.168.0.123";
+    lan.netmask = "255.255.255.0";
+    lan.gateway = "192.168.0.1";
+  }
+}
+
+}  // namespace kelvara::discovery
