@@ -1,0 +1,217 @@
+// The image reader and the folder listing against images written by an
+// independent generator (make_images.py: Python's struct and zlib).
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <utime.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "firmware/core/firmware_image.h"
+#include "firmware/core/firmware_list.h"
+#include "firmware/core/image_check.h"
+#include "kelvara_test/test_env.h"
+
+namespace kelvara::firmware {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Expected {
+  std::string expect;
+  std::string version;
+};
+
+class Fixtures : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new fs::path(test::MakeTempDir("images"));
+    const std::string cmd =
+        "python3 '" + (test::SourceDir() / "firmware/tests/make_images.py").string() + "' '" + dir_->string() + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::ifstream in(*dir_ / "manifest.txt");
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string name, expect, version;
+      std::getline(fields, name, '\t');
+      std::getline(fields, expect, '\t');
+      std::getline(fields, version, '\t');
+      manifest_[name] = {expect, version};
+    }
+    ASSERT_GT(manifest_.size(), 40u);
+  }
+  static fs::path* dir_;
+  static std::map<std::string, Expected> manifest_;
+};
+fs::path* Fixtures::dir_ = nullptr;
+std::map<std::string, Expected> Fixtures::manifest_;
+
+const std::map<std::string, HeaderError> kErrors = {
+    {"ok", HeaderError::kNone},         {"part_crc", HeaderError::kNone},
+    {"crc", HeaderError::kCrc},         {"size", HeaderError::kSize},
+    {"magic", HeaderError::kMagic},     {"part_sum", HeaderError::kPartSum},
+    {"part_layout", HeaderError::kPartLayout}, {"short", HeaderError::kShort},
+};
+
+TEST_F(Fixtures, HeaderCheckMatchesTheGeneratorForEveryFile) {
+  for (const auto& [name, e] : manifest_) {
+    SCOPED_TRACE(name);
+    const fs::path path = *dir_ / name;
+    const FirmwareHeaderResult r = ReadFirmwareHeader(path);
+    EXPECT_EQ(r.error, kErrors.at(e.expect)) << HeaderErrorText(r.error);
+    FirmwareImageHeader h;
+    std::uint64_t length = 0;
+    std::uint32_t sizes[5] = {9, 9, 9, 9, 9};
+    const int rc = CheckFirmwareHeader(path, &h, &length, &sizes[0], &sizes[1], &sizes[2], &sizes[3], &sizes[4]);
+    EXPECT_EQ(rc, r.error == HeaderError::kNone ? 0 : -1);
+    EXPECT_EQ(length, fs::file_size(path));
+    if (rc != 0) {
+      for (auto s : sizes) EXPECT_EQ(s, 0u);
+      continue;
+    }
+    // Sizes of present parts only, and they add up to the file.
+    std::uint64_t sum = kFirmwareHeaderSize;
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_EQ(sizes[i], h.Has(i) ? h.Part(i).size : 0u);
+      sum += sizes[i];
+    }
+    EXPECT_EQ(sum, length);
+    EXPECT_EQ(h.RootfsName().substr(0, 255), e.version);
+    EXPECT_EQ(CheckFirmwareParts(path, h), e.expect == "part_crc" ? HeaderError::kPartCrc : HeaderError::kNone);
+  }
+}
+
+TEST_F(Fixtures, ListingHoldsExactlyThePassingBinFilesWithTheirVersions) {
+  std::map<std::string, std::string> want;
+  for (const auto& [name, e] : manifest_)
+    if (e.expect == "ok" || e.expect == "part_crc") want[name] = e.version;
+  const FirmwareList list = ListFirmwareFiles(dir_->string());
+  std::map<std::string, std::string> got;
+  for (const auto& [name, entry] : list) {
+    got[name] = entry.version;
+    struct stat st {};
+    ASSERT_EQ(stat((*dir_ / name).c_str(), &st), 0);
+    EXPECT_EQ(entry.modified, static_cast<std::int64_t>(st.st_mtim.tv_sec)) << name;
+  }
+  EXPECT_EQ(got, want);
+  EXPECT_EQ(got.count("not_an_image.txt"), 0u);
+  EXPECT_EQ(got["long_version.bin"].size(), 255u);
+}
+
+TEST_F(Fixtures, FolderTextWithBackslashesListsTheSameFiles) {
+  std::string back = dir_->string();
+  for (char& c : back)
+    if (c == '/') c = '\\';
+  const FirmwareList a = ListFirmwareFiles(dir_->string() + "/");
+  const FirmwareList b = ListFirmwareFiles(back);
+  ASSERT_FALSE(a.empty());
+  EXPECT_EQ(a.size(), b.size());
+  for (const auto& [name, entry] : a) EXPECT_EQ(b.at(name).version, entry.version);
+  EXPECT_TRUE(ListFirmwareFiles(dir_->string() + "/missing").empty());
+}
+
+TEST_F(Fixtures, ImageCheckReadsEachFileOnceAndRefusesDefects) {
+  ImageCheckCache cache;
+  for (const auto& [name, e] : manifest_) {
+    SCOPED_TRACE(name);
+    const ImageVerdict v = cache.Check(*dir_ / name);
+    const bool has_magic = e.expect != "magic" && name != "empty.bin";
+    EXPECT_EQ(v.has_magic, has_magic);
+    // Without the magic the device judges the file; with it, only a sound image goes.
+    EXPECT_EQ(v.sendable, !has_magic || e.expect == "ok");
+  }
+  const int reads = cache.reads();
+  for (int i = 0; i < 500; ++i) cache.Check(*dir_ / "flags_31.bin");
+  EXPECT_EQ(cache.reads(), reads);
+  // A changed file is read again.
+  const fs::path copy = *dir_ / "copy.bin";
+  fs::copy_file(*dir_ / "flags_31.bin", copy);
+  EXPECT_TRUE(cache.Check(copy).sendable);
+  {
+    std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(kFirmwareHeaderSize + 5);
+    f.put('\x7f');
+  }
+  struct timespec times[2] = {{0, UTIME_NOW}, {1000, 0}};
+  utimensat(AT_FDCWD, copy.c_str(), times, 0);
+  const ImageVerdict changed = cache.Check(copy);
+  EXPECT_FALSE(changed.sendable);
+  EXPECT_EQ(changed.error, HeaderError::kPartCrc);
+  fs::remove(copy);
+}
+
+TEST(FirmwareCrc, IsTheIeeeCrcOfZlibAndTheKnownCheckValue) {
+  const char text[] = "123456789";
+  EXPECT_EQ(FirmwareCrc32(text, 9), 0xCBF43926u);
+  EXPECT_EQ(FirmwareCrc32(text, 0), 0u);
+}
+
+TEST(FirmwareHeader, EveryHeaderByteIsCoveredByTheCrc) {
+  FirmwareImageHeader h;
+  std::memcpy(h.magic.data(), "VELOR888", 8);
+  h.file_size = kFirmwareHeaderSize;
+  auto bytes = EncodeFirmwareHeader(h);
+  h.header_crc = FirmwareHeaderCrc(bytes.data());
+  bytes = EncodeFirmwareHeader(h);
+  FirmwareImageHeader out;
+  ASSERT_EQ(ParseFirmwareHeader(bytes.data(), kFirmwareHeaderSize, out), HeaderError::kNone);
+  for (std::size_t i = 0; i < kFirmwareHeaderSize; i += 7) {
+    if (i >= 8 && i < 12) continue;
+    auto changed = bytes;
+    changed[i] ^= 0x20;
+    EXPECT_EQ(ParseFirmwareHeader(changed.data(), kFirmwareHeaderSize, out), HeaderError::kCrc) << i;
+  }
+}
+
+// --- choosing an image for a model ---
+
+void Touch(const fs::path& path, std::int64_t mtime) {
+  std::ofstream(path) << "x";
+  struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+  utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+TEST(FirmwareForModel, KeyIsALiteralTextVariantsAndNewestWin) {
+  const fs::path dir = test::MakeTempDir("models");
+  Touch(dir / "firmware_X5_AF_v1.bin", 1000);
+  Touch(dir / "firmware_X5_v2.bin", 2000);
+  Touch(dir / "firmware_Y7_v1.bin", 1000);
+  Touch(dir / "firmware_Y7_v2.bin", 1000);  // equal time: the path sorting last wins
+  Touch(dir / "firmware_Z[1]_v1.bin", 1000);
+  Touch(dir / "firmware_Z1_v9.bin", 3000);
+  Touch(dir / "firmware_Q*_v1.bin", 1000);
+  Touch(dir / "firmware_Q9.bin", 5000);
+  Touch(dir / "other_X5_v3.bin", 9000);
+  Touch(dir / "firmware_X5_v4.txt", 9000);
+
+  struct Case {
+    std::string device_type;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"DAV-ODUVE-X5_AF", "firmware_X5_AF_v1.bin"},
+      {"DAV-ODUVE-X5", "firmware_X5_v2.bin"},
+      {"NVS-NVR-Y7", "firmware_Y7_v2.bin"},
+      {"DAV-ODUVE-Z[1]", "firmware_Z[1]_v1.bin"},  // brackets are no character class
+      {"Q*", "firmware_Q*_v1.bin"},                // nor is '*' a wildcard
+      {"DAV-ODUVE-", ""},                          // empty key matches nothing
+      {"", ""},
+      {"W2", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.device_type);
+    const std::string key = ModelKeyOf(c.device_type);
+    const fs::path got = FindFirmwareForModel(dir.string(), key, IsVariantKey(key));
+    EXPECT_EQ(got.empty() ? "" : got.filename().string(), c.want);
+  }
+  EXPECT_EQ(ModelKeyOf("DAV-ODUVE-NVS-NVR-A DAV-ODUVE-B"), "A B");
+}
+
+}  // namespace
+}  // namespace kelvara::firmware
