@@ -29,26 +29,6 @@ PACKAGES=(
   fonts-dejavu-core
 )
 
-# FDK-AAC lives in Debian's non-free component: add it for the same archive.
-ensure_non_free() {
-  if apt-cache policy 2>/dev/null | grep -q 'non-free/'; then return; fi
-  if grep -rqs 'non-free' /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null; then return; fi
-  local codename
-  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-  local uri="http://deb.debian.org/debian"
-  local src
-  src=$(grep -hs '^URIs:' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n1 | awk '{print $2}')
-  [ -n "$src" ] && uri="$src"
-  $SUDO tee /etc/apt/sources.list.d/kelvara-non-free.sources >/dev/null <<SRC
-Types: deb
-URIs: $uri
-Suites: $codename $codename-updates
-Components: non-free
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
-  NEED_UPDATE=1
-}
-
 missing=()
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
@@ -60,8 +40,8 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
-NEED_UPDATE=1
-ensure_non_free
+# FDK-AAC lives in Debian's non-free component.
+bash "$(dirname "$0")/debian-non-free.sh"
 echo "setup: installing ${#missing[@]} package(s): ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
