@@ -130,8 +130,9 @@ std::filesystem::path GetShellFolderPath(int csidl) {
     case 16:  // desktop directory
     case 25:  // common desktop directory
       return XdgOr("XDG_DESKTOP_DIR", "Desktop");
-    case 5:  // personal: the user's Documents
-      return paths::DocumentsDir().parent_path();
+    case 5:  // personal: the program's folder in the user's Documents, the
+             // same as the shared documents folder (one mapping everywhere)
+      return paths::DocumentsDir();
     case 20:  // fonts
       return paths::DataDir().parent_path() / "fonts";
     case 21:  // templates

@@ -34,6 +34,21 @@ bool IsUsableFileStem(std::string_view name) {
   return true;
 }
 
+// A language file named in language.xml must lie below the program folder:
+// an absolute name or one that climbs with ".." is refused.
+bool IsFileBelowProgram(std::string_view name) {
+  if (name.empty() || name.front() == '/' || name.front() == '\\') return false;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    const std::size_t end = name.find_first_of("/\\", start);
+    const std::string_view part = name.substr(start, end == std::string_view::npos ? name.npos : end - start);
+    if (part == "..") return false;
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return true;
+}
+
 std::string ReadRegistryName(const std::filesystem::path& file) {
   TiXmlDocument doc;
   if (!doc.LoadFile(file.c_str())) return kDefaultRegistryName;
@@ -90,6 +105,13 @@ void LanguageTable::ChooseLanguage(const TiXmlElement& lang) {
     }
     return nullptr;
   };
+  for (const TiXmlElement* r = lang.FirstChildElement("Resources"); r; r = r->NextSiblingElement("Resources")) {
+    const char* lan = r->Attribute("lan");
+    const char* file = r->Attribute("filename");
+    if (lan != nullptr && file != nullptr && IsFileBelowProgram(file) && available_.count(lan) == 0) {
+      available_.emplace(lan, program_dir_ / file);
+    }
+  }
   const TiXmlElement* chosen = find(code_);
   if (chosen == nullptr) {
     // An unknown choice falls back to English for this run; the choice file
@@ -98,7 +120,7 @@ void LanguageTable::ChooseLanguage(const TiXmlElement& lang) {
     chosen = find(code_);
   }
   if (chosen == nullptr) return;
-  if (const char* file = chosen->Attribute("filename"); file != nullptr && *file != '\0') {
+  if (const char* file = chosen->Attribute("filename"); file != nullptr && IsFileBelowProgram(file)) {
     language_file_ = program_dir_ / file;
   }
   if (const char* title = chosen->Attribute("TITLE")) title_ = Utf8ToText(title);
@@ -106,7 +128,16 @@ void LanguageTable::ChooseLanguage(const TiXmlElement& lang) {
 
 void LanguageTable::LoadLanguageFile() {
   TiXmlDocument doc;
-  if (!doc.LoadFile(language_file_.c_str(), TIXML_ENCODING_UTF8)) return;
+  {
+    // Texts keep their blanks as the file has them (a status text ends with
+    // one that separates it from the next). TinyXML's switch is process-wide:
+    // the table is built before any other thread parses XML, and the switch
+    // is put back at once.
+    TiXmlBase::SetCondenseWhiteSpace(false);
+    const bool loaded = doc.LoadFile(language_file_.c_str(), TIXML_ENCODING_UTF8);
+    TiXmlBase::SetCondenseWhiteSpace(true);
+    if (!loaded) return;
+  }
   const TiXmlElement* lang = doc.FirstChildElement("Lang");
   const TiXmlElement* resources = lang ? lang->FirstChildElement("Resources") : nullptr;
   if (resources == nullptr) return;
@@ -121,6 +152,15 @@ std::string LanguageTable::GetLanguageString(std::string_view key) const {
   if (!loaded_) return {};
   auto it = entries_.find(key);
   return it == entries_.end() ? std::string() : it->second;
+}
+
+bool LanguageTable::IsLanguageAvailable(std::string_view code) const {
+  for (const auto& [lan, file] : available_) {
+    if (!EqualsIgnoreCase(lan, code)) continue;
+    std::error_code ec;
+    return std::filesystem::is_regular_file(file, ec);
+  }
+  return false;
 }
 
 bool LanguageTable::IsChinese() const { return EqualsIgnoreCase(code_, "zh-cn"); }

@@ -45,6 +45,9 @@ class LanguageTable {
   std::string GetLanguageCode() const { return code_; }
   bool IsChinese() const;
 
+  // True when language.xml lists `code` and its language file is installed.
+  bool IsLanguageAvailable(std::string_view code) const;
+
   // Stores `code` as the language choice for the next start. 0 on success, -1
   // when the choice file cannot be written. The table itself does not change.
   int SetLanguage(std::string_view code) const;
@@ -82,6 +85,7 @@ class LanguageTable {
   bool loaded_ = false;
   std::string code_ = "en-us";
   std::map<std::string, std::string, std::less<>> entries_;
+  std::map<std::string, std::filesystem::path> available_;  // code -> file, as listed
 };
 
 // The text of `key` in the current language (LanguageTable::Instance()).

@@ -12,6 +12,7 @@
 
 #include "common/atomic_file.h"
 #include "common/debug_log.h"
+#include "common/folder_functions.h"
 #include "common/paths.h"
 #include "common/text_convert.h"
 #include "common/xml_values.h"
@@ -108,9 +109,17 @@ std::string TimeText(const kelvara::ClockTime& t) {
   return buf;
 }
 
+// Every preset up to the last one that holds anything is written, also one
+// numbered 0 (a disabled entry): the tour reads back whole. Entries after the
+// last used one are all zero and read back as such.
 void SavePresets(TiXmlElement& e, const kelvara::AfStudySettings& s) {
-  for (const auto& p : s.presets) {
-    if (p.presetNum == 0) break;
+  std::size_t used = 0;
+  for (std::size_t i = 0; i < s.presets.size(); ++i) {
+    const auto& p = s.presets[i];
+    if (p.enable != 0 || p.presetNum != 0 || p.functionType != 0) used = i + 1;
+  }
+  for (std::size_t i = 0; i < used; ++i) {
+    const auto& p = s.presets[i];
     TiXmlElement* present = Add(e, "Present");
     present->SetAttribute("enable", p.enable);
     present->SetAttribute("presetNum", p.presetNum);
@@ -118,8 +127,8 @@ void SavePresets(TiXmlElement& e, const kelvara::AfStudySettings& s) {
   }
 }
 
-// The saved list ends before the first preset numbered 0, so the presets
-// after the last one in the file are cleared: the list reads back as saved.
+// The presets after the last one in the file are cleared: the list reads
+// back as saved.
 void LoadPresets(const TiXmlElement& e, kelvara::AfStudySettings& s) {
   std::size_t i = 0;
   for (const TiXmlElement* p = e.FirstChildElement("Present");
@@ -142,7 +151,9 @@ CSaveParam::CSaveParam(std::filesystem::path file) : file_path(std::move(file)) 
   alarm_clock.oclock_to = {23, 59, 59};
   alarm_clock.clocks = {{{1, 8, 30, 0}, {1, 12, 30, 0}, {1, 14, 2, 0}, {1, 21, 30, 0}, {0, 0, 0, 0}}};
   slog_filter.default_filter = "slog -1,0";
-  slog_filter.save_path = (kelvara::paths::DocumentsDir() / "slog").string();
+  // Device logs go below the user's documents folder (shell folder 5), the
+  // same folder every other part means by "documents".
+  slog_filter.save_path = (kelvara::GetShellFolderPath(5) / "slog").string();
   Load();
 }
 

@@ -16,6 +16,7 @@ class DeviceListSeamImpl : public ui::DeviceListSeam {
   void RefreshDeviceList() override;
   void SetNewDeviceMode(bool on) override { controller_.SetNewDeviceMode(on); }
   int CheckedRowCount() override;
+  void SetAllChecked(bool on) override { controller_.SetAllChecked(on); }
   QString FirstSelectedP2pId() override;
   void ForEachRow(const std::function<bool(int row, shell::RowTimerState&)>& fn) override;
   void OnSdkStatusEvent(device::DeviceStatusEvent event) override;

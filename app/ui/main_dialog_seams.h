@@ -34,6 +34,8 @@ class DeviceListSeam {
   // New-device mode (check box 1009, "CLEARSN") was switched.
   virtual void SetNewDeviceMode(bool) {}
   virtual int CheckedRowCount() { return 0; }
+  // Checks or clears every row (the check-all box); the totals follow.
+  virtual void SetAllChecked(bool) {}
   // P2P id of the first selected row; empty when none is selected.
   virtual QString FirstSelectedP2pId() { return {}; }
   virtual void ForEachRow(const std::function<bool(int row, shell::RowTimerState&)>&) {}

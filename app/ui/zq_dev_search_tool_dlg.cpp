@@ -115,6 +115,9 @@ const ToolTip kToolTips[] = {
     {1052, LangKey("DEFAULT_USER_SET")},
 };
 
+// A customer's own name for every P2P type; optional, the shipped files leave it empty.
+constexpr const char* kP2pTypeNameKey = "P2PTYPENAME";
+
 std::int64_t WallClockSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
@@ -253,6 +256,10 @@ void CZqDevSearchToolDlg::CreateControls() {
   connect(ControlAs<QLineEdit>(kDefaultPassword), &QLineEdit::textEdited, this,
           &CZqDevSearchToolDlg::OnDefaultPasswordChanged);
   connect(ControlAs<QPushButton>(kSearch), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnSearchButton);
+  connect(ControlAs<QCheckBox>(kCheckAll), &QCheckBox::clicked, this, &CZqDevSearchToolDlg::OnCheckAll);
+  // Only a choice by the user restarts the search (refills select silently).
+  connect(ControlAs<QComboBox>(kNetCardCombo), QOverload<int>::of(&QComboBox::activated), this,
+          [this](int) { OnAdapterComboChange(); });
 }
 
 shell::ClientRect CZqDevSearchToolDlg::LayoutClientRect() const {
@@ -349,7 +356,7 @@ void CZqDevSearchToolDlg::SetUpToolTips() {
 void CZqDevSearchToolDlg::ApplyLanguageTexts() {
   SetItemText(kDefaultUser, Q(s_.settings->DefaultUserName()));
   SetItemText(kDefaultPassword, Q(s_.settings->DefaultPassword()));
-  const QString p2p = LangText("P2PTYPENAME").trimmed();
+  const QString p2p = LangText(kP2pTypeNameKey).trimmed();
   if (!p2p.isEmpty()) p2p_type_name_ = p2p;
   for (const auto& c : kCaptions) {
     SetItemText(c.id, LangText(c.key));
@@ -510,6 +517,7 @@ void CZqDevSearchToolDlg::OnSearchButton() {
 void CZqDevSearchToolDlg::StartSearch() {
   if (closed_) return;
   search_running_ = true;
+  SetItemText(kSearch, LangText("STOPSEARCH"));
   timers_.OnSearchStarted();
   // A new search starts from an empty list: nothing is checked and no live
   // view shows a device of the old one.
@@ -524,12 +532,23 @@ void CZqDevSearchToolDlg::StartSearch() {
 void CZqDevSearchToolDlg::StopSearch() {
   const bool was_running = search_running_;
   search_running_ = false;
+  SetItemText(kSearch, LangText("STARTSEARCH"));
   KillTimer(shell::TIMER_SEARCH_REQUEST);
   KillTimer(shell::TIMER_LIST_REFRESH);
   KillTimer(shell::TIMER_CYCLIC_REBOOT);
   if (Display(shell::kDisplaySearchAutoStop) == 0) timers_.DisarmAutoStop();
   if (was_running) s_.device_list->StopSearch();
 }
+
+void CZqDevSearchToolDlg::OnAdapterComboChange() {
+  if (closed_) return;
+  // The search restarts on the chosen card; that search stops by itself again.
+  if (search_running_) StopSearch();
+  OnSearchButton();
+  timers_.ArmAutoStop();
+}
+
+void CZqDevSearchToolDlg::OnCheckAll() { s_.device_list->SetAllChecked(GetCheck(kCheckAll) != 0); }
 
 // --- window menu ------------------------------------------------------------
 
@@ -554,8 +573,18 @@ void CZqDevSearchToolDlg::ShowPrintDlg() { s_.printing->ShowPrintDlg(this); }
 
 void CZqDevSearchToolDlg::OnSwitchLanguage(int command) {
   const char* code = shell::LanguageCodeForCommand(command);
+  const LanguageTable& table = LanguageTable::Instance();
+  if (!table.IsLanguageAvailable(code)) {
+    // Storing a language without its file would only fall back to English at
+    // the next start: the choice stays as it is.
+    prompts_->MessageBox(this,
+                         LangText("SWITCHLANGUAGE") + " " + LangText("STRING_FAILED") + "\r\n" +
+                             LangText("LANGAGE_NOT_AVAILABLE"),
+                         QStringLiteral("ERROR"), PromptIcon::kError);
+    return;
+  }
   // Only the choice is stored: the texts on screen stay until the next start.
-  if (LanguageTable::Instance().SetLanguage(code) == 0) {
+  if (table.SetLanguage(code) == 0) {
     prompts_->MessageBox(this,
                          LangText("SWITCHLANGUAGE") + " " + LangText("STRING_SUCCESS") + ".\r\n" +
                              LangText("LANGAGE_SWITCH_TIPS2"),

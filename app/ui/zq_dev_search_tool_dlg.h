@@ -93,6 +93,10 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void OnSearchButton();
   bool IsSearchRunning() override { return search_running_; }
   void StopSearch();
+  // A new network card chosen in combo 1016: the search restarts on it.
+  void OnAdapterComboChange();
+  // Check-all box 1003: every row checked or cleared.
+  void OnCheckAll();
 
   // Window menu.
   void OnSysCommand(int command);

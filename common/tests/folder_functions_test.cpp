@@ -26,7 +26,10 @@ std::string ReadAll(const fs::path& p) {
 
 TEST(Folders, ProgramAndShellFolders) {
   EXPECT_EQ(GetModuleFolder(), fs::read_symlink("/proc/self/exe").parent_path());
-  EXPECT_EQ(GetShellFolderPath(5), test::HomeDir() / "Documents");
+  // "Documents" means one folder everywhere: downloads, snapshots and device
+  // logs lie below the same folder as the shared documents.
+  EXPECT_EQ(GetShellFolderPath(5), test::HomeDir() / "Documents" / "Kelvara");
+  EXPECT_EQ(GetShellFolderPath(5), GetCommonDocumentsFolder());
   EXPECT_EQ(GetCommonDocumentsFolder(), test::HomeDir() / "Documents" / "Kelvara");
   EXPECT_TRUE(GetShellFolderPath(46).empty());  // not among the known numbers
   EXPECT_TRUE(GetShellFolderPath(28).empty());

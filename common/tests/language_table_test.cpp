@@ -208,6 +208,60 @@ TEST(XmlElementTextTest, FirstTextNodeOfTheElementOrOfAChild) {
   EXPECT_FALSE(XmlElementText(nullptr, nullptr, &text));
 }
 
+TEST_F(LanguageTableTest, TextsKeepTheirBlanksAsTheFileHasThem) {
+  Write(program_ / "language.xml", kTwoLanguages);
+  WriteLanguageFile("en.xml", "<TRAIL>Searching... </TRAIL><LEAD>  two  blanks</LEAD><PLAIN>x</PLAIN>");
+  LanguageTable t(program_, config_);
+  EXPECT_EQ(t.GetLanguageString("TRAIL"), "Searching... ");
+  EXPECT_EQ(t.GetLanguageString("LEAD"), "  two  blanks");
+  EXPECT_EQ(t.GetLanguageString("PLAIN"), "x");
+  // Other XML in the process is read as before.
+  TiXmlDocument other;
+  other.Parse("<a> b </a>");
+  EXPECT_STREQ(other.RootElement()->GetText(), "b");
+}
+
+TEST_F(LanguageTableTest, LanguageFilesOutsideTheProgramFolderAreRefused) {
+  fs::create_directories(program_ / "lang");
+  Write(program_.parent_path() / "outside.xml",
+        "<Lang><Resources><HELLO>outside</HELLO></Resources></Lang>");
+  WriteLanguageFile("en.xml", "<HELLO>Hello</HELLO>");
+  const std::string outside_abs = (program_.parent_path() / "outside.xml").string();
+  struct Case {
+    std::string filename;
+    bool loads;
+  };
+  const Case cases[] = {
+      {"lang/en.xml", true},
+      {"lang/../lang/en.xml", false},
+      {"../outside.xml", false},
+      {"lang/../../outside.xml", false},
+      {"..\\outside.xml", false},
+      {outside_abs, false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    Write(program_ / "language.xml",
+          "<Lang><Resources lan=\"en-us\" filename=\"" + c.filename + "\" TITLE=\"T\"/></Lang>");
+    LanguageTable t(program_, config_);
+    EXPECT_EQ(t.GetLanguageString("HELLO"), c.loads ? "Hello" : "") << c.filename;
+    EXPECT_EQ(t.IsLanguageAvailable("en-us"), c.loads) << c.filename;
+    if (!c.loads) {
+      EXPECT_TRUE(t.GetLanguageFilePath().empty()) << c.filename;
+    }
+  }
+}
+
+TEST_F(LanguageTableTest, OnlyListedLanguagesWithAnInstalledFileAreAvailable) {
+  Write(program_ / "language.xml", kTwoLanguages);
+  WriteLanguageFile("en.xml", "<HELLO>Hello</HELLO>");  // zh.xml is listed but not installed
+  LanguageTable t(program_, config_);
+  EXPECT_TRUE(t.IsLanguageAvailable("en-us"));
+  EXPECT_TRUE(t.IsLanguageAvailable("EN-US"));
+  EXPECT_FALSE(t.IsLanguageAvailable("zh-cn"));
+  EXPECT_FALSE(t.IsLanguageAvailable("pt-br"));
+}
+
 // The files the program ships: English is complete and is the default.
 TEST(ShippedLanguageFilesTest, EnglishLoadsFromTheResources) {
   fs::path resources = test::SourceDir() / "resources";
@@ -216,7 +270,13 @@ TEST(ShippedLanguageFilesTest, EnglishLoadsFromTheResources) {
   EXPECT_EQ(t.GetLanguageCode(), "en-us");
   EXPECT_FALSE(t.GetTitle().empty());
   EXPECT_GT(t.size(), 0u);
-  EXPECT_EQ(t.GetLanguageString("STRING_CLOSE"), "Close");
+  EXPECT_EQ(t.GetLanguageString("STRING_CLOSE"), "Off");
+  // The status line's searching text ends with the blank that separates it
+  // from the totals.
+  EXPECT_EQ(t.GetLanguageString("CStorePlayBack_tip_searching"), "Searching... ");
+  // No customer P2P-type name: the list shows the type names.
+  EXPECT_EQ(t.GetLanguageString("P2PTYPENAME"), "");
+  EXPECT_FALSE(t.GetLanguageString("STOPSEARCH").empty());
 }
 
 }  // namespace
@@ -233,7 +293,7 @@ TEST(LanguageTableInstanceTest, OneTableBuiltFromTheProgramFolder) {
   EXPECT_EQ(t.GetLanguageXmlPath(), paths::ProgramDir() / "language.xml");
   EXPECT_EQ(t.LanguageChoicePath(), paths::ConfigDir() / "Kelvara.language");
   EXPECT_EQ(t.GetLanguageCode(), "en-us");
-  EXPECT_EQ(LangText("STRING_CLOSE"), "Close");
+  EXPECT_EQ(LangText("STRING_CLOSE"), "Off");
   EXPECT_EQ(LangText("NO_SUCH_KEY_ANYWHERE"), "");
 }
 

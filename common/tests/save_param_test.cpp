@@ -1,4 +1,5 @@
 #include "common/save_param.h"
+#include "common/folder_functions.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml.h>
@@ -97,8 +98,28 @@ TEST(SaveParamTest, DefaultsWithoutAFile) {
   EXPECT_EQ(p.ptz_multiple.presets[2].presetNum, 30);
   EXPECT_EQ(p.ptz_multiple.nPtzZoomStayTime, 5000);
   EXPECT_EQ(p.slog_filter.default_filter, "slog -1,0");
+  // Device logs lie below the one documents folder that every part uses.
   EXPECT_EQ(p.slog_filter.save_path, (kelvara::paths::DocumentsDir() / "slog").string());
+  EXPECT_EQ(p.slog_filter.save_path, (kelvara::GetShellFolderPath(5) / "slog").string());
   EXPECT_FALSE(fs::exists(p.FilePath()));  // loading never creates the file
+}
+
+TEST(SaveParamTest, PresetToursKeepEntriesAfterADisabledEntryNumberedZero) {
+  CSaveParam a(FreshFile());
+  a.af_study.presets = {};
+  a.af_study.presets[0] = {1, 253, 0};
+  a.af_study.presets[1] = {0, 0, 1};  // disabled, no number yet
+  a.af_study.presets[2] = {1, 40, 1};
+  a.ptz_multiple.presets = {};
+  a.ptz_multiple.presets[0] = {0, 0, 0};
+  a.ptz_multiple.presets[3] = {1, 7, 0};
+  ASSERT_EQ(a.Save(), 0);
+  for (int start = 0; start < 2; ++start) {  // two program starts, one save between
+    CSaveParam b(a.FilePath());
+    EXPECT_EQ(b.af_study.presets, a.af_study.presets);
+    EXPECT_EQ(b.ptz_multiple.presets, a.ptz_multiple.presets);
+    ASSERT_EQ(b.Save(), 0);
+  }
 }
 
 TEST(SaveParamTest, SaveWritesTheWholeDocumentInOrder) {

@@ -30,7 +30,7 @@ void SetColumnByHandle(DeviceRows& rows, int handle, int column, const std::stri
   DeviceListRow* row = rows.FindByHandle(handle);
   if (!row) return;
   if (column == discovery::kColVersion || column == discovery::kColAfVersion)
-    row->m_loginVersion = CutUtf8(text, 127);
+    rows.SetLoginVersion(*row, CutUtf8(text, 127));
   rows.SetCellTextIfChanged(*row, column, text);
 }
 

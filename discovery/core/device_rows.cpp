@@ -60,6 +60,13 @@ std::vector<ReloginEntry> DeviceRows::RefreshDeviceList(DeviceMap& map, const Re
       }
     }
   }
+  // Versions read over a login since the last tick reach records whose reply
+  // had none, without waiting for a further reply.
+  for (DeviceListRow* row : loginVersionChanged_) {
+    if (row->m_searchInfo.version.empty())
+      row->m_searchInfo.version = CutToField(row->m_loginVersion, kVersionWidth);
+  }
+  loginVersionChanged_.clear();
   if (options.recentlySeen) {
     std::vector<DeviceSearchInfo> recent;
     map.ForEach([&](const DeviceSearchInfo& r) {
@@ -90,6 +97,11 @@ void DeviceRows::SetCellTextIfChanged(DeviceListRow& row, int logicalColumn, con
   if (shown == text) return;
   shown = text;
   view_.CellText(row, position, text);
+}
+
+void DeviceRows::SetLoginVersion(DeviceListRow& row, std::string version) {
+  row.m_loginVersion = std::move(version);
+  loginVersionChanged_.push_back(&row);
 }
 
 void DeviceRows::SetLoginHandle(DeviceListRow& row, int handle) {
@@ -123,6 +135,7 @@ std::size_t DeviceRows::CheckedCount() const {
 void DeviceRows::Clear() {
   byKey_.clear();
   byHandle_.clear();
+  loginVersionChanged_.clear();
   // Each row's receiver ends with it (its destructor stops its threads).
   rows_.clear();
   view_.RowsCleared();

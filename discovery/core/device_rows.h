@@ -74,6 +74,11 @@ class DeviceRows {
   // Writes one cell when its text changed; -1 (hidden) is skipped.
   void SetCellTextIfChanged(DeviceListRow& row, int logicalColumn, const std::string& text);
 
+  // The firmware version read over the login (m_loginVersion). The next
+  // refresh puts it into a record without a search version even when no new
+  // reply for the device arrives.
+  void SetLoginVersion(DeviceListRow& row, std::string version);
+
   // Handle bookkeeping: every write of m_loginHandle goes through here.
   void SetLoginHandle(DeviceListRow& row, int handle);
   // The row holding a login handle; never matches 0 or a negative
@@ -99,6 +104,7 @@ class DeviceRows {
   std::vector<std::unique_ptr<DeviceListRow>> rows_;
   std::unordered_map<std::string, DeviceListRow*> byKey_;
   std::unordered_map<int, DeviceListRow*> byHandle_;
+  std::vector<DeviceListRow*> loginVersionChanged_;  // since the last refresh
 };
 
 // The totals line under the list.

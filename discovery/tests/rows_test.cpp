@@ -170,6 +170,24 @@ TEST_F(Refresh, LoginVersionFillsAMissingSearchVersionAndRowStateSurvives) {
   EXPECT_EQ(a->m_abilityText, "only_audio");
 }
 
+TEST_F(Refresh, LoginVersionReachesTheRecordAtTheNextTickWithoutAFurtherReply) {
+  Reply("A", "10.0.0.1", 100, "");
+  Reply("B", "10.0.0.2", 100, "V-search");
+  rows.RefreshDeviceList(map, {});
+  DeviceListRow* a = rows.FindByKey("A");
+  DeviceListRow* b = rows.FindByKey("B");
+  // The login answers after the last reply was taken; the search has ended.
+  rows.SetLoginVersion(*a, "V9-login");
+  rows.SetLoginVersion(*b, "V9-login");
+  rows.RefreshDeviceList(map, {});
+  EXPECT_EQ(a->m_searchInfo.version, "V9-login");
+  EXPECT_EQ(b->m_searchInfo.version, "V-search");  // a search version stays
+  // A later reply without a version keeps it as well.
+  Reply("A", "10.0.0.1", 300, "");
+  rows.RefreshDeviceList(map, {});
+  EXPECT_EQ(a->m_searchInfo.version, "V9-login");
+}
+
 TEST_F(Refresh, HandleLookupNeverMatchesFailedLogins) {
   Reply("A", "10.0.0.1");
   Reply("B", "10.0.0.2");

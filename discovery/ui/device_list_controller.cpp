@@ -84,7 +84,7 @@ controls::CReportCtrl* DeviceListController::CreateListWidget(QWidget* parent) {
   rows_->SetFormatContext(std::move(context));
   connect(list_.data(), &controls::CReportCtrl::CheckChanged, this, [this](int row, bool checked) {
     if (auto* r = static_cast<DeviceListRow*>(list_->GetItemData(row))) r->checked = checked;
-    UpdateTotals();
+    if (!bulkCheck_) UpdateTotals();
   });
   return list_;
 }
@@ -222,6 +222,15 @@ QString DeviceListController::TotalsText() const {
                                     : rows_->CheckedCount();
   return QString::fromStdString(discovery::TotalsText(searching_, rows_->Count(), checked,
                                                       [this](const char* key) { return Text(key); }));
+}
+
+void DeviceListController::SetAllChecked(bool on) {
+  if (list_) {
+    bulkCheck_ = true;
+    for (int i = 0; i < list_->GetItemCount(); ++i) list_->SetCheck(i, on);
+    bulkCheck_ = false;
+  }
+  UpdateTotals();
 }
 
 void DeviceListController::UpdateTotals() { emit totalsChanged(TotalsText()); }

@@ -107,6 +107,8 @@ class DeviceListController : public QObject {
   void ClearDeviceMapAndList();
   // The totals line's text.
   QString TotalsText() const;
+  // Checks or clears every row; the totals line is rewritten once.
+  void SetAllChecked(bool on);
 
   // Register with ZQ_NETSDK_IPC_SetStatusEventCallBack / SetAUXResponseCallBack
   // (device::StatusEventCallBack, device::AuxResponseCallBack) as the user value.
@@ -175,6 +177,7 @@ class DeviceListController : public QObject {
   std::unique_ptr<NetworkSettings> network_;
   bool searching_ = false;
   bool importing_ = false;
+  bool bulkCheck_ = false;  // SetAllChecked runs: one totals update at its end
 };
 
 }  // namespace kelvara::discovery

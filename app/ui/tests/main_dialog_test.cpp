@@ -70,6 +70,7 @@ class RecordingList : public DeviceListSeam {
   void RefreshDeviceList() override { ++refreshes; }
   void SetNewDeviceMode(bool on) override { calls_.push_back(on ? "NewDeviceMode 1" : "NewDeviceMode 0"); }
   int CheckedRowCount() override { return checked; }
+  void SetAllChecked(bool on) override { calls_.push_back(on ? "CheckAll 1" : "CheckAll 0"); }
   void StopDeviceLogs() override { calls_.push_back("StopDeviceLogs"); }
   void ClearRows() override { calls_.push_back("ClearRows"); }
   void OnSdkStatusEvent(device::DeviceStatusEvent e) override {
@@ -235,10 +236,22 @@ TEST_F(MainDialogTest, LanguageSwitchStoresTheCodeAndChangesNothingOnScreen) {
   MakeAndInit();
   const auto before = ScreenTexts();
   const auto& table = LanguageTable::Instance();
+  auto stored = [&] {
+    std::ifstream in(table.LanguageChoicePath());
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  std::filesystem::remove_all(table.LanguageChoicePath());
+  // A language whose file is not installed: refused, nothing stored.
   dlg->OnSwitchLanguage(1956);
-  std::ifstream in(table.LanguageChoicePath());
-  std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(stored.find("pt-br"), std::string::npos) << stored;
+  EXPECT_EQ(stored(), "");
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0].caption, "ERROR");
+  EXPECT_EQ(prompts.shown[0].icon, PromptIcon::kError);
+  EXPECT_TRUE(prompts.shown[0].text.contains(CXDlg::LangText("LANGAGE_NOT_AVAILABLE"))) << prompts.shown[0].text.toStdString();
+  prompts.shown.clear();
+
+  dlg->OnSwitchLanguage(1950);
+  EXPECT_NE(stored().find("en-us"), std::string::npos) << stored();
   EXPECT_EQ(table.GetLanguageCode(), "en-us");  // in force at the next start only
   EXPECT_EQ(ScreenTexts(), before);
   ASSERT_EQ(prompts.shown.size(), 1u);
@@ -249,7 +262,7 @@ TEST_F(MainDialogTest, LanguageSwitchStoresTheCodeAndChangesNothingOnScreen) {
   // The choice cannot be written: an error, and still nothing changes.
   std::filesystem::remove(table.LanguageChoicePath());
   std::filesystem::create_directories(table.LanguageChoicePath() / "blocked");
-  dlg->OnSysCommand(1951);
+  dlg->OnSysCommand(1950);
   ASSERT_EQ(prompts.shown.size(), 2u);
   EXPECT_EQ(prompts.shown[1].caption, "ERROR");
   EXPECT_EQ(prompts.shown[1].icon, PromptIcon::kError);
@@ -449,11 +462,52 @@ TEST_F(MainDialogTest, VideoWindowPlacementAndToggle) {
   EXPECT_TRUE(dlg->VideoGrid()->GetPane(63)->Mouse3DLocate());
 }
 
+TEST_F(MainDialogTest, CheckAllBoxTicksOrClearsEveryRow) {
+  MakeAndInit();
+  auto* box = qobject_cast<QCheckBox*>(dlg->Control(kCheckAll));
+  ASSERT_NE(box, nullptr);
+  calls.clear();
+  box->click();
+  box->click();
+  EXPECT_EQ(calls, (Calls{"CheckAll 1", "CheckAll 0"}));
+}
+
+TEST_F(MainDialogTest, ChoosingANetworkCardRestartsTheSearchOnIt) {
+  cards = {{0x0100000a, "10.0.0.1", "eth0"}, {0x0200000a, "10.0.0.2", "eth1"}};
+  MakeAndInit();
+  auto* combo = qobject_cast<QComboBox*>(dlg->Control(kNetCardCombo));
+  ASSERT_NE(combo, nullptr);
+  ASSERT_EQ(combo->count(), 3);
+  // While a search runs: it stops, and a new one starts on the chosen card.
+  calls.clear();
+  combo->setCurrentIndex(2);
+  emit combo->activated(2);
+  EXPECT_EQ(calls, (Calls{"StopSearch", "CloseAllPreviews", "StartSearch"}));
+  EXPECT_TRUE(dlg->IsSearchRunning());
+  EXPECT_EQ(dlg->GetComboSelData(kNetCardCombo), 0x0200000a);
+  EXPECT_TRUE(dlg->Timers().AutoStopArmed());
+  EXPECT_EQ(dlg->GetItemText(kSearch), CXDlg::LangText("STOPSEARCH"));
+  // With no search running, a choice starts one (and arms the auto-stop again).
+  dlg->OnSearchButton();
+  dlg->Timers().DisarmAutoStop();
+  calls.clear();
+  combo->setCurrentIndex(0);
+  emit combo->activated(0);
+  EXPECT_EQ(calls, (Calls{"CloseAllPreviews", "StartSearch"}));
+  EXPECT_TRUE(dlg->IsSearchRunning());
+  EXPECT_TRUE(dlg->Timers().AutoStopArmed());
+}
+
 TEST_F(MainDialogTest, CaptionsComeFromTheLanguageTable) {
   MakeAndInit();
   for (int id : {kSearch, kCheckAll, kNetCardLabel, 4, 1291, 1189})
     EXPECT_FALSE(dlg->GetItemText(id).isEmpty()) << id;
+  // The first search runs: the button offers to stop it, then to start again.
+  EXPECT_EQ(dlg->GetItemText(kSearch), CXDlg::LangText("STOPSEARCH"));
+  dlg->OnSearchButton();
   EXPECT_EQ(dlg->GetItemText(kSearch), CXDlg::LangText("STARTSEARCH"));
+  dlg->OnSearchButton();
+  EXPECT_EQ(dlg->GetItemText(kSearch), CXDlg::LangText("STOPSEARCH"));
   EXPECT_EQ(dlg->TalkButtonText(), CXDlg::LangText("START_TALK"));
   // The QNB cloud type picks the other icon.
   display.strings[shell::kCustomCloudType] = "QNB";

@@ -141,6 +141,38 @@ TEST(DeviceListLan, SearchFillsTheListAndLogsEveryDeviceIn) {
   Pump([] { return false; }, 100ms);
 }
 
+TEST(DeviceListController, CheckAllTicksOrClearsEveryRowAndTheTotalsFollow) {
+  DeviceListController::Options options;
+  options.lookup = [](const char* key) { return std::string(key); };
+  DeviceListController controller(options);
+  QWidget window;
+  controls::CReportCtrl* list = controller.CreateListWidget(&window);
+  controller.InitDeviceListColumns();
+  QString totals;
+  int updates = 0;
+  QObject::connect(&controller, &DeviceListController::totalsChanged, [&](const QString& t) {
+    totals = t;
+    ++updates;
+  });
+  for (int i = 0; i < 3; ++i) {
+    test::FakeDevice d;
+    d.serial = "DEV" + std::to_string(i);
+    controller.Map().AddOrUpdateDevice(*ParseSearchReply(ReplyText(d)), "0.0.0.0", 1);
+  }
+  controller.RefreshDeviceList();
+  ASSERT_EQ(list->GetItemCount(), 3);
+  list->SetCheck(1, true);
+  updates = 0;
+  controller.SetAllChecked(true);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(list->GetCheck(i)) << i;
+  EXPECT_EQ(totals, "STR_TOTAL:3 STR_SELECTED:3 ");
+  EXPECT_EQ(updates, 1);  // one rewrite of the line, not one per row
+  EXPECT_EQ(controller.Rows().CheckedCount(), 3u);
+  controller.SetAllChecked(false);
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(list->GetCheck(i)) << i;
+  EXPECT_EQ(totals, "STR_TOTAL:3 STR_SELECTED:0 ");
+}
+
 TEST(DeviceListController, OutlivesItsWindow) {
   DeviceListController::Options options;
   options.lookup = [](const char* key) { return std::string(key); };
