@@ -205,15 +205,7 @@ SdkAnswer Device::SetConfig(uint32_t code, const std::string& text) {
   }
   const uint32_t block = BlockOfSetCode(code);
   if (block == 305) {
-    std::map<std::string, std::string> lan;
-    const TiXmlElement* e = doc.RootElement();
-    if (std::string(e->Value()) != "LANConfig") e = e->FirstChildElement("LANConfig");
-    if (e == nullptr) return {varurovodiv::wire::kResultBadRequest, {}};
-    for (const TiXmlAttribute* a = e->FirstAttribute(); a != nullptr; a = a->Next()) {
-      lan[a->Name()] = a->Value();
-    }
-    ApplyLan(lan);
-    return {0, {}};
+    return ApplyLanText(text) ? SdkAnswer{0, {}} : SdkAnswer{varurovodiv::wire::kResultBadRequest, {}};
   }
   std::lock_guard lock(mutex_);
   const std::string part_name = doc.RootElement()->Value();
@@ -238,6 +230,28 @@ SdkAnswer Device::SetConfig(uint32_t code, const std::string& text) {
   }
   blocks_[block] = text;
   return {0, {}};
+}
+
+bool Device::ApplyLanText(const std::string& text) {
+  TiXmlDocument doc;
+  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_LEGACY);
+  const TiXmlElement* e = doc.Error() ? nullptr : doc.RootElement();
+  if (e != nullptr && std::string(e->Value()) != "LANConfig") e = e->FirstChildElement("LANConfig");
+  if (e == nullptr) return false;
+  std::map<std::string, std::string> lan;
+  for (const TiXmlAttribute* a = e->FirstAttribute(); a != nullptr; a = a->Next()) {
+    lan[a->Name()] = a->Value();
+  }
+  ApplyLan(lan);
+  return true;
+}
+
+void Device::SetOffline(bool offline) {
+  offline_.store(offline);
+  if (offline) {
+    DropLinks();
+    CloseLogs();
+  }
 }
 
 void Device::PutBlock(uint32_t code, std::string text) {
@@ -339,6 +353,7 @@ void Device::Reboot() {
 }
 
 bool Device::Up() const {
+  if (offline_.load()) return false;
   std::lock_guard lock(mutex_);
   return Clock::now() >= down_until_;
 }
@@ -440,7 +455,8 @@ std::string Device::StateText() const {
                   " upgrades=" + std::to_string(upgrades_) +
                   " logins_ok=" + std::to_string(logins_ok_) +
                   " logins_refused=" + std::to_string(logins_refused_) +
-                  " up=" + std::string(Clock::now() >= down_until_ ? "1" : "0");
+                  " up=" + std::string(!offline_.load() && Clock::now() >= down_until_ ? "1" : "0") +
+                  " offline=" + std::string(offline_.load() ? "1" : "0");
   if (!last_firmware_.empty()) s += " firmware=" + last_firmware_;
   if (!uploaded_config_.empty()) s += " config_file_bytes=" + std::to_string(uploaded_config_.size());
   if (!intercom_.empty()) s += " intercom=1";

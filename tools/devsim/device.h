@@ -17,7 +17,7 @@
 namespace kelvara::devsim {
 
 struct Faults {
-  bool drop_replies = false;     // no reply to control, get and set requests
+  bool drop_replies = false;     // no reply at all: search, login, heartbeat, requests, events
   int delay_ms = 0;              // every reply waits this long
   bool malformed_reply = false;  // replies are sent with a broken header
   bool oversize_reply = false;   // replies announce a payload beyond the limit
@@ -61,6 +61,9 @@ class Device {
   void RestoreConfig();
   // Stores a block as it is (control interface; no validation).
   void PutBlock(uint32_t code, std::string text);
+  // The LAN block (305, <LANConfig .../>): the device takes the settings; a
+  // new address moves its sockets. False when the text is not such a block.
+  bool ApplyLanText(const std::string& text);
 
   // Files.
   void StoreUploadedFile(uint32_t kind, const std::string& name, const std::string& content);
@@ -75,6 +78,10 @@ class Device {
 
   // Reboot: the device goes silent for its reboot time and drops every link.
   void Reboot();
+  // Off the network until set online again: no discovery answer, connections
+  // refused, every link dropped.
+  void SetOffline(bool offline);
+  bool Offline() const { return offline_.load(); }
   bool Up() const;
   // Changes whenever links must drop (reboot, address change, control "drop").
   uint64_t generation() const { return generation_.load(); }
@@ -131,6 +138,7 @@ class Device {
   int allnet_ = 0;
   std::atomic<int> factory_mode_{0};
   std::atomic<uint64_t> generation_{0};
+  std::atomic<bool> offline_{false};
   std::atomic<uint64_t> log_close_{0};
 };
 

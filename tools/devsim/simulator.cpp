@@ -354,7 +354,7 @@ void Simulator::ServeSdk(Device& d, int fd) {
       Nap(std::chrono::milliseconds(kPollMs), stop_);
       continue;
     }
-    if (logged_in) {
+    if (logged_in && !d.faults().drop_replies) {
       for (auto& [seq, code, data] : d.EventsSince(events_sent)) {
         events_sent = seq;
         if (!SendAll(fd, wire::EncodeFrame(FrameType::kEvent, 0, 0, code, 0, data), stop_)) return;
@@ -379,6 +379,9 @@ void Simulator::ServeSdk(Device& d, int fd) {
         d.Record("sdk", wire::EncodeFrame(f.header.type, f.header.sequence, f.header.handle,
                                           f.header.command, f.header.result, f.payload));
       }
+      const Faults faults = d.faults();
+      // A device that answers nothing: the peer sees it go by its time-outs.
+      if (faults.drop_replies) continue;
       if (!logged_in) {
         if (type != FrameType::kLogin) return;
         const auto zero = f.payload.find('\0');
@@ -397,7 +400,6 @@ void Simulator::ServeSdk(Device& d, int fd) {
         logged_in = true;
         continue;
       }
-      const Faults faults = d.faults();
       switch (type) {
         case FrameType::kHeartbeat:
           if (!SendAll(fd, wire::EncodeFrame(f.header.type | wire::kReplyBit, f.header.sequence,
@@ -414,7 +416,6 @@ void Simulator::ServeSdk(Device& d, int fd) {
           if (type == FrameType::kSystemControl) a = d.SystemControl(f.header.command, f.payload);
           else if (type == FrameType::kGetConfig) a = d.GetConfig(f.header.command);
           else a = d.SetConfig(f.header.command, f.payload);
-          if (faults.drop_replies) break;
           if (!reply(f, a.result, a.text)) return;
           break;
         }
@@ -610,6 +611,7 @@ void Simulator::HandleDatagram(const std::string& text, const sockaddr_in& from)
     for (auto& d : devices_) {
       if (!d->Up()) continue;
       d->Record("udp", text);
+      if (d->faults().drop_replies) continue;
       const std::string reply = d->SearchReplyText();
       // Answer from the device's own address, to the sender.
       const std::string ip = d->ip();
@@ -682,7 +684,7 @@ std::string Simulator::Control(const std::string& line) {
   if (cmd == "help") {
     return "ok list|state D|journal D [clear]|get D CODE|set D CODE HEX|fault D NAME VALUE|"
            "alarm D CODE [DETAIL]|event D CODE [TEXT]|log D TEXT|log_close D|reboot D|drop D|"
-           "file D PATH HEX|quit";
+           "offline D|online D|file D PATH HEX|quit";
   }
   if (cmd == "list") {
     std::string out = "ok " + std::to_string(devices_.size());
@@ -694,7 +696,8 @@ std::string Simulator::Control(const std::string& line) {
     return out;
   }
   static const char* const kPerDevice[] = {"state", "journal", "get", "set", "fault", "alarm",
-                                          "event", "log", "log_close", "reboot", "drop", "file"};
+                                          "event", "log", "log_close", "reboot", "drop", "file",
+                                          "offline", "online"};
   if (std::find(std::begin(kPerDevice), std::end(kPerDevice), cmd) == std::end(kPerDevice)) {
     return "err unknown command '" + cmd + "'";
   }
@@ -723,6 +726,11 @@ std::string Simulator::Control(const std::string& line) {
     std::string hex, text;
     args >> code >> hex;
     if (!HexDecode(hex, text)) return "err bad hex";
+    if (code == 305) {
+      // The live LAN block: the device takes the settings (a new address
+      // moves its sockets and its discovery answers).
+      return d->ApplyLanText(text) ? "ok" : "err bad LAN block";
+    }
     d->PutBlock(code, text);
     return "ok";
   }
@@ -763,6 +771,10 @@ std::string Simulator::Control(const std::string& line) {
   }
   if (cmd == "drop") {
     d->DropLinks();
+    return "ok";
+  }
+  if (cmd == "offline" || cmd == "online") {
+    d->SetOffline(cmd == "offline");
     return "ok";
   }
   if (cmd == "file") {

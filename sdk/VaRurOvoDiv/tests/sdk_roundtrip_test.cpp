@@ -448,6 +448,26 @@ TEST_F(SdkRoundTrip, LinkDroppedMidTransferFailsEveryAcceptedTransferOnce) {
   EXPECT_EQ(rec_.Count(rec_.Snapshot(), h, STATUS_EVENT_UPLOAD_DONE, false), 0u);
 }
 
+TEST_F(SdkRoundTrip, ADeviceThatAnswersNothingIsSeenToGoAndComesBack) {
+  const int h = LoginOk();
+  // drop_replies silences heartbeat replies too: the link is declared lost.
+  ASSERT_EQ(Control("fault 0 drop_replies 1"), "ok");
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_HEARTBEAT_LOST));
+  // While it stays silent the re-login gets no answer either.
+  EXPECT_FALSE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 2, std::chrono::milliseconds(800)));
+  ASSERT_EQ(Control("fault 0 clear"), "ok");
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 2));
+
+  // offline: connections are refused until the device is online again.
+  ASSERT_EQ(Control("offline 0"), "ok");
+  EXPECT_NE(Control("state 0").find("up=0 offline=1"), std::string::npos);
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LINK_LOST));
+  const int other = ZQ_NETSDK_IPC_Login("127.0.0.1", sim_->command_port(0), "admin", "s3cret\"pw", 0);
+  EXPECT_TRUE(rec_.WaitStatus(other, STATUS_EVENT_CONNECT_FAILED));
+  ASSERT_EQ(Control("online 0"), "ok");
+  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 3));
+}
+
 TEST_F(SdkRoundTrip, FaultsGiveErrorsAndClosedLinksNeverCrashes) {
   const int h = LoginOk();
   // A dropped reply times out as result 255 with its command.

@@ -2,14 +2,18 @@
 // broadcast in the PC namespace reaches every simulated device, each answers
 // from its own address, and the login-free commands really change the device.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <memory>
 #include <thread>
 
@@ -20,6 +24,7 @@
 #include "kelvara_test/test_lan.h"
 #include "digest.h"
 #include "simulator.h"
+#include "wire_frame.h"
 
 namespace kelvara::devsim {
 namespace {
@@ -156,6 +161,164 @@ TEST_F(DevsimLan, RebootRestoreAndFactoryModeByBroadcast) {
   Broadcast(*lan, discovery::BuildDiscoveryMessage(5898, *by_uuid, 0), std::chrono::milliseconds(100));
   EXPECT_NE(sim_->Control("state 1").find("restores=1"), std::string::npos);
   EXPECT_NE(sim_->Control("state 0").find("restores=0"), std::string::npos);
+}
+
+// devsim as a person drives it: its commands go to the program's stdin (a
+// FIFO here) and its replies are read from its output.
+class DevsimProcess {
+ public:
+  DevsimProcess(TestLan& lan, const std::string& args) : lan_(lan) {
+    const auto dir = kelvara::test::MakeTempDir("devsim");
+    const auto fifo = dir / "in";
+    out_ = dir / "out";
+    if (mkfifo(fifo.c_str(), 0600) != 0) return;
+    const std::string devsim = (kelvara::test::BinDir() / "devsim").string();
+    pid_ = lan.Spawn(LanSide::kLan, {"sh", "-c", devsim + " " + args + " <" + fifo.string() + " >" +
+                                                     out_.string() + " 2>&1"});
+    // The shell opens the FIFO for reading before devsim starts.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (fd_ < 0 && std::chrono::steady_clock::now() < end) {
+      fd_ = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd_ < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~DevsimProcess() {
+    if (fd_ >= 0) close(fd_);  // devsim ends when its stdin closes
+    if (pid_ > 0) lan_.Stop(pid_);
+  }
+  // Waits for "ready" (the device list printed before it).
+  bool Ready() {
+    return WaitFor([&](const std::vector<std::string>& lines) {
+      return std::find(lines.begin(), lines.end(), "ready") != lines.end();
+    });
+  }
+  // Sends one command; its reply line ("ok ..." or "err ...").
+  std::string Command(const std::string& line) {
+    const size_t before = Replies(Lines()).size();
+    const std::string text = line + "\n";
+    if (fd_ < 0 || write(fd_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return "no devsim";
+    std::string reply = "no reply";
+    WaitFor([&](const std::vector<std::string>& lines) {
+      const auto r = Replies(lines);
+      if (r.size() <= before) return false;
+      reply = r[before];
+      return true;
+    });
+    return reply;
+  }
+
+ private:
+  std::vector<std::string> Lines() const {
+    std::ifstream in(out_);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+  }
+  static std::vector<std::string> Replies(const std::vector<std::string>& lines) {
+    std::vector<std::string> r;
+    for (const auto& l : lines)
+      if (l.rfind("ok", 0) == 0 || l.rfind("err", 0) == 0) r.push_back(l);
+    return r;
+  }
+  template <class Pred>
+  bool WaitFor(Pred pred) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < end) {
+      if (pred(Lines())) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  TestLan& lan_;
+  std::filesystem::path out_;
+  pid_t pid_ = -1;
+  int fd_ = -1;
+};
+
+// From the PC side: 1 connected (and, when `silent_ms` > 0, nothing but the
+// greeting arrives within that time after a login frame), 0 refused or
+// unreachable.
+int ConnectFromPc(TestLan& lan, const std::string& ip, uint16_t port, int silent_ms = 0) {
+  return lan.CallInThread(LanSide::kPc, [&] {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
+    timeval tv{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    int result = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 1 : 0;
+    if (result == 1 && silent_ms > 0) {
+      namespace wire = varurovodiv::wire;
+      char buf[4096];
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 1000) == 1) (void)recv(fd, buf, sizeof buf, 0);  // the greeting
+      const std::string login = wire::EncodeFrame(wire::FrameType::kLogin, 1, 0, 0, 0, std::string("admin\0x", 7));
+      (void)send(fd, login.data(), login.size(), MSG_NOSIGNAL);
+      if (poll(&p, 1, silent_ms) != 0) result = 2;  // an answer (or a close) came
+    }
+    close(fd);
+    return result;
+  });
+}
+
+template <class Pred>
+bool Eventually(Pred pred) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (std::chrono::steady_clock::now() < end) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return pred();
+}
+
+TEST(DevsimExecutable, ControlCommandsMoveSilenceAndUnplugDevices) {
+  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 4, .default_route = true}));
+  DevsimProcess sim(*lan, "--count 3 --base-ip " + TestLan::LanAddress(0) + " --max-seconds 60");
+  ASSERT_TRUE(sim.Ready());
+  const uint16_t port = 8091;
+  const auto a = [](int n) { return TestLan::LanAddress(n); };
+  auto found = Broadcast(*lan, Search(), std::chrono::milliseconds(500));
+  ASSERT_EQ(found.size(), 3u);
+
+  // set D 305 HEX: the device answers from its new address, its sockets moved.
+  const std::string lan_block = "<LANConfig IPAddress=\"" + a(3) +
+                                "\" Netmask=\"255.255.0.0\" Gateway=\"10.77.0.2\" DHCP=\"0\" />";
+  EXPECT_EQ(sim.Command("set 0 305 " + varurovodiv::wire::ToHex(lan_block)), "ok");
+  EXPECT_EQ(sim.Command("set 0 305 " + varurovodiv::wire::ToHex("<Other/>")), "err bad LAN block");
+  EXPECT_NE(sim.Command("state 0").find("ip=" + a(3)), std::string::npos);
+  EXPECT_TRUE(Eventually([&] { return ConnectFromPc(*lan, a(3), port) == 1; }));
+  EXPECT_TRUE(Eventually([&] { return ConnectFromPc(*lan, a(0), port) == 0; }));
+  found = Broadcast(*lan, Search(), std::chrono::milliseconds(500));
+  ASSERT_TRUE(found.count(a(3)));
+  EXPECT_EQ(found.at(a(3)).serialNumber, "SIM00000001");
+  EXPECT_EQ(found.at(a(3)).lanConfig.ipAddress, a(3));
+  EXPECT_FALSE(found.count(a(0)));
+
+  // offline / online: gone from the search and refusing connections, then back.
+  EXPECT_EQ(sim.Command("offline 1"), "ok");
+  EXPECT_NE(sim.Command("state 1").find("offline=1"), std::string::npos);
+  EXPECT_TRUE(Eventually([&] { return ConnectFromPc(*lan, a(1), port) == 0; }));
+  found = Broadcast(*lan, Search(), std::chrono::milliseconds(500));
+  EXPECT_FALSE(found.count(a(1)));
+  EXPECT_TRUE(found.count(a(2)));
+  EXPECT_EQ(sim.Command("online 1"), "ok");
+  EXPECT_TRUE(Eventually([&] { return ConnectFromPc(*lan, a(1), port) == 1; }));
+  found = Broadcast(*lan, Search(), std::chrono::milliseconds(500));
+  EXPECT_TRUE(found.count(a(1)));
+
+  // drop_replies: no search answer, no login answer, the link stays open.
+  EXPECT_EQ(sim.Command("fault 2 drop_replies 1"), "ok");
+  found = Broadcast(*lan, Search(), std::chrono::milliseconds(500));
+  EXPECT_FALSE(found.count(a(2)));
+  EXPECT_TRUE(found.count(a(1)));
+  EXPECT_EQ(ConnectFromPc(*lan, a(2), port, 300), 1);
+  EXPECT_EQ(sim.Command("fault 2 clear 0"), "ok");
+  EXPECT_EQ(ConnectFromPc(*lan, a(2), port, 300), 2);  // the login is answered again
+  found = Broadcast(*lan, Search(), std::chrono::milliseconds(500));
+  EXPECT_TRUE(found.count(a(2)));
+  EXPECT_EQ(sim.Command("offline 9"), "err unknown device '9'");
 }
 
 TEST(DevsimExecutable, RunsInTheLanAndTakesControlCommandsOnStdin) {
