@@ -7,10 +7,6 @@
 #include "sdk_log.h"
 
 namespace varurovodiv {
-namespace {
-// A callback that never returns must not make the SDK grow without bound.
-constexpr size_t kMaxQueued = 1u << 18;
-}  // namespace
 
 void EventDispatcher::Start() {
   std::lock_guard lock(queue_mutex_);
@@ -34,22 +30,52 @@ void EventDispatcher::Stop() {
   if (thread_.joinable()) thread_.join();
   std::lock_guard lock(queue_mutex_);
   queue_.clear();
+  login_bytes_.clear();
+  device_bytes_ = 0;
   forgotten_.clear();
   running_ = false;
   thread_id_ = std::thread::id();
 }
 
-void EventDispatcher::Post(SdkEvent event) {
+void EventDispatcher::Account(const Queued& q, bool add) {
+  const size_t cost = Cost(q.event);
+  size_t& login = login_bytes_[q.event.handle];
+  if (add) {
+    login += cost;
+    if (q.origin == EventOrigin::kDevice) device_bytes_ += cost;
+    return;
+  }
+  login -= cost;
+  if (login == 0) login_bytes_.erase(q.event.handle);
+  if (q.origin == EventOrigin::kDevice) device_bytes_ -= cost;
+}
+
+bool EventDispatcher::Post(SdkEvent event, EventOrigin origin) {
   {
     std::lock_guard lock(queue_mutex_);
-    if (!running_ || stopping_ || forgotten_.count(event.handle)) return;
-    if (queue_.size() >= kMaxQueued) {
-      SdkLog("event queue full, dropping event %d of handle %d", event.status_code, event.handle);
-      return;
+    if (!running_ || stopping_ || forgotten_.count(event.handle)) return true;
+    if (origin == EventOrigin::kDevice) {
+      const size_t cost = Cost(event);
+      const auto it = login_bytes_.find(event.handle);
+      const size_t login = it == login_bytes_.end() ? 0 : it->second;
+      if (login + cost > kLoginEventBudget || device_bytes_ + cost > kDeviceEventsCap) {
+        SdkLog("handle %d: event %d does not fit (%zu bytes queued for the login, %zu for all "
+               "devices)",
+               event.handle, event.status_code, login, device_bytes_);
+        return false;
+      }
     }
-    queue_.push_back(std::move(event));
+    queue_.push_back(Queued{std::move(event), origin});
+    Account(queue_.back(), true);
   }
   queue_cv_.notify_one();
+  return true;
+}
+
+size_t EventDispatcher::QueuedBytes(int handle) {
+  std::lock_guard lock(queue_mutex_);
+  const auto it = login_bytes_.find(handle);
+  return it == login_bytes_.end() ? 0 : it->second;
 }
 
 void EventDispatcher::SetStatusCallback(STATUS_EVENT_CALLBACK callback, void* user) {
@@ -68,9 +94,10 @@ void EventDispatcher::Forget(int handle) {
   {
     std::lock_guard lock(queue_mutex_);
     forgotten_.insert(handle);
-    queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
-                                [handle](const SdkEvent& e) { return e.handle == handle; }),
-                 queue_.end());
+    const auto gone = std::stable_partition(
+        queue_.begin(), queue_.end(), [handle](const Queued& q) { return q.event.handle != handle; });
+    for (auto it = gone; it != queue_.end(); ++it) Account(*it, false);
+    queue_.erase(gone, queue_.end());
   }
   // Wait for a callback of this handle that may be running right now.
   std::lock_guard call(call_mutex_);
@@ -83,7 +110,8 @@ void EventDispatcher::Run() {
       std::unique_lock lock(queue_mutex_);
       queue_cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
       if (stopping_) return;
-      event = std::move(queue_.front());
+      Account(queue_.front(), false);
+      event = std::move(queue_.front().event);
       queue_.pop_front();
     }
     std::lock_guard call(call_mutex_);

@@ -24,7 +24,26 @@ namespace {
 using wire::FrameType;
 using Clock = std::chrono::steady_clock;
 
+// Requests of one login waiting to be sent or answered: each will produce one
+// AUX response, which is never dropped, so their number is bounded here.
 constexpr size_t kMaxQueuedRequests = 1024;
+
+// The status events a device may send in an EVENT frame: talk results (6, 7,
+// 8, 35, 36, 37), the record events (23, 24, 25, 30) and the text event 32.
+// Every other code belongs to the SDK (login state, transfer outcomes,
+// progress): a device forging one could end a transfer twice or name a file
+// the SDK never wrote.
+bool IsDeviceEventCode(uint32_t code) {
+  switch (code) {
+    case 6: case 7: case 8:
+    case STATUS_EVENT_ALARM: case 24: case 25: case 30:
+    case 32:
+    case 35: case 36: case 37:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // Events whose data is a fixed-size record: callers read the whole record, so
 // a short payload from the device is zero-padded and a long one cut.
@@ -121,7 +140,9 @@ int Session::Submit(Request request) {
   if (!online_.load()) return ZQ_NETSDK_ERR_NOT_ONLINE;
   {
     std::lock_guard lock(queue_mutex_);
-    if (requests_.size() >= kMaxQueuedRequests) return ZQ_NETSDK_ERR_QUEUE_FULL;
+    if (requests_.size() + pending_count_.load() >= kMaxQueuedRequests) {
+      return ZQ_NETSDK_ERR_QUEUE_FULL;
+    }
     requests_.push_back(std::move(request));
   }
   const uint64_t one = 1;
@@ -152,6 +173,15 @@ void Session::PostStatus(int code, std::string data) {
   dispatcher_.Post(std::move(e));
 }
 
+bool Session::PostDeviceStatus(int code, std::string data) {
+  SdkEvent e;
+  e.kind = SdkEvent::Kind::kStatus;
+  e.handle = handle_;
+  e.status_code = code;
+  e.data = std::move(data);
+  return dispatcher_.Post(std::move(e), EventOrigin::kDevice);
+}
+
 void Session::PostAux(int result, uint32_t command, std::string text) {
   SdkEvent e;
   e.kind = SdkEvent::Kind::kAux;
@@ -176,13 +206,13 @@ bool Session::WaitWake(std::chrono::milliseconds timeout) {
 
 void Session::Run() {
   auto backoff = timeouts_.reconnect;
-  bool reported_unreachable = false;
+  bool reported_outage = false;
   while (!stop_.load()) {
     const LoginOutcome outcome = ConnectAndLogin();
     if (outcome == LoginOutcome::kStopped) break;
     if (outcome == LoginOutcome::kOk) {
       backoff = timeouts_.reconnect;
-      reported_unreachable = false;
+      reported_outage = false;
       online_.store(true);
       PostStatus(STATUS_EVENT_LOGIN_OK);
       const LinkEnd end = Serve();
@@ -205,10 +235,16 @@ void Session::Run() {
       // Requests accepted just before the link went down get their answer now,
       // not after an outage of unknown length.
       FailAllOnLinkLoss();
-      if (!reported_unreachable) {
-        PostStatus(STATUS_EVENT_CONNECT_FAILED);
-        reported_unreachable = true;
+      if (!reported_outage) {
+        PostStatus(outcome == LoginOutcome::kProtocol ? STATUS_EVENT_PROTOCOL_ERROR
+                                                      : STATUS_EVENT_CONNECT_FAILED);
+        reported_outage = true;
       }
+    }
+    // A login whose events the callback has not taken yet (a device that
+    // flooded it) connects again only once they have mostly been delivered.
+    while (!stop_.load() && dispatcher_.QueuedBytes(handle_) > kLoginEventBudget / 2) {
+      WaitWake(std::chrono::milliseconds(20));
     }
     // Without automatic reconnection the login rests until reconnection is
     // switched on or the login ends.
@@ -229,7 +265,6 @@ void Session::CloseLink() {
   socket_ = -1;
   parser_ = wire::FrameParser();
   outbuf_.clear();
-  protocol_error_ = false;
 }
 
 bool Session::SendAll(const std::string& bytes, Clock::time_point deadline) {
@@ -324,12 +359,20 @@ Session::LoginOutcome Session::ConnectAndLogin() {
 
   // Challenge, proof, verdict.
   const auto deadline = Clock::now() + timeouts_.reply;
+  // Anything but a well-formed challenge, or a verdict, within the time is a
+  // device breaking the protocol (status event 5); silence is unreachability.
+  auto fail = [this](bool got_frame) {
+    const bool malformed = got_frame || parser_.error() != wire::ParseError::kNone;
+    if (malformed) SdkLog("handle %d: bad handshake from %s", handle_, params_.address.c_str());
+    CloseLink();
+    return stop_.load() ? LoginOutcome::kStopped
+           : malformed  ? LoginOutcome::kProtocol
+                        : LoginOutcome::kUnreachable;
+  };
   auto hello = ReadFrame(parser_, deadline);
   if (!hello || hello->header.type != static_cast<uint16_t>(FrameType::kHello) ||
       hello->payload.size() < 16) {
-    SdkLog("handle %d: no challenge from %s", handle_, params_.address.c_str());
-    CloseLink();
-    return stop_.load() ? LoginOutcome::kStopped : LoginOutcome::kUnreachable;
+    return fail(hello.has_value());
   }
   std::string login = params_.user;
   login.push_back('\0');
@@ -341,9 +384,9 @@ Session::LoginOutcome Session::ConnectAndLogin() {
   }
   auto verdict = ReadFrame(parser_, deadline);
   if (!verdict ||
-      verdict->header.type != (static_cast<uint16_t>(FrameType::kLogin) | wire::kReplyBit)) {
-    CloseLink();
-    return stop_.load() ? LoginOutcome::kStopped : LoginOutcome::kUnreachable;
+      verdict->header.type != (static_cast<uint16_t>(FrameType::kLogin) | wire::kReplyBit) ||
+      verdict->header.sequence != seq) {
+    return fail(verdict.has_value());
   }
   if (verdict->header.result != wire::kResultOk) {
     SdkLog("handle %d: login refused by %s (%d)", handle_, params_.address.c_str(),
@@ -368,6 +411,7 @@ void Session::TakeQueuedRequests() {
     outbuf_ += wire::EncodeFrame(r.type, seq, handle_, r.command, 0, r.payload);
     pending_[seq] = Pending{r.command, r.wants_aux, now + timeouts_.reply};
   }
+  pending_count_.store(pending_.size());
   if (!active_) StartNextTransfer();
 }
 
@@ -444,6 +488,8 @@ void Session::FinishTransfer(bool ok, const std::string& text) {
     code = ok ? STATUS_EVENT_UPLOAD_DONE : STATUS_EVENT_UPLOAD_FAILED;
     if (ok && IsUploadProgressFirmware(t.job)) upgrade_progress_.store(100);
   } else {
+    // A download is done only as a checked file under its final name.
+    if (t.part_path.empty()) ok = false;
     code = ok ? STATUS_EVENT_DOWNLOAD_DONE : STATUS_EVENT_DOWNLOAD_FAILED;
     if (!t.part_path.empty()) {
       if (ok && rename(t.part_path.c_str(), t.job.local_path.c_str()) != 0) {
@@ -467,6 +513,7 @@ void Session::FailAllOnLinkLoss() {
     if (p.wants_aux) PostAux(ZQ_AUX_RESULT_LINK_LOST, p.command, {});
   }
   pending_.clear();
+  pending_count_.store(0);
   std::deque<Request> left;
   std::deque<TransferJob> jobs;
   {
@@ -501,100 +548,141 @@ void Session::ExpireReplies(Clock::time_point now) {
       ++it;
     }
   }
+  pending_count_.store(pending_.size());
 }
 
-void Session::HandleFrame(const wire::Frame& f) {
+bool Session::HandleFrame(const wire::Frame& f) {
   const uint16_t type = f.header.type;
-  const bool reply = (type & wire::kReplyBit) != 0;
-  const auto base = static_cast<FrameType>(type & ~wire::kReplyBit);
+  if ((type & wire::kReplyBit) != 0) return HandleReply(f);
   ActiveTransfer* t = active_.get();
+  // Transfer frames count only for the active transfer of their direction
+  // and kind.
+  const bool receiving = t != nullptr && !t->job.upload &&
+                         t->phase == ActiveTransfer::Phase::kReceiving &&
+                         f.header.command == static_cast<uint32_t>(t->job.kind);
 
-  if (!reply) {
-    switch (base) {
-      case FrameType::kEvent: {
-        std::string data = f.payload;
-        if (const size_t size = RecordEventSize(f.header.command)) data.resize(size, '\0');
-        PostStatus(static_cast<int>(f.header.command), std::move(data));
-        return;
+  switch (static_cast<FrameType>(type)) {
+    case FrameType::kEvent: {
+      if (!IsDeviceEventCode(f.header.command)) {
+        SdkLog("handle %d: device sent the SDK's own event code %d; ignored", handle_,
+               static_cast<int32_t>(f.header.command));
+        return true;
       }
-      case FrameType::kProgress:
-        if (t != nullptr) {
-          const int pct = std::clamp(f.header.result, 0, 100);
-          t->last_activity = Clock::now();
-          if (pct != t->progress) {
-            t->progress = pct;
-            if (IsUploadProgressFirmware(t->job)) {
-              upgrade_progress_.store(pct);
-              PostStatus(STATUS_EVENT_PROGRESS_A, std::to_string(pct));
-            } else {
-              PostStatus(STATUS_EVENT_PROGRESS_B, std::to_string(pct));
-            }
-          }
-        }
-        return;
-      case FrameType::kFileData:
-        if (t != nullptr && !t->job.upload && t->phase == ActiveTransfer::Phase::kReceiving) {
-          t->last_activity = Clock::now();
-          t->done += f.payload.size();
-          if (t->done > kMaxDownload ||
-              write(t->fd, f.payload.data(), f.payload.size()) !=
-                  static_cast<ssize_t>(f.payload.size())) {
-            FinishTransfer(false, "<RESPONSE_PARAM Error=\"local write failed\" />");
-            return;
-          }
-          t->hash.Update(f.payload);
-        }
-        return;
-      case FrameType::kFileEnd:
-        if (t != nullptr && !t->job.upload && t->phase == ActiveTransfer::Phase::kReceiving) {
-          const bool ok = wire::DigestEqual(wire::DigestBytes(t->hash.Final()), f.payload) &&
-                          fsync(t->fd) == 0;
-          FinishTransfer(ok, ok ? std::string() : "<RESPONSE_PARAM Error=\"checksum mismatch\" />");
-        }
-        return;
-      default:
-        SdkLog("handle %d: unexpected frame type %u", handle_, type);
-        return;
+      std::string data = f.payload;
+      if (const size_t size = RecordEventSize(f.header.command)) data.resize(size, '\0');
+      if (!PostDeviceStatus(static_cast<int>(f.header.command), std::move(data))) {
+        SdkLog("handle %d: the device floods events faster than they are taken; link closed",
+               handle_);
+        return false;
+      }
+      return true;
     }
+    case FrameType::kProgress:
+      if (t != nullptr && f.header.command == static_cast<uint32_t>(t->job.kind)) {
+        const int pct = std::clamp(f.header.result, 0, 100);
+        t->last_activity = Clock::now();
+        if (pct != t->progress) {
+          t->progress = pct;
+          const bool firmware = IsUploadProgressFirmware(t->job);
+          if (firmware) upgrade_progress_.store(pct);
+          if (!PostDeviceStatus(firmware ? STATUS_EVENT_PROGRESS_A : STATUS_EVENT_PROGRESS_B,
+                                std::to_string(pct))) {
+            return false;
+          }
+        }
+      }
+      return true;
+    case FrameType::kFileData:
+      if (receiving) {
+        t->last_activity = Clock::now();
+        t->done += f.payload.size();
+        if (t->done > kMaxDownload ||
+            write(t->fd, f.payload.data(), f.payload.size()) !=
+                static_cast<ssize_t>(f.payload.size())) {
+          FinishTransfer(false, "<RESPONSE_PARAM Error=\"local write failed\" />");
+          return true;
+        }
+        t->hash.Update(f.payload);
+      }
+      return true;
+    case FrameType::kFileEnd:
+      if (receiving) {
+        // The data reaches the disk before the file takes its final name.
+        const bool ok = wire::DigestEqual(wire::DigestBytes(t->hash.Final()), f.payload) &&
+                        fsync(t->fd) == 0;
+        FinishTransfer(ok, ok ? std::string() : "<RESPONSE_PARAM Error=\"checksum mismatch\" />");
+      }
+      return true;
+    default:
+      SdkLog("handle %d: unexpected frame type %u", handle_, type);
+      return true;
   }
+}
 
-  // Replies.
-  if (base == FrameType::kHeartbeat) return;
+bool Session::HandleReply(const wire::Frame& f) {
+  const auto base = static_cast<FrameType>(f.header.type & ~wire::kReplyBit);
+  if (base == FrameType::kHeartbeat) return true;
+  ActiveTransfer* t = active_.get();
   if (t != nullptr && f.header.sequence == t->sequence) {
+    // Only the reply the transfer waits for in its current step: a reply of
+    // another type (or a repeated one) must not open, finish or rename files.
+    using Phase = ActiveTransfer::Phase;
+    const FrameType awaited = t->job.upload ? (t->phase == Phase::kBegin    ? FrameType::kPutBegin
+                                               : t->phase == Phase::kEnding ? FrameType::kPutEnd
+                                                                            : FrameType::kHello)
+                                            : (t->phase == Phase::kBegin ? FrameType::kGetFile
+                                                                         : FrameType::kHello);
+    if (base != awaited || f.header.command != static_cast<uint32_t>(t->job.kind)) {
+      SdkLog("handle %d: reply type %u does not answer the transfer; ignored", handle_,
+             f.header.type);
+      return true;
+    }
     t->last_activity = Clock::now();
+    const std::string refused = "<RESPONSE_PARAM Error=\"refused by the device\" Result=\"" +
+                                std::to_string(f.header.result) + "\" />";
     if (base == FrameType::kPutBegin) {
       if (f.header.result != wire::kResultOk) {
-        FinishTransfer(false, "<RESPONSE_PARAM Error=\"refused by the device\" Result=\"" +
-                                  std::to_string(f.header.result) + "\" />");
+        FinishTransfer(false, refused);
       } else {
-        t->phase = ActiveTransfer::Phase::kSending;
+        t->phase = Phase::kSending;
       }
     } else if (base == FrameType::kPutEnd) {
       FinishTransfer(f.header.result == wire::kResultOk,
                      "<RESPONSE_PARAM Result=\"" + std::to_string(f.header.result) + "\" />");
-    } else if (base == FrameType::kGetFile) {
-      if (f.header.result != wire::kResultOk) {
-        FinishTransfer(false, "<RESPONSE_PARAM Error=\"refused by the device\" Result=\"" +
-                                  std::to_string(f.header.result) + "\" />");
-        return;
-      }
-      t->part_path = t->job.local_path + ".part";
-      t->fd = open(t->part_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-      if (t->fd < 0) {
-        t->part_path.clear();
-        FinishTransfer(false, "<RESPONSE_PARAM Error=\"cannot write the local file\" />");
-        return;
-      }
-      t->phase = ActiveTransfer::Phase::kReceiving;
+    } else if (f.header.result != wire::kResultOk) {
+      FinishTransfer(false, refused);
+    } else {
+      OpenPartFile();
     }
-    return;
+    return true;
   }
   auto it = pending_.find(f.header.sequence);
-  if (it == pending_.end()) return;  // late reply after its time-out
+  if (it == pending_.end()) return true;  // late reply after its time-out
   const Pending p = it->second;
   pending_.erase(it);
+  pending_count_.store(pending_.size());
   if (p.wants_aux) PostAux(f.header.result, p.command, f.payload);
+  return true;
 }
+
+void Session::OpenPartFile() {
+  ActiveTransfer& t = *active_;
+  // A new file only: an existing "<name>.part" (or a link of that name) is not
+  // ours to truncate or follow.
+  const std::string part = t.job.local_path + ".part";
+  t.fd = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (t.fd < 0) {
+    const int err = errno;
+    FinishTransfer(false, err == EEXIST
+                              ? "<RESPONSE_PARAM Error=\"a file of the temporary name exists\" />"
+                              : "<RESPONSE_PARAM Error=\"cannot write the local file\" />");
+    return;
+  }
+  t.part_path = part;
+  t.phase = ActiveTransfer::Phase::kReceiving;
+}
+
+bool Session::Throttled() { return dispatcher_.QueuedBytes(handle_) >= kLoginEventBudget; }
 
 Session::LinkEnd Session::Serve() {
   char buf[64 * 1024];
@@ -607,6 +695,10 @@ Session::LinkEnd Session::Serve() {
       outbuf_ += wire::EncodeFrame(FrameType::kHeartbeat, NextSequence(), handle_, 0, 0, {});
       next_heartbeat_ = now + timeouts_.heartbeat;
     }
+    // While the callback has not taken this login's events the link is not
+    // read (the device waits in TCP flow control), and its silence is ours.
+    const bool throttled = Throttled();
+    if (throttled) last_received_ = now;
     if (now - last_received_ >= timeouts_.link_dead) return LinkEnd::kHeartbeat;
     ExpireReplies(now);
     // A transfer ends when it stops moving, and in any case after twenty idle
@@ -622,29 +714,32 @@ Session::LinkEnd Session::Serve() {
     auto wake_at = std::min(next_heartbeat_, last_received_ + timeouts_.link_dead);
     for (const auto& [seq, p] : pending_) wake_at = std::min(wake_at, p.deadline);
     if (active_) wake_at = std::min(wake_at, active_->last_activity + timeouts_.transfer);
-    pollfd p[2] = {{socket_, static_cast<short>(POLLIN | (outbuf_.empty() ? 0 : POLLOUT)), 0},
-                   {wake_fd_, POLLIN, 0}};
+    if (throttled) wake_at = std::min(wake_at, now + std::chrono::milliseconds(20));
+    const short events = static_cast<short>((throttled ? 0 : POLLIN) | (outbuf_.empty() ? 0 : POLLOUT));
+    pollfd p[2] = {{socket_, events, 0}, {wake_fd_, POLLIN, 0}};
     if (poll(p, 2, std::max(1, MsUntil(wake_at))) < 0 && errno != EINTR) return LinkEnd::kLost;
     if (p[1].revents & POLLIN) DrainWake();
     if (p[0].revents & POLLNVAL) return LinkEnd::kLost;
     // Read before anything else: a device that answers and then resets the
     // link (it reboots after an upgrade) leaves its answer readable, and the
     // error is reported only once the answer has been taken.
-    if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+    if (!throttled && p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       const ssize_t n = recv(socket_, buf, sizeof buf, 0);
       if (n == 0) return LinkEnd::kLost;
       if (n < 0) {
         if (errno != EAGAIN && errno != EINTR) return LinkEnd::kLost;
         continue;
       }
-      last_received_ = Clock::now();
       if (!parser_.Feed(buf, static_cast<size_t>(n))) {
         SdkLog("handle %d: %s from %s", handle_, wire::ParseErrorText(parser_.error()),
                params_.address.c_str());
         return LinkEnd::kProtocol;
       }
+      // Only whole frames show the device alive: bytes dribbled in without
+      // ever completing a frame (or a heartbeat reply) do not.
       while (auto f = parser_.Next()) {
-        HandleFrame(*f);
+        last_received_ = Clock::now();
+        if (!HandleFrame(*f)) return LinkEnd::kProtocol;
         if (stop_.load()) return LinkEnd::kStopped;
       }
       if (parser_.error() != wire::ParseError::kNone) {
@@ -654,6 +749,8 @@ Session::LinkEnd Session::Serve() {
       }
       // Data may still be waiting behind a reset: the next round reads it.
       if (p[0].revents & POLLERR) continue;
+    } else if (throttled && p[0].revents & (POLLHUP | POLLERR)) {
+      return LinkEnd::kLost;
     }
     if (p[0].revents & POLLOUT && !outbuf_.empty()) {
       const ssize_t n = send(socket_, outbuf_.data(), outbuf_.size(), MSG_NOSIGNAL);

@@ -67,7 +67,7 @@ class Session {
  private:
   using Clock = std::chrono::steady_clock;
   enum class LinkEnd { kStopped, kLost, kHeartbeat, kProtocol };
-  enum class LoginOutcome { kOk, kStopped, kUnreachable, kRefused };
+  enum class LoginOutcome { kOk, kStopped, kUnreachable, kRefused, kProtocol };
 
   struct Pending {
     uint32_t command = 0;
@@ -98,7 +98,11 @@ class Session {
   bool SendAll(const std::string& bytes, Clock::time_point deadline);
   std::optional<wire::Frame> ReadFrame(wire::FrameParser& parser, Clock::time_point deadline);
 
-  void HandleFrame(const wire::Frame& frame);
+  // False when the link must close because the device broke the protocol.
+  bool HandleFrame(const wire::Frame& frame);
+  bool HandleReply(const wire::Frame& frame);
+  void OpenPartFile();
+  bool Throttled();
   void TakeQueuedRequests();
   void PumpTransfer();
   void StartNextTransfer();
@@ -106,6 +110,8 @@ class Session {
   void FailAllOnLinkLoss();
   void ExpireReplies(Clock::time_point now);
   void PostStatus(int code, std::string data = {});
+  // A status event the device sent unasked; false when it does not fit.
+  bool PostDeviceStatus(int code, std::string data);
   void PostAux(int result, uint32_t command, std::string text);
   uint32_t NextSequence() { return ++sequence_; }
 
@@ -130,11 +136,11 @@ class Session {
   wire::FrameParser parser_;
   std::string outbuf_;
   std::map<uint32_t, Pending> pending_;
+  std::atomic<size_t> pending_count_{0};  // pending_.size(), for Submit
   std::unique_ptr<ActiveTransfer> active_;
   uint32_t sequence_ = 0;
   Clock::time_point last_received_;
   Clock::time_point next_heartbeat_;
-  bool protocol_error_ = false;
 };
 
 }  // namespace varurovodiv

@@ -68,6 +68,15 @@ class EventRecorder {
     events_.clear();
   }
 
+  // While held, every callback waits: a callback as slow as it can be.
+  void Hold(bool hold) {
+    {
+      std::lock_guard lock(mutex_);
+      held_ = hold;
+    }
+    cv_.notify_all();
+  }
+
  private:
   static int OnStatus(int handle, int type, const char* data, void* user) {
     auto* self = static_cast<EventRecorder*>(user);
@@ -95,7 +104,8 @@ class EventRecorder {
 
   void Add(Delivered d) {
     {
-      std::lock_guard lock(mutex_);
+      std::unique_lock lock(mutex_);
+      cv_.wait(lock, [this] { return !held_; });
       events_.push_back(std::move(d));
     }
     cv_.notify_all();
@@ -104,6 +114,7 @@ class EventRecorder {
   std::mutex mutex_;
   std::condition_variable cv_;
   std::vector<Delivered> events_;
+  bool held_ = false;
 };
 
 }  // namespace varurovodiv::test

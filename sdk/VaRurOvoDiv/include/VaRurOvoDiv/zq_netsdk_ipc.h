@@ -30,7 +30,8 @@ extern "C" {
 #define STATUS_EVENT_LINK_LOST 2          /* an established login lost its link */
 #define STATUS_EVENT_CONNECT_FAILED 3     /* the device could not be reached */
 #define STATUS_EVENT_LOGIN_OK 4           /* login (or re-login) established */
-#define STATUS_EVENT_PROTOCOL_ERROR 5     /* the device sent a malformed frame; link closed */
+#define STATUS_EVENT_PROTOCOL_ERROR 5     /* the device broke the protocol (malformed frame or
+                                             handshake, event flood); link closed */
 #define STATUS_EVENT_UPLOAD_DONE 14       /* upload or upgrade finished */
 #define STATUS_EVENT_UPLOAD_FAILED 15     /* upload or upgrade failed */
 #define STATUS_EVENT_DOWNLOAD_DONE 16     /* text: <RESPONSE_PARAM LocalFileName="..." /> */

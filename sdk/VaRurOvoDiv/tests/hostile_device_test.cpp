@@ -1,0 +1,468 @@
+// Hostile devices against the SDK: each fake device is a small loopback peer
+// that breaks the protocol in one way; each test shows the SDK holds.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "kelvara_test/test_env.h"
+#include "sdk_test_support.h"
+#include "sha256.h"
+#include "wire_frame.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using varurovodiv::test::Delivered;
+using varurovodiv::test::EventRecorder;
+namespace wire = varurovodiv::wire;
+using wire::FrameType;
+
+// Bytes of undelivered events the SDK holds per login (docs/device-protocol.md).
+constexpr size_t kLoginBudget = 4u << 20;
+
+// One accepted connection, as the device sees it.
+class Link {
+ public:
+  Link(int fd, const std::atomic<bool>& stop) : fd_(fd), stop_(stop) {}
+
+  bool Send(const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size() && !stop_.load()) {
+      pollfd p{fd_, POLLOUT, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      const ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      sent += static_cast<size_t>(n);
+    }
+    return sent == bytes.size();
+  }
+  bool SendFrame(uint16_t type, uint32_t sequence, uint32_t command, int32_t result,
+                 const std::string& payload = {}) {
+    return Send(wire::EncodeFrame(type, sequence, 0, command, result, payload));
+  }
+  bool SendFrame(FrameType type, uint32_t sequence, uint32_t command, int32_t result,
+                 const std::string& payload = {}) {
+    return SendFrame(static_cast<uint16_t>(type), sequence, command, result, payload);
+  }
+  bool Reply(const wire::Frame& request, int32_t result, const std::string& payload = {}) {
+    return SendFrame(request.header.type | wire::kReplyBit, request.header.sequence,
+                     request.header.command, result, payload);
+  }
+
+  // The next frame other than a heartbeat (answered on the way when asked).
+  std::optional<wire::Frame> Next(milliseconds timeout = milliseconds(3000),
+                                  bool answer_heartbeats = true) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+      while (auto f = parser_.Next()) {
+        if (f->header.type != static_cast<uint16_t>(FrameType::kHeartbeat)) return f;
+        if (answer_heartbeats && !Reply(*f, 0)) return std::nullopt;
+      }
+      if (stop_.load() || Clock::now() >= deadline) return std::nullopt;
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char buf[64 * 1024];
+      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0 || !parser_.Feed(buf, static_cast<size_t>(n))) return std::nullopt;
+    }
+  }
+
+  // Challenge, any login, verdict "logged in".
+  bool AcceptLogin() {
+    if (!SendFrame(FrameType::kHello, 0, 0, 0, std::string(16, 'c'))) return false;
+    auto login = Next();
+    return login && login->header.type == static_cast<uint16_t>(FrameType::kLogin) &&
+           Reply(*login, 0);
+  }
+
+  // Answers heartbeats until the SDK closes the link or the device stops.
+  void Idle() {
+    while (!stop_.load()) {
+      if (!Next(milliseconds(200)) && Closed()) return;
+    }
+  }
+
+  bool Closed() {
+    pollfd p{fd_, POLLIN, 0};
+    char c;
+    return poll(&p, 1, 0) == 1 && recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
+  }
+
+ private:
+  int fd_;
+  const std::atomic<bool>& stop_;
+  wire::FrameParser parser_;
+};
+
+// Serves the connections it accepts one after another with a script; the
+// argument is the number of the connection, from 0.
+class FakeDevice {
+ public:
+  using Script = std::function<void(Link&, int)>;
+
+  explicit FakeDevice(Script script) : script_(std::move(script)) {
+    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(listen_fd_, 8) != 0 ||
+        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+      ADD_FAILURE() << "cannot listen on loopback";
+    }
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~FakeDevice() {
+    stop_.store(true);
+    shutdown(listen_fd_, SHUT_RDWR);
+    thread_.join();
+    close(listen_fd_);
+  }
+  uint16_t port() const { return port_; }
+  // Waits until this many connections have ended.
+  bool WaitServed(int count, milliseconds timeout = milliseconds(5000)) {
+    const auto end = Clock::now() + timeout;
+    while (served_.load() < count) {
+      if (Clock::now() >= end) return false;
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+    return true;
+  }
+
+ private:
+  void Run() {
+    for (int n = 0;; ++n) {
+      const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      Link link(fd, stop_);
+      script_(link, n);
+      close(fd);
+      served_.fetch_add(1);
+    }
+  }
+
+  Script script_;
+  int listen_fd_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> served_{0};
+  std::thread thread_;
+};
+
+int OpenDescriptors() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/fd");
+  while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+  closedir(d);
+  return n - 1;  // the directory itself
+}
+
+std::string ReadFile(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+class HostileDevice : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("VARUROVODIV_RECONNECT_MS", "100", 1);
+    setenv("VARUROVODIV_REPLY_TIMEOUT_MS", "800", 1);
+    setenv("VARUROVODIV_HEARTBEAT_MS", "300", 1);
+    setenv("VARUROVODIV_LINK_DEAD_MS", "1500", 1);
+    setenv("VARUROVODIV_TRANSFER_TIMEOUT_MS", "2000", 1);
+    setenv("VARUROVODIV_CONNECT_TIMEOUT_MS", "1000", 1);
+    ASSERT_EQ(ZQ_NETSDK_IPC_Init(), 0);
+    rec_.Register();
+    ZQ_NETSDK_IPC_SetAutoReconnect(0, 0);
+  }
+  void TearDown() override {
+    rec_.Hold(false);
+    EXPECT_EQ(ZQ_NETSDK_IPC_Cleanup(), 0);
+  }
+
+  int Login(const FakeDevice& device) {
+    const int h = ZQ_NETSDK_IPC_Login("127.0.0.1", device.port(), "admin", "pw", 0);
+    EXPECT_GT(h, 0);
+    EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK));
+    return h;
+  }
+
+  size_t Count(int handle, int code) {
+    return EventRecorder::Count(rec_.Snapshot(), handle, code, false);
+  }
+
+  EventRecorder rec_;
+};
+
+// A device sends 1 MiB events to a callback that takes none: the SDK holds at
+// most its login budget, then closes the link on its own; the login comes
+// back once the callback has caught up.
+TEST_F(HostileDevice, AFloodOfLargeEventsIsBoundedAndItsLinkCut) {
+  ZQ_NETSDK_IPC_SetAutoReconnect(0, 1);
+  std::atomic<bool> cut{false};
+  FakeDevice device([&](Link& link, int n) {
+    if (!link.AcceptLogin()) return;
+    if (n > 0) return link.Idle();
+    const std::string big(wire::kMaxPayload, 'x');
+    while (link.SendFrame(FrameType::kEvent, 0, 32, 0, big)) {
+    }
+    cut.store(true);
+  });
+  const int h = Login(device);
+  rec_.Hold(true);
+  ASSERT_TRUE(device.WaitServed(1));
+  EXPECT_TRUE(cut.load());
+  rec_.Hold(false);
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_PROTOCOL_ERROR));
+  // One event in the held callback, the rest within the budget.
+  EXPECT_LE(Count(h, 32), kLoginBudget / wire::kMaxPayload + 1);
+  EXPECT_GE(Count(h, 32), 2u);
+  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 2));
+}
+
+// While one device floods small events, another device's 100 replies all
+// arrive, and the flooding login is cut.
+TEST_F(HostileDevice, RepliesOfAnotherLoginSurviveAFlood) {
+  std::atomic<bool> go{false};
+  FakeDevice flooder([&](Link& link, int) {
+    if (!link.AcceptLogin()) return;
+    while (!go.load()) {
+      if (!link.Next(milliseconds(20)) && link.Closed()) return;
+    }
+    std::string burst;
+    while (burst.size() < 64 * 1024) {
+      burst += wire::EncodeFrame(FrameType::kEvent, 0, 0, 32, 0, std::string(100, 'e'));
+    }
+    while (link.Send(burst)) {
+    }
+  });
+  std::atomic<int> answered{0};
+  FakeDevice quiet([&](Link& link, int) {
+    if (!link.AcceptLogin()) return;
+    while (auto f = link.Next(milliseconds(10000))) {
+      if (f->header.type == static_cast<uint16_t>(FrameType::kSystemControl) &&
+          link.Reply(*f, 0, "<RESPONSE_PARAM n=\"" + std::to_string(answered.load()) + "\" />")) {
+        answered.fetch_add(1);
+      }
+    }
+  });
+  const int a = Login(flooder);
+  const int b = Login(quiet);
+  rec_.Hold(true);
+  go.store(true);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(ZQ_NETSDK_IPC_SystemControl(b, 1019, nullptr, ""), 0);
+  ASSERT_TRUE(flooder.WaitServed(1));
+  for (int i = 0; i < 500 && answered.load() < 100; ++i) std::this_thread::sleep_for(milliseconds(10));
+  ASSERT_EQ(answered.load(), 100);
+  rec_.Hold(false);
+  ASSERT_TRUE(rec_.WaitAux(b, 1019, 100));
+  for (const Delivered& e : rec_.For(b)) {
+    if (e.aux) { EXPECT_EQ(e.result, 0); }
+  }
+  EXPECT_TRUE(rec_.WaitStatus(a, STATUS_EVENT_PROTOCOL_ERROR));
+}
+
+// Event codes that belong to the SDK are not passed on, whatever the device
+// sends; a forged "upload done" does not end the upload twice.
+TEST_F(HostileDevice, ForgedSdkEventCodesAreNotPassedOn) {
+  const uint32_t forged[] = {2,  3,  4,  5,  14, 15, 16, 17, 31, 34, 54, 55,
+                             0xFFFFFFFFu, 0xFFFFFFF0u, 0, 1000};
+  FakeDevice device([&](Link& link, int) {
+    if (!link.AcceptLogin()) return;
+    for (uint32_t code : forged) {
+      link.SendFrame(FrameType::kEvent, 0, code, 0, "<RESPONSE_PARAM LocalFileName=\"/etc/passwd\" />");
+    }
+    link.SendFrame(FrameType::kEvent, 0, 23, 0, std::string(168, '\0'));
+    link.SendFrame(FrameType::kEvent, 0, 32, 0, "forged-done");
+    auto begin = link.Next();
+    if (!begin || !link.Reply(*begin, 0)) return;
+    link.SendFrame(FrameType::kEvent, 0, STATUS_EVENT_UPLOAD_DONE, 0, "");
+    while (auto f = link.Next()) {
+      if (f->header.type == static_cast<uint16_t>(FrameType::kPutEnd)) {
+        link.Reply(*f, wire::kResultChecksum);
+        break;
+      }
+    }
+    link.SendFrame(FrameType::kEvent, 0, 32, 0, "upload-done");
+    link.Idle();
+  });
+  const int h = Login(device);
+  ASSERT_TRUE(rec_.WaitStatus(h, 32));
+  std::vector<int> codes;
+  for (const Delivered& e : rec_.For(h)) codes.push_back(e.code);
+  EXPECT_EQ(codes, (std::vector<int>{STATUS_EVENT_LOGIN_OK, STATUS_EVENT_ALARM, 32}));
+
+  const auto file = kelvara::test::MakeTempDir("hostile") / "cfg.xml";
+  std::ofstream(file) << "<CONFIG />";
+  ASSERT_EQ(ZQ_NETSDK_IPC_SetConfigFile(h, file.c_str()), 0);
+  ASSERT_TRUE(rec_.WaitStatus(h, 32, 2));
+  EXPECT_EQ(Count(h, STATUS_EVENT_UPLOAD_FAILED), 1u);
+  EXPECT_EQ(Count(h, STATUS_EVENT_UPLOAD_DONE), 0u);
+}
+
+// Transfer replies count only when they are the reply the transfer waits for;
+// downloads go to a new ".part" file that is never one found in the way.
+TEST_F(HostileDevice, TransferRepliesOfTheWrongKindAreRefused) {
+  enum class Act { kAnswerUploadAsDownload, kAnswerDownloadAsUploadEnd, kWrongHash, kGood };
+  enum class Part { kNone, kFile, kLink };
+  struct Case {
+    const char* name;
+    bool upload;
+    Act act;
+    Part part;  // what lies at "<local>.part" beforehand
+    int outcome;
+  };
+  const Case cases[] = {
+      {"upload answered as a download", true, Act::kAnswerUploadAsDownload, Part::kFile,
+       STATUS_EVENT_UPLOAD_FAILED},
+      {"download answered as an upload end", false, Act::kAnswerDownloadAsUploadEnd, Part::kNone,
+       STATUS_EVENT_DOWNLOAD_FAILED},
+      {"download with a wrong checksum", false, Act::kWrongHash, Part::kNone,
+       STATUS_EVENT_DOWNLOAD_FAILED},
+      {"download over a leftover part file", false, Act::kGood, Part::kFile,
+       STATUS_EVENT_DOWNLOAD_FAILED},
+      {"download over a part-file link", false, Act::kGood, Part::kLink,
+       STATUS_EVENT_DOWNLOAD_FAILED},
+      {"good download", false, Act::kGood, Part::kNone, STATUS_EVENT_DOWNLOAD_DONE},
+  };
+  const std::string content = "file content";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto dir = kelvara::test::MakeTempDir("hostile");
+    const auto local = dir / "local.xml";
+    const auto part = dir / "local.xml.part";
+    const auto victim = dir / "victim";
+    std::ofstream(victim) << "victim";
+    if (c.upload) std::ofstream(local) << "<CONFIG />";
+    if (c.part == Part::kFile) std::ofstream(part) << "keep";
+    if (c.part == Part::kLink) std::filesystem::create_symlink(victim, part);
+
+    FakeDevice device([&](Link& link, int) {
+      if (!link.AcceptLogin()) return;
+      auto request = link.Next();
+      if (!request) return;
+      const uint32_t seq = request->header.sequence;
+      const uint32_t kind = request->header.command;
+      switch (c.act) {
+        case Act::kAnswerUploadAsDownload:
+          link.SendFrame(static_cast<uint16_t>(FrameType::kGetFile) | wire::kReplyBit, seq, kind, 0);
+          link.SendFrame(FrameType::kFileEnd, 0, kind, 0, "");
+          break;
+        case Act::kAnswerDownloadAsUploadEnd:
+          link.SendFrame(static_cast<uint16_t>(FrameType::kPutEnd) | wire::kReplyBit, seq, kind, 0);
+          break;
+        case Act::kWrongHash:
+        case Act::kGood:
+          link.Reply(*request, 0);
+          link.SendFrame(FrameType::kFileData, 0, kind, 0, content);
+          link.SendFrame(FrameType::kFileEnd, 0, kind, 0,
+                         wire::DigestBytes(wire::Sha256Of(c.act == Act::kGood ? content : "x")));
+          break;
+      }
+      // Let the SDK read it all before the link ends.
+      link.Next(milliseconds(300));
+    });
+    const int before = OpenDescriptors();
+    const int h = Login(device);
+    ASSERT_EQ(c.upload ? ZQ_NETSDK_IPC_SetConfigFile(h, local.c_str())
+                       : ZQ_NETSDK_IPC_GetConfigFile(h, local.c_str()),
+              0);
+    ASSERT_TRUE(rec_.WaitStatus(h, c.outcome));
+    ASSERT_TRUE(device.WaitServed(1));
+    ASSERT_EQ(ZQ_NETSDK_IPC_Logout(h), 0);
+    EXPECT_EQ(OpenDescriptors(), before);
+    // Exactly one terminal event.
+    const auto events = rec_.For(h);
+    size_t terminal = 0;
+    for (int code : {STATUS_EVENT_UPLOAD_DONE, STATUS_EVENT_UPLOAD_FAILED,
+                     STATUS_EVENT_DOWNLOAD_DONE, STATUS_EVENT_DOWNLOAD_FAILED}) {
+      terminal += EventRecorder::Count(events, h, code, false);
+    }
+    EXPECT_EQ(terminal, 1u);
+    EXPECT_EQ(ReadFile(victim), "victim");
+    if (c.part == Part::kFile) { EXPECT_EQ(ReadFile(part), "keep"); }
+    if (c.part == Part::kLink) { EXPECT_TRUE(std::filesystem::is_symlink(part)); }
+    if (c.part == Part::kNone) { EXPECT_FALSE(std::filesystem::exists(part)); }
+    if (!c.upload) {
+      EXPECT_EQ(std::filesystem::exists(local), c.outcome == STATUS_EVENT_DOWNLOAD_DONE);
+      if (c.outcome == STATUS_EVENT_DOWNLOAD_DONE) { EXPECT_EQ(ReadFile(local), content); }
+    }
+  }
+}
+
+// Bytes that never complete a frame do not keep a link alive.
+TEST_F(HostileDevice, ADribblingDeviceGoesOffline) {
+  FakeDevice device([&](Link& link, int) {
+    if (!link.AcceptLogin()) return;
+    const std::string frame = wire::EncodeFrame(FrameType::kEvent, 0, 0, 32, 0, std::string(64, 'd'));
+    for (char c : frame) {
+      if (!link.Send(std::string(1, c))) return;
+      link.Next(milliseconds(100), /*answer_heartbeats=*/false);
+      if (link.Closed()) return;
+    }
+  });
+  const int h = Login(device);
+  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_HEARTBEAT_LOST, 1, milliseconds(4000)));
+  EXPECT_EQ(Count(h, 32), 0u);
+}
+
+// A handshake that breaks the protocol is reported as a protocol error; a
+// device that only hangs up is unreachable.
+TEST_F(HostileDevice, HandshakeErrorsAreReportedAsProtocolErrors) {
+  struct Case {
+    const char* name;
+    std::function<void(Link&)> act;
+    int event;
+  };
+  const Case cases[] = {
+      {"bad magic", [](Link& l) { std::string h = wire::EncodeFrame(FrameType::kHello, 0, 0, 0, 0, std::string(16, 'c')); h[0] = 'X'; l.Send(h); },
+       STATUS_EVENT_PROTOCOL_ERROR},
+      {"short challenge", [](Link& l) { l.SendFrame(FrameType::kHello, 0, 0, 0, "abc"); },
+       STATUS_EVENT_PROTOCOL_ERROR},
+      {"event before the challenge", [](Link& l) { l.SendFrame(FrameType::kEvent, 0, 32, 0, "x"); },
+       STATUS_EVENT_PROTOCOL_ERROR},
+      {"verdict of another type",
+       [](Link& l) {
+         l.SendFrame(FrameType::kHello, 0, 0, 0, std::string(16, 'c'));
+         if (auto login = l.Next()) {
+           l.SendFrame(static_cast<uint16_t>(FrameType::kHeartbeat) | wire::kReplyBit,
+                       login->header.sequence, 0, 0);
+         }
+       },
+       STATUS_EVENT_PROTOCOL_ERROR},
+      {"hangs up", [](Link&) {}, STATUS_EVENT_CONNECT_FAILED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDevice device([&](Link& link, int) {
+      c.act(link);
+      link.Next(milliseconds(300));
+    });
+    const int h = ZQ_NETSDK_IPC_Login("127.0.0.1", device.port(), "admin", "pw", 0);
+    ASSERT_TRUE(rec_.WaitStatus(h, c.event));
+    EXPECT_EQ(rec_.For(h).size(), 1u);
+    ZQ_NETSDK_IPC_Logout(h);
+  }
+}
+
+}  // namespace
