@@ -21,7 +21,7 @@
 
 #include "kelvara_test/test_env.h"
 #include "sdk_test_support.h"
-#include "sha256.h"
+#include "digest.h"
 #include "wire_frame.h"
 
 namespace {
