@@ -17,7 +17,7 @@ bool Fail(std::string* error, const std::string& what, int err) {
 }  // namespace
 
 bool WriteFileAtomically(const std::filesystem::path& target, std::string_view content,
-                         std::string* error) {
+                         std::string* error, unsigned mode) {
   if (target.filename().empty()) return Fail(error, "no file name", EINVAL);
   const auto dir = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
   std::string tmp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
@@ -38,8 +38,8 @@ bool WriteFileAtomically(const std::filesystem::path& target, std::string_view c
     p += n;
     left -= static_cast<size_t>(n);
   }
-  // mkstemp creates 0600; settings and layouts are ordinary user files.
-  ::fchmod(fd, 0644);
+  // mkstemp creates 0600; most files are ordinary user files.
+  ::fchmod(fd, static_cast<mode_t>(mode));
   if (::fsync(fd) != 0) {
     const int err = errno;
     ::close(fd);

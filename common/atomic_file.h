@@ -10,7 +10,8 @@ namespace kelvara {
 
 // Returns true on success. On failure the target is unchanged, the temporary
 // file is removed, and *error (when given) says what failed.
+// `mode` is the new file's permission bits (0600 for files that hold passwords).
 bool WriteFileAtomically(const std::filesystem::path& target, std::string_view content,
-                         std::string* error = nullptr);
+                         std::string* error = nullptr, unsigned mode = 0644);
 
 }  // namespace kelvara

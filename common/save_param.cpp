@@ -476,7 +476,8 @@ std::string CSaveParam::ToXmlText() const {
 int CSaveParam::Save() {
   std::string error = "cannot create the folder";
   if (kelvara::paths::EnsureDir(file_path.parent_path()).empty() ||
-      !kelvara::WriteFileAtomically(file_path, ToXmlText(), &error)) {
+      // The file holds the default device login: readable by its owner only.
+      !kelvara::WriteFileAtomically(file_path, ToXmlText(), &error, 0600)) {
     kelvara::DebugLogPrintf("CSaveParam::Save %s failed: %s\n", file_path.c_str(), error.c_str());
     return -1;
   }

@@ -128,6 +128,8 @@ TEST(SaveParamTest, SaveWritesTheWholeDocumentInOrder) {
       p.import_file = "/d";
   p.slog_filter.save_path = "/d/slog";
   ASSERT_EQ(p.Save(), 0);
+  // It holds the default device login: its owner alone may read it.
+  EXPECT_EQ(fs::status(p.FilePath()).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
   const char* expected =
       "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
       "<root>\n"

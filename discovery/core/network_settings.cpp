@@ -8,7 +8,7 @@
 #include "common/text_convert.h"
 #include "discovery/core/discovery_log.h"
 #include "discovery/core/discovery_protocol.h"
-#include "discovery/core/ipv4_host.h"
+#include "common/ipv4_host.h"
 
 namespace kelvara::discovery {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "common/text_convert.h"
 #include "discovery/core/discovery_protocol.h"
-#include "discovery/core/ipv4_host.h"
+#include "common/ipv4_host.h"
 #include "discovery/core/network_settings.h"
 #include "discovery/core/operator_auth.h"
 

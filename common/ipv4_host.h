@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace kelvara::discovery {
+namespace kelvara {
 
 // "a.b.c.d", each part 0-255 in decimal; nullopt for anything else.
 std::optional<std::uint32_t> ParseIpv4Host(std::string_view text);
@@ -23,4 +23,4 @@ inline std::uint32_t BroadcastOf(std::uint32_t address, std::uint32_t mask) { re
 // broadcast address (a /31 or /32 has no such pair to exclude).
 bool IsHostOfSubnet(std::uint32_t address, std::uint32_t mask);
 
-}  // namespace kelvara::discovery
+}  // namespace kelvara

@@ -1,8 +1,8 @@
-#include "discovery/core/ipv4_host.h"
+#include "common/ipv4_host.h"
 
 #include <cstdio>
 
-namespace kelvara::discovery {
+namespace kelvara {
 
 std::optional<std::uint32_t> ParseIpv4Host(std::string_view text) {
   std::uint32_t address = 0;
@@ -43,4 +43,4 @@ bool IsHostOfSubnet(std::uint32_t address, std::uint32_t mask) {
   return address != NetworkOf(address, mask) && address != BroadcastOf(address, mask);
 }
 
-}  // namespace kelvara::discovery
+}  // namespace kelvara

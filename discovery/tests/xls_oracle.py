@@ -1,0 +1,68 @@
+#!/usr/bin/env python3
+"""Outside oracle for the device list's .xls files.
+
+  xls_oracle.py dump FILE          every sheet read with xlrd: "sheet <hex name>" lines, then
+                                   "<row> <col> <xlrd type> <value>" for each cell (texts as hex
+                                   of their UTF-8 bytes, numbers with repr)
+  xls_oracle.py make FILE VARIANT  a sheet written with xlwt, independent of our writer
+"""
+import sys
+
+
+def dump(path):
+    import xlrd
+    book = xlrd.open_workbook(path)
+    for sheet in book.sheets():
+        print("sheet", sheet.name.encode("utf-8").hex())
+        for r in range(sheet.nrows):
+            for c in range(sheet.ncols):
+                t, v = sheet.cell_type(r, c), sheet.cell_value(r, c)
+                print(r, c, t, v.encode("utf-8").hex() if isinstance(v, str) else repr(v))
+
+
+HEADER = ["IPADDR", "NETMASK", "COMPORT", "HTTPPORT", "RTSPPORT", "MAC", "TITLE", "DEVICETYPE",
+          "VERSION", "SN", "P2PTYPE", "P2PID", "UUID"]
+
+
+def device(n):
+    return ["10.9.0.%d" % (n + 10), "255.255.255.0", 8091, 80, 554, "00:11:22:33:44:%02X" % n,
+            "门口 %d" % n, "DAV-ODUVE-IPC", "", "XL%05d" % n, 2, "P2P-%d" % n, "UUID-%d" % n]
+
+
+def make(path, variant):
+    import xlwt
+    book = xlwt.Workbook(encoding="utf-8")
+    if variant == "other-sheets":
+        book.add_sheet("Notes").write(0, 0, "keep me")
+    sheet = book.add_sheet("EXPORT")
+    header = list(HEADER)
+    rows = [device(n) for n in range(3)]
+    if variant == "no-version":
+        i = header.index("VERSION")
+        header.pop(i)
+        rows = [r[:i] + r[i + 1:] for r in rows]
+    elif variant == "missing-sn-column":
+        i = header.index("SN")
+        header.pop(i)
+        rows = [r[:i] + r[i + 1:] for r in rows]
+    elif variant == "bad-ip":
+        rows[1][0] = "10.9.0.300"
+    elif variant == "text-port":
+        rows[2][3] = "eighty"
+    elif variant == "reordered":
+        order = list(reversed(range(len(header))))
+        header = [header[i] for i in order]
+        rows = [[r[i] for i in order] for r in rows]
+    for c, name in enumerate(header):
+        sheet.write(0, c, name)
+    for r, row in enumerate(rows, start=1):
+        for c, value in enumerate(row):
+            sheet.write(r, c, value)
+    book.save(path)
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "dump":
+        dump(sys.argv[2])
+    else:
+        make(sys.argv[2], sys.argv[3])
