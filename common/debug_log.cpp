@@ -12,9 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <vector>
 
 #include "common/paths.h"
 
@@ -33,6 +35,9 @@ struct LoggerState {
   std::FILE* file = nullptr;
   std::filesystem::path file_path;
   int lines = 0;
+  std::uintmax_t file_bytes = 0;  // written to the current file
+  std::uintmax_t max_file_bytes = kDebugLogMaxFileBytes;
+  std::uintmax_t max_total_bytes = kDebugLogMaxTotalBytes;
   int file_number = 0;
   int last_day = 0;
   int socket_fd = -1;
@@ -82,12 +87,38 @@ void CloseSocketLocked(LoggerState& s) {
   s.socket_fd = -1;
 }
 
+// Deletes the oldest of the logger's files in `folder` until the rest, with
+// room for one more full file, fit in the total limit.
+void TrimFolderLocked(const LoggerState& s, const std::filesystem::path& folder) {
+  namespace fs = std::filesystem;
+  std::vector<std::pair<fs::file_time_type, fs::path>> files;
+  std::uintmax_t total = 0;
+  std::error_code ec;
+  const std::string prefix = std::string(kDebugLogTag) + "_";
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind(prefix, 0) != 0 || it->path().extension() != ".log" || !it->is_regular_file(ec)) continue;
+    const std::uintmax_t size = it->file_size(ec);
+    if (ec) continue;
+    total += size;
+    files.emplace_back(it->last_write_time(ec), it->path());
+  }
+  const std::uintmax_t keep = s.max_total_bytes > s.max_file_bytes ? s.max_total_bytes - s.max_file_bytes : 0;
+  std::sort(files.begin(), files.end());
+  for (const auto& [time, path] : files) {
+    if (total <= keep) break;
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (fs::remove(path, ec)) total -= ec ? 0 : size;
+  }
+}
+
 void WriteFileLocked(LoggerState& s, const std::tm& now, const char* line, size_t len) {
   if (s.file != nullptr && now.tm_mday != s.last_day) {
     CloseFileLocked(s);
     s.lines = 0;
     s.file_number = 0;
-  } else if (s.lines >= kDebugLogLinesPerFile) {
+  } else if (s.lines >= kDebugLogLinesPerFile ||
+             (s.file != nullptr && s.file_bytes + len > s.max_file_bytes)) {
     CloseFileLocked(s);
     s.lines = 0;
     ++s.file_number;
@@ -101,14 +132,19 @@ void WriteFileLocked(LoggerState& s, const std::tm& now, const char* line, size_
                   now.tm_mon + 1, now.tm_mday, s.start_stamp, s.file_number);
     const auto folder = paths::EnsureDir(DebugLogGetFolder());
     if (!folder.empty()) {
+      TrimFolderLocked(s, folder);
       s.file_path = folder / name;
       s.file = std::fopen(s.file_path.c_str(), "ae");
       if (s.file == nullptr) s.file_path.clear();
+      std::error_code ec;
+      s.file_bytes = s.file ? std::filesystem::file_size(s.file_path, ec) : 0;
+      if (ec) s.file_bytes = 0;
     }
   }
   if (s.file != nullptr) {
     std::fwrite(line, 1, len, s.file);
     std::fflush(s.file);
+    s.file_bytes += len;
   }
 }
 
@@ -233,6 +269,11 @@ int DebugLogPrintf(const char* format, ...) {
 
 namespace debug_log_testing {
 void SetLocalTime(LocalTimeFn fn) { State().local_time = fn; }
+void SetSizeLimits(std::uintmax_t file_bytes, std::uintmax_t total_bytes) {
+  std::lock_guard<std::mutex> guard(State().lock);
+  State().max_file_bytes = file_bytes != 0 ? file_bytes : kDebugLogMaxFileBytes;
+  State().max_total_bytes = total_bytes != 0 ? total_bytes : kDebugLogMaxTotalBytes;
+}
 std::filesystem::path CurrentFile() {
   std::lock_guard<std::mutex> guard(State().lock);
   return State().file_path;

@@ -8,11 +8,14 @@
 // Line: "DoDuzUdodo: YYYY-MM-DD hh:mm:ss: <thread id, 8 hex digits>: <text>";
 // the caller supplies the line break. At most 10239 bytes; longer is cut.
 // Log files: DoDuzUdodo_<YYYYMMDD of the line>_<hhmmss of the start>_<n>.log,
-// a new one every 20000 lines and at each change of day (n back to 0).
+// a new one every 20000 lines or kDebugLogMaxFileBytes and at each change of
+// day (n back to 0). The log files in the folder never hold more than
+// kDebugLogMaxTotalBytes together: opening a new file deletes the oldest.
 //
 // Any thread may log at any time, also before DebugLogInit and after
 // DebugLogRelease (the text is then only formatted). The logger's state and
 // lock are never destroyed, so a thread still logging during shut-down is safe.
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -24,6 +27,8 @@ inline constexpr char kDebugLogTag[] = "DoDuzUdodo";
 inline constexpr int kDebugLogMonitorPort = 3000;
 inline constexpr int kDebugLogLinesPerFile = 20000;
 inline constexpr size_t kDebugLogMaxLine = 10239;
+inline constexpr std::uintmax_t kDebugLogMaxFileBytes = 16u << 20;
+inline constexpr std::uintmax_t kDebugLogMaxTotalBytes = 128u << 20;
 
 // The keys of uc_dbg.cfg. A key absent from the text sets its item to 0 (or
 // empty); a key present without a ';' after it keeps the item as it was.
@@ -60,6 +65,9 @@ using LocalTimeFn = std::tm (*)();
 void SetLocalTime(LocalTimeFn fn);
 // The log file currently open (empty when none).
 std::filesystem::path CurrentFile();
+// Replaces the size limits (0, 0 restores kDebugLogMaxFileBytes and
+// kDebugLogMaxTotalBytes).
+void SetSizeLimits(std::uintmax_t file_bytes, std::uintmax_t total_bytes);
 }  // namespace debug_log_testing
 
 }  // namespace kelvara

@@ -243,6 +243,35 @@ TEST_F(DebugLogTest, RotatesAfter20000LinesAndAtMidnight) {
   EXPECT_EQ(LogFiles().size(), 3u);
 }
 
+TEST_F(DebugLogTest, TotalSizeOfTheLogFilesIsBounded) {
+  WriteConfig("file=1;");
+  const auto folder = DebugLogGetFolder();
+  std::filesystem::create_directories(folder);
+  // A large file of an earlier run and a file that is not the logger's.
+  std::ofstream(folder / "DoDuzUdodo_20260101_000000_0.log") << std::string(5000, 'o');
+  std::ofstream(folder / "keep.txt") << std::string(5000, 'k');
+  debug_log_testing::SetSizeLimits(1000, 4000);
+  DebugLogInit();
+  std::uintmax_t most = 0;
+  for (int i = 0; i < 500; ++i) {
+    DebugLogPrintf("line %04d %s\n", i, std::string(40, 'x').c_str());
+    std::uintmax_t total = 0;
+    for (const auto& f : LogFiles()) total += std::filesystem::file_size(f);
+    most = std::max(most, total);
+  }
+  debug_log_testing::SetSizeLimits(0, 0);
+  EXPECT_LE(most, 4000u);
+  const auto files = LogFiles();
+  ASSERT_GE(files.size(), 2u);
+  for (const auto& f : files) {
+    EXPECT_LE(std::filesystem::file_size(f), 1000u) << f;
+    EXPECT_NE(f.filename(), "DoDuzUdodo_20260101_000000_0.log");
+  }
+  EXPECT_TRUE(std::filesystem::exists(folder / "keep.txt"));
+  // The newest lines are kept; the oldest went first.
+  EXPECT_NE(ReadAll(debug_log_testing::CurrentFile()).find("line 0499 "), std::string::npos);
+}
+
 TEST_F(DebugLogTest, ThreadsLoggingThroughReleaseAndInitStaySafeAndLinesStayWhole) {
   WriteConfig("file=1;");
   DebugLogInit();

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "common/log_text.h"
 #include "discovery/core/discovery_log.h"
 
 namespace kelvara::discovery {
@@ -58,7 +59,7 @@ bool DeviceMap::AddOrUpdateDevice(DeviceSearchInfo record, const std::string& ad
     fullLogged_ = true;
     return false;
   }
-  Log("found new entry, mac=[%s]\n", record.lanConfig.macAddress.c_str());
+  Log("found new entry, mac=[%s]\n", EscapeForLog(record.lanConfig.macAddress).c_str());
   record.adapterAddress = adapterAddress;
   const std::string key = record.serialNumber;
   devices_.emplace(key, std::make_shared<const DeviceSearchInfo>(std::move(record)));
@@ -75,7 +76,7 @@ bool DeviceMap::TrackNewDevice(DeviceSearchInfo record, const std::string& adapt
     return false;
   }
   if (byUuid_.size() >= kMaxTrackedUuids) return false;
-  Log("found new entry, mac=[%s]\n", record.lanConfig.macAddress.c_str());
+  Log("found new entry, mac=[%s]\n", EscapeForLog(record.lanConfig.macAddress).c_str());
   record.adapterAddress = adapterAddress;
   const std::string key = record.uuid;
   byUuid_.emplace(key, std::move(record));

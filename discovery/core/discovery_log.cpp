@@ -20,7 +20,20 @@ std::shared_ptr<LogSink>& Sink() {
   return s;
 }
 
+thread_local DatagramLogScope* tl_scope = nullptr;
+
 }  // namespace
+
+DatagramLogScope::DatagramLogScope(LogFloodGuard& guard, std::string source, std::int64_t now_ms)
+    : guard_(guard), source_(std::move(source)), now_ms_(now_ms), outer_(tl_scope) {
+  tl_scope = this;
+}
+
+DatagramLogScope::~DatagramLogScope() { tl_scope = outer_; }
+
+bool DatagramLogScope::AdmitLine() {
+  return tl_scope == nullptr || tl_scope->guard_.Admit(tl_scope->source_, tl_scope->now_ms_);
+}
 
 void SetLogSink(LogSink sink) {
   auto p = sink ? std::make_shared<LogSink>(std::move(sink)) : nullptr;
@@ -29,6 +42,7 @@ void SetLogSink(LogSink sink) {
 }
 
 void Log(const char* format, ...) {
+  if (!DatagramLogScope::AdmitLine()) return;
   std::shared_ptr<LogSink> sink;
   {
     std::lock_guard lock(SinkMutex());

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "common/log_text.h"
 #include "discovery/core/discovery_log.h"
 #include "discovery/core/xml_parse.h"
 
@@ -98,7 +99,7 @@ int ParseReplyHeader(std::string_view acceptedRootsSetting, std::string_view tex
     }
   }
   if (chosen.empty()) {
-    Log("Invalid message, XML root not found:\n%s\n", owned.c_str());
+    Log("Invalid message, XML root not found:\n%s\n", EscapeForLog(owned).c_str());
     return kHeaderNoRoot;
   }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/log_text.h"
 #include "discovery/core/discovery_log.h"
 #include "discovery/core/reply_parsers.h"
 
@@ -25,13 +26,13 @@ std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
   SerialNumberReply sn;
   sn.p2pStatus = -1;
   if (ParseSerialNumberReply(text, sn) != 0) {
-    Log("serial number not found\n, msg=%s", info.replyText.c_str());
+    Log("serial number not found\n, msg=%s\n", EscapeForLog(info.replyText).c_str());
     return std::nullopt;
   }
   // The serial number keys the map and names the device in every command: an
   // empty or cut one would merge devices or address the wrong one.
   if (sn.serialNumber.empty() || sn.serialCut) {
-    Log("serial number empty or too long, reply dropped, type=%s\n", sn.deviceType.c_str());
+    Log("serial number empty or too long, reply dropped, type=%s\n", EscapeForLog(sn.deviceType).c_str());
     return std::nullopt;
   }
   info.serialNumber = sn.serialNumber;
@@ -53,8 +54,8 @@ std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
   for (std::string_view marker : {"NVS", "DVS", "DEC", "NVR"})
     recorder = recorder || type.find(marker) != std::string_view::npos;
   if (!recorder) {
-    Log("Found one device not NVS or DVS, type=%s, sn=%s\n", info.deviceType.c_str(),
-        info.serialNumber.c_str());
+    Log("Found one device not NVS or DVS, type=%s, sn=%s\n", EscapeForLog(info.deviceType).c_str(),
+        EscapeForLog(info.serialNumber).c_str());
     return std::nullopt;
   }
   if (ParseLanConfigReply(text, info.lanConfig) != 0) {
@@ -62,7 +63,7 @@ std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
     return std::nullopt;
   }
   if (!IsDottedIpv4(info.lanConfig.ipAddress)) {
-    Log("device address is not an IPv4 address, sn=%s\n", info.serialNumber.c_str());
+    Log("device address is not an IPv4 address, sn=%s\n", EscapeForLog(info.serialNumber).c_str());
     return std::nullopt;
   }
   if (ParseStreamAccessReply(text, info.streamAccess) != 0) {

@@ -1,16 +1,21 @@
 #include "discovery/core/search_thread.h"
 
+#include <arpa/inet.h>
 #include <errno.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <deque>
 #include <map>
 #include <utility>
 #include <vector>
 
+#include "common/log_flood_guard.h"
+#include "common/log_text.h"
 #include "discovery/core/discovery_log.h"
 #include "discovery/core/discovery_protocol.h"
 
@@ -170,9 +175,21 @@ void SearchThread::Loop(Run& run, const ReplyHandler& onReply) {
   polls.push_back({run.wakeFd, POLLIN, 0});
   for (const auto& r : readers) polls.push_back({r.first, POLLIN, 0});
   std::vector<char> buffer(kReceiveBufferSize + 1);
+  // Lines about received datagrams: the first few per sender, then a count
+  // per minute, so a flood cannot grow the debug log without bound.
+  LogFloodGuard flood;
+  const auto steadyMs = [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
 
   Log("SearchIPCThread(): enter send and recv loop...\n");
   while (!run.stop) {
+    flood.Flush(steadyMs(), [](const std::string& source, std::uint64_t held) {
+      Log("SearchIPCThread(): %llu more lines about datagrams from %s held back in the last minute\n",
+          static_cast<unsigned long long>(held), source.c_str());
+    });
     sendQueued();
     for (auto& p : polls) p.revents = 0;
     const int ready = poll(polls.data(), polls.size(), kPassWait_ms);
@@ -191,7 +208,10 @@ void SearchThread::Loop(Run& run, const ReplyHandler& onReply) {
       const std::string& adapter = readers[i - 1].second;
       for (int k = 0; k < kMaxDatagramsPerSocket && !run.stop; ++k) {
         // MSG_TRUNC gives the real length, so an oversized datagram is seen as such.
-        const ssize_t n = recv(p.fd, buffer.data(), kReceiveBufferSize, MSG_DONTWAIT | MSG_TRUNC);
+        sockaddr_in from{};
+        socklen_t fromLen = sizeof from;
+        const ssize_t n = recvfrom(p.fd, buffer.data(), kReceiveBufferSize, MSG_DONTWAIT | MSG_TRUNC,
+                                   reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (n < 0) {
           if (errno != EAGAIN && errno != EWOULDBLOCK)
             Log("SearchIPCThread(): recvfrom failed, error=%d\n", errno);
@@ -199,6 +219,9 @@ void SearchThread::Loop(Run& run, const ReplyHandler& onReply) {
         }
         if (n == 0) continue;
         ++run.received;
+        char sender[INET_ADDRSTRLEN] = "?";
+        inet_ntop(AF_INET, &from.sin_addr, sender, sizeof sender);
+        const DatagramLogScope scope(flood, sender, steadyMs());
         if (static_cast<std::size_t>(n) >= kReceiveBufferSize) {
           // Its text would be cut and could never parse: drop it whole.
           ++run.oversized;
@@ -209,7 +232,7 @@ void SearchThread::Loop(Run& run, const ReplyHandler& onReply) {
         ReplyHeader header;
         if (ParseReplyHeader(cfg.acceptedRoots, text, header) != kHeaderOk ||
             AtoI(header.msgCode) != kMsgSearchReply) {
-          Log("recv message: %.*s\n", static_cast<int>(text.size()), text.data());
+          Log("recv message: %s\n", EscapeForLog(text).c_str());
           continue;
         }
         ++run.replies;

@@ -201,5 +201,35 @@ TEST_F(SearchLan, OversizedAndForeignDatagramsAreDropped) {
   EXPECT_EQ(search.GetCounters().replies, 1u);
 }
 
+TEST_F(SearchLan, AFloodOfStrayDatagramsLogsAFewEscapedLinesPerSender) {
+  FakeDevices card0(0, [] {
+    std::vector<std::string> r = Replies("F", 1, 0);
+    for (int i = 0; i < 400; ++i) {
+      r.push_back("stray\r\nline " + std::to_string(i) + std::string("\x01\xff\0tail", 8));
+      r.push_back("<XML_MARLOWCAM><MESSAGE_HEADER Msg_type=\"SYSTEM_SEARCHIPC_MESSAGE\" Msg_code=\"3\" "
+                  "Msg_flag=\"0\"/>\r\nno serial\x02</XML_MARLOWCAM>");
+    }
+    return r;
+  });
+  SearchThread search = MakeThread();
+  ASSERT_TRUE(search.Start({}));
+  ASSERT_TRUE(WaitFor([&] { return search.GetCounters().received >= 200 && map.Size() == 1; }));
+  search.Stop();
+  const std::string log = Log();
+  std::size_t about_datagrams = 0;
+  for (std::size_t at = 0; (at = log.find("recv message", at)) != std::string::npos; ++at) ++about_datagrams;
+  for (std::size_t at = 0; (at = log.find("serial number not found", at)) != std::string::npos; ++at)
+    ++about_datagrams;
+  EXPECT_GE(about_datagrams, 1u);
+  EXPECT_LE(about_datagrams, 5u) << "the first few lines per sender, then only a count";
+  EXPECT_LT(log.size(), 8000u);
+  // Nothing of a datagram reaches the log raw: no CR, no control or 8-bit
+  // bytes (the program's own send line ends with CR LF).
+  std::string received = log;
+  for (std::size_t at; (at = received.find("\r\n")) != std::string::npos;) received.erase(at, 1);
+  for (unsigned char c : received) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << int(c);
+  EXPECT_NE(log.find("stray\\r\\nline"), std::string::npos) << log;
+}
+
 }  // namespace
 }  // namespace kelvara::discovery
