@@ -39,6 +39,9 @@ DeMuxer::DeMuxer(long handle, MP4PlayerCallback callback, void* user)
 DeMuxer::~DeMuxer() {
   ClearCallback();
   Stop();
+  // Only the thread running this destructor can be left: the last reference
+  // went in its own callback, which returns as soon as the destructor does.
+  for (auto& t : retired_) t.detach();
 }
 
 bool DeMuxer::OnPlaybackThread() { return t_onPlaybackThread; }
@@ -55,7 +58,7 @@ void DeMuxer::ClearCallback() {
 }
 
 void DeMuxer::Stop() {
-  std::thread toJoin;
+  std::vector<std::thread> toJoin;
   {
     std::lock_guard g(lock_);
     if (session_) {
@@ -66,16 +69,23 @@ void DeMuxer::Stop() {
       session_->wake.notify_all();
       session_.reset();
     }
-    if (thread_.joinable()) {
-      if (thread_.get_id() == std::this_thread::get_id())
-        thread_.detach();  // inside the callback: the thread ends after it returns
-      else
-        toJoin = std::move(thread_);
+    // Inside the callback the thread ends after it returns; it is kept (not
+    // detached) so that a stop or delete from another thread still waits for
+    // that callback to return.
+    if (thread_.joinable()) retired_.push_back(std::move(thread_));
+    const auto self = std::this_thread::get_id();
+    for (auto it = retired_.begin(); it != retired_.end();) {
+      if (it->get_id() == self) {
+        ++it;
+      } else {
+        toJoin.push_back(std::move(*it));
+        it = retired_.erase(it);
+      }
     }
   }
-  // The thread is joined before anything it uses is freed; its session (and
+  // The threads are joined before anything they use is freed; a session (and
   // the demuxer in it) goes with its last reference.
-  if (toJoin.joinable()) toJoin.join();
+  for (auto& t : toJoin) t.join();
 }
 
 long DeMuxer::LoadFile(const char* path, long startSec, int fast) {
@@ -113,7 +123,7 @@ long DeMuxer::LoadFile(const char* path, long startSec, int fast) {
   // the bytes, with their count in extraLength.
   const auto& sets = Emp4DemuxerParameterSets(demuxer);
   const size_t n = std::min(sets.size(), sizeof info->video.extra);
-  std::memcpy(info->video.extra, sets.data(), n);
+  if (n > 0) std::memcpy(info->video.extra, sets.data(), n);
   info->video.extraLength = static_cast<uint32_t>(n);
   if (audio.enabled) {
     const char* name = audio.codec == kEmp4CodecUlaw   ? "PCMU"

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "rivelin.h"
 
@@ -28,7 +29,8 @@ class DeMuxer {
   void SetSpeed(long speed);
   void SetPause(long pause);
   void SetPlayFramerate(long fps) { playFramerate_ = fps; }
-  // Ends playback. From another thread it waits for the playback thread; from
+  // Ends playback. From another thread it waits for the playback thread (and
+  // for any earlier one still finishing a callback that stopped it); from
   // inside the callback it only tells the thread to end after the callback.
   void Stop();
   // No callback is made after this returns (or, from inside the callback,
@@ -49,6 +51,9 @@ class DeMuxer {
   std::string path_;
   std::shared_ptr<Session> session_;
   std::thread thread_;
+  // Playback threads stopped from inside their own callback: still running
+  // that callback, so a stop or delete from another thread joins them too.
+  std::vector<std::thread> retired_;
   std::atomic<long> speed_{1};
   std::atomic<long> playFramerate_{0};
 };

@@ -438,7 +438,29 @@ bool BuildIndex(Emp4Demuxer* d, Track& t, const Tables& tb) {
 
   std::vector<uint64_t> times;  // in the track's timescale, one per indexed sample
   uint64_t sample = 0;
-  for (uint32_t r = 0; r < runs && sample < count; ++r) {
+  // Every sample is checked against the limit and the file's end, so a table
+  // that claims millions of samples in one chunk costs no more than the bytes
+  // the file really has. Indexing stops at the first sample past the end (a
+  // truncated copy keeps the samples before it).
+  bool pastEnd = false;
+  const auto add = [&](uint64_t offset, uint64_t size, bool key, uint64_t n) {
+    if (offset > d->fileSize || size > d->fileSize - offset) {
+      RLOG(d, "Track truncated: sample %llu is past the end of the file.\n",
+           static_cast<unsigned long long>(sample));
+      pastEnd = true;
+      return true;
+    }
+    if (t.samples.size() >= kMaxSamples) {
+      RLOG(d, "Samples num exceed max.\n");
+      return false;
+    }
+    times.push_back(clock.now());
+    t.samples.push_back({offset, static_cast<uint32_t>(size), key, 0});
+    clock.Advance(n);
+    sample += n;
+    return true;
+  };
+  for (uint32_t r = 0; r < runs && sample < count && !pastEnd; ++r) {
     const uint32_t first = Get32(run + 12 * r);
     const uint32_t inChunk = Get32(run + 12 * r + 4);
     const uint32_t nextFirst = r + 1 < runs ? Get32(run + 12 * (r + 1)) : chunks + 1;
@@ -446,27 +468,18 @@ bool BuildIndex(Emp4Demuxer* d, Track& t, const Tables& tb) {
       RLOG(d, "stsc first_chunk value(%u) or samples_per_chunk(%u) invalid.\n", first, inChunk);
       return false;
     }
-    for (uint32_t c = first; c < nextFirst && c <= chunks && sample < count; ++c) {
-      if (t.samples.size() >= kMaxSamples) {
-        RLOG(d, "Samples num exceed max.\n");
-        return false;
-      }
+    for (uint32_t c = first; c < nextFirst && c <= chunks && sample < count && !pastEnd; ++c) {
       uint64_t offset = chunkOffset(c - 1);
       if (perChunk) {
         const uint64_t n = std::min<uint64_t>(inChunk, count - sample);
         const uint64_t size = n * constantSize;
         if (size > kMaxSampleSize) return false;
-        times.push_back(clock.now());
-        t.samples.push_back({offset, static_cast<uint32_t>(size), true, 0});
-        clock.Advance(n);
-        sample += n;
+        if (!add(offset, size, true, n)) return false;
         continue;
       }
-      for (uint32_t k = 0; k < inChunk && sample < count; ++k, ++sample) {
+      for (uint32_t k = 0; k < inChunk && sample < count && !pastEnd; ++k) {
         const uint32_t size = constantSize ? constantSize : Get32(sizes + 4 * sample);
-        times.push_back(clock.now());
-        t.samples.push_back({offset, size, !tb.stss, 0});
-        clock.Advance(1);
+        if (!add(offset, size, !tb.stss, 1)) return false;
         offset += size;
       }
     }
@@ -650,7 +663,7 @@ void FillDescriptions(const Emp4Demuxer* d, Emp4VideoDesc* v, Emp4AudioDesc* a,
     const uint64_t vms = std::max<uint64_t>(d->video.durationMs, 1);
     v->framerate = static_cast<uint32_t>(
         std::max<uint64_t>(1, (d->video.samples.size() * 1000 + vms / 2) / vms));
-    if (d->video.paramSets.size() <= sizeof v->metaData) {
+    if (!d->video.paramSets.empty() && d->video.paramSets.size() <= sizeof v->metaData) {
       std::memcpy(v->metaData, d->video.paramSets.data(), d->video.paramSets.size());
       v->metaLength = static_cast<uint32_t>(d->video.paramSets.size());
     }

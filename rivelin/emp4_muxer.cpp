@@ -52,6 +52,7 @@ struct Track {
   uint32_t flushedKeys = 0;
   uint64_t flushedDuration = 0;  // sum of the final durations
   std::vector<SampleEntry> pending;  // entries from flushedSamples on
+  bool flushOwed = false;  // a table flush failed; retried before the next sample
   bool haveTs = false;
   int64_t firstTs = 0, lastTs = 0;
 };
@@ -75,6 +76,7 @@ struct Emp4Muxer {
   // stays valid until the sample is appended. Nothing of the payload is
   // copied, except into `frame` when a unit has too many pieces.
   std::vector<iovec> iov;
+  std::vector<NalSpan> nals;  // the units of the access unit being written
   std::vector<uint8_t> prefixes;
   std::vector<uint8_t> frame;
   std::chrono::steady_clock::time_point lastSync{};
@@ -91,6 +93,9 @@ struct Emp4Muxer {
   uint64_t mvhd = 0;
   Track v, a;
 
+  Emp4WriteFault fault = nullptr;  // tests: makes chosen writes fail
+  void* faultContext = nullptr;
+
   Emp4AacEncoder* transcoder = nullptr;
   std::vector<uint8_t> aacOut;
   uint64_t transcodedInputSamples = 0;  // real G.711 samples per channel fed
@@ -99,7 +104,16 @@ struct Emp4Muxer {
 
 namespace {
 
+bool InjectedFault(Emp4Muxer* m, uint64_t pos, size_t size) {
+  if (!m->fault || !m->fault(m->faultContext, pos, size)) return false;
+  errno = EIO;
+  RLOG(m, "!!fail write data (injected) at %llu. %s:%d \n", static_cast<unsigned long long>(pos),
+       __func__, __LINE__);
+  return true;
+}
+
 bool WriteAt(Emp4Muxer* m, const void* data, size_t size, uint64_t pos) {
+  if (InjectedFault(m, pos, size)) return false;
   const auto* p = static_cast<const uint8_t*>(data);
   while (size > 0) {
     const ssize_t n = pwrite(m->fd, p, size, static_cast<off_t>(pos));
@@ -116,6 +130,11 @@ bool WriteAt(Emp4Muxer* m, const void* data, size_t size, uint64_t pos) {
 }
 
 bool WriteVAt(Emp4Muxer* m, iovec* iov, int count, uint64_t pos) {
+  if (m->fault) {
+    size_t total = 0;
+    for (int i = 0; i < count; ++i) total += iov[i].iov_len;
+    if (InjectedFault(m, pos, total)) return false;
+  }
   while (count > 0) {
     const ssize_t n = pwritev(m->fd, iov, count, static_cast<off_t>(pos));
     if (n < 0 && errno == EINTR) continue;
@@ -163,6 +182,13 @@ int AacFrequencyIndex(uint32_t rate) {
   for (int i = 0; i < 13; ++i)
     if (kRates[i] == rate) return i;
   return 8;
+}
+
+// The AudioSpecificConfig channel configuration: 1 to 6 channels are their
+// own value, 7.1 (8 channels) is 7; 7 channels have no standard value.
+uint32_t AacChannelConfiguration(uint32_t channels) {
+  if (channels >= 1 && channels <= 6) return channels;
+  return channels == 8 ? 7 : 0;
 }
 
 // --- header construction -------------------------------------------------
@@ -235,7 +261,7 @@ std::vector<uint8_t> AudioSampleEntry(const Emp4AudioDesc& a) {
     Put32(b, 2 * a.sampleRate * a.channels);
     const uint8_t dsi[] = {0x05, 0x80, 0x80, 0x80, 0x02};
     b.insert(b.end(), std::begin(dsi), std::end(dsi));
-    const uint32_t channelConfig = (a.channels >= 1 && a.channels <= 7) ? a.channels : 2;
+    const uint32_t channelConfig = AacChannelConfiguration(a.channels);  // checked at open
     const uint32_t asc = (2u << 11) | (static_cast<uint32_t>(AacFrequencyIndex(a.sampleRate)) << 7) |
                          (channelConfig << 3);
     Put16(b, asc);
@@ -578,9 +604,27 @@ bool FlushTrack(Emp4Muxer* m, Track& t, bool video) {
   return true;
 }
 
-// Appends one sample's bytes and records its entry.
+// Retries the table flushes that failed earlier. Until they succeed no new
+// sample is appended, so a sample reported as failed is never in the file.
+bool PayFlushesOwed(Emp4Muxer* m) {
+  for (auto [t, video] : {std::pair{&m->v, true}, std::pair{&m->a, false}}) {
+    if (!t->flushOwed) continue;
+    if (!FlushTrack(m, *t, video)) return false;
+    t->flushOwed = false;
+  }
+  return true;
+}
+
+// Appends one sample's bytes and records its entry. A sample whose bytes
+// were appended is kept and reported as written even when the table flush
+// it triggers fails: the flush is owed and retried before the next sample,
+// whose call reports the failure (-1006) without writing anything.
 int AppendSample(Emp4Muxer* m, Track& t, bool video, iovec* iov, int iovCount, size_t length,
                  bool key, int64_t ts, uint32_t duration) {
+  if (!PayFlushesOwed(m)) {
+    RLOG(m, "!!!Sample tables still cannot be written, sample refused.\n");
+    return kEmp4WriteFailed;
+  }
   if (m->fileEnd + length > kMaxFileSize) {
     RLOG(m, "!!!File size would pass 4 GiB, sample refused.\n");
     return kEmp4LimitReached;
@@ -606,7 +650,10 @@ int AppendSample(Emp4Muxer* m, Track& t, bool video, iovec* iov, int iovCount, s
     t.firstTs = ts;
   }
   t.lastTs = ts;
-  if (t.samples % kFlushEvery == 0 && !FlushTrack(m, t, video)) return kEmp4WriteFailed;
+  if (t.samples % kFlushEvery == 0 && !FlushTrack(m, t, video)) {
+    RLOG(m, "!!!Sample tables not written; retried before the next sample.\n");
+    t.flushOwed = true;
+  }
   return kEmp4Ok;
 }
 
@@ -661,9 +708,17 @@ Emp4Muxer* Emp4MuxerOpen(const Emp4VideoDesc* video, const char* path, const Emp
            audio->samplesPerPacket);
       return nullptr;
     }
-    if (audio->sampleRate > 0xFFFF || audio->channels > 8) {
-      RLOG(nullptr, "Mp4 audio param is not suitable. channel_num:%u samplerate:%u\n",
-           audio->channels, audio->sampleRate);
+    // The sample entry holds the rate as a 16.16 number: a higher rate would
+    // be stored wrong, so it is refused rather than written.
+    if (audio->sampleRate > 0xFFFF) {
+      RLOG(nullptr,
+           "!!!Audio sample rate %u Hz above 65535 Hz cannot be stored in an MP4 sample entry.\n",
+           audio->sampleRate);
+      return nullptr;
+    }
+    if (audio->channels > 8) {
+      RLOG(nullptr, "Mp4 audio param is not suitable. channel_num:%u (at most 8)\n",
+           audio->channels);
       return nullptr;
     }
     if (convertToAac && audio->codec != kEmp4CodecUlaw && audio->codec != kEmp4CodecAlaw) {
@@ -675,6 +730,12 @@ Emp4Muxer* Emp4MuxerOpen(const Emp4VideoDesc* video, const char* path, const Emp
     if (audio->codec != kEmp4CodecAac && audio->codec != kEmp4CodecUlaw &&
         audio->codec != kEmp4CodecAlaw) {
       RLOG(nullptr, "Audio codec not support.\n");
+      return nullptr;
+    }
+    if ((audio->codec == kEmp4CodecAac || convertToAac) &&
+        AacChannelConfiguration(audio->channels) == 0) {
+      RLOG(nullptr, "!!!AAC has no standard channel configuration for %u channels.\n",
+           audio->channels);
       return nullptr;
     }
   } else {
@@ -766,7 +827,8 @@ int Emp4MuxerWriteVideoNALU(Emp4Muxer* m, int keyFlag, const uint8_t* data, size
     RLOG(m, "Empty video frame.\n");
     return kEmp4BadArgument;
   }
-  const auto nals = SplitAnnexB(data, length);
+  auto& nals = m->nals;
+  SplitAnnexB(data, length, nals);
   if (nals.empty()) {
     RLOG(m, "Video frame holds no start code.\n");
     return kEmp4BadArgument;
@@ -844,6 +906,9 @@ int Emp4MuxerWriteAudio(Emp4Muxer* m, const uint8_t* data, size_t length, int64_
   if (m->a.haveTs && timestampMs <= m->a.lastTs) timestampMs = m->a.lastTs + m->audioPacketMs / 2;
 
   if (m->transcoder) {
+    // The encoder keeps what it is fed: refuse before feeding it when the
+    // samples it would produce cannot be recorded.
+    if (!PayFlushesOwed(m)) return kEmp4WriteFailed;
     int n = emp4_aac_enc_feed(m->transcoder, data, length, m->aacOut.data(), m->aacOut.size());
     if (n < 0) {
       RLOG(m, "emp4_aac_enc_feed fail: %d\n", n);
@@ -933,6 +998,12 @@ void Emp4MuxerClose(Emp4Muxer* m) {
   }
   // A file without a single video sample holds nothing worth keeping.
   FreeMuxer(m, !m->headerReady || m->v.samples == 0);
+}
+
+void Emp4MuxerSetWriteFault(Emp4Muxer* m, Emp4WriteFault fault, void* context) {
+  if (!m) return;
+  m->fault = fault;
+  m->faultContext = context;
 }
 
 Emp4MuxerLayout Emp4MuxerGetLayout(const Emp4Muxer* m) {

@@ -72,6 +72,11 @@ int _emp4MuxerWritePendingSample(Emp4Muxer* m);
 // Finishes the file (drains the transcoder, writes the tables) and frees.
 void Emp4MuxerClose(Emp4Muxer* m);
 
+// Tests: `fault` is asked before every write to the file (position and
+// size) and makes it fail when it returns true.
+using Emp4WriteFault = bool (*)(void* context, uint64_t pos, size_t size);
+void Emp4MuxerSetWriteFault(Emp4Muxer* m, Emp4WriteFault fault, void* context);
+
 // Where the reserved boxes went (for tests and diagnostics).
 struct Emp4MuxerLayout {
   uint32_t videoLimit, keyFrameLimit, audioLimit, audioPacketMs;

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "emp4_box.h"
 
 namespace rivelin {
@@ -56,33 +60,119 @@ void AddUnique(std::vector<std::vector<uint8_t>>& list, const NalSpan& nal, bool
 
 }  // namespace
 
-std::vector<NalSpan> SplitAnnexB(const uint8_t* data, size_t size) {
-  std::vector<NalSpan> out;
-  // Position just after each start code; memchr for the 0x01 keeps the scan
-  // fast on compressed data, where 0x01 is rare.
+namespace {
+
+// Index of the 0x01 of the first "00 00 01" whose 0x01 lies at `from` or
+// later (from >= 2), or `size` when there is none. Compressed slice data has
+// two zero bytes in a row only before an emulation-prevention byte, so the
+// scan finds zero pairs a vector at a time and looks at the byte after a pair
+// only where there is one. `j` is the first byte of a candidate pair.
+size_t FindStartCodeTail(const uint8_t* p, size_t j, size_t size) {
+  for (; j + 2 < size; ++j) {
+    if (p[j + 2] > 1) {
+      j += 2;  // a byte > 1 at j+2 rules out pairs at j, j+1 and j+2
+      continue;
+    }
+    if (p[j] == 0 && p[j + 1] == 0 && p[j + 2] == 1) return j + 2;
+  }
+  return size;
+}
+
+#if defined(__x86_64__)
+// Bytes k of the result are 0xFF where p[at + k] and p[at + k + 1] are zero.
+__attribute__((target("avx2"))) inline __m256i ZeroPairsAvx2(const uint8_t* p, size_t at) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
+  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at + 1));
+  return _mm256_and_si256(_mm256_cmpeq_epi8(a, zero), _mm256_cmpeq_epi8(b, zero));
+}
+
+__attribute__((target("avx2"))) size_t FindStartCodeAvx2(const uint8_t* p, size_t j,
+                                                          size_t size) {
+  while (j + 65 <= size) {
+    const __m256i z0 = ZeroPairsAvx2(p, j);
+    const __m256i z1 = ZeroPairsAvx2(p, j + 32);
+    if (!_mm256_testz_si256(_mm256_or_si256(z0, z1), _mm256_or_si256(z0, z1))) {
+      uint64_t pairs = static_cast<uint32_t>(_mm256_movemask_epi8(z0)) |
+                       (static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(z1)))
+                        << 32);
+      while (pairs != 0) {
+        const size_t at = j + static_cast<size_t>(__builtin_ctzll(pairs));
+        if (p[at + 2] == 1) return at + 2;
+        pairs &= pairs - 1;
+      }
+    }
+    j += 64;
+  }
+  return FindStartCodeTail(p, j, size);
+}
+
+size_t FindStartCodeSse2(const uint8_t* p, size_t j, size_t size) {
+  const __m128i zero = _mm_setzero_si128();
+  const auto pairsAt = [&](size_t at) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at + 1));
+    return _mm_and_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero));
+  };
+  while (j + 33 <= size) {
+    const __m128i z0 = pairsAt(j);
+    const __m128i z1 = pairsAt(j + 16);
+    if (_mm_movemask_epi8(_mm_or_si128(z0, z1)) != 0) {
+      uint32_t pairs = static_cast<uint32_t>(_mm_movemask_epi8(z0)) |
+                       (static_cast<uint32_t>(_mm_movemask_epi8(z1)) << 16);
+      while (pairs != 0) {
+        const size_t at = j + static_cast<size_t>(__builtin_ctz(pairs));
+        if (p[at + 2] == 1) return at + 2;
+        pairs &= pairs - 1;
+      }
+    }
+    j += 32;
+  }
+  return FindStartCodeTail(p, j, size);
+}
+
+const bool kHaveAvx2 = [] {
+  __builtin_cpu_init();  // runs as a static initializer
+  return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
+
+size_t FindStartCode(const uint8_t* p, size_t from, size_t size) {
+#if defined(__x86_64__)
+  return kHaveAvx2 ? FindStartCodeAvx2(p, from - 2, size) : FindStartCodeSse2(p, from - 2, size);
+#else
+  return FindStartCodeTail(p, from - 2, size);
+#endif
+}
+
+}  // namespace
+
+void SplitAnnexB(const uint8_t* data, size_t size, std::vector<NalSpan>& out) {
+  out.clear();
+  // Position just after each start code.
   size_t start = SIZE_MAX;
   size_t i = 2;
   while (i < size) {
-    const void* hit = std::memchr(data + i, 1, size - i);
-    if (!hit) break;
-    const size_t one = static_cast<const uint8_t*>(hit) - data;
-    if (data[one - 1] == 0 && data[one - 2] == 0) {
-      if (start != SIZE_MAX) {
-        size_t end = one - 2;
-        while (end > start && data[end - 1] == 0) --end;
-        if (end > start) out.push_back({data + start, end - start});
-      }
-      start = one + 1;
-      i = one + 3;
-    } else {
-      i = one + 1;
+    const size_t one = FindStartCode(data, i, size);
+    if (one >= size) break;
+    if (start != SIZE_MAX) {
+      size_t end = one - 2;
+      while (end > start && data[end - 1] == 0) --end;
+      if (end > start) out.push_back({data + start, end - start});
     }
+    start = one + 1;
+    i = one + 3;
   }
   if (start != SIZE_MAX && start < size) {
     size_t end = size;
     while (end > start && data[end - 1] == 0) --end;
     if (end > start) out.push_back({data + start, end - start});
   }
+}
+
+std::vector<NalSpan> SplitAnnexB(const uint8_t* data, size_t size) {
+  std::vector<NalSpan> out;
+  SplitAnnexB(data, size, out);
   return out;
 }
 

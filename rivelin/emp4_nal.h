@@ -19,6 +19,8 @@ struct NalSpan {
 // zero bytes before the next start code are not part of a unit). Bytes before
 // the first start code are ignored.
 std::vector<NalSpan> SplitAnnexB(const uint8_t* data, size_t size);
+// The same into `out` (cleared first), reusing its storage.
+void SplitAnnexB(const uint8_t* data, size_t size, std::vector<NalSpan>& out);
 
 int NalType(VideoCodec codec, const NalSpan& nal);
 bool IsParameterSet(VideoCodec codec, int type);

@@ -1,5 +1,6 @@
 // The reader on our own files, on FFmpeg's files and on damaged files.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstring>
@@ -331,6 +332,99 @@ TEST(DemuxerDamageTest, HugeEditMediaTimeKeepsTimestampsInRange) {
   ASSERT_EQ(err, 0);
   ASSERT_EQ(frames.size(), 100u);
   for (const Frame& f : frames) EXPECT_LE(f.ts, 5000u) << (f.audio ? "audio" : "video");
+}
+
+// A one-track H.265 file made by hand: `claimed` samples of one byte each in
+// a single chunk (one stts entry, one stsc run, one size for all), with
+// `present` bytes of sample data really in the file. The sample entry has no
+// hvcC, so the track has no parameter sets.
+std::vector<uint8_t> CraftedFile(uint32_t claimed, size_t present) {
+  const auto u32 = [](std::vector<uint8_t>& b, uint32_t v) {
+    for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  const auto box = [&](const char* type, const std::vector<uint8_t>& body) {
+    std::vector<uint8_t> b;
+    u32(b, static_cast<uint32_t>(8 + body.size()));
+    b.insert(b.end(), type, type + 4);
+    b.insert(b.end(), body.begin(), body.end());
+    return b;
+  };
+  const auto full = [&](std::initializer_list<uint32_t> words, size_t zeros = 0) {
+    std::vector<uint8_t> b(4, 0);  // version 0, flags 0
+    for (uint32_t w : words) u32(b, w);
+    b.resize(b.size() + zeros, 0);
+    return b;
+  };
+  const auto cat = [](std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> b;
+    for (const auto& p : parts) b.insert(b.end(), p.begin(), p.end());
+    return b;
+  };
+  std::vector<uint8_t> entry(78, 0);
+  entry[7] = 1;                    // data reference index
+  entry[25] = 160, entry[27] = 120;  // width, height
+  std::vector<uint8_t> hdlr = full({0});
+  hdlr.insert(hdlr.end(), {'v', 'i', 'd', 'e'});
+  hdlr.resize(hdlr.size() + 13, 0);
+  const auto ftyp = box("ftyp", {'i', 's', 'o', 'm', 0, 0, 0, 0, 'i', 's', 'o', 'm'});
+  // The chunk offset depends on the moov size, which does not depend on it.
+  const auto moov = [&](uint32_t chunk) {
+    const auto stbl = box("stbl", cat({box("stsd", cat({full({1}), box("hev1", entry)})),
+                                       box("stts", full({1, claimed, 1})),
+                                       box("stsz", full({1, claimed})),
+                                       box("stsc", full({1, 1, claimed, 1})),
+                                       box("stco", full({1, chunk}))}));
+    const auto mdia = box("mdia", cat({box("mdhd", full({0, 0, 90000, claimed}, 4)),
+                                       box("hdlr", hdlr), box("minf", stbl)}));
+    return box("moov", cat({box("mvhd", full({0, 0, 1000, 0}, 80)), box("trak", mdia)}));
+  };
+  const uint32_t chunk = static_cast<uint32_t>(ftyp.size() + moov(0).size() + 8);
+  std::vector<uint8_t> mdat(present, 0x26);  // a byte that is no start code
+  return cat({ftyp, moov(chunk), box("mdat", mdat)});
+}
+
+long MaxRssKb() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
+}
+
+// Sample tables that claim far more samples than the file holds are indexed
+// only up to the file's end (checked sample by sample, not chunk by chunk);
+// more than 4 million real samples in a track are refused; a track without
+// parameter sets opens (no copy from an empty set).
+TEST(DemuxerDamageTest, SampleCountsAreBoundedByTheFileAndTheLimit) {
+  const auto dir = kelvara::test::MakeTempDir("crafted");
+  const struct {
+    const char* name;
+    uint32_t claimed;
+    size_t present;
+    size_t frames;  // 0: refused
+  } rows[] = {
+      {"fits", 100, 100, 100},
+      {"50M claimed, 18 kB", 50'000'000, 18'000, 18'000},
+      {"4G claimed, 1 kB", 0xFFFFFFFF, 1'000, 1'000},
+      {"over the limit", 4'000'001, 4'000'001, 0},
+  };
+  for (const auto& r : rows) {
+    const auto path = dir / "crafted.mp4";
+    WriteFile(path, CraftedFile(r.claimed, r.present));
+    const long rssBefore = MaxRssKb();
+    Emp4VideoDesc v;
+    int err = 0;
+    Emp4Demuxer* d = Emp4DemuxerOpen(path.c_str(), &v, nullptr, nullptr, &err);
+    EXPECT_LT(MaxRssKb() - rssBefore, 256 * 1024) << r.name;  // not an index of the claim
+    if (r.frames == 0) {
+      EXPECT_EQ(d, nullptr) << r.name;
+      continue;
+    }
+    ASSERT_NE(d, nullptr) << r.name;
+    EXPECT_EQ(v.codec, kEmp4CodecH265);
+    EXPECT_EQ(v.metaLength, 0u);
+    EXPECT_EQ(Emp4DemuxerVideoFrames(d), r.frames) << r.name;
+    Emp4DemuxerClose(d);
+    EXPECT_EQ(ReadAll(path).size(), r.frames) << r.name;
+  }
 }
 
 // Durations are exact: a recording shorter than a second still opens, and

@@ -252,6 +252,35 @@ TEST(PlayerTest, StopAndDeleteFromInsideTheCallback) {
   }
 }
 
+// A callback that stops its own player and goes on running: a delete from
+// another thread meanwhile waits for that callback to return, since the
+// caller frees what the callback uses once the delete returns.
+TEST(PlayerTest, DeleteWaitsForACallbackThatStoppedItsOwnPlayer) {
+  Sink sink;
+  const long h = MP4CreatePlayer(&Sink::Callback, &sink);
+  ASSERT_GT(h, 0);
+  std::atomic<bool> stopped{false}, release{false}, callbackDone{false}, deleteReturned{false};
+  sink.hook = [&](long handle, const Event& e) {
+    if (e.type > 1 || stopped) return;
+    EXPECT_EQ(MP4StopPlay(handle), 0);
+    stopped = true;
+    for (int i = 0; i < 5000 && !release; ++i) std::this_thread::sleep_for(1ms);
+    callbackDone = true;
+  };
+  ASSERT_EQ(MP4LoadFile(h, C(AvFile()), 0, 1), 0);
+  ASSERT_TRUE(sink.WaitFor([&](const auto&) { return stopped.load(); }));
+  std::thread deleter([&] {
+    EXPECT_EQ(MP4DeletePlayer(h), 0);
+    deleteReturned = true;
+    EXPECT_TRUE(callbackDone);
+  });
+  std::this_thread::sleep_for(100ms);
+  EXPECT_FALSE(deleteReturned);  // still inside the callback
+  release = true;
+  deleter.join();
+  EXPECT_TRUE(deleteReturned);
+}
+
 TEST(PlayerTest, DeleteFromAnotherThreadWhilePlayingEndsCallbacks) {
   Sink sink;
   const long h = MP4CreatePlayer(&Sink::Callback, &sink);

@@ -10,6 +10,7 @@
 #include "emp4_demuxer.h"
 #include "emp4_extra_func.h"
 #include "emp4_muxer.h"
+#include "emp4_nal.h"
 #include "kelvara_test/test_env.h"
 #include "media_fixtures.h"
 #include "rivelin.h"
@@ -247,6 +248,167 @@ TEST(WriterTimingTest, AacFrequencyIndexFromSampleRate) {
     ASSERT_EQ(back.size(), raw.size() + 7) << rate;
     EXPECT_EQ((back[2] >> 2) & 0xF, index) << rate;
     EXPECT_EQ((back[2] >> 6) + 1, 2) << rate;  // AAC-LC
+  }
+}
+
+// A failed write never leaves a sample both in the file and reported as
+// failed: a sample whose table flush fails is kept and reported written (the
+// flush is retried first thing at the next call, which fails cleanly while
+// the tables still cannot be written), and a failed append is truncated away.
+TEST(WriterFailureTest, SampleIsKeptAndReportedWrittenOrRolledBack) {
+  const auto aus = VideoFixture(false);  // key frame every 12 units
+  const auto dir = kelvara::test::MakeTempDir("fail");
+  const std::string path = (dir / "f.mp4").string();
+  Emp4VideoDesc v{};
+  v.codec = kEmp4CodecH264;
+  v.width = 160;
+  v.height = 120;
+  v.framerate = 25;
+  Emp4Limits limits{60, 0};
+  Emp4Muxer* m = Emp4MuxerOpen(&v, path.c_str(), nullptr, &limits, 0);
+  ASSERT_NE(m, nullptr);
+  struct Fault {
+    enum { kNone, kTables, kAppends } what = kNone;
+    uint64_t mdat = 0;
+  } fault;
+  Emp4MuxerSetWriteFault(
+      m,
+      [](void* c, uint64_t pos, size_t) {
+        auto* f = static_cast<Fault*>(c);
+        return (f->what == Fault::kTables && pos < f->mdat) ||
+               (f->what == Fault::kAppends && pos >= f->mdat);
+      },
+      &fault);
+  int frame = 0;
+  const auto write = [&] {
+    const auto& au = aus[static_cast<size_t>(frame % 48)];
+    const int rc = Emp4MuxerWriteVideoNALU(m, au.key, au.data.data(), au.data.size(),
+                                           1000 + 40 * frame);
+    return rc != 0 ? rc : _emp4MuxerWritePendingSample(m);
+  };
+  const auto fileSize = [&] { return std::filesystem::file_size(path); };
+  for (; frame < 119; ++frame) ASSERT_EQ(write(), 0) << frame;
+  fault.mdat = Emp4MuxerGetLayout(m).mdatOffset;
+
+  // The 120th sample triggers a flush that fails: it stays and reads 0.
+  fault.what = Fault::kTables;
+  ASSERT_EQ(write(), 0);
+  ++frame;
+  const auto kept = fileSize();
+  // While the tables still fail, the next sample is refused and not written.
+  EXPECT_EQ(write(), -1006);
+  EXPECT_EQ(fileSize(), kept);
+  // A failed append is refused and truncated away.
+  fault.what = Fault::kAppends;
+  EXPECT_EQ(write(), -1006);
+  EXPECT_EQ(fileSize(), kept);
+  // Once writes work again the owed flush goes out and recording goes on.
+  fault.what = Fault::kNone;
+  for (; frame < 130; ++frame) ASSERT_EQ(write(), 0) << frame;
+  Emp4MuxerClose(m);
+
+  auto streams = Probe(path);
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0]["nb_read_packets"], "130");
+  EXPECT_EQ(DecodeErrors(path), "");
+  EXPECT_EQ(CountSamplesWithReader(path), std::make_pair(130, 0));
+}
+
+// The vectorised start-code scan against a byte-by-byte one, on buffers
+// dense in zeros and start codes at every alignment and length (the vector
+// loops and the scalar tail both run).
+TEST(WriterNalTest, StartCodeScanMatchesByteByByteScan) {
+  const auto reference = [](const uint8_t* d, size_t n) {
+    std::vector<std::pair<size_t, size_t>> out;  // offset, size
+    size_t start = SIZE_MAX;
+    const auto close = [&](size_t end) {
+      while (end > start && d[end - 1] == 0) --end;
+      if (end > start) out.push_back({start, end - start});
+    };
+    for (size_t i = 2; i < n; ++i) {
+      if (d[i] == 1 && d[i - 1] == 0 && d[i - 2] == 0) {
+        if (start != SIZE_MAX) close(i - 2);
+        start = i + 1;
+        i += 2;
+      }
+    }
+    if (start != SIZE_MAX && start < n) close(n);
+    return out;
+  };
+  uint32_t seed = 12345;
+  const auto next = [&] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
+  std::vector<NalSpan> nals;
+  for (int round = 0; round < 3000; ++round) {
+    const size_t n = next() % 300;
+    std::vector<uint8_t> buf(n + 64);
+    uint8_t* d = buf.data() + round % 64;  // every alignment
+    const uint32_t zeroShare = next() % 4;  // from no zeros to mostly zeros
+    for (size_t i = 0; i < n; ++i) {
+      const uint32_t r = next() % 16;
+      d[i] = r < zeroShare * 4 ? 0 : (r == 15 ? 1 : static_cast<uint8_t>(2 + next() % 254));
+    }
+    SplitAnnexB(d, n, nals);
+    const auto want = reference(d, n);
+    ASSERT_EQ(nals.size(), want.size()) << "round " << round;
+    for (size_t k = 0; k < want.size(); ++k) {
+      ASSERT_EQ(nals[k].data - d, static_cast<ptrdiff_t>(want[k].first)) << round;
+      ASSERT_EQ(nals[k].size, want[k].second) << round;
+    }
+  }
+}
+
+// The channel configuration of the AudioSpecificConfig: 7.1 is 7, seven
+// channels have no standard value and are refused, as are rates that the
+// sample entry's 16.16 field cannot hold. ffprobe reads the configuration
+// back from real AAC frames of each layout.
+TEST(WriterAudioParamTest, AacChannelConfigurationAndRefusedParameters) {
+  const auto aus = VideoFixture(false);
+  const struct {
+    uint32_t channels;
+    const char* layout;  // ffmpeg's name, nullptr: refused
+  } rows[] = {{1, "mono"}, {2, "stereo"}, {6, "5.1"}, {8, "7.1"}, {7, nullptr}};
+  for (const auto& r : rows) {
+    const auto dir = kelvara::test::MakeTempDir("chans");
+    const auto path = dir / "c.mp4";
+    MP4_VIDEO_PARAM v = VideoParam("H264", 160, 120, 25);
+    MP4_AUDIO_PARAM a = AudioParam("AAC", 48000, r.channels);
+    const long h = MP4Create(const_cast<char*>(path.c_str()), &v, &a, 60);
+    if (!r.layout) {
+      EXPECT_EQ(h, 0) << r.channels;
+      EXPECT_FALSE(std::filesystem::exists(path));
+      continue;
+    }
+    ASSERT_GT(h, 0) << r.channels;
+    const auto frames = SplitAdts(ReadFile(Fixture(
+        std::string("ch") + std::to_string(r.channels) + ".aac",
+        std::string("-f lavfi -i sine=frequency=440:sample_rate=48000 -t 0.5 -af "
+                    "aformat=channel_layouts=") +
+            r.layout + " -c:a aac -f adts")));
+    ASSERT_FALSE(frames.empty());
+    ASSERT_EQ(WriteMP4Data(h, 1, const_cast<uint8_t*>(aus[0].data.data()), aus[0].data.size(), 1,
+                           1000.0),
+              0);
+    double ts = 1000.0;
+    for (const auto& f : frames) {
+      ASSERT_EQ(WriteMP4Data(h, 0, const_cast<uint8_t*>(f.data.data()), f.data.size(), 1, ts), 0);
+      ts += 1024.0 * 1000 / 48000;
+    }
+    MP4Close(h);
+    auto streams = Probe(path);
+    ASSERT_EQ(streams.size(), 2u) << r.channels;
+    EXPECT_EQ(streams[1]["codec_name"], "aac");
+    EXPECT_EQ(streams[1]["channels"], std::to_string(r.channels));
+    EXPECT_EQ(DecodeErrors(path), "") << r.channels;
+  }
+  const auto path = kelvara::test::MakeTempDir("rate") / "r.mp4";
+  MP4_VIDEO_PARAM v = VideoParam("H264", 160, 120, 25);
+  for (const char* codec : {"AAC", "PCMU"}) {
+    MP4_AUDIO_PARAM a = AudioParam(codec, 96000, 1);
+    EXPECT_EQ(MP4Create(const_cast<char*>(path.c_str()), &v, &a, 60), 0) << codec;
+    a.sampleRate = 65535;
+    const long h = MP4Create(const_cast<char*>(path.c_str()), &v, &a, 60);
+    EXPECT_GT(h, 0) << codec;
+    MP4Close(h);
   }
 }
 
