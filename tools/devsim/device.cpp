@@ -55,7 +55,10 @@ bool IsSetCode(uint32_t code) {
 }  // namespace
 
 Device::Device(int index, DeviceConfig config)
-    : index_(index), config_(std::move(config)), initial_(config_) {
+    : index_(index),
+      config_(std::move(config)),
+      initial_(config_),
+      login_salt_(varurovodiv::wire::RandomBytes(varurovodiv::wire::kSaltSize)) {
   ResetBlocks();
 }
 
@@ -151,12 +154,34 @@ std::string Device::LanBlock() const {
          Attr("DNS1", c.dns1) + Attr("DNS2", c.dns2) + " />";
 }
 
-bool Device::CheckLogin(const std::string& user, const std::string& challenge,
-                        const std::string& proof) const {
-  std::lock_guard lock(mutex_);
-  if (faults_.refuse_login || user != config_.user) return false;
-  const auto expected = varurovodiv::wire::LoginProof(config_.password, challenge, user);
-  return varurovodiv::wire::DigestEqual(varurovodiv::wire::DigestBytes(expected), proof);
+varurovodiv::wire::Hello Device::NewHello() const {
+  varurovodiv::wire::Hello h;
+  h.challenge = varurovodiv::wire::RandomBytes(varurovodiv::wire::kChallengeSize);
+  h.iterations = varurovodiv::wire::kLoginIterations;
+  h.salt = login_salt_;
+  return h;
+}
+
+bool Device::CheckLogin(const varurovodiv::wire::Hello& hello,
+                        const varurovodiv::wire::LoginRequest& login) const {
+  std::string password;
+  {
+    std::lock_guard lock(mutex_);
+    if (faults_.refuse_login || login.user != config_.user) return false;
+    password = config_.password;
+  }
+  varurovodiv::wire::Digest key;
+  {
+    std::lock_guard lock(key_mutex_);
+    if (!have_key_ || key_password_ != password) {
+      key_ = varurovodiv::wire::LoginKey(password, login_salt_, hello.iterations);
+      key_password_ = password;
+      have_key_ = true;
+    }
+    key = key_;
+  }
+  const auto expected = varurovodiv::wire::LoginProof(key, hello.challenge, login.nonce, login.user);
+  return varurovodiv::wire::DigestEqual(varurovodiv::wire::DigestBytes(expected), login.proof);
 }
 
 SdkAnswer Device::SystemControl(uint32_t code, const std::string& /*request*/) {

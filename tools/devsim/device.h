@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device_config.h"
+#include "login_handshake.h"
 
 namespace kelvara::devsim {
 
@@ -50,9 +51,11 @@ class Device {
   // Discovery: the Msg_code 3 reply text.
   std::string SearchReplyText() const;
 
-  // Login: verifies the proof against the device's account.
-  bool CheckLogin(const std::string& user, const std::string& challenge,
-                  const std::string& proof) const;
+  // Login: the HELLO this device sends (fresh challenge, its salt and PBKDF2
+  // rounds), and the check of a LOGIN's proof against the device's account.
+  varurovodiv::wire::Hello NewHello() const;
+  bool CheckLogin(const varurovodiv::wire::Hello& hello,
+                  const varurovodiv::wire::LoginRequest& login) const;
 
   // SDK requests (the frame type's base value, command, payload).
   SdkAnswer SystemControl(uint32_t code, const std::string& request);
@@ -140,6 +143,13 @@ class Device {
   std::atomic<uint64_t> generation_{0};
   std::atomic<bool> offline_{false};
   std::atomic<uint64_t> log_close_{0};
+  // The account's stretched password, kept as a device keeps it; made again
+  // when the password changes.
+  const std::string login_salt_;
+  mutable std::mutex key_mutex_;
+  mutable std::string key_password_;
+  mutable varurovodiv::wire::Digest key_{};
+  mutable bool have_key_ = false;
 };
 
 }  // namespace kelvara::devsim

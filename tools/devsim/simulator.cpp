@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <random>
 #include <sstream>
 
 #include "discovery_request.h"
@@ -97,13 +96,6 @@ bool HexDecode(const std::string& hex, std::string& out) {
     out.push_back(static_cast<char>(v));
   }
   return true;
-}
-
-std::string RandomBytes(size_t n) {
-  static thread_local std::random_device rd;
-  std::string out(n, '\0');
-  for (auto& c : out) c = static_cast<char>(rd() & 0xFF);
-  return out;
 }
 
 // The 168-byte alarm record of the status event: time at 16, code at 28, AI
@@ -312,8 +304,11 @@ void Simulator::AcceptLoop() {
 
 void Simulator::ServeSdk(Device& d, int fd) {
   const uint64_t generation = d.generation();
-  const std::string challenge = RandomBytes(16);
-  if (!SendAll(fd, wire::EncodeFrame(FrameType::kHello, 0, 0, 0, 0, challenge), stop_)) return;
+  const wire::Hello hello = d.NewHello();
+  if (!SendAll(fd, wire::EncodeFrame(FrameType::kHello, 0, 0, 0, 0, wire::EncodeHello(hello)),
+               stop_)) {
+    return;
+  }
   wire::FrameParser parser;
   bool logged_in = false;
   const auto login_deadline = Clock::now() + kLoginTimeout;
@@ -384,11 +379,8 @@ void Simulator::ServeSdk(Device& d, int fd) {
       if (faults.drop_replies) continue;
       if (!logged_in) {
         if (type != FrameType::kLogin) return;
-        const auto zero = f.payload.find('\0');
-        bool ok = false;
-        if (zero != std::string::npos) {
-          ok = d.CheckLogin(f.payload.substr(0, zero), challenge, f.payload.substr(zero + 1));
-        }
+        const auto login = wire::DecodeLogin(f.payload);
+        const bool ok = login && d.CheckLogin(hello, *login);
         d.CountLogin(ok);
         if (!SendAll(fd, wire::EncodeFrame(f.header.type | wire::kReplyBit, f.header.sequence,
                                            f.header.handle, 0,

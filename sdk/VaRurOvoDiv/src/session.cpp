@@ -369,16 +369,26 @@ Session::LoginOutcome Session::ConnectAndLogin() {
            : malformed  ? LoginOutcome::kProtocol
                         : LoginOutcome::kUnreachable;
   };
-  auto hello = ReadFrame(parser_, deadline);
-  if (!hello || hello->header.type != static_cast<uint16_t>(FrameType::kHello) ||
-      hello->payload.size() < 16) {
-    return fail(hello.has_value());
+  auto hello_frame = ReadFrame(parser_, deadline);
+  if (!hello_frame || hello_frame->header.type != static_cast<uint16_t>(FrameType::kHello)) {
+    return fail(hello_frame.has_value());
   }
-  std::string login = params_.user;
-  login.push_back('\0');
-  login += wire::DigestBytes(wire::LoginProof(params_.password, hello->payload, params_.user));
+  // A HELLO asking for fewer PBKDF2 rounds than the protocol's minimum gets no
+  // proof: it would make guessing the password from the proof cheap.
+  const auto hello = wire::DecodeHello(hello_frame->payload);
+  if (!hello) return fail(true);
+  if (!key_ || key_salt_ != hello->salt || key_iterations_ != hello->iterations) {
+    key_ = wire::LoginKey(params_.password, hello->salt, hello->iterations);
+    key_salt_ = hello->salt;
+    key_iterations_ = hello->iterations;
+  }
+  wire::LoginRequest login;
+  login.user = params_.user;
+  login.nonce = wire::RandomBytes(wire::kNonceSize);
+  login.proof = wire::DigestBytes(wire::LoginProof(*key_, hello->challenge, login.nonce, login.user));
   const uint32_t seq = NextSequence();
-  if (!SendAll(wire::EncodeFrame(FrameType::kLogin, seq, handle_, 0, 0, login), deadline)) {
+  if (!SendAll(wire::EncodeFrame(FrameType::kLogin, seq, handle_, 0, 0, wire::EncodeLogin(login)),
+               deadline)) {
     CloseLink();
     return stop_.load() ? LoginOutcome::kStopped : LoginOutcome::kUnreachable;
   }

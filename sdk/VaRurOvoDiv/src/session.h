@@ -17,6 +17,7 @@
 #include "event_dispatcher.h"
 #include "sdk_timeouts.h"
 #include "digest.h"
+#include "login_handshake.h"
 #include "wire_frame.h"
 
 namespace varurovodiv {
@@ -139,6 +140,11 @@ class Session {
   std::atomic<size_t> pending_count_{0};  // pending_.size(), for Submit
   std::unique_ptr<ActiveTransfer> active_;
   uint32_t sequence_ = 0;
+  // The stretched password for the device's salt and rounds, kept across
+  // reconnections to the same device.
+  std::optional<wire::Digest> key_;
+  std::string key_salt_;
+  uint32_t key_iterations_ = 0;
   Clock::time_point last_received_;
   Clock::time_point next_heartbeat_;
 };

@@ -14,14 +14,17 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kelvara_test/test_env.h"
 #include "sdk_test_support.h"
 #include "digest.h"
+#include "login_handshake.h"
 #include "wire_frame.h"
 
 namespace {
@@ -84,12 +87,18 @@ class Link {
   }
 
   // Challenge, any login, verdict "logged in".
-  bool AcceptLogin() {
-    if (!SendFrame(FrameType::kHello, 0, 0, 0, std::string(16, 'c'))) return false;
-    auto login = Next();
-    return login && login->header.type == static_cast<uint16_t>(FrameType::kLogin) &&
-           Reply(*login, 0);
+  bool AcceptLogin() { return AcceptLogin(Hello()); }
+  bool AcceptLogin(const wire::Hello& hello) {
+    if (!SendFrame(FrameType::kHello, 0, 0, 0, wire::EncodeHello(hello))) return false;
+    login_ = Next();
+    return login_ && login_->header.type == static_cast<uint16_t>(FrameType::kLogin) &&
+           Reply(*login_, 0);
   }
+  static wire::Hello Hello() {
+    return {std::string(16, 'c'), wire::kLoginIterations, std::string(16, 's')};
+  }
+  // The LOGIN frame of the last AcceptLogin.
+  const std::optional<wire::Frame>& login() const { return login_; }
 
   // Answers heartbeats until the SDK closes the link or the device stops.
   void Idle() {
@@ -108,6 +117,7 @@ class Link {
   int fd_;
   const std::atomic<bool>& stop_;
   wire::FrameParser parser_;
+  std::optional<wire::Frame> login_;
 };
 
 // Serves the connections it accepts one after another with a script; the
@@ -426,6 +436,45 @@ TEST_F(HostileDevice, ADribblingDeviceGoesOffline) {
   EXPECT_EQ(Count(h, 32), 0u);
 }
 
+// A device that picks its challenge gets a fresh proof each time (the client
+// nonce), so it cannot precompute answers; one that asks for too few PBKDF2
+// rounds, to make guessing cheap, gets no proof at all.
+TEST_F(HostileDevice, ARogueDeviceGetsNoReusableOrCheapProof) {
+  std::vector<wire::LoginRequest> logins;
+  std::mutex mutex;
+  FakeDevice fixed([&](Link& link, int) {
+    if (!link.AcceptLogin()) return;
+    if (auto l = wire::DecodeLogin(link.login()->payload)) {
+      std::lock_guard lock(mutex);
+      logins.push_back(*l);
+    }
+    link.Idle();
+  });
+  for (int i = 0; i < 2; ++i) ZQ_NETSDK_IPC_Logout(Login(fixed));  // one connection at a time
+  ASSERT_TRUE(fixed.WaitServed(2));
+  ASSERT_EQ(logins.size(), 2u);
+  EXPECT_NE(logins[0].nonce, logins[1].nonce);
+  EXPECT_NE(logins[0].proof, logins[1].proof);
+  const wire::Hello hello = Link::Hello();
+  const auto key = wire::LoginKey("pw", hello.salt, hello.iterations);
+  for (const auto& l : logins) {
+    EXPECT_EQ(l.user, "admin");
+    EXPECT_EQ(wire::DigestBytes(wire::LoginProof(key, hello.challenge, l.nonce, l.user)), l.proof);
+  }
+
+  std::atomic<bool> proof_sent{false};
+  FakeDevice cheap([&](Link& link, int) {
+    wire::Hello weak = Link::Hello();
+    weak.iterations = 1000;
+    link.SendFrame(FrameType::kHello, 0, 0, 0, wire::EncodeHello(weak));
+    if (link.Next(milliseconds(300))) proof_sent.store(true);
+  });
+  const int h = ZQ_NETSDK_IPC_Login("127.0.0.1", cheap.port(), "admin", "pw", 0);
+  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_PROTOCOL_ERROR));
+  ASSERT_TRUE(cheap.WaitServed(1));
+  EXPECT_FALSE(proof_sent.load());
+}
+
 // A handshake that breaks the protocol is reported as a protocol error; a
 // device that only hangs up is unreachable.
 TEST_F(HostileDevice, HandshakeErrorsAreReportedAsProtocolErrors) {
@@ -435,7 +484,11 @@ TEST_F(HostileDevice, HandshakeErrorsAreReportedAsProtocolErrors) {
     int event;
   };
   const Case cases[] = {
-      {"bad magic", [](Link& l) { std::string h = wire::EncodeFrame(FrameType::kHello, 0, 0, 0, 0, std::string(16, 'c')); h[0] = 'X'; l.Send(h); },
+      {"bad magic", [](Link& l) {
+         std::string h = wire::EncodeFrame(FrameType::kHello, 0, 0, 0, 0, wire::EncodeHello(Link::Hello()));
+         h[0] = 'X';
+         l.Send(h);
+       },
        STATUS_EVENT_PROTOCOL_ERROR},
       {"short challenge", [](Link& l) { l.SendFrame(FrameType::kHello, 0, 0, 0, "abc"); },
        STATUS_EVENT_PROTOCOL_ERROR},
@@ -443,7 +496,7 @@ TEST_F(HostileDevice, HandshakeErrorsAreReportedAsProtocolErrors) {
        STATUS_EVENT_PROTOCOL_ERROR},
       {"verdict of another type",
        [](Link& l) {
-         l.SendFrame(FrameType::kHello, 0, 0, 0, std::string(16, 'c'));
+         l.SendFrame(FrameType::kHello, 0, 0, 0, wire::EncodeHello(Link::Hello()));
          if (auto login = l.Next()) {
            l.SendFrame(static_cast<uint16_t>(FrameType::kHeartbeat) | wire::kReplyBit,
                        login->header.sequence, 0, 0);

@@ -14,12 +14,14 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <sstream>
 
 #include "kelvara_test/test_env.h"
 #include "sdk_test_support.h"
 #include "digest.h"
+#include "login_handshake.h"
 #include "simulator.h"
 #include "wire_frame.h"
 
@@ -110,7 +112,8 @@ class ResettingDevice {
     return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   }
   static void Serve(int fd) {
-    if (!Send(fd, wire::EncodeFrame(wire::FrameType::kHello, 0, 0, 0, 0, std::string(16, 'c')))) {
+    const wire::Hello hello{std::string(16, 'c'), wire::kLoginIterations, std::string(16, 's')};
+    if (!Send(fd, wire::EncodeFrame(wire::FrameType::kHello, 0, 0, 0, 0, wire::EncodeHello(hello)))) {
       return;
     }
     wire::FrameParser parser;
@@ -205,6 +208,54 @@ TEST_F(SdkRoundTrip, LoginGoodBadAndUnreachable) {
   EXPECT_NE(journal.find(wire::ToHex("admin")), std::string::npos);
   EXPECT_NE(Control("state 0").find("logins_ok=1 logins_refused=1"), std::string::npos);
   for (const Delivered& e : rec_.For(bad)) EXPECT_NE(e.code, STATUS_EVENT_LOGIN_OK);
+}
+
+// A LOGIN frame seen on the wire does not log anyone in again: the device's
+// next challenge differs, and the proof is bound to it.
+TEST_F(SdkRoundTrip, AReplayedLoginProofIsRefused) {
+  LoginOk();
+  std::string captured;
+  std::istringstream journal(Control("journal 0"));
+  for (std::string line; std::getline(journal, line);) {
+    if (line.rfind("sdk ", 0) != 0) continue;
+    std::string bytes;
+    for (size_t i = 4; i + 1 < line.size(); i += 2) {
+      bytes.push_back(static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16)));
+    }
+    if (bytes.size() >= wire::kHeaderSize &&
+        wire::DecodeHeader(reinterpret_cast<const unsigned char*>(bytes.data())).type ==
+            static_cast<uint16_t>(wire::FrameType::kLogin)) {
+      captured = bytes;
+      break;
+    }
+  }
+  ASSERT_FALSE(captured.empty());
+
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(sim_->command_port(0));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  timeval tv{3, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  wire::FrameParser parser;
+  auto next = [&]() -> std::optional<wire::Frame> {
+    char buf[4096];
+    for (;;) {
+      if (auto f = parser.Next()) return f;
+      const ssize_t n = recv(fd, buf, sizeof buf, 0);
+      if (n <= 0 || !parser.Feed(buf, static_cast<size_t>(n))) return std::nullopt;
+    }
+  };
+  ASSERT_TRUE(next());  // a fresh HELLO
+  ASSERT_EQ(send(fd, captured.data(), captured.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(captured.size()));
+  const auto verdict = next();
+  close(fd);
+  ASSERT_TRUE(verdict);
+  EXPECT_EQ(verdict->header.result, wire::kResultBadCredentials);
+  EXPECT_NE(Control("state 0").find("logins_ok=1 logins_refused=1"), std::string::npos);
 }
 
 TEST_F(SdkRoundTrip, UnknownAndStaleHandlesFailWithoutCrash) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "digest.h"
+#include "login_handshake.h"
 #include "wire_frame.h"
 
 namespace wire = varurovodiv::wire;
@@ -39,13 +40,53 @@ TEST(Sha256, HmacRfc4231) {
             "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54");
 }
 
-TEST(Sha256, LoginProofDependsOnEveryInput) {
-  const auto base = wire::DigestBytes(wire::LoginProof("pw", "0123456789abcdef", "admin"));
-  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof("pW", "0123456789abcdef", "admin")));
-  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof("pw", "0123456789abcdeF", "admin")));
-  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof("pw", "0123456789abcdef", "admin2")));
+TEST(Login, KeyIsPbkdf2HmacSha256) {
+  // RFC 7914, section 11: PBKDF2-HMAC-SHA-256("passwd", "salt", 1); the first
+  // block does not depend on the length asked for.
+  EXPECT_EQ(wire::ToHex(wire::DigestBytes(wire::LoginKey("passwd", "salt", 1))),
+            "55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc");
+}
+
+TEST(Login, ProofDependsOnEveryInput) {
+  const auto key = wire::LoginKey("pw", std::string(16, 's'), 2);
+  const auto base = wire::DigestBytes(wire::LoginProof(key, "0123456789abcdef", "nonce", "admin"));
+  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof(wire::LoginKey("pW", std::string(16, 's'), 2),
+                                                     "0123456789abcdef", "nonce", "admin")));
+  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof(wire::LoginKey("pw", std::string(16, 't'), 2),
+                                                     "0123456789abcdef", "nonce", "admin")));
+  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof(wire::LoginKey("pw", std::string(16, 's'), 3),
+                                                     "0123456789abcdef", "nonce", "admin")));
+  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof(key, "0123456789abcdeF", "nonce", "admin")));
+  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof(key, "0123456789abcdef", "Nonce", "admin")));
+  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof(key, "0123456789abcdef", "nonce", "admin2")));
   EXPECT_TRUE(wire::DigestEqual(base, base));
   EXPECT_FALSE(wire::DigestEqual(base, base.substr(1)));
+}
+
+TEST(Login, HelloAndLoginRoundTripAndRefuseBadSizesAndRounds) {
+  wire::Hello h{std::string(16, 'c'), 250000, std::string(16, 's')};
+  const auto back = wire::DecodeHello(wire::EncodeHello(h));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->challenge, h.challenge);
+  EXPECT_EQ(back->iterations, 250000u);
+  EXPECT_EQ(back->salt, h.salt);
+  for (uint32_t rounds : {0u, 1u, wire::kMinLoginIterations - 1, wire::kMaxLoginIterations + 1}) {
+    h.iterations = rounds;
+    EXPECT_FALSE(wire::DecodeHello(wire::EncodeHello(h))) << rounds;
+  }
+  h.iterations = wire::kLoginIterations;
+  EXPECT_FALSE(wire::DecodeHello(wire::EncodeHello(h).substr(1)));
+  EXPECT_FALSE(wire::DecodeHello(wire::EncodeHello(h) + "x"));
+
+  const wire::LoginRequest l{"admin", std::string(16, 'n'), std::string(32, 'p')};
+  const auto got = wire::DecodeLogin(wire::EncodeLogin(l));
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->user, "admin");
+  EXPECT_EQ(got->nonce, l.nonce);
+  EXPECT_EQ(got->proof, l.proof);
+  EXPECT_FALSE(wire::DecodeLogin(wire::EncodeLogin(l).substr(1 + 0, 10)));
+  EXPECT_FALSE(wire::DecodeLogin(std::string(48, 'x')));  // no user terminator
+  EXPECT_NE(wire::RandomBytes(16), wire::RandomBytes(16));
 }
 
 TEST(FrameParser, RoundTripsFramesFedByteByByte) {

@@ -69,12 +69,6 @@ std::string ToHex(std::string_view bytes) {
   return out;
 }
 
-Digest LoginProof(std::string_view password, std::string_view challenge, std::string_view user) {
-  std::string message(challenge);
-  message.append(user);
-  return HmacSha256(password, message);
-}
-
 bool DigestEqual(std::string_view a, std::string_view b) {
   return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }

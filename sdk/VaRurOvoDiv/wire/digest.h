@@ -1,6 +1,6 @@
 #pragma once
-// SHA-256 and HMAC-SHA-256 from libcrypto: the login proof and the
-// file-transfer checksums of the device protocol.
+// SHA-256 and HMAC-SHA-256 from libcrypto: the file-transfer checksums of the
+// device protocol and the HMAC of its login proof.
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -34,10 +34,6 @@ Digest Sha256Of(std::string_view data);
 Digest HmacSha256(std::string_view key, std::string_view message);
 std::string DigestBytes(const Digest& d);
 std::string ToHex(std::string_view bytes);
-
-// The login proof: HMAC-SHA-256 keyed with the password over the challenge
-// followed by the user name. The password itself never crosses the wire.
-Digest LoginProof(std::string_view password, std::string_view challenge, std::string_view user);
 
 // Constant-time comparison of two digests.
 bool DigestEqual(std::string_view a, std::string_view b);

@@ -21,8 +21,8 @@ inline constexpr uint32_t kChunkSize = 64u * 1024u;
 inline constexpr uint16_t kReplyBit = 0x8000;
 
 enum class FrameType : uint16_t {
-  kHello = 1,           // device -> client at connect: 16-byte challenge
-  kLogin = 2,           // user name, zero, 32-byte proof
+  kHello = 1,           // device -> client at connect: challenge, rounds, salt
+  kLogin = 2,           // user name, zero, client nonce, proof (login_handshake.h)
   kHeartbeat = 3,
   kSystemControl = 4,   // command = control code, payload = request text
   kGetConfig = 5,       // command = get code
