@@ -55,6 +55,24 @@ struct MediaLightConfig {
   bool operator==(const MediaLightConfig&) const = default;
 };
 
+// Batch human, vehicle, sound and motion detection choices: eleven values in
+// this order (schedules are 0 off, 1 all day, 2 daytime, 3 night).
+struct BatchPDSettings {
+  int alarm_schedule = 1;         // 1
+  int audio_schedule = 1;         // 2
+  int draw_box = 1;               // 3
+  int push_schedule = 1;          // 4
+  int flash_light_schedule = 0;   // 5
+  int blue_red_light_schedule = 0;  // 6
+  int human = 1;                  // 7
+  int vehicle = 1;                // 8
+  int motion = 0;                 // 9
+  int sound = 0;                  // 10
+  int reset_region = 0;           // 11
+
+  bool operator==(const BatchPDSettings&) const = default;
+};
+
 // Time mode, time zone and NTP server of the time dialog.
 struct TimeSettings {
   static constexpr std::size_t kMaxTimeMode = 31;

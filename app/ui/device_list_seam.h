@@ -1,6 +1,7 @@
 #pragma once
 // The device search and list as the main window's device-list seam.
 #include "app/ui/main_dialog_seams.h"
+#include "device/ui/device_command_host.h"
 #include "discovery/ui/device_list_controller.h"
 
 namespace kelvara::discovery {
@@ -22,11 +23,17 @@ class DeviceListSeamImpl : public ui::DeviceListSeam {
   void OnSdkStatusEvent(device::DeviceStatusEvent event) override;
   void OnSdkAuxResponse(device::DeviceAuxResponse response) override;
   void ClearRows() override;
+  void RestoreDayMode(int row) override {
+    if (commands_) commands_->RestoreDayMode(row);
+  }
+  // The device commands, once the window made them.
+  void SetCommandHost(device::DeviceCommandHost* commands) { commands_ = commands; }
 
   DeviceListController& Controller() { return controller_; }
 
  private:
   DeviceListController controller_;
+  device::DeviceCommandHost* commands_ = nullptr;
 };
 
 }  // namespace kelvara::discovery

@@ -10,7 +10,12 @@
 #include "common/display_switches.h"
 #include "app/shell/main_layout.h"
 #include "app/shell/shell_settings.h"
+#include "device/core/zq_command_sdk.h"
 #include "device/core/zq_netsdk.h"
+#include "device/ui/device_command_host.h"
+#include <QPushButton>
+#include <functional>
+#include <memory>
 #include "app/ui/device_list_seam.h"
 #include "printing/qt/label_printer.h"
 #include "app/ui/net_cards.h"
@@ -40,6 +45,27 @@ CZqDevSearchToolApp::CZqDevSearchToolApp() {
 }
 
 CZqDevSearchToolApp::~CZqDevSearchToolApp() = default;
+
+namespace {
+
+// Buttons 7 (batch reboot), 8 (batch time sync), 1307 and 29 (the two test
+// requests, after the selection check).
+void ConnectDeviceCommandButtons(CZqDevSearchToolDlg& dlg, device::DeviceCommandHost& commands) {
+  auto on = [&dlg](int id, std::function<void()> handler) {
+    if (auto* button = dlg.ControlAs<QPushButton>(id))
+      QObject::connect(button, &QPushButton::clicked, &dlg, std::move(handler));
+  };
+  on(display_id::ID_BATCH_REBOOT_DEV, [&commands] { commands.OnBatchReboot(); });
+  on(8, [&commands] { commands.OnBatchSyncTime(); });
+  on(1307, [&dlg, &commands] {
+    if (dlg.CheckSelection() > 0) commands.OnSetManualSpeed();
+  });
+  on(29, [&dlg, &commands] {
+    if (dlg.CheckSelection() > 0) commands.OnPrivacyMaskCommand();
+  });
+}
+
+}  // namespace
 
 int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
   sdk.PlayerInit();
@@ -85,6 +111,19 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     services.device_list = &device_list;
     CZqDevSearchToolDlg dlg(services);
     window = &dlg;
+    // The device commands, status events and AUX replies over the device list.
+    device::ZqCommandSdk command_sdk;
+    device::DeviceCommands::Options command_options;
+    command_options.sdk = &command_sdk;
+    command_options.broadcastRebootSwitch = [&display] {
+      return display.GetDisplay(display_id::IDC_EDIT_OPERATE_PASSWORD);
+    };
+    command_options.defaultLogin = [&device_list] { return device_list.Controller().DeviceLogin(); };
+    QtUserPrompts command_prompts;
+    auto commands = std::make_unique<device::DeviceCommandHost>(
+        device_list.Controller(), std::move(command_options), services.prompts ? services.prompts : &command_prompts,
+        &dlg);
+    device_list.SetCommandHost(commands.get());
     // The totals line under the list (control 1001).
     QObject::connect(&device_list.Controller(), &discovery::DeviceListController::totalsChanged, &dlg,
                      [&dlg](const QString& text) { dlg.SetItemText(shell::ids::kStatusText, text); });
@@ -92,8 +131,11 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     // the window manager to maximise it (without one it stays this size).
     if (QScreen* screen = QGuiApplication::primaryScreen()) dlg.setGeometry(screen->availableGeometry());
     dlg.OnInitDialog();
+    ConnectDeviceCommandButtons(dlg, *commands);
     dlg.show();
     dlg.exec();
+    device_list.SetCommandHost(nullptr);
+    commands.reset();
   }
   sdk.PlayerReleaseAll();
   return 0;

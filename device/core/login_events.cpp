@@ -23,6 +23,9 @@ discovery::DeviceListRow* ApplyLoginStateEvent(discovery::DeviceRows& rows, cons
   if (!key) return nullptr;
   discovery::DeviceListRow* row = rows.FindByHandle(event.loginHandle);
   if (!row) return nullptr;
+  // A new session or the end of one: no reply still on its way may apply an
+  // older request.
+  discovery::ClearPendingRequests(*row);
   if (event.eventType == kEventLoginOk) {
     row->m_online = true;
   } else {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "common/settings_records.h"
 #include "discovery/core/device_columns.h"
 #include "discovery/core/device_records.h"
 #include "discovery/core/row_format.h"
@@ -40,8 +41,13 @@ struct DeviceListRow {
   int m_krnPending = 0, m_krnValue = 0;
   int m_ircutDemoState = 0;
   std::array<std::uint8_t, 140> m_videoCapture{};
+  // The device's own video-capture block as it came before the night-mode
+  // demonstration; sent back unchanged when the demonstration ends.
+  std::string m_videoCaptureBlock;
   int m_pdPending = 0;
+  BatchPDSettings m_pdSettings;
   int m_lightPending = 0;
+  MediaLightConfig m_lightSettings;
   int m_labelPrinted = 0;  // production mode: label printed
   int m_timelapsePending = 0;
   int m_recordExportPending = 0;
@@ -54,5 +60,14 @@ struct DeviceListRow {
   RowColour shownColour = RowColour::kWindowText;
   bool checked = false;  // the row's check box, mirrored by the list glue
 };
+
+// Forgets every set-after-get request still waiting for its reply. Called when
+// the row's login changes or its link ends, so a late reply never applies an
+// old request to a new session.
+inline void ClearPendingRequests(DeviceListRow& row) {
+  row.m_tvSystemPending = row.m_allnetPending = row.m_hikPending = row.m_onvifPending = 0;
+  row.m_dhPending = row.m_krnPending = row.m_pdPending = row.m_lightPending = 0;
+  if (row.m_ircutDemoState == 1) row.m_ircutDemoState = 0;
+}
 
 }  // namespace kelvara::discovery

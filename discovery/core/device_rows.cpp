@@ -109,6 +109,7 @@ void DeviceRows::SetLoginHandle(DeviceListRow& row, int handle) {
     auto it = byHandle_.find(row.m_loginHandle);
     if (it != byHandle_.end() && it->second == &row) byHandle_.erase(it);
   }
+  if (row.m_loginHandle != handle) ClearPendingRequests(row);
   row.m_loginHandle = handle;
   // The SDK never hands out one handle twice at a time; should it, the first
   // row keeps it, as a scan in list order would find.

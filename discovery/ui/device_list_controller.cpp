@@ -246,8 +246,12 @@ void DeviceListController::Sink::PostAuxResponse(device::DeviceAuxResponse respo
 }
 
 void DeviceListController::OnDeviceStatusEvent(const device::DeviceStatusEvent& event) {
-  device::ApplyLoginStateEvent(*rows_, event, [this](const char* key) { return Text(key); });
-  if (onStatusEvent) onStatusEvent(event);
+  // The device commands' handler, when there is one, keeps the login state
+  // with every other event.
+  if (onStatusEvent)
+    onStatusEvent(event);
+  else
+    device::ApplyLoginStateEvent(*rows_, event, [this](const char* key) { return Text(key); });
 }
 
 void DeviceListController::OnDeviceAuxResponse(const device::DeviceAuxResponse& response) {

@@ -118,8 +118,8 @@ class DeviceListController : public QObject {
   void OnDeviceStatusEvent(const device::DeviceStatusEvent& event);
   void OnDeviceAuxResponse(const device::DeviceAuxResponse& response);
 
-  // Event handlers beyond the login state (event texts, follow-up queries),
-  // called on the UI thread after the row's state was updated.
+  // The handlers of the device commands, on the UI thread. Without a status
+  // handler only the rows' login state is kept.
   std::function<void(const device::DeviceStatusEvent&)> onStatusEvent;
   std::function<void(const device::DeviceAuxResponse&)> onAuxResponse;
 

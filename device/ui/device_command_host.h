@@ -1,0 +1,52 @@
+#pragma once
+// The device commands on the main window: the workers, the status-event and
+// AUX-reply handlers over the window's device list, rows by list index, and
+// the direct commands of the buttons and the context menu. UI thread only.
+#include <memory>
+#include <vector>
+
+#include "common/ui/user_prompts.h"
+#include "device/core/aux_replies.h"
+#include "device/core/device_commands.h"
+#include "device/core/status_events.h"
+#include "discovery/ui/device_list_controller.h"
+
+class QWidget;
+
+namespace kelvara::device {
+
+class DeviceCommandHost {
+ public:
+  // `options.lookup`, `confirm` and `errorBox` are filled here when empty
+  // (language table, message boxes through `prompts`).
+  DeviceCommandHost(discovery::DeviceListController& list, DeviceCommands::Options options, ui::UserPrompts* prompts,
+                    QWidget* owner);
+  ~DeviceCommandHost();
+
+  DeviceCommands& Commands() { return *commands_; }
+  AuxReplyHandler& Replies() { return *replies_; }
+  StatusEventHandler& Events() { return *events_; }
+
+  // The record of a list row; nullptr when the list has none there.
+  discovery::DeviceListRow* RowAt(int index) const;
+  // Records of the checked rows in list order (nullptr for a row without one).
+  std::vector<discovery::DeviceListRow*> CheckedRows() const;
+
+  // Context menu 32778, buttons 7 and 8, and the two test buttons 1307 and 29
+  // (after the window's CheckSelection).
+  void OnMenuRebootDevice();
+  void OnBatchReboot();
+  void OnBatchSyncTime();
+  void OnSetManualSpeed();
+  void OnPrivacyMaskCommand();
+  // The night-mode demonstration's end for a list row (demo timer).
+  void RestoreDayMode(int index);
+
+ private:
+  discovery::DeviceListController& list_;
+  std::unique_ptr<DeviceCommands> commands_;
+  std::unique_ptr<AuxReplyHandler> replies_;
+  std::unique_ptr<StatusEventHandler> events_;
+};
+
+}  // namespace kelvara::device
