@@ -101,8 +101,9 @@ void BM_Discover500(benchmark::State& state) {
     CountingView view;
     DeviceRows rows(columns, view);
     rows.SetFormatContext(BenchContext());
-    SearchThread search([&](std::string_view text, const std::string& adapter) {
-      OnSearchReply(text, adapter, map, false);
+    SearchThread search([&](std::string_view text, const std::string& adapter,
+                                 const std::string& sender) {
+      OnSearchReply(text, adapter, map, false, {}, sender);
     });
     const auto start = std::chrono::steady_clock::now();
     search.Start({});
@@ -135,8 +136,9 @@ void BM_Discover500ToMap(benchmark::State& state) {
   double lost = 0, runs = 0;
   for (auto _ : state) {
     DeviceMap map;
-    SearchThread search([&](std::string_view text, const std::string& adapter) {
-      OnSearchReply(text, adapter, map, false);
+    SearchThread search([&](std::string_view text, const std::string& adapter,
+                                 const std::string& sender) {
+      OnSearchReply(text, adapter, map, false, {}, sender);
     });
     const auto start = std::chrono::steady_clock::now();
     search.Start({});
@@ -185,8 +187,9 @@ void BM_Discover500Devsim(benchmark::State& state) {
     CountingView view;
     DeviceRows rows(columns, view);
     rows.SetFormatContext(BenchContext());
-    SearchThread search([&](std::string_view text, const std::string& adapter) {
-      OnSearchReply(text, adapter, map, false);
+    SearchThread search([&](std::string_view text, const std::string& adapter,
+                                 const std::string& sender) {
+      OnSearchReply(text, adapter, map, false, {}, sender);
     });
     const auto start = std::chrono::steady_clock::now();
     search.Start({});

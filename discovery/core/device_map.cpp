@@ -29,11 +29,44 @@ DefaultLogin DeviceMap::GetDefaultLogin() const {
   return defaultLogin_;
 }
 
+void DeviceMap::EvictLeastRecentlySeen(std::uint32_t now_ms) {
+  auto oldest = devices_.end();
+  std::uint32_t oldestAge = 0;
+  for (auto it = devices_.begin(); it != devices_.end(); ++it) {
+    const std::uint32_t age = now_ms - it->second->lastSeenTick_ms;  // wraps like the tick
+    if (oldest == devices_.end() || age > oldestAge) {
+      oldest = it;
+      oldestAge = age;
+    }
+  }
+  if (oldest == devices_.end()) return;
+  if (!fullLogged_) Log("device map full (%zu devices), least recently seen devices dropped\n", devices_.size());
+  fullLogged_ = true;
+  if (auto s = senderOf_.find(oldest->first); s != senderOf_.end()) {
+    if (--devicesOfSender_[s->second] == 0) devicesOfSender_.erase(s->second);
+    senderOf_.erase(s);
+  }
+  changed_.erase(oldest->first);
+  devices_.erase(oldest);
+}
+
 bool DeviceMap::AddOrUpdateDevice(DeviceSearchInfo record, const std::string& adapterAddress,
-                                  std::uint32_t now_ms) {
+                                  std::uint32_t now_ms, const std::string& senderAddress) {
   record.lastSeenTick_ms = now_ms;
   std::lock_guard lock(mutex_);
   auto it = devices_.find(record.serialNumber);
+  // The sender a device's entry counts against: the last one it came from.
+  const auto countSender = [this](const std::string& key, const std::string& sender) {
+    auto s = senderOf_.find(key);
+    if (s != senderOf_.end()) {
+      if (s->second == sender) return;
+      if (--devicesOfSender_[s->second] == 0) devicesOfSender_.erase(s->second);
+      senderOf_.erase(s);
+    }
+    if (sender.empty()) return;
+    senderOf_[key] = sender;
+    ++devicesOfSender_[sender];
+  };
   if (it != devices_.end()) {
     // A card's own address, once known, beats the any-address socket's "0.0.0.0".
     const std::string& stored = it->second->adapterAddress;
@@ -52,18 +85,26 @@ bool DeviceMap::AddOrUpdateDevice(DeviceSearchInfo record, const std::string& ad
     }
     it->second = std::make_shared<const DeviceSearchInfo>(std::move(record));
     changed_.insert(it->first);
+    countSender(it->first, senderAddress);
     return true;
   }
-  if (devices_.size() >= kMaxDevices) {
-    if (!fullLogged_) Log("device map full (%zu devices), new devices dropped\n", devices_.size());
-    fullLogged_ = true;
-    return false;
+  if (!senderAddress.empty()) {
+    auto n = devicesOfSender_.find(senderAddress);
+    if (n != devicesOfSender_.end() && n->second >= kMaxDevicesPerSender) {
+      if (!senderLogged_)
+        Log("%s already answers for %zu devices, its new devices dropped\n",
+            senderAddress.c_str(), n->second);
+      senderLogged_ = true;
+      return false;
+    }
   }
+  if (devices_.size() >= kMaxDevices) EvictLeastRecentlySeen(now_ms);
   Log("found new entry, mac=[%s]\n", EscapeForLog(record.lanConfig.macAddress).c_str());
   record.adapterAddress = adapterAddress;
   const std::string key = record.serialNumber;
   devices_.emplace(key, std::make_shared<const DeviceSearchInfo>(std::move(record)));
   changed_.insert(key);
+  countSender(key, senderAddress);
   return true;
 }
 
@@ -133,7 +174,10 @@ void DeviceMap::Clear() {
   std::lock_guard lock(mutex_);
   devices_.clear();
   changed_.clear();
+  senderOf_.clear();
+  devicesOfSender_.clear();
   fullLogged_ = false;
+  senderLogged_ = false;
 }
 
 std::size_t DeviceMap::Size() const {

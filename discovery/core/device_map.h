@@ -17,8 +17,11 @@
 namespace kelvara::discovery {
 
 // Caps that keep a flood of spoofed replies from exhausting memory or
-// starting thousands of logins.
+// starting thousands of logins. When the map is full a new device takes the
+// place of the one seen least recently; one sender address holds at most a
+// quarter of the map, so a single host cannot crowd out the others.
 inline constexpr std::size_t kMaxDevices = 2048;
+inline constexpr std::size_t kMaxDevicesPerSender = kMaxDevices / 4;
 inline constexpr std::size_t kMaxTrackedUuids = 8192;
 
 struct DefaultLogin {
@@ -29,10 +32,11 @@ struct DefaultLogin {
 class DeviceMap {
  public:
   // Stores or replaces the record (see the .cpp for the rules that keep the
-  // adapter address and fill a default login). Returns false when a new
-  // device was refused because the map is full.
+  // adapter address and fill a default login). `senderAddress` is where the
+  // reply came from (empty: unknown, not bounded). Returns false when a new
+  // device was refused because its sender holds its share of the map.
   bool AddOrUpdateDevice(DeviceSearchInfo record, const std::string& adapterAddress,
-                         std::uint32_t now_ms);
+                         std::uint32_t now_ms, const std::string& senderAddress = {});
 
   // New-device mode: true when the record's UUID had not been seen in this
   // program run (the caller then restores the device once).
@@ -70,11 +74,17 @@ class DeviceMap {
     bool operator()(const std::string& a, const std::string& b) const;
   };
   mutable std::mutex mutex_;
+  // Removes the device seen least recently (the map is full).
+  void EvictLeastRecentlySeen(std::uint32_t now_ms);
+
   std::map<std::string, std::shared_ptr<const DeviceSearchInfo>> devices_;
+  std::map<std::string, std::string> senderOf_;        // serial -> sender address
+  std::map<std::string, std::size_t> devicesOfSender_;  // sender address -> devices
   std::map<std::string, DeviceSearchInfo, CaseLess> byUuid_;
   std::set<std::string> changed_;
   DefaultLogin defaultLogin_{"admin", ""};
   bool fullLogged_ = false;
+  bool senderLogged_ = false;
 };
 
 // Monotonic milliseconds, wrapping like a 32-bit tick count.

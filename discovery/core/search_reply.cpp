@@ -17,6 +17,13 @@ bool IsDottedIpv4(std::string_view text) {
   return inet_pton(AF_INET, s.c_str(), &a) == 1;
 }
 
+bool IsDeviceAddress(std::string_view text) {
+  in_addr a{};
+  if (!IsDottedIpv4(text) || inet_pton(AF_INET, std::string(text).c_str(), &a) != 1) return false;
+  const std::uint32_t host = ntohl(a.s_addr);
+  return host != 0 && host != 0xFFFFFFFFu && (host >> 24) != 127 && (host >> 28) != 0xE;
+}
+
 std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
   if (const auto zero = text.find('\0'); zero != std::string_view::npos) text = text.substr(0, zero);
   DeviceSearchInfo info;
@@ -66,6 +73,13 @@ std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
     Log("device address is not an IPv4 address, sn=%s\n", EscapeForLog(info.serialNumber).c_str());
     return std::nullopt;
   }
+  // Any, broadcast, loopback and multicast addresses name no device: a reply
+  // claiming one is forged or broken, and commands to it would go astray.
+  if (!IsDeviceAddress(info.lanConfig.ipAddress)) {
+    Log("device address %s is no device's, reply dropped, sn=%s\n",
+        info.lanConfig.ipAddress.c_str(), EscapeForLog(info.serialNumber).c_str());
+    return std::nullopt;
+  }
   if (ParseStreamAccessReply(text, info.streamAccess) != 0) {
     Log("stream config not found.\n");
     return std::nullopt;
@@ -88,19 +102,20 @@ namespace kelvara::discovery {
 
 void OnSearchReply(std::string_view text, const std::string& adapterAddress, DeviceMap& map,
                    bool newDeviceMode,
-                   const std::function<void(const DeviceSearchInfo&)>& onNewUuid) {
+                   const std::function<void(const DeviceSearchInfo&)>& onNewUuid,
+                   const std::string& senderAddress) {
   auto info = ParseSearchReply(text);
   if (!info) return;
   if (newDeviceMode) {
     DeviceSearchInfo copy = *info;
-    map.AddOrUpdateDevice(std::move(*info), adapterAddress, TickCount_ms());
+    map.AddOrUpdateDevice(std::move(*info), adapterAddress, TickCount_ms(), senderAddress);
     if (map.TrackNewDevice(copy, adapterAddress) && onNewUuid) {
       copy.adapterAddress = adapterAddress;
       onNewUuid(copy);
     }
     return;
   }
-  map.AddOrUpdateDevice(std::move(*info), adapterAddress, TickCount_ms());
+  map.AddOrUpdateDevice(std::move(*info), adapterAddress, TickCount_ms(), senderAddress);
 }
 
 }  // namespace kelvara::discovery

@@ -12,12 +12,18 @@ namespace kelvara::discovery {
 // The record for `text`, or nullopt when the reply is dropped (each drop is
 // logged): no MESSAGE_BODY; an empty or over-long serial number; a device
 // type naming none of NVS, DVS, DEC, NVR; no LANConfig or an address that is
-// not a dotted IPv4 address; no stream access. adapterAddress and the
+// not a dotted IPv4 address or is no device's (IsDeviceAddress); no stream
+// access. adapterAddress and the
 // last-seen tick are left for the device map.
 std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text);
 
 // True for a dotted-quad IPv4 address ("10.0.0.1"), nothing else.
 bool IsDottedIpv4(std::string_view text);
+
+// False for addresses no device can have: 0.0.0.0, 255.255.255.255,
+// loopback (127.0.0.0/8) and multicast (224.0.0.0/4), and for text that is
+// not dotted IPv4.
+bool IsDeviceAddress(std::string_view text);
 
 }  // namespace kelvara::discovery
 
@@ -28,9 +34,11 @@ class DeviceMap;
 // The search thread's handling of one accepted reply: parse it, store the
 // record under its serial number, and in new-device mode track its UUID;
 // `onNewUuid` runs (on the search thread, after the lock) for a UUID seen for
-// the first time in this program run.
+// the first time in this program run. `senderAddress` is where the datagram
+// came from (empty: not known, no per-sender bound).
 void OnSearchReply(std::string_view text, const std::string& adapterAddress, DeviceMap& map,
                    bool newDeviceMode,
-                   const std::function<void(const DeviceSearchInfo&)>& onNewUuid = {});
+                   const std::function<void(const DeviceSearchInfo&)>& onNewUuid = {},
+                   const std::string& senderAddress = {});
 
 }  // namespace kelvara::discovery

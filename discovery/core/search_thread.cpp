@@ -236,7 +236,7 @@ void SearchThread::Loop(Run& run, const ReplyHandler& onReply) {
           continue;
         }
         ++run.replies;
-        if (onReply) onReply(text, adapter);
+        if (onReply) onReply(text, adapter, sender);
       }
     }
   }

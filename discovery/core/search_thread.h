@@ -25,9 +25,11 @@ struct SearchConfig {
   Destination destination;      // 255.255.255.255:3001 outside tests
 };
 
-// Called on the search thread with the reply text and the dotted address of
-// the local address whose socket received it ("0.0.0.0" for the any socket).
-using ReplyHandler = std::function<void(std::string_view text, const std::string& adapterAddress)>;
+// Called on the search thread with the reply text, the dotted address of the
+// local address whose socket received it ("0.0.0.0" for the any socket) and
+// the dotted address the datagram came from.
+using ReplyHandler = std::function<void(std::string_view text, const std::string& adapterAddress,
+                                        const std::string& senderAddress)>;
 
 class SearchThread {
  public:

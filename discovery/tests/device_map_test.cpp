@@ -75,8 +75,55 @@ TEST(DeviceMap, IsBounded) {
     map.AddOrUpdateDevice(proto, "0.0.0.0", 1);
   }
   EXPECT_EQ(map.Size(), kMaxDevices);
-  proto.serialNumber = "S1";
+  proto.serialNumber = "S100";
   EXPECT_TRUE(map.AddOrUpdateDevice(proto, "0.0.0.0", 2)) << "known devices still update";
+}
+
+// A flood of spoofed serials fills the map; a real device answering
+// afterwards still gets in, in place of the device seen least recently (a
+// device that keeps answering stays). One sender holds at most its share.
+TEST(DeviceMap, FullMapDropsTheLeastRecentlySeenAndBoundsEachSender) {
+  DeviceMap map;
+  auto proto = Record("X");
+  const auto add = [&](const std::string& serial, std::uint32_t tick, const std::string& sender) {
+    proto.serialNumber = serial;
+    return map.AddOrUpdateDevice(proto, "10.77.0.1", tick, sender);
+  };
+  // The flood comes from many (forged) senders; its ticks wrap past 2^32.
+  std::uint32_t tick = 0xFFFFF000u;
+  ASSERT_TRUE(add("REAL-OLD", tick, "10.77.1.1"));
+  for (std::size_t i = 0; i < 3 * kMaxDevices; ++i) {
+    ++tick;
+    add("SPOOF" + std::to_string(i), tick, "10.66." + std::to_string(i % 250) + ".1");
+    if (i % 100 == 0) add("REAL-OLD", tick, "10.77.1.1");  // keeps answering
+  }
+  EXPECT_EQ(map.Size(), kMaxDevices);
+  EXPECT_TRUE(map.CopyDeviceRecord("REAL-OLD")) << "a device that keeps answering stays";
+  EXPECT_FALSE(map.CopyDeviceRecord("SPOOF0")) << "the least recently seen went";
+  EXPECT_TRUE(map.CopyDeviceRecord("SPOOF" + std::to_string(3 * kMaxDevices - 1)));
+  EXPECT_TRUE(add("REAL-NEW", ++tick, "10.77.1.2"));
+  EXPECT_TRUE(map.CopyDeviceRecord("REAL-NEW")) << "a device answering after the flood is listed";
+  auto changed = map.TakeChanged();
+  EXPECT_LE(changed.size(), kMaxDevices) << "evicted devices are not reported as changed";
+
+  // One sender: its share, then its new serials are refused; known ones update.
+  DeviceMap one;
+  std::size_t accepted = 0;
+  for (std::size_t i = 0; i < kMaxDevicesPerSender + 10; ++i) {
+    proto.serialNumber = "H" + std::to_string(i);
+    accepted += one.AddOrUpdateDevice(proto, "10.77.0.1", 5, "10.66.0.9");
+  }
+  EXPECT_EQ(accepted, kMaxDevicesPerSender);
+  proto.serialNumber = "H0";
+  EXPECT_TRUE(one.AddOrUpdateDevice(proto, "10.77.0.1", 6, "10.66.0.9"));
+  proto.serialNumber = "OTHER";
+  EXPECT_TRUE(one.AddOrUpdateDevice(proto, "10.77.0.1", 6, "10.77.1.3"));
+  // A device that moves to another sender frees its place at the first.
+  proto.serialNumber = "H1";
+  EXPECT_TRUE(one.AddOrUpdateDevice(proto, "10.77.0.1", 7, "10.77.1.4"));
+  proto.serialNumber = "H-NEXT";
+  EXPECT_TRUE(one.AddOrUpdateDevice(proto, "10.77.0.1", 7, "10.66.0.9"));
+  EXPECT_FALSE(one.CopyDeviceRecord("H" + std::to_string(kMaxDevicesPerSender)));
 }
 
 TEST(DeviceMap, UuidsAreNewOncePerRunCaseInsensitive) {

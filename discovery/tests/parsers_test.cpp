@@ -59,6 +59,13 @@ TEST(SearchReply, DropsAndTheirLogLines) {
       {with([](FakeDevice& d) { d.withLan = false; }), "lan config not found.\n"},
       {with([](FakeDevice& d) { d.ip = "10.1.2"; }), "device address is not an IPv4 address"},
       {with([](FakeDevice& d) { d.ip = "host.example"; }), "device address is not an IPv4 address"},
+      // Addresses that name no device.
+      {with([](FakeDevice& d) { d.ip = "0.0.0.0"; }), "device address 0.0.0.0 is no device's"},
+      {with([](FakeDevice& d) { d.ip = "255.255.255.255"; }), "is no device's"},
+      {with([](FakeDevice& d) { d.ip = "127.0.0.1"; }), "is no device's"},
+      {with([](FakeDevice& d) { d.ip = "127.255.0.9"; }), "is no device's"},
+      {with([](FakeDevice& d) { d.ip = "224.0.0.1"; }), "is no device's"},
+      {with([](FakeDevice& d) { d.ip = "239.255.255.250"; }), "is no device's"},
       {with([](FakeDevice& d) { d.serial = ""; }), "serial number empty or too long"},
       {with([](FakeDevice& d) { d.serial = std::string(32, 'S'); }), "serial number empty or too long"},
       {"<XML_MARLOWCAM><MESSAGE_HEADER/></XML_MARLOWCAM>", "serial number not found\n"},
@@ -75,6 +82,8 @@ TEST(SearchReply, DropsAndTheirLogLines) {
   }
   SetLogSink(nullptr);
   EXPECT_TRUE(ParseSearchReply(with([](FakeDevice& d) { d.serial = std::string(31, 'S'); })));
+  for (const char* ip : {"10.0.0.1", "192.168.1.255", "223.255.255.254", "1.0.0.0"})
+    EXPECT_TRUE(ParseSearchReply(with([&](FakeDevice& d) { d.ip = ip; }))) << ip;
   for (const char* type : {"NVS", "xxDVSxx", "DEC-1", "NVR"})
     EXPECT_TRUE(ParseSearchReply(with([&](FakeDevice& d) { d.deviceType = type; }))) << type;
   EXPECT_FALSE(ParseSearchReply(with([](FakeDevice& d) { d.deviceType = "nvr"; })));

@@ -63,8 +63,9 @@ class SearchLan : public ::testing::Test {
     return log;
   }
   SearchThread MakeThread() {
-    return SearchThread([this](std::string_view text, const std::string& adapter) {
-      OnSearchReply(text, adapter, map, false);
+    return SearchThread([this](std::string_view text, const std::string& adapter,
+                                 const std::string& sender) {
+      OnSearchReply(text, adapter, map, false, {}, sender);
     });
   }
   DeviceMap map;
@@ -76,8 +77,9 @@ TEST_F(SearchLan, DevicesOnTwoCardsAreStoredWithTheirCardsAddress) {
   FakeDevices card0(0, [] { return Replies("A", 40, 0); });
   FakeDevices card1(1, [] { return Replies("B", 30, 1); });
   ASSERT_TRUE(card0.Ready() && card1.Ready());
-  SearchThread search([this](std::string_view text, const std::string& adapter) {
-    OnSearchReply(text, adapter, map, false);
+  SearchThread search([this](std::string_view text, const std::string& adapter,
+                                 const std::string& sender) {
+    OnSearchReply(text, adapter, map, false, {}, sender);
   });
   ASSERT_TRUE(search.Start({}));
   EXPECT_FALSE(search.Start({})) << "never two search threads";
@@ -111,6 +113,22 @@ TEST_F(SearchLan, TypeFilterAndOneCardChoice) {
   EXPECT_FALSE(map.CopyDeviceRecord("I0"));
   EXPECT_TRUE(card1.Received().empty()) << "the other card was not chosen";
   EXPECT_NE(Log().find("Found one device not NVS or DVS, type=IPC-5M"), std::string::npos);
+}
+
+// Every reply reaches the map with the address it came from: one host that
+// answers for more devices than its share gets only its share, another
+// host's devices still get in.
+TEST_F(SearchLan, OneSenderHoldsAtMostItsShareOfTheMap) {
+  const int flood = static_cast<int>(kMaxDevicesPerSender) + 20;
+  FakeDevices card0(0, [&] { return Replies("F", flood, 0); });
+  FakeDevices card1(1, [] { return Replies("B", 3, 1); });
+  SearchThread search = MakeThread();
+  ASSERT_TRUE(search.Start({}));
+  ASSERT_TRUE(WaitFor([&] { return search.GetCounters().replies >= static_cast<unsigned>(flood + 3); }))
+      << search.GetCounters().replies;
+  search.Stop();
+  EXPECT_EQ(map.Size(), kMaxDevicesPerSender + 3);
+  EXPECT_TRUE(map.CopyDeviceRecord("B2"));
 }
 
 TEST_F(SearchLan, QueuedRequestsGoOutPromptlyAndAreFlushedOnStop) {

@@ -30,14 +30,18 @@ constexpr const char* kP2pTypeNameKey = "P2PTYPENAME";
 DeviceListController::DeviceListController(Options options, QObject* parent)
     : QObject(parent),
       options_(std::move(options)),
-      search_([this](std::string_view text, const std::string& adapter) {
+      search_([this](std::string_view text, const std::string& adapter,
+                                 const std::string& sender) {
         // Search thread: touches only the map (under its lock), the mode flag
         // and the request queue.
-        OnSearchReply(text, adapter, map_, newDeviceMode_, [this](const DeviceSearchInfo& record) {
-          const DefaultLogin login = map_.GetDefaultLogin();
-          RestoreNewDeviceByBD(record, {login.userName, login.password},
-                               [this](std::string t) { SendText(std::move(t)); });
-        });
+        OnSearchReply(
+            text, adapter, map_, newDeviceMode_,
+            [this](const DeviceSearchInfo& record) {
+              const DefaultLogin login = map_.GetDefaultLogin();
+              RestoreNewDeviceByBD(record, {login.userName, login.password},
+                                   [this](std::string t) { SendText(std::move(t)); });
+            },
+            sender);
       }) {
   columns_.BuildColumnMap(options_.switches);
   ProductionModeActions::Hooks hooks;
