@@ -98,7 +98,7 @@ __attribute__((target("avx2"))) size_t FindStartCodeAvx2(const uint8_t* p, size_
                         << 32);
       while (pairs != 0) {
         const size_t at = j + static_cast<size_t>(__builtin_ctzll(pairs));
-        if (p[at + 2] == 1) return at + 2;
+        if (at + 2 < size && p[at + 2] == 1) return at + 2;
         pairs &= pairs - 1;
       }
     }
@@ -122,7 +122,7 @@ size_t FindStartCodeSse2(const uint8_t* p, size_t j, size_t size) {
                        (static_cast<uint32_t>(_mm_movemask_epi8(z1)) << 16);
       while (pairs != 0) {
         const size_t at = j + static_cast<size_t>(__builtin_ctz(pairs));
-        if (p[at + 2] == 1) return at + 2;
+        if (at + 2 < size && p[at + 2] == 1) return at + 2;
         pairs &= pairs - 1;
       }
     }
