@@ -27,6 +27,8 @@ PACKAGES=(
   # a decimal-comma locale is built from these sources by the layout tests
   locales
   fonts-dejavu-core
+  # the language menu names Chinese, Japanese and Korean in their own scripts
+  fonts-noto-cjk
 )
 
 missing=()

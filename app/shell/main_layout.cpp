@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 
 namespace kelvara::shell {
 namespace {
@@ -25,6 +26,11 @@ class Sink {
     if (in_.exists(id)) out_[id].visible = visible;
   }
   bool Displayed(int id) const { return in_.displayed(id); }
+  // The fixed width, or what the caption needs when that is more.
+  int Width(int id, int fixed) const {
+    const int need = in_.text_width ? in_.text_width(id) : 0;
+    return std::max(fixed, need);
+  }
 
  private:
   const LayoutInput& in_;
@@ -49,9 +55,11 @@ void LayoutButtonRows(std::span<const int> id_list, const FlowRows& flow, const 
   int in_row = 0, capacity = per_row + flow.extra;
   for (int id : id_list) {
     if (!visible(id)) continue;
+    // A caption wider than the flow's width widens only its own button.
+    const int width = std::max(flow.width, in.text_width ? in.text_width(id) : 0);
     sink.Show(id, true);
-    sink.Move(id, x, y, flow.width, flow.height);
-    x += flow.width + 8;
+    sink.Move(id, x, y, width, flow.height);
+    x += width + 8;
     // The widest edge is compared as an unsigned number, as the window does.
     if (static_cast<unsigned>(x) > static_cast<unsigned>(widest_right)) widest_right = x;
     next_y = y + flow.height + 8;
@@ -64,6 +72,15 @@ void LayoutButtonRows(std::span<const int> id_list, const FlowRows& flow, const 
   }
 }
 
+// The widest caption among the buttons that will be shown, at least `fixed`:
+// the file buttons keep one width, so their edits stay in one column.
+int FlowWidth(std::span<const int> ids, int fixed, const LayoutInput& in) {
+  int w = fixed;
+  for (int id : ids)
+    if (id != 0 && in.exists(id) && in.displayed(id) && in.text_width) w = std::max(w, in.text_width(id));
+  return w;
+}
+
 LayoutResult LayoutMainControls(const LayoutInput& in) {
   using namespace ids;
   LayoutResult r;
@@ -71,6 +88,7 @@ LayoutResult LayoutMainControls(const LayoutInput& in) {
   r.done = true;
   Sink s(in, r.controls);
   const ClientRect& rc = in.client;
+  int bottom_panel_right = rc.left;  // right end of the file rows
 
   int gap = 8;
   int widest = 0;
@@ -79,32 +97,40 @@ LayoutResult LayoutMainControls(const LayoutInput& in) {
 
   if (in.style != 1 && in.style != 2) {
     // File rows from the bottom up; each displayed row pushes the next one up.
-    const int bw = 83, browse = 47, rh = 36, edit = 317;
+    // The file buttons share one width (83, or what their captions need);
+    // the edits and browse buttons follow them.
+    constexpr int kFileButtonIds[] = {kDefaultCfgButton, kUploadCfgButton, kUpgradeFolderButton,
+                                      kUpgradeFileButton};
+    const int bw = FlowWidth(kFileButtonIds, 83, in);
+    const int browse = 47, rh = 36, edit = 317;
     int rows = 0;
     int y = rc.bottom - 10 - rh;
     const int x = rc.left + 10;
+    const int ex = x + bw + 4;  // 87 with the fixed width
     s.Move(kDefaultCfgButton, x, y, bw, rh);
-    s.Move(kDefaultCfgEdit, x + 87, y + 5, edit, 31);
+    s.Move(kDefaultCfgEdit, ex, y + 5, edit, 31);
     if (s.Displayed(kDefaultCfgButton)) { y -= rh + 4; ++rows; }
 
     s.Move(kUploadCfgButton, x, y, bw, rh);
-    s.Move(kUploadCfgEdit, x + 87, y + 5, 267, 31);
-    s.Move(kUploadCfgAuto, x + 87 + 267, y + 5, 50, 31);
-    s.Move(kUploadCfgBrowse, x + 87 + 321, y, browse, rh);
-    const int later_row_x = x + 463;
+    s.Move(kUploadCfgEdit, ex, y + 5, 267, 31);
+    s.Move(kUploadCfgAuto, ex + 267, y + 5, 50, 31);
+    s.Move(kUploadCfgBrowse, ex + 321, y, browse, rh);
+    const int later_row_x = ex + 321 + browse + 8;  // x + 463 with the fixed width
+    bottom_panel_right = ex + 321 + browse;
     if (s.Displayed(kUploadCfgButton)) { y -= rh + 8; ++rows; }
 
     s.Move(kUpgradeFolderButton, x, y, bw, rh);
-    s.Move(kUpgradeFolderEdit, x + 87, y + 5, edit, 31);
-    s.Move(kUpgradeFolderBrowse, x + 408, y, browse, rh);
+    s.Move(kUpgradeFolderEdit, ex, y + 5, edit, 31);
+    s.Move(kUpgradeFolderBrowse, ex + 321, y, browse, rh);
     if (s.Displayed(kUpgradeFolderButton)) { y -= 44; ++rows; }
 
     s.Move(kUpgradeFileButton, x, y, bw, rh);
-    s.Move(kUpgradeFileEdit, x + 87, y + 5, edit, 31);
-    s.Move(kUpgradeFileBrowse, x + 408, y, browse, rh);
+    s.Move(kUpgradeFileEdit, ex, y + 5, edit, 31);
+    s.Move(kUpgradeFileBrowse, ex + 321, y, browse, rh);
     if (s.Displayed(kUpgradeFileButton)) { y -= 44; ++rows; }
 
-    LayoutButtonRows(kStyleZeroButtons, {rc.left + 10, later_row_x, y, rows + 1, 4, 108, 36}, in,
+    LayoutButtonRows(kStyleZeroButtons,
+                     {rc.left + 10, later_row_x, y, rows + 1, 4, 108, 36}, in,
                      r.controls, widest, next_y);
     list_bottom = y - 8;
   } else {
@@ -119,12 +145,15 @@ LayoutResult LayoutMainControls(const LayoutInput& in) {
       s.Move(kUpgradeFileBrowse, rc.left + 706, y, 108, 50);
       const int later_row_x = rc.left + 822 + 8;
       y -= 50 + 8;
-      LayoutButtonRows(kCompactButtons, {rc.left + 10, later_row_x, y, 2, 6, 108, 50}, in, r.controls,
-                       widest, next_y);
+      bottom_panel_right = rc.left + 814;
+      LayoutButtonRows(kCompactButtons,
+                       {rc.left + 10, later_row_x, y, 2, 6, 108, 50}, in,
+                       r.controls, widest, next_y);
       list_bottom = y - 8;
     } else {
-      LayoutButtonRows(kCompactButtons, {rc.left + 176, rc.left + 176, rc.top + 10, 1, 0, 108, 50}, in,
-                       r.controls, widest, next_y);
+      LayoutButtonRows(kCompactButtons,
+                       {rc.left + 176, rc.left + 176, rc.top + 10, 1, 0, 108, 50},
+                       in, r.controls, widest, next_y);
       const int x0 = widest, y = rc.top + 10;
       s.Move(kUpgradeFileButton, x0, y, 108, 50);
       s.Move(kUpgradeFileEdit, x0 + 116, y + 5, 572, 45);
@@ -135,15 +164,23 @@ LayoutResult LayoutMainControls(const LayoutInput& in) {
     }
   }
 
-  // The top row.
+  // The top row. Each control keeps its fixed width unless its caption needs
+  // more; a control its display switch hides takes no room.
   int x = rc.left + 10, y = rc.top + 10, row_h = 20;
-  s.Move(kCheckAll, x, y, 48, 20);
-  x += 48 + gap;
+  int top_end = x;  // right end of the last shown control of the row
+  {
+    const int w = s.Width(kCheckAll, 48);
+    s.Move(kCheckAll, x, y, w, 20);
+    x += w + gap;
+    top_end = x - gap;
+  }
   if (s.Displayed(kNetCardCombo) && in.style != 2) {
-    s.Move(kNetCardLabel, x, y + 3, 48, 17);
-    x += 48 + gap;
+    const int lw = s.Width(kNetCardLabel, 48);
+    s.Move(kNetCardLabel, x, y + 3, lw, 17);
+    x += lw + gap;
     s.Move(kNetCardCombo, x, y, 100, 20);
     x += 100 + gap;
+    top_end = x - gap;
   } else {
     s.Show(kNetCardLabel, false);
     s.Show(kNetCardCombo, false);
@@ -160,12 +197,16 @@ LayoutResult LayoutMainControls(const LayoutInput& in) {
     // row instead of on top of them.
     x = std::max(x + 108 + gap, widest + gap);
   } else {
-    s.Move(kSearch, x, y, 98, row_h);
-    x += 98 + gap;
+    const int w = s.Width(kSearch, 98);
+    s.Move(kSearch, x, y, w, row_h);
+    x += w + gap;
   }
+  top_end = x - gap;
   if (s.Displayed(kExportExcel)) {
-    s.Move(kExportExcel, x, y, 98, row_h);
-    x += 98 + gap;
+    const int w = s.Width(kExportExcel, 98);
+    s.Move(kExportExcel, x, y, w, row_h);
+    x += w + gap;
+    top_end = x - gap;
   }
   if (s.Displayed(kDefaultUser)) {
     s.Show(kDefaultUser, true);
@@ -174,13 +215,17 @@ LayoutResult LayoutMainControls(const LayoutInput& in) {
     x += 80 + gap;
     s.Move(kDefaultPassword, x, y, 80, row_h);
     x += 80 + gap;
+    top_end = x - gap;
   } else {
     s.Show(kDefaultUser, false);
     s.Show(kDefaultPassword, false);
   }
-  auto place = [&](int id, int w) {
+  auto place = [&](int id, int fixed) {
+    if (!s.Displayed(id)) return;  // hidden for good: no room kept for it
+    const int w = s.Width(id, fixed);
     s.Move(id, x, y, w, row_h);
     x += w + gap;
+    top_end = x - gap;
   };
   if (in.style != 1 && in.style != 2) {
     for (int id : {kCheckQr, kCheckSound, kCheckStreamSwitch}) s.Show(id, true);
@@ -205,12 +250,24 @@ LayoutResult LayoutMainControls(const LayoutInput& in) {
     } else {
       s.Show(kStatusText, false);
     }
-  } else {
-    const int width = std::max(right_end - x, 200);
-    s.Move(kStatusText, right_end - width, y + 3, width, row_h - 3);
+  }
+  // The status text needs at least 200 pixels (more when its text does).
+  // Where the rest of the top row leaves less, it gets a row of its own under
+  // the top row instead of lying over the controls to its left.
+  const int status_need = s.Width(kStatusText, 200);
+  int list_top = y + row_h + gap;
+  if (in.style != 2) {
+    if (right_end - x >= status_need) {
+      const int width = right_end - x;
+      s.Move(kStatusText, right_end - width, y + 3, width, row_h - 3);
+    } else {
+      const int width = std::max(right_end - (rc.left + 10), status_need);
+      s.Move(kStatusText, right_end - width, list_top, width, row_h - 3);
+      list_top += row_h + gap;
+      r.status_own_row = true;
+    }
   }
 
-  const int list_top = y + row_h + gap;
   s.Move(kDeviceList, rc.left + 10, list_top, right_end - (rc.left + 10), list_bottom - list_top);
 
   s.Move(kLogo, widest + 10, rc.bottom - 70, 200, 60);
@@ -219,6 +276,12 @@ LayoutResult LayoutMainControls(const LayoutInput& in) {
   if (in.style == 2) s.Show(kLogo, false);
   r.widest_right = widest;
   r.list_bottom = list_bottom;
+  // Smallest client size without overlaps: the widest row and the status text
+  // on a row of its own.
+  const int flow_end = widest > 0 ? widest - 8 : rc.left;  // the flow adds a gap after its last button
+  const int top_area = (y + row_h + gap) - rc.top + (in.style != 2 ? row_h + gap : 0);
+  r.min_width = std::max({top_end, flow_end, bottom_panel_right, rc.left + 10 + status_need}) + 10 - rc.left;
+  r.min_height = top_area + kMinListHeight + (rc.bottom - list_bottom);
   r.centred_edits = {kDefaultUser, kDefaultPassword, kUpgradeFileEdit, kUpgradeFolderEdit, kUploadCfgEdit,
                      kOperatePassword};
   return r;

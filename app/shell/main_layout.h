@@ -31,6 +31,10 @@ struct LayoutInput {
   int style = 0;  // display value STYLE: 0 default, 1 and 2 the compact styles
   std::function<bool(int id)> exists;     // the control is part of the window
   std::function<bool(int id)> displayed;  // the display switch of the id is not 0
+  // Width in pixels the control's caption needs with the window's font (0 or
+  // unset: none). A control is never made narrower than its fixed width; a
+  // caption that needs more widens it.
+  std::function<int(int id)> text_width;
 };
 
 struct LayoutResult {
@@ -39,7 +43,13 @@ struct LayoutResult {
   int list_bottom = 0;
   std::vector<int> centred_edits;  // edits whose single line is centred vertically
   bool done = false;               // false when the window lacks control 1292
+  // The smallest client size at which no shown controls overlap and the list
+  // keeps kMinListHeight (from the client's top left corner).
+  int min_width = 0, min_height = 0;
+  bool status_own_row = false;  // the status text went below the top row
 };
+
+inline constexpr int kMinListHeight = 120;
 
 // Control ids the layout places (the window's fixed control ids).
 namespace ids {
@@ -64,7 +74,8 @@ std::span<const int> CompactStyleButtons();
 std::span<const int> FileButtons();
 
 // Flow layout of a list of buttons into rows. Only ids that are non-zero,
-// exist and are displayed are shown and placed. The first row holds `extra`
+// exist and are displayed are shown and placed. A button whose caption needs
+// more than the flow's width (LayoutInput::text_width) is made that wide. The first row holds `extra`
 // more buttons than the later ones; later rows start at later_row_x.
 struct FlowRows {
   int first_row_x = 0, later_row_x = 0, top_y = 0, rows = 1, extra = 0, width = 0, height = 0;

@@ -21,6 +21,16 @@ SavedRect ValidVideoWindowRect(const SavedRect& saved, int screen_width, int scr
 // area; nullopt when it may stay where it is.
 std::optional<Box> KeepOnMonitor(const Box& window, const Box& work_area);
 
+// The frame's margins around the client area (the title bar is `top`).
+struct FrameMargins {
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+// The client rectangle that puts the whole frame, title bar first, inside the
+// work area: the client moves down and right as far as needed and shrinks only
+// where the frame is larger than the work area. `client` is kept when its frame
+// already fits.
+Box FitFrameInWorkArea(const Box& client, const FrameMargins& frame, const Box& work_area);
+
 // The main window's title: the language's title text, and the version unless style 2.
 std::string MainWindowTitle(const std::string& title, const std::string& version, int style);
 // A quick-search build requests searches every 100 ms.

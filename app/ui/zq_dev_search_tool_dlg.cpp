@@ -1,5 +1,6 @@
 #include "app/ui/zq_dev_search_tool_dlg.h"
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -419,7 +421,14 @@ void CZqDevSearchToolDlg::LayoutControls() {
   in.style = style_;
   in.exists = [this](int id) { return Control(id) != nullptr; };
   in.displayed = [this](int id) { return Display(id) != 0; };
+  in.text_width = [this](int id) { return CaptionWidth(id); };
   last_layout_ = shell::LayoutMainControls(in);
+  // Below this size controls would overlap; a screen smaller than that gets
+  // the whole screen as the least size.
+  const int menu_h = menu_bar_ != nullptr ? menu_bar_->sizeHint().height() : 0;
+  QSize least(last_layout_.min_width, last_layout_.min_height + menu_h);
+  if (const QScreen* sc = screen()) least = least.boundedTo(sc->availableGeometry().size());
+  if (last_layout_.done && minimumSize() != least) setMinimumSize(least);
   for (const auto& [id, p] : last_layout_.controls) {
     if (p.box) MoveControl(id, p.box->x, p.box->y, p.box->width, p.box->height);
     if (p.visible) ShowItem(id, *p.visible);
@@ -427,6 +436,33 @@ void CZqDevSearchToolDlg::LayoutControls() {
   DrawLogo();
   for (int id : last_layout_.centred_edits) CenterEditText(id);
   laying_out_ = false;
+}
+
+int CZqDevSearchToolDlg::CaptionWidth(int id) const {
+  QWidget* w = Control(id);
+  if (w == nullptr) return 0;
+  if (id == kStatusText) {
+    // The totals line changes: room for a running search with four-digit counts.
+    const QString widest = LangText("CStorePlayBack_tip_searching") + LangText("STR_TOTAL") + ":9999 " +
+                           LangText("STR_SELECTED") + ":9999 ";
+    return w->fontMetrics().horizontalAdvance(widest) + 8;
+  }
+  // What the caption needs: its text and the control's own margins (a push
+  // button's size hint would add the style's least button width instead).
+  const QString text = GetItemText(id);
+  if (text.isEmpty()) return 0;
+  const int advance = w->fontMetrics().horizontalAdvance(text);
+  const QStyle* st = w->style();
+  if (qobject_cast<QCheckBox*>(w) != nullptr) {
+    return st->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, w) +
+           st->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, w) + advance + 4;
+  }
+  if (qobject_cast<QPushButton*>(w) != nullptr) {
+    return advance + 2 * st->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w) +
+           2 * st->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w) + 4;
+  }
+  if (qobject_cast<QLabel*>(w) != nullptr) return advance + 4;
+  return 0;
 }
 
 void CZqDevSearchToolDlg::DrawLogo() {
@@ -497,7 +533,30 @@ void CZqDevSearchToolDlg::OnSnapshotTimedOut(int row) { s_.device_list->OnSnapsh
 void CZqDevSearchToolDlg::RestoreDayMode(int row) { s_.device_list->RestoreDayMode(row); }
 void CZqDevSearchToolDlg::EnableNightDemoButton() { EnableItem(kNightDemoButton, true); }
 void CZqDevSearchToolDlg::CyclicRebootStep() { s_.device_list->CyclicRebootStep(); }
-void CZqDevSearchToolDlg::Maximize() { setWindowState(windowState() | Qt::WindowMaximized); }
+void CZqDevSearchToolDlg::Maximize() {
+  // The size the window returns to from maximised keeps its title bar on screen.
+  FitToWorkArea();
+  setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void CZqDevSearchToolDlg::FitToWorkArea() {
+  if (!isVisible() || isMinimized() || isMaximized() || isFullScreen()) return;
+  const QScreen* sc = screen();
+  if (sc == nullptr) return;
+  const QRect work = sc->availableGeometry(), frame = frameGeometry(), client = geometry();
+  const shell::FrameMargins margins{client.x() - frame.x(), client.y() - frame.y(),
+                                    frame.right() - client.right(), frame.bottom() - client.bottom()};
+  const shell::Box now{client.x(), client.y(), client.width(), client.height()};
+  const shell::Box fitted =
+      shell::FitFrameInWorkArea(now, margins, {work.x(), work.y(), work.width(), work.height()});
+  if (!(fitted == now)) setGeometry(fitted.x, fitted.y, fitted.width, fitted.height);
+}
+
+void CZqDevSearchToolDlg::showEvent(QShowEvent* event) {
+  CXDlg::showEvent(event);
+  // Once the window manager has framed the window, its title bar is put on screen.
+  QTimer::singleShot(0, this, [this] { FitToWorkArea(); });
+}
 void CZqDevSearchToolDlg::CallAfStudyPreset(int entry) { s_.live_view->CallAfStudyPreset(entry); }
 void CZqDevSearchToolDlg::CallPtzMultiplePreset(int entry) { s_.live_view->CallPtzMultiplePreset(entry); }
 int CZqDevSearchToolDlg::PtzMultipleIntervalSec() { return s_.settings->PtzMultipleIntervalSec(); }

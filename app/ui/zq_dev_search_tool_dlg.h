@@ -162,6 +162,7 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void resizeEvent(QResizeEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
@@ -197,7 +198,12 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void StartSearch();
   void ShowQrForSelectedRow();
   void KeepOnMonitor();
+  // Moves (and, on a small screen, shrinks) the window so its whole frame,
+  // title bar first, lies in the work area.
+  void FitToWorkArea();
   int Display(int id) const;
+  // Width the control's caption needs with the window's font (0: none).
+  int CaptionWidth(int id) const;
 
   MainDialogServices s_;
   std::unique_ptr<shell::DisplaySwitches> owned_display_;

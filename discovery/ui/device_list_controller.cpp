@@ -2,6 +2,12 @@
 
 #include <arpa/inet.h>
 
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QStyle>
+
+#include <algorithm>
+
 #include "common/language_table.h"
 #include "common/text_convert.h"
 #include "device/core/login_events.h"
@@ -103,12 +109,18 @@ void DeviceListController::InitDeviceListColumns() {
   rows_->SetFormatContext(std::move(context));
   if (!list_) return;
   // Titles from the language file may hold ',' or ';': columns go in as a list.
+  // A title wider than its column's width widens the column (the width is
+  // the least it gets), so no title is clipped with the window's font.
+  QHeaderView* header = list_->horizontalHeader();
+  const QFontMetrics metrics(header->font());
+  const int padding = 2 * list_->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 12;
   QVector<controls::ReportModel::Column> columns;
   for (int id = 0; id < kColumnCount; ++id) {
     if (columns_.GetColumnIndex(id) < 0) continue;
     const ColumnInfo& c = GetColumnInfo(id);
-    const std::string title = c.titleIsKey ? Text(c.title) : std::string(c.title);
-    columns.push_back({QString::fromStdString(title), c.width_px, controls::ColumnAlignment::kLeft});
+    const QString title = QString::fromStdString(c.titleIsKey ? Text(c.title) : std::string(c.title));
+    const int width = std::max(c.width_px, metrics.horizontalAdvance(title) + padding);
+    columns.push_back({title, width, controls::ColumnAlignment::kLeft});
   }
   list_->SetColumns(columns);
   list_->SetCheckboxes(controls::kCheckFree);

@@ -190,13 +190,104 @@ TEST(MainLayout, NoTwoShownControlsOverlapOnAWideWindow) {
   }
 }
 
-TEST(MainLayout, StatusTextKeepsAtLeast200Pixels) {
+TEST(MainLayout, StatusTextKeepsAtLeast200PixelsAndGetsItsOwnRowWhenTheTopRowIsFull) {
   Window w;
   for (int style : {0, 1}) {
-    const auto r = LayoutMainControls(w.Input(style, {0, 0, 800, 600}));
-    const Box status = BoxOf(r, kStatusText);
-    EXPECT_EQ(status.width, 200) << style;
+    const int row_h = style == 0 ? 20 : 30;
+    const auto narrow = LayoutMainControls(w.Input(style, {0, 0, 800, 600}));
+    const Box status = BoxOf(narrow, kStatusText);
+    EXPECT_TRUE(narrow.status_own_row) << style;
+    EXPECT_GE(status.width, 200) << style;
     EXPECT_EQ(status.x + status.width, 790) << style;
+    EXPECT_EQ(status.y, 10 + row_h + 8) << style;  // under the top row, not over its controls
+    EXPECT_EQ(BoxOf(narrow, kDeviceList).y, status.y + row_h + 8) << style;
+    const auto wide = LayoutMainControls(w.Input(style, {0, 0, 1920, 1000}));
+    EXPECT_FALSE(wide.status_own_row) << style;
+    EXPECT_EQ(BoxOf(wide, kStatusText).y, 13) << style;
+    EXPECT_EQ(BoxOf(wide, kDeviceList).y, 10 + row_h + 8) << style;
+  }
+}
+
+// Captions measured with the window's font: "ONVIF all networks" needs more
+// than a flow button's 108 pixels, "Network card" more than the label's 48.
+int Captions(int id) {
+  switch (id) {
+    case 1299: return 131;
+    case kNetCardLabel: return 84;
+    case kStatusText: return 236;
+    case kUploadCfgButton: return 90;
+    default: return 12;
+  }
+}
+
+TEST(MainLayout, CaptionsWidenTheirControlsAndTheFixedWidthsStayTheMinimum) {
+  Window w;
+  LayoutInput in = w.Input(0, {0, 0, 1920, 1000});
+  in.text_width = Captions;
+  const auto r = LayoutMainControls(in);
+  EXPECT_EQ(BoxOf(r, 1299).width, 131);
+  EXPECT_EQ(BoxOf(r, 4).width, 108);  // only the button that needs it is wider
+  EXPECT_EQ(BoxOf(r, 1031).x, BoxOf(r, 1299).x + 131 + 8);
+  EXPECT_EQ(BoxOf(r, kNetCardLabel).width, 84);
+  EXPECT_EQ(BoxOf(r, kNetCardCombo).x, 10 + 48 + 8 + 84 + 8);
+  EXPECT_EQ(BoxOf(r, kCheckAll).width, 48);  // a short caption keeps the fixed width
+  EXPECT_EQ(BoxOf(r, kSearch).width, 98);
+  // The file buttons share the widest file caption; their edits follow.
+  EXPECT_EQ(BoxOf(r, kUpgradeFileButton).width, 90);
+  EXPECT_EQ(BoxOf(r, kUpgradeFileEdit).x, 10 + 90 + 4);
+  EXPECT_EQ(BoxOf(r, kUpgradeFileBrowse).x, 10 + 90 + 4 + 321);
+  // Without measured captions every width is the fixed one.
+  const auto plain = LayoutMainControls(w.Input(0, {0, 0, 1920, 1000}));
+  EXPECT_EQ(BoxOf(plain, 1299).width, 108);
+  EXPECT_EQ(BoxOf(plain, kUpgradeFileEdit).x, 97);
+}
+
+TEST(MainLayout, HiddenTopRowControlsTakeNoRoom) {
+  Window w;
+  w.hidden_by_switch = {kCheckPrintMode, kCheckClearSerial};
+  const auto r = LayoutMainControls(w.Input(0, {0, 0, 1920, 1000}));
+  EXPECT_EQ(r.controls.count(kCheckPrintMode), 0u);
+  const Box stream = BoxOf(r, kCheckStreamSwitch);
+  const Box status = BoxOf(r, kStatusText);
+  EXPECT_EQ(status.x, stream.x + stream.width + 8);
+}
+
+TEST(MainLayout, AtTheMinimumSizeNothingOverlapsAndEverythingIsInside) {
+  for (int style : {0, 1, 2}) {
+    for (bool measured : {false, true}) {
+      Window w;
+      w.hidden_by_switch = {kCheckPrintMode, kCheckClearSerial, kDefaultCfgButton, kDefaultCfgEdit};
+      LayoutInput probe = w.Input(style);
+      if (measured) probe.text_width = Captions;
+      const auto m = LayoutMainControls(probe);
+      ASSERT_GT(m.min_width, 0);
+      for (const ClientRect rc : {ClientRect{0, 0, m.min_width, m.min_height}, ClientRect{0, 0, 1280, 720},
+                                  ClientRect{0, 0, 1600, 900}}) {
+        if (rc.right < m.min_width || rc.bottom < m.min_height) continue;
+        LayoutInput in = w.Input(style, rc);
+        in.text_width = probe.text_width;
+        const auto r = LayoutMainControls(in);
+        std::vector<std::pair<int, Box>> shown;
+        for (const auto& [id, p] : r.controls)
+          if (p.box && p.visible.value_or(in.displayed(id))) shown.emplace_back(id, *p.box);
+        for (size_t i = 0; i < shown.size(); ++i) {
+          const Box& a = shown[i].second;
+          // The logo is cut at the window's right edge when it draws (and draws
+          // nothing without its image).
+          if (shown[i].first == kLogo) continue;
+          EXPECT_TRUE(a.x >= 0 && a.y >= 0 && a.x + a.width <= rc.right && a.y + a.height <= rc.bottom)
+              << "style " << style << " " << rc.right << "x" << rc.bottom << ": " << shown[i].first << " outside";
+          for (size_t j = i + 1; j < shown.size(); ++j) {
+            const Box& b = shown[j].second;
+            const bool overlap =
+                a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+            EXPECT_FALSE(overlap) << "style " << style << " " << rc.right << "x" << rc.bottom << ": "
+                                  << shown[i].first << " and " << shown[j].first;
+          }
+        }
+        EXPECT_GE(BoxOf(r, kDeviceList).height, kMinListHeight) << style;
+      }
+    }
   }
 }
 

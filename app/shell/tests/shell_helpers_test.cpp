@@ -59,6 +59,30 @@ TEST(WindowPlacement, KeepOnMonitor) {
   EXPECT_TRUE(KeepOnMonitor({100, 1030, 800, 600}, work));  // only 10 px high inside
 }
 
+TEST(WindowPlacement, TheFrameAndItsTitleBarGoInsideTheWorkArea) {
+  const Box work{0, 27, 1600, 873};  // a panel above
+  const FrameMargins frame{4, 30, 4, 4};
+  struct Case {
+    Box client, fitted;
+  };
+  const Case cases[] = {
+      // The whole work area as the client: the title bar was above the screen.
+      {{0, 27, 1600, 873}, {4, 57, 1592, 839}},
+      // A frame that fits stays as it is.
+      {{100, 200, 800, 600}, {100, 200, 800, 600}},
+      // Off to the top left: moved in, size kept.
+      {{-300, -100, 800, 600}, {4, 57, 800, 600}},
+      // Off to the bottom right: moved back in.
+      {{1500, 800, 800, 600}, {796, 296, 800, 600}},
+  };
+  for (const Case& c : cases) {
+    const Box got = FitFrameInWorkArea(c.client, frame, work);
+    EXPECT_EQ(got, c.fitted) << c.client.x << "," << c.client.y;
+    EXPECT_GE(got.y - frame.top, work.y);  // the title bar is on screen
+    EXPECT_LE(got.y + got.height + frame.bottom, work.y + work.height);
+  }
+}
+
 TEST(WindowPlacement, TitleAndQuickSearch) {
   EXPECT_EQ(MainWindowTitle("Kelvara", "V6.0.8_20261028", 2), "Kelvara");
   EXPECT_EQ(MainWindowTitle("Kelvara", "V6.0.8_20261028", 0), "Kelvara V6.0.8_20261028");

@@ -10,12 +10,14 @@
 #include <QMouseEvent>
 #include <QFocusEvent>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "common/display_switches.h"
 #include "common/language_table.h"
 #include "kelvara_test/test_env.h"
 #include "app/shell/language_commands.h"
@@ -496,6 +498,77 @@ TEST_F(MainDialogTest, ChoosingANetworkCardRestartsTheSearchOnIt) {
   EXPECT_EQ(calls, (Calls{"CloseAllPreviews", "StartSearch"}));
   EXPECT_TRUE(dlg->IsSearchRunning());
   EXPECT_TRUE(dlg->Timers().AutoStopArmed());
+}
+
+// The window as shipped (display.xml next to the program, English texts) at
+// two common screen sizes: every caption fits its control, no shown controls
+// overlap, and the window cannot be made smaller than that.
+TEST_F(MainDialogTest, NoCaptionIsClippedAndNothingOverlapsAt1280And1600) {
+  shell::LoadedDisplaySwitches shipped;
+  for (const QSize size : {QSize(1280, 720), QSize(1600, 900)}) {
+    MainDialogServices s;
+    s.sdk = &sdk;
+    s.settings = &settings;
+    s.display = &shipped;
+    s.prompts = &prompts;
+    s.sounds = &sounds;
+    s.device_list = &list;
+    s.live_view = &live;
+    s.net_cards = [this] { return cards; };
+    s.clock_s = [this] { return now_s; };
+    dlg = std::make_unique<CZqDevSearchToolDlg>(s);
+    dlg->OnInitDialog();
+    dlg->show();
+    QApplication::processEvents();  // the offscreen screen is smaller than both sizes
+    dlg->resize(size);
+    QApplication::processEvents();
+    const auto layout = dlg->LastLayout();
+    ASSERT_TRUE(layout.done);
+    EXPECT_LE(layout.min_width, size.width());
+    std::vector<std::pair<int, QRect>> shown;
+    for (const auto& [id, w] : dlg->Controls()) {
+      if (!w->isVisible() || id == kLogo) continue;
+      shown.emplace_back(id, w->geometry());
+      EXPECT_TRUE(dlg->rect().contains(w->geometry())) << size.width() << ": " << id << " outside";
+      // The text's own width with the font, plus the control's margins.
+      const QString text = dlg->GetItemText(id);
+      const int advance = w->fontMetrics().horizontalAdvance(text);
+      const QStyle* st = w->style();
+      int need = 0;
+      if (qobject_cast<QCheckBox*>(w) != nullptr)
+        need = st->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, w) +
+               st->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, w) + advance;
+      else if (qobject_cast<QPushButton*>(w) != nullptr)
+        need = advance + 2 * st->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w);
+      else if (qobject_cast<QLabel*>(w) != nullptr && id != kStatusText)
+        need = advance;
+      if (!text.isEmpty()) {
+        EXPECT_GE(w->width(), need) << size.width() << ": caption of " << id << " \"" << text.toStdString()
+                                    << "\" clipped";
+      }
+    }
+    // The totals line of a running search with four-digit counts fits.
+    QWidget* status = dlg->Control(kStatusText);
+    const QString totals = CXDlg::LangText("CStorePlayBack_tip_searching") + CXDlg::LangText("STR_TOTAL") +
+                           ":9999 " + CXDlg::LangText("STR_SELECTED") + ":9999 ";
+    EXPECT_GE(status->width(), status->fontMetrics().horizontalAdvance(totals)) << size.width();
+    for (size_t i = 0; i < shown.size(); ++i)
+      for (size_t j = i + 1; j < shown.size(); ++j)
+        EXPECT_FALSE(shown[i].second.intersects(shown[j].second))
+            << size.width() << ": " << shown[i].first << " and " << shown[j].first;
+    dlg.reset();
+  }
+}
+
+TEST_F(MainDialogTest, TheWindowHasTheLayoutsMinimumSize) {
+  MakeAndInit();
+  dlg->show();
+  QApplication::processEvents();
+  const auto layout = dlg->LastLayout();
+  ASSERT_GT(layout.min_width, 0);
+  const QSize screen = dlg->screen()->availableGeometry().size();
+  const QSize expected = QSize(layout.min_width, layout.min_height + (dlg->LayoutClientRect().top)).boundedTo(screen);
+  EXPECT_EQ(dlg->minimumSize(), expected);
 }
 
 TEST_F(MainDialogTest, CaptionsComeFromTheLanguageTable) {

@@ -2,6 +2,8 @@
 // control after a refresh tick, automatic logins, online state and failures
 // from SDK events posted from another thread.
 #include <QApplication>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -171,6 +173,27 @@ TEST(DeviceListController, CheckAllTicksOrClearsEveryRowAndTheTotalsFollow) {
   controller.SetAllChecked(false);
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(list->GetCheck(i)) << i;
   EXPECT_EQ(totals, "STR_TOTAL:3 STR_SELECTED:0 ");
+}
+
+TEST(DeviceListController, ColumnTitlesFitTheirColumnsAndTheFixedWidthsStayTheLeast) {
+  DeviceListController::Options options;  // the shipped English texts
+  DeviceListController controller(options);
+  QWidget window;
+  controls::CReportCtrl* list = controller.CreateListWidget(&window);
+  controller.InitDeviceListColumns();
+  const QFontMetrics metrics(list->horizontalHeader()->font());
+  ASSERT_EQ(list->GetColumnCount(), 20);
+  int widened = 0;
+  for (int id = 0; id < kColumnCount; ++id) {
+    const int column = controller.Columns().GetColumnIndex(id);
+    if (column < 0) continue;
+    const QString title = list->GetColumnHeaderText(column);
+    EXPECT_FALSE(title.isEmpty()) << id;
+    EXPECT_GE(list->columnWidth(column), GetColumnInfo(id).width_px) << id;
+    EXPECT_GT(list->columnWidth(column), metrics.horizontalAdvance(title)) << title.toStdString();
+    widened += list->columnWidth(column) > GetColumnInfo(id).width_px;
+  }
+  EXPECT_GT(widened, 0);  // "HTTP port" does not fit in 60 pixels
 }
 
 TEST(DeviceListController, OutlivesItsWindow) {
