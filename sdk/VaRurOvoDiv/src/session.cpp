@@ -92,6 +92,19 @@ bool IsUploadProgressFirmware(const TransferJob& job) {
   return job.upload && job.kind == wire::TransferKind::kFirmware;
 }
 
+// The text of an upload's terminal event: the failure's RESPONSE_PARAM (or an
+// empty one) with the transfer kind added, so the caller can tell an upgrade's
+// outcome from that of a file upload queued on the same login.
+std::string UploadOutcomeText(const TransferJob& job, const std::string& text) {
+  const std::string kind = " Kind=\"" + std::to_string(static_cast<int>(job.kind)) + "\"";
+  const std::string base = text.empty() ? "<RESPONSE_PARAM />" : text;
+  const auto close = base.rfind("/>");
+  if (close == std::string::npos) return base;
+  std::string out = base.substr(0, close);
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out + kind + " />";
+}
+
 }  // namespace
 
 Session::Session(int handle, LoginParams params, const Timeouts& timeouts, bool auto_reconnect,
@@ -512,6 +525,8 @@ void Session::FinishTransfer(bool ok, const std::string& text) {
   std::string data = text;
   if (ok && !t.job.upload) {
     data = "<RESPONSE_PARAM LocalFileName=\"" + XmlEscape(t.job.local_path) + "\" />";
+  } else if (t.job.upload) {
+    data = UploadOutcomeText(t.job, text);
   }
   active_.reset();
   PostStatus(code, std::move(data));
@@ -534,18 +549,22 @@ void Session::FailAllOnLinkLoss() {
   for (const Request& r : left) {
     if (r.wants_aux) PostAux(ZQ_AUX_RESULT_LINK_LOST, r.command, {});
   }
+  const std::string lost = "<RESPONSE_PARAM Error=\"link lost\" />";
   if (active_) {
     const bool upload = active_->job.upload;
     ActiveTransfer& t = *active_;
     if (t.fd >= 0) close(t.fd);
     if (!t.part_path.empty()) unlink(t.part_path.c_str());
+    const std::string why = transfer_timed_out_ ? "<RESPONSE_PARAM Error=\"timed out\" />" : lost;
+    const TransferJob job = t.job;
     active_.reset();
     PostStatus(upload ? STATUS_EVENT_UPLOAD_FAILED : STATUS_EVENT_DOWNLOAD_FAILED,
-               "<RESPONSE_PARAM Error=\"link lost\" />");
+               upload ? UploadOutcomeText(job, why) : why);
   }
+  transfer_timed_out_ = false;
   for (const TransferJob& j : jobs) {
     PostStatus(j.upload ? STATUS_EVENT_UPLOAD_FAILED : STATUS_EVENT_DOWNLOAD_FAILED,
-               "<RESPONSE_PARAM Error=\"link lost\" />");
+               j.upload ? UploadOutcomeText(j, lost) : lost);
   }
 }
 
@@ -718,6 +737,7 @@ Session::LinkEnd Session::Serve() {
       // The device no longer moves the transfer: its state is unknown, so the
       // link is closed and the transfer fails.
       SdkLog("handle %d: transfer timed out", handle_);
+      transfer_timed_out_ = true;
       return LinkEnd::kLost;
     }
 

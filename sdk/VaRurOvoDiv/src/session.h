@@ -125,6 +125,8 @@ class Session {
   std::atomic<bool> auto_reconnect_;
   std::atomic<bool> online_{false};
   std::atomic<int> upgrade_progress_{0};
+  // Set when the running transfer stopped moving; its failure says "timed out".
+  bool transfer_timed_out_ = false;
   int wake_fd_ = -1;
   std::thread thread_;
 
