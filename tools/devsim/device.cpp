@@ -398,6 +398,8 @@ bool Device::SetFault(const std::string& name, const std::string& value) {
   else if (name == "refuse_login") faults_.refuse_login = n != 0;
   else if (name == "drop_after_bytes") faults_.drop_after_bytes = n;
   else if (name == "stall") faults_.stall = n != 0;
+  else if (name == "stall_after_bytes") faults_.stall_after_bytes = n;
+  else if (name == "reset_at_end") faults_.reset_at_end = n != 0;
   else if (name == "clear") faults_ = Faults{};
   else return false;
   return true;
@@ -464,6 +466,20 @@ void Device::CountUpgrade(const std::string& sha_hex, uint64_t size) {
   last_firmware_ = sha_hex + ":" + std::to_string(size);
 }
 
+void Device::CountRefusedImage(const std::string& reason) {
+  std::lock_guard lock(mutex_);
+  ++refused_images_;
+  last_refusal_ = reason;
+}
+
+void Device::ApplyFirmwareVersion(const std::string& version) {
+  std::lock_guard lock(mutex_);
+  // What the search reply and the version queries report from now on, also
+  // after a restore of the factory settings.
+  config_.version = initial_.version = version;
+  config_.fs_version = initial_.fs_version = version;
+}
+
 void Device::CountLogin(bool ok) {
   std::lock_guard lock(mutex_);
   ++(ok ? logins_ok_ : logins_refused_);
@@ -483,6 +499,7 @@ std::string Device::StateText() const {
                   " up=" + std::string(!offline_.load() && Clock::now() >= down_until_ ? "1" : "0") +
                   " offline=" + std::string(offline_.load() ? "1" : "0");
   if (!last_firmware_.empty()) s += " firmware=" + last_firmware_;
+  s += " version=" + c.version + " refused_images=" + std::to_string(refused_images_);
   if (!uploaded_config_.empty()) s += " config_file_bytes=" + std::to_string(uploaded_config_.size());
   if (!intercom_.empty()) s += " intercom=1";
   return s;

@@ -25,6 +25,8 @@ struct Faults {
   bool refuse_login = false;     // every login is refused
   int64_t drop_after_bytes = -1; // a transfer drops the link after this many bytes
   bool stall = false;            // stop reading and answering, keep the link open
+  int64_t stall_after_bytes = -1; // a transfer's link stops moving after this many bytes
+  bool reset_at_end = false;     // after a good image the device reboots without answering
 };
 
 struct JournalEntry {
@@ -110,6 +112,9 @@ class Device {
   // Counters and state shown by the control "state" command.
   std::string StateText() const;
   void CountUpgrade(const std::string& sha_hex, uint64_t size);
+  void CountRefusedImage(const std::string& reason);
+  // A good image was written: the device comes back with its version text.
+  void ApplyFirmwareVersion(const std::string& version);
   void CountLogin(bool ok);
 
  private:
@@ -138,6 +143,8 @@ class Device {
   int logins_ok_ = 0;
   int logins_refused_ = 0;
   std::string last_firmware_;
+  int refused_images_ = 0;
+  std::string last_refusal_;
   int allnet_ = 0;
   std::atomic<int> factory_mode_{0};
   std::atomic<uint64_t> generation_{0};

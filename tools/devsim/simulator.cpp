@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "discovery_request.h"
+#include "firmware_intake.h"
 #include "digest.h"
 #include "wire_frame.h"
 
@@ -320,11 +321,14 @@ void Simulator::ServeSdk(Device& d, int fd) {
     uint32_t kind = 0;
     std::string name;
     uint64_t size = 0;
-    std::string data;
+    uint64_t received = 0;
+    std::string data;  // kept for files; an image is checked as it arrives
+    std::unique_ptr<ImageIntake> image;
     wire::Sha256 hash;
     int last_progress = -1;
   } up;
   uint64_t transfer_bytes = 0;  // for the drop-mid-transfer fault
+  bool conn_stalled = false;    // this link stopped mid-transfer (stall_after_bytes)
 
   auto reply = [&](const wire::Frame& req, int result, const std::string& text) -> bool {
     const Faults f = d.faults();
@@ -345,7 +349,7 @@ void Simulator::ServeSdk(Device& d, int fd) {
   char buf[64 * 1024];
   while (!stop_.load() && d.generation() == generation && d.Up()) {
     if (!logged_in && Clock::now() >= login_deadline) return;
-    if (d.faults().stall) {
+    if (d.faults().stall || conn_stalled) {
       Nap(std::chrono::milliseconds(kPollMs), stop_);
       continue;
     }
@@ -430,21 +434,33 @@ void Simulator::ServeSdk(Device& d, int fd) {
           up.kind = f.header.command;
           up.name = f.payload.substr(8);
           up.size = size;
+          if (up.kind == static_cast<uint32_t>(wire::TransferKind::kFirmware))
+            up.image = std::make_unique<ImageIntake>(size);
           if (!reply(f, 0, {})) return;
           break;
         }
         case FrameType::kPutData: {
-          if (!up.active || up.data.size() + f.payload.size() > up.size) return;
-          up.data += f.payload;
+          if (!up.active || up.received + f.payload.size() > up.size) return;
+          up.received += f.payload.size();
+          if (up.image) {
+            up.image->Feed(f.payload);
+          } else {
+            up.data += f.payload;
+          }
           up.hash.Update(f.payload);
           transfer_bytes += f.payload.size();
           if (faults.drop_after_bytes >= 0 &&
               transfer_bytes >= static_cast<uint64_t>(faults.drop_after_bytes)) {
             return;
           }
+          if (faults.stall_after_bytes >= 0 &&
+              transfer_bytes >= static_cast<uint64_t>(faults.stall_after_bytes)) {
+            conn_stalled = true;
+            break;
+          }
           // Progress of the reception: 0-90 % for firmware, 0-100 % otherwise.
           const bool firmware = up.kind == static_cast<uint32_t>(wire::TransferKind::kFirmware);
-          const int pct = static_cast<int>(up.data.size() * (firmware ? 90 : 100) /
+          const int pct = static_cast<int>(up.received * (firmware ? 90 : 100) /
                                            std::max<uint64_t>(up.size, 1));
           if (pct / 10 != up.last_progress / 10) {
             up.last_progress = pct;
@@ -462,11 +478,20 @@ void Simulator::ServeSdk(Device& d, int fd) {
           }
           up.active = false;
           const std::string digest = wire::DigestBytes(up.hash.Final());
-          if (up.data.size() != up.size || !wire::DigestEqual(digest, f.payload)) {
+          if (up.received != up.size || !wire::DigestEqual(digest, f.payload)) {
             if (!reply(f, wire::kResultChecksum, {})) return;
             break;
           }
+          // Every file the device received whole, with its SHA-256.
+          d.Record("file", ReceivedFileJournalText(up.kind, up.size, wire::ToHex(digest), up.name));
           if (up.kind == static_cast<uint32_t>(wire::TransferKind::kFirmware)) {
+            // The device checks the image before it writes anything.
+            std::string version, error;
+            if (!up.image->Finish(version, error)) {
+              d.CountRefusedImage(error);
+              if (!reply(f, wire::kResultBadRequest, {})) return;
+              break;
+            }
             // "Writing flash": progress 90-100 over the device's upgrade time.
             const int ms = d.config().upgrade_ms;
             for (int pct = 92; pct <= 100; pct += 2) {
@@ -477,7 +502,9 @@ void Simulator::ServeSdk(Device& d, int fd) {
               }
             }
             d.CountUpgrade(wire::ToHex(digest), up.size);
-            reply(f, 0, {});
+            d.ApplyFirmwareVersion(version);
+            // A device that resets at the end drops the link before it answers.
+            if (!d.faults().reset_at_end) reply(f, 0, {});
             d.Reboot();
             return;
           }
