@@ -22,6 +22,7 @@
 #include "sdk_test_support.h"
 #include "digest.h"
 #include "login_handshake.h"
+#include "firmware/tests/image_builder.h"
 #include "simulator.h"
 #include "wire_frame.h"
 
@@ -454,8 +455,8 @@ TEST_F(SdkRoundTrip, UploadDownloadAndUpgradeEndInOneTerminalEvent) {
 
   // Firmware of a few chunks: progress rises to 100, one terminal event, reboot.
   const auto image = dir / "fw.bin";
-  std::string bytes(300 * 1024, '\0');
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+  // (a sound image: the device checks what it gets)
+  const std::string bytes = kelvara::firmware::test::BuildImage("V_sdk", 300 * 1024);
   std::ofstream(image, std::ios::binary) << bytes;
   ASSERT_EQ(ZQ_NETSDK_IPC_Upgrade(h, image.c_str()), 0);
   ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_UPLOAD_DONE, 2));
@@ -497,6 +498,13 @@ TEST_F(SdkRoundTrip, LinkDroppedMidTransferFailsEveryAcceptedTransferOnce) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(rec_.Count(rec_.Snapshot(), h, STATUS_EVENT_UPLOAD_FAILED, false), 2u);
   EXPECT_EQ(rec_.Count(rec_.Snapshot(), h, STATUS_EVENT_UPLOAD_DONE, false), 0u);
+  // Each outcome names its transfer kind: the image first, then the OEM file.
+  std::vector<std::string> failures;
+  for (const Delivered& e : rec_.For(h))
+    if (e.code == STATUS_EVENT_UPLOAD_FAILED) failures.push_back(e.data);
+  ASSERT_EQ(failures.size(), 2u);
+  EXPECT_EQ(failures[0], "<RESPONSE_PARAM Error=\"link lost\" Kind=\"2\" />");
+  EXPECT_EQ(failures[1], "<RESPONSE_PARAM Error=\"link lost\" Kind=\"3\" />");
 }
 
 TEST_F(SdkRoundTrip, ADeviceThatAnswersNothingIsSeenToGoAndComesBack) {
