@@ -510,30 +510,58 @@ inline int BitCount(std::uint64_t v) {
   return int((v * 0x0101010101010101ULL) >> 56);
 }
 
-// One row or column of the symbol as bits: bit p is module p, 1 = dark.
-// Bits past the edge are 0, i.e. light, which is what the score assumes.
+// One row or column of the symbol as bits in W 64-bit words: bit p is module
+// p, 1 = dark. Bits past the edge are 0, i.e. light, which is what the score
+// assumes. W is the fewest words that hold the side, so the small symbols of
+// short label texts cost one word per line.
+template <int W>
 struct Line {
-  std::uint64_t w[3];
+  std::uint64_t w[W];
 
   // Bit p of the result is bit p + k of this line (k in 1..63).
   Line Next(int k) const {
-    return {{(w[0] >> k) | (w[1] << (64 - k)), (w[1] >> k) | (w[2] << (64 - k)), w[2] >> k}};
+    Line r;
+    for (int i = 0; i < W; ++i) r.w[i] = (w[i] >> k) | (i + 1 < W ? w[i + 1] << (64 - k) : 0);
+    return r;
   }
   // Bit p of the result is bit p - k of this line (k in 1..63).
   Line Previous(int k) const {
-    return {{w[0] << k, (w[1] << k) | (w[0] >> (64 - k)), (w[2] << k) | (w[1] >> (64 - k))}};
+    Line r;
+    for (int i = 0; i < W; ++i) r.w[i] = (w[i] << k) | (i > 0 ? w[i - 1] >> (64 - k) : 0);
+    return r;
   }
-  Line operator&(const Line& o) const { return {{w[0] & o.w[0], w[1] & o.w[1], w[2] & o.w[2]}}; }
-  Line operator|(const Line& o) const { return {{w[0] | o.w[0], w[1] | o.w[1], w[2] | o.w[2]}}; }
-  Line operator^(const Line& o) const { return {{w[0] ^ o.w[0], w[1] ^ o.w[1], w[2] ^ o.w[2]}}; }
-  Line operator~() const { return {{~w[0], ~w[1], ~w[2]}}; }
-  int Count() const { return BitCount(w[0]) + BitCount(w[1]) + BitCount(w[2]); }
+  Line operator&(const Line& o) const {
+    Line r;
+    for (int i = 0; i < W; ++i) r.w[i] = w[i] & o.w[i];
+    return r;
+  }
+  Line operator|(const Line& o) const {
+    Line r;
+    for (int i = 0; i < W; ++i) r.w[i] = w[i] | o.w[i];
+    return r;
+  }
+  Line operator^(const Line& o) const {
+    Line r;
+    for (int i = 0; i < W; ++i) r.w[i] = w[i] ^ o.w[i];
+    return r;
+  }
+  Line operator~() const {
+    Line r;
+    for (int i = 0; i < W; ++i) r.w[i] = ~w[i];
+    return r;
+  }
+  int Count() const {
+    int n = 0;
+    for (int i = 0; i < W; ++i) n += BitCount(w[i]);
+    return n;
+  }
 };
 
 // Bits 0..n-1 set.
-Line FirstBits(int n) {
-  Line l{};
-  for (int i = 0; i < 3; ++i) {
+template <int W>
+Line<W> FirstBits(int n) {
+  Line<W> l{};
+  for (int i = 0; i < W; ++i) {
     const int inWord = n - 64 * i;
     l.w[i] = inWord >= 64 ? ~std::uint64_t{0} : inWord <= 0 ? 0 : ((std::uint64_t{1} << inWord) - 1);
   }
@@ -541,34 +569,33 @@ Line FirstBits(int n) {
 }
 
 // Runs of five or more equal modules and finder-like patterns in one line.
-int LinePenalty(const Line& b, const Line& pairMask) {
+template <int W>
+int LinePenalty(const Line<W>& b, const Line<W>& pairMask) {
   // same[p]: modules p and p + 1 are equal (p + 1 inside the symbol).
-  const Line same = ~(b ^ b.Next(1)) & pairMask;
+  const Line<W> same = ~(b ^ b.Next(1)) & pairMask;
   // five[p]: modules p..p+4 are equal; a run of length L >= 5 has L - 4 such
   // windows, one of them at its start, and adds L - 2 = windows + 2.
-  const Line five = same & same.Next(1) & same.Next(2) & same.Next(3);
-  const Line runStart = five & ~same.Previous(1);
+  const Line<W> five = same & same.Next(1) & same.Next(2) & same.Next(3);
+  const Line<W> runStart = five & ~same.Previous(1);
   int score = five.Count() + 2 * runStart.Count();
 
   // Dark-light-dark-dark-dark-light-dark at p..p+6 with light modules at p - 1
   // and p + 7 adds 40, unless a dark module lies 2 to 4 places before it and
   // another 2 to 4 places after it.
-  const Line pattern = b & ~b.Next(1) & b.Next(2) & b.Next(3) & b.Next(4) & ~b.Next(5) & b.Next(6) &
-                       ~b.Previous(1) & ~b.Next(7);
-  const Line darkBefore = b.Previous(2) | b.Previous(3) | b.Previous(4);
-  const Line darkAfter = b.Next(8) | b.Next(9) | b.Next(10);
+  const Line<W> pattern = b & ~b.Next(1) & b.Next(2) & b.Next(3) & b.Next(4) & ~b.Next(5) &
+                          b.Next(6) & ~b.Previous(1) & ~b.Next(7);
+  const Line<W> darkBefore = b.Previous(2) | b.Previous(3) | b.Previous(4);
+  const Line<W> darkAfter = b.Next(8) | b.Next(9) | b.Next(10);
   score += 40 * (pattern & ~(darkBefore & darkAfter)).Count();
   return score;
 }
 
-}  // namespace
-
-int CQR_Encode::CountPenalty(const std::uint8_t (*m)[kMaxSymbolSize], int size) {
-  // Every word is written (bits from 64-bit chunks, accumulated in a register).
-  Line rows[kMaxSymbolSize];
-  Line columns[kMaxSymbolSize];
+template <int W>
+int CountPenaltyOf(const std::uint8_t (*m)[CQR_Encode::kMaxSymbolSize], int size) {
+  Line<W> rows[CQR_Encode::kMaxSymbolSize];
+  Line<W> columns[CQR_Encode::kMaxSymbolSize];
   for (int i = 0; i < size; ++i) {
-    for (int word = 0; word < 3; ++word) {
+    for (int word = 0; word < W; ++word) {
       std::uint64_t column = 0;
       std::uint64_t row = 0;
       const int end = std::min(size, 64 * word + 64);
@@ -580,7 +607,7 @@ int CQR_Encode::CountPenalty(const std::uint8_t (*m)[kMaxSymbolSize], int size) 
       rows[i].w[word] = row;
     }
   }
-  const Line pairMask = FirstBits(size - 1);
+  const Line<W> pairMask = FirstBits<W>(size - 1);
 
   int score = 0;
   int dark = 0;
@@ -591,10 +618,10 @@ int CQR_Encode::CountPenalty(const std::uint8_t (*m)[kMaxSymbolSize], int size) 
 
   // 2 x 2 squares of one colour add 3 each.
   for (int y = 0; y + 1 < size; ++y) {
-    const Line& r0 = rows[y];
-    const Line& r1 = rows[y + 1];
-    const Line allDark = r0 & r1 & r0.Next(1) & r1.Next(1);
-    const Line allLight = ~(r0 | r1 | r0.Next(1) | r1.Next(1)) & pairMask;
+    const Line<W>& r0 = rows[y];
+    const Line<W>& r1 = rows[y + 1];
+    const Line<W> allDark = r0 & r1 & r0.Next(1) & r1.Next(1);
+    const Line<W> allLight = ~(r0 | r1 | r0.Next(1) | r1.Next(1)) & pairMask;
     score += 3 * (allDark.Count() + allLight.Count());
   }
 
@@ -602,4 +629,12 @@ int CQR_Encode::CountPenalty(const std::uint8_t (*m)[kMaxSymbolSize], int size) 
   const int light = size * size - dark;
   score += std::abs(50 - light * 100 / (size * size)) / 5 * 10;
   return score;
+}
+
+}  // namespace
+
+int CQR_Encode::CountPenalty(const std::uint8_t (*m)[kMaxSymbolSize], int size) {
+  if (size <= 64) return CountPenaltyOf<1>(m, size);
+  if (size <= 128) return CountPenaltyOf<2>(m, size);
+  return CountPenaltyOf<3>(m, size);
 }
