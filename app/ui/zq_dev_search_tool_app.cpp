@@ -118,7 +118,9 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     command_options.broadcastRebootSwitch = [&display] {
       return display.GetDisplay(display_id::IDC_EDIT_OPERATE_PASSWORD);
     };
-    command_options.defaultLogin = [&device_list] { return device_list.Controller().DeviceLogin(); };
+    command_options.defaultLogin = [&settings] {
+      return discovery::OperatorAuth{settings.DefaultUserName(), settings.DefaultPassword()};
+    };
     QtUserPrompts command_prompts;
     auto commands = std::make_unique<device::DeviceCommandHost>(
         device_list.Controller(), std::move(command_options), services.prompts ? services.prompts : &command_prompts,

@@ -42,7 +42,7 @@ class DeviceCommands {
     std::function<std::tm()> localTimeNow;
     // Display switch 1055: above 0, reboots go by broadcast only.
     std::function<int()> broadcastRebootSwitch;
-    // The settings' default login in the devices' code page.
+    // The settings' default login, as the network seam takes credentials.
     std::function<discovery::OperatorAuth()> defaultLogin;
     // A yes/no question (text key, caption key); true for yes.
     std::function<bool(const char* textKey, const char* captionKey)> confirm;

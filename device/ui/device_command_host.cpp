@@ -23,6 +23,7 @@ DeviceCommandHost::DeviceCommandHost(discovery::DeviceListController& list, Devi
                           ui::PromptIcon::kError);
     };
   }
+  if (!options.seams.network) options.seams.network = &network_;
   commands_ = std::make_unique<DeviceCommands>([&list]() -> discovery::DeviceRows& { return list.Rows(); },
                                                std::move(options));
   replies_ = std::make_unique<AuxReplyHandler>(*commands_);
@@ -34,6 +35,15 @@ DeviceCommandHost::DeviceCommandHost(discovery::DeviceListController& list, Devi
 DeviceCommandHost::~DeviceCommandHost() {
   list_.onStatusEvent = nullptr;
   list_.onAuxResponse = nullptr;
+}
+
+bool DeviceCommandHost::ListNetworkCommands::GetOperatorAuth(discovery::OperatorAuth& auth) {
+  return list_.GetOperatorAuth(auth.userName, auth.password) > 0;
+}
+
+long DeviceCommandHost::ListNetworkCommands::RebootDevByBD(const std::string& serial,
+                                                           const discovery::OperatorAuth& auth) {
+  return list_.RebootDevByBD(serial, auth.userName, auth.password);
 }
 
 discovery::DeviceListRow* DeviceCommandHost::RowAt(int index) const {

@@ -17,8 +17,9 @@ namespace kelvara::device {
 
 class DeviceCommandHost {
  public:
-  // `options.lookup`, `confirm` and `errorBox` are filled here when empty
-  // (language table, message boxes through `prompts`).
+  // `options.lookup`, `confirm`, `errorBox` and the network seam are filled
+  // here when empty (language table, message boxes through `prompts`, the
+  // list's operator authorisation and broadcast reboot). Credentials are UTF-8.
   DeviceCommandHost(discovery::DeviceListController& list, DeviceCommands::Options options, ui::UserPrompts* prompts,
                     QWidget* owner);
   ~DeviceCommandHost();
@@ -43,7 +44,19 @@ class DeviceCommandHost {
   void RestoreDayMode(int index);
 
  private:
+  // The operator's authorisation and the broadcast reboot of the list.
+  class ListNetworkCommands : public NetworkCommands {
+   public:
+    explicit ListNetworkCommands(discovery::DeviceListController& list) : list_(list) {}
+    bool GetOperatorAuth(discovery::OperatorAuth& auth) override;
+    long RebootDevByBD(const std::string& serial, const discovery::OperatorAuth& auth) override;
+
+   private:
+    discovery::DeviceListController& list_;
+  };
+
   discovery::DeviceListController& list_;
+  ListNetworkCommands network_{list_};
   std::unique_ptr<DeviceCommands> commands_;
   std::unique_ptr<AuxReplyHandler> replies_;
   std::unique_ptr<StatusEventHandler> events_;

@@ -3,6 +3,7 @@
 #include <tinyxml.h>
 
 #include <cstdio>
+#include <set>
 
 #include "digest.h"
 #include "wire_frame.h"
@@ -63,49 +64,8 @@ Device::Device(int index, DeviceConfig config)
 }
 
 void Device::ResetBlocks() {
-  const DeviceConfig& c = config_;
-  blocks_.clear();
-  blocks_[504] =
-      "<Video><Capture Brightness=\"128\" Contrast=\"128\" Saturation=\"128\" Sharpness=\"128\""
-      " BackLight=\"0\" TVSystem=\"1\" forct_antiflicker=\"0\" cropxpix=\"0\" cropypix=\"0\""
-      " HFlip=\"0\" VFlip=\"0\" rotate=\"0\" bManualGain=\"0\" gainValue=\"-1\" HLC=\"0\""
-      " shutter_mode=\"0\" shutter_mode_night=\"0\" shutter_speed_day=\"25\""
-      " shutter_speed_night=\"25\" IrcutMode=\"2\" IrcutSensitivity=\"50\""
-      " IrcutOpenLedDelay=\"0\" led_brightness_mode=\"0\" led_brightness_value=\"10\""
-      " IrcutNightStartTime=\"18:00:00\" IrcutNightEndTime=\"07:00:00\" IrcutKeepColor=\"0\""
-      " WDRMode=\"0\" WDRValue=\"128\" DfrogFlag=\"0\" DfrogValue=\"128\""
-      " WDRStartTime=\"00:00:00\" WDREndTime=\"00:00:00\" WB_RGB=\"8421504\" TNF=\"128\""
-      " SNF=\"128\" isp_mode_color=\"0\" isp_mode_night=\"0\" led_mode=\"0\" ispadvmode=\"0\""
-      " videoEncodeMode=\"0\" face_exposure_sensitivity=\"0\" light_off_sensitivity=\"0\" />"
-      "</Video>";
-  blocks_[505] = "<Overlay\tEnable=\"1\" Transparency=\"0\" Style=\"0\" Fontsize=\"0\" Week=\"0\">"
-                 "<TimeOverlay PosX=\"0\" PosY=\"0\" Format=\"YYYY-MM-DD hh:mm:ss\" />"
-                 "<TitleOverlay PosX=\"0\" PosY=\"90\"" + Attr("TitleUtf8", c.title) +
-                 " /></Overlay>";
-  blocks_[507] = "<Capture Volume=\"50\" VolumePlay=\"100\" amplify=\"0\" ra_answer=\"0\" />";
-  blocks_[600] = "<MediaStreamConfig>\r\n<StreamAccess Auth=\"1\"" + Attr("VideoPort", c.video_port) +
-                 " RTPOverRTSP=\"1\" enable_rtsp=\"1\" enable_onvif=\"1\" enable_web=\"1\""
-                 " OnvifAuth=\"0\"" + Attr("WEBPort", c.web_port) +
-                 " httpsPort=\"443\" h5Port=\"12351\" httpsCertificate=\"\" enable_comm=\"1\"" +
-                 Attr("PTZPort", c.command_port) +
-                 " enable_hik=\"1\" hik_port=\"8000\" hik_auth=\"0\" enable_dh=\"1\""
-                 " dh_port=\"37777\" dh_auth=\"0\" enable_krn=\"0\" enable_rtmp=\"0\""
-                 " rtmp_port=\"1935\" streamno=\"0\" rtmp_type=\"0\" rtmp_server=\"\""
-                 " rtmp_appname=\"\" rtmp_streamid=\"\" Multicast0_enable=\"0\""
-                 " Multicast0_port=\"0\" Multicast0_IP=\"0\" Multicast1_enable=\"0\""
-                 " Multicast1_port=\"0\" Multicast1_IP=\"0\" />\r\n</MediaStreamConfig>\r\n";
-  blocks_[800] =
-      "<AlarmConfig><PDAlarm Enable=\"1\" Schedule=\"1\" TargetFlags=\"17\" DrawBox=\"1\""
-      " AudioSchedule=\"0\" FlashLightSchedule=\"0\" BlueRedLightSchedule=\"0\""
-      " PushSchedule=\"1\"><Region Count=\"4\"><Point X=\"10\" Y=\"10\" />"
-      "<Point X=\"90\" Y=\"10\" /><Point X=\"90\" Y=\"90\" /><Point X=\"10\" Y=\"90\" />"
-      "</Region></PDAlarm><AudioAlarm Enable=\"0\" Sensitivity=\"50\" AlarmEnable=\"0\" />"
-      "<MDAlarm Enable=\"0\" Schedule=\"1\" AudioSchedule=\"0\" FlashLightSchedule=\"0\""
-      " BlueRedLightSchedule=\"0\" PushSchedule=\"0\" /></AlarmConfig>";
-  blocks_[202] = "<TimeConfig TimeZone=\"8\" NtpEnable=\"0\" NtpServer=\"pool.ntp.org\" />";
-  blocks_[207] = "<MiscConfig Language=\"en-us\" />";
-  blocks_[203] = "<UserConfig><Account" + Attr("Username", c.user) + Attr("Password", c.password) +
-                 " Group=\"Administrator\" Status=\"Enable\" /></UserConfig>";
+  blocks_ = DefaultConfigBlocks(config_);
+  lan_extra_ = kDefaultLanExtra;
 }
 
 DeviceConfig Device::config() const {
@@ -151,7 +111,7 @@ std::string Device::LanBlock() const {
   const DeviceConfig& c = config_;
   return "<LANConfig" + Attr("MacAddress", c.mac) + Attr("DHCP", c.dhcp) + Attr("ALLNET", allnet_) +
          Attr("IPAddress", c.ip) + Attr("Netmask", c.netmask) + Attr("Gateway", c.gateway) +
-         Attr("DNS1", c.dns1) + Attr("DNS2", c.dns2) + " />";
+         Attr("DNS1", c.dns1) + Attr("DNS2", c.dns2) + lan_extra_ + " />";
 }
 
 varurovodiv::wire::Hello Device::NewHello() const {
@@ -184,9 +144,10 @@ bool Device::CheckLogin(const varurovodiv::wire::Hello& hello,
   return varurovodiv::wire::DigestEqual(varurovodiv::wire::DigestBytes(expected), login.proof);
 }
 
-SdkAnswer Device::SystemControl(uint32_t code, const std::string& /*request*/) {
+SdkAnswer Device::SystemControl(uint32_t code, const std::string& request) {
   std::lock_guard lock(mutex_);
   const DeviceConfig& c = config_;
+  if (IsStoredControl(code)) blocks_[code] = request;
   switch (code) {
     case 1012:
       return {0, "<RESPONSE_PARAM" + Attr("FileSystemVersion", c.fs_version) +
@@ -264,11 +225,38 @@ bool Device::ApplyLanText(const std::string& text) {
   if (e != nullptr && std::string(e->Value()) != "LANConfig") e = e->FirstChildElement("LANConfig");
   if (e == nullptr) return false;
   std::map<std::string, std::string> lan;
+  std::string extra;
+  static const std::set<std::string> kKnown = {"MacAddress", "DHCP",    "ALLNET", "IPAddress",
+                                               "Netmask",    "Gateway", "DNS1",   "DNS2"};
   for (const TiXmlAttribute* a = e->FirstAttribute(); a != nullptr; a = a->Next()) {
     lan[a->Name()] = a->Value();
+    if (!kKnown.count(a->Name())) extra += Attr(a->Name(), a->Value());
+  }
+  {
+    // What the block carries beyond the network settings is kept as sent.
+    std::lock_guard lock(mutex_);
+    lan_extra_ = extra;
   }
   ApplyLan(lan);
   return true;
+}
+
+CodeFault Device::code_fault(uint32_t code) const {
+  std::lock_guard lock(mutex_);
+  auto it = code_faults_.find(code);
+  return it == code_faults_.end() ? CodeFault{} : it->second;
+}
+
+std::string Device::SetCodeFault(uint32_t code, const std::string& args) {
+  std::lock_guard lock(mutex_);
+  CodeFault fault = code_faults_[code];
+  const std::string error = ParseCodeFault(args, fault);
+  if (!error.empty()) return error;
+  if (fault.kind == CodeFault::Kind::kNone && fault.alarm_record.empty())
+    code_faults_.erase(code);
+  else
+    code_faults_[code] = fault;
+  return "";
 }
 
 void Device::SetOffline(bool offline) {

@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "config_store.h"
 #include "device_config.h"
 #include "login_handshake.h"
 
@@ -86,6 +87,10 @@ class Device {
   // Off the network until set online again: no discovery answer, connections
   // refused, every link dropped.
   void SetOffline(bool offline);
+
+  // Per command code: how the device answers (config_store.h).
+  CodeFault code_fault(uint32_t code) const;
+  std::string SetCodeFault(uint32_t code, const std::string& args);
   bool Offline() const { return offline_.load(); }
   bool Up() const;
   // Changes whenever links must drop (reboot, address change, control "drop").
@@ -126,6 +131,8 @@ class Device {
   DeviceConfig config_;
   DeviceConfig initial_;
   std::map<uint32_t, std::string> blocks_;
+  std::string lan_extra_ = kDefaultLanExtra;  // LAN attributes beyond the network settings
+  std::map<uint32_t, CodeFault> code_faults_;
   std::map<std::string, std::string> files_;  // device path -> content
   std::string uploaded_config_;
   std::string intercom_;

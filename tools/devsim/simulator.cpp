@@ -408,10 +408,31 @@ void Simulator::ServeSdk(Device& d, int fd) {
         case FrameType::kGetConfig:
         case FrameType::kSetConfig:
         case FrameType::kSetDeviceConfig: {
+          // The switches of this command code (config_store.h) come first.
+          const CodeFault code_fault = d.code_fault(f.header.command);
+          if (!code_fault.alarm_record.empty()) d.PushEvent(23, code_fault.alarm_record);
+          if (code_fault.kind == CodeFault::Kind::kRefuse) {
+            if (!SendAll(fd, wire::EncodeFrame(f.header.type | wire::kReplyBit, f.header.sequence, f.header.handle,
+                                               f.header.command, wire::kResultUnsupported, {}),
+                         stop_)) {
+              return;
+            }
+            break;
+          }
+          if (code_fault.kind == CodeFault::Kind::kDrop) break;
           SdkAnswer a;
-          if (type == FrameType::kSystemControl) a = d.SystemControl(f.header.command, f.payload);
-          else if (type == FrameType::kGetConfig) a = d.GetConfig(f.header.command);
-          else a = d.SetConfig(f.header.command, f.payload);
+          if (code_fault.kind == CodeFault::Kind::kResult) {
+            // A failure answer: a get still carries its block, nothing changes.
+            if (type == FrameType::kGetConfig) a = d.GetConfig(f.header.command);
+            a.result = code_fault.result;
+          } else if (type == FrameType::kSystemControl) {
+            a = d.SystemControl(f.header.command, f.payload);
+          } else if (type == FrameType::kGetConfig) {
+            a = d.GetConfig(f.header.command);
+          } else {
+            a = d.SetConfig(f.header.command, f.payload);
+          }
+          if (code_fault.kind == CodeFault::Kind::kMalformed) a = {0, MalformedBlock(a.text)};
           if (!reply(f, a.result, a.text)) return;
           break;
         }
@@ -703,7 +724,7 @@ std::string Simulator::Control(const std::string& line) {
   if (cmd == "help") {
     return "ok list|state D|journal D [clear]|get D CODE|set D CODE HEX|fault D NAME VALUE|"
            "alarm D CODE [DETAIL]|event D CODE [TEXT]|log D TEXT|log_close D|reboot D|drop D|"
-           "offline D|online D|file D PATH HEX|quit";
+           "offline D|online D|codefault D CODE NAME [VALUE]|file D PATH HEX|quit";
   }
   if (cmd == "list") {
     std::string out = "ok " + std::to_string(devices_.size());
@@ -716,7 +737,7 @@ std::string Simulator::Control(const std::string& line) {
   }
   static const char* const kPerDevice[] = {"state", "journal", "get", "set", "fault", "alarm",
                                           "event", "log", "log_close", "reboot", "drop", "file",
-                                          "offline", "online"};
+                                          "offline", "online", "codefault"};
   if (std::find(std::begin(kPerDevice), std::end(kPerDevice), cmd) == std::end(kPerDevice)) {
     return "err unknown command '" + cmd + "'";
   }
@@ -757,6 +778,15 @@ std::string Simulator::Control(const std::string& line) {
     std::string name, value;
     args >> name >> value;
     return d->SetFault(name, value) ? "ok" : "err unknown fault '" + name + "'";
+  }
+  if (cmd == "codefault") {
+    std::istringstream fault_args(rest);
+    uint32_t code = 0;
+    if (!(fault_args >> code)) return "err codefault D CODE NAME [VALUE]";
+    std::string spec;
+    std::getline(fault_args, spec);
+    const std::string error = d->SetCodeFault(code, spec);
+    return error.empty() ? "ok" : "err " + error;
   }
   if (cmd == "alarm") {
     int code = 0;
