@@ -19,6 +19,9 @@ namespace kelvara::device::test {
 
 // One SDK call as the device would receive it.
 struct SdkCall {
+  SdkCall() = default;
+  SdkCall(std::string f, int h, int c, std::string t, std::string path = {})
+      : fn(std::move(f)), handle(h), code(c), text(std::move(t)), devicePath(std::move(path)) {}
   std::string fn;  // SystemControl, GetDVRConfig, SetDVRConfig, SetDeviceConfig, RebootDVR, ...
   int handle = 0;
   int code = 0;
