@@ -26,8 +26,6 @@
 #include "device/core/zq_netsdk.h"
 #include "discovery/core/device_map.h"
 #include "discovery/core/device_rows.h"
-#include "discovery/core/search_reply.h"
-#include "discovery/tests/reply_fixture.h"
 #include "simulator.h"
 
 namespace kelvara::device::test {
@@ -162,14 +160,19 @@ class DevsimCommands {
   // Lists every device and logs each in; true when all are online.
   bool LoginAll(std::chrono::milliseconds wait = std::chrono::milliseconds(30000)) {
     for (int i = 0; i < sim_->device_count(); ++i) {
-      discovery::test::FakeDevice f;
-      f.serial = sim_->device(i).serial();
-      f.ip = "127.0.0.1";
-      f.ptzPort = sim_->command_port(i);
-      f.user = "admin";
-      f.password = sim_->device(i).config().password;
-      f.uuid = "u" + std::to_string(i);
-      map_.AddOrUpdateDevice(*discovery::ParseSearchReply(discovery::test::ReplyText(f)), "127.0.0.1", 1);
+      // A search reply naming a loopback address is refused, so the record
+      // is made here.
+      DeviceSearchInfo d;
+      d.serialNumber = sim_->device(i).serial();
+      d.deviceType = sim_->device(i).config().device_type;
+      d.uuid = "u" + std::to_string(i);
+      d.lanConfig.ipAddress = "127.0.0.1";
+      d.streamAccess.ptzPort = sim_->command_port(i);
+      d.userConfig.accountCount = 1;
+      d.userConfig.accounts[0].userName = "admin";
+      d.userConfig.accounts[0].password = sim_->device(i).config().password;
+      d.hasAccounts = 1;
+      map_.AddOrUpdateDevice(d, "127.0.0.1", 1);
     }
     ProcessReloginQueue(*rows_, rows_->RefreshDeviceList(map_, {}), loginSdk_, {"admin", ""});
     return PumpUntil([this] {
