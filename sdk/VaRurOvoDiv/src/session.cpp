@@ -278,6 +278,7 @@ void Session::CloseLink() {
   socket_ = -1;
   parser_ = wire::FrameParser();
   outbuf_.clear();
+  throttled_ = false;
 }
 
 bool Session::SendAll(const std::string& bytes, Clock::time_point deadline) {
@@ -338,6 +339,10 @@ Session::LoginOutcome Session::ConnectAndLogin() {
   const int one = 1;
   setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   setsockopt(socket_, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+  // A fixed receive buffer: what a device can make the kernel hold for a link
+  // the SDK is not reading (see Serve) stays small.
+  const int receive_buffer = 1 << 20;
+  setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
 
   const auto connect_deadline = Clock::now() + timeouts_.connect;
   if (connect(socket_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
@@ -727,9 +732,18 @@ Session::LinkEnd Session::Serve() {
     // While the callback has not taken this login's events the link is not
     // read (the device waits in TCP flow control), and its silence is ours.
     const bool throttled = Throttled();
-    if (throttled) last_received_ = now;
+    if (throttled) {
+      throttled_ = true;
+      last_received_ = now;
+      if (active_) active_->last_activity = now;
+    } else if (throttled_) {
+      // Replies may have waited unread in the socket: each waiting request
+      // gets a whole reply time-out from the moment the link is read again.
+      for (auto& [seq, p] : pending_) p.deadline = std::max(p.deadline, now + timeouts_.reply);
+      throttled_ = false;
+    }
     if (now - last_received_ >= timeouts_.link_dead) return LinkEnd::kHeartbeat;
-    ExpireReplies(now);
+    if (!throttled) ExpireReplies(now);
     // A transfer ends when it stops moving, and in any case after twenty idle
     // periods (10 minutes by default), however busy the device pretends to be.
     if (active_ && (now - active_->last_activity >= timeouts_.transfer ||
@@ -744,7 +758,7 @@ Session::LinkEnd Session::Serve() {
     auto wake_at = std::min(next_heartbeat_, last_received_ + timeouts_.link_dead);
     for (const auto& [seq, p] : pending_) wake_at = std::min(wake_at, p.deadline);
     if (active_) wake_at = std::min(wake_at, active_->last_activity + timeouts_.transfer);
-    if (throttled) wake_at = std::min(wake_at, now + std::chrono::milliseconds(20));
+    if (throttled) wake_at = std::min(next_heartbeat_, now + std::chrono::milliseconds(20));
     const short events = static_cast<short>((throttled ? 0 : POLLIN) | (outbuf_.empty() ? 0 : POLLOUT));
     pollfd p[2] = {{socket_, events, 0}, {wake_fd_, POLLIN, 0}};
     if (poll(p, 2, std::max(1, MsUntil(wake_at))) < 0 && errno != EINTR) return LinkEnd::kLost;

@@ -149,6 +149,7 @@ class Session {
   uint32_t key_iterations_ = 0;
   Clock::time_point last_received_;
   Clock::time_point next_heartbeat_;
+  bool throttled_ = false;  // not reading: the callback has not taken the events
 };
 
 }  // namespace varurovodiv

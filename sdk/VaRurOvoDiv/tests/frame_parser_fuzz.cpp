@@ -1,7 +1,9 @@
-// Fuzz target: the frame parser fed arbitrary bytes in arbitrary pieces.
+// Fuzz target: the frame parser fed arbitrary bytes in arbitrary pieces, and
+// the login messages read from the frames it yields.
 #include <cstddef>
 #include <cstdint>
 
+#include "login_handshake.h"
 #include "wire_frame.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -14,6 +16,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!parser.Feed(reinterpret_cast<const char*>(data + at), n)) break;
     while (auto f = parser.Next()) {
       if (f->payload.size() != f->header.payload_length) __builtin_trap();
+      namespace wire = varurovodiv::wire;
+      if (f->header.type == static_cast<uint16_t>(wire::FrameType::kHello)) {
+        if (auto h = wire::DecodeHello(f->payload)) {
+          if (wire::EncodeHello(*h) != f->payload) __builtin_trap();
+        }
+      } else if (f->header.type == static_cast<uint16_t>(wire::FrameType::kLogin)) {
+        if (auto l = wire::DecodeLogin(f->payload)) {
+          if (wire::EncodeLogin(*l) != f->payload) __builtin_trap();
+        }
+      }
     }
     at += n;
   }

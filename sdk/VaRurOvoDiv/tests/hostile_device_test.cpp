@@ -229,10 +229,11 @@ class HostileDevice : public ::testing::Test {
 // back once the callback has caught up.
 TEST_F(HostileDevice, AFloodOfLargeEventsIsBoundedAndItsLinkCut) {
   ZQ_NETSDK_IPC_SetAutoReconnect(0, 1);
-  std::atomic<bool> cut{false};
+  std::atomic<bool> go{false}, cut{false};
   FakeDevice device([&](Link& link, int n) {
     if (!link.AcceptLogin()) return;
     if (n > 0) return link.Idle();
+    while (!go.load()) link.Next(milliseconds(20));
     const std::string big(wire::kMaxPayload, 'x');
     while (link.SendFrame(FrameType::kEvent, 0, 32, 0, big)) {
     }
@@ -240,6 +241,7 @@ TEST_F(HostileDevice, AFloodOfLargeEventsIsBoundedAndItsLinkCut) {
   });
   const int h = Login(device);
   rec_.Hold(true);
+  go.store(true);
   ASSERT_TRUE(device.WaitServed(1));
   EXPECT_TRUE(cut.load());
   rec_.Hold(false);
@@ -290,6 +292,46 @@ TEST_F(HostileDevice, RepliesOfAnotherLoginSurviveAFlood) {
     if (e.aux) { EXPECT_EQ(e.result, 0); }
   }
   EXPECT_TRUE(rec_.WaitStatus(a, STATUS_EVENT_PROTOCOL_ERROR));
+}
+
+// Replies beyond the login's budget are never dropped: the SDK stops reading
+// the link until the callback catches up, and neither the replies nor the
+// link time out meanwhile.
+TEST_F(HostileDevice, LargeRepliesToASlowCallbackWaitAndAllArrive) {
+  // More than the budget and the socket buffers (1 MiB receive buffer, doubled
+  // by the kernel, and at most 4 MiB of send buffer) together can hold.
+  constexpr int kReplies = 32;
+  constexpr size_t kReplySize = 512 * 1024;
+  std::atomic<int> answered{0};
+  FakeDevice device([&](Link& link, int) {
+    if (!link.AcceptLogin()) return;
+    const std::string big(kReplySize, 'r');
+    while (auto f = link.Next(milliseconds(10000))) {
+      if (f->header.type == static_cast<uint16_t>(FrameType::kGetConfig) && link.Reply(*f, 0, big)) {
+        answered.fetch_add(1);
+      }
+    }
+  });
+  const int h = Login(device);
+  rec_.Hold(true);
+  for (int i = 0; i < kReplies; ++i) ASSERT_EQ(ZQ_NETSDK_IPC_GetDVRConfig(h, 504, 0, "", nullptr, 0), 0);
+  for (int i = 0; i < 500 && answered.load() * kReplySize < kLoginBudget; ++i) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  // Longer than the reply time-out and the dead-link time.
+  std::this_thread::sleep_for(milliseconds(1700));
+  EXPECT_LT(answered.load(), kReplies);  // the device waits in flow control
+  rec_.Hold(false);
+  ASSERT_TRUE(rec_.WaitAux(h, 504, kReplies));
+  for (const Delivered& e : rec_.For(h)) {
+    if (e.aux) {
+      EXPECT_EQ(e.result, 0);
+      EXPECT_EQ(e.data.size(), kReplySize);
+    } else {
+      EXPECT_EQ(e.code, STATUS_EVENT_LOGIN_OK);
+    }
+  }
+  EXPECT_EQ(answered.load(), kReplies);
 }
 
 // Event codes that belong to the SDK are not passed on, whatever the device
