@@ -39,6 +39,13 @@ QString DeviceListSeamImpl::FirstSelectedP2pId() {
   return row ? QString::fromStdString(row->m_searchInfo.p2pId) : QString();
 }
 
+QString DeviceListSeamImpl::P2pIdOfRow(int index) {
+  controls::CReportCtrl* list = controller_.List();
+  if (!list || index < 0 || index >= list->GetItemCount()) return {};
+  const auto* row = static_cast<const DeviceListRow*>(list->GetItemData(index));
+  return row ? QString::fromStdString(row->m_searchInfo.p2pId) : QString();
+}
+
 void DeviceListSeamImpl::ForEachRow(const std::function<bool(int row, shell::RowTimerState&)>& fn) {
   controls::CReportCtrl* list = controller_.List();
   if (!list) return;

@@ -19,6 +19,7 @@ class DeviceListSeamImpl : public ui::DeviceListSeam {
   int CheckedRowCount() override;
   void SetAllChecked(bool on) override { controller_.SetAllChecked(on); }
   QString FirstSelectedP2pId() override;
+  QString P2pIdOfRow(int row) override;
   void ForEachRow(const std::function<bool(int row, shell::RowTimerState&)>& fn) override;
   void OnSdkStatusEvent(device::DeviceStatusEvent event) override;
   void OnSdkAuxResponse(device::DeviceAuxResponse response) override;

@@ -38,6 +38,8 @@ class DeviceListSeam {
   virtual void SetAllChecked(bool) {}
   // P2P id of the first selected row; empty when none is selected.
   virtual QString FirstSelectedP2pId() { return {}; }
+  // P2P id of a row by its index in the list; empty for no such row.
+  virtual QString P2pIdOfRow(int) { return {}; }
   virtual void ForEachRow(const std::function<bool(int row, shell::RowTimerState&)>&) {}
   virtual void OnSnapshotTimedOut(int) {}
   virtual void RestoreDayMode(int) {}
@@ -63,6 +65,9 @@ class LiveViewSeam {
   virtual void PtzZoomOutAll() {}
   virtual void PtzZoomInAll() {}
   virtual void HidePreviewPopup() {}
+  // The device preview popup at a screen point, made on first use.
+  virtual void ShowPreviewPopup(QWidget*, int /*screen_x*/, int /*screen_y*/, const QString& /*text*/,
+                                int /*online*/) {}
 };
 
 // Label printing and the QR windows.
@@ -71,8 +76,10 @@ class PrintingSeam {
   virtual ~PrintingSeam() = default;
   virtual void ShowPrePrintDlg(QWidget*) {}
   virtual void ShowPrintDlg(QWidget*) {}
-  // Shows the QR popup near the window's lower right corner; an empty text hides it.
-  virtual void ShowQrPopup(QWidget*, const QString&) {}
+  // Shows the QR popup of the text, made on first use; an empty text hides it.
+  // compact: the hover presentation, centred on the window; otherwise near
+  // the window's lower right corner with its copy and print buttons.
+  virtual void ShowQrPopup(QWidget*, const QString&, bool /*compact*/) {}
   virtual void HideQrPopup() {}
   // One QR label on the default printer, no dialog; nothing when either text is empty.
   virtual int PrintQrLabel(const QString&, const QString&) { return 0; }

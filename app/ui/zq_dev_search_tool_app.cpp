@@ -18,21 +18,32 @@
 #include <memory>
 #include "app/ui/device_list_seam.h"
 #include "printing/qt/label_printer.h"
+#include "printing/qt/printing_windows.h"
+#include "common/ui/user_prompts.h"
 #include "app/ui/net_cards.h"
 #include "app/ui/zq_dev_search_tool_dlg.h"
 
 namespace kelvara::ui {
 
-// Sends the window's label prints to the application's label printer.
+// The window's label prints, label settings dialogs and QR popup.
 class AppPrinting final : public PrintingSeam {
  public:
-  explicit AppPrinting(printing::CLabelPrinter& printer) : printer_(printer) {}
+  AppPrinting(printing::CLabelPrinter& printer, printing::CTipsConfig& tips)
+      : printer_(printer), windows_(printer, tips, prompts_) {}
   int PrintQrLabel(const QString& qr_text, const QString& second_text) override {
     return printer_.PrintQrLabel(qr_text, second_text);
   }
+  void ShowPrePrintDlg(QWidget* owner) override { windows_.ShowPrePrintDlg(owner); }
+  void ShowPrintDlg(QWidget* owner) override { windows_.ShowPrintDlg(owner); }
+  void ShowQrPopup(QWidget* owner, const QString& text, bool compact) override {
+    windows_.ShowQrPopup(owner, text, compact);
+  }
+  void HideQrPopup() override { windows_.HideQrPopup(); }
 
  private:
   printing::CLabelPrinter& printer_;
+  QtUserPrompts prompts_;
+  printing::PrintingWindows windows_;
 };
 
 CZqDevSearchToolApp::CZqDevSearchToolApp() {
@@ -74,7 +85,7 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     services.sdk = &sdk;
     services.program_dir = program_dir_;
     services.net_cards = LocalNetCards;
-    AppPrinting printing(*label_printer_);
+    AppPrinting printing(*label_printer_, *tips_);
     services.printing = &printing;
     // The display switches and the settings, shared by the window and the device list.
     shell::LoadedDisplaySwitches display;

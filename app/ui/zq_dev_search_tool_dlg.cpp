@@ -29,6 +29,7 @@
 #include "app/shell/window_placement.h"
 #include "app/ui/about_dlg.h"
 #include "app/ui/wnd_manager.h"
+#include "controls/ui/report_ctrl.h"
 #include "controls/ui/shade_button_st.h"
 
 namespace kelvara::ui {
@@ -248,10 +249,12 @@ void CZqDevSearchToolDlg::CreateControls() {
   connect_check(kCheckPrintMode, &CZqDevSearchToolDlg::OnCheckPrintMode);
   connect_check(kCheckClearSerial, &CZqDevSearchToolDlg::OnCheckClearSerial);
   connect_check(kCheckSound, &CZqDevSearchToolDlg::OnBnClickedCheckSound);
-  connect(ControlAs<QCheckBox>(kCheckQr), &QCheckBox::clicked, this, [this] {
-    s_.settings->SetQrShow(GetCheck(kCheckQr));
-    SaveSettings();
-  });
+  connect(ControlAs<QCheckBox>(kCheckQr), &QCheckBox::clicked, this, &CZqDevSearchToolDlg::OnQrModeCheck);
+  if (auto* list = ControlAs<controls::CReportCtrl>(kDeviceList)) {
+    connect(list, &controls::CReportCtrl::ListClicked, this, &CZqDevSearchToolDlg::OnDeviceListClick);
+    connect(list, &controls::CReportCtrl::RowHovered, this,
+            [this](int row, int) { OnDeviceListHover(row); });
+  }
   // Only edits by the user save: textEdited is not raised by setText.
   connect(ControlAs<QLineEdit>(kDefaultUser), &QLineEdit::textEdited, this,
           &CZqDevSearchToolDlg::OnDefaultUserChanged);
@@ -673,7 +676,7 @@ int CZqDevSearchToolDlg::OnToggleMouse3DLocate() {
 
 void CZqDevSearchToolDlg::mouseMoveEvent(QMouseEvent* event) {
   s_.live_view->HidePreviewPopup();
-  if (qr_encode_mode_ != 0) s_.printing->HideQrPopup();
+  if (qr_encode_mode_ != 0) HideQrPopup();
   CXDlg::mouseMoveEvent(event);
 }
 
@@ -772,10 +775,56 @@ QString CZqDevSearchToolDlg::BrowseFolder(const QString& caption, const QString&
   return prompts_->FolderName(this, caption, start_folder);
 }
 
-void CZqDevSearchToolDlg::ShowQrForSelectedRow() {
-  if (qr_encode_mode_ != 0) return;
-  const QString p2p = s_.device_list->FirstSelectedP2pId();
-  if (!p2p.isEmpty()) s_.printing->ShowQrPopup(this, p2p);
+// --- QR and preview popups ----------------------------------------------------
+
+void CZqDevSearchToolDlg::ShowQrPopup(const QString& text) {
+  if (s_.settings->QrShow() == 0) return;
+  if (text.isEmpty()) {
+    HideQrPopup();
+    return;
+  }
+  s_.printing->ShowQrPopup(this, text, qr_encode_mode_ == 1);
+}
+
+void CZqDevSearchToolDlg::HideQrPopup() { s_.printing->HideQrPopup(); }
+
+void CZqDevSearchToolDlg::ShowPreviewPopup(int online, int screen_x, int screen_y, const QString& text) {
+  s_.live_view->ShowPreviewPopup(this, screen_x, screen_y, text, online);
+  if (QWidget* list = Control(kDeviceList)) list->setFocus();
+}
+
+int CZqDevSearchToolDlg::OnDeviceListClick(int row) {
+  if (row < 0) s_.live_view->HidePreviewPopup();
+  if (s_.settings->QrShow() == 0) return 0;
+  if (row < 0) {
+    HideQrPopup();
+    return 0;
+  }
+  if (qr_encode_mode_ == 0) ShowQrPopup(s_.device_list->FirstSelectedP2pId());
+  if (QWidget* list = Control(kDeviceList)) list->setFocus();
+  return 0;
+}
+
+void CZqDevSearchToolDlg::OnDeviceListHover(int row) {
+  if (row < 0) s_.live_view->HidePreviewPopup();
+  if (qr_encode_mode_ == 0 || s_.settings->QrShow() == 0) return;
+  if (row < 0) {
+    HideQrPopup();
+    return;
+  }
+  ShowQrPopup(s_.device_list->P2pIdOfRow(row));
+}
+
+void CZqDevSearchToolDlg::OnQrModeCheck() {
+  s_.settings->SetQrShow(GetCheck(kCheckQr));
+  SaveSettings();
+  if (s_.settings->QrShow() == 0) {
+    HideQrPopup();
+  } else if (qr_encode_mode_ == 0) {
+    // Nothing shows without a selected row: an empty identifier hides.
+    ShowQrPopup(s_.device_list->FirstSelectedP2pId());
+  }
+  if (QWidget* list = Control(kDeviceList)) list->setFocus();
 }
 
 // --- window events ---------------------------------------------------------------
@@ -830,12 +879,20 @@ void CZqDevSearchToolDlg::resizeEvent(QResizeEvent* event) {
   CXDlg::resizeEvent(event);
   if (!initialised_) return;
   LayoutControls();
-  if (!(windowState() & Qt::WindowMinimized)) ShowQrForSelectedRow();
+  // A restored or maximised window shows the selected row's code again.
+  if (!(windowState() & Qt::WindowMinimized) && qr_encode_mode_ == 0) {
+    const QString p2p = s_.device_list->FirstSelectedP2pId();
+    if (!p2p.isEmpty()) ShowQrPopup(p2p);
+  }
 }
 
 void CZqDevSearchToolDlg::moveEvent(QMoveEvent* event) {
   CXDlg::moveEvent(event);
-  if (initialised_ && s_.settings->QrShow() != 0) ShowQrForSelectedRow();
+  // The popup keeps its place at the window's corner.
+  if (initialised_ && qr_encode_mode_ == 0) {
+    const QString p2p = s_.device_list->FirstSelectedP2pId();
+    if (!p2p.isEmpty()) ShowQrPopup(p2p);
+  }
 }
 
 void CZqDevSearchToolDlg::changeEvent(QEvent* event) {
@@ -872,7 +929,7 @@ bool CZqDevSearchToolDlg::eventFilter(QObject* watched, QEvent* event) {
   } else if (event->type() == QEvent::MouseMove) {
     if (watched != Control(kDeviceList) && watched->parent() != Control(kDeviceList)) {
       s_.live_view->HidePreviewPopup();
-      if (qr_encode_mode_ != 0) s_.printing->HideQrPopup();
+      if (qr_encode_mode_ != 0) HideQrPopup();
     }
   }
   return CXDlg::eventFilter(watched, event);

@@ -107,6 +107,18 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void ShowPrintDlg();
   int OnToggleMouse3DLocate();
 
+  // QR popup and device preview popup.
+  // Only while the QR mode (check box 1007) is on; an empty text hides it.
+  void ShowQrPopup(const QString& text);
+  void HideQrPopup();
+  void ShowPreviewPopup(int online, int screen_x, int screen_y, const QString& text);
+  // A click in the device list; row -1 when it hit no row. Returns 0.
+  int OnDeviceListClick(int row);
+  // The row under the mouse in the device list changed (-1: none or left).
+  void OnDeviceListHover(int row);
+  // Check box 1007.
+  void OnQrModeCheck();
+
   // Layout and captions.
   void LayoutControls();
   shell::LayoutResult LastLayout() const { return last_layout_; }
@@ -196,7 +208,6 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void CreateVideoGrid();
   void PlaceVideoWindow();
   void StartSearch();
-  void ShowQrForSelectedRow();
   void KeepOnMonitor();
   // Moves (and, on a small screen, shrinks) the window so its whole frame,
   // title bar first, lies in the work area.

@@ -550,7 +550,12 @@ void CReportCtrl::keyPressEvent(QKeyEvent* event) {
 
 void CReportCtrl::mousePressEvent(QMouseEvent* event) {
   switch (event->button()) {
-    case Qt::LeftButton: HandleMouseClick(event, ReportMouse::kLeftDown, true); break;
+    case Qt::LeftButton: {
+      HandleMouseClick(event, ReportMouse::kLeftDown, true);
+      const QModelIndex hit = indexAt(event->position().toPoint());
+      emit ListClicked(hit.isValid() ? hit.row() : -1);
+      break;
+    }
     case Qt::RightButton: HandleMouseClick(event, ReportMouse::kRightDown, false); break;
     case Qt::MiddleButton: HandleMouseClick(event, ReportMouse::kMiddleDown, false); break;
     default: QTableView::mousePressEvent(event); break;

@@ -187,6 +187,8 @@ class CReportCtrl : public QTableView {
   void CheckChanged(int row, bool checked);
   // The row and column under the mouse changed (-1, -1 when it left).
   void RowHovered(int row, int column);
+  // A left click in the list, after its own handling; row -1 when it hit no row.
+  void ListClicked(int row);
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;

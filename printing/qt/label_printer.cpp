@@ -46,14 +46,11 @@ CLabelPrinter::CLabelPrinter(const CTipsConfig& tips, std::unique_ptr<LabelPrint
       tips_(tips),
       backend_(backend ? std::move(backend) : std::make_unique<DefaultPrinterBackend>()) {}
 
-void CLabelPrinter::MakeQrBitmap(const QString& text) {
-  if (text.isEmpty()) return;
-  qrOk = false;
-  qrBitmapSide = 0;
-  qrBitmap = QImage();
+QImage MakeQrImage(const QString& text) {
+  if (text.isEmpty()) return {};
   const QByteArray bytes = text.toUtf8();
   auto qr = std::make_unique<CQR_Encode>();
-  if (!qr->Encode(0, 0, true, -1, bytes.constData(), int(bytes.size()), QrInputCharset::kBytes)) return;
+  if (!qr->Encode(0, 0, true, -1, bytes.constData(), int(bytes.size()), QrInputCharset::kBytes)) return {};
   const int side = qr->SymbolSize() + 4;
   QImage image(side, side, QImage::Format_Mono);
   image.setColorCount(2);
@@ -63,9 +60,14 @@ void CLabelPrinter::MakeQrBitmap(const QString& text) {
   for (int x = 0; x < qr->SymbolSize(); ++x)
     for (int y = 0; y < qr->SymbolSize(); ++y)
       if (qr->IsDark(x, y)) image.setPixel(x + 2, y + 2, 1);
-  qrBitmap = std::move(image);
-  qrBitmapSide = side;
-  qrOk = true;
+  return image;
+}
+
+void CLabelPrinter::MakeQrBitmap(const QString& text) {
+  if (text.isEmpty()) return;
+  qrBitmap = MakeQrImage(text);
+  qrOk = !qrBitmap.isNull();
+  qrBitmapSide = qrOk ? qrBitmap.width() : 0;
 }
 
 int CLabelPrinter::PrintQrLabel(const QString& qrText, const QString& labelText) {

@@ -14,6 +14,11 @@
 
 namespace kelvara::printing {
 
+// The QR code of the text (UTF-8, level L, automatic version and mask) as a
+// one-bit image: one pixel per module and a two-pixel white border. Null for
+// an empty text or one the encoder cannot hold.
+QImage MakeQrImage(const QString& text);
+
 class CLabelPrinter : public QrLabelLayout {
  public:
   // Loads the QR label layout (QrLabelLayout). `tips` is the tips layout of

@@ -590,7 +590,7 @@ TEST_F(MainDialogTest, CaptionsComeFromTheLanguageTable) {
 
 class RecordingPrinting : public PrintingSeam {
  public:
-  void ShowQrPopup(QWidget*, const QString& text) override { shown.push_back(text); }
+  void ShowQrPopup(QWidget*, const QString& text, bool) override { shown.push_back(text); }
   void HideQrPopup() override { ++hidden; }
   std::vector<QString> shown;
   int hidden = 0;
@@ -599,8 +599,73 @@ class RecordingPrinting : public PrintingSeam {
 class SelectedRowList : public DeviceListSeam {
  public:
   QString FirstSelectedP2pId() override { return p2p; }
+  QString P2pIdOfRow(int row) override { return row == 3 ? QStringLiteral("ROW-3") : QString(); }
   QString p2p;
 };
+
+class HidingLiveView : public LiveViewSeam {
+ public:
+  void HidePreviewPopup() override { ++hidden; }
+  int hidden = 0;
+};
+
+// The QR mode box, clicks and hovers in the list, with and without the hover mode.
+TEST(MainDialogQr, ModeClicksAndHovers) {
+  for (int hover : {0, 1}) {
+    Calls calls;
+    RecordingSdk sdk(calls);
+    FakePrompts prompts;
+    SilentSounds sounds;
+    shell::MemoryShellSettings settings;
+    shell::FixedDisplaySwitches display;
+    display.values[shell::kDisplayQrEncode] = hover;
+    RecordingPrinting printing;
+    HidingLiveView live;
+    SelectedRowList list;
+    MainDialogServices s;
+    s.sdk = &sdk;
+    s.settings = &settings;
+    s.display = &display;
+    s.prompts = &prompts;
+    s.sounds = &sounds;
+    s.printing = &printing;
+    s.live_view = &live;
+    s.device_list = &list;
+    CZqDevSearchToolDlg dlg(s);
+    dlg.OnInitDialog();
+    // QR mode off: a click shows nothing, and the choice is saved.
+    dlg.SetCheck(shell::ids::kCheckQr, 0);
+    dlg.OnQrModeCheck();
+    EXPECT_EQ(settings.QrShow(), 0);
+    list.p2p = "SEL";
+    EXPECT_EQ(dlg.OnDeviceListClick(0), 0);
+    dlg.OnDeviceListHover(3);
+    EXPECT_TRUE(printing.shown.empty());
+    // On with a selected row: the row's code, unless the popup follows the mouse.
+    dlg.SetCheck(shell::ids::kCheckQr, 1);
+    dlg.OnQrModeCheck();
+    EXPECT_EQ(settings.QrShow(), 1);
+    EXPECT_EQ(printing.shown, hover == 0 ? std::vector<QString>{"SEL"} : std::vector<QString>{}) << hover;
+    printing.shown.clear();
+    dlg.OnDeviceListClick(0);
+    dlg.OnDeviceListHover(3);
+    EXPECT_EQ(printing.shown, hover == 0 ? std::vector<QString>{"SEL"} : std::vector<QString>{"ROW-3"}) << hover;
+    // A click on no row hides both popups; a row without a P2P id hides the QR popup.
+    const int hidden = printing.hidden;
+    dlg.OnDeviceListClick(-1);
+    EXPECT_EQ(printing.hidden, hidden + 1);
+    EXPECT_GT(live.hidden, 0);
+    list.p2p.clear();
+    printing.shown.clear();
+    dlg.OnDeviceListClick(1);
+    EXPECT_TRUE(printing.shown.empty());
+    EXPECT_EQ(printing.hidden, hidden + (hover == 0 ? 2 : 1));
+    // Off again: hidden at once.
+    dlg.SetCheck(shell::ids::kCheckQr, 0);
+    dlg.OnQrModeCheck();
+    EXPECT_EQ(printing.hidden, hidden + (hover == 0 ? 3 : 2));
+  }
+}
 
 TEST(MainDialogQr, PopupFollowsTheSelectedRowOrHidesOnMouseMoves) {
   for (int qr_mode : {0, 1}) {
@@ -611,6 +676,7 @@ TEST(MainDialogQr, PopupFollowsTheSelectedRowOrHidesOnMouseMoves) {
     shell::MemoryShellSettings settings;
     shell::FixedDisplaySwitches display;
     display.values[shell::kDisplayQrEncode] = qr_mode;
+    settings.SetQrShow(1);  // the popup shows only in QR mode
     RecordingPrinting printing;
     SelectedRowList list;
     MainDialogServices s;

@@ -1,0 +1,61 @@
+#include "printing/qt/printing_windows.h"
+
+#include <QWidget>
+
+#include "printing/qt/label_printer.h"
+#include "printing/qt/pre_print_dlg.h"
+#include "printing/qt/print_dlg.h"
+#include "printing/qt/qr_encode_dlg.h"
+
+namespace kelvara::printing {
+
+PrintingWindows::PrintingWindows(CLabelPrinter& printer, CTipsConfig& tips, ui::UserPrompts& prompts)
+    : printer_(printer), tips_(tips), prompts_(prompts) {}
+
+PrintingWindows::~PrintingWindows() { delete popup_.data(); }
+
+CQR_EncodeDlg* PrintingWindows::QrPopup() const { return popup_.data(); }
+
+void PrintingWindows::ShowPrePrintDlg(QWidget* owner) {
+  CPrePrintDlg dlg(printer_, prompts_, owner);
+  dlg.OnInitDialog();
+  dlg.exec();
+}
+
+void PrintingWindows::ShowPrintDlg(QWidget* owner) {
+  CPrintDlg dlg(tips_, prompts_, owner);
+  dlg.OnInitDialog();
+  dlg.exec();
+}
+
+void PrintingWindows::ShowQrPopup(QWidget* owner, const QString& text, bool compact) {
+  if (text.isEmpty()) {
+    HideQrPopup();
+    return;
+  }
+  if (popup_ == nullptr) {
+    popup_ = new CQR_EncodeDlg(compact, prompts_, owner);
+    // The popup's print button prints the code with its text under it.
+    popup_->SetPrintRequest([this](const QString& qr) { printer_.PrintQrLabel(qr, qr); });
+  }
+  // Shown first: the window frame's size is known only then.
+  popup_->show();
+  if (owner != nullptr) {
+    const QRect outer = owner->frameGeometry();
+    const QRect frame = popup_->frameGeometry();
+    // move() places the frame's top left corner.
+    if (popup_->Compact()) {
+      popup_->move(outer.center() - QPoint(frame.width() / 2, frame.height() / 2));
+    } else {
+      const QPoint corner = outer.bottomRight() - QPoint(10, 10);
+      popup_->move(corner.x() - frame.width() + 1, corner.y() - frame.height() + 1);
+    }
+  }
+  popup_->ShowText(text);
+}
+
+void PrintingWindows::HideQrPopup() {
+  if (popup_ != nullptr) popup_->hide();
+}
+
+}  // namespace kelvara::printing
