@@ -1,6 +1,7 @@
 #include "device/core/device_commands.h"
 
 #include "common/debug_log.h"
+#include "common/log_text.h"
 #include "common/language_table.h"
 #include "common/paths.h"
 #include "common/text_convert.h"
@@ -353,7 +354,7 @@ namespace {
 void BroadcastReboot(NetworkCommands& network, const DeviceListRow& row, const discovery::OperatorAuth& auth) {
   const long result = network.RebootDevByBD(row.m_searchInfo.serialNumber, auth);
   if (result != 0)
-    DebugLogPrintf("RebootDevByBD %s failed. error = %ld", row.m_searchInfo.serialNumber.c_str(), result);
+    DebugLogPrintf("RebootDevByBD %s failed. error = %ld", EscapeForLog(row.m_searchInfo.serialNumber).c_str(), result);
 }
 
 }  // namespace
