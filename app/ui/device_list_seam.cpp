@@ -2,10 +2,31 @@
 
 namespace kelvara::discovery {
 
-DeviceListSeamImpl::DeviceListSeamImpl(DeviceListController::Options options)
-    : controller_(std::move(options)) {}
+DeviceListSeamImpl::DeviceListSeamImpl(DeviceListController::Options options, DeviceListActions::Hooks actions)
+    : controller_(std::move(options)), actionHooks_(std::move(actions)) {}
 
-QWidget* DeviceListSeamImpl::CreateListWidget(QWidget* parent) { return controller_.CreateListWidget(parent); }
+QWidget* DeviceListSeamImpl::CreateListWidget(QWidget* parent) {
+  controls::CReportCtrl* list = controller_.CreateListWidget(parent);
+  if (!actions_) {
+    actionHooks_.window = parent;
+    actions_ = std::make_unique<DeviceListActions>(controller_, actionHooks_);
+    // Right click: the device list's context menu at the cursor.
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(list, &QWidget::customContextMenuRequested, actions_.get(), [this, list](const QPoint& at) {
+      // The row under the cursor becomes the selected row, as a right click selects it.
+      const QModelIndex index = list->indexAt(at);
+      if (index.isValid() && !list->selectionModel()->isRowSelected(index.row(), QModelIndex()))
+        list->selectRow(index.row());
+      actions_->OnListRightClick(list->viewport()->mapToGlobal(at));
+    });
+  }
+  return list;
+}
+
+void DeviceListSeamImpl::OnCommand(int id) {
+  if (actions_) actions_->OnCommand(id);
+}
+
 
 void DeviceListSeamImpl::InitColumns() { controller_.InitDeviceListColumns(); }
 

@@ -1,14 +1,18 @@
 #pragma once
 // The device search and list as the main window's device-list seam.
+#include <memory>
+
 #include "app/ui/main_dialog_seams.h"
 #include "device/ui/device_command_host.h"
 #include "discovery/ui/device_list_controller.h"
+#include "discovery/ui/list_actions.h"
 
 namespace kelvara::discovery {
 
 class DeviceListSeamImpl : public ui::DeviceListSeam {
  public:
-  explicit DeviceListSeamImpl(DeviceListController::Options options);
+  // `actions`: the hooks of the list's commands; their window is the list's parent.
+  DeviceListSeamImpl(DeviceListController::Options options, DeviceListActions::Hooks actions = {});
   QWidget* CreateListWidget(QWidget* parent) override;
   void InitColumns() override;
   void StartSearch() override;
@@ -29,12 +33,16 @@ class DeviceListSeamImpl : public ui::DeviceListSeam {
   }
   // The device commands, once the window made them.
   void SetCommandHost(device::DeviceCommandHost* commands) { commands_ = commands; }
+  void OnCommand(int id) override;
 
   DeviceListController& Controller() { return controller_; }
+  DeviceListActions* Actions() { return actions_.get(); }
 
  private:
   DeviceListController controller_;
   device::DeviceCommandHost* commands_ = nullptr;
+  DeviceListActions::Hooks actionHooks_;
+  std::unique_ptr<DeviceListActions> actions_;
 };
 
 }  // namespace kelvara::discovery

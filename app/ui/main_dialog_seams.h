@@ -41,6 +41,9 @@ class DeviceListSeam {
   // P2P id of a row by its index in the list; empty for no such row.
   virtual QString P2pIdOfRow(int) { return {}; }
   virtual void ForEachRow(const std::function<bool(int row, shell::RowTimerState&)>&) {}
+  // A command of the device list's buttons and menus (restore button 4,
+  // default login button 21, Excel export button 26, menu ids).
+  virtual void OnCommand(int) {}
   virtual void OnSnapshotTimedOut(int) {}
   virtual void RestoreDayMode(int) {}
   virtual void CyclicRebootStep() {}

@@ -21,7 +21,10 @@
 #include "printing/qt/printing_windows.h"
 #include "common/ui/user_prompts.h"
 #include "app/ui/net_cards.h"
+#include "app/ui/wnd_manager.h"
 #include "app/ui/zq_dev_search_tool_dlg.h"
+
+#include <VaRurOvoDiv/zq_netsdk_ipc.h>
 
 namespace kelvara::ui {
 
@@ -76,6 +79,22 @@ void ConnectDeviceCommandButtons(CZqDevSearchToolDlg& dlg, device::DeviceCommand
   });
 }
 
+// The operator's credentials and the broadcast reboot of the device list,
+// for the device commands.
+class ListNetworkCommands final : public device::NetworkCommands {
+ public:
+  explicit ListNetworkCommands(discovery::DeviceListController& list) : list_(list) {}
+  bool GetOperatorAuth(discovery::OperatorAuth& auth) override {
+    return list_.GetOperatorAuth(auth.userName, auth.password) == 1;
+  }
+  long RebootDevByBD(const std::string& serial, const discovery::OperatorAuth& auth) override {
+    return list_.RebootDevByBD(serial, auth.userName, auth.password);
+  }
+
+ private:
+  discovery::DeviceListController& list_;
+};
+
 }  // namespace
 
 int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
@@ -118,7 +137,58 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     list_options.adapterChoice = [&window]() -> discovery::Ipv4 {
       return window ? static_cast<discovery::Ipv4>(window->GetComboSelData(shell::ids::kNetCardCombo)) : 0;
     };
-    discovery::DeviceListSeamImpl device_list(std::move(list_options));
+    // The operator's credentials: the default login, or "admin" with the
+    // operation password box (1055) while that box is shown.
+    list_options.operatorAuthInputs = [&window, &settings, &display] {
+      discovery::OperatorAuthInputs in;
+      in.defaultUser = settings.DefaultUserName();
+      in.defaultPassword = settings.DefaultPassword();
+      in.operationPasswordShown = display.GetDisplay(display_id::IDC_EDIT_OPERATE_PASSWORD) != 0;
+      if (window != nullptr) in.operationPassword = window->GetItemText(shell::ids::kOperatePassword).toStdString();
+      return in;
+    };
+    list_options.showError = [&window](const QString& caption, const QString& text) {
+      if (window != nullptr)
+        window->Services().prompts->MessageBox(window, text, caption, PromptIcon::kError, PromptButtons::kOk);
+    };
+    discovery::DeviceListActions::Hooks actions;
+    actions.settings = &param;
+    actions.style = display.GetDisplay(display_id::STYLE);
+    actions.customXmlRoot = display.GetCustomString(display_id::IDS_CUST_XML_ROOT);
+    actions.uiLanguage = LanguageTable::Instance().GetLanguageCode();
+    actions.showP2pService = display.GetDisplay(display_id::ID_SHOW_P2PSERVICE) != 0;
+    actions.operationPasswordShown = display.GetDisplay(display_id::IDC_EDIT_OPERATE_PASSWORD) != 0;
+    actions.closeAllPreviews = [&window] {
+      if (window != nullptr) window->Services().live_view->CloseAllPreviews();
+    };
+    actions.stopSearchForImport = [&window] {
+      if (window == nullptr) return;
+      if (window->IsSearchRunning()) {
+        window->StopSearch();
+      } else {
+        window->SetCheck(shell::ids::kCheckAll, 0);
+      }
+    };
+    actions.gridPanes = [&window] {
+      return window != nullptr && window->VideoGrid() != nullptr ? window->VideoGrid()->PaneCountInGrid() : 1;
+    };
+    actions.restoreConfig = [](int handle) { return ZQ_NETSDK_IPC_RestoreConfig(handle); };
+    actions.defaultLoginChanged = [&window, &settings] {
+      if (window == nullptr) return;
+      window->SetItemText(shell::ids::kDefaultUser, QString::fromStdString(settings.DefaultUserName()));
+      window->SetItemText(shell::ids::kDefaultPassword, QString::fromStdString(settings.DefaultPassword()));
+    };
+    // Menu entries the device commands own.
+    std::unique_ptr<device::DeviceCommandHost> commands;
+    actions.otherCommand = [&commands](int id, int) {
+      if (commands == nullptr) return false;
+      if (id == 32778) {
+        commands->OnMenuRebootDevice();
+        return true;
+      }
+      return false;
+    };
+    discovery::DeviceListSeamImpl device_list(std::move(list_options), std::move(actions));
     services.device_list = &device_list;
     CZqDevSearchToolDlg dlg(services);
     window = &dlg;
@@ -132,8 +202,10 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     command_options.defaultLogin = [&settings] {
       return discovery::OperatorAuth{settings.DefaultUserName(), settings.DefaultPassword()};
     };
+    ListNetworkCommands network_commands(device_list.Controller());
+    command_options.seams.network = &network_commands;
     QtUserPrompts command_prompts;
-    auto commands = std::make_unique<device::DeviceCommandHost>(
+    commands = std::make_unique<device::DeviceCommandHost>(
         device_list.Controller(), std::move(command_options), services.prompts ? services.prompts : &command_prompts,
         &dlg);
     device_list.SetCommandHost(commands.get());

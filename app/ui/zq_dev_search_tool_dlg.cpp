@@ -261,6 +261,11 @@ void CZqDevSearchToolDlg::CreateControls() {
   connect(ControlAs<QLineEdit>(kDefaultPassword), &QLineEdit::textEdited, this,
           &CZqDevSearchToolDlg::OnDefaultPasswordChanged);
   connect(ControlAs<QPushButton>(kSearch), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnSearchButton);
+  // The device list's own buttons: restore (all checked, in full), default login, Excel export.
+  const std::pair<int, int> list_buttons[] = {{4, 33386}, {21, 32963}, {kExportExcel, 26}};
+  for (const auto& [button, command] : list_buttons)
+    connect(ControlAs<QPushButton>(button), &QPushButton::clicked, this,
+            [this, command = command] { s_.device_list->OnCommand(command); });
   connect(ControlAs<QCheckBox>(kCheckAll), &QCheckBox::clicked, this, &CZqDevSearchToolDlg::OnCheckAll);
   // Only a choice by the user restarts the search (refills select silently).
   connect(ControlAs<QComboBox>(kNetCardCombo), QOverload<int>::of(&QComboBox::activated), this,

@@ -102,6 +102,14 @@ class DeviceListController : public QObject {
 
   // The 200-ms tick: new and changed records into rows, then the logins.
   void RefreshDeviceList();
+  // One refresh whose new rows count as imported (list files, batch-debug rows).
+  void RefreshDeviceListAsImport() {
+    importing_ = true;
+    RefreshDeviceList();
+    importing_ = false;
+  }
+  // The device SDK the rows log in with (null in tests without one).
+  device::DeviceSdk* Sdk() const { return options_.sdk; }
   // Ends every login, then empties the map and the list.
   void ClearDevicesForSearch();
   void ClearDeviceMapAndList();

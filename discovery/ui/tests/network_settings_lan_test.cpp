@@ -1,0 +1,233 @@
+// The login-free network settings end to end in the test LAN: the list's
+// commands send their broadcasts, the device simulator journals the bytes
+// it received (compared with golden texts) and applies them: new address,
+// DHCP, restore keeping the network or not, reboot, factory mode.
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+#include "common/language_table.h"
+#include "common/save_param.h"
+#include "common/ui/user_prompts.h"
+#include "discovery/core/discovery_protocol.h"
+#include "discovery/tests/lan_fixture.h"
+#include "discovery/ui/device_list_controller.h"
+#include "discovery/ui/list_actions.h"
+#include "kelvara_test/test_env.h"
+#include "simulator.h"
+
+namespace kelvara::discovery {
+namespace {
+
+using namespace std::chrono_literals;
+
+template <typename Pred>
+bool Pump(Pred pred, std::chrono::milliseconds limit = 8000ms) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    QCoreApplication::processEvents();
+    if (pred()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return pred();
+}
+
+// Answers every message box with Yes and remembers its text.
+class AnswerYes : public ui::UserPrompts {
+ public:
+  std::vector<QString> shown;
+  int MessageBox(QWidget*, const QString& text, const QString&, ui::PromptIcon, ui::PromptButtons) override {
+    shown.push_back(text);
+    return ui::kAnswerYes;
+  }
+  QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+  QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+  QString FolderName(QWidget*, const QString&, const QString&) override { return {}; }
+};
+
+std::string Unhex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+// The discovery datagrams a device received since the last call (search requests left out).
+std::vector<std::string> Received(devsim::Simulator& sim, const std::string& serial) {
+  std::vector<std::string> out;
+  std::istringstream in(sim.Control("journal " + serial + " clear"));
+  std::string line;
+  std::getline(in, line);  // "ok N"
+  while (std::getline(in, line)) {
+    if (line.rfind("udp ", 0) != 0) continue;
+    const std::string text = Unhex(line.substr(4));
+    if (text.find("Msg_code=\"1\"") == std::string::npos) out.push_back(text);
+  }
+  return out;
+}
+
+std::string State(devsim::Simulator& sim, const std::string& serial) { return sim.Control("state " + serial); }
+
+// The datagram a command is sent as: the message header with the body
+// (the bytes devices have always received, stray "/>" line included).
+std::string Message(int code, int flag, const std::string& body) {
+  return "<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<XML_MARLOWCAM>\n"
+         "<MESSAGE_HEADER Msg_type=\"SYSTEM_SEARCHIPC_MESSAGE\" Msg_code=\"" + std::to_string(code) +
+         "\" Msg_flag=\"" + std::to_string(flag) + "\" SOURCE=\"ZQTOOLS\" />\n/>\n<MESSAGE_BODY>\n" + body +
+         "\n</MESSAGE_BODY>\n</XML_MARLOWCAM>";
+}
+
+TEST(NetworkSettingsLan, EveryCommandReachesTheDeviceAndIsApplied) {
+  std::string why;
+  if (!test::LanFixture::Enter(1, &why)) GTEST_SKIP() << why;
+  constexpr int kDevices = 4;
+  for (int i = 1; i <= kDevices; ++i) ASSERT_TRUE(test::LanFixture::AddLanAddress(0, "10.77.1." + std::to_string(i)));
+  ASSERT_TRUE(test::LanFixture::AddLanAddress(0, "10.77.3.3"));
+  devsim::SimConfig config;
+  config.stdin_control = false;
+  devsim::DeviceConfig templ;
+  templ.reboot_ms = 100;
+  templ.password = "470913";
+  ASSERT_EQ(devsim::GenerateDevices(templ, kDevices, "10.77.1.1", "NS", config.devices), "");
+  std::unique_ptr<devsim::Simulator> sim;
+  std::string startError = "not started";
+  ASSERT_TRUE(test::LanFixture::RunInLan([&] {
+    sim = std::make_unique<devsim::Simulator>(config);
+    startError = sim->Start();
+  }));
+  ASSERT_EQ(startError, "");
+
+  DeviceListController::Options options;
+  options.loginDefaults = [] { return device::LoginDefaults{"admin", "470913"}; };
+  options.localNetwork = [] { return LocalNetworkConfig{"10.77.0.1", "255.255.0.0", "10.77.0.2", "10.77.0.2", ""}; };
+  DeviceListController list(options);
+  QWidget window;
+  list.CreateListWidget(&window);
+  list.InitDeviceListColumns();
+  AnswerYes prompts;
+  CSaveParam settings(kelvara::test::MakeTempDir() / "zq_cfg.xml");
+  DeviceListActions::Hooks hooks;
+  hooks.prompts = &prompts;
+  hooks.settings = &settings;
+  dialogs::IpSettingValues dialogAnswer;
+  hooks.runIpDialog = [&](dialogs::IpSettingValues& v, bool, int, bool) {
+    v = dialogAnswer;
+    return true;
+  };
+  hooks.firstAdapter = [](std::uint32_t& a, std::uint32_t& m, std::uint32_t& g) {
+    a = 0x0A4D0001, m = 0xFFFF0000, g = 0;
+    return true;
+  };
+  DeviceListActions actions(list, hooks);
+  controls::CReportCtrl* view = list.List();
+  ASSERT_TRUE(list.StartSearch());
+  ASSERT_TRUE(Pump([&] {
+    list.RefreshDeviceList();
+    return view->GetItemCount() == kDevices;
+  }));
+  auto select = [&](const std::string& serial) {
+    view->clearSelection();
+    view->selectRow(list.RowIndex(*list.Rows().FindByKey(serial)));
+  };
+  auto checkOnly = [&](std::vector<std::string> serials) {
+    for (int i = 0; i < view->GetItemCount(); ++i) view->SetCheck(i, false);
+    for (const auto& s : serials) view->SetCheck(list.RowIndex(*list.Rows().FindByKey(s)), true);
+  };
+  const std::string a = config.devices[0].serial, b = config.devices[1].serial, none = config.devices[2].serial,
+                    d = config.devices[3].serial;
+  for (const auto& s : {a, b, none, d}) Received(*sim, s);
+
+  // Change address: the dialog's values go out once, and the device moves.
+  select(a);
+  dialogAnswer = {0, "10.77.3.3", "255.255.0.0", "10.77.0.2", "10.77.0.2", "", ""};
+  actions.OnChangeIp();
+  ASSERT_TRUE(Pump([&] { return !Received(*sim, a).empty() || State(*sim, a).find("ip=10.77.3.3") != std::string::npos; }));
+  EXPECT_NE(State(*sim, a).find("ip=10.77.3.3 netmask=255.255.0.0 gateway=10.77.0.2 dhcp=0"), std::string::npos)
+      << State(*sim, a);
+  EXPECT_EQ(view->GetItemText(list.RowIndex(*list.Rows().FindByKey(a)), list.Columns().GetColumnIndex(kColIp)).toStdString(),
+            "10.77.3.3");
+
+  // DHCP for a device that replied without an address: the fixed fallback
+  // address goes with it. (The search stops first, so no reply replaces it.)
+  list.StopSearch();
+  list.Map().Modify(none, [](DeviceSearchInfo& r) { r.lanConfig.ipAddress = "0.0.0.0"; });
+  list.RefreshDeviceList();
+  checkOnly({none});
+  actions.OnSetDhcp();
+  std::vector<std::string> got;
+  ASSERT_TRUE(Pump([&] { return !(got = Received(*sim, none)).empty(); }));
+  const std::string mac = config.devices[2].mac;
+  EXPECT_EQ(got, (std::vector<std::string>{Message(2, 0,
+      "<IPC_SERIALNUMBER\r\nSerialNumber=\"" + none + "\"\r\n/>\r\n"
+      "<OPERATOR_AUTH Username=\"admin\" Password=\"470913\" />\r\n"
+      "<LANConfig\r\nMacAddress=\"" + mac + "\"\r\nDHCP=\"1\"\r\nIPAddress=\"192.168.0.123\"\r\n"
+      "Netmask=\"255.255.255.0\"\r\nGateway=\"192.168.0.1\"\r\nDNS1=\"10.77.0.1\"\r\nDNS2=\"10.77.0.2\"\r\n/>\r\n")}));
+  EXPECT_NE(State(*sim, none).find("dhcp=1"), std::string::npos) << State(*sim, none);
+
+  // Restore keeping the network: three times, with <retain value="network" />.
+  checkOnly({b});
+  actions.OnFactoryRestore(menu_id::kRestoreKeepNetwork);
+  ASSERT_TRUE(Pump([&] { return !(got = Received(*sim, b)).empty(); }));
+  const std::string keep = Message(5, 0, "<IPC_SERIALNUMBER SerialNumber=\"" + b + "\" />\r\n<retain value=\"network\" />\r\n"
+                                         "<OPERATOR_AUTH Username=\"admin\" Password=\"470913\" />\r\n");
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.front(), keep);
+  for (const auto& t : got) EXPECT_EQ(t, keep);
+  EXPECT_GE(got.size(), 3u);  // up to four passes of three
+  EXPECT_NE(State(*sim, b).find("ip=10.77.1.2"), std::string::npos) << State(*sim, b);
+
+  // Factory mode (three times) and reboot by broadcast.
+  EXPECT_EQ(list.SetFactoryModeByBD(d, 1), 0);
+  ASSERT_TRUE(Pump([&] { return State(*sim, d).find("factory_mode=1") != std::string::npos; })) << State(*sim, d);
+  EXPECT_EQ(list.RebootDevByBD(d, "admin", "470913"), 0);
+  ASSERT_TRUE(Pump([&] { return State(*sim, d).find("reboots=1") != std::string::npos; })) << State(*sim, d);
+  got = Received(*sim, d);
+  const std::string serialBody = "<IPC_SERIALNUMBER SerialNumber=\"" + d + "\" />\r\n"
+                                 "<OPERATOR_AUTH Username=\"admin\" Password=\"470913\" />\r\n";
+  EXPECT_EQ(got, (std::vector<std::string>{Message(9, 1, serialBody), Message(9, 1, serialBody),
+                                           Message(9, 1, serialBody), Message(7, 0, serialBody)}));
+  ASSERT_TRUE(Pump([&] { return State(*sim, d).find("up=1") != std::string::npos; }));
+  EXPECT_EQ(list.RebootDevByBD("no such device", "admin", "470913"), kSerialNotInMap);
+
+  // A free address: the first that does not answer a real probe (.2 is the LAN side).
+  select(d);
+  Received(*sim, d);
+  actions.OnSetStaticIp();
+  ASSERT_TRUE(Pump([&] { return !actions.ProbeRunning(); }, 20000ms));
+  ASSERT_TRUE(Pump([&] { return !(got = Received(*sim, d)).empty(); }));
+  EXPECT_NE(got[0].find("IPAddress=\"10.77.0.3\""), std::string::npos) << got[0];
+
+  // Consecutive addresses at the end of the subnet: a range too short for
+  // the checked rows is refused before anything is sent.
+  for (const auto& s : {a, b, none, d}) Received(*sim, s);
+  checkOnly({a, b, d});
+  dialogAnswer = {0, "10.77.1.252", "255.255.255.0", "10.77.1.1", "", "", "10.77.1.254"};
+  prompts.shown.clear();
+  actions.OnSetIpConsecutive();
+  EXPECT_EQ(settings.default_from_ip, "10.77.1.252");
+  dialogAnswer.startAddress = "10.77.1.253";
+  actions.OnSetIpConsecutive();
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0].toStdString(), LangText("IP_RANGE_TOO_SHORT"));
+  // The first run went out: .252, .253, .254 in list order.
+  for (const auto& [serial, ip] : {std::pair{a, "10.77.1.252"}, {b, "10.77.1.253"}, {d, "10.77.1.254"}}) {
+    ASSERT_TRUE(Pump([&] { return !(got = Received(*sim, serial)).empty(); })) << serial;
+    EXPECT_EQ(got.size(), 1u) << serial;  // the refused second run sent nothing
+    EXPECT_NE(got[0].find(std::string("IPAddress=\"") + ip + "\""), std::string::npos) << got[0];
+  }
+  // A serial number that has left the map: the next device gets its address.
+  list.Rows().FindByKey(b)->m_key = "left the map";
+  dialogAnswer.startAddress = "10.77.1.100";
+  dialogAnswer.endAddress = "10.77.1.110";
+  actions.OnSetIpConsecutive();
+  ASSERT_TRUE(Pump([&] { return !(got = Received(*sim, d)).empty(); }));
+  EXPECT_NE(got[0].find("IPAddress=\"10.77.1.101\""), std::string::npos) << got[0];
+  EXPECT_TRUE(Received(*sim, b).empty());
+
+  sim->Stop();
+}
+
+}  // namespace
+}  // namespace kelvara::discovery
