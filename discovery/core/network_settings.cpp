@@ -1,6 +1,8 @@
 #include "discovery/core/network_settings.h"
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -143,46 +145,76 @@ std::vector<std::uint32_t> NetworkSettings::FreeIpCandidates() {
   return out;
 }
 
+namespace {
+
+// Shared by the caller and the probing threads, which may still finish a
+// probe after the caller returned with its answer.
+struct ProbeRun {
+  std::vector<std::uint32_t> candidates;
+  std::function<int(std::uint32_t)> probe;
+  std::function<void(std::size_t)> progress;
+  std::size_t count = 0;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<signed char> results;  // -2 pending, 1 answered, 0 free, -1 unknown
+  std::size_t next = 0, resolved = 0, freeInPrefix = 0, done = 0;
+  int running = 0;
+  bool stop = false;
+};
+
+constexpr signed char kPending = -2;
+
+void ProbeWorker(std::shared_ptr<ProbeRun> run) {
+  std::unique_lock lock(run->mutex);
+  for (;;) {
+    if (run->stop || run->next >= run->candidates.size()) break;
+    const std::size_t index = run->next++;
+    lock.unlock();
+    const int r = run->probe(run->candidates[index]);
+    lock.lock();
+    run->results[index] = static_cast<signed char>(r > 0 ? 1 : r < 0 ? -1 : 0);
+    ++run->done;
+    // The answer is known once the resolved prefix holds `count` free addresses.
+    while (run->resolved < run->results.size() && run->results[run->resolved] != kPending) {
+      if (run->results[run->resolved] == 0) ++run->freeInPrefix;
+      ++run->resolved;
+    }
+    if (run->freeInPrefix >= run->count) run->stop = true;
+    if (run->progress && !run->stop) run->progress(run->done);
+    run->changed.notify_all();
+  }
+  --run->running;
+  run->changed.notify_all();
+}
+
+}  // namespace
+
 std::vector<std::uint32_t> ProbeFreeAddresses(const std::vector<std::uint32_t>& candidates, std::size_t count,
                                               const std::function<int(std::uint32_t)>& probe, int parallel,
                                               const std::atomic<bool>* cancel,
                                               const std::function<void(std::size_t)>& progress) {
   std::vector<std::uint32_t> found;
   if (count == 0 || candidates.empty()) return found;
-  constexpr signed char kPending = -2;
-  std::vector<signed char> results(candidates.size(), kPending);
-  std::mutex mutex;
-  std::size_t next = 0, resolved = 0, freeInPrefix = 0, done = 0;
-  bool stop = false;
-
-  auto worker = [&] {
-    for (;;) {
-      std::size_t index;
-      {
-        std::lock_guard lock(mutex);
-        if (stop || next >= candidates.size() || (cancel && cancel->load())) return;
-        index = next++;
-      }
-      const int r = probe(candidates[index]);
-      std::lock_guard lock(mutex);
-      results[index] = static_cast<signed char>(r > 0 ? 1 : r < 0 ? -1 : 0);
-      ++done;
-      // The answer is known once the resolved prefix holds `count` free addresses.
-      while (resolved < results.size() && results[resolved] != kPending) {
-        if (results[resolved] == 0) ++freeInPrefix;
-        ++resolved;
-      }
-      if (freeInPrefix >= count) stop = true;
-      if (progress) progress(done);
-    }
-  };
+  auto run = std::make_shared<ProbeRun>();
+  run->candidates = candidates;
+  run->probe = probe;
+  run->progress = progress;
+  run->count = count;
+  run->results.assign(candidates.size(), kPending);
   const int threads = std::max(1, std::min<int>(parallel, static_cast<int>(candidates.size())));
-  std::vector<std::thread> pool;
-  pool.reserve(static_cast<std::size_t>(threads));
-  for (int i = 0; i < threads; ++i) pool.emplace_back(worker);
-  for (auto& t : pool) t.join();
-  for (std::size_t i = 0; i < resolved && found.size() < count; ++i)
-    if (results[i] == 0) found.push_back(candidates[i]);
+  run->running = threads;
+  // The threads are detached: once the answer is known the caller returns
+  // without waiting out the time-outs of probes still in flight; each thread
+  // ends after its current probe.
+  for (int i = 0; i < threads; ++i) std::thread(ProbeWorker, run).detach();
+  std::unique_lock lock(run->mutex);
+  while (!run->stop && run->running > 0) {
+    run->changed.wait_for(lock, std::chrono::milliseconds(20));
+    if (cancel && cancel->load()) run->stop = true;
+  }
+  run->stop = true;
+  for (std::size_t i = 0; i < run->resolved && found.size() < count; ++i)
+    if (run->results[i] == 0) found.push_back(run->candidates[i]);
   return found;
 }
 

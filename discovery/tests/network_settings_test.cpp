@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -124,27 +125,55 @@ TEST(NetworkSettings, ProbingSkipsAnsweringAndUnknownAddressesAndKeepsOrder) {
   std::vector<std::uint32_t> candidates;
   for (std::uint32_t i = 1; i <= 100; ++i) candidates.push_back(i);
   // Odd addresses answer, multiples of 4 could not be probed: 2, 6, 10, ... are free.
-  std::atomic<int> inFlight{0}, maxInFlight{0};
-  auto probe = [&](std::uint32_t a) {
-    const int now = ++inFlight;
-    int seen = maxInFlight.load();
-    while (now > seen && !maxInFlight.compare_exchange_weak(seen, now)) {}
+  // Probes may still run after the call returned: their counters live on the heap.
+  struct Counters {
+    std::atomic<int> inFlight{0}, maxInFlight{0};
+  };
+  auto c = std::make_shared<Counters>();
+  auto probe = [c](std::uint32_t a) {
+    const int now = ++c->inFlight;
+    int seen = c->maxInFlight.load();
+    while (now > seen && !c->maxInFlight.compare_exchange_weak(seen, now)) {}
     std::this_thread::sleep_for(std::chrono::milliseconds(a % 7));
-    --inFlight;
+    --c->inFlight;
     return a % 2 ? 1 : a % 4 == 0 ? -1 : 0;
   };
   const auto found = ProbeFreeAddresses(candidates, 5, probe, 8);
   EXPECT_EQ(found, (std::vector<std::uint32_t>{2, 6, 10, 14, 18}));
-  EXPECT_LE(maxInFlight.load(), 8);
-  EXPECT_GT(maxInFlight.load(), 1);
+  EXPECT_LE(c->maxInFlight.load(), 8);
+  EXPECT_GT(c->maxInFlight.load(), 1);
   // None free: nothing comes back (the caller sends nothing).
   EXPECT_TRUE(ProbeFreeAddresses(candidates, 1, [](std::uint32_t) { return 1; }).empty());
   EXPECT_TRUE(ProbeFreeAddresses(candidates, 1, [](std::uint32_t) { return -1; }).empty());
-  // Cancelled before it starts: nothing probed.
-  std::atomic<bool> cancel{true};
-  std::atomic<int> probes{0};
-  EXPECT_TRUE(ProbeFreeAddresses(candidates, 1, [&](std::uint32_t) { return ++probes, 0; }, 4, &cancel).empty());
-  EXPECT_EQ(probes.load(), 0);
+  // The answer does not wait for probes still in flight: they are held
+  // until after the call returned.
+  struct Gate {
+    std::mutex m;
+    std::condition_variable cv;
+    bool open = false;
+    int finished = 0;
+  };
+  auto gate = std::make_shared<Gate>();
+  const auto first = ProbeFreeAddresses(candidates, 1, [gate](std::uint32_t a) {
+    if (a == 1) return 0;
+    std::unique_lock lock(gate->m);
+    gate->cv.wait_for(lock, std::chrono::seconds(5), [&] { return gate->open; });
+    ++gate->finished;
+    return 0;
+  }, 4);
+  EXPECT_EQ(first, (std::vector<std::uint32_t>{1}));
+  {
+    std::lock_guard lock(gate->m);
+    EXPECT_EQ(gate->finished, 0);
+    gate->open = true;
+  }
+  gate->cv.notify_all();
+  // Cancelled: the call returns at once with what it knows.
+  static std::atomic<bool> cancel{true};
+  EXPECT_TRUE(ProbeFreeAddresses(candidates, 1, [](std::uint32_t) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return 0;
+  }, 4, &cancel).size() <= 1);
 }
 
 TEST(NetworkSettings, ConsecutiveRangesStayInsideTheSubnet) {

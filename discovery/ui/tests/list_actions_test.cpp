@@ -1,0 +1,268 @@
+// The device list's commands without a network: list files that replace the
+// list only when the whole file is good, exports, the default login, copies,
+// the web page, the one-checked-row look-ups and the batch-debug rows. No
+// command reaches a socket here: the controller has no adapters.
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "common/save_param.h"
+#include "common/ui/user_prompts.h"
+#include "discovery/core/device_list_xml.h"
+#include "discovery/core/device_sheet.h"
+#include "discovery/ui/device_list_controller.h"
+#include "discovery/ui/list_actions.h"
+#include "kelvara_test/test_env.h"
+
+namespace kelvara::discovery {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ScriptedPrompts : public ui::UserPrompts {
+ public:
+  std::vector<std::string> shown;
+  int answer = ui::kAnswerYes;
+  QString file;
+  int MessageBox(QWidget*, const QString& text, const QString&, ui::PromptIcon, ui::PromptButtons) override {
+    shown.push_back(text.toStdString());
+    return answer;
+  }
+  QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return file; }
+  QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return file; }
+  QString FolderName(QWidget*, const QString&, const QString&) override { return {}; }
+};
+
+DeviceSearchInfo Device(const std::string& serial, const std::string& ip) {
+  DeviceSearchInfo r;
+  r.serialNumber = serial;
+  r.uuid = "u-" + serial;
+  r.deviceType = "DAV-ODUVE-IPC";
+  r.lanConfig.ipAddress = ip;
+  r.lanConfig.netmask = "255.255.255.0";
+  r.streamAccess.ptzPort = 8091;
+  r.streamAccess.webPort = 80;
+  r.streamAccess.videoPort = 554;
+  return r;
+}
+
+struct Fixture {
+  DeviceListController::Options Options() {
+    DeviceListController::Options o;
+    o.adapters = [] { return std::vector<Ipv4>{}; };  // nothing is ever sent
+    o.loginDefaults = [] { return device::LoginDefaults{"admin", "470913"}; };
+    // A PC without a gateway or DNS servers.
+    o.localNetwork = [] { return LocalNetworkConfig{"192.168.1.20", "255.255.255.0", "0.0.0.0", "", ""}; };
+    return o;
+  }
+  DeviceListController list{Options()};
+  QWidget window;
+  ScriptedPrompts prompts;
+  fs::path dir = kelvara::test::MakeTempDir();
+  CSaveParam settings{dir / "zq_cfg.xml"};
+  int stopped = 0;
+  std::vector<std::string> clipboard;
+  std::vector<QString> opened;
+  std::unique_ptr<DeviceListActions> actions;
+
+  Fixture() {
+    list.CreateListWidget(&window);
+    list.InitDeviceListColumns();
+    DeviceListActions::Hooks h;
+    h.prompts = &prompts;
+    h.settings = &settings;
+    h.stopSearchForImport = [this] { ++stopped; };
+    h.setClipboard = [this](const std::string& t) { clipboard.push_back(t); };
+    h.openUrl = [this](const QString& u) { opened.push_back(u); };
+    h.firstAdapter = [](std::uint32_t& a, std::uint32_t& m, std::uint32_t& g) {
+      a = 0xC0A80114, m = 0xFFFFFF00, g = 0xC0A80101;  // 192.168.1.20/24, gateway .1
+      return true;
+    };
+    actions = std::make_unique<DeviceListActions>(list, h);
+    for (int i = 0; i < 3; ++i) list.Map().AddOrUpdateDevice(Device("OLD" + std::to_string(i), "10.0.0." + std::to_string(i + 2)), "10.0.0.1", 0);
+    list.RefreshDeviceList();
+  }
+  std::vector<std::string> Serials() {
+    std::vector<std::string> s;
+    for (int i = 0; i < list.List()->GetItemCount(); ++i)
+      s.push_back(static_cast<DeviceListRow*>(list.List()->GetItemData(i))->m_key);
+    return s;
+  }
+  void Check(std::initializer_list<int> rows) {
+    for (int i = 0; i < list.List()->GetItemCount(); ++i) list.List()->SetCheck(i, false);
+    for (int r : rows) list.List()->SetCheck(r, true);
+  }
+};
+
+const std::vector<std::string> kOld = {"OLD0", "OLD1", "OLD2"};
+
+TEST(ListActions, BadFilesLeaveTheListAndTheSearchAsTheyWere) {
+  Fixture f;
+  const struct {
+    const char* name;
+    std::string content;
+    bool xml;
+  } files[] = {
+      {"bad.xml", "<root><ipcamera SN=\"X\" IPADDR=\"300.1.1.1\" /></root>", true},
+      {"entity.xml", "<!DOCTYPE root [<!ENTITY a \"b\">]><root/>", true},
+      {"list.xml", "<list/>", true},
+      {"text.xls", "not a workbook", false},
+  };
+  for (const auto& file : files) {
+    const fs::path p = f.dir / file.name;
+    std::ofstream(p) << file.content;
+    f.prompts.file = QString::fromStdString(p.string());
+    f.prompts.shown.clear();
+    file.xml ? f.actions->OnImportXml() : f.actions->OnImportExcel();
+    EXPECT_EQ(f.Serials(), kOld) << file.name;
+    EXPECT_EQ(f.stopped, 0) << file.name;
+    ASSERT_EQ(f.prompts.shown.size(), 1u) << file.name;
+  }
+  EXPECT_NE(f.prompts.shown[0].find("\r\n"), std::string::npos);
+  // An .xls with a bad row names the row and the column.
+  XlsSheet sheet = BuildDeviceSheet({});
+  const DeviceSearchInfo good = Device("NEW1", "10.1.0.2"), bad = Device("", "10.1.0.3");
+  for (const auto* r : {&good, &bad}) sheet.rows.push_back(BuildDeviceSheet({{r, ""}}).rows[1]);
+  ASSERT_TRUE(WriteXlsFile(f.dir / "row.xls", {sheet}, nullptr));
+  f.prompts.file = QString::fromStdString((f.dir / "row.xls").string());
+  f.prompts.shown.clear();
+  f.actions->OnImportExcel();
+  EXPECT_EQ(f.Serials(), kOld);
+  ASSERT_EQ(f.prompts.shown.size(), 1u);
+  EXPECT_NE(f.prompts.shown[0].find("row 3, column SN: no serial number"), std::string::npos) << f.prompts.shown[0];
+  EXPECT_EQ(f.settings.import_file, (f.dir / "row.xls").string());
+}
+
+TEST(ListActions, GoodFilesReplaceTheListWithImportedRows) {
+  Fixture f;
+  const DeviceSearchInfo a = Device("NEW1", "10.1.0.2"), b = Device("NEW2", "10.1.0.3");
+  ASSERT_TRUE(WriteXlsFile(f.dir / "good.xls", {BuildDeviceSheet({{&a, ""}, {&b, ""}})}, nullptr));
+  f.prompts.file = QString::fromStdString((f.dir / "good.xls").string());
+  f.actions->OnImportExcel();
+  EXPECT_EQ(f.Serials(), (std::vector<std::string>{"NEW1", "NEW2"}));
+  EXPECT_EQ(f.stopped, 1);
+  const DeviceListRow* row = f.list.Rows().FindByKey("NEW1");
+  ASSERT_TRUE(row);
+  EXPECT_EQ(row->m_imported, 1);
+  EXPECT_EQ(row->m_searchInfo.adapterAddress, "0.0.0.0");
+  EXPECT_EQ(row->m_searchInfo.lanConfig.gateway, "");
+
+  std::ofstream(f.dir / "good.xml") << BuildDeviceListXml({{&a, ""}});
+  f.prompts.file = QString::fromStdString((f.dir / "good.xml").string());
+  f.actions->OnImportXml();
+  EXPECT_EQ(f.Serials(), (std::vector<std::string>{"NEW1"}));
+}
+
+TEST(ListActions, ExportsWriteTheCheckedRowsAndAskBeforeDroppingOtherSheets) {
+  Fixture f;
+  f.prompts.file = QString::fromStdString((f.dir / "out.xls").string());
+  f.Check({});
+  f.actions->OnExportExcel();
+  EXPECT_FALSE(fs::exists(f.dir / "out.xls"));  // nothing checked: the selection message only
+  f.Check({0, 2});
+  f.actions->OnExportExcel();
+  ImportResult back = ImportDeviceSheet(f.dir / "out.xls");
+  ASSERT_FALSE(back.error);
+  ASSERT_EQ(back.devices.size(), 2u);
+  EXPECT_EQ(back.devices[1].serialNumber, "OLD2");
+
+  // A workbook with another sheet: "no" keeps it untouched.
+  const fs::path book = f.dir / "book.xls";
+  ASSERT_TRUE(WriteXlsFile(book, {XlsSheet{"Notes", {{XlsCell::Text("keep")}}}}, nullptr));
+  const auto before = fs::file_size(book);
+  f.prompts.file = QString::fromStdString(book.string());
+  f.prompts.answer = ui::kAnswerNo;
+  f.actions->OnExportExcel();
+  EXPECT_EQ(fs::file_size(book), before);
+  EXPECT_EQ(ReadXlsFile(book, "", 10).sheetNames, (std::vector<std::string>{"Notes"}));
+
+  f.prompts.file = QString::fromStdString((f.dir / "out.xml").string());
+  f.actions->OnExportXml();
+  const ImportResult xml = ImportDeviceListXml(f.dir / "out.xml");
+  ASSERT_FALSE(xml.error);
+  EXPECT_EQ(xml.devices.size(), 2u);
+}
+
+TEST(ListActions, RowActionsAndOneCheckedRowLookups) {
+  Fixture f;
+  f.list.List()->selectRow(1);
+  f.actions->CopyDeviceFields(menu_id::kCopySerial);
+  f.actions->CopySearchReply();
+  EXPECT_EQ(f.clipboard, (std::vector<std::string>{"OLD1", ""}));
+  f.actions->OnOpenWeb();
+  EXPECT_EQ(f.opened, (std::vector<QString>{QStringLiteral("http://10.0.0.3:80")}));
+  f.list.Map().Modify("OLD1", [](DeviceSearchInfo& r) { r.streamAccess.webPort = 0; });
+  f.list.RefreshDeviceList();
+  f.actions->OnOpenWeb();
+  EXPECT_EQ(f.opened.size(), 1u);  // no valid port: nothing opens
+
+  f.Check({0, 1});
+  f.prompts.shown.clear();
+  EXPECT_EQ(f.actions->GetSelectedLoginHandle(), -1);
+  EXPECT_EQ(f.actions->GetSelectedSerial(), "");
+  EXPECT_EQ(f.prompts.shown.size(), 2u);
+  f.Check({2});
+  EXPECT_EQ(f.actions->GetSelectedLoginHandle(), 0);
+  EXPECT_EQ(f.actions->GetSelectedSerial(), "OLD2");
+
+  // Select all follows the box.
+  f.actions->OnSelectAll(true);
+  EXPECT_EQ(f.actions->GetCheckedCount(), 3);
+}
+
+TEST(ListActions, DefaultLoginIsSavedOnlyWithAUserName) {
+  Fixture f;
+  DeviceListActions::Hooks h;
+  h.prompts = &f.prompts;
+  h.settings = &f.settings;
+  dialogs::DefaultUserValues answer{"operator", "pw"};
+  int changed = 0;
+  h.runDefaultUserDialog = [&](dialogs::DefaultUserValues& v) {
+    EXPECT_EQ(v.userName, f.settings.default_user);
+    v = answer;
+    return true;
+  };
+  h.defaultLoginChanged = [&] { ++changed; };
+  DeviceListActions actions(f.list, h);
+  actions.OnLoginSettings();
+  EXPECT_EQ(f.settings.default_user, "operator");
+  EXPECT_EQ(CSaveParam(f.dir / "zq_cfg.xml").default_password, "pw");
+  answer = {"", "other"};
+  actions.OnLoginSettings();
+  EXPECT_EQ(f.settings.default_password, "pw");
+  EXPECT_EQ(changed, 1);
+}
+
+TEST(ListActions, BatchDebugRowsFillTheConfirmedRange) {
+  Fixture f;
+  DeviceListActions::Hooks h;
+  h.prompts = &f.prompts;
+  h.firstAdapter = [](std::uint32_t& a, std::uint32_t& m, std::uint32_t& g) {
+    a = 0xC0A80114, m = 0xFFFFFF00, g = 0;
+    return true;
+  };
+  dialogs::IpSettingValues proposed;
+  h.runIpDialog = [&](dialogs::IpSettingValues& v, bool range, int count, bool full) {
+    proposed = v;
+    EXPECT_TRUE(range);
+    EXPECT_EQ(count, 253);
+    EXPECT_FALSE(full);
+    v.startAddress = "10.0.0.2";
+    v.endAddress = "10.0.0.6";
+    return true;
+  };
+  DeviceListActions actions(f.list, h);
+  actions.FillBatchDebugRows();
+  EXPECT_EQ(proposed.startAddress, "192.168.1.2");
+  EXPECT_EQ(proposed.gateway, "192.168.1.1");  // no gateway: network + 1
+  EXPECT_EQ(proposed.dns1, kFallbackDns1);
+  EXPECT_EQ(proposed.dns2, kFallbackDns2);
+  const auto serials = f.Serials();
+  EXPECT_EQ(serials, (std::vector<std::string>{"batch_debug_000", "batch_debug_001", "batch_debug_002",
+                                               "batch_debug_003", "batch_debug_004"}));
+  EXPECT_EQ(f.list.Rows().FindByKey("batch_debug_004")->m_searchInfo.lanConfig.macAddress, "00:00:00:00:00:04");
+}
+
+}  // namespace
+}  // namespace kelvara::discovery
