@@ -25,7 +25,8 @@ void StatusEventHandler::OnDeviceStatusEvent(const DeviceStatusEvent& event) {
       break;
     case 4:
       FormatEventText(rows, handle, event.eventType, nullptr, lookup);
-      LoginSteps(handle);
+      // Queries only for a login a row holds.
+      if (rows.FindByHandle(handle)) LoginSteps(handle);
       break;
     case 6: case 7: case 8: case 35: case 36: case 37:
       FormatEventText(rows, handle, event.eventType, nullptr, lookup);

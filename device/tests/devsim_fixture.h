@@ -218,6 +218,7 @@ class DevsimCommands {
   DeviceCommands& Commands() { return *commands_; }
 
   std::function<void(const DeviceStatusEvent&)> onEvent;  // after the handler
+  std::function<void(const DeviceAuxResponse&)> onReply;  // after the handler
 
  private:
   void Dispatch(QueueSink::Item& item) {
@@ -226,6 +227,7 @@ class DevsimCommands {
       if (onEvent) onEvent(*e);
     } else {
       replies_->OnDeviceAuxResponse(std::get<DeviceAuxResponse>(item));
+      if (onReply) onReply(std::get<DeviceAuxResponse>(item));
     }
   }
 
