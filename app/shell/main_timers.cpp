@@ -44,6 +44,8 @@ void MainTimers::ListRefreshTick() {
 void MainTimers::SearchRequestTick() { hooks_.SendSearchRequest(); }
 
 void MainTimers::UpgradeWatchTick() {
+  // The run ends only when every upgrade of it has its terminal state.
+  if (!hooks_.UpgradeWatchStep()) return;
   bool any = false;
   hooks_.ForEachRow([&](int, RowTimerState& row) {
     any = row.upgrading;
@@ -52,6 +54,7 @@ void MainTimers::UpgradeWatchTick() {
   if (any) return;
   hooks_.KillTimer(TIMER_UPGRADE_WATCH);
   hooks_.ClearUpgradeBusy();
+  hooks_.UpgradeRunEnded();
 }
 
 void MainTimers::SnapshotTimeoutTick() {

@@ -38,6 +38,11 @@ class MainTimerHooks {
   // false to end the walk early.
   virtual void ForEachRow(const std::function<bool(int row, RowTimerState&)>& fn) = 0;
   virtual void ClearUpgradeBusy() = 0;
+  // Each upgrade-watch tick first: stalled upgrades end; false while an
+  // upgrade of the run has no terminal state yet.
+  virtual bool UpgradeWatchStep() { return true; }
+  // The upgrade-watch timer ended the run.
+  virtual void UpgradeRunEnded() {}
   virtual void OnSnapshotTimedOut(int row) = 0;
   // Puts the row's device back to day mode and its saved video-capture settings.
   virtual void RestoreDayMode(int row) = 0;

@@ -25,6 +25,9 @@ class ShellSettings {
   virtual void SetUpgradePath(const std::string& path) = 0;
   virtual std::string UpgradeFileName() const = 0;
   virtual void SetUpgradeFileName(const std::string& file) = 0;
+  // The configuration file sent to devices (UploadCfgFileName).
+  virtual std::string UploadCfgFileName() const { return {}; }
+  virtual void SetUploadCfgFileName(const std::string&) {}
   virtual std::string DefaultUserName() const = 0;
   virtual std::string DefaultPassword() const = 0;
   virtual void SetDefaultUserName(const std::string& name) = 0;
@@ -82,6 +85,8 @@ class SaveParamShellSettings : public ShellSettings {
   void SetUpgradePath(const std::string& path) override { p_.upgrade_folder = path; }
   std::string UpgradeFileName() const override { return p_.upgrade_file; }
   void SetUpgradeFileName(const std::string& file) override { p_.upgrade_file = file; }
+  std::string UploadCfgFileName() const override { return p_.upload_cfg_file; }
+  void SetUploadCfgFileName(const std::string& file) override { p_.upload_cfg_file = file; }
   std::string DefaultUserName() const override { return p_.default_user; }
   std::string DefaultPassword() const override { return p_.default_password; }
   void SetDefaultUserName(const std::string& name) override { p_.default_user = name; }

@@ -3,6 +3,7 @@
 // has a do-nothing default, so the window runs before they exist; their
 // subsystems give the real ones.
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -86,6 +87,23 @@ class PrintingSeam {
   virtual void HideQrPopup() {}
   // One QR label on the default printer, no dialog; nothing when either text is empty.
   virtual int PrintQrLabel(const QString&, const QString&) { return 0; }
+};
+
+// Firmware upgrades and the files sent to devices.
+class FirmwareSeam {
+ public:
+  virtual ~FirmwareSeam() = default;
+  // Buttons of the file rows and panel (1189-1193, 1291-1295, 1302, 6) and
+  // the device menus' file commands (33015-33017, 33100-33109, 33308,
+  // 33378-33379); false for an id that is not the firmware's.
+  virtual bool OnCommand(int) { return false; }
+  // Files or folders dropped on the window, in order.
+  virtual void OnDropFiles(const QStringList&) {}
+  // Each tick of TIMER_UPGRADE_WATCH before the busy rows are tested; false
+  // while an upgrade of the run has no terminal state yet.
+  virtual bool UpgradeWatchTick() { return true; }
+  // The watch timer ended the run.
+  virtual void UpgradeRunEnded() {}
 };
 
 // A local IPv4 address with its adapter's description.

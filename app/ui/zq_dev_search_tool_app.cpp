@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include "app/ui/device_list_seam.h"
+#include "app/ui/firmware_seam.h"
 #include "printing/qt/label_printer.h"
 #include "printing/qt/printing_windows.h"
 #include "common/ui/user_prompts.h"
@@ -180,7 +181,10 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     };
     // Menu entries the device commands own.
     std::unique_ptr<device::DeviceCommandHost> commands;
-    actions.otherCommand = [&commands](int id, int) {
+    // The firmware's file entries (OEM application files, cloud identity and ISP files).
+    FirmwareSeam* firmware_menus = nullptr;
+    actions.otherCommand = [&commands, &firmware_menus](int id, int) {
+      if (firmware_menus != nullptr && firmware_menus->OnCommand(id)) return true;
       if (commands == nullptr) return false;
       if (id == 32778) {
         commands->OnMenuRebootDevice();
@@ -190,6 +194,11 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     };
     discovery::DeviceListSeamImpl device_list(std::move(list_options), std::move(actions));
     services.device_list = &device_list;
+    // Firmware upgrades and files sent to devices: the window's buttons and
+    // drops, the upgrade watch, and its parts of the device commands' seams.
+    FirmwareSeamImpl firmware(device_list.Controller(), settings);
+    services.firmware = &firmware;
+    firmware_menus = &firmware;
     CZqDevSearchToolDlg dlg(services);
     window = &dlg;
     // The device commands, status events and AUX replies over the device list.
@@ -204,11 +213,14 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     };
     ListNetworkCommands network_commands(device_list.Controller());
     command_options.seams.network = &network_commands;
+    command_options.seams.login = &firmware.DeviceSeams();
+    command_options.seams.transfers = &firmware.DeviceSeams();
     QtUserPrompts command_prompts;
     commands = std::make_unique<device::DeviceCommandHost>(
         device_list.Controller(), std::move(command_options), services.prompts ? services.prompts : &command_prompts,
         &dlg);
     device_list.SetCommandHost(commands.get());
+    firmware.AttachWindow(dlg, commands->Commands());
     // The totals line under the list (control 1001).
     QObject::connect(&device_list.Controller(), &discovery::DeviceListController::totalsChanged, &dlg,
                      [&dlg](const QString& text) { dlg.SetItemText(shell::ids::kStatusText, text); });

@@ -8,6 +8,10 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -41,7 +45,10 @@ using namespace shell::ids;
 constexpr int kPushButtons[] = {3,    26,   4,    7,    1030, 21,   1034, 32988, 17,   32974, 32924, 1299,
                                 1031, 1028, 1301, 1297, 1303, 1035, 22,   14,    15,   11,    1305,  1306,
                                 1298, 1295, 1193, 20,   19,   1029, 2064, 1294,  6,    10,    13,    16,
-                                25,   18,   29,   1291, 1293, 1292, 1189, 1190,  1191, 1192};
+                                25,   18,   29,   1291, 1293, 1292, 1189, 1190,  1191, 1192, 1302};
+// Buttons whose handlers belong to the firmware subsystem.
+constexpr int kFirmwareButtons[] = {1189, 1190, 1191, 1192, 1193, 1291, 1292, 1293, 1294, 1295, 1302, 6};
+constexpr int kMakeModelFirmwareButton = 1302;
 constexpr int kCheckBoxes[] = {1003, 1005, 1006, 1007, 1008, 1009, 2068};
 constexpr int kEdits[] = {1048, 1049, 1050, 1052, 1053, 1054, 1055, 1051};
 
@@ -105,7 +112,8 @@ const Caption kCaptions[] = {
 
 // Buttons whose caption no language key gives: the window's own texts.
 const std::pair<int, const char*> kFixedCaptions[] = {
-    {20, "TV system"}, {29, "Privacy mode"}, {1305, "Cyclic reboot"}, {1306, "Test MCU"}};
+    {20, "TV system"}, {29, "Privacy mode"}, {1305, "Cyclic reboot"}, {1306, "Test MCU"},
+    {kMakeModelFirmwareButton, "Model firmware"}};
 
 struct ToolTip {
   int id;
@@ -162,6 +170,7 @@ CZqDevSearchToolDlg::CZqDevSearchToolDlg(MainDialogServices services, QWidget* p
   if (s_.device_list == nullptr) s_.device_list = &default_list_;
   if (s_.live_view == nullptr) s_.live_view = &default_live_view_;
   if (s_.printing == nullptr) s_.printing = &default_printing_;
+  if (s_.firmware == nullptr) s_.firmware = &default_firmware_;
   if (s_.prompts == nullptr) {
     owned_prompts_ = std::make_unique<QtUserPrompts>();
     s_.prompts = owned_prompts_.get();
@@ -270,6 +279,12 @@ void CZqDevSearchToolDlg::CreateControls() {
   // Only a choice by the user restarts the search (refills select silently).
   connect(ControlAs<QComboBox>(kNetCardCombo), QOverload<int>::of(&QComboBox::activated), this,
           [this](int) { OnAdapterComboChange(); });
+  for (int id : kFirmwareButtons)
+    connect(ControlAs<QPushButton>(id), &QPushButton::clicked, this, [this, id] { OnFirmwareCommand(id); });
+  // Building a custom-model firmware shows only where the display switches ask for it.
+  ShowItem(kMakeModelFirmwareButton, false);
+  // Files and folders dropped on the window fill the upgrade and configuration fields.
+  setAcceptDrops(true);
 }
 
 shell::ClientRect CZqDevSearchToolDlg::LayoutClientRect() const {
@@ -441,6 +456,12 @@ void CZqDevSearchToolDlg::LayoutControls() {
     if (p.box) MoveControl(id, p.box->x, p.box->y, p.box->width, p.box->height);
     if (p.visible) ShowItem(id, *p.visible);
   }
+  // The layout does not place the custom-model firmware button: it goes
+  // right of the remove-model-name button when the display switches show it.
+  auto model = last_layout_.controls.find(1294);
+  if (model != last_layout_.controls.end() && model->second.box)
+    MoveControl(kMakeModelFirmwareButton, model->second.box->x + model->second.box->width + 4, model->second.box->y,
+                model->second.box->width, model->second.box->height);
   DrawLogo();
   for (int id : last_layout_.centred_edits) CenterEditText(id);
   laying_out_ = false;
@@ -683,6 +704,26 @@ void CZqDevSearchToolDlg::mouseMoveEvent(QMouseEvent* event) {
   s_.live_view->HidePreviewPopup();
   if (qr_encode_mode_ != 0) HideQrPopup();
   CXDlg::mouseMoveEvent(event);
+}
+
+void CZqDevSearchToolDlg::StartUpgradeWatch() {
+  StartTimer(shell::TIMER_UPGRADE_WATCH, shell::kUpgradeWatchPeriodMs);
+}
+
+void CZqDevSearchToolDlg::OnFirmwareCommand(int id) { s_.firmware->OnCommand(id); }
+
+void CZqDevSearchToolDlg::OnDropFiles(const QStringList& paths) { s_.firmware->OnDropFiles(paths); }
+
+void CZqDevSearchToolDlg::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CZqDevSearchToolDlg::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  if (!paths.isEmpty()) OnDropFiles(paths);
+  event->acceptProposedAction();
 }
 
 void CZqDevSearchToolDlg::contextMenuEvent(QContextMenuEvent* event) {

@@ -44,6 +44,7 @@ struct MainDialogServices {
   DeviceListSeam* device_list = nullptr;
   LiveViewSeam* live_view = nullptr;
   PrintingSeam* printing = nullptr;
+  FirmwareSeam* firmware = nullptr;
   ModelessFactories modeless;
   std::function<std::vector<NetCard>()> net_cards;
   std::function<std::int64_t()> clock_s;  // wall-clock seconds
@@ -152,6 +153,11 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   int ClearSerialFlag() const { return clear_serial_; }
   bool UpgradeBusy() const { return upgrade_busy_; }
   void SetUpgradeBusy(bool busy) { upgrade_busy_ = busy; }
+  // TIMER_UPGRADE_WATCH, every 1000 ms, until the upgrade run is over.
+  void StartUpgradeWatch();
+  // The buttons of the file rows and the drops of files and folders.
+  void OnFirmwareCommand(int id);
+  void OnDropFiles(const QStringList& paths);
   bool QuickSearch() const { return quick_search_; }
   int IconResource() const { return icon_resource_; }
   int ShadedButtonCount() const { return static_cast<int>(shaded_buttons_.size()); }
@@ -178,6 +184,8 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   bool eventFilter(QObject* watched, QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   // MainTimerHooks
@@ -190,6 +198,8 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   bool PrintMode() override { return print_mode_ != 0; }
   void ForEachRow(const std::function<bool(int, shell::RowTimerState&)>& fn) override;
   void ClearUpgradeBusy() override { upgrade_busy_ = false; }
+  bool UpgradeWatchStep() override { return s_.firmware->UpgradeWatchTick(); }
+  void UpgradeRunEnded() override { s_.firmware->UpgradeRunEnded(); }
   void OnSnapshotTimedOut(int row) override;
   void RestoreDayMode(int row) override;
   void EnableNightDemoButton() override;
@@ -224,6 +234,7 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   DeviceListSeam default_list_;
   LiveViewSeam default_live_view_;
   PrintingSeam default_printing_;
+  FirmwareSeam default_firmware_;
   std::unique_ptr<UserPrompts> owned_prompts_;
   std::unique_ptr<SoundPrompts> owned_sounds_;
 

@@ -37,6 +37,9 @@ class TransferEvents {
   virtual void SetOemDeviceTypeForRow(discovery::DeviceListRow& /*row*/, const DeviceStatusEvent& /*event*/) {}
   // Events 54 and 55.
   virtual void ShowUpgradeProgress(int /*handle*/) {}
+  // Every status event, after its own handling above: the upgrades' terminal
+  // states follow upload outcomes (14, 15) and the events that end a login.
+  virtual void AfterStatusEvent(const DeviceStatusEvent& /*event*/) {}
 };
 
 // One attribute change of a configuration block: name and decimal value.

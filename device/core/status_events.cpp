@@ -59,6 +59,7 @@ void StatusEventHandler::OnDeviceStatusEvent(const DeviceStatusEvent& event) {
     default:
       break;
   }
+  seams.Transfers().AfterStatusEvent(event);
 }
 
 void StatusEventHandler::LoginSteps(int handle) {

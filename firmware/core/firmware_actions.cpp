@@ -491,6 +491,10 @@ void FirmwareActions::OnStatusEvent(int handle, int type, const std::string& tex
       // Without a kind the outcome is taken as the running upgrade's.
       const int kind = outcome.kind < 0 ? 2 : outcome.kind;
       if (auto state = jobs_.OnUploadOutcome(handle, ok, kind, outcome.error, Now())) EndJob(handle, *state);
+      // The outcome of a file queued before the image does not end the
+      // upgrade: its row stays busy.
+      if (jobs_.Running(handle))
+        if (DeviceListRow* row = rows ? rows->FindByHandle(handle) : nullptr) row->m_busy = true;
       break;
     }
     case event::kLinkLost:

@@ -11,15 +11,4 @@ int ZqFirmwareSdk::GetUpgradeProgress(int handle) { return ZQ_NETSDK_IPC_GetUpgr
 int ZqFirmwareSdk::UploadOemAppFile(int handle, const std::string& local_path) {
   return ZQ_NETSDK_IPC_UploadOEMAppFile(handle, local_path.c_str());
 }
-int ZqFirmwareSdk::SetConfigFile(int handle, const std::string& local_path) {
-  return ZQ_NETSDK_IPC_SetConfigFile(handle, local_path.c_str());
-}
-int ZqFirmwareSdk::GetConfigFile(int handle, const std::string& local_path) {
-  return ZQ_NETSDK_IPC_GetConfigFile(handle, local_path.c_str());
-}
-int ZqFirmwareSdk::GetFileByName(int handle, int kind, const std::string& device_path,
-                                 const std::string& local_path) {
-  return ZQ_NETSDK_IPC_GetFileByName(handle, kind, device_path.c_str(), local_path.c_str());
-}
-
 }  // namespace kelvara::firmware

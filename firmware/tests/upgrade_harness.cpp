@@ -6,6 +6,7 @@
 
 #include "device/core/zq_netsdk.h"
 #include "digest.h"
+#include "kelvara_test/test_env.h"
 
 namespace kelvara::firmware::test {
 
@@ -17,7 +18,18 @@ UpgradeHarness::UpgradeHarness(devsim::Simulator& s) : sim(s) {
   columns.BuildColumnMap({});
   auto rows_fn = [this] { return &rows.rows; };
   auto lookup = [](const char* key) { return std::string(key); };
-  workers = std::make_unique<SdkFileWorkers>(rows_fn, sdk, lookup);
+  seams = std::make_unique<FirmwareDeviceSeams>([this] { return actions.get(); });
+  device::DeviceCommands::Options options;
+  options.sdk = &command_sdk;
+  options.lookup = lookup;
+  options.documentsDir = [] { return kelvara::test::HomeDir() / "Documents"; };
+  options.seams.login = seams.get();
+  options.seams.transfers = seams.get();
+  commands = std::make_unique<device::DeviceCommands>([this]() -> discovery::DeviceRows& { return rows.rows; },
+                                                      std::move(options));
+  replies = std::make_unique<device::AuxReplyHandler>(*commands);
+  events = std::make_unique<device::StatusEventHandler>(*commands, *replies);
+  workers = std::make_unique<CommandFileWorkers>(rows_fn, *commands);
   actions = std::make_unique<FirmwareActions>(rows_fn, sdk, *workers, window, lookup, [this] {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
   });
@@ -64,18 +76,21 @@ bool UpgradeHarness::PumpUntil(const std::function<bool()>& done, std::chrono::m
   while (!done()) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= end) return false;
-    std::deque<device::DeviceStatusEvent> events;
+    std::deque<device::DeviceStatusEvent> status;
+    std::deque<device::DeviceAuxResponse> answers;
     {
       std::unique_lock lock(sink.mutex);
-      sink.cv.wait_for(lock, std::chrono::milliseconds(20), [this] { return !sink.events.empty(); });
-      events.swap(sink.events);
-      sink.replies.clear();
+      sink.cv.wait_for(lock, std::chrono::milliseconds(20),
+                       [this] { return !sink.events.empty() || !sink.replies.empty(); });
+      status.swap(sink.events);
+      answers.swap(sink.replies);
     }
-    for (const auto& e : events) {
+    for (const auto& e : status) {
       seen.push_back(e);
       device::ApplyLoginStateEvent(rows.rows, e, [](const char* key) { return std::string(key); });
-      actions->OnStatusEvent(e.loginHandle, e.eventType, e.data);
+      events->OnDeviceStatusEvent(e);
     }
+    for (const auto& r : answers) replies->OnDeviceAuxResponse(r);
     if (std::chrono::steady_clock::now() >= next_watch) {
       actions->OnUpgradeWatchTick();
       next_watch += watch_every;

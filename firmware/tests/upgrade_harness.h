@@ -2,7 +2,8 @@
 // Kelvara's upgrade and file handlers against simulated devices over the real
 // device SDK: devices of devsim, rows made from their search replies, logged
 // in through the SDK; SDK events are carried to the calling thread and applied
-// as the window does (login state first, then the firmware handlers).
+// as the window does (login state, then the device commands' event and reply
+// handlers with the firmware's seams).
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -17,7 +18,11 @@
 #include "device/core/sdk_bridge.h"
 #include "discovery/core/search_reply.h"
 #include "firmware/core/firmware_actions.h"
-#include "firmware/core/sdk_file_workers.h"
+#include "device/core/aux_replies.h"
+#include "device/core/device_commands.h"
+#include "device/core/status_events.h"
+#include "device/core/zq_command_sdk.h"
+#include "firmware/core/device_links.h"
 #include "firmware/core/zq_firmware_sdk.h"
 #include "firmware/tests/firmware_fakes.h"
 #include "simulator.h"
@@ -84,7 +89,12 @@ class UpgradeHarness {
   QueueSink sink;
   FakeWindow window;
   ZqFirmwareSdk sdk;
-  std::unique_ptr<SdkFileWorkers> workers;
+  device::ZqCommandSdk command_sdk;
+  std::unique_ptr<FirmwareDeviceSeams> seams;
+  std::unique_ptr<device::DeviceCommands> commands;
+  std::unique_ptr<device::AuxReplyHandler> replies;
+  std::unique_ptr<device::StatusEventHandler> events;
+  std::unique_ptr<CommandFileWorkers> workers;
   std::unique_ptr<FirmwareActions> actions;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };

@@ -37,6 +37,12 @@ class FakeWindow : public MainTimerHooks {
       if ((has_record.size() <= i || has_record[i]) && !fn(static_cast<int>(i), rows[i])) return;
   }
   void ClearUpgradeBusy() override { calls.push_back("upgrade-idle"); }
+  bool UpgradeWatchStep() override {
+    calls.push_back("watch-step");
+    return run_terminal;
+  }
+  void UpgradeRunEnded() override { calls.push_back("run-ended"); }
+  bool run_terminal = true;
   void OnSnapshotTimedOut(int row) override { calls.push_back("snap-timeout " + std::to_string(row)); }
   void RestoreDayMode(int row) override { calls.push_back("day " + std::to_string(row)); }
   void EnableNightDemoButton() override { calls.push_back("enable-1303"); }
@@ -122,9 +128,16 @@ TEST_F(TimersTest, UpgradeWatchEndsWhenNoRowUpgrades) {
   timers.OnTimer(TIMER_UPGRADE_WATCH);
   EXPECT_EQ(w.running.count(TIMER_UPGRADE_WATCH), 1u);
   w.rows[2].upgrading = false;
+  // No row is busy, but an upgrade of the run has no terminal state yet.
+  w.run_terminal = false;
+  timers.OnTimer(TIMER_UPGRADE_WATCH);
+  EXPECT_EQ(w.running.count(TIMER_UPGRADE_WATCH), 1u);
+  w.run_terminal = true;
   timers.OnTimer(TIMER_UPGRADE_WATCH);
   EXPECT_EQ(w.running.count(TIMER_UPGRADE_WATCH), 0u);
   EXPECT_EQ(Count("upgrade-idle"), 1);
+  EXPECT_EQ(Count("watch-step"), 3);
+  EXPECT_EQ(w.calls.back(), "run-ended");
 }
 
 TEST_F(TimersTest, SnapshotTimesOutAfterMoreThanFiveSeconds) {
