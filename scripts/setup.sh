@@ -17,6 +17,9 @@ PACKAGES=(
   # SHA-256 and HMAC of the device protocol
   libssl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  # the simulator's live streams: RTSP server, test sources, H.264/H.265 and G.711 encoders
+  libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad
   # spreadsheets, compression, QR reference
   libfreexl-dev libgsf-1-dev zlib1g-dev libqrencode-dev
   # tests, benchmarks, fuzzing

@@ -1,7 +1,8 @@
 #ifndef ZQ_RTSP_CLIENT_H
 #define ZQ_RTSP_CLIENT_H
 /* The RTSP client library: receives a device's live stream and hands its
- * frames to a callback. Plain C functions exported by name; narrow strings.
+ * frames to a callback (video as Annex B access units, audio packets, and
+ * first the media description). A lost stream is reconnected until stopped. Plain C functions exported by name; narrow strings.
  * A play handle is non-zero; 0 means failure. InitLib and ReleaseLib run once
  * per process on the UI thread; ReleaseLib only after every play has stopped. */
 #ifdef __cplusplus
@@ -37,6 +38,8 @@ ZQ_RTSP_PLAY_HANDLE ZQ_RTSP_CLINET_LIB_RealPlayBySimple(const char* address, con
                                                         ZQ_RTSP_DATA_CALLBACK callback, int stream, int rtsp_port,
                                                         int rtp_over_rtsp, void* user_value, int reserved);
 int ZQ_RTSP_CLINET_LIB_StopRealPlay(ZQ_RTSP_PLAY_HANDLE handle);
+/* Connections a play has made so far (1 + reconnections); -1 for an unknown handle. */
+int ZQ_RTSP_CLINET_LIB_GetConnectionCount(ZQ_RTSP_PLAY_HANDLE handle);
 
 #ifdef __cplusplus
 }

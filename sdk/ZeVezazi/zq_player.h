@@ -11,9 +11,12 @@ extern "C" {
 
 typedef long ZQ_PLAYER_HANDLE;
 
-/* Decoded picture delivery: data of `length` bytes, dims points to two ints
- * (width, height), user is the value given to ZQ_PLAYER_SetDecCallBack.
- * Runs on a thread of the library. Returns 0. */
+/* Decoded picture delivery: data of `length` bytes (four 32-bit words: luma
+ * stride, first and second chroma stride, 0; then the luma plane, the V plane
+ * and the U plane of a 4:2:0 picture), dims points to two ints (width,
+ * height), user is the value given to ZQ_PLAYER_SetDecCallBack. Runs on the
+ * thread that called ZQ_PLAYER_DecodeFrame. Once ZQ_PLAYER_SetDecCallBack
+ * returns, the callback it replaced is not running and will not run. */
 typedef int (*ZQ_PLAYER_DEC_CALLBACK)(ZQ_PLAYER_HANDLE handle, const unsigned char* data, int length,
                                       const int* dims, void* user, void* reserved);
 
@@ -37,12 +40,15 @@ int ZQ_PLAYER_SetPlayMode(ZQ_PLAYER_HANDLE player, int mode);
 int ZQ_PLAYER_SetDecodeMode(ZQ_PLAYER_HANDLE player, int mode);
 int ZQ_PLAYER_SetFullFillStatus(ZQ_PLAYER_HANDLE player, int mode);
 int ZQ_PLAYER_SetRecordStatus(ZQ_PLAYER_HANDLE player, int recording);
-/* kind 0 = YUV picture, 1 = JPEG; folder ends with a separator. */
+/* kind 0 = YUV picture (I420), 1 = JPEG; folder ends with a separator. */
 int ZQ_PLAYER_SnapShot(ZQ_PLAYER_HANDLE player, int kind, const char* folder);
 int ZQ_PLAYER_SetDecCallBack(ZQ_PLAYER_HANDLE player, ZQ_PLAYER_DEC_CALLBACK callback, void* user);
+/* Digital zoom in the pane: event 1 zooms in around (x, y), 2 zooms out, 0 resets. */
 int ZQ_PLAYER_InputMouseEvent(ZQ_PLAYER_HANDLE player, int event, int x, int y);
 int ZQ_PLAYER_SetMotionDetectConfig(ZQ_PLAYER_HANDLE player, int columns, int rows, const char* grid);
 int ZQ_PLAYER_SetMotionDetectConfigOn(ZQ_PLAYER_HANDLE player, int on);
+/* Pictures decoded and painted so far by a player. */
+int ZQ_PLAYER_GetFrameCounts(ZQ_PLAYER_HANDLE player, long long* decoded, long long* painted);
 
 #ifdef __cplusplus
 }

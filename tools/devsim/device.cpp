@@ -164,6 +164,9 @@ SdkAnswer Device::SystemControl(uint32_t code, const std::string& request) {
     case 1014:
       return {0, "<STORAGE_INFO><Storage DevName=\"sd1\" Mounted=\"1\" Status=\"1\""
                  " Total=\"30436\" Used=\"1024\" Free=\"29412\" Percent=\"3\" /></STORAGE_INFO>"};
+    case 2003:  // key frame request of a live stream
+      key_frame_requests_.fetch_add(1);
+      return {0, "<RESPONSE_PARAM />"};
     case 1002:
       ResetBlocks();
       ++restores_;

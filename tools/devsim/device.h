@@ -114,6 +114,9 @@ class Device {
   std::vector<std::tuple<uint64_t, uint32_t, std::string>> EventsSince(uint64_t after) const;
   uint64_t last_event() const;
 
+  // Key frames asked for by the SDK (the stream server serves them).
+  int key_frame_requests() const { return key_frame_requests_.load(); }
+
   // Counters and state shown by the control "state" command.
   std::string StateText() const;
   void CountUpgrade(const std::string& sha_hex, uint64_t size);
@@ -127,6 +130,7 @@ class Device {
   std::string LanBlock() const;
 
   const int index_;
+  std::atomic<int> key_frame_requests_{0};
   mutable std::mutex mutex_;
   DeviceConfig config_;
   DeviceConfig initial_;

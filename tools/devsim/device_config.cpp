@@ -43,7 +43,7 @@ bool ApplyDeviceKey(DeviceConfig& d, const std::string& key, const std::string& 
       {"root", &DeviceConfig::root}, {"mac", &DeviceConfig::mac}, {"ip", &DeviceConfig::ip},
       {"netmask", &DeviceConfig::netmask}, {"gateway", &DeviceConfig::gateway},
       {"dns1", &DeviceConfig::dns1}, {"dns2", &DeviceConfig::dns2},
-      {"default_ip", &DeviceConfig::default_ip},
+      {"default_ip", &DeviceConfig::default_ip}, {"video_codec", &DeviceConfig::video_codec},
   };
   for (const Text& t : texts) {
     if (key == t.key) {
@@ -58,6 +58,10 @@ bool ApplyDeviceKey(DeviceConfig& d, const std::string& key, const std::string& 
       {"log_port", &DeviceConfig::log_port}, {"video_port", &DeviceConfig::video_port},
       {"web_port", &DeviceConfig::web_port}, {"reboot_ms", &DeviceConfig::reboot_ms},
       {"upgrade_ms", &DeviceConfig::upgrade_ms}, {"uptime_s", &DeviceConfig::uptime_s},
+      {"main_width", &DeviceConfig::main_width}, {"main_height", &DeviceConfig::main_height},
+      {"sub_width", &DeviceConfig::sub_width}, {"sub_height", &DeviceConfig::sub_height},
+      {"fps", &DeviceConfig::fps}, {"video_channels", &DeviceConfig::video_channels},
+      {"rtsp", &DeviceConfig::rtsp},
   };
   for (const Int& i : ints) {
     if (key == i.key) return ToInt(v, d.*(i.field));

@@ -43,6 +43,13 @@ struct DeviceConfig {
   int reboot_ms = 2000;              // silence while rebooting
   int upgrade_ms = 1000;             // "flash writing" time after a firmware upload
   int uptime_s = 3600;
+  // Live streams (RTSP on video_port).
+  std::string video_codec = "h264";  // h264 or h265
+  int main_width = 1920, main_height = 1080;
+  int sub_width = 640, sub_height = 360;
+  int fps = 25;
+  int video_channels = 1;            // /chNN/streamS paths
+  int rtsp = 1;                      // 0: no streams
 };
 
 struct SimConfig {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -13,8 +14,11 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "device_config.h"
+#include "rtsp_server.h"
 #include "simulator.h"
 
 namespace {
@@ -124,17 +128,77 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "devsim: %s\n", err.c_str());
     return 1;
   }
-  std::cout << sim.Control("list") << "\nready" << std::endl;
+  // Live streams: one RTSP server per device that has them. A device whose
+  // address or port cannot be served plays without streams.
+  kelvara::devsim::RtspServer rtsp;
+  std::vector<int> rtsp_device;  // simulator index of each served device
+  {
+    std::vector<kelvara::devsim::RtspDevice> served;
+    for (int i = 0; i < sim.device_count(); ++i) {
+      const DeviceConfig c = sim.device(i).config();
+      if (c.rtsp == 0) continue;
+      kelvara::devsim::RtspDevice r;
+      r.ip = c.ip;
+      r.port = c.video_port;
+      r.user = c.user;
+      r.password = c.password;
+      r.codec = c.video_codec;
+      r.main_width = c.main_width;
+      r.main_height = c.main_height;
+      r.sub_width = c.sub_width;
+      r.sub_height = c.sub_height;
+      r.fps = c.fps;
+      r.channels = c.video_channels;
+      served.push_back(r);
+      rtsp_device.push_back(i);
+    }
+    if (!served.empty()) {
+      const std::string rtsp_err = rtsp.Start(served);
+      if (!rtsp_err.empty()) {
+        std::fprintf(stderr, "devsim: no live streams: %s\n", rtsp_err.c_str());
+        rtsp_device.clear();
+      }
+    }
+  }
+  std::vector<int> key_frames_seen(rtsp_device.size(), 0);
+  auto serve_key_frame_requests = [&] {
+    for (size_t k = 0; k < rtsp_device.size(); ++k) {
+      const int n = sim.device(rtsp_device[k]).key_frame_requests();
+      if (n != key_frames_seen[k]) {
+        key_frames_seen[k] = n;
+        rtsp.RequestKeyFrame(static_cast<int>(k));
+      }
+    }
+  };
+  auto rtsp_control = [&](const std::string& line) {
+    std::istringstream in(line);
+    std::string word, what, who;
+    in >> word >> what >> who;
+    int index = -1;
+    for (int i = 0; i < sim.device_count() && index < 0; ++i)
+      if (who == std::to_string(i) || who == sim.device(i).serial()) index = i;
+    const auto it = std::find(rtsp_device.begin(), rtsp_device.end(), index);
+    if (it == rtsp_device.end()) return std::string("err no such streaming device");
+    const int k = static_cast<int>(it - rtsp_device.begin());
+    return kelvara::devsim::RtspControl(rtsp, static_cast<int>(rtsp_device.size()),
+                                        word + " " + what + " " + std::to_string(k));
+  };
+
+  std::cout << sim.Control("list") << "\n";
+  for (size_t k = 0; k < rtsp_device.size(); ++k)
+    std::cout << "rtsp " << rtsp_device[k] << " port=" << rtsp.port(static_cast<int>(k)) << "\n";
+  std::cout << "ready" << std::endl;
 
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(config.max_seconds);
   std::string pending;
   while (!g_signalled.load() && std::chrono::steady_clock::now() < end) {
+    serve_key_frame_requests();
     if (!config.stdin_control) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
       continue;
     }
     pollfd p{STDIN_FILENO, POLLIN, 0};
-    if (poll(&p, 1, 200) <= 0) continue;
+    if (poll(&p, 1, 50) <= 0) continue;
     char buf[4096];
     const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
     if (n <= 0) break;  // the controller went away
@@ -148,11 +212,12 @@ int main(int argc, char** argv) {
         quit = true;
         break;
       }
-      const std::string reply = sim.Control(line);
+      const std::string reply = line.rfind("rtsp ", 0) == 0 ? rtsp_control(line) : sim.Control(line);
       if (!reply.empty()) std::cout << reply << std::endl;
     }
     if (quit || pending.size() > (1u << 20)) break;
   }
+  rtsp.Stop();
   sim.Stop();
   return 0;
 }

@@ -1,0 +1,71 @@
+#pragma once
+// One play: a thread that opens the RTSP stream with libavformat, hands the
+// media description and every frame to the caller's callback, and reconnects
+// after a loss until it is stopped.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "zq_rtsp_client.h"
+
+struct AVFormatContext;
+
+namespace zq_rtsp {
+
+struct PlayRequest {
+  std::string url;      // with percent-encoded credentials
+  std::string log_url;  // the same without them
+  bool tcp = true;      // RTP interleaved on the RTSP connection; else RTP over UDP
+  bool audio_only = false;
+  ZQ_RTSP_DATA_CALLBACK callback = nullptr;
+  void* user = nullptr;
+};
+
+// How long a stream may stay silent before it counts as lost, and the pause
+// before a reconnection attempt.
+struct PlayTimings {
+  std::chrono::milliseconds stall_timeout{5000};
+  std::chrono::milliseconds reconnect_delay{1000};
+  std::chrono::milliseconds open_timeout{5000};
+};
+
+class RtspPlay : public std::enable_shared_from_this<RtspPlay> {
+ public:
+  RtspPlay(ZQ_RTSP_PLAY_HANDLE handle, PlayRequest request, PlayTimings timings);
+  ~RtspPlay();
+  RtspPlay(const RtspPlay&) = delete;
+  RtspPlay& operator=(const RtspPlay&) = delete;
+
+  void Start();
+  // Ends the thread; when it returns no callback runs or will run. Called from
+  // the play's own thread (inside the callback) it only asks the thread to end.
+  void Stop();
+
+  // Connections made so far (the first one included).
+  int connections() const { return connections_.load(); }
+
+ private:
+  void Run();
+  // One connection: open, describe, deliver until the stream ends or fails.
+  void PlayOnce();
+  bool Stopping() const { return stop_.load(std::memory_order_relaxed); }
+  static int InterruptCallback(void* opaque);
+
+  const ZQ_RTSP_PLAY_HANDLE handle_;
+  const PlayRequest request_;
+  const PlayTimings timings_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  // Last time data arrived or an open began, for the stall watchdog (ns since epoch of steady_clock).
+  std::atomic<long long> last_activity_ns_{0};
+  std::atomic<long long> deadline_ns_{0};
+  std::mutex wait_mutex_;
+  std::condition_variable wait_cv_;
+  std::thread thread_;
+};
+
+}  // namespace zq_rtsp
