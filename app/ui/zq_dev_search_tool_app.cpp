@@ -80,22 +80,6 @@ void ConnectDeviceCommandButtons(CZqDevSearchToolDlg& dlg, device::DeviceCommand
   });
 }
 
-// The operator's credentials and the broadcast reboot of the device list,
-// for the device commands.
-class ListNetworkCommands final : public device::NetworkCommands {
- public:
-  explicit ListNetworkCommands(discovery::DeviceListController& list) : list_(list) {}
-  bool GetOperatorAuth(discovery::OperatorAuth& auth) override {
-    return list_.GetOperatorAuth(auth.userName, auth.password) == 1;
-  }
-  long RebootDevByBD(const std::string& serial, const discovery::OperatorAuth& auth) override {
-    return list_.RebootDevByBD(serial, auth.userName, auth.password);
-  }
-
- private:
-  discovery::DeviceListController& list_;
-};
-
 }  // namespace
 
 int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
@@ -211,8 +195,8 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     command_options.defaultLogin = [&settings] {
       return discovery::OperatorAuth{settings.DefaultUserName(), settings.DefaultPassword()};
     };
-    ListNetworkCommands network_commands(device_list.Controller());
-    command_options.seams.network = &network_commands;
+    // The operator's authorisation and the broadcast reboot: the list's own
+    // (DeviceCommandHost fills them in).
     command_options.seams.login = &firmware.DeviceSeams();
     command_options.seams.transfers = &firmware.DeviceSeams();
     QtUserPrompts command_prompts;

@@ -36,7 +36,9 @@ void FillVideoCaptureRecord(const TiXmlElement& capture, std::array<std::uint8_t
 
 class AuxReplyHandler {
  public:
-  explicit AuxReplyHandler(DeviceCommands& commands) : commands_(commands) {}
+  explicit AuxReplyHandler(DeviceCommands& commands)
+      : netLogUpdate([&commands](discovery::DeviceListRow& row) { commands.Seams().Login().UpdateNetLogReceiver(row); }),
+        commands_(commands) {}
 
   void OnDeviceAuxResponse(const DeviceAuxResponse& reply);
 
@@ -50,7 +52,8 @@ class AuxReplyHandler {
   void RequestOsdTitle(int handle);
   void ApplyOsdReply(int handle, int result, const std::string& text);
 
-  // Re-applies a row's device log after its serial number was read.
+  // Re-applies a row's device log after its serial number was read (by
+  // default the login seam's UpdateNetLogReceiver).
   std::function<void(discovery::DeviceListRow&)> netLogUpdate;
 
  private:

@@ -24,6 +24,9 @@ class LoginActions {
   virtual void AutoUploadConfig(int /*handle*/) {}
   virtual void AutoUpgrade(int /*handle*/) {}
   virtual void OpenDeviceSlog(int /*handle*/) {}
+  // The serial number read over the login was stored in the row: a running
+  // device-log receiver takes it up (UpdateNetLogReceiver of the device log).
+  virtual void UpdateNetLogReceiver(discovery::DeviceListRow& /*row*/) {}
 };
 
 // Transfer events that belong to firmware and files.

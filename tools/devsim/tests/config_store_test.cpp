@@ -1,0 +1,68 @@
+// The simulated device's configuration store and its per-code fault switches.
+#include <gtest/gtest.h>
+
+#include "config_store.h"
+#include "device.h"
+
+namespace kelvara::devsim {
+namespace {
+
+Device MakeDevice() {
+  DeviceConfig c;
+  c.ip = "10.77.1.1";
+  CompleteDevice(c, 0);
+  return Device(0, c);
+}
+
+TEST(DevsimStore, SetsReplaceTheBlockOfTheirGet) {
+  Device d = MakeDevice();
+  for (uint32_t code : {503u, 504u, 505u, 507u, 508u, 600u, 800u, 202u, 203u, 207u, 208u, 210u, 315u, 650u}) {
+    EXPECT_EQ(d.GetConfig(code).result, 0) << code;
+  }
+  EXPECT_NE(d.GetConfig(504).text.find("RecordBytes="), std::string::npos);
+  EXPECT_EQ(d.SetConfig(524, "<Video><Capture TVSystem=\"0\"/></Video>").result, 0);
+  EXPECT_EQ(d.GetConfig(504).text, "<Video><Capture TVSystem=\"0\"/></Video>");
+  EXPECT_EQ(d.SetConfig(670, "<PlatformConfig/>").result, 0);
+  EXPECT_EQ(d.GetConfig(650).text, "<PlatformConfig/>");
+  EXPECT_EQ(d.SetConfig(829, "<PDAlarm Enable=\"0\"/>").result, 0);
+  const std::string alarms = d.GetConfig(800).text;
+  EXPECT_NE(alarms.find("<PDAlarm Enable=\"0\" />"), std::string::npos);
+  EXPECT_NE(alarms.find("<MDAlarm"), std::string::npos);
+  EXPECT_EQ(d.SetConfig(524, "<Video><Capture").result, 3);
+  // The LAN block keeps what it carries beyond the network settings.
+  EXPECT_NE(d.GetConfig(305).text.find("LinkSpeed=\"100M-full\""), std::string::npos);
+  EXPECT_EQ(d.SetConfig(325, "<LANConfig IPAddress=\"10.77.1.1\" ALLNET=\"1\" Vlan=\"7\"/>").result, 0);
+  EXPECT_NE(d.GetConfig(305).text.find("ALLNET=\"1\""), std::string::npos);
+  EXPECT_NE(d.GetConfig(305).text.find("Vlan=\"7\""), std::string::npos);
+  // System controls that change state keep their request.
+  d.SystemControl(1046, "<REQUEST_PARAM Mode=\"NightMode\" />\n");
+  EXPECT_EQ(d.GetConfig(1046).text, "<REQUEST_PARAM Mode=\"NightMode\" />\n");
+  d.SystemControl(1002, "");
+  EXPECT_EQ(d.GetConfig(1046).text, "<REQUEST_PARAM Mode=\"Auto\" />");
+}
+
+TEST(DevsimStore, CodeFaults) {
+  Device d = MakeDevice();
+  EXPECT_EQ(d.SetCodeFault(504, "result 3"), "");
+  EXPECT_EQ(d.code_fault(504).kind, CodeFault::Kind::kResult);
+  EXPECT_EQ(d.code_fault(504).result, 3);
+  EXPECT_EQ(d.SetCodeFault(504, "alarm 14 zone"), "");
+  EXPECT_EQ(d.code_fault(504).alarm_record.size(), 168u);
+  EXPECT_EQ(d.code_fault(504).kind, CodeFault::Kind::kResult) << "an alarm adds to the answer switch";
+  EXPECT_EQ(d.SetCodeFault(504, "clear"), "");
+  EXPECT_EQ(d.code_fault(504).kind, CodeFault::Kind::kNone);
+  EXPECT_TRUE(d.code_fault(504).alarm_record.empty());
+  EXPECT_EQ(d.SetCodeFault(600, "drop"), "");
+  EXPECT_EQ(d.code_fault(600).kind, CodeFault::Kind::kDrop);
+  EXPECT_EQ(d.code_fault(601).kind, CodeFault::Kind::kNone);
+  EXPECT_NE(d.SetCodeFault(600, "result 0"), "");
+  EXPECT_NE(d.SetCodeFault(600, "alarm_hex 0g"), "");
+  EXPECT_NE(d.SetCodeFault(600, "explode"), "");
+  EXPECT_EQ(d.SetCodeFault(600, "alarm_hex 0102"), "");
+  EXPECT_EQ(d.code_fault(600).alarm_record.substr(0, 3), std::string("\x01\x02\x00", 3));
+  const std::string cut = MalformedBlock("<Video><Capture TVSystem=\"1\" IrcutMode=\"2\"/></Video>");
+  EXPECT_EQ(cut.find("</Video>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kelvara::devsim
