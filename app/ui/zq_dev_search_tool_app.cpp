@@ -64,7 +64,7 @@ CZqDevSearchToolApp::~CZqDevSearchToolApp() = default;
 namespace {
 
 // Buttons 7 (batch reboot), 8 (batch time sync), 1307 and 29 (the two test
-// requests, after the selection check).
+// requests, after the selection check), where the window's layout has them.
 void ConnectDeviceCommandButtons(CZqDevSearchToolDlg& dlg, device::DeviceCommandHost& commands) {
   auto on = [&dlg](int id, std::function<void()> handler) {
     if (auto* button = dlg.ControlAs<QPushButton>(id))
