@@ -167,11 +167,26 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     std::unique_ptr<device::DeviceCommandHost> commands;
     // The firmware's file entries (OEM application files, cloud identity and ISP files).
     FirmwareSeam* firmware_menus = nullptr;
-    actions.otherCommand = [&commands, &firmware_menus](int id, int) {
+    actions.otherCommand = [&commands, &firmware_menus, &window](int id, int) {
       if (firmware_menus != nullptr && firmware_menus->OnCommand(id)) return true;
-      if (commands == nullptr) return false;
-      if (id == 32778) {
+      if (id == 32778 && commands != nullptr) {
         commands->OnMenuRebootDevice();
+        return true;
+      }
+      if (window == nullptr) return false;
+      // The video grid's layouts and closing the live views.
+      const struct {
+        int id, rows, cols;
+      } layouts[] = {{32930, 1, 1}, {32931, 1, 2}, {32933, 2, 2}, {32932, 3, 3},
+                     {32934, 4, 4}, {32935, 4, 5}, {32936, 5, 5}};
+      for (const auto& l : layouts) {
+        if (l.id != id || window->VideoGrid() == nullptr) continue;
+        window->VideoGrid()->SetGrid(l.rows, l.cols);
+        window->VideoGrid()->LayoutPanes();
+        return true;
+      }
+      if (id == 32929 || id == 32781) {
+        window->Services().live_view->CloseAllPreviews();
         return true;
       }
       return false;
