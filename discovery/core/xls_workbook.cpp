@@ -9,6 +9,16 @@
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-utils.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -218,9 +228,11 @@ std::string BuildBiff8Workbook(const std::vector<XlsSheet>& sheets) {
   return stream;
 }
 
-std::string BuildXlsFile(const std::vector<XlsSheet>& sheets, std::string* error) {
+namespace {
+
+// An OLE2 compound file holding `workbook` as its "Workbook" stream.
+std::string WrapWorkbookStream(const std::string& workbook, std::string* error) {
   std::call_once(gsfOnce, [] { gsf_init(); });
-  const std::string workbook = BuildBiff8Workbook(sheets);
   GsfOutput* memory = gsf_output_memory_new();
   GsfOutfile* ole = gsf_outfile_msole_new(memory);
   std::string file;
@@ -245,6 +257,12 @@ std::string BuildXlsFile(const std::vector<XlsSheet>& sheets, std::string* error
   return ok ? file : std::string();
 }
 
+}  // namespace
+
+std::string BuildXlsFile(const std::vector<XlsSheet>& sheets, std::string* error) {
+  return WrapWorkbookStream(BuildBiff8Workbook(sheets), error);
+}
+
 bool WriteXlsFile(const std::filesystem::path& path, const std::vector<XlsSheet>& sheets, std::string* error) {
   const std::string file = BuildXlsFile(sheets, error);
   if (file.empty()) return false;
@@ -253,11 +271,14 @@ bool WriteXlsFile(const std::filesystem::path& path, const std::vector<XlsSheet>
 
 namespace {
 
-// Walks the workbook stream's record headers before the reader parses the
-// file: the reader sizes each sheet's cell table from its DIMENSIONS record,
-// so a file that claims more rows than we read, or more columns than BIFF8
-// has, is refused here before that table is made. "" when acceptable.
-std::string PrecheckWorkbook(const std::filesystem::path& path, std::size_t maxRows) {
+// Takes the workbook stream out of the compound file with libgsf and walks
+// its record headers before the reader sees it: the reader sizes each
+// sheet's cell table from its DIMENSIONS record, so a file that claims more
+// rows than we read, or more columns than BIFF8 has, is refused here. The
+// reader then gets the stream in a compound file of our own making, so a
+// damaged container (directory names, sector chains) never reaches it.
+// "" with the stream in *stream when acceptable, else why not.
+std::string PrecheckWorkbook(const std::filesystem::path& path, std::size_t maxRows, std::string* stream) {
   std::call_once(gsfOnce, [] { gsf_init(); });
   GError* err = nullptr;
   GsfInput* input = gsf_input_stdio_new(path.c_str(), &err);
@@ -267,51 +288,45 @@ std::string PrecheckWorkbook(const std::filesystem::path& path, std::size_t maxR
   if (err) g_error_free(err), err = nullptr;
   g_object_unref(input);
   if (ole == nullptr) return "not an Excel 97-2003 workbook, or a damaged one";
-  GsfInput* stream = gsf_infile_child_by_name(ole, "Workbook");
-  if (stream == nullptr) stream = gsf_infile_child_by_name(ole, "Book");
+  GsfInput* child = gsf_infile_child_by_name(ole, "Workbook");
+  if (child == nullptr) child = gsf_infile_child_by_name(ole, "Book");
   g_object_unref(ole);
-  if (stream == nullptr) return "the file holds no workbook";
-  std::string why;
-  std::uint8_t head[4];
-  std::uint8_t body[14];
-  while (why.empty() && gsf_input_remaining(stream) >= 4 && gsf_input_read(stream, 4, head) != nullptr) {
-    const unsigned type = head[0] | head[1] << 8u, length = head[2] | head[3] << 8u;
-    if (length > gsf_input_remaining(stream)) break;
-    if (type == kDimensions && length >= 14) {
-      if (gsf_input_read(stream, 14, body) == nullptr) break;
-      const std::uint32_t lastRow = body[4] | body[5] << 8u | body[6] << 16u | static_cast<std::uint32_t>(body[7]) << 24u;
-      const unsigned lastCol = body[10] | body[11] << 8u;
-      if (lastRow > maxRows) why = "the sheet has " + std::to_string(lastRow) + " rows; at most " + std::to_string(maxRows) + " are read";
-      else if (lastCol > kXlsMaxColumns) why = "a sheet claims more than " + std::to_string(kXlsMaxColumns) + " columns";
-      if (gsf_input_seek(stream, length - 14, G_SEEK_CUR)) break;
-    } else if (length > 0 && gsf_input_seek(stream, length, G_SEEK_CUR)) {
-      break;
-    }
+  if (child == nullptr) return "the file holds no workbook";
+  const gsf_off_t size = gsf_input_size(child);
+  std::string bytes;
+  if (size > 0 && static_cast<std::uintmax_t>(size) <= kXlsMaxFileBytes) {
+    bytes.resize(static_cast<std::size_t>(size));
+    if (gsf_input_read(child, bytes.size(), reinterpret_cast<guint8*>(bytes.data())) == nullptr) bytes.clear();
   }
-  g_object_unref(stream);
-  return why;
+  g_object_unref(child);
+  if (bytes.empty()) return "the workbook cannot be read";
+  auto u8 = [&](std::size_t at) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])); };
+  for (std::size_t at = 0; at + 4 <= bytes.size();) {
+    const unsigned type = u8(at) | u8(at + 1) << 8u, length = u8(at + 2) | u8(at + 3) << 8u;
+    at += 4;
+    if (length > bytes.size() - at) break;
+    if (type == kDimensions && length >= 14) {
+      const std::uint32_t lastRow = u8(at + 4) | u8(at + 5) << 8u | u8(at + 6) << 16u | u8(at + 7) << 24u;
+      const unsigned lastCol = u8(at + 10) | u8(at + 11) << 8u;
+      if (lastRow > maxRows)
+        return "the sheet has " + std::to_string(lastRow) + " rows; at most " + std::to_string(maxRows) + " are read";
+      if (lastCol > kXlsMaxColumns) return "a sheet claims more than " + std::to_string(kXlsMaxColumns) + " columns";
+    }
+    at += length;
+  }
+  *stream = std::move(bytes);
+  return "";
 }
 
 }  // namespace
 
-XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& sheetName, std::size_t maxRows) {
+namespace {
+
+// The reader's part, run in a child process (see ReadXlsFile).
+XlsReadResult ReadWithFreexl(const char* file, const std::string& sheetName, std::size_t maxRows) {
   XlsReadResult result;
-  std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec) {
-    result.error = "cannot read the file: " + ec.message();
-    return result;
-  }
-  if (size > kXlsMaxFileBytes) {
-    result.error = "the file is larger than " + std::to_string(kXlsMaxFileBytes >> 20) + " MB";
-    return result;
-  }
-  if (std::string why = PrecheckWorkbook(path, maxRows); !why.empty()) {
-    result.error = std::move(why);
-    return result;
-  }
   const void* handle = nullptr;
-  if (freexl_open(path.c_str(), &handle) != FREEXL_OK) {
+  if (freexl_open(file, &handle) != FREEXL_OK) {
     if (handle) freexl_close(handle);
     result.error = "not an Excel 97-2003 workbook, or a damaged one";
     return result;
@@ -378,6 +393,181 @@ XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& 
     }
   }
   result.ok = true;
+  return result;
+}
+
+// The child's result travels through a pipe in this form: flags, texts with
+// 32-bit lengths, cells as a type byte and their value.
+void PutU32(std::string& out, std::uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); }
+void PutText(std::string& out, const std::string& t) {
+  PutU32(out, static_cast<std::uint32_t>(t.size()));
+  out += t;
+}
+
+std::string Serialize(const XlsReadResult& r) {
+  std::string out;
+  out.push_back(r.ok ? 1 : 0);
+  PutText(out, r.error);
+  PutU32(out, static_cast<std::uint32_t>(r.sheetNames.size()));
+  for (const auto& n : r.sheetNames) PutText(out, n);
+  PutText(out, r.sheet.name);
+  PutU32(out, static_cast<std::uint32_t>(r.sheet.rows.size()));
+  for (const auto& row : r.sheet.rows) {
+    PutU32(out, static_cast<std::uint32_t>(row.size()));
+    for (const auto& c : row) {
+      out.push_back(static_cast<char>(c.type));
+      if (c.type == XlsCell::Type::kNumber) out.append(reinterpret_cast<const char*>(&c.number), 8);
+      if (c.type == XlsCell::Type::kText) PutText(out, c.text);
+    }
+  }
+  return out;
+}
+
+class Reader {
+ public:
+  explicit Reader(const std::string& d) : d_(d) {}
+  bool U32(std::uint32_t& v) { return Take(&v, 4); }
+  bool Text(std::string& t) {
+    std::uint32_t n = 0;
+    if (!U32(n) || n > d_.size() - at_) return false;
+    t.assign(d_, at_, n);
+    at_ += n;
+    return true;
+  }
+  bool Take(void* p, std::size_t n) {
+    if (n > d_.size() - at_) return false;
+    std::memcpy(p, d_.data() + at_, n);
+    at_ += n;
+    return true;
+  }
+  bool Done() const { return at_ == d_.size(); }
+
+ private:
+  const std::string& d_;
+  std::size_t at_ = 0;
+};
+
+bool Deserialize(const std::string& d, XlsReadResult& r) {
+  Reader in(d);
+  unsigned char ok = 0;
+  std::uint32_t names = 0, rows = 0;
+  if (!in.Take(&ok, 1) || !in.Text(r.error) || !in.U32(names) || names > d.size()) return false;
+  r.ok = ok == 1;
+  r.sheetNames.resize(names);
+  for (auto& n : r.sheetNames)
+    if (!in.Text(n)) return false;
+  if (!in.Text(r.sheet.name) || !in.U32(rows) || rows > d.size()) return false;
+  r.sheet.rows.resize(rows);
+  for (auto& row : r.sheet.rows) {
+    std::uint32_t cols = 0;
+    if (!in.U32(cols) || cols > d.size()) return false;
+    row.resize(cols);
+    for (auto& c : row) {
+      unsigned char type = 0;
+      if (!in.Take(&type, 1) || type > 2) return false;
+      c.type = static_cast<XlsCell::Type>(type);
+      if (c.type == XlsCell::Type::kNumber && !in.Take(&c.number, 8)) return false;
+      if (c.type == XlsCell::Type::kText && !in.Text(c.text)) return false;
+    }
+  }
+  return in.Done();
+}
+
+// Longest the reader may take before it is ended.
+constexpr int kReaderTimeout_ms = 30000;
+
+}  // namespace
+
+XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& sheetName, std::size_t maxRows) {
+  XlsReadResult result;
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) {
+    result.error = "cannot read the file: " + ec.message();
+    return result;
+  }
+  if (size > kXlsMaxFileBytes) {
+    result.error = "the file is larger than " + std::to_string(kXlsMaxFileBytes >> 20) + " MB";
+    return result;
+  }
+  std::string stream;
+  if (std::string why = PrecheckWorkbook(path, maxRows, &stream); !why.empty()) {
+    result.error = std::move(why);
+    return result;
+  }
+  // The reader opens files by name: the stream goes to a private temporary file.
+  std::string container = WrapWorkbookStream(stream, &result.error);
+  if (container.empty()) return result;
+  std::string tmp = (std::filesystem::temp_directory_path() / "kelvara-xls-XXXXXX").string();
+  const int fd = mkstemp(tmp.data());
+  if (fd < 0) {
+    result.error = "cannot create a temporary file";
+    return result;
+  }
+  const bool written = ::write(fd, container.data(), container.size()) == static_cast<ssize_t>(container.size());
+  ::close(fd);
+  struct Remover {
+    std::string path;
+    ~Remover() { ::unlink(path.c_str()); }
+  } remover{tmp};
+  if (!written) {
+    result.error = "cannot write a temporary file";
+    return result;
+  }
+  // The reader runs in a child process: a damaged or hostile file that
+  // trips it up ends that process, not the program.
+  int pipefd[2];
+  if (pipe2(pipefd, O_CLOEXEC) != 0) {
+    result.error = "cannot start the reader";
+    return result;
+  }
+  const pid_t pid = fork();
+  if (pid < 0) {
+    ::close(pipefd[0]);
+    ::close(pipefd[1]);
+    result.error = "cannot start the reader";
+    return result;
+  }
+  if (pid == 0) {
+    ::close(pipefd[0]);
+    const std::string out = Serialize(ReadWithFreexl(tmp.c_str(), sheetName, maxRows));
+    std::size_t done = 0;
+    while (done < out.size()) {
+      const ssize_t n = ::write(pipefd[1], out.data() + done, out.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) _exit(2);
+      done += static_cast<std::size_t>(n);
+    }
+    _exit(0);
+  }
+  ::close(pipefd[1]);
+  std::string data;
+  char buffer[65536];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReaderTimeout_ms);
+  bool timedOut = false;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      timedOut = true;
+      break;
+    }
+    pollfd p{pipefd[0], POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) continue;
+    const ssize_t n = ::read(pipefd[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    data.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(pipefd[0]);
+  if (timedOut) ::kill(pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+  if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !Deserialize(data, result)) {
+    result = XlsReadResult{};
+    result.error = "not an Excel 97-2003 workbook, or a damaged one";
+  }
   return result;
 }
 

@@ -207,6 +207,16 @@ TEST(ExcelImport, DamagedAndOversizedFilesAreRefused) {
   EXPECT_EQ(ok.devices.back().serialNumber, "S2047");
 }
 
+TEST(ExcelImport, FilesThatTripTheReaderUpAreRefused) {
+  // Found by fuzzing: a directory entry whose name claims 55,062 bytes, and a
+  // workbook on which the reader frees a pointer it never allocated.
+  for (const char* name : {"long_directory_name.xls", "reader_bad_free.xls"}) {
+    const ImportResult r = ImportDeviceSheet(kelvara::test::SourceDir() / "discovery/tests/data" / name);
+    ASSERT_TRUE(r.error) << name;
+    EXPECT_TRUE(r.devices.empty());
+  }
+}
+
 TEST(ExcelExport, AFailedWriteLeavesTheEarlierFile) {
   const fs::path file = test::MakeTempDir() / "keep.xls";
   ASSERT_TRUE(WriteXlsFile(file, {BuildDeviceSheet(Exported(ThreeDevices()))}, nullptr));
