@@ -13,7 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < kFirmwareHeaderSize) return 0;
   FirmwareImageHeader header;
   if (ParseFirmwareHeader(data, size, header) != HeaderError::kNone) return 0;
-  const auto bytes = EncodeFirmwareHeader(header);
+  // Bytes outside the record's fields (reserved space) come back as zero, so the
+  // re-encoded header carries a CRC of its own before it is read again.
+  FirmwareImageHeader copy = header;
+  copy.header_crc = FirmwareHeaderCrc(EncodeFirmwareHeader(copy).data());
+  const auto bytes = EncodeFirmwareHeader(copy);
   FirmwareImageHeader again;
   if (ParseFirmwareHeader(bytes.data(), size, again) != HeaderError::kNone) __builtin_trap();
   std::uint64_t end = kFirmwareHeaderSize;

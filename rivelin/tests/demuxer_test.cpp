@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "emp4_demuxer.h"
 #include "emp4_nal.h"
@@ -309,7 +310,8 @@ TEST(DemuxerDamageTest, HugeEditMediaTimeKeepsTimestampsInRange) {
   const auto path = dir / "full.mp4";
   Record(path, VideoKind::kH264Main, AudioKind::kPcmu, false, 5);
   auto bytes = ReadFile(path);
-  const auto found = std::search(bytes.begin(), bytes.end(), "edts", "edts" + 4);
+  const std::string_view tag = "edts";
+  const auto found = std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end());
   ASSERT_NE(found, bytes.end());
   const size_t edts = static_cast<size_t>(found - bytes.begin()) - 4;
   // The writer's 48-byte edit room: edts (36) and free (12).
