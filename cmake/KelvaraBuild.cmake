@@ -17,19 +17,40 @@ if(KELVARA_FUZZ)
     message(FATAL_ERROR "KELVARA_FUZZ needs clang (CC=clang CXX=clang++)")
   endif()
   # Everything gets coverage instrumentation; only fuzz targets link the fuzzer main.
+  # The unit tests are built here too and run under ASan+UBSan (`make test-asan`):
+  # one sanitizer build serves both.
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# Precompiled headers for the test binaries: GoogleTest (and Qt Widgets for QT
+# tests) are parsed once per build instead of once per test source, which is what
+# a fresh build (CI) spends most on. Only with GCC and without a compiler launcher:
+# clang rejects a header precompiled under other macro definitions, and ccache
+# does not cache sources that use one, so a ccache build is faster without.
+option(KELVARA_PCH "Precompile the test framework headers (GCC, no ccache)" ON)
+set(KELVARA_USE_PCH OFF)
+if(KELVARA_PCH AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(KELVARA_USE_PCH ON)
+endif()
+
+# The tests' own sources are compiled without optimisation in every build type:
+# their code runs once and needs none, and optimising what the test macros expand
+# to was half of a fresh build. The code under test keeps the build's flags.
+set(KELVARA_TEST_COMPILE_OPTIONS -O0)
 
 # kelvara_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [QT] [LABELS <labels...>]
 #                  [TIMEOUT <seconds>])
 # One GoogleTest executable registered with CTest. Its main (tests/support) points
 # KELVARA_HOME at a fresh temporary folder, so no test touches the user's files.
 # QT tests get a QApplication on the offscreen platform. Labels: "unit" is added
-# unless "lan" (needs the test LAN, run as root) is given.
+# unless "lan" (needs the test LAN, run as root) is given; "tsan" adds the test to
+# the ThreadSanitizer run. Each label has a target that builds its tests only
+# (kelvara_tests_unit, kelvara_tests_tsan, kelvara_tests_lan; see the end of the
+# top-level CMakeLists.txt), so a sanitizer build compiles just what it runs.
 function(kelvara_add_test)
   cmake_parse_arguments(T "QT" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
-  if((T_QT AND NOT KELVARA_GUI) OR KELVARA_FUZZ)
+  if(T_QT AND NOT KELVARA_GUI)
     return()
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
@@ -39,10 +60,21 @@ function(kelvara_add_test)
     target_link_libraries(${T_NAME} PRIVATE kelvara_test_main)
   endif()
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
+  target_compile_options(${T_NAME} PRIVATE ${KELVARA_TEST_COMPILE_OPTIONS})
+  if(KELVARA_USE_PCH)
+    if(T_QT)
+      target_precompile_headers(${T_NAME} REUSE_FROM kelvara_qt_test_pch)
+    else()
+      target_precompile_headers(${T_NAME} REUSE_FROM kelvara_test_pch)
+    endif()
+  endif()
   set(labels ${T_LABELS})
   if(NOT "lan" IN_LIST labels)
     list(APPEND labels unit)
   endif()
+  foreach(label IN LISTS labels)
+    set_property(GLOBAL APPEND PROPERTY KELVARA_TESTS_${label} ${T_NAME})
+  endforeach()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -53,7 +85,8 @@ function(kelvara_add_test)
 endfunction()
 
 # kelvara_add_fuzzer(NAME <name> SOURCES <files...> [LIBS <targets...>] [CORPUS <dir>])
-# A libFuzzer target, built only with KELVARA_FUZZ. `make fuzz` runs each for a bounded time.
+# A libFuzzer target, built only with KELVARA_FUZZ. `make fuzz` runs them side by side
+# for a bounded total time (scripts/run-fuzzers.sh); target kelvara_fuzzers builds them all.
 function(kelvara_add_fuzzer)
   cmake_parse_arguments(F "" "NAME;CORPUS" "SOURCES;LIBS" ${ARGN})
   if(NOT KELVARA_FUZZ)
