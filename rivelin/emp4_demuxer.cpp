@@ -406,6 +406,9 @@ bool BuildIndex(Emp4Demuxer* d, Track& t, const Tables& tb) {
   uint64_t count = Get32(tb.stsz->body + 8);
   const uint8_t* sizes = tb.stsz->body + 12;
   if (constantSize == 0) count = std::min<uint64_t>(count, (tb.stsz->size - 12) / 4);
+  // Samples of one size must all fit in the file: a damaged count cannot make
+  // the index take memory the file could never fill.
+  else count = std::min<uint64_t>(count, d->fileSize / constantSize);
   const bool perChunk = constantSize != 0 && !t.isVideo && t.codec != kEmp4CodecAac;
 
   TimeCursor clock(*tb.stts);
