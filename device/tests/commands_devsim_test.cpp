@@ -222,6 +222,17 @@ TEST_F(CommandsDevsim, EventsShowTheirTexts) {
   std::ofstream(file) << "<DEVICE_CONFIG />";
   lan->Commands().UploadConfigFileToRow(&Row(), file.string());
   ASSERT_TRUE(WaitStatus("MSGTIP6"));
+  // One that the link's loss cuts off.
+  ASSERT_EQ(Control("fault 0 drop_after_bytes 1000"), "ok");
+  std::ofstream(file) << std::string(200000, 'x');
+  lan->Commands().UploadConfigFileToRow(&Row(), file.string());
+  ASSERT_TRUE(WaitStatus("MSGTIP7"));
+  ASSERT_EQ(Control("fault 0 clear 0"), "ok");
+  // A device that refuses the login when the link comes back.
+  ASSERT_EQ(Control("fault 1 refuse_login 1"), "ok");
+  ASSERT_EQ(Control("drop 1"), "ok");
+  ASSERT_TRUE(WaitStatus("IDS_STR_ZH_CN_USERERROR", 1));
+  EXPECT_FALSE(Row(1).m_online);
 }
 
 TEST_F(CommandsDevsim, LoginQueriesFillTheRow) {
