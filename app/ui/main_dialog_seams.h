@@ -57,10 +57,21 @@ class DeviceListSeam {
   virtual void ClearRows() {}
 };
 
+class CWndManager;
+class CDialogVideo;
+
 // The live view.
 class LiveViewSeam {
  public:
   virtual ~LiveViewSeam() = default;
+  // The grid and its window, made by the main window at start-up.
+  virtual void Attach(CWndManager*, CDialogVideo*) {}
+  // Double click of a device row: its live view in the next pane (-1: none).
+  virtual int OpenDevicePreview(int) { return -1; }
+  // The layout button (1301): the layout menu at the cursor.
+  virtual void ShowLayoutMenu(QWidget*) {}
+  // A live-view entry of the device list's menu; false when it is not one.
+  virtual bool OnListCommand(int, int) { return false; }
   virtual void CloseAllPreviews() {}
   virtual void SetSelectedPaneAudio(bool) {}
   virtual void CallAfStudyPreset(int) {}

@@ -22,7 +22,10 @@
 #include "printing/qt/printing_windows.h"
 #include "common/ui/user_prompts.h"
 #include "app/ui/net_cards.h"
-#include "app/ui/wnd_manager.h"
+#include "app/ui/live_view_seam.h"
+#include "media/ui/wnd_manager.h"
+#include <QDesktopServices>
+#include <QUrl>
 #include "app/ui/zq_dev_search_tool_dlg.h"
 
 #include <VaRurOvoDiv/zq_netsdk_ipc.h>
@@ -163,11 +166,13 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
       window->SetItemText(shell::ids::kDefaultUser, QString::fromStdString(settings.DefaultUserName()));
       window->SetItemText(shell::ids::kDefaultPassword, QString::fromStdString(settings.DefaultPassword()));
     };
-    // Menu entries the device commands own.
+    // Menu entries the device commands, the firmware and the live view own.
+    LiveViewSeamImpl* live = nullptr;
     std::unique_ptr<device::DeviceCommandHost> commands;
     // The firmware's file entries (OEM application files, cloud identity and ISP files).
     FirmwareSeam* firmware_menus = nullptr;
-    actions.otherCommand = [&commands, &firmware_menus, &window](int id, int) {
+    actions.otherCommand = [&commands, &firmware_menus, &window, &live](int id, int row) {
+      if (live != nullptr && live->OnListCommand(id, row)) return true;
       if (firmware_menus != nullptr && firmware_menus->OnCommand(id)) return true;
       if (id == 32778 && commands != nullptr) {
         commands->OnMenuRebootDevice();
@@ -193,6 +198,56 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     };
     discovery::DeviceListSeamImpl device_list(std::move(list_options), std::move(actions));
     services.device_list = &device_list;
+    // The live view over the device list's rows (by their place in the list).
+    media::LiveViewHost live_host;
+    live_host.settings = &param;
+    auto find_row = [&device_list](int index) -> discovery::DeviceListRow* {
+      discovery::DeviceRows& rows = device_list.Controller().Rows();
+      for (std::size_t i = 0; index >= 0 && i < rows.Count(); ++i)
+        if (device_list.Controller().RowIndex(rows.At(i)) == index) return &rows.At(i);
+      return nullptr;
+    };
+    live_host.row_at = [find_row](int index) -> std::optional<media::LiveRow> {
+      const discovery::DeviceListRow* row = find_row(index);
+      if (row == nullptr) return std::nullopt;
+      const DeviceSearchInfo& info = row->m_searchInfo;
+      media::LiveRow r;
+      r.serial = info.serialNumber;
+      r.device_type = info.deviceType;
+      if (info.userConfig.accountCount > 0) {
+        r.user = info.userConfig.accounts[0].userName;
+        r.password = info.userConfig.accounts[0].password;
+      }
+      r.has_user_config = info.hasAccounts != 0;
+      r.rtp_over_rtsp = info.streamAccess.rtpOverRtsp;
+      r.video_port = info.streamAccess.videoPort;
+      r.web_port = info.streamAccess.webPort;
+      r.ip = info.lanConfig.ipAddress;
+      r.login_handle = row->m_loginHandle;
+      r.online = row->m_online;
+      r.login_version = row->m_loginVersion;
+      r.ability_text = row->m_abilityText;
+      return r;
+    };
+    live_host.row_count = [&device_list] { return static_cast<int>(device_list.Controller().Rows().Count()); };
+    live_host.sound_checked = [&window] { return window != nullptr && window->GetCheck(shell::ids::kCheckSound) != 0; };
+    live_host.error_box = [&window](const std::string& text, const std::string& caption) {
+      if (window != nullptr)
+        window->Services().prompts->MessageBox(window, QString::fromStdString(text), QString::fromStdString(caption),
+                                               PromptIcon::kError, PromptButtons::kOk);
+    };
+    live_host.open_url = [](const std::string& url) {
+      QDesktopServices::openUrl(url.find("://") != std::string::npos ? QUrl(QString::fromStdString(url))
+                                                                    : QUrl::fromLocalFile(QString::fromStdString(url)));
+    };
+    live_host.upload_config = [](int handle, const std::string& path) {
+      return ZQ_NETSDK_IPC_SetConfigFile(handle, path.c_str());
+    };
+    live_host.text = [](const std::string& key) { return LanguageTable::Instance().GetLanguageString(key); };
+    live_host.private_dir = paths::DataDir() / "tmp";
+    LiveViewSeamImpl live_view(std::move(live_host));
+    live = &live_view;
+    services.live_view = &live_view;
     // Firmware upgrades and files sent to devices: the window's buttons and
     // drops, the upgrade watch, and its parts of the device commands' seams.
     FirmwareSeamImpl firmware(device_list.Controller(), settings);

@@ -32,7 +32,7 @@
 #include "app/shell/language_commands.h"
 #include "app/shell/window_placement.h"
 #include "app/ui/about_dlg.h"
-#include "app/ui/wnd_manager.h"
+#include "media/ui/wnd_manager.h"
 #include "controls/ui/report_ctrl.h"
 #include "controls/ui/shade_button_st.h"
 
@@ -270,6 +270,12 @@ void CZqDevSearchToolDlg::CreateControls() {
   connect(ControlAs<QLineEdit>(kDefaultPassword), &QLineEdit::textEdited, this,
           &CZqDevSearchToolDlg::OnDefaultPasswordChanged);
   connect(ControlAs<QPushButton>(kSearch), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnSearchButton);
+  // The layout button (1301) and a double click on a device row belong to the live view.
+  if (auto* layout = ControlAs<QPushButton>(1301))
+    connect(layout, &QPushButton::clicked, this, [this, layout] { s_.live_view->ShowLayoutMenu(layout); });
+  if (auto* list = ControlAs<controls::CReportCtrl>(kDeviceList))
+    connect(list, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& index) { s_.live_view->OpenDevicePreview(index.row()); });
   // The device list's own buttons: restore (all checked, in full), default login, Excel export.
   const std::pair<int, int> list_buttons[] = {{4, 33386}, {21, 32963}, {kExportExcel, 26}};
   for (const auto& [button, command] : list_buttons)
@@ -409,6 +415,7 @@ void CZqDevSearchToolDlg::CreateVideoGrid() {
   grid_->setGeometry(0, 0, video_host_->width(), video_host_->height());
   grid_->LayoutPanes();
   connect(grid_, &CWndManager::toggleMouse3DLocate, this, &CZqDevSearchToolDlg::OnToggleMouse3DLocate);
+  s_.live_view->Attach(grid_, video_host_);
 }
 
 void CZqDevSearchToolDlg::PlaceVideoWindow() {

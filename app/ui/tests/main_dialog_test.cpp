@@ -23,7 +23,7 @@
 #include "app/shell/language_commands.h"
 #include "app/ui/about_dlg.h"
 #include "app/ui/linked_shell_sdk.h"
-#include "app/ui/wnd_manager.h"
+#include "media/ui/wnd_manager.h"
 #include "app/ui/net_cards.h"
 
 namespace kelvara::ui {

@@ -1,4 +1,5 @@
 // The C functions of the SDK: argument checks, then the login table.
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -132,6 +133,26 @@ int ZQ_NETSDK_IPC_RebootDVR(int loginHandle) {
 
 int ZQ_NETSDK_IPC_RestoreConfig(int loginHandle) {
   return Send(loginHandle, FrameType::kRestoreConfig, 0, nullptr, 0, false);
+}
+
+int ZQ_NETSDK_IPC_PTZControl(int loginHandle, int command, int param1, int param2) {
+  char text[128];
+  const int n = std::snprintf(text, sizeof text, "<PTZ_CONTROL Command=\"%d\" Param1=\"%d\" Param2=\"%d\" />",
+                              command, param1, param2);
+  return Send(loginHandle, FrameType::kSystemControl, 2001, text, static_cast<size_t>(n), false);
+}
+
+int ZQ_NETSDK_IPC_PTZPreset(int loginHandle, int operation, int preset) {
+  char text[96];
+  const int n =
+      std::snprintf(text, sizeof text, "<PTZ_PRESET Operation=\"%d\" Preset=\"%d\" />", operation, preset);
+  return Send(loginHandle, FrameType::kSystemControl, 2002, text, static_cast<size_t>(n), false);
+}
+
+int ZQ_NETSDK_IPC_CreateIFrame(int loginHandle, int channel, int stream) {
+  char text[96];
+  const int n = std::snprintf(text, sizeof text, "<IFRAME Channel=\"%d\" Stream=\"%d\" />", channel, stream);
+  return Send(loginHandle, FrameType::kSystemControl, 2003, text, static_cast<size_t>(n), false);
 }
 
 int ZQ_NETSDK_IPC_SetConfigFile(int loginHandle, const char* localPath) {

@@ -96,6 +96,13 @@ ZQ_NETSDK_API int ZQ_NETSDK_IPC_SetDevcieConfig(int loginHandle, int code, const
                                                 int length);
 ZQ_NETSDK_API int ZQ_NETSDK_IPC_RebootDVR(int loginHandle);
 ZQ_NETSDK_API int ZQ_NETSDK_IPC_RestoreConfig(int loginHandle);
+/* PTZ: a command (11 zoom in, 12 zoom out, 17..24 directions, 26 stop, 27 3D
+ * positioning) with its two parameters; a preset operation (8 set, 39 call);
+ * a key frame on a live stream (channel, stream 0 main / 1 sub). Sent as
+ * system control 2001, 2002 and 2003; no reply is awaited. */
+ZQ_NETSDK_API int ZQ_NETSDK_IPC_PTZControl(int loginHandle, int command, int param1, int param2);
+ZQ_NETSDK_API int ZQ_NETSDK_IPC_PTZPreset(int loginHandle, int operation, int preset);
+ZQ_NETSDK_API int ZQ_NETSDK_IPC_CreateIFrame(int loginHandle, int channel, int stream);
 
 /* Files. Each accepted transfer ends in exactly one terminal status event
  * (UPLOAD_DONE/UPLOAD_FAILED, DOWNLOAD_DONE/DOWNLOAD_FAILED) within the transfer

@@ -1,0 +1,283 @@
+// The live view in the test LAN against devsim (in this process, in the LAN
+// namespace): 1, 4 and 16 panes get pictures through the grid's players, a
+// pane switches between main and sub stream, closing everything while frames
+// arrive, PTZ and preset commands from the panes recorded by devsim.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <cctype>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "VaRurOvoDiv/zq_netsdk_ipc.h"
+#include "kelvara_test/test_env.h"
+#include "kelvara_test/test_lan.h"
+#include "media/core/pane_mouse.h"
+#include "media/ui/live_view.h"
+#include "media/ui/wnd_manager.h"
+#include "rtsp_server.h"
+#include "simulator.h"
+#include "zq_player.h"
+
+namespace kelvara::media {
+namespace {
+
+using kelvara::test::LanSide;
+using kelvara::test::TestLan;
+using kelvara::test::TestLanOptions;
+
+constexpr int kDevices = 16;
+
+class LiveViewLanTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string why;
+    lan_ = TestLan::Create(TestLanOptions{.lan_addresses = kDevices}, &why).release();
+    if (lan_ == nullptr) {
+      skip_ = why;
+      return;
+    }
+    devsim::SimConfig config;
+    config.discovery_port = 0;
+    config.stdin_control = false;
+    std::vector<devsim::RtspDevice> streams;
+    for (int i = 0; i < kDevices; ++i) {
+      devsim::DeviceConfig d;
+      d.ip = TestLan::LanAddress(i);
+      d.device_type = "DAV-ODUVE-SIM";
+      d.command_port = 8091;
+      d.log_port = 9999;
+      devsim::CompleteDevice(d, i);
+      config.devices.push_back(d);
+      devsim::RtspDevice r;
+      r.ip = d.ip;
+      r.port = 554;
+      streams.push_back(r);
+    }
+    std::string error = lan_->CallInThread(LanSide::kLan, [&] {
+      sim_ = new devsim::Simulator(config);
+      std::string e = sim_->Start();
+      if (e.empty()) {
+        rtsp_ = new devsim::RtspServer();
+        e = rtsp_->Start(streams);
+      }
+      return e;
+    });
+    if (!error.empty()) {
+      skip_ = error;
+      return;
+    }
+    // The UI thread joins the PC side: every stream and SDK thread it starts lives there.
+    if (!lan_->EnterOnThisThread(LanSide::kPc)) {
+      skip_ = "cannot enter the PC namespace";
+      return;
+    }
+    ZQ_PLAYER_Init();
+    ZQ_RTSP_CLINET_LIB_InitLib();
+    ZQ_NETSDK_IPC_Init();
+    ready_ = true;
+  }
+  static void TearDownTestSuite() {
+    if (ready_) {
+      ZQ_NETSDK_IPC_Cleanup();
+      ZQ_RTSP_CLINET_LIB_ReleaseLib();
+    }
+    delete rtsp_;
+    if (sim_ != nullptr) sim_->Stop();
+    delete sim_;
+    delete lan_;
+  }
+
+  void SetUp() override {
+    if (!ready_) GTEST_SKIP() << "test LAN unavailable (" << skip_ << ")";
+    settings_.full_switch_stream = 1;
+    settings_.default_user = "admin";
+    settings_.default_password = "admin123";
+    for (int i = 0; i < kDevices; ++i) {
+      LiveRow r;
+      r.serial = sim_->device(i).serial();
+      r.device_type = "DAV-ODUVE-SIM";
+      r.ip = TestLan::LanAddress(i);
+      r.online = true;
+      r.login_version = "V1";
+      r.login_handle = 0;
+      rows_.push_back(r);
+    }
+    LiveViewHost host;
+    host.settings = &settings_;
+    host.row_at = [this](int row) -> std::optional<LiveRow> {
+      if (row < 0 || row >= static_cast<int>(rows_.size())) return std::nullopt;
+      return rows_[static_cast<size_t>(row)];
+    };
+    host.row_count = [this] { return static_cast<int>(rows_.size()); };
+    host.documents = kelvara::test::MakeTempDir("docs");
+    host.private_dir = kelvara::test::MakeTempDir("private");
+    video_ = std::make_unique<ui::CDialogVideo>();
+    grid_ = new ui::CWndManager();
+    grid_->SetHostWindow(video_.get());
+    video_->SetGrid(grid_);
+    video_->resize(1280, 720);
+    video_->SetVisible(5);
+    view_ = std::make_unique<LiveView>(host);
+    view_->Attach(grid_, video_.get());
+  }
+  void TearDown() override {
+    if (view_) view_->CloseAllPreviews();
+    view_.reset();
+    video_.reset();
+  }
+
+  bool AllPanesPaint(int count) {
+    return QTest::qWaitFor(
+        [&] {
+          for (int i = 0; i < count; ++i) {
+            long long decoded = 0, painted = 0;
+            ZQ_PLAYER_GetFrameCounts(grid_->GetPanePlayer(i), &decoded, &painted);
+            if (decoded < 10 || painted < 2) return false;
+          }
+          return true;
+        },
+        40000);
+  }
+
+  static TestLan* lan_;
+  static devsim::Simulator* sim_;
+  static devsim::RtspServer* rtsp_;
+  static std::string skip_;
+  static bool ready_;
+  CSaveParam settings_;
+  std::vector<LiveRow> rows_;
+  std::unique_ptr<ui::CDialogVideo> video_;
+  ui::CWndManager* grid_ = nullptr;
+  std::unique_ptr<LiveView> view_;
+};
+TestLan* LiveViewLanTest::lan_ = nullptr;
+devsim::Simulator* LiveViewLanTest::sim_ = nullptr;
+devsim::RtspServer* LiveViewLanTest::rtsp_ = nullptr;
+std::string LiveViewLanTest::skip_;
+bool LiveViewLanTest::ready_ = false;
+
+TEST_F(LiveViewLanTest, OneFourAndSixteenPanesAllGetPictures) {
+  for (int count : {1, 4, 16}) {
+    SCOPED_TRACE(count);
+    const int side = static_cast<int>(std::lround(std::sqrt(count)));
+    grid_->SetGrid(side, side);
+    for (int i = 0; i < count; ++i) {
+      const int pane = grid_->FindFreePane();
+      ASSERT_EQ(pane, i);
+      ASSERT_EQ(view_->StartPanePreview(i, 0, 1, pane, 0), 0);
+    }
+    EXPECT_EQ(view_->PlayingCount(), count);
+    // The same device channel again only selects its pane.
+    EXPECT_EQ(view_->StartPanePreview(0, 0, 1, count - 1, 0), 0);
+    EXPECT_EQ(grid_->GetSelectedPane(), 0);
+    EXPECT_TRUE(AllPanesPaint(count));
+    EXPECT_EQ(grid_->GetPaneCaption(0), QStringLiteral("0"));
+    // Closed while frames arrive: every stream stopped, every pane free.
+    EXPECT_EQ(view_->CloseAllPreviews(), 0);
+    EXPECT_EQ(view_->PlayingCount(), 0);
+    EXPECT_TRUE(grid_->GetPaneCaption(0).isEmpty());
+  }
+  if (video_) {
+    const QImage shot = video_->grab().toImage();
+    shot.save(QString::fromStdString((kelvara::test::MakeTempDir("shot") / "grid.png").string()));
+  }
+}
+
+TEST_F(LiveViewLanTest, PaneSwitchesBetweenMainAndSubStream) {
+  grid_->SetGrid(1, 1);
+  ASSERT_EQ(view_->StartPanePreview(2, 0, 1, 0, 0), 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view_->Record(0) && view_->Record(0)->m_mediaInfo; }, 20000));
+  EXPECT_EQ(view_->GetPaneSubStream(0), 1);
+  view_->SwitchPaneStream(0, 1);
+  EXPECT_EQ(view_->GetPaneSubStream(0), 0);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        CDevInfo* r = view_->Record(0);
+        if (r == nullptr) return false;
+        std::lock_guard lock(r->recorders_mutex);
+        return r->m_mediaInfo && r->m_mediaInfo->video.width == 1920;
+      },
+      20000));
+  view_->SwitchPaneStream(0, 1);  // already the main stream: nothing
+  EXPECT_EQ(view_->GetPaneSubStream(0), 0);
+  // The keys of the grid need the stream switch on.
+  settings_.full_switch_stream = 0;
+  view_->OnSetStream(0, 0);
+  EXPECT_EQ(view_->GetPaneSubStream(0), 0);
+  settings_.full_switch_stream = 1;
+  view_->OnSetStream(0, 0);
+  EXPECT_EQ(view_->GetPaneSubStream(0), 1);
+}
+
+TEST_F(LiveViewLanTest, UnsupportedModelIsRefusedWithItsType) {
+  rows_[3].device_type = "NVS-NVR-16";
+  std::string said;
+  LiveViewHost host;
+  host.settings = &settings_;
+  host.row_at = [this](int row) -> std::optional<LiveRow> { return rows_[static_cast<size_t>(row)]; };
+  host.error_box = [&](const std::string& text, const std::string&) { said = text; };
+  LiveView view(host);
+  view.Attach(grid_, video_.get());
+  EXPECT_EQ(view.StartPanePreview(3, 0, 1, 0, 0), -1);
+  EXPECT_NE(said.find("NVR-16"), std::string::npos);
+  EXPECT_EQ(said.find("NVS-NVR-"), std::string::npos);
+  EXPECT_EQ(view.PlayingCount(), 0);
+}
+
+// The bytes devsim received over the SDK link, decoded from its journal.
+std::string SdkBytes(const std::string& journal) {
+  std::string out;
+  size_t at = 0;
+  while ((at = journal.find("\nsdk ", at)) != std::string::npos) {
+    at += 5;
+    for (; at + 1 < journal.size() && std::isxdigit(static_cast<unsigned char>(journal[at])); at += 2)
+      out += static_cast<char>(std::stoi(journal.substr(at, 2), nullptr, 16));
+  }
+  return out;
+}
+
+TEST_F(LiveViewLanTest, PanePtzAndPresetsReachTheDevice) {
+  const int login = ZQ_NETSDK_IPC_Login(TestLan::LanAddress(4).c_str(), 8091, "admin", "admin123", 0);
+  ASSERT_GT(login, 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ZQ_NETSDK_IPC_PTZControl(login, 26, 9, 9) == 0; }, 15000));
+  QTest::qWait(300);
+  rows_[4].login_handle = login;
+  rows_[4].ability_text = "ptz_control";
+  rows_[5].login_handle = 0;  // no PTZ ability: nothing is sent for it
+  settings_.af_study.nPtzSpeed = 4;
+  grid_->SetGrid(1, 2);
+  ASSERT_EQ(view_->StartPanePreview(4, 0, 1, 0, 0), 0);
+  ASSERT_EQ(view_->StartPanePreview(5, 0, 1, 1, 0), 0);
+  sim_->Control("journal 4 clear");
+  // A press at the left edge of pane 0, the release, a wheel notch and its stop.
+  emit grid_->ptzCommand(0, kPtzLeft);
+  emit grid_->ptzCommand(0, kPtzStop);
+  emit grid_->ptzCommand(1, kPtzUp);  // pane 1's device has no PTZ
+  view_->OnPresetSet(0, 3);
+  view_->OnPresetCall(0, 5);
+  view_->On3DLocate(0, (10u << 24) | (20u << 16) | (30u << 8) | 40u);
+  QTest::qWait(200);
+  std::string journal;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        journal = SdkBytes(sim_->Control("journal 4"));
+        return journal.find("Command=\"27\"") != std::string::npos;
+      },
+      5000));
+  EXPECT_NE(journal.find("<PTZ_CONTROL Command=\"19\" Param1=\"4\" Param2=\"4\" />"), std::string::npos);
+  EXPECT_NE(journal.find("<PTZ_CONTROL Command=\"26\" Param1=\"4\""), std::string::npos);
+  EXPECT_EQ(journal.find("Command=\"17\""), std::string::npos);
+  EXPECT_NE(journal.find("<PTZ_PRESET Operation=\"8\" Preset=\"3\" />"), std::string::npos);
+  EXPECT_NE(journal.find("<PTZ_PRESET Operation=\"39\" Preset=\"5\" />"), std::string::npos);
+  EXPECT_NE(journal.find("Command=\"27\" Param1=\"2580\" Param2=\"7720\""), std::string::npos);
+  // The key frame asked for at the start reached the device.
+  EXPECT_GE(sim_->device(4).key_frame_requests(), 1);
+  ZQ_NETSDK_IPC_Logout(login);
+}
+
+}  // namespace
+}  // namespace kelvara::media
