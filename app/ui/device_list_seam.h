@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/ui/main_dialog_seams.h"
+#include "device/core/device_logs.h"
 #include "device/ui/device_command_host.h"
 #include "discovery/ui/device_list_controller.h"
 #include "discovery/ui/list_actions.h"
@@ -28,6 +29,7 @@ class DeviceListSeamImpl : public ui::DeviceListSeam {
   void OnSdkStatusEvent(device::DeviceStatusEvent event) override;
   void OnSdkAuxResponse(device::DeviceAuxResponse response) override;
   void ClearRows() override;
+  void StopDeviceLogs() override { device::DeviceLogs::StopAll(controller_.Rows()); }
   void RestoreDayMode(int row) override {
     if (commands_) commands_->RestoreDayMode(row);
   }

@@ -13,6 +13,9 @@
 #include "device/core/zq_command_sdk.h"
 #include "device/core/zq_netsdk.h"
 #include "device/ui/device_command_host.h"
+#include "device/ui/device_log_menu.h"
+#include "common/folder_functions.h"
+#include "app/ui/login_actions.h"
 #include <QPushButton>
 #include <functional>
 #include <memory>
@@ -169,11 +172,47 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     // Menu entries the device commands, the firmware and the live view own.
     LiveViewSeamImpl* live = nullptr;
     std::unique_ptr<device::DeviceCommandHost> commands;
+    discovery::DeviceListSeamImpl* list_ptr = nullptr;
+    // Device logs: one receiver per checked row while logging is on.
+    device::DeviceLogs::Hooks log_hooks;
+    log_hooks.settings = [&param] { return param.slog_filter; };
+    log_hooks.documentsFolder = [] { return GetShellFolderPath(5); };
+    log_hooks.uploadConfigFile = [&commands](discovery::DeviceListRow& row, const std::string& path) {
+      return commands ? commands->Commands().UploadConfigFileToRow(&row, path) : -1;
+    };
+    // A log that cannot be written shows in its row once per failure streak.
+    log_hooks.writeError = [&window, &commands, &list_ptr](std::uint32_t address, const std::string& name,
+                                                          const std::string&) {
+      if (window == nullptr) return;
+      QMetaObject::invokeMethod(
+          window,
+          [&commands, &list_ptr, address, name] {
+            if (!commands || list_ptr == nullptr) return;
+            discovery::DeviceRows& rows = list_ptr->Controller().Rows();
+            for (std::size_t i = 0; i < rows.Count(); ++i) {
+              discovery::DeviceListRow& row = rows.At(i);
+              device::NetLogRecverThread* r = device::DeviceLogs::ReceiverOf(row);
+              if (r != nullptr && r->GetIp() == address && r->GetName() == name)
+                commands->Commands().SetStatus(row, LangKey("SLOG_WRITE_FAILED"));
+            }
+          },
+          Qt::QueuedConnection);
+    };
+    device::DeviceLogs device_logs(std::move(log_hooks));
+    device::DeviceLogMenu::Hooks log_menu_hooks;
+    log_menu_hooks.rows = [&list_ptr]() -> discovery::DeviceRows& { return list_ptr->Controller().Rows(); };
+    log_menu_hooks.settings = [&param]() -> SlogFilterSettings& { return param.slog_filter; };
+    log_menu_hooks.saveSettings = [&settings] { settings.Save(); };
+    QtUserPrompts log_prompts;
+    log_menu_hooks.prompts = &log_prompts;
+    device::DeviceLogMenu log_menu(device_logs, std::move(log_menu_hooks));
+    actions.autoTraceOn = [&device_logs] { return device_logs.Enabled(); };
     // The firmware's file entries (OEM application files, cloud identity and ISP files).
     FirmwareSeam* firmware_menus = nullptr;
-    actions.otherCommand = [&commands, &firmware_menus, &window, &live](int id, int row) {
+    actions.otherCommand = [&commands, &firmware_menus, &window, &live, &log_menu](int id, int row) {
       if (live != nullptr && live->OnListCommand(id, row)) return true;
       if (firmware_menus != nullptr && firmware_menus->OnCommand(id)) return true;
+      if (log_menu.OnCommand(id)) return true;
       if (id == 32778 && commands != nullptr) {
         commands->OnMenuRebootDevice();
         return true;
@@ -198,6 +237,14 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     };
     discovery::DeviceListSeamImpl device_list(std::move(list_options), std::move(actions));
     services.device_list = &device_list;
+    list_ptr = &device_list;
+    // The device log follows each row's check box.
+    device_list.Controller().onRowCheckChanged = [&device_logs](discovery::DeviceListRow& row, bool checked) {
+      device_logs.UpdateNetLogReceiver(row, checked);
+    };
+    device_list.Controller().onAllChecksChanged = [&device_logs, &device_list] {
+      device_logs.RefreshNetLogReceivers(device_list.Controller().Rows());
+    };
     // The live view over the device list's rows (by their place in the list).
     media::LiveViewHost live_host;
     live_host.settings = &param;
@@ -267,7 +314,9 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     };
     // The operator's authorisation and the broadcast reboot: the list's own
     // (DeviceCommandHost fills them in).
-    command_options.seams.login = &firmware.DeviceSeams();
+    AppLoginActions login_actions(firmware.DeviceSeams(), device_logs,
+                                  [&device_list] { return &device_list.Controller().Rows(); });
+    command_options.seams.login = &login_actions;
     command_options.seams.transfers = &firmware.DeviceSeams();
     QtUserPrompts command_prompts;
     commands = std::make_unique<device::DeviceCommandHost>(

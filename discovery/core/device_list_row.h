@@ -18,6 +18,9 @@ namespace kelvara::discovery {
 class RowResource {
  public:
   virtual ~RowResource() = default;
+  // Asks the resource's threads to stop without waiting, so that freeing many
+  // rows waits for all of them at once rather than one after another.
+  virtual void RequestStop() {}
 };
 
 struct DeviceListRow {

@@ -137,7 +137,10 @@ void DeviceRows::Clear() {
   byKey_.clear();
   byHandle_.clear();
   loginVersionChanged_.clear();
-  // Each row's receiver ends with it (its destructor stops its threads).
+  // Each row's receiver ends with it (its destructor stops its threads): all
+  // are told first, so N of them take about one stop time.
+  for (auto& row : rows_)
+    if (row->m_netLogThread) row->m_netLogThread->RequestStop();
   rows_.clear();
   view_.RowsCleared();
 }

@@ -93,8 +93,11 @@ controls::CReportCtrl* DeviceListController::CreateListWidget(QWidget* parent) {
   rows_ = std::make_unique<DeviceRows>(columns_, *view_);
   rows_->SetFormatContext(std::move(context));
   connect(list_.data(), &controls::CReportCtrl::CheckChanged, this, [this](int row, bool checked) {
-    if (auto* r = static_cast<DeviceListRow*>(list_->GetItemData(row))) r->checked = checked;
-    if (!bulkCheck_) UpdateTotals();
+    auto* r = static_cast<DeviceListRow*>(list_->GetItemData(row));
+    if (r != nullptr) r->checked = checked;
+    if (bulkCheck_) return;
+    UpdateTotals();
+    if (r != nullptr && onRowCheckChanged) onRowCheckChanged(*r, checked);
   });
   return list_;
 }
@@ -247,6 +250,7 @@ void DeviceListController::SetAllChecked(bool on) {
     bulkCheck_ = false;
   }
   UpdateTotals();
+  if (onAllChecksChanged) onAllChecksChanged();
 }
 
 void DeviceListController::UpdateTotals() { emit totalsChanged(TotalsText()); }

@@ -130,6 +130,10 @@ class DeviceListController : public QObject {
   // handler only the rows' login state is kept.
   std::function<void(const device::DeviceStatusEvent&)> onStatusEvent;
   std::function<void(const device::DeviceAuxResponse&)> onAuxResponse;
+  // A row's check box changed by itself (the device log follows it), and
+  // after the check-all box changed every row at once.
+  std::function<void(DeviceListRow& row, bool checked)> onRowCheckChanged;
+  std::function<void()> onAllChecksChanged;
 
   // The operator's credentials (UTF-8) for a login-free network command:
   // 1 with `user` and `password` set, 0 when the operation password is

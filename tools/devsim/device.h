@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "log_stream.h"
 #include "config_store.h"
 #include "device_config.h"
 #include "login_handshake.h"
@@ -108,6 +109,7 @@ class Device {
   std::vector<std::pair<uint64_t, std::string>> LogSince(uint64_t after) const;
   uint64_t log_close_generation() const { return log_close_.load(); }
   void CloseLogs() { log_close_.fetch_add(1); }
+  LogStream& log_stream() { return log_stream_; }
 
   // Status events for the SDK links (alarms on demand), numbered from 1.
   void PushEvent(uint32_t code, std::string data);
@@ -161,6 +163,7 @@ class Device {
   std::atomic<uint64_t> generation_{0};
   std::atomic<bool> offline_{false};
   std::atomic<uint64_t> log_close_{0};
+  LogStream log_stream_;
   // The account's stretched password, kept as a device keeps it; made again
   // when the password changes.
   const std::string login_salt_;

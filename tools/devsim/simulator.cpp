@@ -1,5 +1,8 @@
 #include "simulator.h"
 
+#include <fstream>
+#include <map>
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -236,7 +239,17 @@ bool Simulator::Reconcile(size_t i) {
     CloseListener(l);
     return true;
   }
-  if (l.sdk_fd >= 0 && l.bound_ip == ip) return true;
+  if (l.sdk_fd >= 0 && l.bound_ip == ip) {
+    // A refusing log port has no listener: connects to it are refused.
+    const bool refuse = d.log_stream().mode() == LogStream::Mode::kRefuse;
+    if (refuse && l.log_fd >= 0) {
+      close(l.log_fd);
+      l.log_fd = -1;
+    } else if (!refuse && l.log_fd < 0) {
+      l.log_fd = Listen(ip, l.log_port, l.log_port);
+    }
+    return true;
+  }
   CloseListener(l);
   // A port chosen by the system once stays the device's port.
   const uint16_t sdk_port = l.sdk_port != 0 ? l.sdk_port : static_cast<uint16_t>(c.command_port);
@@ -285,8 +298,10 @@ void Simulator::AcceptLoop() {
         if (listeners_[i].sdk_fd >= 0) {
           fds.push_back({listeners_[i].sdk_fd, POLLIN, 0});
           owners.emplace_back(i, false);
-          fds.push_back({listeners_[i].log_fd, POLLIN, 0});
-          owners.emplace_back(i, true);
+          if (listeners_[i].log_fd >= 0) {
+            fds.push_back({listeners_[i].log_fd, POLLIN, 0});
+            owners.emplace_back(i, true);
+          }
         }
       }
     }
@@ -572,28 +587,61 @@ void Simulator::ServeSdk(Device& d, int fd) {
 void Simulator::ServeLog(Device& d, int fd) {
   const uint64_t close_gen = d.log_close_generation();
   const std::string serial = d.serial();
+  LogStream& stream = d.log_stream();
+  const LogStream::Mode mode = stream.mode();
+  const bool raw = mode != LogStream::Mode::kNormal;
+  const bool silent = mode == LogStream::Mode::kSilent;
+  const uint64_t reset_after = stream.reset_after();
+  uint64_t conn_sent = 0;
+  // Sends what fits before the reset point; false when the link is to end.
+  auto send = [&](std::string out) {
+    bool reset = false;
+    if (reset_after > 0 && conn_sent + out.size() >= reset_after) {
+      const size_t keep = static_cast<size_t>(reset_after - conn_sent);
+      out.resize(keep);
+      reset = true;
+    }
+    if (!out.empty()) {
+      if (!SendAll(fd, out, stop_)) return false;
+      stream.NoteSent(out);
+      conn_sent += out.size();
+    }
+    return !reset;
+  };
   // Mark where this connection starts reading before greeting the peer: a line
   // pushed right after the greeting arrives must not be skipped.
   uint64_t sent = 0;
   for (const auto& l : d.LogSince(0)) sent = l.first;  // only lines pushed from now on
-  std::string hello = "devsim " + serial + ": log opened\r\n";
-  if (!SendAll(fd, hello, stop_)) return;
+  if (!raw && !send("devsim " + serial + ": log opened\r\n")) return;
   int tick = 0;
   auto next_tick = Clock::now() + std::chrono::seconds(1);
   char buf[4096];
   while (!stop_.load() && d.log_close_generation() == close_gen && d.Up()) {
     std::string out;
-    for (const auto& [seq, line] : d.LogSince(sent)) {
-      sent = seq;
-      out += line + "\r\n";
+    if (!silent) {
+      for (const auto& [seq, line] : d.LogSince(sent)) {
+        sent = seq;
+        out += line;
+      }
+      if (!raw && Clock::now() >= next_tick) {
+        out += "devsim " + serial + ": tick " + std::to_string(++tick) + "\r\n";
+        next_tick += std::chrono::seconds(1);
+      }
+      // Stream bytes not yet sent on any connection; those cut off by a reset
+      // go back, so the next connection carries on where this one stopped.
+      std::string due = stream.TakeDue(64 * 1024);
+      if (reset_after > 0 && conn_sent + out.size() + due.size() > reset_after) {
+        const uint64_t room = reset_after > conn_sent + out.size() ? reset_after - conn_sent - out.size() : 0;
+        stream.GiveBack(due.size() - static_cast<size_t>(room));
+        due.resize(static_cast<size_t>(room));
+      }
+      out += due;
     }
-    if (Clock::now() >= next_tick) {
-      out += "devsim " + serial + ": tick " + std::to_string(++tick) + "\r\n";
-      next_tick += std::chrono::seconds(1);
-    }
-    if (!out.empty() && !SendAll(fd, out, stop_)) return;
+    if (!out.empty() && !send(std::move(out))) return;
+    if (reset_after > 0 && conn_sent >= reset_after) return;
     pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, kPollMs) <= 0) continue;
+    const int wait_ms = stream.StreamPending() && !silent ? 2 : kPollMs;
+    if (poll(&p, 1, wait_ms) <= 0) continue;
     const ssize_t n = recv(fd, buf, sizeof buf, 0);
     if (n == 0) return;
     if (n < 0) {
@@ -602,11 +650,8 @@ void Simulator::ServeLog(Device& d, int fd) {
     }
     const std::string cmd(buf, static_cast<size_t>(n));
     d.Record("log", cmd);
-    if (!SendAll(fd, "devsim " + serial + ": command received (" + std::to_string(n) +
-                         " bytes)\r\n",
-                 stop_)) {
-      return;
-    }
+    if (raw) continue;
+    if (!send("devsim " + serial + ": command received (" + std::to_string(n) + " bytes)\r\n")) return;
   }
 }
 
@@ -723,7 +768,7 @@ std::string Simulator::Control(const std::string& line) {
   if (cmd.empty()) return "";
   if (cmd == "help") {
     return "ok list|state D|journal D [clear]|get D CODE|set D CODE HEX|fault D NAME VALUE|"
-           "alarm D CODE [DETAIL]|event D CODE [TEXT]|log D TEXT|log_close D|reboot D|drop D|"
+           "alarm D CODE [DETAIL]|event D CODE [TEXT]|log D TEXT|loghex D HEX|logmode D normal|raw|silent|refuse|logreset D BYTES|logstream D RATE TOTAL HEX|logsent D [PATH]|log_close D|reboot D|drop D|"
            "offline D|online D|codefault D CODE NAME [VALUE]|file D PATH HEX|quit";
   }
   if (cmd == "list") {
@@ -737,7 +782,8 @@ std::string Simulator::Control(const std::string& line) {
   }
   static const char* const kPerDevice[] = {"state", "journal", "get", "set", "fault", "alarm",
                                           "event", "log", "log_close", "reboot", "drop", "file",
-                                          "offline", "online", "codefault"};
+                                          "offline", "online", "codefault", "loghex", "logmode",
+                                          "logreset", "logstream", "logsent"};
   if (std::find(std::begin(kPerDevice), std::end(kPerDevice), cmd) == std::end(kPerDevice)) {
     return "err unknown command '" + cmd + "'";
   }
@@ -807,8 +853,52 @@ std::string Simulator::Control(const std::string& line) {
     return "ok";
   }
   if (cmd == "log") {
-    d->PushLog(rest);
+    d->PushLog(rest + "\r\n");
     return "ok";
+  }
+  if (cmd == "loghex") {
+    std::string hex, bytes;
+    args >> hex;
+    if (!HexDecode(hex, bytes)) return "err bad hex";
+    d->PushLog(bytes);
+    return "ok";
+  }
+  if (cmd == "logmode") {
+    std::string m;
+    args >> m;
+    static const std::map<std::string, LogStream::Mode> modes = {{"normal", LogStream::Mode::kNormal},
+                                                                 {"raw", LogStream::Mode::kRaw},
+                                                                 {"silent", LogStream::Mode::kSilent},
+                                                                 {"refuse", LogStream::Mode::kRefuse}};
+    const auto it = modes.find(m);
+    if (it == modes.end()) return "err mode is normal, raw, silent or refuse";
+    d->log_stream().SetMode(it->second);
+    return "ok";
+  }
+  if (cmd == "logreset") {
+    uint64_t n = 0;
+    if (!(args >> n)) return "err logreset D BYTES";
+    d->log_stream().SetResetAfter(n);
+    return "ok";
+  }
+  if (cmd == "logstream") {
+    uint64_t rate = 0, total = 0;
+    std::string hex, pattern;
+    if (!(args >> rate >> total >> hex) || !HexDecode(hex, pattern) || pattern.empty())
+      return "err logstream D RATE TOTAL HEX";
+    d->log_stream().StartStream(pattern, total, rate);
+    return "ok";
+  }
+  if (cmd == "logsent") {
+    std::string path;
+    args >> path;
+    const std::string bytes = d->log_stream().Sent();
+    if (!path.empty()) {
+      std::ofstream out(path, std::ios::binary | std::ios::trunc);
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      if (!out) return "err cannot write " + path;
+    }
+    return "ok " + std::to_string(bytes.size());
   }
   if (cmd == "log_close") {
     d->CloseLogs();
