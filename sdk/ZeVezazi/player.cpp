@@ -55,6 +55,8 @@ Player::~Player() {
     delete view_.data();
   }
   sws_freeContext(scaler_);
+  sws_freeContext(converter_);
+  av_freep(&small_[0]);
   av_frame_free(&decoded_);
   av_frame_free(&latest_);
   av_packet_free(&packet_);
@@ -284,8 +286,8 @@ void Player::Paint(QWidget* view) {
   paint_pending_.store(false);
   QPainter painter(view);
   const QRect area = view->rect();
-  painter.fillRect(area, Qt::black);
   std::lock_guard lock(picture_mutex_);
+  bool covered = false;  // the picture fills the whole pane
   if (latest_->data[0] != nullptr && latest_->width > 0 && latest_->height > 0 && !area.isEmpty()) {
     const auto fmt = static_cast<AVPixelFormat>(latest_->format);
     // The shown part of the picture, on even pixels so the chroma planes line up.
@@ -302,25 +304,42 @@ void Player::Paint(QWidget* view) {
                             area.y() + (area.height() - fitted.height()) / 2), fitted);
     }
     if (target.width() >= 2 && target.height() >= 2) {
-      if (canvas_.size() != target.size()) canvas_ = QImage(target.size(), QImage::Format_RGB32);
-      scaler_ = sws_getCachedContext(scaler_, cw, ch, fmt, target.width(), target.height(), AV_PIX_FMT_BGRA,
-                                     SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+      // Two steps, both on libswscale's vector paths: the 4:2:0 picture is
+      // scaled to the pane's size (a pane much smaller than the picture takes
+      // every n-th pixel), then converted to RGB at that size. Scaling and
+      // converting in one step runs the generic per-pixel path instead.
+      const int tw = target.width(), th = target.height();
+      const int padded = (tw + 31) & ~31;  // the converter writes whole blocks
+      if (canvas_.width() != padded || canvas_.height() != th) {
+        canvas_ = QImage(padded, th, QImage::Format_RGB32);
+        av_freep(&small_[0]);
+        av_image_alloc(small_, small_stride_, padded, th + 1, AV_PIX_FMT_YUV420P, 64);
+      }
+      const int flags = tw * 2 <= cw && th * 2 <= ch ? SWS_POINT : SWS_FAST_BILINEAR;
+      scaler_ = sws_getCachedContext(scaler_, cw, ch, fmt, tw, th, AV_PIX_FMT_YUV420P, flags, nullptr, nullptr,
+                                     nullptr);
+      converter_ = sws_getCachedContext(converter_, tw, th, AV_PIX_FMT_YUV420P, tw, th, AV_PIX_FMT_BGRA, SWS_POINT,
+                                        nullptr, nullptr, nullptr);
       const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(fmt);
-      if (scaler_ != nullptr && d != nullptr) {
+      if (scaler_ != nullptr && converter_ != nullptr && d != nullptr && small_[0] != nullptr) {
         const uint8_t* src[4] = {};
         for (int i = 0; i < 4 && latest_->data[i] != nullptr; ++i) {
           const int sx = i == 0 || i == 3 ? cx : cx >> d->log2_chroma_w;
           const int sy = i == 0 || i == 3 ? cy : cy >> d->log2_chroma_h;
           src[i] = latest_->data[i] + static_cast<ptrdiff_t>(sy) * latest_->linesize[i] + sx;
         }
+        sws_scale(scaler_, src, latest_->linesize, 0, ch, small_, small_stride_);
         uint8_t* dst[1] = {canvas_.bits()};
         const int dst_stride[1] = {static_cast<int>(canvas_.bytesPerLine())};
-        sws_scale(scaler_, src, latest_->linesize, 0, ch, dst, dst_stride);
-        painter.drawImage(target.topLeft(), canvas_);
+        sws_scale(converter_, small_, small_stride_, 0, th, dst, dst_stride);
+        if (target != area) painter.fillRect(area, Qt::black);
+        painter.drawImage(target.topLeft(), canvas_, QRect(0, 0, tw, th));
+        covered = true;
         painted_count_.fetch_add(1, std::memory_order_relaxed);
       }
     }
   }
+  if (!covered) painter.fillRect(area, Qt::black);
   if (motion_on_ && motion_columns_ > 0 && motion_rows_ > 0) {
     painter.setPen(QPen(QColor(0, 255, 0), 1));
     const double cw = double(area.width()) / motion_columns_, ch = double(area.height()) / motion_rows_;

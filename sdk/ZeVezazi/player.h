@@ -70,7 +70,10 @@ class Player {
 
   mutable std::mutex picture_mutex_;  // latest picture, overlays, paint scaler
   AVFrame* latest_ = nullptr;
-  SwsContext* scaler_ = nullptr;
+  SwsContext* scaler_ = nullptr;     // picture -> pane size, 4:2:0
+  SwsContext* converter_ = nullptr;  // 4:2:0 -> RGB at pane size
+  uint8_t* small_[4] = {};
+  int small_stride_[4] = {};
   QImage canvas_;
   bool fill_ = false;
   bool recording_ = false;
