@@ -24,6 +24,7 @@ bool LiveViewSeamImpl::OnListCommand(int id, int row) {
     case 32937: view_.OpenAllPreviews(); return true;
     case 32967: view_.PreviewInNextPane(row); return true;
     case 32781: view_.CloseAllPreviews(); return true;
+    case 32799: view_.OpenSnapFolder(); return true;
     default:
       if (id >= 32929 && id <= 32936) {
         view_.OnMenuSplit(id);

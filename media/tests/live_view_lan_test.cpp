@@ -216,6 +216,25 @@ TEST_F(LiveViewLanTest, PaneSwitchesBetweenMainAndSubStream) {
   EXPECT_EQ(view_->GetPaneSubStream(0), 1);
 }
 
+TEST_F(LiveViewLanTest, LayoutCommandsAndTheSnapshotFolder) {
+  std::string opened;
+  LiveViewHost host;
+  host.settings = &settings_;
+  host.documents = kelvara::test::MakeTempDir("docs");
+  host.open_url = [&](const std::string& url) { opened = url; };
+  LiveView view(host);
+  view.Attach(grid_, video_.get());
+  view.OnMenuSplit(32935);
+  EXPECT_EQ(grid_->PaneCountInGrid(), 20);
+  EXPECT_EQ(settings_.video_rows, 4);
+  EXPECT_EQ(settings_.video_cols, 5);
+  view.OnMenuSplit(32929);  // none: the window is hidden
+  EXPECT_FALSE(video_->isVisible());
+  view.OpenSnapFolder();
+  EXPECT_EQ(opened, (host.documents / "snap").string());
+  EXPECT_TRUE(std::filesystem::is_directory(host.documents / "snap"));
+}
+
 TEST_F(LiveViewLanTest, UnsupportedModelIsRefusedWithItsType) {
   rows_[3].device_type = "NVS-NVR-16";
   std::string said;

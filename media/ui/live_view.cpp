@@ -830,6 +830,13 @@ void LiveView::OnToggle3D() {
     if (ui::CWndCtrl* pane = grid_->GetPane(i)) pane->SetMouse3DLocate(host_.settings->mouse_3d_locate);
 }
 
+void LiveView::OpenSnapFolder() {
+  const std::filesystem::path folder = Documents() / "snap";
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (host_.open_url) host_.open_url(folder.string());
+}
+
 void LiveView::OnMenuSplit(int command) {
   if (grid_ == nullptr) return;
   for (const GridChoice& g : kGridChoices) {

@@ -128,6 +128,8 @@ class LiveView : public QObject {
   void OnMotionGridOff();
   void OnToggle3D();
   void OnMenuSplit(int command);
+  // Device list command 32799: the snapshot folder (<documents>/snap), made when missing, opened.
+  void OpenSnapFolder();
   void OnPaneContextMenu(int pane);
   // The pane context menu for the selected pane (null when it does not play).
   QMenu* BuildPaneMenu(QWidget* parent);
