@@ -4,6 +4,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -780,6 +783,71 @@ TEST(WndManager, PanesFillTheAreaAndIgnoreOversizedGrids) {
   grid.SetGrid(3, 3);
   grid.SetGrid(9, 8);  // 72 > 64: ignored
   EXPECT_EQ(grid.PaneCountInGrid(), 9);
+}
+
+}  // namespace
+}  // namespace kelvara::ui
+
+namespace kelvara::ui {
+namespace {
+
+// The firmware seam: its buttons, files and folders dropped on the window,
+// and the upgrade watch that ends a run only when the firmware says so.
+class RecordingFirmware : public FirmwareSeam {
+ public:
+  bool OnCommand(int id) override {
+    commands.push_back(id);
+    return true;
+  }
+  void OnDropFiles(const QStringList& paths) override { drops.push_back(paths); }
+  bool UpgradeWatchTick() override {
+    ++ticks;
+    return run_over;
+  }
+  void UpgradeRunEnded() override { ++ended; }
+  std::vector<int> commands;
+  std::vector<QStringList> drops;
+  int ticks = 0, ended = 0;
+  bool run_over = false;
+};
+
+TEST_F(MainDialogTest, FirmwareButtonsDropsAndUpgradeWatch) {
+  RecordingFirmware firmware;
+  MainDialogServices s;
+  s.sdk = &sdk;
+  s.settings = &settings;
+  s.display = &display;
+  s.prompts = &prompts;
+  s.sounds = &sounds;
+  s.device_list = &list;
+  s.live_view = &live;
+  s.firmware = &firmware;
+  dlg = std::make_unique<CZqDevSearchToolDlg>(s);
+  dlg->resize(1600, 900);
+  dlg->OnInitDialog();
+  const std::vector<int> buttons = {1189, 1190, 1191, 1192, 1193, 1291, 1292, 1293, 1294, 1295, 1302, 6};
+  for (int id : buttons) dlg->ControlAs<QPushButton>(id)->click();
+  EXPECT_EQ(firmware.commands, buttons);
+
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile("/images/a.bin"), QUrl::fromLocalFile("/images/b.bin")});
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  static_cast<QObject*>(dlg.get())->event(&drop);  // as the window receives a drop
+  ASSERT_EQ(firmware.drops.size(), 1u);
+  EXPECT_EQ(firmware.drops[0], (QStringList{"/images/a.bin", "/images/b.bin"}));
+
+  dlg->SetUpgradeBusy(true);
+  dlg->StartUpgradeWatch();
+  EXPECT_EQ(dlg->TimerPeriod(shell::TIMER_UPGRADE_WATCH), 1000);
+  dlg->OnTimer(shell::TIMER_UPGRADE_WATCH);  // an upgrade of the run is not over
+  EXPECT_TRUE(dlg->UpgradeBusy());
+  EXPECT_TRUE(dlg->IsTimerRunning(shell::TIMER_UPGRADE_WATCH));
+  firmware.run_over = true;
+  dlg->OnTimer(shell::TIMER_UPGRADE_WATCH);
+  EXPECT_FALSE(dlg->UpgradeBusy());
+  EXPECT_FALSE(dlg->IsTimerRunning(shell::TIMER_UPGRADE_WATCH));
+  EXPECT_EQ(firmware.ticks, 2);
+  EXPECT_EQ(firmware.ended, 1);
 }
 
 }  // namespace
