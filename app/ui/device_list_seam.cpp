@@ -19,6 +19,9 @@ QWidget* DeviceListSeamImpl::CreateListWidget(QWidget* parent) {
         list->selectRow(index.row());
       actions_->OnListRightClick(list->viewport()->mapToGlobal(at));
     });
+    QObject::connect(list, &controls::CReportCtrl::RowHovered, actions_.get(),
+                     [this](int row, int column) { actions_->OnListHotTrack(row, column); });
+    QObject::connect(list, &QAbstractItemView::doubleClicked, actions_.get(), [this] { actions_->OnListDblClick(); });
   }
   return list;
 }

@@ -163,6 +163,12 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     actions.gridPanes = [&window] {
       return window != nullptr && window->VideoGrid() != nullptr ? window->VideoGrid()->PaneCountInGrid() : 1;
     };
+    actions.showPreviewPopup = [&window](int online, const QPoint& at, const QString& serial) {
+      if (window != nullptr) window->ShowPreviewPopup(online, at.x(), at.y(), serial);
+    };
+    actions.hidePreviewPopup = [&window] {
+      if (window != nullptr) window->Services().live_view->HidePreviewPopup();
+    };
     actions.restoreConfig = [](int handle) { return ZQ_NETSDK_IPC_RestoreConfig(handle); };
     actions.defaultLoginChanged = [&window, &settings] {
       if (window == nullptr) return;

@@ -238,6 +238,39 @@ void DeviceListActions::OnCommand(int id) {
   Message("MENU_NOT_AVAILABLE", QString(), static_cast<int>(PromptIcon::kInformation));
 }
 
+// --- mouse feedback -------------------------------------------------------------
+
+void DeviceListActions::OnListHotTrack(int hot, int column) {
+  controls::CReportCtrl* l = list_.List();
+  if (!l) return;
+  constexpr std::uint32_t kHot = 0x00FFBF00;    // RGB(0, 191, 255) as 0x00BBGGRR
+  constexpr std::uint32_t kWhite = 0x00FFFFFF;
+  for (int i = 0; i < l->GetItemCount(); ++i) {
+    auto* row = static_cast<DeviceListRow*>(l->GetItemData(i));
+    if (!row) continue;
+    const std::uint32_t wanted = i == hot ? kHot : kWhite;
+    if (row->m_rowColour == wanted) continue;
+    row->m_rowColour = wanted;
+    l->SetCellBkColor(i, -1, static_cast<controls::ColorRef>(wanted), true);
+  }
+  const int previewColumn = list_.Columns().GetColumnIndex(kColPreview);
+  const auto* row = hot >= 0 ? static_cast<DeviceListRow*>(l->GetItemData(hot)) : nullptr;
+  if (row && previewColumn >= 0 && column == previewColumn) {
+    if (hooks_.showPreviewPopup) {
+      const QRect cell = l->visualRect(l->model()->index(hot, previewColumn));
+      const QPoint at = l->viewport()->mapToGlobal(QPoint(cell.left() + 2, cell.top()));
+      hooks_.showPreviewPopup(row->m_online ? 1 : 0, at, Q(row->m_searchInfo.serialNumber));
+    }
+  } else if (hooks_.hidePreviewPopup) {
+    hooks_.hidePreviewPopup();
+  }
+}
+
+void DeviceListActions::OnListDblClick() {
+  const DeviceListRow* row = SelectedRow();
+  if (row && row->m_online && hooks_.openDevicePreview) hooks_.openDevicePreview(SelectedIndex());
+}
+
 // --- network settings without login ----------------------------------------
 
 int DeviceListActions::SendRowRecord(DeviceListRow& row, const OperatorAuth& auth) {

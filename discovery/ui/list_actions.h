@@ -59,6 +59,12 @@ class DeviceListActions : public QObject {
     // Menu commands other subsystems handle (row = selected row or -1);
     // false when none did.
     std::function<bool(int id, int row)> otherCommand;
+    // The preview popup over the preview column: shown for a row (its online
+    // flag, screen position and serial number) or hidden (row -1).
+    std::function<void(int online, const QPoint& screen, const QString& serial)> showPreviewPopup;
+    std::function<void()> hidePreviewPopup;
+    // Double click on an online row: its live view.
+    std::function<void(int row)> openDevicePreview;
     // The default login was changed in its dialog (the window's edits follow).
     std::function<void()> defaultLoginChanged;
     // The SDK's restore of a logged-in device (ZQ_NETSDK_IPC_RestoreConfig).
@@ -83,6 +89,12 @@ class DeviceListActions : public QObject {
   std::optional<std::vector<MenuEntry>> MenuForSelection() const;
   // A menu or button command.
   void OnCommand(int id);
+
+  // The row under the mouse (-1: none) gets the hot colour, every other
+  // row white; over the preview column the preview popup shows.
+  void OnListHotTrack(int row, int column);
+  // Double click: the selected row's live view when it is online.
+  void OnListDblClick();
 
   // Network settings without login.
   void OnChangeIp();

@@ -206,6 +206,13 @@ TEST(ListActions, RowActionsAndOneCheckedRowLookups) {
   EXPECT_EQ(f.actions->GetSelectedLoginHandle(), 0);
   EXPECT_EQ(f.actions->GetSelectedSerial(), "OLD2");
 
+  // Hot-track: the row under the mouse in the hot colour, the others white.
+  f.actions->OnListHotTrack(1, 0);
+  EXPECT_EQ(f.list.List()->GetCellBkColor(1, 0), controls::MakeColorRef(0, 191, 255));
+  EXPECT_EQ(f.list.List()->GetCellBkColor(0, 0), controls::MakeColorRef(255, 255, 255));
+  f.actions->OnListHotTrack(-1, -1);
+  EXPECT_EQ(f.list.List()->GetCellBkColor(1, 0), controls::MakeColorRef(255, 255, 255));
+
   // Select all follows the box.
   f.actions->OnSelectAll(true);
   EXPECT_EQ(f.actions->GetCheckedCount(), 3);
