@@ -137,6 +137,15 @@ std::string Bof(std::uint16_t kind) {
 
 std::once_flag gsfOnce;
 
+// libgsf reports the damaged files it meets as critical warnings on stderr;
+// they are answered by a refusal here, so they are not printed.
+void InitGsf() {
+  gsf_init();
+  for (const char* domain : {"libgsf", "libgsf:msole"})
+    g_log_set_handler(domain, static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING),
+                      [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+}
+
 }  // namespace
 
 std::string BuildBiff8Workbook(const std::vector<XlsSheet>& sheets) {
@@ -232,7 +241,7 @@ namespace {
 
 // An OLE2 compound file holding `workbook` as its "Workbook" stream.
 std::string WrapWorkbookStream(const std::string& workbook, std::string* error) {
-  std::call_once(gsfOnce, [] { gsf_init(); });
+  std::call_once(gsfOnce, InitGsf);
   GsfOutput* memory = gsf_output_memory_new();
   GsfOutfile* ole = gsf_outfile_msole_new(memory);
   std::string file;
@@ -279,7 +288,7 @@ namespace {
 // damaged container (directory names, sector chains) never reaches it.
 // "" with the stream in *stream when acceptable, else why not.
 std::string PrecheckWorkbook(const std::filesystem::path& path, std::size_t maxRows, std::string* stream) {
-  std::call_once(gsfOnce, [] { gsf_init(); });
+  std::call_once(gsfOnce, InitGsf);
   GError* err = nullptr;
   GsfInput* input = gsf_input_stdio_new(path.c_str(), &err);
   if (err) g_error_free(err), err = nullptr;
@@ -530,6 +539,8 @@ XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& 
   }
   if (pid == 0) {
     ::close(pipefd[0]);
+    // Whatever the reader reports while it fails is not the program's output.
+    if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) ::dup2(null, 2);
     const std::string out = Serialize(ReadWithFreexl(tmp.c_str(), sheetName, maxRows));
     std::size_t done = 0;
     while (done < out.size()) {
