@@ -26,6 +26,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # outside oracles and test tools
   ffmpeg zbar-tools qrencode poppler-utils python3 python3-xlrd python3-xlwt 7zip curl
+  # MP3 test files: LAME encoder and decoder, sox, APE tags through mutagen
+  lame sox python3-mutagen
   iproute2 iputils-ping xvfb x11-apps imagemagick procps psmisc
   # a decimal-comma locale is built from these sources by the layout tests
   locales
