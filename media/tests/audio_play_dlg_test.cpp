@@ -1,0 +1,107 @@
+// The broadcast window offscreen: its controls follow the broadcast state,
+// the playlist step wraps, a double click restarts with a file, closing
+// ends the broadcast, and device replies reach it through the seam.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "broadcast_fakes.h"
+#include "controls/ui/report_ctrl.h"
+#include "media/ui/audio_play_dlg.h"
+#include "mp3_fixtures.h"
+
+namespace kelvara::media {
+namespace {
+
+struct DialogTest : ::testing::Test {
+  test::RecordingSdk sdk;
+  std::vector<int> checked = {3};
+  std::vector<std::pair<int, std::string>> statuses;
+  std::vector<bool> talkButton;
+  std::unique_ptr<CAudioPlayDlg> dlg;
+
+  void SetUp() override {
+    AudioPlayHost host;
+    host.checkedLogins = [this] { return checked; };
+    host.selectedLogin = [this] { return checked.size() == 1 ? checked.front() : 0; };
+    host.setStatus = [this](int login, const std::string& key) { statuses.emplace_back(login, key); };
+    host.setTalkButtonText = [this](bool on) { talkButton.push_back(on); };
+    dlg = std::make_unique<CAudioPlayDlg>(sdk, host);
+    dlg->quiet = true;
+  }
+  bool Enabled(int id) { return dlg->Control(id)->isEnabled(); }
+};
+
+TEST_F(DialogTest, ControlsFollowTheBroadcastState) {
+  EXPECT_TRUE(Enabled(CAudioPlayDlg::kStart));
+  EXPECT_FALSE(Enabled(CAudioPlayDlg::kStop));
+  EXPECT_FALSE(Enabled(CAudioPlayDlg::kPause));
+  EXPECT_EQ(dlg->ControlAs<QComboBox>(CAudioPlayDlg::kFormat)->currentData().toInt(), kFormatPCM);
+  ASSERT_TRUE(dlg->StartBroadcast());
+  EXPECT_EQ(sdk.calls.front(), "StartTalk 0 3 32000 16 1");
+  EXPECT_FALSE(Enabled(CAudioPlayDlg::kStart));
+  EXPECT_FALSE(Enabled(CAudioPlayDlg::kFormat));
+  EXPECT_TRUE(Enabled(CAudioPlayDlg::kPause));
+  dlg->OnPause();
+  EXPECT_TRUE(Enabled(CAudioPlayDlg::kStart));
+  EXPECT_FALSE(Enabled(CAudioPlayDlg::kPause));
+  EXPECT_TRUE(Enabled(CAudioPlayDlg::kStop));
+  // Talk events through the device commands' seam concern started devices.
+  sdk.calls.clear();
+  dlg->Intercom().OnDeviceTalkEvent(3, 6);
+  dlg->Intercom().OnDeviceTalkEvent(4, 6);
+  EXPECT_EQ(sdk.calls, std::vector<std::string>{"AddTalk 3"});
+  dlg->close();  // closing stops the broadcast
+  EXPECT_EQ(dlg->Broadcast().State(), BroadcastState::Idle);
+  EXPECT_EQ(sdk.calls.back(), "StopTalk");
+  EXPECT_EQ(talkButton.back(), false);
+
+  dlg->ResetTalkDefaults();
+  EXPECT_EQ(dlg->ControlAs<QComboBox>(CAudioPlayDlg::kRate)->currentIndex(), 1);
+  EXPECT_EQ(dlg->ControlAs<QComboBox>(CAudioPlayDlg::kTransport)->currentIndex(), 1);
+  checked.clear();
+  EXPECT_FALSE(dlg->StartBroadcast());
+  EXPECT_EQ(dlg->Errors().back(), "STRING_PLEASE_SELECT_DEVICES");
+}
+
+TEST_F(DialogTest, PlaylistAddsOnceAndStepsWithWrap) {
+  const std::string a = (test::EncodedMp3Dir() / "cbr_8000_mono.mp3").string();
+  const std::string b = (test::EncodedMp3Dir() / "cbr_16000_mono.mp3").string();
+  dlg->AddFiles({a, b, a});
+  ASSERT_EQ(dlg->LocalList()->GetItemCount(), 2);
+  dlg->LocalList()->SetItemStates(1, controls::kStateSelected);
+  dlg->ControlAs<QComboBox>(CAudioPlayDlg::kFormat)->setCurrentIndex(0);  // G.711 u-law
+  dlg->OnLocalListDblClk();
+  // A double click broadcasts the row as PCM from the file.
+  EXPECT_TRUE(dlg->ControlAs<QRadioButton>(CAudioPlayDlg::kSourceFile)->isChecked());
+  EXPECT_EQ(dlg->ControlAs<QComboBox>(CAudioPlayDlg::kFormat)->currentData().toInt(), kFormatPCM);
+  ASSERT_EQ(dlg->Broadcast().State(), BroadcastState::Broadcasting);
+  const unsigned first = dlg->Broadcast().Generation();
+  // The end of the last row's file wraps to row 0; an old report does nothing.
+  dlg->OnPlayFinished(first);
+  EXPECT_EQ(dlg->LocalList()->GetFirstSelectedItem(), 0);
+  EXPECT_EQ(dlg->Broadcast().Generation(), first + 1);
+  dlg->OnPlayFinished(first);
+  EXPECT_EQ(dlg->Broadcast().Generation(), first + 1);
+  dlg->StopBroadcast();
+}
+
+TEST_F(DialogTest, DeviceFilesArriveThroughTheSeam) {
+  dlg->OnQueryDeviceFiles();
+  EXPECT_EQ(sdk.calls.back(), "SearchOEMMp3File 3 0");
+  dlg->Intercom().OnConfigReply(3, 1021, 0, "<R><RECORD_FILE FilePath=\"bell.mp3\"/></R>");
+  ASSERT_EQ(dlg->DeviceList()->GetItemCount(), 1);
+  EXPECT_EQ(dlg->DeviceList()->GetItemText(0, 0), "bell.mp3");
+  EXPECT_EQ(sdk.calls.back(), "SearchOEMMp3File 3 1");
+  dlg->Intercom().OnConfigReply(3, 1021, 0, "<R/>");
+  EXPECT_FALSE(dlg->Files().Querying());
+  dlg->DeviceList()->SetItemStates(0, controls::kStateSelected);
+  dlg->OnListenDeviceFile();
+  EXPECT_EQ(sdk.calls.back(), "PlayMp3File 3 bell.mp3");
+}
+
+}  // namespace
+}  // namespace kelvara::media
