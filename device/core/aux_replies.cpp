@@ -309,9 +309,11 @@ void AuxReplyHandler::ApplyAlarmConfigReply(int handle, int result, const std::s
     commands_.SetStatus(*row, LangKey("SET_FAILED"));
     return;
   }
+  // Three writes; the row shows success only when all three succeeded.
+  bool allWritten = true;
   auto send = [&](TiXmlElement* part, int code) {
     const int sent = part ? commands_.Sdk().SetDeviceConfig(handle, code, XmlBlock::PrintElement(*part)) : -1;
-    commands_.SetStatus(*row, sent != 0 ? LangKey("SET_FAILED") : LangKey("SET_OK"));
+    if (sent != 0) allWritten = false;
   };
 
   // Person and vehicle detection.
@@ -366,6 +368,7 @@ void AuxReplyHandler::ApplyAlarmConfigReply(int handle, int result, const std::s
   } else {
     send(nullptr, SET_DEV_CFG_AUDIO_ALARM);
   }
+  commands_.SetStatus(*row, allWritten ? LangKey("SET_OK") : LangKey("SET_FAILED"));
 }
 
 void AuxReplyHandler::ParseStorageReply(int handle, const std::string& text) {

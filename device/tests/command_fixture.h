@@ -49,11 +49,13 @@ class RecordingSdk : public CommandSdk {
     return Add({"GetFileByName", h, kind, path, devicePath});
   }
   int Add(SdkCall c) {
+    const bool fail = c.code == failCode;
     calls.push_back(std::move(c));
-    return result;
+    return fail ? -1 : result;
   }
   std::vector<SdkCall> calls;
   int result = 0;
+  int failCode = -1;  // a command code whose calls fail
 };
 
 class CommandFixture : public ::testing::Test {

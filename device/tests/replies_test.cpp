@@ -561,6 +561,21 @@ TEST_F(Replies, AlarmReplyEnablesMotionDetectionOnlyWhenChosen) {
   EXPECT_NE(sent[829].find("<PDAlarm Enable=\"1\""), std::string::npos) << "schedule 0 keeps the device's value";
 }
 
+TEST_F(Replies, AlarmReplyShowsSuccessOnlyWhenAllThreeWritesSucceed) {
+  DeviceListRow& row = AddRow();
+  const std::string block = "<AlarmConfig><PDAlarm Enable=\"1\"/><AudioAlarm Enable=\"1\"/><MDAlarm Enable=\"1\"/></AlarmConfig>";
+  for (int failing : {-1, 829, 822, 827}) {
+    sdk.failCode = failing;
+    commands->RequestAlarmConfigChange(&row, BatchPDSettings{});
+    Reply(101, 800, 0, block);
+    EXPECT_EQ(Status(row), failing < 0 ? "SET_OK" : "SET_FAILED") << failing;
+  }
+  sdk.failCode = -1;
+  commands->RequestAlarmConfigChange(&row, BatchPDSettings{});
+  Reply(101, 800, 0, "<AlarmConfig><PDAlarm Enable=\"1\"/><MDAlarm Enable=\"1\"/></AlarmConfig>");
+  EXPECT_EQ(Status(row), "SET_FAILED") << "a missing part is a failed write";
+}
+
 TEST_F(Replies, AllNetReply) {
   DeviceListRow& row = AddRow();
   commands->RequestOnvifAllNetChange(&row, 1);
