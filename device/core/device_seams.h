@@ -74,8 +74,9 @@ class FocusDialog {
  public:
   virtual ~FocusDialog() = default;
   virtual bool Exists() const { return false; }
-  // The whole detail text of an alarm 201 carrying "{mfocus:".
-  virtual void OnFocusResult(const std::string& /*detail*/) {}
+  // The whole detail text of an alarm 201 carrying "{mfocus:", with the
+  // login handle it came on (the dialog takes only its own device's).
+  virtual void OnFocusResult(int /*handle*/, const std::string& /*detail*/) {}
 };
 
 // The operator's authorisation and the login-free reboot of the network

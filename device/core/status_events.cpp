@@ -82,7 +82,7 @@ void StatusEventHandler::LoginSteps(int handle) {
 void StatusEventHandler::AlarmSteps(int handle, const DeviceAlarmInfo& alarm) {
   if (alarm.alarmCode == 201 && alarm.detail.find("{mfocus:") != std::string::npos) {
     FocusDialog& focus = commands_.Seams().Focus();
-    if (focus.Exists()) focus.OnFocusResult(alarm.detail);
+    if (focus.Exists()) focus.OnFocusResult(handle, alarm.detail);
     return;
   }
   discovery::DeviceListRow* row = commands_.Rows().FindByHandle(handle);

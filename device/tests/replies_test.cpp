@@ -183,7 +183,11 @@ TEST_F(Replies, AnnouncedFilesAndSnapshotsOnlyWhenAskedFor) {
 TEST_F(Replies, FocusResultsGoToTheFocusDialogOnly) {
   struct Focus : FocusDialog {
     bool Exists() const override { return true; }
-    void OnFocusResult(const std::string& d) override { got = d; }
+    void OnFocusResult(int h, const std::string& d) override {
+      handle = h;
+      got = d;
+    }
+    int handle = 0;
     std::string got;
   } focus;
   DeviceCommands::Options o;
@@ -199,6 +203,7 @@ TEST_F(Replies, FocusResultsGoToTheFocusDialogOnly) {
   a.detail = "{mfocus:12}@@alarmjpg1=/x.jpg";
   e.OnDeviceStatusEvent({101, 23, a.ToRecord()});
   EXPECT_EQ(focus.got, a.detail);
+  EXPECT_EQ(focus.handle, 101);
   EXPECT_TRUE(sdk.calls.empty());
 }
 

@@ -1,0 +1,230 @@
+#include "dialogs/ui/dialog_pages.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimeEdit>
+
+#include "dialogs/core/audio_models.h"
+#include "dialogs/core/clock_models.h"
+
+namespace kelvara::dialogs {
+namespace {
+
+QSlider* AddSlider(ConfigDialog& d, QGridLayout* grid, int id, int row, int value) {
+  auto* s = new QSlider(Qt::Horizontal, &d);
+  s->setRange(0, 100);
+  s->setValue(value);
+  d.RegisterControl(id, s);
+  grid->addWidget(s, row, 1);
+  return s;
+}
+
+ClockTime ToClock(const QTime& t) {
+  return {static_cast<std::uint8_t>(t.hour()), static_cast<std::uint8_t>(t.minute()),
+          static_cast<std::uint8_t>(t.second())};
+}
+QTime ToTime(ClockTime c) { return QTime(c.hour % 24, c.minute % 60, c.second % 60); }
+
+}  // namespace
+
+// --- Audio capture -------------------------------------------------------------
+CMediaACapture::CMediaACapture(QWidget* parent) : ConfigDialog(817, parent) {
+  SetKeys(EnterKey::kNothing, false);
+  SetCaption("IDS_STR_ZH_CN_MEDIA_ACAPTURE");
+  AddLabel(1452, "IDS_STR_ZH_CN_MEDIA_ACAPTURE", 0, 0, 3);
+  const struct {
+    int label, slider, edit;
+    const char* key;
+    int initial;
+  } rows[] = {{1453, 4725, 1454, "IDS_STR_ZH_CN_AC_TIPS1", 50}, {1456, 4726, 1457, "IDS_STR_ZH_CN_AP_TIPS1", 100}};
+  int r = 1;
+  for (const auto& row : rows) {
+    AddLabel(row.label, row.key, r, 0);
+    QSlider* slider = AddSlider(*this, Grid(), row.slider, r, row.initial);
+    QLineEdit* edit = AddEdit(row.edit, r++, 2);
+    edit->setMaxLength(3);
+    edit->setText(QString::number(row.initial));
+    // The slider writes its position into the edit; typing does not move it.
+    connect(slider, &QSlider::valueChanged, edit, [edit](int v) { edit->setText(QString::number(v)); });
+  }
+  AddLabel(4688, "IDS_STR_AMPLIFY", r, 0);
+  AddCombo(4689, r++, 1);
+  AddLabel(4691, "IDS_STR_RAANSWER", r, 0)->hide();
+  AddCombo(4690, r++, 1)->hide();
+  for (int id : {4689, 4690}) {
+    AddComboLangItem(id, "IDS_STR_ZH_CN_DISABLE", 0, true);
+    AddComboLangItem(id, "IDS_STR_ZH_CN_ENABLE", 1, false);
+  }
+  connect(AddButton(1455, "IDS_STR_ZH_CN_SAVE", r, 2), &QPushButton::clicked, this, &CMediaACapture::OnSave);
+}
+
+void CMediaACapture::OnSave() {
+  xml = BuildAudioCaptureXml(AudioVolumeText(GetItemText(1454).toStdString(), GetSliderPos(4725)),
+                             AudioVolumeText(GetItemText(1457).toStdString(), GetSliderPos(4726)),
+                             GetComboSel(4689) == 1 ? 1 : 0, GetComboSel(4690) == 1 ? 1 : 0);
+  cancelled = false;
+  accept();
+}
+
+// --- Audio encode ----------------------------------------------------------------
+CMediaAEncode::CMediaAEncode(QWidget* parent) : ConfigDialog(819, parent) {
+  SetKeys(EnterKey::kNothing, false);
+  SetCaption("IDS_STR_ZH_CN_MEDIA_AENCODE");
+  AddLabel(1416, "IDS_STR_ZH_CN_MEDIA_AENCODE", 0, 0, 2);
+  AddLabel(1457, "IDS_STR_ZH_CN_EENABLE", 1, 0);
+  AddCombo(1458, 1, 1);
+  AddLabel(1460, "IDS_STR_ZH_CN_ETYPE", 2, 0);
+  AddCombo(1461, 2, 1);
+  AddLabel(1462, "IDS_STR_ZH_CN_SAMPLERATE", 3, 0);
+  AddCombo(545, 3, 1);
+  AddLabel(1463, "IDS_STR_ZH_CN_BITRATE", 4, 0);
+  AddCombo(561, 4, 1);
+  connect(AddButton(1456, "IDS_STR_ZH_CN_SAVE", 5, 1), &QPushButton::clicked, this, &CMediaAEncode::OnSave);
+  AddComboLangItem(1458, "IDS_STR_ZH_CN_DISABLE", 0, false);
+  AddComboLangItem(1458, "IDS_STR_ZH_CN_ENABLE", 1, true);
+  for (const std::string& t : AudioEncodeTypes()) AddComboString(1461, QString::fromStdString(t), false);
+  SetComboSel(1461, 0);
+  OnTypeChanged();
+  ApplyEnableRule();
+  connect(ControlAs<QComboBox>(1461), &QComboBox::activated, this, [this] { OnTypeChanged(); });
+  connect(ControlAs<QComboBox>(545), &QComboBox::activated, this, [this] { OnRateChanged(); });
+  connect(ControlAs<QComboBox>(1458), &QComboBox::activated, this, [this] { ApplyEnableRule(); });
+}
+
+void CMediaAEncode::OnTypeChanged() {
+  const int previous = std::max(GetComboSel(545), 0);
+  ResetCombo(545);
+  ResetCombo(561);
+  const auto rates = AudioSampleRates(GetItemText(1461).toStdString());
+  for (const std::string& r : rates) AddComboString(545, QString::fromStdString(r), false);
+  SetComboSel(545, KeptIndex(previous, static_cast<int>(rates.size())));
+  OnRateChanged();
+}
+
+void CMediaAEncode::OnRateChanged() {
+  const QString previous = ControlAs<QComboBox>(561)->currentText();
+  ResetCombo(561);
+  for (const std::string& b : AudioBitRates(GetItemText(1461).toStdString(), GetItemText(545).toStdString()))
+    AddComboString(561, QString::fromStdString(b), false);
+  auto* bits = ControlAs<QComboBox>(561);
+  bits->setCurrentIndex(std::max(bits->findText(previous, Qt::MatchExactly), 0));
+}
+
+void CMediaAEncode::ApplyEnableRule() {
+  const bool on = GetComboSel(1458) == 1;
+  for (int id : {1461, 545, 561}) EnableItem(id, on);
+}
+
+void CMediaAEncode::OnSave() {
+  xml = BuildAudioEncodeXml(GetComboSel(1458) == 1 ? 1 : 0, GetItemText(545).toStdString(),
+                            GetItemText(1461).toStdString(), GetItemText(561).toStdString());
+  cancelled = false;
+  accept();
+}
+
+// --- Scheduled maintenance -----------------------------------------------------------
+CSYSRMDlg::CSYSRMDlg(QWidget* parent) : ConfigDialog(1619, parent) {
+  SetKeys(EnterKey::kNothing, false);
+  SetCaption("IDS_STR_ZH_CN_SYSRM");
+  AddLabel(1731, "IDS_STR_ZH_CN_SYSRM", 0, 0, 2);
+  AddLabel(1732, "IDS_STR_ZH_CN_SYSRM", 1, 0);
+  AddCombo(1719, 1, 1);
+  AddLabel(1733, "IDS_STR_ZH_CN_SYSRMDATE", 2, 0);
+  AddCombo(1721, 2, 1);
+  AddLabel(1734, "IDS_STR_ZH_CN_SYSRMTIME", 3, 0);
+  AddTime(1723, 3, 1)->setTime(QTime(2, 0, 0));
+  connect(AddButton(1725, "IDS_STR_ZH_CN_SAVE", 4, 1), &QPushButton::clicked, this, &CSYSRMDlg::OnSave);
+  AddComboLangString(1719, "IDS_STR_ZH_CN_DISABLE", true);
+  AddComboLangString(1719, "IDS_STR_ZH_CN_ENABLE", false);
+  const char* days[] = {"IDS_STR_ZH_CN_MON",  "IDS_STR_ZH_CN_TUE",  "IDS_STR_ZH_CN_WED", "IDS_STR_ZH_CN_THUR",
+                        "IDS_STR_ZH_CN_FRID", "IDS_STR_ZH_CN_SAT", "IDS_STR_ZH_CN_SUN", "IDS_STR_ZH_CN_EDAY"};
+  for (int i = 0; i < 8; ++i) AddComboLangString(1721, days[i], i == kMaintenanceEveryDay);
+  connect(ControlAs<QComboBox>(1719), &QComboBox::currentIndexChanged, this, [this](int index) {
+    EnableItem(1721, index != 0);
+    EnableItem(1723, index != 0);
+  });
+}
+
+void CSYSRMDlg::OnSave() {
+  xml = BuildMaintenanceXml(GetComboSel(1719), GetComboSel(1721), ToClock(ControlAs<QTimeEdit>(1723)->time()));
+  cancelled = false;
+  accept();
+}
+
+// --- Alarm clock ------------------------------------------------------------------------
+namespace {
+constexpr int kClockChecks[5] = {4707, 4709, 4710, 4711, 4712};
+constexpr int kClockPickers[5] = {4699, 4700, 4701, 4702, 4703};
+}  // namespace
+
+CSYSClock::CSYSClock(QWidget* parent) : ConfigDialog(4691, parent) {
+  // Only Save and the close box end this dialog.
+  SetKeys(EnterKey::kNothing, true);
+  AddLabel(4714, "IDS_STR_ALARMOCLOCK", 0, 0, 2);
+  AddCheck(4704, "IDS_STR_ZH_CN_ENABLE", 1, 0, 2);
+  AddLabel(4708, "IDS_STR_ZH_CN_VE_TIPS10", 2, 0);
+  AddTime(4705, 2, 1);
+  AddLabel(4713, "IDS_STR_ZH_CN_VE_TIPS11", 3, 0);
+  AddTime(4706, 3, 1);
+  AddLabel(4715, "IDS_STR_ALARMCLOCK", 4, 0, 2);
+  for (int i = 0; i < 5; ++i) {
+    AddCheck(kClockChecks[i], nullptr, 5 + i, 0)->setText(QString::number(i + 1));
+    AddTime(kClockPickers[i], 5 + i, 1);
+    connect(ControlAs<QCheckBox>(kClockChecks[i]), &QCheckBox::toggled, this, [this] { ApplyChecks(false); });
+  }
+  connect(AddButton(1858, "IDS_STR_ZH_CN_SAVE", 10, 1), &QPushButton::clicked, this, &CSYSClock::OnSave);
+  connect(ControlAs<QCheckBox>(4704), &QCheckBox::toggled, this, [this] { ApplyChecks(true); });
+  LoadControls();
+}
+
+void CSYSClock::SetClockSettings(const AlarmClockSettings& settings) {
+  settings_ = settings;
+  LoadControls();
+}
+
+void CSYSClock::LoadControls() {
+  const QSignalBlocker block(ControlAs<QCheckBox>(4704));
+  SetCheck(4704, settings_.oclock_enable);
+  ControlAs<QTimeEdit>(4705)->setTime(ToTime(settings_.oclock_from));
+  ControlAs<QTimeEdit>(4706)->setTime(ToTime(settings_.oclock_to));
+  for (int i = 0; i < 5; ++i) {
+    SetCheck(kClockChecks[i], settings_.clocks[static_cast<std::size_t>(i)].enable);
+    const auto& c = settings_.clocks[static_cast<std::size_t>(i)];
+    ControlAs<QTimeEdit>(kClockPickers[i])->setTime(ToTime({c.hour, c.minute, c.second}));
+  }
+  ApplyChecks(false);
+}
+
+void CSYSClock::ApplyChecks(bool chimeJustToggled) {
+  const bool chime = GetCheck(4704) != 0;
+  EnableItem(4705, chime);
+  EnableItem(4706, chime);
+  if (chimeJustToggled && chime) {
+    auto* end = ControlAs<QTimeEdit>(4706);
+    end->setTime(ToTime(ChimeEndWhenEnabled(ToClock(end->time()))));
+  }
+  for (int i = 0; i < 5; ++i) EnableItem(kClockPickers[i], GetCheck(kClockChecks[i]) != 0);
+}
+
+void CSYSClock::OnSave() {
+  AlarmClockSettings s{};
+  s.oclock_enable = static_cast<std::uint8_t>(GetCheck(4704));
+  s.oclock_from = ToClock(ControlAs<QTimeEdit>(4705)->time());
+  s.oclock_to = ToClock(ControlAs<QTimeEdit>(4706)->time());
+  for (int i = 0; i < 5; ++i) {
+    const ClockTime t = ToClock(ControlAs<QTimeEdit>(kClockPickers[i])->time());
+    s.clocks[static_cast<std::size_t>(i)] = {static_cast<std::uint8_t>(GetCheck(kClockChecks[i])), t.hour, t.minute,
+                                             t.second};
+  }
+  settings_ = s;
+  xml = BuildAlarmClockXml(s);
+  cancelled = false;
+  accept();
+}
+
+}  // namespace kelvara::dialogs

@@ -1,0 +1,44 @@
+#pragma once
+// The host window of the remote-configuration library for one video pane's
+// device (modeless). Opening attaches the library, which logs in on its own
+// thread; closing hides and releases the instance once.
+#include <QDialog>
+#include <QRect>
+#include <QSize>
+#include <string>
+
+namespace kelvara::dialogs {
+
+// What the window needs of the pane's live-view record.
+struct RemoteCfgDevice {
+  std::string address;
+  int port = 0;
+  std::string user;
+  std::string password;
+  unsigned short channel = 0;
+};
+
+// The window's rectangle on a screen: at most 960 x 840, centred.
+QRect RemoteCfgWindowRect(const QRect& screen);
+
+class CRemoteCfgDlg : public QDialog {
+  Q_OBJECT
+ public:
+  CRemoteCfgDlg(RemoteCfgDevice device, std::string languageCode, QWidget* parent = nullptr);
+  ~CRemoteCfgDlg() override;
+  int Instance() const { return instance_; }
+  // Attaches the library (when no instance is held); done on opening.
+  void Attach();
+  // Hides and releases the instance; a second call does nothing.
+  void Release();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  RemoteCfgDevice device_;
+  std::string language_;
+  int instance_ = 0;
+};
+
+}  // namespace kelvara::dialogs
