@@ -1,6 +1,7 @@
 #include "device/core/log_writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -89,46 +90,62 @@ void LogWriterThread::Report(const std::string& message) {
   if (options_.onError) options_.onError(message);
 }
 
-std::size_t LogWriterThread::WriteToFile(const std::string& text) {
+bool LogWriterThread::WriteBatch(std::deque<std::string>& batch, std::size_t& written) {
+  written = 0;
   std::error_code ec;
   std::filesystem::create_directories(folder_, ec);
   std::filesystem::path path = CurrentPath();
-  const auto size = std::filesystem::file_size(path, ec);
-  if (!ec && size > kRollOverBytes) {
-    path = NewFilePath();
-    std::lock_guard lock(path_mutex_);
-    path_ = path;
-  }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) {
-    if (!failing_) Report("cannot open " + path.string() + ": " + std::strerror(errno));
+  std::uintmax_t size = 0;
+  int fd = -1;
+  auto fail = [&](const char* what, int error) {
+    if (fd >= 0) ::close(fd);
+    if (!failing_) Report(std::string(what) + " " + path.string() + ": " + std::strerror(error));
     failing_ = true;
-    return 0;
-  }
-  std::size_t done = 0;
-  int write_errno = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      write_errno = n < 0 ? errno : ENOSPC;
-      break;
+    return false;
+  };
+  while (!batch.empty()) {
+    if (fd >= 0 && size > kRollOverBytes) {
+      // The file is full: the next text starts a new one.
+      ::close(fd);
+      fd = -1;
+      path = NewFilePath();
+      std::lock_guard lock(path_mutex_);
+      path_ = path;
     }
-    done += static_cast<std::size_t>(n);
+    if (fd < 0) {
+      fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
+      if (fd < 0) return fail("cannot open", errno);
+      struct stat st {};
+      size = ::fstat(fd, &st) == 0 ? static_cast<std::uintmax_t>(st.st_size) : 0;
+      if (size > kRollOverBytes) continue;  // a full file found at start: roll over first
+    }
+    std::string& text = batch.front();
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        const int error = n < 0 ? errno : ENOSPC;
+        // What reached the file stays; the rest waits for the next try.
+        text.erase(0, done);
+        written += done;
+        return fail("cannot write", error);
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    size += done;
+    written += done;
+    batch.pop_front();
   }
-  ::close(fd);
-  if (done < text.size()) {
-    if (!failing_) Report("cannot write " + path.string() + ": " + std::strerror(write_errno));
-    failing_ = true;
-    return done;
-  }
+  if (fd >= 0) ::close(fd);
   if (failing_) Report("writing again to " + path.string());
   failing_ = false;
-  return done;
+  return true;
 }
 
 int LogWriterThread::Thread() {
   std::unique_lock lock(queue_mutex_);
+  std::deque<std::string> batch;
   for (;;) {
     // Wait for work, for the owner's stop, or at most 100 ms.
     wake_.wait_for(lock, std::chrono::milliseconds(100),
@@ -136,16 +153,19 @@ int LogWriterThread::Thread() {
     const bool stopping = !accepting_ || !IsRunning();
     bool failed = false;
     while (!queue_.empty()) {
-      std::string text = std::move(queue_.front());
-      queue_.pop_front();
-      queued_bytes_ -= text.size();
+      // Everything queued goes in one pass over one open file.
+      batch.swap(queue_);
       lock.unlock();
-      const std::size_t written = WriteToFile(text);
+      std::size_t written = 0;
+      const bool ok = WriteBatch(batch, written);
       lock.lock();
-      if (written < text.size()) {
-        // The unwritten rest goes back in front, to be tried again.
-        queued_bytes_ += text.size() - written;
-        queue_.push_front(text.substr(written));
+      queued_bytes_ -= written;
+      if (!ok) {
+        // The unwritten texts go back in front, in order, to be tried again.
+        while (!batch.empty()) {
+          queue_.push_front(std::move(batch.back()));
+          batch.pop_back();
+        }
         failed = true;
         break;
       }

@@ -24,8 +24,11 @@ class LogWriterThread : public CThreadClass {
   // A file holding more than this starts a new one at the next text.
   static constexpr std::uintmax_t kRollOverBytes = 0x9FFFFF;
   // Texts waiting for the disk are kept up to this many bytes; past it the
-  // oldest are dropped and counted (a disk that fails for a long time).
+  // oldest are dropped and counted. The receiver stops reading long before
+  // (kReadPauseBytes), so only a producer that ignores it can reach this.
   static constexpr std::size_t kDefaultQueueLimitBytes = 64u << 20;
+  // A producer pauses while this much waits for the disk.
+  static constexpr std::size_t kReadPauseBytes = 8u << 20;
 
   using Clock = std::function<std::time_t()>;
   // Told once per failure streak (folder cannot be made, file cannot be
@@ -61,10 +64,11 @@ class LogWriterThread : public CThreadClass {
   int Thread() override;
 
  private:
-  // Appends one text to the current file (starting a new one when the
-  // current is full). Returns the bytes written: fewer than the text's when
-  // the folder or file could not be written.
-  std::size_t WriteToFile(const std::string& text);
+  // Appends the texts in order to the current file, starting a new one when
+  // the current has passed the limit before a text. False when the folder or
+  // file could not be written: `batch` then holds what is left (the first
+  // text without its written part); `written` counts the bytes written.
+  bool WriteBatch(std::deque<std::string>& batch, std::size_t& written);
   std::filesystem::path NewFilePath() const;
   void Report(const std::string& message);
 

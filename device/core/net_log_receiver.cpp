@@ -188,6 +188,12 @@ int NetLogRecverThread::TcpConnectThread() {
           SendAutoCommand(fd, command);
         }
       }
+      // While the disk is behind, the log waits in the socket and the device
+      // (flow control) rather than being dropped.
+      if (writer_->QueuedBytes() >= LogWriterThread::kReadPauseBytes) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        continue;
+      }
       pollfd p{fd, POLLIN, 0};
       const int r = ::poll(&p, 1, kSliceMs);
       if (r < 0) {

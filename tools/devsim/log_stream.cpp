@@ -45,7 +45,12 @@ std::string LogStream::TakeDue(std::size_t max) {
   const std::uint64_t n = std::min<std::uint64_t>(due > pos_ ? due - pos_ : 0, max);
   std::string out;
   out.reserve(n);
-  for (std::uint64_t i = 0; i < n; ++i) out.push_back(pattern_[(pos_ + i) % pattern_.size()]);
+  std::size_t at = static_cast<std::size_t>(pos_ % pattern_.size());
+  while (out.size() < n) {
+    const std::size_t take = std::min<std::size_t>(pattern_.size() - at, n - out.size());
+    out.append(pattern_, at, take);
+    at = 0;
+  }
   pos_ += n;
   return out;
 }

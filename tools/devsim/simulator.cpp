@@ -616,8 +616,10 @@ void Simulator::ServeLog(Device& d, int fd) {
   int tick = 0;
   auto next_tick = Clock::now() + std::chrono::seconds(1);
   char buf[4096];
+  constexpr size_t kStreamChunk = 64 * 1024;
   while (!stop_.load() && d.log_close_generation() == close_gen && d.Up()) {
     std::string out;
+    bool full_chunk = false;
     if (!silent) {
       for (const auto& [seq, line] : d.LogSince(sent)) {
         sent = seq;
@@ -629,7 +631,8 @@ void Simulator::ServeLog(Device& d, int fd) {
       }
       // Stream bytes not yet sent on any connection; those cut off by a reset
       // go back, so the next connection carries on where this one stopped.
-      std::string due = stream.TakeDue(64 * 1024);
+      std::string due = stream.TakeDue(kStreamChunk);
+      full_chunk = due.size() == kStreamChunk;
       if (reset_after > 0 && conn_sent + out.size() + due.size() > reset_after) {
         const uint64_t room = reset_after > conn_sent + out.size() ? reset_after - conn_sent - out.size() : 0;
         stream.GiveBack(due.size() - static_cast<size_t>(room));
@@ -640,7 +643,8 @@ void Simulator::ServeLog(Device& d, int fd) {
     if (!out.empty() && !send(std::move(out))) return;
     if (reset_after > 0 && conn_sent >= reset_after) return;
     pollfd p{fd, POLLIN, 0};
-    const int wait_ms = stream.StreamPending() && !silent ? 2 : kPollMs;
+    // A stream that filled its chunk has more due at once: only look for input.
+    const int wait_ms = full_chunk ? 0 : stream.StreamPending() && !silent ? 2 : kPollMs;
     if (poll(&p, 1, wait_ms) <= 0) continue;
     const ssize_t n = recv(fd, buf, sizeof buf, 0);
     if (n == 0) return;
