@@ -3,6 +3,8 @@
 // ends the broadcast, and device replies reach it through the seam.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QPushButton>
@@ -101,6 +103,24 @@ TEST_F(DialogTest, DeviceFilesArriveThroughTheSeam) {
   dlg->DeviceList()->SetItemStates(0, controls::kStateSelected);
   dlg->OnListenDeviceFile();
   EXPECT_EQ(sdk.calls.back(), "PlayMp3File 3 bell.mp3");
+}
+
+// With KELVARA_SCREENSHOT set (a PNG path), shows the window with a playlist
+// and a device file list and saves what it paints, for a look by a person.
+TEST_F(DialogTest, ScreenshotOnRequest) {
+  const char* out = std::getenv("KELVARA_SCREENSHOT");
+  if (!out) GTEST_SKIP() << "KELVARA_SCREENSHOT not set";
+  dlg->AddFiles({"/home/user/Music/doorbell.mp3", "/home/user/Music/announcement.mp3"});
+  dlg->LocalList()->SetItemStates(0, controls::kStateSelected);
+  dlg->OnQueryDeviceFiles();
+  dlg->Intercom().OnConfigReply(3, 1021, 0,
+                                "<R><RECORD_FILE FilePath=\"bell.mp3\"/><RECORD_FILE FilePath=\"alarm.mp3\"/></R>");
+  ASSERT_TRUE(dlg->StartBroadcast());
+  dlg->OnPause();
+  dlg->show();
+  for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+  EXPECT_TRUE(dlg->grab().save(out));
+  dlg->StopBroadcast();
 }
 
 }  // namespace
