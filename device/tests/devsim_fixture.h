@@ -120,7 +120,8 @@ inline std::string HexDecode(const std::string& hex) {
 // `count` simulated devices, each with a logged-in, online row.
 class DevsimCommands {
  public:
-  explicit DevsimCommands(int count, std::filesystem::path documents) : docs_(std::move(documents)) {
+  explicit DevsimCommands(int count, std::filesystem::path documents, DeviceSeams seams = {})
+      : docs_(std::move(documents)) {
     setenv("VARUROVODIV_REPLY_TIMEOUT_MS", "1500", 1);
     setenv("VARUROVODIV_CONNECT_TIMEOUT_MS", "2000", 1);
     devsim::SimConfig c;
@@ -144,6 +145,7 @@ class DevsimCommands {
     o.sdk = &commandSdk_;
     o.lookup = [](const char* key) { return std::string(key); };
     o.documentsDir = [this] { return docs_; };
+    o.seams = seams;
     commands_ = std::make_unique<DeviceCommands>(*rows_, o);
     replies_ = std::make_unique<AuxReplyHandler>(*commands_);
     events_ = std::make_unique<StatusEventHandler>(*commands_, *replies_);

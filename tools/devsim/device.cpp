@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 
+#include "dialog_rules.h"
 #include "digest.h"
 #include "wire_frame.h"
 
@@ -145,6 +146,22 @@ bool Device::CheckLogin(const varurovodiv::wire::Hello& hello,
 }
 
 SdkAnswer Device::SystemControl(uint32_t code, const std::string& request) {
+  if (!ControlValuesInRange(code, request)) return {varurovodiv::wire::kResultBadRequest, {}};
+  if (code == 1157) {
+    // Manual focus: a report at once after the start, and with each
+    // heartbeat until the stop.
+    if (auto report = FocusReportFor(request)) {
+      {
+        std::lock_guard lock(mutex_);
+        focus_report_ = *report;
+      }
+      PushEvent(23, AlarmRecordNow(201, 0, *report));
+    } else if (IsFocusStop(request)) {
+      std::lock_guard lock(mutex_);
+      focus_report_.clear();
+    }
+    return {0, "<RESPONSE_PARAM />"};
+  }
   std::lock_guard lock(mutex_);
   const DeviceConfig& c = config_;
   if (IsStoredControl(code)) blocks_[code] = request;
@@ -196,7 +213,12 @@ SdkAnswer Device::SetConfig(uint32_t code, const std::string& text) {
   if (block == 305) {
     return ApplyLanText(text) ? SdkAnswer{0, {}} : SdkAnswer{varurovodiv::wire::kResultBadRequest, {}};
   }
+  if (!SetValuesInRange(code, *doc.RootElement())) return {varurovodiv::wire::kResultBadRequest, {}};
   std::lock_guard lock(mutex_);
+  if (code == 223) {
+    // The user set changes the account the device logs in with.
+    if (auto password = AccountPassword(*doc.RootElement(), config_.user)) config_.password = *password;
+  }
   const std::string part_name = doc.RootElement()->Value();
   if ((code == 822 || code == 827 || code == 829) &&
       (part_name == "PDAlarm" || part_name == "MDAlarm" || part_name == "AudioAlarm")) {
@@ -429,6 +451,15 @@ std::vector<std::pair<uint64_t, std::string>> Device::LogSince(uint64_t after) c
     if (l.first > after) out.push_back(l);
   }
   return out;
+}
+
+void Device::PushFocusReport() {
+  std::string report;
+  {
+    std::lock_guard lock(mutex_);
+    report = focus_report_;
+  }
+  if (!report.empty()) PushEvent(23, AlarmRecordNow(201, 0, report));
 }
 
 void Device::PushEvent(uint32_t code, std::string data) {

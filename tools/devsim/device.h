@@ -113,6 +113,8 @@ class Device {
 
   // Status events for the SDK links (alarms on demand), numbered from 1.
   void PushEvent(uint32_t code, std::string data);
+  // A focus report while manual focusing runs (between 1157 START and STOP).
+  void PushFocusReport();
   std::vector<std::tuple<uint64_t, uint32_t, std::string>> EventsSince(uint64_t after) const;
   uint64_t last_event() const;
 
@@ -134,6 +136,7 @@ class Device {
   const int index_;
   std::atomic<int> key_frame_requests_{0};
   mutable std::mutex mutex_;
+  std::string focus_report_;  // the detail of focus reports; empty when not focusing
   DeviceConfig config_;
   DeviceConfig initial_;
   std::map<uint32_t, std::string> blocks_;

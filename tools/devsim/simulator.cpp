@@ -413,6 +413,7 @@ void Simulator::ServeSdk(Device& d, int fd) {
       }
       switch (type) {
         case FrameType::kHeartbeat:
+          d.PushFocusReport();
           if (!SendAll(fd, wire::EncodeFrame(f.header.type | wire::kReplyBit, f.header.sequence,
                                              f.header.handle, 0, 0, {}),
                        stop_)) {
