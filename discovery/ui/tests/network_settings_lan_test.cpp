@@ -169,13 +169,18 @@ TEST(NetworkSettingsLan, EveryCommandReachesTheDeviceAndIsApplied) {
   // Restore keeping the network: three times, with <retain value="network" />.
   checkOnly({b});
   actions.OnFactoryRestore(menu_id::kRestoreKeepNetwork);
-  ASSERT_TRUE(Pump([&] { return !(got = Received(*sim, b)).empty(); }));
+  // Four passes; the device reboots after the first restore of each and
+  // misses the two that follow at once.
+  got.clear();
+  ASSERT_TRUE(Pump([&] {
+    for (auto& t : Received(*sim, b)) got.push_back(std::move(t));
+    return got.size() >= 3;
+  }));
   const std::string keep = Message(5, 0, "<IPC_SERIALNUMBER SerialNumber=\"" + b + "\" />\r\n<retain value=\"network\" />\r\n"
                                          "<OPERATOR_AUTH Username=\"admin\" Password=\"470913\" />\r\n");
   ASSERT_FALSE(got.empty());
   EXPECT_EQ(got.front(), keep);
   for (const auto& t : got) EXPECT_EQ(t, keep);
-  EXPECT_GE(got.size(), 3u);  // up to four passes of three
   EXPECT_NE(State(*sim, b).find("ip=10.77.1.2"), std::string::npos) << State(*sim, b);
 
   // Factory mode (three times) and reboot by broadcast.
