@@ -80,7 +80,9 @@ int TimeZoneIndex(const std::vector<TimeZoneEntry>& table, int minutes) {
 std::vector<TimeZoneRule> ParseTimeZoneRules(const std::string& xmlText) {
   std::vector<TimeZoneRule> out;
   TiXmlDocument doc;
-  doc.Parse(xmlText.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  // Byte-wise reading: TinyXML's UTF-8 path reads past the end of malformed
+  // multi-byte names. The texts are kept as the file's bytes.
+  doc.Parse(xmlText.c_str(), nullptr, TIXML_ENCODING_LEGACY);
   const TiXmlElement* root = doc.RootElement();
   if (doc.Error() || !root) return out;
   for (const TiXmlElement* item = root->FirstChildElement("item"); item; item = item->NextSiblingElement("item")) {
