@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "kelvara_test/test_env.h"
+#include "media/core/audio_capture_source.h"
 #include "media/core/audio_file_feeders.h"
 #include "mp3_fixtures.h"
 
@@ -152,6 +153,28 @@ TEST(AudioFeedersTest, AFrameCutShortByTheEndIsNotSent) {
   test::WriteFileBytes(dir / "noise.mp3", std::vector<std::uint8_t>(3000, 0x33));
   CMp3Player noise((dir / "noise.mp3").string(), got.Data(), got.Finished());
   EXPECT_FALSE(noise.Open());
+}
+
+TEST(AudioFeedersTest, FileCaptureStandsInForTheMicrophone) {
+  const auto dir = kelvara::test::MakeTempDir("capture");
+  std::vector<std::uint8_t> pcm(16000 * 2 / 10);  // 100 ms of 16 kHz mono
+  for (std::size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<std::uint8_t>(i);
+  test::WriteFileBytes(dir / "mic.raw", pcm);
+  Received got;
+  FileCaptureSource source((dir / "mic.raw").string());
+  ASSERT_EQ(source.Start(16000, 16, 1, got.Data()), 0);
+  ASSERT_TRUE(got.WaitFor([&] { return got.pieces.size() >= 4; }));
+  source.Stop();  // returns with no callback running
+  for (const auto& piece : got.pieces) EXPECT_EQ(piece.size(), 1280u);  // 40 ms
+  // Two whole pieces fit the file; the third starts it again.
+  EXPECT_TRUE(std::equal(got.pieces[0].begin(), got.pieces[0].end(), pcm.begin()));
+  EXPECT_TRUE(std::equal(got.pieces[1].begin(), got.pieces[1].end(), pcm.begin() + 1280));
+  EXPECT_EQ(got.pieces[2], got.pieces[0]);
+
+  NoCaptureSource none;
+  EXPECT_NE(none.Start(16000, 16, 1, got.Data()), 0);
+  FileCaptureSource missing((dir / "none.raw").string());
+  EXPECT_NE(missing.Start(16000, 16, 1, got.Data()), 0);
 }
 
 }  // namespace
