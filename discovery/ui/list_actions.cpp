@@ -15,7 +15,9 @@
 #include <ctime>
 
 #include "common/atomic_file.h"
+#include "common/folder_functions.h"
 #include "common/ipv4_host.h"
+#include "common/paths.h"
 #include "common/language_table.h"
 #include "common/local_network.h"
 #include "common/ping_test.h"
@@ -566,12 +568,9 @@ std::string DeviceListActions::GetSelectedSerial() {
 // --- files and the clipboard -----------------------------------------------
 
 QString DeviceListActions::StartFolder() const {
+  // The last file's folder, else the documents folder.
   const std::string last = hooks_.settings ? hooks_.settings->import_file : std::string();
-  if (!last.empty()) {
-    const std::filesystem::path p(last);
-    if (std::filesystem::is_directory(p.parent_path())) return Q(p.parent_path().string());
-  }
-  return QString();
+  return Q(GetStartFolderForFile(last, paths::DocumentsDir()).string());
 }
 
 std::vector<ExportedDevice> DeviceListActions::CheckedForExport(std::vector<DeviceSearchInfo>&) const {
