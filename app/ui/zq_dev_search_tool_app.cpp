@@ -14,6 +14,7 @@
 #include "device/core/zq_netsdk.h"
 #include "device/ui/device_command_host.h"
 #include "device/ui/device_log_menu.h"
+#include "dialogs/ui/dialog_tour_date.h"
 #include "common/folder_functions.h"
 #include "app/ui/login_actions.h"
 #include <QPushButton>
@@ -211,6 +212,14 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     log_menu_hooks.saveSettings = [&settings] { settings.Save(); };
     QtUserPrompts log_prompts;
     log_menu_hooks.prompts = &log_prompts;
+    // The log command goes through the value input dialog.
+    log_menu_hooks.askText = [&window](const QString& caption, const std::string& value) -> std::optional<std::string> {
+      dialogs::CDialogInputValue dlg(window);
+      dlg.SetTitle(caption);
+      dlg.SetValue(QString::fromStdString(value));
+      if (dlg.exec() != QDialog::Accepted) return std::nullopt;
+      return dlg.GetValue().toStdString();
+    };
     device::DeviceLogMenu log_menu(device_logs, std::move(log_menu_hooks));
     actions.autoTraceOn = [&device_logs] { return device_logs.Enabled(); };
     // The firmware's file entries (OEM application files, cloud identity and ISP files).
