@@ -186,6 +186,11 @@ TEST(Pages, AudioCaptureSaveEnterAndEscape) {
   Key(esc, Qt::Key_Escape);
   EXPECT_TRUE(esc.cancelled);
   EXPECT_TRUE(esc.xml.empty());
+  CMediaACapture closed;
+  closed.show();
+  closed.close();  // the close box
+  EXPECT_TRUE(closed.cancelled);
+  EXPECT_EQ(closed.result(), QDialog::Rejected);
 }
 
 TEST(Pages, AudioEncodeCascade) {
@@ -354,8 +359,13 @@ TEST(ManualFocus, ReportsRequestsAndSets) {
                  },
                  [&](bool on) { grid.push_back(on); }};
   RecordingPrompts prompts;
-  CManualFocusDlg d(host, dir);
+  auto* owned = new CManualFocusDlg(host, dir);
+  CManualFocusDlg& d = *owned;
   d.SetPrompts(&prompts);
+  ManualFocusSeam seam;
+  EXPECT_FALSE(seam.Exists());
+  seam.Set(owned);
+  EXPECT_TRUE(seam.Exists());
   EXPECT_EQ(d.GetItemText(1016), "default");
   EXPECT_TRUE(std::filesystem::exists(dir / "mfocus_default.txt"));
 
@@ -410,6 +420,17 @@ TEST(ManualFocus, ReportsRequestsAndSets) {
   sent.clear();
   d.OnStart();
   EXPECT_TRUE(sent.empty());
+
+  // Reports come through the device commands' seam while the dialog exists.
+  selected = 7;
+  d.SetCheck(2021, 1);
+  std::string low = "{mfocus:";
+  for (int i = 0; i < 9; ++i) low += "10,0;";
+  seam.OnFocusResult(7, low + "}");
+  EXPECT_EQ(d.ResultText(), "NG!!!");
+  delete owned;
+  EXPECT_FALSE(seam.Exists());
+  seam.OnFocusResult(7, low + "}");
 }
 
 TEST(RemoteCfg, WindowSizeAndRelease) {

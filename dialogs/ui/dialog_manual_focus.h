@@ -2,10 +2,12 @@
 // The lens focusing dialog (modeless): nine regions with a reference value
 // and threshold each, the focus reports of the one checked device compared
 // against them, and the reference sets kept as files in a folder.
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <string>
 
+#include "device/core/device_seams.h"
 #include "dialogs/core/focus_model.h"
 #include "dialogs/ui/config_dialog.h"
 
@@ -60,6 +62,20 @@ class CManualFocusDlg : public ConfigDialog {
   FocusPairs base_ = DefaultFocusBase();
   FocusPairs current_{};
   bool pass_ = false;
+};
+
+// The device commands' focus seam for the one open focusing dialog: status
+// events (on the UI thread) reach the dialog while it exists.
+class ManualFocusSeam : public device::FocusDialog {
+ public:
+  void Set(CManualFocusDlg* dialog) { dialog_ = dialog; }
+  bool Exists() const override { return !dialog_.isNull(); }
+  void OnFocusResult(int handle, const std::string& detail) override {
+    if (dialog_) dialog_->OnFocusResult(handle, detail);
+  }
+
+ private:
+  QPointer<CManualFocusDlg> dialog_;
 };
 
 }  // namespace kelvara::dialogs
