@@ -1,0 +1,267 @@
+#include "firmware/recovery/recovery_server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "firmware/recovery/device_ids.h"
+#include "firmware/tests/image_builder.h"
+#include "kelvara_test/test_env.h"
+
+namespace kelvara::firmware {
+namespace {
+
+std::uint32_t Addr(const char* dotted) { return inet_addr(dotted); }
+
+std::map<std::string, std::string> Fields(const std::string& reply) {
+  std::map<std::string, std::string> out;
+  std::size_t start = 0;
+  while (start <= reply.size()) {
+    const auto end = reply.find(';', start);
+    const std::string piece = reply.substr(start, end - start);
+    const auto eq = piece.find('=');
+    out[piece.substr(0, eq)] = piece.substr(eq + 1);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return out;
+}
+
+// A server on adapter 192.168.1.253 whose probes find `busy` addresses in use.
+struct Fixture {
+  std::mutex m;
+  std::vector<std::string> log;
+  std::vector<BootDeviceInfo> posted;
+  std::set<std::string> busy;
+  std::set<std::string> unknown;
+  RecoveryServer server;
+
+  Fixture()
+      : server(RecoveryHooks{
+            [](std::string_view key) { return "T:" + std::string(key); },
+            [this](const std::string& line) { std::lock_guard l(m); log.push_back(line); },
+            [this](const BootDeviceInfo& d) { std::lock_guard l(m); posted.push_back(d); },
+            [this](std::uint32_t a) {
+              in_addr in{a};
+              const std::string dotted = inet_ntoa(in);
+              std::lock_guard l(m);
+              if (unknown.count(dotted)) return -1;
+              return busy.count(dotted) ? 1 : 0;
+            },
+            {}}) {
+    server.SetAdapterAddress(Addr("192.168.1.253"));
+    server.SetFirmwareList({{"ipc_a.bin", {100, "IPC-A_V1.0"}}, {"nvr.bin", {200, "NVR-B_V2"}}});
+  }
+  std::string Ask(const std::string& text, const char* from = "192.168.1.20") {
+    return server.HandleRequest(Addr(from), text);
+  }
+};
+
+TEST(RecoveryServer, NewDeviceGetsImageAddressAndMac) {
+  Fixture f;
+  const auto reply = f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=zq0001");
+  EXPECT_EQ(reply.find('\0'), std::string::npos);
+  auto r = Fields(reply);
+  EXPECT_EQ(r["CMD_CODE"], "2");
+  EXPECT_EQ(r["RESULT"], "0");
+  EXPECT_EQ(r["TFTP_SERVER"], "192.168.1.253");
+  EXPECT_EQ(r["FIRMWARE_FILE"], "ipc_a.bin");
+  EXPECT_EQ(r["DEV_IP"], "192.168.1.3");  // the first candidate: (2 + 0) % 255 + 1
+  EXPECT_EQ(r["DEV_MAC"].substr(0, 3), "00 ");
+  EXPECT_EQ(r["UUID"], "zq0001");
+  ASSERT_EQ(f.posted.size(), 1u);
+  EXPECT_EQ(f.posted[0].step, 0);
+  EXPECT_EQ(f.posted[0].state_text, "T:UPDATE_PROCESS_INIT");
+  EXPECT_EQ(f.log, (std::vector<std::string>{"IPC-A", "IPC-A:ipc_a.bin"}));
+
+  // Again: same MAC, the next free address of the round robin.
+  auto again = Fields(f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=zq0001;STEP=3"));
+  EXPECT_EQ(again["RESULT"], "0");
+  EXPECT_EQ(again["DEV_MAC"], r["DEV_MAC"]);
+  EXPECT_NE(again["DEV_IP"], r["DEV_IP"]);
+  EXPECT_EQ(f.server.Devices()[0].address, r["DEV_IP"]);  // the first address stays stored
+  EXPECT_EQ(f.server.Devices()[0].step, 3);
+  EXPECT_EQ(f.log.back(), "IPC-A:zq0001:T:UPDATE_PROCESS_INIT");
+}
+
+TEST(RecoveryServer, RefusalsAndSilence) {
+  Fixture f;
+  struct Case {
+    const char* name;
+    std::string request;
+    std::string reply;
+  };
+  const Case cases[] = {
+      {"no code", "DEV_TYPE=IPC-A;UUID=a", ""},
+      {"negative code", "CMD_CODE=-1;UUID=a", ""},
+      {"other code", "CMD_CODE=7;DEV_TYPE=IPC-A;UUID=a", ""},
+      {"no image", "CMD_CODE=1;DEV_TYPE=CAM-Z;UUID=a",
+       "CMD_CODE=2;RESULT=-1;TFTP_SERVER=192.168.1.253;FIRMWARE_FILE=;DEV_IP=;DEV_MAC=;UUID=a"},
+      // An empty type matches nothing (never every image).
+      {"empty type", "CMD_CODE=1;DEV_TYPE=;UUID=a",
+       "CMD_CODE=2;RESULT=-1;TFTP_SERVER=192.168.1.253;FIRMWARE_FILE=;DEV_IP=;DEV_MAC=;UUID=a"},
+      {"progress of unknown", "CMD_CODE=3;UUID=nobody;STEP=10", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(f.Ask(c.request), c.reply) << c.name;
+  EXPECT_TRUE(f.posted.empty());
+  EXPECT_TRUE(f.server.Devices().empty());
+  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "CAM-Z:firmware not found"), 1);
+  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), ":firmware not found"), 1);
+
+  f.server.SetAdapterAddress(0);
+  EXPECT_EQ(f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=a"),
+            "CMD_CODE=2;RESULT=-1;TFTP_SERVER=;FIRMWARE_FILE=ipc_a.bin;DEV_IP=;DEV_MAC=;UUID=a");
+  EXPECT_EQ(f.log.back(), "IPC-A:netcard not selected");
+}
+
+TEST(RecoveryServer, StepsAndKnownDeviceRules) {
+  Fixture f;
+  auto first = Fields(f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=u1"));
+  for (int step = 1; step <= 13; ++step) f.Ask("CMD_CODE=3;DEV_TYPE=IPC-A;UUID=u1;STEP=" + std::to_string(step));
+  EXPECT_EQ(f.server.Devices()[0].step, 13);
+  EXPECT_EQ(f.server.Devices()[0].state_text, "");  // no key for 13
+  ASSERT_EQ(f.posted.size(), 14u);
+  EXPECT_EQ(f.posted[10].state_text, "T:UPDATE_STATUS_SUCCESS");
+
+  f.Ask("CMD_CODE=3;UUID=u1;STEP=10");
+  // Recovered with this image: refused, with the stored address and MAC.
+  auto refused = Fields(f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=u1"));
+  EXPECT_EQ(refused["RESULT"], "-1");
+  EXPECT_EQ(refused["DEV_IP"], first["DEV_IP"]);
+  EXPECT_EQ(refused["DEV_MAC"], first["DEV_MAC"]);
+  EXPECT_EQ(f.posted.back().step, 10);
+
+  // A newer image in the folder lets it recover again.
+  f.server.SetFirmwareList({{"ipc_a.bin", {100, "IPC-A_V1.0"}}, {"ipc_a2.bin", {150, "IPC-A_V1.1"}}});
+  auto newer = Fields(f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=u1"));
+  EXPECT_EQ(newer["RESULT"], "0");
+  EXPECT_EQ(newer["FIRMWARE_FILE"], "ipc_a2.bin");
+  EXPECT_EQ(newer["DEV_MAC"], first["DEV_MAC"]);
+  EXPECT_EQ(f.server.Devices()[0].step, 0);
+}
+
+TEST(RecoveryServer, ChoosesNewestMatchingImage) {
+  Fixture f;
+  f.server.SetFirmwareList({{"b.bin", {50, "X-CAM v2"}},
+                            {"a.bin", {50, "X-CAM v1"}},  // equal times: first in name order
+                            {"c.bin", {-5, "X-CAM old"}},
+                            {"d.bin", {60, "Y-CAM"}}});
+  EXPECT_EQ(f.server.ChooseFirmwareFile("X-CAM"), "a.bin");
+  EXPECT_EQ(f.server.ChooseFirmwareFile("CAM"), "d.bin");
+  EXPECT_EQ(f.server.ChooseFirmwareFile("old"), "c.bin");
+  EXPECT_EQ(f.server.ChooseFirmwareFile(""), "");
+}
+
+TEST(RecoveryServer, FactoryImageFallbackIsCheckedAndNamedInFolder) {
+  Fixture f;
+  const auto dir = kelvara::test::MakeTempDir("fw");
+  test::WriteFile(dir / "firmware_a_factory_zq.bin", "not an image at all");
+  test::WriteFile(dir / "firmware_b_factory_zq.bin", test::BuildImage("FACTORY"));
+  test::WriteFile(dir / "factory_zq.bin", test::BuildImage("FACTORY"));
+  f.server.SetFirmwareFolder(dir.string());
+  f.server.SetFirmwareList({});
+  EXPECT_EQ(f.server.ChooseFirmwareFile("ANY"), "firmware_b_factory_zq.bin");
+  std::filesystem::remove(dir / "firmware_b_factory_zq.bin");
+  EXPECT_EQ(f.server.ChooseFirmwareFile("ANY"), "");
+
+  // The listing itself comes from the folder.
+  test::WriteFile(dir / "cam.bin", test::BuildImage("IPC-Q_V3"));
+  f.server.RebuildFirmwareList();
+  EXPECT_EQ(f.server.ChooseFirmwareFile("IPC-Q"), "cam.bin");
+}
+
+TEST(RecoveryServer, AddressesSkipBusyUnknownAndHandedOut) {
+  Fixture f;
+  f.busy = {"192.168.1.3"};
+  f.unknown = {"192.168.1.4"};
+  EXPECT_EQ(f.server.PickDeviceIp(0), "192.168.1.5");
+  std::set<std::string> seen{"192.168.1.5"};
+  // Every address handed out differs, and none is the adapter's, a busy or an
+  // unknown one; once all 250 free ones are out, nothing more is given.
+  for (int call = 0; call < 1000; ++call) {
+    const std::string ip = f.server.PickDeviceIp(0);
+    if (!ip.empty()) {
+      ASSERT_TRUE(seen.insert(ip).second) << ip;
+    }
+  }
+  EXPECT_EQ(seen.size(), 250u);
+  EXPECT_EQ(seen.count("192.168.1.3") + seen.count("192.168.1.4"), 0u);
+  EXPECT_EQ(seen.count("192.168.1.253"), 0u);
+  f.server.SetAdapterAddress(0);
+  EXPECT_EQ(f.server.PickDeviceIp(0), "");
+}
+
+TEST(RecoveryServer, ConcurrentDevicesNeverShareAddressOrMac) {
+  Fixture f;
+  // A generator that repeats itself: the server must still hand out distinct MACs.
+  std::vector<std::thread> threads;
+  std::mutex m;
+  std::set<std::string> ips, macs;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 10; ++i) {
+        auto r = Fields(f.Ask("CMD_CODE=1;DEV_TYPE=NVR-B;UUID=d" + std::to_string(t * 10 + i)));
+        std::lock_guard l(m);
+        EXPECT_TRUE(ips.insert(r["DEV_IP"]).second);
+        EXPECT_TRUE(macs.insert(r["DEV_MAC"]).second);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(ips.size(), 80u);
+  EXPECT_EQ(f.server.Devices().size(), 80u);
+}
+
+TEST(RecoveryServer, RepeatingRandomSourceStillGivesDistinctMacs) {
+  int calls = 0;
+  RecoveryHooks hooks;
+  hooks.random_mac = [&] {
+    ++calls;
+    return std::array<std::uint8_t, 6>{0, 1, 2, 3, 4, static_cast<std::uint8_t>(calls / 3)};
+  };
+  RecoveryServer server(hooks);
+  EXPECT_EQ(server.MakeRandomMac(), "00 01 02 03 04 00");
+  EXPECT_EQ(server.MakeRandomMac(), "00 01 02 03 04 01");
+  EXPECT_EQ(calls, 3);
+}
+
+TEST(RecoveryServer, FactoryRestoreQueries) {
+  Fixture f;
+  const std::string search_uuid = "4660";  // maps to zq123400000000
+  const std::string key = MakeDeviceUuid(search_uuid);
+  f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=" + key);
+  EXPECT_FALSE(f.server.NeedsFactoryRestore(search_uuid));  // step 0
+  f.Ask("CMD_CODE=3;UUID=" + key + ";STEP=10");
+  EXPECT_FALSE(f.server.NeedsFactoryRestore(""));
+  f.server.SetRestoreEnabled(false);
+  EXPECT_FALSE(f.server.NeedsFactoryRestore(search_uuid));
+  f.server.SetRestoreEnabled(true);
+  int rounds = 0;
+  while (f.server.NeedsFactoryRestore(search_uuid) && rounds < 20) {
+    f.server.CountFactoryRestore(search_uuid);
+    ++rounds;
+  }
+  EXPECT_EQ(rounds, 5);
+  // By its own UUID too.
+  EXPECT_FALSE(f.server.NeedsFactoryRestore(key));
+  // A new success report allows five more; so does clearing the list.
+  f.Ask("CMD_CODE=3;UUID=" + key + ";STEP=10");
+  EXPECT_TRUE(f.server.NeedsFactoryRestore(key));
+  for (int i = 0; i < 5; ++i) f.server.CountFactoryRestore(key);
+  EXPECT_FALSE(f.server.NeedsFactoryRestore(key));
+  f.server.ClearRestoreAttempts();
+  EXPECT_TRUE(f.server.NeedsFactoryRestore(search_uuid));
+  f.server.CountFactoryRestore("");  // nothing
+  f.server.ClearHistory();
+  EXPECT_FALSE(f.server.NeedsFactoryRestore(search_uuid));
+  // Clear history: the same report adds nothing.
+  f.Ask("CMD_CODE=3;UUID=" + key + ";STEP=10");
+  EXPECT_TRUE(f.server.Devices().empty());
+}
+
+}  // namespace
+}  // namespace kelvara::firmware
