@@ -25,7 +25,7 @@ PACKAGES=(
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # outside oracles and test tools
-  ffmpeg zbar-tools qrencode poppler-utils python3 python3-xlrd python3-xlwt 7zip curl
+  ffmpeg zbar-tools qrencode poppler-utils python3 python3-xlrd python3-xlwt 7zip curl tftp-hpa
   # MP3 test files: LAME encoder and decoder, sox, APE tags through mutagen
   lame sox python3-mutagen
   iproute2 iputils-ping xvfb x11-apps imagemagick procps psmisc

@@ -1,0 +1,234 @@
+// The server against outside clients (curl and the tftp-hpa client) on
+// loopback, and against hand-made packets where a client cannot misbehave.
+#include "tftp_server.h"
+#include "tftp_packets.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "kelvara_test/test_env.h"
+
+namespace kelvara::tftp {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteAll(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string RandomBytes(std::size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string out(n, '\0');
+  for (char& c : out) c = static_cast<char>(gen());
+  return out;
+}
+
+bool HaveTool(const char* name) { return std::system((std::string("command -v ") + name + " >/dev/null").c_str()) == 0; }
+
+int Shell(const std::string& command) {
+  const int status = std::system((command + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class TftpServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = test::MakeTempDir("served");
+    out_ = test::MakeTempDir("got");
+    Start(ServerOptions{});
+  }
+  void Start(ServerOptions options) {
+    Stop();
+    options.folder = root_.string();
+    options.port = 0;
+    options.bind_address = htonl(INADDR_LOOPBACK);
+    server_ = std::make_unique<TftpServer>(options);
+    server_->SetLog([this](const std::string& line) {
+      std::lock_guard l(m_);
+      log_ += line + "\n";
+    });
+    std::string error;
+    ASSERT_TRUE(server_->Open(error)) << error;
+    thread_ = std::thread([this] { server_->Run(); });
+  }
+  void Stop() {
+    if (!server_) return;
+    server_->Stop();
+    thread_.join();
+    server_.reset();
+  }
+  void TearDown() override { Stop(); }
+  std::string Url(const std::string& name) const {
+    return "tftp://127.0.0.1:" + std::to_string(server_->port()) + "/" + name;
+  }
+  std::string Log() {
+    std::lock_guard l(m_);
+    return log_;
+  }
+
+  fs::path root_, out_;
+  std::unique_ptr<TftpServer> server_;
+  std::thread thread_;
+  std::mutex m_;
+  std::string log_;
+};
+
+TEST_F(TftpServerTest, CurlDownloadsByteIdenticalWithAndWithoutOptions) {
+  if (!HaveTool("curl")) GTEST_SKIP() << "curl missing";
+  struct Case {
+    std::size_t size;
+    const char* flags;
+  };
+  // Sizes around block boundaries: an exact multiple needs a final empty block.
+  const Case cases[] = {{0, "--tftp-no-options"}, {511, "--tftp-no-options"}, {512, "--tftp-no-options"},
+                        {1024, ""},              {100000, "--tftp-blksize 1468"}, {65464 * 2, "--tftp-blksize 65464"},
+                        {3000, "--tftp-blksize 8"}};
+  for (const auto& c : cases) {
+    const std::string name = "f" + std::to_string(c.size);
+    const std::string bytes = RandomBytes(c.size, static_cast<unsigned>(c.size));
+    WriteAll(root_ / name, bytes);
+    const fs::path got = out_ / name;
+    ASSERT_EQ(Shell("curl -sS " + std::string(c.flags) + " -o " + got.string() + " " + Url(name)), 0) << name << Log();
+    EXPECT_EQ(ReadAll(got), bytes) << name << " " << c.flags;
+  }
+}
+
+TEST_F(TftpServerTest, FortyMegabytesCrossTheBlockRollOver) {
+  if (!HaveTool("curl")) GTEST_SKIP() << "curl missing";
+  // 40 MB at 512-byte blocks is 81,920 blocks: the block number wraps past 65535.
+  const std::string bytes = RandomBytes(40u << 20, 40);
+  WriteAll(root_ / "big.bin", bytes);
+  ASSERT_EQ(Shell("curl -sS --tftp-no-options -o " + (out_ / "big.bin").string() + " " + Url("big.bin")), 0) << Log();
+  EXPECT_TRUE(ReadAll(out_ / "big.bin") == bytes);
+}
+
+TEST_F(TftpServerTest, TftpHpaClientBinaryAndNetascii) {
+  if (!HaveTool("tftp")) GTEST_SKIP() << "tftp-hpa client missing";
+  const std::string bytes = RandomBytes(70000, 7);
+  WriteAll(root_ / "img.bin", bytes);
+  const std::string port = std::to_string(server_->port());
+  ASSERT_EQ(Shell("cd " + out_.string() + " && tftp -m binary 127.0.0.1 " + port + " -c get img.bin"), 0);
+  EXPECT_EQ(ReadAll(out_ / "img.bin"), bytes);
+  // Text in netascii arrives as it was (the client turns CR LF back into LF).
+  const std::string text = "line one\nline two\r\nbare cr\rend\n";
+  WriteAll(root_ / "notes.txt", text);
+  ASSERT_EQ(Shell("cd " + out_.string() + " && tftp -m ascii 127.0.0.1 " + port + " -c get notes.txt"), 0);
+  EXPECT_EQ(ReadAll(out_ / "notes.txt"), text);
+}
+
+TEST_F(TftpServerTest, RefusesTraversalLinksOutSpecialFilesAndWrites) {
+  if (!HaveTool("curl")) GTEST_SKIP() << "curl missing";
+  const fs::path outside = root_.parent_path() / "secret.txt";
+  WriteAll(outside, "secret");
+  fs::create_directories(root_ / "sub");
+  WriteAll(root_ / "sub" / "inner.bin", "inner");
+  fs::create_symlink(outside, root_ / "out_abs");
+  fs::create_symlink("../secret.txt", root_ / "out_rel");
+  fs::create_symlink("sub/inner.bin", root_ / "in_link");
+  ASSERT_EQ(mkfifo((root_ / "pipe").c_str(), 0600), 0);
+
+  const std::string refused[] = {"../secret.txt", "sub/../../secret.txt", "out_abs", "out_rel",
+                                 "sub", "pipe", "%2Fetc%2Fpasswd", "..%5Csecret.txt"};
+  for (const auto& name : refused) {
+    const fs::path got = out_ / "x";
+    fs::remove(got);
+    EXPECT_NE(Shell("curl -sS --tftp-no-options -o " + got.string() + " " + Url(name)), 0) << name;
+    EXPECT_NE(ReadAll(got), "secret") << name;
+  }
+  // A link that stays inside the folder is served.
+  ASSERT_EQ(Shell("curl -sS -o " + (out_ / "in").string() + " " + Url("in_link")), 0);
+  EXPECT_EQ(ReadAll(out_ / "in"), "inner");
+  ASSERT_EQ(Shell("curl -sS -o " + (out_ / "inner").string() + " " + Url("sub/inner.bin")), 0);
+
+  // Writes: curl's upload and tftp-hpa's put are both refused; nothing appears.
+  WriteAll(out_ / "up.bin", "upload");
+  EXPECT_NE(Shell("curl -sS -T " + (out_ / "up.bin").string() + " " + Url("up.bin")), 0);
+  if (HaveTool("tftp"))
+    Shell("cd " + out_.string() + " && tftp -m binary 127.0.0.1 " + std::to_string(server_->port()) +
+        " -c put up.bin");
+  EXPECT_FALSE(fs::exists(root_ / "up.bin"));
+  EXPECT_NE(Log().find("write requests are refused"), std::string::npos);
+  EXPECT_EQ(Shell("curl -sS -o /dev/null " + Url("missing.bin")), 68) << "TFTP file not found";
+}
+
+// A client that asks and never acknowledges: it holds one transfer slot until
+// its time-out, and past the bound further requests are refused.
+TEST_F(TftpServerTest, BoundedTransfersEndAfterTheirTimeOut) {
+  ServerOptions options;
+  options.max_transfers = 1;
+  options.retries = 1;
+  Start(options);
+  WriteAll(root_ / "f.bin", RandomBytes(5000, 3));
+  const int s = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(server_->port());
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::string rrq = std::string("\0\1f.bin\0octet\0timeout\0001\0", 24);
+  sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  char buffer[600];
+  pollfd p{s, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 2000), 1);
+  ASSERT_GT(recv(s, buffer, sizeof buffer, 0), 1);
+  EXPECT_EQ(buffer[1], kOack);
+  EXPECT_EQ(server_->active_transfers(), 1);
+
+  const int s2 = socket(AF_INET, SOCK_DGRAM, 0);
+  sendto(s2, rrq.data(), rrq.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  pollfd p2{s2, POLLIN, 0};
+  ASSERT_EQ(poll(&p2, 1, 2000), 1);
+  const ssize_t n = recv(s2, buffer, sizeof buffer, 0);
+  ASSERT_GT(n, 4);
+  EXPECT_EQ(buffer[1], kError);
+  EXPECT_EQ(std::string(buffer + 4), "too many transfers");
+
+  // Timeout 1 s with one retransmission: the slot frees within about 2 s.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (server_->active_transfers() != 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(server_->active_transfers(), 0);
+  EXPECT_NE(Log().find("ended without completion"), std::string::npos);
+  close(s);
+  close(s2);
+}
+
+TEST(TftpServerOpen, ReportsABusyPort) {
+  ServerOptions options;
+  options.folder = test::MakeTempDir("busy").string();
+  options.port = 0;
+  options.bind_address = htonl(INADDR_LOOPBACK);
+  TftpServer first(options);
+  std::string error;
+  ASSERT_TRUE(first.Open(error));
+  options.port = first.port();
+  TftpServer second(options);
+  EXPECT_FALSE(second.Open(error));
+  EXPECT_NE(error.find("cannot bind UDP port " + std::to_string(first.port())), std::string::npos) << error;
+  options.folder = "/nonexistent/folder";
+  TftpServer third(options);
+  EXPECT_FALSE(third.Open(error));
+  EXPECT_NE(error.find("cannot open folder"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kelvara::tftp

@@ -1,0 +1,280 @@
+#include "tftp_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <algorithm>
+#include <optional>
+#include <thread>
+
+#include "served_file.h"
+#include "tftp_packets.h"
+
+namespace kelvara::tftp {
+namespace {
+
+std::string PeerText(const sockaddr_in& peer) {
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
+}
+
+// The file's bytes in netascii: LF as CR LF, CR as CR NUL.
+class NetasciiReader {
+ public:
+  explicit NetasciiReader(int fd) : fd_(fd) {}
+  // Fills up to `n` bytes; fewer only at the end. -1 on a read error.
+  long Read(char* out, std::size_t n) {
+    while (pending_.size() - start_ < n && !eof_) {
+      char chunk[8192];
+      const ssize_t r = read(fd_, chunk, sizeof chunk);
+      if (r < 0) return -1;
+      if (r == 0) eof_ = true;
+      pending_.erase(0, start_);
+      start_ = 0;
+      for (ssize_t i = 0; i < r; ++i) {
+        if (chunk[i] == '\n') {
+          pending_ += "\r\n";
+        } else if (chunk[i] == '\r') {
+          pending_.push_back('\r');
+          pending_.push_back('\0');
+        } else {
+          pending_.push_back(chunk[i]);
+        }
+      }
+    }
+    const std::size_t take = std::min(n, pending_.size() - start_);
+    std::memcpy(out, pending_.data() + start_, take);
+    start_ += take;
+    return static_cast<long>(take);
+  }
+
+ private:
+  int fd_;
+  std::string pending_;
+  std::size_t start_ = 0;
+  bool eof_ = false;
+};
+
+}  // namespace
+
+struct TftpServer::Job {
+  Request request;
+  sockaddr_in peer{};
+  in_addr local{};
+  ServedFile file;
+};
+
+TftpServer::TftpServer(ServerOptions options) : options_(std::move(options)) {}
+
+TftpServer::~TftpServer() {
+  Stop();
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [&] { return active_.load() == 0; });
+  if (socket_ >= 0) close(socket_);
+  if (root_fd_ >= 0) close(root_fd_);
+}
+
+void TftpServer::Log(const std::string& line) {
+  if (log_) log_(line);
+}
+
+bool TftpServer::Open(std::string& error) {
+  root_fd_ = open(options_.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (root_fd_ < 0) {
+    error = "cannot open folder " + options_.folder + ": " + std::strerror(errno);
+    return false;
+  }
+  socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (socket_ < 0) {
+    error = std::string("cannot create a UDP socket: ") + std::strerror(errno);
+    return false;
+  }
+  const int on = 1;
+  // No SO_REUSEADDR: a second server on the same port (a stale helper) must
+  // fail to bind rather than share the requests.
+  setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(options_.port);
+  address.sin_addr.s_addr = options_.bind_address;
+  if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const int e = errno;
+    error = "cannot bind UDP port " + std::to_string(options_.port) + ": " + std::strerror(e);
+    if (e == EACCES && options_.port < 1024)
+      error += " (the port needs CAP_NET_BIND_SERVICE, see the README)";
+    return false;
+  }
+  socklen_t length = sizeof address;
+  getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
+  bound_port_ = ntohs(address.sin_port);
+  return true;
+}
+
+void TftpServer::Run() {
+  char buffer[2048];
+  char control[256];
+  while (!stop_.load()) {
+    pollfd p{socket_, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    sockaddr_in peer{};
+    iovec iov{buffer, sizeof buffer};
+    msghdr msg{};
+    msg.msg_name = &peer;
+    msg.msg_namelen = sizeof peer;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(socket_, &msg, 0);
+    if (n < 0) continue;
+    in_addr local{options_.bind_address};
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c))
+      if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+        local = reinterpret_cast<const in_pktinfo*>(CMSG_DATA(c))->ipi_spec_dst;
+    HandlePacket(std::string(buffer, static_cast<std::size_t>(n)), peer, local);
+  }
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [&] { return active_.load() == 0; });
+}
+
+void TftpServer::HandlePacket(const std::string& packet, const sockaddr_in& peer, const in_addr& local) {
+  auto refuse = [&](ErrorCode code, const std::string& message) {
+    const std::string error = BuildError(code, message);
+    sendto(socket_, error.data(), error.size(), 0, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+    Log(PeerText(peer) + " refused: " + message);
+  };
+  const std::optional<Request> request = ParseRequest(packet);
+  if (!request) {
+    // Stray ACKs or DATA for ended transfers are dropped without an answer.
+    if (packet.size() >= 2 && packet[0] == 0 && (packet[1] == kAck || packet[1] == kData || packet[1] == kError))
+      return;
+    refuse(kIllegalOperation, "illegal TFTP operation");
+    return;
+  }
+  if (request->opcode == kWrq) {
+    refuse(kAccessViolation, "write requests are refused");
+    return;
+  }
+  if (request->mode != "octet" && request->mode != "netascii") {
+    refuse(kIllegalOperation, "unsupported mode " + request->mode);
+    return;
+  }
+  ServedFile file;
+  switch (OpenServedFile(root_fd_, request->filename, file)) {
+    case OpenResult::kOk:
+      break;
+    case OpenResult::kNotFound:
+      refuse(kFileNotFound, "file not found: " + request->filename);
+      return;
+    case OpenResult::kRefused:
+      refuse(kAccessViolation, "access violation: " + request->filename);
+      return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (active_.load() >= options_.max_transfers) {
+      close(file.fd);
+      refuse(kNotDefined, "too many transfers");
+      return;
+    }
+    active_.fetch_add(1);
+  }
+  Job job{*request, peer, local, file};
+  std::thread([this, job = std::move(job)]() mutable {
+    Transfer(std::move(job));
+    std::lock_guard lock(mutex_);
+    active_.fetch_sub(1);
+    idle_.notify_all();
+  }).detach();
+}
+
+void TftpServer::Transfer(Job job) {
+  const int fd = job.file.fd;
+  const bool octet = job.request.mode == "octet";
+  const std::optional<std::uint64_t> size = octet ? std::optional(job.file.size) : std::nullopt;
+  const Negotiated n = Negotiate(job.request, size);
+  const std::string who = PeerText(job.peer) + " " + job.request.filename;
+
+  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in self{};
+  self.sin_family = AF_INET;
+  self.sin_addr = job.local;
+  if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0 ||
+      connect(s, reinterpret_cast<const sockaddr*>(&job.peer), sizeof job.peer) != 0) {
+    if (s >= 0) close(s);
+    close(fd);
+    Log(who + " failed: no transfer socket");
+    return;
+  }
+
+  // Sends `packet` and waits for the ACK of `block`, retransmitting on silence.
+  // A connected socket only sees the client's TID; stray ACKs are ignored, so
+  // a duplicate ACK never doubles the traffic.
+  char in[1024];
+  auto exchange = [&](const std::string& packet, std::uint16_t block) -> bool {
+    for (int attempt = 0; attempt <= options_.retries; ++attempt) {
+      if (send(s, packet.data(), packet.size(), 0) < 0 && errno != ECONNREFUSED) return false;
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(n.timeout_seconds);
+      for (;;) {
+        if (stop_.load()) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) break;
+        pollfd p{s, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(std::min<long long>(left, 200))) <= 0) continue;
+        const ssize_t r = recv(s, in, sizeof in, 0);
+        if (r < 0) continue;  // an ICMP error surfaces here; retry until the time-out
+        const std::string_view reply(in, static_cast<std::size_t>(r));
+        if (reply.size() >= 2 && reply[0] == 0 && reply[1] == kError) return false;  // the client gave up
+        if (const auto ack = ParseAck(reply); ack && *ack == block) return true;
+      }
+    }
+    return false;
+  };
+
+  bool ok = true;
+  if (n.any) ok = exchange(BuildOack(n, size), 0);
+  std::uint64_t sent = 0;
+  std::uint16_t block = 1;
+  std::string packet;
+  packet.reserve(4 + n.block_size);
+  NetasciiReader netascii(fd);
+  while (ok) {
+    packet.clear();
+    BuildDataHeader(block, packet);
+    packet.resize(4 + n.block_size);
+    long got = 0;
+    if (octet) {
+      ssize_t r;
+      while ((r = pread(fd, packet.data() + 4 + got, n.block_size - static_cast<std::size_t>(got),
+                        static_cast<off_t>(sent + static_cast<std::uint64_t>(got)))) > 0)
+        got += r;
+      if (r < 0) got = -1;
+    } else {
+      got = netascii.Read(packet.data() + 4, n.block_size);
+    }
+    if (got < 0) {
+      const std::string error = BuildError(kNotDefined, "read error");
+      send(s, error.data(), error.size(), 0);
+      ok = false;
+      break;
+    }
+    packet.resize(4 + static_cast<std::size_t>(got));
+    ok = exchange(packet, block);
+    sent += static_cast<std::uint64_t>(got);
+    ++block;  // wraps from 65535 to 0
+    if (static_cast<std::size_t>(got) < n.block_size) break;
+  }
+  close(s);
+  close(fd);
+  Log(who + (ok ? " sent " + std::to_string(sent) + " bytes" : " ended without completion"));
+}
+
+}  // namespace kelvara::tftp

@@ -1,0 +1,61 @@
+#pragma once
+// A read-only TFTP server for one folder: read requests of regular files
+// inside it (octet and netascii, with blksize, timeout and tsize), one thread
+// per transfer up to a bound, each transfer from its own port (its TID) and
+// ended when the client stays silent through the retransmissions. Write
+// requests are refused with a TFTP error.
+#include <netinet/in.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace kelvara::tftp {
+
+struct ServerOptions {
+  std::string folder = ".";
+  std::uint16_t port = 69;
+  std::uint32_t bind_address = INADDR_ANY;  // network order
+  int max_transfers = 64;
+  int retries = 5;  // retransmissions of one packet before a transfer ends
+};
+
+class TftpServer {
+ public:
+  explicit TftpServer(ServerOptions options);
+  ~TftpServer();
+  TftpServer(const TftpServer&) = delete;
+  TftpServer& operator=(const TftpServer&) = delete;
+
+  // Opens the folder and binds the port; false with `error` set when either fails.
+  bool Open(std::string& error);
+  // The bound port (useful with port 0).
+  std::uint16_t port() const { return bound_port_; }
+  // Serves until Stop(); then waits for the running transfers to end.
+  void Run();
+  void Stop() { stop_.store(true); }
+  // One line per finished or refused request.
+  void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+  int active_transfers() const { return active_.load(); }
+
+ private:
+  struct Job;
+  void HandlePacket(const std::string& packet, const sockaddr_in& peer, const in_addr& local);
+  void Transfer(Job job);
+  void Log(const std::string& line);
+
+  ServerOptions options_;
+  int root_fd_ = -1;
+  int socket_ = -1;
+  std::uint16_t bound_port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> active_{0};
+  std::mutex mutex_;
+  std::condition_variable idle_;
+  std::function<void(const std::string&)> log_;
+};
+
+}  // namespace kelvara::tftp
