@@ -31,6 +31,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 #include "app/ui/zq_dev_search_tool_dlg.h"
+#include "firmware/recovery/ui/boot_server_dlg.h"
 
 #include <VaRurOvoDiv/zq_netsdk_ipc.h>
 
@@ -315,6 +316,28 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     FirmwareSeamImpl firmware(device_list.Controller(), settings);
     services.firmware = &firmware;
     firmware_menus = &firmware;
+    // The boot-recovery window, made the first time its menu entry is chosen:
+    // the device list asks it which recovered devices to restore.
+    struct BootHost : firmware::BootServerHost {
+      discovery::DeviceListSeamImpl* list = nullptr;
+      CZqDevSearchToolDlg** window = nullptr;
+      void ClearDevicesForSearch() override { list->Controller().ClearDevicesForSearch(); }
+      void OnSearchButton() override {
+        if (*window != nullptr) (*window)->OnSearchButton();
+      }
+      bool IsSearchRunning() override { return *window != nullptr && (*window)->IsSearchRunning(); }
+    } boot_host;
+    boot_host.list = &device_list;
+    boot_host.window = &window;
+    services.modeless.boot_server = [&](QWidget* parent) -> QDialog* {
+      firmware::BootServerOptions options;
+      options.program_folder = program_dir_;
+      auto* boot = new firmware::CBootServerDlg(&boot_host, &param, options, parent);
+      device_list.Controller().SetRecoveryMarks(&boot->Server());
+      QObject::connect(boot, &QObject::destroyed, [&device_list] { device_list.Controller().SetRecoveryMarks(nullptr); });
+      boot->OnInitDialog();
+      return boot;
+    };
     CZqDevSearchToolDlg dlg(services);
     window = &dlg;
     // The device commands, status events and AUX replies over the device list.

@@ -213,6 +213,7 @@ std::string RecoveryServer::PickDeviceIp(std::uint32_t /*sender*/) {
   if (adapter == 0) return {};
   const std::uint32_t network = adapter & 0xFFFFFF00u;
   for (int i = 2; i <= 254; ++i) {
+    if (cancelled_.load()) return {};
     std::uint32_t candidate = 0;
     {
       std::lock_guard lock(mutex_);

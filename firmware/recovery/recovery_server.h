@@ -70,6 +70,9 @@ class RecoveryServer : public discovery::RecoveryMarks {
   bool NeedsFactoryRestore(const std::string& uuid) override;
   void CountFactoryRestore(const std::string& uuid) override;
 
+  // While set, address picking gives up at once (the listener is stopping).
+  void SetCancelled(bool on) { cancelled_.store(on); }
+
   // The clear commands of the window.
   void ClearRestoreAttempts();
   void ClearHistory();
@@ -85,6 +88,7 @@ class RecoveryServer : public discovery::RecoveryMarks {
   RecoveryHooks hooks_;
   std::atomic<std::uint32_t> adapter_{0};
   std::atomic<bool> restore_enabled_{true};
+  std::atomic<bool> cancelled_{false};
 
   mutable std::mutex mutex_;  // guards everything below
   BootDeviceTable table_;
