@@ -203,6 +203,7 @@ std::string Simulator::Start() {
 
 void Simulator::Stop() {
   stop_.store(true);
+  recovery_.StopAll();
   if (accept_thread_.joinable()) accept_thread_.join();
   if (discovery_thread_.joinable()) discovery_thread_.join();
   std::list<Worker> workers;
@@ -774,7 +775,7 @@ std::string Simulator::Control(const std::string& line) {
   if (cmd == "help") {
     return "ok list|state D|journal D [clear]|get D CODE|set D CODE HEX|fault D NAME VALUE|"
            "alarm D CODE [DETAIL]|event D CODE [TEXT]|log D TEXT|loghex D HEX|logmode D normal|raw|silent|refuse|logreset D BYTES|logstream D RATE TOTAL HEX|logsent D [PATH]|log_close D|reboot D|drop D|"
-           "offline D|online D|codefault D CODE NAME [VALUE]|file D PATH HEX|quit";
+           "offline D|online D|codefault D CODE NAME [VALUE]|file D PATH HEX|recover D [ARGS]|recovery D|quit";
   }
   if (cmd == "list") {
     std::string out = "ok " + std::to_string(devices_.size());
@@ -788,7 +789,8 @@ std::string Simulator::Control(const std::string& line) {
   static const char* const kPerDevice[] = {"state", "journal", "get", "set", "fault", "alarm",
                                           "event", "log", "log_close", "reboot", "drop", "file",
                                           "offline", "online", "codefault", "loghex", "logmode",
-                                          "logreset", "logstream", "logsent"};
+                                          "logreset", "logstream", "logsent", "recover",
+                                          "recovery"};
   if (std::find(std::begin(kPerDevice), std::end(kPerDevice), cmd) == std::end(kPerDevice)) {
     return "err unknown command '" + cmd + "'";
   }
@@ -800,6 +802,8 @@ std::string Simulator::Control(const std::string& line) {
   if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
   std::istringstream args(rest);
   if (cmd == "state") return "ok " + d->StateText();
+  if (cmd == "recover") return RecoverControl(recovery_, *d, rest);
+  if (cmd == "recovery") return "ok " + recovery_.State(d->index());
   if (cmd == "journal") {
     const auto entries = d->Journal(rest == "clear");
     std::string out = "ok " + std::to_string(entries.size());

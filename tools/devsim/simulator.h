@@ -14,6 +14,7 @@
 
 #include "device.h"
 #include "device_config.h"
+#include "recovery_mode.h"
 
 namespace kelvara::devsim {
 
@@ -71,6 +72,7 @@ class Simulator {
   std::thread discovery_thread_;
   std::mutex workers_mutex_;
   std::list<Worker> workers_;
+  RecoveryRuns recovery_;  // after devices_: its threads end first
 };
 
 }  // namespace kelvara::devsim

@@ -1,0 +1,175 @@
+// End to end in the test LAN: devsim's devices boot into recovery on the LAN
+// side; the recovery window (offscreen) on the PC side answers them through
+// its listener on UDP 25000 and the real file-server helper it unpacks and
+// runs on UDP 69. Every broadcast stays inside the test's namespaces.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QPlainTextEdit>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <arpa/inet.h>
+
+#include "common/language_table.h"
+#include "controls/ui/report_ctrl.h"
+#include "firmware/recovery/recovery_wire.h"
+#include "firmware/recovery/ui/boot_server_dlg.h"
+#include "firmware/tests/image_builder.h"
+#include "kelvara_test/test_env.h"
+#include "kelvara_test/test_lan.h"
+#include "simulator.h"
+
+namespace kelvara::firmware {
+namespace {
+
+namespace fs = std::filesystem;
+using ::kelvara::test::LanSide;
+using ::kelvara::test::TestLan;
+using ::kelvara::test::TestLanOptions;
+
+// Moves the calling (main) thread into a namespace and back: the window, its
+// listener threads and its helper process all start from this thread.
+class MainThreadIn {
+ public:
+  explicit MainThreadIn(const std::string& name) {
+    saved_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int fd = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+    entered_ = fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
+    if (fd >= 0) close(fd);
+  }
+  ~MainThreadIn() {
+    if (entered_) setns(saved_, CLONE_NEWNET);
+    close(saved_);
+  }
+  bool entered() const { return entered_; }
+
+ private:
+  int saved_ = -1;
+  bool entered_ = false;
+};
+
+struct NoHost : BootServerHost {
+  void ClearDevicesForSearch() override {}
+  void OnSearchButton() override {}
+  bool IsSearchRunning() override { return true; }
+};
+
+template <class F>
+bool WaitFor(F&& done, int ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  return true;
+}
+
+TEST(BootRecoveryLan, DevicesRecoverThroughTheWindowAndTheHelper) {
+  if (!fs::exists(::kelvara::test::BinDir() / "zqfileserver.7z")) GTEST_SKIP() << "no zqfileserver.7z";
+  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 4}));
+
+  // The firmware folder: a sound image for "IPC-RCV", one whose part CRC is
+  // wrong (its header passes, so it is listed and offered) for "IPC-BAD".
+  const fs::path folder = ::kelvara::test::MakeTempDir("fw");
+  test::WriteFile(folder / "rcv.bin", test::BuildImage("IPC-RCV_V7.0", 300000));
+  std::string bad = test::BuildImage("IPC-BAD_V1.0", 20000);
+  bad[kFirmwareHeaderSize + 100] ^= 0x55;
+  test::WriteFile(folder / "bad.bin", bad);
+
+  // The devices on the LAN side.
+  devsim::SimConfig config;
+  config.discovery_port = 0;
+  config.stdin_control = false;
+  devsim::DeviceConfig templ;
+  ASSERT_EQ(devsim::GenerateDevices(templ, 4, TestLan::LanAddress(0), "RCV", config.devices), "");
+  const char* types[] = {"IPC-RCV", "IPC-RCV", "IPC-BAD", "IPC-RCV"};
+  for (int i = 0; i < 4; ++i) config.devices[i].device_type = types[i];
+  auto sim = std::make_unique<devsim::Simulator>(config);
+  ASSERT_EQ(lan->CallInThread(LanSide::kLan, [&] { return sim->Start(); }), "");
+
+  {
+    MainThreadIn pc(lan->Namespace(LanSide::kPc));
+    ASSERT_TRUE(pc.entered());
+    KELVARA_ASSERT_IN_TEST_LAN();
+    NoHost host;
+    BootServerOptions options;
+    options.program_folder = QString::fromStdString(::kelvara::test::BinDir().string());
+    CBootServerDlg dlg(&host, nullptr, options);
+    dlg.OnInitDialog();
+    dlg.SetItemText(CBootServerDlg::kFolder, QString::fromStdString(folder.string()));
+    ASSERT_EQ(dlg.Server().AdapterAddress(), inet_addr(TestLan::kPcAddress));
+    ASSERT_EQ(dlg.StartService(), 0) << dlg.LogPane()->toPlainText().toStdString();
+
+    lan->CallInThread(LanSide::kLan, [&] {
+      EXPECT_EQ(sim->Control("recover 0"), "ok");
+      EXPECT_EQ(sim->Control("recover 1"), "ok");
+      EXPECT_EQ(sim->Control("recover 2"), "ok");
+      EXPECT_EQ(sim->Control("recover 3 fault=stall_at:6"), "ok");
+      return 0;
+    });
+    auto state = [&](int i) { return sim->Control("recovery " + std::to_string(i)); };
+    const bool settled = WaitFor(
+        [&] {
+          for (int i = 0; i < 4; ++i)
+            if (state(i) == "ok recovering") return false;
+          return true;
+        },
+        60000);
+    ASSERT_TRUE(settled);
+    EXPECT_EQ(state(0).rfind("ok recovered IPC-RCV_V7.0", 0), 0u) << state(0);
+    EXPECT_EQ(state(1).rfind("ok recovered IPC-RCV_V7.0", 0), 0u) << state(1);
+    EXPECT_EQ(state(2), "ok failed bad image");
+    EXPECT_EQ(state(3), "ok failed stalled");
+    EXPECT_EQ(sim->device(0).config().version, "IPC-RCV_V7.0");
+    EXPECT_NE(sim->device(2).config().version, "IPC-BAD_V1.0");
+
+    // Every report reached the window: rows carry the last state, the log every step.
+    auto& table = LanguageTable::Instance();
+    ASSERT_TRUE(WaitFor([&] { return dlg.DeviceList()->GetItemCount() == 4; }, 5000));
+    std::map<std::string, int> row_of;
+    for (int r = 0; r < 4; ++r) row_of[dlg.DeviceList()->GetItemText(r, 1).toStdString()] = r;
+    auto row_state = [&](int device) {
+      return dlg.DeviceList()->GetItemText(row_of.at(config.devices[device].uuid), 4).toStdString();
+    };
+    ASSERT_TRUE(WaitFor([&] { return row_state(0) == table.GetLanguageString("UPDATE_STATUS_SUCCESS"); }, 5000));
+    EXPECT_EQ(row_state(1), table.GetLanguageString("UPDATE_STATUS_SUCCESS"));
+    EXPECT_EQ(row_state(2), table.GetLanguageString("UPDATE_STATUS_BAD_FW"));
+    EXPECT_EQ(row_state(3), table.GetLanguageString(RecoveryStepKey(6)));
+    const std::string log = dlg.LogPane()->toPlainText().toStdString();
+    for (int step = 1; step <= 10; ++step)
+      EXPECT_NE(log.find("IPC-RCV:" + config.devices[0].uuid + ":" + table.GetLanguageString(RecoveryStepKey(step))),
+                std::string::npos)
+          << step;
+    // Each got its own address and image.
+    const auto devices = dlg.Server().Devices();
+    std::set<std::string> addresses;
+    for (const auto& d : devices) addresses.insert(d.address);
+    EXPECT_EQ(addresses.size(), 4u);
+    EXPECT_EQ(dlg.DeviceList()->GetItemText(row_of.at(config.devices[2].uuid), 3), "bad.bin");
+
+    // Recovered devices are marked for at most five factory restores.
+    int rounds = 0;
+    while (dlg.Server().NeedsFactoryRestore(config.devices[0].uuid) && rounds < 10) {
+      dlg.Server().CountFactoryRestore(config.devices[0].uuid);
+      ++rounds;
+    }
+    EXPECT_EQ(rounds, 5);
+    EXPECT_FALSE(dlg.Server().NeedsFactoryRestore(config.devices[2].uuid));
+
+    // Asked again for the same image, a recovered device is refused.
+    lan->CallInThread(LanSide::kLan, [&] { return sim->Control("recover 1"); });
+    ASSERT_TRUE(WaitFor([&] { return state(1) != "ok recovering"; }, 20000));
+    EXPECT_EQ(state(1), "ok failed refused");
+    EXPECT_EQ(dlg.StopService(), 0);
+  }
+  sim->Stop();
+}
+
+}  // namespace
+}  // namespace kelvara::firmware
