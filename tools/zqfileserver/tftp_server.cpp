@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "served_file.h"
 #include "tftp_packets.h"
@@ -59,6 +60,40 @@ class NetasciiReader {
   int fd_;
   std::string pending_;
   std::size_t start_ = 0;
+  bool eof_ = false;
+};
+
+// The file read in large pieces, handed out a block at a time: one read per
+// 256 KiB instead of one per block.
+class ReadAhead {
+ public:
+  explicit ReadAhead(int fd) : fd_(fd), buffer_(256 * 1024) {}
+  long Read(char* out, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+      if (pos_ == len_) {
+        if (eof_) break;
+        const ssize_t r = read(fd_, buffer_.data(), buffer_.size());
+        if (r < 0) return -1;
+        if (r == 0) {
+          eof_ = true;
+          break;
+        }
+        pos_ = 0;
+        len_ = static_cast<std::size_t>(r);
+      }
+      const std::size_t take = std::min(n - done, len_ - pos_);
+      std::memcpy(out + done, buffer_.data() + pos_, take);
+      pos_ += take;
+      done += take;
+    }
+    return static_cast<long>(done);
+  }
+
+ private:
+  int fd_;
+  std::vector<char> buffer_;
+  std::size_t pos_ = 0, len_ = 0;
   bool eof_ = false;
 };
 
@@ -246,17 +281,14 @@ void TftpServer::Transfer(Job job) {
   std::string packet;
   packet.reserve(4 + n.block_size);
   NetasciiReader netascii(fd);
+  ReadAhead ahead(fd);
   while (ok) {
     packet.clear();
     BuildDataHeader(block, packet);
     packet.resize(4 + n.block_size);
     long got = 0;
     if (octet) {
-      ssize_t r;
-      while ((r = pread(fd, packet.data() + 4 + got, n.block_size - static_cast<std::size_t>(got),
-                        static_cast<off_t>(sent + static_cast<std::uint64_t>(got)))) > 0)
-        got += r;
-      if (r < 0) got = -1;
+      got = ahead.Read(packet.data() + 4, n.block_size);
     } else {
       got = netascii.Read(packet.data() + 4, n.block_size);
     }
