@@ -73,7 +73,7 @@ bool WaitFor(F&& done, int ms) {
 
 TEST(BootRecoveryLan, DevicesRecoverThroughTheWindowAndTheHelper) {
   if (!fs::exists(::kelvara::test::BinDir() / "zqfileserver.7z")) GTEST_SKIP() << "no zqfileserver.7z";
-  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 4}));
+  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 6}));
 
   // The firmware folder: a sound image for "IPC-RCV", one whose part CRC is
   // wrong (its header passes, so it is listed and offered) for "IPC-BAD".
@@ -88,9 +88,9 @@ TEST(BootRecoveryLan, DevicesRecoverThroughTheWindowAndTheHelper) {
   config.discovery_port = 0;
   config.stdin_control = false;
   devsim::DeviceConfig templ;
-  ASSERT_EQ(devsim::GenerateDevices(templ, 4, TestLan::LanAddress(0), "RCV", config.devices), "");
-  const char* types[] = {"IPC-RCV", "IPC-RCV", "IPC-BAD", "IPC-RCV"};
-  for (int i = 0; i < 4; ++i) config.devices[i].device_type = types[i];
+  ASSERT_EQ(devsim::GenerateDevices(templ, 6, TestLan::LanAddress(0), "RCV", config.devices), "");
+  const char* types[] = {"IPC-RCV", "IPC-RCV", "IPC-BAD", "IPC-RCV", "IPC-RCV", "IPC-RCV"};
+  for (int i = 0; i < 6; ++i) config.devices[i].device_type = types[i];
   auto sim = std::make_unique<devsim::Simulator>(config);
   ASSERT_EQ(lan->CallInThread(LanSide::kLan, [&] { return sim->Start(); }), "");
 
@@ -112,12 +112,14 @@ TEST(BootRecoveryLan, DevicesRecoverThroughTheWindowAndTheHelper) {
       EXPECT_EQ(sim->Control("recover 1"), "ok");
       EXPECT_EQ(sim->Control("recover 2"), "ok");
       EXPECT_EQ(sim->Control("recover 3 fault=stall_at:6"), "ok");
+      EXPECT_EQ(sim->Control("recover 4 fault=flash_fail"), "ok");
+      EXPECT_EQ(sim->Control("recover 5 fault=tftp_timeout"), "ok");
       return 0;
     });
     auto state = [&](int i) { return sim->Control("recovery " + std::to_string(i)); };
     const bool settled = WaitFor(
         [&] {
-          for (int i = 0; i < 4; ++i)
+          for (int i = 0; i < 6; ++i)
             if (state(i) == "ok recovering") return false;
           return true;
         },
@@ -127,14 +129,17 @@ TEST(BootRecoveryLan, DevicesRecoverThroughTheWindowAndTheHelper) {
     EXPECT_EQ(state(1).rfind("ok recovered IPC-RCV_V7.0", 0), 0u) << state(1);
     EXPECT_EQ(state(2), "ok failed bad image");
     EXPECT_EQ(state(3), "ok failed stalled");
+    EXPECT_EQ(state(4), "ok failed flash write");
+    EXPECT_EQ(state(5), "ok failed TFTP time-out");
+    EXPECT_NE(sim->device(4).config().version, "IPC-RCV_V7.0");
     EXPECT_EQ(sim->device(0).config().version, "IPC-RCV_V7.0");
     EXPECT_NE(sim->device(2).config().version, "IPC-BAD_V1.0");
 
     // Every report reached the window: rows carry the last state, the log every step.
     auto& table = LanguageTable::Instance();
-    ASSERT_TRUE(WaitFor([&] { return dlg.DeviceList()->GetItemCount() == 4; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return dlg.DeviceList()->GetItemCount() == 6; }, 5000));
     std::map<std::string, int> row_of;
-    for (int r = 0; r < 4; ++r) row_of[dlg.DeviceList()->GetItemText(r, 1).toStdString()] = r;
+    for (int r = 0; r < 6; ++r) row_of[dlg.DeviceList()->GetItemText(r, 1).toStdString()] = r;
     auto row_state = [&](int device) {
       return dlg.DeviceList()->GetItemText(row_of.at(config.devices[device].uuid), 4).toStdString();
     };
@@ -146,9 +151,9 @@ TEST(BootRecoveryLan, DevicesRecoverThroughTheWindowAndTheHelper) {
     WaitFor([&] {
       for (int i = 0; i < 4; ++i)
         if (row_state(i) != expected[i]) return false;
-      const int final_steps[] = {10, 10, 11, 6};
+      const int final_steps[] = {10, 10, 11, 6, 12, 1};
       for (const auto& d : dlg.Server().Devices())
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < 6; ++i)
           if (d.uuid == config.devices[i].uuid && d.step != final_steps[i]) return false;
       return true;
     }, 10000);
@@ -177,11 +182,13 @@ TEST(BootRecoveryLan, DevicesRecoverThroughTheWindowAndTheHelper) {
     EXPECT_EQ(step_of[config.devices[1].uuid], 10);
     EXPECT_EQ(step_of[config.devices[2].uuid], 11);
     EXPECT_EQ(step_of[config.devices[3].uuid], 6);
+    EXPECT_EQ(step_of[config.devices[4].uuid], 12);  // flash write failed
+    EXPECT_EQ(step_of[config.devices[5].uuid], 1);   // the download never ended
     // Each got its own address and image.
     const auto devices = dlg.Server().Devices();
     std::set<std::string> addresses;
     for (const auto& d : devices) addresses.insert(d.address);
-    EXPECT_EQ(addresses.size(), 4u);
+    EXPECT_EQ(addresses.size(), 6u);
     EXPECT_EQ(dlg.DeviceList()->GetItemText(row_of.at(config.devices[2].uuid), 3), "bad.bin");
 
     // With KELVARA_SCREENSHOT set (a PNG path), the window as it stands now.
