@@ -37,7 +37,9 @@ endif()
 # The tests' own sources are compiled without optimisation in every build type:
 # their code runs once and needs none, and optimising what the test macros expand
 # to was half of a fresh build. The code under test keeps the build's flags.
-set(KELVARA_TEST_COMPILE_OPTIONS -O0)
+# -pthread on every test (some libraries' flags bring it) keeps the macros the
+# same for all of them, so the precompiled headers fit each one.
+set(KELVARA_TEST_COMPILE_OPTIONS -O0 -pthread)
 
 # kelvara_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [QT] [LABELS <labels...>]
 #                  [TIMEOUT <seconds>])

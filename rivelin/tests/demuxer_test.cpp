@@ -415,8 +415,9 @@ TEST(DemuxerDamageTest, SampleCountsAreBoundedByTheFileAndTheLimit) {
     Emp4VideoDesc v;
     int err = 0;
     Emp4Demuxer* d = Emp4DemuxerOpen(path.c_str(), &v, nullptr, nullptr, &err);
-    if (r.claimed > r.present)  // no index of the claim, only of what is there
+    if (r.claimed > r.present) {  // no index of the claim, only of what is there
       EXPECT_LT(MaxRssKb() - rssBefore, 256 * 1024) << r.name;
+    }
     if (r.frames == 0) {
       EXPECT_EQ(d, nullptr) << r.name;
       continue;
