@@ -41,6 +41,18 @@ endif()
 # same for all of them, so the precompiled headers fit each one.
 set(KELVARA_TEST_COMPILE_OPTIONS -O0 -pthread)
 
+# Tests that wait on the network or on threads scale their time-outs by
+# KELVARA_TEST_TIME_SCALE (set for every test below): sanitizer builds run each
+# step several times slower, so their waits and the SDK's time-outs grow with it.
+if(KELVARA_SANITIZE STREQUAL "thread")
+  set(_kelvara_time_scale 4)
+elseif(KELVARA_FUZZ OR KELVARA_SANITIZE STREQUAL "address")
+  set(_kelvara_time_scale 3)
+else()
+  set(_kelvara_time_scale 1)
+endif()
+set(KELVARA_TEST_TIME_SCALE ${_kelvara_time_scale} CACHE STRING "Factor for the tests' time-outs (sanitizer builds run slower)")
+
 # kelvara_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [QT] [LABELS <labels...>]
 #                  [TIMEOUT <seconds>])
 # One GoogleTest executable registered with CTest. Its main (tests/support) points
@@ -83,7 +95,7 @@ function(kelvara_add_test)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   set_tests_properties(${T_NAME} PROPERTIES
     LABELS "${labels}" TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KELVARA_SOURCE_DIR=${CMAKE_SOURCE_DIR};KELVARA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KELVARA_TEST_TIME_SCALE=${KELVARA_TEST_TIME_SCALE};KELVARA_SOURCE_DIR=${CMAKE_SOURCE_DIR};KELVARA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
 endfunction()
 
 # kelvara_add_fuzzer(NAME <name> SOURCES <files...> [LIBS <targets...>] [CORPUS <dir>])

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -140,9 +141,10 @@ int PingTest(std::uint32_t address) {
     while (true) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) break;
+      // Past the deadline the socket is still looked at once without waiting:
+      // a thread held off the CPU after sending finds its reply already queued.
       pollfd p{fd, POLLIN, 0};
-      const int ready = poll(&p, 1, static_cast<int>(left.count()));
+      const int ready = poll(&p, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
       if (ready < 0) {
         if (errno == EINTR) continue;
         DebugLogPrintf("%s select failed.\n", kFn);

@@ -122,7 +122,12 @@ TEST_F(FirmwareLan, FolderUpgradeOfTwentyDevicesOfThreeModels) {
       const auto started = std::find(history.begin(), history.end(), "MSGTIP29");
       ASSERT_NE(started, history.end());
       if (want == JobState::kDone) {
-        const auto progress = std::find(started, history.end(), "UPLOAD: 90%");
+        // Progress events carry no percentage: each one reads the current
+        // figure, so a busy machine may coalesce them into fewer texts (or
+        // skip a figure); at least one progress text must show.
+        const auto progress = std::find_if(started, history.end(), [](const std::string& s) {
+          return s.size() == std::string("UPLOAD: 00%").size() && s.starts_with("UPLOAD: ") && s.ends_with("%");
+        });
         EXPECT_NE(progress, history.end());
         EXPECT_NE(std::find(progress, history.end(), "MSG_UPGRADE"), history.end());
       }

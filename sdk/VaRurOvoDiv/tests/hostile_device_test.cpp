@@ -148,7 +148,7 @@ class FakeDevice {
   }
   uint16_t port() const { return port_; }
   // Waits until this many connections have ended.
-  bool WaitServed(int count, milliseconds timeout = milliseconds(5000)) {
+  bool WaitServed(int count, milliseconds timeout = varurovodiv::test::Scaled(milliseconds(5000))) {
     const auto end = Clock::now() + timeout;
     while (served_.load() < count) {
       if (Clock::now() >= end) return false;
@@ -195,12 +195,7 @@ std::string ReadFile(const std::filesystem::path& p) {
 class HostileDevice : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("VARUROVODIV_RECONNECT_MS", "100", 1);
-    setenv("VARUROVODIV_REPLY_TIMEOUT_MS", "800", 1);
-    setenv("VARUROVODIV_HEARTBEAT_MS", "300", 1);
-    setenv("VARUROVODIV_LINK_DEAD_MS", "1500", 1);
-    setenv("VARUROVODIV_TRANSFER_TIMEOUT_MS", "2000", 1);
-    setenv("VARUROVODIV_CONNECT_TIMEOUT_MS", "1000", 1);
+    varurovodiv::test::SetTestSdkTimeouts();
     ASSERT_EQ(ZQ_NETSDK_IPC_Init(), 0);
     rec_.Register();
     ZQ_NETSDK_IPC_SetAutoReconnect(0, 0);
@@ -284,7 +279,9 @@ TEST_F(HostileDevice, RepliesOfAnotherLoginSurviveAFlood) {
   go.store(true);
   for (int i = 0; i < 100; ++i) ASSERT_EQ(ZQ_NETSDK_IPC_SystemControl(b, 1019, nullptr, ""), 0);
   ASSERT_TRUE(flooder.WaitServed(1));
-  for (int i = 0; i < 500 && answered.load() < 100; ++i) std::this_thread::sleep_for(milliseconds(10));
+  for (int i = 0; i < 500 * varurovodiv::test::TimeScale() && answered.load() < 100; ++i) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
   ASSERT_EQ(answered.load(), 100);
   rec_.Hold(false);
   ASSERT_TRUE(rec_.WaitAux(b, 1019, 100));
@@ -315,11 +312,11 @@ TEST_F(HostileDevice, LargeRepliesToASlowCallbackWaitAndAllArrive) {
   const int h = Login(device);
   rec_.Hold(true);
   for (int i = 0; i < kReplies; ++i) ASSERT_EQ(ZQ_NETSDK_IPC_GetDVRConfig(h, 504, 0, "", nullptr, 0), 0);
-  for (int i = 0; i < 500 && answered.load() * kReplySize < kLoginBudget; ++i) {
+  for (int i = 0; i < 500 * varurovodiv::test::TimeScale() && answered.load() * kReplySize < kLoginBudget; ++i) {
     std::this_thread::sleep_for(milliseconds(10));
   }
   // Longer than the reply time-out and the dead-link time.
-  std::this_thread::sleep_for(milliseconds(1700));
+  std::this_thread::sleep_for(varurovodiv::test::Scaled(milliseconds(1700)));
   EXPECT_LT(answered.load(), kReplies);  // the device waits in flow control
   rec_.Hold(false);
   ASSERT_TRUE(rec_.WaitAux(h, 504, kReplies));
@@ -474,7 +471,7 @@ TEST_F(HostileDevice, ADribblingDeviceGoesOffline) {
     }
   });
   const int h = Login(device);
-  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_HEARTBEAT_LOST, 1, milliseconds(4000)));
+  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_HEARTBEAT_LOST, 1, varurovodiv::test::Scaled(milliseconds(4000))));
   EXPECT_EQ(Count(h, 32), 0u);
 }
 

@@ -145,12 +145,7 @@ class ResettingDevice {
 class SdkRoundTrip : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("VARUROVODIV_RECONNECT_MS", "100", 1);
-    setenv("VARUROVODIV_REPLY_TIMEOUT_MS", "800", 1);
-    setenv("VARUROVODIV_HEARTBEAT_MS", "300", 1);
-    setenv("VARUROVODIV_LINK_DEAD_MS", "1500", 1);
-    setenv("VARUROVODIV_TRANSFER_TIMEOUT_MS", "2000", 1);
-    setenv("VARUROVODIV_CONNECT_TIMEOUT_MS", "1000", 1);
+    varurovodiv::test::SetTestSdkTimeouts();
     SimConfig c;
     c.discovery_port = 0;  // loopback only: no discovery responder
     for (int i = 0; i < 2; ++i) {
@@ -207,7 +202,8 @@ TEST_F(SdkRoundTrip, LoginGoodBadAndUnreachable) {
   const std::string journal = Control("journal 0");
   EXPECT_EQ(journal.find(wire::ToHex("s3cret")), std::string::npos);
   EXPECT_NE(journal.find(wire::ToHex("admin")), std::string::npos);
-  EXPECT_NE(Control("state 0").find("logins_ok=1 logins_refused=1"), std::string::npos);
+  const std::string state = Control("state 0");
+  EXPECT_NE(state.find("logins_ok=1 logins_refused=1"), std::string::npos) << state;
   for (const Delivered& e : rec_.For(bad)) EXPECT_NE(e.code, STATUS_EVENT_LOGIN_OK);
 }
 
@@ -256,7 +252,8 @@ TEST_F(SdkRoundTrip, AReplayedLoginProofIsRefused) {
   close(fd);
   ASSERT_TRUE(verdict);
   EXPECT_EQ(verdict->header.result, wire::kResultBadCredentials);
-  EXPECT_NE(Control("state 0").find("logins_ok=1 logins_refused=1"), std::string::npos);
+  const std::string state = Control("state 0");
+  EXPECT_NE(state.find("logins_ok=1 logins_refused=1"), std::string::npos) << state;
 }
 
 TEST_F(SdkRoundTrip, UnknownAndStaleHandlesFailWithoutCrash) {
@@ -556,7 +553,7 @@ TEST_F(SdkRoundTrip, FaultsGiveErrorsAndClosedLinksNeverCrashes) {
 
   // A device that stalls is declared lost by the heartbeat.
   Control("fault 0 stall 1");
-  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_HEARTBEAT_LOST, 1, std::chrono::milliseconds(4000)));
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_HEARTBEAT_LOST, 1, varurovodiv::test::Scaled(std::chrono::milliseconds(4000))));
   Control("fault 0 clear");
   EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 4));
 

@@ -2,6 +2,7 @@
 // Records what the SDK's callbacks deliver, for tests and the benchmark.
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -10,6 +11,29 @@
 #include "VaRurOvoDiv/zq_netsdk_ipc.h"
 
 namespace varurovodiv::test {
+
+// How much longer than nominal the tests' time-outs run: KELVARA_TEST_TIME_SCALE,
+// which CTest sets above 1 for sanitizer builds, where every step is slower and
+// a loaded machine can hold a thread off the CPU for many heartbeats.
+inline int TimeScale() {
+  const char* v = std::getenv("KELVARA_TEST_TIME_SCALE");
+  const int scale = v != nullptr ? std::atoi(v) : 1;
+  return scale < 1 ? 1 : scale;
+}
+inline std::chrono::milliseconds Scaled(std::chrono::milliseconds nominal) { return nominal * TimeScale(); }
+
+// The SDK's time-outs for the tests: short enough that losses show within a
+// test, scaled with TimeScale() so that a slow login or a starved thread is not
+// taken for a dead link.
+inline void SetTestSdkTimeouts() {
+  const auto set = [](const char* name, int ms) { setenv(name, std::to_string(ms * TimeScale()).c_str(), 1); };
+  set("VARUROVODIV_RECONNECT_MS", 100);
+  set("VARUROVODIV_REPLY_TIMEOUT_MS", 800);
+  set("VARUROVODIV_HEARTBEAT_MS", 300);
+  set("VARUROVODIV_LINK_DEAD_MS", 1500);
+  set("VARUROVODIV_TRANSFER_TIMEOUT_MS", 2000);
+  set("VARUROVODIV_CONNECT_TIMEOUT_MS", 1000);
+}
 
 struct Delivered {
   bool aux = false;
@@ -28,18 +52,18 @@ class EventRecorder {
 
   // Waits until pred holds over the recorded events, at most timeout.
   bool WaitFor(const std::function<bool(const std::vector<Delivered>&)>& pred,
-               std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+               std::chrono::milliseconds timeout = Scaled(std::chrono::milliseconds(5000))) {
     std::unique_lock lock(mutex_);
     return cv_.wait_for(lock, timeout, [&] { return pred(events_); });
   }
 
   bool WaitStatus(int handle, int code, size_t count = 1,
-                  std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+                  std::chrono::milliseconds timeout = Scaled(std::chrono::milliseconds(5000))) {
     return WaitFor([&](const auto& ev) { return Count(ev, handle, code, false) >= count; }, timeout);
   }
 
   bool WaitAux(int handle, int command, size_t count = 1,
-               std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+               std::chrono::milliseconds timeout = Scaled(std::chrono::milliseconds(5000))) {
     return WaitFor([&](const auto& ev) { return Count(ev, handle, command, true) >= count; },
                    timeout);
   }
