@@ -122,8 +122,9 @@ class DevsimCommands {
  public:
   explicit DevsimCommands(int count, std::filesystem::path documents, DeviceSeams seams = {})
       : docs_(std::move(documents)) {
-    setenv("VARUROVODIV_REPLY_TIMEOUT_MS", "1500", 1);
-    setenv("VARUROVODIV_CONNECT_TIMEOUT_MS", "2000", 1);
+    // The reply time also bounds the login handshake (PBKDF2 on both ends).
+    setenv("VARUROVODIV_REPLY_TIMEOUT_MS", std::to_string(Scaled(1500)).c_str(), 1);
+    setenv("VARUROVODIV_CONNECT_TIMEOUT_MS", std::to_string(Scaled(2000)).c_str(), 1);
     devsim::SimConfig c;
     c.discovery_port = 0;  // loopback only: nothing is broadcast
     for (int i = 0; i < count; ++i) {
@@ -159,6 +160,14 @@ class DevsimCommands {
 
   const std::string& StartError() const { return started_; }
 
+  // Milliseconds times KELVARA_TEST_TIME_SCALE, which CTest sets above 1 for
+  // sanitizer builds, where everything runs several times slower.
+  static int Scaled(int ms) {
+    const char* v = std::getenv("KELVARA_TEST_TIME_SCALE");
+    const int scale = v != nullptr ? std::atoi(v) : 1;
+    return ms * (scale < 1 ? 1 : scale);
+  }
+
   // Lists every device and logs each in; true when all are online.
   bool LoginAll(std::chrono::milliseconds wait = std::chrono::milliseconds(30000)) {
     for (int i = 0; i < sim_->device_count(); ++i) {
@@ -187,7 +196,7 @@ class DevsimCommands {
 
   // Hands queued records to the handlers until `done` holds or `wait` passed.
   bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds wait = std::chrono::milliseconds(5000)) {
-    const auto end = std::chrono::steady_clock::now() + wait;
+    const auto end = std::chrono::steady_clock::now() + wait * Scaled(1);
     while (!done()) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
