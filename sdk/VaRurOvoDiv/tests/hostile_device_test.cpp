@@ -316,7 +316,7 @@ TEST_F(HostileDevice, LargeRepliesToASlowCallbackWaitAndAllArrive) {
     std::this_thread::sleep_for(milliseconds(10));
   }
   // Longer than the reply time-out and the dead-link time.
-  std::this_thread::sleep_for(varurovodiv::test::Scaled(milliseconds(1700)));
+  std::this_thread::sleep_for(varurovodiv::test::Scaled(milliseconds(3200)));
   EXPECT_LT(answered.load(), kReplies);  // the device waits in flow control
   rec_.Hold(false);
   ASSERT_TRUE(rec_.WaitAux(h, 504, kReplies));
@@ -463,7 +463,8 @@ TEST_F(HostileDevice, TransferRepliesOfTheWrongKindAreRefused) {
 TEST_F(HostileDevice, ADribblingDeviceGoesOffline) {
   FakeDevice device([&](Link& link, int) {
     if (!link.AcceptLogin()) return;
-    const std::string frame = wire::EncodeFrame(FrameType::kEvent, 0, 0, 32, 0, std::string(64, 'd'));
+    // At 100 ms a byte the frame takes far longer than the dead-link time.
+    const std::string frame = wire::EncodeFrame(FrameType::kEvent, 0, 0, 32, 0, std::string(256, 'd'));
     for (char c : frame) {
       if (!link.Send(std::string(1, c))) return;
       link.Next(milliseconds(100), /*answer_heartbeats=*/false);
@@ -471,7 +472,7 @@ TEST_F(HostileDevice, ADribblingDeviceGoesOffline) {
     }
   });
   const int h = Login(device);
-  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_HEARTBEAT_LOST, 1, varurovodiv::test::Scaled(milliseconds(4000))));
+  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_HEARTBEAT_LOST, 1, varurovodiv::test::Scaled(milliseconds(6000))));
   EXPECT_EQ(Count(h, 32), 0u);
 }
 

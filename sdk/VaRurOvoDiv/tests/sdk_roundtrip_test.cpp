@@ -553,7 +553,7 @@ TEST_F(SdkRoundTrip, FaultsGiveErrorsAndClosedLinksNeverCrashes) {
 
   // A device that stalls is declared lost by the heartbeat.
   Control("fault 0 stall 1");
-  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_HEARTBEAT_LOST, 1, varurovodiv::test::Scaled(std::chrono::milliseconds(4000))));
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_HEARTBEAT_LOST, 1, varurovodiv::test::Scaled(std::chrono::milliseconds(6000))));
   Control("fault 0 clear");
   EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 4));
 

@@ -26,12 +26,14 @@ inline std::chrono::milliseconds Scaled(std::chrono::milliseconds nominal) { ret
 // test, scaled with TimeScale() so that a slow login or a starved thread is not
 // taken for a dead link. The reply time also bounds the login handshake, which
 // runs PBKDF2 on both ends: on a loaded machine that alone can take a second.
+// A silent device must time out a request before its link counts as dead, so
+// the dead-link time exceeds the reply time by well over a heartbeat period.
 inline void SetTestSdkTimeouts() {
   const auto set = [](const char* name, int ms) { setenv(name, std::to_string(ms * TimeScale()).c_str(), 1); };
   set("VARUROVODIV_RECONNECT_MS", 100);
-  set("VARUROVODIV_REPLY_TIMEOUT_MS", 2000);
+  set("VARUROVODIV_REPLY_TIMEOUT_MS", 1200);
   set("VARUROVODIV_HEARTBEAT_MS", 300);
-  set("VARUROVODIV_LINK_DEAD_MS", 1500);
+  set("VARUROVODIV_LINK_DEAD_MS", 3000);
   set("VARUROVODIV_TRANSFER_TIMEOUT_MS", 2000);
   set("VARUROVODIV_CONNECT_TIMEOUT_MS", 1000);
 }
