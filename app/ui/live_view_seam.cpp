@@ -2,13 +2,91 @@
 
 #include <QCursor>
 #include <QMenu>
+#include <algorithm>
+#include <cctype>
+
+#include "dialogs/ui/dialog_tour_date.h"
 
 namespace kelvara::ui {
+
+std::string RemoteConfigLanguage(const std::string& ui_language) {
+  std::string code = ui_language;
+  std::transform(code.begin(), code.end(), code.begin(), [](unsigned char c) { return std::tolower(c); });
+  for (const char* kept : {"zh-cn", "zh-tw", "ko-ko", "pl-pl", "ru-ru"})
+    if (code == kept) return code;
+  if (code == "japanese") return "Japanese";
+  if (code == "ukrainian") return "Ukrainian";
+  return "en-us";
+}
+
+AfStudySettings EditPresetTour(int mode, const AfStudySettings& table, QWidget* parent) {
+  dialogs::DialogAfStudyCfg dialog(mode, table, parent);
+  dialog.exec();
+  return dialog.GetConfig();
+}
 
 LiveViewSeamImpl::LiveViewSeamImpl(media::LiveViewHost host) : view_(std::move(host)) {}
 
 void LiveViewSeamImpl::HidePreviewPopup() {
   if (preview_) preview_->hide();
+}
+
+void LiveViewSeamImpl::ShowPreviewPopup(QWidget* owner, int screen_x, int screen_y, const QString& text,
+                                        int online) {
+  if (!preview_) {
+    preview_ = std::make_unique<media::CDialogPreview>(owner);
+    preview_->adjustSize();
+    QObject::connect(preview_.get(), &media::CDialogPreview::openDeviceWeb, preview_.get(),
+                     [this](const QString& serial) { OpenDeviceWeb(serial.toStdString()); });
+    QObject::connect(preview_.get(), &media::CDialogPreview::openDeviceLiveView, preview_.get(),
+                     [this](const QString& serial) { OpenDeviceLiveView(serial.toStdString()); });
+  }
+  preview_->move(screen_x, screen_y);
+  preview_->show();
+  preview_->SetInfoText(text);
+  preview_->SetOnlineState(online);
+}
+
+namespace {
+// The place in the list of the first row with the serial; -1 when none.
+int FindSerial(const media::LiveViewHost& host, const std::string& serial) {
+  const int count = host.row_count ? host.row_count() : 0;
+  for (int i = 0; i < count && host.row_at; ++i)
+    if (auto row = host.row_at(i); row && row->serial == serial) return i;
+  return -1;
+}
+}  // namespace
+
+void LiveViewSeamImpl::OpenDeviceWeb(const std::string& serial) {
+  const media::LiveViewHost& host = view_.Host();
+  const int index = FindSerial(host, serial);
+  if (index < 0 || !host.open_url) return;
+  const auto row = host.row_at(index);
+  host.open_url("http://" + row->ip + ":" + std::to_string(row->web_port));
+}
+
+void LiveViewSeamImpl::OpenDeviceLiveView(const std::string& serial) {
+  const int index = FindSerial(view_.Host(), serial);
+  if (index >= 0) view_.OpenDevicePreview(index);
+}
+
+void LiveViewSeamImpl::OpenRemoteConfigForWindow(int pane, const std::string& language, QWidget* owner) {
+  media::CDevInfo* record = pane >= 0 ? view_.Record(pane) : nullptr;
+  if (record == nullptr) return;
+  const media::LiveRow& row = record->m_row;
+  if (row.device_type.find("DAV-ODUVE") == std::string::npos) {
+    if (view_.Host().error_box) view_.Host().error_box(row.device_type + ": NOT supported", "");
+    return;
+  }
+  remote_cfg_.reset();  // the previous window goes first
+  dialogs::RemoteCfgDevice device;
+  device.address = row.ip;
+  device.port = row.login_port;
+  device.user = row.user;
+  device.password = row.password;
+  device.channel = static_cast<unsigned short>(record->m_channel);
+  remote_cfg_ = std::make_unique<dialogs::CRemoteCfgDlg>(std::move(device), RemoteConfigLanguage(language), owner);
+  remote_cfg_->show();
 }
 
 void LiveViewSeamImpl::ShowLayoutMenu(QWidget* anchor) {

@@ -3,10 +3,19 @@
 #include <memory>
 
 #include "app/ui/main_dialog_seams.h"
+#include "dialogs/ui/dialog_remote_cfg.h"
 #include "media/ui/dialog_preview.h"
 #include "media/ui/live_view.h"
 
 namespace kelvara::ui {
+
+// The language code the remote-configuration library understands for a user
+// interface language code.
+std::string RemoteConfigLanguage(const std::string& ui_language);
+
+// Runs the preset tour dialog modally over the table; the table it holds
+// when it closes (whichever button closed it).
+AfStudySettings EditPresetTour(int mode, const AfStudySettings& table, QWidget* parent);
 
 class LiveViewSeamImpl : public LiveViewSeam {
  public:
@@ -23,12 +32,25 @@ class LiveViewSeamImpl : public LiveViewSeam {
   int OpenDevicePreview(int row) override { return view_.OpenDevicePreview(row); }
   void ShowLayoutMenu(QWidget* anchor) override;
   bool OnListCommand(int id, int row) override;
+  void ShowPreviewPopup(QWidget* owner, int screen_x, int screen_y, const QString& text, int online) override;
+
+  // The popup's buttons: the web page of the first row with the serial, and
+  // its live view.
+  void OpenDeviceWeb(const std::string& serial);
+  void OpenDeviceLiveView(const std::string& serial);
+  // The pane menu's remote configuration of the pane's device; language is
+  // the user interface's language code.
+  void OpenRemoteConfigForWindow(int pane, const std::string& language, QWidget* owner);
+
+  media::CDialogPreview* Preview() const { return preview_.get(); }
+  dialogs::CRemoteCfgDlg* RemoteConfigWindow() const { return remote_cfg_.get(); }
 
   media::LiveView& View() { return view_; }
 
  private:
   media::LiveView view_;
   std::unique_ptr<media::CDialogPreview> preview_;
+  std::unique_ptr<dialogs::CRemoteCfgDlg> remote_cfg_;
 };
 
 }  // namespace kelvara::ui

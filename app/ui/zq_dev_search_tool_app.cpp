@@ -285,6 +285,7 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
       r.rtp_over_rtsp = info.streamAccess.rtpOverRtsp;
       r.video_port = info.streamAccess.videoPort;
       r.web_port = info.streamAccess.webPort;
+      r.login_port = static_cast<int>(info.streamAccess.ptzPort & 0xFFFF);
       r.ip = info.lanConfig.ipAddress;
       r.login_handle = row->m_loginHandle;
       r.online = row->m_online;
@@ -308,6 +309,13 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     };
     live_host.text = [](const std::string& key) { return LanguageTable::Instance().GetLanguageString(key); };
     live_host.private_dir = paths::DataDir() / "tmp";
+    live_host.edit_tour = [&window](int mode, const AfStudySettings& table) {
+      return EditPresetTour(mode, table, window);
+    };
+    live_host.remote_config = [&window, &live](int pane) {
+      if (live != nullptr)
+        live->OpenRemoteConfigForWindow(pane, LanguageTable::Instance().GetLanguageCode(), window);
+    };
     LiveViewSeamImpl live_view(std::move(live_host));
     live = &live_view;
     services.live_view = &live_view;

@@ -415,6 +415,9 @@ void CZqDevSearchToolDlg::CreateVideoGrid() {
   grid_->setGeometry(0, 0, video_host_->width(), video_host_->height());
   grid_->LayoutPanes();
   connect(grid_, &CWndManager::toggleMouse3DLocate, this, &CZqDevSearchToolDlg::OnToggleMouse3DLocate);
+  // Esc in the grid is posted here, where it is swallowed like Esc anywhere
+  // in the window: it neither closes the window nor stops a live view.
+  connect(grid_, &CWndManager::escapePressed, this, &CZqDevSearchToolDlg::OnGridEscape);
   s_.live_view->Attach(grid_, video_host_);
 }
 
@@ -844,6 +847,7 @@ void CZqDevSearchToolDlg::HideQrPopup() { s_.printing->HideQrPopup(); }
 void CZqDevSearchToolDlg::ShowPreviewPopup(int online, int screen_x, int screen_y, const QString& text) {
   s_.live_view->ShowPreviewPopup(this, screen_x, screen_y, text, online);
   if (QWidget* list = Control(kDeviceList)) list->setFocus();
+  if (QWidget* list = Control(kDeviceList)) list->setFocus();
 }
 
 int CZqDevSearchToolDlg::OnDeviceListClick(int row) {
@@ -893,6 +897,8 @@ void CZqDevSearchToolDlg::keyPressEvent(QKeyEvent* event) {
       CXDlg::keyPressEvent(event);
   }
 }
+
+void CZqDevSearchToolDlg::OnGridEscape() { ++grid_escapes_; }
 
 // The window closes only through its close box.
 void CZqDevSearchToolDlg::reject() {}

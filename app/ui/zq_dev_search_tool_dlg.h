@@ -113,6 +113,9 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void ShowQrPopup(const QString& text);
   void HideQrPopup();
   void ShowPreviewPopup(int online, int screen_x, int screen_y, const QString& text);
+  // Esc pressed in the video grid (swallowed); the count is for tests.
+  void OnGridEscape();
+  int GridEscapes() const { return grid_escapes_; }
   // A click in the device list; row -1 when it hit no row. Returns 0.
   int OnDeviceListClick(int row);
   // The row under the mouse in the device list changed (-1: none or left).
@@ -188,6 +191,7 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  int grid_escapes_ = 0;
   // MainTimerHooks
   void StartTimer(int id, int period_ms) override;
   void KillTimer(int id) override;

@@ -12,6 +12,7 @@ struct LiveRow {
   int rtp_over_rtsp = 0;
   int video_port = 554;
   int web_port = 80;
+  int login_port = 0;  // the SDK's (remote configuration)
   std::string ip;
   int login_handle = 0;
   bool online = false;

@@ -770,6 +770,13 @@ void LiveView::CallPtzMultiplePreset(int entry) {
   CallPresetEntry(host_.settings->ptz_multiple, entry, panes_);
 }
 
+void LiveView::OnTourConfig(int mode) {
+  if (host_.settings == nullptr || !host_.edit_tour) return;
+  AfStudySettings& table = mode == 0 ? host_.settings->af_study : host_.settings->ptz_multiple;
+  table = host_.edit_tour(mode, table);
+  SaveSettings();
+}
+
 void LiveView::OnAfStudyRun() {
   const int interval = host_.settings != nullptr ? host_.settings->af_study.interval_sec : 0;
   if (interval <= 0) {

@@ -79,6 +79,9 @@ struct LiveViewHost {
   // Uploads a configuration file to a device (digital zoom); its result.
   std::function<int(int login_handle, const std::string& path)> upload_config;
   std::function<void(int pane)> remote_config;
+  // Runs the preset tour dialog (mode 0 AF study, 1 PTZ multiple) over a
+  // table and gives back the table it holds when it closes.
+  std::function<AfStudySettings(int mode, const AfStudySettings& table)> edit_tour;
   std::function<std::string(const std::string& key)> text;  // language table
   std::filesystem::path documents;  // empty: the common documents folder
   std::filesystem::path private_dir;  // our own temporary folder (digital zoom file)
@@ -123,6 +126,9 @@ class LiveView : public QObject {
   void OnPresetCall(int pane, int preset);
   void OnAfStudyRun();
   void OnPtzMultipleRun();
+  // The pane menu's tour settings: the edited table is stored and saved
+  // whichever way the dialog closed.
+  void OnTourConfig(int mode);
   void OnDigitalZoom(int multiple_x10);
   void OnMotionGridOn(int columns, int rows);
   void OnMotionGridOff();
@@ -149,6 +155,7 @@ class LiveView : public QObject {
 
   ui::CWndManager* Grid() const;
   ui::CDialogVideo* VideoHost() const;
+  const LiveViewHost& Host() const { return host_; }
   // Test access: the play record of a pane (UI thread).
   CDevInfo* Record(int pane);
 

@@ -111,13 +111,13 @@ QMenu* LiveView::BuildPaneMenu(QWidget* parent) {
   }
 
   QMenu* af = menu->addMenu(Text(host_, "IDS_AF_STUDY"));
-  af->addAction(Text(host_, "IDS_AF_STUDY_CFG"))->setEnabled(false);  // the tour dialog belongs to the dialogs
+  connect(af->addAction(Text(host_, "IDS_AF_STUDY_CFG")), &QAction::triggered, this, [this] { OnTourConfig(0); });
   connect(af->addAction(Text(host_, "IDS_AF_STUDY_EXEC")), &QAction::triggered, this, [this] { OnAfStudyRun(); });
   connect(af->addAction(QStringLiteral("ZOOM +")), &QAction::triggered, this, [this] { OnPtzCommand(0xFFFF, kPtzZoomIn); });
   connect(af->addAction(QStringLiteral("ZOOM -")), &QAction::triggered, this, [this] { OnPtzCommand(0xFFFF, kPtzZoomOut); });
   connect(af->addAction(QStringLiteral("STOP")), &QAction::triggered, this, [this] { OnPtzCommand(0xFFFF, kPtzStop); });
   QMenu* multiple = menu->addMenu(Text(host_, "IDS_PTZ_MULTIPLE_SET"));
-  multiple->addAction(Text(host_, "IDS_AF_STUDY_CFG"))->setEnabled(false);
+  connect(multiple->addAction(Text(host_, "IDS_AF_STUDY_CFG")), &QAction::triggered, this, [this] { OnTourConfig(1); });
   connect(multiple->addAction(Text(host_, "IDS_AF_STUDY_EXEC")), &QAction::triggered, this, [this] { OnPtzMultipleRun(); });
   QMenu* dzoom = menu->addMenu(Text(host_, "IDS_DZOOM_MULTIPLE_SET"));
   for (int m = 1; m <= 10; ++m)

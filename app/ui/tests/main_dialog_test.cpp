@@ -218,6 +218,20 @@ TEST_F(MainDialogTest, ShutDownEndsLoginsAndSdkThreadsBeforeFreeingAnything) {
   EXPECT_EQ(calls, expected);
 }
 
+// Esc in the grid and in a pane reaches the window, which swallows it.
+TEST_F(MainDialogTest, EscapeInTheGridReachesTheWindowAndClosesNothing) {
+  MakeAndInit();
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  ASSERT_NE(dlg->VideoGrid(), nullptr);
+  QTest::keyClick(dlg->VideoGrid(), Qt::Key_Escape);
+  QTest::keyClick(dlg->VideoGrid()->GetPane(0), Qt::Key_Escape);
+  QApplication::processEvents();
+  EXPECT_EQ(dlg->GridEscapes(), 2);
+  EXPECT_TRUE(dlg->isVisible());
+  EXPECT_FALSE(dlg->IsClosed());
+}
+
 TEST_F(MainDialogTest, EnterAndEscapeDoNotCloseTheWindow) {
   MakeAndInit();
   dlg->show();
