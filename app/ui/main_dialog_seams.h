@@ -127,6 +127,10 @@ struct NetCard {
 // The modeless dialogs the window owns, made by their subsystems.
 struct ModelessFactories {
   std::function<QDialog*(QWidget* parent)> audio_play;
+  // The audio button's talk command (1300) and whether the intercom dialog
+  // talks now (the item's text); both are given the dialog once it exists.
+  std::function<void(QDialog* audio)> audio_talk;
+  std::function<bool(QDialog* audio)> audio_talking;
   std::function<QDialog*(QWidget* parent)> manual_focus;
   std::function<QDialog*(QWidget* parent)> boot_server;
 };

@@ -27,6 +27,8 @@
 #include "common/ui/user_prompts.h"
 #include "app/ui/net_cards.h"
 #include "app/ui/live_view_seam.h"
+#include "app/ui/audio_play_seam.h"
+#include "media/ui/zq_broadcast_sdk.h"
 #include "media/ui/wnd_manager.h"
 #include <QDesktopServices>
 #include <QUrl>
@@ -346,8 +348,35 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
       boot->OnInitDialog();
       return boot;
     };
+    // The intercom (audio broadcast) window, made by the audio menu.
+    media::ZqBroadcastSdk broadcast_sdk;
+    AudioPlaySeam::Hooks audio_hooks;
+    audio_hooks.readPath = [&param](const std::string& key) {
+      return key == "Mp3FilePath" ? param.mp3_file : param.app_file;
+    };
+    audio_hooks.storePath = [&param, &settings](const std::string& key, const std::string& path) {
+      (key == "Mp3FilePath" ? param.mp3_file : param.app_file) = path;
+      settings.Save();
+    };
+    audio_hooks.selectedPaneLogin = [&window, &live_view]() -> int {
+      if (window == nullptr || window->VideoGrid() == nullptr) return 0;
+      const media::CDevInfo* record = live_view.View().Record(window->VideoGrid()->GetSelectedPane());
+      return record != nullptr ? record->m_row.login_handle : 0;
+    };
+    audio_hooks.selectedLogin = [&device_list] {
+      return device_list.Actions() != nullptr ? device_list.Actions()->GetSelectedLoginHandle() : 0;
+    };
+    audio_hooks.setStatus = [&commands, &device_list](int login, const std::string& key) {
+      if (commands == nullptr) return;
+      discovery::DeviceRows& rows = device_list.Controller().Rows();
+      for (std::size_t i = 0; i < rows.Count(); ++i)
+        if (rows.At(i).m_loginHandle == login) commands->Commands().SetStatus(rows.At(i), key.c_str());
+    };
+    AudioPlaySeam audio_seam(broadcast_sdk, device_list.Controller(), std::move(audio_hooks));
+    audio_seam.Install(services.modeless);
     CZqDevSearchToolDlg dlg(services);
     window = &dlg;
+    audio_seam.SetWindow(&dlg);
     // The device commands, status events and AUX replies over the device list.
     device::ZqCommandSdk command_sdk;
     device::DeviceCommands::Options command_options;
@@ -364,6 +393,7 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
                                   [&device_list] { return &device_list.Controller().Rows(); });
     command_options.seams.login = &login_actions;
     command_options.seams.transfers = &firmware.DeviceSeams();
+    command_options.seams.intercom = &audio_seam;
     QtUserPrompts command_prompts;
     commands = std::make_unique<device::DeviceCommandHost>(
         device_list.Controller(), std::move(command_options), services.prompts ? services.prompts : &command_prompts,

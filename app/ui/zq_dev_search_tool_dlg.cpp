@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -270,6 +271,7 @@ void CZqDevSearchToolDlg::CreateControls() {
   connect(ControlAs<QLineEdit>(kDefaultPassword), &QLineEdit::textEdited, this,
           &CZqDevSearchToolDlg::OnDefaultPasswordChanged);
   connect(ControlAs<QPushButton>(kSearch), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnSearchButton);
+  connect(ControlAs<QPushButton>(kTalkButton), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnAudioButton);
   // The layout button (1301) and a double click on a device row belong to the live view.
   if (auto* layout = ControlAs<QPushButton>(1301))
     connect(layout, &QPushButton::clicked, this, [this, layout] { s_.live_view->ShowLayoutMenu(layout); });
@@ -793,6 +795,35 @@ bool CZqDevSearchToolDlg::CreateAudioPlayDlg() {
   audio_dlg_->move(geometry().center() - audio_dlg_->rect().center());
   audio_dlg_->hide();
   return true;
+}
+
+// The menu is shown without blocking (popup), so the window keeps serving
+// events while it is open.
+void CZqDevSearchToolDlg::OnAudioButton() {
+  if (audio_menu_ == nullptr) audio_menu_ = new QMenu(this);
+  audio_menu_->clear();
+  const bool talking = audio_dlg_ != nullptr && s_.modeless.audio_talking && s_.modeless.audio_talking(audio_dlg_);
+  const struct {
+    int id;
+    QString text;
+  } items[] = {{1296, LangText("STRING_RA_DIALOG")}, {1300, LangText(talking ? "STOP_TALK" : "START_TALK")}};
+  for (const auto& item : items) {
+    QAction* a = audio_menu_->addAction(item.text);
+    a->setData(item.id);
+    connect(a, &QAction::triggered, this, [this, id = item.id] { OnAudioCommand(id); });
+  }
+  QWidget* button = Control(kTalkButton);
+  audio_menu_->popup(button != nullptr ? button->mapToGlobal(QPoint(0, button->height())) : QCursor::pos());
+}
+
+void CZqDevSearchToolDlg::OnAudioCommand(int id) {
+  if (!CreateAudioPlayDlg()) return;
+  if (id == 1296) {
+    audio_dlg_->show();
+    audio_dlg_->raise();
+  } else if (id == 1300 && s_.modeless.audio_talk) {
+    s_.modeless.audio_talk(audio_dlg_);
+  }
 }
 
 bool CZqDevSearchToolDlg::ShowManualFocusDlg() {

@@ -144,6 +144,10 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void SaveSettings();
   int CheckSelection();
   bool CreateAudioPlayDlg();
+  // Button 2064: the audio menu (1296 intercom dialog, 1300 talk), and its items.
+  void OnAudioButton();
+  void OnAudioCommand(int id);
+  QMenu* AudioMenu() const { return audio_menu_; }
   bool ShowManualFocusDlg();
   bool CreateBootServerDlg();
   void PlaySoundFile(const QString& path);
@@ -255,6 +259,7 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   CWndManager* grid_ = nullptr;
   CDialogVideo* video_host_ = nullptr;
   QPointer<QDialog> audio_dlg_;
+  QMenu* audio_menu_ = nullptr;
   QPointer<QDialog> focus_dlg_;
   QPointer<QDialog> boot_dlg_;
 

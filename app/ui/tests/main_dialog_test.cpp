@@ -134,10 +134,12 @@ struct MainDialogTest : ::testing::Test {
   shell::FixedDisplaySwitches display;
   std::vector<NetCard> cards;
   std::int64_t now_s = 1'800'000'000;
+  ModelessFactories modeless;
   std::unique_ptr<CZqDevSearchToolDlg> dlg;
 
   void Make() {
     MainDialogServices s;
+    s.modeless = modeless;
     s.sdk = &sdk;
     s.settings = &settings;
     s.display = &display;
@@ -598,7 +600,7 @@ TEST_F(MainDialogTest, CaptionsComeFromTheLanguageTable) {
   EXPECT_EQ(dlg->GetItemText(kSearch), CXDlg::LangText("STARTSEARCH"));
   dlg->OnSearchButton();
   EXPECT_EQ(dlg->GetItemText(kSearch), CXDlg::LangText("STOPSEARCH"));
-  EXPECT_EQ(dlg->TalkButtonText(), CXDlg::LangText("START_TALK"));
+  EXPECT_EQ(dlg->TalkButtonText(), CXDlg::CXDlg::LangText("START_TALK"));
   // The QNB cloud type picks the other icon.
   display.strings[shell::kCustomCloudType] = "QNB";
   Make();
@@ -746,6 +748,45 @@ TEST_F(MainDialogTest, ModelessDialogsAreMadeOnceAndAFailureIsReported) {
   MakeAndInit();
   EXPECT_FALSE(dlg->CreateAudioPlayDlg());  // no factory: reported, no retry loop
   EXPECT_FALSE(dlg->CreateBootServerDlg());
+}
+
+// The audio button's menu: 1296 shows the intercom window (made once), 1300
+// hands it to the talk command, and the talk item names what it will do.
+TEST_F(MainDialogTest, AudioButtonOpensTheIntercomWindowAndTalks) {
+  int made = 0, talks = 0;
+  bool talking = false;
+  modeless.audio_play = [&made](QWidget* parent) {
+    ++made;
+    return new QDialog(parent);
+  };
+  modeless.audio_talk = [&talks](QDialog* d) { talks += d != nullptr ? 1 : 0; };
+  modeless.audio_talking = [&talking](QDialog*) { return talking; };
+  MakeAndInit();
+  dlg->show();
+  auto action = [this](int id) -> QAction* {
+    for (QAction* a : dlg->AudioMenu()->actions())
+      if (a->data().toInt() == id) return a;
+    return nullptr;
+  };
+  QTest::mouseClick(dlg->ControlAs<QPushButton>(shell::ids::kTalkButton), Qt::LeftButton);
+  ASSERT_NE(dlg->AudioMenu(), nullptr);
+  ASSERT_NE(action(1296), nullptr);
+  ASSERT_NE(action(1300), nullptr);
+  EXPECT_EQ(action(1300)->text(), CXDlg::LangText("START_TALK"));
+  dlg->AudioMenu()->hide();
+  action(1296)->trigger();
+  ASSERT_NE(dlg->AudioPlayDlg(), nullptr);
+  EXPECT_TRUE(dlg->AudioPlayDlg()->isVisible());
+  EXPECT_EQ(dlg->AudioPlayDlg()->parentWidget(), dlg.get());
+
+  talking = true;
+  QTest::mouseClick(dlg->ControlAs<QPushButton>(shell::ids::kTalkButton), Qt::LeftButton);
+  EXPECT_EQ(action(1300)->text(), CXDlg::LangText("STOP_TALK"));
+  EXPECT_EQ(dlg->AudioMenu()->actions().size(), 2);  // rebuilt, not appended
+  dlg->AudioMenu()->hide();
+  action(1300)->trigger();
+  EXPECT_EQ(talks, 1);
+  EXPECT_EQ(made, 1);
 }
 
 TEST_F(MainDialogTest, SdkEventsArriveOnTheUiThread) {
