@@ -12,6 +12,7 @@
 #include "app/shell/shell_settings.h"
 #include "device/core/zq_command_sdk.h"
 #include "device/core/zq_netsdk.h"
+#include "device/ui/batch_command_host.h"
 #include "device/ui/device_command_host.h"
 #include "device/ui/device_log_menu.h"
 #include "dialogs/ui/dialog_tour_date.h"
@@ -88,6 +89,16 @@ void ConnectDeviceCommandButtons(CZqDevSearchToolDlg& dlg, device::DeviceCommand
   on(29, [&dlg, &commands] {
     if (dlg.CheckSelection() > 0) commands.OnPrivacyMaskCommand();
   });
+}
+
+// Buttons 12 (factory reset) and 1306 (MCU test): batch jobs.
+void ConnectBatchButtons(CZqDevSearchToolDlg& dlg, device::BatchCommandHost& batch) {
+  auto on = [&dlg](int id, std::function<void()> handler) {
+    if (auto* button = dlg.ControlAs<QPushButton>(id))
+      QObject::connect(button, &QPushButton::clicked, &dlg, std::move(handler));
+  };
+  on(12, [&batch] { batch.OnBatchFactoryReset(); });
+  on(1306, [&batch] { batch.OnBatchMcuTest(); });
 }
 
 }  // namespace
@@ -182,6 +193,7 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     // Menu entries the device commands, the firmware and the live view own.
     LiveViewSeamImpl* live = nullptr;
     std::unique_ptr<device::DeviceCommandHost> commands;
+    std::unique_ptr<device::BatchCommandHost> batch;
     discovery::DeviceListSeamImpl* list_ptr = nullptr;
     // Device logs: one receiver per checked row while logging is on.
     device::DeviceLogs::Hooks log_hooks;
@@ -227,8 +239,9 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     actions.autoTraceOn = [&device_logs] { return device_logs.Enabled(); };
     // The firmware's file entries (OEM application files, cloud identity and ISP files).
     FirmwareSeam* firmware_menus = nullptr;
-    actions.otherCommand = [&commands, &firmware_menus, &window, &live, &log_menu](int id, int row) {
+    actions.otherCommand = [&commands, &batch, &firmware_menus, &window, &live, &log_menu](int id, int row) {
       if (live != nullptr && live->OnListCommand(id, row)) return true;
+      if (batch != nullptr && batch->OnCommand(id)) return true;
       if (firmware_menus != nullptr && firmware_menus->OnCommand(id)) return true;
       if (log_menu.OnCommand(id)) return true;
       if (id == 32778 && commands != nullptr) {
@@ -399,6 +412,14 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
         device_list.Controller(), std::move(command_options), services.prompts ? services.prompts : &command_prompts,
         &dlg);
     device_list.SetCommandHost(commands.get());
+    // Batch commands with one terminal state per row.
+    device::BatchCommandHost::Hooks batch_hooks;
+    batch_hooks.checkSelection = [&dlg] { return dlg.CheckSelection(); };
+    batch_hooks.selectedIndex = [&device_list] {
+      controls::CReportCtrl* list = device_list.Controller().List();
+      return list ? list->GetFirstSelectedItem() : -1;
+    };
+    batch = std::make_unique<device::BatchCommandHost>(*commands, std::move(batch_hooks));
     firmware.AttachWindow(dlg, commands->Commands());
     // The totals line under the list (control 1001).
     QObject::connect(&device_list.Controller(), &discovery::DeviceListController::totalsChanged, &dlg,
@@ -408,9 +429,11 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     if (QScreen* screen = QGuiApplication::primaryScreen()) dlg.setGeometry(screen->availableGeometry());
     dlg.OnInitDialog();
     ConnectDeviceCommandButtons(dlg, *commands);
+    ConnectBatchButtons(dlg, *batch);
     dlg.show();
     dlg.exec();
     device_list.SetCommandHost(nullptr);
+    batch.reset();
     commands.reset();
   }
   sdk.PlayerReleaseAll();

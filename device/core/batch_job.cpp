@@ -50,7 +50,7 @@ void BatchJob::Start(const std::vector<discovery::DeviceListRow*>& rows) {
   entries_.reserve(rows.size());
   for (discovery::DeviceListRow* row : rows) {
     if (!row) continue;
-    entries_.push_back({row->m_key, row->m_loginHandle, BatchState::kPending});
+    entries_.push_back({row->m_key, row->m_loginHandle, command_.replyCode, BatchState::kPending});
     ++summary_.counts[static_cast<int>(BatchState::kPending)];
   }
   // Sending may run replies or events synchronously in tests and fakes, so
@@ -89,10 +89,16 @@ void BatchJob::Start(const std::vector<discovery::DeviceListRow*>& rows) {
   CheckFinished();
 }
 
+void BatchJob::OnRequestSent(int handle, int code) {
+  if (handle <= 0 || code <= 0 || command_.answer != BatchCommand::Answer::kReply) return;
+  for (Entry& e : entries_)
+    if (e.state == BatchState::kPending && e.handle == handle) e.replyCode = code;
+}
+
 bool BatchJob::OnReply(int handle, int command, int result) {
-  if (handle <= 0 || command_.answer != BatchCommand::Answer::kReply || command != command_.replyCode) return false;
+  if (handle <= 0 || command_.answer != BatchCommand::Answer::kReply) return false;
   for (Entry& e : entries_) {
-    if (e.state == BatchState::kPending && e.handle == handle) {
+    if (e.state == BatchState::kPending && e.handle == handle && e.replyCode == command) {
       End(e, result == 0 ? BatchState::kDone : BatchState::kFailed);
       CheckFinished();
       return true;

@@ -72,6 +72,10 @@ class BatchJob {
 
   // Runs the command over the rows in list order (a row may appear once).
   void Start(const std::vector<discovery::DeviceListRow*>& rows);
+  // A request went to `handle` (the SDK tap): a waiting row of that handle
+  // now waits for the reply to this code, so a get whose reply starts a
+  // follow-up set ends the row only with the set's own reply.
+  void OnRequestSent(int handle, int code);
   // An AUX reply; true when it ended one of the job's rows.
   bool OnReply(int handle, int command, int result);
   // A login of `handle` ended (logout, offline, relogin).
@@ -87,6 +91,7 @@ class BatchJob {
   struct Entry {
     std::string serial;
     int handle = 0;
+    int replyCode = 0;  // the reply that ends the row
     BatchState state = BatchState::kPending;
   };
   const std::vector<Entry>& Entries() const { return entries_; }

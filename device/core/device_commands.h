@@ -61,6 +61,11 @@ class DeviceCommands {
   const DeviceSeams& Seams() const { return options_.seams; }
   std::string Text(const char* key) const;
   void SetStatus(DeviceListRow& row, const char* key);
+  // The yes/no question of the options (text key, caption key); false
+  // without one.
+  bool Confirm(const char* textKey, const char* captionKey) const {
+    return options_.confirm && options_.confirm(textKey, captionKey);
+  }
 
   // --- Workers of the command table ---
   int UploadConfigFileToRow(DeviceListRow* row, const std::string& localPath);

@@ -24,12 +24,20 @@ DeviceCommandHost::DeviceCommandHost(discovery::DeviceListController& list, Devi
     };
   }
   if (!options.seams.network) options.seams.network = &network_;
+  tap_.SetInner(options.sdk);
+  options.sdk = &tap_;
   commands_ = std::make_unique<DeviceCommands>([&list]() -> discovery::DeviceRows& { return list.Rows(); },
                                                std::move(options));
   replies_ = std::make_unique<AuxReplyHandler>(*commands_);
   events_ = std::make_unique<StatusEventHandler>(*commands_, *replies_);
-  list_.onStatusEvent = [this](const DeviceStatusEvent& e) { events_->OnDeviceStatusEvent(e); };
-  list_.onAuxResponse = [this](const DeviceAuxResponse& r) { replies_->OnDeviceAuxResponse(r); };
+  list_.onStatusEvent = [this](const DeviceStatusEvent& e) {
+    events_->OnDeviceStatusEvent(e);
+    if (afterStatusEvent) afterStatusEvent(e);
+  };
+  list_.onAuxResponse = [this](const DeviceAuxResponse& r) {
+    replies_->OnDeviceAuxResponse(r);
+    if (afterAuxResponse) afterAuxResponse(r);
+  };
 }
 
 DeviceCommandHost::~DeviceCommandHost() {

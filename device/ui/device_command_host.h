@@ -8,6 +8,7 @@
 #include "common/ui/user_prompts.h"
 #include "device/core/aux_replies.h"
 #include "device/core/device_commands.h"
+#include "device/core/sdk_tap.h"
 #include "device/core/status_events.h"
 #include "discovery/ui/device_list_controller.h"
 
@@ -27,6 +28,11 @@ class DeviceCommandHost {
   DeviceCommands& Commands() { return *commands_; }
   AuxReplyHandler& Replies() { return *replies_; }
   StatusEventHandler& Events() { return *events_; }
+  // Every request the workers make passes here (batch jobs watch it).
+  SdkTap& Tap() { return tap_; }
+  // Called after each AUX reply and status event was handled.
+  std::function<void(const DeviceAuxResponse&)> afterAuxResponse;
+  std::function<void(const DeviceStatusEvent&)> afterStatusEvent;
 
   // The record of a list row; nullptr when the list has none there.
   discovery::DeviceListRow* RowAt(int index) const;
@@ -57,6 +63,7 @@ class DeviceCommandHost {
 
   discovery::DeviceListController& list_;
   ListNetworkCommands network_{list_};
+  SdkTap tap_;
   std::unique_ptr<DeviceCommands> commands_;
   std::unique_ptr<AuxReplyHandler> replies_;
   std::unique_ptr<StatusEventHandler> events_;

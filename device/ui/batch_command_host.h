@@ -1,0 +1,67 @@
+#pragma once
+// Batch commands on the main window: the menu ranges of the device list's
+// context menu (shape A: checked rows, else the selected row), the
+// confirmation commands, each run as a BatchJob so
+// every row ends in one terminal state shown in its row. UI thread only;
+// nothing blocks while replies are awaited (a timer ends late rows).
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/core/batch_job.h"
+#include "device/ui/device_command_host.h"
+
+namespace kelvara::device {
+
+class BatchCommandHost : public QObject {
+ public:
+  struct Hooks {
+    // The window's CheckSelection: the checked count, after the "MSGTIP13"
+    // box when none is checked.
+    std::function<int()> checkSelection;
+    // The list's first selected row index, or -1.
+    std::function<int()> selectedIndex;
+    // A summary of a finished run (the status line); optional.
+    std::function<void(const std::string&)> showSummary;
+    std::chrono::milliseconds timeout{10000};
+  };
+  BatchCommandHost(DeviceCommandHost& commands, Hooks hooks);
+  ~BatchCommandHost() override;
+
+  // A context-menu or popup command id; false when it is not a batch command.
+  bool OnCommand(int id);
+
+  // Buttons.
+  void OnBatchFactoryReset(); // 12
+  void OnBatchMcuTest();      // 1306
+  void OnBatchDeviceLanguage(int id);  // 32794-32797
+
+  // Runs `worker` over `rows` as one job; the worker's request decides which
+  // reply ends each row (answer kReply) unless `answer` says otherwise.
+  void Run(const std::vector<discovery::DeviceListRow*>& rows,
+           std::function<void(discovery::DeviceListRow*)> worker,
+           BatchCommand::Answer answer = BatchCommand::Answer::kReply, bool skipBusy = false);
+
+  std::size_t ActiveJobs() const { return jobs_.size(); }
+
+ private:
+  // Shape A: checked rows, else the selected row alone.
+  void ShapeA(std::function<void(discovery::DeviceListRow*)> worker);
+  void OnReply(const DeviceAuxResponse& reply);
+  void OnEvent(const DeviceStatusEvent& event);
+  void Reap();
+
+  DeviceCommandHost& commands_;
+  Hooks hooks_;
+  std::vector<std::unique_ptr<BatchJob>> jobs_;
+  QTimer tick_;
+  // What the worker being run sent: the SDK's result of its last request.
+  bool sent_ = false;
+  int lastResult_ = -1;
+};
+
+}  // namespace kelvara::device
