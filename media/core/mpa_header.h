@@ -17,7 +17,7 @@ class CMPAHeader {
   // Same version, layer, sampling rate, mono-ness and emphasis.
   bool IsCompatible(const CMPAHeader& other) const;
 
-  // Frame length in bytes, from the Part's integer arithmetic.
+  // Frame length in bytes, in the MPEG audio standard's integer arithmetic.
   std::uint32_t CalcFrameSize() const;
   std::uint32_t GetSideInfoSize() const;
   bool IsMono() const { return channelMode == SingleChannel; }
