@@ -176,6 +176,24 @@ void FirmwareActions::AutoUpgradeRow(int index, const DeviceListRow* record) {
   UpgradeRowFromFile(index, file);
 }
 
+// Starts one upgrade run over the checked rows; none checked is reported.
+void FirmwareActions::RunUpgradeOnCheckedRows(const std::function<void(int index)>& upgradeRow) {
+  jobs_.BeginRun();
+  run_counting_ = true;
+  int count = 0;
+  for (int index : CheckedRows()) {
+    upgradeRow(index);
+    ++count;
+  }
+  run_counting_ = false;
+  if (count == 0) {
+    window_.ErrorBox(Text(LangKey("MSGTIP24")));
+    return;
+  }
+  window_.SetUpgradeBusy(true);
+  window_.StartUpgradeWatch();
+}
+
 void FirmwareActions::OnUpgradeByFile() {
   if (window_.UpgradeBusy()) {
     window_.ErrorBox(Text(LangKey("MSGTIP37")));
@@ -192,20 +210,7 @@ void FirmwareActions::OnUpgradeByFile() {
     window_.ErrorBox(RefusalText(verdict));
     return;
   }
-  jobs_.BeginRun();
-  run_counting_ = true;
-  int count = 0;
-  for (int index : CheckedRows()) {
-    UpgradeRowFromFile(index, file);
-    ++count;
-  }
-  run_counting_ = false;
-  if (count == 0) {
-    window_.ErrorBox(Text(LangKey("MSGTIP24")));
-    return;
-  }
-  window_.SetUpgradeBusy(true);
-  window_.StartUpgradeWatch();
+  RunUpgradeOnCheckedRows([&](int index) { UpgradeRowFromFile(index, file); });
 }
 
 void FirmwareActions::OnUpgradeByFolder() {
@@ -218,20 +223,7 @@ void FirmwareActions::OnUpgradeByFolder() {
     window_.ErrorBox(Text(LangKey("TEXT20")));
     return;
   }
-  jobs_.BeginRun();
-  run_counting_ = true;
-  int count = 0;
-  for (int index : CheckedRows()) {
-    UpgradeRowFromFolder(index, folder);
-    ++count;
-  }
-  run_counting_ = false;
-  if (count == 0) {
-    window_.ErrorBox(Text(LangKey("MSGTIP24")));
-    return;
-  }
-  window_.SetUpgradeBusy(true);
-  window_.StartUpgradeWatch();
+  RunUpgradeOnCheckedRows([&](int index) { UpgradeRowFromFolder(index, folder); });
 }
 
 void FirmwareActions::OnBrowseFirmwareFile() {

@@ -124,6 +124,8 @@ class FirmwareActions {
   // --- upgrades ---
   int UpgradeRowFromFile(int row, const std::string& path);
   int UpgradeRowFromFolder(int row, const std::string& folder);
+  // One upgrade run over the checked rows (none checked is reported).
+  void RunUpgradeOnCheckedRows(const std::function<void(int index)>& upgradeRow);
   int ShowUpgradeProgress(int handle);
   void AutoUpgrade(int handle);
   void AutoUpgradeRow(int row, const discovery::DeviceListRow* record);
