@@ -75,7 +75,7 @@ void LiveViewSeamImpl::OpenRemoteConfigForWindow(int pane, const std::string& la
   if (record == nullptr) return;
   const media::LiveRow& row = record->m_row;
   if (row.device_type.find("DAV-ODUVE") == std::string::npos) {
-    if (view_.Host().error_box) view_.Host().error_box(row.device_type + ": NOT supported", "");
+    if (view_.Host().error_box) view_.Host().error_box(row.device_type + ": NOT supported", "ERROR");
     return;
   }
   remote_cfg_.reset();  // the previous window goes first

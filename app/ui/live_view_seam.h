@@ -29,6 +29,8 @@ class LiveViewSeamImpl : public LiveViewSeam {
   void PtzZoomOutAll() override { view_.PtzZoomOutAll(); }
   void PtzZoomInAll() override { view_.PtzZoomInAll(); }
   void HidePreviewPopup() override;
+  void MotionGridOn(int columns, int rows) override { view_.OnMotionGridOn(columns, rows); }
+  void MotionGridOff() override { view_.OnMotionGridOff(); }
   int OpenDevicePreview(int row) override { return view_.OpenDevicePreview(row); }
   void ShowLayoutMenu(QWidget* anchor) override;
   bool OnListCommand(int id, int row) override;

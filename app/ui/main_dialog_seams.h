@@ -80,6 +80,10 @@ class LiveViewSeam {
   virtual void PtzZoomOutAll() {}
   virtual void PtzZoomInAll() {}
   virtual void HidePreviewPopup() {}
+  // The focusing dialog's grid over every playing pane: columns x rows
+  // cells, or off.
+  virtual void MotionGridOn(int /*columns*/, int /*rows*/) {}
+  virtual void MotionGridOff() {}
   // The device preview popup at a screen point, made on first use.
   virtual void ShowPreviewPopup(QWidget*, int /*screen_x*/, int /*screen_y*/, const QString& /*text*/,
                                 int /*online*/) {}

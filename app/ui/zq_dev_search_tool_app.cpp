@@ -16,6 +16,7 @@
 #include "device/ui/device_command_host.h"
 #include "device/ui/device_log_menu.h"
 #include "dialogs/ui/dialog_tour_date.h"
+#include "dialogs/ui/dialog_manual_focus.h"
 #include "common/folder_functions.h"
 #include "app/ui/login_actions.h"
 #include <QPushButton>
@@ -239,13 +240,21 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     actions.autoTraceOn = [&device_logs] { return device_logs.Enabled(); };
     // The firmware's file entries (OEM application files, cloud identity and ISP files).
     FirmwareSeam* firmware_menus = nullptr;
-    actions.otherCommand = [&commands, &batch, &firmware_menus, &window, &live, &log_menu](int id, int row) {
+    actions.otherCommand = [&commands, &batch, &firmware_menus, &window, &live, &log_menu, &list_ptr](int id, int row) {
       if (live != nullptr && live->OnListCommand(id, row)) return true;
       if (batch != nullptr && batch->OnCommand(id)) return true;
       if (firmware_menus != nullptr && firmware_menus->OnCommand(id)) return true;
       if (log_menu.OnCommand(id)) return true;
       if (id == 32778 && commands != nullptr) {
         commands->OnMenuRebootDevice();
+        return true;
+      }
+      // The audio menu's microphone and speaker test on every checked row
+      // (the window has checked that there is one).
+      if (id == 1304 && commands != nullptr && list_ptr != nullptr) {
+        discovery::DeviceRows& rows = list_ptr->Controller().Rows();
+        for (std::size_t i = 0; i < rows.Count(); ++i)
+          if (rows.At(i).checked) commands->Commands().StartAudioLoopTest(&rows.At(i));
         return true;
       }
       if (window == nullptr) return false;
@@ -308,6 +317,9 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
       r.ability_text = row->m_abilityText;
       return r;
     };
+    live_host.mark_rows = [&device_list](std::optional<int> login) {
+      if (device_list.Actions() != nullptr) device_list.Actions()->MarkPaneDeviceRows(login);
+    };
     live_host.row_count = [&device_list] { return static_cast<int>(device_list.Controller().Rows().Count()); };
     live_host.sound_checked = [&window] { return window != nullptr && window->GetCheck(shell::ids::kCheckSound) != 0; };
     live_host.error_box = [&window](const std::string& text, const std::string& caption) {
@@ -334,6 +346,34 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     LiveViewSeamImpl live_view(std::move(live_host));
     live = &live_view;
     services.live_view = &live_view;
+    // The lens-focusing window, made by the focus button: it works on the one
+    // checked row and switches the grid over the playing panes.
+    dialogs::ManualFocusSeam focus_seam;
+    services.modeless.manual_focus = [&device_list, &live_view, &focus_seam](QWidget* parent) -> QDialog* {
+      dialogs::FocusHost host;
+      host.selectedLoginHandle = [&device_list](bool tell_user) {
+        discovery::DeviceListActions* actions = device_list.Actions();
+        if (actions == nullptr) return -1;
+        if (tell_user) return actions->GetSelectedLoginHandle();
+        if (actions->GetCheckedCount() != 1) return -1;
+        discovery::DeviceRows& rows = device_list.Controller().Rows();
+        for (std::size_t i = 0; i < rows.Count(); ++i)
+          if (rows.At(i).checked) return rows.At(i).m_loginHandle;
+        return 0;
+      };
+      host.systemControl = [](int handle, int code, const std::string& text) {
+        return ZQ_NETSDK_IPC_SystemControl(handle, code, nullptr, text.c_str());
+      };
+      host.motionGrid = [&live_view](bool on) {
+        if (on)
+          live_view.MotionGridOn(3, 3);
+        else
+          live_view.MotionGridOff();
+      };
+      auto* dlg = new dialogs::CManualFocusDlg(std::move(host), GetCommonDocumentsFolder() / "mfocus", parent);
+      focus_seam.Set(dlg);
+      return dlg;
+    };
     // Firmware upgrades and files sent to devices: the window's buttons and
     // drops, the upgrade watch, and its parts of the device commands' seams.
     FirmwareSeamImpl firmware(device_list.Controller(), settings);
@@ -407,6 +447,7 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     command_options.seams.login = &login_actions;
     command_options.seams.transfers = &firmware.DeviceSeams();
     command_options.seams.intercom = &audio_seam;
+    command_options.seams.focus = &focus_seam;
     QtUserPrompts command_prompts;
     commands = std::make_unique<device::DeviceCommandHost>(
         device_list.Controller(), std::move(command_options), services.prompts ? services.prompts : &command_prompts,

@@ -272,6 +272,7 @@ void CZqDevSearchToolDlg::CreateControls() {
           &CZqDevSearchToolDlg::OnDefaultPasswordChanged);
   connect(ControlAs<QPushButton>(kSearch), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnSearchButton);
   connect(ControlAs<QPushButton>(kTalkButton), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnAudioButton);
+  connect(ControlAs<QPushButton>(kFocusModeButton), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnFocusButton);
   // The layout button (1301) and a double click on a device row belong to the live view.
   if (auto* layout = ControlAs<QPushButton>(1301))
     connect(layout, &QPushButton::clicked, this, [this, layout] { s_.live_view->ShowLayoutMenu(layout); });
@@ -806,7 +807,9 @@ void CZqDevSearchToolDlg::OnAudioButton() {
   const struct {
     int id;
     QString text;
-  } items[] = {{1296, LangText("STRING_RA_DIALOG")}, {1300, LangText(talking ? "STOP_TALK" : "START_TALK")}};
+  } items[] = {{1296, LangText("STRING_RA_DIALOG")},
+               {1300, LangText(talking ? "STOP_TALK" : "START_TALK")},
+               {1304, LangText("TEST_MIC_AND_SPEAKER")}};
   for (const auto& item : items) {
     QAction* a = audio_menu_->addAction(item.text);
     a->setData(item.id);
@@ -817,12 +820,27 @@ void CZqDevSearchToolDlg::OnAudioButton() {
 }
 
 void CZqDevSearchToolDlg::OnAudioCommand(int id) {
+  if (id == 1304) {
+    SetItemText(kUploadCfgEdit, QString());
+    if (CheckSelection() > 0) s_.device_list->OnCommand(1304);
+    return;
+  }
   if (!CreateAudioPlayDlg()) return;
   if (id == 1296) {
     audio_dlg_->show();
     audio_dlg_->raise();
   } else if (id == 1300 && s_.modeless.audio_talk) {
     s_.modeless.audio_talk(audio_dlg_);
+  }
+}
+
+void CZqDevSearchToolDlg::OnFocusButton() {
+  // Not exactly one checked row: the list says so.
+  if (s_.device_list->CheckedRowCount() == 1) {
+    ShowManualFocusDlg();
+  } else {
+    prompts_->MessageBox(this, LangText("STRING_ONLY_SUPPORT_ONE_CAMERA"), QStringLiteral("ERROR"),
+                         PromptIcon::kError);
   }
 }
 

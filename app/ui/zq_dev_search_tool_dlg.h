@@ -144,11 +144,14 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void SaveSettings();
   int CheckSelection();
   bool CreateAudioPlayDlg();
-  // Button 2064: the audio menu (1296 intercom dialog, 1300 talk), and its items.
+  // Button 2064: the audio menu (1296 intercom dialog, 1300 talk, 1304
+  // microphone and speaker test), and its items.
   void OnAudioButton();
   void OnAudioCommand(int id);
   QMenu* AudioMenu() const { return audio_menu_; }
   bool ShowManualFocusDlg();
+  // Button 25: the focusing dialog for the one checked row.
+  void OnFocusButton();
   bool CreateBootServerDlg();
   void PlaySoundFile(const QString& path);
   void FillNetCardCombo();

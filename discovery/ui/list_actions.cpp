@@ -268,6 +268,23 @@ void DeviceListActions::OnListHotTrack(int hot, int column) {
   }
 }
 
+void DeviceListActions::MarkPaneDeviceRows(std::optional<int> loginHandle) {
+  controls::CReportCtrl* l = list_.List();
+  if (!l) return;
+  constexpr std::uint32_t kPane = 0x00FFF500;   // RGB(0, 245, 255) as 0x00BBGGRR
+  constexpr std::uint32_t kWhite = 0x00FFFFFF;
+  for (int i = 0; i < l->GetItemCount(); ++i) {
+    auto* row = static_cast<DeviceListRow*>(l->GetItemData(i));
+    if (!row) continue;
+    // Handle 0 is no login: rows not logged in are not the pane's device.
+    const bool ofPane = loginHandle && *loginHandle > 0 && row->m_loginHandle == *loginHandle;
+    const std::uint32_t wanted = ofPane ? kPane : kWhite;
+    if (row->m_rowColour == wanted) continue;
+    row->m_rowColour = wanted;
+    l->SetCellBkColor(i, -1, static_cast<controls::ColorRef>(wanted), true);
+  }
+}
+
 void DeviceListActions::OnListDblClick() {
   const DeviceListRow* row = SelectedRow();
   if (row && row->m_online && hooks_.openDevicePreview) hooks_.openDevicePreview(SelectedIndex());

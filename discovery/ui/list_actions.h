@@ -93,6 +93,10 @@ class DeviceListActions : public QObject {
   // The row under the mouse (-1: none) gets the hot colour, every other
   // row white; over the preview column the preview popup shows.
   void OnListHotTrack(int row, int column);
+  // The rows of the device shown in the selected video pane (by login
+  // handle) get the pane colour, every other row white; nullopt makes every
+  // row white. Only rows whose colour changes are repainted.
+  void MarkPaneDeviceRows(std::optional<int> loginHandle);
   // Double click: the selected row's live view when it is online.
   void OnListDblClick();
 

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,7 @@ class LiveViewLanTest : public ::testing::Test {
       return rows_[static_cast<size_t>(row)];
     };
     host.row_count = [this] { return static_cast<int>(rows_.size()); };
+    host.mark_rows = [this](std::optional<int> login) { marks_.push_back(login ? *login : -1); };
     host.documents = kelvara::test::MakeTempDir("docs");
     host.private_dir = kelvara::test::MakeTempDir("private");
     video_ = std::make_unique<ui::CDialogVideo>();
@@ -151,6 +153,7 @@ class LiveViewLanTest : public ::testing::Test {
   static bool ready_;
   CSaveParam settings_;
   std::vector<LiveRow> rows_;
+  std::vector<int> marks_;  // the device list's rows marked for the selected pane (-1: none)
   std::unique_ptr<ui::CDialogVideo> video_;
   ui::CWndManager* grid_ = nullptr;
   std::unique_ptr<LiveView> view_;
@@ -299,6 +302,57 @@ TEST_F(LiveViewLanTest, PanePtzAndPresetsReachTheDevice) {
   // The key frame asked for at the start reached the device.
   EXPECT_GE(sim_->device(4).key_frame_requests(), 1);
   ZQ_NETSDK_IPC_Logout(login);
+}
+
+// The device list marks the rows of the selected pane's device, and only
+// while that pane plays it.
+TEST_F(LiveViewLanTest, SelectedPaneMarksItsDeviceRows) {
+  rows_[6].login_handle = 61;
+  rows_[7].login_handle = 71;
+  grid_->SetGrid(1, 3);
+  grid_->SelectPane(0);
+  QApplication::processEvents();
+  marks_.clear();
+  ASSERT_EQ(view_->StartPanePreview(6, 0, 1, 0, 0), 0);  // into the selected pane
+  ASSERT_EQ(view_->StartPanePreview(7, 0, 1, 1, 0), 0);
+  EXPECT_EQ(marks_, std::vector<int>{61});
+  auto last_mark_after = [&](auto&& step) {
+    marks_.clear();
+    step();
+    QApplication::processEvents();  // the grid's selection arrives queued
+    return marks_.empty() ? -2 : marks_.back();  // -2: left as they were
+  };
+  EXPECT_EQ(last_mark_after([&] { grid_->SelectPane(1); }), 71);
+  EXPECT_EQ(last_mark_after([&] { grid_->SelectPane(2); }), -1);  // an empty pane
+  EXPECT_EQ(last_mark_after([&] { grid_->SelectPane(1); }), 71);
+  // Closing another pane leaves the marks; closing the selected one clears them.
+  EXPECT_EQ(last_mark_after([&] { view_->StopPanePreview(0); }), -2);
+  EXPECT_EQ(last_mark_after([&] { view_->StopPanePreview(1); }), -1);
+  ASSERT_EQ(view_->StartPanePreview(6, 0, 1, 0, 0), 0);
+  EXPECT_EQ(last_mark_after([&] { grid_->SelectPane(0); }), 61);
+  EXPECT_EQ(last_mark_after([&] { view_->CloseAllPreviews(); }), -1);
+}
+
+// The focusing window's grid: 3 x 3 green cells over every playing pane, and gone again.
+TEST_F(LiveViewLanTest, MotionGridIsDrawnOverThePlayingPanes) {
+  grid_->SetGrid(1, 2);
+  ASSERT_EQ(view_->StartPanePreview(8, 0, 1, 0, 0), 0);
+  ASSERT_EQ(view_->StartPanePreview(9, 0, 1, 1, 0), 0);
+  ASSERT_TRUE(AllPanesPaint(2));
+  auto green = [&](int pane) {
+    const QImage shot = grid_->GetPane(pane)->grab().toImage();
+    int count = 0;
+    for (int y = 0; y < shot.height(); ++y)
+      for (int x = 0; x < shot.width(); ++x) count += shot.pixelColor(x, y) == QColor(0, 255, 0) ? 1 : 0;
+    return count;
+  };
+  // The test pattern has green of its own: the grid is what it adds.
+  const int height = grid_->GetPane(0)->height();
+  const int before[2] = {green(0), green(1)};
+  view_->OnMotionGridOn(3, 3);
+  for (int pane : {0, 1}) EXPECT_GT(green(pane) - before[pane], 4 * height) << pane;  // six cell sides down each pane
+  view_->OnMotionGridOff();
+  for (int pane : {0, 1}) EXPECT_LT(std::abs(green(pane) - before[pane]), height / 2) << pane;
 }
 
 }  // namespace

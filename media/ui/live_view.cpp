@@ -174,6 +174,7 @@ int LiveView::StartPanePreview(int row, int channel, int stream, int pane, int a
     const QString caption = QString::number(static_cast<unsigned>(found->login_handle));
     grid_->SetPaneCaption(pane, &caption);
   }
+  if (grid_ != nullptr && pane == grid_->GetSelectedPane()) MarkSelectedPaneRows();
   if (host_.sound_checked) SetSelectedPaneAudio(host_.sound_checked());
   return 0;
 }
@@ -218,6 +219,7 @@ int LiveView::StopPanePreview(int pane) {
   }
   if (r->m_windowIndex >= 0 && grid_ != nullptr) grid_->SetPaneCaption(r->m_windowIndex, nullptr);
   r->m_windowIndex = -1;
+  if (grid_ != nullptr && pane == grid_->GetSelectedPane()) MarkSelectedPaneRows();
   return 0;
 }
 
@@ -236,6 +238,7 @@ int LiveView::CloseAllPreviews() {
     }
     if (grid_ != nullptr) grid_->SetPaneCaption(pane, nullptr);
   }
+  if (!all.empty()) MarkSelectedPaneRows();
   return 0;
 }
 
@@ -271,6 +274,7 @@ void LiveView::SwitchPaneStream(int pane, int mainWanted) {
   }
   if (r->m_recordThread) WatchRecorder(*r, *r->m_recordThread);
   ZQ_NETSDK_IPC_CreateIFrame(r->m_row.login_handle, r->m_channel, r->m_subStream);
+  if (grid_ != nullptr && pane == grid_->GetSelectedPane()) MarkSelectedPaneRows();
   if (host_.sound_checked) SetSelectedPaneAudio(host_.sound_checked());
 }
 
@@ -482,10 +486,20 @@ void LiveView::WatchRecorder(CDevInfo& r, CRecordThread& recorder) {
   });
 }
 
+void LiveView::MarkSelectedPaneRows() {
+  if (!host_.mark_rows || grid_ == nullptr) return;
+  std::shared_ptr<CDevInfo> r = Find(grid_->GetSelectedPane());
+  host_.mark_rows(r ? std::optional<int>(r->m_row.login_handle) : std::nullopt);
+}
+
 void LiveView::OnPaneSelected(int pane) {
   std::shared_ptr<CDevInfo> r = Find(pane);
-  if (!r) return;
-  if (host_.highlight_rows) host_.highlight_rows(static_cast<std::uint32_t>(r->m_row.login_handle));
+  if (!r) {
+    // An empty pane: no row stays marked for a device it does not show.
+    if (host_.mark_rows) host_.mark_rows(std::nullopt);
+    return;
+  }
+  if (host_.mark_rows) host_.mark_rows(r->m_row.login_handle);
   SetSelectedPaneAudio(host_.sound_checked ? host_.sound_checked() : false);
 }
 

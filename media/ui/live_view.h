@@ -72,7 +72,9 @@ struct LiveViewHost {
   CSaveParam* settings = nullptr;
   std::function<std::optional<LiveRow>(int row)> row_at;
   std::function<int()> row_count;
-  std::function<void(std::uint32_t login_handle)> highlight_rows;  // the selected pane's device
+  // Marks the device list's rows of the selected pane's device (its login
+  // handle); nullopt: no pane device, every row back to normal.
+  std::function<void(std::optional<int> login_handle)> mark_rows;
   std::function<bool()> sound_checked;
   std::function<void(const std::string& text, const std::string& caption)> error_box;
   std::function<void(const std::string& url)> open_url;  // web page or folder
@@ -175,6 +177,8 @@ class LiveView : public QObject {
   void KillTimer(int id);
   std::filesystem::path Documents() const;
   void SaveSettings();
+  // The list's rows follow the selected pane's live view.
+  void MarkSelectedPaneRows();
 
   LiveViewHost host_;
   // The window owns them; they may be gone before the live view.

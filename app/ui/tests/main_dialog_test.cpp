@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QFocusEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
 #include <QTest>
@@ -83,6 +84,8 @@ class RecordingList : public DeviceListSeam {
     event_threads.push_back(std::this_thread::get_id());
   }
   void OnSdkAuxResponse(device::DeviceAuxResponse r) override { events.push_back(r.command); }
+  void OnCommand(int id) override { commands.push_back(id); }
+  std::vector<int> commands;
   int checked = 0;
   int refreshes = 0;
   std::vector<int> events;
@@ -782,11 +785,56 @@ TEST_F(MainDialogTest, AudioButtonOpensTheIntercomWindowAndTalks) {
   talking = true;
   QTest::mouseClick(dlg->ControlAs<QPushButton>(shell::ids::kTalkButton), Qt::LeftButton);
   EXPECT_EQ(action(1300)->text(), CXDlg::LangText("STOP_TALK"));
-  EXPECT_EQ(dlg->AudioMenu()->actions().size(), 2);  // rebuilt, not appended
+  EXPECT_EQ(dlg->AudioMenu()->actions().size(), 3);  // rebuilt, not appended
+  ASSERT_NE(action(1304), nullptr);
+  EXPECT_EQ(action(1304)->text(), CXDlg::LangText("TEST_MIC_AND_SPEAKER"));
   dlg->AudioMenu()->hide();
   action(1300)->trigger();
   EXPECT_EQ(talks, 1);
   EXPECT_EQ(made, 1);
+
+  // The microphone and speaker test: the upload field is emptied, and with
+  // no row checked the window says so instead of testing.
+  dlg->SetItemText(kUploadCfgEdit, QStringLiteral("cfg.bin"));
+  list.checked = 0;
+  action(1304)->trigger();
+  EXPECT_TRUE(dlg->GetItemText(kUploadCfgEdit).isEmpty());
+  EXPECT_TRUE(list.commands.empty());
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0].text, CXDlg::LangText("MSGTIP13"));
+  EXPECT_EQ(prompts.shown[0].caption, QStringLiteral("ERROR"));
+  list.checked = 2;
+  action(1304)->trigger();
+  EXPECT_EQ(list.commands, std::vector<int>{1304});
+  EXPECT_EQ(prompts.shown.size(), 1u);
+}
+
+// The focus button opens the focusing window only for exactly one checked
+// row; a second press replaces it.
+TEST_F(MainDialogTest, FocusButtonNeedsExactlyOneCheckedRow) {
+  int made = 0;
+  modeless.manual_focus = [&made](QWidget* parent) {
+    ++made;
+    return new QDialog(parent);
+  };
+  MakeAndInit();
+  auto* button = dlg->ControlAs<QPushButton>(kFocusModeButton);
+  for (int checked : {0, 2}) {
+    list.checked = checked;
+    button->click();
+  }
+  EXPECT_EQ(made, 0);
+  ASSERT_EQ(prompts.shown.size(), 2u);
+  EXPECT_EQ(prompts.shown[1].text, CXDlg::LangText("STRING_ONLY_SUPPORT_ONE_CAMERA"));
+  list.checked = 1;
+  button->click();
+  ASSERT_NE(dlg->ManualFocusDlg(), nullptr);
+  QPointer<QDialog> first = dlg->ManualFocusDlg();
+  EXPECT_TRUE(first->isVisible());
+  button->click();
+  EXPECT_EQ(made, 2);
+  EXPECT_TRUE(first.isNull());
+  EXPECT_EQ(prompts.shown.size(), 2u);
 }
 
 TEST_F(MainDialogTest, SdkEventsArriveOnTheUiThread) {

@@ -213,6 +213,25 @@ TEST(ListActions, RowActionsAndOneCheckedRowLookups) {
   f.actions->OnListHotTrack(-1, -1);
   EXPECT_EQ(f.list.List()->GetCellBkColor(1, 0), controls::MakeColorRef(255, 255, 255));
 
+  // The selected video pane's device: its rows in the pane colour, back to
+  // white when another device's pane is selected or none is.
+  auto row_at = [&f](int i) { return static_cast<DeviceListRow*>(f.list.List()->GetItemData(i)); };
+  f.list.Rows().SetLoginHandle(*row_at(0), 7);
+  f.list.Rows().SetLoginHandle(*row_at(2), 9);
+  const controls::ColorRef pane = controls::MakeColorRef(0, 245, 255), white = controls::MakeColorRef(255, 255, 255);
+  f.actions->MarkPaneDeviceRows(9);
+  EXPECT_EQ(f.list.List()->GetCellBkColor(2, 3), pane);
+  EXPECT_EQ(f.list.List()->GetCellBkColor(0, 3), white);
+  EXPECT_EQ(f.list.List()->GetCellBkColor(1, 3), white);
+  f.actions->MarkPaneDeviceRows(0);  // a pane of a device not logged in marks no row
+  EXPECT_EQ(f.list.List()->GetCellBkColor(1, 3), white);
+  EXPECT_EQ(f.list.List()->GetCellBkColor(2, 3), white);
+  f.actions->MarkPaneDeviceRows(7);
+  EXPECT_EQ(f.list.List()->GetCellBkColor(0, 0), pane);
+  EXPECT_EQ(f.list.List()->GetCellBkColor(2, 0), white);
+  f.actions->MarkPaneDeviceRows(std::nullopt);
+  EXPECT_EQ(f.list.List()->GetCellBkColor(0, 0), white);
+
   // Select all follows the box.
   f.actions->OnSelectAll(true);
   EXPECT_EQ(f.actions->GetCheckedCount(), 3);
