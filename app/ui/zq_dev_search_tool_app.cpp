@@ -335,6 +335,7 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
       return ZQ_NETSDK_IPC_SetConfigFile(handle, path.c_str());
     };
     live_host.text = [](const std::string& key) { return LanguageTable::Instance().GetLanguageString(key); };
+    live_host.display_switch = [&display](int id) { return display.GetDisplay(id); };
     live_host.private_dir = paths::DataDir() / "tmp";
     live_host.edit_tour = [&window](int mode, const AfStudySettings& table) {
       return EditPresetTour(mode, table, window);

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMenu>
 #include <QTest>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -116,6 +118,7 @@ class LiveViewLanTest : public ::testing::Test {
     };
     host.row_count = [this] { return static_cast<int>(rows_.size()); };
     host.mark_rows = [this](std::optional<int> login) { marks_.push_back(login ? *login : -1); };
+    host.display_switch = [this](int id) { return switches_.count(id) != 0 ? switches_[id] : 1; };
     host.documents = kelvara::test::MakeTempDir("docs");
     host.private_dir = kelvara::test::MakeTempDir("private");
     video_ = std::make_unique<ui::CDialogVideo>();
@@ -153,6 +156,7 @@ class LiveViewLanTest : public ::testing::Test {
   static bool ready_;
   CSaveParam settings_;
   std::vector<LiveRow> rows_;
+  std::map<int, int> switches_;  // display switches; absent: on
   std::vector<int> marks_;  // the device list's rows marked for the selected pane (-1: none)
   std::unique_ptr<ui::CDialogVideo> video_;
   ui::CWndManager* grid_ = nullptr;
@@ -353,6 +357,62 @@ TEST_F(LiveViewLanTest, MotionGridIsDrawnOverThePlayingPanes) {
   for (int pane : {0, 1}) EXPECT_GT(green(pane) - before[pane], 4 * height) << pane;  // six cell sides down each pane
   view_->OnMotionGridOff();
   for (int pane : {0, 1}) EXPECT_LT(std::abs(green(pane) - before[pane]), height / 2) << pane;
+}
+
+// The pane menu over a playing pane: its submenus by the display switches,
+// the states of the stream and record items, and what the items do.
+TEST_F(LiveViewLanTest, PaneMenuShowsTheStateAndItsItemsAct) {
+  switches_[33374] = 0;  // no PTZ zoom tour submenu
+  grid_->SetGrid(1, 1);
+  ASSERT_EQ(view_->StartPanePreview(10, 0, 1, 0, 0), 0);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        CDevInfo* r = view_->Record(0);
+        if (r == nullptr) return false;
+        std::lock_guard lock(r->recorders_mutex);
+        return r->m_mediaInfo != nullptr;
+      },
+      20000));
+  auto item = [](QMenu* menu, std::initializer_list<const char*> path) -> QAction* {
+    QAction* found = nullptr;
+    for (const char* text : path) {
+      found = nullptr;
+      for (QAction* a : menu != nullptr ? menu->actions() : QList<QAction*>{})
+        if (a->text() == QLatin1String(text)) found = a;
+      if (found == nullptr) return nullptr;
+      menu = found->menu();
+    }
+    return found;
+  };
+  std::unique_ptr<QMenu> menu(view_->BuildPaneMenu(nullptr));
+  ASSERT_NE(menu, nullptr);
+  EXPECT_NE(item(menu.get(), {"IDS_AF_STUDY"}), nullptr);
+  EXPECT_EQ(item(menu.get(), {"IDS_PTZ_MULTIPLE_SET"}), nullptr);
+  EXPECT_NE(item(menu.get(), {"IDS_DZOOM_MULTIPLE_SET"}), nullptr);
+  EXPECT_TRUE(item(menu.get(), {"MENU_PLAY_STREAM", "MENU_PLAY_STREAM_SUB"})->isChecked());
+  QAction* stop = item(menu.get(), {"MENU_PLAY_RECORD", "MENU_PLAY_RECORD_STOP"});
+  EXPECT_TRUE(stop->isChecked());  // nothing records
+  EXPECT_FALSE(stop->isEnabled());
+
+  item(menu.get(), {"MENU_PLAY_RECORD", "MENU_PLAY_RECORD_START"})->trigger();
+  EXPECT_EQ(view_->IsPaneRecording(0), 1);
+  item(menu.get(), {"MENU_PLAY_MODE", "STR_WND_SCALE"})->trigger();
+  EXPECT_EQ(settings_.scale_mode, 1);
+  menu.reset(view_->BuildPaneMenu(nullptr));
+  QAction* start = item(menu.get(), {"MENU_PLAY_RECORD", "MENU_PLAY_RECORD_START"});
+  EXPECT_TRUE(start->isChecked());
+  EXPECT_FALSE(start->isEnabled());
+  EXPECT_TRUE(item(menu.get(), {"MENU_PLAY_MODE", "STR_WND_SCALE"})->isChecked());
+  item(menu.get(), {"MENU_PLAY_RECORD", "MENU_PLAY_RECORD_STOP"})->trigger();
+  EXPECT_EQ(view_->IsPaneRecording(0), 0);
+
+  item(menu.get(), {"MENU_PLAY_STREAM", "MENU_PLAY_STREAM_MAIN"})->trigger();
+  EXPECT_EQ(view_->GetPaneSubStream(0), 0);
+  menu.reset(view_->BuildPaneMenu(nullptr));
+  EXPECT_TRUE(item(menu.get(), {"MENU_PLAY_STREAM", "MENU_PLAY_STREAM_MAIN"})->isChecked());
+  item(menu.get(), {"TEXT27"})->trigger();  // stop playing
+  EXPECT_EQ(view_->PlayingCount(), 0);
+  EXPECT_EQ(view_->BuildPaneMenu(nullptr), nullptr);  // no menu over an empty pane
 }
 
 }  // namespace

@@ -85,6 +85,7 @@ struct LiveViewHost {
   // table and gives back the table it holds when it closes.
   std::function<AfStudySettings(int mode, const AfStudySettings& table)> edit_tour;
   std::function<std::string(const std::string& key)> text;  // language table
+  std::function<int(int id)> display_switch;  // a display switch's value; none: all on
   std::filesystem::path documents;  // empty: the common documents folder
   std::filesystem::path private_dir;  // our own temporary folder (digital zoom file)
 };
