@@ -44,6 +44,7 @@ void DeviceListSeamImpl::StartSearch() {
 void DeviceListSeamImpl::StopSearch() {
   controller_.StopSearch();
   controller_.SetSearching(false);
+  if (onSearchStopped) onSearchStopped();
 }
 
 void DeviceListSeamImpl::SendSearchRequest() { controller_.SendSearchRequest(); }

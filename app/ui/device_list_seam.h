@@ -36,6 +36,8 @@ class DeviceListSeamImpl : public ui::DeviceListSeam {
   // The device commands, once the window made them.
   void SetCommandHost(device::DeviceCommandHost* commands) { commands_ = commands; }
   void OnCommand(int id) override;
+  // Called after a search was stopped.
+  std::function<void()> onSearchStopped;
 
   DeviceListController& Controller() { return controller_; }
   DeviceListActions* Actions() { return actions_.get(); }

@@ -19,6 +19,25 @@ std::string RemoteConfigLanguage(const std::string& ui_language) {
   return "en-us";
 }
 
+std::optional<RemoteConfigChoice> RemoteConfigChoiceFor(int id) {
+  static const char* const kFirst[] = {"zh-cn", "zh-tw", "en-us", "ko-ko", "pl-pl", "Japanese", "Ukrainian", "ru-ru"};
+  static const char* const kSecond[] = {"en-us", "zh-cn", "zh-tw", "ko-ko", "pl-pl", "Japanese", "Ukrainian", "ru-ru"};
+  if (id >= 33412 && id <= 33419) return RemoteConfigChoice{kFirst[id - 33412], 0};
+  if (id >= 33430 && id <= 33437) return RemoteConfigChoice{kSecond[id - 33430], 1};
+  return std::nullopt;
+}
+
+dialogs::RemoteCfgDevice RemoteCfgDeviceOf(const media::LiveRow& row, unsigned short channel,
+                                           const std::pair<std::string, std::string>& defaultLogin) {
+  dialogs::RemoteCfgDevice device;
+  device.address = row.ip;
+  device.port = row.login_port;
+  device.user = row.has_user_config ? row.user : defaultLogin.first;
+  device.password = row.has_user_config ? row.password : defaultLogin.second;
+  device.channel = channel;
+  return device;
+}
+
 AfStudySettings EditPresetTour(int mode, const AfStudySettings& table, QWidget* parent) {
   dialogs::DialogAfStudyCfg dialog(mode, table, parent);
   dialog.exec();
@@ -73,19 +92,26 @@ void LiveViewSeamImpl::OpenDeviceLiveView(const std::string& serial) {
 void LiveViewSeamImpl::OpenRemoteConfigForWindow(int pane, const std::string& language, QWidget* owner) {
   media::CDevInfo* record = pane >= 0 ? view_.Record(pane) : nullptr;
   if (record == nullptr) return;
-  const media::LiveRow& row = record->m_row;
+  OpenRemoteConfig(record->m_row, static_cast<unsigned short>(record->m_channel), language, owner);
+}
+
+void LiveViewSeamImpl::OpenRemoteConfigForRow(int row, unsigned short channel, const std::string& language,
+                                              QWidget* owner) {
+  const media::LiveViewHost& host = view_.Host();
+  const std::optional<media::LiveRow> copy = host.row_at ? host.row_at(row) : std::nullopt;
+  if (copy) OpenRemoteConfig(*copy, channel, language, owner);
+}
+
+void LiveViewSeamImpl::OpenRemoteConfig(const media::LiveRow& row, unsigned short channel,
+                                        const std::string& language, QWidget* owner) {
   if (row.device_type.find("DAV-ODUVE") == std::string::npos) {
     if (view_.Host().error_box) view_.Host().error_box(row.device_type + ": NOT supported", "ERROR");
     return;
   }
-  remote_cfg_.reset();  // the previous window goes first
-  dialogs::RemoteCfgDevice device;
-  device.address = row.ip;
-  device.port = row.login_port;
-  device.user = row.user;
-  device.password = row.password;
-  device.channel = static_cast<unsigned short>(record->m_channel);
-  remote_cfg_ = std::make_unique<dialogs::CRemoteCfgDlg>(std::move(device), RemoteConfigLanguage(language), owner);
+  remote_cfg_.reset();  // the previous window goes first, its login released
+  remote_cfg_ = std::make_unique<dialogs::CRemoteCfgDlg>(
+      RemoteCfgDeviceOf(row, channel, defaultLogin ? defaultLogin() : std::pair<std::string, std::string>{}),
+      RemoteConfigLanguage(language), owner);
   remote_cfg_->show();
 }
 

@@ -1,6 +1,10 @@
 #pragma once
 // The live view (media/ui) as the main window's live-view seam.
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "app/ui/main_dialog_seams.h"
 #include "dialogs/ui/dialog_remote_cfg.h"
@@ -12,6 +16,21 @@ namespace kelvara::ui {
 // The language code the remote-configuration library understands for a user
 // interface language code.
 std::string RemoteConfigLanguage(const std::string& ui_language);
+
+// The remote-configuration entries of the device list's menu (33412-33419,
+// channel 0; 33430-33437, channel 1): the library's language code and the
+// channel; nothing for other ids.
+struct RemoteConfigChoice {
+  std::string language;
+  unsigned short channel = 0;
+};
+std::optional<RemoteConfigChoice> RemoteConfigChoiceFor(int id);
+
+// What the remote-configuration window gets of a device: only its search
+// record's address, login port and account (a copy; the window never holds
+// the list's row). A record without an account gets `defaultLogin`.
+dialogs::RemoteCfgDevice RemoteCfgDeviceOf(const media::LiveRow& row, unsigned short channel,
+                                           const std::pair<std::string, std::string>& defaultLogin);
 
 // Runs the preset tour dialog modally over the table; the table it holds
 // when it closes (whichever button closed it).
@@ -43,6 +62,11 @@ class LiveViewSeamImpl : public LiveViewSeam {
   // The pane menu's remote configuration of the pane's device; language is
   // the user interface's language code.
   void OpenRemoteConfigForWindow(int pane, const std::string& language, QWidget* owner);
+  // The list menu's remote configuration of a row (by its place in the list).
+  void OpenRemoteConfigForRow(int row, unsigned short channel, const std::string& language, QWidget* owner);
+  // The settings' default login (user, password) for devices whose search
+  // reply carried no account.
+  std::function<std::pair<std::string, std::string>()> defaultLogin;
 
   media::CDialogPreview* Preview() const { return preview_.get(); }
   dialogs::CRemoteCfgDlg* RemoteConfigWindow() const { return remote_cfg_.get(); }
@@ -50,6 +74,11 @@ class LiveViewSeamImpl : public LiveViewSeam {
   media::LiveView& View() { return view_; }
 
  private:
+  // Only one window is ever open: the previous one is closed (its login
+  // released) before the next is made.
+  void OpenRemoteConfig(const media::LiveRow& row, unsigned short channel, const std::string& language,
+                        QWidget* owner);
+
   media::LiveView view_;
   std::unique_ptr<media::CDialogPreview> preview_;
   std::unique_ptr<dialogs::CRemoteCfgDlg> remote_cfg_;

@@ -29,6 +29,7 @@
 #include "common/ui/user_prompts.h"
 #include "app/ui/net_cards.h"
 #include "app/ui/live_view_seam.h"
+#include "app/ui/maintenance_wiring.h"
 #include "app/ui/audio_play_seam.h"
 #include "media/ui/zq_broadcast_sdk.h"
 #include "media/ui/wnd_manager.h"
@@ -75,14 +76,13 @@ CZqDevSearchToolApp::~CZqDevSearchToolApp() = default;
 
 namespace {
 
-// Buttons 7 (batch reboot), 8 (batch time sync), 1307 and 29 (the two test
+// Buttons 8 (batch time sync), 1307 and 29 (the two test
 // requests, after the selection check), where the window's layout has them.
 void ConnectDeviceCommandButtons(CZqDevSearchToolDlg& dlg, device::DeviceCommandHost& commands) {
   auto on = [&dlg](int id, std::function<void()> handler) {
     if (auto* button = dlg.ControlAs<QPushButton>(id))
       QObject::connect(button, &QPushButton::clicked, &dlg, std::move(handler));
   };
-  on(display_id::ID_BATCH_REBOOT_DEV, [&commands] { commands.OnBatchReboot(); });
   on(8, [&commands] { commands.OnBatchSyncTime(); });
   on(1307, [&dlg, &commands] {
     if (dlg.CheckSelection() > 0) commands.OnSetManualSpeed();
@@ -243,6 +243,10 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     actions.otherCommand = [&commands, &batch, &firmware_menus, &window, &live, &log_menu, &list_ptr](int id, int row) {
       if (live != nullptr && live->OnListCommand(id, row)) return true;
       if (batch != nullptr && batch->OnCommand(id)) return true;
+      if (auto choice = RemoteConfigChoiceFor(id); choice && live != nullptr) {
+        live->OpenRemoteConfigForRow(row, choice->channel, choice->language, window);
+        return true;
+      }
       if (firmware_menus != nullptr && firmware_menus->OnCommand(id)) return true;
       if (log_menu.OnCommand(id)) return true;
       if (id == 32778 && commands != nullptr) {
@@ -345,6 +349,9 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
         live->OpenRemoteConfigForWindow(pane, LanguageTable::Instance().GetLanguageCode(), window);
     };
     LiveViewSeamImpl live_view(std::move(live_host));
+    live_view.defaultLogin = [&settings] {
+      return std::make_pair(settings.DefaultUserName(), settings.DefaultPassword());
+    };
     live = &live_view;
     services.live_view = &live_view;
     // The lens-focusing window, made by the focus button: it works on the one
@@ -461,6 +468,10 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
       controls::CReportCtrl* list = device_list.Controller().List();
       return list ? list->GetFirstSelectedItem() : -1;
     };
+    // A finished run's counts go to the status line under the list.
+    batch_hooks.showSummary = [&dlg](const std::string& summary) {
+      dlg.SetItemText(shell::ids::kStatusText, QString::fromStdString(summary));
+    };
     batch = std::make_unique<device::BatchCommandHost>(*commands, std::move(batch_hooks));
     firmware.AttachWindow(dlg, commands->Commands());
     // The totals line under the list (control 1001).
@@ -472,9 +483,11 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     dlg.OnInitDialog();
     ConnectDeviceCommandButtons(dlg, *commands);
     ConnectBatchButtons(dlg, *batch);
+    auto maintenance = std::make_unique<MaintenanceWiring>(dlg, device_list, *batch, services.prompts ? services.prompts : &command_prompts);
     dlg.show();
     dlg.exec();
     device_list.SetCommandHost(nullptr);
+    maintenance.reset();
     batch.reset();
     commands.reset();
   }

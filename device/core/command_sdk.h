@@ -20,6 +20,9 @@ class CommandSdk {
   // ZQ_NETSDK_IPC_SetDevcieConfig(handle, code, text, byte length)
   virtual int SetDeviceConfig(int handle, int code, const std::string& text) = 0;
   virtual int RebootDVR(int handle) = 0;
+  // ZQ_NETSDK_IPC_PTZPreset(handle, operation, preset); its answer is the
+  // acceptance (no AUX reply).
+  virtual int PTZPreset(int handle, int operation, int preset) = 0;
   virtual int GetConfigFile(int handle, const std::string& localPath) = 0;
   virtual int SetConfigFile(int handle, const std::string& localPath) = 0;
   virtual int GetFileByName(int handle, int kind, const std::string& devicePath,

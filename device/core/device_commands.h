@@ -59,6 +59,10 @@ class DeviceCommands {
   discovery::DeviceRows& Rows() { return rows_(); }
   CommandSdk& Sdk() { return *options_.sdk; }
   const DeviceSeams& Seams() const { return options_.seams; }
+  // Display switch 1055 (reboots by broadcast only above 0).
+  int BroadcastRebootSwitch() const {
+    return options_.broadcastRebootSwitch ? options_.broadcastRebootSwitch() : 0;
+  }
   std::string Text(const char* key) const;
   void SetStatus(DeviceListRow& row, const char* key);
   // The yes/no question of the options (text key, caption key); false

@@ -88,6 +88,8 @@ class NetworkCommands {
   virtual bool GetOperatorAuth(discovery::OperatorAuth& /*auth*/) { return false; }
   // Broadcast reboot of the device with this serial number; 0 when sent.
   virtual long RebootDevByBD(const std::string& /*serial*/, const discovery::OperatorAuth& /*auth*/) { return -1; }
+  // Broadcast factory mode (on 1 / off 0) of the device with this serial; 0 when sent.
+  virtual long SetFactoryModeByBD(const std::string& /*serial*/, int /*mode*/) { return -1; }
 };
 
 // The seams together; a null member means the do-nothing default.

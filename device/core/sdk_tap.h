@@ -28,6 +28,9 @@ class SdkTap : public CommandSdk {
     return Report(h, code, inner_->SetDeviceConfig(h, code, text));
   }
   int RebootDVR(int h) override { return Report(h, 0, inner_->RebootDVR(h)); }
+  int PTZPreset(int h, int operation, int preset) override {
+    return Report(h, 0, inner_->PTZPreset(h, operation, preset));
+  }
   int GetConfigFile(int h, const std::string& path) override { return Report(h, 0, inner_->GetConfigFile(h, path)); }
   int SetConfigFile(int h, const std::string& path) override { return Report(h, 0, inner_->SetConfigFile(h, path)); }
   int GetFileByName(int h, int kind, const std::string& devicePath, const std::string& path) override {

@@ -21,6 +21,9 @@ int ZqCommandSdk::SetDeviceConfig(int handle, int code, const std::string& text)
 }
 
 int ZqCommandSdk::RebootDVR(int handle) { return ZQ_NETSDK_IPC_RebootDVR(handle); }
+int ZqCommandSdk::PTZPreset(int handle, int operation, int preset) {
+  return ZQ_NETSDK_IPC_PTZPreset(handle, operation, preset);
+}
 
 int ZqCommandSdk::GetConfigFile(int handle, const std::string& localPath) {
   return ZQ_NETSDK_IPC_GetConfigFile(handle, localPath.c_str());

@@ -11,6 +11,7 @@ class ZqCommandSdk : public CommandSdk {
   int SetDVRConfig(int handle, int code, const std::string& text) override;
   int SetDeviceConfig(int handle, int code, const std::string& text) override;
   int RebootDVR(int handle) override;
+  int PTZPreset(int handle, int operation, int preset) override;
   int GetConfigFile(int handle, const std::string& localPath) override;
   int SetConfigFile(int handle, const std::string& localPath) override;
   int GetFileByName(int handle, int kind, const std::string& devicePath,

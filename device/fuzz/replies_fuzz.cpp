@@ -22,6 +22,7 @@ class NullSdk : public device::CommandSdk {
   int SetDVRConfig(int, int, const std::string&) override { return 0; }
   int SetDeviceConfig(int, int, const std::string&) override { return 0; }
   int RebootDVR(int) override { return 0; }
+  int PTZPreset(int, int, int) override { return 0; }
   int GetConfigFile(int, const std::string&) override { return 0; }
   int SetConfigFile(int, const std::string&) override { return 0; }
   int GetFileByName(int, int, const std::string&, const std::string&) override { return 0; }

@@ -43,6 +43,9 @@ class RecordingSdk : public CommandSdk {
     return Add({"SetDeviceConfig", h, code, text});
   }
   int RebootDVR(int h) override { return Add({"RebootDVR", h, 0, ""}); }
+  int PTZPreset(int h, int operation, int preset) override {
+    return Add({"PTZPreset", h, operation, std::to_string(preset)});
+  }
   int GetConfigFile(int h, const std::string& path) override { return Add({"GetConfigFile", h, 0, path}); }
   int SetConfigFile(int h, const std::string& path) override { return Add({"SetConfigFile", h, 0, path}); }
   int GetFileByName(int h, int kind, const std::string& devicePath, const std::string& path) override {

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "device/core/row_texts.h"
-
 namespace kelvara::device {
 
 namespace {
@@ -12,30 +10,27 @@ namespace {
 constexpr const char* kLanguageCodes[] = {"zh-cn",   "en-us",  "zh-tw", "ru-ru", "german",   "italian",  "turkey",
                                           "croatian", "korean", "pt-pt", "pl-pl", "Japanese", "Ukraine"};
 
-// Link losses among the status events: the login ended or failed.
-bool LinkLostEvent(int type) { return type == 2 || type == 3 || type == 5 || type == 31 || type == 34; }
-
 }  // namespace
 
 BatchCommandHost::BatchCommandHost(DeviceCommandHost& commands, Hooks hooks)
-    : commands_(commands), hooks_(std::move(hooks)) {
-  commands_.Tap().onRequest = [this](int handle, int code, int result) {
-    // A worker of two requests (factory reset) is refused when either is.
-    if (!sent_ || result != 0) lastResult_ = result;
-    sent_ = true;
-    for (auto& job : jobs_) job->OnRequestSent(handle, code);
+    : commands_(commands),
+      hooks_(std::move(hooks)),
+      runner_(commands.Commands(), commands.Tap(), hooks_.timeout) {
+  runner_.onFinished = [this](const BatchSummary& summary) {
+    if (hooks_.showSummary)
+      hooks_.showSummary(BatchSummaryText(summary, [this](const char* k) { return commands_.Commands().Text(k); }));
   };
-  commands_.afterAuxResponse = [this](const DeviceAuxResponse& r) { OnReply(r); };
-  commands_.afterStatusEvent = [this](const DeviceStatusEvent& e) { OnEvent(e); };
+  runner_.onRunning = [this](bool running) {
+    if (running && !tick_.isActive()) tick_.start();
+    if (!running) tick_.stop();
+  };
+  commands_.afterAuxResponse = [this](const DeviceAuxResponse& r) { runner_.OnReply(r.loginHandle, r.command, r.result); };
+  commands_.afterStatusEvent = [this](const DeviceStatusEvent& e) { runner_.OnStatusEvent(e.loginHandle, e.eventType); };
   tick_.setInterval(250);
-  QObject::connect(&tick_, &QTimer::timeout, this, [this] {
-    for (auto& job : jobs_) job->OnTick();
-    Reap();
-  });
+  QObject::connect(&tick_, &QTimer::timeout, this, [this] { runner_.OnTick(); });
 }
 
 BatchCommandHost::~BatchCommandHost() {
-  commands_.Tap().onRequest = nullptr;
   commands_.afterAuxResponse = nullptr;
   commands_.afterStatusEvent = nullptr;
 }
@@ -43,47 +38,11 @@ BatchCommandHost::~BatchCommandHost() {
 void BatchCommandHost::Run(const std::vector<discovery::DeviceListRow*>& rows,
                            std::function<void(discovery::DeviceListRow*)> worker, BatchCommand::Answer answer,
                            bool skipBusy) {
-  BatchCommand command;
-  command.answer = answer;
-  command.skipBusy = skipBusy;
-  command.send = [this, worker](discovery::DeviceListRow& row) {
-    sent_ = false;
-    lastResult_ = -1;
-    worker(&row);
-    // A worker that sent nothing (a text over its buffer) refused the row.
-    return sent_ ? lastResult_ : -1;
-  };
-  auto job = std::make_unique<BatchJob>(
-      std::move(command),
-      [this](const std::string& serial) { return commands_.Commands().Rows().FindByKey(serial); }, hooks_.timeout);
-  job->onState = [this](discovery::DeviceListRow* row, BatchState state) {
-    if (row) SetRowStatus(commands_.Commands().Rows(), *row, commands_.Commands().Text(BatchStateKey(state)));
-  };
-  job->onFinished = [this](const BatchSummary& summary) {
-    if (hooks_.showSummary)
-      hooks_.showSummary(BatchSummaryText(summary, [this](const char* k) { return commands_.Commands().Text(k); }));
-  };
-  BatchJob* raw = job.get();
-  jobs_.push_back(std::move(job));
-  raw->Start(rows);
-  if (!tick_.isActive()) tick_.start();
-  Reap();
+  runner_.Run(rows, runner_.FromWorker(std::move(worker), answer, skipBusy));
 }
 
-void BatchCommandHost::Reap() {
-  jobs_.erase(std::remove_if(jobs_.begin(), jobs_.end(), [](const auto& j) { return j->Finished(); }), jobs_.end());
-  if (jobs_.empty()) tick_.stop();
-}
-
-void BatchCommandHost::OnReply(const DeviceAuxResponse& r) {
-  for (auto& job : jobs_) job->OnReply(r.loginHandle, r.command, r.result);
-  Reap();
-}
-
-void BatchCommandHost::OnEvent(const DeviceStatusEvent& e) {
-  if (!LinkLostEvent(e.eventType)) return;
-  for (auto& job : jobs_) job->OnLinkLost(e.loginHandle);
-  Reap();
+void BatchCommandHost::Run(const std::vector<discovery::DeviceListRow*>& rows, BatchCommand command) {
+  runner_.Run(rows, std::move(command));
 }
 
 void BatchCommandHost::ShapeA(std::function<void(discovery::DeviceListRow*)> worker) {
@@ -98,6 +57,8 @@ void BatchCommandHost::ShapeA(std::function<void(discovery::DeviceListRow*)> wor
 }
 
 bool BatchCommandHost::OnCommand(int id) {
+  for (const auto& handler : handlers_)
+    if (handler(id)) return true;
   DeviceCommands& c = commands_.Commands();
   if (id >= 33360 && id <= 33372) {
     const int index = id - 33360;

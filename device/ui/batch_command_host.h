@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/core/batch_job.h"
+#include "device/core/batch_runner.h"
 #include "device/ui/device_command_host.h"
 
 namespace kelvara::device {
@@ -34,6 +35,9 @@ class BatchCommandHost : public QObject {
 
   // A context-menu or popup command id; false when it is not a batch command.
   bool OnCommand(int id);
+  // Further command ids (asked first, in the order added): a handler returns
+  // true for an id it took.
+  void AddCommandHandler(std::function<bool(int)> handler) { handlers_.push_back(std::move(handler)); }
 
   // Buttons.
   void OnBatchFactoryReset(); // 12
@@ -45,23 +49,24 @@ class BatchCommandHost : public QObject {
   void Run(const std::vector<discovery::DeviceListRow*>& rows,
            std::function<void(discovery::DeviceListRow*)> worker,
            BatchCommand::Answer answer = BatchCommand::Answer::kReply, bool skipBusy = false);
+  // Runs a command whose `send` gives each row's result itself.
+  void Run(const std::vector<discovery::DeviceListRow*>& rows, BatchCommand command);
+  // The list was emptied: waiting rows have lost their link.
+  void OnRowsCleared() { runner_.OnRowsCleared(); }
 
-  std::size_t ActiveJobs() const { return jobs_.size(); }
+  std::size_t ActiveJobs() const { return runner_.ActiveJobs(); }
+  DeviceCommandHost& Commands() { return commands_; }
+  BatchRunner& Runner() { return runner_; }
+  const Hooks& GetHooks() const { return hooks_; }
 
  private:
   // Shape A: checked rows, else the selected row alone.
   void ShapeA(std::function<void(discovery::DeviceListRow*)> worker);
-  void OnReply(const DeviceAuxResponse& reply);
-  void OnEvent(const DeviceStatusEvent& event);
-  void Reap();
-
   DeviceCommandHost& commands_;
   Hooks hooks_;
-  std::vector<std::unique_ptr<BatchJob>> jobs_;
+  BatchRunner runner_;
   QTimer tick_;
-  // What the worker being run sent: the SDK's result of its last request.
-  bool sent_ = false;
-  int lastResult_ = -1;
+  std::vector<std::function<bool(int)>> handlers_;
 };
 
 }  // namespace kelvara::device

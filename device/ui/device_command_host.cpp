@@ -54,6 +54,10 @@ long DeviceCommandHost::ListNetworkCommands::RebootDevByBD(const std::string& se
   return list_.RebootDevByBD(serial, auth.userName, auth.password);
 }
 
+long DeviceCommandHost::ListNetworkCommands::SetFactoryModeByBD(const std::string& serial, int mode) {
+  return list_.SetFactoryModeByBD(serial, mode);
+}
+
 discovery::DeviceListRow* DeviceCommandHost::RowAt(int index) const {
   controls::CReportCtrl* control = list_.List();
   if (!control || index < 0 || index >= control->GetItemCount()) return nullptr;

@@ -56,6 +56,7 @@ class DeviceCommandHost {
     explicit ListNetworkCommands(discovery::DeviceListController& list) : list_(list) {}
     bool GetOperatorAuth(discovery::OperatorAuth& auth) override;
     long RebootDevByBD(const std::string& serial, const discovery::OperatorAuth& auth) override;
+    long SetFactoryModeByBD(const std::string& serial, int mode) override;
 
    private:
     discovery::DeviceListController& list_;

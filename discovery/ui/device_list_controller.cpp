@@ -205,6 +205,7 @@ void DeviceListController::ClearDeviceMapAndList() {
   map_.Clear();
   network_->ClearForNewList();
   rows_->Clear();
+  emit listCleared();
 }
 
 int DeviceListController::GetOperatorAuth(std::string& user, std::string& password) {

@@ -156,6 +156,9 @@ class DeviceListController : public QObject {
 
  signals:
   void totalsChanged(const QString& text);
+  // Every row was freed (a new search, an import, the batch-debug rows):
+  // nothing may keep a row past this.
+  void listCleared();
 
  private:
   class Sink : public device::SdkEventSink {

@@ -3,6 +3,7 @@
 #include "app/ui/live_view_seam.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
@@ -135,6 +136,58 @@ TEST(LiveViewSeam, RemoteConfigurationNeedsAPlayingPane) {
   seam.OpenRemoteConfigForWindow(3, "en-us", nullptr);
   EXPECT_EQ(seam.RemoteConfigWindow(), nullptr);
   EXPECT_TRUE(f.errors.empty());
+}
+
+TEST(LiveViewSeam, RemoteConfigurationMenuRanges) {
+  const std::tuple<int, const char*, int> cases[] = {
+      {33412, "zh-cn", 0},    {33414, "en-us", 0}, {33417, "Japanese", 0}, {33419, "ru-ru", 0},
+      {33430, "en-us", 1},    {33431, "zh-cn", 1}, {33436, "Ukrainian", 1}, {33437, "ru-ru", 1},
+  };
+  for (const auto& [id, language, channel] : cases) {
+    const auto choice = RemoteConfigChoiceFor(id);
+    ASSERT_TRUE(choice) << id;
+    EXPECT_EQ(choice->language, language) << id;
+    EXPECT_EQ(choice->channel, channel) << id;
+    EXPECT_EQ(RemoteConfigLanguage(choice->language), language) << "the code passes through unchanged";
+  }
+  for (int id : {33411, 33420, 33429, 33438}) EXPECT_FALSE(RemoteConfigChoiceFor(id)) << id;
+}
+
+// The window gets a copy of the search record's address and account; a
+// record without an account gets the default login. Only one window stays.
+TEST(LiveViewSeam, RemoteConfigurationForARow) {
+  Fixture f;
+  media::LiveRow nvr = Row("N1", "10.0.0.9", 80, "NVS-NVR-08");
+  media::LiveRow cam = Row("C1", "127.0.0.1", 80, "DAV-ODUVE-4");
+  cam.login_port = 1;  // nobody listens: the library's login fails on its thread
+  f.rows = {nvr, cam};
+  const dialogs::RemoteCfgDevice without = RemoteCfgDeviceOf(cam, 1, {"def", "defpw"});
+  EXPECT_EQ(without.user, "def");
+  EXPECT_EQ(without.password, "defpw");
+  EXPECT_EQ(without.channel, 1);
+  cam.has_user_config = true;
+  cam.user = "admin";
+  cam.password = "own";
+  const dialogs::RemoteCfgDevice with = RemoteCfgDeviceOf(cam, 0, {"def", "defpw"});
+  EXPECT_EQ(with.user, "admin");
+  EXPECT_EQ(with.password, "own");
+  EXPECT_EQ(with.address, "127.0.0.1");
+  EXPECT_EQ(with.port, 1);
+
+  LiveViewSeamImpl seam(f.Host());
+  seam.OpenRemoteConfigForRow(0, 0, "en-us", nullptr);
+  EXPECT_EQ(f.errors, std::vector<std::string>{"NVS-NVR-08: NOT supported"});
+  EXPECT_EQ(seam.RemoteConfigWindow(), nullptr);
+  seam.OpenRemoteConfigForRow(1, 0, "zh-cn", nullptr);
+  dialogs::CRemoteCfgDlg* first = seam.RemoteConfigWindow();
+  ASSERT_NE(first, nullptr);
+  EXPECT_GE(first->Instance(), 1);
+  QPointer<dialogs::CRemoteCfgDlg> watch(first);
+  seam.OpenRemoteConfigForRow(1, 1, "zh-cn", nullptr);
+  EXPECT_TRUE(watch.isNull()) << "the first window is gone, its login released";
+  ASSERT_NE(seam.RemoteConfigWindow(), nullptr);
+  seam.OpenRemoteConfigForRow(7, 0, "en-us", nullptr);  // no such row: nothing changes
+  EXPECT_NE(seam.RemoteConfigWindow(), nullptr);
 }
 
 }  // namespace

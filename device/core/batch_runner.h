@@ -1,0 +1,66 @@
+#pragma once
+// Runs batch jobs over the command workers: every request a worker makes
+// passes the SDK tap, so each job learns the SDK's immediate result and the
+// reply its row now waits for; replies, link losses, list clears and clock
+// ticks are handed to every running job. Finished jobs are dropped. One
+// thread (the UI thread); nothing here blocks.
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/core/batch_job.h"
+#include "device/core/device_commands.h"
+#include "device/core/sdk_tap.h"
+
+namespace kelvara::device {
+
+class BatchRunner {
+ public:
+  // `commands` must send through `tap`. The runner owns `tap.onRequest`
+  // while it lives.
+  BatchRunner(DeviceCommands& commands, SdkTap& tap, std::chrono::milliseconds timeout,
+              BatchJob::Clock now = {});
+  ~BatchRunner();
+  BatchRunner(const BatchRunner&) = delete;
+  BatchRunner& operator=(const BatchRunner&) = delete;
+
+  // A worker whose outcome is what it sent: the SDK's result of its
+  // requests (-1 when it sent nothing, e.g. a text over its buffer).
+  using Worker = std::function<void(discovery::DeviceListRow*)>;
+  BatchCommand FromWorker(Worker worker, BatchCommand::Answer answer = BatchCommand::Answer::kReply,
+                          bool skipBusy = false);
+  // Starts a job over `rows`; true while some row still waits.
+  bool Run(const std::vector<discovery::DeviceListRow*>& rows, BatchCommand command);
+
+  void OnReply(int handle, int command, int result);
+  // A status event: 2, 3, 5, 31 and 34 end the login (link lost).
+  void OnStatusEvent(int handle, int eventType);
+  void OnRowsCleared();
+  void OnTick();
+  std::size_t ActiveJobs() const { return jobs_.size(); }
+
+  // Each row's terminal state (default: the state's text in the row).
+  std::function<void(discovery::DeviceListRow*, BatchState)> onState;
+  // A job ended: its summary.
+  std::function<void(const BatchSummary&)> onFinished;
+  // The first job started (a tick source may start) / the last one ended.
+  std::function<void(bool running)> onRunning;
+
+  static bool EndsLogin(int eventType);
+
+ private:
+  void Reap();
+
+  DeviceCommands& commands_;
+  SdkTap& tap_;
+  std::chrono::milliseconds timeout_;
+  BatchJob::Clock now_;
+  std::vector<std::unique_ptr<BatchJob>> jobs_;
+  bool sent_ = false;
+  int lastResult_ = -1;
+};
+
+}  // namespace kelvara::device

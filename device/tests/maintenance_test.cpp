@@ -1,0 +1,267 @@
+// The maintenance commands and the batch reboot as batch jobs over the six
+// rows (accepted, offline, not logged in, error result, reply dropped,
+// unchecked) against the recording SDK and a recording broadcast side; the
+// cyclic reboot test by serial.
+#include "device/core/maintenance_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "device/core/batch_runner.h"
+#include "device/core/command_codes.h"
+#include "device/core/cyclic_reboot.h"
+#include "device/core/request_builders.h"
+#include "device/core/sdk_tap.h"
+#include "device/tests/command_fixture.h"
+
+namespace kelvara::device::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The login-free side: the operator's credentials and the broadcasts.
+class RecordingNetwork : public NetworkCommands {
+ public:
+  bool GetOperatorAuth(discovery::OperatorAuth& auth) override {
+    ++authAsked;
+    if (!authGiven) return false;
+    auth = {"admin", "op-pw"};
+    return true;
+  }
+  long RebootDevByBD(const std::string& serial, const discovery::OperatorAuth& auth) override {
+    sent.push_back("reboot " + serial + " " + auth.userName + "/" + auth.password);
+    return serial == refusedSerial ? -1 : 0;
+  }
+  long SetFactoryModeByBD(const std::string& serial, int mode) override {
+    sent.push_back("factory " + serial + " " + std::to_string(mode));
+    return serial == refusedSerial ? -1 : 0;
+  }
+  bool authGiven = true;
+  int authAsked = 0;
+  std::string refusedSerial;
+  std::vector<std::string> sent;
+};
+
+class MaintenanceTest : public CommandFixture {
+ protected:
+  MaintenanceTest() {
+    tap.SetInner(&sdk);
+    DeviceCommands::Options o;
+    o.sdk = &tap;
+    o.lookup = [](const char* key) { return std::string(key); };
+    o.broadcastRebootSwitch = [this] { return broadcastOnly; };
+    o.seams.network = &network;
+    commands = std::make_unique<DeviceCommands>(rows, o);
+    runner = std::make_unique<BatchRunner>(*commands, tap, 5000ms, [this] { return now; });
+    runner->onFinished = [this](const BatchSummary& s) { summaries.push_back(s); };
+    const char* serials[] = {"S-OK", "S-OFF", "S-NOLOGIN", "S-ERR", "S-DROP", "S-UNCHECKED"};
+    int handle = 101;
+    for (const char* s : serials) {
+      discovery::test::FakeDevice d;
+      d.serial = s;
+      d.ip = "10.77.1." + std::to_string(handle - 90);
+      AddRow(d, handle++);
+    }
+    Row("S-OFF").m_online = false;
+    rows.SetLoginHandle(Row("S-NOLOGIN"), 0);
+  }
+  discovery::DeviceListRow& Row(const std::string& serial) { return *rows.FindByKey(serial); }
+  std::vector<discovery::DeviceListRow*> Checked() {
+    std::vector<discovery::DeviceListRow*> out;
+    for (const char* s : {"S-OK", "S-OFF", "S-NOLOGIN", "S-ERR", "S-DROP"}) out.push_back(&Row(s));
+    return out;
+  }
+  // The device side: S-OK answers 0, S-ERR answers 5, S-DROP never answers.
+  void AnswerRequests() {
+    const std::vector<SdkCall> calls = sdk.calls;
+    for (const SdkCall& c : calls) {
+      if (c.handle == 101) runner->OnReply(101, c.code, 0);
+      if (c.handle == 104) runner->OnReply(104, c.code, 5);
+    }
+  }
+
+  SdkTap tap;
+  RecordingNetwork network;
+  int broadcastOnly = 0;
+  std::unique_ptr<BatchRunner> runner;
+  std::chrono::steady_clock::time_point now{};
+  std::vector<BatchSummary> summaries;
+};
+
+TEST(MaintenanceRequests, IdsAndTexts) {
+  struct IoCase {
+    int id, channel, output;
+  };
+  for (const IoCase& c : {IoCase{32802, 1, 0}, IoCase{32803, 1, 1}, IoCase{32805, 2, 1}, IoCase{32808, 4, 0},
+                          IoCase{32809, 4, 1}}) {
+    const auto m = MaintenanceCommandFor(c.id);
+    ASSERT_TRUE(m) << c.id;
+    EXPECT_EQ(m->kind, MaintenanceKind::kIoOutput);
+    EXPECT_EQ(m->channel, c.channel) << c.id;
+    EXPECT_EQ(m->value, c.output) << c.id;
+  }
+  EXPECT_EQ(BuildIoOutputRequest(2, 1), "<REQUEST_PARAM ChannelNo=\"2\"Output=\"1\"/>\n");
+  EXPECT_EQ(BuildFactoryModeRequest(1), "<REQUEST_PARAM Mode=\"1\"/>\n");
+  EXPECT_EQ(BuildVideoTypeRequest("H265+"),
+            "<Encode>\n"
+            "\t<EncodeConfig Stream=\"1\" Resolution=\"INVALID\" EncodeFormat=\"H265+\" BitRateControl=\"VBR\" "
+            "Initquant=\"100\" BitRate=\"200000\" FrameRate=\"25\" />\n"
+            "\t<EncodeConfig Stream=\"2\" Resolution=\"INVALID\" EncodeFormat=\"H265+\" BitRateControl=\"VBR\" "
+            "Initquant=\"100\" BitRate=\"200000\" FrameRate=\"25\" />\n"
+            "</Encode>\n");
+  EXPECT_EQ(MaintenanceCommandFor(23)->value, 200);
+  EXPECT_EQ(MaintenanceCommandFor(24)->value, 201);
+  EXPECT_EQ(MaintenanceCommandFor(32908)->codec, "H265");
+  EXPECT_EQ(MaintenanceCommandFor(33013)->value, 1);
+  EXPECT_EQ(MaintenanceCommandFor(32970)->value, 1);  // 50 Hz PAL
+  EXPECT_EQ(MaintenanceCommandFor(32978)->value, 0);
+  for (int id : {22, 32801, 32810, 32906, 32910, 33011, 33455, 33458}) EXPECT_FALSE(MaintenanceCommandFor(id)) << id;
+}
+
+// Every command answered by a device reply: the exact requests to the
+// online, logged-in rows only, and one terminal state per checked row.
+TEST_F(MaintenanceTest, ReplyCommandsOverTheSixRows) {
+  struct Case {
+    int id;
+    std::vector<SdkCall> perRow;  // handle filled in per row
+  };
+  const Case cases[] = {
+      {32805, {{"SystemControl", 0, SYS_CTRL_SET_IO_OUTPUT, "<REQUEST_PARAM ChannelNo=\"2\"Output=\"1\"/>\n"}}},
+      {32907, {{"SetDVRConfig", 0, SET_CFG_VIDEO_ENCODE, BuildVideoTypeRequest("H264")}}},
+      {33456, {{"SystemControl", 0, SYS_CTRL_FORMAT_STORAGE, kFormatStorageRequest}}},
+      {33457, {{"SystemControl", 0, SYS_CTRL_GET_STORAGE_INFO, ""}}},
+      // TV system and ONVIF all-net read their block first (the set that
+      // follows is covered end to end against devsim).
+      {32970, {{"GetDVRConfig", 0, GET_CFG_VIDEO_CAPTURE, ""}}},
+      {32977, {{"GetDVRConfig", 0, GET_CFG_NETWORK_LAN, ""}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    sdk.calls.clear();
+    summaries.clear();
+    for (const char* s : {"S-OK", "S-OFF", "S-NOLOGIN", "S-ERR", "S-DROP", "S-UNCHECKED"})
+      rows.SetCellTextIfChanged(Row(s), discovery::kColState, "-");
+    ASSERT_TRUE(runner->Run(Checked(), MakeMaintenanceCommand(*commands, *runner, *MaintenanceCommandFor(c.id))));
+    std::vector<SdkCall> want;
+    for (int h : {101, 104, 105})
+      for (SdkCall call : c.perRow) {
+        call.handle = h;
+        want.push_back(call);
+      }
+    EXPECT_EQ(sdk.calls, want);
+    AnswerRequests();
+    now += 5000ms;
+    runner->OnTick();
+    ASSERT_EQ(runner->ActiveJobs(), 0u);
+    EXPECT_EQ(Status(Row("S-OK")), "BATCH_STATE_DONE");
+    EXPECT_EQ(Status(Row("S-OFF")), "BATCH_STATE_OFFLINE");
+    EXPECT_EQ(Status(Row("S-NOLOGIN")), "BATCH_STATE_NOT_LOGGED_IN");
+    EXPECT_EQ(Status(Row("S-ERR")), "BATCH_STATE_FAILED");
+    EXPECT_EQ(Status(Row("S-DROP")), "BATCH_STATE_TIMED_OUT");
+    EXPECT_EQ(Status(Row("S-UNCHECKED")), "-");
+    ASSERT_EQ(summaries.size(), 1u);
+    EXPECT_EQ(summaries[0].Total(), 5);
+  }
+}
+
+TEST_F(MaintenanceTest, BadPixelPresetEndsByTheSdksAcceptance) {
+  ASSERT_FALSE(runner->Run(Checked(), MakeMaintenanceCommand(*commands, *runner, *MaintenanceCommandFor(23))));
+  EXPECT_EQ(sdk.calls, (std::vector<SdkCall>{{"PTZPreset", 101, 8, "200"},
+                                             {"PTZPreset", 104, 8, "200"},
+                                             {"PTZPreset", 105, 8, "200"}}));
+  EXPECT_EQ(Status(Row("S-OK")), "BATCH_STATE_DONE");
+  EXPECT_EQ(Status(Row("S-NOLOGIN")), "BATCH_STATE_NOT_LOGGED_IN");
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_EQ(summaries[0].Count(BatchState::kDone), 3);
+  sdk.result = -1;
+  runner->Run({&Row("S-OK")}, MakeMaintenanceCommand(*commands, *runner, *MaintenanceCommandFor(24)));
+  EXPECT_EQ(Status(Row("S-OK")), "BATCH_STATE_REFUSED");
+}
+
+// Factory mode and the batch reboot reach every checked row by broadcast,
+// offline or not logged in too; the SDK request only where there is a login;
+// a row whose upgrade runs is skipped and says so.
+TEST_F(MaintenanceTest, BroadcastCommandsSkipUpgradingRowsAndEndAsSent) {
+  Row("S-DROP").m_busy = true;
+  network.refusedSerial = "S-ERR";
+  runner->Run(Checked(), MakeMaintenanceCommand(*commands, *runner, *MaintenanceCommandFor(33013)));
+  const std::string mode1 = BuildFactoryModeRequest(1);
+  EXPECT_EQ(sdk.calls, (std::vector<SdkCall>{{"SystemControl", 101, SYS_CTRL_SET_FACTORY_MODE, mode1},
+                                             {"SystemControl", 104, SYS_CTRL_SET_FACTORY_MODE, mode1}}));
+  EXPECT_EQ(network.sent, (std::vector<std::string>{"factory S-OK 1", "factory S-OFF 1", "factory S-NOLOGIN 1",
+                                                    "factory S-ERR 1"}));
+  const std::map<std::string, std::string> want = {{"S-OK", "BATCH_STATE_SENT"},
+                                                   {"S-OFF", "BATCH_STATE_SENT"},
+                                                   {"S-NOLOGIN", "BATCH_STATE_SENT"},
+                                                   {"S-ERR", "BATCH_STATE_REFUSED"},
+                                                   {"S-DROP", "BATCH_STATE_UPGRADING"}};
+  for (const auto& [serial, text] : want) EXPECT_EQ(Status(Row(serial)), text) << serial;
+
+  sdk.calls.clear();
+  network.sent.clear();
+  runner->Run(Checked(), MakeBatchRebootCommand(*commands, {"admin", "op-pw"}, false));
+  EXPECT_EQ(sdk.calls, (std::vector<SdkCall>{{"RebootDVR", 101, 0, ""}, {"RebootDVR", 104, 0, ""}}));
+  EXPECT_EQ(network.sent,
+            (std::vector<std::string>{"reboot S-OK admin/op-pw", "reboot S-OFF admin/op-pw",
+                                      "reboot S-NOLOGIN admin/op-pw", "reboot S-ERR admin/op-pw"}));
+  for (const auto& [serial, text] : want) EXPECT_EQ(Status(Row(serial)), text) << serial;
+
+  // Broadcast only (operation-password mode): no SDK reboot at all.
+  sdk.calls.clear();
+  runner->Run(Checked(), MakeBatchRebootCommand(*commands, {"admin", "op-pw"}, true));
+  EXPECT_TRUE(sdk.calls.empty());
+
+  // The format skips the upgrading row as well.
+  runner->Run({&Row("S-DROP")}, MakeMaintenanceCommand(*commands, *runner, *MaintenanceCommandFor(33456)));
+  EXPECT_TRUE(sdk.calls.empty());
+  EXPECT_EQ(Status(Row("S-DROP")), "BATCH_STATE_UPGRADING");
+}
+
+TEST_F(MaintenanceTest, CyclicRebootKeepsTheSerialAndAsksForCredentialsOnce) {
+  CyclicRebootTest test(*commands);
+  int stopped = 0;
+  test.onStopped = [&] { ++stopped; };
+  EXPECT_EQ(test.Start(nullptr), CyclicRebootTest::StartResult::kNoRow);
+  network.authGiven = false;  // an empty operation password: no start, no ticks
+  EXPECT_EQ(test.Start(&Row("S-OK")), CyclicRebootTest::StartResult::kNoAuth);
+  EXPECT_FALSE(test.Running());
+  test.Step();
+  EXPECT_TRUE(network.sent.empty());
+
+  network.authGiven = true;
+  network.authAsked = 0;
+  ASSERT_EQ(test.Start(&Row("S-OK")), CyclicRebootTest::StartResult::kStarted);
+  for (int i = 0; i < 3; ++i) test.Step();
+  EXPECT_EQ(network.authAsked, 1);
+  EXPECT_EQ(network.sent, std::vector<std::string>(3, "reboot S-OK admin/op-pw"));
+  EXPECT_EQ(sdk.calls, std::vector<SdkCall>(3, SdkCall{"RebootDVR", 101, 0, ""}));
+
+  // The list is rebuilt: the old row is freed, the next tick finds the new
+  // one (logged in with another handle) by its key.
+  rows.Clear();
+  map.Clear();
+  discovery::test::FakeDevice d;
+  d.serial = "S-OK";
+  AddRow(d, 301);
+  sdk.calls.clear();
+  test.Step();
+  EXPECT_EQ(sdk.calls, (std::vector<SdkCall>{{"RebootDVR", 301, 0, ""}}));
+
+  // Broadcast-only mode: the broadcast alone.
+  broadcastOnly = 1;
+  sdk.calls.clear();
+  test.Step();
+  EXPECT_TRUE(sdk.calls.empty());
+  EXPECT_EQ(network.sent.size(), 5u);
+
+  test.Stop();
+  EXPECT_EQ(stopped, 1);
+  test.Step();
+  EXPECT_EQ(network.sent.size(), 5u);
+  test.Stop();
+  EXPECT_EQ(stopped, 1);
+}
+
+}  // namespace
+}  // namespace kelvara::device::test
