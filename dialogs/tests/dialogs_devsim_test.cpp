@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include "device/core/command_codes.h"
+#include "device/core/osd_title.h"
 #include "device/tests/devsim_fixture.h"
 #include "dialogs/core/audio_models.h"
 #include "dialogs/core/clock_models.h"
 #include "dialogs/core/detection_models.h"
 #include "dialogs/core/focus_model.h"
 #include "dialogs/core/time_model.h"
+#include "dialog_rules.h"
 #include "kelvara_test/test_env.h"
 
 namespace kelvara::dialogs {
@@ -97,6 +99,23 @@ TEST_F(DialogsDevsim, TextsReachTheDeviceByteForByte) {
   c.SetRowImageParam(&Row(), image.request);
   ASSERT_TRUE(lan->PumpUntil([&] { return lan->Block(0, 1081) == image.request; }));
   EXPECT_EQ(Payload(lan->Received(0, 1081).at(0)), image.request);
+}
+
+TEST_F(DialogsDevsim, OverlayTitleReadsBackDecoded) {
+  OverlayConfig o;
+  o.enable = 1;
+  o.title_pos_x = 1;
+  o.title_pos_y = 1;
+  o.title_utf8_hex = "e5898de997a8";  // a title of two three-byte characters
+  const device::OsdTitleChoice choice{false, true, false};
+  EXPECT_EQ(Send([&] { lan->Commands().SetRowOsdTitle(&Row(), o, choice); }), "SET_OK");
+  const std::string block = lan->Block(0, 505);
+  EXPECT_EQ(devsim::OverlayTitle(block), device::OsdTitleText(o, choice, Row().m_searchInfo));
+  // What the overlay set does not carry is what the device had.
+  EXPECT_NE(block.find("Shadow=\"1\""), std::string::npos);
+  const auto got = lan->Received(0, 525);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_NE(Payload(got[0]), block) << "kept decoded, not as sent";
 }
 
 TEST_F(DialogsDevsim, OutOfRangeOrRefusedSetsChangeNothing) {

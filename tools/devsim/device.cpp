@@ -239,6 +239,13 @@ SdkAnswer Device::SetConfig(uint32_t code, const std::string& text) {
       blocks_[800] = printer.CStr();
     }
   }
+  if (code == 525) {
+    // The overlay is kept decoded, as a device does, not as the text sent.
+    auto merged = MergeOverlaySet(blocks_[block], *doc.RootElement());
+    if (!merged) return {varurovodiv::wire::kResultBadRequest, {}};
+    blocks_[block] = *merged;
+    return {0, {}};
+  }
   blocks_[block] = text;
   return {0, {}};
 }

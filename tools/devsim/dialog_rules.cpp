@@ -28,7 +28,82 @@ bool TimeText(const TiXmlElement* e, const char* name) {
          m < 60 && s >= 0 && s < 60;
 }
 
+bool HexBytes(const char* hex, std::string& out) {
+  const std::size_t n = std::strlen(hex);
+  if (n % 2 != 0) return false;
+  out.clear();
+  auto nibble = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  for (std::size_t i = 0; i < n; i += 2) {
+    const int hi = nibble(hex[i]), lo = nibble(hex[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out += static_cast<char>(hi * 16 + lo);
+  }
+  return true;
+}
+
+std::string LowerHex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char b : bytes) {
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+// Copies the set's attributes onto `into`; the title is stored decoded and
+// given back as lowercase hex. False when the title is no hex.
+bool MergeAttributes(const TiXmlElement& from, TiXmlElement& into) {
+  for (const TiXmlAttribute* a = from.FirstAttribute(); a != nullptr; a = a->Next()) {
+    std::string value = a->Value();
+    if (std::strcmp(a->Name(), "TitleUtf8") == 0) {
+      std::string bytes;
+      if (!HexBytes(a->Value(), bytes)) return false;
+      value = LowerHex(bytes);
+    }
+    into.SetAttribute(a->Name(), value.c_str());
+  }
+  return true;
+}
+
 }  // namespace
+
+std::optional<std::string> MergeOverlaySet(const std::string& stored, const TiXmlElement& set) {
+  if (std::strcmp(set.Value(), "Overlay") != 0) return std::nullopt;
+  TiXmlDocument doc;
+  doc.Parse(stored.c_str(), nullptr, TIXML_ENCODING_LEGACY);
+  if (doc.Error() || doc.RootElement() == nullptr) {
+    doc.Clear();
+    doc.InsertEndChild(TiXmlElement("Overlay"));
+  }
+  TiXmlElement* root = doc.RootElement();
+  if (!MergeAttributes(set, *root)) return std::nullopt;
+  for (const TiXmlElement* part = set.FirstChildElement(); part != nullptr; part = part->NextSiblingElement()) {
+    TiXmlElement* into = root->FirstChildElement(part->Value());
+    if (into == nullptr) into = root->InsertEndChild(TiXmlElement(part->Value()))->ToElement();
+    if (!MergeAttributes(*part, *into)) return std::nullopt;
+  }
+  TiXmlPrinter printer;
+  printer.SetStreamPrinting();
+  doc.Accept(&printer);
+  return std::string(printer.CStr());
+}
+
+std::optional<std::string> OverlayTitle(const std::string& block) {
+  TiXmlDocument doc;
+  doc.Parse(block.c_str(), nullptr, TIXML_ENCODING_LEGACY);
+  const TiXmlElement* root = doc.Error() ? nullptr : doc.RootElement();
+  const TiXmlElement* title = root ? root->FirstChildElement("TitleOverlay") : nullptr;
+  const char* hex = title ? title->Attribute("TitleUtf8") : nullptr;
+  std::string bytes;
+  if (hex == nullptr || !HexBytes(hex, bytes)) return std::nullopt;
+  return bytes;
+}
 
 bool SetValuesInRange(uint32_t code, const TiXmlElement& root) {
   switch (code) {

@@ -3,6 +3,7 @@
 
 #include "config_store.h"
 #include "device.h"
+#include "dialog_rules.h"
 
 namespace kelvara::devsim {
 namespace {
@@ -39,6 +40,28 @@ TEST(DevsimStore, SetsReplaceTheBlockOfTheirGet) {
   EXPECT_EQ(d.GetConfig(1046).text, "<REQUEST_PARAM Mode=\"NightMode\" />\n");
   d.SystemControl(1002, "");
   EXPECT_EQ(d.GetConfig(1046).text, "<REQUEST_PARAM Mode=\"Auto\" />");
+}
+
+TEST(DevsimStore, OverlaySetIsKeptDecoded) {
+  Device d = MakeDevice();
+  // The layout padding and upper-case hex of a sent overlay are not kept;
+  // what the set does not name (Shadow, the time format) stays.
+  const std::string set =
+      "<Overlay\tEnable=\"0\" Week=\"1\">   <TimeOverlay PosX=\"2\"\tPosY=\"3\"/>"
+      "   <TitleOverlay PosX=\"1\" PosY=\"1\"\tTitleUtf8=\"43616D31E5898D\"/> </Overlay>";
+  ASSERT_EQ(d.SetConfig(525, set).result, 0);
+  EXPECT_EQ(d.GetConfig(505).text,
+            "<Overlay Enable=\"0\" Transparency=\"0\" Style=\"0\" Fontsize=\"0\" Week=\"1\" Shadow=\"1\">"
+            "<TimeOverlay PosX=\"2\" PosY=\"3\" Format=\"yyyy-mm-dd hh:mm:ss\" />"
+            "<TitleOverlay PosX=\"1\" PosY=\"1\" TitleUtf8=\"43616d31e5898d\" /></Overlay>");
+  EXPECT_EQ(OverlayTitle(d.GetConfig(505).text), "Cam1\xe5\x89\x8d");
+  // A title that is no hex of whole bytes, or another root, is refused and changes nothing.
+  const std::string kept = d.GetConfig(505).text;
+  for (const char* bad : {"<Overlay><TitleOverlay TitleUtf8=\"436\"/></Overlay>",
+                          "<Overlay><TitleOverlay TitleUtf8=\"4x\"/></Overlay>", "<Capture Volume=\"1\"/>"}) {
+    EXPECT_EQ(d.SetConfig(525, bad).result, 3) << bad;
+    EXPECT_EQ(d.GetConfig(505).text, kept) << bad;
+  }
 }
 
 TEST(DevsimStore, CodeFaults) {
