@@ -19,6 +19,7 @@ class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QTimeEdit;
 
 namespace kelvara::dialogs {
@@ -48,8 +49,38 @@ class ConfigDialog : public ui::CXDlg {
   void keyPressEvent(QKeyEvent* event) override;
   void reject() override;
 
-  // Row builders on the dialog's grid: row r, column c.
+
+ public:
+  // How a page with fixed positions scrolls when its window is smaller than
+  // its content.
+  struct PageScrolling {
+    bool quarterLineStep = true;   // a line is a quarter of the client size (else kPageLineStep)
+    bool quarterPageStep = false;  // a page is a quarter of the client size (else the client size)
+    bool resetOnResize = false;    // a resize scrolls back to the top left
+  };
+  static constexpr int kPageLineStep = 25;  // one row of the layout helpers
+  // Switches the dialog from the grid to fixed positions on a page inside a
+  // scrolling area; call first. Controls added afterwards live on the page
+  // and are placed with the CXDlg layout cursor (PlaceControl, LayoutRows2...).
+  void UsePage(PageScrolling scrolling);
+  // The page's size after laying out; the window scrolls when it is smaller.
+  void SetPageSize(int width, int height);
+  QWidget* Page() const { return page_; }
+  QScrollArea* PageArea() const { return area_; }
+  // A group box on the page (a frame with a caption, below the controls).
+  QWidget* AddGroupBox(int id, const char* key);
+  // Makes `control` a page control registered under `id` (no grid).
+  template <class T>
+  T* AddPageControl(int id, T* control) {
+    RegisterControl(id, control);
+    return control;
+  }
+
+ protected:
+  // Row builders on the dialog's grid: row r, column c (on a page: the
+  // controls are created there and placed by the caller).
   QGridLayout* Grid() { return grid_; }
+  QWidget* Parent();
   QLabel* AddLabel(int id, const char* key, int row, int column, int columnSpan = 1);
   QLineEdit* AddEdit(int id, int row, int column, int columnSpan = 1);
   QComboBox* AddCombo(int id, int row, int column, int columnSpan = 1);
@@ -62,8 +93,13 @@ class ConfigDialog : public ui::CXDlg {
   void SetCaption(const char* key);
 
  private:
+  void Place(QWidget* w, int row, int column, int rowSpan, int columnSpan);
+  void UpdatePageSteps();
   ui::UserPrompts* prompts_ = nullptr;
   QGridLayout* grid_;
+  QWidget* page_ = nullptr;
+  QScrollArea* area_ = nullptr;
+  PageScrolling scrolling_;
   EnterKey enter_ = EnterKey::kDefaultButton;
   bool swallowEscape_ = false;
 };

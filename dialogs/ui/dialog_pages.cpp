@@ -7,22 +7,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
 #include <QTimeEdit>
 
 #include "dialogs/core/audio_models.h"
 #include "dialogs/core/clock_models.h"
+#include "dialogs/ui/trimming_edit.h"
 
 namespace kelvara::dialogs {
 namespace {
-
-QSlider* AddSlider(ConfigDialog& d, QGridLayout* grid, int id, int row, int value) {
-  auto* s = new QSlider(Qt::Horizontal, &d);
-  s->setRange(0, 100);
-  s->setValue(value);
-  d.RegisterControl(id, s);
-  grid->addWidget(s, row, 1);
-  return s;
-}
 
 ClockTime ToClock(const QTime& t) {
   return {static_cast<std::uint8_t>(t.hour()), static_cast<std::uint8_t>(t.minute()),
@@ -33,34 +26,87 @@ QTime ToTime(ClockTime c) { return QTime(c.hour % 24, c.minute % 60, c.second % 
 }  // namespace
 
 // --- Audio capture -------------------------------------------------------------
+namespace {
+
+// The audio pages' rows: label 160, control 120, extras 40, 25 px a row; the
+// group box from (10, 30) to 10 px short of the content's right edge; Save
+// (80 x 20) 100 px left of the right edge of a 360 px wide content, 10 px
+// below the box; the content 40 px taller than the button's top.
+constexpr int kAudioLabelWidth = 160, kAudioControlWidth = 120, kAudioExtraWidth = 40;
+constexpr int kAudioGroupX = 10, kAudioGroupY = 30;
+constexpr int kAudioSaveX = 360 - 100, kAudioSaveWidth = 80, kAudioSaveHeight = 20;
+constexpr int kAudioPageWidth = 772;
+
+// The page's width: 772 less a vertical scroll bar, so the page never needs
+// a horizontal one in a window of 772 whose content scrolls vertically.
+int AudioContentWidth(const QWidget& w) {
+  return kAudioPageWidth - w.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &w);
+}
+
+// Lays out the rows in the group box, the Save button below it, and sizes
+// the page; returns the content height.
+int LayoutAudioPage(ConfigDialog& d, int group, const ui::CXDlg::LayoutRow* rows, int count,
+                    const ui::CXDlg::LayoutRow* hidden, int hiddenCount, int save) {
+  const int width = AudioContentWidth(d);
+  d.BeginGroupBox(group, kAudioGroupX, kAudioGroupY);
+  d.LayoutRows2(rows, count, kAudioLabelWidth, kAudioControlWidth, kAudioExtraWidth, kAudioExtraWidth, 0, 0);
+  if (hidden != nullptr) d.HideRows(hidden, hiddenCount);
+  d.EndGroupBox(group, width - 2 * kAudioGroupX);
+  const int saveY = d.LayoutTop();
+  d.MoveControl(save, kAudioSaveX, saveY, kAudioSaveWidth, kAudioSaveHeight);
+  const int height = saveY + 40;
+  d.SetPageSize(width, height);
+  return height;
+}
+
+}  // namespace
+
 CMediaACapture::CMediaACapture(QWidget* parent) : ConfigDialog(817, parent) {
   SetKeys(EnterKey::kNothing, false);
+  UsePage({});
   SetCaption("IDS_STR_ZH_CN_MEDIA_ACAPTURE");
-  AddLabel(1452, "IDS_STR_ZH_CN_MEDIA_ACAPTURE", 0, 0, 3);
+  AddLabel(1450, "IDS_STR_ZH_CN_MEDIA_ACAPTURE", 0, 0);
+  AddGroupBox(1452, "IDS_STR_ZH_CN_MEDIA_ACAPTURE");
   const struct {
     int label, slider, edit;
     const char* key;
     int initial;
   } rows[] = {{1453, 4725, 1454, "IDS_STR_ZH_CN_AC_TIPS1", 50}, {1456, 4726, 1457, "IDS_STR_ZH_CN_AP_TIPS1", 100}};
-  int r = 1;
   for (const auto& row : rows) {
-    AddLabel(row.label, row.key, r, 0);
-    QSlider* slider = AddSlider(*this, Grid(), row.slider, r, row.initial);
-    QLineEdit* edit = AddEdit(row.edit, r++, 2);
-    edit->setMaxLength(3);
+    AddLabel(row.label, row.key, 0, 0);
+    auto* slider = AddPageControl(row.slider, new QSlider(Qt::Horizontal, Page()));
+    slider->setRange(0, 100);
+    slider->setValue(row.initial);
+    // The volumes are trimming edits of three characters.
+    auto* edit = AddPageControl(row.edit, new CEditExEx(Page()));
+    edit->SetLimitText(3);
     edit->setText(QString::number(row.initial));
     // The slider writes its position into the edit; typing does not move it.
     connect(slider, &QSlider::valueChanged, edit, [edit](int v) { edit->setText(QString::number(v)); });
   }
-  AddLabel(4688, "IDS_STR_AMPLIFY", r, 0);
-  AddCombo(4689, r++, 1);
-  AddLabel(4691, "IDS_STR_RAANSWER", r, 0)->hide();
-  AddCombo(4690, r++, 1)->hide();
+  AddLabel(4688, "IDS_STR_AMPLIFY", 0, 0);
+  AddCombo(4689, 0, 0);
+  AddLabel(4691, "IDS_STR_RAANSWER", 0, 0);
+  AddCombo(4690, 0, 0);
   for (int id : {4689, 4690}) {
     AddComboLangItem(id, "IDS_STR_ZH_CN_DISABLE", 0, true);
     AddComboLangItem(id, "IDS_STR_ZH_CN_ENABLE", 1, false);
   }
-  connect(AddButton(1455, "IDS_STR_ZH_CN_SAVE", r, 2), &QPushButton::clicked, this, &CMediaACapture::OnSave);
+  connect(AddButton(1455, "IDS_STR_ZH_CN_SAVE", 0, 0), &QPushButton::clicked, this, &CMediaACapture::OnSave);
+  MoveControl(1450, kAudioGroupX, 5, AudioContentWidth(*this) - 2 * kAudioGroupX, 20);
+  resize(kAudioPageWidth, LayoutPage());
+}
+
+int CMediaACapture::LayoutPage() {
+  static const LayoutRow rows[] = {{1453, 4725, {1454}}, {1456, 4726, {1457}}, {4688, 4689, {}}};
+  // The answer-by-key row exists but is never shown.
+  static const LayoutRow hidden[] = {{4691, 4690, {}}};
+  return LayoutAudioPage(*this, 1452, rows, 3, hidden, 1, 1455);
+}
+
+void CMediaACapture::resizeEvent(QResizeEvent* event) {
+  ConfigDialog::resizeEvent(event);
+  LayoutPage();  // on every resize, at the same positions
 }
 
 void CMediaACapture::OnSave() {
@@ -74,17 +120,18 @@ void CMediaACapture::OnSave() {
 // --- Audio encode ----------------------------------------------------------------
 CMediaAEncode::CMediaAEncode(QWidget* parent) : ConfigDialog(819, parent) {
   SetKeys(EnterKey::kNothing, false);
+  UsePage({});
   SetCaption("IDS_STR_ZH_CN_MEDIA_AENCODE");
-  AddLabel(1416, "IDS_STR_ZH_CN_MEDIA_AENCODE", 0, 0, 2);
-  AddLabel(1457, "IDS_STR_ZH_CN_EENABLE", 1, 0);
-  AddCombo(1458, 1, 1);
-  AddLabel(1460, "IDS_STR_ZH_CN_ETYPE", 2, 0);
-  AddCombo(1461, 2, 1);
-  AddLabel(1462, "IDS_STR_ZH_CN_SAMPLERATE", 3, 0);
-  AddCombo(545, 3, 1);
-  AddLabel(1463, "IDS_STR_ZH_CN_BITRATE", 4, 0);
-  AddCombo(561, 4, 1);
-  connect(AddButton(1456, "IDS_STR_ZH_CN_SAVE", 5, 1), &QPushButton::clicked, this, &CMediaAEncode::OnSave);
+  AddGroupBox(1416, "IDS_STR_ZH_CN_MEDIA_AENCODE");
+  AddLabel(1457, "IDS_STR_ZH_CN_EENABLE", 0, 0);
+  AddCombo(1458, 0, 0);
+  AddLabel(1460, "IDS_STR_ZH_CN_ETYPE", 0, 0);
+  AddCombo(1461, 0, 0);
+  AddLabel(1462, "IDS_STR_ZH_CN_SAMPLERATE", 0, 0);
+  AddCombo(545, 0, 0);
+  AddLabel(1463, "IDS_STR_ZH_CN_BITRATE", 0, 0);
+  AddCombo(561, 0, 0);
+  connect(AddButton(1456, "IDS_STR_ZH_CN_SAVE", 0, 0), &QPushButton::clicked, this, &CMediaAEncode::OnSave);
   AddComboLangItem(1458, "IDS_STR_ZH_CN_DISABLE", 0, false);
   AddComboLangItem(1458, "IDS_STR_ZH_CN_ENABLE", 1, true);
   for (const std::string& t : AudioEncodeTypes()) AddComboString(1461, QString::fromStdString(t), false);
@@ -94,6 +141,17 @@ CMediaAEncode::CMediaAEncode(QWidget* parent) : ConfigDialog(819, parent) {
   connect(ControlAs<QComboBox>(1461), &QComboBox::activated, this, [this] { OnTypeChanged(); });
   connect(ControlAs<QComboBox>(545), &QComboBox::activated, this, [this] { OnRateChanged(); });
   connect(ControlAs<QComboBox>(1458), &QComboBox::activated, this, [this] { ApplyEnableRule(); });
+  resize(kAudioPageWidth, LayoutPage());
+}
+
+int CMediaAEncode::LayoutPage() {
+  static const LayoutRow rows[] = {{1457, 1458, {}}, {1460, 1461, {}}, {1462, 545, {}}, {1463, 561, {}}};
+  return LayoutAudioPage(*this, 1416, rows, 4, nullptr, 0, 1456);
+}
+
+void CMediaAEncode::resizeEvent(QResizeEvent* event) {
+  ConfigDialog::resizeEvent(event);
+  LayoutPage();
 }
 
 void CMediaAEncode::OnTypeChanged() {
@@ -162,23 +220,46 @@ constexpr int kClockChecks[5] = {4707, 4709, 4710, 4711, 4712};
 constexpr int kClockPickers[5] = {4699, 4700, 4701, 4702, 4703};
 }  // namespace
 
+// The clock page: two group boxes of rows (label or check box 140, time
+// picker 100, 25 px a row) and Save below them at the right.
+namespace {
+constexpr int kClockX = 20, kClockLabelWidth = 140, kClockPickerWidth = 100, kClockPageWidth = 300;
+}  // namespace
+
 CSYSClock::CSYSClock(QWidget* parent) : ConfigDialog(4691, parent) {
   // Only Save and the close box end this dialog.
   SetKeys(EnterKey::kNothing, true);
-  AddLabel(4714, "IDS_STR_ALARMOCLOCK", 0, 0, 2);
-  AddCheck(4704, "IDS_STR_ZH_CN_ENABLE", 1, 0, 2);
-  AddLabel(4708, "IDS_STR_ZH_CN_VE_TIPS10", 2, 0);
-  AddTime(4705, 2, 1);
-  AddLabel(4713, "IDS_STR_ZH_CN_VE_TIPS11", 3, 0);
-  AddTime(4706, 3, 1);
-  AddLabel(4715, "IDS_STR_ALARMCLOCK", 4, 0, 2);
+  // A page is a quarter of the client, a line one row; a resize scrolls back.
+  UsePage({.quarterLineStep = false, .quarterPageStep = true, .resetOnResize = true});
+  AddGroupBox(4714, "IDS_STR_ALARMOCLOCK");
+  AddCheck(4704, "IDS_STR_ZH_CN_ENABLE", 0, 0);
+  AddLabel(4708, "IDS_STR_ZH_CN_VE_TIPS10", 0, 0);
+  AddTime(4705, 0, 0);
+  AddLabel(4713, "IDS_STR_ZH_CN_VE_TIPS11", 0, 0);
+  AddTime(4706, 0, 0);
+  AddGroupBox(4715, "IDS_STR_ALARMCLOCK");
   for (int i = 0; i < 5; ++i) {
-    AddCheck(kClockChecks[i], nullptr, 5 + i, 0)->setText(QString::number(i + 1));
-    AddTime(kClockPickers[i], 5 + i, 1);
+    AddCheck(kClockChecks[i], nullptr, 0, 0)->setText(QString::number(i + 1));
+    AddTime(kClockPickers[i], 0, 0);
     connect(ControlAs<QCheckBox>(kClockChecks[i]), &QCheckBox::toggled, this, [this] { ApplyChecks(false); });
   }
-  connect(AddButton(1858, "IDS_STR_ZH_CN_SAVE", 10, 1), &QPushButton::clicked, this, &CSYSClock::OnSave);
+  connect(AddButton(1858, "IDS_STR_ZH_CN_SAVE", 0, 0), &QPushButton::clicked, this, &CSYSClock::OnSave);
   connect(ControlAs<QCheckBox>(4704), &QCheckBox::toggled, this, [this] { ApplyChecks(true); });
+  const int groupWidth = kClockPageWidth - 20;
+  BeginGroupBox(4714, 10, 10);
+  PlaceControl(4704, kClockLabelWidth + 10 + kClockPickerWidth, kClockX);
+  AdvanceLayoutTop(25);
+  PlaceControlPair(4708, 4705, 25, kClockLabelWidth, kClockPickerWidth, kClockX);
+  PlaceControlPair(4713, 4706, 25, kClockLabelWidth, kClockPickerWidth, kClockX);
+  EndGroupBox(4714, groupWidth);
+  BeginGroupBox(4715, 10, LayoutTop());
+  for (int i = 0; i < 5; ++i)
+    PlaceControlPair(kClockChecks[i], kClockPickers[i], 25, kClockLabelWidth, kClockPickerWidth, kClockX);
+  EndGroupBox(4715, groupWidth);
+  const int saveY = LayoutTop();
+  MoveControl(1858, kClockPageWidth - 10 - 80, saveY, 80, 22);
+  SetPageSize(kClockPageWidth, saveY + 22 + 10);
+  resize(Page()->size());
   LoadControls();
 }
 

@@ -18,6 +18,12 @@ class CMediaACapture : public ConfigDialog {
   std::string xml;
   bool cancelled = true;
   void OnSave();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  int LayoutPage();
 };
 
 // <Audio><Encode/></Audio> for SetDVRConfig 528.
@@ -33,6 +39,10 @@ class CMediaAEncode : public ConfigDialog {
   void OnTypeChanged();
   void OnRateChanged();
   void ApplyEnableRule();
+  int LayoutPage();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
 };
 
 // <MaintainConfig .../> for every checked row.

@@ -6,7 +6,10 @@
 #include <QDateTimeEdit>
 #include <QGridLayout>
 #include <QLineEdit>
+#include <QAbstractItemView>
 #include <QPushButton>
+#include <algorithm>
+#include <utility>
 
 namespace kelvara::dialogs {
 namespace {
@@ -17,6 +20,15 @@ enum : int {
   kEndWeek = 1104, kStartDay = 1109, kEndDay = 1110, kStartHour = 1114, kEndHour = 1115, kOffset = 1112,
   kStartMinute = 1116, kEndMinute = 1117, kSave = 1108,
 };
+constexpr int kStartRow[] = {kStartMonth, kStartWeek, kStartDay, kStartHour, kStartMinute};
+constexpr int kEndRow[] = {kEndMonth, kEndWeek, kEndDay, kEndHour, kEndMinute};
+
+// Rows: labels 150 wide at x 20 inside group boxes at x 10; 25 px a row.
+constexpr int kX = 20, kLabelWidth = 150, kPageWidth = 640;
+constexpr int kSourceWidth = 150, kZoneWidth = 300, kServerWidth = 200, kNumberWidth = 80, kPickerWidth = 170;
+// The daylight-saving rows: month, week, weekday, hour, minute.
+constexpr int kRuleWidths[5] = {100, 90, 100, 50, 55};
+
 constexpr int kDstCombos[] = {kStartMonth, kStartWeek, kStartDay, kStartHour,
                               kEndMonth,   kEndWeek,   kEndDay,   kEndHour, kOffset};
 
@@ -27,42 +39,37 @@ CSYSTimeSet::CSYSTimeSet(const TimeSettings& start, std::vector<TimeZoneRule> ru
     : ConfigDialog(736, parent), settings(start), rules_(std::move(rules)), zones_(TimeZonesFor(languageCode)),
       save_(std::move(saveSettings)) {
   SetKeys(EnterKey::kNothing, false);
+  UsePage({});
   SetCaption("IDS_STR_ZH_CN_TIMESETUP_TITLE");
-  AddLabel(1071, "IDS_STR_ZH_CN_TIMESETUP_TITLE", 0, 0, 6);
-  AddLabel(1091, "IDS_STR_ZH_CN_TIMESETUP_TIPS1", 1, 0);
-  AddCombo(kSource, 1, 1, 5);
-  AddLabel(1095, "IDS_STR_ZH_CN_TIMESETUP_TIPS2", 2, 0);
-  AddCombo(kZone, 2, 1, 5);
-  AddLabel(1099, "IDS_STR_ZH_CN_TIMESETUP_TIPS3", 3, 0);
-  AddEdit(kServer, 3, 1, 5);
-  AddLabel(1103, "IDS_STR_ZH_CN_TIMESETUP_TIPS5", 4, 0);
-  AddEdit(kPort, 4, 1, 5);
-  AddLabel(1105, "IDS_STR_ZH_CN_TIMESETUP_TIPS6", 5, 0);
-  AddEdit(kInterval, 5, 1, 4);
-  AddLabel(1106, "IDS_STR_ZH_CN_SECOND", 5, 5);
-  AddLabel(1107, "IDS_STR_ZH_CN_TIME", 6, 0);
+  AddGroupBox(1071, "IDS_STR_ZH_CN_TIMESETUP_TITLE");
+  AddLabel(1091, "IDS_STR_ZH_CN_TIMESETUP_TIPS1", 0, 0);
+  AddCombo(kSource, 0, 0);
+  AddLabel(1095, "IDS_STR_ZH_CN_TIMESETUP_TIPS2", 0, 0);
+  AddCombo(kZone, 0, 0);
+  AddLabel(1099, "IDS_STR_ZH_CN_TIMESETUP_TIPS3", 0, 0);
+  AddEdit(kServer, 0, 0);
+  AddLabel(1103, "IDS_STR_ZH_CN_TIMESETUP_TIPS5", 0, 0);
+  AddEdit(kPort, 0, 0);
+  AddLabel(1105, "IDS_STR_ZH_CN_TIMESETUP_TIPS6", 0, 0);
+  AddEdit(kInterval, 0, 0);
+  AddLabel(1106, "IDS_STR_ZH_CN_SECOND", 0, 0);
+  AddLabel(1107, "IDS_STR_ZH_CN_TIME", 0, 0);
   for (int id : {kPcTime, kRemoteTime}) {
-    auto* picker = new QDateTimeEdit(this);
+    auto* picker = AddPageControl(id, new QDateTimeEdit(Page()));
     picker->setDisplayFormat("yyyy-MM-dd HH:mm:ss");
-    RegisterControl(id, picker);
   }
-  Grid()->addWidget(Control(kPcTime), 6, 1, 1, 4);
   HideControl(kRemoteTime);
-  AddCheck(kAutoSync, "IDS_STR_ZH_CN_TIMESETUP_TIPS7", 6, 5)->setChecked(true);
-  AddLabel(1072, "IDS_STR_SUMMERTIME_SETTING", 7, 0, 6);
-  AddCheck(kDst, "IDS_STR_SUMMERTIME_ENABLE", 8, 0, 3);
-  AddCheck(kDstAuto, "IDS_STR_SUMMERTIME_AUTO", 8, 3, 3)->hide();
-  AddLabel(1100, "IDS_STR_SUMMERTIME_FROM", 9, 0);
-  AddLabel(1102, "IDS_STR_SUMMERTIME_TO", 10, 0);
-  const int startRow[] = {kStartMonth, kStartWeek, kStartDay, kStartHour, kStartMinute};
-  const int endRow[] = {kEndMonth, kEndWeek, kEndDay, kEndHour, kEndMinute};
-  for (int i = 0; i < 5; ++i) {
-    AddCombo(startRow[i], 9, 1 + i);
-    AddCombo(endRow[i], 10, 1 + i);
-  }
-  AddLabel(1111, "IDS_STR_SUMMERTIME_OFFSET", 11, 0);
-  AddCombo(kOffset, 11, 1);
-  connect(AddButton(kSave, "IDS_STR_ZH_CN_SAVE", 11, 5), &QPushButton::clicked, this, &CSYSTimeSet::OnSave);
+  AddCheck(kAutoSync, "IDS_STR_ZH_CN_TIMESETUP_TIPS7", 0, 0)->setChecked(true);
+  AddGroupBox(1072, "IDS_STR_SUMMERTIME_SETTING");
+  AddCheck(kDst, "IDS_STR_SUMMERTIME_ENABLE", 0, 0);
+  AddCheck(kDstAuto, "IDS_STR_SUMMERTIME_AUTO", 0, 0)->hide();
+  AddLabel(1100, "IDS_STR_SUMMERTIME_FROM", 0, 0);
+  AddLabel(1102, "IDS_STR_SUMMERTIME_TO", 0, 0);
+  for (int id : kStartRow) AddCombo(id, 0, 0);
+  for (int id : kEndRow) AddCombo(id, 0, 0);
+  AddLabel(1111, "IDS_STR_SUMMERTIME_OFFSET", 0, 0);
+  AddCombo(kOffset, 0, 0);
+  connect(AddButton(kSave, "IDS_STR_ZH_CN_SAVE", 0, 0), &QPushButton::clicked, this, &CSYSTimeSet::OnSave);
 
   AddComboLangItem(kSource, "IDS_STR_ZH_CN_TIMESETUP_TIPS4", 0, false);
   AddComboLangItem(kSource, "IDS_STR_ZH_CN_MANUAL", 1, false);
@@ -97,7 +104,13 @@ CSYSTimeSet::CSYSTimeSet(const TimeSettings& start, std::vector<TimeZoneRule> ru
   clock_.setInterval(kClockTickMs);
   Tick();
   OnClockCheck();
+  // The zone list drops down as wide as its widest label.
+  auto* zone = ControlAs<QComboBox>(kZone);
+  int widest = 0;
+  for (int i = 0; i < zone->count(); ++i) widest = std::max(widest, zone->fontMetrics().horizontalAdvance(zone->itemText(i)));
+  zone->view()->setMinimumWidth(widest + 30);
   Layout();
+  resize(Page()->size());
 }
 
 CSYSTimeSet::~CSYSTimeSet() { clock_.stop(); }
@@ -120,12 +133,44 @@ void CSYSTimeSet::OnClockCheck() {
 
 void CSYSTimeSet::Layout() {
   const bool ntp = GetComboSel(kSource) == 0;
-  for (int id : {1099, int(kServer), 1103, int(kPort), 1105, int(kInterval), 1106}) ShowItem(id, ntp);
-  for (int id : {1107, int(kPcTime), int(kAutoSync)}) ShowItem(id, !ntp);
   const bool dst = GetCheck(kDst) != 0;
   EnableItem(kDstAuto, dst);
   const bool manualRule = dst && GetCheck(kDstAuto) == 0;
   for (int id : kDstCombos) EnableItem(id, manualRule);
+
+  // Rows top-down; the rows of the other time source are hidden and take no room.
+  const int groupWidth = kPageWidth - 20;
+  BeginGroupBox(1071, 10, 10);
+  PlaceControlPair(1091, kSource, 25, kLabelWidth, kSourceWidth, kX);
+  PlaceControlPair(1095, kZone, 25, kLabelWidth, kZoneWidth, kX);
+  for (int id : {1099, int(kServer), 1103, int(kPort), 1105, int(kInterval), 1106}) ShowItem(id, ntp);
+  for (int id : {1107, int(kPcTime), int(kAutoSync)}) ShowItem(id, !ntp);
+  if (ntp) {
+    PlaceControlPair(1099, kServer, 25, kLabelWidth, kServerWidth, kX);
+    PlaceControlPair(1103, kPort, 25, kLabelWidth, kNumberWidth, kX);
+    PlaceControlPair(1105, kInterval, 0, kLabelWidth, kNumberWidth, kX);
+    PlaceControl(1106, 100, NextX());
+    AdvanceLayoutTop(25);
+  } else {
+    PlaceControlPair(1107, kPcTime, 0, kLabelWidth, kPickerWidth, kX);
+    PlaceControl(kAutoSync, groupWidth - NextX(), NextX());
+    AdvanceLayoutTop(25);
+  }
+  EndGroupBox(1071, groupWidth);
+  BeginGroupBox(1072, 10, LayoutTop());
+  PlaceControl(kDst, kLabelWidth + 200, kX);
+  AdvanceLayoutTop(25);
+  for (const auto& [label, row] : {std::pair{1100, kStartRow}, std::pair{1102, kEndRow}}) {
+    PlaceControl(label, kLabelWidth, kX);
+    for (int i = 0; i < 5; ++i) PlaceControl(row[i], kRuleWidths[i], NextX());
+    AdvanceLayoutTop(25);
+  }
+  // The save button (80 x 22) at the right end of the last row.
+  PlaceControlPair(1111, kOffset, 0, kLabelWidth, kNumberWidth, kX);
+  MoveControl(kSave, 10 + groupWidth - 10 - 80, LayoutTop(), 80, 22);
+  AdvanceLayoutTop(25);
+  EndGroupBox(1072, groupWidth);
+  SetPageSize(kPageWidth, LayoutTop() + 10);
 }
 
 void CSYSTimeSet::OnZoneChanged() {
