@@ -13,6 +13,8 @@
 #include "device/core/zq_command_sdk.h"
 #include "device/core/zq_netsdk.h"
 #include "device/ui/batch_command_host.h"
+#include "device/ui/batch_popup_menus.h"
+#include "dialogs/ui/batch_dialog_commands.h"
 #include "device/ui/device_command_host.h"
 #include "device/ui/device_log_menu.h"
 #include "dialogs/ui/dialog_tour_date.h"
@@ -100,6 +102,22 @@ void ConnectBatchButtons(CZqDevSearchToolDlg& dlg, device::BatchCommandHost& bat
   };
   on(12, [&batch] { batch.OnBatchFactoryReset(); });
   on(1306, [&batch] { batch.OnBatchMcuTest(); });
+}
+
+// The dialog commands' buttons (the popups hold the others) and the panel
+// buttons that open a popup.
+void ConnectBatchDialogButtons(CZqDevSearchToolDlg& dlg, dialogs::BatchDialogCommands& commands,
+                               device::BatchPopupMenus& popups) {
+  auto on = [&dlg](int id, std::function<void()> handler) {
+    if (auto* button = dlg.ControlAs<QPushButton>(id))
+      QObject::connect(button, &QPushButton::clicked, &dlg, std::move(handler));
+  };
+  namespace id = dialogs::batch_dialog_id;
+  for (int command : {id::kVideoEncode, id::kAudioEncode, id::kAudioCapture, id::kImageParam, id::kSmartDetection,
+                      id::kOsdTitle, id::kPlatform, id::kMaintenance, id::kMotionDetect, id::kPassword,
+                      id::kNightModeDemo})
+    on(command, [&commands, command] { commands.OnCommand(command); });
+  for (int button : device::BatchPopupMenus::kButtons) on(button, [&popups, button] { popups.OnButton(button); });
 }
 
 }  // namespace
@@ -195,6 +213,7 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     LiveViewSeamImpl* live = nullptr;
     std::unique_ptr<device::DeviceCommandHost> commands;
     std::unique_ptr<device::BatchCommandHost> batch;
+    std::unique_ptr<dialogs::BatchDialogCommands> batch_dialogs;
     discovery::DeviceListSeamImpl* list_ptr = nullptr;
     // Device logs: one receiver per checked row while logging is on.
     device::DeviceLogs::Hooks log_hooks;
@@ -240,9 +259,11 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     actions.autoTraceOn = [&device_logs] { return device_logs.Enabled(); };
     // The firmware's file entries (OEM application files, cloud identity and ISP files).
     FirmwareSeam* firmware_menus = nullptr;
-    actions.otherCommand = [&commands, &batch, &firmware_menus, &window, &live, &log_menu, &list_ptr](int id, int row) {
+    actions.otherCommand = [&commands, &batch, &batch_dialogs, &firmware_menus, &window, &live, &log_menu,
+                            &list_ptr](int id, int row) {
       if (live != nullptr && live->OnListCommand(id, row)) return true;
       if (batch != nullptr && batch->OnCommand(id)) return true;
+      if (batch_dialogs != nullptr && batch_dialogs->OnCommand(id)) return true;
       if (auto choice = RemoteConfigChoiceFor(id); choice && live != nullptr) {
         live->OpenRemoteConfigForRow(row, choice->channel, choice->language, window);
         return true;
@@ -473,6 +494,31 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
       dlg.SetItemText(shell::ids::kStatusText, QString::fromStdString(summary));
     };
     batch = std::make_unique<device::BatchCommandHost>(*commands, std::move(batch_hooks));
+    // The dialog commands and the panel's popups; a chosen popup entry is a
+    // command of the window like a context-menu entry.
+    dialogs::BatchDialogCommands::Hooks dialog_hooks;
+    dialog_hooks.window = &dlg;
+    dialog_hooks.settings = &param;
+    dialog_hooks.saveSettings = [&param] { return param.Save() == 0; };
+    dialog_hooks.timeZoneFile = paths::ProgramDir() / "qox_tz.xml";
+    dialog_hooks.languageCode = LanguageTable::Instance().GetLanguageCode();
+    dialog_hooks.errorBox = [&dlg](const char* key) {
+      dlg.Services().prompts->MessageBox(&dlg, QString::fromStdString(LangText(key)), QStringLiteral("ERROR"),
+                                         PromptIcon::kError, PromptButtons::kOk);
+    };
+    dialog_hooks.prompts = dlg.Services().prompts;
+    dialog_hooks.startNightDemo = [&dlg] { dlg.StartNightModeDemo(); };
+    batch_dialogs = std::make_unique<dialogs::BatchDialogCommands>(*batch, std::move(dialog_hooks));
+    device::BatchPopupMenus::Hooks popup_hooks;
+    popup_hooks.owner = &dlg;
+    popup_hooks.runCommand = [&commands, &device_list](int id) {
+      if (id == 8) {
+        commands->OnBatchSyncTime();
+        return;
+      }
+      device_list.OnCommand(id);
+    };
+    device::BatchPopupMenus popups(std::move(popup_hooks));
     firmware.AttachWindow(dlg, commands->Commands());
     // The totals line under the list (control 1001).
     QObject::connect(&device_list.Controller(), &discovery::DeviceListController::totalsChanged, &dlg,
@@ -484,10 +530,12 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     ConnectDeviceCommandButtons(dlg, *commands);
     ConnectBatchButtons(dlg, *batch);
     auto maintenance = std::make_unique<MaintenanceWiring>(dlg, device_list, *batch, services.prompts ? services.prompts : &command_prompts);
+    ConnectBatchDialogButtons(dlg, *batch_dialogs, popups);
     dlg.show();
     dlg.exec();
     device_list.SetCommandHost(nullptr);
     maintenance.reset();
+    batch_dialogs.reset();
     batch.reset();
     commands.reset();
   }

@@ -574,6 +574,11 @@ void CZqDevSearchToolDlg::ForEachRow(const std::function<bool(int, shell::RowTim
 void CZqDevSearchToolDlg::OnSnapshotTimedOut(int row) { s_.device_list->OnSnapshotTimedOut(row); }
 void CZqDevSearchToolDlg::RestoreDayMode(int row) { s_.device_list->RestoreDayMode(row); }
 void CZqDevSearchToolDlg::EnableNightDemoButton() { EnableItem(kNightDemoButton, true); }
+
+void CZqDevSearchToolDlg::StartNightModeDemo() {
+  EnableItem(kNightDemoButton, false);
+  StartTimer(shell::TIMER_IRCUT_DEMO_END, 5000);
+}
 void CZqDevSearchToolDlg::CyclicRebootStep() { s_.device_list->CyclicRebootStep(); }
 void CZqDevSearchToolDlg::Maximize() {
   // The size the window returns to from maximised keeps its title bar on screen.

@@ -165,6 +165,9 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void SetUpgradeBusy(bool busy) { upgrade_busy_ = busy; }
   // TIMER_UPGRADE_WATCH, every 1000 ms, until the upgrade run is over.
   void StartUpgradeWatch();
+  // The night-mode demo started: button 1303 off until TIMER_IRCUT_DEMO_END
+  // (5 s) ends the demo.
+  void StartNightModeDemo();
   // The buttons of the file rows and the drops of files and folders.
   void OnFirmwareCommand(int id);
   void OnDropFiles(const QStringList& paths);

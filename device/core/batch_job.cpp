@@ -1,5 +1,6 @@
 #include "device/core/batch_job.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace kelvara::device {
@@ -50,7 +51,9 @@ void BatchJob::Start(const std::vector<discovery::DeviceListRow*>& rows) {
   entries_.reserve(rows.size());
   for (discovery::DeviceListRow* row : rows) {
     if (!row) continue;
-    entries_.push_back({row->m_key, row->m_loginHandle, command_.replyCode, BatchState::kPending});
+    Entry entry{row->m_key, row->m_loginHandle, {}, BatchState::kPending};
+    if (command_.replyCode > 0) entry.awaiting.push_back(command_.replyCode);
+    entries_.push_back(std::move(entry));
     ++summary_.counts[static_cast<int>(BatchState::kPending)];
   }
   // Sending may run replies or events synchronously in tests and fakes, so
@@ -91,18 +94,25 @@ void BatchJob::Start(const std::vector<discovery::DeviceListRow*>& rows) {
 
 void BatchJob::OnRequestSent(int handle, int code) {
   if (handle <= 0 || code <= 0 || command_.answer != BatchCommand::Answer::kReply) return;
-  for (Entry& e : entries_)
-    if (e.state == BatchState::kPending && e.handle == handle) e.replyCode = code;
+  for (Entry& e : entries_) {
+    if (e.state != BatchState::kPending || e.handle != handle) continue;
+    if (std::find(e.awaiting.begin(), e.awaiting.end(), code) == e.awaiting.end()) e.awaiting.push_back(code);
+  }
 }
 
 bool BatchJob::OnReply(int handle, int command, int result) {
   if (handle <= 0 || command_.answer != BatchCommand::Answer::kReply) return false;
   for (Entry& e : entries_) {
-    if (e.state == BatchState::kPending && e.handle == handle && e.replyCode == command) {
-      End(e, result == 0 ? BatchState::kDone : BatchState::kFailed);
-      CheckFinished();
-      return true;
-    }
+    if (e.state != BatchState::kPending || e.handle != handle) continue;
+    const auto it = std::find(e.awaiting.begin(), e.awaiting.end(), command);
+    if (it == e.awaiting.end()) continue;
+    e.awaiting.erase(it);
+    if (result != 0)
+      End(e, BatchState::kFailed);
+    else if (e.awaiting.empty())
+      End(e, BatchState::kDone);
+    CheckFinished();
+    return true;
   }
   return false;
 }

@@ -49,7 +49,7 @@ std::string BatchSummaryText(const BatchSummary& summary, const std::function<st
 
 struct BatchCommand {
   enum class Answer {
-    kReply,      // an AUX reply with `replyCode` ends the row
+    kReply,      // the AUX replies to the row's requests end the row
     kAccepted,   // the SDK's acceptance ends the row (done)
     kBroadcast,  // sent without a login; the row ends as sent
   };
@@ -73,10 +73,12 @@ class BatchJob {
   // Runs the command over the rows in list order (a row may appear once).
   void Start(const std::vector<discovery::DeviceListRow*>& rows);
   // A request went to `handle` (the SDK tap): a waiting row of that handle
-  // now waits for the reply to this code, so a get whose reply starts a
-  // follow-up set ends the row only with the set's own reply.
+  // now waits for the reply to this code as well, so a get whose reply
+  // starts follow-up sets ends the row only with the sets' own replies (all
+  // of them when one reply starts several).
   void OnRequestSent(int handle, int code);
-  // An AUX reply; true when it ended one of the job's rows.
+  // An AUX reply; true when it was one a row waited for. A row ends when
+  // every reply it waits for is in (done), or at the first error (failed).
   bool OnReply(int handle, int command, int result);
   // A login of `handle` ended (logout, offline, relogin).
   void OnLinkLost(int handle);
@@ -91,7 +93,7 @@ class BatchJob {
   struct Entry {
     std::string serial;
     int handle = 0;
-    int replyCode = 0;  // the reply that ends the row
+    std::vector<int> awaiting;  // the codes whose replies the row still waits for
     BatchState state = BatchState::kPending;
   };
   const std::vector<Entry>& Entries() const { return entries_; }

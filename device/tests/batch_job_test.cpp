@@ -115,6 +115,33 @@ TEST_F(BatchJobTest, SixDevicesEachEndInOneTerminalStateWithTheRightFrames) {
             "BATCH_STATE_TIMED_OUT 1");
 }
 
+TEST_F(BatchJobTest, GetWhoseReplyStartsSeveralSetsEndsWithAllTheirReplies) {
+  SetUpSix();
+  BatchCommand get;
+  get.replyCode = 800;
+  get.send = [this](discovery::DeviceListRow& row) { return sdk.GetDVRConfig(row.m_loginHandle, 800); };
+  auto job = MakeJob(std::move(get));
+  job->Start(Checked({"S-OK", "S-ERR"}));
+  // Each get's reply starts three sets before the job sees the reply.
+  for (int h : {101, 104}) {
+    for (int code : {829, 822, 827}) job->OnRequestSent(h, code);
+    EXPECT_TRUE(job->OnReply(h, 800, 0));
+  }
+  EXPECT_EQ(StateOf(*job, "S-OK"), BatchState::kPending);
+  EXPECT_TRUE(job->OnReply(101, 829, 0));
+  EXPECT_TRUE(job->OnReply(101, 822, 0));
+  EXPECT_EQ(StateOf(*job, "S-OK"), BatchState::kPending) << "827 still out";
+  EXPECT_FALSE(job->OnReply(101, 829, 0)) << "answered once";
+  EXPECT_TRUE(job->OnReply(101, 827, 0));
+  EXPECT_EQ(StateOf(*job, "S-OK"), BatchState::kDone);
+  // One set refused by the device fails the row at once; the rest change nothing.
+  EXPECT_TRUE(job->OnReply(104, 822, 3));
+  EXPECT_EQ(StateOf(*job, "S-ERR"), BatchState::kFailed);
+  EXPECT_FALSE(job->OnReply(104, 829, 0));
+  EXPECT_EQ(shown["S-ERR"], std::vector<BatchState>{BatchState::kFailed});
+  EXPECT_EQ(finishedCalls, 1);
+}
+
 TEST_F(BatchJobTest, RefusedLinkLostAndListClearEndTheWaitingRows) {
   SetUpSix();
   sdk.failCode = SET_CFG_TIMED_MAINTENANCE;

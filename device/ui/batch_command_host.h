@@ -58,6 +58,8 @@ class BatchCommandHost : public QObject {
   DeviceCommandHost& Commands() { return commands_; }
   BatchRunner& Runner() { return runner_; }
   const Hooks& GetHooks() const { return hooks_; }
+  // The window's CheckSelection (0 without one).
+  int CheckSelection() { return hooks_.checkSelection ? hooks_.checkSelection() : 0; }
 
  private:
   // Shape A: checked rows, else the selected row alone.
