@@ -12,7 +12,9 @@
 
 #include "device/core/command_codes.h"
 #include "device/core/request_builders.h"
+#include "device/ui/batch_popup_menus.h"
 #include "device/ui/tests/batch_rows_fixture.h"
+#include "device/ui/tests/menu_chooser.h"
 #include "dialogs/ui/batch_dialog_commands.h"
 #include "dialogs/ui/dialog_media_code.h"
 #include "dialogs/ui/dialog_media_light.h"
@@ -444,6 +446,32 @@ TEST_F(BatchDialogsTest, NightModeDemoStartsItsTimerAndEndsByTheSwitchToNight) {
   ASSERT_TRUE(WaitIdle());
   EXPECT_EQ(State(0), "BATCH_STATE_DONE");
   EXPECT_EQ(State(1), "BATCH_STATE_FAILED");
+}
+
+TEST_F(BatchDialogsTest, PopupEntriesOpenTheirDialogs) {
+  Check({0});
+  // The window's path for a chosen entry: the batch hosts, then these commands.
+  device::BatchPopupMenus::Hooks h;
+  h.owner = &window;
+  h.cursor = [] { return QPoint(30, 30); };
+  h.runCommand = [this](int command) {
+    if (!batch->OnCommand(command)) commands->OnCommand(command);
+  };
+  device::BatchPopupMenus popups(h);
+  const struct {
+    int button, entry;
+    const char* dialog;
+  } cases[] = {{1034, 17, "kelvara::dialogs::CMediaCode"},     {1034, 33000, "kelvara::dialogs::CMediaVCapture"},
+               {1034, 32974, "kelvara::dialogs::CMediaACapture"}, {1034, 32924, "kelvara::dialogs::CMediaAEncode"},
+               {1034, 33388, "kelvara::dialogs::CMediaLight"},    {1035, 32911, "kelvara::dialogs::CSYSTimeSet"},
+               {1035, 32912, "kelvara::dialogs::CSYSClock"}};
+  for (const auto& c : cases) {
+    opened.clear();
+    device::test::ChooseWhenOpen(c.entry);
+    ASSERT_TRUE(popups.OnButton(c.button));
+    EXPECT_EQ(opened, std::vector<std::string>{c.dialog}) << c.entry;
+  }
+  EXPECT_TRUE(sdk.calls.empty()) << "every dialog was left";
 }
 
 }  // namespace

@@ -3,15 +3,15 @@
 // command id to the window once the menu has closed; the language entries
 // then run their batch job.
 #include <QMenu>
-#include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <functional>
 
 #include "device/core/command_codes.h"
 #include "device/ui/batch_popup_menus.h"
+#include "device/ui/batch_maintenance_host.h"
 #include "device/ui/tests/batch_rows_fixture.h"
+#include "device/ui/tests/menu_chooser.h"
 
 namespace kelvara::device {
 namespace {
@@ -41,38 +41,19 @@ std::string Describe(const std::vector<discovery::MenuEntry>& entries) {
   return out;
 }
 
-// Picks the entry of `id` in the open popup the way a user does: keys down
-// to it, Right into a submenu, Return on the entry. Escape when it is not there.
-void ChooseWhenOpen(int id) {
-  QTimer::singleShot(0, [id] {
-    auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    if (popup == nullptr) return ChooseWhenOpen(id);
-    for (QAction* a : popup->actions()) {
-      if (a->menu() == nullptr && a->data().toInt() == id) {
-        popup->setActiveAction(a);
-        QTest::keyClick(popup, Qt::Key_Return);
-        return;
-      }
-      if (a->menu() != nullptr) {
-        for (QAction* inner : a->menu()->actions()) {
-          if (inner->data().toInt() != id) continue;
-          popup->setActiveAction(a);
-          QTest::keyClick(popup, Qt::Key_Right);
-          QTimer::singleShot(0, [sub = a->menu(), inner] {
-            sub->setActiveAction(inner);
-            QTest::keyClick(sub, Qt::Key_Return);
-          });
-          return;
-        }
-      }
-    }
-    QTest::keyClick(popup, Qt::Key_Escape);
-  });
-}
-
 class PopupMenusTest : public test::BatchRowsFixture {
  protected:
+  void SetUp() override {
+    BatchRowsFixture::SetUp();
+    maintenance = std::make_unique<BatchMaintenanceHost>(*batch, BatchMaintenanceHost::Hooks{});
+  }
+  void TearDown() override {
+    BatchRowsFixture::TearDown();
+    maintenance.reset();
+  }
+  std::unique_ptr<BatchMaintenanceHost> maintenance;
   std::vector<int> run;
+  std::vector<int> taken;  // the ids the batch hosts took
   BatchPopupMenus Popups() {
     BatchPopupMenus::Hooks h;
     h.owner = &window;
@@ -80,7 +61,7 @@ class PopupMenusTest : public test::BatchRowsFixture {
     h.cursor = [] { return QPoint(40, 40); };
     h.runCommand = [this](int id) {
       run.push_back(id);
-      batch->OnCommand(id);
+      if (batch->OnCommand(id)) taken.push_back(id);
     };
     return BatchPopupMenus(h);
   }
@@ -96,17 +77,29 @@ TEST_F(PopupMenusTest, EveryEntryOfEveryPopupReachesItsCommand) {
     EXPECT_EQ(Describe(*menu), Describe(*entries)) << button;
     for (int id : PanelPopupCommands(*entries)) {
       run.clear();
-      ChooseWhenOpen(id);
+      test::ChooseWhenOpen(id);
       ASSERT_TRUE(popups.OnButton(button));
       EXPECT_EQ(run, std::vector<int>{id}) << button << " entry " << id;
     }
   }
   EXPECT_FALSE(popups.OnButton(17));
+  // Every entry but the window's time sync, the list's address commands and
+  // the dialog commands (a layer above) is a batch command of these hosts.
+  std::vector<int> expected;
+  for (int button : BatchPopupMenus::kButtons)
+    for (int id : PanelPopupCommands(*PanelPopupMenu(button, Lookup)))
+      if (id != 8 && id != 32945 && id != 32902 && id != 17 && id != 33000 && id != 32974 && id != 32924 &&
+          id != 33388 && id != 32911 && id != 32912)
+        expected.push_back(id);
+  EXPECT_EQ(taken, expected);
+  // Nothing checked or selected: each showed the box and sent nothing.
+  EXPECT_EQ(selectionBoxes, static_cast<int>(expected.size()));
+  EXPECT_TRUE(sdk.calls.empty());
 }
 
 TEST_F(PopupMenusTest, ClosingThePopupRunsNothing) {
   BatchPopupMenus popups = Popups();
-  ChooseWhenOpen(-1);  // not an entry: Escape
+  test::ChooseWhenOpen(-1);  // not an entry: Escape
   ASSERT_TRUE(popups.OnButton(1035));
   EXPECT_TRUE(run.empty());
 }
@@ -114,7 +107,7 @@ TEST_F(PopupMenusTest, ClosingThePopupRunsNothing) {
 TEST_F(PopupMenusTest, LanguageEntryRunsItsJobOverTheCheckedRows) {
   BatchPopupMenus popups = Popups();
   Check({0, 2});
-  ChooseWhenOpen(33341);  // KC English
+  test::ChooseWhenOpen(33341);  // KC English
   ASSERT_TRUE(popups.OnButton(15));
   ASSERT_EQ(sdk.calls.size(), 4u);
   EXPECT_EQ(sdk.calls[0].handle, 101);
