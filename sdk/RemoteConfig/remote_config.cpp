@@ -1,63 +1,229 @@
-// The stand-in of the remote-configuration library: a page in the host that
-// names the device and shows the login state. The login (a connection to the
-// device's login port) runs on a thread of its own; its outcome reaches the
-// page through a call queued to the UI thread, and an instance released
-// before the outcome arrives simply drops it.
+// The remote-configuration library: a window in the host that names the
+// device, logs in to it over its own link (remote_session.h) and then offers
+// one page per configuration block the device has (config_pages.h): every
+// attribute as a field, Save writing the block back with the set code,
+// Refresh reading it again. All network work runs on the instance's own
+// thread, one job at a time; outcomes reach the widgets by calls queued to the
+// UI thread, and an instance released before an outcome arrives drops it.
 #include "remote_config.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
+#include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTabWidget>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "config_pages.h"
+#include "remote_session.h"
+
 namespace {
 
-constexpr int kLoginTimeoutMs = 3000;
+using remote_config::Field;
+using remote_config::PageSpec;
+using remote_config::RemoteSession;
+using remote_config::Reply;
 
-// True when a TCP connection to address:port opens within the time-out.
-bool Reachable(const std::string& address, int port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) return false;
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  bool ok = false;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
-    ok = true;
-  } else if (errno == EINPROGRESS) {
-    pollfd p{fd, POLLOUT, 0};
-    if (::poll(&p, 1, kLoginTimeoutMs) == 1) {
-      int err = 0;
-      socklen_t len = sizeof err;
-      ok = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+// Runs the instance's jobs on a thread of its own, in order.
+class Worker : public std::enable_shared_from_this<Worker> {
+ public:
+  Worker(std::string address, int port, std::string user, std::string password)
+      : session_(std::move(address), port, std::move(user), std::move(password)) {}
+  void Start() {
+    std::thread([self = shared_from_this()] { self->Run(); }).detach();
+  }
+  void Post(std::function<void(RemoteSession&)> job) {
+    {
+      std::lock_guard guard(mutex_);
+      jobs_.push_back(std::move(job));
+    }
+    wake_.notify_one();
+  }
+  // The thread ends after the running job, which is cut short.
+  void Stop() {
+    {
+      std::lock_guard guard(mutex_);
+      stopped_ = true;
+      jobs_.clear();
+    }
+    session_.Abort();
+    wake_.notify_one();
+  }
+
+ private:
+  void Run() {
+    for (;;) {
+      std::function<void(RemoteSession&)> job;
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [this] { return stopped_ || !jobs_.empty(); });
+        if (stopped_) return;
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      job(session_);
     }
   }
-  ::close(fd);
-  return ok;
-}
+
+  RemoteSession session_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void(RemoteSession&)>> jobs_;
+  bool stopped_ = false;
+};
 
 struct Instance {
   QPointer<QWidget> page;
   QPointer<QLabel> state;
+  QPointer<QTabWidget> tabs;
+  std::shared_ptr<Worker> worker;
 };
 
 std::mutex g_lock;
 std::map<int, Instance> g_instances;
 int g_next = 1;
+
+// Runs `f` on the UI thread with the instance, if it still exists then.
+void OnUiThread(int id, std::function<void(Instance&)> f) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr) return;
+  QMetaObject::invokeMethod(
+      app,
+      [id, f = std::move(f)] {
+        Instance copy;
+        {
+          std::lock_guard guard(g_lock);
+          const auto it = g_instances.find(id);
+          if (it == g_instances.end() || !it->second.page) return;
+          copy = it->second;
+        }
+        f(copy);
+      },
+      Qt::QueuedConnection);
+}
+
+QString ReplyText(const Reply& r, const char* done) {
+  if (r.result == 0) return QString::fromUtf8(done);
+  if (r.result < 0) return QStringLiteral("no answer");
+  return QStringLiteral("refused (result %1)").arg(r.result);
+}
+
+// One configuration block as a page of fields.
+class BlockPage : public QWidget {
+ public:
+  BlockPage(int instance, const PageSpec& spec, std::shared_ptr<Worker> worker, QWidget* parent)
+      : QWidget(parent), instance_(instance), spec_(spec), worker_(std::move(worker)) {
+    setObjectName(QStringLiteral("RemoteConfigPage:%1").arg(spec.get));
+    auto* layout = new QVBoxLayout(this);
+    area_ = new QScrollArea(this);
+    area_->setWidgetResizable(true);
+    layout->addWidget(area_);
+    auto* buttons = new QHBoxLayout;
+    state_ = new QLabel(this);
+    state_->setObjectName("RemoteConfigPageState");
+    auto* refresh = new QPushButton(QStringLiteral("Refresh"), this);
+    refresh->setObjectName("Refresh");
+    save_ = new QPushButton(QStringLiteral("Save"), this);
+    save_->setObjectName("Save");
+    buttons->addWidget(state_, 1);
+    buttons->addWidget(refresh);
+    buttons->addWidget(save_);
+    layout->addLayout(buttons);
+    connect(refresh, &QPushButton::clicked, this, [this] { Refresh(); });
+    connect(save_, &QPushButton::clicked, this, [this] { Save(); });
+  }
+
+  void Show(const std::string& block) {
+    const auto fields = remote_config::BlockFields(block);
+    if (!fields) {
+      state_->setText(QStringLiteral("unreadable block"));
+      return;
+    }
+    block_ = block;
+    fields_ = *fields;
+    edits_.clear();
+    auto* form = new QWidget;
+    auto* rows = new QFormLayout(form);
+    for (const Field& f : fields_) {
+      auto* edit = new QLineEdit(QString::fromUtf8(f.value), form);
+      edit->setObjectName(QString::fromUtf8(f.label));
+      rows->addRow(QString::fromUtf8(f.label), edit);
+      edits_.push_back(edit);
+    }
+    area_->setWidget(form);  // the old form goes with it
+  }
+
+ private:
+  void Refresh() {
+    state_->setText(QStringLiteral("reading"));
+    const int id = instance_;
+    const std::uint32_t code = spec_.get;
+    const QString name = objectName();
+    worker_->Post([id, code, name](RemoteSession& s) {
+      const Reply r = s.GetConfig(code);
+      OnUiThread(id, [r, name](Instance& in) {
+        if (!in.tabs) return;
+        if (auto* page = dynamic_cast<BlockPage*>(in.tabs->findChild<QWidget*>(name))) page->Answered(r, "read", true);
+      });
+    });
+  }
+
+  void Save() {
+    std::vector<Field> fields = fields_;
+    for (std::size_t i = 0; i < fields.size() && i < edits_.size(); ++i) fields[i].value = edits_[i]->text().toStdString();
+    const auto text = remote_config::ApplyFields(block_, fields);
+    if (!text) {
+      state_->setText(QStringLiteral("nothing to save"));
+      return;
+    }
+    state_->setText(QStringLiteral("saving"));
+    save_->setEnabled(false);
+    const int id = instance_;
+    const PageSpec spec = spec_;
+    const QString name = objectName();
+    worker_->Post([id, spec, name, text = *text](RemoteSession& s) {
+      const Reply set = s.SetConfig(spec.set, text);
+      // What the device keeps is shown, read back after the set.
+      const Reply get = set.result == 0 ? s.GetConfig(spec.get) : Reply{};
+      OnUiThread(id, [set, get, name](Instance& in) {
+        if (!in.tabs) return;
+        auto* page = dynamic_cast<BlockPage*>(in.tabs->findChild<QWidget*>(name));
+        if (page == nullptr) return;
+        page->save_->setEnabled(true);
+        page->Answered(set, "saved", false);
+        if (get.result == 0) page->Show(get.text);
+      });
+    });
+  }
+
+  void Answered(const Reply& r, const char* done, bool show) {
+    state_->setText(ReplyText(r, done));
+    if (show && r.result == 0) Show(r.text);
+  }
+
+  int instance_;
+  PageSpec spec_;
+  std::shared_ptr<Worker> worker_;
+  QScrollArea* area_;
+  QLabel* state_;
+  QPushButton* save_;
+  std::string block_;
+  std::vector<Field> fields_;
+  std::vector<QLineEdit*> edits_;
+};
 
 }  // namespace
 
@@ -77,26 +243,41 @@ extern "C" int CFG_UC_Init(const char* address, int port, const char* user, cons
   auto* state = new QLabel("logging in", page);
   state->setObjectName("RemoteConfigState");
   layout->addWidget(state);
-  layout->addStretch();
+  auto* tabs = new QTabWidget(page);
+  tabs->setObjectName("RemoteConfigPages");
+  layout->addWidget(tabs, 1);
   page->hide();
+  auto worker = std::make_shared<Worker>(address, port, user, password);
   int id;
   {
     std::lock_guard<std::mutex> guard(g_lock);
     id = g_next++;
-    g_instances[id] = {page, state};
+    g_instances[id] = {page, state, tabs, worker};
   }
-  std::thread([id, a = std::string(address), port] {
-    const bool ok = Reachable(a, port);
-    // The page lives on the UI thread: the outcome goes there queued and is
-    // shown only while the instance still exists.
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr) return;
-    QMetaObject::invokeMethod(app, [id, ok] {
-      std::lock_guard<std::mutex> guard(g_lock);
-      const auto it = g_instances.find(id);
-      if (it != g_instances.end() && it->second.state) it->second.state->setText(ok ? "logged in" : "login failed");
-    }, Qt::QueuedConnection);
-  }).detach();
+  worker->Start();
+  worker->Post([id, worker = std::weak_ptr<Worker>(worker)](RemoteSession& s) {
+    const remote_config::LoginOutcome outcome = s.Login();
+    const bool ok = outcome == remote_config::LoginOutcome::kOk;
+    OnUiThread(id, [outcome, ok](Instance& in) {
+      if (in.state)
+        in.state->setText(ok ? "logged in"
+                          : outcome == remote_config::LoginOutcome::kRefused ? "login refused"
+                                                                              : "login failed");
+    });
+    if (!ok) return;
+    // Every block the device has becomes a page, in the table's order.
+    std::vector<std::pair<PageSpec, Reply>> blocks;
+    for (const PageSpec& spec : remote_config::Pages()) blocks.emplace_back(spec, s.GetConfig(spec.get));
+    OnUiThread(id, [id, blocks](Instance& in) {
+      if (!in.tabs) return;
+      for (const auto& [spec, reply] : blocks) {
+        if (reply.result != 0 || !remote_config::BlockFields(reply.text)) continue;
+        auto* page = new BlockPage(id, spec, in.worker, in.tabs);
+        page->Show(reply.text);
+        in.tabs->addTab(page, QString::fromUtf8(spec.title));
+      }
+    });
+  });
   return id;
 }
 
@@ -115,10 +296,15 @@ extern "C" int CFG_UC_ShowModelessDlg(int instance, int left, int top, int right
 }
 
 extern "C" int CFG_UC_UnInit(int instance) {
-  std::lock_guard<std::mutex> guard(g_lock);
-  const auto it = g_instances.find(instance);
-  if (it == g_instances.end()) return -1;
-  if (it->second.page) delete it->second.page.data();
-  g_instances.erase(it);
+  Instance gone;
+  {
+    std::lock_guard<std::mutex> guard(g_lock);
+    const auto it = g_instances.find(instance);
+    if (it == g_instances.end()) return -1;
+    gone = it->second;
+    g_instances.erase(it);
+  }
+  gone.worker->Stop();
+  if (gone.page) delete gone.page.data();
   return 0;
 }

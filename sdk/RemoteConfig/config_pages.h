@@ -1,0 +1,31 @@
+#pragma once
+// The configuration pages of the remote-configuration window: which blocks
+// it shows (read with a get code, written with its set code), the editable
+// fields of a block (every attribute of every element, in document order)
+// and the block written back with edited values, everything else kept.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace remote_config {
+
+struct PageSpec {
+  const char* title;
+  std::uint32_t get, set;
+};
+const std::vector<PageSpec>& Pages();
+
+struct Field {
+  std::string label;  // "Root/Element.attribute" ("Root/Element[2].attribute" for a repeated element)
+  std::string value;
+};
+
+// The fields of a block; nothing when it is no XML.
+std::optional<std::vector<Field>> BlockFields(const std::string& block);
+// The block with the fields' values put back by position (the fields of
+// BlockFields of the same block); nothing when the block is no XML or the
+// fields do not match it. The text is printed without layout.
+std::optional<std::string> ApplyFields(const std::string& block, const std::vector<Field>& fields);
+
+}  // namespace remote_config

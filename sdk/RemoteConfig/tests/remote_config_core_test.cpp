@@ -1,0 +1,105 @@
+// The remote-configuration library's GUI-free parts: the fields of a block and
+// the block written back with them, and its own link to a simulated device on
+// loopback (login, refusal, reads, writes, a lost link).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "config_pages.h"
+#include "remote_session.h"
+#include "simulator.h"
+
+namespace remote_config {
+namespace {
+
+using kelvara::devsim::DeviceConfig;
+using kelvara::devsim::SimConfig;
+using kelvara::devsim::Simulator;
+
+TEST(ConfigPages, FieldsInDocumentOrderAndWrittenBackWholly) {
+  const std::string block =
+      "<Video><Capture Brightness=\"128\" RecordBytes=\"00ff\"><SmartIr Level=\"4\" /></Capture>"
+      "<Capture Brightness=\"7\" /><!-- kept --></Video>";
+  const auto fields = BlockFields(block);
+  ASSERT_TRUE(fields);
+  const std::vector<std::pair<std::string, std::string>> expected = {{"Video/Capture.Brightness", "128"},
+                                                                     {"Video/Capture.RecordBytes", "00ff"},
+                                                                     {"Video/Capture/SmartIr.Level", "4"},
+                                                                     {"Video/Capture[2].Brightness", "7"}};
+  ASSERT_EQ(fields->size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ((*fields)[i].label, expected[i].first);
+    EXPECT_EQ((*fields)[i].value, expected[i].second);
+  }
+  auto edited = *fields;
+  edited[2].value = "9\"&";
+  EXPECT_EQ(ApplyFields(block, edited),
+            "<Video><Capture Brightness=\"128\" RecordBytes=\"00ff\"><SmartIr Level='9&quot;&amp;' /></Capture>"
+            "<Capture Brightness=\"7\" /><!-- kept --></Video>");
+  // Fields of another block, or a block that is no XML, give nothing.
+  edited.pop_back();
+  EXPECT_FALSE(ApplyFields(block, edited));
+  EXPECT_FALSE(ApplyFields("<Video><Capture", *fields));
+  EXPECT_FALSE(BlockFields("no xml"));
+  for (const PageSpec& p : Pages()) EXPECT_EQ(p.set, p.get + 20) << p.title;
+}
+
+class RemoteSessionLan : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SimConfig c;
+    c.discovery_port = 0;  // loopback only
+    DeviceConfig d;
+    d.ip = "127.0.0.1";
+    d.command_port = 0;
+    d.log_port = 0;
+    d.password = "pw1";
+    d.rtsp = 0;
+    kelvara::devsim::CompleteDevice(d, 0);
+    c.devices.push_back(d);
+    sim = std::make_unique<Simulator>(c);
+    ASSERT_EQ(sim->Start(), "");
+  }
+  int Port() { return sim->command_port(0); }
+  std::unique_ptr<Simulator> sim;
+};
+
+TEST_F(RemoteSessionLan, LogsInReadsAndWrites) {
+  EXPECT_EQ(RemoteSession("127.0.0.1", Port(), "admin", "wrong").Login(), LoginOutcome::kRefused);
+  EXPECT_EQ(RemoteSession("127.0.0.1", 1, "admin", "pw1", 1000).Login(), LoginOutcome::kUnreachable);
+  RemoteSession s("127.0.0.1", Port(), "admin", "pw1");
+  ASSERT_EQ(s.Login(), LoginOutcome::kOk);
+  const Reply capture = s.GetConfig(507);
+  ASSERT_EQ(capture.result, 0);
+  EXPECT_EQ(capture.text, sim->device(0).GetConfig(507).text);
+  auto fields = *BlockFields(capture.text);
+  fields[0].value = "80";  // Capture.Volume
+  EXPECT_EQ(s.SetConfig(527, *ApplyFields(capture.text, fields)).result, 0);
+  EXPECT_NE(sim->device(0).GetConfig(507).text.find("Volume=\"80\""), std::string::npos);
+  // The device's own checks answer: a volume out of range is refused and kept out.
+  fields[0].value = "150";
+  EXPECT_EQ(s.SetConfig(527, *ApplyFields(capture.text, fields)).result, 3);
+  EXPECT_EQ(s.GetConfig(9999).result, 2);
+  // A link lost between requests is logged in again.
+  ASSERT_EQ(sim->Control("drop 0").rfind("ok", 0), 0u);
+  EXPECT_EQ(s.GetConfig(507).result, 0);
+}
+
+TEST_F(RemoteSessionLan, AbortEndsAWaitingRequest) {
+  RemoteSession s("127.0.0.1", Port(), "admin", "pw1", 30000);
+  ASSERT_EQ(s.Login(), LoginOutcome::kOk);
+  ASSERT_EQ(sim->Control("codefault 0 507 drop").rfind("ok", 0), 0u);
+  std::thread abort([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    s.Abort();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_LT(s.GetConfig(507).result, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "not the 30 s time-out";
+  abort.join();
+}
+
+}  // namespace
+}  // namespace remote_config
