@@ -90,6 +90,8 @@ TEST(LiveViewSeamLan, RemoteConfigurationOfAPlayingPane) {
     video.resize(640, 360);
     video.SetVisible(5);
     LiveViewSeamImpl seam(host);
+    // The remote configuration logs in with the default account (the rows have none).
+    seam.defaultLogin = [&settings] { return std::pair{settings.default_user, settings.default_password}; };
     seam.Attach(grid, &video);
     grid->SetGrid(1, 2);
     ASSERT_EQ(seam.View().StartPanePreview(0, 0, 1, 0, 0), 0);
