@@ -175,7 +175,8 @@ SdkAnswer Device::SystemControl(uint32_t code, const std::string& request) {
     case 1020:
       return {0, "<RESPONSE_PARAM" + Attr("DeviceType", c.device_type) +
                      Attr("Version", c.version) +
-                     " VideoChannels=\"1\" AudioIn=\"1\" AudioOut=\"1\" Ptz=\"0\" Storage=\"1\" />"};
+                     " VideoChannels=\"1\" AudioIn=\"1\" AudioOut=\"1\" Ptz=\"0\" Storage=\"1\"" +
+                     (c.abilities.empty() ? std::string() : Attr("Abilities", c.abilities)) + " />"};
     case 1095:
       return {0, "<RESPONSE_PARAM" + Attr("FileSystemVersion", c.fs_version) + " />"};
     case 1014:

@@ -44,6 +44,7 @@ bool ApplyDeviceKey(DeviceConfig& d, const std::string& key, const std::string& 
       {"netmask", &DeviceConfig::netmask}, {"gateway", &DeviceConfig::gateway},
       {"dns1", &DeviceConfig::dns1}, {"dns2", &DeviceConfig::dns2},
       {"default_ip", &DeviceConfig::default_ip}, {"video_codec", &DeviceConfig::video_codec},
+      {"abilities", &DeviceConfig::abilities},
   };
   for (const Text& t : texts) {
     if (key == t.key) {

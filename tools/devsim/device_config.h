@@ -45,6 +45,8 @@ struct DeviceConfig {
   int uptime_s = 3600;
   // Live streams (RTSP on video_port).
   std::string video_codec = "h264";  // h264 or h265
+  // Capability words the ability reply carries (e.g. "ptz_control only_audio").
+  std::string abilities;
   int main_width = 1920, main_height = 1080;
   int sub_width = 640, sub_height = 360;
   int fps = 25;
