@@ -117,6 +117,18 @@ bool BatchJob::OnReply(int handle, int command, int result) {
   return false;
 }
 
+bool BatchJob::OnRowTimedOut(int handle, int command) {
+  if (handle <= 0) return false;
+  for (Entry& e : entries_) {
+    if (e.state == BatchState::kPending && e.handle == handle && e.replyCode == command) {
+      End(e, BatchState::kTimedOut);
+      CheckFinished();
+      return true;
+    }
+  }
+  return false;
+}
+
 void BatchJob::OnLinkLost(int handle) {
   if (handle <= 0) return;
   for (Entry& e : entries_)

@@ -80,6 +80,9 @@ class BatchJob {
   // An AUX reply; true when it was one a row waited for. A row ends when
   // every reply it waits for is in (done), or at the first error (failed).
   bool OnReply(int handle, int command, int result);
+  // A waiting row's own time-out passed before the job's (a device that
+  // must answer sooner); true when it ended one of the job's rows.
+  bool OnRowTimedOut(int handle, int command);
   // A login of `handle` ended (logout, offline, relogin).
   void OnLinkLost(int handle);
   // The list was cleared: every waiting row has lost its link.

@@ -131,12 +131,14 @@ int DeviceCommands::DownloadDeviceFile(DeviceListRow* row, const std::string& de
   std::error_code ec;
   std::filesystem::create_directories(path.parent_path(), ec);
   requestedDownloads_.insert(path.string());
-  if (Sdk().GetFileByName(row->m_loginHandle, kFileKindDevicePath, devicePath, path.string()) != 0) {
+  const int result = Sdk().GetFileByName(row->m_loginHandle, kFileKindDevicePath, devicePath, path.string());
+  if (result != 0) {
     requestedDownloads_.erase(path.string());
     SetStatus(*row, LangKey("FILEDOWN_REQFAIL"));
   } else {
     SetStatus(*row, LangKey("FILEDOWNLOADDING"));
   }
+  if (onDownloadRequested) onDownloadRequested(*row, devicePath, path.string(), result);
   return 0;
 }
 

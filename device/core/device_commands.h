@@ -127,6 +127,11 @@ class DeviceCommands {
   // and the device's own video-capture block back.
   void EndNightModeDemo(DeviceListRow& row);
 
+  // Each file fetch the workers start (the SDK's result); file requests learn
+  // from it where an announced file is stored.
+  std::function<void(DeviceListRow& row, const std::string& devicePath, const std::string& localPath, int result)>
+      onDownloadRequested;
+
   // Downloads Kelvara asked for, by local path: only such files are re-saved
   // when their download is reported done.
   bool TakeRequestedDownload(const std::string& localPath);

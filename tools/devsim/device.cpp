@@ -165,6 +165,14 @@ SdkAnswer Device::SystemControl(uint32_t code, const std::string& request) {
   std::lock_guard lock(mutex_);
   const DeviceConfig& c = config_;
   if (IsStoredControl(code)) blocks_[code] = request;
+  if (auto made = MakeFileFor(code, made_files_, c.serial, made_count_ + 1)) {
+    // The file exists at once; the alarm that names it follows later.
+    ++made_count_;
+    files_[made->path] = *made->content;
+    delayed_events_.emplace_back(Clock::now() + std::chrono::milliseconds(made_files_.delay_ms), 23,
+                                 AlarmRecordNow(static_cast<int>(made->alarm_code), 0, made->path));
+    return {0, "<RESPONSE_PARAM />"};
+  }
   switch (code) {
     case 1012:
       return {0, "<RESPONSE_PARAM" + Attr("FileSystemVersion", c.fs_version) +
@@ -470,6 +478,22 @@ void Device::PushFocusReport() {
   if (!report.empty()) PushEvent(23, AlarmRecordNow(201, 0, report));
 }
 
+std::string Device::SetMadeFileSetting(const std::string& args) {
+  std::lock_guard lock(mutex_);
+  return devsim::SetMadeFileSetting(made_files_, args);
+}
+
+void Device::ReleaseDueEvents() {
+  std::lock_guard lock(mutex_);
+  const Clock::time_point now = Clock::now();
+  while (!delayed_events_.empty() && std::get<0>(delayed_events_.front()) <= now) {
+    auto& [due, code, data] = delayed_events_.front();
+    events_.emplace_back(event_next_++, code, std::move(data));
+    delayed_events_.pop_front();
+  }
+  while (events_.size() > kLogMaxLines) events_.pop_front();
+}
+
 void Device::PushEvent(uint32_t code, std::string data) {
   std::lock_guard lock(mutex_);
   events_.emplace_back(event_next_++, code, std::move(data));
@@ -532,6 +556,7 @@ std::string Device::StateText() const {
   s += " version=" + c.version + " refused_images=" + std::to_string(refused_images_);
   if (!uploaded_config_.empty()) s += " config_file_bytes=" + std::to_string(uploaded_config_.size());
   if (!intercom_.empty()) s += " intercom=1";
+  s += " made_files=" + std::to_string(made_count_);
   return s;
 }
 

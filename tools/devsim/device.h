@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "log_stream.h"
+#include "made_files.h"
 #include "config_store.h"
 #include "device_config.h"
 #include "login_handshake.h"
@@ -76,6 +77,11 @@ class Device {
   void StoreUploadedFile(uint32_t kind, const std::string& name, const std::string& content);
   bool ReadDeviceFile(uint32_t kind, const std::string& path, std::string& content) const;
   void PutDeviceFile(const std::string& path, std::string content);
+  // Files the device makes on request (snapshot, time-lapse, record export):
+  // names and the delay before the announcing alarm.
+  std::string SetMadeFileSetting(const std::string& args);
+  // Alarms whose delay has passed join the events.
+  void ReleaseDueEvents();
 
   // Login-free commands (already matched to this device).
   void ApplyLan(const std::map<std::string, std::string>& lan);
@@ -151,6 +157,9 @@ class Device {
   std::deque<std::pair<uint64_t, std::string>> log_lines_;
   uint64_t log_next_ = 1;
   std::deque<std::tuple<uint64_t, uint32_t, std::string>> events_;
+  std::deque<std::tuple<Clock::time_point, uint32_t, std::string>> delayed_events_;
+  MadeFileSettings made_files_;
+  int made_count_ = 0;
   uint64_t event_next_ = 1;
   Clock::time_point down_until_{};
   int reboots_ = 0;

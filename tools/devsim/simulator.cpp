@@ -370,6 +370,7 @@ void Simulator::ServeSdk(Device& d, int fd) {
       continue;
     }
     if (logged_in && !d.faults().drop_replies) {
+      d.ReleaseDueEvents();
       for (auto& [seq, code, data] : d.EventsSince(events_sent)) {
         events_sent = seq;
         if (!SendAll(fd, wire::EncodeFrame(FrameType::kEvent, 0, 0, code, 0, data), stop_)) return;
@@ -775,7 +776,7 @@ std::string Simulator::Control(const std::string& line) {
   if (cmd == "help") {
     return "ok list|state D|journal D [clear]|get D CODE|set D CODE HEX|fault D NAME VALUE|"
            "alarm D CODE [DETAIL]|event D CODE [TEXT]|log D TEXT|loghex D HEX|logmode D normal|raw|silent|refuse|logreset D BYTES|logstream D RATE TOTAL HEX|logsent D [PATH]|log_close D|reboot D|drop D|"
-           "offline D|online D|codefault D CODE NAME [VALUE]|file D PATH HEX|recover D [ARGS]|recovery D|quit";
+           "offline D|online D|codefault D CODE NAME [VALUE]|file D PATH HEX|madefile D picture NAME|video NAME|delay MS|recover D [ARGS]|recovery D|quit";
   }
   if (cmd == "list") {
     std::string out = "ok " + std::to_string(devices_.size());
@@ -790,7 +791,7 @@ std::string Simulator::Control(const std::string& line) {
                                           "event", "log", "log_close", "reboot", "drop", "file",
                                           "offline", "online", "codefault", "loghex", "logmode",
                                           "logreset", "logstream", "logsent", "recover",
-                                          "recovery"};
+                                          "recovery", "madefile"};
   if (std::find(std::begin(kPerDevice), std::end(kPerDevice), cmd) == std::end(kPerDevice)) {
     return "err unknown command '" + cmd + "'";
   }
@@ -924,6 +925,10 @@ std::string Simulator::Control(const std::string& line) {
   if (cmd == "offline" || cmd == "online") {
     d->SetOffline(cmd == "offline");
     return "ok";
+  }
+  if (cmd == "madefile") {
+    const std::string error = d->SetMadeFileSetting(rest);
+    return error.empty() ? "ok" : "err " + error;
   }
   if (cmd == "file") {
     std::string path, hex, content;
