@@ -38,6 +38,11 @@ class DeviceListSeamImpl : public ui::DeviceListSeam {
   void OnCommand(int id) override;
   // Called after a search was stopped.
   std::function<void()> onSearchStopped;
+  // The window's snapshot check found a row's picture late (list index).
+  void OnSnapshotTimedOut(int row) override {
+    if (onSnapshotTimedOut) onSnapshotTimedOut(row);
+  }
+  std::function<void(int row)> onSnapshotTimedOut;
 
   DeviceListController& Controller() { return controller_; }
   DeviceListActions* Actions() { return actions_.get(); }

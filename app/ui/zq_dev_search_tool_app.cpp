@@ -32,6 +32,7 @@
 #include "app/ui/net_cards.h"
 #include "app/ui/live_view_seam.h"
 #include "app/ui/maintenance_wiring.h"
+#include "app/ui/device_files_wiring.h"
 #include "app/ui/audio_play_seam.h"
 #include "media/ui/zq_broadcast_sdk.h"
 #include "media/ui/wnd_manager.h"
@@ -214,6 +215,7 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     std::unique_ptr<device::DeviceCommandHost> commands;
     std::unique_ptr<device::BatchCommandHost> batch;
     std::unique_ptr<dialogs::BatchDialogCommands> batch_dialogs;
+    std::unique_ptr<DeviceFilesWiring> device_files;
     discovery::DeviceListSeamImpl* list_ptr = nullptr;
     // Device logs: one receiver per checked row while logging is on.
     device::DeviceLogs::Hooks log_hooks;
@@ -259,11 +261,12 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     actions.autoTraceOn = [&device_logs] { return device_logs.Enabled(); };
     // The firmware's file entries (OEM application files, cloud identity and ISP files).
     FirmwareSeam* firmware_menus = nullptr;
-    actions.otherCommand = [&commands, &batch, &batch_dialogs, &firmware_menus, &window, &live, &log_menu,
+    actions.otherCommand = [&commands, &batch, &batch_dialogs, &device_files, &firmware_menus, &window, &live, &log_menu,
                             &list_ptr](int id, int row) {
       if (live != nullptr && live->OnListCommand(id, row)) return true;
       if (batch != nullptr && batch->OnCommand(id)) return true;
       if (batch_dialogs != nullptr && batch_dialogs->OnCommand(id)) return true;
+      if (device_files != nullptr && device_files->OnCommand(id)) return true;
       if (auto choice = RemoteConfigChoiceFor(id); choice && live != nullptr) {
         live->OpenRemoteConfigForRow(row, choice->channel, choice->language, window);
         return true;
@@ -531,9 +534,14 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     ConnectBatchButtons(dlg, *batch);
     auto maintenance = std::make_unique<MaintenanceWiring>(dlg, device_list, *batch, services.prompts ? services.prompts : &command_prompts);
     ConnectBatchDialogButtons(dlg, *batch_dialogs, popups);
+    // Snapshot, time-lapse and record export (after the batch host: it
+    // chains the status events behind the host's).
+    device_files = std::make_unique<DeviceFilesWiring>(dlg, device_list, *commands,
+                                                       services.prompts ? services.prompts : &command_prompts);
     dlg.show();
     dlg.exec();
     device_list.SetCommandHost(nullptr);
+    device_files.reset();
     maintenance.reset();
     batch_dialogs.reset();
     batch.reset();

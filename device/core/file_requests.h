@@ -75,6 +75,7 @@ class DeviceFileRequests {
   // The picture of `row` was not announced within 5 s (the main window's
   // snapshot timer, which has already cleared the pending flag).
   void OnSnapshotTimedOut(DeviceListRow& row);
+  // The list was emptied: every waiting row lost its link.
   void OnRowsCleared();
   void OnTick();
 

@@ -195,6 +195,13 @@ TEST_F(FileRequestsTest, FetchRefusedSlowFetchAndLostLinkEndTheRow) {
   EXPECT_EQ(files->ActiveJobs(), 0u);
   Fetched(103, Calls("GetFileByName").back().text);  // too late: counted once, as timed out
   EXPECT_EQ(summaries, std::vector<std::string>{"BATCH_STATE_FAILED 1, BATCH_STATE_TIMED_OUT 1, BATCH_STATE_LINK_LOST 1"});
+
+  // An emptied list ends every waiting row as link lost.
+  files->Snapshot({&a});
+  rows.Clear();
+  files->OnRowsCleared();
+  EXPECT_EQ(summaries.back(), "BATCH_STATE_LINK_LOST 1");
+  EXPECT_EQ(files->ActiveJobs(), 0u);
 }
 
 // The row is looked up by serial after the dialog: a list rebuilt while it
