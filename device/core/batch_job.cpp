@@ -120,7 +120,8 @@ bool BatchJob::OnReply(int handle, int command, int result) {
 bool BatchJob::OnRowTimedOut(int handle, int command) {
   if (handle <= 0) return false;
   for (Entry& e : entries_) {
-    if (e.state == BatchState::kPending && e.handle == handle && e.replyCode == command) {
+    if (e.state == BatchState::kPending && e.handle == handle &&
+        std::find(e.awaiting.begin(), e.awaiting.end(), command) != e.awaiting.end()) {
       End(e, BatchState::kTimedOut);
       CheckFinished();
       return true;

@@ -138,7 +138,9 @@ void DeviceFileRequests::RequestVideo(DeviceFileKind kind, const std::string& se
 bool DeviceFileRequests::Waiting(int handle, int code) const {
   for (const auto& job : jobs_)
     for (const BatchJob::Entry& e : job->Entries())
-      if (e.state == BatchState::kPending && e.handle == handle && e.replyCode == code) return true;
+      if (e.state == BatchState::kPending && e.handle == handle &&
+          std::find(e.awaiting.begin(), e.awaiting.end(), code) != e.awaiting.end())
+        return true;
   return false;
 }
 
