@@ -92,11 +92,12 @@ void BatchJob::Start(const std::vector<discovery::DeviceListRow*>& rows) {
   CheckFinished();
 }
 
-void BatchJob::OnRequestSent(int handle, int code) {
+void BatchJob::OnRequestSent(int handle, int code, int earlier) {
   if (handle <= 0 || code <= 0 || command_.answer != BatchCommand::Answer::kReply) return;
   for (Entry& e : entries_) {
     if (e.state != BatchState::kPending || e.handle != handle) continue;
     if (std::find(e.awaiting.begin(), e.awaiting.end(), code) == e.awaiting.end()) e.awaiting.push_back(code);
+    if (earlier > 0) e.owed[code] = earlier;
   }
 }
 
@@ -106,8 +107,16 @@ bool BatchJob::OnReply(int handle, int command, int result) {
     if (e.state != BatchState::kPending || e.handle != handle) continue;
     const auto it = std::find(e.awaiting.begin(), e.awaiting.end(), command);
     if (it == e.awaiting.end()) continue;
+    if (auto owed = e.owed.find(command); owed != e.owed.end() && owed->second > 0) {
+      --owed->second;  // the answer to an older request of the same code
+      return false;
+    }
     e.awaiting.erase(it);
-    if (result != 0)
+    if (result == kReplyResultTimedOut)
+      End(e, BatchState::kTimedOut);
+    else if (result == kReplyResultLinkLost)
+      End(e, BatchState::kLinkLost);
+    else if (result != 0)
       End(e, BatchState::kFailed);
     else if (e.awaiting.empty())
       End(e, BatchState::kDone);

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,11 @@ constexpr int kBatchStateCount = 10;
 
 // The language key of a terminal state's row text.
 const char* BatchStateKey(BatchState state);
+
+// Results the SDK gives a request it got no answer for: the link went down
+// (254) or the reply time-out passed (255).
+constexpr int kReplyResultLinkLost = 254;
+constexpr int kReplyResultTimedOut = 255;
 
 struct BatchSummary {
   int counts[kBatchStateCount] = {};
@@ -75,8 +81,10 @@ class BatchJob {
   // A request went to `handle` (the SDK tap): a waiting row of that handle
   // now waits for the reply to this code as well, so a get whose reply
   // starts follow-up sets ends the row only with the sets' own replies (all
-  // of them when one reply starts several).
-  void OnRequestSent(int handle, int code);
+  // of them when one reply starts several). `earlier` requests of the same
+  // handle and code were still unanswered: the SDK answers in order (reply,
+  // time-out or lost link), so their answers come first and are not this row's.
+  void OnRequestSent(int handle, int code, int earlier = 0);
   // An AUX reply; true when it was one a row waited for. A row ends when
   // every reply it waits for is in (done), or at the first error (failed).
   bool OnReply(int handle, int command, int result);
@@ -97,6 +105,7 @@ class BatchJob {
     std::string serial;
     int handle = 0;
     std::vector<int> awaiting;  // the codes whose replies the row still waits for
+    std::map<int, int> owed;    // per code: answers still owed to earlier requests
     BatchState state = BatchState::kPending;
   };
   const std::vector<Entry>& Entries() const { return entries_; }

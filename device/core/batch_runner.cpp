@@ -13,7 +13,9 @@ BatchRunner::BatchRunner(DeviceCommands& commands, SdkTap& tap, std::chrono::mil
     // A worker of two requests (factory reset) is refused when either is.
     if (!sent_ || result != 0) lastResult_ = result;
     sent_ = true;
-    for (auto& job : jobs_) job->OnRequestSent(handle, code);
+    int earlier = 0;
+    if (result == 0 && handle > 0 && code > 0) earlier = outstanding_[{handle, code}]++;
+    for (auto& job : jobs_) job->OnRequestSent(handle, code, earlier);
   };
 }
 
@@ -67,6 +69,8 @@ void BatchRunner::Reap() {
 }
 
 void BatchRunner::OnReply(int handle, int command, int result) {
+  if (auto it = outstanding_.find({handle, command}); it != outstanding_.end() && --it->second <= 0)
+    outstanding_.erase(it);
   for (auto& job : jobs_) job->OnReply(handle, command, result);
   Reap();
 }

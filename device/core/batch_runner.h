@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <map>
+#include <utility>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +63,8 @@ class BatchRunner {
   std::vector<std::unique_ptr<BatchJob>> jobs_;
   bool sent_ = false;
   int lastResult_ = -1;
+  // Accepted requests per (handle, code) whose reply has not come yet.
+  std::map<std::pair<int, int>, int> outstanding_;
 };
 
 }  // namespace kelvara::device

@@ -21,6 +21,7 @@
 #include "device/core/aux_replies.h"
 #include "device/core/device_commands.h"
 #include "device/core/row_login.h"
+#include "device/core/sdk_tap.h"
 #include "device/core/status_events.h"
 #include "device/core/zq_command_sdk.h"
 #include "device/core/zq_netsdk.h"
@@ -143,7 +144,8 @@ class DevsimCommands {
     ZQ_NETSDK_IPC_Init();
     RegisterSdkCallbacks(&sink_);
     DeviceCommands::Options o;
-    o.sdk = &commandSdk_;
+    tap_.SetInner(&commandSdk_);
+    o.sdk = &tap_;  // batch jobs watch the requests here
     o.lookup = [](const char* key) { return std::string(key); };
     o.documentsDir = [this] { return docs_; };
     o.seams = seams;
@@ -227,6 +229,7 @@ class DevsimCommands {
   discovery::DeviceRows& Rows() { return *rows_; }
   discovery::DeviceListRow& Row(std::size_t i) { return rows_->At(i); }
   DeviceCommands& Commands() { return *commands_; }
+  SdkTap& Tap() { return tap_; }
 
   std::function<void(const DeviceStatusEvent&)> onEvent;  // after the handler
   std::function<void(const DeviceAuxResponse&)> onReply;  // after the handler
@@ -252,6 +255,7 @@ class DevsimCommands {
   QueueSink sink_;
   ZqNetSdk loginSdk_;
   ZqCommandSdk commandSdk_;
+  SdkTap tap_;
   std::unique_ptr<DeviceCommands> commands_;
   std::unique_ptr<AuxReplyHandler> replies_;
   std::unique_ptr<StatusEventHandler> events_;

@@ -165,6 +165,29 @@ TEST_F(MaintenanceTest, ReplyCommandsOverTheSixRows) {
   }
 }
 
+// The SDK answers one handle's requests in order, each with its reply, its
+// time-out (255) or the lost link (254): a late answer to an older request
+// of the same code is not the newer row's.
+TEST_F(MaintenanceTest, RepliesToOlderRequestsOfTheSameCodeAreSkipped) {
+  const auto io = *MaintenanceCommandFor(32805);
+  runner->Run({&Row("S-OK")}, MakeMaintenanceCommand(*commands, *runner, io));
+  now += 5000ms;
+  runner->OnTick();  // the first row timed out; its request is still owed an answer
+  EXPECT_EQ(Status(Row("S-OK")), "BATCH_STATE_TIMED_OUT");
+  runner->Run({&Row("S-OK"), &Row("S-ERR")}, MakeMaintenanceCommand(*commands, *runner, io));
+  runner->OnReply(101, SYS_CTRL_SET_IO_OUTPUT, kReplyResultTimedOut);  // the older request's
+  EXPECT_EQ(Status(Row("S-OK")), "BATCH_STATE_TIMED_OUT");
+  EXPECT_EQ(runner->ActiveJobs(), 1u);
+  runner->OnReply(101, SYS_CTRL_SET_IO_OUTPUT, 0);
+  EXPECT_EQ(Status(Row("S-OK")), "BATCH_STATE_DONE");
+  runner->OnReply(104, SYS_CTRL_SET_IO_OUTPUT, kReplyResultLinkLost);
+  EXPECT_EQ(Status(Row("S-ERR")), "BATCH_STATE_LINK_LOST");
+  runner->Run({&Row("S-DROP")}, MakeMaintenanceCommand(*commands, *runner, io));
+  runner->OnReply(105, SYS_CTRL_SET_IO_OUTPUT, kReplyResultTimedOut);
+  EXPECT_EQ(Status(Row("S-DROP")), "BATCH_STATE_TIMED_OUT");
+  EXPECT_EQ(runner->ActiveJobs(), 0u);
+}
+
 TEST_F(MaintenanceTest, BadPixelPresetEndsByTheSdksAcceptance) {
   ASSERT_FALSE(runner->Run(Checked(), MakeMaintenanceCommand(*commands, *runner, *MaintenanceCommandFor(23))));
   EXPECT_EQ(sdk.calls, (std::vector<SdkCall>{{"PTZPreset", 101, 8, "200"},

@@ -124,7 +124,8 @@ std::map<uint32_t, std::string> DefaultConfigBlocks(const DeviceConfig& c) {
 
 bool IsStoredControl(uint32_t code) {
   switch (code) {
-    case 122: case 1017: case 1046: case 1064: case 1081: case 1102: case 1118: case 1119: case 1130:
+    case 122: case 1017: case 1042: case 1046: case 1064: case 1081: case 1094: case 1102: case 1118: case 1119:
+    case 1130:
       return true;
     default:
       return false;

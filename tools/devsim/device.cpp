@@ -1,5 +1,6 @@
 #include "device.h"
 
+#include <cstdlib>
 #include <tinyxml.h>
 
 #include <cstdio>
@@ -174,6 +175,12 @@ SdkAnswer Device::SystemControl(uint32_t code, const std::string& request) {
     return {0, "<RESPONSE_PARAM />"};
   }
   switch (code) {
+    case 1094: {
+      // Factory mode as the request sets it (`state` shows it).
+      const size_t at = request.find("Mode=\"");
+      if (at != std::string::npos) factory_mode_.store(std::atoi(request.c_str() + at + 6));
+      return {0, "<RESPONSE_PARAM />"};
+    }
     case 1012:
       return {0, "<RESPONSE_PARAM" + Attr("FileSystemVersion", c.fs_version) +
                      Attr("McuVersion", c.mcu_version) +

@@ -833,6 +833,15 @@ std::string Simulator::Control(const std::string& line) {
   if (cmd == "fault") {
     std::string name, value;
     args >> name >> value;
+    if (name == "result") {
+      // `fault D result CODE N`: that command code is answered with N.
+      uint32_t code = 0;
+      int n = 0;
+      std::istringstream code_args(value);
+      if (!(code_args >> code) || !(args >> n)) return "err fault D result CODE N";
+      const std::string error = d->SetCodeFault(code, "result " + std::to_string(n));
+      return error.empty() ? "ok" : "err " + error;
+    }
     return d->SetFault(name, value) ? "ok" : "err unknown fault '" + name + "'";
   }
   if (cmd == "codefault") {
