@@ -51,7 +51,7 @@ void BatchJob::Start(const std::vector<discovery::DeviceListRow*>& rows) {
   entries_.reserve(rows.size());
   for (discovery::DeviceListRow* row : rows) {
     if (!row) continue;
-    Entry entry{row->m_key, row->m_loginHandle, {}, BatchState::kPending};
+    Entry entry{row->m_key, row->m_loginHandle, {}, {}, BatchState::kPending};
     if (command_.replyCode > 0) entry.awaiting.push_back(command_.replyCode);
     entries_.push_back(std::move(entry));
     ++summary_.counts[static_cast<int>(BatchState::kPending)];
