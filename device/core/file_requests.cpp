@@ -204,6 +204,24 @@ void DeviceFileRequests::OnStatusEvent(const DeviceStatusEvent& event) {
   Reap();
 }
 
+void DeviceFileRequests::OnReply(int handle, int command, int result) {
+  if (result == 0 || (command != 1043 && command != 1058 && command != 1061)) return;
+  const bool fetching = std::any_of(awaited_.begin(), awaited_.end(),
+                                    [&](const Awaited& a) { return a.handle == handle && a.code == command; });
+  if (fetching || !Waiting(handle, command)) return;
+  // Nothing will be announced: the request is no longer pending.
+  if (DeviceListRow* row = commands_.Rows().FindByHandle(handle)) {
+    if (command == 1043) {
+      row->m_snapshotPending = 0;
+      row->m_snapshotTime = 0;
+    } else {
+      (command == 1058 ? row->m_timelapsePending : row->m_recordExportPending) = 0;
+    }
+  }
+  EndRow(handle, command, result);
+  Reap();
+}
+
 void DeviceFileRequests::OnSnapshotTimedOut(DeviceListRow& row) {
   row.m_snapshotPending = 0;
   row.m_snapshotTime = 0;

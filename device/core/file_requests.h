@@ -9,7 +9,8 @@
 // one terminal state: done once the announced file is stored, failed when
 // its download fails or is refused, timed out when the picture is not
 // announced in time (or the whole fetch takes too long), link lost when the
-// login ends first. Rows are kept by serial, never by record. UI thread only;
+// login ends first; failed too when the device answers the request itself
+// with an error. Rows are kept by serial, never by record. UI thread only;
 // nothing here blocks.
 #include <chrono>
 #include <cstdint>
@@ -72,6 +73,10 @@ class DeviceFileRequests {
   // Every status event after its handler ran (the downloads it started are
   // known by then).
   void OnStatusEvent(const DeviceStatusEvent& event);
+  // An AUX reply: the device's answer to the request itself. An error (or
+  // the SDK's lost-link and time-out answers) ends a row still waiting for
+  // its announcement; a good answer only says the device is at work.
+  void OnReply(int handle, int command, int result);
   // The picture of `row` was not announced within 5 s (the main window's
   // snapshot timer, which has already cleared the pending flag).
   void OnSnapshotTimedOut(DeviceListRow& row);

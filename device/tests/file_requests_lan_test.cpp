@@ -66,8 +66,10 @@ class FileRequestsLan : public ::testing::Test {
       o.showSummary = [this](const std::string& s) { summaries.push_back(s); };
       files = std::make_unique<DeviceFileRequests>(sim->Commands(), o);
       sim->onEvent = [this](const DeviceStatusEvent& e) { files->OnStatusEvent(e); };
+    sim->onReply = [this](const DeviceAuxResponse& r) { files->OnReply(r.loginHandle, r.command, r.result); };
       body();
       sim->onEvent = nullptr;
+      sim->onReply = nullptr;
       files.reset();
       sim.reset();
     });
@@ -110,8 +112,13 @@ TEST_F(FileRequestsLan, SnapshotsAndVideosArriveWhole) {
     day.day = 5;
     files->RequestVideo(DeviceFileKind::kTimelapse, sim->Row(0).m_key, day);
     files->RequestVideo(DeviceFileKind::kRecordExport, sim->Row(1).m_key, day);
+    // Device 2 answers its export with an error: nothing is made.
+    ASSERT_EQ(Control("codefault 2 1061 result 5"), "ok");
+    files->RequestVideo(DeviceFileKind::kRecordExport, sim->Row(2).m_key, day);
     ASSERT_TRUE(WaitDone(0));
     ASSERT_TRUE(WaitDone(1));
+    ASSERT_TRUE(sim->PumpUntil([&] { return sim->Status(2) == "BATCH_STATE_FAILED"; }, 10000ms));
+    EXPECT_EQ(sim->Row(2).m_recordExportPending, 0);
     EXPECT_EQ(sim->Received(0, 1058), std::vector<std::string>{BuildTimelapseRequest(day)});
     EXPECT_EQ(sim->Received(1, 1061), std::vector<std::string>{BuildExportRecordRequest(day)});
     for (int i = 0; i < 2; ++i) {

@@ -196,6 +196,24 @@ TEST_F(FileRequestsTest, FetchRefusedSlowFetchAndLostLinkEndTheRow) {
   Fetched(103, Calls("GetFileByName").back().text);  // too late: counted once, as timed out
   EXPECT_EQ(summaries, std::vector<std::string>{"BATCH_STATE_FAILED 1, BATCH_STATE_TIMED_OUT 1, BATCH_STATE_LINK_LOST 1"});
 
+  // The device's own answer to the request: a good one keeps the row
+  // waiting; an error, or the SDK's time-out and lost-link answers, end it
+  // and clear its pending flag.
+  const struct {
+    int result;
+    const char* summary;
+  } answers[] = {{5, "BATCH_STATE_FAILED 1"}, {255, "BATCH_STATE_TIMED_OUT 1"}, {254, "BATCH_STATE_LINK_LOST 1"}};
+  for (const auto& answer : answers) {
+    SCOPED_TRACE(answer.result);
+    files->Snapshot({&a});
+    files->OnReply(101, 1043, 0);
+    files->OnReply(101, 1058, answer.result);  // not this row's request
+    EXPECT_EQ(a.m_snapshotPending, 1);
+    files->OnReply(101, 1043, answer.result);
+    EXPECT_EQ(a.m_snapshotPending, 0);
+    EXPECT_EQ(summaries.back(), answer.summary);
+  }
+
   // An emptied list ends every waiting row as link lost.
   files->Snapshot({&a});
   rows.Clear();

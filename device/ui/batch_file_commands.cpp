@@ -14,6 +14,12 @@ BatchFileCommands::BatchFileCommands(DeviceCommandHost& commands, Hooks hooks)
     requests_->OnStatusEvent(e);
     if (requests_->ActiveJobs() == 0) tick_.stop();
   };
+  previousReply_ = commands_.afterAuxResponse;
+  commands_.afterAuxResponse = [this](const DeviceAuxResponse& r) {
+    if (previousReply_) previousReply_(r);
+    requests_->OnReply(r.loginHandle, r.command, r.result);
+    if (requests_->ActiveJobs() == 0) tick_.stop();
+  };
   tick_.setInterval(250);
   QObject::connect(&tick_, &QTimer::timeout, this, [this] {
     requests_->OnTick();
@@ -21,7 +27,10 @@ BatchFileCommands::BatchFileCommands(DeviceCommandHost& commands, Hooks hooks)
   });
 }
 
-BatchFileCommands::~BatchFileCommands() { commands_.afterStatusEvent = previous_; }
+BatchFileCommands::~BatchFileCommands() {
+  commands_.afterStatusEvent = previous_;
+  commands_.afterAuxResponse = previousReply_;
+}
 
 bool BatchFileCommands::OnCommand(int id) {
   switch (id) {

@@ -29,7 +29,8 @@ class BatchFileCommands : public QObject {
     std::function<void(const char* textKey, const char* captionKey)> infoBox;
     std::function<void(const std::string&)> showSummary;
   };
-  // Takes over `commands.afterStatusEvent`, calling what was there first;
+  // Takes over `commands.afterStatusEvent` and `afterAuxResponse`, calling
+  // what was there first;
   // destroy before whoever set it.
   BatchFileCommands(DeviceCommandHost& commands, Hooks hooks);
   ~BatchFileCommands() override;
@@ -50,6 +51,7 @@ class BatchFileCommands : public QObject {
   DeviceCommandHost& commands_;
   Hooks hooks_;
   std::function<void(const DeviceStatusEvent&)> previous_;
+  std::function<void(const DeviceAuxResponse&)> previousReply_;
   std::unique_ptr<DeviceFileRequests> requests_;
   QTimer tick_;
 };
