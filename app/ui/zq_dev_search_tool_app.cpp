@@ -39,7 +39,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 #include "app/ui/zq_dev_search_tool_dlg.h"
-#include "firmware/recovery/ui/boot_server_dlg.h"
+#include "app/ui/boot_server_seam.h"
 
 #include <VaRurOvoDiv/zq_netsdk_ipc.h>
 
@@ -413,25 +413,14 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     firmware_menus = &firmware;
     // The boot-recovery window, made the first time its menu entry is chosen:
     // the device list asks it which recovered devices to restore.
-    struct BootHost : firmware::BootServerHost {
-      discovery::DeviceListSeamImpl* list = nullptr;
-      CZqDevSearchToolDlg** window = nullptr;
-      void ClearDevicesForSearch() override { list->Controller().ClearDevicesForSearch(); }
-      void OnSearchButton() override {
-        if (*window != nullptr) (*window)->OnSearchButton();
-      }
-      bool IsSearchRunning() override { return *window != nullptr && (*window)->IsSearchRunning(); }
-    } boot_host;
-    boot_host.list = &device_list;
-    boot_host.window = &window;
+    BootServerSeam boot_seam(device_list, {[&window] {
+                                             if (window != nullptr) window->OnSearchButton();
+                                           },
+                                           [&window] { return window != nullptr && window->IsSearchRunning(); }});
     services.modeless.boot_server = [&](QWidget* parent) -> QDialog* {
       firmware::BootServerOptions options;
       options.program_folder = program_dir_;
-      auto* boot = new firmware::CBootServerDlg(&boot_host, &param, options, parent);
-      device_list.Controller().SetRecoveryMarks(&boot->Server());
-      QObject::connect(boot, &QObject::destroyed, [&device_list] { device_list.Controller().SetRecoveryMarks(nullptr); });
-      boot->OnInitDialog();
-      return boot;
+      return boot_seam.Make(parent, &param, std::move(options));
     };
     // The intercom (audio broadcast) window, made by the audio menu.
     media::ZqBroadcastSdk broadcast_sdk;

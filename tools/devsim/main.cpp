@@ -30,7 +30,7 @@ void Usage() {
   std::fprintf(stderr,
                "usage: devsim [--config FILE] [--count N] [--base-ip A] [--serial-prefix P]\n"
                "              [--set KEY=VALUE]... [--discovery-port P] [--discovery-bind A]\n"
-               "              [--max-seconds S] [--no-stdin]\n"
+               "              [--max-seconds S] [--no-stdin] [--recover \"D|all [ARGS]\"]...\n"
                "Control commands are read from stdin (devsim ends when stdin closes);\n"
                "see docs/devsim.md.\n");
 }
@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
   int count = 0;
   std::string base_ip = "127.0.0.1";
   std::string prefix = "SIM";
+  std::vector<std::string> recoveries;  // "D [ARGS]" of the recover command, started once up
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> std::string {
@@ -98,6 +99,8 @@ int main(int argc, char** argv) {
       config.max_seconds = std::atoi(value().c_str());
     } else if (a == "--no-stdin") {
       config.stdin_control = false;
+    } else if (a == "--recover") {
+      recoveries.push_back(value());
     } else {
       Usage();
       return 2;
@@ -183,6 +186,28 @@ int main(int argc, char** argv) {
     return kelvara::devsim::RtspControl(rtsp, static_cast<int>(rtsp_device.size()),
                                         word + " " + what + " " + std::to_string(k));
   };
+
+  // Devices that boot into recovery at once; a bad device or argument ends devsim.
+  for (const std::string& spec : recoveries) {
+    const auto space = spec.find(' ');
+    const std::string who = spec.substr(0, space);
+    const std::string args = space == std::string::npos ? "" : spec.substr(space);
+    std::vector<std::string> targets;
+    if (who == "all") {
+      for (int i = 0; i < sim.device_count(); ++i) targets.push_back(std::to_string(i));
+    } else {
+      targets.push_back(who);
+    }
+    for (const std::string& t : targets) {
+      const std::string reply = sim.Control("recover " + t + args);
+      if (reply != "ok") {
+        std::fprintf(stderr, "devsim: --recover %s: %s\n", spec.c_str(), reply.c_str());
+        rtsp.Stop();
+        sim.Stop();
+        return 2;
+      }
+    }
+  }
 
   std::cout << sim.Control("list") << "\n";
   for (size_t k = 0; k < rtsp_device.size(); ++k)

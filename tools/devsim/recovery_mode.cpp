@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -79,23 +81,32 @@ unsigned Get16(const std::string& s, std::size_t at) {
   return (static_cast<unsigned char>(s[at]) << 8) | static_cast<unsigned char>(s[at + 1]);
 }
 
+// A decimal number in [low, high]; false for anything else.
+bool ReadNumber(const std::string& text, long low, long high, long& out) {
+  char* end = nullptr;
+  errno = 0;
+  out = std::strtol(text.c_str(), &end, 10);
+  return !text.empty() && *end == '\0' && errno == 0 && out >= low && out <= high;
+}
+
 }  // namespace
 
 std::string ParseRecoveryPlan(const std::string& args, RecoveryPlan& plan) {
   std::istringstream in(args);
   std::string word;
+  long number = 0;
   while (in >> word) {
     const auto eq = word.find('=');
     const std::string key = word.substr(0, eq), value = eq == std::string::npos ? "" : word.substr(eq + 1);
-    if (key == "tftp_port") {
-      plan.tftp_port = static_cast<std::uint16_t>(std::stoi(value));
-    } else if (key == "server_port") {
-      plan.server_port = static_cast<std::uint16_t>(std::stoi(value));
+    if (key == "tftp_port" || key == "server_port") {
+      if (!ReadNumber(value, 1, 65535, number)) return "err bad port '" + value + "'";
+      (key == "tftp_port" ? plan.tftp_port : plan.server_port) = static_cast<std::uint16_t>(number);
     } else if (key == "fault") {
       if (value.rfind("stall_at=", 0) == 0 || value == "stall_at") return "err use fault=stall_at:K";
       if (value.rfind("stall_at:", 0) == 0) {
+        if (!ReadNumber(value.substr(9), 0, 12, number)) return "err bad step '" + value.substr(9) + "'";
         plan.fault = "stall_at";
-        plan.stall_at = std::stoi(value.substr(9));
+        plan.stall_at = static_cast<int>(number);
       } else if (value == "none" || value == "flash_fail" || value == "tftp_timeout") {
         plan.fault = value;
       } else {

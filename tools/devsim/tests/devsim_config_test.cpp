@@ -14,6 +14,7 @@
 #include "discovery/core/discovery_protocol.h"
 #include "discovery/core/search_reply.h"
 #include "digest.h"
+#include "recovery_mode.h"
 #include "simulator.h"
 
 namespace kelvara::devsim {
@@ -198,6 +199,30 @@ TEST(DevsimGuard, RefusesDiscoveryInTheMachinesOwnNamespace) {
   Simulator sim(c);
   EXPECT_NE(sim.Start().find("refusing to answer discovery"), std::string::npos);
   sim.Stop();
+}
+
+// The arguments of "recover" and of the --recover start option: bad numbers
+// are refused with a reason instead of ending the simulator.
+TEST(DevsimRecoveryPlan, ArgumentsAndTheirErrors) {
+  RecoveryPlan plan;
+  EXPECT_EQ(ParseRecoveryPlan("tftp_port=6969 server_port=25001 fault=stall_at:6", plan), "");
+  EXPECT_EQ(plan.tftp_port, 6969);
+  EXPECT_EQ(plan.server_port, 25001);
+  EXPECT_EQ(plan.fault, "stall_at");
+  EXPECT_EQ(plan.stall_at, 6);
+  const struct {
+    const char* args;
+    const char* error;
+  } bad[] = {
+      {"tftp_port=x", "err bad port 'x'"},       {"server_port=70000", "err bad port '70000'"},
+      {"tftp_port=", "err bad port ''"},         {"fault=stall_at:x", "err bad step 'x'"},
+      {"fault=stall_at=3", "err use fault=stall_at:K"}, {"fault=melt", "err unknown fault 'melt'"},
+      {"speed=3", "err unknown argument 'speed=3'"},
+  };
+  for (const auto& c : bad) {
+    RecoveryPlan p;
+    EXPECT_EQ(ParseRecoveryPlan(c.args, p), c.error) << c.args;
+  }
 }
 
 }  // namespace
