@@ -9,6 +9,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "dialogs/ui/dialog_remote_cfg.h"
@@ -38,6 +39,8 @@ TEST(RemoteCfgPages, EditAndSaveABlockOfTheDevice) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return tabs->count() > 0; }, 10000));
   EXPECT_EQ(d.findChild<QLabel*>("RemoteConfigState")->text(), "logged in");
   EXPECT_EQ(tabs->tabText(0), "Network");
+  if (const char* dir = std::getenv("KELVARA_SCREENSHOTS"))
+    d.grab().save(QString::fromLocal8Bit(dir) + "/remote_config.png");
   QWidget* page = d.findChild<QWidget*>("RemoteConfigPage:507");
   ASSERT_NE(page, nullptr);
   auto* volume = page->findChild<QLineEdit*>("Capture.Volume");

@@ -160,6 +160,9 @@ class BlockPage : public QWidget {
     for (const Field& f : fields_) {
       auto* edit = new QLineEdit(QString::fromUtf8(f.value), form);
       edit->setObjectName(QString::fromUtf8(f.label));
+      // Passwords are not shown on screen.
+      if (QString::fromUtf8(f.label).section('.', -1).contains(QStringLiteral("password"), Qt::CaseInsensitive))
+        edit->setEchoMode(QLineEdit::Password);
       rows->addRow(QString::fromUtf8(f.label), edit);
       edits_.push_back(edit);
     }
