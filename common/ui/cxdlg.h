@@ -104,6 +104,9 @@ class CXDlg : public QDialog {
   int SetButtonBkColor(QWidget* button);
 
  protected:
+  // Where PlaceControlPairAtMargin puts a row's label (10 until changed);
+  // pages with side-by-side group boxes move it per box.
+  void SetLeftMargin(int x) { left_margin_ = x; }
   void resizeEvent(QResizeEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;

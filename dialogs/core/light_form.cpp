@@ -45,6 +45,16 @@ const std::vector<ListItem>& ImageOptionItems() {
   return items;
 }
 
+const std::vector<IsoGainEntry>& IsoGainTable() {
+  static const std::vector<IsoGainEntry> table = {
+      {"ISO_100", 0},      {"ISO_150", 3},      {"ISO_200", 6},      {"ISO_300", 9},     {"ISO_400", 12},
+      {"ISO_600", 15},     {"ISO_800", 18},     {"ISO_1600", 24},    {"ISO_3200", 30},   {"ISO_6400", 36},
+      {"ISO_12800", 42},   {"ISO_25600", 48},   {"ISO_51200", 54},   {"ISO_102400", 60}, {"ISO_204800", 66},
+      {"ISO_409600", 72},  {"", 0},
+  };
+  return table;
+}
+
 int IndexOfData(const std::vector<ListItem>& items, int data) {
   auto it = std::find_if(items.begin(), items.end(), [data](const ListItem& i) { return i.data == data; });
   return it == items.end() ? -1 : static_cast<int>(it - items.begin());

@@ -25,6 +25,13 @@ const std::vector<ListItem>& IrcutModeItems();
 const std::vector<ListItem>& LedDelayItems();        // "0.01" .. "1.50" -> 0..17
 const std::vector<ListItem>& LedBrightnessItems();   // "0", "10%" .. "100%"
 const std::vector<ListItem>& ImageOptionItems();     // data 0, 1, 3, 2, 4, 5, 6, 7, 8
+// The gains of the image capture page's gain list: 16 named rows and an
+// empty row that ends the table.
+struct IsoGainEntry {
+  std::string name;
+  int gain;  // dB
+};
+const std::vector<IsoGainEntry>& IsoGainTable();
 // Index of the first item with this data, -1 when none.
 int IndexOfData(const std::vector<ListItem>& items, int data);
 

@@ -2,7 +2,12 @@
 // Escape send nothing; Save checks, then asks naming the device count, and
 // only Yes gives a text.
 #include <QFocusEvent>
+#include <QGroupBox>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QComboBox>
+#include <QSlider>
+#include <QWheelEvent>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -33,10 +38,11 @@ TEST(CapturePage, LeavingFieldsAndKeysSendNothing) {
   page.SetPrompts(&prompts);
   page.show();
   auto* brightness = page.ControlAs<QLineEdit>(1203);
-  brightness->setText(" 200 ");
+  brightness->setText(" 20");
   QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
   QApplication::sendEvent(brightness, &out);
-  EXPECT_EQ(brightness->text(), "200");
+  EXPECT_EQ(brightness->text(), "20");
+  EXPECT_EQ(page.ControlAs<QSlider>(859)->value(), 20);
   QTest::keyClick(&page, Qt::Key_Return);
   QTest::keyClick(&page, Qt::Key_Escape);
   EXPECT_TRUE(page.isVisible());
@@ -77,6 +83,126 @@ TEST(CapturePage, DefaultsGiveTheDefaultText) {
   page.SetPrompts(&yes);
   page.OnSave();
   EXPECT_EQ(page.xml, SaveVideoCapture(FormFromRecord(DefaultVideoCaptureParams())).xml);
+}
+
+void Leave(QWidget* edit) {
+  QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+  QApplication::sendEvent(edit, &out);
+}
+
+TEST(CapturePage, LeavingACheckedFieldClampsAndSyncsItsSliderOnly) {
+  AnsweringPrompts prompts(ui::kAnswerYes);
+  CMediaVCapture page(2);
+  page.SetPrompts(&prompts);
+  page.show();
+  auto* brightness = page.ControlAs<QLineEdit>(1203);
+  brightness->setText("300");
+  Leave(brightness);
+  ASSERT_EQ(prompts.messages.size(), 1u);
+  EXPECT_EQ(prompts.messages[0], CMediaVCapture::LangText("IDS_STR_ZH_CN_MSG_TIPS47"));
+  EXPECT_EQ(brightness->text(), "255");
+  EXPECT_EQ(page.ControlAs<QSlider>(859)->value(), 255);
+  // A new valid contrast neither saves nor closes the page.
+  auto* contrast = page.ControlAs<QLineEdit>(609);
+  contrast->setText("77");
+  Leave(contrast);
+  EXPECT_EQ(page.ControlAs<QSlider>(863)->value(), 77);
+  EXPECT_TRUE(page.isVisible());
+  EXPECT_TRUE(page.cancelled);
+  EXPECT_TRUE(page.xml.empty());
+  // Letters keep their text for the user to mend; the slider stays.
+  contrast->setText("7a");
+  Leave(contrast);
+  EXPECT_EQ(contrast->text(), "7a");
+  EXPECT_EQ(page.ControlAs<QSlider>(863)->value(), 77);
+  EXPECT_EQ(prompts.messages.size(), 2u);
+  // A window switch is no leaving.
+  QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+  QApplication::sendEvent(contrast, &away);
+  EXPECT_EQ(prompts.messages.size(), 2u);
+  // Sliders write their edits; the values reach the text.
+  page.ControlAs<QSlider>(868)->setValue(42);
+  EXPECT_EQ(page.ControlAs<QLineEdit>(615)->text(), "42");
+  contrast->setText("77");
+  page.OnSave();
+  EXPECT_NE(page.xml.find("Brightness=\"255\" Contrast=\"77\""), std::string::npos);
+  EXPECT_NE(page.xml.find("TNF=\"42\""), std::string::npos);
+}
+
+TEST(CapturePage, ListsEnableTheControlsTheyGovern) {
+  AnsweringPrompts prompts(ui::kAnswerNo);
+  CMediaVCapture page(1);
+  page.SetPrompts(&prompts);
+  auto enabled = [&](int id) { return page.Control(id)->isEnabled(); };
+  auto select = [&](int id, int index) { page.ControlAs<QComboBox>(id)->setCurrentIndex(index); };
+  // Defaults: automatic everything, so the dependent controls are locked.
+  for (int id : {866, 867, 2007, 2018, 2009, 1438, 1445, 1186, 1442, 1444, 1991, 617, 1562, 1563})
+    EXPECT_FALSE(enabled(id)) << id;
+  EXPECT_TRUE(enabled(589));  // IR-cut by software: its sensitivity
+  select(1568, 1);
+  select(1576, 1);
+  select(1978, 1);
+  select(1575, 1);
+  select(1582, 1);
+  page.SelectComboByData(1182, 1);
+  for (int id : {866, 867, 2007, 2018, 2009, 1438, 1445, 1186}) EXPECT_TRUE(enabled(id)) << id;
+  for (int id : {1442, 1444, 1991, 2019, 1992}) EXPECT_FALSE(enabled(id)) << id;
+  page.SelectComboByData(1181, 1);
+  EXPECT_FALSE(enabled(589));
+  EXPECT_TRUE(enabled(1562));
+  // Mode 3 on a fresh page: no day/night buttons.
+  page.SelectComboByData(1181, 3);
+  EXPECT_FALSE(page.Control(1183)->isVisibleTo(&page));
+  // After a Save that stopped with mode 3 read, they show and build requests.
+  page.ControlAs<QLineEdit>(589)->setText("101");
+  page.OnSave();
+  EXPECT_EQ(page.lastIrcutMode, 3);
+  EXPECT_TRUE(page.cancelled);
+  ASSERT_TRUE(page.Control(1183)->isVisibleTo(&page));
+  ASSERT_TRUE(page.Control(1185)->isVisibleTo(&page));
+  page.ControlAs<QPushButton>(1185)->click();
+  EXPECT_EQ(page.dayNightRequest, "<REQUEST_PARAM Mode=\"NightMode\" />\n");
+  page.ControlAs<QPushButton>(1183)->click();
+  EXPECT_EQ(page.dayNightRequest, "<REQUEST_PARAM Mode=\"DayMode\" />\n");
+  // Default puts every choice back and locks again.
+  page.ControlAs<QPushButton>(1172)->click();
+  for (int id : {866, 867, 2007, 1438, 1445, 1186}) EXPECT_FALSE(enabled(id)) << id;
+  EXPECT_EQ(page.ControlAs<QLineEdit>(589)->text(), "50");
+  EXPECT_EQ(page.ControlAs<QSlider>(859)->value(), 128);
+}
+
+TEST(CapturePage, ThreeGroupsAndScrolling) {
+  CMediaVCapture page(1);
+  page.resize(772, 300);
+  page.show();
+  const int w = page.PageWidth();
+  auto geo = [&](int id) { return page.Control(id)->geometry(); };
+  EXPECT_EQ(geo(1564).topLeft(), QPoint(10, 25));
+  EXPECT_EQ(geo(1564).width(), w);
+  EXPECT_EQ(geo(1197).x(), 10);
+  EXPECT_EQ(geo(1971).x(), w / 2 + 12);
+  EXPECT_EQ(geo(1971).y(), geo(1197).y());
+  EXPECT_EQ(geo(1197).y(), geo(1564).bottom() + 1 + 10);
+  EXPECT_EQ(geo(1197).width(), w / 2 - 2);
+  // Rows inside the boxes; the left column's edit after its slider.
+  EXPECT_GT(geo(859).x(), geo(1205).right());
+  EXPECT_GT(geo(1203).x(), geo(859).right());
+  EXPECT_GE(geo(1575).x(), w / 2 + 12);
+  const int bottom = std::max(geo(1197).bottom(), geo(1971).bottom()) + 1;
+  EXPECT_EQ(geo(1172), QRect(w - 200, bottom + 10, 80, 20));
+  EXPECT_EQ(geo(1173), QRect(w - 100, bottom + 10, 80, 20));
+  EXPECT_EQ(page.ContentHeight(), bottom + 10 + 40);
+  for (int id : {1924, 1571, 1565, 1572, 1566, 1441, 866, 1442}) EXPECT_FALSE(page.Control(id)->isVisible()) << id;
+  // The wheel scrolls a quarter of the window per message.
+  const int saveY = geo(1173).y();
+  QWheelEvent down(QPointF(50, 50), QPointF(50, 50), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&page, &down);
+  EXPECT_EQ(page.ScrollOffset(), 300 / 4);
+  EXPECT_EQ(geo(1173).y(), saveY - 300 / 4);
+  // Laid out again (a resize) at the same offset: nothing jumps.
+  page.resize(772, 301);
+  EXPECT_EQ(geo(1173).y(), saveY - page.ScrollOffset());
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 #pragma once
-// The image capture page: the record's fields in edits (CEditExEx) and lists
-// by control id. Leaving a field only trims it; the page sends nothing by
-// itself. Save checks the fields in order, then asks a yes/no question that
-// names the number of checked devices; only Yes clears `cancelled` and keeps
-// the text. Enter does nothing; Escape and the close box leave `cancelled`
-// set.
+// The image capture page: three group boxes laid out in rows (IR-cut on top,
+// video capture and image side by side below), slider and edit pairs, and
+// list choices that enable the controls they govern. The page scrolls
+// vertically when it is taller than its window.
+//
+// Leaving one of the checked edits trims, checks, clamps and moves its
+// slider; it never saves or sends. Save checks the fields in order, then
+// asks a yes/no question that names the number of checked devices; only Yes
+// clears `cancelled` and keeps the text. Enter and Escape do nothing; the
+// close box leaves `cancelled` set.
 #include <string>
 
 #include "dialogs/core/video_capture_form.h"
@@ -21,13 +25,31 @@ class CMediaVCapture : public ConfigDialog {
   std::string xml;
   bool cancelled = true;
   int lastIrcutMode = 0;
+  // The day/night buttons' last request; the page has no device to send it to.
+  std::string dayNightRequest;
   void OnSave();
   void OnDefault();
   VideoCaptureForm ReadControls() const;
+  // The content's width (772 less a vertical scroll bar) and height.
+  int PageWidth() const { return pageWidth_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void CreateControls();
   void FillControls(const VideoCaptureForm& form);
+  void ApplyRules();
+  void LayoutControls();
+  void Relayout();
+  void OnLeaveField(int editId);
+  void SetSlider(int id, int value);
+  int pageWidth_ = 0;
   int deviceCount_;
+  bool filling_ = false;
+  bool leaving_ = false;
 };
 
 }  // namespace kelvara::dialogs
