@@ -11,6 +11,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "dialogs/ui/dialog_media_code.h"
+#include "dialogs/ui/dialog_media_light.h"
 #include "dialogs/ui/dialog_media_vcapture.h"
 
 namespace kelvara::dialogs {
@@ -203,6 +205,41 @@ TEST(CapturePage, ThreeGroupsAndScrolling) {
   // Laid out again (a resize) at the same offset: nothing jumps.
   page.resize(772, 301);
   EXPECT_EQ(geo(1173).y(), saveY - page.ScrollOffset());
+}
+
+}  // namespace
+}  // namespace kelvara::dialogs
+
+namespace kelvara::dialogs {
+namespace {
+
+// With KELVARA_SCREENSHOT_DIR set, saves what the three pages paint
+// (capture.png, capture-scrolled.png, light.png, encode.png) for a look by a person.
+TEST(MediaPages, ScreenshotsOnRequest) {
+  const char* dir = std::getenv("KELVARA_SCREENSHOT_DIR");
+  if (!dir) GTEST_SKIP() << "KELVARA_SCREENSHOT_DIR not set";
+  const QString out = QString::fromUtf8(dir) + "/";
+  auto settle = [] {
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+  };
+  CMediaVCapture capture(3);
+  capture.resize(772, 1000);
+  capture.show();
+  settle();
+  EXPECT_TRUE(capture.grab().save(out + "capture.png"));
+  capture.resize(772, 500);
+  capture.ScrollTo(250);
+  settle();
+  EXPECT_TRUE(capture.grab().save(out + "capture-scrolled.png"));
+  CMediaLight light(MediaLightConfig{});
+  light.show();
+  settle();
+  EXPECT_TRUE(light.grab().save(out + "light.png"));
+  CMediaCode encode;
+  encode.resize(772, 760);
+  encode.show();
+  settle();
+  EXPECT_TRUE(encode.grab().save(out + "encode.png"));
 }
 
 }  // namespace

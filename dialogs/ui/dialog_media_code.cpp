@@ -1,11 +1,14 @@
 #include "dialogs/ui/dialog_media_code.h"
 
 #include <QComboBox>
-#include <QGridLayout>
+#include <QFrame>
+#include <QGroupBox>
 #include <QLabel>
+#include <QStyle>
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "controls/ui/button_ex.h"
 #include "dialogs/ui/trimming_edit.h"
 
 namespace kelvara::dialogs {
@@ -37,66 +40,82 @@ void SetList(QComboBox* combo, const QStringList& items, int selected) {
 
 CMediaCode::CMediaCode(QWidget* parent) : ConfigDialog(662, parent) {
   SetKeys(EnterKey::kNothing, true);
-  const char* rows[] = {"IDS_STR_ENABLE_STATUS", "IDS_STR_ZH_CN_VE_TIPS1", "IDS_STR_ZH_CN_VE_TIPS2",
-                        "IDS_STR_ZH_CN_VE_TIPS3", "IDS_STR_ZH_CN_VE_TIPS4", "IDS_STR_ZH_CN_VE_TIPS5",
-                        "",                       "IDS_STR_ZH_CN_VE_TIPS6", "IDS_QP_CUST",
-                        "IDS_QP_MIN",             "IDS_QP_MAX",            "IDS_STR_ZH_CN_VE_LBR_ENABLE",
-                        "IDS_STR_ZH_CN_VE_LBR_STYLE", "IDS_STR_ZH_CN_VE_LBR_BITRATEMODE",
-                        "IDS_STR_ZH_CN_VE_LBR_BITRATE", "IDS_STR_ZH_CN_VE_LBR_MOTIONLEVEL",
-                        "IDS_STR_ZH_CN_VE_LBR_NOICELEVEL"};
-  AddLabel(1436, "IDS_STR_ZH_CN_MDAR_TIPS9", 0, 1);
-  AddLabel(1437, "IDS_STR_ZH_CN_MDAR_TIPS10", 0, 3);
-  AddLabel(1449, "IDS_VIDEO_THIRD_STREAM", 0, 5);
-  for (int r = 0; r < 17; ++r) AddLabel(0, *rows[r] ? rows[r] : nullptr, r + 1, 0);
+  // Boxes and the separator first, so the controls draw above them.
+  RegisterControl(1464, new QGroupBox(Text("IDS_STR_ZH_CN_MEDIA_VIDEOENCODE"), this));
+  RegisterControl(1468, new QGroupBox(Text("IDS_STR_ZH_CN_VE_TIPS7"), this));
+  auto* line = new QFrame(this);
+  line->setFrameShape(QFrame::HLine);
+  line->setFrameShadow(QFrame::Sunken);
+  RegisterControl(1465, line);
+  const std::pair<int, const char*> captions[] = {
+      {1436, "IDS_STR_ZH_CN_MDAR_TIPS9"},        {1437, "IDS_STR_ZH_CN_MDAR_TIPS10"},
+      {1449, "IDS_VIDEO_THIRD_STREAM"},          {1438, "IDS_STR_ENABLE_STATUS"},
+      {1419, "IDS_STR_ZH_CN_VE_TIPS1"},          {1422, "IDS_STR_ZH_CN_VE_TIPS2"},
+      {1424, "IDS_STR_ZH_CN_VE_TIPS3"},          {1426, "IDS_STR_ZH_CN_VE_TIPS4"},
+      {1428, "IDS_STR_ZH_CN_VE_TIPS5"},          {1430, "IDS_STR_ZH_CN_VE_TIPS6"},
+      {1444, "IDS_QP_CUST"},                     {1454, "IDS_QP_MIN"},
+      {1458, "IDS_QP_MAX"},                      {1927, "IDS_STR_ZH_CN_VE_LBR_ENABLE"},
+      {1930, "IDS_STR_ZH_CN_VE_LBR_STYLE"},      {1933, "IDS_STR_ZH_CN_VE_LBR_BITRATEMODE"},
+      {1439, "IDS_STR_ZH_CN_VE_LBR_BITRATE"},    {1936, "IDS_STR_ZH_CN_VE_LBR_MOTIONLEVEL"},
+      {1939, "IDS_STR_ZH_CN_VE_LBR_NOICELEVEL"}, {1569, "IDS_STR_ZH_CN_VE_TIPS8"},
+      {1920, "CMediaCode_privatedata"},          {1921, "CMediaCode_encodemode"},
+      {1922, "CMediaCode_noicelevel"}};
+  for (const auto& [cid, key] : captions) RegisterControl(cid, new QLabel(Text(key), this));
+  for (int cid : {1700, 1701, 1736}) RegisterControl(cid, new QLabel(QStringLiteral("s(1-200)"), this));
+  auto combo = [this](int cid) {
+    auto* c = new QComboBox(this);
+    RegisterControl(cid, c);
+    return c;
+  };
+  auto edit = [this](int cid, int limit) {
+    auto* e = new CEditExEx(this);
+    e->SetLimitText(limit);
+    RegisterControl(cid, e);
+  };
   for (int s = 0; s < 3; ++s) {
     const StreamIds& id = kIds[s];
-    const int c = 1 + 2 * s;
-    auto edit = [&](int cid, int row, int limit) {
-      auto* e = new CEditExEx(this);
-      e->SetLimitText(limit);
-      RegisterControl(cid, e);
-      Grid()->addWidget(e, row, c);
-    };
-    Keys(AddCombo(id.enable, 1, c), {"IDS_STR_ZH_CN_DISABLE", "IDS_STR_ZH_CN_ENABLE"});
-    AddCombo(id.format, 2, c);
-    AddCombo(id.resolution, 3, c);
-    AddCombo(id.bitRateControl, 4, c)->addItems({"CBR", "VBR"});
-    edit(id.iframe, 5, 3);
-    AddLabel(0, nullptr, 5, c + 1)->setText("s(1-200)");
-    AddCombo(id.quality, 6, c);
-    edit(id.bitRate, 7, 5);
-    AddLabel(id.range, nullptr, 7, c + 1);
-    AddCombo(id.frameRate, 8, c);
-    Keys(AddCombo(id.qpEnable, 9, c), {"IDS_STR_ZH_CN_DISABLE", "IDS_STR_ZH_CN_ENABLE"});
+    Keys(combo(id.enable), {"IDS_STR_ZH_CN_DISABLE", "IDS_STR_ZH_CN_ENABLE"});
+    combo(id.format);
+    combo(id.resolution);
+    combo(id.bitRateControl)->addItems({"CBR", "VBR"});
+    edit(id.iframe, 3);
+    combo(id.quality);
+    edit(id.bitRate, 5);
+    RegisterControl(id.range, new QLabel(this));
+    combo(id.frameRate);
+    Keys(combo(id.qpEnable), {"IDS_STR_ZH_CN_DISABLE", "IDS_STR_ZH_CN_ENABLE"});
     for (int qp : {id.qpMin, id.qpMax}) {
-      auto* combo = AddCombo(qp, qp == id.qpMin ? 10 : 11, c);
-      for (int v = 0; v <= 51; ++v) combo->addItem(QString::number(v), v);
+      auto* c = combo(qp);
+      for (int v = 0; v <= 51; ++v) c->addItem(QString::number(v), v);
     }
     if (s == 2) continue;
-    Keys(AddCombo(id.lbrEnable, 12, c), {"IDS_STR_ZH_CN_DISABLE", "IDS_STR_ZH_CN_ENABLE"});
-    Keys(AddCombo(id.lbrStyle, 13, c), {"IDS_STR_ZH_CN_VE_LBR_STYLE_0", "IDS_STR_ZH_CN_VE_LBR_STYLE_1"});
-    Keys(AddCombo(id.lbrMode, 14, c), {"IDS_STR_ZH_CN_VE_LBR_BITRATEMODE_0", "IDS_STR_ZH_CN_VE_LBR_BITRATEMODE_1"});
-    edit(id.lbrBitRate, 15, s == 0 ? 5 : 4);
-    AddLabel(id.lbrRange, nullptr, 15, c + 1);
-    Keys(AddCombo(id.lbrMotion, 16, c), {"IDS_STR_ZH_CN_VE_LBR_MOTIONLEVEL_0", "IDS_STR_ZH_CN_VE_LBR_MOTIONLEVEL_1",
-                                         "IDS_STR_ZH_CN_VE_LBR_MOTIONLEVEL_2"});
-    Keys(AddCombo(id.lbrNoise, 17, c), {"IDS_STR_ZH_CN_VE_LBR_NOICELEVEL_0", "IDS_STR_ZH_CN_VE_LBR_NOICELEVEL_1",
-                                        "IDS_STR_ZH_CN_VE_LBR_NOICELEVEL_2"});
+    Keys(combo(id.lbrEnable), {"IDS_STR_ZH_CN_DISABLE", "IDS_STR_ZH_CN_ENABLE"});
+    Keys(combo(id.lbrStyle), {"IDS_STR_ZH_CN_VE_LBR_STYLE_0", "IDS_STR_ZH_CN_VE_LBR_STYLE_1"});
+    Keys(combo(id.lbrMode), {"IDS_STR_ZH_CN_VE_LBR_BITRATEMODE_0", "IDS_STR_ZH_CN_VE_LBR_BITRATEMODE_1"});
+    edit(id.lbrBitRate, s == 0 ? 5 : 4);
+    RegisterControl(id.lbrRange, new QLabel(this));
+    Keys(combo(id.lbrMotion), {"IDS_STR_ZH_CN_VE_LBR_MOTIONLEVEL_0", "IDS_STR_ZH_CN_VE_LBR_MOTIONLEVEL_1",
+                               "IDS_STR_ZH_CN_VE_LBR_MOTIONLEVEL_2"});
+    Keys(combo(id.lbrNoise), {"IDS_STR_ZH_CN_VE_LBR_NOICELEVEL_0", "IDS_STR_ZH_CN_VE_LBR_NOICELEVEL_1",
+                              "IDS_STR_ZH_CN_VE_LBR_NOICELEVEL_2"});
   }
-  AddLabel(1569, "IDS_STR_ZH_CN_VE_TIPS8", 18, 0);
-  Keys(AddCombo(1567, 18, 1),
-       {"IDS_STR_ZH_CN_VE_HIGHPROFILE", "IDS_STR_ZH_CN_VE_MAINPROFILE", "IDS_STR_ZH_CN_VE_BASEPROFILE"});
-  AddLabel(1920, "CMediaCode_privatedata", 18, 2)->hide();
-  auto* priv = AddCombo(1919, 18, 3);
-  Keys(priv, {"IDS_STR_ZH_CN_ENABLE", "IDS_STR_ZH_CN_DISABLE"});
-  priv->hide();
-  AddLabel(1921, "CMediaCode_encodemode", 19, 0);
-  Keys(AddCombo(1573, 19, 1), {"CMediaCode_basemode", "CMediaCode_advancemode"});
-  AddLabel(1922, "CMediaCode_noicelevel", 19, 2);
-  auto* noise = AddCombo(1574, 19, 3);
+  Keys(combo(1567), {"IDS_STR_ZH_CN_VE_HIGHPROFILE", "IDS_STR_ZH_CN_VE_MAINPROFILE", "IDS_STR_ZH_CN_VE_BASEPROFILE"});
+  Keys(combo(1919), {"IDS_STR_ZH_CN_ENABLE", "IDS_STR_ZH_CN_DISABLE"});
+  Keys(combo(1573), {"CMediaCode_basemode", "CMediaCode_advancemode"});
+  auto* noise = combo(1574);
   for (int v = 0; v < VideoEncodeForm::kNoiseLevels; ++v) noise->addItem(QString::number(v));
-  connect(AddButton(1431, "IDS_STR_ZH_CN_DEFAULT", 20, 1), &QPushButton::clicked, this, &CMediaCode::OnDefault);
-  connect(AddButton(799, "IDS_STR_ZH_CN_SAVE", 20, 3), &QPushButton::clicked, this, &CMediaCode::OnSave);
+  // Save and Default are drawn in the page's colour; neither is a default button.
+  const QColor bg = BackgroundColor();
+  for (const auto& [cid, key] : {std::pair<int, const char*>{1431, "IDS_STR_ZH_CN_DEFAULT"}, {799, "IDS_STR_ZH_CN_SAVE"}}) {
+    auto* b = new controls::CButtonEx(Text(key), this);
+    b->SetBkColor(controls::MakeColorRef(bg.red(), bg.green(), bg.blue()));
+    b->SetPressedBkColor(controls::MakeColorRef(bg.red(), bg.green(), bg.blue()));
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    RegisterControl(cid, b);
+  }
+  connect(ControlAs<QPushButton>(1431), &QPushButton::clicked, this, &CMediaCode::OnDefault);
+  connect(ControlAs<QPushButton>(799), &QPushButton::clicked, this, &CMediaCode::OnSave);
 
   for (int s = 0; s < 3; ++s) {
     const StreamIds& id = kIds[s];
@@ -115,7 +134,82 @@ CMediaCode::CMediaCode(QWidget* parent) : ConfigDialog(662, parent) {
     }
   }
   form.Open();
+  LayoutControls();
   Write();
+}
+
+void CMediaCode::LayoutControls() {
+  const int w = 772 - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  constexpr int kContentTop = 5;  // the client area shrunk by 5 on each side
+  MoveControl(1465, kContentTop, kContentTop + 20, w, 1);
+  SetLeftMargin(15);
+  const bool third = form.thirdStreamSupported != 0;
+  const int column = third ? 100 : 150;
+  // Extras: main unit or range, sub control, its unit or range, third control, its unit or range.
+  const int extras[5] = {80, column, 80, 100, 80};
+  auto row = [](int label, int main, std::initializer_list<int> more) {
+    LayoutRow r;
+    r.label = label;
+    r.control = main;
+    int i = 0;
+    for (int e : more) r.extra[i++] = e;
+    return r;
+  };
+  const StreamIds& m = kIds[0];
+  const StreamIds& u = kIds[1];
+  const StreamIds& t = kIds[2];
+  const LayoutRow headers[] = {row(0, 1436, {0, 1437, 0, 1449, 0})};
+  const LayoutRow enable[] = {row(1438, m.enable, {0, u.enable, 0, t.enable, 0})};
+  const LayoutRow streams[] = {
+      row(1419, m.format, {0, u.format, 0, t.format, 0}),
+      row(1422, m.resolution, {0, u.resolution, 0, t.resolution, 0}),
+      row(1424, m.bitRateControl, {0, u.bitRateControl, 0, t.bitRateControl, 0}),
+      row(1426, m.iframe, {1700, u.iframe, 1701, t.iframe, 1736}),
+      row(1428, m.quality, {0, u.quality, 0, t.quality, 0}),
+      row(0, m.bitRate, {m.range, u.bitRate, u.range, t.bitRate, t.range}),
+      row(1430, m.frameRate, {0, u.frameRate, 0, t.frameRate, 0})};
+  const LayoutRow lbr[] = {row(1927, m.lbrEnable, {0, u.lbrEnable}),
+                           row(1930, m.lbrStyle, {0, u.lbrStyle}),
+                           row(1933, m.lbrMode, {0, u.lbrMode}),
+                           row(1439, m.lbrBitRate, {m.lbrRange, u.lbrBitRate, u.lbrRange}),
+                           row(1936, m.lbrMotion, {0, u.lbrMotion}),
+                           row(1939, m.lbrNoise, {0, u.lbrNoise})};
+  const LayoutRow qp[] = {row(1444, m.qpEnable, {0, u.qpEnable, 0, t.qpEnable, 0}),
+                          row(1454, m.qpMin, {0, u.qpMin, 0, t.qpMin, 0}),
+                          row(1458, m.qpMax, {0, u.qpMax, 0, t.qpMax, 0})};
+  BeginGroupBox(1464, 10, kContentTop + 25);
+  LayoutRows5(headers, 1, 150, column, extras, 0, 0);
+  if (form.enableRowVisible) LayoutRows5(enable, 1, 150, column, extras, 0, 0);
+  else HideRows(enable, 1);
+  LayoutRows5(streams, 7, 150, column, extras, 0, 0);
+  if (form.lbrSupported) LayoutRows5(lbr, 6, 150, column, extras, 0, 0);
+  else HideRows(lbr, 6);
+  if (form.qpRowsVisible) LayoutRows5(qp, 3, 150, column, extras, 0, 0);
+  else HideRows(qp, 3);
+  const int boxWidth = w - 10;
+  int top = EndGroupBox(1464, boxWidth);
+  if (!third) {
+    for (int cid : {t.enable, t.format, t.resolution, t.bitRateControl, t.iframe, 1736, t.quality, t.bitRate, t.range,
+                    t.frameRate, t.qpEnable, t.qpMin, t.qpMax, 1449})
+      HideControl(cid);
+  }
+  BeginGroupBox(1468, 10, top + 10);
+  const bool profile = form.profileVisible != 0, advanced = form.advancedModeVisible != 0;
+  ShowItem(1569, profile);
+  ShowItem(1567, profile);
+  if (profile) PlaceControlPairAtMargin(1569, 1567, 25, 150, 150);
+  HideControlPair(1920, 1919);
+  for (int cid : {1921, 1573, 1922, 1574}) ShowItem(cid, advanced);
+  if (advanced) {
+    PlaceControlPairAtMargin(1921, 1573, 25, 150, 150);
+    PlaceControlPairAtMargin(1922, 1574, 25, 150, 150);
+  }
+  SetLayoutTop(EndGroupBox(1468, boxWidth) + 10);
+  PlaceControl(1431, 200, w - 320);
+  PlaceControl(799, 100, w - 110);
+  // The content height as the page records it: the last row plus 275.
+  SetContentSize(w, AdvanceLayoutTop(35) + 275);
+  resize(772, 600);
 }
 
 void CMediaCode::Run(void (VideoEncodeForm::*handler)(int), int stream) {

@@ -28,6 +28,7 @@ class CMediaCode : public ConfigDialog {
   static const StreamIds kIds[3];
 
  private:
+  void LayoutControls();
   void Read();
   void Write();
   void Run(void (VideoEncodeForm::*handler)(int), int stream);

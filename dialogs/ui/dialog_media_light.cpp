@@ -1,6 +1,8 @@
 #include "dialogs/ui/dialog_media_light.h"
 
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -9,8 +11,6 @@
 
 #include "common/language_table.h"
 
-#include <QGridLayout>
-#include <QLabel>
 #include "dialogs/ui/trimming_edit.h"
 
 namespace kelvara::dialogs {
@@ -45,45 +45,73 @@ ClockTime FromTime(const QTime& t) {
 
 CMediaLight::CMediaLight(const MediaLightConfig& given, QWidget* parent) : ConfigDialog(4713, parent), record(given) {
   SetKeys(EnterKey::kNothing, false);
-  AddLabel(1564, "IDS_STR_LIGHT_CFG", 0, 0, 2);
-  AddLabel(1179, "IDS_STR_ZH_CN_VC_TIPS9", 1, 0);
-  Fill(AddCombo(1181, 1, 1), IrcutModeItems());
-  AddLabel(1193, "IDS_STR_ZH_CN_VC_TIPS12", 2, 0);
-  AddTime(1562, 2, 1);
-  AddLabel(1195, "IDS_STR_ZH_CN_VC_TIPS13", 3, 0);
-  AddTime(1563, 3, 1);
-  AddLabel(1196, "IDC_MEDIA_VCIRCUT_LEDDELAY_NAME", 4, 0);
-  Fill(AddCombo(1198, 4, 1), LedDelayItems());
-  AddLabel(1215, nullptr, 5, 0)->setText(LangText("IDS_TURNOFF_LED") + LangText("IDS_STR_ZH_CN_MD_TIPS2"));
+  RegisterControl(1564, new QGroupBox(LangText("IDS_STR_LIGHT_CFG"), this));
+  const std::pair<int, const char*> captions[] = {
+      {1179, "IDS_STR_ZH_CN_VC_TIPS9"},  {1193, "IDS_STR_ZH_CN_VC_TIPS12"},
+      {1195, "IDS_STR_ZH_CN_VC_TIPS13"}, {1196, "IDC_MEDIA_VCIRCUT_LEDDELAY_NAME"},
+      {1928, "IDS_LED_MODE"},            {1929, "IDS_ISP_ADV_MODE"},
+      {1180, "IDC_MEDIA_VCIRCUT_LED_BRIGHTMODE_NAME"}, {1184, "IDC_MEDIA_VCIRCUT_LED_BRIGHT_NAME"}};
+  for (const auto& [id, key] : captions) RegisterControl(id, new QLabel(LangText(key), this));
+  RegisterControl(1215, new QLabel(LangText("IDS_TURNOFF_LED") + LangText("IDS_STR_ZH_CN_MD_TIPS2"), this));
+  auto combo = [this](int id) {
+    auto* c = new QComboBox(this);
+    RegisterControl(id, c);
+    return c;
+  };
+  Fill(combo(1181), IrcutModeItems());
+  for (int id : {1562, 1563}) {
+    auto* t = new QTimeEdit(this);
+    t->setDisplayFormat("HH:mm:ss");
+    RegisterControl(id, t);
+  }
+  Fill(combo(1198), LedDelayItems());
   auto* slider = new QSlider(Qt::Horizontal, this);
   slider->setRange(0, 100);
   RegisterControl(870, slider);
-  Grid()->addWidget(slider, 5, 1);
   auto* edit = new CEditExEx(this);
-  edit->setEnabled(false);
   RegisterControl(617, edit);
-  Grid()->addWidget(edit, 5, 2);
   connect(slider, &QSlider::valueChanged, edit, [edit](int v) { edit->setText(QString::number(v)); });
-  AddLabel(1928, "IDS_LED_MODE", 6, 0);
-  auto* ledMode = AddCombo(1580, 6, 1);
+  auto* ledMode = combo(1580);
   const std::string lang = kelvara::LanguageTable::Instance().GetLanguageCode();
   const QString blank = lang == "zh-cn" || lang == "zh-tw" ? QString() : QStringLiteral(" ");
   ledMode->addItem(LangText("IDS_INTELEGENT") + blank + LangText("IDS_DUAL_LIGHT"), 2);
   ledMode->addItem(LangText("IDS_LED_MODE_PURERED"), 0);
   ledMode->addItem(LangText("IDS_LED_MODE_PUREWHITE"), 1);
-  AddLabel(1929, "IDS_ISP_ADV_MODE", 7, 0);
-  Fill(AddCombo(1581, 7, 1), ImageOptionItems());
-  AddLabel(1180, "IDC_MEDIA_VCIRCUT_LED_BRIGHTMODE_NAME", 8, 0);
-  auto* brightMode = AddCombo(1182, 8, 1);
+  Fill(combo(1581), ImageOptionItems());
+  auto* brightMode = combo(1182);
   brightMode->addItem(LangText("IDS_STR_ZH_CN_VC_TIPS28"), 0);
   brightMode->addItem(LangText("IDS_STR_ZH_CN_VC_TIPS29"), 1);
   brightMode->addItem(LangText("IDC_MEDIA_VCIRCUT_LED_BRIGHT_NAME") + LangText("IDS_STR_ZH_CN_VC_TIPS28"), 2);
   brightMode->addItem(LangText("IDC_MEDIA_VCIRCUT_LED_BRIGHT_LOW"), 3);
-  AddLabel(1184, "IDC_MEDIA_VCIRCUT_LED_BRIGHT_NAME", 9, 0);
-  Fill(AddCombo(1186, 9, 1), LedBrightnessItems());
-  auto* save = AddButton(1173, "IDS_STR_ZH_CN_SAVE", 10, 1);
+  Fill(combo(1186), LedBrightnessItems());
+  auto* save = new QPushButton(LangText("IDS_STR_ZH_CN_SAVE"), this);
+  save->setAutoDefault(false);  // Enter never saves
+  save->setDefault(false);
+  RegisterControl(1173, save);
   connect(save, &QPushButton::clicked, this, &CMediaLight::OnSave);
+  LayoutControls();
   FillControls();
+}
+
+void CMediaLight::LayoutControls() {
+  // One group, label and control 220 wide; the first row leaves out the
+  // day/night buttons this page does not carry.
+  using Row = LayoutRow;
+  const Row top[] = {{1179, 1181}, {1193, 1562}, {1195, 1563}};
+  const Row light[] = {{1196, 1198}, {1215, 870, {617}}};
+  const Row modes[] = {{1928, 1580}, {1929, 1581}, {1180, 1182}, {1184, 1186}};
+  BeginGroupBox(1564, 10, 10);
+  SetLeftMargin(25);
+  LayoutRows2(top, 3, 220, 220, 80, 80, 0, 0);
+  LayoutRows2(light, 2, 220, 220, 50, 160, 0, 0);
+  EnableItem(617, false);
+  LayoutRows2(modes, 4, 220, 220, 80, 80, 0, 0);
+  constexpr int kWidth = 560;
+  const int bottom = EndGroupBox(1564, kWidth);
+  SetLeftMargin(10);
+  MoveControl(1173, 10 + kWidth - 80, bottom + 10, 80, 20);
+  SetContentSize(kWidth + 20, bottom + 40);
+  resize(kWidth + 20, bottom + 40);
 }
 
 void CMediaLight::FillControls() {

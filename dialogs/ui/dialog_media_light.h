@@ -20,6 +20,7 @@ class CMediaLight : public ConfigDialog {
   void OnSave();
 
  private:
+  void LayoutControls();
   void FillControls();
 };
 

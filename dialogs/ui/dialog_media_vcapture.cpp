@@ -139,8 +139,8 @@ using Row = ui::CXDlg::LayoutRow;
 // Rows of the three groups (label, control, extras).
 const Row kIrcutTop[] = {{1179, 1181, {1183, 1185}}};
 const Row kIrcutPairs[] = {{1187, 1189, {1191, 589}}, {1193, 1562, {1195, 1563}}};
-const Row kIrcutMode[] = {{1928, 1580, {0, 1929, 1581}}};
-const Row kIrcutLight[] = {{1180, 1182, {0, 1184, 1186}}, {1196, 1198, {0, 1215, 870, 617}}};
+const Row kIrcutMode[] = {{1928, 1580, {1929, 1581}}};
+const Row kIrcutLight[] = {{1180, 1182, {1184, 1186}}, {1196, 1198, {1215, 870, 617}}};
 const Row kCaptureRows[] = {
     {1205, 859, {1203}}, {1207, 860, {597}},  {1209, 861, {605}},  {1199, 863, {609}},   {1201, 864, {614}},
     {1192, 865, {1194}}, {1202, 868, {615}},  {1204, 869, {616}},  {1216, 871, {618}},   {1973, 1978},
@@ -283,7 +283,7 @@ void CMediaVCapture::LayoutControls() {
   SetLeftMargin(25);
   LayoutRows2(kIrcutTop, Count(kIrcutTop), 160, 160, 80, 80, 0, 0);
   LayoutRows2(kIrcutPairs, Count(kIrcutPairs), 160, 160, 160, 160, 0, 0);
-  const int fiveWide[5] = {40, 160, 160, 50, 0};
+  const int fiveWide[5] = {160, 160, 50, 0, 0};
   LayoutRows5(kIrcutMode, Count(kIrcutMode), 160, 160, fiveWide, 0, 0);
   LayoutRows5(kIrcutLight, Count(kIrcutLight), 160, 160, fiveWide, 0, 0);
   EnableItem(617, false);
@@ -298,7 +298,7 @@ void CMediaVCapture::LayoutControls() {
   SetLeftMargin(half + 12 + 20);
   LayoutRows2(kWdrRow, Count(kWdrRow), 160, 120, 50, 50, 0, 0);
   HideRows(kWdrLevelRow, Count(kWdrLevelRow));
-  LayoutRows2(kShutterRows, Count(kShutterRows), 160, 80, 80, 50, 0, 0);
+  LayoutRows2(kShutterRows, Count(kShutterRows), 160, 80, 90, 50, 0, 0);
   LayoutRows2(kImageRows, Count(kImageRows), 160, 120, 50, 50, 0, 0);
   const int rightBottom = EndGroupBox(1971, half - 2);
   HideRows(kWdrTimeRows, Count(kWdrTimeRows));
