@@ -1,9 +1,12 @@
 // The simulated device's configuration store and its per-code fault switches.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "config_store.h"
 #include "device.h"
 #include "dialog_rules.h"
+#include "wire_frame.h"
 
 namespace kelvara::devsim {
 namespace {
@@ -85,6 +88,58 @@ TEST(DevsimStore, CodeFaults) {
   EXPECT_EQ(d.code_fault(600).alarm_record.substr(0, 3), std::string("\x01\x02\x00", 3));
   const std::string cut = MalformedBlock("<Video><Capture TVSystem=\"1\" IrcutMode=\"2\"/></Video>");
   EXPECT_EQ(cut.find("</Video>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kelvara::devsim
+
+namespace kelvara::devsim {
+namespace {
+
+// The files a device makes on request: stored at once under their pattern,
+// announced by an alarm naming them once the delay has passed.
+TEST(DevsimMadeFiles, RequestsMakeFilesAndAnnounceThem) {
+  Device d = MakeDevice();
+  const std::string serial = d.serial();
+  ASSERT_EQ(d.SetMadeFileSetting("delay 0"), "");
+  const uint64_t before = d.last_event();
+  struct {
+    uint32_t code;
+    int alarm;
+    std::string path;
+    const std::string& content;
+  } cases[] = {{1043, 23, "/mnt/sd/snap/" + serial + "_1.jpg", SamplePicture()},
+               {1058, 47, "/mnt/sd/record/" + serial + "_2.mp4", SampleVideo()},
+               {1061, 47, "/mnt/sd/record/" + serial + "_3.mp4", SampleVideo()}};
+  for (const auto& c : cases) EXPECT_EQ(d.SystemControl(c.code, "<REQUEST_PARAM />").result, 0);
+  d.ReleaseDueEvents();
+  const auto events = d.EventsSince(before);
+  ASSERT_EQ(events.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(cases[i].code);
+    std::string content;
+    ASSERT_TRUE(d.ReadDeviceFile(static_cast<uint32_t>(varurovodiv::wire::TransferKind::kFileByName), cases[i].path,
+                                 content));
+    EXPECT_EQ(content, cases[i].content);
+    const std::string& record = std::get<2>(events[i]);
+    EXPECT_EQ(std::get<1>(events[i]), 23u);
+    ASSERT_EQ(record.size(), 168u);
+    int32_t alarm = 0;
+    std::memcpy(&alarm, &record[28], 4);
+    EXPECT_EQ(alarm, cases[i].alarm);
+    EXPECT_EQ(std::string(record.c_str() + 40), cases[i].path);
+  }
+  // A hostile name is kept as given; a long delay holds the alarm back.
+  ASSERT_EQ(d.SetMadeFileSetting("picture ../../x.jpg"), "");
+  ASSERT_EQ(d.SetMadeFileSetting("delay 600000"), "");
+  d.SystemControl(1043, "");
+  d.ReleaseDueEvents();
+  EXPECT_EQ(d.EventsSince(before).size(), 3u);
+  std::string content;
+  EXPECT_TRUE(d.ReadDeviceFile(static_cast<uint32_t>(varurovodiv::wire::TransferKind::kFileByName), "../../x.jpg",
+                               content));
+  for (const char* bad : {"delay -1", "delay soon", "picture", "sound x.wav", ""})
+    EXPECT_NE(d.SetMadeFileSetting(bad), "") << bad;
 }
 
 }  // namespace
