@@ -139,14 +139,19 @@ CMediaCode::CMediaCode(QWidget* parent) : ConfigDialog(662, parent) {
 }
 
 void CMediaCode::LayoutControls() {
-  const int w = 772 - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  const bool third = form.thirdStreamSupported != 0;
+  const int column = third ? 100 : 150;
+  // Unit and range labels are 80 wide unless the font needs more for the
+  // widest range text; the page then grows to hold the third column.
+  const int unit = std::max(80, fontMetrics().horizontalAdvance(QStringLiteral("kbps(10000-20000)")) + 4);
+  const int rowWidth = 15 + 150 + 10 + column + 10 + 10 + unit + 10 + column + 10 + unit + 10 + 100 + 10 + unit;
+  const int w = std::max(772 - scrollBar, rowWidth + 15);
   constexpr int kContentTop = 5;  // the client area shrunk by 5 on each side
   MoveControl(1465, kContentTop, kContentTop + 20, w, 1);
   SetLeftMargin(15);
-  const bool third = form.thirdStreamSupported != 0;
-  const int column = third ? 100 : 150;
   // Extras: main unit or range, sub control, its unit or range, third control, its unit or range.
-  const int extras[5] = {80, column, 80, 100, 80};
+  const int extras[5] = {unit, column, unit, 100, unit};
   auto row = [](int label, int main, std::initializer_list<int> more) {
     LayoutRow r;
     r.label = label;
@@ -209,7 +214,7 @@ void CMediaCode::LayoutControls() {
   PlaceControl(799, 100, w - 110);
   // The content height as the page records it: the last row plus 275.
   SetContentSize(w, AdvanceLayoutTop(35) + 275);
-  resize(772, 600);
+  resize(w + scrollBar, 600);
 }
 
 void CMediaCode::Run(void (VideoEncodeForm::*handler)(int), int stream) {

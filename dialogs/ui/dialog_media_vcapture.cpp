@@ -298,7 +298,9 @@ void CMediaVCapture::LayoutControls() {
   SetLeftMargin(half + 12 + 20);
   LayoutRows2(kWdrRow, Count(kWdrRow), 160, 120, 50, 50, 0, 0);
   HideRows(kWdrLevelRow, Count(kWdrLevelRow));
-  LayoutRows2(kShutterRows, Count(kShutterRows), 160, 80, 90, 50, 0, 0);
+  // The range label takes what its text needs; the speed edit gives way.
+  const int range = fontMetrics().horizontalAdvance(QStringLiteral("1/(10~10000s)")) + 4;
+  LayoutRows2(kShutterRows, Count(kShutterRows), 160, std::min(80, half - 2 - 20 - 160 - 30 - range), range, 50, 0, 0);
   LayoutRows2(kImageRows, Count(kImageRows), 160, 120, 50, 50, 0, 0);
   const int rightBottom = EndGroupBox(1971, half - 2);
   HideRows(kWdrTimeRows, Count(kWdrTimeRows));
