@@ -96,7 +96,10 @@ void BatchJob::OnRequestSent(int handle, int code, int earlier) {
   if (handle <= 0 || code <= 0 || command_.answer != BatchCommand::Answer::kReply) return;
   for (Entry& e : entries_) {
     if (e.state != BatchState::kPending || e.handle != handle) continue;
-    if (std::find(e.awaiting.begin(), e.awaiting.end(), code) == e.awaiting.end()) e.awaiting.push_back(code);
+    if (std::find(e.awaiting.begin(), e.awaiting.end(), code) == e.awaiting.end()) {
+      if (!e.awaiting.empty()) e.followUpSent = true;
+      e.awaiting.push_back(code);
+    }
     if (earlier > 0) e.owed[code] = earlier;
   }
 }
@@ -119,7 +122,7 @@ bool BatchJob::OnReply(int handle, int command, int result) {
     else if (result != 0)
       End(e, BatchState::kFailed);
     else if (e.awaiting.empty())
-      End(e, BatchState::kDone);
+      End(e, command_.setFollowsGet && !e.followUpSent ? BatchState::kFailed : BatchState::kDone);
     CheckFinished();
     return true;
   }

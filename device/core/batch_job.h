@@ -64,6 +64,10 @@ struct BatchCommand {
   // Rows whose firmware upgrade runs are skipped (reboot, factory reset,
   // format, factory mode).
   bool skipBusy = false;
+  // The row's request is a get whose good reply must start the set that
+  // makes the change: a get answered without one (a block that cannot be
+  // read) fails the row instead of ending it as done.
+  bool setFollowsGet = false;
   // Sends the request for one row; returns the SDK's immediate result
   // (0 = accepted). Not called for rows that are skipped.
   std::function<int(discovery::DeviceListRow&)> send;
@@ -107,6 +111,7 @@ class BatchJob {
     std::vector<int> awaiting;  // the codes whose replies the row still waits for
     std::map<int, int> owed;    // per code: answers still owed to earlier requests
     BatchState state = BatchState::kPending;
+    bool followUpSent = false;  // a request went out while another was awaited
   };
   const std::vector<Entry>& Entries() const { return entries_; }
 

@@ -140,6 +140,21 @@ TEST_F(BatchJobTest, GetWhoseReplyStartsSeveralSetsEndsWithAllTheirReplies) {
   EXPECT_FALSE(job->OnReply(104, 829, 0));
   EXPECT_EQ(shown["S-ERR"], std::vector<BatchState>{BatchState::kFailed});
   EXPECT_EQ(finishedCalls, 1);
+
+  // A get answered well that starts no set changed nothing: failed.
+  BatchCommand lone;
+  lone.replyCode = 800;
+  lone.setFollowsGet = true;
+  lone.send = [this](discovery::DeviceListRow& row) { return sdk.GetDVRConfig(row.m_loginHandle, 800); };
+  auto unread = MakeJob(std::move(lone));
+  unread->Start(Checked({"S-OK", "S-ERR"}));
+  unread->OnRequestSent(104, 829);
+  EXPECT_TRUE(unread->OnReply(101, 800, 0));
+  EXPECT_TRUE(unread->OnReply(104, 800, 0));
+  EXPECT_EQ(StateOf(*unread, "S-OK"), BatchState::kFailed);
+  EXPECT_EQ(StateOf(*unread, "S-ERR"), BatchState::kPending);
+  EXPECT_TRUE(unread->OnReply(104, 829, 0));
+  EXPECT_EQ(StateOf(*unread, "S-ERR"), BatchState::kDone);
 }
 
 TEST_F(BatchJobTest, RefusedLinkLostAndListClearEndTheWaitingRows) {

@@ -448,6 +448,27 @@ TEST_F(BatchDialogsTest, NightModeDemoStartsItsTimerAndEndsByTheSwitchToNight) {
   EXPECT_EQ(State(1), "BATCH_STATE_FAILED");
 }
 
+TEST_F(BatchDialogsTest, AGetAnsweredWithoutAReadableBlockChangesNothingAndFails) {
+  Check({0, 1});
+  drive = Confirm;
+  for (int command : {id::kLight, id::kSmartDetection, id::kNightModeDemo}) {
+    sdk.calls.clear();
+    ASSERT_TRUE(commands->OnCommand(command));
+    ASSERT_EQ(sdk.calls.size(), 2u);
+    const int get = sdk.calls[0].code;
+    Reply(101, 0, get);  // result 0, but no block
+    std::thread([&] {
+      AuxResponseCallBack(102, get, (get == 800 ? kAlarm : kCapture).c_str(), &list->EventSink());
+    }).join();
+    ASSERT_TRUE(device::test::PumpUntil([&] { return State(0) == "BATCH_STATE_FAILED"; })) << command;
+    EXPECT_EQ(sdk.calls.size(), get == 800 ? 5u : command == id::kLight ? 3u : 4u) << "sets for row 1 alone";
+    for (std::size_t i = 2; i < sdk.calls.size(); ++i) EXPECT_EQ(sdk.calls[i].handle, 102);
+    for (std::size_t i = 2; i < sdk.calls.size(); ++i) Reply(102, 0, sdk.calls[i].code);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(State(1), "BATCH_STATE_DONE") << command;
+  }
+}
+
 TEST_F(BatchDialogsTest, PopupEntriesOpenTheirDialogs) {
   Check({0});
   // The window's path for a chosen entry: the batch hosts, then these commands.

@@ -54,8 +54,10 @@ void BatchDialogCommands::Save() {
   if (hooks_.saveSettings) hooks_.saveSettings();
 }
 
-void BatchDialogCommands::ForChecked(std::function<void(DeviceListRow*)> worker) {
-  batch_.Run(batch_.Commands().CheckedRows(), std::move(worker));
+void BatchDialogCommands::ForChecked(std::function<void(DeviceListRow*)> worker, bool setFollowsGet) {
+  device::BatchCommand command = batch_.Runner().FromWorker(std::move(worker));
+  command.setFollowsGet = setFollowsGet;
+  batch_.Run(batch_.Commands().CheckedRows(), std::move(command));
 }
 
 // --- Dialogs whose result is one request text --------------------------------
@@ -142,7 +144,7 @@ void BatchDialogCommands::OnBatchLight() {
   if (hooks_.settings) hooks_.settings->media_light = dlg.record;
   Save();
   device::DeviceCommands& c = batch_.Commands().Commands();
-  ForChecked([&c, record = dlg.record](DeviceListRow* row) { c.RequestLightChange(row, record); });
+  ForChecked([&c, record = dlg.record](DeviceListRow* row) { c.RequestLightChange(row, record); }, true);
 }
 
 void BatchDialogCommands::OnBatchAlarmClock() {
@@ -177,7 +179,7 @@ void BatchDialogCommands::OnBatchSmartDetection() {
   CBatchSetPDDlg dlg(hooks_.window);
   if (Run(dlg) != QDialog::Accepted) return;
   device::DeviceCommands& c = batch_.Commands().Commands();
-  ForChecked([&c, settings = dlg.settings](DeviceListRow* row) { c.RequestAlarmConfigChange(row, settings); });
+  ForChecked([&c, settings = dlg.settings](DeviceListRow* row) { c.RequestAlarmConfigChange(row, settings); }, true);
 }
 
 void BatchDialogCommands::OnBatchPlatform() {
@@ -232,7 +234,7 @@ void BatchDialogCommands::OnNightModeDemo() {
   if (!Checked()) return;
   if (hooks_.startNightDemo) hooks_.startNightDemo();
   device::DeviceCommands& c = batch_.Commands().Commands();
-  ForChecked([&c](DeviceListRow* row) { c.RequestNightModeDemo(row); });
+  ForChecked([&c](DeviceListRow* row) { c.RequestNightModeDemo(row); }, true);
 }
 
 }  // namespace kelvara::dialogs

@@ -74,8 +74,9 @@ class BatchDialogCommands {
   // The selection check: at least one checked row.
   bool Checked();
   void Save();
-  // One job over the checked rows.
-  void ForChecked(std::function<void(discovery::DeviceListRow*)> worker);
+  // One job over the checked rows; `setFollowsGet` for workers whose get's
+  // reply makes the change.
+  void ForChecked(std::function<void(discovery::DeviceListRow*)> worker, bool setFollowsGet = false);
 
   device::BatchCommandHost& batch_;
   Hooks hooks_;
