@@ -131,6 +131,22 @@ TEST(CapturePage, LeavingACheckedFieldClampsAndSyncsItsSliderOnly) {
   EXPECT_NE(page.xml.find("TNF=\"42\""), std::string::npos);
 }
 
+TEST(CapturePage, ClosingWithAFieldInFocusAsksNothing) {
+  AnsweringPrompts prompts(ui::kAnswerYes);
+  CMediaVCapture page(2);
+  page.SetPrompts(&prompts);
+  page.show();
+  page.activateWindow();
+  QApplication::setActiveWindow(&page);
+  auto* brightness = page.ControlAs<QLineEdit>(1203);
+  brightness->setFocus(Qt::TabFocusReason);
+  brightness->setText("abc");
+  if (!brightness->hasFocus()) GTEST_SKIP() << "the platform gives no focus";
+  page.close();
+  EXPECT_TRUE(prompts.messages.empty());
+  EXPECT_TRUE(page.cancelled);
+}
+
 TEST(CapturePage, ListsEnableTheControlsTheyGovern) {
   AnsweringPrompts prompts(ui::kAnswerNo);
   CMediaVCapture page(1);

@@ -6,6 +6,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "controls/ui/button_ex.h"
 #include "dialogs/ui/dialog_media_code.h"
 
 namespace kelvara::dialogs {
@@ -38,6 +39,22 @@ TEST(EncodePage, ControlsFollowTheForm) {
   page.ControlAs<QComboBox>(544)->setCurrentIndex(5);  // best
   EXPECT_EQ(page.ControlAs<QLineEdit>(572)->text(), "12000");
   EXPECT_FALSE(page.ControlAs<QLineEdit>(572)->isEnabled());
+}
+
+TEST(EncodePage, DefaultButtonPutsTheDefaultsBack) {
+  CMediaCode page;
+  auto* defaults = qobject_cast<controls::CButtonEx*>(page.Control(1431));
+  ASSERT_NE(defaults, nullptr);  // drawn in the page colour, as Save
+  ASSERT_NE(qobject_cast<controls::CButtonEx*>(page.Control(799)), nullptr);
+  EXPECT_FALSE(defaults->autoDefault());
+  page.ControlAs<QComboBox>(1420)->setCurrentIndex(3);  // MJPEG
+  page.ControlAs<QComboBox>(1574)->setCurrentIndex(0);
+  page.ControlAs<QLineEdit>(1427)->setText("7");
+  defaults->click();
+  EXPECT_EQ(page.ControlAs<QComboBox>(1420)->currentText(), "H265");
+  EXPECT_EQ(page.ControlAs<QComboBox>(1423)->currentText(), "1080P");
+  EXPECT_EQ(page.ControlAs<QComboBox>(1574)->currentIndex(), 6);
+  EXPECT_EQ(page.ControlAs<QLineEdit>(1427)->text(), "100");
 }
 
 TEST(EncodePage, KeysDoNothingAndSaveNeedsYes) {
