@@ -18,6 +18,7 @@
 #include <memory>
 #include <sstream>
 
+#include "dialogs/tests/page_layout_check.h"
 #include "dialogs/ui/dialog_manual_focus.h"
 #include "dialogs/ui/dialog_pages.h"
 #include "dialogs/ui/dialog_small_settings.h"
@@ -141,6 +142,9 @@ TEST(ButtonSweep, EveryButtonDoesSomething) {
       std::string ignored;
       auto probe = c.make(&ignored);
       probe->show();
+      QApplication::processEvents();
+      // Nothing of the dialog is cut or covered as it opens.
+      EXPECT_EQ(test::LayoutProblems(*probe, c.name), std::vector<std::string>{}) << c.name;
       for (const auto& [id, w] : probe->Controls())
         if (qobject_cast<QAbstractButton*>(w) && w->isVisibleTo(probe.get()) && w->isEnabled()) buttons.push_back(id);
     }

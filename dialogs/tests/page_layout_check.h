@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
@@ -35,6 +36,7 @@ inline std::vector<std::string> LayoutProblems(ui::CXDlg& d, const char* screens
     int needed = 0;
     if (auto* l = qobject_cast<QLabel*>(w)) needed = l->text().isEmpty() ? 0 : l->sizeHint().width();
     if (auto* b = qobject_cast<QAbstractButton*>(w)) needed = b->sizeHint().width();
+    if (auto* e = qobject_cast<QLineEdit*>(w)) needed = e->fontMetrics().horizontalAdvance(e->text()) + 8;
     if (auto* c = qobject_cast<QComboBox*>(w)) needed = c->fontMetrics().horizontalAdvance(c->currentText()) + 20;
     if (auto* g = qobject_cast<QGroupBox*>(w)) needed = g->fontMetrics().horizontalAdvance(g->title()) + 20;
     if (needed > r.width())

@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
+#include <QFontMetrics>
 #include <QPushButton>
 
 #include "dialogs/ui/dialog_tour_date.h"
@@ -47,7 +48,11 @@ CManualFocusDlg::CManualFocusDlg(FocusHost host, std::filesystem::path folder, Q
     AddLabel(0, "IDS_FOCUS_CUR_VALUE", row + 2, col);
     AddEdit(r.current, row + 2, col + 1);
     AddEdit(r.match, row + 2, col + 2)->setReadOnly(true);
-    for (int id : {r.base, r.threshold, r.current, r.match}) Control(id)->setFont(small);
+    for (int id : {r.base, r.threshold, r.current, r.match}) {
+      Control(id)->setFont(small);
+      // Room for seven digits in the large font, so no column cuts its values.
+      Control(id)->setMinimumWidth(QFontMetrics(small).horizontalAdvance(QStringLiteral("0000000")) + 12);
+    }
   }
   AddCombo(kSets, 9, 0, 3);
   AddEdit(kAllThreshold, 9, 3)->setText("90");
