@@ -1,6 +1,7 @@
 #include "device/core/cyclic_reboot.h"
 
 #include "common/debug_log.h"
+#include "common/language_table.h"
 #include "common/log_text.h"
 
 namespace kelvara::device {
@@ -28,7 +29,12 @@ void CyclicRebootTest::Stop() {
 
 void CyclicRebootTest::Step() {
   if (!running_) return;
-  const discovery::DeviceListRow* row = commands_.Rows().FindByKey(key_);
+  discovery::DeviceListRow* row = commands_.Rows().FindByKey(key_);
+  if (row != nullptr && row->m_busy) {
+    // No reboot while a firmware upgrade runs on the device; the test goes on.
+    commands_.SetStatus(*row, LangKey("BATCH_STATE_UPGRADING"));
+    return;
+  }
   if (commands_.BroadcastRebootSwitch() <= 0 && row != nullptr && row->m_online && row->m_loginHandle > 0)
     commands_.Sdk().RebootDVR(row->m_loginHandle);
   const long result = commands_.Seams().Network().RebootDevByBD(serial_, auth_);

@@ -28,7 +28,8 @@ class CyclicRebootTest {
 
   // One tick: the SDK reboot when reboots do not go by broadcast only and the
   // row is online and logged in (its result is not examined), then the
-  // broadcast reboot by serial, whose failure goes to the debug log.
+  // broadcast reboot by serial, whose failure goes to the debug log. Nothing
+  // while the row's firmware upgrade runs (the row says so).
   void Step();
 
   // Called when the test ends by Stop (the owner's button and timer follow).

@@ -363,6 +363,11 @@ void BroadcastReboot(NetworkCommands& network, const DeviceListRow& row, const d
 
 void DeviceCommands::RebootSelectedRow(DeviceListRow* row) {
   if (!row) return;
+  if (row->m_busy) {
+    // A reboot would break the firmware upgrade running on the device.
+    SetStatus(*row, LangKey("BATCH_STATE_UPGRADING"));
+    return;
+  }
   NetworkCommands& network = Seams().Network();
   const int broadcastOnly = options_.broadcastRebootSwitch ? options_.broadcastRebootSwitch() : 0;
   if (broadcastOnly > 0) {

@@ -271,6 +271,18 @@ TEST_F(MaintenanceTest, CyclicRebootKeepsTheSerialAndAsksForCredentialsOnce) {
   test.Step();
   EXPECT_EQ(sdk.calls, (std::vector<SdkCall>{{"RebootDVR", 301, 0, ""}}));
 
+  // No reboot while the device's upgrade runs; the row says so.
+  rows.FindByKey("S-OK")->m_busy = true;
+  sdk.calls.clear();
+  test.Step();
+  EXPECT_TRUE(sdk.calls.empty());
+  EXPECT_EQ(network.sent.size(), 4u);
+  EXPECT_EQ(Status(*rows.FindByKey("S-OK")), "BATCH_STATE_UPGRADING");
+  commands->RebootSelectedRow(rows.FindByKey("S-OK"));
+  EXPECT_TRUE(sdk.calls.empty());
+  EXPECT_EQ(network.sent.size(), 4u);
+  rows.FindByKey("S-OK")->m_busy = false;
+
   // Broadcast-only mode: the broadcast alone.
   broadcastOnly = 1;
   sdk.calls.clear();

@@ -80,8 +80,6 @@ void DeviceCommandHost::OnMenuRebootDevice() {
   commands_->RebootSelectedRow(RowAt(control->GetFirstSelectedItem()));
 }
 
-void DeviceCommandHost::OnBatchReboot() { commands_->BatchReboot(CheckedRows()); }
-
 void DeviceCommandHost::OnBatchSyncTime() { commands_->BatchSyncTime(CheckedRows()); }
 
 void DeviceCommandHost::OnSetManualSpeed() {

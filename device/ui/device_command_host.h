@@ -39,10 +39,10 @@ class DeviceCommandHost {
   // Records of the checked rows in list order (nullptr for a row without one).
   std::vector<discovery::DeviceListRow*> CheckedRows() const;
 
-  // Context menu 32778, buttons 7 and 8, and the two test buttons 1307 and 29
-  // (after the window's CheckSelection).
+  // Context menu 32778, button 8, and the two test buttons 1307 and 29
+  // (after the window's CheckSelection). Button 7 (batch reboot) is a batch
+  // job of BatchMaintenanceHost.
   void OnMenuRebootDevice();
-  void OnBatchReboot();
   void OnBatchSyncTime();
   void OnSetManualSpeed();
   void OnPrivacyMaskCommand();
