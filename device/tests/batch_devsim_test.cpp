@@ -134,6 +134,61 @@ std::vector<Command> AllCommands() {
            {{SET_CFG_P2P, BuildP2PRequest(on)}}, "get {} 315", Hex(BuildP2PRequest(on)));
   worker(1306, [](DeviceCommands& c, discovery::DeviceListRow* row) { c.TestRowMcu(row); },
          {{SYS_CTRL_MCU_TEST, std::nullopt}}, "get {} 1130", "");
+  // The dialog commands' workers with the texts a dialog gives (the dialogs'
+  // own texts are checked against devsim in the dialogs' tests).
+  auto text = [&worker](int id, int code, std::string t,
+                        int (DeviceCommands::*set)(discovery::DeviceListRow*, const std::string&), int block) {
+    worker(id, [set, t](DeviceCommands& c, discovery::DeviceListRow* row) { (c.*set)(row, t); }, {{code, t}},
+           "get {} " + std::to_string(block), Hex(t));
+  };
+  text(17, SET_CFG_VIDEO_ENCODE, "<VideoEncode><Stream No=\"0\" Codec=\"H264\" /></VideoEncode>",
+       &DeviceCommands::SetRowVideoEncode, 503);
+  text(32924, SET_CFG_AUDIO_ENCODE, "<Encode Enable=\"1\" Codec=\"G711U\" />", &DeviceCommands::SetRowAudioEncode,
+       508);
+  text(32974, SET_CFG_AUDIO_CAPTURE, "<Capture Volume=\"40\" VolumePlay=\"90\" amplify=\"1\" ra_answer=\"0\" />",
+       &DeviceCommands::SetRowAudioCapture, 507);
+  text(18, SYS_CTRL_SET_IMAGE_PARAM, "<REQUEST_PARAM mctf=\"-1\" gain=\"30\" shuttermax=\"-1\" />",
+       &DeviceCommands::SetRowImageParam, 1081);
+  text(33000, SET_CFG_VIDEO_CAPTURE, "<Video><Capture Brightness=\"100\" TVSystem=\"1\" /></Video>",
+       &DeviceCommands::SetRowVideoCapture, 504);
+  text(1031, SET_CFG_TIMED_MAINTENANCE, "<MaintainConfig Enable=\"1\" Day=\"3\" Time=\"04:00:00\" />",
+       &DeviceCommands::SetRowMaintenance, 208);
+  text(32911, SET_CFG_TIME,
+       "<TimeConfig TimeMode=\"NTP\" TimeZone=\"1200\"><NTPConfig ServerPort=\"123\" RefreshInterval=\"3600\" />"
+       "</TimeConfig>",
+       &DeviceCommands::SetRowTimeConfig, 202);
+  text(32912, SET_CFG_ALARM_CLOCK,
+       "<AlarmClock><AlarmOnEveryHour enable=\"0\" from_hour=\"8\" from_minute=\"0\" to_hour=\"20\" to_minute=\"0\" />"
+       "<alarmclock><clock enable=\"1\" hour=\"7\" minute=\"30\" second=\"0\" /></alarmclock></AlarmClock>",
+       &DeviceCommands::SetRowAlarmClock, 210);
+  {
+    OverlayConfig overlay;
+    overlay.enable = 1;
+    overlay.title_utf8_hex = Hex("Gate");
+    worker(10, [overlay](DeviceCommands& c, discovery::DeviceListRow* row) { c.SetRowOsdTitle(row, overlay, {}); },
+           {{SET_CFG_VIDEO_OVERLAY, *BuildOverlayRequest(overlay, Hex("Gate"))}}, "get {} 505",
+           Hex("TitleUtf8=\"" + Hex("Gate") + "\""));
+  }
+  worker(11, [](DeviceCommands& c, discovery::DeviceListRow* row) {
+    c.SetRowPlatformConfig(row, 1, "10.9.9.9", 7661, "cam", "pw", 0, 0, 0);
+  }, {{SET_CFG_PLATFORM, BuildPlatformRequest(1, "10.9.9.9", 7661, "cam", "pw", 0)}});
+  worker(13, [](DeviceCommands& c, discovery::DeviceListRow* row) {
+    c.SetRowMotionDetect(row, 1, 22 * 65536 + 18, std::string(396, '1'), 70, 30);
+  }, {{SET_CFG_MOTION_DETECT_ALARM, *BuildMotionDetectRequest(1, 22 * 65536 + 18, std::string(396, '1'), 70, 30)}});
+  // The set-after-get commands: the sets follow the get's reply.
+  worker(33388, [](DeviceCommands& c, discovery::DeviceListRow* row) { c.RequestLightChange(row, MediaLightConfig{}); },
+         {{GET_CFG_VIDEO_CAPTURE, ""}, {SET_CFG_VIDEO_CAPTURE, std::nullopt}});
+  out.back().chained = true;
+  worker(1298, [](DeviceCommands& c, discovery::DeviceListRow* row) { c.RequestAlarmConfigChange(row, BatchPDSettings{}); },
+         {{GET_CFG_ALARM, ""}, {829, std::nullopt}, {822, std::nullopt}, {827, std::nullopt}});
+  out.back().chained = true;
+  worker(1303, [](DeviceCommands& c, discovery::DeviceListRow* row) { c.RequestNightModeDemo(row); },
+         {{GET_CFG_VIDEO_CAPTURE, ""}, {SET_CFG_VIDEO_CAPTURE, std::nullopt}, {SYS_CTRL_SET_IRCUT_MODE, kNightModeRequest}},
+         "get {} 1046", Hex(kNightModeRequest));
+  out.back().chained = true;
+  // The new password is the one later logins must use.
+  worker(14, [](DeviceCommands& c, discovery::DeviceListRow* row) { c.SetRowAdminPassword(row, "Np4x9"); },
+         {{SET_CFG_USER, BuildAdminPasswordRequest("Np4x9")}}, "get {} 203", Hex("Np4x9"));
   // The broadcast reboot last: the device goes away for a moment.
   out.push_back({7, [](DeviceCommands& c, BatchRunner&) { return MakeBatchRebootCommand(c, {"admin", "pw"}, false); },
                  {}, Answer::kBroadcast, false, "state {}", "reboots=1"});
