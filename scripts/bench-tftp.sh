@@ -3,7 +3,9 @@
 # to the same client (curl), one download and 20 at once, in a private network
 # namespace on its loopback (nothing leaves the machine). Needs root (unshare),
 # curl, and in.tftpd: set IN_TFTPD to its path, or install tftpd-hpa for the
-# benchmark (its service need not run: the binary is started here on loopback).
+# benchmark (its service need not run: the binary is started here on loopback;
+# `apt-get download tftpd-hpa libwrap0` and `dpkg -x` give the binary without
+# installing a service, then set IN_TFTPD and LD_LIBRARY_PATH). Best of five.
 #   scripts/bench-tftp.sh [build-dir] [size-MB]
 set -euo pipefail
 if [ "${1:-}" != "--inside" ]; then
@@ -27,6 +29,8 @@ head -c $((size_mb << 20)) /dev/urandom > "$dir/image.bin"
 "$build/bin/zqfileserver" -p 6969 -a 127.0.0.1 -d "$dir" > /dev/null & zq=$!
 "$in_tftpd" -L -s "$dir" -a 127.0.0.1:7070 -4 -u root & hpa=$!
 sleep 0.5
+kill -0 $zq 2>/dev/null || { echo "bench-tftp: zqfileserver did not start"; exit 1; }
+kill -0 $hpa 2>/dev/null || { echo "bench-tftp: in.tftpd did not start (missing libraries? see above)"; exit 1; }
 
 # Seconds for n concurrent downloads with the given curl options.
 run() {
@@ -45,7 +49,7 @@ printf "%-22s %-6s %12s %12s %8s\n" "options" "n" "zq MB/s" "hpa MB/s" "ratio"
 for opts in "--tftp-no-options" "--tftp-blksize 1468"; do
   for n in 1 20; do
     best_zq=999999 best_hpa=999999
-    for rep in 1 2 3; do
+    for rep in 1 2 3 4 5; do
       t=$(run 6969 $n "$opts"); best_zq=$(echo "if ($t < $best_zq) $t else $best_zq" | bc -l)
       t=$(run 7070 $n "$opts"); best_hpa=$(echo "if ($t < $best_hpa) $t else $best_hpa" | bc -l)
     done

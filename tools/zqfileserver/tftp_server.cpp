@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -251,24 +252,36 @@ void TftpServer::Transfer(Job job) {
 
   // Sends `packet` and waits for the ACK of `block`, retransmitting on silence.
   // A connected socket only sees the client's TID; stray ACKs are ignored, so
-  // a duplicate ACK never doubles the traffic.
+  // a duplicate ACK never doubles the traffic. The wait is a blocking receive
+  // with a short receive time-out (a stop is seen within one slice): one send
+  // and one receive per block while the client keeps up, and the clock is read
+  // only once the client is late.
+  constexpr int kSliceMs = 200;
+  const timeval slice{0, kSliceMs * 1000};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
   char in[1024];
   auto exchange = [&](const std::string& packet, std::uint16_t block) -> bool {
     for (int attempt = 0; attempt <= options_.retries; ++attempt) {
       if (send(s, packet.data(), packet.size(), 0) < 0 && errno != ECONNREFUSED) return false;
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(n.timeout_seconds);
+      std::optional<std::chrono::steady_clock::time_point> deadline;
       for (;;) {
-        if (stop_.load()) return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0) break;
-        pollfd p{s, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(std::min<long long>(left, 200))) <= 0) continue;
         const ssize_t r = recv(s, in, sizeof in, 0);
-        if (r < 0) continue;  // an ICMP error surfaces here; retry until the time-out
-        const std::string_view reply(in, static_cast<std::size_t>(r));
-        if (reply.size() >= 2 && reply[0] == 0 && reply[1] == kError) return false;  // the client gave up
-        if (const auto ack = ParseAck(reply); ack && *ack == block) return true;
+        if (r >= 0) {
+          const std::string_view reply(in, static_cast<std::size_t>(r));
+          if (reply.size() >= 2 && reply[0] == 0 && reply[1] == kError) return false;  // the client gave up
+          if (const auto ack = ParseAck(reply); ack && *ack == block) return true;
+          continue;
+        }
+        // A time-out slice, or an ICMP error (retried until the time-out).
+        const int error = errno;
+        if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR && error != ECONNREFUSED) return false;
+        if (stop_.load()) return false;
+        const auto now = std::chrono::steady_clock::now();
+        // Counted from the send: a time-out slice has passed by now.
+        if (!deadline)
+          deadline = now + std::chrono::seconds(n.timeout_seconds) -
+                     std::chrono::milliseconds(error == ECONNREFUSED || error == EINTR ? 0 : kSliceMs);
+        if (now >= *deadline) break;
       }
     }
     return false;

@@ -212,6 +212,57 @@ TEST_F(TftpServerTest, BoundedTransfersEndAfterTheirTimeOut) {
   close(s2);
 }
 
+// A lost packet is sent again once the client's time-out has passed (not
+// before), a stale ACK brings no second copy, and the transfer then ends.
+TEST_F(TftpServerTest, RetransmitsAfterTheTimeOutAndIgnoresStaleAcks) {
+  Start({});
+  const std::string content = RandomBytes(700, 9);  // two blocks of 512
+  WriteAll(root_ / "r.bin", content);
+  const int s = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(server_->port());
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::string rrq = std::string("\0\1r.bin\0octet\0timeout\0001\0", 24);
+  sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  char buffer[600];
+  sockaddr_in from{};
+  socklen_t length = sizeof from;
+  auto receive = [&](int ms) -> ssize_t {
+    pollfd p{s, POLLIN, 0};
+    if (poll(&p, 1, ms) != 1) return -1;
+    length = sizeof from;
+    return recvfrom(s, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+  };
+  ASSERT_GT(receive(2000), 1);
+  ASSERT_EQ(buffer[1], kOack);
+  // No ACK: the same OACK again after about one second.
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_GT(receive(4000), 1);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(buffer[1], kOack);
+  EXPECT_GE(waited, std::chrono::milliseconds(700));
+  auto ack = [&](int block) {
+    const char a[4] = {0, kAck, static_cast<char>(block >> 8), static_cast<char>(block & 0xFF)};
+    sendto(s, a, sizeof a, 0, reinterpret_cast<sockaddr*>(&from), length);
+  };
+  ack(0);
+  ASSERT_EQ(receive(2000), 4 + 512);
+  EXPECT_EQ(buffer[3], 1);
+  ack(0);  // stale: no second block 1
+  ack(1);
+  ASSERT_EQ(receive(2000), 4 + 188);
+  EXPECT_EQ(buffer[3], 2);
+  EXPECT_EQ(std::string(buffer + 4, 188), content.substr(512));
+  EXPECT_EQ(receive(300), -1);  // nothing more while block 2 waits for its ACK
+  ack(2);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (server_->active_transfers() != 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_NE(Log().find("sent 700 bytes"), std::string::npos) << Log();
+  close(s);
+}
+
 TEST(TftpServerOpen, ReportsABusyPort) {
   ServerOptions options;
   options.folder = test::MakeTempDir("busy").string();
