@@ -7,8 +7,16 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -53,6 +61,26 @@ class MainThreadIn {
  private:
   int saved_ = -1;
   bool entered_ = false;
+};
+
+struct CountingHost : BootServerHost {
+  int clears = 0, searches = 0;
+  bool running = false;
+  void ClearDevicesForSearch() override { ++clears; }
+  void OnSearchButton() override {
+    ++searches;
+    running = true;
+  }
+  bool IsSearchRunning() override { return running; }
+};
+
+// Takes the URLs QDesktopServices hands to the "file" scheme.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> urls;
+ public slots:
+  void Open(const QUrl& url) { urls.push_back(url); }
 };
 
 struct NoHost : BootServerHost {
@@ -216,5 +244,127 @@ TEST(BootRecoveryLan, DevicesRecoverThroughTheWindowAndTheHelper) {
   sim->Stop();
 }
 
+// Every control of the window, used as a user would (clicks, picks), on the
+// PC side of a test LAN: each one acts, and says so where it cannot.
+TEST(BootRecoveryLan, EveryControlActs) {
+  if (!fs::exists(::kelvara::test::BinDir() / "zqfileserver.7z")) GTEST_SKIP() << "no zqfileserver.7z";
+  KELVARA_TEST_LAN_OR_SKIP(lan, TestLanOptions{});
+  // A second address on the PC side: two adapter rows to pick from.
+  ASSERT_EQ(lan->Run(LanSide::kPc, {"ip", "addr", "add", "10.78.0.1/16", "dev", TestLan::kPcInterface}), 0);
+  MainThreadIn pc(lan->Namespace(LanSide::kPc));
+  ASSERT_TRUE(pc.entered());
+  KELVARA_ASSERT_IN_TEST_LAN();
+  QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+  const fs::path first = ::kelvara::test::MakeTempDir("fw1"), second = ::kelvara::test::MakeTempDir("fw2");
+  CountingHost host;
+  BootServerOptions options;
+  options.program_folder = QString::fromStdString(::kelvara::test::BinDir().string());
+  options.probe = [](std::uint32_t) { return 0; };
+  CBootServerDlg dlg(&host, nullptr, options);
+  dlg.OnInitDialog();
+  dlg.show();
+  dlg.SetItemText(CBootServerDlg::kFolder, QString::fromStdString(first.string()));
+  auto button = [&](int id) { return dlg.ControlAs<QPushButton>(id); };
+  auto log_has = [&](const QString& text) { return dlg.LogPane()->toPlainText().contains(text); };
+
+  // Adapter: both PC-side addresses are offered; picking one moves the
+  // server (TFTP_SERVER, address picking) to it.
+  auto* netcard = dlg.ControlAs<QComboBox>(CBootServerDlg::kNetcard);
+  const int lan_row = netcard->findText(TestLan::kPcAddress), other_row = netcard->findText("10.78.0.1");
+  ASSERT_GE(lan_row, 0);
+  ASSERT_GE(other_row, 0);
+  netcard->setCurrentIndex(other_row);
+  EXPECT_EQ(dlg.Server().AdapterAddress(), inet_addr("10.78.0.1"));
+  netcard->setCurrentIndex(lan_row);
+  EXPECT_EQ(dlg.Server().AdapterAddress(), inet_addr(TestLan::kPcAddress));
+
+  // Start: listener and helper run, the search is started, the buttons swap.
+  button(CBootServerDlg::kStart)->click();
+  EXPECT_TRUE(dlg.HelperRunning()) << dlg.LogPane()->toPlainText().toStdString();
+  EXPECT_EQ(host.searches, 1);
+  EXPECT_FALSE(button(CBootServerDlg::kStart)->isEnabled());
+  EXPECT_TRUE(button(CBootServerDlg::kStop)->isEnabled());
+  EXPECT_TRUE(fs::exists(first / "zqfileserver"));
+
+  // Choose folder (the picker answered with the second folder): the images
+  // and the running file server both move there.
+  test::WriteFile(second / "img.bin", test::BuildImage("IPC-PICK_V2.0", 5000));
+  const qint64 old_helper = dlg.HelperPid();
+  QTimer::singleShot(300, [&] {
+    auto* picker = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(picker, nullptr);
+    picker->setDirectory(QString::fromStdString(second.string()));
+    static_cast<QDialog*>(picker)->accept();  // the picker's own accept, as its button does
+  });
+  button(CBootServerDlg::kChooseFolder)->click();
+  EXPECT_EQ(dlg.GetItemText(CBootServerDlg::kFolder).toStdString(), second.string());
+  EXPECT_EQ(dlg.Server().ChooseFirmwareFile("IPC-PICK"), "img.bin");
+  EXPECT_TRUE(dlg.HelperRunning());
+  EXPECT_NE(dlg.HelperPid(), old_helper);
+  EXPECT_TRUE(fs::exists(second / "zqfileserver"));
+
+  // Open folder: handed to the desktop; without a file manager the log says so.
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler("file", &catcher, "Open");
+  button(CBootServerDlg::kOpenFolder)->click();
+  QDesktopServices::unsetUrlHandler("file");
+  ASSERT_EQ(catcher.urls.size(), 1);
+  EXPECT_EQ(catcher.urls[0].toLocalFile().toStdString(), second.string());
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", "/nonexistent");
+  button(CBootServerDlg::kOpenFolder)->click();
+  qputenv("PATH", path);
+  EXPECT_TRUE(log_has("cannot open " + QString::fromStdString(second.string())));
+
+  // Rows from two finished devices, one restore counted.
+  const std::uint32_t device = inet_addr("10.77.0.9");
+  for (const char* uuid : {"u1", "u2"}) {
+    const std::string id = std::string("DEV_TYPE=IPC-PICK;UUID=") + uuid;
+    EXPECT_NE(dlg.Server().HandleRequest(device, "CMD_CODE=1;" + id).find("RESULT=0"), std::string::npos);
+    dlg.Server().HandleRequest(device, "CMD_CODE=3;" + id + ";STEP=10");
+  }
+  dlg.Server().CountFactoryRestore("u1");
+  ASSERT_TRUE(WaitFor([&] { return dlg.DeviceList()->GetItemCount() == 2; }, 2000));
+  const std::size_t known = dlg.Server().Devices().size();
+  ASSERT_GE(known, 2u);
+
+  // Restore box: unticked the list restores nothing; ticked again the device
+  // list is cleared and a search runs.
+  auto* restore = dlg.ControlAs<QCheckBox>(CBootServerDlg::kRestoreFactory);
+  restore->click();
+  EXPECT_FALSE(dlg.Server().RestoreEnabled());
+  EXPECT_FALSE(dlg.Server().NeedsFactoryRestore("u2"));
+  host.running = false;
+  const int clears = host.clears;
+  restore->click();
+  EXPECT_TRUE(dlg.Server().RestoreEnabled());
+  EXPECT_EQ(host.clears, clears + 1);
+  EXPECT_EQ(host.searches, 2);
+
+  // Clear list: rows and counted restores go, the history stays.
+  button(CBootServerDlg::kClearList)->click();
+  EXPECT_EQ(dlg.DeviceList()->GetItemCount(), 0);
+  EXPECT_EQ(host.clears, clears + 2);
+  EXPECT_EQ(dlg.Server().Devices().size(), known);
+  int rounds = 0;
+  while (dlg.Server().NeedsFactoryRestore("u1") && rounds < 10) {
+    dlg.Server().CountFactoryRestore("u1");
+    ++rounds;
+  }
+  EXPECT_EQ(rounds, 5);
+  // Clear history: the devices are forgotten too.
+  button(CBootServerDlg::kClearHistory)->click();
+  EXPECT_TRUE(dlg.Server().Devices().empty());
+  EXPECT_FALSE(dlg.Server().NeedsFactoryRestore("u2"));
+
+  // Stop: both ended, the buttons swap back.
+  button(CBootServerDlg::kStop)->click();
+  EXPECT_FALSE(dlg.HelperRunning());
+  EXPECT_TRUE(button(CBootServerDlg::kStart)->isEnabled());
+  EXPECT_FALSE(button(CBootServerDlg::kStop)->isEnabled());
+}
+
 }  // namespace
 }  // namespace kelvara::firmware
+
+#include "recovery_lan_test.moc"

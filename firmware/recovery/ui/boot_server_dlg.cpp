@@ -356,10 +356,16 @@ void CBootServerDlg::OnChooseFirmwareFolder() {
   SetItemText(kFolder, chosen);
   server_->SetFirmwareFolder(chosen.toStdString());
   server_->RebuildFirmwareList();
+  // The images are now offered from the new folder: a running file server
+  // moves there too, or devices would be sent names it cannot serve.
+  if (HelperRunning() && UnpackAndStartHelper(chosen) == 0)
+    AppendLog(QStringLiteral("the file server now serves %1").arg(chosen));
 }
 
 void CBootServerDlg::OnOpenFirmwareFolder() {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(GetItemText(kFolder)));
+  const QString folder = GetItemText(kFolder);
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+    AppendLog(QStringLiteral("cannot open %1: no file manager answered").arg(folder));
 }
 
 void CBootServerDlg::OnClearList() {
