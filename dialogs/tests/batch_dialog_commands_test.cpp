@@ -397,16 +397,21 @@ TEST_F(BatchDialogsTest, PasswordsThatDifferSendNothing) {
   EXPECT_EQ(batch->ActiveJobs(), 0u);
 }
 
-TEST_F(BatchDialogsTest, ImageCaptureGoesOutOnlyAfterYes) {
+TEST_F(BatchDialogsTest, PagesThatAskGoOutOnlyAfterYes) {
   Check({0, 2});
   drive = Confirm;
-  for (int answer : {int(ui::kAnswerNo), int(ui::kAnswerCancel), int(ui::kAnswerYes)}) {
-    prompts.answer = answer;
-    prompts.messages.clear();
-    ASSERT_TRUE(commands->OnCommand(id::kVideoCapture));
-    ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_NE(prompts.messages[0].find('2'), std::string::npos) << "the count of checked rows: " << prompts.messages[0];
-    EXPECT_EQ(sdk.calls.size(), answer == ui::kAnswerYes ? 2u : 0u) << answer;
+  for (int command : {id::kVideoCapture, id::kVideoEncode}) {
+    for (int answer : {int(ui::kAnswerNo), int(ui::kAnswerCancel), int(ui::kAnswerYes)}) {
+      sdk.calls.clear();
+      prompts.answer = answer;
+      prompts.messages.clear();
+      ASSERT_TRUE(commands->OnCommand(command));
+      ASSERT_EQ(prompts.messages.size(), 1u) << command;
+      if (command == id::kVideoCapture) {
+        EXPECT_NE(prompts.messages[0].find('2'), std::string::npos) << "the checked count: " << prompts.messages[0];
+      }
+      EXPECT_EQ(sdk.calls.size(), answer == ui::kAnswerYes ? 2u : 0u) << command << " answer " << answer;
+    }
   }
 }
 
