@@ -181,7 +181,19 @@ TEST_F(MaintenanceHostTest, QuestionsAndAnswers) {
 }
 
 TEST_F(MaintenanceHostTest, EndBoxes) {
-  // Nothing checked: the storage information and factory mode say so.
+  // Nothing checked (a row selected makes no difference): the selection
+  // check's box, no question, nothing sent.
+  selected = 0;
+  for (int id : {23, 32805, 32907, 32970, 32977}) {
+    prompts.boxes.clear();
+    ASSERT_TRUE(batch->OnCommand(id));
+    EXPECT_EQ(prompts.boxes, std::vector<std::string>{"ERROR|MSGTIP13"}) << id;
+  }
+  maintenance->OnBatchReboot();
+  EXPECT_TRUE(sdk.calls.empty());
+  EXPECT_TRUE(network.sent.empty());
+  // The storage information says so itself.
+  prompts.boxes.clear();
   ASSERT_TRUE(batch->OnCommand(33457));
   EXPECT_EQ(prompts.boxes, std::vector<std::string>{"ERROR|MSGTIP13"});
   prompts.boxes.clear();
