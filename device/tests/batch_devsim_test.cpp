@@ -217,7 +217,7 @@ TEST(BatchDevsim, EveryCommandOverSixDevices) {
   ASSERT_EQ(lan.Sim().Control("offline " + serial(kOff)), "ok");
   ASSERT_TRUE(lan.PumpUntil([&] { return !lan.Row(kOff).m_online; }));
 
-  const auto timeout = std::chrono::milliseconds(test::DevsimCommands::Scaled(400));
+  const auto timeout = std::chrono::milliseconds(test::DevsimCommands::Scaled(3000));
   BatchRunner runner(lan.Commands(), lan.Tap(), timeout);
   std::vector<BatchSummary> summaries;
   runner.onFinished = [&summaries](const BatchSummary& s) { summaries.push_back(s); };
