@@ -132,6 +132,25 @@ std::vector<Command> AllCommands() {
   for (int on : {1, 0})
     worker(on ? 33002 : 33003, [on](DeviceCommands& c, discovery::DeviceListRow* row) { c.SetRowP2PConfig(row, on); },
            {{SET_CFG_P2P, BuildP2PRequest(on)}}, "get {} 315", Hex(BuildP2PRequest(on)));
+  // The access switches read the stream-access block; the set follows only
+  // when the switch changes, so its frame is not counted here.
+  using Switch = int (DeviceCommands::*)(discovery::DeviceListRow*, int);
+  const std::pair<int, Switch> switches[] = {{33005, &DeviceCommands::RequestHikAccessChange},
+                                             {33007, &DeviceCommands::RequestStreamAccessChange},
+                                             {33020, &DeviceCommands::RequestDhAccessChange},
+                                             {33022, &DeviceCommands::RequestVendorAccessChange}};
+  for (const auto& [first, change] : switches)
+    for (int off : {0, 1}) {
+      const Switch f = change;
+      worker(first + off, [f, off](DeviceCommands& c, discovery::DeviceListRow* row) { (c.*f)(row, off ? 0 : 1); },
+             {{GET_CFG_MEDIA_STREAM, ""}});
+      out.back().chained = true;
+    }
+  for (int id = 32794; id <= 32797; ++id) {
+    const std::string code = id == 32797 ? "zh_tw" : id == 32795 ? "zh_cn" : "en_us";
+    worker(id, [code](DeviceCommands& c, discovery::DeviceListRow* row) { c.SetRowLanguage(row, code); },
+           {{SET_CFG_MISC_LANGUAGE, std::nullopt}});
+  }
   worker(1306, [](DeviceCommands& c, discovery::DeviceListRow* row) { c.TestRowMcu(row); },
          {{SYS_CTRL_MCU_TEST, std::nullopt}}, "get {} 1130", "");
   // The dialog commands' workers with the texts a dialog gives (the dialogs'
