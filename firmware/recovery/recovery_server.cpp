@@ -149,8 +149,20 @@ std::string RecoveryServer::FirmwareRequest(std::uint32_t sender, const Recovery
       table_.Put(posted);
     }
   }
+  NoteHandedAddress(request.uuid, reply.dev_ip);
   Post(posted);
   return FormatRecoveryReply(reply);
+}
+
+void RecoveryServer::NoteHandedAddress(const std::string& uuid, const std::string& address) {
+  in_addr parsed{};
+  if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) return;
+  const std::uint32_t now = ntohl(parsed.s_addr);
+  std::lock_guard lock(mutex_);
+  auto [it, added] = last_address_.try_emplace(uuid, now);
+  if (added || it->second == now) return;
+  handed_addresses_.erase(it->second);
+  it->second = now;
 }
 
 void RecoveryServer::ProgressReport(const RecoveryRequest& request) {

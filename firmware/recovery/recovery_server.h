@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -61,7 +62,7 @@ class RecoveryServer : public discovery::RecoveryMarks {
   // the header check; its file name, empty when none.
   std::string ChooseFirmwareFile(std::string_view dev_type);
   // A free address in the adapter's /24 (round robin, probed; a probe that
-  // could not run counts as in use); never one handed out before in this run.
+  // could not run counts as in use); never one a device holds from this run.
   // Empty without adapter or when no address is free.
   std::string PickDeviceIp(std::uint32_t sender);
   // A MAC text not handed out before in this run.
@@ -81,6 +82,9 @@ class RecoveryServer : public discovery::RecoveryMarks {
  private:
   std::string FirmwareRequest(std::uint32_t sender, const RecoveryRequest& request);
   void ProgressReport(const RecoveryRequest& request);
+  // `address` (dotted) is now the one handed to `uuid`: the one it had before
+  // is free again.
+  void NoteHandedAddress(const std::string& uuid, const std::string& address);
   void Log(const std::string& line) const;
   void Post(const BootDeviceInfo& device) const;
   std::string StepText(int step) const;
@@ -96,6 +100,10 @@ class RecoveryServer : public discovery::RecoveryMarks {
   std::string folder_;
   std::uint32_t host_counter_ = 0;
   std::set<std::uint32_t> handed_addresses_;  // host order
+  // The address last handed to each device (host order): a device that asks
+  // again has left it, so it goes back to the pool instead of being held for
+  // the whole run. At most one device per handed address.
+  std::map<std::string, std::uint32_t> last_address_;
   std::set<std::string> handed_macs_;
 };
 

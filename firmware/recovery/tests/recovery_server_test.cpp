@@ -195,6 +195,27 @@ TEST(RecoveryServer, AddressesSkipBusyUnknownAndHandedOut) {
   EXPECT_EQ(f.server.PickDeviceIp(0), "");
 }
 
+TEST(RecoveryServer, DeviceAskingAgainGivesBackItsAddress) {
+  // A device that keeps failing asks again and again: each answer moves it to
+  // a new address and frees the old one, so a long run never runs dry and no
+  // two devices hold the same address.
+  Fixture f;
+  std::string held_by_u1, held_by_u2;
+  for (int i = 0; i < 600; ++i) {
+    auto r = Fields(f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=u1"));
+    ASSERT_EQ(r["RESULT"], "0") << "request " << i;
+    ASSERT_NE(r["DEV_IP"], held_by_u1);
+    ASSERT_NE(r["DEV_IP"], held_by_u2);  // u2 keeps its address while u1 goes on asking
+    held_by_u1 = r["DEV_IP"];
+    if (i == 300) {
+      auto other = Fields(f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=u2"));
+      ASSERT_EQ(other["RESULT"], "0");
+      EXPECT_NE(other["DEV_IP"], held_by_u1);
+      held_by_u2 = other["DEV_IP"];
+    }
+  }
+}
+
 TEST(RecoveryServer, ConcurrentDevicesNeverShareAddressOrMac) {
   Fixture f;
   // A generator that repeats itself: the server must still hand out distinct MACs.

@@ -163,7 +163,7 @@ void CBootServerDlg::FillNetcards() {
 void CBootServerDlg::ApplyNetcard() {
   auto* netcard = ControlAs<QComboBox>(kNetcard);
   const auto address = netcard->currentIndex() >= 0 ? static_cast<std::uint32_t>(netcard->currentData().toULongLong()) : 0u;
-  std::uint32_t mask = 0xFFFFFF00u;
+  std::uint32_t mask = htonl(0xFFFFFF00u);  // network order, as the map gives it
   int ifindex = 0;
   if (address != 0) {
     const auto adapters = GetAdapterAddressMap();
