@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QScreen>
 #include <QTest>
 #include <cctype>
 #include <cmath>
@@ -34,6 +36,7 @@ using kelvara::test::TestLan;
 using kelvara::test::TestLanOptions;
 
 constexpr int kDevices = 16;
+constexpr int kTwoChannelDevice = 15;  // serves /ch01 and /ch02
 
 class LiveViewLanTest : public ::testing::Test {
  protected:
@@ -59,6 +62,7 @@ class LiveViewLanTest : public ::testing::Test {
       devsim::RtspDevice r;
       r.ip = d.ip;
       r.port = 554;
+      if (i == kTwoChannelDevice) r.channels = 2;
       streams.push_back(r);
     }
     std::string error = lan_->CallInThread(LanSide::kLan, [&] {
@@ -413,6 +417,137 @@ TEST_F(LiveViewLanTest, PaneMenuShowsTheStateAndItsItemsAct) {
   item(menu.get(), {"TEXT27"})->trigger();  // stop playing
   EXPECT_EQ(view_->PlayingCount(), 0);
   EXPECT_EQ(view_->BuildPaneMenu(nullptr), nullptr);  // no menu over an empty pane
+}
+
+// Open all over a 2 x 2 grid: a row not logged in and a recorder are passed
+// over, a two-channel camera takes two panes, and nothing more starts once the
+// grid is full. A device that only has sound plays through the simple call,
+// with no key frame asked of it.
+TEST_F(LiveViewLanTest, OpenAllFillsTheGridAndPassesOverWhatItCannotPlay) {
+  const int login = ZQ_NETSDK_IPC_Login(TestLan::LanAddress(13).c_str(), 8091, "admin", "admin123", 0);
+  ASSERT_GT(login, 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ZQ_NETSDK_IPC_PTZControl(login, 26, 1, 1) == 0; }, 15000));
+  const int key_frames_before = sim_->device(13).key_frame_requests();
+  LiveRow not_logged_in = rows_[11], recorder = rows_[12], sound_only = rows_[13];
+  LiveRow two_channels = rows_[kTwoChannelDevice], plain = rows_[14], one_too_many = rows_[10];
+  not_logged_in.login_version.clear();
+  recorder.device_type = "DAV-ODUVE-NVR-SIM";
+  sound_only.ability_text = "only_audio";
+  sound_only.login_handle = login;
+  two_channels.device_type = "DAV-ODUVE-2CHN-SIM";
+  rows_ = {not_logged_in, recorder, sound_only, two_channels, plain, one_too_many};
+  settings_.video_rows = settings_.video_cols = 2;
+  grid_->SetGrid(2, 2);
+  view_->OpenAllPreviews();
+  ASSERT_EQ(view_->PlayingCount(), 4);
+  const struct {
+    int pane;
+    const LiveRow& row;
+    int channel;
+  } expected[] = {{0, sound_only, 0}, {1, two_channels, 0}, {2, two_channels, 1}, {3, plain, 0}};
+  for (const auto& e : expected) {
+    SCOPED_TRACE(e.pane);
+    CDevInfo* r = view_->Record(e.pane);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->m_row.serial, e.row.serial);
+    EXPECT_EQ(r->m_channel, e.channel);
+  }
+  // Pictures in the three video panes (the second channel's own path
+  // included); only sound in the first.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        for (int pane : {1, 2, 3}) {
+          long long decoded = 0, painted = 0;
+          ZQ_PLAYER_GetFrameCounts(grid_->GetPanePlayer(pane), &decoded, &painted);
+          if (decoded < 10) return false;
+        }
+        return true;
+      },
+      40000));
+  CDevInfo* sound = view_->Record(0);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        std::lock_guard lock(sound->recorders_mutex);
+        return sound->m_mediaInfo != nullptr;
+      },
+      20000));
+  {
+    std::lock_guard lock(sound->recorders_mutex);
+    EXPECT_EQ(sound->m_mediaInfo->hasVideo, 0);
+    EXPECT_EQ(sound->m_mediaInfo->hasAudio, 1);
+  }
+  EXPECT_EQ(sim_->device(13).key_frame_requests(), key_frames_before);
+  ZQ_NETSDK_IPC_Logout(login);
+}
+
+// A two-channel camera opened from the list: a 1 x 2 grid, not saved, and the
+// video window across the middle of the work area.
+TEST_F(LiveViewLanTest, TwoChannelCameraOpensSideBySideAcrossTheWorkArea) {
+  rows_[kTwoChannelDevice].device_type = "DAV-ODUVE-2CHN-SIM";
+  settings_.video_rows = settings_.video_cols = 3;
+  grid_->SetGrid(3, 3);
+  ASSERT_EQ(view_->OpenDevicePreview(kTwoChannelDevice), 0);
+  EXPECT_EQ(grid_->Rows(), 1);
+  EXPECT_EQ(grid_->Cols(), 2);
+  EXPECT_EQ(settings_.video_rows, 1);
+  EXPECT_EQ(settings_.video_cols, 2);
+  const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_EQ(video_->geometry(),
+            QRect(work.left(), work.top() + work.height() / 4, work.width(), work.height() / 2));
+  EXPECT_EQ(view_->Record(0)->m_channel, 0);
+  EXPECT_EQ(view_->Record(1)->m_channel, 1);
+  EXPECT_TRUE(AllPanesPaint(2));
+  // Opening it again selects its pane and opens nothing.
+  EXPECT_EQ(view_->OpenDevicePreview(kTwoChannelDevice), 0);
+  EXPECT_EQ(view_->PlayingCount(), 2);
+}
+
+// The zoom cruise of the AF-study menu: every playing device zooms and stops
+// for the configured number of phases, three stops each; a single pane's stop
+// ends a cruise that is still running.
+TEST_F(LiveViewLanTest, ZoomCruiseRunsItsPhasesAndAPaneStopEndsIt) {
+  const int login = ZQ_NETSDK_IPC_Login(TestLan::LanAddress(3).c_str(), 8091, "admin", "admin123", 0);
+  ASSERT_GT(login, 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ZQ_NETSDK_IPC_PTZControl(login, 26, 1, 1) == 0; }, 15000));
+  QTest::qWait(300);
+  rows_[3].login_handle = login;
+  rows_[3].ability_text = "ptz_control";
+  settings_.af_study.nPtzSpeed = 5;
+  settings_.af_study.nPtzZoomInterval = 40;
+  settings_.af_study.nPtzZoomStayTime = 40;
+  settings_.af_study.nPtzZoomExecTimes = 3;
+  grid_->SetGrid(1, 1);
+  ASSERT_EQ(view_->StartPanePreview(3, 0, 1, 0, 0), 0);
+  sim_->Control("journal 3 clear");
+  auto running = [&] {
+    for (int id = 10013; id <= 10016; ++id)
+      if (view_->CruiseTimerActive(id)) return true;
+    return false;
+  };
+  auto count = [](const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+  };
+  view_->OnPtzCommand(0xFFFF, kPtzZoomIn);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !running(); }, 10000));
+  EXPECT_EQ(view_->CruisePhase(), 3);
+  std::string journal;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        journal = SdkBytes(sim_->Control("journal 3"));
+        return count(journal, "Command=\"26\"") >= 9;
+      },
+      5000));
+  EXPECT_EQ(count(journal, "<PTZ_CONTROL Command=\"11\" Param1=\"5\" Param2=\"5\" />"), 3);
+  EXPECT_EQ(count(journal, "<PTZ_CONTROL Command=\"26\" Param1=\"3\" Param2=\"3\" />"), 9);
+  // A second cruise, ended by the pane's own stop before its first phase ends.
+  settings_.af_study.nPtzZoomInterval = 5000;
+  view_->OnPtzCommand(0xFFFF, kPtzZoomOut);
+  EXPECT_TRUE(view_->CruiseTimerActive(10013));
+  view_->OnPtzCommand(0, kPtzStop);
+  EXPECT_FALSE(running());
+  ZQ_NETSDK_IPC_Logout(login);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "media/ui/live_view.h"
 
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMetaObject>
+#include <QScreen>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -289,6 +291,13 @@ int LiveView::OpenDevicePreview(int row) {
       s->video_cols = 2;
     }
     grid_->SetGrid(1, 2);
+    // The two channels side by side across the middle of the work area.
+    if (video_host_ != nullptr) {
+      if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect work = screen->availableGeometry();
+        video_host_->setGeometry(work.left(), work.top() + work.height() / 4, work.width(), work.height() / 2);
+      }
+    }
     channels = 2;
   } else if (s != nullptr && (s->video_rows == 0 || s->video_cols == 0)) {
     s->video_rows = s->video_cols = 1;
