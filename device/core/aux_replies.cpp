@@ -138,6 +138,7 @@ void AuxReplyHandler::OnDeviceAuxResponse(const DeviceAuxResponse& r) {
     case GET_CFG_AUDIO_CAPTURE:
     case SYS_CTRL_INTERCOM_A:
     case SYS_CTRL_INTERCOM_B:
+    case SYS_CTRL_DELETE_OEM_FILE:
       if (intercom.Exists()) intercom.OnConfigReply(h, r.command, r.result, r.text);
       return;
     case GET_CFG_VIDEO_OVERLAY: ApplyOsdReply(h, r.result, r.text); return;

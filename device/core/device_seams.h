@@ -55,9 +55,13 @@ class IntercomDialog {
   virtual bool Exists() const { return false; }
   // Event 14 of a device: the next file of a broadcast.
   virtual void UploadNextFile(int /*handle*/) {}
+  // Event 15 of a device: an upload failed (text: the SDK's RESPONSE_PARAM
+  // naming the transfer kind).
+  virtual void OnUploadFailed(int /*handle*/, const std::string& /*text*/) {}
   // Talk results (events 6, 7, 8, 35, 36, 37).
   virtual void OnDeviceTalkEvent(int /*handle*/, int /*eventType*/) {}
-  // Replies 504, 507, 1021 and 1022, also for handles no row holds.
+  // Replies 504, 507, 1021, 1022 and 1024 (file delete), also for handles no
+  // row holds.
   virtual void OnConfigReply(int /*handle*/, int /*command*/, int /*result*/, const std::string& /*text*/) {}
   // Changes the dialog waits to make in the video-capture block of this
   // handle (picture flips). They are applied together with the row's own

@@ -39,6 +39,7 @@ void StatusEventHandler::OnDeviceStatusEvent(const DeviceStatusEvent& event) {
       break;
     case 15:
       FormatEventText(rows, handle, event.eventType, nullptr, lookup);
+      if (seams.Intercom().Exists()) seams.Intercom().OnUploadFailed(handle, event.data);
       break;
     case 16:
       FormatEventText(rows, handle, event.eventType, nullptr, lookup);

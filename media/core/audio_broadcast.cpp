@@ -19,6 +19,9 @@ constexpr int kCmdSetAudioCapture = 527;
 constexpr int kCmdGetVideoCapture = 504;
 constexpr int kCmdFileSearch = 1021;
 constexpr int kCmdFileDelete = 1024;
+// Transfer kinds of the SDK's upload outcomes: application and MP3 files.
+constexpr int kTransferKindOemApp = 3;
+constexpr int kTransferKindOemMp3 = 5;
 
 std::string PrintElement(const TiXmlElement& element) {
   TiXmlPrinter printer;
@@ -359,9 +362,27 @@ void DeviceFileList::UploadNextFile(int login) {
     std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : path;
     std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::toupper(c); });
     const int rc = tail == ".MP3" ? sdk_.UploadOEMMp3File(login, path) : sdk_.UploadOEMAppFile(login, path);
-    if (rc == 0) return;  // event 14 asks for the next
+    uploading_ = rc == 0;
+    if (rc == 0) return;  // event 14 or 15 asks for the next
     view_.SetDeviceStatus(login, "MSGTIP7");
   }
+  if (login == uploadLogin_) uploading_ = false;
+}
+
+void DeviceFileList::OnUploadFailed(int login, const std::string& text) {
+  if (login != uploadLogin_ || !uploading_) return;
+  // Another transfer of the device (an upgrade, a configuration file) is not
+  // the queue's; an outcome that names no kind is taken as the queue's.
+  TiXmlDocument doc;
+  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_LEGACY);
+  const TiXmlElement* root = doc.Error() ? nullptr : doc.RootElement();
+  int kind = 0;
+  if (root != nullptr && root->QueryIntAttribute("Kind", &kind) == TIXML_SUCCESS && kind != kTransferKindOemApp &&
+      kind != kTransferKindOemMp3)
+    return;
+  view_.SetDeviceStatus(login, "MSGTIP7");
+  uploading_ = false;
+  UploadNextFile(login);
 }
 
 void DeviceFileList::Delete(int login, const std::vector<std::string>& names) {
@@ -370,23 +391,55 @@ void DeviceFileList::Delete(int login, const std::vector<std::string>& names) {
     TiXmlElement e("REQUEST_PARAM");
     e.SetAttribute("FileName", name.c_str());
     if (sdk_.SystemControl(login, kCmdFileDelete, PrintElement(e)) == 0)
-      files_.erase(std::remove(files_.begin(), files_.end(), name), files_.end());
+      pendingDeletes_.emplace_back(login, name);
     else
       view_.SetDeviceStatus(login, "IDS_STR_ZH_CN_DELETE_FAILED");
   }
 }
 
+bool DeviceFileList::OnDeleteReply(int login, int result) {
+  const auto it = std::find_if(pendingDeletes_.begin(), pendingDeletes_.end(),
+                               [login](const auto& p) { return p.first == login; });
+  if (it == pendingDeletes_.end()) return false;
+  const std::string name = it->second;
+  pendingDeletes_.erase(it);
+  if (result != 0) {
+    view_.SetDeviceStatus(login, "IDS_STR_ZH_CN_DELETE_FAILED");
+    return false;
+  }
+  // The shown list is this device's (or a later query's, which the device
+  // answered without the file already).
+  const auto row = std::find(files_.begin(), files_.end(), name);
+  if (outstandingLogin_ != login || row == files_.end()) return false;
+  files_.erase(row);
+  return true;
+}
+
+std::string DeviceFileList::ListenCaption() const {
+  return devicePlaying_ ? std::string("IDS_STR_AUDIOACTION_PLAY_STOP") : std::string("IDS_STR_AUDIOACTION_PLAY_START");
+}
+
 std::string DeviceFileList::Listen(int login, const std::string& name) {
-  const auto caption = [this] {
-    return devicePlaying_ ? std::string("IDS_STR_AUDIOACTION_PLAY_STOP") : std::string("IDS_STR_AUDIOACTION_PLAY_START");
-  };
-  if (login < 1 || name.empty()) return caption();
-  const int rc = devicePlaying_ ? sdk_.StopPlayMp3File(login) : sdk_.PlayMp3File(login, name);
-  if (rc == 0)
-    devicePlaying_ = !devicePlaying_;
+  if (login < 1 || name.empty() || listenLogin_ > 0) return ListenCaption();
+  const bool play = !devicePlaying_;
+  const int rc = play ? sdk_.PlayMp3File(login, name) : sdk_.StopPlayMp3File(login);
+  if (rc == 0) {
+    listenLogin_ = login;
+    listenWants_ = play;
+  } else {
+    view_.SetDeviceStatus(login, "IDS_STR_ZH_CN_PLAY_FAILED");
+  }
+  return ListenCaption();
+}
+
+bool DeviceFileList::OnPlayReply(int login, int result) {
+  if (listenLogin_ < 1 || login != listenLogin_) return false;
+  listenLogin_ = 0;
+  if (result == 0)
+    devicePlaying_ = listenWants_;
   else
     view_.SetDeviceStatus(login, "IDS_STR_ZH_CN_PLAY_FAILED");
-  return caption();
+  return true;
 }
 
 std::optional<std::string> DeviceFileList::LocalPathFor(const std::string& devicePath, const std::string& folder) {

@@ -176,13 +176,24 @@ class DeviceFileList {
   void Upload(int login, const std::vector<std::string>& paths);
   // Event 14 of a device: its upload finished; the next one starts.
   void UploadNextFile(int login);
+  // Event 15 of a device (text: the SDK's outcome with the transfer kind):
+  // a failed upload of the queue is reported and the next one starts.
+  void OnUploadFailed(int login, const std::string& text);
   std::size_t UploadsLeft() const { return uploadQueue_.size(); }
 
-  // Deletes the named files; a refused delete keeps its row and says so.
+  // Asks the device to delete the named files; a row goes when the device
+  // answers that its delete is done (OnDeleteReply), a refused or failed one
+  // stays and is reported.
   void Delete(int login, const std::vector<std::string>& names);
-  // Listen: starts or stops playing on the device; the state turns only
-  // when the device accepts. Returns the caption key of the button.
+  // Reply 1024: true when the list changed.
+  bool OnDeleteReply(int login, int result);
+  // Listen: asks the device to start or stop playing; the state turns only
+  // when the device answers that it did (OnPlayReply). While a request is
+  // out a further click does nothing. Returns the caption key of the button.
   std::string Listen(int login, const std::string& name);
+  // Reply 1022: true when it answered this list's request.
+  bool OnPlayReply(int login, int result);
+  std::string ListenCaption() const;
   bool DevicePlaying() const { return devicePlaying_; }
   // Download to `folder`; false when the name gives no usable file name.
   bool Download(int login, const std::string& devicePath, const std::string& folder);
@@ -206,7 +217,13 @@ class DeviceFileList {
   std::vector<std::string> files_;
   int uploadLogin_ = 0;
   std::vector<std::string> uploadQueue_;
+  bool uploading_ = false;  // a file of the queue is on its way
+  // Deletes sent and not answered, in request order (a login's replies come
+  // in that order).
+  std::vector<std::pair<int, std::string>> pendingDeletes_;
   bool devicePlaying_ = false;
+  int listenLogin_ = 0;  // a play or stop is out to this device
+  bool listenWants_ = false;
 };
 
 }  // namespace kelvara::media

@@ -258,22 +258,68 @@ TEST(DeviceFilesTest, UploadsDeletesListenAndDownloads) {
   EXPECT_EQ(view.statuses, (std::vector<std::pair<int, std::string>>{{5, "MSGTIP7"}}));
   files.UploadNextFile(6);  // another device's upload finished
   EXPECT_EQ(files.UploadsLeft(), 1u);
-  files.UploadNextFile(5);
+  // The device fails the application file: reported, and the queue goes on.
+  // An upgrade's failure on the same device is not the queue's.
+  view.statuses.clear();
+  files.OnUploadFailed(5, "<RESPONSE_PARAM Error=\"link lost\" Kind=\"2\" />");
+  EXPECT_EQ(files.UploadsLeft(), 1u);
+  files.OnUploadFailed(6, "<RESPONSE_PARAM Kind=\"3\" />");
+  EXPECT_EQ(files.UploadsLeft(), 1u);
+  files.OnUploadFailed(5, "<RESPONSE_PARAM Error=\"refused by the device\" Result=\"6\" Kind=\"3\" />");
   EXPECT_EQ(sdk.calls.back(), "UploadOEMMp3File 5 /m/c.MP3");
   EXPECT_EQ(files.UploadsLeft(), 0u);
+  EXPECT_EQ(view.statuses, (std::vector<std::pair<int, std::string>>{{5, "MSGTIP7"}}));
+  // The last one fails too: reported once; a repeated event is not a second file.
+  files.OnUploadFailed(5, "<RESPONSE_PARAM Kind=\"5\" />");
+  files.OnUploadFailed(5, "<RESPONSE_PARAM Kind=\"5\" />");
+  EXPECT_EQ(view.statuses.size(), 2u);
+  EXPECT_EQ(sdk.calls.size(), 3u);
+}
 
+TEST(DeviceFilesTest, DeleteAndListenChangeOnlyWhenTheDeviceDidIt) {
+  RecordingSdk sdk;
+  RecordingView view;
+  DeviceFileList files(sdk, view);
   files.Query(5, DeviceFileKind::Mp3);
-  files.OnSearchReply(5, 0, Page({"a.mp3", "b.mp3"}));
+  files.OnSearchReply(5, 0, Page({"a.mp3", "b.mp3", "c.mp3"}));
+  // a: the SDK refuses the request; b: the device refuses; c: done.
   sdk.refuse["SystemControl 5 1024 <REQUEST_PARAM FileName=\"a.mp3\" />\n"] = -1;
-  files.Delete(5, {"a.mp3", "b.mp3"});
-  EXPECT_EQ(files.Files(), std::vector<std::string>{"a.mp3"});
+  files.Delete(5, {"a.mp3", "b.mp3", "c.mp3"});
+  EXPECT_EQ(files.Files().size(), 3u);
+  EXPECT_FALSE(files.OnDeleteReply(6, 0));  // another device
+  EXPECT_FALSE(files.OnDeleteReply(5, 6));
+  EXPECT_TRUE(files.OnDeleteReply(5, 0));
+  EXPECT_FALSE(files.OnDeleteReply(5, 0));  // nothing more was asked
+  EXPECT_EQ(files.Files(), (std::vector<std::string>{"a.mp3", "b.mp3"}));
+  EXPECT_EQ(view.statuses, (std::vector<std::pair<int, std::string>>{{5, "IDS_STR_ZH_CN_DELETE_FAILED"},
+                                                                     {5, "IDS_STR_ZH_CN_DELETE_FAILED"}}));
 
+  view.statuses.clear();
   sdk.refuse["PlayMp3File 5 a.mp3"] = -1;
   EXPECT_EQ(files.Listen(5, "a.mp3"), "IDS_STR_AUDIOACTION_PLAY_START");
-  EXPECT_FALSE(files.DevicePlaying());
   sdk.refuse.clear();
-  EXPECT_EQ(files.Listen(5, "a.mp3"), "IDS_STR_AUDIOACTION_PLAY_STOP");
+  EXPECT_FALSE(files.OnPlayReply(5, 0));  // nothing asked
+  EXPECT_FALSE(files.DevicePlaying());
+  // Accepted, then refused by the device: still stopped.
   EXPECT_EQ(files.Listen(5, "a.mp3"), "IDS_STR_AUDIOACTION_PLAY_START");
+  EXPECT_EQ(files.Listen(5, "a.mp3"), "IDS_STR_AUDIOACTION_PLAY_START");  // one request at a time
+  EXPECT_TRUE(files.OnPlayReply(5, 6));
+  EXPECT_FALSE(files.DevicePlaying());
+  EXPECT_EQ(view.statuses, (std::vector<std::pair<int, std::string>>{{5, "IDS_STR_ZH_CN_PLAY_FAILED"},
+                                                                     {5, "IDS_STR_ZH_CN_PLAY_FAILED"}}));
+  files.Listen(5, "a.mp3");
+  EXPECT_FALSE(files.OnPlayReply(6, 0));
+  EXPECT_TRUE(files.OnPlayReply(5, 0));
+  EXPECT_TRUE(files.DevicePlaying());
+  EXPECT_EQ(files.ListenCaption(), "IDS_STR_AUDIOACTION_PLAY_STOP");
+  files.Listen(5, "a.mp3");
+  EXPECT_TRUE(files.OnPlayReply(5, 0));
+  EXPECT_FALSE(files.DevicePlaying());
+  EXPECT_EQ(sdk.calls.back(), "StopPlayMp3File 5");
+  EXPECT_EQ(std::count(sdk.calls.begin(), sdk.calls.end(), "PlayMp3File 5 a.mp3"), 3);
+}
+
+TEST(DeviceFilesTest, DownloadsStayBelowTheFolder) {
 
   for (const char* devicePath : {"C:\\rec\\..", "/a/../../etc/passwd", "..\\x", "plain.mp3"}) {
     const auto local = DeviceFileList::LocalPathFor(devicePath, "/docs");

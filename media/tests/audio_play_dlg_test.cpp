@@ -103,6 +103,17 @@ TEST_F(DialogTest, DeviceFilesArriveThroughTheSeam) {
   dlg->DeviceList()->SetItemStates(0, controls::kStateSelected);
   dlg->OnListenDeviceFile();
   EXPECT_EQ(sdk.calls.back(), "PlayMp3File 3 bell.mp3");
+  auto* listen = dlg->ControlAs<QPushButton>(CAudioPlayDlg::kListen);
+  const QString start = listen->text();
+  dlg->Intercom().OnConfigReply(3, 1022, 0, "");  // the device plays: the button stops it
+  EXPECT_NE(listen->text(), start);
+  EXPECT_TRUE(dlg->Files().DevicePlaying());
+  // A delete leaves the list when the device answers that it is done.
+  dlg->DeviceList()->SetItemStates(0, controls::kStateSelected);
+  dlg->OnDeleteDeviceFiles();
+  EXPECT_EQ(dlg->DeviceList()->GetItemCount(), 1);
+  dlg->Intercom().OnConfigReply(3, 1024, 0, "");
+  EXPECT_EQ(dlg->DeviceList()->GetItemCount(), 0);
 }
 
 // With KELVARA_SCREENSHOT set (a PNG path), shows the window with a playlist

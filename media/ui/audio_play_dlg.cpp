@@ -44,10 +44,14 @@ class CAudioPlayDlg::IntercomSeam : public device::IntercomDialog {
   explicit IntercomSeam(CAudioPlayDlg& dlg) : dlg_(dlg) {}
   bool Exists() const override { return true; }
   void UploadNextFile(int handle) override { dlg_.files_.UploadNextFile(handle); }
+  void OnUploadFailed(int handle, const std::string& text) override { dlg_.files_.OnUploadFailed(handle, text); }
   void OnDeviceTalkEvent(int handle, int event) override { dlg_.broadcast_.OnDeviceTalkEvent(handle, event); }
   void OnConfigReply(int handle, int command, int result, const std::string& text) override {
     if (command == 507) dlg_.settings_.OnAudioCaptureReply(handle, result, text);
     if (command == 1021 && dlg_.files_.OnSearchReply(handle, result, text)) dlg_.RefreshDeviceList();
+    if (command == 1022 && dlg_.files_.OnPlayReply(handle, result))
+      dlg_.SetItemText(kListen, LangText(dlg_.files_.ListenCaption().c_str()));
+    if (command == 1024 && dlg_.files_.OnDeleteReply(handle, result)) dlg_.RefreshDeviceList();
   }
   bool TakeVideoCaptureEdits(int handle, std::vector<device::AttributeEdit>& edits) override {
     return dlg_.settings_.TakeVideoCaptureEdits(handle, edits);

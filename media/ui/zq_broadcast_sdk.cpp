@@ -33,6 +33,19 @@ int ZqBroadcastSdk::SystemControl(int login, int command, const std::string& xml
   return ZQ_NETSDK_IPC_SystemControl(login, command, nullptr, xml.c_str());
 }
 
+int ZqBroadcastSdk::SearchOEMMp3File(int login, int page) { return ZQ_NETSDK_IPC_SearchOEMMp3File(login, page); }
+
+int ZqBroadcastSdk::UploadOEMMp3File(int login, const std::string& path) {
+  return ZQ_NETSDK_IPC_UploadOEMMp3File(login, path.c_str(), 0);
+}
+
+// Plays the file again and again until stopped, as the dialog's Listen does.
+int ZqBroadcastSdk::PlayMp3File(int login, const std::string& name) {
+  return ZQ_NETSDK_IPC_PlayMp3File(login, name.c_str(), 1);
+}
+
+int ZqBroadcastSdk::StopPlayMp3File(int login) { return ZQ_NETSDK_IPC_StopPlayMp3File(login); }
+
 int ZqBroadcastSdk::UploadOEMAppFile(int login, const std::string& path) {
   return ZQ_NETSDK_IPC_UploadOEMAppFile(login, path.c_str());
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The broadcast's device calls over the VaRurOvoDiv SDK, with the microphone
-// from the sound card. The SDK has no talk, voice or OEM MP3 calls yet: those
-// report failure (-1), so a start says the talk was refused and stays idle.
+// from the sound card. The SDK has no talk or voice calls yet: those report
+// failure (-1), so a start says the talk was refused and stays idle.
 #include <memory>
 
 #include "media/core/audio_broadcast.h"
@@ -27,11 +27,11 @@ class ZqBroadcastSdk : public BroadcastSdk {
   int GetDVRConfig(int login, int command) override;
   int SetDVRConfig(int login, int command, const std::string& xml) override;
   int SystemControl(int login, int command, const std::string& xml) override;
-  int SearchOEMMp3File(int, int) override { return -1; }
-  int UploadOEMMp3File(int, const std::string&) override { return -1; }
+  int SearchOEMMp3File(int login, int page) override;
+  int UploadOEMMp3File(int login, const std::string& path) override;
   int UploadOEMAppFile(int login, const std::string& path) override;
-  int PlayMp3File(int, const std::string&) override { return -1; }
-  int StopPlayMp3File(int) override { return -1; }
+  int PlayMp3File(int login, const std::string& name) override;
+  int StopPlayMp3File(int login) override;
   int GetFileByName(int login, const std::string& devicePath, const std::string& localPath) override;
   std::optional<std::string> AudioCaptureWithVolumes(const std::string& reply, int captureVolume, int playVolume,
                                                      int keyAnswer) override;

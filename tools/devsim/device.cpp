@@ -148,6 +148,7 @@ bool Device::CheckLogin(const varurovodiv::wire::Hello& hello,
 
 SdkAnswer Device::SystemControl(uint32_t code, const std::string& request) {
   if (!ControlValuesInRange(code, request)) return {varurovodiv::wire::kResultBadRequest, {}};
+  if (auto a = oem_files_.Control(code, request)) return {a->result, a->text};
   if (code == 1157) {
     // Manual focus: a report at once after the start, and with each
     // heartbeat until the stop.
@@ -327,6 +328,7 @@ void Device::RestoreConfig() {
 }
 
 void Device::StoreUploadedFile(uint32_t kind, const std::string& name, const std::string& content) {
+  if (oem_files_.Store(kind, name, content)) return;
   std::lock_guard lock(mutex_);
   if (kind == static_cast<uint32_t>(varurovodiv::wire::TransferKind::kConfigFile)) {
     uploaded_config_ = content;
@@ -335,6 +337,8 @@ void Device::StoreUploadedFile(uint32_t kind, const std::string& name, const std
 }
 
 bool Device::ReadDeviceFile(uint32_t kind, const std::string& path, std::string& content) const {
+  if (kind == static_cast<uint32_t>(varurovodiv::wire::TransferKind::kFileByName) && oem_files_.Read(path, content))
+    return true;
   std::lock_guard lock(mutex_);
   if (kind == static_cast<uint32_t>(varurovodiv::wire::TransferKind::kConfigFile)) {
     content = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<DEVICE_CONFIG" +

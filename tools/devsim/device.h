@@ -14,6 +14,7 @@
 
 #include "log_stream.h"
 #include "made_files.h"
+#include "oem_files.h"
 #include "config_store.h"
 #include "device_config.h"
 #include "login_handshake.h"
@@ -77,6 +78,8 @@ class Device {
   void StoreUploadedFile(uint32_t kind, const std::string& name, const std::string& content);
   bool ReadDeviceFile(uint32_t kind, const std::string& path, std::string& content) const;
   void PutDeviceFile(const std::string& path, std::string content);
+  // The OEM MP3 and application file stores (oem_files.h).
+  OemFileStores& oem_files() { return oem_files_; }
   // Files the device makes on request (snapshot, time-lapse, record export):
   // names and the delay before the announcing alarm.
   std::string SetMadeFileSetting(const std::string& args);
@@ -149,6 +152,7 @@ class Device {
   std::string lan_extra_ = kDefaultLanExtra;  // LAN attributes beyond the network settings
   std::map<uint32_t, CodeFault> code_faults_;
   std::map<std::string, std::string> files_;  // device path -> content
+  OemFileStores oem_files_;
   std::string uploaded_config_;
   std::string intercom_;
   Faults faults_;

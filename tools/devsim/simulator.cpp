@@ -468,6 +468,12 @@ void Simulator::ServeSdk(Device& d, int fd) {
             if (!reply(f, up.active ? wire::kResultBusy : wire::kResultBadRequest, {})) return;
             break;
           }
+          // The OEM stores take only names they can keep, and refuse on request.
+          if (const auto refused = d.oem_files().AcceptUpload(f.header.command, f.payload.substr(8));
+              refused && *refused != 0) {
+            if (!reply(f, *refused, {})) return;
+            break;
+          }
           up = Upload{};
           up.active = true;
           up.kind = f.header.command;
@@ -776,7 +782,8 @@ std::string Simulator::Control(const std::string& line) {
   if (cmd == "help") {
     return "ok list|state D|journal D [clear]|get D CODE|set D CODE HEX|fault D NAME VALUE|"
            "alarm D CODE [DETAIL]|event D CODE [TEXT]|log D TEXT|loghex D HEX|logmode D normal|raw|silent|refuse|logreset D BYTES|logstream D RATE TOTAL HEX|logsent D [PATH]|log_close D|reboot D|drop D|"
-           "offline D|online D|codefault D CODE NAME [VALUE]|file D PATH HEX|madefile D picture NAME|video NAME|delay MS|recover D [ARGS]|recovery D|quit";
+           "offline D|online D|codefault D CODE NAME [VALUE]|file D PATH HEX|madefile D picture NAME|video NAME|delay MS|recover D [ARGS]|recovery D|"
+           "oem D put mp3|app NAME [HEX]|oem D list mp3|app|oem D play|oem D fault upload|delete|listen|repeat_pages 0|1|quit";
   }
   if (cmd == "list") {
     std::string out = "ok " + std::to_string(devices_.size());
@@ -791,7 +798,7 @@ std::string Simulator::Control(const std::string& line) {
                                           "event", "log", "log_close", "reboot", "drop", "file",
                                           "offline", "online", "codefault", "loghex", "logmode",
                                           "logreset", "logstream", "logsent", "recover",
-                                          "recovery", "madefile"};
+                                          "recovery", "madefile", "oem"};
   if (std::find(std::begin(kPerDevice), std::end(kPerDevice), cmd) == std::end(kPerDevice)) {
     return "err unknown command '" + cmd + "'";
   }
@@ -938,6 +945,13 @@ std::string Simulator::Control(const std::string& line) {
   if (cmd == "madefile") {
     const std::string error = d->SetMadeFileSetting(rest);
     return error.empty() ? "ok" : "err " + error;
+  }
+  if (cmd == "oem") {
+    std::string sub, kind, name, hex, content;
+    if (!(args >> sub) || sub != "put") return d->oem_files().Command(rest);
+    args >> kind >> name >> hex;
+    if (!HexDecode(hex, content)) return "err bad hex";
+    return d->oem_files().Put(kind, name, content);
   }
   if (cmd == "file") {
     std::string path, hex, content;

@@ -8,6 +8,7 @@
 
 #include "VaRurOvoDiv/zq_netsdk_ipc.h"
 #include "sdk_context.h"
+#include "transfer_call.h"
 
 using varurovodiv::LoginParams;
 using varurovodiv::Request;
@@ -46,7 +47,11 @@ int CheckedLength(const char* text, int length, size_t& out) {
   return 0;
 }
 
-bool Readable(const char* path) {
+}  // namespace
+
+namespace varurovodiv {
+
+static bool Readable(const char* path) {
   if (path == nullptr || *path == '\0') return false;
   struct stat st {};
   return stat(path, &st) == 0 && S_ISREG(st.st_mode) && access(path, R_OK) == 0;
@@ -66,7 +71,9 @@ int Transfer(int handle, bool upload, TransferKind kind, const char* local, cons
   return session->SubmitTransfer(std::move(job));
 }
 
-}  // namespace
+}  // namespace varurovodiv
+
+using varurovodiv::Transfer;
 
 extern "C" {
 

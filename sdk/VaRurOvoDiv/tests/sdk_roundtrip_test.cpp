@@ -364,6 +364,52 @@ TEST_F(SdkRoundTrip, SystemControlRepliesCarryResultAndCommand) {
   EXPECT_EQ(order, (std::vector<int>{1012, 1019, 1020, 1095, 1014}));
 }
 
+// The OEM MP3 calls: an upload of kind 5 lands in the device's MP3 store
+// under its base name; the listing and play requests carry names with XML
+// specials intact; bad arguments are refused before anything is sent.
+TEST_F(SdkRoundTrip, OemMp3UploadListPlayAndStop) {
+  const int h = LoginOk();
+  const auto dir = kelvara::test::MakeTempDir("mp3");
+  const auto path = dir / "a<&\"b.mp3";
+  std::ofstream(path, std::ios::binary) << "frames";
+  ASSERT_EQ(ZQ_NETSDK_IPC_UploadOEMMp3File(h, path.c_str(), 0), 0);
+  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_UPLOAD_DONE));
+  std::string done;
+  for (const Delivered& e : rec_.For(h))
+    if (!e.aux && e.code == STATUS_EVENT_UPLOAD_DONE) done = e.data;
+  EXPECT_EQ(done, "<RESPONSE_PARAM Result=\"0\" Kind=\"5\" />");
+
+  ASSERT_EQ(ZQ_NETSDK_IPC_SearchOEMMp3File(h, 0), 0);
+  ASSERT_EQ(ZQ_NETSDK_IPC_SearchOEMMp3File(h, 1), 0);
+  ASSERT_EQ(ZQ_NETSDK_IPC_PlayMp3File(h, "/oem/mp3/a<&\"b.mp3", 1), 0);
+  ASSERT_EQ(ZQ_NETSDK_IPC_PlayMp3File(h, "missing.mp3", 0), 0);
+  ASSERT_TRUE(rec_.WaitAux(h, 1022, 2));
+  std::vector<std::pair<int, int>> replies;  // code, result
+  std::vector<std::string> pages;
+  for (const Delivered& e : rec_.For(h)) {
+    if (!e.aux) continue;
+    replies.emplace_back(e.code, e.result);
+    if (e.code == 1021) pages.push_back(e.data);
+  }
+  EXPECT_EQ(replies, (std::vector<std::pair<int, int>>{{1021, 0}, {1021, 0}, {1022, 0}, {1022, 2}}));
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_NE(pages[0].find("FilePath='/oem/mp3/a&lt;&amp;&quot;b.mp3' FileLength=\"6\""), std::string::npos)
+      << pages[0];
+  EXPECT_EQ(pages[1].find("RECORD_FILE"), std::string::npos);
+  EXPECT_EQ(Control("oem 0 play"), "ok playing /oem/mp3/a<&\"b.mp3 loop=1 plays=1");
+  ASSERT_EQ(ZQ_NETSDK_IPC_StopPlayMp3File(h), 0);
+  ASSERT_TRUE(rec_.WaitAux(h, 1022, 3));
+  EXPECT_EQ(Control("oem 0 play"), "ok stopped plays=1");
+
+  const std::string longName(1025, 'a');
+  for (const char* bad : {"", "tab\there", longName.c_str()})
+    EXPECT_EQ(ZQ_NETSDK_IPC_PlayMp3File(h, bad, 1), ZQ_NETSDK_ERR_BAD_ARGUMENT) << bad;
+  EXPECT_EQ(ZQ_NETSDK_IPC_PlayMp3File(h, nullptr, 1), ZQ_NETSDK_ERR_BAD_ARGUMENT);
+  EXPECT_EQ(ZQ_NETSDK_IPC_SearchOEMMp3File(h, -1), ZQ_NETSDK_ERR_BAD_ARGUMENT);
+  EXPECT_EQ(ZQ_NETSDK_IPC_UploadOEMMp3File(h, (dir / "none.mp3").c_str(), 0), ZQ_NETSDK_ERR_FILE);
+  EXPECT_NE(ZQ_NETSDK_IPC_StopPlayMp3File(h + 1000), 0);
+}
+
 TEST_F(SdkRoundTrip, AlarmsArriveInOrderWithTheirRecord) {
   const int h = LoginOk();
   for (int i = 0; i < 20; ++i) Control("alarm 0 " + std::to_string(100 + i) + " @@alarmjpg1=/a.jpg");

@@ -45,6 +45,7 @@ enum class TransferKind : uint32_t {
   kFirmware = 2,
   kOemAppFile = 3,
   kFileByName = 4,
+  kOemMp3File = 5,
 };
 
 // Results carried in replies (device side) besides 0 = done.

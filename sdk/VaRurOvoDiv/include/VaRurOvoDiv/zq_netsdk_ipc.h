@@ -116,6 +116,22 @@ ZQ_NETSDK_API int ZQ_NETSDK_IPC_Upgrade(int loginHandle, const char* imagePath);
 ZQ_NETSDK_API int ZQ_NETSDK_IPC_GetUpgradeProgress(int loginHandle);
 ZQ_NETSDK_API int ZQ_NETSDK_IPC_UploadOEMAppFile(int loginHandle, const char* localPath);
 
+/* The device's store of OEM MP3 files (docs/device-protocol.md, "OEM files").
+ * SearchOEMMp3File asks for one page (from 0) of the store's listing; the
+ * page arrives as the AUX response of system control 1021, each file a
+ * RECORD_FILE element with FilePath and FileLength; an empty page ends it.
+ * UploadOEMMp3File sends a local file into the store under its base name
+ * (transfer kind 5; the outcome is status event 14 or 15 with Kind="5").
+ * PlayMp3File plays a stored file on the device's speaker (loop non-zero:
+ * again and again), StopPlayMp3File stops it; both are answered by the AUX
+ * response of system control 1022 (result 0 = done). */
+#define ZQ_TRANSFER_KIND_OEM_APP 3
+#define ZQ_TRANSFER_KIND_OEM_MP3 5
+ZQ_NETSDK_API int ZQ_NETSDK_IPC_SearchOEMMp3File(int loginHandle, int page);
+ZQ_NETSDK_API int ZQ_NETSDK_IPC_UploadOEMMp3File(int loginHandle, const char* localPath, int reserved);
+ZQ_NETSDK_API int ZQ_NETSDK_IPC_PlayMp3File(int loginHandle, const char* fileName, int loop);
+ZQ_NETSDK_API int ZQ_NETSDK_IPC_StopPlayMp3File(int loginHandle);
+
 #ifdef __cplusplus
 }
 #endif
