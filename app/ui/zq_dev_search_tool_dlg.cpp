@@ -853,8 +853,24 @@ bool CZqDevSearchToolDlg::ShowManualFocusDlg() {
   delete focus_dlg_.data();
   focus_dlg_ = s_.modeless.manual_focus ? s_.modeless.manual_focus(this) : nullptr;
   if (focus_dlg_ == nullptr) return false;
-  focus_dlg_->move(geometry().center() - focus_dlg_->rect().center());
+  // Centred on the window at the size its controls need (a dialog not yet
+  // shown has no size of its own), then kept inside the screen's work area,
+  // frame included.
+  focus_dlg_->adjustSize();
+  QRect place(QPoint(), focus_dlg_->size());
+  place.moveCenter(geometry().center());
+  focus_dlg_->setGeometry(place);
   focus_dlg_->show();
+  if (const QScreen* sc = screen()) {
+    const QRect work = sc->availableGeometry(), frame = focus_dlg_->frameGeometry(),
+                client = focus_dlg_->geometry();
+    const shell::FrameMargins margins{client.x() - frame.x(), client.y() - frame.y(), frame.right() - client.right(),
+                                      frame.bottom() - client.bottom()};
+    const shell::Box now{client.x(), client.y(), client.width(), client.height()};
+    const shell::Box fitted =
+        shell::FitFrameInWorkArea(now, margins, {work.x(), work.y(), work.width(), work.height()});
+    if (!(fitted == now)) focus_dlg_->setGeometry(fitted.x, fitted.y, fitted.width, fitted.height);
+  }
   return true;
 }
 

@@ -368,6 +368,15 @@ TEST(ManualFocus, ReportsRequestsAndSets) {
   EXPECT_TRUE(seam.Exists());
   EXPECT_EQ(d.GetItemText(1016), "default");
   EXPECT_TRUE(std::filesystem::exists(dir / "mfocus_default.txt"));
+  // Each column of regions names its rows and its two value columns; the
+  // grid switch says what it switches.
+  const std::pair<std::vector<int>, const char*> captions[] = {{{2084, 2092, 2094}, "IDS_FOCUS_BASE_VALUE"},
+                                                               {{2085, 2093, 2095}, "IDS_FOCUS_CUR_VALUE"},
+                                                               {{2086, 2088, 2090}, "IDS_FOCUS_VALUE"},
+                                                               {{2087, 2089, 2091}, "IDS_FOCUS_MATCH"}};
+  for (const auto& [ids, key] : captions)
+    for (int id : ids) EXPECT_EQ(d.GetItemText(id), Lang(key)) << id;
+  EXPECT_FALSE(d.GetItemText(2022).isEmpty());
 
   SetText(d, 2082, "2000");
   d.OnStart();

@@ -21,6 +21,11 @@ constexpr RegionIds kRegions[kFocusRegions] = {
     {1023, 1024, 1025, 1026}, {1027, 1028, 1029, 1030}, {1031, 1032, 1033, 1034},
     {1035, 1036, 1037, 1038}, {1039, 1040, 1041, 1042}, {1043, 1044, 1045, 1046},
 };
+// The caption labels of each column of regions.
+struct CaptionIds {
+  int base, current, value, match;
+};
+constexpr CaptionIds kColumnCaptions[3] = {{2084, 2085, 2086, 2087}, {2092, 2093, 2088, 2089}, {2094, 2095, 2090, 2091}};
 enum : int {
   kSets = 1016, kAllThreshold = 1011, kSetAll = 2083, kStart = 2080, kStop = 2081, kLoad = 1077, kSave = 1078,
   kSetBase = 1079, kSaveAs = 1080, kAutoRefresh = 2021, kGrid = 2022, kResult = 2096,
@@ -40,12 +45,19 @@ CManualFocusDlg::CManualFocusDlg(FocusHost host, std::filesystem::path folder, Q
   small.setPointSize(20);
   for (std::size_t i = 0; i < kFocusRegions; ++i) {
     const int row = static_cast<int>(i / 3) * 3, col = static_cast<int>(i % 3) * 3;
-    AddLabel(0, nullptr, row, col, 3)->setText(QString::number(i + 1));
+    // Each region: its number over the row labels, the column heads (value,
+    // match) over the two edit columns. The first row of regions carries the
+    // captions' ids, one set per column of regions.
+    const CaptionIds& ids = kColumnCaptions[i % 3];
+    const bool first = i < 3;
+    AddLabel(0, nullptr, row, col)->setText(QString::number(i + 1));
+    AddLabel(first ? ids.value : 0, "IDS_FOCUS_VALUE", row, col + 1);
+    AddLabel(first ? ids.match : 0, "IDS_FOCUS_MATCH", row, col + 2);
     const RegionIds& r = kRegions[i];
-    AddLabel(0, "IDS_FOCUS_BASE_VALUE", row + 1, col);
+    AddLabel(first ? ids.base : 0, "IDS_FOCUS_BASE_VALUE", row + 1, col);
     AddEdit(r.base, row + 1, col + 1);
     AddEdit(r.threshold, row + 1, col + 2);
-    AddLabel(0, "IDS_FOCUS_CUR_VALUE", row + 2, col);
+    AddLabel(first ? ids.current : 0, "IDS_FOCUS_CUR_VALUE", row + 2, col);
     AddEdit(r.current, row + 2, col + 1);
     AddEdit(r.match, row + 2, col + 2)->setReadOnly(true);
     for (int id : {r.base, r.threshold, r.current, r.match}) {
@@ -65,7 +77,7 @@ CManualFocusDlg::CManualFocusDlg(FocusHost host, std::filesystem::path folder, Q
   connect(AddButton(kSave, "IDS_FOCUS_BASE_SAVE", 10, 4), &QPushButton::clicked, this, &CManualFocusDlg::OnSave);
   connect(AddButton(kSaveAs, "IDS_FOCUS_BASE_SAVETO", 10, 5), &QPushButton::clicked, this, &CManualFocusDlg::OnSaveAs);
   AddCheck(kAutoRefresh, "IDS_AUTO_REFRESH", 11, 0, 2)->setChecked(true);
-  AddCheck(kGrid, nullptr, 11, 2, 2);
+  AddCheck(kGrid, "IDS_FOCUS_GRID", 11, 2, 2);
   QLabel* result = AddLabel(kResult, nullptr, 11, 4, 5);
   QFont big;
   big.setPointSize(40);

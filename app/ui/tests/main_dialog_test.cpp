@@ -815,7 +815,11 @@ TEST_F(MainDialogTest, FocusButtonNeedsExactlyOneCheckedRow) {
   int made = 0;
   modeless.manual_focus = [&made](QWidget* parent) {
     ++made;
-    return new QDialog(parent);
+    // As wide as the focusing window: more than the room right of the
+    // main window's centre on the test screen.
+    auto* focus = new QDialog(parent);
+    focus->setMinimumSize(700, 300);
+    return focus;
   };
   MakeAndInit();
   auto* button = dlg->ControlAs<QPushButton>(kFocusModeButton);
@@ -831,6 +835,10 @@ TEST_F(MainDialogTest, FocusButtonNeedsExactlyOneCheckedRow) {
   ASSERT_NE(dlg->ManualFocusDlg(), nullptr);
   QPointer<QDialog> first = dlg->ManualFocusDlg();
   EXPECT_TRUE(first->isVisible());
+  // Placed at its full size, wholly on the screen.
+  const QRect work = dlg->screen()->availableGeometry();
+  EXPECT_GE(first->width(), 700);
+  EXPECT_TRUE(work.contains(first->frameGeometry())) << first->frameGeometry().x() << "," << first->frameGeometry().y();
   button->click();
   EXPECT_EQ(made, 2);
   EXPECT_TRUE(first.isNull());
