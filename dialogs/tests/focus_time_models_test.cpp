@@ -4,7 +4,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <set>
 
+#include "common/paths.h"
 #include "dialogs/core/focus_model.h"
 #include "dialogs/core/time_model.h"
 
@@ -140,6 +143,43 @@ TEST(TimeModel, TimeZoneFile) {
   EXPECT_EQ(RuleForZone(rules, -1), nullptr);
   EXPECT_TRUE(ParseTimeZoneRules("not xml").empty());
   EXPECT_TRUE(LoadTimeZoneRules("/nonexistent/qox_tz.xml").empty());
+}
+
+// The zone file shipped next to the program: every item is one of the
+// dialog's zones, once, with a start and an end rule; where the system's zone
+// database is installed, each rule text equals the rule of the zone named in
+// the item's brackets (the last line of its zone file), with the hour that
+// the zone file leaves to its default of 2 written out.
+TEST(TimeModel, ShippedZoneFileGivesEachZoneItsRules) {
+  const std::filesystem::path file = paths::ProgramDir() / "qox_tz.xml";
+  const auto rules = LoadTimeZoneRules(file);
+  ASSERT_GE(rules.size(), 10u) << file;
+  std::set<int> seen;
+  for (const TimeZoneRule& r : rules) {
+    EXPECT_NE(TimeZoneIndex(TimeZonesFull(), r.minutes), -1) << r.name;
+    EXPECT_TRUE(seen.insert(r.minutes).second) << r.name << ": a second item for its zone is never used";
+    EXPECT_TRUE(r.hasRules) << r.name;
+    const auto open = r.name.find('('), close = r.name.find(')');
+    ASSERT_TRUE(open != std::string::npos && close > open) << r.name;
+    std::ifstream zone("/usr/share/zoneinfo/" + r.name.substr(open + 1, close - open - 1), std::ios::binary);
+    if (!zone) continue;
+    std::string content((std::istreambuf_iterator<char>(zone)), std::istreambuf_iterator<char>());
+    while (!content.empty() && content.back() == '\n') content.pop_back();
+    std::string expected, footer = content.substr(content.rfind('\n') + 1);
+    for (std::size_t at = 0, next; at != std::string::npos; at = next) {
+      next = footer.find(",M", at + 1);
+      std::string part = footer.substr(at, next == std::string::npos ? std::string::npos : next - at);
+      if (at > 0 && part.find('/') == std::string::npos) part += "/2";
+      expected += part;
+    }
+    EXPECT_EQ(r.rule, expected) << r.name;
+  }
+  // What the dialog proposes for (GMT-08:00): the second Sunday of March to
+  // the first Sunday of November, at 2:00 both.
+  const TimeZoneRule* pacific = RuleForZone(rules, 720 - 480);
+  ASSERT_NE(pacific, nullptr);
+  EXPECT_EQ(pacific->start, (DstRule{3, 2, 0, 2}));
+  EXPECT_EQ(pacific->end, (DstRule{11, 1, 0, 2}));
 }
 
 TEST(TimeModel, SaveChecksAndXml) {
