@@ -461,6 +461,14 @@ TEST(RemoteCfg, WindowSizeAndRelease) {
   d.close();
   d.Release();
   EXPECT_EQ(d.findChild<QLabel*>("RemoteConfigState"), nullptr);
+
+  // Escape hides the window like the close box and releases the library too.
+  CRemoteCfgDlg e({"127.0.0.1", 1, "admin", "pw", 3}, "en-us");
+  e.show();
+  ASSERT_GE(e.Instance(), 1);
+  Key(e, Qt::Key_Escape);
+  EXPECT_FALSE(e.isVisible());
+  EXPECT_EQ(e.Instance(), 0);
 }
 
 }  // namespace

@@ -47,4 +47,9 @@ void CRemoteCfgDlg::closeEvent(QCloseEvent* event) {
   QDialog::closeEvent(event);
 }
 
+void CRemoteCfgDlg::reject() {
+  Release();
+  QDialog::reject();
+}
+
 }  // namespace kelvara::dialogs

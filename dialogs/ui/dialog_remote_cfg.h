@@ -34,6 +34,9 @@ class CRemoteCfgDlg : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Escape hides the window as the close box does, and releases the library
+  // with it, so no hidden instance keeps its login to the device.
+  void reject() override;
 
  private:
   RemoteCfgDevice device_;
