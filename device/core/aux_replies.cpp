@@ -174,6 +174,7 @@ void AuxReplyHandler::ApplyVideoCaptureReply(int handle, int result, const std::
       commands_.SetStatus(*row, LangKey("MSG_SET_IRCUT_FAILED"));
     }
     if (flip) intercom.OnVideoCaptureWritten(handle, -1);
+    if (light || tv || demo) ChangeNotMade(handle, GET_CFG_VIDEO_CAPTURE);
     return;
   }
 
@@ -227,17 +228,22 @@ void AuxReplyHandler::ApplyVideoCaptureReply(int handle, int result, const std::
                                                       : LangKey("MSG_SET_TVSYSTEM_OK"));
   }
   if (flip) intercom.OnVideoCaptureWritten(handle, sent);
+  bool refused = sent != 0 && (light || (tv && !tvUnchanged));
   if (demo) {
     if (sent != 0) {
       commands_.SetStatus(*row, LangKey("MSG_SET_IRCUT_FAILED"));
+      refused = true;
     } else {
       commands_.SetStatus(*row, LangKey("MSG_SET_IRCUT_OK"));
-      if (commands_.Sdk().SystemControl(handle, SYS_CTRL_SET_IRCUT_MODE, kNightModeRequest) != 0)
+      if (commands_.Sdk().SystemControl(handle, SYS_CTRL_SET_IRCUT_MODE, kNightModeRequest) != 0) {
         commands_.SetStatus(*row, LangKey("MSG_SET_IRCUT_FAILED"));
-      else
+        refused = true;
+      } else {
         row->m_ircutDemoState = 3;
+      }
     }
   }
+  if (refused) ChangeNotMade(handle, GET_CFG_VIDEO_CAPTURE);
 }
 
 void AuxReplyHandler::ApplyLanConfigReply(int handle, int result, const std::string& text) {
@@ -248,6 +254,7 @@ void AuxReplyHandler::ApplyLanConfigReply(int handle, int result, const std::str
   TiXmlElement* lan = ReplyElement(block, result, text, "LANConfig");
   if (!lan) {
     commands_.SetStatus(*row, LangKey("MSG_SET_ONVIFALLNET_FAILED"));
+    ChangeNotMade(handle, GET_CFG_NETWORK_LAN);
     return;
   }
   // ALLNET is a 16-bit member.
@@ -260,6 +267,7 @@ void AuxReplyHandler::ApplyLanConfigReply(int handle, int result, const std::str
   SetIntAttribute(*lan, "ALLNET", value);
   const int sent = commands_.Sdk().SetDVRConfig(handle, SET_CFG_NETWORK_LAN, block.Print());
   commands_.SetStatus(*row, sent != 0 ? LangKey("MSG_SET_ONVIFALLNET_FAILED") : LangKey("MSG_SET_ONVIFALLNET_OK"));
+  if (sent != 0) ChangeNotMade(handle, GET_CFG_NETWORK_LAN);
 }
 
 void AuxReplyHandler::ApplyStreamAccessReply(int handle, int result, const std::string& text) {
@@ -293,11 +301,13 @@ void AuxReplyHandler::ApplyStreamAccessReply(int handle, int result, const std::
   }
   if (!access) {
     commands_.SetStatus(*row, LangKey("SET_FAILED"));
+    ChangeNotMade(handle, GET_CFG_MEDIA_STREAM);
     return;
   }
   // Every switch from this reply in one write.
   const int sent = changed ? commands_.Sdk().SetDVRConfig(handle, SET_CFG_MEDIA_STREAM, block.Print()) : 0;
   commands_.SetStatus(*row, sent != 0 ? LangKey("SET_FAILED") : LangKey("SET_OK"));
+  if (sent != 0) ChangeNotMade(handle, GET_CFG_MEDIA_STREAM);
 }
 
 void AuxReplyHandler::ApplyAlarmConfigReply(int handle, int result, const std::string& text) {
@@ -308,6 +318,7 @@ void AuxReplyHandler::ApplyAlarmConfigReply(int handle, int result, const std::s
   XmlBlock block;
   if (result != 0 || !block.Parse(text)) {
     commands_.SetStatus(*row, LangKey("SET_FAILED"));
+    ChangeNotMade(handle, GET_CFG_ALARM);
     return;
   }
   // Three writes; the row shows success only when all three succeeded.
@@ -370,6 +381,7 @@ void AuxReplyHandler::ApplyAlarmConfigReply(int handle, int result, const std::s
     send(nullptr, SET_DEV_CFG_AUDIO_ALARM);
   }
   commands_.SetStatus(*row, allWritten ? LangKey("SET_OK") : LangKey("SET_FAILED"));
+  if (!allWritten) ChangeNotMade(handle, GET_CFG_ALARM);
 }
 
 void AuxReplyHandler::ParseStorageReply(int handle, const std::string& text) {

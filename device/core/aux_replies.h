@@ -55,9 +55,17 @@ class AuxReplyHandler {
   // Re-applies a row's device log after its serial number was read (by
   // default the login seam's UpdateNetLogReceiver).
   std::function<void(discovery::DeviceListRow&)> netLogUpdate;
+  // The reply to a get (`command`) that was to start a change could not be
+  // used (a block that cannot be read), or the set it started was refused
+  // by the SDK: the change was not made on that device. Called before the
+  // reply's handling returns; batch jobs end the row as failed.
+  std::function<void(int handle, int command)> onChangeNotMade;
 
  private:
   void SetResult(int handle, int result);
+  void ChangeNotMade(int handle, int command) {
+    if (onChangeNotMade) onChangeNotMade(handle, command);
+  }
   DeviceCommands& commands_;
 };
 

@@ -69,6 +69,7 @@ void BatchRunner::Reap() {
 }
 
 void BatchRunner::OnReply(int handle, int command, int result) {
+  if (notMade_.erase({handle, command}) > 0 && result == 0) result = -1;
   if (auto it = outstanding_.find({handle, command}); it != outstanding_.end() && --it->second <= 0)
     outstanding_.erase(it);
   for (auto& job : jobs_) job->OnReply(handle, command, result);

@@ -10,6 +10,7 @@
 #include <map>
 #include <utility>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,10 @@ class BatchRunner {
   bool Run(const std::vector<discovery::DeviceListRow*>& rows, BatchCommand command);
 
   void OnReply(int handle, int command, int result);
+  // The reply now being handled for (handle, command) could not make its
+  // change (AuxReplyHandler::onChangeNotMade): passed on as a failure even
+  // when its result is 0.
+  void OnChangeNotMade(int handle, int command) { notMade_.insert({handle, command}); }
   // A status event: 2, 3, 5, 31 and 34 end the login (link lost).
   void OnStatusEvent(int handle, int eventType);
   void OnRowsCleared();
@@ -65,6 +70,7 @@ class BatchRunner {
   int lastResult_ = -1;
   // Accepted requests per (handle, code) whose reply has not come yet.
   std::map<std::pair<int, int>, int> outstanding_;
+  std::set<std::pair<int, int>> notMade_;
 };
 
 }  // namespace kelvara::device

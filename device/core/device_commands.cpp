@@ -380,22 +380,6 @@ void DeviceCommands::RebootSelectedRow(DeviceListRow* row) {
   BroadcastReboot(network, *row, options_.defaultLogin ? options_.defaultLogin() : discovery::OperatorAuth{});
 }
 
-void DeviceCommands::BatchReboot(const std::vector<DeviceListRow*>& checked) {
-  NetworkCommands& network = Seams().Network();
-  discovery::OperatorAuth auth;
-  if (!network.GetOperatorAuth(auth)) return;
-  const int broadcastOnly = options_.broadcastRebootSwitch ? options_.broadcastRebootSwitch() : 0;
-  if (!options_.confirm || !options_.confirm(LangKey("MSGTIP38"), LangKey("TEXT21"))) return;
-  int counted = 0;
-  for (DeviceListRow* row : checked) {
-    if (broadcastOnly == 0) RebootRow(row);
-    if (!row) continue;
-    BroadcastReboot(network, *row, auth);
-    ++counted;
-  }
-  if (counted == 0 && options_.errorBox) options_.errorBox(LangKey("MSGTIP16"));
-}
-
 void DeviceCommands::BatchSyncTime(const std::vector<DeviceListRow*>& checked) {
   for (DeviceListRow* row : checked) SyncRowTime(row);
   if (checked.empty() && options_.errorBox) options_.errorBox(LangKey("MSGTIP17"));

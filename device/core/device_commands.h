@@ -117,8 +117,7 @@ class DeviceCommands {
   int UploadConfigFile(DeviceListRow* row, const std::string& localPath);
   // Reboot of the selected row (context menu).
   void RebootSelectedRow(DeviceListRow* row);
-  // Batch reboot and time sync over the checked rows, in list order.
-  void BatchReboot(const std::vector<DeviceListRow*>& checked);
+  // Batch time sync over the checked rows, in list order.
   void BatchSyncTime(const std::vector<DeviceListRow*>& checked);
   // The two test buttons: one system control to every checked row, whatever
   // its state; nothing is shown.

@@ -412,19 +412,65 @@ TEST_F(Replies, FailedGetsWriteNothing) {
        "MSG_SET_ONVIFALLNET_FAILED"},
       {600, 1, "<MediaStreamConfig><StreamAccess enable_hik=\"1\"/></MediaStreamConfig>",
        [&] { commands->RequestHikAccessChange(&row, 0); }, "SET_FAILED"},
+      {600, 0, "<MediaStreamConfig><StreamAccess", [&] { commands->RequestHikAccessChange(&row, 0); }, "SET_FAILED"},
       {800, 254, "", [&] { commands->RequestAlarmConfigChange(&row, {}); }, "SET_FAILED"},
+      {800, 0, "<Alarm><PDAlarm", [&] { commands->RequestAlarmConfigChange(&row, {}); }, "SET_FAILED"},
   };
+  // Each tells the batch job that its change was not made.
+  std::vector<std::pair<int, int>> notMade;
+  replies->onChangeNotMade = [&](int h, int command) { notMade.emplace_back(h, command); };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
     c.request();
     sdk.calls.clear();
+    notMade.clear();
     Reply(101, c.command, c.result, c.text);
     EXPECT_TRUE(sdk.calls.empty());
     EXPECT_EQ(Status(row), c.status);
     EXPECT_EQ(row.m_tvSystemPending + row.m_lightPending + row.m_ircutDemoState + row.m_allnetPending +
                   row.m_hikPending + row.m_pdPending,
               0);
+    EXPECT_EQ(notMade, (std::vector<std::pair<int, int>>{{101, c.command}}));
   }
+}
+
+TEST_F(Replies, RefusedSetsAreChangesNotMade) {
+  // A readable get whose set the SDK refuses made no change; a device that
+  // already holds the value needs none and is no failure.
+  DeviceListRow& row = AddRow();
+  const std::string pd = "<Alarm><PDAlarm Enable=\"0\"/><MDAlarm Enable=\"0\"/><AudioAlarm Enable=\"0\"/></Alarm>";
+  struct {
+    int get, set;
+    std::string text;
+    std::function<void()> request;
+    bool refused;
+  } cases[] = {
+      {504, 524, kCapture, [&] { commands->RequestTvSystemChange(&row, 0); }, true},
+      {504, 524, kCapture, [&] { commands->RequestTvSystemChange(&row, 1); }, false},
+      {504, 524, kCapture, [&] { commands->RequestLightChange(&row, {}); }, true},
+      {504, 524, kCapture, [&] { commands->RequestNightModeDemo(&row); }, true},
+      {504, SYS_CTRL_SET_IRCUT_MODE, kCapture, [&] { commands->RequestNightModeDemo(&row); }, true},
+      {305, 325, "<LANConfig ALLNET=\"0\"/>", [&] { commands->RequestOnvifAllNetChange(&row, 1); }, true},
+      {305, 325, "<LANConfig ALLNET=\"1\"/>", [&] { commands->RequestOnvifAllNetChange(&row, 1); }, false},
+      {600, 620, "<MediaStreamConfig><StreamAccess enable_dh=\"1\"/></MediaStreamConfig>",
+       [&] { commands->RequestDhAccessChange(&row, 0); }, true},
+      {600, 620, "<MediaStreamConfig><StreamAccess enable_dh=\"1\"/></MediaStreamConfig>",
+       [&] { commands->RequestDhAccessChange(&row, 1); }, false},
+      {800, 827, pd, [&] { commands->RequestAlarmConfigChange(&row, {}); }, true},
+  };
+  int notMade = 0;
+  replies->onChangeNotMade = [&](int, int) { ++notMade; };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.get) + " " + std::to_string(c.set) + " " + std::to_string(c.refused));
+    sdk.failCode = -1;
+    row.m_ircutDemoState = 0;
+    c.request();
+    sdk.failCode = c.set;
+    notMade = 0;
+    Reply(101, c.get, 0, c.text);
+    EXPECT_EQ(notMade, c.refused ? 1 : 0);
+  }
+  sdk.failCode = -1;
 }
 
 TEST_F(Replies, ChangesWaitingForOneReplyGoOutOnce) {
@@ -635,20 +681,6 @@ TEST_F(Replies, DirectCommands) {
   c.RebootSelectedRow(&row);
   EXPECT_EQ(Calls("RebootDVR").size(), 1u);
   EXPECT_EQ(net.sent.back(), "ZQ0001ABC:op");
-
-  yes = false;
-  c.BatchReboot({&row});
-  EXPECT_EQ(net.sent.size(), 3u);
-  yes = true;
-  c.BatchReboot({&row, nullptr});
-  EXPECT_EQ(Calls("RebootDVR").size(), 1u) << "switch on: no SDK reboot";
-  EXPECT_EQ(net.sent.size(), 4u);
-  broadcastOnly = 0;
-  c.BatchReboot({});
-  EXPECT_EQ(error, "MSGTIP16");
-  net.allow = false;
-  c.BatchReboot({&row});
-  EXPECT_EQ(net.sent.size(), 4u);
 
   c.BatchSyncTime({});
   EXPECT_EQ(error, "MSGTIP17");

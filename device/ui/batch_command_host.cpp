@@ -26,6 +26,7 @@ BatchCommandHost::BatchCommandHost(DeviceCommandHost& commands, Hooks hooks)
   };
   commands_.afterAuxResponse = [this](const DeviceAuxResponse& r) { runner_.OnReply(r.loginHandle, r.command, r.result); };
   commands_.afterStatusEvent = [this](const DeviceStatusEvent& e) { runner_.OnStatusEvent(e.loginHandle, e.eventType); };
+  commands_.Replies().onChangeNotMade = [this](int handle, int command) { runner_.OnChangeNotMade(handle, command); };
   tick_.setInterval(250);
   QObject::connect(&tick_, &QTimer::timeout, this, [this] { runner_.OnTick(); });
 }
@@ -33,6 +34,7 @@ BatchCommandHost::BatchCommandHost(DeviceCommandHost& commands, Hooks hooks)
 BatchCommandHost::~BatchCommandHost() {
   commands_.afterAuxResponse = nullptr;
   commands_.afterStatusEvent = nullptr;
+  commands_.Replies().onChangeNotMade = nullptr;
 }
 
 void BatchCommandHost::Run(const std::vector<discovery::DeviceListRow*>& rows,

@@ -11,6 +11,7 @@
 
 #include "dialogs/ui/dialog_tour_date.h"
 #include "media/ui/wnd_manager.h"
+#include "remote_config.h"
 
 namespace kelvara::ui {
 namespace {
@@ -182,11 +183,22 @@ TEST(LiveViewSeam, RemoteConfigurationForARow) {
   dialogs::CRemoteCfgDlg* first = seam.RemoteConfigWindow();
   ASSERT_NE(first, nullptr);
   EXPECT_GE(first->Instance(), 1);
+  const int firstInstance = first->Instance();
   QPointer<dialogs::CRemoteCfgDlg> watch(first);
   seam.OpenRemoteConfigForRow(1, 1, "zh-cn", nullptr);
-  EXPECT_TRUE(watch.isNull()) << "the first window is gone, its login released";
+  EXPECT_TRUE(watch.isNull()) << "the first window is gone";
+  // The library no longer knows the first login: it was released.
+  EXPECT_EQ(CFG_UC_UnInit(firstInstance), -1);
   ASSERT_NE(seam.RemoteConfigWindow(), nullptr);
+  const int second = seam.RemoteConfigWindow()->Instance();
+  EXPECT_GE(second, 1);
+  EXPECT_NE(second, firstInstance);
   seam.OpenRemoteConfigForRow(7, 0, "en-us", nullptr);  // no such row: nothing changes
+  ASSERT_NE(seam.RemoteConfigWindow(), nullptr);
+  EXPECT_EQ(seam.RemoteConfigWindow()->Instance(), second);
+  // Closing the window releases its login; the window stays held.
+  seam.RemoteConfigWindow()->close();
+  EXPECT_EQ(CFG_UC_UnInit(second), -1);
   EXPECT_NE(seam.RemoteConfigWindow(), nullptr);
 }
 

@@ -84,9 +84,9 @@ class BatchHostTest : public ::testing::Test {
   std::string State(int index) {
     return control->GetItemText(index, list->Columns().GetColumnIndex(discovery::kColState)).toStdString();
   }
-  void Reply(int handle, int result, int command) {
+  void Reply(int handle, int result, int command, const char* text = "") {
     std::thread([&] {
-      AuxResponseCallBack(handle, (result << 24) | command, "", &list->EventSink());
+      AuxResponseCallBack(handle, (result << 24) | command, text, &list->EventSink());
     }).join();
   }
 
@@ -122,6 +122,28 @@ TEST_F(BatchHostTest, CheckedRowsEndByTheirOwnReplyErrorOrTimeOut) {
   ASSERT_EQ(summaries.size(), 1u);
   EXPECT_EQ(summaries[0],
             "BATCH_STATE_NOT_LOGGED_IN 1, BATCH_STATE_DONE 1, BATCH_STATE_FAILED 1, BATCH_STATE_TIMED_OUT 1");
+}
+
+TEST_F(BatchHostTest, SwitchWhoseChangeCannotBeMadeFailsItsRow) {
+  // The get is answered with result 0 on every row; only the device that
+  // already holds the value is done without a set. A block that cannot be
+  // read, or a set the SDK refuses, changed nothing: failed at once, not
+  // after the time-out.
+  for (int i : {0, 1, 2}) control->SetCheck(i, true);
+  sdk.failCode = SET_CFG_MEDIA_STREAM;
+  ASSERT_TRUE(batch->OnCommand(33005));
+  ASSERT_EQ(sdk.calls.size(), 3u);
+  Reply(101, 0, GET_CFG_MEDIA_STREAM, "<MediaStreamConfig><StreamAccess enable_hik=\"1\" /></MediaStreamConfig>");
+  Reply(102, 0, GET_CFG_MEDIA_STREAM, "<MediaStreamConfig><Stream");
+  Reply(103, 0, GET_CFG_MEDIA_STREAM, "<MediaStreamConfig><StreamAccess enable_hik=\"0\" /></MediaStreamConfig>");
+  ASSERT_TRUE(Pump([&] { return batch->ActiveJobs() == 0; }));
+  EXPECT_EQ(State(0), "BATCH_STATE_DONE");
+  EXPECT_EQ(State(1), "BATCH_STATE_FAILED");
+  EXPECT_EQ(State(2), "BATCH_STATE_FAILED");
+  ASSERT_EQ(sdk.calls.size(), 4u);  // the refused set to 103 only
+  EXPECT_EQ(sdk.calls[3].handle, 103);
+  EXPECT_EQ(sdk.calls[3].code, SET_CFG_MEDIA_STREAM);
+  EXPECT_EQ(summaries, std::vector<std::string>{"BATCH_STATE_DONE 1, BATCH_STATE_FAILED 2"});
 }
 
 TEST_F(BatchHostTest, NothingCheckedFallsBackToTheSelectedRowOrNothing) {
