@@ -5,6 +5,7 @@
 #include "app/shell/main_layout.h"
 #include "app/ui/zq_dev_search_tool_dlg.h"
 #include "common/language_table.h"
+#include "common/folder_functions.h"
 #include "common/paths.h"
 #include "common/ui/user_prompts.h"
 #include "controls/ui/report_ctrl.h"
@@ -51,10 +52,12 @@ QDialog* AudioPlaySeam::Create(QWidget* parent) {
   host.storePath = [this](const std::string& key, const std::string& path) {
     if (hooks_.storePath) hooks_.storePath(key, path);
   };
-  host.documentsFolder = [] { return paths::DocumentsDir().string(); };
-  host.chooseFiles = [parent](const QString& filter, const std::string& folder) {
+  // Downloads go there, so it must exist.
+  host.documentsFolder = [] { return paths::EnsureDir(paths::DocumentsDir()).string(); };
+  host.chooseFiles = [parent](const QString& filter, const std::string& lastFile) {
     std::vector<std::string> out;
-    for (const QString& f : QFileDialog::getOpenFileNames(parent, QString(), QString::fromStdString(folder), filter))
+    const QString start = QString::fromStdString(GetStartFolderForFile(lastFile, paths::DocumentsDir()).string());
+    for (const QString& f : QFileDialog::getOpenFileNames(parent, QString(), start, filter))
       out.push_back(f.toStdString());
     return out;
   };

@@ -6,6 +6,11 @@
 #include <cstdlib>
 
 #include <QComboBox>
+#include <QFileDialog>
+#include <QListView>
+#include <QTest>
+#include <fstream>
+#include <set>
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QRadioButton>
@@ -13,6 +18,7 @@
 #include "broadcast_fakes.h"
 #include "controls/ui/report_ctrl.h"
 #include "media/ui/audio_play_dlg.h"
+#include "kelvara_test/test_env.h"
 #include "mp3_fixtures.h"
 
 namespace kelvara::media {
@@ -114,6 +120,46 @@ TEST_F(DialogTest, DeviceFilesArriveThroughTheSeam) {
   EXPECT_EQ(dlg->DeviceList()->GetItemCount(), 1);
   dlg->Intercom().OnConfigReply(3, 1024, 0, "");
   EXPECT_EQ(dlg->DeviceList()->GetItemCount(), 0);
+}
+
+// The file dialogs' filters, as a Qt file dialog reads them, show the files
+// they are for: MP3 files for the playlist and MP3 uploads, any file for
+// application uploads.
+TEST_F(DialogTest, FileDialogFiltersShowTheirFiles) {
+  const auto dir = kelvara::test::MakeTempDir("filters");
+  for (const char* name : {"door.mp3", "panel.bin"}) std::ofstream(dir / name) << "x";
+  std::vector<QString> filters;
+  AudioPlayHost host;
+  host.checkedLogins = [] { return std::vector<int>{3}; };
+  host.selectedLogin = [] { return 3; };
+  host.chooseFiles = [&](const QString& filter, const std::string&) {
+    filters.push_back(filter);
+    return std::vector<std::string>{};
+  };
+  CAudioPlayDlg d(sdk, host);
+  d.ControlAs<QPushButton>(CAudioPlayDlg::kAddFile)->click();
+  d.OnUploadFiles();
+  d.ControlAs<QRadioButton>(CAudioPlayDlg::kKindApp)->setChecked(true);
+  d.OnUploadFiles();
+  ASSERT_EQ(filters.size(), 3u);
+  const auto shown = [&](const QString& filter) {
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilter(filter);
+    dialog.setDirectory(QString::fromStdString(dir.string()));
+    auto* view = dialog.findChild<QListView*>("listView");
+    std::set<std::string> names;
+    if (view == nullptr) return names;
+    if (!QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) > 0; }, 5000)) return names;
+    QTest::qWait(200);  // the model fills in batches
+    for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+      names.insert(view->model()->index(r, 0, view->rootIndex()).data().toString().toStdString());
+    return names;
+  };
+  const std::set<std::string> mp3{"door.mp3"}, all{"door.mp3", "panel.bin"};
+  EXPECT_EQ(shown(filters[0]), mp3);
+  EXPECT_EQ(shown(filters[1]), mp3);
+  EXPECT_EQ(shown(filters[2]), all);
 }
 
 // With KELVARA_SCREENSHOT set (a PNG path), shows the window with a playlist

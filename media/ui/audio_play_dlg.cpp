@@ -22,8 +22,9 @@
 namespace kelvara::media {
 
 namespace {
-constexpr const char* kMp3Filter = "MP3 Files(*.mp3)|*.mp3||";
-constexpr const char* kAppFilter = "OEM APP Files(*.*)|*.*||";
+// File dialog filters in Qt's "Name (patterns)" form.
+constexpr const char* kMp3Filter = "MP3 Files (*.mp3)";
+constexpr const char* kAppFilter = "OEM APP Files (*)";
 constexpr const char* kColumnKey = "IDS_STR_ZH_CN_PB_TIPS24";
 
 struct FormatEntry {

@@ -30,8 +30,9 @@ struct AudioPlayHost {
   std::function<std::string(const std::string& key)> readPath;
   std::function<void(const std::string& key, const std::string& path)> storePath;
   std::function<std::string()> documentsFolder;
-  // Files chosen by the user (tests answer without a dialog).
-  std::function<std::vector<std::string>(const QString& filter, const std::string& folder)> chooseFiles;
+  // Files chosen by the user in a dialog with this filter, starting from the
+  // remembered path (tests answer without a dialog).
+  std::function<std::vector<std::string>(const QString& filter, const std::string& lastPath)> chooseFiles;
 };
 
 class CAudioPlayDlg : public ui::CXDlg, public BroadcastView {
