@@ -9,9 +9,12 @@
 #include <QMenu>
 #include <QScreen>
 #include <QTest>
+#include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -548,6 +551,41 @@ TEST_F(LiveViewLanTest, ZoomCruiseRunsItsPhasesAndAPaneStopEndsIt) {
   view_->OnPtzCommand(0, kPtzStop);
   EXPECT_FALSE(running());
   ZQ_NETSDK_IPC_Logout(login);
+}
+
+// What a command prints.
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
+// With the record switch on, a new pane's recorder waits for the stream's
+// description and then records: the file holds the pane's video from a key frame.
+TEST_F(LiveViewLanTest, RecordSwitchStartsTheRecorderWhenTheDescriptionArrives) {
+  settings_.record_switch = 1;
+  grid_->SetGrid(1, 1);
+  ASSERT_EQ(view_->StartPanePreview(1, 0, 1, 0, 0), 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view_->IsPaneRecording(0) == 1; }, 20000));
+  QTest::qWait(1500);
+  std::vector<std::filesystem::path> files;
+  {
+    CDevInfo* r = view_->Record(0);
+    std::lock_guard lock(r->recorders_mutex);
+    files = r->m_recordThread->Files();
+  }
+  view_->StopPanePreview(0);  // the recorder is stopped and its file closed
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].parent_path().filename(), TestLan::LanAddress(1));
+  const std::string probe = Output(
+      "ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" + files[0].string() + "'");
+  EXPECT_EQ(probe.substr(0, 1), "K");
+  EXPECT_GE(std::count(probe.begin(), probe.end(), '\n'), 10);
 }
 
 }  // namespace

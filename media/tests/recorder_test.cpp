@@ -207,6 +207,30 @@ void PushUnits(CRecordThread& rec, int from, int to) {
   }
 }
 
+// Pre-recording (mode 2): until a file opens the queue keeps at most two
+// seconds of video, beginning at a key frame; the file then starts with them.
+TEST(Recorder, PreRecordingKeepsTheLastTwoSecondsFromAKeyFrame) {
+  RecordOptions o;
+  o.base_folder = kelvara::test::MakeTempDir("rec");
+  CRecordThread rec(o);
+  MEDIA_STREAM_INFO info = VideoInfo();
+  ASSERT_EQ(rec.Start("pre", &info, 2, 0), 0);
+  EXPECT_TRUE(rec.Files().empty());
+  // 110 frames, key frames at 0, 25, 50, 75, 100: the last 49 are 61..109,
+  // and the kept run begins at the key frame 75.
+  PushUnits(rec, 0, 110);
+  ASSERT_EQ(rec.OpenFile(), 0);
+  PushUnits(rec, 110, 160);
+  rec.Stop();
+  EXPECT_TRUE(rec.FailureReason().empty());
+  const auto files = rec.Files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_NE(files[0].filename().string().find("--vv-2"), std::string::npos);
+  const Probe p = ProbeFile(files[0]);
+  EXPECT_TRUE(p.first_key);
+  EXPECT_EQ(p.frames, 35 + 50);
+}
+
 TEST(Recorder, FullFileStartsTheNextSegmentAtOnce) {
   FakeSink sink;
   sink.fail_with = kMp4FileFull;

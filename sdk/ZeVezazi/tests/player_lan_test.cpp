@@ -1,11 +1,13 @@
 // The player and the RTSP client together against devsim in the test LAN:
-// 1, 4 and 16 panes each get decoded and painted pictures (offscreen).
+// 1, 4 and 16 panes each get decoded and painted pictures (offscreen), and
+// the overlays, snapshots and digital zoom of one pane.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QTest>
 #include <QWidget>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -214,6 +216,51 @@ TEST_F(PlayerLanTest, SnapshotsDecodedPicturesAndOverlays) {
   QTest::qWait(300);
   const QImage plain = pane_window.grab().toImage();
   EXPECT_NE(plain.pixelColor(640 - 13, 12), QColor(255, 0, 0));
+  ZQ_RTSP_CLINET_LIB_StopRealPlay(pane.play);
+}
+
+// Digital zoom inside the pane: each step in shows 0.8 of the width before
+// it, so the moving colour bars along a row cross the pane fewer times; a step
+// out and the whole picture bring them back.
+TEST_F(PlayerLanTest, MouseZoomShowsPartOfThePictureAndBack) {
+  QWidget pane_window;
+  pane_window.resize(640, 360);
+  pane_window.show();
+  Pane pane;
+  pane.player = ZQ_PLAYER_CreatePlayer(&pane_window);
+  ZQ_PLAYER_SetFullFillStatus(pane.player, 1);
+  Play(pane, 6, 1);
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    long long painted = 0;
+    ZQ_PLAYER_GetFrameCounts(pane.player, nullptr, &painted);
+    return painted >= 5;
+  }, 20000));
+  // Colour edges along a row through the bars, an edge blurred by scaling counted once.
+  auto edges = [&] {
+    QTest::qWait(300);
+    const QImage shot = pane_window.grab().toImage();
+    int count = 0;
+    for (int x = 0; x + 2 < shot.width(); ++x) {
+      const QColor a = shot.pixelColor(x, 60), b = shot.pixelColor(x + 2, 60);
+      if (std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) > 150) {
+        ++count;
+        x += 4;
+      }
+    }
+    return count;
+  };
+  const int whole = edges();
+  EXPECT_GE(whole, 5);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(ZQ_PLAYER_InputMouseEvent(pane.player, 1, 320, 180), 0);  // 0.512 of the width
+  const int zoomed = edges();
+  EXPECT_LE(zoomed, whole * 2 / 3);
+  EXPECT_GE(zoomed, 1);
+  ZQ_PLAYER_InputMouseEvent(pane.player, 2, 320, 180);  // 0.64
+  const int out = edges();
+  EXPECT_GT(out, zoomed);
+  ZQ_PLAYER_InputMouseEvent(pane.player, 0, 0, 0);
+  EXPECT_GE(edges(), whole - 1);
+  EXPECT_EQ(ZQ_PLAYER_InputMouseEvent(0, 1, 0, 0), -1);  // no such player
   ZQ_RTSP_CLINET_LIB_StopRealPlay(pane.play);
 }
 
