@@ -8,17 +8,55 @@
 namespace kelvara::media {
 
 ZqBroadcastSdk::ZqBroadcastSdk(std::unique_ptr<AudioCaptureSource> capture)
-    : capture_(capture ? std::move(capture) : std::make_unique<QtMicrophoneSource>()) {}
-
-ZqBroadcastSdk::~ZqBroadcastSdk() { capture_->Stop(); }
-
-int ZqBroadcastSdk::StartAudioCapture(int rate, int bits, int channels, CaptureCallback callback) {
-  return capture_->Start(rate, bits, channels, std::move(callback));
+    : capture_(capture ? std::move(capture) : std::make_unique<QtMicrophoneSource>()) {
+  const ZQ_AUDIO_CAPTURE_SOURCE source{&ZqBroadcastSdk::StartSource, &ZqBroadcastSdk::StopSource, this};
+  ZQ_NETSDK_IPC_SetAudioCaptureSource(&source);
 }
 
-int ZqBroadcastSdk::StopAudioCapture() {
+ZqBroadcastSdk::~ZqBroadcastSdk() {
+  ZQ_NETSDK_IPC_StopAudioCapture();
+  ZQ_NETSDK_IPC_SetAudioCaptureSource(nullptr);
   capture_->Stop();
+}
+
+int ZqBroadcastSdk::StartSource(int rate, int bits, int channels, void (*deliver)(const char*, int, void*),
+                                void* context, void* user) {
+  auto* self = static_cast<ZqBroadcastSdk*>(user);
+  return self->capture_->Start(rate, bits, channels, [deliver, context](const std::uint8_t* d, std::size_t n) {
+    deliver(reinterpret_cast<const char*>(d), static_cast<int>(n), context);
+  });
+}
+
+void ZqBroadcastSdk::StopSource(void* user) { static_cast<ZqBroadcastSdk*>(user)->capture_->Stop(); }
+
+int ZqBroadcastSdk::OnCapture(const char* data, int length, void* user) {
+  auto* self = static_cast<ZqBroadcastSdk*>(user);
+  if (self->callback_) self->callback_(reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(length));
   return 0;
+}
+
+int ZqBroadcastSdk::StartTalk(int transport, int format, int rate, int bits, int channels) {
+  return ZQ_NETSDK_IPC_StartTalk(transport, format, rate, bits, channels);
+}
+
+int ZqBroadcastSdk::StopTalk() { return ZQ_NETSDK_IPC_StopTalk(); }
+
+int ZqBroadcastSdk::StartAudioCapture(int rate, int bits, int channels, CaptureCallback callback) {
+  callback_ = std::move(callback);
+  return ZQ_NETSDK_IPC_StartAudioCapture(rate, bits, channels, &ZqBroadcastSdk::OnCapture, this);
+}
+
+int ZqBroadcastSdk::StopAudioCapture() { return ZQ_NETSDK_IPC_StopAudioCapture(); }
+
+// The device's first audio channel; the PC speaks.
+int ZqBroadcastSdk::StartVoiceCom(int login) { return ZQ_NETSDK_IPC_StartVoiceCom(login, 0, 1, 0, 0); }
+int ZqBroadcastSdk::StopVoiceCom(int login) { return ZQ_NETSDK_IPC_StopVoiceCom(login); }
+int ZqBroadcastSdk::AddTalk(int login) { return ZQ_NETSDK_IPC_AddTalk(login); }
+int ZqBroadcastSdk::RemoveTalk(int login) { return ZQ_NETSDK_IPC_RemoveTalk(login); }
+
+int ZqBroadcastSdk::InputAudioData(int format, const std::uint8_t* data, std::size_t size) {
+  if (size > static_cast<std::size_t>(INT32_MAX)) return -1;
+  return ZQ_NETSDK_IPC_InputAudioData(format, reinterpret_cast<const char*>(data), static_cast<int>(size));
 }
 
 int ZqBroadcastSdk::GetDVRConfig(int login, int command) {

@@ -1,7 +1,8 @@
 #pragma once
-// The broadcast's device calls over the VaRurOvoDiv SDK, with the microphone
-// from the sound card. The SDK has no talk or voice calls yet: those report
-// failure (-1), so a start says the talk was refused and stays idle.
+// The broadcast's device calls over the VaRurOvoDiv SDK. The talk, the voice
+// channels and the audio go through the SDK's talk calls; the SDK's capture
+// runs the capture source registered here (the sound card's microphone, or
+// what the caller passes: a file for tests, none for "no microphone").
 #include <memory>
 
 #include "media/core/audio_broadcast.h"
@@ -15,15 +16,15 @@ class ZqBroadcastSdk : public BroadcastSdk {
   explicit ZqBroadcastSdk(std::unique_ptr<AudioCaptureSource> capture = nullptr);
   ~ZqBroadcastSdk() override;
 
-  int StartTalk(int, int, int, int, int) override { return -1; }
-  int StopTalk() override { return -1; }
+  int StartTalk(int transport, int format, int rate, int bits, int channels) override;
+  int StopTalk() override;
   int StartAudioCapture(int rate, int bits, int channels, CaptureCallback callback) override;
   int StopAudioCapture() override;
-  int StartVoiceCom(int) override { return -1; }
-  int StopVoiceCom(int) override { return -1; }
-  int AddTalk(int) override { return -1; }
-  int RemoveTalk(int) override { return -1; }
-  int InputAudioData(int, const std::uint8_t*, std::size_t) override { return -1; }
+  int StartVoiceCom(int login) override;
+  int StopVoiceCom(int login) override;
+  int AddTalk(int login) override;
+  int RemoveTalk(int login) override;
+  int InputAudioData(int format, const std::uint8_t* data, std::size_t size) override;
   int GetDVRConfig(int login, int command) override;
   int SetDVRConfig(int login, int command, const std::string& xml) override;
   int SystemControl(int login, int command, const std::string& xml) override;
@@ -37,7 +38,13 @@ class ZqBroadcastSdk : public BroadcastSdk {
                                                      int keyAnswer) override;
 
  private:
+  static int StartSource(int rate, int bits, int channels, void (*deliver)(const char*, int, void*),
+                         void* context, void* user);
+  static void StopSource(void* user);
+  static int OnCapture(const char* data, int length, void* user);
+
   std::unique_ptr<AudioCaptureSource> capture_;
+  CaptureCallback callback_;  // set before the capture starts, read by its thread
 };
 
 }  // namespace kelvara::media

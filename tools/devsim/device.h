@@ -18,6 +18,7 @@
 #include "config_store.h"
 #include "device_config.h"
 #include "login_handshake.h"
+#include "talk_sink.h"
 
 namespace kelvara::devsim {
 
@@ -127,6 +128,9 @@ class Device {
   std::vector<std::tuple<uint64_t, uint32_t, std::string>> EventsSince(uint64_t after) const;
   uint64_t last_event() const;
 
+  // The talk sessions the SDK opened and the audio they carried.
+  TalkSink& talk() { return talk_; }
+
   // Key frames asked for by the SDK (the stream server serves them).
   int key_frame_requests() const { return key_frame_requests_.load(); }
 
@@ -180,6 +184,7 @@ class Device {
   std::atomic<bool> offline_{false};
   std::atomic<uint64_t> log_close_{0};
   LogStream log_stream_;
+  TalkSink talk_;
   // The account's stretched password, kept as a device keeps it; made again
   // when the password changes.
   const std::string login_salt_;

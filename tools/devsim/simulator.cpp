@@ -343,6 +343,12 @@ void Simulator::ServeSdk(Device& d, int fd) {
     wire::Sha256 hash;
     int last_progress = -1;
   } up;
+  // The talk session of this link; it closes with the link.
+  struct TalkOnLink {
+    TalkSink& sink;
+    int id = -1;
+    ~TalkOnLink() { sink.LinkClosed(id); }
+  } talk{d.talk()};
   uint64_t transfer_bytes = 0;  // for the drop-mid-transfer fault
   bool conn_stalled = false;    // this link stopped mid-transfer (stall_after_bytes)
 
@@ -391,7 +397,7 @@ void Simulator::ServeSdk(Device& d, int fd) {
     while (auto frame = parser.Next()) {
       const wire::Frame& f = *frame;
       const auto type = static_cast<FrameType>(f.header.type);
-      if (type != FrameType::kPutData) {
+      if (type != FrameType::kPutData && type != FrameType::kTalkData) {
         d.Record("sdk", wire::EncodeFrame(f.header.type, f.header.sequence, f.header.handle,
                                           f.header.command, f.header.result, f.payload));
       }
@@ -583,6 +589,23 @@ void Simulator::ServeSdk(Device& d, int fd) {
                        stop_)) {
             return;
           }
+          break;
+        }
+        case FrameType::kTalkStart: {
+          int id = -1;
+          // Busy while any session of the device is open, this link's too.
+          const int result = d.talk().Begin(f.header.handle, f.payload, id);
+          if (result == wire::kResultOk) talk.id = id;
+          if (!reply(f, result, {})) return;
+          break;
+        }
+        case FrameType::kTalkData:
+          d.talk().Data(talk.id, f.header.command, f.payload);
+          break;
+        case FrameType::kTalkStop: {
+          const bool was_open = d.talk().Stop(talk.id);
+          talk.id = -1;
+          if (!reply(f, was_open ? wire::kResultOk : wire::kResultNotFound, {})) return;
           break;
         }
         default:
@@ -798,7 +821,7 @@ std::string Simulator::Control(const std::string& line) {
                                           "event", "log", "log_close", "reboot", "drop", "file",
                                           "offline", "online", "codefault", "loghex", "logmode",
                                           "logreset", "logstream", "logsent", "recover",
-                                          "recovery", "madefile", "oem"};
+                                          "recovery", "madefile", "oem", "talk"};
   if (std::find(std::begin(kPerDevice), std::end(kPerDevice), cmd) == std::end(kPerDevice)) {
     return "err unknown command '" + cmd + "'";
   }
@@ -812,6 +835,7 @@ std::string Simulator::Control(const std::string& line) {
   if (cmd == "state") return "ok " + d->StateText();
   if (cmd == "recover") return RecoverControl(recovery_, *d, rest);
   if (cmd == "recovery") return "ok " + recovery_.State(d->index());
+  if (cmd == "talk") return TalkControl(*d, rest);
   if (cmd == "journal") {
     const auto entries = d->Journal(rest == "clear");
     std::string out = "ok " + std::to_string(entries.size());

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "sdk_log.h"
+#include "talk.h"
 
 namespace varurovodiv {
 
@@ -40,6 +41,7 @@ int SdkContext::Cleanup() {
     initialised_ = false;
     sessions.swap(sessions_);
   }
+  TalkHub::Instance().Reset();
   for (auto& [handle, s] : sessions) s->RequestStop();
   for (auto& [handle, s] : sessions) s->Stop();
   dispatcher_.Stop();
@@ -73,6 +75,7 @@ int SdkContext::Logout(int handle) {
     session = std::move(it->second);
     sessions_.erase(it);
   }
+  TalkHub::Instance().Forget(handle);
   session->Stop();
   dispatcher_.Forget(handle);
   return 0;
@@ -88,7 +91,10 @@ int SdkContext::LogoutAll() {
   // Wake them all first, then join: they end in parallel.
   for (auto& [handle, s] : sessions) s->RequestStop();
   for (auto& [handle, s] : sessions) s->Stop();
-  for (auto& [handle, s] : sessions) dispatcher_.Forget(handle);
+  for (auto& [handle, s] : sessions) {
+    TalkHub::Instance().Forget(handle);
+    dispatcher_.Forget(handle);
+  }
   return 0;
 }
 

@@ -435,9 +435,13 @@ void Session::TakeQueuedRequests() {
   }
   const auto now = Clock::now();
   for (Request& r : taken) {
+    for (const auto& [audio, tag] : r.audio_before) {
+      outbuf_ += wire::EncodeFrame(FrameType::kTalkData, NextSequence(), handle_, tag, 0, *audio);
+    }
     const uint32_t seq = NextSequence();
     outbuf_ += wire::EncodeFrame(r.type, seq, handle_, r.command, 0, r.payload);
-    pending_[seq] = Pending{r.command, r.wants_aux, now + timeouts_.reply};
+    pending_[seq] = Pending{r.command, r.wants_aux, now + timeouts_.reply, r.talk};
+    if (r.talk == Request::Talk::kStart) talk_start_sequence_ = seq;
   }
   pending_count_.store(pending_.size());
   if (!active_) StartNextTransfer();
@@ -540,6 +544,7 @@ void Session::FinishTransfer(bool ok, const std::string& text) {
 
 void Session::FailAllOnLinkLoss() {
   for (auto& [seq, p] : pending_) {
+    if (p.talk != Request::Talk::kNone) TalkRequestDone(seq, p, ZQ_AUX_RESULT_LINK_LOST);
     if (p.wants_aux) PostAux(ZQ_AUX_RESULT_LINK_LOST, p.command, {});
   }
   pending_.clear();
@@ -554,6 +559,7 @@ void Session::FailAllOnLinkLoss() {
   for (const Request& r : left) {
     if (r.wants_aux) PostAux(ZQ_AUX_RESULT_LINK_LOST, r.command, {});
   }
+  TalkLinkLost();
   const std::string lost = "<RESPONSE_PARAM Error=\"link lost\" />";
   if (active_) {
     const bool upload = active_->job.upload;
@@ -576,6 +582,7 @@ void Session::FailAllOnLinkLoss() {
 void Session::ExpireReplies(Clock::time_point now) {
   for (auto it = pending_.begin(); it != pending_.end();) {
     if (it->second.deadline <= now) {
+      if (it->second.talk != Request::Talk::kNone) TalkRequestDone(it->first, it->second, ZQ_AUX_RESULT_TIMEOUT);
       if (it->second.wants_aux) PostAux(ZQ_AUX_RESULT_TIMEOUT, it->second.command, {});
       it = pending_.erase(it);
     } else {
@@ -602,6 +609,7 @@ bool Session::HandleFrame(const wire::Frame& f) {
                static_cast<int32_t>(f.header.command));
         return true;
       }
+      TalkEndedByDevice(f.header.command);
       std::string data = f.payload;
       if (const size_t size = RecordEventSize(f.header.command)) data.resize(size, '\0');
       if (!PostDeviceStatus(static_cast<int>(f.header.command), std::move(data))) {
@@ -695,6 +703,7 @@ bool Session::HandleReply(const wire::Frame& f) {
   const Pending p = it->second;
   pending_.erase(it);
   pending_count_.store(pending_.size());
+  if (p.talk != Request::Talk::kNone) TalkRequestDone(f.header.sequence, p, f.header.result);
   if (p.wants_aux) PostAux(f.header.result, p.command, f.payload);
   return true;
 }
@@ -723,6 +732,7 @@ Session::LinkEnd Session::Serve() {
   for (;;) {
     if (stop_.load()) return LinkEnd::kStopped;
     TakeQueuedRequests();
+    PumpTalk();
     PumpTransfer();
     const auto now = Clock::now();
     if (now >= next_heartbeat_) {

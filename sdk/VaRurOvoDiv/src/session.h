@@ -13,11 +13,13 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "event_dispatcher.h"
 #include "sdk_timeouts.h"
 #include "digest.h"
 #include "login_handshake.h"
+#include "talk_wire.h"
 #include "wire_frame.h"
 
 namespace varurovodiv {
@@ -35,6 +37,9 @@ struct Request {
   uint32_t command = 0;
   std::string payload;
   bool wants_aux = true;
+  enum class Talk { kNone, kStart, kStop } talk = Talk::kNone;
+  // A talk stop: the audio (and its tags) handed over before it, sent first.
+  std::vector<std::pair<std::shared_ptr<const std::string>, uint32_t>> audio_before;
 };
 
 struct TransferJob {
@@ -62,6 +67,15 @@ class Session {
   int Submit(Request request);
   int SubmitTransfer(TransferJob job);
   int upgrade_progress() const { return upgrade_progress_.load(); }
+
+  // The talk on this link (session_talk.cpp); 0 or a negative ZQ_NETSDK_ERR_*.
+  int TalkStart(const wire::TalkParams& params);
+  int TalkAdd();
+  int TalkRemove();
+  int TalkStop();
+  // Queues a piece of audio; never waits. False when the talk takes none.
+  bool TalkPush(const std::shared_ptr<const std::string>& audio, uint32_t tag);
+  uint64_t talk_dropped() const { return talk_dropped_.load(); }
   bool online() const { return online_.load(); }
   int handle() const { return handle_; }
 
@@ -74,6 +88,12 @@ class Session {
     uint32_t command = 0;
     bool wants_aux = true;
     Clock::time_point deadline;
+    Request::Talk talk = Request::Talk::kNone;
+  };
+  enum class TalkState { kNone, kStarting, kAccepted, kSending, kRemoved };
+  struct TalkPiece {
+    std::shared_ptr<const std::string> audio;
+    uint32_t tag = 0;
   };
 
   struct ActiveTransfer {
@@ -115,6 +135,11 @@ class Session {
   bool PostDeviceStatus(int code, std::string data);
   void PostAux(int result, uint32_t command, std::string text);
   uint32_t NextSequence() { return ++sequence_; }
+  // Talk, on the session thread.
+  void PumpTalk();
+  void TalkRequestDone(uint32_t sequence, const Pending& p, int result);
+  void TalkEndedByDevice(uint32_t code);
+  void TalkLinkLost();
 
   const int handle_;
   const LoginParams params_;
@@ -150,6 +175,13 @@ class Session {
   Clock::time_point last_received_;
   Clock::time_point next_heartbeat_;
   bool throttled_ = false;  // not reading: the callback has not taken the events
+
+  // The talk: its state and the audio waiting for the link.
+  std::mutex talk_mutex_;
+  TalkState talk_state_ = TalkState::kNone;
+  std::deque<TalkPiece> talk_queue_;
+  uint32_t talk_start_sequence_ = 0;  // session thread
+  std::atomic<uint64_t> talk_dropped_{0};
 };
 
 }  // namespace varurovodiv

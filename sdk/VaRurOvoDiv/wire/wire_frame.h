@@ -38,6 +38,10 @@ enum class FrameType : uint16_t {
   kFileData = 15,       // device -> client, payload = chunk
   kFileEnd = 16,        // device -> client, payload = SHA-256 of the file
   kEvent = 17,          // device -> client, command = status-event code
+  // 18-31 are free for other requests. 32-47: the talk (talk_wire.h).
+  kTalkStart = 32,      // command = 0, payload = TalkParams; the device replies
+  kTalkData = 33,       // command = tag (format value), payload = audio; no reply
+  kTalkStop = 34,       // command = 0, empty; the device replies
 };
 
 enum class TransferKind : uint32_t {

@@ -132,6 +132,8 @@ ZQ_NETSDK_API int ZQ_NETSDK_IPC_UploadOEMMp3File(int loginHandle, const char* lo
 ZQ_NETSDK_API int ZQ_NETSDK_IPC_PlayMp3File(int loginHandle, const char* fileName, int loop);
 ZQ_NETSDK_API int ZQ_NETSDK_IPC_StopPlayMp3File(int loginHandle);
 
+#include "zq_netsdk_talk.h"
+
 #ifdef __cplusplus
 }
 #endif
