@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -553,18 +552,6 @@ TEST_F(LiveViewLanTest, ZoomCruiseRunsItsPhasesAndAPaneStopEndsIt) {
   ZQ_NETSDK_IPC_Logout(login);
 }
 
-// What a command prints.
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
 // With the record switch on, a new pane's recorder waits for the stream's
 // description and then records: the file holds the pane's video from a key frame.
 TEST_F(LiveViewLanTest, RecordSwitchStartsTheRecorderWhenTheDescriptionArrives) {
@@ -582,7 +569,7 @@ TEST_F(LiveViewLanTest, RecordSwitchStartsTheRecorderWhenTheDescriptionArrives) 
   view_->StopPanePreview(0);  // the recorder is stopped and its file closed
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].parent_path().filename(), TestLan::LanAddress(1));
-  const std::string probe = Output(
+  const std::string probe = kelvara::test::CommandOutput(
       "ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" + files[0].string() + "'");
   EXPECT_EQ(probe.substr(0, 1), "K");
   EXPECT_GE(std::count(probe.begin(), probe.end(), '\n'), 10);

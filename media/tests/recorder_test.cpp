@@ -30,16 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
+std::string Shell(const std::string& command) { return kelvara::test::CommandOutput(command); }
 
 struct AccessUnit {
   std::vector<unsigned char> bytes;

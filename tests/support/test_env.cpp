@@ -1,6 +1,7 @@
 #include "kelvara_test/test_env.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <system_error>
@@ -47,6 +48,17 @@ std::filesystem::path SourceDir() {
 std::filesystem::path BinDir() {
   const char* s = std::getenv("KELVARA_BIN_DIR");
   return s ? std::filesystem::path(s) : std::filesystem::path(KELVARA_TEST_BIN_DIR);
+}
+
+std::string CommandOutput(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
 }
 
 }  // namespace kelvara::test

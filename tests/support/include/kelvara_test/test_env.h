@@ -1,6 +1,7 @@
 #pragma once
 // Where a test may write and where it finds the source tree's fixtures.
 #include <filesystem>
+#include <string>
 
 namespace kelvara::test {
 
@@ -14,6 +15,10 @@ std::filesystem::path MakeTempDir(const char* prefix = "t");
 // The source tree (KELVARA_SOURCE_DIR, set by CTest) and the build's bin folder.
 std::filesystem::path SourceDir();
 std::filesystem::path BinDir();
+
+// What a shell command (an outside oracle such as ffprobe) prints on its
+// standard output; empty when it cannot be run.
+std::string CommandOutput(const std::string& command);
 
 // Called by the test mains before the tests run.
 void SetUpTestHome();
