@@ -1,9 +1,10 @@
 // Fuzz target: the frame parser fed arbitrary bytes in arbitrary pieces, and
-// the login messages read from the frames it yields.
+// the login messages and talk parameters read from the frames it yields.
 #include <cstddef>
 #include <cstdint>
 
 #include "login_handshake.h"
+#include "talk_wire.h"
 #include "wire_frame.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -25,6 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (auto l = wire::DecodeLogin(f->payload)) {
           if (wire::EncodeLogin(*l) != f->payload) __builtin_trap();
         }
+      } else if (f->header.type == static_cast<uint16_t>(wire::FrameType::kTalkStart)) {
+        const auto p = wire::DecodeTalkParams(f->payload);
+        if (p.has_value() != (f->payload.size() == wire::kTalkParamsSize)) __builtin_trap();
+        if (p && wire::EncodeTalkParams(*p) != f->payload) __builtin_trap();
       }
     }
     at += n;
