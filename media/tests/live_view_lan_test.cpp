@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -550,6 +551,45 @@ TEST_F(LiveViewLanTest, ZoomCruiseRunsItsPhasesAndAPaneStopEndsIt) {
   view_->OnPtzCommand(0, kPtzStop);
   EXPECT_FALSE(running());
   ZQ_NETSDK_IPC_Logout(login);
+}
+
+// A picture dump whose folder cannot be made starts nothing; asked again once
+// the folder can be made it starts while pictures are being decoded, and
+// its file fills with whole I420 pictures.
+TEST_F(LiveViewLanTest, PictureDumpStartsAgainAfterItsFolderCouldNotBeMade) {
+  const std::filesystem::path docs = kelvara::test::MakeTempDir("dump") / "docs";
+  std::ofstream(docs) << "a file where the folder should be";
+  LiveViewHost host;
+  host.settings = &settings_;
+  host.row_at = [this](int row) -> std::optional<LiveRow> { return rows_[static_cast<size_t>(row)]; };
+  host.documents = docs;
+  LiveView view(host);
+  view.Attach(grid_, video_.get());
+  grid_->SetGrid(1, 1);
+  ASSERT_EQ(view.StartPanePreview(0, 0, 1, 0, 0), 0);
+  ASSERT_TRUE(AllPanesPaint(1));
+  view.OnRecordYuv(0, 1);
+  EXPECT_EQ(view.IsPaneYuvDumping(0), 0);
+  QTest::qWait(200);
+  std::filesystem::remove(docs);
+  for (int i = 0; i < 3; ++i) {  // again and again while pictures arrive
+    view.OnRecordYuv(0, 1);
+    EXPECT_EQ(view.IsPaneYuvDumping(0), 1);
+    QTest::qWait(100);
+    view.OnRecordYuv(0, 0);
+    EXPECT_EQ(view.IsPaneYuvDumping(0), 0);
+  }
+  std::uintmax_t bytes = 0;
+  int files = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(docs))
+    if (e.is_regular_file() && e.path().extension() == ".YUV") {
+      bytes += e.file_size();
+      ++files;
+    }
+  EXPECT_GE(files, 1);
+  EXPECT_GT(bytes, 0u);
+  EXPECT_EQ(bytes % (640u * 360u * 3u / 2u), 0u);
+  view.CloseAllPreviews();
 }
 
 // With the record switch on, a new pane's recorder waits for the stream's

@@ -669,25 +669,33 @@ void LiveView::OnRecord(int pane, unsigned param) {
 void LiveView::OnRecordYuv(int pane, int on) {
   std::shared_ptr<CDevInfo> r = Find(pane);
   if (!r) return;
-  if (on != 0) ZQ_PLAYER_SetDecodeMode(r->m_playerPort, 1);
-  std::unique_ptr<CRecordYuvThread> old;
-  {
-    std::lock_guard lock(r->recorders_mutex);
-    if (on == 0) {
-      old = std::move(r->m_yuvDump);
-    } else {
+  if (on != 0) {
+    ZQ_PLAYER_SetDecodeMode(r->m_playerPort, 1);
+    bool started = false;
+    {
+      std::lock_guard lock(r->recorders_mutex);
       if (r->m_yuvDump) return;
       auto dump = std::make_unique<CRecordYuvThread>(0, DumpIn(Documents()));
       if (r->m_mediaInfo) {
-        ZQ_PLAYER_SetDecCallBack(r->m_playerPort, &LiveView::DecodedFrameCallBack, r.get());
         if (dump->Start(r->m_row.ip, static_cast<int>(r->m_mediaInfo->video.width),
                         static_cast<int>(r->m_mediaInfo->video.height)) != 0)
           return;
-        ZQ_PLAYER_SetRecordStatus(r->m_playerPort, 1);
+        started = true;
       }
       r->m_yuvDump = std::move(dump);
-      return;
     }
+    // Registered outside the record's lock: a delivery holds the player's
+    // callback lock and then takes the record's lock.
+    if (started) {
+      ZQ_PLAYER_SetDecCallBack(r->m_playerPort, &LiveView::DecodedFrameCallBack, r.get());
+      ZQ_PLAYER_SetRecordStatus(r->m_playerPort, 1);
+    }
+    return;
+  }
+  std::unique_ptr<CRecordYuvThread> old;
+  {
+    std::lock_guard lock(r->recorders_mutex);
+    old = std::move(r->m_yuvDump);
   }
   if (old) {
     ZQ_PLAYER_SetDecCallBack(r->m_playerPort, nullptr, nullptr);
