@@ -2,7 +2,9 @@
 // the firmware folder, so devices in their boot loader can fetch an image.
 //   zqfileserver [-p port] [-a address] [-d folder] [-m max-transfers]
 // Serves the current folder on UDP 69 of every address by default. Exit
-// status 3 when the port cannot be bound (port 69 needs CAP_NET_BIND_SERVICE).
+// status 3 when the port cannot be bound (port 69 needs CAP_NET_BIND_SERVICE,
+// or another server holds it), 2 for a bad argument or a folder that cannot
+// be opened.
 #include <arpa/inet.h>
 #include <getopt.h>
 #include <signal.h>
@@ -54,7 +56,7 @@ int main(int argc, char** argv) {
   std::string error;
   if (!server.Open(error)) {
     std::fprintf(stderr, "zqfileserver: %s\n", error.c_str());
-    return 3;
+    return server.port_refused() ? 3 : 2;
   }
   g_server = &server;
   struct sigaction action{};
@@ -62,7 +64,10 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
-  std::printf("zqfileserver: serving %s on UDP %u\n", options.folder.c_str(), server.port());
+  // The full path: "." says nothing to whoever reads the log.
+  char* full = realpath(options.folder.c_str(), nullptr);
+  std::printf("zqfileserver: serving %s on UDP %u\n", full != nullptr ? full : options.folder.c_str(), server.port());
+  std::free(full);
   std::fflush(stdout);
   server.Run();
   g_server = nullptr;

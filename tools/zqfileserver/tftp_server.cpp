@@ -143,8 +143,9 @@ bool TftpServer::Open(std::string& error) {
   if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     const int e = errno;
     error = "cannot bind UDP port " + std::to_string(options_.port) + ": " + std::strerror(e);
-    if (e == EACCES && options_.port < 1024)
-      error += " (the port needs CAP_NET_BIND_SERVICE, see the README)";
+    if (e == EACCES && options_.port < 1024) error += " (the port needs CAP_NET_BIND_SERVICE, see the README)";
+    if (e == EADDRINUSE) error += " (another program, such as a TFTP server, holds it: end that one first)";
+    port_refused_ = true;
     return false;
   }
   socklen_t length = sizeof address;

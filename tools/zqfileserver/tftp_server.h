@@ -32,6 +32,8 @@ class TftpServer {
 
   // Opens the folder and binds the port; false with `error` set when either fails.
   bool Open(std::string& error);
+  // After a failed Open: whether the port was refused (not the folder).
+  bool port_refused() const { return port_refused_; }
   // The bound port (useful with port 0).
   std::uint16_t port() const { return bound_port_; }
   // Serves until Stop(); then waits for the running transfers to end.
@@ -51,6 +53,7 @@ class TftpServer {
   int root_fd_ = -1;
   int socket_ = -1;
   std::uint16_t bound_port_ = 0;
+  bool port_refused_ = false;
   std::atomic<bool> stop_{false};
   std::atomic<int> active_{0};
   std::mutex mutex_;

@@ -126,7 +126,9 @@ TEST(BootServerDlg, HelperIsUnpackedRunAsChildAndEnded) {
   EXPECT_FALSE(dlg.Control(CBootServerDlg::kStart)->isEnabled());
   const qint64 first = dlg.HelperPid();
   // The helper says where it serves; its lines reach the log.
-  EXPECT_TRUE(WaitFor([&] { return LogHas(dlg, "zqfileserver: serving"); }));
+  EXPECT_TRUE(WaitFor([&] {
+    return LogHas(dlg, QString::fromStdString("zqfileserver: serving " + fs::canonical(folder).string() + " on UDP"));
+  })) << dlg.LogPane()->toPlainText().toStdString();
 
   // Start again: the listener already runs (-1), the helper is restarted.
   EXPECT_EQ(dlg.StartService(), -1);
@@ -156,9 +158,22 @@ TEST(BootServerDlg, HelperThatCannotBindIsReported) {
   dlg.OnInitDialog();
   dlg.SetItemText(CBootServerDlg::kFolder, QString::fromStdString(::kelvara::test::MakeTempDir("fw").string()));
   dlg.StartService();
-  EXPECT_TRUE(WaitFor([&] { return LogHas(dlg, "CAP_NET_BIND_SERVICE"); })) << dlg.LogPane()->toPlainText().toStdString();
+  // The cause is named: here another program holds the port (no capability hint).
+  EXPECT_TRUE(WaitFor([&] { return LogHas(dlg, "cannot use its port"); })) << dlg.LogPane()->toPlainText().toStdString();
+  EXPECT_TRUE(LogHas(dlg, "another program, such as a TFTP server, holds it"));
+  EXPECT_FALSE(LogHas(dlg, "CAP_NET_BIND_SERVICE"));
   dlg.StopService();
   close(held);
+
+  // Any other end of the helper is logged with what it said.
+  options.helper_arguments = {"-p", "0", "-a", "127.0.0.1", "-d", "/nonexistent/folder"};
+  CBootServerDlg other(&host, nullptr, options);
+  other.OnInitDialog();
+  other.SetItemText(CBootServerDlg::kFolder, QString::fromStdString(::kelvara::test::MakeTempDir("fw").string()));
+  other.StartService();
+  EXPECT_TRUE(WaitFor([&] { return LogHas(other, "the file server ended (exit code 2): zqfileserver: cannot open folder"); }))
+      << other.LogPane()->toPlainText().toStdString();
+  other.StopService();
 }
 
 TEST(BootServerDlg, MissingArchiveFailsWithALogLine) {

@@ -279,14 +279,18 @@ int CBootServerDlg::UnpackAndStartHelper(const QString& folder) {
           [this, child] { helper_errors_ += QString::fromLocal8Bit(child->readAllStandardError()); });
   connect(child, &QProcess::finished, this, [this, child](int code, QProcess::ExitStatus status) {
     helper_errors_ += QString::fromLocal8Bit(child->readAllStandardError());
+    // The helper's own error names the cause: the capability for port 69, or
+    // another server holding the port.
+    const QString why = helper_errors_.trimmed();
     if (status == QProcess::NormalExit && code == kHelperCannotBind) {
-      AppendLog(QStringLiteral("the file server cannot use its port: %1. Devices cannot fetch images until "
-                               "it may bind UDP 69 (grant CAP_NET_BIND_SERVICE, see the README).")
-                    .arg(helper_errors_.trimmed()));
+      AppendLog(QStringLiteral("the file server cannot use its port: %1. Devices cannot fetch images until it "
+                               "can bind UDP 69 (see the README).")
+                    .arg(why));
     } else {
-      AppendLog(QStringLiteral("the file server ended (%1 %2)")
+      AppendLog(QStringLiteral("the file server ended (%1 %2)%3")
                     .arg(status == QProcess::NormalExit ? QStringLiteral("exit code") : QStringLiteral("crash"))
-                    .arg(code));
+                    .arg(code)
+                    .arg(why.isEmpty() ? QString() : QStringLiteral(": ") + why));
     }
   });
   helper_->start();
