@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QStyle>
 #include <QWheelEvent>
 #include <algorithm>
 
@@ -167,48 +168,106 @@ void CXDlg::SetContentSize(int width, int height) {
   UpdateScrollBar();
 }
 
+void CXDlg::MoveChildren(int dx, int dy) {
+  for (QObject* child : children()) {
+    auto* w = qobject_cast<QWidget*>(child);
+    if (w != nullptr && w != scroll_bar_ && w != hscroll_bar_ && !w->isWindow()) w->move(w->x() + dx, w->y() + dy);
+  }
+}
+
+QSize CXDlg::ClientSize() const {
+  // Each bar takes room from the other direction, so a bar may bring the other one.
+  const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  bool vertical = content_height_ > 0 && content_height_ > height();
+  bool horizontal = content_width_ > 0 && content_width_ > width() - (vertical ? bar : 0);
+  vertical = content_height_ > 0 && content_height_ > height() - (horizontal ? bar : 0);
+  horizontal = content_width_ > 0 && content_width_ > width() - (vertical ? bar : 0);
+  return {width() - (vertical ? bar : 0), height() - (horizontal ? bar : 0)};
+}
+
 void CXDlg::ScrollTo(int y) {
-  const int max_y = std::max(0, content_height_ - height());
+  const int max_y = std::max(0, content_height_ - ClientSize().height());
   y = std::clamp(y, 0, max_y);
   const int dy = scroll_y_ - y;
   if (dy == 0) return;
   scroll_y_ = y;
-  for (QObject* child : children()) {
-    auto* w = qobject_cast<QWidget*>(child);
-    if (w != nullptr && w != scroll_bar_ && !w->isWindow()) w->move(w->x(), w->y() + dy);
-  }
+  MoveChildren(0, dy);
   if (scroll_bar_ != nullptr && scroll_bar_->value() != y) scroll_bar_->setValue(y);
 }
 
+void CXDlg::ScrollToX(int x) {
+  const int max_x = std::max(0, content_width_ - ClientSize().width());
+  x = std::clamp(x, 0, max_x);
+  const int dx = scroll_x_ - x;
+  if (dx == 0) return;
+  scroll_x_ = x;
+  MoveChildren(dx, 0);
+  if (hscroll_bar_ != nullptr && hscroll_bar_->value() != x) hscroll_bar_->setValue(x);
+}
+
 void CXDlg::UpdateScrollBar() {
-  const bool need = content_height_ > height() && content_height_ > 0;
-  if (!need) {
-    if (scroll_bar_ != nullptr) scroll_bar_->hide();
-    ScrollTo(0);
-    return;
-  }
-  if (scroll_bar_ == nullptr) {
+  const QSize client = ClientSize();
+  const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  const bool vertical = client.width() < width();
+  const bool horizontal = client.height() < height();
+  if (vertical && scroll_bar_ == nullptr) {
     scroll_bar_ = new QScrollBar(Qt::Vertical, this);
     connect(scroll_bar_, &QScrollBar::valueChanged, this, [this](int v) { ScrollTo(v); });
+    // The thumb shows the client height; a click beside it moves the page's own step.
+    connect(scroll_bar_, &QScrollBar::actionTriggered, this, [this](int action) {
+      const int step = VerticalPageStep(ClientSize().height());
+      if (action == QAbstractSlider::SliderPageStepAdd) scroll_bar_->setSliderPosition(scroll_y_ + step);
+      if (action == QAbstractSlider::SliderPageStepSub) scroll_bar_->setSliderPosition(scroll_y_ - step);
+    });
   }
-  const int w = scroll_bar_->sizeHint().width();
-  scroll_bar_->setGeometry(width() - w, 0, w, height());
-  scroll_bar_->setRange(0, content_height_ - height());
-  scroll_bar_->setPageStep(height());
-  scroll_bar_->setSingleStep(25);
-  scroll_bar_->show();
-  scroll_bar_->raise();
-  ScrollTo(scroll_y_);
+  if (horizontal && hscroll_bar_ == nullptr) {
+    hscroll_bar_ = new QScrollBar(Qt::Horizontal, this);
+    connect(hscroll_bar_, &QScrollBar::valueChanged, this, [this](int v) { ScrollToX(v); });
+  }
+  const struct {
+    QScrollBar* bar;
+    bool shown;
+    QRect geometry;
+    int range, page;
+  } bars[] = {
+      {scroll_bar_, vertical, QRect(width() - bar, 0, bar, client.height()), content_height_ - client.height(),
+       client.height()},
+      {hscroll_bar_, horizontal, QRect(0, height() - bar, client.width(), bar), content_width_ - client.width(),
+       client.width()},
+  };
+  for (const auto& b : bars) {
+    if (b.bar == nullptr) continue;
+    if (!b.shown) {
+      b.bar->hide();
+      continue;
+    }
+    b.bar->setGeometry(b.geometry);
+    b.bar->setRange(0, b.range);
+    b.bar->setPageStep(b.page);
+    b.bar->setSingleStep(b.bar == scroll_bar_ ? VerticalLineStep(client.height()) : 25);
+    b.bar->show();
+    b.bar->raise();
+  }
+  // Offsets beyond the new ranges (or any offset once a bar is gone) come back.
+  ScrollTo(vertical ? scroll_y_ : 0);
+  ScrollToX(horizontal ? scroll_x_ : 0);
 }
 
 void CXDlg::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
-  if (content_height_ > 0 || scroll_bar_ != nullptr) UpdateScrollBar();
+  if (content_height_ > 0 || content_width_ > 0 || scroll_bar_ != nullptr || hscroll_bar_ != nullptr)
+    UpdateScrollBar();
 }
 
 void CXDlg::wheelEvent(QWheelEvent* event) {
-  if (scroll_bar_ != nullptr && scroll_bar_->isVisible()) {
-    ScrollTo(scroll_y_ - event->angleDelta().y() / 120 * 25);
+  const QPoint delta = event->angleDelta();
+  if (delta.x() != 0 && hscroll_bar_ != nullptr && !hscroll_bar_->isHidden()) {
+    ScrollToX(scroll_x_ - delta.x() / 120 * 25);
+    event->accept();
+    return;
+  }
+  if (delta.y() != 0 && scroll_bar_ != nullptr && !scroll_bar_->isHidden()) {
+    ScrollTo(scroll_y_ - delta.y() / 120 * 25);
     event->accept();
     return;
   }

@@ -1,11 +1,12 @@
 #pragma once
 // Common base of the program's dialogs: a background colour, controls found by
 // their fixed ids, a row-by-row layout cursor for pages built in code (labels,
-// controls, group boxes placed top to bottom) with vertical scrolling when the
-// content is taller than the window, and short helpers for the controls every
+// controls, group boxes placed top to bottom) with scrolling when the content
+// is taller or wider than the window, and short helpers for the controls every
 // page uses. A missing control is silently skipped unless a result is given.
 #include <QColor>
 #include <QDialog>
+#include <QSize>
 #include <QString>
 #include <map>
 #include <string>
@@ -57,13 +58,20 @@ class CXDlg : public QDialog {
   void LayoutRows5(const LayoutRow* rows, int count, int label_w, int control_w, const int extra_w[5],
                    int disable, int hide_extras);
 
-  // Scrolling: pages set their content height after laying out; the window
-  // scrolls vertically when it is smaller.
+  // Scrolling: pages set their content size after laying out; the window
+  // shows a vertical bar when the content is taller than the room beside the
+  // bars and a horizontal bar when it is wider. Controls move with the
+  // offsets; layout helpers place rows for an unscrolled page (scroll to 0,0
+  // before laying out again, then restore the offsets).
   void SetContentSize(int width, int height);
   int ContentHeight() const { return content_height_; }
   int ContentWidth() const { return content_width_; }
   int ScrollOffset() const { return scroll_y_; }
+  int HorizontalOffset() const { return scroll_x_; }
   void ScrollTo(int y);
+  void ScrollToX(int x);
+  // The window less the scroll bars it shows.
+  QSize ClientSize() const;
 
   // Control helpers.
   void ShowControl(int id);
@@ -110,9 +118,15 @@ class CXDlg : public QDialog {
   void resizeEvent(QResizeEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  // What the vertical bar's arrows and a click beside its thumb move (the
+  // thumb always stands for the client height): a row and the client height
+  // unless a page says otherwise.
+  virtual int VerticalLineStep(int /*client_height*/) const { return 25; }
+  virtual int VerticalPageStep(int client_height) const { return client_height; }
 
  private:
   void UpdateScrollBar();
+  void MoveChildren(int dx, int dy);
 
   int template_id_;
   std::map<int, QWidget*> controls_;
@@ -123,7 +137,9 @@ class CXDlg : public QDialog {
   int content_width_ = 0;
   int content_height_ = 0;
   int scroll_y_ = 0;
+  int scroll_x_ = 0;
   QScrollBar* scroll_bar_ = nullptr;
+  QScrollBar* hscroll_bar_ = nullptr;
 };
 
 }  // namespace kelvara::ui

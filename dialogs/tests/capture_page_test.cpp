@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QComboBox>
 #include <QSlider>
 #include <QWheelEvent>
@@ -47,6 +48,9 @@ TEST(CapturePage, LeavingFieldsAndKeysSendNothing) {
   EXPECT_EQ(page.ControlAs<QSlider>(859)->value(), 20);
   QTest::keyClick(&page, Qt::Key_Return);
   QTest::keyClick(&page, Qt::Key_Escape);
+  // A double click is swallowed (an edit selects no word).
+  QTest::mouseDClick(brightness, Qt::LeftButton);
+  EXPECT_TRUE(brightness->selectedText().isEmpty());
   EXPECT_TRUE(page.isVisible());
   EXPECT_TRUE(page.cancelled);
   EXPECT_TRUE(page.xml.empty());
@@ -218,9 +222,45 @@ TEST(CapturePage, ThreeGroupsAndScrolling) {
   QApplication::sendEvent(&page, &down);
   EXPECT_EQ(page.ScrollOffset(), 300 / 4);
   EXPECT_EQ(geo(1173).y(), saveY - 300 / 4);
+  // The bar's arrow and a click below its thumb move the same quarter.
+  QScrollBar* vertical = nullptr;
+  for (auto* b : page.findChildren<QScrollBar*>(Qt::FindDirectChildrenOnly))
+    if (b->orientation() == Qt::Vertical && !b->isHidden()) vertical = b;
+  ASSERT_NE(vertical, nullptr);
+  EXPECT_EQ(vertical->pageStep(), 300);  // the thumb stands for the window
+  vertical->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  EXPECT_EQ(page.ScrollOffset(), 2 * (300 / 4));
+  vertical->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  EXPECT_EQ(page.ScrollOffset(), 3 * (300 / 4));
+  vertical->triggerAction(QAbstractSlider::SliderPageStepSub);
+  vertical->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  EXPECT_EQ(page.ScrollOffset(), 300 / 4);
   // Laid out again (a resize) at the same offset: nothing jumps.
   page.resize(772, 301);
   EXPECT_EQ(geo(1173).y(), saveY - page.ScrollOffset());
+
+  // Narrower than the page: a horizontal bar moves the page across, and a
+  // layout at that offset keeps it there.
+  auto across = [&] {
+    for (auto* b : page.findChildren<QScrollBar*>(Qt::FindDirectChildrenOnly))
+      if (b->orientation() == Qt::Horizontal && !b->isHidden()) return b;
+    return static_cast<QScrollBar*>(nullptr);
+  };
+  EXPECT_EQ(across(), nullptr);
+  page.resize(500, 300);
+  QScrollBar* bar = across();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->maximum(), w - page.ClientSize().width());
+  const int saveX = geo(1173).x();
+  bar->setValue(100);
+  EXPECT_EQ(page.HorizontalOffset(), 100);
+  EXPECT_EQ(geo(1173).x(), saveX - 100);
+  page.resize(501, 300);
+  EXPECT_EQ(geo(1173).x(), saveX - 100);
+  EXPECT_EQ(geo(1564).x(), 10 - 100);
+  page.resize(772, 300);
+  EXPECT_EQ(across(), nullptr);
+  EXPECT_EQ(geo(1173).x(), w - 100);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "dialogs/ui/dialog_media_light.h"
 #include "dialogs/ui/trimming_edit.h"
 
@@ -23,15 +25,26 @@ TEST(TrimmingEdit, LimitAppliedOnFocusAndKeptAfterCreation) {
   edit.setText(QString(40, 'x'));  // set by the program: not limited
   EXPECT_EQ(edit.text().size(), 40);
   Focus(edit, QEvent::FocusIn);
-  EXPECT_EQ(edit.maxLength(), 30);
+  EXPECT_EQ(edit.text().size(), 40);  // focusing cuts nothing
+  edit.end(false);
+  QTest::keyClicks(&edit, "y");
+  EXPECT_EQ(edit.text().size(), 40);  // but typing cannot lengthen it
   edit.clear();
   QTest::keyClicks(&edit, QString(31, '1'));
   EXPECT_EQ(edit.text().size(), 30);
 
   CEditExEx small;
   small.SetLimitText(3);
+  small.setText("1234");  // the program's text stays whole whatever the limit
+  EXPECT_EQ(small.text(), "1234");
+  small.clear();
   Focus(small, QEvent::FocusIn);  // the limit set later is kept
   QTest::keyClicks(&small, "12345");
+  EXPECT_EQ(small.text(), "123");
+  Focus(small, QEvent::FocusOut);
+  Focus(small, QEvent::FocusIn);
+  small.end(false);
+  QTest::keyClicks(&small, "9");
   EXPECT_EQ(small.text(), "123");
 }
 
@@ -59,11 +72,6 @@ TEST(LightPage, ShowsRecordAndSavesItBack) {
   page.ControlAs<QSlider>(870)->setValue(42);
   EXPECT_EQ(page.ControlAs<QLineEdit>(617)->text(), "42");
 
-  page.show();
-  QTest::keyClick(&page, Qt::Key_Return);  // Enter never saves
-  EXPECT_TRUE(page.cancelled);
-  EXPECT_TRUE(page.isVisible());
-
   page.OnSave();
   EXPECT_FALSE(page.cancelled);
   EXPECT_EQ(page.record.ircut_mode, 0);
@@ -72,16 +80,24 @@ TEST(LightPage, ShowsRecordAndSavesItBack) {
   EXPECT_EQ(page.record.led_brightness_value, 30);
 }
 
-TEST(LightPage, EscapeChangesNothing) {
+TEST(LightPage, EnterEscapeAndCloseBoxEndItUnsaved) {
   MediaLightConfig given;
   given.led_brightness_value = 50;
-  CMediaLight page(given);
-  page.show();
-  page.ControlAs<QComboBox>(1186)->setCurrentIndex(1);
-  QTest::keyClick(&page, Qt::Key_Escape);
-  EXPECT_TRUE(page.cancelled);
-  EXPECT_FALSE(page.isVisible());
-  EXPECT_EQ(page.record, given);
+  const std::pair<const char*, std::function<void(CMediaLight&)>> ends[] = {
+      {"Enter", [](CMediaLight& p) { QTest::keyClick(&p, Qt::Key_Return); }},
+      {"Enter in a list", [](CMediaLight& p) { QTest::keyClick(p.Control(1186), Qt::Key_Enter); }},
+      {"Escape", [](CMediaLight& p) { QTest::keyClick(&p, Qt::Key_Escape); }},
+      {"close box", [](CMediaLight& p) { p.close(); }},
+  };
+  for (const auto& [name, end] : ends) {
+    CMediaLight page(given);
+    page.show();
+    page.ControlAs<QComboBox>(1186)->setCurrentIndex(1);
+    end(page);
+    EXPECT_TRUE(page.cancelled) << name;
+    EXPECT_FALSE(page.isVisible()) << name;
+    EXPECT_EQ(page.record, given) << name;
+  }
 }
 
 }  // namespace

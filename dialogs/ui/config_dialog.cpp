@@ -62,8 +62,9 @@ void ConfigDialog::ShowMessage(const QString& text, ui::PromptIcon icon) {
 
 void ConfigDialog::keyPressEvent(QKeyEvent* event) {
   const int key = event->key();
-  if ((key == Qt::Key_Return || key == Qt::Key_Enter) && enter_ == EnterKey::kNothing) {
+  if ((key == Qt::Key_Return || key == Qt::Key_Enter) && enter_ != EnterKey::kDefaultButton) {
     event->accept();
+    if (enter_ == EnterKey::kClose) reject();
     return;
   }
   if (key == Qt::Key_Escape && swallowEscape_) {

@@ -41,7 +41,9 @@ class ConfigDialog : public ui::CXDlg {
   void ShowMessage(const QString& text, ui::PromptIcon icon = ui::PromptIcon::kNone);
 
  protected:
-  enum class EnterKey { kDefaultButton, kNothing };
+  // kClose: Enter ends the dialog like Escape, unconfirmed (a page whose
+  // Enter goes to the platform's plain OK without a handler of its own).
+  enum class EnterKey { kDefaultButton, kNothing, kClose };
   void SetKeys(EnterKey enter, bool swallowEscape) {
     enter_ = enter;
     swallowEscape_ = swallowEscape;

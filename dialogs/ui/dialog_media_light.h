@@ -1,8 +1,7 @@
 #pragma once
 // The light and IR-cut page: edits a copy of the saved MediaLightConfig.
 // Save reads the controls back and clears `cancelled`; Enter, Escape and the
-// close box end nothing but the page (Escape and the close box leave
-// `cancelled` set, Enter does nothing).
+// close box end the page with `cancelled` set (Enter never saves).
 #include "common/settings_records.h"
 #include "dialogs/core/light_form.h"
 #include "dialogs/ui/config_dialog.h"

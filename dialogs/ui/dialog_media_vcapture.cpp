@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QGroupBox>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QScrollBar>
 #include <QSlider>
@@ -171,6 +172,8 @@ CMediaVCapture::CMediaVCapture(int deviceCount, QWidget* parent)
   ApplyRules();
   for (int id : {1924, 1571, 1565, 1572, 1566}) HideControl(id);
   OnDefault();
+  // Left-button double clicks are swallowed on the page and its controls.
+  for (QWidget* w : findChildren<QWidget*>()) w->installEventFilter(this);
 }
 
 CMediaVCapture::~CMediaVCapture() { kelvara::DebugLogPrintf("CMediaVCapture::StreamConfig(SUB_STREAM, NULL, this)"); }
@@ -313,11 +316,13 @@ void CMediaVCapture::LayoutControls() {
 }
 
 void CMediaVCapture::Relayout() {
-  // Rows are placed for an unscrolled page, then the offset is restored.
-  const int offset = ScrollOffset();
+  // Rows are placed for an unscrolled page, then the offsets are restored.
+  const int offset = ScrollOffset(), across = HorizontalOffset();
   ScrollTo(0);
+  ScrollToX(0);
   LayoutControls();
   ScrollTo(offset);
+  ScrollToX(across);
 }
 
 void CMediaVCapture::resizeEvent(QResizeEvent* event) {
@@ -328,13 +333,26 @@ void CMediaVCapture::resizeEvent(QResizeEvent* event) {
   }
 }
 
+void CMediaVCapture::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    event->accept();
+    return;
+  }
+  ConfigDialog::mouseDoubleClickEvent(event);
+}
+
 void CMediaVCapture::wheelEvent(QWheelEvent* event) {
-  // One step is a quarter of the window's height, once per wheel message.
-  if (ContentHeight() < height()) {
+  // One step is a quarter of the window's height, once per wheel message; a
+  // sideways wheel moves the page across.
+  if (event->angleDelta().y() == 0) {
+    ConfigDialog::wheelEvent(event);
+    return;
+  }
+  if (ContentHeight() < ClientSize().height()) {
     event->ignore();
     return;
   }
-  const int step = std::max(1, height() / 4);
+  const int step = std::max(1, ClientSize().height() / 4);
   ScrollTo(ScrollOffset() + (event->angleDelta().y() > 0 ? -step : step));
   event->accept();
 }
@@ -403,6 +421,9 @@ VideoCaptureForm CMediaVCapture::ReadControls() const {
 }
 
 bool CMediaVCapture::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonDblClick &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+    return true;
   if (event->type() == QEvent::FocusOut && !leaving_) {
     const auto reason = static_cast<QFocusEvent*>(event)->reason();
     // A window switch or a popup is no leaving of the field.

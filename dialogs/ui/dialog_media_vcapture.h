@@ -2,13 +2,15 @@
 // The image capture page: three group boxes laid out in rows (IR-cut on top,
 // video capture and image side by side below), slider and edit pairs, and
 // list choices that enable the controls they govern. The page scrolls
-// vertically when it is taller than its window.
+// vertically when it is taller than its window and horizontally when it is
+// wider.
 //
 // Leaving one of the checked edits trims, checks, clamps and moves its
 // slider; it never saves or sends. Save checks the fields in order, then
 // asks a yes/no question that names the number of checked devices; only Yes
-// clears `cancelled` and keeps the text. Enter and Escape do nothing; the
-// close box leaves `cancelled` set.
+// clears `cancelled` and keeps the text. Enter, Escape and left-button
+// double clicks do nothing; the close box leaves `cancelled` set.
+#include <algorithm>
 #include <string>
 
 #include "dialogs/core/video_capture_form.h"
@@ -36,6 +38,10 @@ class CMediaVCapture : public ConfigDialog {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  // The bar's arrows and page clicks move a quarter of the window, as the wheel.
+  int VerticalLineStep(int clientHeight) const override { return std::max(1, clientHeight / 4); }
+  int VerticalPageStep(int clientHeight) const override { return std::max(1, clientHeight / 4); }
   void resizeEvent(QResizeEvent* event) override;
 
  private:

@@ -5,6 +5,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
+#include <QStyle>
+#include <QWheelEvent>
+#include <QApplication>
 #include <gtest/gtest.h>
 
 namespace kelvara::ui {
@@ -115,7 +119,9 @@ TEST_F(CXDlgTest, CheckAndTextHelpers) {
 TEST_F(CXDlgTest, ScrollsWhenContentIsTaller) {
   dlg.resize(300, 200);
   label->setGeometry(10, 500, 50, 20);
-  dlg.SetContentSize(300, 600);
+  const int bar = dlg.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  dlg.SetContentSize(300 - bar, 600);  // as wide as the room beside the bar
+  EXPECT_EQ(dlg.ClientSize(), QSize(300 - bar, 200));
   dlg.ScrollTo(1000);  // clamped to content - height
   EXPECT_EQ(dlg.ScrollOffset(), 400);
   EXPECT_EQ(label->y(), 100);
@@ -123,6 +129,45 @@ TEST_F(CXDlgTest, ScrollsWhenContentIsTaller) {
   EXPECT_EQ(label->y(), 500);
   dlg.SetContentSize(300, 100);
   EXPECT_EQ(dlg.ScrollOffset(), 0);
+}
+
+TEST_F(CXDlgTest, ScrollsAcrossWhenContentIsWider) {
+  dlg.resize(300, 200);
+  dlg.show();  // resizes reach a shown window
+  label->setGeometry(500, 10, 50, 20);
+  const int bar = dlg.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  auto bars = [&] {
+    std::pair<bool, bool> shown{false, false};  // vertical, horizontal
+    for (auto* b : dlg.findChildren<QScrollBar*>(Qt::FindDirectChildrenOnly)) {
+      if (b->isHidden()) continue;
+      (b->orientation() == Qt::Vertical ? shown.first : shown.second) = true;
+    }
+    return shown;
+  };
+  // Only wider: a horizontal bar, which takes its height from the client.
+  dlg.SetContentSize(800, 150);
+  EXPECT_EQ(bars(), std::make_pair(false, true));
+  dlg.ScrollToX(10000);  // clamped to content - width
+  EXPECT_EQ(dlg.HorizontalOffset(), 500);
+  EXPECT_EQ(label->pos(), QPoint(0, 10));
+  QWheelEvent back(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(120, 0), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&dlg, &back);
+  EXPECT_EQ(dlg.HorizontalOffset(), 475);
+  // A content just lower than the window still needs a vertical bar once
+  // the horizontal bar has taken its room, and each bar then leaves the
+  // other's room out of its range.
+  dlg.SetContentSize(800, 200 - bar + 1);
+  EXPECT_EQ(bars(), std::make_pair(true, true));
+  EXPECT_EQ(dlg.ClientSize(), QSize(300 - bar, 200 - bar));
+  dlg.ScrollTo(1000);
+  EXPECT_EQ(dlg.ScrollOffset(), 1);
+  dlg.ScrollToX(10000);
+  EXPECT_EQ(dlg.HorizontalOffset(), 500 + bar);
+  // Room again: both bars go and the controls come back to their places.
+  dlg.resize(900, 700);
+  EXPECT_EQ(bars(), std::make_pair(false, false));
+  EXPECT_EQ(label->pos(), QPoint(500, 10));
 }
 
 }  // namespace
