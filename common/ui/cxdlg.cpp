@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QAbstractSpinBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +20,37 @@
 #include "common/language_table.h"
 
 namespace kelvara::ui {
+namespace {
+
+// On a scrolling page a list, spin box or slider takes the wheel only while it
+// has the focus; otherwise the wheel scrolls the page, so passing over a
+// control while scrolling never changes its value.
+class WheelToPage : public QObject {
+ public:
+  explicit WheelToPage(CXDlg* page) : QObject(page), page_(page) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Wheel) return false;
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (w == nullptr || w->hasFocus()) return false;
+    QCoreApplication::sendEvent(page_, event);
+    return true;
+  }
+
+ private:
+  CXDlg* page_;
+};
+
+// Extras of a row are 25 high, except lists, edits and texts: a list's given
+// height is its dropped-down height on other systems (closed it is as high as
+// the row's control), and edits and texts then match the row's control, 20,
+// so a row's fields line up.
+int ExtraHeight(const QWidget* w) {
+  if (qobject_cast<const QComboBox*>(w) || qobject_cast<const QLineEdit*>(w) || qobject_cast<const QLabel*>(w))
+    return 20;
+  return 25;
+}
+
+}  // namespace
 
 CXDlg::CXDlg(int template_id, QWidget* parent) : QDialog(parent), template_id_(template_id) {
   QPalette pal = palette();
@@ -130,11 +163,11 @@ void CXDlg::LayoutRows2(const LayoutRow* rows, int count, int label_w, int contr
     ShowItem(row.extra[1], hide_extras < 1);
     const int y = row_top_ - 25;
     if (row.extra[0] >= 1 && Control(row.extra[0])) {
-      MoveControl(row.extra[0], next_x_ + 10, y, extra1_w, 25);
+      MoveControl(row.extra[0], next_x_ + 10, y, extra1_w, ExtraHeight(Control(row.extra[0])));
       if (disable > 0) EnableItem(row.extra[0], false);
     }
     if (row.extra[1] >= 1 && Control(row.extra[1])) {
-      MoveControl(row.extra[1], next_x_ + extra1_w + 20, y, extra2_w, 25);
+      MoveControl(row.extra[1], next_x_ + extra1_w + 20, y, extra2_w, ExtraHeight(Control(row.extra[1])));
       if (disable > 0) EnableItem(row.extra[1], false);
     }
   }
@@ -154,7 +187,7 @@ void CXDlg::LayoutRows5(const LayoutRow* rows, int count, int label_w, int contr
     int x = next_x_ + 10;
     for (int e = 0; e < 5; ++e) {
       if (row.extra[e] >= 1 && Control(row.extra[e])) {
-        MoveControl(row.extra[e], x, y, extra_w[e], 25);
+        MoveControl(row.extra[e], x, y, extra_w[e], ExtraHeight(Control(row.extra[e])));
         if (disable > 0) EnableItem(row.extra[e], false);
       }
       x += extra_w[e] + 10;
@@ -165,6 +198,17 @@ void CXDlg::LayoutRows5(const LayoutRow* rows, int count, int label_w, int contr
 void CXDlg::SetContentSize(int width, int height) {
   content_width_ = width;
   content_height_ = height;
+  if (wheel_to_page_ == nullptr) wheel_to_page_ = new WheelToPage(this);
+  for (QWidget* w : findChildren<QWidget*>()) {
+    if (w == scroll_bar_ || w == hscroll_bar_ || w->property("kelvaraWheelToPage").toBool()) continue;
+    if (qobject_cast<QComboBox*>(w) == nullptr && qobject_cast<QAbstractSpinBox*>(w) == nullptr &&
+        qobject_cast<QSlider*>(w) == nullptr)
+      continue;
+    // A wheel must not give such a control the focus (and so the wheel) either.
+    if (w->focusPolicy() == Qt::WheelFocus) w->setFocusPolicy(Qt::StrongFocus);
+    w->installEventFilter(wheel_to_page_);
+    w->setProperty("kelvaraWheelToPage", true);
+  }
   UpdateScrollBar();
 }
 

@@ -58,7 +58,9 @@ class CXDlg : public QDialog {
   void LayoutRows5(const LayoutRow* rows, int count, int label_w, int control_w, const int extra_w[5],
                    int disable, int hide_extras);
 
-  // Scrolling: pages set their content size after laying out; the window
+  // Scrolling: pages set their content size after laying out (its lists,
+  // spin boxes and sliders then take the wheel only while focused; otherwise
+  // it scrolls the page); the window
   // shows a vertical bar when the content is taller than the room beside the
   // bars and a horizontal bar when it is wider. Controls move with the
   // offsets; layout helpers place rows for an unscrolled page (scroll to 0,0
@@ -140,6 +142,7 @@ class CXDlg : public QDialog {
   int scroll_x_ = 0;
   QScrollBar* scroll_bar_ = nullptr;
   QScrollBar* hscroll_bar_ = nullptr;
+  QObject* wheel_to_page_ = nullptr;
 };
 
 }  // namespace kelvara::ui

@@ -195,9 +195,16 @@ TEST(CapturePage, ListsEnableTheControlsTheyGovern) {
 
 TEST(CapturePage, ThreeGroupsAndScrolling) {
   CMediaVCapture page(1);
-  page.resize(772, 300);
+  const int opened = page.width();
+  page.resize(opened, 300);
   page.show();
   const int w = page.PageWidth();
+  // The window opens wide enough for every control beside the vertical bar.
+  EXPECT_EQ(page.ClientSize().width(), page.ContentWidth());
+  for (const auto& [id, control] : page.Controls()) {
+    if (control->isHidden()) continue;
+    EXPECT_LE(control->geometry().right(), page.ClientSize().width() - 10) << id;
+  }
   auto geo = [&](int id) { return page.Control(id)->geometry(); };
   EXPECT_EQ(geo(1564).topLeft(), QPoint(10, 25));
   EXPECT_EQ(geo(1564).width(), w);
@@ -236,7 +243,7 @@ TEST(CapturePage, ThreeGroupsAndScrolling) {
   vertical->triggerAction(QAbstractSlider::SliderSingleStepSub);
   EXPECT_EQ(page.ScrollOffset(), 300 / 4);
   // Laid out again (a resize) at the same offset: nothing jumps.
-  page.resize(772, 301);
+  page.resize(opened, 301);
   EXPECT_EQ(geo(1173).y(), saveY - page.ScrollOffset());
 
   // Narrower than the page: a horizontal bar moves the page across, and a
@@ -250,7 +257,7 @@ TEST(CapturePage, ThreeGroupsAndScrolling) {
   page.resize(500, 300);
   QScrollBar* bar = across();
   ASSERT_NE(bar, nullptr);
-  EXPECT_EQ(bar->maximum(), w - page.ClientSize().width());
+  EXPECT_EQ(bar->maximum(), page.ContentWidth() - page.ClientSize().width());
   const int saveX = geo(1173).x();
   bar->setValue(100);
   EXPECT_EQ(page.HorizontalOffset(), 100);
@@ -258,7 +265,7 @@ TEST(CapturePage, ThreeGroupsAndScrolling) {
   page.resize(501, 300);
   EXPECT_EQ(geo(1173).x(), saveX - 100);
   EXPECT_EQ(geo(1564).x(), 10 - 100);
-  page.resize(772, 300);
+  page.resize(opened, 300);
   EXPECT_EQ(across(), nullptr);
   EXPECT_EQ(geo(1173).x(), w - 100);
 }

@@ -169,6 +169,8 @@ CMediaVCapture::CMediaVCapture(int deviceCount, QWidget* parent)
   CreateControls();
   resize(772, 600);
   Relayout();
+  // Wide enough for the whole width of the page beside the vertical bar.
+  resize(ContentWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent), 600);
   ApplyRules();
   for (int id : {1924, 1571, 1565, 1572, 1566}) HideControl(id);
   OnDefault();
@@ -312,7 +314,13 @@ void CMediaVCapture::LayoutControls() {
   const int buttonsTop = std::max(leftBottom, rightBottom) + 10;
   MoveControl(1172, w - 200, buttonsTop, 80, 20);
   MoveControl(1173, w - 100, buttonsTop, 80, 20);
-  SetContentSize(w, buttonsTop + 40);
+  // The groups reach 10 beyond W (the IR-cut box starts at 10 and is W wide);
+  // the content ends 10 after the rightmost control, so nothing hides under
+  // the vertical bar and a narrower window scrolls across to it.
+  int right = w;
+  for (const auto& [id, control] : Controls())
+    if (!control->isHidden()) right = std::max(right, control->geometry().right() + 1 + 10);
+  SetContentSize(right, buttonsTop + 40);
 }
 
 void CMediaVCapture::Relayout() {

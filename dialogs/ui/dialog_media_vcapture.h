@@ -32,7 +32,8 @@ class CMediaVCapture : public ConfigDialog {
   void OnSave();
   void OnDefault();
   VideoCaptureForm ReadControls() const;
-  // The content's width (772 less a vertical scroll bar) and height.
+  // W of the layout: 772 less a vertical scroll bar (the content reaches 10
+  // beyond it with the groups' margins).
   int PageWidth() const { return pageWidth_; }
 
  protected:

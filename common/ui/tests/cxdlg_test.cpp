@@ -55,14 +55,15 @@ TEST_F(CXDlgTest, GroupBoxesAndRows) {
 
 TEST_F(CXDlgTest, LayoutRowsPlacesExtrasBesideTheControl) {
   auto* e1 = new QLabel(&dlg);
-  auto* e2 = new QLabel(&dlg);
+  auto* e2 = new QWidget(&dlg);
   dlg.RegisterControl(51, e1);
   dlg.RegisterControl(52, e2);
   CXDlg::LayoutRow rows[] = {{40, 41, {51, 52, 0, 0, 0}}, {0, 0, {}}};
   dlg.SetLayoutTop(10);
   dlg.LayoutRows2(rows, 2, 80, 100, 30, 40, 1, 0);
   EXPECT_EQ(dlg.LayoutTop(), 35);
-  EXPECT_EQ(e1->geometry(), QRect(210 + 10, 10, 30, 25));
+  // Texts, edits and lists as high as the row's control; others 25.
+  EXPECT_EQ(e1->geometry(), QRect(210 + 10, 10, 30, 20));
   EXPECT_EQ(e2->geometry(), QRect(210 + 30 + 20, 10, 40, 25));
   EXPECT_FALSE(e1->isEnabled());
   dlg.HideRows(rows, 2);
@@ -129,6 +130,26 @@ TEST_F(CXDlgTest, ScrollsWhenContentIsTaller) {
   EXPECT_EQ(label->y(), 500);
   dlg.SetContentSize(300, 100);
   EXPECT_EQ(dlg.ScrollOffset(), 0);
+}
+
+TEST_F(CXDlgTest, WheelOverAnUnfocusedListScrollsThePage) {
+  dlg.resize(300, 200);
+  dlg.show();
+  combo->addItems({"a", "b", "c"});
+  combo->setGeometry(10, 50, 80, 20);
+  dlg.SetContentSize(200, 600);
+  QWheelEvent down(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
+  QApplication::sendEvent(combo, &down);
+  EXPECT_EQ(combo->currentIndex(), 0);
+  EXPECT_EQ(dlg.ScrollOffset(), 25);
+  // Focused, the list takes the wheel as usual.
+  QApplication::setActiveWindow(&dlg);
+  combo->setFocus();
+  if (!combo->hasFocus()) GTEST_SKIP() << "the platform gives no focus";
+  QApplication::sendEvent(combo, &down);
+  EXPECT_EQ(combo->currentIndex(), 1);
+  EXPECT_EQ(dlg.ScrollOffset(), 25);
 }
 
 TEST_F(CXDlgTest, ScrollsAcrossWhenContentIsWider) {
