@@ -15,13 +15,6 @@ void MainTimers::OnTimer(int id) {
     case TIMER_IRCUT_DEMO_END: IrcutDemoEndTick(); break;
     case TIMER_CYCLIC_REBOOT: CyclicRebootTick(); break;
     case TIMER_MAXIMIZE: MaximizeTick(); break;
-    case TIMER_AF_STUDY_START: AfStudyStartTick(); break;
-    case TIMER_PTZ_MULTIPLE_STEP1: PtzMultipleStep1Tick(); break;
-    case TIMER_PTZ_MULTIPLE_STEP2: PtzMultipleStep2Tick(); break;
-    case TIMER_ZOOM_OUT_RUN_END: ZoomRunEndTick(false); break;
-    case TIMER_ZOOM_IN_RUN_END: ZoomRunEndTick(true); break;
-    case TIMER_ZOOM_OUT_PAUSE_END: ZoomPauseEndTick(false); break;
-    case TIMER_ZOOM_IN_PAUSE_END: ZoomPauseEndTick(true); break;
     default: break;
   }
 }
@@ -84,51 +77,6 @@ void MainTimers::CyclicRebootTick() { hooks_.CyclicRebootStep(); }
 void MainTimers::MaximizeTick() {
   hooks_.Maximize();
   hooks_.KillTimer(TIMER_MAXIMIZE);
-}
-
-void MainTimers::AfStudyStartTick() {
-  hooks_.KillTimer(TIMER_AF_STUDY_START);
-  hooks_.CallAfStudyPreset(1);
-}
-
-void MainTimers::PtzMultipleStep1Tick() {
-  hooks_.KillTimer(TIMER_PTZ_MULTIPLE_STEP1);
-  hooks_.CallPtzMultiplePreset(1);
-  hooks_.StartTimer(TIMER_PTZ_MULTIPLE_STEP2, hooks_.PtzMultipleIntervalSec() * 1000);
-}
-
-void MainTimers::PtzMultipleStep2Tick() {
-  hooks_.KillTimer(TIMER_PTZ_MULTIPLE_STEP2);
-  hooks_.CallPtzMultiplePreset(2);
-}
-
-void MainTimers::StartZoomCruise(bool zoom_in) {
-  StopZoomCruise();
-  cruise_.cycles = 0;
-  hooks_.StartTimer(zoom_in ? TIMER_ZOOM_IN_RUN_END : TIMER_ZOOM_OUT_RUN_END, cruise_.run_time_ms);
-}
-
-void MainTimers::StopZoomCruise() {
-  for (int id : {TIMER_ZOOM_OUT_RUN_END, TIMER_ZOOM_IN_RUN_END, TIMER_ZOOM_OUT_PAUSE_END,
-                 TIMER_ZOOM_IN_PAUSE_END})
-    hooks_.KillTimer(id);
-}
-
-void MainTimers::ZoomRunEndTick(bool zoom_in) {
-  hooks_.KillTimer(zoom_in ? TIMER_ZOOM_IN_RUN_END : TIMER_ZOOM_OUT_RUN_END);
-  hooks_.PtzStopAll();
-  ++cruise_.cycles;
-  if (cruise_.cycles < cruise_.cycle_limit)
-    hooks_.StartTimer(zoom_in ? TIMER_ZOOM_IN_PAUSE_END : TIMER_ZOOM_OUT_PAUSE_END, cruise_.pause_time_ms);
-}
-
-void MainTimers::ZoomPauseEndTick(bool zoom_in) {
-  hooks_.KillTimer(zoom_in ? TIMER_ZOOM_IN_PAUSE_END : TIMER_ZOOM_OUT_PAUSE_END);
-  if (zoom_in)
-    hooks_.PtzZoomInAll();
-  else
-    hooks_.PtzZoomOutAll();
-  hooks_.StartTimer(zoom_in ? TIMER_ZOOM_IN_RUN_END : TIMER_ZOOM_OUT_RUN_END, cruise_.run_time_ms);
 }
 
 }  // namespace kelvara::shell

@@ -1,5 +1,6 @@
 #pragma once
-// What each tick of the main window's timers does. GUI-free: the window
+// What each tick of the main window's timers does (the live view's preset
+// sequences and zoom cruise run on timers of its own). GUI-free: the window
 // implements MainTimerHooks (start and kill timers, the list, the devices) and
 // forwards its timer events to MainTimers::OnTimer, so tests drive every tick
 // with a fake window and an injected clock.
@@ -49,21 +50,6 @@ class MainTimerHooks {
   virtual void EnableNightDemoButton() = 0;
   virtual void CyclicRebootStep() = 0;
   virtual void Maximize() = 0;
-
-  virtual void CallAfStudyPreset(int entry) = 0;
-  virtual void CallPtzMultiplePreset(int entry) = 0;
-  virtual int PtzMultipleIntervalSec() = 0;
-  virtual void PtzStopAll() = 0;
-  virtual void PtzZoomOutAll() = 0;
-  virtual void PtzZoomInAll() = 0;
-};
-
-// Zoom cruise values, set by the live view before it starts a cruise.
-struct ZoomCruise {
-  int run_time_ms = 0;
-  int pause_time_ms = 0;
-  unsigned cycle_limit = 0;
-  unsigned cycles = 0;
 };
 
 class MainTimers {
@@ -82,11 +68,6 @@ class MainTimers {
   bool AutoStopArmed() const { return auto_stop_armed_; }
   int AutoStopTickCount() const { return auto_stop_ticks_; }
 
-  ZoomCruise& Cruise() { return cruise_; }
-  // Zoom-out (12) or zoom-in (11) cruise start, and any pane zoom or stop command.
-  void StartZoomCruise(bool zoom_in);
-  void StopZoomCruise();
-
   // The single tick handlers, callable on their own.
   void ListRefreshTick();
   void SearchRequestTick();
@@ -95,18 +76,12 @@ class MainTimers {
   void IrcutDemoEndTick();
   void CyclicRebootTick();
   void MaximizeTick();
-  void AfStudyStartTick();
-  void PtzMultipleStep1Tick();
-  void PtzMultipleStep2Tick();
-  void ZoomRunEndTick(bool zoom_in);
-  void ZoomPauseEndTick(bool zoom_in);
 
  private:
   MainTimerHooks& hooks_;
   Clock now_s_;
   bool auto_stop_armed_ = true;
   int auto_stop_ticks_ = 0;
-  ZoomCruise cruise_;
 };
 
 }  // namespace kelvara::shell

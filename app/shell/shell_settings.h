@@ -36,7 +36,6 @@ class ShellSettings {
   virtual void SetVideoWindow(const VideoWindowSettings& v) = 0;
   virtual int Mouse3DLocate() const = 0;
   virtual void SetMouse3DLocate(int on) = 0;
-  virtual int PtzMultipleIntervalSec() const = 0;
   // Writes every setting to the settings file.
   virtual void Save() = 0;
 };
@@ -62,10 +61,9 @@ class MemoryShellSettings : public ShellSettings {
   void SetVideoWindow(const VideoWindowSettings& v) override { video_window = v; }
   int Mouse3DLocate() const override { return mouse_3d; }
   void SetMouse3DLocate(int on) override { mouse_3d = on; }
-  int PtzMultipleIntervalSec() const override { return ptz_interval_s; }
   void Save() override { ++saves; }
 
-  int full_switch_stream = 1, open_audio = 0, qr_show = 0, mouse_3d = 0, ptz_interval_s = 0;
+  int full_switch_stream = 1, open_audio = 0, qr_show = 0, mouse_3d = 0;
   std::string upgrade_path, upgrade_file, user = "admin", password;
   VideoWindowSettings video_window;
   int saves = 0;
@@ -102,7 +100,6 @@ class SaveParamShellSettings : public ShellSettings {
   }
   int Mouse3DLocate() const override { return p_.mouse_3d_locate; }
   void SetMouse3DLocate(int on) override { p_.mouse_3d_locate = on; }
-  int PtzMultipleIntervalSec() const override { return p_.ptz_multiple.interval_sec; }
   void Save() override { p_.Save(); }
   CSaveParam& Param() { return p_; }
 

@@ -42,11 +42,6 @@ class LiveViewSeamImpl : public LiveViewSeam {
   void Attach(CWndManager* grid, CDialogVideo* host) override { view_.Attach(grid, host); }
   void CloseAllPreviews() override { view_.CloseAllPreviews(); }
   void SetSelectedPaneAudio(bool on) override { view_.SetSelectedPaneAudio(on); }
-  void CallAfStudyPreset(int entry) override { view_.CallAfStudyPreset(entry); }
-  void CallPtzMultiplePreset(int entry) override { view_.CallPtzMultiplePreset(entry); }
-  void PtzStopAll() override { view_.PtzStopAll(); }
-  void PtzZoomOutAll() override { view_.PtzZoomOutAll(); }
-  void PtzZoomInAll() override { view_.PtzZoomInAll(); }
   void HidePreviewPopup() override;
   void MotionGridOn(int columns, int rows) override { view_.OnMotionGridOn(columns, rows); }
   void MotionGridOff() override { view_.OnMotionGridOff(); }

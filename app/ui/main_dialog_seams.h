@@ -74,11 +74,6 @@ class LiveViewSeam {
   virtual bool OnListCommand(int, int) { return false; }
   virtual void CloseAllPreviews() {}
   virtual void SetSelectedPaneAudio(bool) {}
-  virtual void CallAfStudyPreset(int) {}
-  virtual void CallPtzMultiplePreset(int) {}
-  virtual void PtzStopAll() {}
-  virtual void PtzZoomOutAll() {}
-  virtual void PtzZoomInAll() {}
   virtual void HidePreviewPopup() {}
   // The focusing dialog's grid over every playing pane: columns x rows
   // cells, or off.

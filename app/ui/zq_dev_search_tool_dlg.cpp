@@ -604,12 +604,6 @@ void CZqDevSearchToolDlg::showEvent(QShowEvent* event) {
   // Once the window manager has framed the window, its title bar is put on screen.
   QTimer::singleShot(0, this, [this] { FitToWorkArea(); });
 }
-void CZqDevSearchToolDlg::CallAfStudyPreset(int entry) { s_.live_view->CallAfStudyPreset(entry); }
-void CZqDevSearchToolDlg::CallPtzMultiplePreset(int entry) { s_.live_view->CallPtzMultiplePreset(entry); }
-int CZqDevSearchToolDlg::PtzMultipleIntervalSec() { return s_.settings->PtzMultipleIntervalSec(); }
-void CZqDevSearchToolDlg::PtzStopAll() { s_.live_view->PtzStopAll(); }
-void CZqDevSearchToolDlg::PtzZoomOutAll() { s_.live_view->PtzZoomOutAll(); }
-void CZqDevSearchToolDlg::PtzZoomInAll() { s_.live_view->PtzZoomInAll(); }
 
 // --- search ---------------------------------------------------------------
 
@@ -989,7 +983,6 @@ void CZqDevSearchToolDlg::OnClose() {
   KillTimer(shell::TIMER_CYCLIC_REBOOT);
   KillTimer(shell::TIMER_LIST_REFRESH);
   for (auto& [id, t] : qtimers_) t->stop();
-  timers_.StopZoomCruise();
   StopSearch();
   s_.live_view->CloseAllPreviews();
   // Nothing the SDK could call back into is freed before its logins end, its

@@ -219,12 +219,6 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void EnableNightDemoButton() override;
   void CyclicRebootStep() override;
   void Maximize() override;
-  void CallAfStudyPreset(int entry) override;
-  void CallPtzMultiplePreset(int entry) override;
-  int PtzMultipleIntervalSec() override;
-  void PtzStopAll() override;
-  void PtzZoomOutAll() override;
-  void PtzZoomInAll() override;
 
   void CreateControls();
   void BuildSystemMenu();

@@ -553,6 +553,51 @@ TEST_F(LiveViewLanTest, ZoomCruiseRunsItsPhasesAndAPaneStopEndsIt) {
   ZQ_NETSDK_IPC_Logout(login);
 }
 
+// The two preset sequences: with an interval, the AF study calls its first
+// entry at once and its second one interval later; the multiple-preset tour
+// goes through its first three entries an interval apart. Entries that are off
+// or have no preset send nothing; set entries set, call entries call.
+TEST_F(LiveViewLanTest, PresetSequencesStepThroughTheirEntriesOnTheirInterval) {
+  const int login = ZQ_NETSDK_IPC_Login(TestLan::LanAddress(3).c_str(), 8091, "admin", "admin123", 0);
+  ASSERT_GT(login, 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ZQ_NETSDK_IPC_PTZControl(login, 26, 1, 1) == 0; }, 15000));
+  QTest::qWait(300);
+  rows_[3].login_handle = login;
+  rows_[3].ability_text = "ptz_control";
+  grid_->SetGrid(1, 1);
+  ASSERT_EQ(view_->StartPanePreview(3, 0, 1, 0, 0), 0);
+  using Preset = AfStudySettings::Preset;
+  settings_.af_study.presets = {};
+  settings_.af_study.presets[0] = Preset{1, 11, 1};
+  settings_.af_study.presets[1] = Preset{1, 12, 0};
+  settings_.af_study.presets[2] = Preset{1, 13, 1};  // never reached by the sequence
+  settings_.af_study.interval_sec = 1;
+  settings_.ptz_multiple.presets = {};
+  settings_.ptz_multiple.presets[0] = Preset{1, 21, 1};
+  settings_.ptz_multiple.presets[1] = Preset{0, 22, 1};  // off
+  settings_.ptz_multiple.presets[2] = Preset{1, 23, 1};
+  settings_.ptz_multiple.interval_sec = 1;
+  const auto journal = [&] { return SdkBytes(sim_->Control("journal 3")); };
+  const auto has = [](const std::string& text, int operation, int preset) {
+    return text.find("<PTZ_PRESET Operation=\"" + std::to_string(operation) + "\" Preset=\"" +
+                     std::to_string(preset) + "\" />") != std::string::npos;
+  };
+
+  sim_->Control("journal 3 clear");
+  view_->OnAfStudyRun();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return has(journal(), 39, 11); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return has(journal(), 8, 12); }, 5000));
+  QTest::qWait(300);
+  EXPECT_FALSE(has(journal(), 39, 13));
+
+  sim_->Control("journal 3 clear");
+  view_->OnPtzMultipleRun();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return has(journal(), 39, 21); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return has(journal(), 39, 23); }, 8000));
+  EXPECT_FALSE(has(journal(), 39, 22));
+  ZQ_NETSDK_IPC_Logout(login);
+}
+
 // A picture dump whose folder cannot be made starts nothing; asked again once
 // the folder can be made it starts while pictures are being decoded, and
 // its file fills with whole I420 pictures.

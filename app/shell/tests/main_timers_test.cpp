@@ -19,7 +19,6 @@ class FakeWindow : public MainTimerHooks {
   bool search_running = true;
   int auto_stop_value = 0;
   bool print_mode = false;
-  int ptz_interval_s = 3;
 
   void StartTimer(int id, int ms) override { running[id] = ms; }
   void KillTimer(int id) override { running.erase(id); }
@@ -48,12 +47,6 @@ class FakeWindow : public MainTimerHooks {
   void EnableNightDemoButton() override { calls.push_back("enable-1303"); }
   void CyclicRebootStep() override { calls.push_back("reboot-step"); }
   void Maximize() override { calls.push_back("maximize"); }
-  void CallAfStudyPreset(int e) override { calls.push_back("af " + std::to_string(e)); }
-  void CallPtzMultiplePreset(int e) override { calls.push_back("ptz " + std::to_string(e)); }
-  int PtzMultipleIntervalSec() override { return ptz_interval_s; }
-  void PtzStopAll() override { calls.push_back("stop-all"); }
-  void PtzZoomOutAll() override { calls.push_back("zoom-out"); }
-  void PtzZoomInAll() override { calls.push_back("zoom-in"); }
 };
 
 struct TimersTest : ::testing::Test {
@@ -178,53 +171,6 @@ TEST_F(TimersTest, MaximizeFiresOnce) {
   EXPECT_TRUE(w.running.empty());
   timers.OnTimer(TIMER_CYCLIC_REBOOT);
   EXPECT_EQ(w.calls.back(), "reboot-step");
-}
-
-TEST_F(TimersTest, PresetSteps) {
-  w.running[TIMER_AF_STUDY_START] = 1;
-  timers.OnTimer(TIMER_AF_STUDY_START);
-  EXPECT_EQ(w.calls.back(), "af 1");
-  EXPECT_TRUE(w.running.empty());
-  w.running[TIMER_PTZ_MULTIPLE_STEP1] = 1;
-  timers.OnTimer(TIMER_PTZ_MULTIPLE_STEP1);
-  EXPECT_EQ(w.calls.back(), "ptz 1");
-  EXPECT_EQ(w.running, (std::map<int, int>{{TIMER_PTZ_MULTIPLE_STEP2, 3000}}));
-  timers.OnTimer(TIMER_PTZ_MULTIPLE_STEP2);
-  EXPECT_EQ(w.calls.back(), "ptz 2");
-  EXPECT_TRUE(w.running.empty());
-}
-
-TEST_F(TimersTest, ZoomCruiseRunsUntilTheCycleLimit) {
-  struct Case { unsigned limit; bool zoom_in; int runs; };
-  for (const Case c : {Case{1, false, 1}, Case{3, true, 3}, Case{3, false, 3}}) {
-    FakeWindow fw;
-    MainTimers t(fw, [] { return 0; });
-    t.Cruise() = {400, 700, c.limit, 99};
-    t.StartZoomCruise(c.zoom_in);
-    EXPECT_EQ(t.Cruise().cycles, 0u);
-    int runs = 0;
-    for (int step = 0; step < 50 && !fw.running.empty(); ++step) {
-      ASSERT_EQ(fw.running.size(), 1u);
-      const auto [id, period] = *fw.running.begin();
-      const bool run_end = id == TIMER_ZOOM_OUT_RUN_END || id == TIMER_ZOOM_IN_RUN_END;
-      EXPECT_EQ(period, run_end ? 400 : 700);
-      EXPECT_EQ(id == TIMER_ZOOM_IN_RUN_END || id == TIMER_ZOOM_IN_PAUSE_END, c.zoom_in);
-      runs += run_end;
-      t.OnTimer(id);
-    }
-    EXPECT_EQ(runs, c.runs);
-    EXPECT_EQ(std::count(fw.calls.begin(), fw.calls.end(), "stop-all"), c.runs);
-    EXPECT_EQ(std::count(fw.calls.begin(), fw.calls.end(), c.zoom_in ? "zoom-in" : "zoom-out"), c.runs - 1);
-  }
-}
-
-TEST_F(TimersTest, AnyPaneZoomCommandEndsTheCruise) {
-  timers.Cruise() = {400, 700, 5, 0};
-  timers.StartZoomCruise(false);
-  timers.OnTimer(TIMER_ZOOM_OUT_RUN_END);
-  ASSERT_EQ(w.running.count(TIMER_ZOOM_OUT_PAUSE_END), 1u);
-  timers.StopZoomCruise();
-  EXPECT_TRUE(w.running.empty());
 }
 
 }  // namespace

@@ -202,14 +202,20 @@ TEST_F(SdkRoundTrip, LoginGoodBadAndUnreachable) {
   const std::string journal = Control("journal 0");
   EXPECT_EQ(journal.find(wire::ToHex("s3cret")), std::string::npos);
   EXPECT_NE(journal.find(wire::ToHex("admin")), std::string::npos);
+  // The good login may have been made again by the reconnection (a starved
+  // heartbeat on a loaded machine); the bad one is refused exactly once.
   const std::string state = Control("state 0");
-  EXPECT_NE(state.find("logins_ok=1 logins_refused=1"), std::string::npos) << state;
+  EXPECT_NE(state.find(" logins_refused=1"), std::string::npos) << state;
+  EXPECT_EQ(state.find("logins_ok=0 "), std::string::npos) << state;
   for (const Delivered& e : rec_.For(bad)) EXPECT_NE(e.code, STATUS_EVENT_LOGIN_OK);
 }
 
 // A LOGIN frame seen on the wire does not log anyone in again: the device's
 // next challenge differs, and the proof is bound to it.
 TEST_F(SdkRoundTrip, AReplayedLoginProofIsRefused) {
+  // No reconnection: the device's count of good logins must stay at the one
+  // made here, so a replay that got in would show.
+  ZQ_NETSDK_IPC_SetAutoReconnect(0, 0);
   LoginOk();
   std::string captured;
   std::istringstream journal(Control("journal 0"));
