@@ -156,6 +156,20 @@ class LiveViewLanTest : public ::testing::Test {
         40000);
   }
 
+  // Logs in to device `index`, waits until it takes PTZ commands (a stop) and
+  // gives its row the login and the PTZ ability. 0 when the login failed.
+  int LoginPtzRow(int index) {
+    const int login = ZQ_NETSDK_IPC_Login(TestLan::LanAddress(index).c_str(), 8091, "admin", "admin123", 0);
+    if (login <= 0) return 0;
+    if (!QTest::qWaitFor([&] { return ZQ_NETSDK_IPC_PTZControl(login, 26, 1, 1) == 0; }, 15000)) {
+      ADD_FAILURE() << "device " << index << " takes no PTZ command";
+    }
+    QTest::qWait(300);
+    rows_[static_cast<size_t>(index)].login_handle = login;
+    rows_[static_cast<size_t>(index)].ability_text = "ptz_control";
+    return login;
+  }
+
   static TestLan* lan_;
   static devsim::Simulator* sim_;
   static devsim::RtspServer* rtsp_;
@@ -277,12 +291,8 @@ std::string SdkBytes(const std::string& journal) {
 }
 
 TEST_F(LiveViewLanTest, PanePtzAndPresetsReachTheDevice) {
-  const int login = ZQ_NETSDK_IPC_Login(TestLan::LanAddress(4).c_str(), 8091, "admin", "admin123", 0);
+  const int login = LoginPtzRow(4);
   ASSERT_GT(login, 0);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return ZQ_NETSDK_IPC_PTZControl(login, 26, 9, 9) == 0; }, 15000));
-  QTest::qWait(300);
-  rows_[4].login_handle = login;
-  rows_[4].ability_text = "ptz_control";
   rows_[5].login_handle = 0;  // no PTZ ability: nothing is sent for it
   settings_.af_study.nPtzSpeed = 4;
   grid_->SetGrid(1, 2);
@@ -509,12 +519,8 @@ TEST_F(LiveViewLanTest, TwoChannelCameraOpensSideBySideAcrossTheWorkArea) {
 // for the configured number of phases, three stops each; a single pane's stop
 // ends a cruise that is still running.
 TEST_F(LiveViewLanTest, ZoomCruiseRunsItsPhasesAndAPaneStopEndsIt) {
-  const int login = ZQ_NETSDK_IPC_Login(TestLan::LanAddress(3).c_str(), 8091, "admin", "admin123", 0);
+  const int login = LoginPtzRow(3);
   ASSERT_GT(login, 0);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return ZQ_NETSDK_IPC_PTZControl(login, 26, 1, 1) == 0; }, 15000));
-  QTest::qWait(300);
-  rows_[3].login_handle = login;
-  rows_[3].ability_text = "ptz_control";
   settings_.af_study.nPtzSpeed = 5;
   settings_.af_study.nPtzZoomInterval = 40;
   settings_.af_study.nPtzZoomStayTime = 40;
@@ -558,12 +564,8 @@ TEST_F(LiveViewLanTest, ZoomCruiseRunsItsPhasesAndAPaneStopEndsIt) {
 // goes through its first three entries an interval apart. Entries that are off
 // or have no preset send nothing; set entries set, call entries call.
 TEST_F(LiveViewLanTest, PresetSequencesStepThroughTheirEntriesOnTheirInterval) {
-  const int login = ZQ_NETSDK_IPC_Login(TestLan::LanAddress(3).c_str(), 8091, "admin", "admin123", 0);
+  const int login = LoginPtzRow(3);
   ASSERT_GT(login, 0);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return ZQ_NETSDK_IPC_PTZControl(login, 26, 1, 1) == 0; }, 15000));
-  QTest::qWait(300);
-  rows_[3].login_handle = login;
-  rows_[3].ability_text = "ptz_control";
   grid_->SetGrid(1, 1);
   ASSERT_EQ(view_->StartPanePreview(3, 0, 1, 0, 0), 0);
   using Preset = AfStudySettings::Preset;
