@@ -24,6 +24,7 @@
 #include "media/core/audio_capture_source.h"
 #include "media/core/mp3_pcm_decoder.h"
 #include "media/ui/zq_broadcast_sdk.h"
+#include "broadcast_fakes.h"
 #include "mp3_fixtures.h"
 #include "simulator.h"
 
@@ -45,22 +46,10 @@ int TimeScale() {
   return v != nullptr && std::atoi(v) > 1 ? std::atoi(v) : 1;
 }
 
-// The window's side: the checked rows, and what the SDK and the feeders hand
-// over, queued for the test thread as the window's thread would take them.
-class LanView : public BroadcastView {
+// The window's side (the recording view of the unit tests) plus the SDK's
+// status events, queued for the test thread as the window's thread would take them.
+class LanView : public test::RecordingView {
  public:
-  std::vector<int> CheckedLogins() override { return checked; }
-  void ShowError(const std::string& key) override { errors.push_back(key); }
-  void SetDeviceStatus(int login, const std::string& key) override { statuses.emplace_back(login, key); }
-  void PostFileFinished(unsigned generation) override {
-    std::lock_guard lock(mutex);
-    finished.push_back(generation);
-  }
-  std::vector<int> checked;
-  std::vector<std::string> errors;
-  std::vector<std::pair<int, std::string>> statuses;
-  std::mutex mutex;
-  std::deque<unsigned> finished;
   std::deque<std::pair<int, int>> events;  // login, status event
 };
 
