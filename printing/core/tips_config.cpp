@@ -22,7 +22,8 @@ bool InRange(Range r, double v) {
     case Range::kCount: return v >= 1 && v <= kMaxLabelCount;
     case Range::kPositiveLength: return v > 0 && v <= kMaxLabelMm;
     case Range::kPosition: return v >= 0 && v <= kMaxLabelMm;
-    case Range::kWeight: return v >= 1 && v <= 1000;
+    // Every weight the dialog's lists offer; drawing clamps what the font takes.
+    case Range::kWeight: return v >= 100 && v <= 1200;
     case Range::kFlag: return v == 0 || v == 1;
   }
   return false;

@@ -3,6 +3,7 @@
 
 #include "kelvara_test/test_env.h"
 #include "layout_test_support.h"
+#include "printing/core/label_settings_form.h"
 #include "printing/core/tips_config.h"
 
 namespace {
@@ -106,6 +107,23 @@ TEST(TipsConfig, InvalidValuesAndTextsAreNotSaved) {
   EXPECT_NE(bad.LastError().find("GB"), std::string::npos);
   EXPECT_EQ(ReadText(path), before);
   EXPECT_FALSE(tips.SaveTo({}));
+}
+
+TEST(TipsConfig, EveryListedWeightSavesAndLoads) {
+  const auto dir = MakeTempDir("weights");
+  for (const std::string& text : kelvara::printing::FontWeightChoices()) {
+    CTipsConfig tips(dir / "ZqTipsConfig.xml");
+    tips.Sn_font_w = std::stoi(text);
+    tips.Customize_2_font_w = std::stoi(text);
+    ASSERT_TRUE(tips.Save()) << text << ": " << tips.LastError();
+    CTipsConfig loaded(dir / "ZqTipsConfig.xml");
+    EXPECT_EQ(loaded.Sn_font_w, std::stoi(text));
+    EXPECT_EQ(loaded.Customize_2_font_w, std::stoi(text));
+    EXPECT_TRUE(loaded.LastError().empty()) << loaded.LastError();
+  }
+  CTipsConfig bad(dir / "ZqTipsConfig.xml");
+  bad.Sn_font_w = 1300;
+  EXPECT_FALSE(bad.Save());
 }
 
 TEST(TipsConfig, ExportAndImport) {
