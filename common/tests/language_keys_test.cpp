@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -80,6 +81,31 @@ TEST(LanguageKeysTest, EveryLookedUpKeyHasAnEnglishText) {
         << "key \"" << key << "\" (looked up in " << where << ") is missing from "
         << english.GetLanguageFilePath();
   }
+}
+
+// A key defined twice shows only its later text, whatever the section that
+// defines it first meant: every shipped language file defines each key once.
+TEST(LanguageKeysTest, NoLanguageFileDefinesAKeyTwice) {
+  const std::regex element(R"re(<([A-Za-z_][A-Za-z0-9_.-]*)>[^<]*</\1>)re");
+  const fs::path dir = test::SourceDir() / "resources" / "lang";
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().extension() != ".xml") continue;
+    ++files;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    const std::string text = buffer.str();
+    std::map<std::string, int> count;
+    for (std::sregex_iterator m(text.begin(), text.end(), element), end; m != end; ++m) {
+      ++count[(*m)[1].str()];
+    }
+    EXPECT_GT(count.size(), 100u) << entry.path();
+    for (const auto& [key, n] : count) {
+      EXPECT_EQ(n, 1) << "key \"" << key << "\" defined " << n << " times in " << entry.path();
+    }
+  }
+  EXPECT_GT(files, 0);
 }
 
 }  // namespace
