@@ -12,6 +12,7 @@ MenuEntry Cmd(int id, const char* caption, const char* key = nullptr) {
   MenuEntry e;
   e.id = id;
   e.text = key ? key : caption;  // resolved later: keys marked by `keyed`
+  e.caption = caption;
   return e;
 }
 
@@ -29,6 +30,7 @@ MenuEntry Popup(const char* caption, std::vector<MenuEntry> children) {
   MenuEntry e;
   e.kind = Kind::kPopup;
   e.text = caption;
+  e.caption = caption;
   e.children = std::move(children);
   return e;
 }
@@ -161,7 +163,11 @@ void Resolve(std::vector<MenuEntry>& entries, const std::function<std::string(co
     if (e.kind == Kind::kSeparator) continue;
     if (std::find(keys.begin(), keys.end(), e.text) != keys.end()) {
       const std::string t = lookup(e.text.c_str());
-      if (!t.empty()) e.text = t;
+      if (!t.empty()) {
+        e.text = t;
+      } else if (!e.caption.empty()) {
+        e.text = e.caption;
+      }
     }
     Resolve(e.children, lookup, keys);
   }

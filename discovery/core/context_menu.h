@@ -15,6 +15,7 @@ struct MenuEntry {
   Kind kind = Kind::kCommand;
   int id = 0;            // command id; 0 for popups and separators
   std::string text;      // shown text (UTF-8)
+  std::string caption;   // the template's own caption, kept when a keyed text has no language text
   bool enabled = true;
   bool checked = false;
   std::vector<MenuEntry> children;  // a popup's entries

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ipv4_host.h"
+#include "common/text_convert.h"
 #include "discovery/core/context_menu.h"
 #include "discovery/core/device_import.h"
 #include "discovery/core/row_clipboard.h"
@@ -79,6 +80,15 @@ TEST(ContextMenu, FullMenuGreysWhatAnOfflineRowCannotDo) {
   EXPECT_EQ(Find(*menu, 26)->text, "EXCEL");
 }
 
+TEST(ContextMenu, KeysWithoutALanguageTextShowTheTemplateCaption) {
+  const auto menu = BuildContextMenu(Row(true), [](const char*) { return std::string(); });
+  ASSERT_TRUE(menu);
+  EXPECT_EQ(Find(*menu, 33307)->text, "复制能力集");
+  EXPECT_EQ(Find(*menu, 32772)->text, "修改IP地址");
+  EXPECT_EQ(Find(*menu, 33301)->text, "SN");
+  EXPECT_EQ(Find(*menu, 33302)->text, "UUID");
+}
+
 TEST(ContextMenu, LanguageAndSwitchesTrimThePopups) {
   ContextMenuInputs en = Row(true);
   en.abilityText = "create_timelapse ExtChannel1";
@@ -136,7 +146,11 @@ TEST(RowClipboard, CopyTextsAndTheWebPage) {
   // No title: the last line is an empty TITLE.
   EXPECT_EQ(all.substr(all.size() - 11), "TITLE     \n");
   r.titleHex = TitleHexFromText("门口");
-  EXPECT_EQ(CopyFieldText(row, 33305).substr(CopyFieldText(row, 33305).size() - 17), "TITLE     门口\n");
+  // The title arrives in the clipboard's code page like the other fields (GBK
+  // "门口" is C3 C5 BF DA), so the clipboard shows it as typed.
+  const std::string titled = CopyFieldText(row, 33305);
+  EXPECT_EQ(titled.substr(titled.size() - 15), "TITLE     \xC3\xC5\xBF\xDA\n");
+  EXPECT_EQ(AnsiToCString(titled.c_str()).substr(AnsiToCString(titled.c_str()).size() - 3), u"门口\n");
   EXPECT_EQ(SearchReplyText(row), "<reply/>");
   r.replyText.clear();
   EXPECT_EQ(SearchReplyText(row), "");

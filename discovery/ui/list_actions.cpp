@@ -12,6 +12,8 @@
 #include <QUrl>
 #include <QWidget>
 #include <chrono>
+#include <string_view>
+#include <utility>
 #include <ctime>
 
 #include "common/atomic_file.h"
@@ -92,7 +94,16 @@ DeviceListActions::~DeviceListActions() {
   if (worker_.joinable()) worker_.join();
 }
 
-std::string DeviceListActions::Text(const char* key) const { return LangText(key); }
+std::string DeviceListActions::Text(const char* key) const {
+  std::string text = LangText(key);
+  if (!text.empty()) return text;
+  // The import's outcome has a built-in text for language files that lack it.
+  static constexpr std::pair<std::string_view, const char*> kBuiltIn[] = {{"IMPORT_OK", "导入成功"},
+                                                                         {"IMPORT_FAILED", "导入失败"}};
+  for (const auto& [k, t] : kBuiltIn)
+    if (k == key) return t;
+  return text;
+}
 
 void DeviceListActions::Message(const char* key, const QString& caption, int icon, const QString& detail) {
   QString text = Q(Text(key));

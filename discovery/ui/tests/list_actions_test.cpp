@@ -7,6 +7,7 @@
 
 #include <fstream>
 
+#include "common/language_table.h"
 #include "common/save_param.h"
 #include "common/ui/user_prompts.h"
 #include "discovery/core/device_list_xml.h"
@@ -119,7 +120,8 @@ TEST(ListActions, BadFilesLeaveTheListAndTheSearchAsTheyWere) {
     EXPECT_EQ(f.stopped, 0) << file.name;
     ASSERT_EQ(f.prompts.shown.size(), 1u) << file.name;
   }
-  EXPECT_NE(f.prompts.shown[0].find("\r\n"), std::string::npos);
+  const std::string failed = LangText("IMPORT_FAILED");
+  EXPECT_EQ(f.prompts.shown[0].rfind((failed.empty() ? "导入失败" : failed) + "\r\n", 0), 0u) << f.prompts.shown[0];
   // An .xls with a bad row names the row and the column.
   XlsSheet sheet = BuildDeviceSheet({});
   const DeviceSearchInfo good = Device("NEW1", "10.1.0.2"), bad = Device("", "10.1.0.3");
@@ -147,6 +149,10 @@ TEST(ListActions, GoodFilesReplaceTheListWithImportedRows) {
   EXPECT_EQ(row->m_imported, 1);
   EXPECT_EQ(row->m_searchInfo.adapterAddress, "0.0.0.0");
   EXPECT_EQ(row->m_searchInfo.lanConfig.gateway, "");
+  // The import's own text, or its built-in one where the language has none.
+  const std::string ok = LangText("IMPORT_OK");
+  ASSERT_FALSE(f.prompts.shown.empty());
+  EXPECT_EQ(f.prompts.shown.back(), ok.empty() ? "导入成功" : ok);
 
   std::ofstream(f.dir / "good.xml") << BuildDeviceListXml({{&a, ""}});
   f.prompts.file = QString::fromStdString((f.dir / "good.xml").string());
