@@ -138,6 +138,20 @@ std::u16string AnsiToCString(const char* text) {
   return out;
 }
 
+std::string Utf8ToAnsi(std::string_view utf8) {
+  const std::u16string wide = Utf8ToCString(utf8);
+  std::u32string points;
+  for (size_t i = 0; i < wide.size(); ++i) {
+    const char32_t u = wide[i];
+    if (IsHigh(u) && i + 1 < wide.size() && IsLow(wide[i + 1])) {
+      points.push_back(0x10000 + ((u - 0xD800) << 10) + (wide[++i] - 0xDC00));
+    } else {
+      points.push_back(u);
+    }
+  }
+  return EncodeCodePage(points, AnsiCharset(), '?');
+}
+
 std::u16string Utf8ToCString(std::string_view utf8) {
   if (auto nul = utf8.find('\0'); nul != std::string_view::npos) utf8 = utf8.substr(0, nul);
   std::u16string out;

@@ -29,6 +29,11 @@ std::string Big5ToGbk(std::string_view big5);
 // Traditional Chinese system) to wide text. Null gives an empty text.
 std::u16string AnsiToCString(const char* text);
 
+// UTF-8 (read as Utf8ToCString reads it) to the program's 8-bit code page for
+// device texts (GBK, or Big5 on a Traditional Chinese system); a character the
+// code page cannot hold becomes '?'.
+std::string Utf8ToAnsi(std::string_view utf8);
+
 // UTF-8 to wide text. Decodes standard UTF-8 and, so that texts written by
 // older versions still load, the legacy forms they wrote: characters from
 // U+0080 to U+07FF in three bytes, and surrogate halves encoded one by one in

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/ipv4_host.h"
+#include "common/text_convert.h"
 #include "discovery/core/device_import.h"
 
 namespace kelvara::discovery {
@@ -35,7 +36,9 @@ std::string CopyFieldText(const DeviceListRow& row, int id) {
              Line("OEMSN", r.oemSerial);
       char head[16];
       std::snprintf(head, sizeof head, "%-10s", "TITLE");
-      text += head + TitleTextFromHex(r.titleHex) + "\n";
+      // The clipboard text is 8-bit in the program's code page, like every
+      // other field; the title is stored as UTF-8.
+      text += head + Utf8ToAnsi(TitleTextFromHex(r.titleHex)) + "\n";
       break;
     }
     default: return {};
