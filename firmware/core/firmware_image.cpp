@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <vector>
@@ -177,8 +178,34 @@ FirmwareHeaderResult ReadFirmwareHeader(const std::filesystem::path& path) {
     return r;
   }
   r.error = ParseFirmwareHeader(bytes.data(), r.file_length, r.header);
+  if (r.error != HeaderError::kNone) r.header = DecodeFirmwareHeader(bytes.data());
   return r;
 }
+
+namespace {
+
+// The check's diagnostics on standard output, one line per refused file. A size
+// or magic mismatch, or parts that do not add up, refuse the file as well: an
+// image whose header disagrees with its content is never offered to a device.
+void PrintHeaderCheckLine(const std::filesystem::path& path, const FirmwareHeaderResult& r) {
+  switch (r.error) {
+    case HeaderError::kNone: return;
+    case HeaderError::kOpen: std::printf("open file (%s) fail(%s)\n", path.c_str(), r.detail.c_str()); break;
+    case HeaderError::kShort: std::printf("read error\n"); break;
+    case HeaderError::kCrc: std::printf("crc error\n"); break;
+    case HeaderError::kSize:
+      std::printf("size error(header->file_size = %u, total_size = %llu\n", r.header.file_size,
+                  static_cast<unsigned long long>(r.file_length));
+      break;
+    case HeaderError::kMagic: std::printf("magic number error\n"); break;
+    case HeaderError::kPartSum: std::printf("size error\n"); break;
+    case HeaderError::kPartLayout: std::printf("part layout error\n"); break;
+    case HeaderError::kPartCrc: std::printf("part crc error\n"); break;
+  }
+  std::fflush(stdout);
+}
+
+}  // namespace
 
 int CheckFirmwareHeader(const std::filesystem::path& path, FirmwareImageHeader* header, std::uint64_t* file_length,
                         std::uint32_t* kernel_size, std::uint32_t* rootfs_size, std::uint32_t* uboot_size,
@@ -188,6 +215,7 @@ int CheckFirmwareHeader(const std::filesystem::path& path, FirmwareImageHeader* 
     if (s) *s = 0;
   const FirmwareHeaderResult r = ReadFirmwareHeader(path);
   if (file_length) *file_length = r.file_length;
+  PrintHeaderCheckLine(path, r);
   if (r.error != HeaderError::kNone) return -1;
   if (header) *header = r.header;
   for (int i = 0; i < kFirmwarePartCount; ++i)

@@ -102,10 +102,13 @@ struct FirmwareHeaderResult {
   std::uint64_t file_length = 0;
   std::string detail;  // the system's error text for kOpen
 };
-// Opens the file and checks its header.
+// Opens the file and checks its header. After an error found in the header's
+// bytes, `header` holds them decoded but unchecked.
 FirmwareHeaderResult ReadFirmwareHeader(const std::filesystem::path& path);
 
-// 0 when the header was read and passes every check, else -1. On 0 the header
+// 0 when the header was read and passes every check, else -1, with one line
+// on standard output saying why ("open file (..) fail(..)", "read error",
+// "crc error", "size error(...", "magic number error", "size error"). On 0 the header
 // and the sizes of the present parts are filled (absent parts: 0); every size
 // output is 0 on -1. Null outputs are skipped.
 int CheckFirmwareHeader(const std::filesystem::path& path, FirmwareImageHeader* header, std::uint64_t* file_length,

@@ -6,6 +6,7 @@
 #include <utime.h>
 #include <zlib.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -52,6 +53,13 @@ class Fixtures : public ::testing::Test {
 fs::path* Fixtures::dir_ = nullptr;
 std::map<std::string, Expected> Fixtures::manifest_;
 
+std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::uint8_t> bytes(kFirmwareHeaderSize);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
+}
+
 const std::map<std::string, HeaderError> kErrors = {
     {"ok", HeaderError::kNone},         {"part_crc", HeaderError::kNone},
     {"crc", HeaderError::kCrc},         {"size", HeaderError::kSize},
@@ -85,6 +93,33 @@ TEST_F(Fixtures, HeaderCheckMatchesTheGeneratorForEveryFile) {
     EXPECT_EQ(h.RootfsName().substr(0, 255), e.version);
     EXPECT_EQ(CheckFirmwareParts(path, h), e.expect == "part_crc" ? HeaderError::kPartCrc : HeaderError::kNone);
   }
+}
+
+// Each refused file says why on standard output, in the check's own words.
+TEST_F(Fixtures, RefusedFilesPrintWhyOnStandardOutput) {
+  const std::map<std::string, std::string> kLines = {
+      {"ok", ""}, {"part_crc", ""}, {"crc", "crc error\n"}, {"magic", "magic number error\n"},
+      {"part_sum", "size error\n"}, {"short", "read error\n"}, {"part_layout", "part layout error\n"}};
+  for (const auto& [name, e] : manifest_) {
+    SCOPED_TRACE(name);
+    const fs::path path = *dir_ / name;
+    testing::internal::CaptureStdout();
+    const int rc = CheckFirmwareHeader(path, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    const std::string out = testing::internal::GetCapturedStdout();
+    if (e.expect == "size") {
+      const FirmwareImageHeader h = DecodeFirmwareHeader(ReadBytes(path).data());
+      EXPECT_EQ(out, "size error(header->file_size = " + std::to_string(h.file_size) +
+                         ", total_size = " + std::to_string(fs::file_size(path)) + "\n");
+    } else {
+      EXPECT_EQ(out, kLines.at(e.expect));
+    }
+    EXPECT_EQ(rc, out.empty() ? 0 : -1);
+  }
+  testing::internal::CaptureStdout();
+  const fs::path missing = *dir_ / "missing.bin";
+  EXPECT_EQ(CheckFirmwareHeader(missing, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "open file (" + missing.string() + ") fail(" + std::strerror(ENOENT) + ")\n");
 }
 
 TEST_F(Fixtures, ListingHoldsExactlyThePassingBinFilesWithTheirVersions) {
