@@ -325,17 +325,17 @@ void CSaveParam::LoadOverlay(const TiXmlElement& e, bool gbk) {
   r.IntIfPresent("Week", overlay.week);
   r.IntIfPresent("Fontsize", overlay.font_size);
   r.IntIfPresent("Style", overlay.style);
+  // PosType is written but never read: a saved file always gets the default
+  // position types back, whatever a loaded file held.
   for (const TiXmlElement* c = e.FirstChildElement(); c; c = c->NextSiblingElement()) {
     Reader cr(*c, gbk);
     if (std::strcmp(c->Value(), "TimeOverlay") == 0) {
       cr.IntIfPresent("PosX", overlay.time_pos_x);
       cr.IntIfPresent("PosY", overlay.time_pos_y);
       cr.TextIfPresent("Format", overlay.time_format, kelvara::OverlayConfig::kMaxTimeFormat);
-      cr.IntIfPresent("PosType", overlay.time_pos_type);
     } else if (std::strcmp(c->Value(), "TitleOverlay") == 0) {
       cr.IntIfPresent("PosX", overlay.title_pos_x);
       cr.IntIfPresent("PosY", overlay.title_pos_y);
-      cr.IntIfPresent("PosType", overlay.title_pos_type);
       cr.TextIfPresent("TitleUtf8", overlay.title_utf8_hex, kelvara::OverlayConfig::kMaxTitleHex);
     }
   }

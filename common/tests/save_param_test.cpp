@@ -210,11 +210,9 @@ TEST(SaveParamTest, EveryFieldReadsBackAsSaved) {
   a.overlay.time_pos_x = 100;
   a.overlay.time_pos_y = 200;
   a.overlay.time_format = "hh:mm:ss";
-  a.overlay.time_pos_type = 2;  // position types read back too
   a.overlay.title_pos_x = 300;
   a.overlay.title_pos_y = 400;
   a.overlay.title_utf8_hex = "e4bda0";
-  a.overlay.title_pos_type = 3;
   a.overlay.style = -2;
   a.overlay.week = 0;
   a.overlay.font_size = 32767;
@@ -243,6 +241,19 @@ TEST(SaveParamTest, EveryFieldReadsBackAsSaved) {
   ExpectSameSettings(a, b);
   // The tour's fields other than the interval are not saved for PTZ multiple.
   EXPECT_EQ(b.ptz_multiple.nPtzSpeed, 5);
+}
+
+TEST(SaveParamTest, SavingAfterLoadingWritesTheDefaultPositionTypes) {
+  const fs::path file = FreshFile();
+  WriteFile(file, "<?xml version=\"1.0\"?><root><Overlay><TimeOverlay PosType=\"2\"/>"
+                  "<TitleOverlay PosType=\"2\"/></Overlay></root>");
+  CSaveParam p(file);
+  ASSERT_EQ(p.Save(), 0);
+  const std::string saved = ReadFile(file);
+  EXPECT_EQ(saved.find("PosType=\"2\""), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<TimeOverlay PosX=\"1\" PosY=\"1\" Format=\"yyyy-mm-dd hh:mm:ss\" PosType=\"0\""),
+            std::string::npos) << saved;
+  EXPECT_NE(saved.find("PosY=\"0\" PosType=\"0\""), std::string::npos) << saved;
 }
 
 TEST(SaveParamTest, FileIsUtf8AndSaysSo) {
@@ -367,6 +378,13 @@ TEST(SaveParamTest, ReadingRules) {
          EXPECT_EQ(p.af_study.presets[1], (kelvara::AfStudySettings::Preset{}));
          EXPECT_EQ(p.ptz_multiple.presets[0], (kelvara::AfStudySettings::Preset{1, 9, 1}));
          EXPECT_EQ(p.ptz_multiple.presets[2], (kelvara::AfStudySettings::Preset{}));
+       }},
+      {"position types are not read",
+       "<Overlay><TimeOverlay PosX=\"5\" PosType=\"2\"/><TitleOverlay PosType=\"2\"/></Overlay>",
+       [](const CSaveParam& p) {
+         EXPECT_EQ(p.overlay.time_pos_x, 5);
+         EXPECT_EQ(p.overlay.time_pos_type, 0);
+         EXPECT_EQ(p.overlay.title_pos_type, 0);
        }},
       {"a repeated element is applied again", "<PlayMode mode=\"1\"/><PlayMode mode=\"2\"/><playmode mode=\"3\"/>",
        [](const CSaveParam& p) { EXPECT_EQ(p.play_mode, 2); }},
