@@ -19,9 +19,13 @@ std::uint32_t UsableMask(std::uint32_t mask) {
 
 std::uint32_t IpSettingModel::EndFor(std::uint32_t start, std::uint32_t mask) const {
   const std::uint32_t n = deviceCount > 0 ? static_cast<std::uint32_t>(deviceCount - 1) : 0u;
+  // Up to the address ending in .254 after the start, and never past the last
+  // host of the start's subnet (a mask narrower than /24 ends it sooner).
+  const std::uint32_t lastByte = start & 0xFFu;
+  const std::uint32_t byteRoom = lastByte < 254 ? 254 - lastByte : 0u;
   const std::uint32_t lastHost = BroadcastOf(start, UsableMask(mask)) - 1;
-  const std::uint32_t room = lastHost > start ? lastHost - start : 0u;
-  return start + std::min(n, room);
+  const std::uint32_t subnetRoom = lastHost > start ? lastHost - start : 0u;
+  return start + std::min({n, byteRoom, subnetRoom});
 }
 
 IpSettingError IpSettingModel::Validate(std::uint32_t start, std::uint32_t end, std::uint32_t mask,

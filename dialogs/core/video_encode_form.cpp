@@ -107,7 +107,10 @@ void VideoEncodeForm::ResolutionChanged(int s) {
   if (s == 0) {
     for (int o = 1; o < kStreams; ++o) {
       auto& other = streams[o];
-      other.controlsEnabled = true;
+      // A main-stream change frees the other streams' controls that their own
+      // rows or quality steps may have locked.
+      other.bitRateEnabled = true;
+      other.frameRateEnabled = true;
       if (other.resolution >= 0) continue;
       const int pick = IndexOf(other.resolutions, caps_.PreferredResolution(o, true));
       if (pick < 0) continue;

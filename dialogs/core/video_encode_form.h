@@ -28,7 +28,6 @@ struct EncodeStreamState {
   bool frameRateEnabled = true;
   int qpEnable = -1, qpMin = -1, qpMax = -1;  // qpMin/qpMax are the numbers 0..51
   bool qpEnabled = true;
-  bool controlsEnabled = true;
   // Low bit rate (main and sub only).
   int lbrEnable = 0, lbrStyle = 1, lbrMode = 0, lbrMotion = 1, lbrNoise = 0;
   std::string lbrBitRate;

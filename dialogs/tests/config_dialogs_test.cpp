@@ -253,6 +253,11 @@ TEST(TourDate, PresetTourModesAndValues) {
   t.nPtzSpeed = 7;
   t.presets[5] = {1, 9, 1};
   DialogAfStudyCfg d(0, t);
+  d.show();
+  for (int unit : {1259, 1260}) {
+    ASSERT_NE(d.Control(unit), nullptr) << unit;
+    EXPECT_TRUE(d.Control(unit)->isVisible()) << unit;
+  }
   EXPECT_EQ(d.GetComboSelData(1257), 800);
   EXPECT_EQ(d.GetComboSelData(1256), 7);
   SetText(d, 1249, "");
@@ -269,6 +274,8 @@ TEST(TourDate, PresetTourModesAndValues) {
   ptz.SetPrompts(&prompts);
   ptz.show();
   EXPECT_FALSE(ptz.Control(1256)->isVisible());
+  EXPECT_FALSE(ptz.Control(1260)->isVisible()) << "the zoom interval's unit goes with its row";
+  EXPECT_TRUE(ptz.Control(1259)->isVisible());
   SetText(ptz, 1253, "100000");
   ptz.OnOk();
   EXPECT_EQ(prompts.messages.size(), 1u);

@@ -135,6 +135,18 @@ TEST(VideoEncodeForm, DependenciesBetweenControls) {
   f.streams[0].qualityIndex = 0;
   f.QualityChanged(0);
   EXPECT_TRUE(f.streams[0].bitRateEnabled);
+  // A main-stream resolution change unlocks the other streams' bit rate and frame rate.
+  for (int o : {1, 2}) {
+    f.streams[o].qualityIndex = 4;
+    f.QualityChanged(o);
+    f.streams[o].frameRateEnabled = false;
+    ASSERT_FALSE(f.streams[o].bitRateEnabled);
+  }
+  f.ResolutionChanged(0);
+  for (int o : {1, 2}) {
+    EXPECT_TRUE(f.streams[o].bitRateEnabled) << o;
+    EXPECT_TRUE(f.streams[o].frameRateEnabled) << o;
+  }
   // CBR disables the QP lists.
   f.streams[1].bitRateControl = 0;
   f.BitRateControlChanged(1);

@@ -18,7 +18,11 @@ TEST(IpSettingModel, EndAddressStaysInsideTheSubnet) {
   m.deviceCount = 10;
   EXPECT_EQ(FormatIpv4Host(m.EndFor(Ip("192.168.1.250"), Ip("255.255.255.0"))), "192.168.1.254");
   EXPECT_EQ(FormatIpv4Host(m.EndFor(Ip("192.168.1.20"), Ip("255.255.255.0"))), "192.168.1.29");
-  EXPECT_EQ(FormatIpv4Host(m.EndFor(Ip("10.0.0.250"), Ip("255.255.0.0"))), "10.0.1.3");
+  // A wider mask still stops at .254 of the start's last byte.
+  EXPECT_EQ(FormatIpv4Host(m.EndFor(Ip("10.0.0.250"), Ip("255.255.0.0"))), "10.0.0.254");
+  EXPECT_EQ(FormatIpv4Host(m.EndFor(Ip("10.0.3.255"), Ip("255.255.0.0"))), "10.0.3.255");
+  // A narrower one stops at its last host: .126 of the lower /25.
+  EXPECT_EQ(FormatIpv4Host(m.EndFor(Ip("192.168.1.120"), Ip("255.255.255.128"))), "192.168.1.126");
   EXPECT_EQ(FormatIpv4Host(m.EndFor(Ip("10.0.0.250"), 0)), "10.0.0.254");  // no mask yet: the /24
   m.deviceCount = 0;
   EXPECT_EQ(FormatIpv4Host(m.EndFor(Ip("10.0.0.7"), Ip("255.255.255.0"))), "10.0.0.7");

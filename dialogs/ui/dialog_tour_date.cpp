@@ -50,12 +50,16 @@ DialogAfStudyCfg::DialogAfStudyCfg(int mode, const AfStudySettings& table, QWidg
   int r = 5;
   for (const auto& row : rows) {
     AddLabel(row.label, row.key, r, 0);
-    AddCombo(row.combo, r++, 1);
+    AddCombo(row.combo, r, 1);
+    // The zoom interval is listed in seconds: its unit label is the second "SEC".
+    if (row.combo == 1257) AddLabel(1260, "SEC", r, 2);
+    ++r;
     const int selected = SelectedData(row.list, row.value, row.fallback);
     for (const ValueEntry& e : row.list) AddComboItem(row.combo, QString::fromStdString(e.text), e.data, e.data == selected);
     if (mode_ == 1) {
       HideControl(row.label);
       HideControl(row.combo);
+      if (row.combo == 1257) HideControl(1260);
     }
   }
   AddOkCancel(r, 3, "IDS_STR_ZH_CN_SAVE");
