@@ -1,6 +1,7 @@
 #include "app/ui/firmware_seam.h"
 
 #include <chrono>
+#include <unordered_map>
 
 #include "app/ui/zq_dev_search_tool_dlg.h"
 #include "common/language_table.h"
@@ -22,6 +23,19 @@ int FirmwareSeamImpl::FirstSelectedRow() const {
   return -1;
 }
 
+std::vector<int> FirmwareSeamImpl::RowsInListOrder() const {
+  std::vector<int> order;
+  controls::CReportCtrl* view = list_.List();
+  discovery::DeviceRows& rows = list_.Rows();
+  if (view == nullptr) return order;
+  std::unordered_map<const void*, int> index;
+  index.reserve(rows.Count());
+  for (std::size_t i = 0; i < rows.Count(); ++i) index.emplace(&rows.At(i), static_cast<int>(i));
+  for (int item = 0; item < view->GetItemCount(); ++item)
+    if (auto it = index.find(view->GetItemData(item)); it != index.end()) order.push_back(it->second);
+  return order;
+}
+
 void FirmwareSeamImpl::AttachWindow(CZqDevSearchToolDlg& window, device::DeviceCommands& commands) {
   auto rows = [this] { return &list_.Rows(); };
   auto lookup = [](const char* key) { return LangText(key); };
@@ -30,6 +44,7 @@ void FirmwareSeamImpl::AttachWindow(CZqDevSearchToolDlg& window, device::DeviceC
   services.set_upgrade_busy = [&window](bool busy) { window.SetUpgradeBusy(busy); };
   services.start_upgrade_watch = [&window] { window.StartUpgradeWatch(); };
   services.first_selected_row = [this] { return FirstSelectedRow(); };
+  services.rows_in_list_order = [this] { return RowsInListOrder(); };
   services.copy_device_record = [this](const std::string& serial, DeviceSearchInfo& out) {
     auto record = list_.Map().CopyDeviceRecord(serial);
     if (record) out = *record;

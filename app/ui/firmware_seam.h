@@ -3,6 +3,7 @@
 // firmware seam: the firmware handlers over the device list's rows, the
 // device SDK and the window's fields, prompts and settings.
 #include <memory>
+#include <vector>
 
 #include "app/shell/shell_settings.h"
 #include "app/ui/main_dialog_seams.h"
@@ -35,6 +36,7 @@ class FirmwareSeamImpl final : public FirmwareSeam {
 
  private:
   int FirstSelectedRow() const;
+  std::vector<int> RowsInListOrder() const;
 
   discovery::DeviceListController& list_;
   shell::ShellSettings& settings_;

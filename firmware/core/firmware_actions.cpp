@@ -76,11 +76,20 @@ int FirmwareActions::IndexOf(const DeviceListRow* row) const {
   return -1;
 }
 
+// Checked rows in the order the list shows them: runs go down the list the
+// user sees.
 std::vector<int> FirmwareActions::CheckedRows() const {
   std::vector<int> out;
   discovery::DeviceRows* rows = Rows();
-  for (std::size_t i = 0; rows != nullptr && i < rows->Count(); ++i)
-    if (rows->At(i).checked) out.push_back(static_cast<int>(i));
+  if (rows == nullptr) return out;
+  std::vector<int> order = window_.RowsInListOrder();
+  if (order.size() != rows->Count()) {
+    order.resize(rows->Count());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+  }
+  for (int i : order)
+    if (i >= 0 && static_cast<std::size_t>(i) < rows->Count() && rows->At(static_cast<std::size_t>(i)).checked)
+      out.push_back(i);
   return out;
 }
 

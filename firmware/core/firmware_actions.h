@@ -84,6 +84,9 @@ class FirmwareWindow {
   virtual void SetUpgradeBusy(bool busy) = 0;
   virtual void StartUpgradeWatch() = 0;  // TIMER_UPGRADE_WATCH, 1000 ms
   virtual int FirstSelectedRow() = 0;    // -1: none
+  // Indices into the device rows in the order the list shows them (a sorted
+  // list differs from the rows' own order); empty: the rows' own order.
+  virtual std::vector<int> RowsInListOrder() { return {}; }
   // The device map's current record of a serial number.
   virtual bool CopyDeviceRecord(const std::string& serial, kelvara::DeviceSearchInfo& out) = 0;
   virtual std::string SavedPath(PathSetting which) = 0;

@@ -87,6 +87,19 @@ TEST_F(Actions, UpgradeByFileStartsCheckedOnlineRowsAndWatchesTheRun) {
   EXPECT_EQ(actions.ShowUpgradeProgress(999), -1);
 }
 
+TEST_F(Actions, CheckedRowsRunInTheOrderTheListShows) {
+  auto& a = rows.Add("A", "DAV-ODUVE-X5");
+  auto& b = rows.Add("B", "DAV-ODUVE-X5");
+  auto& c = rows.Add("C", "DAV-ODUVE-X5");
+  window.list_order = {2, 0, 1};  // sorted: C, A, B
+  window.fields[ctl::kFirmwareFile] = good;
+  actions.OnUpgradeByFile();
+  ASSERT_EQ(sdk.upgrades.size(), 3u);
+  EXPECT_EQ(sdk.upgrades[0].first, c.m_loginHandle);
+  EXPECT_EQ(sdk.upgrades[1].first, a.m_loginHandle);
+  EXPECT_EQ(sdk.upgrades[2].first, b.m_loginHandle);
+}
+
 TEST_F(Actions, RunRefusalsComeBeforeAnyDevice) {
   rows.Add("A", "X");
   window.fields[ctl::kFirmwareFile] = (dir / "missing.bin").string();

@@ -34,6 +34,7 @@ class FakeWindow : public FirmwareWindow {
   void SetUpgradeBusy(bool b) override { busy = b; }
   void StartUpgradeWatch() override { ++watch_starts; }
   int FirstSelectedRow() override { return selected; }
+  std::vector<int> RowsInListOrder() override { return list_order; }
   bool CopyDeviceRecord(const std::string& serial, DeviceSearchInfo& out) override {
     auto it = records.find(serial);
     if (it == records.end()) return false;
@@ -54,6 +55,7 @@ class FakeWindow : public FirmwareWindow {
   bool busy = false;
   int watch_starts = 0;
   int selected = -1;
+  std::vector<int> list_order;  // empty: the rows' own order
   std::map<std::string, DeviceSearchInfo> records;
   std::map<PathSetting, std::string> saved;
   std::vector<RunSummary> summaries;

@@ -56,6 +56,9 @@ void QtFirmwareWindow::StartUpgradeWatch() {
   if (s_.start_upgrade_watch) s_.start_upgrade_watch();
 }
 int QtFirmwareWindow::FirstSelectedRow() { return s_.first_selected_row ? s_.first_selected_row() : -1; }
+std::vector<int> QtFirmwareWindow::RowsInListOrder() {
+  return s_.rows_in_list_order ? s_.rows_in_list_order() : std::vector<int>{};
+}
 bool QtFirmwareWindow::CopyDeviceRecord(const std::string& serial, DeviceSearchInfo& out) {
   return s_.copy_device_record && s_.copy_device_record(serial, out);
 }

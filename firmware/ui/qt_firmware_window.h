@@ -17,6 +17,7 @@ struct WindowServices {
   std::function<void(bool)> set_upgrade_busy;
   std::function<void()> start_upgrade_watch;
   std::function<int()> first_selected_row;  // index into the device rows, -1: none
+  std::function<std::vector<int>()> rows_in_list_order;  // device-row indices, top to bottom
   std::function<bool(const std::string& serial, DeviceSearchInfo& out)> copy_device_record;
   std::function<std::string(PathSetting)> saved_path;
   std::function<void(PathSetting, const std::string&)> save_path;
@@ -39,6 +40,7 @@ class QtFirmwareWindow final : public FirmwareWindow {
   void SetUpgradeBusy(bool busy) override;
   void StartUpgradeWatch() override;
   int FirstSelectedRow() override;
+  std::vector<int> RowsInListOrder() override;
   bool CopyDeviceRecord(const std::string& serial, DeviceSearchInfo& out) override;
   std::string SavedPath(PathSetting which) override;
   void SavePath(PathSetting which, const std::string& value) override;
