@@ -63,7 +63,8 @@ inline constexpr int kSearch = 3, kExportExcel = 26, kDeviceList = 1000, kStatus
                      kUpgradeFolderBrowse = 1191, kUploadCfgButton = 1292, kUploadCfgEdit = 1049,
                      kUploadCfgBrowse = 1190, kUploadCfgAuto = 2068, kDefaultCfgButton = 1192,
                      kDefaultCfgEdit = 1053, kLogo = 2065, kTalkButton = 2064,
-                     kNightDemoButton = 1303, kFocusModeButton = 25;
+                     kNightDemoButton = 1303, kFocusModeButton = 25,
+                     kPrintLabelButton = 1297;
 }  // namespace ids
 
 // The 39 batch and tool buttons of style 0, in flow order.

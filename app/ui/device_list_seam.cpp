@@ -64,6 +64,20 @@ QString DeviceListSeamImpl::FirstSelectedP2pId() {
   return row ? QString::fromStdString(row->m_searchInfo.p2pId) : QString();
 }
 
+bool DeviceListSeamImpl::SelectedLabelFields(printing::DeviceLabelFields& out) {
+  controls::CReportCtrl* list = controller_.List();
+  if (!list) return false;
+  const int index = list->GetFirstSelectedItem();
+  const auto* row = index >= 0 ? static_cast<const DeviceListRow*>(list->GetItemData(index)) : nullptr;
+  if (row == nullptr) return false;
+  const DeviceSearchInfo& r = row->m_searchInfo;
+  out.p2pId = QString::fromStdString(r.p2pId);
+  out.oemSerial = QString::fromStdString(r.oemSerial);
+  out.serial = QString::fromStdString(r.serialNumber);
+  out.mac = QString::fromStdString(r.lanConfig.macAddress);
+  return true;
+}
+
 QString DeviceListSeamImpl::P2pIdOfRow(int index) {
   controls::CReportCtrl* list = controller_.List();
   if (!list || index < 0 || index >= list->GetItemCount()) return {};

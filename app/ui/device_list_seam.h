@@ -24,6 +24,7 @@ class DeviceListSeamImpl : public ui::DeviceListSeam {
   int CheckedRowCount() override;
   void SetAllChecked(bool on) override { controller_.SetAllChecked(on); }
   QString FirstSelectedP2pId() override;
+  bool SelectedLabelFields(printing::DeviceLabelFields& out) override;
   QString P2pIdOfRow(int row) override;
   void ForEachRow(const std::function<bool(int row, shell::RowTimerState&)>& fn) override;
   void OnSdkStatusEvent(device::DeviceStatusEvent event) override;

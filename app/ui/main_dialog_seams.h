@@ -11,6 +11,7 @@
 
 #include "app/shell/main_timers.h"
 #include "device/core/sdk_bridge.h"
+#include "printing/qt/device_label_button.h"
 
 class QDialog;
 class QWidget;
@@ -39,6 +40,8 @@ class DeviceListSeam {
   virtual void SetAllChecked(bool) {}
   // P2P id of the first selected row; empty when none is selected.
   virtual QString FirstSelectedP2pId() { return {}; }
+  // What the device label prints of the first selected row; false when none is selected.
+  virtual bool SelectedLabelFields(printing::DeviceLabelFields&) { return false; }
   // P2P id of a row by its index in the list; empty for no such row.
   virtual QString P2pIdOfRow(int) { return {}; }
   virtual void ForEachRow(const std::function<bool(int row, shell::RowTimerState&)>&) {}
@@ -97,6 +100,9 @@ class PrintingSeam {
   virtual void HideQrPopup() {}
   // One QR label on the default printer, no dialog; nothing when either text is empty.
   virtual int PrintQrLabel(const QString&, const QString&) { return 0; }
+  // The label button: the tips-layout label of the selected device (null: none
+  // selected) on the default printer, with the outcome in a message box.
+  virtual void PrintDeviceLabel(QWidget*, const printing::DeviceLabelFields*) {}
 };
 
 // Firmware upgrades and the files sent to devices.

@@ -39,6 +39,8 @@
 #include <QDesktopServices>
 #include <QUrl>
 #include "app/ui/zq_dev_search_tool_dlg.h"
+#include "app/ui/device_command_menu.h"
+#include <QMenuBar>
 #include "app/ui/boot_server_seam.h"
 
 #include <VaRurOvoDiv/zq_netsdk_ipc.h>
@@ -59,6 +61,9 @@ class AppPrinting final : public PrintingSeam {
     windows_.ShowQrPopup(owner, text, compact);
   }
   void HideQrPopup() override { windows_.HideQrPopup(); }
+  void PrintDeviceLabel(QWidget* owner, const printing::DeviceLabelFields* selected) override {
+    printing::OnPrintDeviceLabel(owner, selected, printer_, prompts_);
+  }
 
  private:
   printing::CLabelPrinter& printer_;
@@ -79,29 +84,25 @@ CZqDevSearchToolApp::~CZqDevSearchToolApp() = default;
 
 namespace {
 
-// Buttons 8 (batch time sync), 1307 and 29 (the two test
-// requests, after the selection check), where the window's layout has them.
+// Buttons 8 (batch time sync) and 29 (a test request, after the selection
+// check), where the window's layout has them.
 void ConnectDeviceCommandButtons(CZqDevSearchToolDlg& dlg, device::DeviceCommandHost& commands) {
   auto on = [&dlg](int id, std::function<void()> handler) {
     if (auto* button = dlg.ControlAs<QPushButton>(id))
       QObject::connect(button, &QPushButton::clicked, &dlg, std::move(handler));
   };
   on(8, [&commands] { commands.OnBatchSyncTime(); });
-  on(1307, [&dlg, &commands] {
-    if (dlg.CheckSelection() > 0) commands.OnSetManualSpeed();
-  });
   on(29, [&dlg, &commands] {
     if (dlg.CheckSelection() > 0) commands.OnPrivacyMaskCommand();
   });
 }
 
-// Buttons 12 (factory reset) and 1306 (MCU test): batch jobs.
+// Button 1306 (MCU test): a batch job.
 void ConnectBatchButtons(CZqDevSearchToolDlg& dlg, device::BatchCommandHost& batch) {
   auto on = [&dlg](int id, std::function<void()> handler) {
     if (auto* button = dlg.ControlAs<QPushButton>(id))
       QObject::connect(button, &QPushButton::clicked, &dlg, std::move(handler));
   };
-  on(12, [&batch] { batch.OnBatchFactoryReset(); });
   on(1306, [&batch] { batch.OnBatchMcuTest(); });
 }
 
@@ -521,6 +522,18 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     dlg.OnInitDialog();
     ConnectDeviceCommandButtons(dlg, *commands);
     ConnectBatchButtons(dlg, *batch);
+    // The commands without a button: manual speed, factory reset, device language.
+    if (QMenuBar* bar = dlg.MenuBar()) {
+      AddDeviceCommandMenu(*bar, [&dlg, &commands, &batch](int command) {
+        if (command == 1307) {
+          if (dlg.CheckSelection() > 0) commands->OnSetManualSpeed();
+        } else if (command == 12) {
+          batch->OnBatchFactoryReset();
+        } else {
+          batch->OnCommand(command);
+        }
+      });
+    }
     auto maintenance = std::make_unique<MaintenanceWiring>(dlg, device_list, *batch, services.prompts ? services.prompts : &command_prompts);
     ConnectBatchDialogButtons(dlg, *batch_dialogs, popups);
     // Snapshot, time-lapse and record export (after the batch host: it

@@ -273,6 +273,7 @@ void CZqDevSearchToolDlg::CreateControls() {
   connect(ControlAs<QPushButton>(kSearch), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnSearchButton);
   connect(ControlAs<QPushButton>(kTalkButton), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnAudioButton);
   connect(ControlAs<QPushButton>(kFocusModeButton), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnFocusButton);
+  connect(ControlAs<QPushButton>(kPrintLabelButton), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnPrintLabelButton);
   // The layout button (1301) and a double click on a device row belong to the live view.
   if (auto* layout = ControlAs<QPushButton>(1301))
     connect(layout, &QPushButton::clicked, this, [this, layout] { s_.live_view->ShowLayoutMenu(layout); });
@@ -841,6 +842,12 @@ void CZqDevSearchToolDlg::OnFocusButton() {
     prompts_->MessageBox(this, LangText("STRING_ONLY_SUPPORT_ONE_CAMERA"), QStringLiteral("ERROR"),
                          PromptIcon::kError);
   }
+}
+
+void CZqDevSearchToolDlg::OnPrintLabelButton() {
+  printing::DeviceLabelFields fields;
+  const bool selected = s_.device_list->SelectedLabelFields(fields);
+  s_.printing->PrintDeviceLabel(this, selected ? &fields : nullptr);
 }
 
 bool CZqDevSearchToolDlg::ShowManualFocusDlg() {

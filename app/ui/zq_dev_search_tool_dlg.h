@@ -152,6 +152,10 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   bool ShowManualFocusDlg();
   // Button 25: the focusing dialog for the one checked row.
   void OnFocusButton();
+  // Button 1297: the device label of the selected row.
+  void OnPrintLabelButton();
+  // The window's menu bar (the system menu's items and the device commands).
+  QMenuBar* MenuBar() const { return menu_bar_; }
   bool CreateBootServerDlg();
   void PlaySoundFile(const QString& path);
   void FillNetCardCombo();

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/debug_log.h"
 #include "common/path_component.h"
+#include "media/core/mpa_exception.h"
 
 namespace kelvara::media {
 
@@ -49,6 +51,8 @@ std::uint64_t AudioBroadcast::FileBytesSent() const {
   std::lock_guard lock(dataMutex_);
   return fileBytes_;
 }
+
+void BroadcastView::DebugLine(const std::string& line) { DebugLogPrintf("%s\n", line.c_str()); }
 
 void AudioBroadcast::OnFileData(const std::uint8_t* data, std::size_t size) {
   int format;
@@ -118,6 +122,8 @@ bool AudioBroadcast::Start(const BroadcastSettings& s) {
     }
     if (s.format == kFormatMP3) {
       player_ = std::make_unique<CMp3Player>(s.file, data, finished);
+      player_->debugLog = [this](const std::string& line) { view_.DebugLine(line); };
+      player_->onTagError = [this](const CMPAException& e) { view_.ShowMpaError(e.Message()); };
       if (!player_->Open()) {
         player_.reset();
         view_.ShowError("STRING_AUDIOFILE_OPENFAILED");

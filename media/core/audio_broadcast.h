@@ -74,7 +74,12 @@ class BroadcastView {
   // to its own thread.
   virtual void PostFileFinished(unsigned generation) = 0;
   virtual void BroadcastChanged() {}
-  virtual void DebugLine(const std::string&) {}
+  // A line for the debug log ("len %u, format %d", the MP3 feeder's "offset
+  // %u, size %u" and "%s read finished."); called on feeder threads.
+  virtual void DebugLine(const std::string& line);
+  // An MP3 analysis error met while opening a file (a broken tag): a message
+  // box with caption "MPAFile Error". May be called on any thread.
+  virtual void ShowMpaError(const std::string&) {}
 };
 
 struct BroadcastSettings {

@@ -4,12 +4,15 @@
 // file list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <fstream>
 #include <filesystem>
 #include <mutex>
 
 #include "media/core/audio_broadcast.h"
 #include "broadcast_fakes.h"
+#include "kelvara_test/test_env.h"
 #include "mp3_fixtures.h"
 
 namespace kelvara::media {
@@ -159,9 +162,46 @@ TEST_F(BroadcastTest, Mp3FramesGoOutTaggedFiveAndPauseResumesWithoutANewTalk) {
     sent.insert(sent.end(), d.begin(), d.end());
   }
   EXPECT_TRUE(sent == frames);
+  // Each frame read and sent has its debug line, and the end of the file one.
+  {
+    std::lock_guard lock(view.mutex);
+    const auto count = [&](const std::string& prefix) {
+      return std::count_if(view.lines.begin(), view.lines.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_GE(count("offset "), static_cast<long>(sdk.data.size()));
+    EXPECT_EQ(count("len "), static_cast<long>(sdk.data.size()));
+    EXPECT_EQ(count(path + " read finished."), 1);
+    const std::string first = "offset " + std::to_string(file.GetFrame(CMPAFile::First)->GetOffset()) + ", size ";
+    EXPECT_EQ(count(first), 1);
+    EXPECT_GE(count("len " + std::to_string(sdk.data.front().second.size()) + ", format 5"), 1);
+    EXPECT_EQ(std::count_if(view.lines.begin(), view.lines.end(),
+                            [](const std::string& l) { return l.size() > 10 && l.substr(l.size() - 10) == ", format 5"; }),
+              static_cast<long>(sdk.data.size()));
+  }
   broadcast.Stop();
   // A report of a run that has ended starts nothing.
   EXPECT_FALSE(broadcast.OnFileFinished(generation));
+}
+
+// A broken tag is shown to the user and the file still plays.
+TEST_F(BroadcastTest, TagErrorsOfAnMp3FileAreShown) {
+  view.checked = {4};
+  std::vector<std::uint8_t> bytes = test::ReadFileBytes((EncodedMp3Dir() / "cbr_8000_mono.mp3").string());
+  const std::string broken = "no start here LYRICSEND";
+  bytes.insert(bytes.end(), broken.begin(), broken.end());
+  const auto path = kelvara::test::MakeTempDir("tag") / "broken_lyrics.mp3";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+  BroadcastSettings s;
+  s.format = kFormatMP3;
+  s.rate = 8000;
+  s.source = AudioSource::File;
+  s.file = path.string();
+  ASSERT_TRUE(broadcast.Start(s));
+  ASSERT_FALSE(view.mpaErrors.empty());
+  EXPECT_NE(view.mpaErrors[0].find("Corrupt Lyrics3 Tag"), std::string::npos) << view.mpaErrors[0];
+  broadcast.Stop();
 }
 
 TEST_F(BroadcastTest, DecodedFileIsTaggedWithTheChosenFormat) {

@@ -79,6 +79,13 @@ class RecordingView : public BroadcastView {
 
   std::vector<int> CheckedLogins() override { return checked; }
   void ShowError(const std::string& key) override { errors.push_back(key); }
+  void ShowMpaError(const std::string& message) override { mpaErrors.push_back(message); }
+  void DebugLine(const std::string& line) override {
+    std::lock_guard lock(mutex);
+    lines.push_back(line);
+  }
+  std::vector<std::string> mpaErrors;
+  std::vector<std::string> lines;  // debug lines, under `mutex`
   void SetDeviceStatus(int login, const std::string& key) override { statuses.emplace_back(login, key); }
   void PostFileFinished(unsigned generation) override {
     std::lock_guard lock(mutex);

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "common/ui/user_prompts.h"
+#include "media/core/mpa_exception.h"
 #include "controls/ui/report_ctrl.h"
 
 namespace kelvara::media {
@@ -402,6 +403,16 @@ void CAudioPlayDlg::ShowError(const std::string& key) {
   errors_.push_back(key);
   if (quiet) return;
   ui::QtUserPrompts().MessageBox(this, LangText(key.c_str()), "ERROR", ui::PromptIcon::kError, ui::PromptButtons::kOk);
+}
+
+void CAudioPlayDlg::ShowMpaError(const std::string& message) {
+  // The analysis may run off the UI thread: the box opens on it.
+  QMetaObject::invokeMethod(this, [this, message] {
+    mpaErrors_.push_back(message);
+    if (quiet) return;
+    ui::QtUserPrompts().MessageBox(this, QString::fromStdString(message), CMPAException::kCaption,
+                                   ui::PromptIcon::kError, ui::PromptButtons::kOk);
+  });
 }
 
 void CAudioPlayDlg::SetDeviceStatus(int login, const std::string& key) {

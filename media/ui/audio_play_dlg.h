@@ -74,12 +74,14 @@ class CAudioPlayDlg : public ui::CXDlg, public BroadcastView {
   controls::CReportCtrl* DeviceList() const { return deviceList_; }
   // Message boxes shown (keys), newest last; tests read them.
   const std::vector<std::string>& Errors() const { return errors_; }
+  const std::vector<std::string>& MpaErrors() const { return mpaErrors_; }
   // Message boxes are left out (offscreen tests).
   bool quiet = false;
 
   // BroadcastView
   std::vector<int> CheckedLogins() override;
   void ShowError(const std::string& key) override;
+  void ShowMpaError(const std::string& message) override;
   void SetDeviceStatus(int login, const std::string& key) override;
   void PostFileFinished(unsigned generation) override;
   void BroadcastChanged() override { UpdateBroadcastControls(); }
@@ -110,6 +112,7 @@ class CAudioPlayDlg : public ui::CXDlg, public BroadcastView {
   controls::CReportCtrl* localList_ = nullptr;
   controls::CReportCtrl* deviceList_ = nullptr;
   std::vector<std::string> errors_;
+  std::vector<std::string> mpaErrors_;
 };
 
 }  // namespace kelvara::media

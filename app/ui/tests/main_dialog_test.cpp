@@ -614,7 +614,11 @@ class RecordingPrinting : public PrintingSeam {
  public:
   void ShowQrPopup(QWidget*, const QString& text, bool) override { shown.push_back(text); }
   void HideQrPopup() override { ++hidden; }
+  void PrintDeviceLabel(QWidget*, const printing::DeviceLabelFields* selected) override {
+    labels.push_back(selected ? selected->serial : QStringLiteral("<none>"));
+  }
   std::vector<QString> shown;
+  std::vector<QString> labels;
   int hidden = 0;
 };
 
@@ -622,6 +626,12 @@ class SelectedRowList : public DeviceListSeam {
  public:
   QString FirstSelectedP2pId() override { return p2p; }
   QString P2pIdOfRow(int row) override { return row == 3 ? QStringLiteral("ROW-3") : QString(); }
+  bool SelectedLabelFields(printing::DeviceLabelFields& out) override {
+    if (p2p.isEmpty()) return false;
+    out.p2pId = p2p;
+    out.serial = QStringLiteral("SN-") + p2p;
+    return true;
+  }
   QString p2p;
 };
 
@@ -687,6 +697,34 @@ TEST(MainDialogQr, ModeClicksAndHovers) {
     dlg.OnQrModeCheck();
     EXPECT_EQ(printing.hidden, hidden + (hover == 0 ? 3 : 2));
   }
+}
+
+// The label button prints the selected row's label, or says none is selected.
+TEST(MainDialogQr, LabelButtonPrintsTheSelectedRowsLabel) {
+  Calls calls;
+  RecordingSdk sdk(calls);
+  FakePrompts prompts;
+  SilentSounds sounds;
+  shell::MemoryShellSettings settings;
+  shell::FixedDisplaySwitches display;
+  RecordingPrinting printing;
+  SelectedRowList list;
+  MainDialogServices s;
+  s.sdk = &sdk;
+  s.settings = &settings;
+  s.display = &display;
+  s.prompts = &prompts;
+  s.sounds = &sounds;
+  s.printing = &printing;
+  s.device_list = &list;
+  CZqDevSearchToolDlg dlg(s);
+  dlg.OnInitDialog();
+  auto* button = dlg.ControlAs<QPushButton>(shell::ids::kPrintLabelButton);
+  ASSERT_NE(button, nullptr);
+  button->click();
+  list.p2p = "P2P-1";
+  button->click();
+  EXPECT_EQ(printing.labels, (std::vector<QString>{"<none>", "SN-P2P-1"}));
 }
 
 TEST(MainDialogQr, PopupFollowsTheSelectedRowOrHidesOnMouseMoves) {
