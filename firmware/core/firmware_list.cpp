@@ -1,10 +1,15 @@
 #include "firmware/core/firmware_list.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <system_error>
+#include <vector>
 
+#include "common/served_file.h"
 #include "firmware/core/firmware_image.h"
 
 namespace kelvara::firmware {
@@ -29,6 +34,47 @@ void RemoveAll(std::string& text, std::string_view what) {
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at)) text.erase(at, what.size());
 }
 
+// The folder opened for the served-file rule; closed with the object.
+class FolderFd {
+ public:
+  explicit FolderFd(const fs::path& dir) : fd_(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~FolderFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FolderFd(const FolderFd&) = delete;
+  FolderFd& operator=(const FolderFd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The names of the folder's entries, in byte order.
+std::vector<std::string> EntryNames(const fs::path& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+    names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The image the file server serves under `name` (the helper's own rule), when
+// its header passes: true with the header and the modification time.
+bool ReadServedImage(int root_fd, std::string_view name, FirmwareImageHeader& header, std::int64_t& modified) {
+  ServedFile file;
+  if (OpenServedFile(root_fd, name, file) != OpenResult::kOk) return false;
+  // The header of the very file opened, not of whatever the name leads to later.
+  struct stat st {};
+  std::array<std::uint8_t, kFirmwareHeaderSize> bytes;
+  const bool ok = fstat(file.fd, &st) == 0 &&
+                  pread(file.fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()) &&
+                  ParseFirmwareHeader(bytes.data(), file.size, header) == HeaderError::kNone;
+  close(file.fd);
+  if (ok) modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  return ok;
+}
+
 }  // namespace
 
 std::string NormalizeFolderText(std::string_view folder) {
@@ -41,20 +87,35 @@ std::string NormalizeFolderText(std::string_view folder) {
 FirmwareList ListFirmwareFiles(std::string_view folder) {
   FirmwareList list;
   const fs::path dir = NormalizeFolderText(folder);
-  std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+  const FolderFd root(dir);
+  if (root.get() < 0) return list;
+  for (const std::string& name : EntryNames(dir)) {
     if (!EndsWithBin(name)) continue;
-    std::int64_t modified = 0;
-    if (!RegularFileTime(it->path(), modified)) continue;
     FirmwareImageHeader header;
-    if (CheckFirmwareHeader(it->path(), &header, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != 0) continue;
+    std::int64_t modified = 0;
+    if (!ReadServedImage(root.get(), name, header, modified)) continue;
     // The entry's version field holds 255 characters and its terminator.
     std::string version = header.RootfsName();
     if (version.size() > kFirmwareNameSize - 1) version.resize(kFirmwareNameSize - 1);
     list[name] = FirmwareListEntry{modified, std::move(version)};
   }
   return list;
+}
+
+std::string FindServedFactoryImage(std::string_view folder) {
+  constexpr std::string_view kPrefix = "firmware_";
+  const fs::path dir = NormalizeFolderText(folder);
+  const FolderFd root(dir);
+  if (root.get() < 0) return {};
+  for (const std::string& name : EntryNames(dir)) {
+    if (name.size() < kPrefix.size() + 4 || name.compare(0, kPrefix.size(), kPrefix) != 0 ||
+        name.compare(name.size() - 4, 4, ".bin") != 0 || name.find("factory_zq", 1) == std::string::npos)
+      continue;
+    FirmwareImageHeader header;
+    std::int64_t modified = 0;
+    if (ReadServedImage(root.get(), name, header, modified)) return name;
+  }
+  return {};
 }
 
 std::string ModelKeyOf(std::string_view device_type) {

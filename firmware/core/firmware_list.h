@@ -17,10 +17,17 @@ struct FirmwareListEntry {
 // File name (without folder) -> entry, in byte order of the names.
 using FirmwareList = std::map<std::string, FirmwareListEntry>;
 
-// Every "*.bin" file of the folder (the extension in any case) whose header
-// passes CheckFirmwareHeader. The folder may use '\' separators and may lack a
-// trailing one. An empty list when the folder is missing or holds no image.
+// Every "*.bin" file of the folder (the extension in any case) that the TFTP
+// helper serves (OpenServedFile: a regular file, no link leading out of the
+// folder) and whose header passes the header check. The folder may use '\'
+// separators and may lack a trailing one. An empty list when the folder is
+// missing or holds no image.
 FirmwareList ListFirmwareFiles(std::string_view folder);
+
+// The factory image: the first "firmware_*.bin" file, in name order, whose
+// name holds "factory_zq" after its first character, that the helper serves
+// and whose header passes; its file name, empty when none.
+std::string FindServedFactoryImage(std::string_view folder);
 
 // The folder text with '\' turned into '/' and a trailing '/'.
 std::string NormalizeFolderText(std::string_view folder);

@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace kelvara::firmware {
@@ -71,7 +73,21 @@ bool RecoveryListener::Stop() {
 void RecoveryListener::ReceiveLoop() {
   std::vector<char> buffer(kRecoveryBufferSize);
   char control[256];
+  // Owned by this thread: a flood of datagrams costs a count, not a line each.
+  LogFloodGuard flood(options_.log_limits);
+  const auto log = [this](const std::string& line) {
+    if (log_) log_(line);
+  };
+  const auto report = [&](const std::string& source, std::uint64_t held) {
+    log(source + ": " + std::to_string(held) + " more datagrams not logged in the last " +
+        std::to_string(options_.log_limits.window_ms / 1000) + " s");
+  };
+  const auto now_ms = [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
   while (running_.load()) {
+    flood.Flush(now_ms(), report);
     pollfd p{socket_, POLLIN, 0};
     if (poll(&p, 1, 200) <= 0 || !(p.revents & POLLIN)) continue;
     sockaddr_in from{};
@@ -83,7 +99,8 @@ void RecoveryListener::ReceiveLoop() {
     msg.msg_iovlen = 1;
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
-    const ssize_t n = recvmsg(socket_, &msg, 0);
+    // MSG_TRUNC: the datagram's real length, so one longer than the buffer shows.
+    const ssize_t n = recvmsg(socket_, &msg, MSG_TRUNC);
     if (n < 0) continue;
     int arrived_on = 0;
     std::uint32_t local = 0;
@@ -102,15 +119,28 @@ void RecoveryListener::ReceiveLoop() {
 
     char dotted[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &from.sin_addr, dotted, sizeof dotted);
-    if (log_) log_(std::string(dotted) + ": datalen " + std::to_string(n));
-    Pending request{from.sin_addr.s_addr, from.sin_port, std::string(buffer.data(), static_cast<std::size_t>(n))};
-    if (ParseRecoveryRequest(request.datagram).cmd_code != kCmdFirmwareRequest) {
+    const std::string sender(dotted);
+    const bool full = flood.Admit(sender, now_ms());
+    const auto length = static_cast<std::size_t>(n);
+    const std::string_view text(buffer.data(), std::min(length, buffer.size()));
+    const RecoveryRequest parsed = ParseRecoveryRequest(text);
+    if (length > buffer.size() || parsed.cmd_code < 0) {
+      // No request at all: nothing to answer, one counted line.
+      const std::uint64_t count = ++malformed_;
+      if (full)
+        log(sender + ": malformed datagram of " + std::to_string(length) + " bytes dropped (" + std::to_string(count) +
+            " so far)");
+      continue;
+    }
+    if (full) log(sender + ": datalen " + std::to_string(n));
+    Pending request{from.sin_addr.s_addr, from.sin_port, std::string(text), !full};
+    if (parsed.cmd_code != kCmdFirmwareRequest) {
       Answer(request);  // progress reports: no probes, no reply
       continue;
     }
     std::lock_guard lock(mutex_);
     if (queue_.size() >= options_.queue) {
-      if (log_) log_(std::string(dotted) + ": too many requests waiting, dropped");
+      if (full) log(sender + ": too many requests waiting, dropped");
       continue;
     }
     queue_.push_back(std::move(request));
@@ -133,7 +163,7 @@ void RecoveryListener::WorkerLoop() {
 }
 
 void RecoveryListener::Answer(const Pending& request) {
-  const std::string reply = server_.HandleRequest(request.sender, request.datagram);
+  const std::string reply = server_.HandleRequest(request.sender, request.datagram, request.quiet);
   if (reply.empty() || !running_.load()) return;
   const std::uint32_t mask = mask_.load();
   const bool reachable = request.sender != 0 && (request.sender & mask) == (adapter_.load() & mask);

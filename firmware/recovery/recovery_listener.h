@@ -7,7 +7,9 @@
 // which answers its device once the address is known. A reply goes to the
 // sender and to 255.255.255.255 at the sender's port, out of the chosen
 // adapter; a sender of 0.0.0.0 or outside the adapter's subnet gets the
-// broadcast only.
+// broadcast only. Log lines about datagrams pass a flood guard: the first
+// datagrams of each sender are logged in full, the rest counted once per
+// window, and malformed datagrams are dropped with a counted line.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -18,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/log_flood_guard.h"
 #include "firmware/recovery/recovery_server.h"
 
 namespace kelvara::firmware {
@@ -26,6 +29,9 @@ struct ListenerOptions {
   std::uint16_t port = kRecoveryPort;
   int workers = 8;         // firmware requests answered at once
   std::size_t queue = 256; // waiting firmware requests; more are dropped
+  // Datagrams logged in full per sender (one device's whole recovery is about
+  // 15), then one count per sender and window; past 256 senders one shared count.
+  LogFloodGuard::Limits log_limits{.first_per_source = 30, .window_ms = 60'000, .max_sources = 256};
 };
 
 class RecoveryListener {
@@ -42,12 +48,15 @@ class RecoveryListener {
   // Ends the threads (probes in progress are cut short); false when not running.
   bool Stop();
   bool running() const { return running_.load(); }
+  // Datagrams dropped as malformed (no CMD_CODE, or longer than any request).
+  std::uint64_t malformed() const { return malformed_.load(); }
 
  private:
   struct Pending {
     std::uint32_t sender = 0;  // network order
     std::uint16_t port = 0;    // network order
     std::string datagram;
+    bool quiet = false;        // past the flood guard: handled without log lines
   };
   void ReceiveLoop();
   void WorkerLoop();
@@ -60,6 +69,7 @@ class RecoveryListener {
   std::atomic<std::uint32_t> adapter_{0}, mask_{0};
   std::atomic<int> ifindex_{0};
   std::atomic<bool> running_{false};
+  std::atomic<std::uint64_t> malformed_{0};
   int socket_ = -1;
   std::thread receiver_;
   std::vector<std::thread> workers_;

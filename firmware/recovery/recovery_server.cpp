@@ -2,12 +2,8 @@
 
 #include <arpa/inet.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
-
 #include "common/debug_log.h"
-#include "firmware/core/firmware_image.h"
+#include "common/log_text.h"
 #include "firmware/recovery/device_ids.h"
 
 namespace kelvara::firmware {
@@ -25,7 +21,10 @@ std::string Dotted(std::uint32_t host_order) {
 RecoveryServer::RecoveryServer(RecoveryHooks hooks, std::size_t table_capacity)
     : hooks_(std::move(hooks)), table_(table_capacity) {
   if (!hooks_.random_mac) hooks_.random_mac = RandomMacBytes;
+  if (!hooks_.now) hooks_.now = [] { return std::chrono::steady_clock::now(); };
 }
+
+std::chrono::steady_clock::time_point RecoveryServer::Now() const { return hooks_.now(); }
 
 void RecoveryServer::SetFirmwareFolder(std::string folder) {
   std::lock_guard lock(mutex_);
@@ -62,28 +61,34 @@ std::string RecoveryServer::StepText(int step) const {
   return hooks_.language ? hooks_.language(key) : std::string(key);
 }
 
-std::string RecoveryServer::HandleRequest(std::uint32_t sender, std::string_view datagram) {
+std::string RecoveryServer::HandleRequest(std::uint32_t sender, std::string_view datagram, bool quiet) {
   const RecoveryRequest request = ParseRecoveryRequest(datagram);
   if (request.cmd_code < 0) return {};
-  if (!request.dev_type.empty()) Log(request.dev_type);
-  if (request.cmd_code == kCmdFirmwareRequest) return FirmwareRequest(sender, request);
-  if (request.cmd_code == kCmdProgress) ProgressReport(request);
+  // The device's texts are outside bytes: escaped, a line break in them
+  // cannot forge a line of the log.
+  if (!quiet && !request.dev_type.empty()) Log(EscapeForLog(request.dev_type));
+  if (request.cmd_code == kCmdFirmwareRequest) return FirmwareRequest(sender, request, quiet);
+  if (request.cmd_code == kCmdProgress) ProgressReport(request, quiet);
   return {};
 }
 
-std::string RecoveryServer::FirmwareRequest(std::uint32_t sender, const RecoveryRequest& request) {
+std::string RecoveryServer::FirmwareRequest(std::uint32_t sender, const RecoveryRequest& request, bool quiet) {
+  const std::string type = EscapeForLog(request.dev_type);
+  const auto log = [&](const std::string& line) {
+    if (!quiet) Log(line);
+  };
   RecoveryReply reply;
   reply.uuid = request.uuid;
   reply.firmware_file = ChooseFirmwareFile(request.dev_type);
   if (reply.firmware_file.empty()) {
-    Log(request.dev_type + ":firmware not found");
+    log(type + ":firmware not found");
     reply.result = -1;
   } else {
-    Log(request.dev_type + ":" + reply.firmware_file);
+    log(type + ":" + reply.firmware_file);
   }
   const std::uint32_t adapter = AdapterAddress();
   if (adapter == 0) {
-    Log(request.dev_type + ":netcard not selected");
+    log(type + ":netcard not selected");
     reply.result = -1;
   } else {
     reply.tftp_server = Dotted(ntohl(adapter));
@@ -110,9 +115,9 @@ std::string RecoveryServer::FirmwareRequest(std::uint32_t sender, const Recovery
     return FormatRecoveryReply(reply);
   }
   // The probes take time: no lock while they run.
-  reply.dev_ip = PickDeviceIp(sender);
+  reply.dev_ip = PickDeviceIp(sender, request.uuid);
   if (reply.dev_ip.empty()) {
-    Log(request.dev_type + ":no free address");
+    log(type + ":no free address");
     reply.result = -1;
     return FormatRecoveryReply(reply);
   }
@@ -132,7 +137,7 @@ std::string RecoveryServer::FirmwareRequest(std::uint32_t sender, const Recovery
     }
   }
   if (known) {
-    Log(request.dev_type + ":" + request.uuid + ":" + state);
+    log(type + ":" + EscapeForLog(request.uuid) + ":" + state);
   } else {
     reply.dev_mac = MakeRandomMac();
     posted.uuid = request.uuid;
@@ -149,27 +154,23 @@ std::string RecoveryServer::FirmwareRequest(std::uint32_t sender, const Recovery
       table_.Put(posted);
     }
   }
-  NoteHandedAddress(request.uuid, reply.dev_ip);
   Post(posted);
   return FormatRecoveryReply(reply);
 }
 
-void RecoveryServer::NoteHandedAddress(const std::string& uuid, const std::string& address) {
-  in_addr parsed{};
-  if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) return;
-  const std::uint32_t now = ntohl(parsed.s_addr);
-  std::lock_guard lock(mutex_);
-  auto [it, added] = last_address_.try_emplace(uuid, now);
-  if (added || it->second == now) return;
-  handed_addresses_.erase(it->second);
-  it->second = now;
-}
-
-void RecoveryServer::ProgressReport(const RecoveryRequest& request) {
+void RecoveryServer::ProgressReport(const RecoveryRequest& request, bool quiet) {
   const std::string state = StepText(request.step);
   BootDeviceInfo posted;
   {
     std::lock_guard lock(mutex_);
+    if (const auto holder = holders_.find(request.uuid); holder != holders_.end()) {
+      // Finished or failed: the device leaves its address (a recovered device
+      // still using it answers the next probe of it).
+      if (request.step >= kStepSuccess && request.step <= kStepLastFinal)
+        ReleaseLocked(request.uuid);
+      else
+        holder->second.heard = Now();
+    }
     BootDeviceInfo* entry = table_.Find(request.uuid);
     if (entry == nullptr) return;
     entry->step = request.step;
@@ -178,8 +179,32 @@ void RecoveryServer::ProgressReport(const RecoveryRequest& request) {
     table_.Touch(request.uuid);
     posted = *entry;
   }
-  Log(request.dev_type + ":" + request.uuid + ":" + state);
+  if (!quiet) Log(EscapeForLog(request.dev_type) + ":" + EscapeForLog(request.uuid) + ":" + state);
   Post(posted);
+}
+
+void RecoveryServer::ReleaseLocked(const std::string& uuid) {
+  const auto it = holders_.find(uuid);
+  if (it == holders_.end()) return;
+  held_.erase(it->second.address);
+  holders_.erase(it);
+}
+
+void RecoveryServer::ReleaseSilentLocked(std::chrono::steady_clock::time_point now) {
+  for (auto it = holders_.begin(); it != holders_.end();) {
+    if (now - it->second.heard >= kSilentDeviceRelease) {
+      held_.erase(it->second.address);
+      it = holders_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+std::size_t RecoveryServer::HeldAddresses() {
+  std::lock_guard lock(mutex_);
+  ReleaseSilentLocked(Now());
+  return held_.size();
 }
 
 std::string RecoveryServer::ChooseFirmwareFile(std::string_view dev_type) {
@@ -200,30 +225,18 @@ std::string RecoveryServer::ChooseFirmwareFile(std::string_view dev_type) {
     folder = folder_;
   }
   // The factory image, offered by its name in the served folder and only when
-  // its header passes, like every listed image.
-  namespace fs = std::filesystem;
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (fs::directory_iterator it(NormalizeFolderText(folder), ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.rfind("firmware_", 0) != 0 || name.size() < 4 || name.compare(name.size() - 4, 4, ".bin") != 0) continue;
-    if (name.find("factory_zq", 1) == std::string::npos) continue;
-    if (!it->is_regular_file(ec)) continue;
-    names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    if (CheckFirmwareHeader(fs::path(NormalizeFolderText(folder)) / name, nullptr, nullptr, nullptr, nullptr,
-                            nullptr, nullptr, nullptr) == 0)
-      return name;
-  }
-  return {};
+  // the helper serves it and its header passes, like every listed image.
+  return FindServedFactoryImage(folder);
 }
 
-std::string RecoveryServer::PickDeviceIp(std::uint32_t /*sender*/) {
+std::string RecoveryServer::PickDeviceIp(std::uint32_t /*sender*/, const std::string& uuid) {
   const std::uint32_t adapter = ntohl(AdapterAddress());
   if (adapter == 0) return {};
   const std::uint32_t network = adapter & 0xFFFFFF00u;
+  {
+    std::lock_guard lock(mutex_);
+    ReleaseSilentLocked(Now());
+  }
   for (int i = 2; i <= 254; ++i) {
     if (cancelled_.load()) return {};
     std::uint32_t candidate = 0;
@@ -234,22 +247,24 @@ std::string RecoveryServer::PickDeviceIp(std::uint32_t /*sender*/) {
       ++host_counter_;
       if (host == 1 || host == 255) continue;
       candidate = network | host;
-      if (candidate == adapter || handed_addresses_.count(candidate)) continue;
-      handed_addresses_.insert(candidate);  // claimed while it is probed
+      if (candidate == adapter || held_.count(candidate) || probing_.count(candidate)) continue;
+      probing_.insert(candidate);  // claimed while it is probed
     }
-    const int answered = hooks_.probe ? hooks_.probe(htonl(candidate)) : 0;
-    if (answered == 0) {
-      DebugLogPrintf("got one ip: %s\n", Dotted(candidate).c_str());
-      return Dotted(candidate);
-    }
+    // Only a probe that ran and got no answer makes an address free: one that
+    // could not run (-1) says nothing about it.
+    const int answered = hooks_.probe ? hooks_.probe(htonl(candidate)) : -1;
     std::lock_guard lock(mutex_);
-    handed_addresses_.erase(candidate);  // in use, or unknown
+    probing_.erase(candidate);
+    if (answered != 0) continue;
+    if (cancelled_.load()) return {};  // no reply goes out: nothing is held
+    ReleaseLocked(uuid);  // the device leaves the address it held
+    holders_[uuid] = Holder{candidate, Now()};
+    held_.insert(candidate);
+    DebugLogPrintf("got one ip: %s\n", Dotted(candidate).c_str());
+    return Dotted(candidate);
   }
-  const std::uint32_t fallback = network | 11;
-  std::lock_guard lock(mutex_);
-  if (fallback == adapter || handed_addresses_.count(fallback)) return {};
-  handed_addresses_.insert(fallback);
-  return Dotted(fallback);
+  // Nothing free: no address at all rather than one that may be in use.
+  return {};
 }
 
 std::string RecoveryServer::MakeRandomMac() {
@@ -289,6 +304,8 @@ void RecoveryServer::ClearRestoreAttempts() {
 void RecoveryServer::ClearHistory() {
   std::lock_guard lock(mutex_);
   table_.Clear();
+  holders_.clear();
+  held_.clear();
 }
 
 std::vector<BootDeviceInfo> RecoveryServer::Devices() const {

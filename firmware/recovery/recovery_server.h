@@ -10,6 +10,7 @@
 // table and the firmware list and is never held while an address is probed or
 // a hook runs.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -26,6 +27,13 @@
 
 namespace kelvara::firmware {
 
+// A device that holds an address and has sent nothing for this long is gone,
+// and its address goes back to the pool. A live device is heard at least at
+// every step it reports; its longest silence is the image fetch over TFTP (the
+// helper ends a fetch that makes no progress for a minute) or writing the
+// file system to flash, each a few minutes at most.
+inline constexpr std::chrono::minutes kSilentDeviceRelease{10};
+
 struct RecoveryHooks {
   // Language text of a key (step texts).
   std::function<std::string(std::string_view key)> language;
@@ -37,6 +45,9 @@ struct RecoveryHooks {
   std::function<int(std::uint32_t address)> probe;
   // MAC bytes; RandomMacBytes unless a test replaces it.
   std::function<std::array<std::uint8_t, 6>()> random_mac;
+  // A monotonic clock for the silence of devices; steady_clock unless a test
+  // replaces it.
+  std::function<std::chrono::steady_clock::time_point()> now;
 };
 
 class RecoveryServer : public discovery::RecoveryMarks {
@@ -54,17 +65,22 @@ class RecoveryServer : public discovery::RecoveryMarks {
   void SetRestoreEnabled(bool on) { restore_enabled_.store(on); }
   bool RestoreEnabled() const { return restore_enabled_.load(); }
 
-  // The reply to one datagram from `sender` (network order); empty: send nothing.
-  std::string HandleRequest(std::uint32_t sender, std::string_view datagram);
+  // The reply to one datagram from `sender` (network order); empty: send
+  // nothing. With `quiet` the request is handled without log lines (a flood
+  // guard upstream counts them instead).
+  std::string HandleRequest(std::uint32_t sender, std::string_view datagram, bool quiet = false);
 
   // The newest listed image whose version holds the type (never for an empty
   // type), else a "firmware_*factory_zq*.bin" image of the folder that passes
   // the header check; its file name, empty when none.
   std::string ChooseFirmwareFile(std::string_view dev_type);
   // A free address in the adapter's /24 (round robin, probed; a probe that
-  // could not run counts as in use); never one a device holds from this run.
-  // Empty without adapter or when no address is free.
-  std::string PickDeviceIp(std::uint32_t sender);
+  // could not run counts as in use), from then on held by `uuid`, which gives
+  // back the one it held before. Never one another device holds. Empty
+  // without adapter or when no address is free (nothing is then held).
+  std::string PickDeviceIp(std::uint32_t sender, const std::string& uuid);
+  // How many addresses devices hold now (the silent ones released first).
+  std::size_t HeldAddresses();
   // A MAC text not handed out before in this run.
   std::string MakeRandomMac();
 
@@ -74,17 +90,24 @@ class RecoveryServer : public discovery::RecoveryMarks {
   // While set, address picking gives up at once (the listener is stopping).
   void SetCancelled(bool on) { cancelled_.store(on); }
 
-  // The clear commands of the window.
+  // The clear commands of the window; clearing the history also gives back
+  // every held address.
   void ClearRestoreAttempts();
   void ClearHistory();
   std::vector<BootDeviceInfo> Devices() const;
 
  private:
-  std::string FirmwareRequest(std::uint32_t sender, const RecoveryRequest& request);
-  void ProgressReport(const RecoveryRequest& request);
-  // `address` (dotted) is now the one handed to `uuid`: the one it had before
-  // is free again.
-  void NoteHandedAddress(const std::string& uuid, const std::string& address);
+  struct Holder {
+    std::uint32_t address = 0;  // host order
+    std::chrono::steady_clock::time_point heard;
+  };
+  std::string FirmwareRequest(std::uint32_t sender, const RecoveryRequest& request, bool quiet);
+  void ProgressReport(const RecoveryRequest& request, bool quiet);
+  // Under the lock: the device's address back to the pool.
+  void ReleaseLocked(const std::string& uuid);
+  // Under the lock: addresses of devices silent for too long back to the pool.
+  void ReleaseSilentLocked(std::chrono::steady_clock::time_point now);
+  std::chrono::steady_clock::time_point Now() const;
   void Log(const std::string& line) const;
   void Post(const BootDeviceInfo& device) const;
   std::string StepText(int step) const;
@@ -99,11 +122,14 @@ class RecoveryServer : public discovery::RecoveryMarks {
   FirmwareList firmware_;
   std::string folder_;
   std::uint32_t host_counter_ = 0;
-  std::set<std::uint32_t> handed_addresses_;  // host order
-  // The address last handed to each device (host order): a device that asks
-  // again has left it, so it goes back to the pool instead of being held for
-  // the whole run. At most one device per handed address.
-  std::map<std::string, std::uint32_t> last_address_;
+  // Candidates claimed while a worker probes them (host order).
+  std::set<std::uint32_t> probing_;
+  // The address each device holds, and when it was last heard: one address
+  // per device (a device that asks again leaves its old one) and one device
+  // per address. Released when the device finishes or fails, falls silent or
+  // the history is cleared.
+  std::map<std::string, Holder> holders_;
+  std::set<std::uint32_t> held_;  // the holders' addresses
   std::set<std::string> handed_macs_;
 };
 

@@ -18,6 +18,7 @@ inline constexpr int kCmdFirmwareRequest = 1;
 inline constexpr int kCmdFirmwareReply = 2;
 inline constexpr int kCmdProgress = 3;
 inline constexpr int kStepSuccess = 10;
+inline constexpr int kStepLastFinal = 12;  // 11 and 12: the device failed
 
 struct RecoveryRequest {
   int cmd_code = -1;  // -1 when absent

@@ -59,7 +59,7 @@ Negotiated Negotiate(const Request& request, std::optional<std::uint64_t> file_s
     if (name == "blksize" && v && *v >= kMinBlockSize) {
       n.block_size = static_cast<std::size_t>(std::min<std::uint64_t>(*v, kMaxBlockSize));
       n.block_size_set = n.any = true;
-    } else if (name == "timeout" && v && *v >= 1 && *v <= 255) {
+    } else if (name == "timeout" && v && *v >= 1 && *v <= static_cast<std::uint64_t>(kMaxTimeoutSeconds)) {
       n.timeout_seconds = static_cast<int>(*v);
       n.timeout_set = n.any = true;
     } else if (name == "tsize" && file_size) {

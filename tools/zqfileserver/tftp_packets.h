@@ -26,6 +26,9 @@ inline constexpr std::size_t kDefaultBlockSize = 512;
 inline constexpr std::size_t kMinBlockSize = 8;
 inline constexpr std::size_t kMaxBlockSize = 65464;
 inline constexpr int kDefaultTimeoutSeconds = 3;
+// The longest time-out a client may ask for: with the retransmissions a
+// silent client holds its transfer slot for 6 times this at most.
+inline constexpr int kMaxTimeoutSeconds = 10;
 
 struct Request {
   Opcode opcode = kRrq;
@@ -46,8 +49,10 @@ struct Negotiated {
   bool block_size_set = false, timeout_set = false, tsize_set = false;
 };
 // blksize is clamped to [8, 65464] (a smaller request than 8 is ignored),
-// timeout accepted in 1..255, tsize answered with `file_size` when known
-// (the octet mode). Unknown options are left out of the OACK.
+// timeout accepted in 1..kMaxTimeoutSeconds (a longer one is left out of the
+// OACK, so the default applies, as RFC 2349 has the OACK echo the client's
+// value), tsize answered with `file_size` when known (the octet mode).
+// Unknown options are left out of the OACK.
 Negotiated Negotiate(const Request& request, std::optional<std::uint64_t> file_size);
 
 std::string BuildOack(const Negotiated& negotiated, std::optional<std::uint64_t> file_size);

@@ -15,7 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "served_file.h"
+#include "common/log_text.h"
+#include "common/served_file.h"
 #include "tftp_packets.h"
 
 namespace kelvara::tftp {
@@ -185,7 +186,8 @@ void TftpServer::HandlePacket(const std::string& packet, const sockaddr_in& peer
   auto refuse = [&](ErrorCode code, const std::string& message) {
     const std::string error = BuildError(code, message);
     sendto(socket_, error.data(), error.size(), 0, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    Log(PeerText(peer) + " refused: " + message);
+    // The name is the client's bytes: escaped, it cannot forge a log line.
+    Log(PeerText(peer) + " refused: " + EscapeForLog(message, 1024));
   };
   const std::optional<Request> request = ParseRequest(packet);
   if (!request) {
@@ -237,7 +239,7 @@ void TftpServer::Transfer(Job job) {
   const bool octet = job.request.mode == "octet";
   const std::optional<std::uint64_t> size = octet ? std::optional(job.file.size) : std::nullopt;
   const Negotiated n = Negotiate(job.request, size);
-  const std::string who = PeerText(job.peer) + " " + job.request.filename;
+  const std::string who = PeerText(job.peer) + " " + EscapeForLog(job.request.filename, 1024);
 
   const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in self{};
@@ -251,41 +253,50 @@ void TftpServer::Transfer(Job job) {
     return;
   }
 
-  // Sends `packet` and waits for the ACK of `block`, retransmitting on silence.
-  // A connected socket only sees the client's TID; stray ACKs are ignored, so
-  // a duplicate ACK never doubles the traffic. The wait is a blocking receive
-  // with a short receive time-out (a stop is seen within one slice): one send
-  // and one receive per block while the client keeps up, and the clock is read
-  // only once the client is late.
+  // Sends `packet` and waits for the ACK of `block`, sending it again after
+  // each time-out. The ACK must come within (retries + 1) time-outs of the
+  // first send, the last progress: whatever else arrives (stale or repeated
+  // ACKs) is no progress and never keeps a transfer alive. A connected socket
+  // only sees the client's TID, and a stale ACK brings no second copy. The
+  // wait is a blocking receive with a short receive time-out (a stop is seen
+  // within one slice): one send and one receive per block while the client
+  // keeps up; the clock is read only once the client is late or sends
+  // something other than the ACK awaited.
   constexpr int kSliceMs = 200;
   const timeval slice{0, kSliceMs * 1000};
   setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
+  const std::chrono::seconds timeout(n.timeout_seconds);
   char in[1024];
   auto exchange = [&](const std::string& packet, std::uint16_t block) -> bool {
-    for (int attempt = 0; attempt <= options_.retries; ++attempt) {
-      if (send(s, packet.data(), packet.size(), 0) < 0 && errno != ECONNREFUSED) return false;
-      std::optional<std::chrono::steady_clock::time_point> deadline;
-      for (;;) {
-        const ssize_t r = recv(s, in, sizeof in, 0);
-        if (r >= 0) {
-          const std::string_view reply(in, static_cast<std::size_t>(r));
-          if (reply.size() >= 2 && reply[0] == 0 && reply[1] == kError) return false;  // the client gave up
-          if (const auto ack = ParseAck(reply); ack && *ack == block) return true;
-          continue;
-        }
+    if (send(s, packet.data(), packet.size(), 0) < 0 && errno != ECONNREFUSED) return false;
+    std::optional<std::chrono::steady_clock::time_point> resend_at, give_up_at;
+    for (;;) {
+      const ssize_t r = recv(s, in, sizeof in, 0);
+      bool slice_passed = false;
+      if (r >= 0) {
+        const std::string_view reply(in, static_cast<std::size_t>(r));
+        if (reply.size() >= 2 && reply[0] == 0 && reply[1] == kError) return false;  // the client gave up
+        if (const auto ack = ParseAck(reply); ack && *ack == block) return true;
+      } else {
         // A time-out slice, or an ICMP error (retried until the time-out).
         const int error = errno;
         if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR && error != ECONNREFUSED) return false;
-        if (stop_.load()) return false;
-        const auto now = std::chrono::steady_clock::now();
-        // Counted from the send: a time-out slice has passed by now.
-        if (!deadline)
-          deadline = now + std::chrono::seconds(n.timeout_seconds) -
-                     std::chrono::milliseconds(error == ECONNREFUSED || error == EINTR ? 0 : kSliceMs);
-        if (now >= *deadline) break;
+        slice_passed = error == EAGAIN || error == EWOULDBLOCK;
+      }
+      if (stop_.load()) return false;
+      const auto now = std::chrono::steady_clock::now();
+      if (!resend_at) {
+        // Counted from the send: after a time-out slice, one slice has passed by now.
+        const auto sent_at = now - std::chrono::milliseconds(slice_passed ? kSliceMs : 0);
+        resend_at = sent_at + timeout;
+        give_up_at = sent_at + timeout * (options_.retries + 1);
+      }
+      if (now >= *give_up_at) return false;
+      if (now >= *resend_at) {
+        if (send(s, packet.data(), packet.size(), 0) < 0 && errno != ECONNREFUSED) return false;
+        *resend_at += timeout;
       }
     }
-    return false;
   };
 
   bool ok = true;

@@ -1,8 +1,9 @@
 // The recovery request parser and the whole handler on arbitrary datagrams:
-// values stay within their bounds and a reply never carries a NUL or exceeds
-// the datagram buffer.
+// values stay within their bounds, a reply never carries a NUL or exceeds
+// the datagram buffer, and no log line holds a line break.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "firmware/recovery/recovery_server.h"
@@ -18,6 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static RecoveryServer* server = [] {
     RecoveryHooks hooks;
     hooks.probe = [](std::uint32_t) { return 0; };
+    hooks.log = [](const std::string& line) {
+      if (line.find_first_of("\r\n") != std::string::npos) __builtin_trap();
+    };
     auto* s = new RecoveryServer(hooks, 64);
     s->SetAdapterAddress(0x0A01A8C0);  // 192.168.1.10 in network order
     s->SetFirmwareList({{"a.bin", {1, "IPC-X1 v1"}}, {"b.bin", {2, "IPC"}}});

@@ -8,14 +8,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QPlainTextEdit>
 #include <QTextBlock>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <thread>
 
+#include "common/language_table.h"
 #include "common/save_param.h"
 #include "controls/ui/report_ctrl.h"
 #include "kelvara_test/test_env.h"
@@ -174,6 +178,112 @@ TEST(BootServerDlg, HelperThatCannotBindIsReported) {
   EXPECT_TRUE(WaitFor([&] { return LogHas(other, "the file server ended (exit code 2): zqfileserver: cannot open folder"); }))
       << other.LogPane()->toPlainText().toStdString();
   other.StopService();
+}
+
+// A UDP port free on loopback now.
+std::uint16_t FreeUdpPort() {
+  const int s = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t length = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+long RssKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return 0;
+}
+
+// A flood on the recovery port costs the window a few lines and one count per
+// sender and window, never a line (and a queued call) per datagram; malformed
+// datagrams are dropped with a counted line; the device list still shows each
+// device's newest step. Only datagrams that are never answered are sent, to
+// loopback: nothing leaves it.
+TEST(BootServerDlg, FloodOnTheRecoveryPortIsBoundedAndCounted) {
+  BootServerOptions options = LoopbackOptions();
+  options.listener.port = FreeUdpPort();
+  options.listener.log_limits.window_ms = 1000;
+  Host host;
+  CBootServerDlg dlg(&host, nullptr, options);
+  dlg.OnInitDialog();
+  // The loopback address as the adapter: datagrams to it are the adapter's.
+  auto* netcard = dlg.ControlAs<QComboBox>(CBootServerDlg::kNetcard);
+  netcard->addItem("127.0.0.1", QVariant::fromValue<qulonglong>(htonl(INADDR_LOOPBACK)));
+  netcard->setCurrentIndex(netcard->count() - 1);
+  ASSERT_EQ(dlg.Server().AdapterAddress(), htonl(INADDR_LOOPBACK));
+  // A known device, made without a reply going anywhere.
+  dlg.Server().SetFirmwareList({{"ipc_a.bin", {100, "IPC-A_V1.0"}}});
+  ASSERT_NE(dlg.Server().HandleRequest(htonl(INADDR_LOOPBACK), "CMD_CODE=1;DEV_TYPE=IPC-A;UUID=known").find("RESULT=0"),
+            std::string::npos);
+  ASSERT_EQ(dlg.StartListener(), 1);
+  ASSERT_TRUE(WaitFor([&] { return dlg.DeviceList()->GetItemCount() == 1; }));
+  const unsigned first_line = dlg.LogPane()->blockCount();
+
+  const std::string datagrams[] = {
+      "CMD_CODE=3;DEV_TYPE=IPC-A;UUID=known;STEP=5",
+      "CMD_CODE=3;DEV_TYPE=IPC-A\n00099:forged;UUID=known;STEP=6",
+      "no request at all",
+      "CMD_CODE=7;DEV_TYPE=IPC-A;UUID=other",
+  };
+  std::atomic<bool> done{false};
+  std::atomic<long> sent{0};
+  std::thread flood([&] {
+    const int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(options.listener.port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    for (long i = 0; std::chrono::steady_clock::now() < end; ++i) {
+      const std::string& d = datagrams[i % 4];
+      if (sendto(s, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) ++sent;
+    }
+    close(s);
+    done = true;
+  });
+  const long rss_before = RssKiB();
+  auto longest = std::chrono::steady_clock::duration::zero();
+  auto last = std::chrono::steady_clock::now();
+  while (!done) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const auto now = std::chrono::steady_clock::now();
+    longest = std::max(longest, now - last);
+    last = now;
+  }
+  flood.join();
+  const long rss_after = RssKiB();
+  // The last word of the device, then the count of the flood's window.
+  const int s = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(options.listener.port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::string final_report = "CMD_CODE=3;DEV_TYPE=IPC-A;UUID=known;STEP=9";
+  sendto(s, final_report.data(), final_report.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  close(s);
+  EXPECT_TRUE(WaitFor([&] { return LogHas(dlg, "more datagrams not logged in the last 1 s"); }, 5000))
+      << dlg.LogPane()->toPlainText().toStdString();
+  const QString step9 = QString::fromStdString(LanguageTable::Instance().GetLanguageString("UPDATE_PROCESS_UPDATE_FW_END"));
+  EXPECT_TRUE(WaitFor([&] { return dlg.DeviceList()->GetItemText(0, 4) == step9; }));
+  EXPECT_EQ(dlg.DeviceList()->GetItemCount(), 1);
+  std::cout << "flood: " << sent.load() << " datagrams in 3 s; longest UI pass "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(longest).count() << " ms; RSS " << rss_before
+            << " -> " << rss_after << " KiB\n";
+
+  const QStringList lines = Lines(dlg).mid(static_cast<int>(first_line));
+  EXPECT_LT(lines.size(), 400) << "lines written for " << sent.load() << " datagrams";
+  EXPECT_TRUE(LogHas(dlg, "127.0.0.1: malformed datagram of 17 bytes dropped (1 so far)"));
+  EXPECT_TRUE(LogHas(dlg, "127.0.0.1: datalen 43"));
+  EXPECT_TRUE(LogHas(dlg, "IPC-A\\n00099:forged:known:"));
+  for (const QString& line : lines) EXPECT_FALSE(line.startsWith("00099:forged")) << line.toStdString();
+  dlg.StopListener();
 }
 
 TEST(BootServerDlg, MissingArchiveFailsWithALogLine) {

@@ -3,14 +3,24 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
 #include <thread>
 
+#include "common/served_file.h"
 #include "firmware/recovery/device_ids.h"
 #include "firmware/tests/image_builder.h"
 #include "kelvara_test/test_env.h"
+#include "tftp_server.h"
 
 namespace kelvara::firmware {
 namespace {
@@ -31,13 +41,15 @@ std::map<std::string, std::string> Fields(const std::string& reply) {
   return out;
 }
 
-// A server on adapter 192.168.1.253 whose probes find `busy` addresses in use.
+// A server on adapter 192.168.1.253 whose probes find `busy` addresses in use
+// and cannot probe `unknown` ones; its clock moves only when a test moves it.
 struct Fixture {
   std::mutex m;
   std::vector<std::string> log;
   std::vector<BootDeviceInfo> posted;
   std::set<std::string> busy;
   std::set<std::string> unknown;
+  std::chrono::steady_clock::time_point clock{std::chrono::hours(1)};
   RecoveryServer server;
 
   Fixture()
@@ -52,7 +64,8 @@ struct Fixture {
               if (unknown.count(dotted)) return -1;
               return busy.count(dotted) ? 1 : 0;
             },
-            {}}) {
+            {},
+            [this] { return clock; }}) {
     server.SetAdapterAddress(Addr("192.168.1.253"));
     server.SetFirmwareList({{"ipc_a.bin", {100, "IPC-A_V1.0"}}, {"nvr.bin", {200, "NVR-B_V2"}}});
   }
@@ -174,25 +187,210 @@ TEST(RecoveryServer, FactoryImageFallbackIsCheckedAndNamedInFolder) {
   EXPECT_EQ(f.server.ChooseFirmwareFile("IPC-Q"), "cam.bin");
 }
 
+// What is offered is exactly what the TFTP helper serves from the folder: a
+// newer image linked in from elsewhere is not offered (the helper would
+// refuse the fetch), nor is the factory image when it is such a link; links
+// that stay inside are offered and fetched.
+TEST(RecoveryServer, OffersOnlyImagesTheHelperServes) {
+  namespace fs = std::filesystem;
+  const fs::path root = kelvara::test::MakeTempDir("offer");
+  const fs::path dir = root / "fw", outside = root / "elsewhere";
+  fs::create_directories(dir / "sub");
+  fs::create_directories(outside);
+  test::WriteFile(dir / "old.bin", test::BuildImage("IPC-A_V1"));
+  fs::last_write_time(dir / "old.bin", fs::file_time_type::clock::now() - std::chrono::hours(24));
+  test::WriteFile(outside / "new.bin", test::BuildImage("IPC-A_V2"));
+  fs::create_symlink(outside / "new.bin", dir / "new_abs.bin");
+  fs::create_symlink("../elsewhere/new.bin", dir / "new_rel.bin");
+  fs::create_symlink(outside / "missing.bin", dir / "dangling.bin");
+  test::WriteFile(dir / "sub" / "inner.bin", test::BuildImage("IPC-B_V1"));
+  fs::create_symlink("sub/inner.bin", dir / "inner_link.bin");
+  fs::create_symlink("sub", dir / "folder.bin");
+  ASSERT_EQ(mkfifo((dir / "pipe.bin").c_str(), 0600), 0);
+  test::WriteFile(outside / "factory.bin", test::BuildImage("FACTORY-OUT"));
+  fs::create_symlink(outside / "factory.bin", dir / "firmware_a_factory_zq.bin");  // first in name order
+  test::WriteFile(dir / "firmware_b_factory_zq.bin", test::BuildImage("FACTORY"));
+
+  const FirmwareList list = ListFirmwareFiles(dir.string());
+  std::set<std::string> listed;
+  for (const auto& [name, entry] : list) listed.insert(name);
+  EXPECT_EQ(listed, (std::set<std::string>{"firmware_b_factory_zq.bin", "inner_link.bin", "old.bin"}));
+
+  Fixture f;
+  f.server.SetFirmwareFolder(dir.string());
+  f.server.RebuildFirmwareList();
+  EXPECT_EQ(f.server.ChooseFirmwareFile("IPC-A"), "old.bin");
+  EXPECT_EQ(f.server.ChooseFirmwareFile("IPC-B"), "inner_link.bin");
+  f.server.SetFirmwareList({});
+  EXPECT_EQ(f.server.ChooseFirmwareFile("ANY"), "firmware_b_factory_zq.bin");
+
+  // The helper itself, on loopback: every offered name is fetched whole, every
+  // name left out is refused.
+  if (std::system("command -v curl >/dev/null") != 0) GTEST_SKIP() << "curl missing";
+  tftp::ServerOptions options;
+  options.folder = dir.string();
+  options.port = 0;
+  options.bind_address = htonl(INADDR_LOOPBACK);
+  tftp::TftpServer helper(options);
+  std::string error;
+  ASSERT_TRUE(helper.Open(error)) << error;
+  std::thread serving([&] { helper.Run(); });
+  const fs::path got = root / "got.bin";
+  auto fetch = [&](const std::string& name) {
+    fs::remove(got);
+    const std::string command = "curl -sS -o " + got.string() + " tftp://127.0.0.1:" + std::to_string(helper.port()) +
+                                "/" + name + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+  };
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    SCOPED_TRACE(name);
+    EXPECT_EQ(fetch(name), listed.count(name) == 1);
+    if (listed.count(name)) {
+      std::ifstream in(got, std::ios::binary);
+      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      EXPECT_EQ(bytes.size(), fs::file_size(entry.path()));
+    }
+  }
+  helper.Stop();
+  serving.join();
+}
+
 TEST(RecoveryServer, AddressesSkipBusyUnknownAndHandedOut) {
   Fixture f;
   f.busy = {"192.168.1.3"};
   f.unknown = {"192.168.1.4"};
-  EXPECT_EQ(f.server.PickDeviceIp(0), "192.168.1.5");
+  EXPECT_EQ(f.server.PickDeviceIp(0, "d"), "192.168.1.5");
   std::set<std::string> seen{"192.168.1.5"};
   // Every address handed out differs, and none is the adapter's, a busy or an
   // unknown one; once all 250 free ones are out, nothing more is given.
   for (int call = 0; call < 1000; ++call) {
-    const std::string ip = f.server.PickDeviceIp(0);
+    const std::string ip = f.server.PickDeviceIp(0, "d" + std::to_string(call));
     if (!ip.empty()) {
       ASSERT_TRUE(seen.insert(ip).second) << ip;
     }
   }
   EXPECT_EQ(seen.size(), 250u);
+  EXPECT_EQ(f.server.HeldAddresses(), 250u);
   EXPECT_EQ(seen.count("192.168.1.3") + seen.count("192.168.1.4"), 0u);
   EXPECT_EQ(seen.count("192.168.1.253"), 0u);
   f.server.SetAdapterAddress(0);
-  EXPECT_EQ(f.server.PickDeviceIp(0), "");
+  EXPECT_EQ(f.server.PickDeviceIp(0, "x"), "");
+}
+
+// When no candidate is known to be free, not even the first device gets an
+// address: a probe that answers means in use, one that cannot run means
+// unknown, and neither is ever taken for free.
+TEST(RecoveryServer, NoAddressWhenNoCandidateIsKnownFree) {
+  struct Case {
+    const char* name;
+    std::function<int(std::uint32_t)> probe;
+  };
+  const Case cases[] = {
+      {"every candidate answers", [](std::uint32_t) { return 1; }},
+      {"no probe can run", [](std::uint32_t) { return -1; }},
+      {"no probe at all", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> log;
+    RecoveryHooks hooks;
+    hooks.log = [&](const std::string& line) { log.push_back(line); };
+    hooks.probe = c.probe;
+    RecoveryServer server(hooks);
+    server.SetAdapterAddress(Addr("192.168.1.253"));
+    server.SetFirmwareList({{"ipc_a.bin", {100, "IPC-A_V1.0"}}});
+    for (const char* uuid : {"first", "second"}) {
+      EXPECT_EQ(server.HandleRequest(Addr("192.168.1.20"), std::string("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=") + uuid),
+                std::string("CMD_CODE=2;RESULT=-1;TFTP_SERVER=192.168.1.253;FIRMWARE_FILE=ipc_a.bin;DEV_IP=;DEV_MAC=;"
+                            "UUID=") + uuid);
+    }
+    EXPECT_EQ(std::count(log.begin(), log.end(), "IPC-A:no free address"), 2);
+    EXPECT_TRUE(server.Devices().empty());
+    EXPECT_EQ(server.HeldAddresses(), 0u);
+  }
+}
+
+// 252 spoofed requests take every address; each way a holder leaves gives
+// its address back, so a real device is served again.
+TEST(RecoveryServer, SpoofedRequestsHoldAddressesOnlyUntilTheyLeave) {
+  enum class Leave { kFinished, kBadImage, kFlashFail, kSilent, kClearHistory };
+  for (const Leave leave : {Leave::kFinished, Leave::kBadImage, Leave::kFlashFail, Leave::kSilent, Leave::kClearHistory}) {
+    SCOPED_TRACE(static_cast<int>(leave));
+    Fixture f;
+    for (int i = 0; i < 252; ++i)
+      ASSERT_EQ(Fields(f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=spoof" + std::to_string(i)))["RESULT"], "0");
+    EXPECT_EQ(f.server.HeldAddresses(), 252u);
+    EXPECT_EQ(Fields(f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=real"))["RESULT"], "-1");
+
+    // spoof0 stays alive throughout: a device heard within the silence time keeps its address.
+    const std::string kept = f.server.Devices()[0].address;
+    ASSERT_EQ(f.server.Devices()[0].uuid, "spoof0");
+    f.clock += kSilentDeviceRelease - std::chrono::seconds(1);
+    f.Ask("CMD_CODE=3;UUID=spoof0;STEP=7");
+    EXPECT_EQ(Fields(f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=real"))["RESULT"], "-1") << "nobody silent long enough yet";
+    switch (leave) {
+      case Leave::kFinished:
+      case Leave::kBadImage:
+      case Leave::kFlashFail: {
+        const int step = leave == Leave::kFinished ? 10 : leave == Leave::kBadImage ? 11 : 12;
+        for (int i = 1; i < 252; ++i) f.Ask("CMD_CODE=3;UUID=spoof" + std::to_string(i) + ";STEP=" + std::to_string(step));
+        break;
+      }
+      case Leave::kSilent:
+        f.clock += std::chrono::seconds(2);
+        break;
+      case Leave::kClearHistory:
+        f.server.ClearHistory();
+        break;
+    }
+    EXPECT_EQ(f.server.HeldAddresses(), leave == Leave::kClearHistory ? 0u : 1u);
+    auto real = Fields(f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=real"));
+    EXPECT_EQ(real["RESULT"], "0");
+    if (leave != Leave::kClearHistory) {
+      EXPECT_NE(real["DEV_IP"], kept);
+    }
+  }
+}
+
+// A request that ends without a reply (the listener stops while it is being
+// answered) leaves no address claimed: the next device gets that very one.
+TEST(RecoveryServer, RequestCancelledDuringTheProbeHoldsNothing) {
+  RecoveryServer* self = nullptr;
+  bool cancel = true;
+  RecoveryHooks hooks;
+  hooks.probe = [&](std::uint32_t) {
+    if (cancel) self->SetCancelled(true);
+    return 0;
+  };
+  RecoveryServer server(hooks);
+  self = &server;
+  server.SetAdapterAddress(Addr("192.168.1.253"));
+  server.SetFirmwareList({{"ipc_a.bin", {100, "IPC-A_V1.0"}}});
+  EXPECT_EQ(Fields(server.HandleRequest(Addr("192.168.1.20"), "CMD_CODE=1;DEV_TYPE=IPC-A;UUID=a"))["RESULT"], "-1");
+  EXPECT_EQ(server.HeldAddresses(), 0u);
+  cancel = false;
+  server.SetCancelled(false);
+  // All 252 addresses are still there to be handed out, the first probed one too.
+  std::set<std::string> handed;
+  for (int i = 0; i < 300; ++i) {
+    const std::string ip = server.PickDeviceIp(0, "d" + std::to_string(i));
+    if (!ip.empty()) handed.insert(ip);
+  }
+  EXPECT_EQ(handed.size(), 252u);
+  EXPECT_EQ(handed.count("192.168.1.3"), 1u);
+}
+
+// Device texts reach the log escaped: a line break in them forges no line.
+TEST(RecoveryServer, DeviceTextsAreEscapedInTheLog) {
+  Fixture f;
+  f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A\n00099:forged;UUID=x");
+  f.Ask("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=u\r\n1");
+  f.Ask("CMD_CODE=3;DEV_TYPE=IPC-A;UUID=u\r\n1;STEP=1");
+  for (const std::string& line : f.log) EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+  EXPECT_EQ(f.log, (std::vector<std::string>{"IPC-A\\n00099:forged", "IPC-A\\n00099:forged:firmware not found",
+                                             "IPC-A", "IPC-A:ipc_a.bin", "IPC-A",
+                                             "IPC-A:u\\r\\n1:T:UPDATE_PROCESS_DOWN_FW_START"}));
 }
 
 TEST(RecoveryServer, DeviceAskingAgainGivesBackItsAddress) {

@@ -318,11 +318,17 @@ void CBootServerDlg::EndHelper() {
 }
 
 void CBootServerDlg::AppendLog(const QString& text) {
+  AppendLogLine(text);
+  ScrollLogToEnd();
+}
+
+void CBootServerDlg::AppendLogLine(const QString& text) {
   ++log_counter_;
   // One block appended, never the whole text rebuilt.
   log_->appendPlainText(QStringLiteral("%1:").arg(log_counter_, 5, 10, QLatin1Char('0')) + text);
-  log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
 }
+
+void CBootServerDlg::ScrollLogToEnd() { log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum()); }
 
 void CBootServerDlg::UpdateDeviceRow(const BootDeviceInfo& device) {
   if (list_ == nullptr) return;
@@ -343,12 +349,24 @@ void CBootServerDlg::UpdateDeviceRow(const BootDeviceInfo& device) {
 }
 
 void CBootServerDlg::PostDeviceUpdate(const BootDeviceInfo& device) {
-  QMetaObject::invokeMethod(this, [this, device] { UpdateDeviceRow(device); }, Qt::QueuedConnection);
+  if (feed_.AddDevice(device)) QMetaObject::invokeMethod(this, [this] { TakeFeed(); }, Qt::QueuedConnection);
 }
 
 void CBootServerDlg::PostLogTextA(const std::string& text) {
-  const std::string cut = text.substr(0, 5119);
-  QMetaObject::invokeMethod(this, [this, cut] { AppendLogA(cut); }, Qt::QueuedConnection);
+  if (feed_.AddLine(text.substr(0, 5119)))
+    QMetaObject::invokeMethod(this, [this] { TakeFeed(); }, Qt::QueuedConnection);
+}
+
+void CBootServerDlg::TakeFeed() {
+  const RecoveryUiFeed::Batch batch = feed_.Take();
+  for (const std::string& line : batch.lines) AppendLogLine(QString::fromStdString(line));
+  if (batch.dropped_lines > 0)
+    AppendLogLine(QStringLiteral("%1 log lines dropped: more arrived than the window could show").arg(batch.dropped_lines));
+  if (batch.dropped_devices > 0)
+    AppendLogLine(QStringLiteral("%1 device updates dropped: more devices at once than the list holds")
+                      .arg(batch.dropped_devices));
+  if (!batch.lines.empty() || batch.dropped_lines > 0 || batch.dropped_devices > 0) ScrollLogToEnd();
+  for (const BootDeviceInfo& device : batch.devices) UpdateDeviceRow(device);
 }
 
 void CBootServerDlg::OnChooseFirmwareFolder() {

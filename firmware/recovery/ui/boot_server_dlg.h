@@ -13,6 +13,7 @@
 #include "common/ui/cxdlg.h"
 #include "firmware/recovery/recovery_listener.h"
 #include "firmware/recovery/recovery_server.h"
+#include "firmware/recovery/recovery_ui_feed.h"
 
 class QPlainTextEdit;
 class CSaveParam;
@@ -71,9 +72,12 @@ class CBootServerDlg : public ::kelvara::ui::CXDlg {
   void OnRestoreFactoryCheck();
   void OnNetcardChanged();
 
-  // Any thread: hand a record or a line to the window's thread.
+  // Any thread: hand a record or a line to the window's thread (through a
+  // bounded feed taken in batches).
   void PostDeviceUpdate(const BootDeviceInfo& device);
   void PostLogTextA(const std::string& text);
+  // UI thread: shows what the feed holds.
+  void TakeFeed();
 
   RecoveryServer& Server() { return *server_; }
   controls::CReportCtrl* DeviceList() const { return list_; }
@@ -88,10 +92,13 @@ class CBootServerDlg : public ::kelvara::ui::CXDlg {
   int UnpackAndStartHelper(const QString& folder);
   void EndHelper();
   QString HelperPath(const QString& folder) const;
+  void AppendLogLine(const QString& text);
+  void ScrollLogToEnd();
 
   BootServerHost* host_;
   CSaveParam* settings_;
   BootServerOptions options_;
+  RecoveryUiFeed feed_;  // before the listener: its threads feed it until they end
   std::unique_ptr<RecoveryServer> server_;
   std::unique_ptr<RecoveryListener> listener_;
   controls::CReportCtrl* list_ = nullptr;

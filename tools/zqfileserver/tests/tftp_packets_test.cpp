@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "served_file.h"
+#include "common/served_file.h"
 
 namespace kelvara::tftp {
 namespace {
@@ -48,6 +48,10 @@ TEST(TftpPackets, NegotiatesWithinBounds) {
       {{{"blksize", "12x"}}, 512, 3, ""},        // not a number
       {{{"timeout", "0"}, {"timeout", "256"}}, 512, 3, ""},
       {{{"timeout", "9"}, {"windowsize", "4"}}, 512, 9, "timeout\0"s "9\0"s},
+      {{{"timeout", "10"}}, 512, 10, "timeout\0"s "10\0"s},
+      // Longer than the cap: left out of the OACK, the default applies.
+      {{{"timeout", "11"}}, 512, 3, ""},
+      {{{"blksize", "1468"}, {"timeout", "255"}}, 1468, 3, "blksize\0"s "1468\0"s},
   };
   for (const auto& c : cases) {
     Request r;

@@ -5,8 +5,9 @@
 #include <string_view>
 
 #include "tftp_packets.h"
-#include "served_file.h"
+#include "common/served_file.h"
 
+using namespace kelvara;
 using namespace kelvara::tftp;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (request->filename.empty() || request->mode.empty()) __builtin_trap();
   const Negotiated n = Negotiate(*request, size);
   if (n.block_size < kMinBlockSize || n.block_size > kMaxBlockSize) __builtin_trap();
-  if (n.timeout_seconds < 1 || n.timeout_seconds > 255) __builtin_trap();
+  if (n.timeout_seconds < 1 || n.timeout_seconds > kMaxTimeoutSeconds) __builtin_trap();
   const std::string oack = BuildOack(n, size);
   if (oack.size() < 2 || oack[1] != kOack) __builtin_trap();
   std::string normalized;

@@ -263,6 +263,93 @@ TEST_F(TftpServerTest, RetransmitsAfterTheTimeOutAndIgnoresStaleAcks) {
   close(s);
 }
 
+// Clients that hold a slot without progress: one answers every DATA with a
+// stale ACK ten times a second, one asks for the longest time-out and stays
+// silent. Both slots come free once the awaited ACK has not come within the
+// retransmissions' time (here 2 time-outs of 1 s and of the 3-s default).
+TEST_F(TftpServerTest, StaleAcksAndLongTimeOutsDoNotHoldASlot) {
+  ServerOptions options;
+  options.retries = 1;
+  Start(options);
+  WriteAll(root_ / "f.bin", RandomBytes(5000, 4));
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(server_->port());
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int stale = socket(AF_INET, SOCK_DGRAM, 0);
+  const int slow = socket(AF_INET, SOCK_DGRAM, 0);
+  const std::string rrq_stale = std::string("\0\1f.bin\0octet\0timeout\0001\0", 24);
+  const std::string rrq_slow = std::string("\0\1f.bin\0octet\0timeout\000255\0", 26);
+  sendto(stale, rrq_stale.data(), rrq_stale.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  sendto(slow, rrq_slow.data(), rrq_slow.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  char buffer[600];
+  sockaddr_in from{};
+  socklen_t length = sizeof from;
+  // The slow client's first packet: DATA 1 at once, its 255-s time-out not acknowledged.
+  pollfd p{slow, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 2000), 1);
+  ASSERT_EQ(recv(slow, buffer, sizeof buffer, 0), 4 + 512);
+  EXPECT_EQ(buffer[1], kData);
+
+  const auto start = std::chrono::steady_clock::now();
+  bool stale_ended = false;
+  while (server_->active_transfers() > 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+    pollfd q{stale, POLLIN, 0};
+    if (poll(&q, 1, 100) == 1) {
+      length = sizeof from;
+      recvfrom(stale, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+    }
+    if (from.sin_port != 0 && !stale_ended) {
+      const char ack0[4] = {0, kAck, 0, 0};  // never the block awaited
+      sendto(stale, ack0, sizeof ack0, 0, reinterpret_cast<sockaddr*>(&from), length);
+    }
+    if (!stale_ended && server_->active_transfers() == 1) {
+      stale_ended = true;
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << "the stale client's slot";
+    }
+  }
+  EXPECT_EQ(server_->active_transfers(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << "the slow client's slot";
+  const std::string log = Log();
+  std::size_t ended = 0;
+  for (auto at = log.find("ended without completion"); at != std::string::npos;
+       at = log.find("ended without completion", at + 1))
+    ++ended;
+  EXPECT_EQ(ended, 2u) << log;
+  close(stale);
+  close(slow);
+}
+
+// The requested name is the client's bytes: a line break in it forges no
+// line of the helper's output, which the recovery window shows line by line.
+TEST_F(TftpServerTest, RequestedNamesAreEscapedInTheLog) {
+  const std::string names[] = {"x\n00042:zq: recovered", "y\r\nz.bin"};
+  const int s = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(server_->port());
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (const std::string& name : names) {
+    const std::string rrq = std::string("\0\1", 2) + name + std::string("\0octet\0", 7);
+    sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    pollfd p{s, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 2000), 1);
+    char buffer[600];
+    recv(s, buffer, sizeof buffer, 0);
+  }
+  // The line is written after the error goes out.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (Log().find("z.bin") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const std::string log = Log();
+  EXPECT_NE(log.find("refused: file not found: x\\n00042:zq: recovered\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("refused: file not found: y\\r\\nz.bin\n"), std::string::npos) << log;
+  std::size_t lines = 0;
+  for (char c : log) lines += c == '\n';
+  EXPECT_EQ(lines, 2u) << log;
+  close(s);
+}
+
 TEST(TftpServerOpen, ReportsABusyPort) {
   ServerOptions options;
   options.folder = test::MakeTempDir("busy").string();

@@ -1,4 +1,4 @@
-#include "served_file.h"
+#include "common/served_file.h"
 
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace kelvara::tftp {
+namespace kelvara {
 namespace {
 
 // realpath-based check for kernels without openat2 (before 5.6).
@@ -69,4 +69,4 @@ OpenResult OpenServedFile(int root_fd, std::string_view name, ServedFile& out) {
   return OpenResult::kOk;
 }
 
-}  // namespace kelvara::tftp
+}  // namespace kelvara

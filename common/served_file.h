@@ -1,12 +1,14 @@
 #pragma once
-// Opening a requested name inside the served folder, and nothing else: no
-// absolute names, no ".." component, no symbolic link that leads out of the
-// folder (resolved by the kernel with RESOLVE_BENEATH), and only regular files.
+// What the TFTP helper serves from its folder, and nothing else: no absolute
+// names, no ".." component, no symbolic link that leads out of the folder
+// (resolved by the kernel with RESOLVE_BENEATH), and only regular files. The
+// recovery server offers only images this rule opens, so it never names a
+// file the helper then refuses.
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace kelvara::tftp {
+namespace kelvara {
 
 enum class OpenResult { kOk, kNotFound, kRefused };
 
@@ -23,4 +25,4 @@ OpenResult OpenServedFile(int root_fd, std::string_view name, ServedFile& out);
 // with a ".." component. `normalized` gets the name with '/' separators.
 bool IsNameAcceptable(std::string_view name, std::string& normalized);
 
-}  // namespace kelvara::tftp
+}  // namespace kelvara
