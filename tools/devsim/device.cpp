@@ -60,8 +60,7 @@ bool IsSetCode(uint32_t code) {
 Device::Device(int index, DeviceConfig config)
     : index_(index),
       config_(std::move(config)),
-      initial_(config_),
-      login_salt_(varurovodiv::wire::RandomBytes(varurovodiv::wire::kSaltSize)) {
+      initial_(config_) {
   ResetBlocks();
 }
 
@@ -116,34 +115,14 @@ std::string Device::LanBlock() const {
          Attr("DNS1", c.dns1) + Attr("DNS2", c.dns2) + lan_extra_ + " />";
 }
 
-varurovodiv::wire::Hello Device::NewHello() const {
-  varurovodiv::wire::Hello h;
-  h.challenge = varurovodiv::wire::RandomBytes(varurovodiv::wire::kChallengeSize);
-  h.iterations = varurovodiv::wire::kLoginIterations;
-  h.salt = login_salt_;
-  return h;
+varurovodiv::wire::Hello Device::NewHello() {
+  return {varurovodiv::wire::RandomBytes(varurovodiv::wire::kNonceSize)};
 }
 
-bool Device::CheckLogin(const varurovodiv::wire::Hello& hello,
-                        const varurovodiv::wire::LoginRequest& login) const {
-  std::string password;
-  {
-    std::lock_guard lock(mutex_);
-    if (faults_.refuse_login || login.user != config_.user) return false;
-    password = config_.password;
-  }
-  varurovodiv::wire::Digest key;
-  {
-    std::lock_guard lock(key_mutex_);
-    if (!have_key_ || key_password_ != password) {
-      key_ = varurovodiv::wire::LoginKey(password, login_salt_, hello.iterations);
-      key_password_ = password;
-      have_key_ = true;
-    }
-    key = key_;
-  }
-  const auto expected = varurovodiv::wire::LoginProof(key, hello.challenge, login.nonce, login.user);
-  return varurovodiv::wire::DigestEqual(varurovodiv::wire::DigestBytes(expected), login.proof);
+std::optional<std::string> Device::LoginPassword(const std::string& user) const {
+  std::lock_guard lock(mutex_);
+  if (faults_.refuse_login || user != config_.user) return std::nullopt;
+  return config_.password;
 }
 
 SdkAnswer Device::SystemControl(uint32_t code, const std::string& request) {

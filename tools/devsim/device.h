@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -58,11 +59,12 @@ class Device {
   // Discovery: the Msg_code 3 reply text.
   std::string SearchReplyText() const;
 
-  // Login: the HELLO this device sends (fresh challenge, its salt and PBKDF2
-  // rounds), and the check of a LOGIN's proof against the device's account.
-  varurovodiv::wire::Hello NewHello() const;
-  bool CheckLogin(const varurovodiv::wire::Hello& hello,
-                  const varurovodiv::wire::LoginRequest& login) const;
+  // Login: the HELLO this device sends (a fresh nonce), and the password of
+  // the account a login names; none for another user or while logins are
+  // refused (the exchange then runs to its end with a random secret, so a
+  // wrong user looks like a wrong password).
+  static varurovodiv::wire::Hello NewHello();
+  std::optional<std::string> LoginPassword(const std::string& user) const;
 
   // SDK requests (the frame type's base value, command, payload).
   SdkAnswer SystemControl(uint32_t code, const std::string& request);
@@ -185,13 +187,6 @@ class Device {
   std::atomic<uint64_t> log_close_{0};
   LogStream log_stream_;
   TalkSink talk_;
-  // The account's stretched password, kept as a device keeps it; made again
-  // when the password changes.
-  const std::string login_salt_;
-  mutable std::mutex key_mutex_;
-  mutable std::string key_password_;
-  mutable varurovodiv::wire::Digest key_{};
-  mutable bool have_key_ = false;
 };
 
 }  // namespace kelvara::devsim

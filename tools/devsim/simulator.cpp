@@ -22,6 +22,7 @@
 #include "discovery_request.h"
 #include "firmware_intake.h"
 #include "digest.h"
+#include "login_handshake.h"
 #include "wire_frame.h"
 
 namespace kelvara::devsim {
@@ -328,6 +329,9 @@ void Simulator::ServeSdk(Device& d, int fd) {
   }
   wire::FrameParser parser;
   bool logged_in = false;
+  // The key exchange under way: made on LOGIN_SHARE, judged on LOGIN.
+  std::unique_ptr<wire::LoginExchange> exchange;
+  bool account_known = false;
   const auto login_deadline = Clock::now() + kLoginTimeout;
   uint64_t events_sent = d.last_event();
 
@@ -405,17 +409,44 @@ void Simulator::ServeSdk(Device& d, int fd) {
       // A device that answers nothing: the peer sees it go by its time-outs.
       if (faults.drop_replies) continue;
       if (!logged_in) {
+        // LOGIN_SHARE, then LOGIN; anything else ends the connection. A
+        // LOGIN without a share of this connection before it (a replay) is
+        // refused.
+        auto answer = [&](int32_t result, std::string_view payload) {
+          return SendAll(fd, wire::EncodeFrame(f.header.type | wire::kReplyBit, f.header.sequence,
+                                               f.header.handle, 0, result, payload),
+                         stop_);
+        };
+        if (type == FrameType::kLoginShare && !exchange) {
+          const auto share = wire::DecodeLoginShare(f.payload);
+          if (!share) {
+            d.CountLogin(false);
+            answer(wire::kResultBadCredentials, {});
+            return;
+          }
+          const auto password = d.LoginPassword(share->user);
+          account_known = password.has_value();
+          exchange = std::make_unique<wire::LoginExchange>(
+              wire::LoginExchange::Side::kDevice,
+              password ? *password : wire::RandomBytes(32), share->user, hello.nonce,
+              share->nonce);
+          if (!exchange->TakePeerShare(share->share)) {
+            d.CountLogin(false);
+            answer(wire::kResultBadCredentials, {});
+            return;
+          }
+          if (!answer(wire::kResultOk, exchange->share())) return;
+          continue;
+        }
         if (type != FrameType::kLogin) return;
-        const auto login = wire::DecodeLogin(f.payload);
-        const bool ok = login && d.CheckLogin(hello, *login);
+        const bool ok = exchange && account_known && exchange->CheckPeerTag(f.payload);
         d.CountLogin(ok);
-        if (!SendAll(fd, wire::EncodeFrame(f.header.type | wire::kReplyBit, f.header.sequence,
-                                           f.header.handle, 0,
-                                           ok ? wire::kResultOk : wire::kResultBadCredentials, {}),
-                     stop_) ||
+        if (!answer(ok ? wire::kResultOk : wire::kResultBadCredentials,
+                    ok ? exchange->Tag() : std::string()) ||
             !ok) {
           return;
         }
+        exchange.reset();
         logged_in = true;
         continue;
       }

@@ -375,9 +375,10 @@ Session::LoginOutcome Session::ConnectAndLogin() {
     }
   }
 
-  // Challenge, proof, verdict.
+  // The key exchange (docs/device-protocol.md, "Login"): HELLO, our share,
+  // the device's share, our tag, the verdict with the device's tag.
   const auto deadline = Clock::now() + timeouts_.reply;
-  // Anything but a well-formed challenge, or a verdict, within the time is a
+  // Anything but a well-formed message of the exchange within the time is a
   // device breaking the protocol (status event 5); silence is unreachability.
   auto fail = [this](bool got_frame) {
     const bool malformed = got_frame || parser_.error() != wire::ParseError::kNone;
@@ -387,41 +388,47 @@ Session::LoginOutcome Session::ConnectAndLogin() {
            : malformed  ? LoginOutcome::kProtocol
                         : LoginOutcome::kUnreachable;
   };
+  // A device that refuses, sends a share that is no point or a tag that does
+  // not prove the password: the one outcome a wrong password has too.
+  auto refused = [this](const char* why) {
+    SdkLog("handle %d: login refused by %s (%s)", handle_, params_.address.c_str(), why);
+    CloseLink();
+    return LoginOutcome::kRefused;
+  };
+  // Sends one message of the exchange and reads the next frame; `answers`
+  // tells whether it is the reply to that message.
+  auto exchange = [&](FrameType type, const std::string& payload, bool& answers) {
+    const uint32_t seq = NextSequence();
+    answers = false;
+    if (!SendAll(wire::EncodeFrame(type, seq, handle_, 0, 0, payload), deadline)) {
+      return std::optional<wire::Frame>();
+    }
+    auto reply = ReadFrame(parser_, deadline);
+    answers = reply && reply->header.type == (static_cast<uint16_t>(type) | wire::kReplyBit) &&
+              reply->header.sequence == seq;
+    return reply;
+  };
   auto hello_frame = ReadFrame(parser_, deadline);
   if (!hello_frame || hello_frame->header.type != static_cast<uint16_t>(FrameType::kHello)) {
     return fail(hello_frame.has_value());
   }
-  // A HELLO asking for fewer PBKDF2 rounds than the protocol's minimum gets no
-  // proof: it would make guessing the password from the proof cheap.
   const auto hello = wire::DecodeHello(hello_frame->payload);
   if (!hello) return fail(true);
-  if (!key_ || key_salt_ != hello->salt || key_iterations_ != hello->iterations) {
-    key_ = wire::LoginKey(params_.password, hello->salt, hello->iterations);
-    key_salt_ = hello->salt;
-    key_iterations_ = hello->iterations;
-  }
-  wire::LoginRequest login;
-  login.user = params_.user;
-  login.nonce = wire::RandomBytes(wire::kNonceSize);
-  login.proof = wire::DigestBytes(wire::LoginProof(*key_, hello->challenge, login.nonce, login.user));
-  const uint32_t seq = NextSequence();
-  if (!SendAll(wire::EncodeFrame(FrameType::kLogin, seq, handle_, 0, 0, wire::EncodeLogin(login)),
-               deadline)) {
-    CloseLink();
-    return stop_.load() ? LoginOutcome::kStopped : LoginOutcome::kUnreachable;
-  }
-  auto verdict = ReadFrame(parser_, deadline);
-  if (!verdict ||
-      verdict->header.type != (static_cast<uint16_t>(FrameType::kLogin) | wire::kReplyBit) ||
-      verdict->header.sequence != seq) {
-    return fail(verdict.has_value());
-  }
-  if (verdict->header.result != wire::kResultOk) {
-    SdkLog("handle %d: login refused by %s (%d)", handle_, params_.address.c_str(),
-           verdict->header.result);
-    CloseLink();
-    return LoginOutcome::kRefused;
-  }
+  const std::string nonce = wire::RandomBytes(wire::kNonceSize);
+  wire::LoginExchange pake(wire::LoginExchange::Side::kClient, params_.password, params_.user,
+                           hello->nonce, nonce);
+  bool answers = false;
+  auto share = exchange(FrameType::kLoginShare,
+                        wire::EncodeLoginShare({params_.user, nonce, pake.share()}), answers);
+  if (!answers) return fail(share.has_value());
+  if (share->header.result != wire::kResultOk) return refused("account");
+  if (share->payload.size() != wire::kShareSize) return fail(true);
+  if (!pake.TakePeerShare(share->payload)) return refused("the device's share is no point");
+  auto verdict = exchange(FrameType::kLogin, pake.Tag(), answers);
+  if (!answers) return fail(verdict.has_value());
+  if (verdict->header.result != wire::kResultOk) return refused("password");
+  if (verdict->payload.size() != wire::kTagSize) return fail(true);
+  if (!pake.CheckPeerTag(verdict->payload)) return refused("the device did not prove the password");
   last_received_ = Clock::now();
   next_heartbeat_ = last_received_ + timeouts_.heartbeat;
   return LoginOutcome::kOk;

@@ -1,6 +1,6 @@
 #pragma once
 // One login: a thread that connects to the device's command port, logs in with
-// the challenge, keeps the link alive with heartbeats, sends requests, runs file
+// the key exchange, keeps the link alive with heartbeats, sends requests, runs file
 // transfers one after another, reconnects when allowed, and posts every outcome
 // to the event dispatcher.
 #include <atomic>
@@ -167,11 +167,6 @@ class Session {
   std::atomic<size_t> pending_count_{0};  // pending_.size(), for Submit
   std::unique_ptr<ActiveTransfer> active_;
   uint32_t sequence_ = 0;
-  // The stretched password for the device's salt and rounds, kept across
-  // reconnections to the same device.
-  std::optional<wire::Digest> key_;
-  std::string key_salt_;
-  uint32_t key_iterations_ = 0;
   Clock::time_point last_received_;
   Clock::time_point next_heartbeat_;
   bool throttled_ = false;  // not reading: the callback has not taken the events
