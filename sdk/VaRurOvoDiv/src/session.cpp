@@ -62,6 +62,24 @@ constexpr size_t kMaxQueuedTransfers = 16;
 constexpr size_t kTransferWindow = 4 * wire::kChunkSize;
 // Largest file the SDK accepts from a device.
 constexpr uint64_t kMaxDownload = 256ull << 20;
+// The link's reads and upload chunks; a read takes at most one whole chunk.
+constexpr size_t kIoBufferSize = wire::kChunkSize;
+
+// A session thread's stack. Its deepest path (a frame handled while the
+// link is served, posting an event) uses a few KiB; the buffers live on the
+// heap. Small stacks keep thousands of logins cheap to start and end.
+// Sanitizer builds keep the default, as their instrumentation needs more.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kSessionStackSize = 0;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr size_t kSessionStackSize = 0;
+#else
+constexpr size_t kSessionStackSize = 256 * 1024;
+#endif
+#else
+constexpr size_t kSessionStackSize = 256 * 1024;
+#endif
 
 int MsUntil(Clock::time_point t) {
   const auto d = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
@@ -113,7 +131,8 @@ Session::Session(int handle, LoginParams params, const Timeouts& timeouts, bool 
       params_(std::move(params)),
       timeouts_(timeouts),
       dispatcher_(dispatcher),
-      auto_reconnect_(auto_reconnect) {
+      auto_reconnect_(auto_reconnect),
+      io_buffer_(new char[kIoBufferSize]) {
   wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
@@ -122,11 +141,24 @@ Session::~Session() {
   if (wake_fd_ >= 0) close(wake_fd_);
 }
 
+void* Session::ThreadMain(void* session) {
+  pthread_setname_np(pthread_self(), "vrod-login");
+  static_cast<Session*>(session)->Run();
+  return nullptr;
+}
+
 void Session::Start() {
-  thread_ = std::thread([this] {
-    pthread_setname_np(pthread_self(), "vrod-login");
-    Run();
-  });
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  if (kSessionStackSize != 0) pthread_attr_setstacksize(&attr, kSessionStackSize);
+  const int err = pthread_create(&thread_, &attr, &Session::ThreadMain, this);
+  pthread_attr_destroy(&attr);
+  thread_started_ = err == 0;
+  if (!thread_started_) {
+    SdkLog("handle %d: no thread for the login: %s", handle_, std::strerror(err));
+    stop_.store(true);
+    PostStatus(STATUS_EVENT_CONNECT_FAILED);
+  }
 }
 
 void Session::RequestStop() {
@@ -139,7 +171,8 @@ void Session::RequestStop() {
 
 void Session::Stop() {
   RequestStop();
-  if (thread_.joinable()) thread_.join();
+  if (thread_started_) pthread_join(thread_, nullptr);
+  thread_started_ = false;
 }
 
 void Session::SetAutoReconnect(bool enable) {
@@ -310,8 +343,8 @@ std::optional<wire::Frame> Session::ReadFrame(wire::FrameParser& parser,
       // Wake-ups from Submit are consumed by the serving loop later.
     }
     if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-      char buf[4096];
-      const ssize_t n = recv(socket_, buf, sizeof buf, 0);
+      char* buf = io_buffer_.get();
+      const ssize_t n = recv(socket_, buf, kIoBufferSize, 0);
       if (n == 0) return std::nullopt;
       if (n < 0) {
         if (errno == EAGAIN || errno == EINTR) continue;
@@ -491,9 +524,9 @@ void Session::StartNextTransfer() {
 void Session::PumpTransfer() {
   ActiveTransfer* t = active_.get();
   if (t == nullptr || !t->job.upload || t->phase != ActiveTransfer::Phase::kSending) return;
-  char chunk[wire::kChunkSize];
+  char* chunk = io_buffer_.get();
   while (outbuf_.size() < kTransferWindow && t->done < t->size) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof chunk, t->size - t->done));
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kIoBufferSize, t->size - t->done));
     const ssize_t n = read(t->fd, chunk, want);
     if (n <= 0) {
       FinishTransfer(false, "<RESPONSE_PARAM Error=\"local file read failed\" />");
@@ -735,7 +768,7 @@ void Session::OpenPartFile() {
 bool Session::Throttled() { return dispatcher_.QueuedBytes(handle_) >= kLoginEventBudget; }
 
 Session::LinkEnd Session::Serve() {
-  char buf[64 * 1024];
+  char* buf = io_buffer_.get();
   for (;;) {
     if (stop_.load()) return LinkEnd::kStopped;
     TakeQueuedRequests();
@@ -785,7 +818,7 @@ Session::LinkEnd Session::Serve() {
     // link (it reboots after an upgrade) leaves its answer readable, and the
     // error is reported only once the answer has been taken.
     if (!throttled && p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-      const ssize_t n = recv(socket_, buf, sizeof buf, 0);
+      const ssize_t n = recv(socket_, buf, kIoBufferSize, 0);
       if (n == 0) return LinkEnd::kLost;
       if (n < 0) {
         if (errno != EAGAIN && errno != EINTR) return LinkEnd::kLost;

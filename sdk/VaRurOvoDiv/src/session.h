@@ -11,8 +11,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <pthread.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "event_dispatcher.h"
@@ -57,6 +57,8 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
+  // Starts the session thread; when no thread can be made the login reports
+  // the device unreachable (status event 3) and does nothing else.
   void Start();
   // Asks the thread to end without waiting (many logins end in parallel).
   void RequestStop();
@@ -110,6 +112,7 @@ class Session {
     int progress = -1;
   };
 
+  static void* ThreadMain(void* session);
   void Run();
   LoginOutcome ConnectAndLogin();
   LinkEnd Serve();
@@ -153,13 +156,17 @@ class Session {
   // Set when the running transfer stopped moving; its failure says "timed out".
   bool transfer_timed_out_ = false;
   int wake_fd_ = -1;
-  std::thread thread_;
+  pthread_t thread_{};
+  bool thread_started_ = false;
 
   std::mutex queue_mutex_;
   std::deque<Request> requests_;
   std::deque<TransferJob> transfers_;
 
   // Owned by the session thread.
+  // The link's reads and upload chunks go through this buffer, on the heap:
+  // the thread's stack stays small (kSessionStackSize in session.cpp).
+  std::unique_ptr<char[]> io_buffer_;
   int socket_ = -1;
   wire::FrameParser parser_;
   std::string outbuf_;

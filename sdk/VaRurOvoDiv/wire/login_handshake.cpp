@@ -1,6 +1,5 @@
 #include "login_handshake.h"
 
-#include <openssl/rand.h>
 #include <sodium.h>
 
 #include <stdexcept>
@@ -181,10 +180,9 @@ bool LoginExchange::CheckPeerTag(std::string_view tag) const {
 }
 
 std::string RandomBytes(size_t size) {
+  EnsureSodium();
   std::string out(size, '\0');
-  if (RAND_bytes(reinterpret_cast<unsigned char*>(out.data()), static_cast<int>(size)) != 1) {
-    throw std::runtime_error("random bytes");
-  }
+  randombytes_buf(out.data(), size);
   return out;
 }
 
