@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <tinyxml.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -409,18 +411,21 @@ Faults Device::faults() const {
 
 bool Device::SetFault(const std::string& name, const std::string& value) {
   const long n = std::strtol(value.c_str(), nullptr, 10);
-  std::lock_guard lock(mutex_);
-  if (name == "drop_replies") faults_.drop_replies = n != 0;
-  else if (name == "delay_ms") faults_.delay_ms = static_cast<int>(std::max(0L, std::min(n, 60000L)));
-  else if (name == "malformed_reply") faults_.malformed_reply = n != 0;
-  else if (name == "oversize_reply") faults_.oversize_reply = n != 0;
-  else if (name == "refuse_login") faults_.refuse_login = n != 0;
-  else if (name == "drop_after_bytes") faults_.drop_after_bytes = n;
-  else if (name == "stall") faults_.stall = n != 0;
-  else if (name == "stall_after_bytes") faults_.stall_after_bytes = n;
-  else if (name == "reset_at_end") faults_.reset_at_end = n != 0;
-  else if (name == "clear") faults_ = Faults{};
-  else return false;
+  {
+    std::lock_guard lock(mutex_);
+    if (name == "drop_replies") faults_.drop_replies = n != 0;
+    else if (name == "delay_ms") faults_.delay_ms = static_cast<int>(std::max(0L, std::min(n, 60000L)));
+    else if (name == "malformed_reply") faults_.malformed_reply = n != 0;
+    else if (name == "oversize_reply") faults_.oversize_reply = n != 0;
+    else if (name == "refuse_login") faults_.refuse_login = n != 0;
+    else if (name == "drop_after_bytes") faults_.drop_after_bytes = n;
+    else if (name == "stall") faults_.stall = n != 0;
+    else if (name == "stall_after_bytes") faults_.stall_after_bytes = n;
+    else if (name == "reset_at_end") faults_.reset_at_end = n != 0;
+    else if (name == "clear") faults_ = Faults{};
+    else return false;
+  }
+  WakeLinks();
   return true;
 }
 
@@ -485,9 +490,35 @@ void Device::ReleaseDueEvents() {
 }
 
 void Device::PushEvent(uint32_t code, std::string data) {
+  {
+    std::lock_guard lock(mutex_);
+    events_.emplace_back(event_next_++, code, std::move(data));
+    while (events_.size() > kLogMaxLines) events_.pop_front();
+  }
+  WakeLinks();
+}
+
+void Device::AddLinkWake(int fd) {
+  std::lock_guard lock(wake_mutex_);
+  link_wakes_.push_back(fd);
+}
+
+void Device::RemoveLinkWake(int fd) {
+  std::lock_guard lock(wake_mutex_);
+  link_wakes_.erase(std::remove(link_wakes_.begin(), link_wakes_.end(), fd), link_wakes_.end());
+}
+
+void Device::WakeLinks() {
+  std::lock_guard lock(wake_mutex_);
+  const uint64_t one = 1;
+  for (int fd : link_wakes_) [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
+}
+
+Device::Clock::time_point Device::NextEventDue() const {
   std::lock_guard lock(mutex_);
-  events_.emplace_back(event_next_++, code, std::move(data));
-  while (events_.size() > kLogMaxLines) events_.pop_front();
+  Clock::time_point due = Clock::time_point::max();
+  for (const auto& e : delayed_events_) due = std::min(due, std::get<0>(e));
+  return due;
 }
 
 std::vector<std::tuple<uint64_t, uint32_t, std::string>> Device::EventsSince(uint64_t after) const {

@@ -108,7 +108,18 @@ class Device {
   bool Up() const;
   // Changes whenever links must drop (reboot, address change, control "drop").
   uint64_t generation() const { return generation_.load(); }
-  void DropLinks() { generation_.fetch_add(1); }
+  void DropLinks() {
+    generation_.fetch_add(1);
+    WakeLinks();
+  }
+  // A served link waits for its socket or its wake-up eventfd, which the
+  // device signals on every change a link must act on (an event to send, a
+  // fault, a drop), so thousands of idle links do not poll.
+  void AddLinkWake(int fd);
+  void RemoveLinkWake(int fd);
+  void WakeLinks();
+  // When the next delayed event falls due; time_point::max() when none.
+  Clock::time_point NextEventDue() const;
 
   Faults faults() const;
   bool SetFault(const std::string& name, const std::string& value);
@@ -183,6 +194,8 @@ class Device {
   int allnet_ = 0;
   std::atomic<int> factory_mode_{0};
   std::atomic<uint64_t> generation_{0};
+  std::mutex wake_mutex_;  // never held while taking mutex_
+  std::vector<int> link_wakes_;
   std::atomic<bool> offline_{false};
   std::atomic<uint64_t> log_close_{0};
   LogStream log_stream_;
