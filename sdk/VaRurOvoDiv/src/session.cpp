@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "sdk_log.h"
 
@@ -131,8 +133,7 @@ Session::Session(int handle, LoginParams params, const Timeouts& timeouts, bool 
       params_(std::move(params)),
       timeouts_(timeouts),
       dispatcher_(dispatcher),
-      auto_reconnect_(auto_reconnect),
-      io_buffer_(new char[kIoBufferSize]) {
+      auto_reconnect_(auto_reconnect) {
   wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
@@ -140,6 +141,14 @@ Session::~Session() {
   Stop();
   if (wake_fd_ >= 0) close(wake_fd_);
 }
+
+Session::IoBuffer::IoBuffer()
+    : data(static_cast<char*>(mmap(nullptr, kIoBufferSize, PROT_READ | PROT_WRITE,
+                                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0))) {
+  if (data == MAP_FAILED) throw std::bad_alloc();
+}
+
+Session::IoBuffer::~IoBuffer() { munmap(data, kIoBufferSize); }
 
 void* Session::ThreadMain(void* session) {
   pthread_setname_np(pthread_self(), "vrod-login");
@@ -343,7 +352,7 @@ std::optional<wire::Frame> Session::ReadFrame(wire::FrameParser& parser,
       // Wake-ups from Submit are consumed by the serving loop later.
     }
     if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-      char* buf = io_buffer_.get();
+      char* buf = io_buffer_.data;
       const ssize_t n = recv(socket_, buf, kIoBufferSize, 0);
       if (n == 0) return std::nullopt;
       if (n < 0) {
@@ -524,7 +533,7 @@ void Session::StartNextTransfer() {
 void Session::PumpTransfer() {
   ActiveTransfer* t = active_.get();
   if (t == nullptr || !t->job.upload || t->phase != ActiveTransfer::Phase::kSending) return;
-  char* chunk = io_buffer_.get();
+  char* chunk = io_buffer_.data;
   while (outbuf_.size() < kTransferWindow && t->done < t->size) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kIoBufferSize, t->size - t->done));
     const ssize_t n = read(t->fd, chunk, want);
@@ -768,7 +777,7 @@ void Session::OpenPartFile() {
 bool Session::Throttled() { return dispatcher_.QueuedBytes(handle_) >= kLoginEventBudget; }
 
 Session::LinkEnd Session::Serve() {
-  char* buf = io_buffer_.get();
+  char* buf = io_buffer_.data;
   for (;;) {
     if (stop_.load()) return LinkEnd::kStopped;
     TakeQueuedRequests();

@@ -164,9 +164,18 @@ class Session {
   std::deque<TransferJob> transfers_;
 
   // Owned by the session thread.
-  // The link's reads and upload chunks go through this buffer, on the heap:
-  // the thread's stack stays small (kSessionStackSize in session.cpp).
-  std::unique_ptr<char[]> io_buffer_;
+  // The link's reads and upload chunks go through this buffer, so the
+  // thread's stack stays small (kSessionStackSize in session.cpp). It is
+  // mapped on its own: an idle link touches one page of it, and the small
+  // records of many logins stay packed in the heap.
+  struct IoBuffer {
+    IoBuffer();
+    ~IoBuffer();
+    IoBuffer(const IoBuffer&) = delete;
+    IoBuffer& operator=(const IoBuffer&) = delete;
+    char* data;
+  };
+  IoBuffer io_buffer_;
   int socket_ = -1;
   wire::FrameParser parser_;
   std::string outbuf_;
