@@ -23,6 +23,7 @@
 
 #include "kelvara_test/test_env.h"
 #include "sdk_test_support.h"
+#include "fake_device_login.h"
 #include "digest.h"
 #include "login_handshake.h"
 #include "wire_frame.h"
@@ -86,19 +87,18 @@ class Link {
     }
   }
 
-  // Challenge, any login, verdict "logged in".
-  bool AcceptLogin() { return AcceptLogin(Hello()); }
-  bool AcceptLogin(const wire::Hello& hello) {
-    if (!SendFrame(FrameType::kHello, 0, 0, 0, wire::EncodeHello(hello))) return false;
-    login_ = Next();
-    return login_ && login_->header.type == static_cast<uint16_t>(FrameType::kLogin) &&
-           Reply(*login_, 0);
+  // The device's side of a login to its account (password "pw").
+  bool AcceptLogin() {
+    varurovodiv::test::FakeDeviceLogin login("pw");
+    if (!Send(login.HelloFrame())) return false;
+    for (int step = 0; step < 2; ++step) {
+      const auto f = Next();
+      const auto reply = f ? login.Answer(*f) : std::nullopt;
+      if (!reply || !Send(*reply)) return false;
+    }
+    return login.logged_in();
   }
-  static wire::Hello Hello() {
-    return {std::string(16, 'c'), wire::kLoginIterations, std::string(16, 's')};
-  }
-  // The LOGIN frame of the last AcceptLogin.
-  const std::optional<wire::Frame>& login() const { return login_; }
+  static wire::Hello Hello() { return {std::string(16, 'c')}; }
 
   // Answers heartbeats until the SDK closes the link or the device stops.
   void Idle() {
@@ -117,7 +117,6 @@ class Link {
   int fd_;
   const std::atomic<bool>& stop_;
   wire::FrameParser parser_;
-  std::optional<wire::Frame> login_;
 };
 
 // Serves the connections it accepts one after another with a script; the
@@ -476,43 +475,121 @@ TEST_F(HostileDevice, ADribblingDeviceGoesOffline) {
   EXPECT_EQ(Count(h, 32), 0u);
 }
 
-// A device that picks its challenge gets a fresh proof each time (the client
-// nonce), so it cannot precompute answers; one that asks for too few PBKDF2
-// rounds, to make guessing cheap, gets no proof at all.
-TEST_F(HostileDevice, ARogueDeviceGetsNoReusableOrCheapProof) {
-  std::vector<wire::LoginRequest> logins;
+// A device that does not know the password (one posing as another device,
+// or the address of a spoofed discovery reply) gets nothing to test passwords
+// against: every share the SDK sends is new, its one guess per login fails,
+// and a verdict it forges is refused, after which the SDK sends nothing more.
+TEST_F(HostileDevice, AnImpostorGetsFreshSharesAndCannotFinishTheLogin) {
+  std::vector<wire::LoginShare> shares;
+  std::vector<std::string> tags;
   std::mutex mutex;
-  FakeDevice fixed([&](Link& link, int) {
-    if (!link.AcceptLogin()) return;
-    if (auto l = wire::DecodeLogin(link.login()->payload)) {
+  std::atomic<int> guesses_right{0}, frames_after_verdict{0};
+  FakeDevice impostor([&](Link& link, int) {
+    varurovodiv::test::FakeDeviceLogin guess("guess");  // the same HELLO every time
+    if (!link.Send(guess.HelloFrame())) return;
+    const auto share = link.Next();
+    const auto share_reply = share ? guess.Answer(*share) : std::nullopt;
+    if (!share_reply || !link.Send(*share_reply)) return;
+    const auto login = link.Next();
+    if (!login) return;
+    guess.Answer(*login);
+    guesses_right += guess.logged_in() ? 1 : 0;
+    {
       std::lock_guard lock(mutex);
-      logins.push_back(*l);
+      if (guess.share()) shares.push_back(*guess.share());
+      tags.push_back(login->payload);
     }
-    link.Idle();
+    link.Reply(*login, 0, std::string(wire::kTagSize, 't'));
+    if (link.Next(milliseconds(300))) ++frames_after_verdict;
   });
-  for (int i = 0; i < 2; ++i) ZQ_NETSDK_IPC_Logout(Login(fixed));  // one connection at a time
-  ASSERT_TRUE(fixed.WaitServed(2));
-  ASSERT_EQ(logins.size(), 2u);
-  EXPECT_NE(logins[0].nonce, logins[1].nonce);
-  EXPECT_NE(logins[0].proof, logins[1].proof);
-  const wire::Hello hello = Link::Hello();
-  const auto key = wire::LoginKey("pw", hello.salt, hello.iterations);
-  for (const auto& l : logins) {
-    EXPECT_EQ(l.user, "admin");
-    EXPECT_EQ(wire::DigestBytes(wire::LoginProof(key, hello.challenge, l.nonce, l.user)), l.proof);
+  for (int i = 0; i < 2; ++i) {  // one connection at a time
+    const int h = ZQ_NETSDK_IPC_Login("127.0.0.1", impostor.port(), "admin", "pw", 0);
+    EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_REFUSED));
+    ASSERT_TRUE(impostor.WaitServed(i + 1));
+    for (const Delivered& e : rec_.For(h)) EXPECT_NE(e.code, STATUS_EVENT_LOGIN_OK);
+    ZQ_NETSDK_IPC_Logout(h);
   }
+  ASSERT_EQ(shares.size(), 2u);
+  ASSERT_EQ(tags.size(), 2u);
+  EXPECT_EQ(shares[0].user, "admin");
+  EXPECT_NE(shares[0].nonce, shares[1].nonce);
+  EXPECT_NE(shares[0].share, shares[1].share);
+  EXPECT_NE(tags[0], tags[1]);
+  EXPECT_EQ(guesses_right.load(), 0);
+  EXPECT_EQ(frames_after_verdict.load(), 0);
+}
 
-  std::atomic<bool> proof_sent{false};
-  FakeDevice cheap([&](Link& link, int) {
-    wire::Hello weak = Link::Hello();
-    weak.iterations = 1000;
-    link.SendFrame(FrameType::kHello, 0, 0, 0, wire::EncodeHello(weak));
-    if (link.Next(milliseconds(300))) proof_sent.store(true);
-  });
-  const int h = ZQ_NETSDK_IPC_Login("127.0.0.1", cheap.port(), "admin", "pw", 0);
-  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_PROTOCOL_ERROR));
-  ASSERT_TRUE(cheap.WaitServed(1));
-  EXPECT_FALSE(proof_sent.load());
+// A share that is no point, a tag that does not prove the password and a
+// refusal all end as a refused login, the outcome of a wrong password; a reply
+// of the wrong size breaks the protocol. After a bad share the SDK sends no
+// tag.
+TEST_F(HostileDevice, BadSharesAndTagsFailTheLogin) {
+  struct Case {
+    const char* name;
+    int step;  // the reply changed: 0 to LOGIN_SHARE, 1 the verdict
+    int32_t result;
+    std::function<std::string(const std::string& honest, const wire::Frame& request)> payload;
+    int event;
+    bool tag_follows;  // whether the SDK still sends its tag
+  };
+  auto same = [](const std::string& honest, const wire::Frame&) { return honest; };
+  auto flipped = [](const std::string& honest, const wire::Frame&) {
+    std::string p = honest;
+    p[5] = static_cast<char>(p[5] ^ 1);
+    return p;
+  };
+  auto fixed = [](std::string bytes) {
+    return [bytes](const std::string&, const wire::Frame&) { return bytes; };
+  };
+  const Case cases[] = {
+      {"identity share", 0, 0, fixed(std::string(32, '\0')), STATUS_EVENT_LOGIN_REFUSED, false},
+      {"share that is no point", 0, 0, fixed(std::string(32, '\xff')), STATUS_EVENT_LOGIN_REFUSED,
+       false},
+      {"share one byte short", 0, 0, [](const std::string& h, auto&) { return h.substr(1); },
+       STATUS_EVENT_PROTOCOL_ERROR, false},
+      {"account refused", 0, wire::kResultBadCredentials, fixed(""), STATUS_EVENT_LOGIN_REFUSED,
+       false},
+      // A point, but of another exchange: the device cannot check the SDK's tag.
+      {"share replaced in transit", 0, 0,
+       fixed(wire::LoginExchange(wire::LoginExchange::Side::kDevice, "pw", "admin",
+                                 std::string(16, 'c'), std::string(16, 'n'))
+                 .share()),
+       STATUS_EVENT_LOGIN_REFUSED, true},
+      {"forged tag", 1, 0, flipped, STATUS_EVENT_LOGIN_REFUSED, true},
+      {"the SDK's own tag reflected", 1, 0,
+       [](auto&, const wire::Frame& request) { return request.payload; }, STATUS_EVENT_LOGIN_REFUSED,
+       true},
+      {"tag one byte short", 1, 0, [](const std::string& h, auto&) { return h.substr(1); },
+       STATUS_EVENT_PROTOCOL_ERROR, true},
+      {"verdict refused", 1, wire::kResultBadCredentials, same, STATUS_EVENT_LOGIN_REFUSED, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<bool> tag_sent{false};
+    FakeDevice device([&](Link& link, int) {
+      varurovodiv::test::FakeDeviceLogin login("pw");
+      if (!link.Send(login.HelloFrame())) return;
+      for (int step = 0; step < 2; ++step) {
+        const auto f = link.Next(milliseconds(300));
+        if (!f) return;
+        if (step == 1) tag_sent.store(true);
+        const auto honest = login.Answer(*f);
+        if (!honest) return;
+        if (step != c.step) {
+          if (!link.Send(*honest)) return;
+        } else if (!link.Reply(*f, c.result, c.payload(honest->substr(wire::kHeaderSize), *f))) {
+          return;
+        }
+      }
+      link.Next(milliseconds(300));
+    });
+    const int h = ZQ_NETSDK_IPC_Login("127.0.0.1", device.port(), "admin", "pw", 0);
+    ASSERT_TRUE(rec_.WaitStatus(h, c.event));
+    EXPECT_EQ(rec_.For(h).size(), 1u);
+    ZQ_NETSDK_IPC_Logout(h);
+    ASSERT_TRUE(device.WaitServed(1));
+    EXPECT_EQ(tag_sent.load(), c.tag_follows);
+  }
 }
 
 // A handshake that breaks the protocol is reported as a protocol error; a
@@ -531,6 +608,13 @@ TEST_F(HostileDevice, HandshakeErrorsAreReportedAsProtocolErrors) {
        },
        STATUS_EVENT_PROTOCOL_ERROR},
       {"short challenge", [](Link& l) { l.SendFrame(FrameType::kHello, 0, 0, 0, "abc"); },
+       STATUS_EVENT_PROTOCOL_ERROR},
+      {"HELLO of another login method",
+       [](Link& l) {
+         std::string hello = wire::EncodeHello(Link::Hello());
+         hello[3] = 2;
+         l.SendFrame(FrameType::kHello, 0, 0, 0, hello);
+       },
        STATUS_EVENT_PROTOCOL_ERROR},
       {"event before the challenge", [](Link& l) { l.SendFrame(FrameType::kEvent, 0, 32, 0, "x"); },
        STATUS_EVENT_PROTOCOL_ERROR},

@@ -37,7 +37,7 @@ extern "C" {
 #define STATUS_EVENT_DOWNLOAD_DONE 16     /* text: <RESPONSE_PARAM LocalFileName="..." /> */
 #define STATUS_EVENT_DOWNLOAD_FAILED 17
 #define STATUS_EVENT_ALARM 23             /* data: a 168-byte DeviceAlarmInfo */
-#define STATUS_EVENT_LOGIN_REFUSED 31     /* wrong user name or password */
+#define STATUS_EVENT_LOGIN_REFUSED 31     /* wrong user or password, or the device did not prove it */
 #define STATUS_EVENT_HEARTBEAT_LOST 34    /* the device stopped answering; link closed */
 #define STATUS_EVENT_PROGRESS_A 54        /* upgrade progress changed */
 #define STATUS_EVENT_PROGRESS_B 55        /* other transfer progress changed */
