@@ -435,6 +435,9 @@ void DeviceListActions::AssignFreeAddresses(std::vector<std::string> keys, Opera
       if (self->worker_.joinable()) self->worker_.join();
       self->probing_ = false;
       if (self->progress_) {
+        // Hidden now: a message box below runs its own loop, in which the
+        // deferred delete would not happen.
+        self->progress_->hide();
         self->progress_->deleteLater();
         self->progress_ = nullptr;
       }
