@@ -562,9 +562,9 @@ void DeviceListActions::CopyDeviceFields(int id) {
 }
 
 void DeviceListActions::OnSelectAll(bool checked) {
-  controls::CReportCtrl* l = list_.List();
-  if (!l) return;
-  for (int i = 0; i < l->GetItemCount(); ++i) l->SetCheck(i, checked);
+  // One change of all rows, as the check-all box makes it: what follows the
+  // checks (the device logs) is brought in line once, not row by row.
+  list_.SetAllChecked(checked);
 }
 
 int DeviceListActions::GetSelectedLoginHandle() {

@@ -238,9 +238,17 @@ TEST(ListActions, RowActionsAndOneCheckedRowLookups) {
   f.actions->MarkPaneDeviceRows(std::nullopt);
   EXPECT_EQ(f.list.List()->GetCellBkColor(0, 0), white);
 
-  // Select all follows the box.
+  // Select all follows the box, as one change of all rows: what follows the
+  // checks (the device logs) hears of it once, not once per row.
+  int perRow = 0, all = 0;
+  f.list.onRowCheckChanged = [&perRow](DeviceListRow&, bool) { ++perRow; };
+  f.list.onAllChecksChanged = [&all] { ++all; };
   f.actions->OnSelectAll(true);
   EXPECT_EQ(f.actions->GetCheckedCount(), 3);
+  f.actions->OnSelectAll(false);
+  EXPECT_EQ(f.actions->GetCheckedCount(), 0);
+  EXPECT_EQ(perRow, 0);
+  EXPECT_EQ(all, 2);
 }
 
 TEST(ListActions, DefaultLoginIsSavedOnlyWithAUserName) {
