@@ -80,6 +80,32 @@ std::string Message(int code, int flag, const std::string& body) {
          "\n</MESSAGE_BODY>\n</XML_MARLOWCAM>";
 }
 
+// Starts the simulator's devices inside the LAN; its error text, "" when they run.
+std::string StartInLan(const devsim::SimConfig& config, std::unique_ptr<devsim::Simulator>& sim) {
+  std::string error = "not started";
+  if (!test::LanFixture::RunInLan([&] {
+        sim = std::make_unique<devsim::Simulator>(config);
+        error = sim->Start();
+      }))
+    return "could not enter the LAN";
+  return error;
+}
+
+// The device list in a window with its commands' prompts and settings.
+struct ListWindow {
+  explicit ListWindow(DeviceListController::Options options) : list(std::move(options)) {
+    list.CreateListWidget(&window);
+    list.InitDeviceListColumns();
+    hooks.prompts = &prompts;
+    hooks.settings = &settings;
+  }
+  DeviceListController list;
+  QWidget window;
+  AnswerYes prompts;
+  CSaveParam settings{kelvara::test::MakeTempDir() / "zq_cfg.xml"};
+  DeviceListActions::Hooks hooks;
+};
+
 TEST(NetworkSettingsLan, EveryCommandReachesTheDeviceAndIsApplied) {
   std::string why;
   if (!test::LanFixture::Enter(1, &why)) GTEST_SKIP() << why;
@@ -93,25 +119,16 @@ TEST(NetworkSettingsLan, EveryCommandReachesTheDeviceAndIsApplied) {
   templ.password = "470913";
   ASSERT_EQ(devsim::GenerateDevices(templ, kDevices, "10.77.1.1", "NS", config.devices), "");
   std::unique_ptr<devsim::Simulator> sim;
-  std::string startError = "not started";
-  ASSERT_TRUE(test::LanFixture::RunInLan([&] {
-    sim = std::make_unique<devsim::Simulator>(config);
-    startError = sim->Start();
-  }));
-  ASSERT_EQ(startError, "");
+  ASSERT_EQ(StartInLan(config, sim), "");
 
   DeviceListController::Options options;
   options.loginDefaults = [] { return device::LoginDefaults{"admin", "470913"}; };
   options.localNetwork = [] { return LocalNetworkConfig{"10.77.0.1", "255.255.0.0", "10.77.0.2", "10.77.0.2", ""}; };
-  DeviceListController list(options);
-  QWidget window;
-  list.CreateListWidget(&window);
-  list.InitDeviceListColumns();
-  AnswerYes prompts;
-  CSaveParam settings(kelvara::test::MakeTempDir() / "zq_cfg.xml");
-  DeviceListActions::Hooks hooks;
-  hooks.prompts = &prompts;
-  hooks.settings = &settings;
+  ListWindow w(options);
+  DeviceListController& list = w.list;
+  AnswerYes& prompts = w.prompts;
+  CSaveParam& settings = w.settings;
+  DeviceListActions::Hooks& hooks = w.hooks;
   dialogs::IpSettingValues dialogAnswer;
   hooks.runIpDialog = [&](dialogs::IpSettingValues& v, bool, int, bool) {
     v = dialogAnswer;
@@ -250,24 +267,13 @@ TEST(NetworkSettingsLan, WithoutAGatewayTheProposalsComeFromTheAdapter) {
   templ.password = "470913";
   ASSERT_EQ(devsim::GenerateDevices(templ, 2, "10.77.5.1", "NG", config.devices), "");
   std::unique_ptr<devsim::Simulator> sim;
-  std::string startError = "not started";
-  ASSERT_TRUE(test::LanFixture::RunInLan([&] {
-    sim = std::make_unique<devsim::Simulator>(config);
-    startError = sim->Start();
-  }));
-  ASSERT_EQ(startError, "");
+  ASSERT_EQ(StartInLan(config, sim), "");
 
   DeviceListController::Options options;  // the PC's own network, as the program reads it
   options.loginDefaults = [] { return device::LoginDefaults{"admin", "470913"}; };
-  DeviceListController list(options);
-  QWidget window;
-  list.CreateListWidget(&window);
-  list.InitDeviceListColumns();
-  AnswerYes prompts;
-  CSaveParam settings(kelvara::test::MakeTempDir() / "zq_cfg.xml");
-  DeviceListActions::Hooks hooks;
-  hooks.prompts = &prompts;
-  hooks.settings = &settings;
+  ListWindow w(options);
+  DeviceListController& list = w.list;
+  DeviceListActions::Hooks& hooks = w.hooks;
   // The dialog's OK checks what was proposed; consecutive addressing takes it.
   std::vector<dialogs::IpSettingValues> proposed;
   std::vector<dialogs::IpSettingError> okSays;
