@@ -55,6 +55,13 @@ void AnswerNextModal(const std::function<void(QWidget*)>& answer) {
   poll->start(20);
 }
 
+// Qt's warnings while the program runs (a window deleted behind its owner's
+// back is one of them).
+std::vector<std::string>& QtWarnings() {
+  static std::vector<std::string> warnings;
+  return warnings;
+}
+
 // Each window the test opened, with how often it was destroyed.
 struct Watched {
   QPointer<QWidget> window;
@@ -164,10 +171,15 @@ TEST(AppWindowsLan, EveryWindowOpensAndClosesAndTheProgramEndsCleanly) {
     dlg->close();
   });
 
+  const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& m) {
+    if (type != QtDebugMsg && type != QtInfoMsg) QtWarnings().push_back(m.toStdString());
+  });
   CZqDevSearchToolApp app;
   LinkedShellSdk sdk;
   EXPECT_EQ(app.InitInstance(sdk), 0);
   boxCloser.stop();
+  qInstallMessageHandler(previous);
+  for (const std::string& warning : QtWarnings()) EXPECT_EQ(warning.find("deleted directly"), std::string::npos) << warning;
 
   EXPECT_EQ(steps, (std::vector<std::string>{"found", "configuration closed", "modal 16", "modal 33024", "modal 33025",
                                              "top row follows the login"}))
