@@ -163,7 +163,7 @@ TEST(AppWindowsLan, EveryWindowOpensAndClosesAndTheProgramEndsCleanly) {
           modal->close();
         }
       });
-      dlg->Services().device_list->OnCommand(32963);
+      if (auto* button = dlg->ControlAs<QPushButton>(21)) button->click();
       if (dlg->GetItemText(ids::kDefaultUser) == QStringLiteral("operator2") &&
           dlg->GetItemText(ids::kDefaultPassword) == QStringLiteral("secret2"))
         steps.push_back("top row follows the login");
