@@ -46,6 +46,11 @@ AfStudySettings EditPresetTour(int mode, const AfStudySettings& table, QWidget* 
 
 LiveViewSeamImpl::LiveViewSeamImpl(media::LiveViewHost host) : view_(std::move(host)) {}
 
+LiveViewSeamImpl::~LiveViewSeamImpl() {
+  delete remote_cfg_.data();
+  delete preview_.data();
+}
+
 void LiveViewSeamImpl::HidePreviewPopup() {
   if (preview_) preview_->hide();
 }
@@ -53,11 +58,11 @@ void LiveViewSeamImpl::HidePreviewPopup() {
 void LiveViewSeamImpl::ShowPreviewPopup(QWidget* owner, int screen_x, int screen_y, const QString& text,
                                         int online) {
   if (!preview_) {
-    preview_ = std::make_unique<media::CDialogPreview>(owner);
+    preview_ = new media::CDialogPreview(owner);
     preview_->adjustSize();
-    QObject::connect(preview_.get(), &media::CDialogPreview::openDeviceWeb, preview_.get(),
+    QObject::connect(preview_, &media::CDialogPreview::openDeviceWeb, preview_,
                      [this](const QString& serial) { OpenDeviceWeb(serial.toStdString()); });
-    QObject::connect(preview_.get(), &media::CDialogPreview::openDeviceLiveView, preview_.get(),
+    QObject::connect(preview_, &media::CDialogPreview::openDeviceLiveView, preview_,
                      [this](const QString& serial) { OpenDeviceLiveView(serial.toStdString()); });
   }
   preview_->move(screen_x, screen_y);
@@ -108,8 +113,8 @@ void LiveViewSeamImpl::OpenRemoteConfig(const media::LiveRow& row, unsigned shor
     if (view_.Host().error_box) view_.Host().error_box(row.device_type + ": NOT supported", "ERROR");
     return;
   }
-  remote_cfg_.reset();  // the previous window goes first, its login released
-  remote_cfg_ = std::make_unique<dialogs::CRemoteCfgDlg>(
+  delete remote_cfg_.data();  // the previous window goes first, its login released
+  remote_cfg_ = new dialogs::CRemoteCfgDlg(
       RemoteCfgDeviceOf(row, channel, defaultLogin ? defaultLogin() : std::pair<std::string, std::string>{}),
       RemoteConfigLanguage(language), owner);
   remote_cfg_->show();

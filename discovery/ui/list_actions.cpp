@@ -446,6 +446,9 @@ void DeviceListActions::AssignFreeAddresses(std::vector<std::string> keys, Opera
       if (self->worker_.joinable()) self->worker_.join();
       self->probing_ = false;
       if (self->progress_) {
+        // Hidden now: a message box below runs its own loop, in which the
+        // deferred delete would not happen.
+        self->progress_->hide();
         self->progress_->deleteLater();
         self->progress_ = nullptr;
       }
@@ -570,9 +573,9 @@ void DeviceListActions::CopyDeviceFields(int id) {
 }
 
 void DeviceListActions::OnSelectAll(bool checked) {
-  controls::CReportCtrl* l = list_.List();
-  if (!l) return;
-  for (int i = 0; i < l->GetItemCount(); ++i) l->SetCheck(i, checked);
+  // One change of all rows, as the check-all box makes it: what follows the
+  // checks (the device logs) is brought in line once, not row by row.
+  list_.SetAllChecked(checked);
 }
 
 int DeviceListActions::GetSelectedLoginHandle() {

@@ -3,7 +3,12 @@
 // the web page, the one-checked-row look-ups and the batch-debug rows. No
 // command reaches a socket here: the controller has no adapters.
 #include <QApplication>
+#include <QProgressDialog>
+#include <QTest>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 #include <fstream>
 
@@ -238,9 +243,17 @@ TEST(ListActions, RowActionsAndOneCheckedRowLookups) {
   f.actions->MarkPaneDeviceRows(std::nullopt);
   EXPECT_EQ(f.list.List()->GetCellBkColor(0, 0), white);
 
-  // Select all follows the box.
+  // Select all follows the box, as one change of all rows: what follows the
+  // checks (the device logs) hears of it once, not once per row.
+  int perRow = 0, all = 0;
+  f.list.onRowCheckChanged = [&perRow](DeviceListRow&, bool) { ++perRow; };
+  f.list.onAllChecksChanged = [&all] { ++all; };
   f.actions->OnSelectAll(true);
   EXPECT_EQ(f.actions->GetCheckedCount(), 3);
+  f.actions->OnSelectAll(false);
+  EXPECT_EQ(f.actions->GetCheckedCount(), 0);
+  EXPECT_EQ(perRow, 0);
+  EXPECT_EQ(all, 2);
 }
 
 TEST(ListActions, DefaultLoginIsSavedOnlyWithAUserName) {
@@ -294,6 +307,50 @@ TEST(ListActions, BatchDebugRowsFillTheConfirmedRange) {
   EXPECT_EQ(serials, (std::vector<std::string>{"batch_debug_000", "batch_debug_001", "batch_debug_002",
                                                "batch_debug_003", "batch_debug_004"}));
   EXPECT_EQ(f.list.Rows().FindByKey("batch_debug_004")->m_searchInfo.lanConfig.macAddress, "00:00:00:00:00:04");
+}
+
+// "Assign a free address" when every address answers: the probe's progress
+// box is gone before the error box opens, so it cannot stay on top of it.
+TEST(ListActions, TheProgressBoxIsGoneBeforeTheNoFreeAddressError) {
+  Fixture f;
+  f.window.show();
+  class WatchingPrompts : public ScriptedPrompts {
+   public:
+    QWidget* window = nullptr;
+    std::vector<bool> progressShown;
+    int MessageBox(QWidget* owner, const QString& text, const QString& caption, ui::PromptIcon icon,
+                   ui::PromptButtons buttons) override {
+      bool shown = false;
+      for (QProgressDialog* p : window->findChildren<QProgressDialog*>()) shown = shown || p->isVisible();
+      progressShown.push_back(shown);
+      return ScriptedPrompts::MessageBox(owner, text, caption, icon, buttons);
+    }
+  } prompts;
+  prompts.window = &f.window;
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  DeviceListActions::Hooks h;
+  h.prompts = &prompts;
+  h.window = &f.window;
+  // Every address answers, once the box has shown.
+  h.probe = [release](std::uint32_t) {
+    while (!release->load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return 1;
+  };
+  DeviceListActions actions(f.list, h);
+  f.list.List()->selectRow(0);
+  actions.OnSetStaticIp();
+  ASSERT_TRUE(actions.ProbeRunning());
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        for (QProgressDialog* p : f.window.findChildren<QProgressDialog*>())
+          if (p->isVisible()) return true;
+        return false;
+      },
+      5000));
+  release->store(true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.shown.empty(); }, 10000));
+  EXPECT_EQ(prompts.shown, std::vector<std::string>{LangText("NO_FREE_IP")});
+  EXPECT_EQ(prompts.progressShown, std::vector<bool>{false});
 }
 
 }  // namespace
