@@ -77,18 +77,9 @@ TEST(RemoteCfgPages, BlocksTooDeepOrWideShowTheReasonOnTheirPage) {
 }
 
 TEST(RemoteCfgPages, EditAndSaveABlockOfTheDevice) {
-  devsim::SimConfig c;
-  c.discovery_port = 0;  // loopback only
-  devsim::DeviceConfig dev;
-  dev.ip = "127.0.0.1";
-  dev.command_port = 0;
-  dev.log_port = 0;
-  dev.password = "pw1";
-  dev.rtsp = 0;
-  devsim::CompleteDevice(dev, 0);
-  c.devices.push_back(dev);
-  devsim::Simulator sim(c);
-  ASSERT_EQ(sim.Start(), "");
+  const auto started = StartDevice();
+  ASSERT_NE(started, nullptr);
+  devsim::Simulator& sim = *started;
 
   CRemoteCfgDlg d({"127.0.0.1", sim.command_port(0), "admin", "pw1", 0}, "en-us");
   d.show();
