@@ -337,6 +337,23 @@ TEST(XmlExchange, HostileAndWrongFilesAreRefusedWhole) {
        "row 1, column HTTPPORT: not a decimal number from 0 to 65535"},
       {"cut file", doc(good).substr(0, 60), "not well-formed XML"},
       {"not XML", "IPADDR,SN", "not well-formed XML"},
+      // A 700 KB file of nested elements overflowed TinyXML's recursion;
+      // 200,000 attributes on one element took minutes.
+      {"100,000 nested elements",
+       [&] {
+         std::string deep = doc(good);
+         std::string open;
+         for (int i = 0; i < 100'000; ++i) open += "<ipcamera>";
+         return deep.insert(deep.find("<root>") + 6, open);
+       }(),
+       "the XML nests deeper than 128 elements"},
+      {"200,000 attributes on one element",
+       [&] {
+         std::string wide = "<ipcamera SN=\"B\" IPADDR=\"10.0.0.3\"";
+         for (int i = 0; i < 200'000; ++i) wide += " A" + std::to_string(i) + "=\"1\"";
+         return doc(wide + " />");
+       }(),
+       "an XML element holds more than 1024 attributes"},
   };
   for (const auto& c : cases) {
     const ImportResult r = DevicesFromXml(c.text);
@@ -344,6 +361,14 @@ TEST(XmlExchange, HostileAndWrongFilesAreRefusedWhole) {
     EXPECT_EQ(r.error->Text().substr(0, c.error.size()), c.error) << c.name;
     EXPECT_TRUE(r.devices.empty()) << c.name;
   }
+  // The largest list an export writes still imports.
+  std::vector<DeviceSearchInfo> many;
+  for (std::size_t i = 0; i < kMaxImportedDevices; ++i) many.push_back(Sample(static_cast<int>(i % 10)));
+  std::vector<ExportedDevice> exported;
+  for (const auto& d : many) exported.push_back({&d, "V5.0.1 build 20260101"});
+  const ImportResult full = DevicesFromXml(BuildDeviceListXml(exported));
+  ASSERT_FALSE(full.error) << full.error->Text();
+  EXPECT_EQ(full.devices.size(), kMaxImportedDevices);
   // Other elements are skipped; the root's children only.
   const ImportResult ok = DevicesFromXml(doc("<note/>" + good + "<group>" + good + "</group>"));
   ASSERT_FALSE(ok.error);

@@ -92,6 +92,7 @@ DeviceListActions::DeviceListActions(DeviceListController& list, Hooks hooks, QO
 DeviceListActions::~DeviceListActions() {
   if (cancel_) cancel_->store(true);
   if (worker_.joinable()) worker_.join();
+  if (importer_.joinable()) importer_.join();
 }
 
 std::string DeviceListActions::Text(const char* key) const {
@@ -693,12 +694,24 @@ void DeviceListActions::OnImportXml() {
     hooks_.settings->import_file = path.toStdString();
     hooks_.settings->Save();
   }
-  const ImportResult result = ImportDeviceListXml(path.toStdString());
-  if (result.error) {
-    Message("IMPORT_FAILED", QString(), static_cast<int>(PromptIcon::kError), Q(result.error->Text()));
-    return;
-  }
-  ReplaceList(result.devices);
+  // Reading and checking a file of up to 8 MB runs on a worker; the list
+  // changes only when its result comes back.
+  if (importing_) return;
+  importing_ = true;
+  QPointer<DeviceListActions> self(this);
+  importer_ = std::thread([self, file = std::filesystem::path(path.toStdString())] {
+    ImportResult result = ImportDeviceListXml(file);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [self, result = std::move(result)] {
+      if (!self) return;
+      if (self->importer_.joinable()) self->importer_.join();
+      self->importing_ = false;
+      if (result.error) {
+        self->Message("IMPORT_FAILED", QString(), static_cast<int>(PromptIcon::kError), Q(result.error->Text()));
+        return;
+      }
+      self->ReplaceList(result.devices);
+    }, Qt::QueuedConnection);
+  });
 }
 
 void DeviceListActions::CopySearchReply() {

@@ -125,7 +125,11 @@ class DeviceListActions : public QObject {
   void OnExportExcel();
   void OnImportExcel();
   void OnExportXml();
+  // Reads the file on a worker; the list is replaced (or the error shown)
+  // when the result is back on the UI thread.
   void OnImportXml();
+  // An XML import still being read (tests wait for it).
+  bool ImportRunning() const { return importing_; }
   void CopySearchReply();
   void FillBatchDebugRows();
 
@@ -156,6 +160,8 @@ class DeviceListActions : public QObject {
   std::shared_ptr<std::atomic<bool>> cancel_;
   std::thread worker_;
   QProgressDialog* progress_ = nullptr;
+  bool importing_ = false;
+  std::thread importer_;
 };
 
 }  // namespace kelvara::discovery

@@ -10,6 +10,7 @@
 #include "common/language_table.h"
 #include "firmware/core/device_files.h"
 #include "firmware/core/firmware_list.h"
+#include "common/device_reply_xml.h"
 
 namespace kelvara::firmware {
 namespace fs = std::filesystem;
@@ -41,8 +42,7 @@ void DefaultConfigTable::Clear() {
 UploadOutcome ParseUploadOutcome(const std::string& text) {
   UploadOutcome out;
   TiXmlDocument doc;
-  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_LEGACY);
-  const TiXmlElement* root = doc.Error() ? nullptr : doc.RootElement();
+  const TiXmlElement* root = kelvara::ParseDeviceReplyXml(doc, text, "Upload outcome") ? doc.RootElement() : nullptr;
   if (root == nullptr || std::string(root->Value()) != "RESPONSE_PARAM") return out;
   int kind = -1;
   if (root->QueryIntAttribute("Kind", &kind) == TIXML_SUCCESS) out.kind = kind;

@@ -7,6 +7,8 @@
 
 #include "common/debug_log.h"
 #include "common/path_component.h"
+#include "common/device_reply_xml.h"
+#include "common/xml_guard.h"
 #include "media/core/mpa_exception.h"
 
 namespace kelvara::media {
@@ -333,7 +335,7 @@ std::size_t DeviceFileList::OnSearchReply(int login, int result, const std::stri
   if (outstanding_ > 0) --outstanding_;
   if (login != queryLogin_) return 0;
   TiXmlDocument doc;
-  doc.Parse(text.c_str());
+  kelvara::ParseXmlGuarded(doc, text);
   const TiXmlElement* root = doc.RootElement();
   std::size_t added = 0;
   bool full = false;
@@ -389,8 +391,7 @@ void DeviceFileList::OnUploadFailed(int login, const std::string& text) {
   // Another transfer of the device (an upgrade, a configuration file) is not
   // the queue's; an outcome that names no kind is taken as the queue's.
   TiXmlDocument doc;
-  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_LEGACY);
-  const TiXmlElement* root = doc.Error() ? nullptr : doc.RootElement();
+  const TiXmlElement* root = kelvara::ParseDeviceReplyXml(doc, text, "Upload outcome") ? doc.RootElement() : nullptr;
   int kind = 0;
   if (root != nullptr && root->QueryIntAttribute("Kind", &kind) == TIXML_SUCCESS && kind != kTransferKindOemApp &&
       kind != kTransferKindOemMp3)

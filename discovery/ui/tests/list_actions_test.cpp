@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include <fstream>
@@ -95,6 +96,14 @@ struct Fixture {
       s.push_back(static_cast<DeviceListRow*>(list.List()->GetItemData(i))->m_key);
     return s;
   }
+  // The XML import reads on a worker; its result comes back as a queued call.
+  void ImportXml() {
+    actions->OnImportXml();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (actions->ImportRunning() && std::chrono::steady_clock::now() < deadline)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_FALSE(actions->ImportRunning());
+  }
   void Check(std::initializer_list<int> rows) {
     for (int i = 0; i < list.List()->GetItemCount(); ++i) list.List()->SetCheck(i, false);
     for (int r : rows) list.List()->SetCheck(r, true);
@@ -113,6 +122,12 @@ TEST(ListActions, BadFilesLeaveTheListAndTheSearchAsTheyWere) {
       {"bad.xml", "<root><ipcamera SN=\"X\" IPADDR=\"300.1.1.1\" /></root>", true},
       {"entity.xml", "<!DOCTYPE root [<!ENTITY a \"b\">]><root/>", true},
       {"list.xml", "<list/>", true},
+      // 100,000 nested elements overflowed TinyXML's recursion.
+      {"deep.xml", "<root>" + [] {
+         std::string s;
+         for (int i = 0; i < 100'000; ++i) s += "<ipcamera>";
+         return s;
+       }(), true},
       {"text.xls", "not a workbook", false},
   };
   for (const auto& file : files) {
@@ -120,10 +135,13 @@ TEST(ListActions, BadFilesLeaveTheListAndTheSearchAsTheyWere) {
     std::ofstream(p) << file.content;
     f.prompts.file = QString::fromStdString(p.string());
     f.prompts.shown.clear();
-    file.xml ? f.actions->OnImportXml() : f.actions->OnImportExcel();
+    file.xml ? f.ImportXml() : f.actions->OnImportExcel();
     EXPECT_EQ(f.Serials(), kOld) << file.name;
     EXPECT_EQ(f.stopped, 0) << file.name;
     ASSERT_EQ(f.prompts.shown.size(), 1u) << file.name;
+    if (std::string(file.name) == "deep.xml") {
+      EXPECT_NE(f.prompts.shown[0].find("the XML nests deeper than 128 elements"), std::string::npos) << f.prompts.shown[0];
+    }
   }
   const std::string failed = LangText("IMPORT_FAILED");
   EXPECT_EQ(f.prompts.shown[0].rfind((failed.empty() ? "导入失败" : failed) + "\r\n", 0), 0u) << f.prompts.shown[0];
@@ -161,7 +179,7 @@ TEST(ListActions, GoodFilesReplaceTheListWithImportedRows) {
 
   std::ofstream(f.dir / "good.xml") << BuildDeviceListXml({{&a, ""}});
   f.prompts.file = QString::fromStdString((f.dir / "good.xml").string());
-  f.actions->OnImportXml();
+  f.ImportXml();
   EXPECT_EQ(f.Serials(), (std::vector<std::string>{"NEW1"}));
 }
 
