@@ -1,5 +1,6 @@
 #include "device.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <tinyxml.h>
 
@@ -520,6 +521,23 @@ std::vector<std::tuple<uint64_t, uint32_t, std::string>> Device::EventsSince(uin
   return out;
 }
 
+void Device::SetFlood(uint32_t code, std::string data, uint64_t count) {
+  std::lock_guard lock(mutex_);
+  flood_code_ = code;
+  flood_data_ = std::move(data);
+  flood_left_ = count;
+}
+
+uint64_t Device::TakeFlood(uint64_t max, uint32_t& code, std::string& data) {
+  std::lock_guard lock(mutex_);
+  const uint64_t n = std::min(max, flood_left_);
+  flood_left_ -= n;
+  flooded_ += n;
+  code = flood_code_;
+  if (n > 0) data = flood_data_;
+  return n;
+}
+
 uint64_t Device::last_event() const {
   std::lock_guard lock(mutex_);
   return event_next_ - 1;
@@ -568,6 +586,7 @@ std::string Device::StateText() const {
   if (!uploaded_config_.empty()) s += " config_file_bytes=" + std::to_string(uploaded_config_.size());
   if (!intercom_.empty()) s += " intercom=1";
   s += " made_files=" + std::to_string(made_count_);
+  s += " flooded=" + std::to_string(flooded_);
   return s;
 }
 
