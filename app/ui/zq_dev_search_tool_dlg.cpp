@@ -139,17 +139,15 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
-void MainWindowEventSink::PostStatusEvent(device::DeviceStatusEvent event) {
-  QMetaObject::invokeMethod(
-      window_, [this, e = std::move(event)]() mutable { target_->OnSdkStatusEvent(std::move(e)); },
-      Qt::QueuedConnection);
-}
-
-void MainWindowEventSink::PostAuxResponse(device::DeviceAuxResponse response) {
-  QMetaObject::invokeMethod(
-      window_, [this, r = std::move(response)]() mutable { target_->OnSdkAuxResponse(std::move(r)); },
-      Qt::QueuedConnection);
-}
+MainWindowEventSink::MainWindowEventSink(QObject* window, DeviceListSeam*& target)
+    : fair_([window](std::function<void()> drain) { QMetaObject::invokeMethod(window, std::move(drain), Qt::QueuedConnection); },
+            [&target](device::SdkRecord& record) {
+              if (auto* e = std::get_if<device::DeviceStatusEvent>(&record)) {
+                target->OnSdkStatusEvent(std::move(*e));
+              } else {
+                target->OnSdkAuxResponse(std::move(std::get<device::DeviceAuxResponse>(record)));
+              }
+            }) {}
 
 CZqDevSearchToolDlg::CZqDevSearchToolDlg(MainDialogServices services, QWidget* parent)
     : CXDlg(102, parent),

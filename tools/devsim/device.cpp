@@ -1,5 +1,6 @@
 #include "device.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <tinyxml.h>
 #include <unistd.h>
@@ -530,6 +531,26 @@ std::vector<std::tuple<uint64_t, uint32_t, std::string>> Device::EventsSince(uin
   return out;
 }
 
+void Device::SetFlood(uint32_t code, std::string data, uint64_t count) {
+  {
+    std::lock_guard lock(mutex_);
+    flood_code_ = code;
+    flood_data_ = std::move(data);
+    flood_left_ = count;
+  }
+  WakeLinks();  // an idle link starts the flood at once
+}
+
+uint64_t Device::TakeFlood(uint64_t max, uint32_t& code, std::string& data) {
+  std::lock_guard lock(mutex_);
+  const uint64_t n = std::min(max, flood_left_);
+  flood_left_ -= n;
+  flooded_ += n;
+  code = flood_code_;
+  if (n > 0) data = flood_data_;
+  return n;
+}
+
 uint64_t Device::last_event() const {
   std::lock_guard lock(mutex_);
   return event_next_ - 1;
@@ -578,6 +599,7 @@ std::string Device::StateText() const {
   if (!uploaded_config_.empty()) s += " config_file_bytes=" + std::to_string(uploaded_config_.size());
   if (!intercom_.empty()) s += " intercom=1";
   s += " made_files=" + std::to_string(made_count_);
+  s += " flooded=" + std::to_string(flooded_);
   return s;
 }
 

@@ -140,6 +140,11 @@ class Device {
   void PushFocusReport();
   std::vector<std::tuple<uint64_t, uint32_t, std::string>> EventsSince(uint64_t after) const;
   uint64_t last_event() const;
+  // A flood of one status event (control "flood"): `count` of them in all,
+  // sent by the device's links as fast as they are read, between answers.
+  void SetFlood(uint32_t code, std::string data, uint64_t count);
+  // Up to `max` events of the flood for one link (0: none left).
+  uint64_t TakeFlood(uint64_t max, uint32_t& code, std::string& data);
 
   // The talk sessions the SDK opened and the audio they carried.
   TalkSink& talk() { return talk_; }
@@ -182,6 +187,10 @@ class Device {
   MadeFileSettings made_files_;
   int made_count_ = 0;
   uint64_t event_next_ = 1;
+  uint32_t flood_code_ = 0;
+  std::string flood_data_;
+  uint64_t flood_left_ = 0;
+  uint64_t flooded_ = 0;  // flood events handed to links
   Clock::time_point down_until_{};
   int reboots_ = 0;
   int restores_ = 0;

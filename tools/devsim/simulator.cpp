@@ -405,15 +405,27 @@ void Simulator::ServeSdk(Device& d, int fd) {
       Nap(std::chrono::milliseconds(kPollMs), stop_);
       continue;
     }
+    bool flooding = false;
     if (logged_in && !d.faults().drop_replies) {
       d.ReleaseDueEvents();
       for (auto& [seq, code, data] : d.EventsSince(events_sent)) {
         events_sent = seq;
         if (!SendAll(fd, wire::EncodeFrame(FrameType::kEvent, 0, 0, code, 0, data), stop_)) return;
       }
+      uint32_t code = 0;
+      std::string data;
+      if (const uint64_t n = d.TakeFlood(256, code, data)) {
+        const std::string one = wire::EncodeFrame(FrameType::kEvent, 0, 0, code, 0, data);
+        std::string burst;
+        burst.reserve(one.size() * n);
+        for (uint64_t i = 0; i < n; ++i) burst += one;
+        if (!SendAll(fd, burst, stop_)) return;
+        flooding = true;
+      }
     }
+    // While flooding, requests are looked at between bursts without waiting.
     pollfd p[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
-    if (poll(p, wake >= 0 ? 2 : 1, wait_ms()) <= 0) continue;
+    if (poll(p, wake >= 0 ? 2 : 1, flooding ? 0 : wait_ms()) <= 0) continue;
     if (wake >= 0 && p[1].revents & POLLIN) {
       uint64_t v;
       [[maybe_unused]] ssize_t drained = read(wake, &v, sizeof v);
@@ -866,7 +878,7 @@ std::string Simulator::Control(const std::string& line) {
   if (cmd.empty()) return "";
   if (cmd == "help") {
     return "ok list|state D|journal D [clear]|get D CODE|set D CODE HEX|fault D NAME VALUE|"
-           "alarm D CODE [DETAIL]|event D CODE [TEXT]|log D TEXT|loghex D HEX|logmode D normal|raw|silent|refuse|logreset D BYTES|logstream D RATE TOTAL HEX|logsent D [PATH]|log_close D|reboot D|drop D|"
+           "alarm D CODE [DETAIL]|event D CODE [TEXT]|flood D CODE COUNT [TEXT]|log D TEXT|loghex D HEX|logmode D normal|raw|silent|refuse|logreset D BYTES|logstream D RATE TOTAL HEX|logsent D [PATH]|log_close D|reboot D|drop D|"
            "offline D|online D|codefault D CODE NAME [VALUE]|file D PATH HEX|madefile D picture NAME|video NAME|delay MS|recover D [ARGS]|recovery D|"
            "oem D put mp3|app NAME [HEX]|oem D list mp3|app|oem D play|oem D fault upload|delete|listen|repeat_pages 0|1|quit";
   }
@@ -880,7 +892,7 @@ std::string Simulator::Control(const std::string& line) {
     return out;
   }
   static const char* const kPerDevice[] = {"state", "journal", "get", "set", "fault", "alarm",
-                                          "event", "log", "log_close", "reboot", "drop", "file",
+                                          "event", "flood", "log", "log_close", "reboot", "drop", "file",
                                           "offline", "online", "codefault", "loghex", "logmode",
                                           "logreset", "logstream", "logsent", "recover",
                                           "recovery", "madefile", "oem", "talk"};
@@ -953,6 +965,16 @@ std::string Simulator::Control(const std::string& line) {
     std::getline(args, detail);
     if (!detail.empty() && detail[0] == ' ') detail.erase(0, 1);
     d->PushEvent(23, AlarmRecord(code, 0, detail));
+    return "ok";
+  }
+  if (cmd == "flood") {
+    uint32_t code = 0;
+    uint64_t count = 0;
+    if (!(args >> code >> count)) return "err flood D CODE COUNT [TEXT]";
+    std::string text;
+    std::getline(args, text);
+    if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+    d->SetFlood(code, code == 23 ? AlarmRecord(0, 0, text) : text, count);
     return "ok";
   }
   if (cmd == "event") {

@@ -228,13 +228,13 @@ void Session::PostStatus(int code, std::string data) {
   dispatcher_.Post(std::move(e));
 }
 
-bool Session::PostDeviceStatus(int code, std::string data) {
+void Session::PostDeviceStatus(int code, std::string data) {
   SdkEvent e;
   e.kind = SdkEvent::Kind::kStatus;
   e.handle = handle_;
   e.status_code = code;
   e.data = std::move(data);
-  return dispatcher_.Post(std::move(e), EventOrigin::kDevice);
+  dispatcher_.Post(std::move(e), EventOrigin::kDevice);
 }
 
 void Session::PostAux(int result, uint32_t command, std::string text) {
@@ -661,11 +661,9 @@ bool Session::HandleFrame(const wire::Frame& f) {
       TalkEndedByDevice(f.header.command);
       std::string data = f.payload;
       if (const size_t size = RecordEventSize(f.header.command)) data.resize(size, '\0');
-      if (!PostDeviceStatus(static_cast<int>(f.header.command), std::move(data))) {
-        SdkLog("handle %d: the device floods events faster than they are taken; link closed",
-               handle_);
-        return false;
-      }
+      // Beyond the login's budget the dispatcher drops and counts the event;
+      // the link stays up and is read again once the callback caught up.
+      PostDeviceStatus(static_cast<int>(f.header.command), std::move(data));
       return true;
     }
     case FrameType::kProgress:
@@ -676,10 +674,8 @@ bool Session::HandleFrame(const wire::Frame& f) {
           t->progress = pct;
           const bool firmware = IsUploadProgressFirmware(t->job);
           if (firmware) upgrade_progress_.store(pct);
-          if (!PostDeviceStatus(firmware ? STATUS_EVENT_PROGRESS_A : STATUS_EVENT_PROGRESS_B,
-                                std::to_string(pct))) {
-            return false;
-          }
+          PostDeviceStatus(firmware ? STATUS_EVENT_PROGRESS_A : STATUS_EVENT_PROGRESS_B,
+                           std::to_string(pct));
         }
       }
       return true;

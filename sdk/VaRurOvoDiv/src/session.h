@@ -134,8 +134,9 @@ class Session {
   void FailAllOnLinkLoss();
   void ExpireReplies(Clock::time_point now);
   void PostStatus(int code, std::string data = {});
-  // A status event the device sent unasked; false when it does not fit.
-  bool PostDeviceStatus(int code, std::string data);
+  // A status event the device sent unasked; dropped (and counted) when it
+  // does not fit the login's budget.
+  void PostDeviceStatus(int code, std::string data);
   void PostAux(int result, uint32_t command, std::string text);
   uint32_t NextSequence() { return ++sequence_; }
   // Talk, on the session thread.
