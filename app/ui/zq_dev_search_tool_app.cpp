@@ -325,25 +325,7 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     live_host.row_at = [find_row](int index) -> std::optional<media::LiveRow> {
       const discovery::DeviceListRow* row = find_row(index);
       if (row == nullptr) return std::nullopt;
-      const DeviceSearchInfo& info = row->m_searchInfo;
-      media::LiveRow r;
-      r.serial = info.serialNumber;
-      r.device_type = info.deviceType;
-      if (info.userConfig.accountCount > 0) {
-        r.user = info.userConfig.accounts[0].userName;
-        r.password = info.userConfig.accounts[0].password;
-      }
-      r.has_user_config = info.hasAccounts != 0;
-      r.rtp_over_rtsp = info.streamAccess.rtpOverRtsp;
-      r.video_port = info.streamAccess.videoPort;
-      r.web_port = info.streamAccess.webPort;
-      r.login_port = static_cast<int>(info.streamAccess.ptzPort & 0xFFFF);
-      r.ip = info.lanConfig.ipAddress;
-      r.login_handle = row->m_loginHandle;
-      r.online = row->m_online;
-      r.login_version = row->m_loginVersion;
-      r.ability_text = row->m_abilityText;
-      return r;
+      return LiveRowOf(*row);
     };
     live_host.mark_rows = [&device_list](std::optional<int> login) {
       if (device_list.Actions() != nullptr) device_list.Actions()->MarkPaneDeviceRows(login);
@@ -480,10 +462,6 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     batch_hooks.selectedIndex = [&device_list] {
       controls::CReportCtrl* list = device_list.Controller().List();
       return list ? list->GetFirstSelectedItem() : -1;
-    };
-    // A finished run's counts go to the status line under the list.
-    batch_hooks.showSummary = [&dlg](const std::string& summary) {
-      dlg.SetItemText(shell::ids::kStatusText, QString::fromStdString(summary));
     };
     batch = std::make_unique<device::BatchCommandHost>(*commands, std::move(batch_hooks));
     // The dialog commands and the panel's popups; a chosen popup entry is a
