@@ -28,6 +28,7 @@
 #include "app/ui/firmware_seam.h"
 #include "printing/qt/label_printer.h"
 #include "printing/qt/printing_windows.h"
+#include "common/ui/desktop_open.h"
 #include "common/ui/user_prompts.h"
 #include "app/ui/net_cards.h"
 #include "app/ui/live_view_seam.h"
@@ -36,7 +37,6 @@
 #include "app/ui/audio_play_seam.h"
 #include "media/ui/zq_broadcast_sdk.h"
 #include "media/ui/wnd_manager.h"
-#include <QDesktopServices>
 #include <QUrl>
 #include "app/ui/zq_dev_search_tool_dlg.h"
 #include "app/ui/boot_server_seam.h"
@@ -337,9 +337,11 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
         window->Services().prompts->MessageBox(window, QString::fromStdString(text), QString::fromStdString(caption),
                                                PromptIcon::kError, PromptButtons::kOk);
     };
-    live_host.open_url = [](const std::string& url) {
-      QDesktopServices::openUrl(url.find("://") != std::string::npos ? QUrl(QString::fromStdString(url))
-                                                                    : QUrl::fromLocalFile(QString::fromStdString(url)));
+    // The snapshot and recording folders and the preview's web page; with no
+    // file manager or browser the box names what did not open.
+    live_host.open_url = [&window](const std::string& url) {
+      ui::OpenOrTell(ui::UrlOfTarget(QString::fromStdString(url)), window != nullptr ? window->Services().prompts : nullptr,
+                     window);
     };
     live_host.upload_config = [](int handle, const std::string& path) {
       return ZQ_NETSDK_IPC_SetConfigFile(handle, path.c_str());
