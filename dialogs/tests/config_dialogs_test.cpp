@@ -272,7 +272,15 @@ TEST(TourDate, PresetTourModesAndValues) {
   SetText(ptz, 1253, "100000");
   ptz.OnOk();
   EXPECT_EQ(prompts.messages.size(), 1u);
+  EXPECT_EQ(prompts.messages.back(), Lang("IDS_INTERVEL_TIME") + ": 0-86400");
   EXPECT_EQ(ptz.GetConfig(), t) << "nothing changes on a refusal";
+  // A preset number the devices cannot keep: the box names the range.
+  SetText(ptz, 1253, "10");
+  SetText(ptz, 1249, "300");
+  ptz.OnOk();
+  ASSERT_EQ(prompts.messages.size(), 2u);
+  EXPECT_EQ(prompts.messages.back(), Lang("IDS_STR_ZH_CN_ADV_TIPS2") + ": 0-255");
+  EXPECT_EQ(ptz.GetConfig(), t);
 }
 
 TEST(TourDate, DateSelAndInputValue) {
@@ -411,7 +419,8 @@ TEST(ManualFocus, ReportsRequestsAndSets) {
     return QString("../evil");
   };
   d.OnSaveAs();
-  EXPECT_EQ(prompts.messages.size(), 1u) << "an unsafe name is refused";
+  ASSERT_EQ(prompts.messages.size(), 1u) << "an unsafe name is refused";
+  EXPECT_EQ(prompts.messages.back(), Lang("MSG_FILE_NAME_INVALID").replace("%s", "../evil")) << "naming the name";
   EXPECT_FALSE(std::filesystem::exists(dir.parent_path() / "evil.txt"));
   d.askName = [](const QString&, const QString&) -> std::optional<QString> { return QString("line2"); };
   d.OnSaveAs();

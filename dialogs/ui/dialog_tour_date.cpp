@@ -75,9 +75,8 @@ void DialogAfStudyCfg::OnOk() {
   in.zoomTimes = static_cast<int>(GetComboSelData(1262));
   const PresetTourResult r = ApplyPresetTour(table_, in);
   if (r.errorKey != nullptr) {
-    ShowMessage(LangText(r.errorKey) + (r.errorKey == std::string("IDS_INTERVEL_TIME")
-                                            ? QString(": 0-%1").arg(kMaxTourIntervalSec)
-                                            : QString()));
+    // The field's label and the range it takes ("Preset: 0-255").
+    ShowMessage(LangText(r.errorKey) + QString(": 0-%1").arg(r.errorMax));
     return;
   }
   table_ = r.table;
