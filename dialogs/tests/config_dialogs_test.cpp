@@ -163,6 +163,10 @@ TEST(SmallDialogs, BatchDetectionListDefaults) {
   CBatchSetPDDlg again;
   EXPECT_EQ(again.GetComboSelData(1019), 0) << "reopens with the list defaults";
   again.show();
+  // Wide enough that a window manager shows the whole title.
+  EXPECT_EQ(again.windowTitle(), Lang("ALARM_CODE_AI_DETECT_SETTING"));
+  EXPECT_GE(again.width(), ui::TitleFitWidth(again.windowTitle()));
+  EXPECT_GT(ui::TitleFitWidth(again.windowTitle()), again.fontMetrics().horizontalAdvance(again.windowTitle()));
   Key(again, Qt::Key_Escape);
   EXPECT_EQ(again.result(), QDialog::Rejected);
 }

@@ -93,6 +93,7 @@ class ConfigDialog : public ui::CXDlg {
   void AddOkCancel(int row, int columnSpan, const char* okKey);
   // The window caption from a language key, when its text is not empty.
   void SetCaption(const char* key);
+  void showEvent(QShowEvent* event) override;
 
  private:
   void Place(QWidget* w, int row, int column, int rowSpan, int columnSpan);
@@ -104,6 +105,7 @@ class ConfigDialog : public ui::CXDlg {
   PageScrolling scrolling_;
   EnterKey enter_ = EnterKey::kDefaultButton;
   bool swallowEscape_ = false;
+  int titleWidth_ = 0;  // the width the caption needs in a window frame
 };
 
 }  // namespace kelvara::dialogs
