@@ -1,12 +1,10 @@
 #include "device/ui/device_log_menu.h"
 
 #include <QDir>
-#include <algorithm>
 #include <QInputDialog>
 #include <QUrl>
 
 #include "common/language_table.h"
-#include "common/ui/cxdlg.h"
 #include "common/ui/desktop_open.h"
 #include "common/ui/user_prompts.h"
 #include "device/core/row_texts.h"
@@ -21,16 +19,11 @@ DeviceLogMenu::DeviceLogMenu(DeviceLogs& logs, Hooks hooks) : logs_(logs), hooks
   if (!hooks_.askText) {
     hooks_.askText = [owner = hooks_.owner](const QString& caption, const std::string& value)
         -> std::optional<std::string> {
-      QInputDialog dialog(owner);
-      dialog.setInputMode(QInputDialog::TextInput);
-      dialog.setWindowTitle(caption);
-      dialog.setLabelText(caption);
-      dialog.setTextValue(QString::fromStdString(value));
-      // Wide enough for the whole title: a window manager elides a title
-      // that does not fit the dialog's own narrow width.
-      dialog.resize(std::max(dialog.sizeHint().width(), ui::TitleFitWidth(caption)), dialog.sizeHint().height());
-      if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-      return dialog.textValue().toStdString();
+      bool ok = false;
+      const QString text =
+          QInputDialog::getText(owner, caption, caption, QLineEdit::Normal, QString::fromStdString(value), &ok);
+      if (!ok) return std::nullopt;
+      return text.toStdString();
     };
   }
   if (!hooks_.openFolder)

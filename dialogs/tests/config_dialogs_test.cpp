@@ -306,6 +306,11 @@ TEST(TourDate, DateSelAndInputValue) {
   EXPECT_EQ(v.GetItemText(1033), "");
   v.OnOk();
   EXPECT_EQ(v.GetValue(), "");
+  // The device log's level dialog: opened wide enough for its whole title.
+  CDialogInputValue level;
+  level.SetTitle(Lang("ID__MENU_SLOGLEVEL_DEFAULT"));
+  level.show();
+  EXPECT_GE(level.width(), ui::TitleFitWidth(Lang("ID__MENU_SLOGLEVEL_DEFAULT")));
 }
 
 TEST(TimeSet, OpensSavesAndTicks) {

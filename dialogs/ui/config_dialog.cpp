@@ -196,9 +196,12 @@ void ConfigDialog::AddOkCancel(int row, int span, const char* okKey) {
 
 void ConfigDialog::SetCaption(const char* key) {
   const QString text = LangText(key);
-  if (text.isEmpty()) return;
-  setWindowTitle(text);
-  titleWidth_ = ui::TitleFitWidth(text);
+  if (!text.isEmpty()) SetTitleText(text);
+}
+
+void ConfigDialog::SetTitleText(const QString& title) {
+  setWindowTitle(title);
+  titleWidth_ = ui::TitleFitWidth(title);
 }
 
 void ConfigDialog::showEvent(QShowEvent* event) {

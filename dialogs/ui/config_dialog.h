@@ -93,6 +93,8 @@ class ConfigDialog : public ui::CXDlg {
   void AddOkCancel(int row, int columnSpan, const char* okKey);
   // The window caption from a language key, when its text is not empty.
   void SetCaption(const char* key);
+  // The window caption as it is; the dialog opens wide enough to show it.
+  void SetTitleText(const QString& title);
   void showEvent(QShowEvent* event) override;
 
  private:

@@ -140,7 +140,7 @@ CDialogInputValue::CDialogInputValue(QWidget* parent) : ConfigDialog(134, parent
 
 void CDialogInputValue::SetTitle(const QString& title) {
   title_ = title;
-  setWindowTitle(title_);
+  SetTitleText(title_);
 }
 
 void CDialogInputValue::SetValue(const QString& value) {
