@@ -9,7 +9,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -22,6 +21,7 @@
 #include "device/core/zq_netsdk.h"
 #include "device/ui/device_command_host.h"
 #include "discovery/ui/device_list_controller.h"
+#include "journal_bytes.h"
 #include "kelvara_test/test_env.h"
 #include "kelvara_test/test_lan.h"
 #include "media/core/pane_mouse.h"
@@ -49,18 +49,6 @@ std::vector<std::string> ReadmeWordsAfter(const std::string& marker) {
     return out;
   }
   return {};
-}
-
-// The bytes of the `sdk` frames of a devsim journal answer.
-std::string SdkBytes(const std::string& journal) {
-  std::string out;
-  size_t at = 0;
-  while ((at = journal.find("\nsdk ", at)) != std::string::npos) {
-    at += 5;
-    for (; at + 1 < journal.size() && std::isxdigit(static_cast<unsigned char>(journal[at])); at += 2)
-      out += static_cast<char>(std::stoi(journal.substr(at, 2), nullptr, 16));
-  }
-  return out;
 }
 
 // devsim as the README starts it, with its standard input and output.
@@ -230,7 +218,7 @@ TEST(ReadmeTrialLan, DevicesLogInPlayVideoAndTakePtz) {
     std::string journal;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-          journal = SdkBytes(sim.Control("journal " + serial));
+          journal = devsim::JournalBytes(sim.Control("journal " + serial));
           return journal.find("Command=\"26\"") != std::string::npos;
         },
         10000));
