@@ -27,6 +27,28 @@ std::optional<RemoteConfigChoice> RemoteConfigChoiceFor(int id) {
   return std::nullopt;
 }
 
+media::LiveRow LiveRowOf(const discovery::DeviceListRow& row) {
+  const DeviceSearchInfo& info = row.m_searchInfo;
+  media::LiveRow r;
+  r.serial = info.serialNumber;
+  r.device_type = info.deviceType;
+  if (info.userConfig.accountCount > 0) {
+    r.user = info.userConfig.accounts[0].userName;
+    r.password = info.userConfig.accounts[0].password;
+  }
+  r.has_user_config = info.hasAccounts != 0;
+  r.rtp_over_rtsp = info.streamAccess.rtpOverRtsp;
+  r.video_port = info.streamAccess.videoPort;
+  r.web_port = info.streamAccess.webPort;
+  r.login_port = static_cast<int>(info.streamAccess.ptzPort & 0xFFFF);
+  r.ip = info.lanConfig.ipAddress;
+  r.login_handle = row.m_loginHandle;
+  r.online = row.m_online;
+  r.login_version = row.m_loginVersion;
+  r.ability_text = row.m_abilityText;
+  return r;
+}
+
 dialogs::RemoteCfgDevice RemoteCfgDeviceOf(const media::LiveRow& row, unsigned short channel,
                                            const std::pair<std::string, std::string>& defaultLogin) {
   dialogs::RemoteCfgDevice device;

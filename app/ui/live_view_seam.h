@@ -8,6 +8,7 @@
 
 #include "app/ui/main_dialog_seams.h"
 #include "dialogs/ui/dialog_remote_cfg.h"
+#include "discovery/core/device_list_row.h"
 #include "media/ui/dialog_preview.h"
 #include "media/ui/live_view.h"
 
@@ -25,6 +26,10 @@ struct RemoteConfigChoice {
   unsigned short channel = 0;
 };
 std::optional<RemoteConfigChoice> RemoteConfigChoiceFor(int id);
+
+// What the live view reads of a device list row: the search record's
+// identity, address, ports and account, and the row's login and abilities.
+media::LiveRow LiveRowOf(const discovery::DeviceListRow& row);
 
 // What the remote-configuration window gets of a device: only its search
 // record's address, login port and account (a copy; the window never holds

@@ -241,6 +241,9 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   int Display(int id) const;
   // Width the control's caption needs with the window's font (0: none).
   int CaptionWidth(int id) const;
+  // The width a combo box needs to show its widest item whole.
+  int ComboItemsWidth(int id) const;
+  static constexpr int kNetCardComboMaxWidth = 240;
 
   MainDialogServices s_;
   std::unique_ptr<shell::DisplaySwitches> owned_display_;

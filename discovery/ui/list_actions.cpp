@@ -4,7 +4,6 @@
 
 #include <QClipboard>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPointer>
@@ -25,6 +24,7 @@
 #include "common/ping_test.h"
 #include "common/save_param.h"
 #include "common/text_convert.h"
+#include "common/ui/desktop_open.h"
 #include "common/ui/user_prompts.h"
 #include "device/core/row_login.h"
 #include "dialogs/ui/dialog_default_user.h"
@@ -52,7 +52,7 @@ DeviceListActions::DeviceListActions(DeviceListController& list, Hooks hooks, QO
     static ui::QtUserPrompts prompts;
     hooks_.prompts = &prompts;
   }
-  if (!hooks_.openUrl) hooks_.openUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+  if (!hooks_.openUrl) hooks_.openUrl = [](const QString& url) { return ui::DesktopOpen(QUrl(url)); };
   if (!hooks_.setClipboard)
     hooks_.setClipboard = [](const std::string& text) {
       // 8-bit device text: shown as the program's code page gives it.
@@ -543,7 +543,9 @@ void DeviceListActions::OnOpenWeb() {
     Log("OnOpenWeb(): no valid address and port for %s\n", row->m_key.c_str());
     return;
   }
-  hooks_.openUrl(Q(url));
+  // With no browser nothing would happen: the box names the address.
+  ui::OpenOrTell(QUrl(Q(url)), hooks_.prompts, hooks_.window,
+                 [this](const QUrl& u) { return hooks_.openUrl(u.toString()); });
 }
 
 void DeviceListActions::OnLoginToggle() {

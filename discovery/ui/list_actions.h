@@ -70,7 +70,7 @@ class DeviceListActions : public QObject {
     // The SDK's restore of a logged-in device (ZQ_NETSDK_IPC_RestoreConfig).
     std::function<int(int handle)> restoreConfig;
     // Outside effects, replaceable in tests.
-    std::function<void(const QString& url)> openUrl;
+    std::function<bool(const QString& url)> openUrl;  // false: nothing opened it
     std::function<void(const std::string& text)> setClipboard;  // 8-bit text
     std::function<int(std::uint32_t hostOrder)> probe;          // PingTest
     // GetFirstAdapterAddress in host order; false when there is none.

@@ -109,7 +109,8 @@ int FirmwareActions::StartUpgrade(DeviceListRow& row, const std::string& path, c
     return 0;
   }
   row.m_busy = true;
-  jobs_.Start(row.m_loginHandle, row.m_searchInfo.serialNumber, verdict.id, run_counting_, Now());
+  jobs_.Start(row.m_loginHandle, row.m_searchInfo.serialNumber, row.m_searchInfo.lanConfig.ipAddress, verdict.id,
+              run_counting_, Now());
   SetStatus(row, Text(LangKey("MSGTIP29")));
   return 0;
 }
@@ -283,13 +284,7 @@ void FirmwareActions::EndJob(int handle, JobState state) {
   DeviceListRow* row = rows ? rows->FindByHandle(handle) : nullptr;
   if (row == nullptr) return;
   row->m_busy = false;
-  switch (state) {
-    case JobState::kDone: SetStatus(*row, Text(LangKey("MSG_UPGRADE"))); break;
-    case JobState::kFailed: SetStatus(*row, Text(LangKey("MSGTIP7"))); break;
-    case JobState::kLinkLost: SetStatus(*row, Text(LangKey("MSG_UPGRADE_LINK_LOST"))); break;
-    case JobState::kTimedOut: SetStatus(*row, Text(LangKey("MSG_UPGRADE_TIMED_OUT"))); break;
-    case JobState::kRunning: break;
-  }
+  if (IsTerminal(state)) SetStatus(*row, Text(JobStateTextKey(state)));
 }
 
 bool FirmwareActions::OnUpgradeWatchTick() {

@@ -30,6 +30,7 @@
 #include "media/ui/live_view.h"
 #include "media/ui/wnd_manager.h"
 #include "rtsp_server.h"
+#include "journal_bytes.h"
 #include "simulator.h"
 #include "zq_player.h"
 
@@ -281,16 +282,7 @@ TEST_F(LiveViewLanTest, UnsupportedModelIsRefusedWithItsType) {
 }
 
 // The bytes devsim received over the SDK link, decoded from its journal.
-std::string SdkBytes(const std::string& journal) {
-  std::string out;
-  size_t at = 0;
-  while ((at = journal.find("\nsdk ", at)) != std::string::npos) {
-    at += 5;
-    for (; at + 1 < journal.size() && std::isxdigit(static_cast<unsigned char>(journal[at])); at += 2)
-      out += static_cast<char>(std::stoi(journal.substr(at, 2), nullptr, 16));
-  }
-  return out;
-}
+std::string SdkBytes(const std::string& journal) { return devsim::JournalBytes(journal); }
 
 TEST_F(LiveViewLanTest, PanePtzAndPresetsReachTheDevice) {
   const int login = LoginPtzRow(4);

@@ -118,11 +118,7 @@ void OnUiThread(int id, std::function<void(Instance&)> f) {
       Qt::QueuedConnection);
 }
 
-QString ReplyText(const Reply& r, const char* done) {
-  if (r.result == 0) return QString::fromUtf8(done);
-  if (r.result < 0) return QStringLiteral("no answer");
-  return QStringLiteral("refused (result %1)").arg(r.result);
-}
+QString ReplyText(const Reply& r, const char* done) { return QString::fromStdString(ReplyStateText(r, done)); }
 
 // One configuration block as a page of fields.
 class BlockPage : public QWidget {

@@ -189,4 +189,22 @@ Reply RemoteSession::SetConfig(std::uint32_t code, const std::string& text) {
   return Request(static_cast<std::uint16_t>(wire::FrameType::kSetConfig), code, text);
 }
 
+std::string ReplyStateText(const Reply& reply, const char* done) {
+  const int r = reply.result;
+  if (r == 0) return done;
+  if (r < 0) return "no answer";
+  const std::string number = " (result " + std::to_string(r) + ")";
+  switch (r) {
+    case 1: return "refused: wrong user name or password" + number;
+    case 2: return "refused: the device has no such setting" + number;
+    case 3: return "refused: the device did not accept the values" + number;
+    case 4: return "refused: the device is busy, try again" + number;
+    case 5: return "refused: checksum mismatch" + number;
+    case 6: return "refused: not supported by this device" + number;
+    case 254: return "failed: the connection was lost" + number;
+    case 255: return "failed: no answer in time" + number;
+    default: return "refused" + number;
+  }
+}
+
 }  // namespace remote_config

@@ -20,6 +20,10 @@ struct Reply {
   std::string text;
 };
 
+// What the window says of a reply: `done` for result 0, else what went
+// wrong in words, with the device's result number.
+std::string ReplyStateText(const Reply& reply, const char* done);
+
 class RemoteSession {
  public:
   RemoteSession(std::string address, int port, std::string user, std::string password, int timeoutMs = 5000);

@@ -15,6 +15,7 @@
 
 #include "common/language_table.h"
 #include "common/save_param.h"
+#include "common/ui/desktop_open.h"
 #include "common/ui/user_prompts.h"
 #include "discovery/core/device_list_xml.h"
 #include "discovery/core/device_sheet.h"
@@ -71,6 +72,7 @@ struct Fixture {
   int stopped = 0;
   std::vector<std::string> clipboard;
   std::vector<QString> opened;
+  bool openWorks = true;  // a browser is set up
   std::unique_ptr<DeviceListActions> actions;
 
   Fixture() {
@@ -81,7 +83,10 @@ struct Fixture {
     h.settings = &settings;
     h.stopSearchForImport = [this] { ++stopped; };
     h.setClipboard = [this](const std::string& t) { clipboard.push_back(t); };
-    h.openUrl = [this](const QString& u) { opened.push_back(u); };
+    h.openUrl = [this](const QString& u) {
+      opened.push_back(u);
+      return openWorks;
+    };
     h.firstAdapter = [](std::uint32_t& a, std::uint32_t& m, std::uint32_t& g) {
       a = 0xC0A80114, m = 0xFFFFFF00, g = 0xC0A80101;  // 192.168.1.20/24, gateway .1
       return true;
@@ -219,8 +224,16 @@ TEST(ListActions, RowActionsAndOneCheckedRowLookups) {
   f.actions->CopyDeviceFields(menu_id::kCopySerial);
   f.actions->CopySearchReply();
   EXPECT_EQ(f.clipboard, (std::vector<std::string>{"OLD1", ""}));
+  f.prompts.shown.clear();
   f.actions->OnOpenWeb();
   EXPECT_EQ(f.opened, (std::vector<QString>{QStringLiteral("http://10.0.0.3:80")}));
+  EXPECT_TRUE(f.prompts.shown.empty());
+  // No browser: the box names the address.
+  f.openWorks = false;
+  f.actions->OnOpenWeb();
+  EXPECT_EQ(f.prompts.shown, std::vector<std::string>{ui::OpenFailedText("http://10.0.0.3:80").toStdString()});
+  f.opened.pop_back();
+  f.openWorks = true;
   f.list.Map().Modify("OLD1", [](DeviceSearchInfo& r) { r.streamAccess.webPort = 0; });
   f.list.RefreshDeviceList();
   f.actions->OnOpenWeb();

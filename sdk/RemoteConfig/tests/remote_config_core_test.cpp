@@ -124,11 +124,30 @@ TEST_F(RemoteSessionLan, LogsInReadsAndWrites) {
   EXPECT_NE(sim->device(0).GetConfig(507).text.find("Volume=\"80\""), std::string::npos);
   // The device's own checks answer: a volume out of range is refused and kept out.
   fields[0].value = "150";
-  EXPECT_EQ(s.SetConfig(527, *ApplyFields(capture.text, fields)).result, 3);
-  EXPECT_EQ(s.GetConfig(9999).result, 2);
+  const Reply refused = s.SetConfig(527, *ApplyFields(capture.text, fields));
+  EXPECT_EQ(refused.result, 3);
+  EXPECT_EQ(ReplyStateText(refused, "saved"), "refused: the device did not accept the values (result 3)");
+  const Reply unknown = s.GetConfig(9999);
+  EXPECT_EQ(unknown.result, 2);
+  EXPECT_EQ(ReplyStateText(unknown, "read"), "refused: the device has no such setting (result 2)");
   // A link lost between requests is logged in again.
   ASSERT_EQ(sim->Control("drop 0").rfind("ok", 0), 0u);
   EXPECT_EQ(s.GetConfig(507).result, 0);
+}
+
+TEST(ReplyState, SaysWhatTheResultMeans) {
+  const struct {
+    int result;
+    const char* text;
+  } cases[] = {{0, "saved"},
+               {-1, "no answer"},
+               {1, "refused: wrong user name or password (result 1)"},
+               {4, "refused: the device is busy, try again (result 4)"},
+               {6, "refused: not supported by this device (result 6)"},
+               {254, "failed: the connection was lost (result 254)"},
+               {255, "failed: no answer in time (result 255)"},
+               {77, "refused (result 77)"}};
+  for (const auto& c : cases) EXPECT_EQ(ReplyStateText(Reply{c.result, ""}, "saved"), c.text) << c.result;
 }
 
 TEST_F(RemoteSessionLan, AbortEndsAWaitingRequest) {
