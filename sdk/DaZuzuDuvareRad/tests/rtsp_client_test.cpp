@@ -1,6 +1,8 @@
 // The RTSP client against devsim's streams on loopback.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -19,6 +21,13 @@
 #include "zq_rtsp_client.h"
 
 namespace {
+
+int TimeScale() {
+  const char* v = std::getenv("KELVARA_TEST_TIME_SCALE");
+  const int n = v != nullptr ? std::atoi(v) : 1;
+  return n > 0 ? n : 1;
+}
+
 
 using namespace std::chrono_literals;
 
@@ -77,9 +86,11 @@ struct Received {
   ZQ_RTSP_PLAY_HANDLE handle_seen = 0;
 
   template <class Pred>
+  // Waits scale with KELVARA_TEST_TIME_SCALE: a sanitizer build on a busy
+  // machine takes many times longer to get a stream going.
   bool WaitFor(Pred pred, std::chrono::milliseconds timeout = 20s) {
     std::unique_lock lock(m);
-    return cv.wait_for(lock, timeout, [&] { return pred(*this); });
+    return cv.wait_for(lock, timeout * TimeScale(), [&] { return pred(*this); });
   }
 };
 
