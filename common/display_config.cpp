@@ -6,6 +6,7 @@
 
 #include "common/paths.h"
 #include "common/xml_values.h"
+#include "common/xml_guard.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ void CLoadDisplayCfg::ApplyToDialog(const std::function<void(int, bool)>& show) 
 
 int CLoadDisplayCfg::LoadSwitches() {
   TiXmlDocument doc;
-  if (!doc.LoadFile(path_.c_str())) return 0;
+  if (!kelvara::LoadXmlFileGuarded(doc, path_)) return 0;
   const TiXmlElement* root = FindTopLevel(doc, "root");
   if (root == nullptr) return 0;
   for (const TiXmlElement* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
@@ -136,7 +137,7 @@ int CLoadDisplayCfg::LoadSwitches() {
 
 int CLoadDisplayCfg::LoadDataStrings() {
   TiXmlDocument doc;
-  if (!doc.LoadFile(path_.c_str())) return 0;
+  if (!kelvara::LoadXmlFileGuarded(doc, path_)) return 0;
   const TiXmlElement* data = FindTopLevel(doc, "DATA_STRING");
   if (data == nullptr) return 0;
   for (const TiXmlElement* e = data->FirstChildElement(); e; e = e->NextSiblingElement()) {

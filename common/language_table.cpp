@@ -8,6 +8,7 @@
 
 #include "common/atomic_file.h"
 #include "common/paths.h"
+#include "common/xml_guard.h"
 
 namespace kelvara {
 namespace {
@@ -51,7 +52,7 @@ bool IsFileBelowProgram(std::string_view name) {
 
 std::string ReadRegistryName(const std::filesystem::path& file) {
   TiXmlDocument doc;
-  if (!doc.LoadFile(file.c_str())) return kDefaultRegistryName;
+  if (!kelvara::LoadXmlFileGuarded(doc, file)) return kDefaultRegistryName;
   const TiXmlElement* root = doc.FirstChildElement("root");
   if (root == nullptr) return kDefaultRegistryName;
   // Only the very first child counts: a comment before "Registry" hides it.
@@ -88,7 +89,7 @@ LanguageTable::LanguageTable(const std::filesystem::path& program_dir,
   if (std::string chosen = ReadLanguageChoice(); !chosen.empty()) code_ = chosen;
 
   TiXmlDocument doc;
-  if (!doc.LoadFile(GetLanguageXmlPath().c_str())) return;
+  if (!kelvara::LoadXmlFileGuarded(doc, GetLanguageXmlPath())) return;
   loaded_ = true;
   const TiXmlElement* lang = doc.FirstChildElement("Lang");
   if (lang == nullptr) return;
@@ -134,7 +135,7 @@ void LanguageTable::LoadLanguageFile() {
     // the table is built before any other thread parses XML, and the switch
     // is put back at once.
     TiXmlBase::SetCondenseWhiteSpace(false);
-    const bool loaded = doc.LoadFile(language_file_.c_str(), TIXML_ENCODING_UTF8);
+    const bool loaded = static_cast<bool>(kelvara::LoadXmlFileGuarded(doc, language_file_, TIXML_ENCODING_UTF8));
     TiXmlBase::SetCondenseWhiteSpace(true);
     if (!loaded) return;
   }

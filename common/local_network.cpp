@@ -299,20 +299,28 @@ int GetLocalNetworkConfig(LocalNetworkConfig& config, const std::filesystem::pat
     GetDefaultNetworkConfig(config);
     return -1;
   }
-  const auto it = std::find_if(adapters.begin(), adapters.end(), [&](const AdapterInfo& a) { return a.index == index; });
-  if (index == 0 || it == adapters.end() || it->addresses.empty() || it->gateways.empty()) {
-    // No route to the outside (an isolated LAN) or no usable adapter: the
-    // defaults, reported as such rather than as a success with empty fields.
-    DebugLogPrintf("no adapter routes to the outside, using defaults.\n");
+  auto it = std::find_if(adapters.begin(), adapters.end(), [&](const AdapterInfo& a) { return a.index == index; });
+  if (index == 0 || it == adapters.end() || it->addresses.empty() || !Usable(it->addresses.front().address)) {
+    // No route to the outside (an isolated LAN, the usual bench): the first
+    // adapter with a usable address, as GetFirstAdapterAddress takes it.
+    it = std::find_if(adapters.begin(), adapters.end(), [](const AdapterInfo& a) {
+      return !a.addresses.empty() && Usable(a.addresses.front().address);
+    });
+  }
+  if (it == adapters.end()) {
+    DebugLogPrintf("no adapter with an IPv4 address, using defaults.\n");
     GetDefaultNetworkConfig(config);
     return -1;
   }
-  const std::uint32_t gateway = it->gateways.front();
-  config.gateway = IpToString(gateway);
+  // A network without a gateway leaves it empty: the callers put their own
+  // rule in its place (consecutive addressing: the network plus 1) rather
+  // than a gateway of some other network.
+  const std::uint32_t gateway = it->gateways.empty() ? 0 : it->gateways.front();
+  config.gateway = gateway != 0 ? IpToString(gateway) : "";
   DebugLogPrintf("Gateway: %s\n", config.gateway.c_str());
   AdapterAddress chosen = it->addresses.front();
   for (const AdapterAddress& a : it->addresses) {
-    if ((ntohl(a.address) & ntohl(a.mask)) == (ntohl(gateway) & ntohl(a.mask))) {
+    if (gateway != 0 && (ntohl(a.address) & ntohl(a.mask)) == (ntohl(gateway) & ntohl(a.mask))) {
       chosen = a;
       break;
     }

@@ -59,8 +59,11 @@ struct LocalNetworkConfig {
 };
 
 // Address, mask and gateway of the adapter that routes to the outside, and the
-// DNS servers. 1 on success; -1 when it fell back to the built-in defaults
-// (no route to the outside, no adapter, or no usable gateway).
+// DNS servers. Without a route to the outside (a LAN with no default route)
+// the address and mask are those of the first adapter with a usable address
+// and the gateway is empty, as is DNS 1 when no server is known. 1 on
+// success; -1 when it fell back to the built-in defaults (the adapters could
+// not be read, or none has a usable IPv4 address).
 int GetLocalNetworkConfig(LocalNetworkConfig& config,
                           const std::filesystem::path& resolv_conf = "/etc/resolv.conf");
 

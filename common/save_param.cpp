@@ -16,6 +16,7 @@
 #include "common/paths.h"
 #include "common/text_convert.h"
 #include "common/xml_values.h"
+#include "common/xml_guard.h"
 
 namespace {
 
@@ -215,7 +216,7 @@ int CSaveParam::LoadFromText(std::string_view xml) {
   const bool gbk = IsGbkEncoding(DeclaredEncoding(xml).c_str());
   const std::string text = gbk ? std::string(xml) : MakeValidUtf8(xml);
   TiXmlDocument doc;
-  doc.Parse(text.c_str(), nullptr, gbk ? TIXML_ENCODING_LEGACY : TIXML_ENCODING_UTF8);
+  kelvara::ParseXmlGuarded(doc, text, gbk ? TIXML_ENCODING_LEGACY : TIXML_ENCODING_UTF8);
   if (!doc.Error()) LoadDocument(doc, gbk);
   return 0;
 }

@@ -14,8 +14,8 @@ PACKAGES=(
   qt6-qpa-plugins
   # XML, MP3 decoding, AAC encoding (non-free), FFmpeg libraries
   libtinyxml-dev libmp3lame-dev libfdk-aac-dev
-  # SHA-256 and HMAC of the device protocol
-  libssl-dev
+  # SHA-256 of the device protocol's transfers; its login's key exchange
+  libssl-dev libsodium-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   # the simulator's live streams: RTSP server, test sources, H.264/H.265 and G.711 encoders
   libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good

@@ -178,8 +178,9 @@ LayoutResult LayoutMainControls(const LayoutInput& in) {
     const int lw = s.Width(kNetCardLabel, 48);
     s.Move(kNetCardLabel, x, y + 3, lw, 17);
     x += lw + gap;
-    s.Move(kNetCardCombo, x, y, 100, 20);
-    x += 100 + gap;
+    const int cw = s.Width(kNetCardCombo, 100);
+    s.Move(kNetCardCombo, x, y, cw, 20);
+    x += cw + gap;
     top_end = x - gap;
   } else {
     s.Show(kNetCardLabel, false);

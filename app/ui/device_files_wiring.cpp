@@ -2,7 +2,6 @@
 
 #include <QPushButton>
 
-#include "app/shell/main_layout.h"
 #include "app/ui/device_list_seam.h"
 #include "app/ui/zq_dev_search_tool_dlg.h"
 #include "common/language_table.h"
@@ -43,9 +42,6 @@ DeviceFilesWiring::DeviceFilesWiring(CZqDevSearchToolDlg& dlg, discovery::Device
     if (prompts)
       prompts->MessageBox(&dlg, QString::fromStdString(LangText(textKey)), QString::fromStdString(LangText(captionKey)),
                           PromptIcon::kInformation);
-  };
-  hooks.showSummary = [&dlg](const std::string& summary) {
-    dlg.SetItemText(shell::ids::kStatusText, QString::fromStdString(summary));
   };
   files_ = std::make_unique<device::BatchFileCommands>(commands, std::move(hooks));
 

@@ -27,6 +27,28 @@ std::optional<RemoteConfigChoice> RemoteConfigChoiceFor(int id) {
   return std::nullopt;
 }
 
+media::LiveRow LiveRowOf(const discovery::DeviceListRow& row) {
+  const DeviceSearchInfo& info = row.m_searchInfo;
+  media::LiveRow r;
+  r.serial = info.serialNumber;
+  r.device_type = info.deviceType;
+  if (info.userConfig.accountCount > 0) {
+    r.user = info.userConfig.accounts[0].userName;
+    r.password = info.userConfig.accounts[0].password;
+  }
+  r.has_user_config = info.hasAccounts != 0;
+  r.rtp_over_rtsp = info.streamAccess.rtpOverRtsp;
+  r.video_port = info.streamAccess.videoPort;
+  r.web_port = info.streamAccess.webPort;
+  r.login_port = static_cast<int>(info.streamAccess.ptzPort & 0xFFFF);
+  r.ip = info.lanConfig.ipAddress;
+  r.login_handle = row.m_loginHandle;
+  r.online = row.m_online;
+  r.login_version = row.m_loginVersion;
+  r.ability_text = row.m_abilityText;
+  return r;
+}
+
 dialogs::RemoteCfgDevice RemoteCfgDeviceOf(const media::LiveRow& row, unsigned short channel,
                                            const std::pair<std::string, std::string>& defaultLogin) {
   dialogs::RemoteCfgDevice device;
@@ -46,6 +68,11 @@ AfStudySettings EditPresetTour(int mode, const AfStudySettings& table, QWidget* 
 
 LiveViewSeamImpl::LiveViewSeamImpl(media::LiveViewHost host) : view_(std::move(host)) {}
 
+LiveViewSeamImpl::~LiveViewSeamImpl() {
+  delete remote_cfg_.data();
+  delete preview_.data();
+}
+
 void LiveViewSeamImpl::HidePreviewPopup() {
   if (preview_) preview_->hide();
 }
@@ -53,11 +80,11 @@ void LiveViewSeamImpl::HidePreviewPopup() {
 void LiveViewSeamImpl::ShowPreviewPopup(QWidget* owner, int screen_x, int screen_y, const QString& text,
                                         int online) {
   if (!preview_) {
-    preview_ = std::make_unique<media::CDialogPreview>(owner);
+    preview_ = new media::CDialogPreview(owner);
     preview_->adjustSize();
-    QObject::connect(preview_.get(), &media::CDialogPreview::openDeviceWeb, preview_.get(),
+    QObject::connect(preview_, &media::CDialogPreview::openDeviceWeb, preview_,
                      [this](const QString& serial) { OpenDeviceWeb(serial.toStdString()); });
-    QObject::connect(preview_.get(), &media::CDialogPreview::openDeviceLiveView, preview_.get(),
+    QObject::connect(preview_, &media::CDialogPreview::openDeviceLiveView, preview_,
                      [this](const QString& serial) { OpenDeviceLiveView(serial.toStdString()); });
   }
   preview_->move(screen_x, screen_y);
@@ -108,8 +135,8 @@ void LiveViewSeamImpl::OpenRemoteConfig(const media::LiveRow& row, unsigned shor
     if (view_.Host().error_box) view_.Host().error_box(row.device_type + ": NOT supported", "ERROR");
     return;
   }
-  remote_cfg_.reset();  // the previous window goes first, its login released
-  remote_cfg_ = std::make_unique<dialogs::CRemoteCfgDlg>(
+  delete remote_cfg_.data();  // the previous window goes first, its login released
+  remote_cfg_ = new dialogs::CRemoteCfgDlg(
       RemoteCfgDeviceOf(row, channel, defaultLogin ? defaultLogin() : std::pair<std::string, std::string>{}),
       RemoteConfigLanguage(language), owner);
   remote_cfg_->show();

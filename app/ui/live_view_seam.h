@@ -1,13 +1,14 @@
 #pragma once
 // The live view (media/ui) as the main window's live-view seam.
+#include <QPointer>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "app/ui/main_dialog_seams.h"
 #include "dialogs/ui/dialog_remote_cfg.h"
+#include "discovery/core/device_list_row.h"
 #include "media/ui/dialog_preview.h"
 #include "media/ui/live_view.h"
 
@@ -26,6 +27,10 @@ struct RemoteConfigChoice {
 };
 std::optional<RemoteConfigChoice> RemoteConfigChoiceFor(int id);
 
+// What the live view reads of a device list row: the search record's
+// identity, address, ports and account, and the row's login and abilities.
+media::LiveRow LiveRowOf(const discovery::DeviceListRow& row);
+
 // What the remote-configuration window gets of a device: only its search
 // record's address, login port and account (a copy; the window never holds
 // the list's row). A record without an account gets `defaultLogin`.
@@ -39,6 +44,11 @@ AfStudySettings EditPresetTour(int mode, const AfStudySettings& table, QWidget* 
 class LiveViewSeamImpl : public LiveViewSeam {
  public:
   explicit LiveViewSeamImpl(media::LiveViewHost host);
+  // Closes the popup and the remote-configuration window if their owner has
+  // not destroyed them yet: their signals call into this object.
+  ~LiveViewSeamImpl() override;
+  LiveViewSeamImpl(const LiveViewSeamImpl&) = delete;
+  LiveViewSeamImpl& operator=(const LiveViewSeamImpl&) = delete;
   void Attach(CWndManager* grid, CDialogVideo* host) override { view_.Attach(grid, host); }
   void CloseAllPreviews() override { view_.CloseAllPreviews(); }
   void SetSelectedPaneAudio(bool on) override { view_.SetSelectedPaneAudio(on); }
@@ -63,8 +73,8 @@ class LiveViewSeamImpl : public LiveViewSeam {
   // reply carried no account.
   std::function<std::pair<std::string, std::string>()> defaultLogin;
 
-  media::CDialogPreview* Preview() const { return preview_.get(); }
-  dialogs::CRemoteCfgDlg* RemoteConfigWindow() const { return remote_cfg_.get(); }
+  media::CDialogPreview* Preview() const { return preview_; }
+  dialogs::CRemoteCfgDlg* RemoteConfigWindow() const { return remote_cfg_; }
 
   media::LiveView& View() { return view_; }
 
@@ -75,8 +85,10 @@ class LiveViewSeamImpl : public LiveViewSeam {
                         QWidget* owner);
 
   media::LiveView view_;
-  std::unique_ptr<media::CDialogPreview> preview_;
-  std::unique_ptr<dialogs::CRemoteCfgDlg> remote_cfg_;
+  // Both windows are children of the widget they were opened over, which
+  // owns them; these only watch them (null once the owner has deleted them).
+  QPointer<media::CDialogPreview> preview_;
+  QPointer<dialogs::CRemoteCfgDlg> remote_cfg_;
 };
 
 }  // namespace kelvara::ui

@@ -28,6 +28,7 @@
 #include "app/ui/firmware_seam.h"
 #include "printing/qt/label_printer.h"
 #include "printing/qt/printing_windows.h"
+#include "common/ui/desktop_open.h"
 #include "common/ui/user_prompts.h"
 #include "app/ui/net_cards.h"
 #include "app/ui/live_view_seam.h"
@@ -36,7 +37,6 @@
 #include "app/ui/audio_play_seam.h"
 #include "media/ui/zq_broadcast_sdk.h"
 #include "media/ui/wnd_manager.h"
-#include <QDesktopServices>
 #include <QUrl>
 #include "app/ui/zq_dev_search_tool_dlg.h"
 #include "app/ui/device_command_menu.h"
@@ -326,25 +326,7 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     live_host.row_at = [find_row](int index) -> std::optional<media::LiveRow> {
       const discovery::DeviceListRow* row = find_row(index);
       if (row == nullptr) return std::nullopt;
-      const DeviceSearchInfo& info = row->m_searchInfo;
-      media::LiveRow r;
-      r.serial = info.serialNumber;
-      r.device_type = info.deviceType;
-      if (info.userConfig.accountCount > 0) {
-        r.user = info.userConfig.accounts[0].userName;
-        r.password = info.userConfig.accounts[0].password;
-      }
-      r.has_user_config = info.hasAccounts != 0;
-      r.rtp_over_rtsp = info.streamAccess.rtpOverRtsp;
-      r.video_port = info.streamAccess.videoPort;
-      r.web_port = info.streamAccess.webPort;
-      r.login_port = static_cast<int>(info.streamAccess.ptzPort & 0xFFFF);
-      r.ip = info.lanConfig.ipAddress;
-      r.login_handle = row->m_loginHandle;
-      r.online = row->m_online;
-      r.login_version = row->m_loginVersion;
-      r.ability_text = row->m_abilityText;
-      return r;
+      return LiveRowOf(*row);
     };
     live_host.mark_rows = [&device_list](std::optional<int> login) {
       if (device_list.Actions() != nullptr) device_list.Actions()->MarkPaneDeviceRows(login);
@@ -356,9 +338,11 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
         window->Services().prompts->MessageBox(window, QString::fromStdString(text), QString::fromStdString(caption),
                                                PromptIcon::kError, PromptButtons::kOk);
     };
-    live_host.open_url = [](const std::string& url) {
-      QDesktopServices::openUrl(url.find("://") != std::string::npos ? QUrl(QString::fromStdString(url))
-                                                                    : QUrl::fromLocalFile(QString::fromStdString(url)));
+    // The snapshot and recording folders and the preview's web page; with no
+    // file manager or browser the box names what did not open.
+    live_host.open_url = [&window](const std::string& url) {
+      ui::OpenOrTell(ui::UrlOfTarget(QString::fromStdString(url)), window != nullptr ? window->Services().prompts : nullptr,
+                     window);
     };
     live_host.upload_config = [](int handle, const std::string& path) {
       return ZQ_NETSDK_IPC_SetConfigFile(handle, path.c_str());
@@ -481,10 +465,6 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     batch_hooks.selectedIndex = [&device_list] {
       controls::CReportCtrl* list = device_list.Controller().List();
       return list ? list->GetFirstSelectedItem() : -1;
-    };
-    // A finished run's counts go to the status line under the list.
-    batch_hooks.showSummary = [&dlg](const std::string& summary) {
-      dlg.SetItemText(shell::ids::kStatusText, QString::fromStdString(summary));
     };
     batch = std::make_unique<device::BatchCommandHost>(*commands, std::move(batch_hooks));
     // The dialog commands and the panel's popups; a chosen popup entry is a

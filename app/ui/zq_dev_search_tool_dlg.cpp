@@ -20,6 +20,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QStyleOptionComboBox>
+#include <QStyledItemDelegate>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -139,17 +141,15 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
-void MainWindowEventSink::PostStatusEvent(device::DeviceStatusEvent event) {
-  QMetaObject::invokeMethod(
-      window_, [this, e = std::move(event)]() mutable { target_->OnSdkStatusEvent(std::move(e)); },
-      Qt::QueuedConnection);
-}
-
-void MainWindowEventSink::PostAuxResponse(device::DeviceAuxResponse response) {
-  QMetaObject::invokeMethod(
-      window_, [this, r = std::move(response)]() mutable { target_->OnSdkAuxResponse(std::move(r)); },
-      Qt::QueuedConnection);
-}
+MainWindowEventSink::MainWindowEventSink(QObject* window, DeviceListSeam*& target)
+    : fair_([window](std::function<void()> drain) { QMetaObject::invokeMethod(window, std::move(drain), Qt::QueuedConnection); },
+            [&target](device::SdkRecord& record) {
+              if (auto* e = std::get_if<device::DeviceStatusEvent>(&record)) {
+                target->OnSdkStatusEvent(std::move(*e));
+              } else {
+                target->OnSdkAuxResponse(std::move(std::get<device::DeviceAuxResponse>(record)));
+              }
+            }) {}
 
 CZqDevSearchToolDlg::CZqDevSearchToolDlg(MainDialogServices services, QWidget* parent)
     : CXDlg(102, parent),
@@ -490,6 +490,9 @@ int CZqDevSearchToolDlg::CaptionWidth(int id) const {
                            LangText("STR_SELECTED") + ":9999 ";
     return w->fontMetrics().horizontalAdvance(widest) + 8;
   }
+  // The network-card box shows its items whole, up to a width the top row
+  // can spare (its open list is always wide enough).
+  if (id == kNetCardCombo) return std::min(ComboItemsWidth(id), kNetCardComboMaxWidth);
   // What the caption needs: its text and the control's own margins (a push
   // button's size hint would add the style's least button width instead).
   const QString text = GetItemText(id);
@@ -506,6 +509,19 @@ int CZqDevSearchToolDlg::CaptionWidth(int id) const {
   }
   if (qobject_cast<QLabel*>(w) != nullptr) return advance + 4;
   return 0;
+}
+
+int CZqDevSearchToolDlg::ComboItemsWidth(int id) const {
+  auto* combo = ControlAs<QComboBox>(id);
+  if (combo == nullptr) return 0;
+  // Items may hold a tab ("[address]\t[card]"): measured as drawn, tabs expanded.
+  int widest = 0;
+  for (int i = 0; i < combo->count(); ++i)
+    widest = std::max(widest, combo->fontMetrics().size(Qt::TextExpandTabs, combo->itemText(i)).width());
+  QStyleOptionComboBox option;
+  option.initFrom(combo);
+  const QSize box = combo->style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(widest, 1), combo);
+  return box.width() + 4;
 }
 
 void CZqDevSearchToolDlg::DrawLogo() {
@@ -896,6 +912,20 @@ void CZqDevSearchToolDlg::FillNetCardCombo() {
     AddComboItem(kNetCardCombo, QStringLiteral("[%1]\t[%2]").arg(Q(c.dotted), Q(c.description)), c.address, false);
   SetComboSel(kNetCardCombo, 0);
   if (selected != 0) SelectComboByData(kNetCardCombo, selected);
+  // Every item whole: the list as wide as its widest item, the box as wide
+  // as the layout gives it room for (a card list that changed is laid out again).
+  if (auto* combo = ControlAs<QComboBox>(kNetCardCombo)) {
+    // The style's own list draws the part after the tab as a menu shortcut at
+    // the right edge, cut whatever the width: a plain item view expands the
+    // tab and asks for the room it takes.
+    if (qobject_cast<QStyledItemDelegate*>(combo->itemDelegate()) == nullptr)
+      combo->setItemDelegate(new QStyledItemDelegate(combo));
+    QAbstractItemView* view = combo->view();
+    const int list = view->sizeHintForColumn(0) + 2 * view->frameWidth() +
+                     view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view);
+    view->setMinimumWidth(std::max(list, ComboItemsWidth(kNetCardCombo)));
+    if (isVisible()) LayoutControls();
+  }
 }
 
 QString CZqDevSearchToolDlg::BrowseFolder(const QString& caption, const QString& start_folder) {

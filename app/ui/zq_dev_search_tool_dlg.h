@@ -20,6 +20,7 @@
 #include "app/ui/main_dialog_seams.h"
 #include "common/ui/sound_prompts.h"
 #include "common/ui/user_prompts.h"
+#include "device/core/sdk_event_queue.h"
 
 class QMenu;
 class QMenuBar;
@@ -58,17 +59,19 @@ inline constexpr int kSysCommandQrPrintSetting = 0x8100;
 inline constexpr int kSysCommandAutoUpgrade = 33009;
 inline constexpr int kSysCommandTips = 33025;
 
-// Carries SDK events from the SDK's threads to the window's UI thread. A
-// queued call to a window that is gone is dropped by Qt.
+// Carries SDK events from the SDK's threads to the window's UI thread, the
+// logins taking turns, a device's unasked events bounded per login
+// (device/core/sdk_event_queue.h). A queued call to a window that is gone is
+// dropped by Qt.
 class MainWindowEventSink final : public device::SdkEventSink {
  public:
-  explicit MainWindowEventSink(QObject* window, DeviceListSeam*& target) : window_(window), target_(target) {}
-  void PostStatusEvent(device::DeviceStatusEvent event) override;
-  void PostAuxResponse(device::DeviceAuxResponse response) override;
+  MainWindowEventSink(QObject* window, DeviceListSeam*& target);
+  void PostStatusEvent(device::DeviceStatusEvent event) override { fair_.PostStatusEvent(std::move(event)); }
+  void PostAuxResponse(device::DeviceAuxResponse response) override { fair_.PostAuxResponse(std::move(response)); }
+  const device::FairSdkEventQueue& Queue() const { return fair_.Queue(); }
 
  private:
-  QObject* window_;
-  DeviceListSeam*& target_;
+  device::FairSdkEventSink fair_;
 };
 
 class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
@@ -188,6 +191,7 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   std::mutex& DefaultConfigLock() { return default_config_lock_; }
   const MainDialogServices& Services() const { return s_; }
   device::SdkEventSink* SdkEventSink() { return &sdk_sink_; }
+  const device::FairSdkEventQueue& SdkEventQueue() const { return sdk_sink_.Queue(); }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -237,6 +241,9 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   int Display(int id) const;
   // Width the control's caption needs with the window's font (0: none).
   int CaptionWidth(int id) const;
+  // The width a combo box needs to show its widest item whole.
+  int ComboItemsWidth(int id) const;
+  static constexpr int kNetCardComboMaxWidth = 240;
 
   MainDialogServices s_;
   std::unique_ptr<shell::DisplaySwitches> owned_display_;

@@ -21,7 +21,9 @@
 #include <thread>
 #include <vector>
 
+#include "common/device_reply_xml.h"
 #include "common/paths.h"
+#include "common/xml_guard.h"
 
 namespace kelvara {
 namespace {
@@ -173,6 +175,31 @@ TEST_F(DebugLogTest, FileOutputWritesNamedFileWithFormattedLines) {
       << text;
   EXPECT_TRUE(std::regex_search(
       text, std::regex(R"(\nDoDuzUdodo: \d{4}-\d\d-\d\d \d\d:\d\d:\d\d: [0-9a-f]{8}: value 42\n$)")))
+      << text;
+}
+
+// A device reply too deep for TinyXML is dropped with a line that counts the refusals.
+TEST_F(DebugLogTest, RefusedDeviceRepliesAreCountedInTheLog) {
+  WriteConfig("file=1;network=0;");
+  DebugLogInit();
+  std::string deep;
+  for (int i = 0; i < 50'000; ++i) deep += "<a>";
+  TiXmlDocument doc;
+  EXPECT_TRUE(ParseDeviceReplyXml(doc, "<RESPONSE_PARAM Result=\"0\"/>", "Device reply"));
+  EXPECT_FALSE(ParseDeviceReplyXml(doc, deep, "Device reply"));
+  const std::uint64_t first = XmlRefusedCount();
+  EXPECT_FALSE(ParseDeviceReplyXml(doc, deep, "Storage reply"));
+  DebugLogRelease();
+  const auto files = LogFiles();
+  ASSERT_EQ(files.size(), 1u);
+  const std::string text = ReadAll(files[0]);
+  EXPECT_NE(text.find("Device reply of 150000 bytes dropped: the XML nests deeper than 128 elements (" +
+                      std::to_string(first) + " XML texts refused)\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Storage reply of 150000 bytes dropped: the XML nests deeper than 128 elements (" +
+                      std::to_string(first + 1) + " XML texts refused)\n"),
+            std::string::npos)
       << text;
 }
 

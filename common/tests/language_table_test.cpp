@@ -117,6 +117,22 @@ TEST_F(LanguageTableTest, MissingOrBrokenFilesGiveEmptyTexts) {
     EXPECT_EQ(t.GetTitle(), "Tool");
     EXPECT_EQ(t.size(), 0u);
   }
+  std::string deep;
+  for (int i = 0; i < 100'000; ++i) deep += "<HELLO>";
+  WriteLanguageFile("en.xml", deep);
+  {
+    LanguageTable t(program_, config_);  // nested past TinyXML's stack: refused by the XML guard
+    EXPECT_EQ(t.size(), 0u);
+  }
+  // About 900 keys, as the shipped file has, all load.
+  std::string keys;
+  for (int i = 0; i < 900; ++i) keys += "<K" + std::to_string(i) + ">Text " + std::to_string(i) + "</K" + std::to_string(i) + ">\n";
+  WriteLanguageFile("en.xml", keys);
+  {
+    LanguageTable t(program_, config_);
+    EXPECT_EQ(t.size(), 900u);
+    EXPECT_EQ(t.GetLanguageString("K899"), "Text 899");
+  }
 }
 
 TEST_F(LanguageTableTest, OnlyTheFirstResourcesCountsAndLaterDuplicatesWin) {

@@ -125,24 +125,47 @@ TEST(LocalNetworkConfigLan, PicksTheAddressInTheGatewaysSubnet) {
   EXPECT_EQ(c.dns1, "192.168.1.1");
 }
 
-TEST(LocalNetworkConfigLan, NoDefaultRouteFallsBackToTheDefaults) {
+// A LAN without a default route (the usual bench): the adapter's own address
+// and mask, no gateway, and never the built-in defaults of another network.
+TEST(LocalNetworkConfigLan, WithoutADefaultRouteTheAdapterGivesAddressAndMaskAndNoGateway) {
   KELVARA_TEST_LAN_OR_SKIP(lan, TestLanOptions{});
   const auto resolv = test::MakeTempDir("dns") / "resolv.conf";
   std::ofstream(resolv) << "nameserver 10.77.0.53\n";
   LocalNetworkConfig c;
-  EXPECT_EQ(lan->CallInThread(LanSide::kPc, [&] { return GetLocalNetworkConfig(c, resolv); }), -1);
-  LocalNetworkConfig defaults;
-  GetDefaultNetworkConfig(defaults);
-  EXPECT_EQ(c.ip, defaults.ip);
-  EXPECT_EQ(c.gateway, defaults.gateway);
-  EXPECT_EQ(c.dns1, defaults.dns1);
+  EXPECT_EQ(lan->CallInThread(LanSide::kPc, [&] { return GetLocalNetworkConfig(c, resolv); }), 1);
+  EXPECT_EQ(c.ip, TestLan::kPcAddress);
+  EXPECT_EQ(c.mask, "255.255.0.0");
+  EXPECT_EQ(c.gateway, "");
+  EXPECT_EQ(c.dns1, "10.77.0.53");
+  // No DNS server known either: DNS 1 stays empty too.
+  std::ofstream(resolv, std::ios::trunc) << "";
+  EXPECT_EQ(lan->CallInThread(LanSide::kPc, [&] { return GetLocalNetworkConfig(c, resolv); }), 1);
+  EXPECT_EQ(c.ip, TestLan::kPcAddress);
+  EXPECT_EQ(c.gateway, "");
+  EXPECT_EQ(c.dns1, "");
 
-  // With a default route via the LAN side it reports the real adapter.
+  // A default route straight onto the link, through no gateway: the same.
+  ASSERT_EQ(lan->Run(LanSide::kPc, {"ip", "route", "add", "default", "dev", "lan0"}), 0);
+  EXPECT_EQ(lan->CallInThread(LanSide::kPc, [&] { return GetLocalNetworkConfig(c, resolv); }), 1);
+  EXPECT_EQ(c.ip, TestLan::kPcAddress);
+  EXPECT_EQ(c.mask, "255.255.0.0");
+  EXPECT_EQ(c.gateway, "");
+  ASSERT_EQ(lan->Run(LanSide::kPc, {"ip", "route", "del", "default"}), 0);
+
+  // With a default route via the LAN side it reports that gateway.
   ASSERT_TRUE(lan->AddDefaultRoute());
   EXPECT_EQ(lan->CallInThread(LanSide::kPc, [&] { return GetLocalNetworkConfig(c, resolv); }), 1);
   EXPECT_EQ(c.ip, TestLan::kPcAddress);
   EXPECT_EQ(c.mask, "255.255.0.0");
   EXPECT_EQ(c.gateway, TestLan::kLanAddress);
+
+  // No adapter with an address at all: the built-in defaults, said as such.
+  ASSERT_EQ(lan->Run(LanSide::kPc, {"ip", "link", "set", "lan0", "down"}), 0);
+  EXPECT_EQ(lan->CallInThread(LanSide::kPc, [&] { return GetLocalNetworkConfig(c, resolv); }), -1);
+  LocalNetworkConfig defaults;
+  GetDefaultNetworkConfig(defaults);
+  EXPECT_EQ(c.ip, defaults.ip);
+  EXPECT_EQ(c.gateway, defaults.gateway);
 }
 
 }  // namespace

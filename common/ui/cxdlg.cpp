@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QAbstractSpinBox>
+#include <QApplication>
+#include <QFontMetrics>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -507,6 +509,13 @@ int CXDlg::SetButtonBkColor(QWidget* button) {
   button->setPalette(pal);
   button->setAutoFillBackground(true);
   return 0;
+}
+
+int TitleFitWidth(const QString& title) {
+  // The title bar's font is the window manager's: the application's title
+  // font is the nearest guess, with room for the frame's icon and buttons.
+  const QFontMetrics metrics(QApplication::font("QMdiSubWindowTitleBar"));
+  return metrics.horizontalAdvance(title) + 160;
 }
 
 }  // namespace kelvara::ui

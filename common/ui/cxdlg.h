@@ -145,4 +145,8 @@ class CXDlg : public QDialog {
   QObject* wheel_to_page_ = nullptr;
 };
 
+// The least width a window needs for its whole title in the frame a window
+// manager draws (which elides a title the window is too narrow for).
+int TitleFitWidth(const QString& title);
+
 }  // namespace kelvara::ui

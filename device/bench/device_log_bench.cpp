@@ -2,7 +2,10 @@
 // 1. one receiver and its writer taking a stream as fast as it comes, as a
 //    ratio to a plain reader that copies the same stream into a file;
 // 2. 100 devices logging at once at 100 KB/s each: CPU per MB logged, and
-//    every byte accounted for.
+//    every byte accounted for;
+// 3. 100 rows' receivers, all connected, ended the ways the window ends them:
+//    replaced by a new folder, unchecked all at once, logging switched off
+//    or the window closed, and (for comparison) unchecked one row at a time.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -18,7 +21,10 @@
 #include <sstream>
 #include <thread>
 
+#include "device/core/device_logs.h"
 #include "device/core/net_log_receiver.h"
+#include "discovery/core/device_map.h"
+#include "discovery/core/device_rows.h"
 #include "simulator.h"
 
 namespace {
@@ -78,6 +84,80 @@ double PlainCopySeconds(std::uint16_t port, std::uint64_t total, const fs::path&
   close(out);
   close(fd);
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct NoView : kelvara::discovery::RowView {
+  void RowInserted(kelvara::discovery::DeviceListRow&) override {}
+  void CellText(kelvara::discovery::DeviceListRow&, int, const std::string&) override {}
+  void RowTextColour(kelvara::discovery::DeviceListRow&, kelvara::discovery::RowColour) override {}
+  void RowsCleared() override {}
+};
+
+double MsSince(Clock::time_point start) { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); }
+
+// 100 rows logging from one simulated device; each way of ending their
+// receivers is timed from the call to its return.
+int StopTimes(const fs::path& dir) {
+  using namespace kelvara;
+  constexpr int kRows = 100;
+  auto sim = MakeSim(1);
+  if (!sim) return 1;
+  SlogFilterSettings settings{"slog -1,0", (dir / "stop").string()};
+  device::DeviceLogs::Hooks hooks;
+  hooks.settings = [&settings] { return settings; };
+  hooks.port = sim->log_port(0);
+  device::DeviceLogs logs(hooks);
+  logs.SetEnabled(true);
+  discovery::ColumnMap columns;
+  columns.BuildColumnMap({});
+  NoView view;
+  discovery::DeviceRows rows(columns, view);
+  discovery::DeviceMap map;
+  for (int i = 0; i < kRows; ++i) {
+    DeviceSearchInfo record;
+    record.serialNumber = "L" + std::to_string(i);
+    record.lanConfig.ipAddress = "10.77.1." + std::to_string(i + 1);
+    map.AddOrUpdateDevice(record, "10.77.0.1", 1);
+  }
+  rows.RefreshDeviceList(map, {});
+  for (std::size_t i = 0; i < rows.Count(); ++i) {
+    rows.At(i).m_searchInfo.lanConfig.ipAddress = "127.0.0.1";  // the simulator listens on loopback
+    rows.At(i).m_loginSerial = rows.At(i).m_key;
+  }
+  auto startAll = [&] {
+    for (std::size_t i = 0; i < rows.Count(); ++i) rows.At(i).checked = true;
+    logs.RefreshNetLogReceivers(rows);
+    const auto until = Clock::now() + 10s;
+    for (std::size_t i = 0; i < rows.Count() && Clock::now() < until; ++i)
+      while (!device::DeviceLogs::ReceiverOf(rows.At(i))->Connected() && Clock::now() < until)
+        std::this_thread::sleep_for(5ms);
+  };
+  auto uncheckAll = [&] {
+    for (std::size_t i = 0; i < rows.Count(); ++i) rows.At(i).checked = false;
+  };
+  startAll();
+  Clock::time_point start = Clock::now();
+  settings.save_path = (dir / "stop2").string();
+  logs.RefreshNetLogReceivers(rows);
+  const double replaced = MsSince(start);
+  startAll();
+  uncheckAll();
+  start = Clock::now();
+  logs.RefreshNetLogReceivers(rows);
+  const double unchecked = MsSince(start);
+  startAll();
+  start = Clock::now();
+  device::DeviceLogs::StopAll(rows);
+  const double stopped = MsSince(start);
+  startAll();
+  uncheckAll();
+  start = Clock::now();
+  for (std::size_t i = 0; i < rows.Count(); ++i) logs.UpdateNetLogReceiver(rows.At(i), false);
+  const double oneByOne = MsSince(start);
+  std::printf("100 receivers ended: new folder %.0f ms, uncheck all %.0f ms, switched off or window closed %.0f ms; "
+              "one row at a time %.0f ms\n",
+              replaced, unchecked, stopped, oneByOne);
+  return 0;
 }
 
 }  // namespace
@@ -146,6 +226,7 @@ int main() {
     std::printf("100 devices at 100 KB/s: %.1f MB logged, %.1f ms CPU per MB (simulator included), %llu bytes lost\n",
                 mb, cpu * 1000 / mb, static_cast<unsigned long long>(lost));
   }
+  if (StopTimes(dir) != 0) return 1;
   fs::remove_all(dir);
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "device/core/row_texts.h"
 #include "device/core/xml_block.h"
 #include "discovery/core/reply_parsers.h"
+#include "common/device_reply_xml.h"
 
 namespace kelvara::device {
 namespace {
@@ -387,9 +388,9 @@ void AuxReplyHandler::ApplyAlarmConfigReply(int handle, int result, const std::s
 void AuxReplyHandler::ParseStorageReply(int handle, const std::string& text) {
   if (!commands_.Rows().FindByHandle(handle)) return;
   TiXmlDocument doc;
-  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_LEGACY);
+  if (!kelvara::ParseDeviceReplyXml(doc, text, "Storage reply")) return;
   const TiXmlElement* root = doc.RootElement();
-  if (doc.Error() || !root) return;
+  if (!root) return;
   for (const TiXmlElement* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
     const char* name = e->Attribute("DevName");
     if (!name || (std::strcmp(name, "sd1") != 0 && std::strcmp(name, "sd2") != 0)) continue;

@@ -68,6 +68,9 @@ struct BatchCommand {
   // makes the change: a get answered without one (a block that cannot be
   // read) fails the row instead of ending it as done.
   bool setFollowsGet = false;
+  // The row text of a row with no login (nothing is sent to it): the
+  // worker's own not-logged-in text.
+  const char* notLoggedInKey = "MSGTIP40";
   // Sends the request for one row; returns the SDK's immediate result
   // (0 = accepted). Not called for rows that are skipped.
   std::function<int(discovery::DeviceListRow&)> send;

@@ -25,6 +25,19 @@ bool BatchRunner::EndsLogin(int eventType) {
   return eventType == 2 || eventType == 3 || eventType == 5 || eventType == 31 || eventType == 34;
 }
 
+const char* BatchRunner::RowTextOfState(BatchState state, bool answered, const char* notLoggedInKey) {
+  switch (state) {
+    case BatchState::kNotLoggedIn: return notLoggedInKey;
+    case BatchState::kSkippedBusy: return BatchStateKey(state);
+    // The job stopped waiting: nobody else tells the row.
+    case BatchState::kTimedOut: return answered ? nullptr : BatchStateKey(state);
+    // An offline row keeps its text; a refusal, a failure or success is
+    // written by the worker or the reply handler, a lost login by the event
+    // handler, and broadcasts are never answered.
+    default: return nullptr;
+  }
+}
+
 BatchCommand BatchRunner::FromWorker(Worker worker, BatchCommand::Answer answer, bool skipBusy) {
   BatchCommand command;
   command.answer = answer;
@@ -42,11 +55,12 @@ bool BatchRunner::Run(const std::vector<discovery::DeviceListRow*>& rows, BatchC
   auto job = std::make_unique<BatchJob>(
       std::move(command), [this](const std::string& serial) { return commands_.Rows().FindByKey(serial); },
       timeout_, now_);
-  job->onState = [this](discovery::DeviceListRow* row, BatchState state) {
+  job->onState = [this, notLoggedIn = command.notLoggedInKey](discovery::DeviceListRow* row, BatchState state) {
     if (onState) {
       onState(row, state);
     } else if (row) {
-      SetRowStatus(commands_.Rows(), *row, commands_.Text(BatchStateKey(state)));
+      if (const char* key = RowTextOfState(state, answering_, notLoggedIn))
+        SetRowStatus(commands_.Rows(), *row, commands_.Text(key));
     }
   };
   job->onFinished = [this](const BatchSummary& summary) {
@@ -72,7 +86,9 @@ void BatchRunner::OnReply(int handle, int command, int result) {
   if (notMade_.erase({handle, command}) > 0 && result == 0) result = -1;
   if (auto it = outstanding_.find({handle, command}); it != outstanding_.end() && --it->second <= 0)
     outstanding_.erase(it);
+  answering_ = true;
   for (auto& job : jobs_) job->OnReply(handle, command, result);
+  answering_ = false;
   Reap();
 }
 

@@ -49,7 +49,10 @@ class BatchRunner {
   void OnTick();
   std::size_t ActiveJobs() const { return jobs_.size(); }
 
-  // Each row's terminal state (default: the state's text in the row).
+  // Each row's terminal state. Without it the row keeps the texts its
+  // worker and the reply and event handlers wrote; the runner adds only the
+  // worker's not-logged-in text, the skip of a row being upgraded and the
+  // end of a row no answer came for (`RowTextOfState`).
   std::function<void(discovery::DeviceListRow*, BatchState)> onState;
   // A job ended: its summary.
   std::function<void(const BatchSummary&)> onFinished;
@@ -57,6 +60,11 @@ class BatchRunner {
   std::function<void(bool running)> onRunning;
 
   static bool EndsLogin(int eventType);
+  // The text key the runner writes into a row for its terminal state, or
+  // nullptr to leave the row's text alone. `answered`: the state came from
+  // an answer (the SDK's own time-out or lost link included), whose handler
+  // has written the row's text.
+  static const char* RowTextOfState(BatchState state, bool answered, const char* notLoggedInKey);
 
  private:
   void Reap();
@@ -68,6 +76,7 @@ class BatchRunner {
   std::vector<std::unique_ptr<BatchJob>> jobs_;
   bool sent_ = false;
   int lastResult_ = -1;
+  bool answering_ = false;  // an answer is being handed to the jobs
   // Accepted requests per (handle, code) whose reply has not come yet.
   std::map<std::pair<int, int>, int> outstanding_;
   std::set<std::pair<int, int>> notMade_;

@@ -7,6 +7,8 @@
 #include "common/atomic_file.h"
 #include "common/input_validators.h"
 #include "common/path_component.h"
+#include "common/device_reply_xml.h"
+#include "common/xml_guard.h"
 
 namespace kelvara::device {
 
@@ -49,9 +51,9 @@ fs::path DeviceFileDownloadPath(const fs::path& documents, const std::string& de
 
 std::string DownloadedFileName(const std::string& eventText) {
   TiXmlDocument doc;
-  doc.Parse(eventText.c_str(), nullptr, TIXML_ENCODING_LEGACY);
+  if (!kelvara::ParseDeviceReplyXml(doc, eventText, "Download reply")) return {};
   const TiXmlElement* root = doc.RootElement();
-  if (doc.Error() || !root || std::strcmp(root->Value(), "RESPONSE_PARAM") != 0) return {};
+  if (!root || std::strcmp(root->Value(), "RESPONSE_PARAM") != 0) return {};
   const char* name = root->Attribute("LocalFileName");
   if (!name) return {};
   return std::string(name, strnlen(name, 255));
@@ -61,7 +63,7 @@ bool ResaveConfigDownload(const std::string& localFileName) {
   const std::size_t at = localFileName.rfind(".dev.xml");
   if (at == std::string::npos || localFileName.find("config_") == std::string::npos) return false;
   TiXmlDocument doc;
-  if (!doc.LoadFile(localFileName.c_str(), TIXML_ENCODING_LEGACY)) return false;
+  if (!kelvara::LoadXmlFileGuarded(doc, localFileName, TIXML_ENCODING_LEGACY)) return false;
   TiXmlPrinter printer;
   doc.Accept(&printer);
   std::string target = localFileName;

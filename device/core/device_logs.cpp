@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <optional>
 #include <vector>
 
 #include "common/atomic_file.h"
@@ -15,36 +16,44 @@ NetLogRecverThread* DeviceLogs::ReceiverOf(discovery::DeviceListRow& row) {
   return dynamic_cast<NetLogRecverThread*>(row.m_netLogThread.get());
 }
 
-void DeviceLogs::UpdateNetLogReceiver(discovery::DeviceListRow& row, bool checked) {
-  if (!enabled_ || !checked) {
-    row.m_netLogThread.reset();
-    return;
-  }
+namespace {
+
+// The row's address in network order; nothing when it is not dotted IPv4.
+std::optional<std::uint32_t> RowAddress(const discovery::DeviceListRow& row) {
   in_addr parsed{};
-  const bool valid = inet_pton(AF_INET, row.m_searchInfo.lanConfig.ipAddress.c_str(), &parsed) == 1;
-  if (!valid) {
-    // An address that does not parse gets no receiver.
-    row.m_netLogThread.reset();
+  if (inet_pton(AF_INET, row.m_searchInfo.lanConfig.ipAddress.c_str(), &parsed) != 1) return std::nullopt;
+  return parsed.s_addr;
+}
+
+}  // namespace
+
+bool DeviceLogs::KeepsReceiver(discovery::DeviceListRow& row, bool checked, const SlogFilterSettings& settings) const {
+  const NetLogRecverThread* current = ReceiverOf(row);
+  if (current == nullptr || !enabled_ || !checked) return false;
+  const std::optional<std::uint32_t> address = RowAddress(row);
+  return address && current->GetIp() == *address && current->GetPort() == hooks_.port &&
+         current->GetName() == row.m_loginSerial && current->GetBaseDir() == std::filesystem::path(settings.save_path);
+}
+
+void DeviceLogs::UpdateNetLogReceiver(discovery::DeviceListRow& row, bool checked) {
+  const SlogFilterSettings settings = hooks_.settings ? hooks_.settings() : SlogFilterSettings{};
+  if (KeepsReceiver(row, checked, settings)) {
+    ReceiverOf(row)->SetAutoCommand(settings.default_filter);
     return;
   }
-  const SlogFilterSettings settings = hooks_.settings ? hooks_.settings() : SlogFilterSettings{};
-  const std::filesystem::path base = settings.save_path;
-  const std::uint32_t address = parsed.s_addr;
-  if (NetLogRecverThread* current = ReceiverOf(row)) {
-    if (current->GetIp() == address && current->GetPort() == hooks_.port && current->GetName() == row.m_loginSerial &&
-        current->GetBaseDir() == base) {
-      current->SetAutoCommand(settings.default_filter);
-      return;
-    }
-    row.m_netLogThread.reset();
-  }
+  row.m_netLogThread.reset();
+  const std::optional<std::uint32_t> parsed = RowAddress(row);
+  // Off, unchecked, or an address that does not parse: no receiver.
+  if (!enabled_ || !checked || !parsed) return;
+  const std::uint32_t address = *parsed;
   NetLogRecverThread::Options options = hooks_.receiver;
   if (hooks_.writeError) {
     options.writer.onError = [report = hooks_.writeError, address, name = row.m_loginSerial](const std::string& m) {
       report(address, name, m);
     };
   }
-  auto receiver = std::make_unique<NetLogRecverThread>(address, hooks_.port, row.m_loginSerial, base, options);
+  auto receiver =
+      std::make_unique<NetLogRecverThread>(address, hooks_.port, row.m_loginSerial, settings.save_path, options);
   receiver->SetAutoCommand(settings.default_filter);
   if (receiver->Start() != 0) {
     DebugLogPrintf("device log: no receiver thread for %s", row.m_searchInfo.lanConfig.ipAddress.c_str());
@@ -54,15 +63,17 @@ void DeviceLogs::UpdateNetLogReceiver(discovery::DeviceListRow& row, bool checke
 }
 
 void DeviceLogs::RefreshNetLogReceivers(discovery::DeviceRows& rows) {
-  // Receivers that go are all told first, so replacing many is not many waits in turn.
   if (!enabled_) {
     StopAll(rows);
     return;
   }
+  // Every receiver that goes (row unchecked, or a new address, name or
+  // folder) is told first; only then is each waited for and replaced, so
+  // N of them take about one stop time, not N.
+  const SlogFilterSettings settings = hooks_.settings ? hooks_.settings() : SlogFilterSettings{};
   for (std::size_t i = 0; i < rows.Count(); ++i) {
     discovery::DeviceListRow& row = rows.At(i);
-    if (!row.checked)
-      if (NetLogRecverThread* r = ReceiverOf(row)) r->Stop();
+    if (row.m_netLogThread && !KeepsReceiver(row, row.checked, settings)) row.m_netLogThread->RequestStop();
   }
   for (std::size_t i = 0; i < rows.Count(); ++i) UpdateNetLogReceiver(rows.At(i), rows.At(i).checked);
 }
@@ -95,7 +106,7 @@ int DeviceLogs::SendOpenSlogFile(int index, discovery::DeviceListRow* row) {
 
 void DeviceLogs::StopAll(discovery::DeviceRows& rows) {
   for (std::size_t i = 0; i < rows.Count(); ++i)
-    if (NetLogRecverThread* r = ReceiverOf(rows.At(i))) r->Stop();
+    if (rows.At(i).m_netLogThread) rows.At(i).m_netLogThread->RequestStop();
   for (std::size_t i = 0; i < rows.Count(); ++i) rows.At(i).m_netLogThread.reset();
 }
 

@@ -48,7 +48,8 @@ class DeviceLogs {
   // off or the row is unchecked; kept while its address, port, name and
   // folder are the same (it then gets the current command); else a new one.
   void UpdateNetLogReceiver(discovery::DeviceListRow& row, bool checked);
-  // UpdateNetLogReceiver for every row with its check state.
+  // UpdateNetLogReceiver for every row with its check state. Every receiver
+  // that goes is told to stop before any is waited for.
   void RefreshNetLogReceivers(discovery::DeviceRows& rows);
   // At login (status event 4): while the switch is on, a camera of the type
   // that needs it is sent the command file that opens its log port.
@@ -62,6 +63,10 @@ class DeviceLogs {
   static NetLogRecverThread* ReceiverOf(discovery::DeviceListRow& row);
 
  private:
+  // Whether the row's receiver stays as it is: logging on, the row checked,
+  // and the same address, port, name and folder.
+  bool KeepsReceiver(discovery::DeviceListRow& row, bool checked, const SlogFilterSettings& settings) const;
+
   Hooks hooks_;
   bool enabled_ = false;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/debug_log.h"
 #include "common/language_table.h"
 #include "device/core/device_files.h"
 #include "device/core/event_texts.h"
@@ -75,16 +76,21 @@ void DeviceFileRequests::Run(DeviceFileKind kind, const std::vector<DeviceListRo
   auto job = std::make_unique<BatchJob>(
       std::move(command), [this](const std::string& serial) { return commands_.Rows().FindByKey(serial); }, timeout,
       options_.now);
+  // The row keeps the texts of the request and of the handlers that fetch
+  // the file; the job adds the not-logged-in text and says when it stopped
+  // waiting (a device's own error answer is written by OnReply).
   job->onState = [this, kind](DeviceListRow* row, BatchState state) {
     if (!row) return;
-    // A picture that never came keeps its own text.
-    const char* key = kind == DeviceFileKind::kSnapshot && state == BatchState::kTimedOut ? LangKey("SNAPPING_TIMEOUT")
-                                                                                           : BatchStateKey(state);
-    SetRowStatus(commands_.Rows(), *row, commands_.Text(key));
+    const bool snapshot = kind == DeviceFileKind::kSnapshot;
+    const char* key = nullptr;
+    if (state == BatchState::kNotLoggedIn) key = snapshot ? LangKey("MSGTIP23") : LangKey("FILEDOWN_REQFAIL");
+    if (state == BatchState::kTimedOut) key = snapshot ? LangKey("SNAPPING_TIMEOUT") : BatchStateKey(state);
+    if (key) SetRowStatus(commands_.Rows(), *row, commands_.Text(key));
   };
   job->onFinished = [this](const BatchSummary& summary) {
-    if (options_.showSummary)
-      options_.showSummary(BatchSummaryText(summary, [this](const char* k) { return commands_.Text(k); }));
+    const std::string text = BatchSummaryText(summary, [this](const char* k) { return commands_.Text(k); });
+    DebugLogPrintf("device file request finished: %s\n", text.c_str());
+    if (options_.showSummary) options_.showSummary(text);
   };
   BatchJob* raw = job.get();
   jobs_.push_back(std::move(job));
@@ -219,6 +225,11 @@ void DeviceFileRequests::OnReply(int handle, int command, int result) {
     }
   }
   EndRow(handle, command, result);
+  // The device turned the request down: the request's own failure text (the
+  // SDK's time-out and lost link are told by the job and the event handler).
+  DeviceListRow* row = commands_.Rows().FindByHandle(handle);
+  if (row && result != kReplyResultTimedOut && result != kReplyResultLinkLost)
+    commands_.SetStatus(*row, command == 1043 ? LangKey("SNAPPIC_REQFAIL") : LangKey("FILEDOWN_REQFAIL"));
   Reap();
 }
 

@@ -55,7 +55,7 @@ class DeviceFileRequests {
     std::function<std::int64_t()> secondsNow;   // the PC clock, seconds since 1970
     // An information box (text key, caption key).
     std::function<void(const char* textKey, const char* captionKey)> infoBox;
-    // The summary of a finished run.
+    // The summary of a finished run, which also goes to the debug log.
     std::function<void(const std::string&)> showSummary;
   };
   DeviceFileRequests(DeviceCommands& commands, Options options);

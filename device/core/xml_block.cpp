@@ -1,4 +1,5 @@
 #include "device/core/xml_block.h"
+#include "common/device_reply_xml.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -20,8 +21,7 @@ TiXmlElement* FindIn(TiXmlElement* element, const char* name) {
 bool XmlBlock::Parse(const std::string& text) {
   doc_.Clear();
   // Byte-wise reading: device texts may be GBK; every byte goes back as it came.
-  doc_.Parse(text.c_str(), nullptr, TIXML_ENCODING_LEGACY);
-  return !doc_.Error() && doc_.RootElement() != nullptr;
+  return kelvara::ParseDeviceReplyXml(doc_, text, "Device reply") && doc_.RootElement() != nullptr;
 }
 
 TiXmlElement* XmlBlock::Find(const char* name) {

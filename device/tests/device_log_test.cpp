@@ -364,6 +364,51 @@ TEST(DeviceLogs, ReceiversFollowTheSwitchTheChecksAndTheSettings) {
   EXPECT_EQ(DeviceLogs::ReceiverOf(b), nullptr);
 }
 
+// Stands in for a receiver: notes when it is told to stop and when it ends.
+class OrderedResource : public discovery::RowResource {
+ public:
+  OrderedResource(std::vector<std::string>& events, std::string name) : events_(events), name_(std::move(name)) {}
+  ~OrderedResource() override { events_.push_back("end " + name_); }
+  void RequestStop() override { events_.push_back("stop " + name_); }
+
+ private:
+  std::vector<std::string>& events_;
+  std::string name_;
+};
+
+// Unchecking all, a new folder (every receiver replaced) and switching off:
+// each tells every receiver that goes to stop before the first is waited for.
+TEST(DeviceLogs, EveryReceiverThatGoesIsToldBeforeAnyIsWaitedFor) {
+  ManagerFixture f;
+  ASSERT_EQ(f.sim.error, "");
+  f.logs->SetEnabled(true);
+  std::vector<discovery::DeviceListRow*> rows;
+  for (int i = 0; i < 4; ++i) rows.push_back(&f.AddRow("127.0.0.1", "R" + std::to_string(i), "NVS-IPC"));
+  const struct {
+    const char* name;
+    bool checked;
+    bool enabled;
+  } cases[] = {{"uncheck all", false, true}, {"replaced", true, true}, {"switched off", true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> events;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      rows[i]->checked = c.checked;
+      rows[i]->m_netLogThread = std::make_unique<OrderedResource>(events, std::to_string(i));
+    }
+    f.logs->SetEnabled(c.enabled);
+    f.logs->RefreshNetLogReceivers(*f.rows);
+    ASSERT_EQ(events.size(), 2 * rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      EXPECT_EQ(events[i].rfind("stop ", 0), 0u) << events[i];
+      EXPECT_EQ(events[rows.size() + i].rfind("end ", 0), 0u) << events[rows.size() + i];
+    }
+    // Checked rows of a logging list got their new receivers.
+    for (discovery::DeviceListRow* row : rows)
+      EXPECT_EQ(DeviceLogs::ReceiverOf(*row) != nullptr, c.checked && c.enabled);
+  }
+}
+
 TEST(DeviceLogs, HostileSerialsStayInsideTheLogFolder) {
   ManagerFixture f;
   f.logs->SetEnabled(true);

@@ -74,8 +74,9 @@ class FileRequestsLan : public ::testing::Test {
       sim.reset();
     });
   }
+  // Each request writes its own text first; the stored file's text follows.
   bool WaitDone(std::size_t row) {
-    return sim->PumpUntil([&] { return sim->Status(row) == "BATCH_STATE_DONE"; }, 10000ms);
+    return sim->PumpUntil([&] { return sim->Status(row) == "MSGTIP9"; }, 10000ms);
   }
   std::string Control(const std::string& line) { return sim->Sim().Control(line); }
 
@@ -117,7 +118,7 @@ TEST_F(FileRequestsLan, SnapshotsAndVideosArriveWhole) {
     files->RequestVideo(DeviceFileKind::kRecordExport, sim->Row(2).m_key, day);
     ASSERT_TRUE(WaitDone(0));
     ASSERT_TRUE(WaitDone(1));
-    ASSERT_TRUE(sim->PumpUntil([&] { return sim->Status(2) == "BATCH_STATE_FAILED"; }, 10000ms));
+    ASSERT_TRUE(sim->PumpUntil([&] { return sim->Status(2) == "FILEDOWN_REQFAIL"; }, 10000ms));
     EXPECT_EQ(sim->Row(2).m_recordExportPending, 0);
     EXPECT_EQ(sim->Received(0, 1058), std::vector<std::string>{BuildTimelapseRequest(day)});
     EXPECT_EQ(sim->Received(1, 1061), std::vector<std::string>{BuildExportRecordRequest(day)});

@@ -118,6 +118,7 @@ TEST_F(FileRequestsTest, BatchSnapshotEndsEveryRowOnce) {
   off.m_online = false;
   rows.SetLoginHandle(nologin, 0);
   picky.refuseHandle = 104;
+  rows.SetCellTextIfChanged(off, discovery::kColState, "-");
   files->Snapshot({&ok, &off, &nologin, &refused, &silent, &badFile});
 
   const std::vector<SdkCall> sent = {{"SystemControl", 101, 1043, kSnapshotRequest},
@@ -128,9 +129,10 @@ TEST_F(FileRequestsTest, BatchSnapshotEndsEveryRowOnce) {
   EXPECT_EQ(Status(ok), "SNAPPIC");
   EXPECT_EQ(ok.m_snapshotPending, 1);
   EXPECT_EQ(ok.m_snapshotTime, 1765353600);
-  EXPECT_EQ(Status(off), "BATCH_STATE_OFFLINE");
-  EXPECT_EQ(Status(nologin), "BATCH_STATE_NOT_LOGGED_IN");
-  EXPECT_EQ(Status(refused), "BATCH_STATE_REFUSED");
+  // Each row shows the request's own text; an offline row keeps its text.
+  EXPECT_EQ(Status(off), "-");
+  EXPECT_EQ(Status(nologin), "MSGTIP23");
+  EXPECT_EQ(Status(refused), "SNAPPIC_REQFAIL");
   EXPECT_EQ(refused.m_snapshotPending, 0);
 
   // A second request while the picture is awaited: the box, nothing sent.
@@ -146,17 +148,16 @@ TEST_F(FileRequestsTest, BatchSnapshotEndsEveryRowOnce) {
   const SdkCall fetch = Calls("GetFileByName")[0];
   EXPECT_EQ(fetch.devicePath, "/mnt/sd/snap/p1.jpg");
   EXPECT_EQ(fetch.text, (docs / "snap" / "10.77.1.1" / "p1.jpg").string());
-  const std::string fetching = Status(ok);
-  EXPECT_EQ(fetching.rfind("BATCH_STATE", 0), std::string::npos);
+  EXPECT_EQ(Status(ok), "FILEDOWNLOADDING");
   Fetched(101, "/elsewhere/p1.jpg");  // not the file it waits for
-  EXPECT_NE(Status(ok), "BATCH_STATE_DONE");
+  EXPECT_TRUE(summaries.empty());
   Fetched(101, fetch.text);
-  EXPECT_EQ(Status(ok), "BATCH_STATE_DONE");
+  EXPECT_EQ(Status(ok), "MSGTIP9");  // the stored file's own text
 
   // A fetch the device cannot serve fails the row.
   Alarm(106, 23, "/mnt/sd/snap/p6.jpg");
   Fetched(106, Calls("GetFileByName").back().text, false);
-  EXPECT_EQ(Status(badFile), "BATCH_STATE_FAILED");
+  EXPECT_EQ(Status(badFile), "MSGTIP8");
 
   // The silent device: the window's 5 s check times the row out; its late
   // announcement fetches nothing.
@@ -180,10 +181,10 @@ TEST_F(FileRequestsTest, FetchRefusedSlowFetchAndLostLinkEndTheRow) {
   files->Snapshot({&a, &b, &c});
   picky.refuseFetch = true;
   Alarm(101, 23, "/p/a.jpg");
-  EXPECT_EQ(Status(a), "BATCH_STATE_FAILED");
+  EXPECT_EQ(Status(a), "FILEDOWN_REQFAIL");
   picky.refuseFetch = false;
   Event(102, 3, "");  // the login ended
-  EXPECT_EQ(Status(b), "BATCH_STATE_LINK_LOST");
+  EXPECT_EQ(Status(b), "MSGTIP4");
   // Announced, but the file does not arrive within the job's time.
   Alarm(103, 23, "/p/c.jpg");
   now += 29999ms;
@@ -202,7 +203,10 @@ TEST_F(FileRequestsTest, FetchRefusedSlowFetchAndLostLinkEndTheRow) {
   const struct {
     int result;
     const char* summary;
-  } answers[] = {{5, "BATCH_STATE_FAILED 1"}, {255, "BATCH_STATE_TIMED_OUT 1"}, {254, "BATCH_STATE_LINK_LOST 1"}};
+    const char* text;  // the row's text after the answer
+  } answers[] = {{5, "BATCH_STATE_FAILED 1", "SNAPPIC_REQFAIL"},
+                 {255, "BATCH_STATE_TIMED_OUT 1", "SNAPPING_TIMEOUT"},
+                 {254, "BATCH_STATE_LINK_LOST 1", "SNAPPIC"}};
   for (const auto& answer : answers) {
     SCOPED_TRACE(answer.result);
     files->Snapshot({&a});
@@ -212,6 +216,7 @@ TEST_F(FileRequestsTest, FetchRefusedSlowFetchAndLostLinkEndTheRow) {
     files->OnReply(101, 1043, answer.result);
     EXPECT_EQ(a.m_snapshotPending, 0);
     EXPECT_EQ(summaries.back(), answer.summary);
+    EXPECT_EQ(Status(a), answer.text);
   }
 
   // An emptied list ends every waiting row as link lost.
@@ -234,19 +239,20 @@ TEST_F(FileRequestsTest, TimelapseAndExportCheckTheRowByItsSerial) {
 
   DeviceListRow& off = Add("S-OFF", 101, "10.77.1.1");
   off.m_online = false;
+  rows.SetCellTextIfChanged(off, discovery::kColState, "-");
   files->RequestVideo(DeviceFileKind::kTimelapse, "S-OFF", day);
   DeviceListRow& nologin = Add("S-NOLOGIN", 102, "10.77.1.2");
   rows.SetLoginHandle(nologin, 0);
   files->RequestVideo(DeviceFileKind::kRecordExport, "S-NOLOGIN", day);
   EXPECT_TRUE(picky.calls.empty());
-  EXPECT_EQ(Status(off), "BATCH_STATE_OFFLINE");
-  EXPECT_EQ(Status(nologin), "BATCH_STATE_NOT_LOGGED_IN");
+  EXPECT_EQ(Status(off), "-");
+  EXPECT_EQ(Status(nologin), "FILEDOWN_REQFAIL");
   EXPECT_EQ(off.m_timelapsePending, 0);
 
   DeviceListRow& refused = Add("S-REFUSED", 103, "10.77.1.3");
   picky.refuseHandle = 103;
   files->RequestVideo(DeviceFileKind::kTimelapse, "S-REFUSED", day);
-  EXPECT_EQ(Status(refused), "BATCH_STATE_REFUSED");
+  EXPECT_EQ(Status(refused), "FILEDOWN_REQFAIL");
   EXPECT_EQ(refused.m_timelapsePending, 0);
 
   // Both on one device: the first video announced is the time-lapse's.
@@ -274,7 +280,7 @@ TEST_F(FileRequestsTest, TimelapseAndExportCheckTheRowByItsSerial) {
   const std::size_t before = summaries.size();
   Fetched(104, fetches[1].text);  // the export's file first
   Fetched(104, fetches[0].text);
-  EXPECT_EQ(Status(cam), "BATCH_STATE_DONE");
+  EXPECT_EQ(Status(cam), "MSGTIP9");
   EXPECT_EQ(summaries.size(), before + 2);
   EXPECT_EQ(summaries.back(), "BATCH_STATE_DONE 1");
   EXPECT_EQ(files->ActiveJobs(), 0u);
@@ -307,7 +313,7 @@ TEST_F(FileRequestsTest, HostileNamesAndAddressStayInTheDocumentsFolder) {
     EXPECT_EQ(local.lexically_relative(docs).string(), c.expected);
     EXPECT_EQ(local.lexically_normal(), local);
     Fetched(handle, local.string());
-    EXPECT_EQ(Status(row), "BATCH_STATE_DONE");
+    EXPECT_EQ(files->ActiveJobs(), 0u);
     ++handle;
   }
 }

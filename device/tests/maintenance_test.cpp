@@ -120,7 +120,9 @@ TEST(MaintenanceRequests, IdsAndTexts) {
 }
 
 // Every command answered by a device reply: the exact requests to the
-// online, logged-in rows only, and one terminal state per checked row.
+// online, logged-in rows only, and one terminal state per checked row. The
+// rows keep their texts (the reply handlers, not fed here, write theirs);
+// the job writes only the not-logged-in text and its own time-out.
 TEST_F(MaintenanceTest, ReplyCommandsOverTheSixRows) {
   struct Case {
     int id;
@@ -154,14 +156,17 @@ TEST_F(MaintenanceTest, ReplyCommandsOverTheSixRows) {
     now += 5000ms;
     runner->OnTick();
     ASSERT_EQ(runner->ActiveJobs(), 0u);
-    EXPECT_EQ(Status(Row("S-OK")), "BATCH_STATE_DONE");
-    EXPECT_EQ(Status(Row("S-OFF")), "BATCH_STATE_OFFLINE");
-    EXPECT_EQ(Status(Row("S-NOLOGIN")), "BATCH_STATE_NOT_LOGGED_IN");
-    EXPECT_EQ(Status(Row("S-ERR")), "BATCH_STATE_FAILED");
+    EXPECT_EQ(Status(Row("S-OK")), "-");
+    EXPECT_EQ(Status(Row("S-OFF")), "-");
+    EXPECT_EQ(Status(Row("S-NOLOGIN")), "MSGTIP40");
+    EXPECT_EQ(Status(Row("S-ERR")), "-");
     EXPECT_EQ(Status(Row("S-DROP")), "BATCH_STATE_TIMED_OUT");
     EXPECT_EQ(Status(Row("S-UNCHECKED")), "-");
     ASSERT_EQ(summaries.size(), 1u);
     EXPECT_EQ(summaries[0].Total(), 5);
+    for (BatchState state : {BatchState::kDone, BatchState::kSkippedOffline, BatchState::kNotLoggedIn,
+                             BatchState::kFailed, BatchState::kTimedOut})
+      EXPECT_EQ(summaries[0].Count(state), 1) << BatchStateKey(state);
   }
 }
 
@@ -174,17 +179,23 @@ TEST_F(MaintenanceTest, RepliesToOlderRequestsOfTheSameCodeAreSkipped) {
   now += 5000ms;
   runner->OnTick();  // the first row timed out; its request is still owed an answer
   EXPECT_EQ(Status(Row("S-OK")), "BATCH_STATE_TIMED_OUT");
+  ASSERT_EQ(summaries.size(), 1u);
+  rows.SetCellTextIfChanged(Row("S-OK"), discovery::kColState, "-");
   runner->Run({&Row("S-OK"), &Row("S-ERR")}, MakeMaintenanceCommand(*commands, *runner, io));
   runner->OnReply(101, SYS_CTRL_SET_IO_OUTPUT, kReplyResultTimedOut);  // the older request's
-  EXPECT_EQ(Status(Row("S-OK")), "BATCH_STATE_TIMED_OUT");
+  EXPECT_EQ(Status(Row("S-OK")), "-");
   EXPECT_EQ(runner->ActiveJobs(), 1u);
   runner->OnReply(101, SYS_CTRL_SET_IO_OUTPUT, 0);
-  EXPECT_EQ(Status(Row("S-OK")), "BATCH_STATE_DONE");
   runner->OnReply(104, SYS_CTRL_SET_IO_OUTPUT, kReplyResultLinkLost);
-  EXPECT_EQ(Status(Row("S-ERR")), "BATCH_STATE_LINK_LOST");
+  ASSERT_EQ(summaries.size(), 2u);
+  EXPECT_EQ(summaries[1].Count(BatchState::kDone), 1);
+  EXPECT_EQ(summaries[1].Count(BatchState::kLinkLost), 1);
+  // The SDK's own time-out is an answer: its handler writes the row's text, not the job.
   runner->Run({&Row("S-DROP")}, MakeMaintenanceCommand(*commands, *runner, io));
   runner->OnReply(105, SYS_CTRL_SET_IO_OUTPUT, kReplyResultTimedOut);
-  EXPECT_EQ(Status(Row("S-DROP")), "BATCH_STATE_TIMED_OUT");
+  ASSERT_EQ(summaries.size(), 3u);
+  EXPECT_EQ(summaries[2].Count(BatchState::kTimedOut), 1);
+  EXPECT_NE(Status(Row("S-DROP")), "BATCH_STATE_TIMED_OUT");
   EXPECT_EQ(runner->ActiveJobs(), 0u);
 }
 
@@ -193,13 +204,14 @@ TEST_F(MaintenanceTest, BadPixelPresetEndsByTheSdksAcceptance) {
   EXPECT_EQ(sdk.calls, (std::vector<SdkCall>{{"PTZPreset", 101, 8, "200"},
                                              {"PTZPreset", 104, 8, "200"},
                                              {"PTZPreset", 105, 8, "200"}}));
-  EXPECT_EQ(Status(Row("S-OK")), "BATCH_STATE_DONE");
-  EXPECT_EQ(Status(Row("S-NOLOGIN")), "BATCH_STATE_NOT_LOGGED_IN");
+  EXPECT_EQ(Status(Row("S-OK")), "<unset>");  // accepted: nothing to say
+  EXPECT_EQ(Status(Row("S-NOLOGIN")), "MSGTIP40");
   ASSERT_EQ(summaries.size(), 1u);
   EXPECT_EQ(summaries[0].Count(BatchState::kDone), 3);
   sdk.result = -1;
   runner->Run({&Row("S-OK")}, MakeMaintenanceCommand(*commands, *runner, *MaintenanceCommandFor(24)));
-  EXPECT_EQ(Status(Row("S-OK")), "BATCH_STATE_REFUSED");
+  EXPECT_EQ(Status(Row("S-OK")), "SET_PRESET_FAILED");
+  EXPECT_EQ(summaries.back().Count(BatchState::kRefused), 1);
 }
 
 // Factory mode and the batch reboot reach every checked row by broadcast,
@@ -214,12 +226,14 @@ TEST_F(MaintenanceTest, BroadcastCommandsSkipUpgradingRowsAndEndAsSent) {
                                              {"SystemControl", 104, SYS_CTRL_SET_FACTORY_MODE, mode1}}));
   EXPECT_EQ(network.sent, (std::vector<std::string>{"factory S-OK 1", "factory S-OFF 1", "factory S-NOLOGIN 1",
                                                     "factory S-ERR 1"}));
-  const std::map<std::string, std::string> want = {{"S-OK", "BATCH_STATE_SENT"},
-                                                   {"S-OFF", "BATCH_STATE_SENT"},
-                                                   {"S-NOLOGIN", "BATCH_STATE_SENT"},
-                                                   {"S-ERR", "BATCH_STATE_REFUSED"},
-                                                   {"S-DROP", "BATCH_STATE_UPGRADING"}};
+  // Broadcasts are never answered and write nothing; only the skipped row says why.
+  const std::map<std::string, std::string> want = {
+      {"S-OK", "<unset>"},   {"S-OFF", "<unset>"}, {"S-NOLOGIN", "<unset>"},
+      {"S-ERR", "<unset>"},  {"S-DROP", "BATCH_STATE_UPGRADING"}};
   for (const auto& [serial, text] : want) EXPECT_EQ(Status(Row(serial)), text) << serial;
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_EQ(summaries[0].Count(BatchState::kSent), 3);
+  EXPECT_EQ(summaries[0].Count(BatchState::kRefused), 1);
 
   sdk.calls.clear();
   network.sent.clear();
@@ -228,7 +242,12 @@ TEST_F(MaintenanceTest, BroadcastCommandsSkipUpgradingRowsAndEndAsSent) {
   EXPECT_EQ(network.sent,
             (std::vector<std::string>{"reboot S-OK admin/op-pw", "reboot S-OFF admin/op-pw",
                                       "reboot S-NOLOGIN admin/op-pw", "reboot S-ERR admin/op-pw"}));
-  for (const auto& [serial, text] : want) EXPECT_EQ(Status(Row(serial)), text) << serial;
+  // The reboot of a logged-in row writes its own texts ("RESTARTING", "MSGTIP23").
+  EXPECT_EQ(Status(Row("S-OK")), "RESTARTING");
+  EXPECT_EQ(Status(Row("S-NOLOGIN")), "MSGTIP23");
+  EXPECT_EQ(Status(Row("S-ERR")), "RESTARTING");
+  EXPECT_EQ(Status(Row("S-OFF")), "<unset>");
+  EXPECT_EQ(Status(Row("S-DROP")), "BATCH_STATE_UPGRADING");
 
   // Broadcast only (operation-password mode): no SDK reboot at all.
   sdk.calls.clear();

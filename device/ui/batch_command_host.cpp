@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/debug_log.h"
+
 namespace kelvara::device {
 
 namespace {
@@ -17,8 +19,10 @@ BatchCommandHost::BatchCommandHost(DeviceCommandHost& commands, Hooks hooks)
       hooks_(std::move(hooks)),
       runner_(commands.Commands(), commands.Tap(), hooks_.timeout) {
   runner_.onFinished = [this](const BatchSummary& summary) {
-    if (hooks_.showSummary)
-      hooks_.showSummary(BatchSummaryText(summary, [this](const char* k) { return commands_.Commands().Text(k); }));
+    const std::string text =
+        BatchSummaryText(summary, [this](const char* k) { return commands_.Commands().Text(k); });
+    DebugLogPrintf("batch command finished: %s\n", text.c_str());
+    if (hooks_.showSummary) hooks_.showSummary(text);
   };
   runner_.onRunning = [this](bool running) {
     if (running && !tick_.isActive()) tick_.start();

@@ -26,7 +26,8 @@ class BatchCommandHost : public QObject {
     std::function<int()> checkSelection;
     // The list's first selected row index, or -1.
     std::function<int()> selectedIndex;
-    // A summary of a finished run (the status line); optional.
+    // A summary of a finished run, which also goes to the debug log (the
+    // window's controls keep their own texts); optional.
     std::function<void(const std::string&)> showSummary;
     std::chrono::milliseconds timeout{10000};
   };

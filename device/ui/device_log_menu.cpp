@@ -1,11 +1,11 @@
 #include "device/ui/device_log_menu.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QInputDialog>
 #include <QUrl>
 
 #include "common/language_table.h"
+#include "common/ui/desktop_open.h"
 #include "common/ui/user_prompts.h"
 #include "device/core/row_texts.h"
 
@@ -27,7 +27,7 @@ DeviceLogMenu::DeviceLogMenu(DeviceLogs& logs, Hooks hooks) : logs_(logs), hooks
     };
   }
   if (!hooks_.openFolder)
-    hooks_.openFolder = [](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
+    hooks_.openFolder = [](const QString& folder) { return ui::DesktopOpen(QUrl::fromLocalFile(folder)); };
 }
 
 void DeviceLogMenu::Refresh() {
@@ -56,7 +56,9 @@ bool DeviceLogMenu::OnCommand(int id) {
     case kOpenFolder: {
       const QString folder = QString::fromStdString(settings.save_path);
       QDir().mkpath(folder);
-      hooks_.openFolder(folder);
+      // With no file manager nothing would happen: the box names the folder.
+      ui::OpenOrTell(QUrl::fromLocalFile(folder), hooks_.prompts, hooks_.owner,
+                     [this](const QUrl& u) { return hooks_.openFolder(u.toLocalFile()); });
       return true;
     }
     case kSetCommand: {

@@ -30,8 +30,8 @@ class DeviceLogMenu {
     std::function<void()> saveSettings;
     // The value input dialog: the entered text, or nothing when cancelled.
     std::function<std::optional<std::string>(const QString& caption, const std::string& value)> askText;
-    // Opens a folder in the desktop's file manager.
-    std::function<void(const QString& folder)> openFolder;
+    // Opens a folder in the desktop's file manager; false when nothing opened it.
+    std::function<bool(const QString& folder)> openFolder;
   };
 
   DeviceLogMenu(DeviceLogs& logs, Hooks hooks);

@@ -49,14 +49,16 @@ PresetTourResult ApplyPresetTour(const AfStudySettings& start, const PresetTourI
                                             : ParseIntFieldIn(in.interval, 0, kMaxTourIntervalSec);
   if (!interval) {
     r.errorKey = "IDS_INTERVEL_TIME";
+    r.errorMax = kMaxTourIntervalSec;
     return r;
   }
   r.table.interval_sec = *interval;
   for (std::size_t i = 0; i < 3; ++i) {
     const auto number = in.presetNumber[i].empty() ? std::optional<int>(0)
-                                                   : ParseIntFieldIn(in.presetNumber[i], 0, INT_MAX);
+                                                   : ParseIntFieldIn(in.presetNumber[i], 0, kMaxPresetNumber);
     if (!number) {
       r.errorKey = "IDS_STR_ZH_CN_ADV_TIPS2";
+      r.errorMax = kMaxPresetNumber;
       return r;
     }
     r.table.presets[i].presetNum = *number;

@@ -26,6 +26,8 @@ int SelectedData(const std::vector<ValueEntry>& list, int value, int fallback);
 // The tour runs the interval in milliseconds (x 1000): a longer interval than
 // a day is refused.
 inline constexpr int kMaxTourIntervalSec = 86400;
+// Devices keep presets 1..255; 0 leaves the entry unused.
+inline constexpr int kMaxPresetNumber = 255;
 
 // What the dialog's controls hold on OK.
 struct PresetTourInput {
@@ -38,11 +40,14 @@ struct PresetTourInput {
 };
 struct PresetTourResult {
   AfStudySettings table;
-  // Set when refused: the language key of the field's label.
+  // Set when refused: the language key of the field's label and the range
+  // it takes (0..errorMax), which the box names.
   const char* errorKey = nullptr;
+  int errorMax = 0;
 };
 // Entries 3..9 pass through; an empty number field stores 0; numbers are
-// read strictly (the interval within 0..kMaxTourIntervalSec).
+// read strictly (the interval within 0..kMaxTourIntervalSec, presets within
+// 0..kMaxPresetNumber).
 PresetTourResult ApplyPresetTour(const AfStudySettings& start, const PresetTourInput& input);
 
 }  // namespace kelvara::dialogs

@@ -11,6 +11,7 @@
 #include "common/xml_values.h"
 #include "dialogs/core/number_fields.h"
 #include "dialogs/core/xml_text.h"
+#include "common/xml_guard.h"
 
 namespace kelvara::dialogs {
 namespace {
@@ -82,7 +83,7 @@ std::vector<TimeZoneRule> ParseTimeZoneRules(const std::string& xmlText) {
   TiXmlDocument doc;
   // Byte-wise reading: TinyXML's UTF-8 path reads past the end of malformed
   // multi-byte names. The texts are kept as the file's bytes.
-  doc.Parse(xmlText.c_str(), nullptr, TIXML_ENCODING_LEGACY);
+  kelvara::ParseXmlGuarded(doc, xmlText, TIXML_ENCODING_LEGACY);
   const TiXmlElement* root = doc.RootElement();
   if (doc.Error() || !root) return out;
   for (const TiXmlElement* item = root->FirstChildElement("item"); item; item = item->NextSiblingElement("item")) {

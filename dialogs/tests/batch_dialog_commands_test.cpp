@@ -274,7 +274,7 @@ TEST_F(BatchDialogsTest, EachDialogCommandSendsItsRequestAndEndsEveryCheckedRow)
       std::sort(sets.begin(), sets.end());
       EXPECT_EQ(sets, c.setCodes);
       for (int code : c.setCodes) {
-        EXPECT_NE(State(0), "BATCH_STATE_DONE") << "before the answer to " << code;
+        EXPECT_EQ(batch->ActiveJobs(), 1u) << "before the answer to " << code;
         Reply(101, 0, code);
         QCoreApplication::processEvents();
       }
@@ -283,12 +283,15 @@ TEST_F(BatchDialogsTest, EachDialogCommandSendsItsRequestAndEndsEveryCheckedRow)
     }
     Reply(102, 4, first);
     ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(State(0), "BATCH_STATE_DONE");
-    EXPECT_EQ(State(1), "BATCH_STATE_FAILED");
+    // The reply handler's texts for the answers (the image parameters'
+    // system control has none), the job's own only for the silent row.
+    const bool replyText = first != 1081;
+    EXPECT_EQ(State(0), replyText ? "SET_OK" : "");
+    EXPECT_EQ(State(1), replyText ? "SET_FAILED" : "");
     EXPECT_EQ(State(2), "BATCH_STATE_TIMED_OUT");
     EXPECT_EQ(State(3), "");
-    EXPECT_EQ(State(4), "BATCH_STATE_NOT_LOGGED_IN");
-    EXPECT_EQ(State(5), "BATCH_STATE_OFFLINE");
+    EXPECT_EQ(State(4), "MSGTIP40");
+    EXPECT_EQ(State(5), "");
     ASSERT_EQ(summaries.size(), 1u);
     EXPECT_EQ(summaries[0],
               "BATCH_STATE_OFFLINE 1, BATCH_STATE_NOT_LOGGED_IN 1, BATCH_STATE_DONE 1, BATCH_STATE_FAILED 1, "
@@ -427,7 +430,7 @@ TEST_F(BatchDialogsTest, PlatformAccountsAreNumberedByPlaceAmongTheCheckedRows) 
   // Numbered accounts: the count itself is the user name.
   EXPECT_EQ(sdk.calls, (std::vector<SdkCall>{{"SetDVRConfig", 102, 670, device::BuildPlatformRequest(1, "srv", 9000, "0", "pw", 1)},
                                              {"SetDVRConfig", 104, 670, device::BuildPlatformRequest(1, "srv", 9000, "1", "pw", 1)}}));
-  EXPECT_EQ(State(4), "BATCH_STATE_NOT_LOGGED_IN");
+  EXPECT_EQ(State(4), "MSGTIP40");
 }
 
 TEST_F(BatchDialogsTest, NightModeDemoStartsItsTimerAndEndsByTheSwitchToNight) {
@@ -445,12 +448,14 @@ TEST_F(BatchDialogsTest, NightModeDemoStartsItsTimerAndEndsByTheSwitchToNight) {
   EXPECT_EQ(sdk.calls[1].code, device::SYS_CTRL_SET_IRCUT_MODE);
   Reply(101, 0, 524);
   QCoreApplication::processEvents();
-  EXPECT_NE(State(0), "BATCH_STATE_DONE") << "the switch is not answered yet";
+  EXPECT_EQ(batch->ActiveJobs(), 1u) << "the switch is not answered yet";
   Reply(101, 0, device::SYS_CTRL_SET_IRCUT_MODE);
   Reply(102, 2, 504);
   ASSERT_TRUE(WaitIdle());
-  EXPECT_EQ(State(0), "BATCH_STATE_DONE");
-  EXPECT_EQ(State(1), "BATCH_STATE_FAILED");
+  EXPECT_EQ(State(0), "SET_OK");
+  EXPECT_EQ(State(1), "MSG_SET_IRCUT_FAILED");
+  ASSERT_FALSE(summaries.empty());
+  EXPECT_EQ(summaries.back(), "BATCH_STATE_DONE 1, BATCH_STATE_FAILED 1");
 }
 
 TEST_F(BatchDialogsTest, AGetAnsweredWithoutAReadableBlockChangesNothingAndFails) {
@@ -465,12 +470,15 @@ TEST_F(BatchDialogsTest, AGetAnsweredWithoutAReadableBlockChangesNothingAndFails
     std::thread([&] {
       AuxResponseCallBack(102, get, (get == 800 ? kAlarm : kCapture).c_str(), &list->EventSink());
     }).join();
-    ASSERT_TRUE(device::test::PumpUntil([&] { return State(0) == "BATCH_STATE_FAILED"; })) << command;
-    EXPECT_EQ(sdk.calls.size(), get == 800 ? 5u : command == id::kLight ? 3u : 4u) << "sets for row 1 alone";
+    const std::size_t sets = get == 800 ? 5u : command == id::kLight ? 3u : 4u;
+    ASSERT_TRUE(device::test::PumpUntil([&] { return sdk.calls.size() == sets; })) << "sets for row 1 alone";
     for (std::size_t i = 2; i < sdk.calls.size(); ++i) EXPECT_EQ(sdk.calls[i].handle, 102);
     for (std::size_t i = 2; i < sdk.calls.size(); ++i) Reply(102, 0, sdk.calls[i].code);
     ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(State(1), "BATCH_STATE_DONE") << command;
+    ASSERT_FALSE(summaries.empty());
+    EXPECT_EQ(summaries.back(), "BATCH_STATE_DONE 1, BATCH_STATE_FAILED 1") << command;
+    // The reply handler's own failure text.
+    EXPECT_EQ(State(0), command == id::kNightModeDemo ? "MSG_SET_IRCUT_FAILED" : "SET_FAILED") << command;
   }
 }
 

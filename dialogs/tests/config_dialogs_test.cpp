@@ -163,6 +163,10 @@ TEST(SmallDialogs, BatchDetectionListDefaults) {
   CBatchSetPDDlg again;
   EXPECT_EQ(again.GetComboSelData(1019), 0) << "reopens with the list defaults";
   again.show();
+  // Wide enough that a window manager shows the whole title.
+  EXPECT_EQ(again.windowTitle(), Lang("ALARM_CODE_AI_DETECT_SETTING"));
+  EXPECT_GE(again.width(), ui::TitleFitWidth(again.windowTitle()));
+  EXPECT_GT(ui::TitleFitWidth(again.windowTitle()), again.fontMetrics().horizontalAdvance(again.windowTitle()));
   Key(again, Qt::Key_Escape);
   EXPECT_EQ(again.result(), QDialog::Rejected);
 }
@@ -279,7 +283,15 @@ TEST(TourDate, PresetTourModesAndValues) {
   SetText(ptz, 1253, "100000");
   ptz.OnOk();
   EXPECT_EQ(prompts.messages.size(), 1u);
+  EXPECT_EQ(prompts.messages.back(), Lang("IDS_INTERVEL_TIME") + ": 0-86400");
   EXPECT_EQ(ptz.GetConfig(), t) << "nothing changes on a refusal";
+  // A preset number the devices cannot keep: the box names the range.
+  SetText(ptz, 1253, "10");
+  SetText(ptz, 1249, "300");
+  ptz.OnOk();
+  ASSERT_EQ(prompts.messages.size(), 2u);
+  EXPECT_EQ(prompts.messages.back(), Lang("IDS_STR_ZH_CN_ADV_TIPS2") + ": 0-255");
+  EXPECT_EQ(ptz.GetConfig(), t);
 }
 
 TEST(TourDate, DateSelAndInputValue) {
@@ -301,6 +313,11 @@ TEST(TourDate, DateSelAndInputValue) {
   EXPECT_EQ(v.GetItemText(1033), "");
   v.OnOk();
   EXPECT_EQ(v.GetValue(), "");
+  // The device log's level dialog: opened wide enough for its whole title.
+  CDialogInputValue level;
+  level.SetTitle(Lang("ID__MENU_SLOGLEVEL_DEFAULT"));
+  level.show();
+  EXPECT_GE(level.width(), ui::TitleFitWidth(Lang("ID__MENU_SLOGLEVEL_DEFAULT")));
 }
 
 TEST(TimeSet, OpensSavesAndTicks) {
@@ -418,7 +435,8 @@ TEST(ManualFocus, ReportsRequestsAndSets) {
     return QString("../evil");
   };
   d.OnSaveAs();
-  EXPECT_EQ(prompts.messages.size(), 1u) << "an unsafe name is refused";
+  ASSERT_EQ(prompts.messages.size(), 1u) << "an unsafe name is refused";
+  EXPECT_EQ(prompts.messages.back(), Lang("MSG_FILE_NAME_INVALID").replace("%s", "../evil")) << "naming the name";
   EXPECT_FALSE(std::filesystem::exists(dir.parent_path() / "evil.txt"));
   d.askName = [](const QString&, const QString&) -> std::optional<QString> { return QString("line2"); };
   d.OnSaveAs();

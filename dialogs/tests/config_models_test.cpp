@@ -186,8 +186,17 @@ TEST(PresetTourModel, ListsAndOk) {
   in.interval = "2147484";
   EXPECT_STREQ(ApplyPresetTour(start, in).errorKey, "IDS_INTERVEL_TIME");
   in.interval = "";
-  in.presetNumber[2] = "99999999999";
-  EXPECT_STREQ(ApplyPresetTour(start, in).errorKey, "IDS_STR_ZH_CN_ADV_TIPS2");
+  // A preset the devices cannot keep is refused with the range to name.
+  for (const char* bad : {"99999999999", "256", "-1", "7x"}) {
+    in.presetNumber[2] = bad;
+    const PresetTourResult refused = ApplyPresetTour(start, in);
+    EXPECT_STREQ(refused.errorKey, "IDS_STR_ZH_CN_ADV_TIPS2") << bad;
+    EXPECT_EQ(refused.errorMax, 255) << bad;
+  }
+  in.presetNumber[2] = "255";
+  EXPECT_EQ(ApplyPresetTour(start, in).errorKey, nullptr);
+  in.interval = "86401";
+  EXPECT_EQ(ApplyPresetTour(start, in).errorMax, kMaxTourIntervalSec);
 }
 
 TEST(ClockModels, AlarmClockAndMaintenanceTexts) {

@@ -147,6 +147,16 @@ TEST(PageLayout, TimeRowsFollowTheSource) {
   EXPECT_EQ(d.Control(1085)->y(), d.Control(1097)->y() + 25) << "the PC time takes the server's row";
   EXPECT_EQ(d.Page()->height(), ntpHeight - 50) << "hidden rows take no room";
   EXPECT_GT(d.ControlAs<QComboBox>(1097)->view()->minimumWidth(), 0);
+  // Opened in one mode and switched to the taller one: the dialog grows with
+  // its page, so Save is in view without scrolling.
+  CSYSTimeSet manual(TimeSettings{"MANUAL", 1200, "pool.ntp.org", 123, 3600}, {}, "en-us", nullptr);
+  manual.show();
+  ASSERT_EQ(manual.GetComboSel(1093), 1);
+  manual.SetComboSel(1093, 0);
+  QApplication::processEvents();
+  EXPECT_EQ(manual.size(), manual.Page()->size());
+  const QRect save(manual.Control(1108)->mapTo(&manual, QPoint(0, 0)), manual.Control(1108)->size());
+  EXPECT_TRUE(manual.rect().contains(save)) << "Save in view";
 }
 
 }  // namespace

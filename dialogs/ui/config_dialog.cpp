@@ -196,7 +196,20 @@ void ConfigDialog::AddOkCancel(int row, int span, const char* okKey) {
 
 void ConfigDialog::SetCaption(const char* key) {
   const QString text = LangText(key);
-  if (!text.isEmpty()) setWindowTitle(text);
+  if (!text.isEmpty()) SetTitleText(text);
+}
+
+void ConfigDialog::SetTitleText(const QString& title) {
+  setWindowTitle(title);
+  titleWidth_ = ui::TitleFitWidth(title);
+}
+
+void ConfigDialog::showEvent(QShowEvent* event) {
+  CXDlg::showEvent(event);
+  // A dialog narrower than its title would get the title elided by the
+  // window manager ("Human a...detection"): it opens wide enough. (A
+  // minimum width would override the layout's own minimum size.)
+  if (width() < titleWidth_) resize(titleWidth_, height());
 }
 
 }  // namespace kelvara::dialogs

@@ -93,6 +93,9 @@ class ConfigDialog : public ui::CXDlg {
   void AddOkCancel(int row, int columnSpan, const char* okKey);
   // The window caption from a language key, when its text is not empty.
   void SetCaption(const char* key);
+  // The window caption as it is; the dialog opens wide enough to show it.
+  void SetTitleText(const QString& title);
+  void showEvent(QShowEvent* event) override;
 
  private:
   void Place(QWidget* w, int row, int column, int rowSpan, int columnSpan);
@@ -104,6 +107,7 @@ class ConfigDialog : public ui::CXDlg {
   PageScrolling scrolling_;
   EnterKey enter_ = EnterKey::kDefaultButton;
   bool swallowEscape_ = false;
+  int titleWidth_ = 0;  // the width the caption needs in a window frame
 };
 
 }  // namespace kelvara::dialogs

@@ -179,10 +179,19 @@ void CManualFocusDlg::OnSetSelected() {
   }
 }
 
+void CManualFocusDlg::TellNotSaved(const QString& name) {
+  // A name that cannot be a file name is the user's to change; a failed write is the disk's.
+  const auto file = folder_.FileFor(name.toStdString());
+  QString text = file ? LangText("MSG_SAVE_FAILED") : LangText("MSG_FILE_NAME_INVALID");
+  const QString shown = file ? QString::fromStdString(file->string()) : name;
+  if (const int at = text.indexOf(QStringLiteral("%s")); at >= 0) text.replace(at, 2, shown);
+  ShowMessage(text, ui::PromptIcon::kError);
+}
+
 void CManualFocusDlg::OnSave() {
   ReadBaseEdits();
-  if (!folder_.Save(ControlAs<QComboBox>(kSets)->currentText().toStdString(), base_))
-    ShowMessage(LangText("STR_XML_ERROR"), ui::PromptIcon::kError);
+  const QString name = ControlAs<QComboBox>(kSets)->currentText();
+  if (!folder_.Save(name.toStdString(), base_)) TellNotSaved(name);
 }
 
 void CManualFocusDlg::OnSaveAs() {
@@ -191,7 +200,7 @@ void CManualFocusDlg::OnSaveAs() {
   ReadBaseEdits();
   // Only a name that is a safe file name as typed is used (never empty).
   if (!folder_.Save(name->toStdString(), base_)) {
-    ShowMessage(LangText("STR_XML_ERROR"), ui::PromptIcon::kError);
+    TellNotSaved(*name);
     return;
   }
   auto* sets = ControlAs<QComboBox>(kSets);

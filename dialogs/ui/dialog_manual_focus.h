@@ -52,6 +52,9 @@ class CManualFocusDlg : public ConfigDialog {
   bool Passed() const { return pass_; }
 
  private:
+  // Why the base pairs were not saved under `name`, in a box.
+  void TellNotSaved(const QString& name);
+
   void ReadBaseEdits();
   void ShowBase();
   void ShowCurrent();

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QDateTimeEdit>
 #include <QGridLayout>
+#include <QScreen>
 #include <QLineEdit>
 #include <QAbstractItemView>
 #include <QPushButton>
@@ -110,7 +111,6 @@ CSYSTimeSet::CSYSTimeSet(const TimeSettings& start, std::vector<TimeZoneRule> ru
   for (int i = 0; i < zone->count(); ++i) widest = std::max(widest, zone->fontMetrics().horizontalAdvance(zone->itemText(i)));
   zone->view()->setMinimumWidth(widest + 30);
   Layout();
-  resize(Page()->size());
 }
 
 CSYSTimeSet::~CSYSTimeSet() { clock_.stop(); }
@@ -171,6 +171,11 @@ void CSYSTimeSet::Layout() {
   AdvanceLayoutTop(25);
   EndGroupBox(1072, groupWidth);
   SetPageSize(kPageWidth, LayoutTop() + 10);
+  // The dialog follows the page as the source's rows come and go, so Save
+  // never needs scrolling to (as far as the screen allows).
+  QSize fit = Page()->size();
+  if (QScreen* s = screen()) fit = fit.boundedTo(s->availableGeometry().size());
+  if (size() != fit) resize(fit);
 }
 
 void CSYSTimeSet::OnZoneChanged() {

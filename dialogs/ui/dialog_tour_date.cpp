@@ -79,9 +79,8 @@ void DialogAfStudyCfg::OnOk() {
   in.zoomTimes = static_cast<int>(GetComboSelData(1262));
   const PresetTourResult r = ApplyPresetTour(table_, in);
   if (r.errorKey != nullptr) {
-    ShowMessage(LangText(r.errorKey) + (r.errorKey == std::string("IDS_INTERVEL_TIME")
-                                            ? QString(": 0-%1").arg(kMaxTourIntervalSec)
-                                            : QString()));
+    // The field's label and the range it takes ("Preset: 0-255").
+    ShowMessage(LangText(r.errorKey) + QString(": 0-%1").arg(r.errorMax));
     return;
   }
   table_ = r.table;
@@ -145,7 +144,7 @@ CDialogInputValue::CDialogInputValue(QWidget* parent) : ConfigDialog(134, parent
 
 void CDialogInputValue::SetTitle(const QString& title) {
   title_ = title;
-  setWindowTitle(title_);
+  SetTitleText(title_);
 }
 
 void CDialogInputValue::SetValue(const QString& value) {

@@ -86,8 +86,8 @@ ImportResult DevicesFromXml(const std::string& text) {
   if (text.find("<!DOCTYPE") != std::string::npos || text.find("<!ENTITY") != std::string::npos)
     return fail(0, "", "document type definitions are not accepted");
   TiXmlDocument doc;
-  ParseUntrustedXml(doc, text);
-  if (doc.Error()) return fail(0, "", std::string("not well-formed XML: ") + doc.ErrorDesc());
+  if (const XmlParseOutcome parsed = ParseUntrustedXml(doc, text); !parsed)
+    return fail(0, "", parsed.refused ? parsed.error : "not well-formed XML: " + parsed.error);
   const TiXmlElement* root = doc.RootElement();
   if (root == nullptr || std::string(root->Value()) != "root") return fail(0, "", "the root element is not \"root\"");
 

@@ -76,7 +76,7 @@ ImportResult DevicesFromSheet(const XlsSheet& sheet) {
   std::map<std::string, std::size_t> at;
   const auto& header = sheet.rows[0];
   for (std::size_t c = 0; c < header.size(); ++c)
-    if (header[c].type == XlsCell::Type::kText) at.emplace(header[c].text, c);
+    if (header[c].type == XlsCell::Type::kText) at.emplace(header[c].text(), c);
   for (const auto& c : DeviceSheetColumns())
     if (!at.count(c.name) && std::string(c.name) != "VERSION") return fail(1, c.name, "the column is missing");
   if (sheet.rows.size() - 1 > kMaxImportedDevices)
@@ -96,7 +96,7 @@ ImportResult DevicesFromSheet(const XlsSheet& sheet) {
     const char* faultColumn = "";
     auto text = [&](const char* name) -> std::string {
       const XlsCell& c = cell(name);
-      if (c.type == XlsCell::Type::kText) return SheetTextToDevice(c.text);
+      if (c.type == XlsCell::Type::kText) return SheetTextToDevice(c.text());
       if (c.type == XlsCell::Type::kNumber) return NumberText(c.number);
       return {};
     };
@@ -105,9 +105,9 @@ ImportResult DevicesFromSheet(const XlsSheet& sheet) {
       double v = 0;
       if (c.type == XlsCell::Type::kNumber) {
         v = c.number;
-      } else if (c.type == XlsCell::Type::kText && !c.text.empty()) {
+      } else if (c.type == XlsCell::Type::kText && !c.text().empty()) {
         char* end = nullptr;
-        v = std::strtod(c.text.c_str(), &end);
+        v = std::strtod(c.text().c_str(), &end);
         if (*end != '\0') v = NAN;
       }
       if (!(v >= lo && v <= hi) || v != std::floor(v)) {
@@ -123,7 +123,7 @@ ImportResult DevicesFromSheet(const XlsSheet& sheet) {
     d.streamAccess.webPort = integer("HTTPPORT", 0, 65535);
     d.streamAccess.videoPort = integer("RTSPPORT", 0, 65535);
     d.lanConfig.macAddress = text("MAC");
-    d.titleHex = TitleHexFromText(cell("TITLE").type == XlsCell::Type::kText ? cell("TITLE").text : text("TITLE"));
+    d.titleHex = TitleHexFromText(cell("TITLE").type == XlsCell::Type::kText ? cell("TITLE").text() : text("TITLE"));
     d.deviceType = text("DEVICETYPE");
     d.serialNumber = text("SN");
     d.p2pType = integer("P2PTYPE", -2147483648.0, 2147483647.0);

@@ -84,7 +84,7 @@ int AtoI(std::string_view text) {
 }
 
 int ParseReplyHeader(std::string_view acceptedRootsSetting, std::string_view text,
-                     ReplyHeader& header) {
+                     ReplyHeader& header, std::string* refusal) {
   header = ReplyHeader{};
   // The datagram is a zero-terminated text: anything behind a zero byte is not part of it.
   if (const auto zero = text.find('\0'); zero != std::string_view::npos) text = text.substr(0, zero);
@@ -104,7 +104,10 @@ int ParseReplyHeader(std::string_view acceptedRootsSetting, std::string_view tex
   }
 
   TiXmlDocument doc;
-  ParseUntrustedXml(doc, owned);
+  if (const XmlParseOutcome parsed = ParseUntrustedXml(doc, owned); parsed.refused) {
+    if (refusal) *refusal = parsed.error;
+    return kHeaderRefused;
+  }
   const TiXmlElement* root = nullptr;
   for (const TiXmlNode* node = doc.FirstChild(); node; node = node->NextSibling()) {
     const TiXmlElement* e = node->ToElement();

@@ -49,14 +49,16 @@ enum HeaderResult : int {
   kHeaderNoType = -3,
   kHeaderNoCode = -4,
   kHeaderNoFlag = -5,
+  kHeaderRefused = -6,  // the XML guard refused the text (too deep, wide or large)
 };
 
 // Accepts a received datagram text when it holds the opening and the closing
 // tag of an accepted root as plain text, parses as XML with that element at
 // the top level, and its MESSAGE_HEADER carries non-empty Msg_type, Msg_code
 // and Msg_flag (each kept to 255 characters). `header` is cleared first.
+// A text the XML guard refuses gives kHeaderRefused and, in `refusal`, why.
 int ParseReplyHeader(std::string_view acceptedRootsSetting, std::string_view text,
-                     ReplyHeader& header);
+                     ReplyHeader& header, std::string* refusal = nullptr);
 
 // The C atoi rule: leading blanks, optional sign, digits; anything else 0.
 int AtoI(std::string_view text);

@@ -41,7 +41,7 @@ struct SearchThread::Run {
   int wakeFd = -1;
   std::mutex queueMutex;
   std::deque<std::string> queue;
-  std::atomic<std::uint64_t> received{0}, replies{0}, oversized{0}, sends{0};
+  std::atomic<std::uint64_t> received{0}, replies{0}, oversized{0}, refused{0}, sends{0};
 
   ~Run() {
     if (wakeFd >= 0) close(wakeFd);
@@ -141,6 +141,7 @@ SearchThread::Counters SearchThread::GetCounters() const {
     c.received = r->received;
     c.replies = r->replies;
     c.oversized = r->oversized;
+    c.refused = r->refused;
     c.sends = r->sends;
   }
   return c;
@@ -230,8 +231,15 @@ void SearchThread::Loop(Run& run, const ReplyHandler& onReply) {
         }
         const std::string_view text(buffer.data(), static_cast<std::size_t>(n));
         ReplyHeader header;
-        if (ParseReplyHeader(cfg.acceptedRoots, text, header) != kHeaderOk ||
-            AtoI(header.msgCode) != kMsgSearchReply) {
+        std::string refusal;
+        const int parsed = ParseReplyHeader(cfg.acceptedRoots, text, header, &refusal);
+        if (parsed == kHeaderRefused) {
+          const std::uint64_t refused = ++run.refused;
+          Log("SearchIPCThread(): datagram of %zd bytes dropped: %s (%llu refused)\n", n, refusal.c_str(),
+              static_cast<unsigned long long>(refused));
+          continue;
+        }
+        if (parsed != kHeaderOk || AtoI(header.msgCode) != kMsgSearchReply) {
           Log("recv message: %s\n", EscapeForLog(text).c_str());
           continue;
         }

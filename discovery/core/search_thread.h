@@ -53,10 +53,11 @@ class SearchThread {
   // with BroadcastToAllAdapters.
   bool Post(std::string text);
 
-  // Datagrams received, accepted as device replies and dropped for being too
-  // long, and sockets' sends, of the current or last run (tests, benchmarks).
+  // Datagrams received, accepted as device replies, dropped for being too
+  // long or for XML the guard refused, and sockets' sends, of the current or
+  // last run (tests, benchmarks).
   struct Counters {
-    std::uint64_t received = 0, replies = 0, oversized = 0, sends = 0;
+    std::uint64_t received = 0, replies = 0, oversized = 0, refused = 0, sends = 0;
   };
   Counters GetCounters() const;
 

@@ -26,6 +26,7 @@
 
 #include "common/atomic_file.h"
 #include "common/text_convert.h"
+#include "discovery/core/reader_sandbox.h"
 
 namespace kelvara::discovery {
 namespace {
@@ -156,10 +157,10 @@ std::string BuildBiff8Workbook(const std::vector<XlsSheet>& sheets) {
   for (const auto& sheet : sheets)
     for (const auto& row : sheet.rows)
       for (const auto& cell : row) {
-        if (cell.type != XlsCell::Type::kText || cell.text.empty()) continue;
+        if (cell.type != XlsCell::Type::kText || cell.text().empty()) continue;
         ++total;
-        if (index.emplace(cell.text, static_cast<std::uint32_t>(strings.size())).second) {
-          std::u16string s = Utf16(cell.text);
+        if (index.emplace(cell.text(), static_cast<std::uint32_t>(strings.size())).second) {
+          std::u16string s = Utf16(cell.text());
           if (s.size() > 32767) s.resize(32767);  // a cell's limit
           strings.push_back(std::move(s));
         }
@@ -219,11 +220,11 @@ std::string BuildBiff8Workbook(const std::vector<XlsSheet>& sheets) {
       for (std::size_t c = 0; c < std::min(row.size(), cols); ++c) {
         const XlsCell& cell = row[c];
         // An empty text is no cell at all, as spreadsheet programs store it.
-        if (cell.type == XlsCell::Type::kEmpty || (cell.type == XlsCell::Type::kText && cell.text.empty())) continue;
+        if (cell.type == XlsCell::Type::kEmpty || (cell.type == XlsCell::Type::kText && cell.text().empty())) continue;
         Bytes b;
         b.U16(static_cast<std::uint16_t>(r)), b.U16(static_cast<std::uint16_t>(c)), b.U16(kCellXf);
         if (cell.type == XlsCell::Type::kText) {
-          b.U32(index.at(cell.text));
+          b.U32(index.at(cell.text()));
           Record(out, kLabelSst, b.str());
         } else {
           b.F64(cell.number);
@@ -378,6 +379,9 @@ XlsReadResult ReadWithFreexl(const char* file, const std::string& sheetName, std
   }
   result.sheet.name = sheetName;
   result.sheet.rows.resize(rows);
+  // A shared string's text stays where the reader keeps it: every cell that
+  // shows it shares one copy.
+  std::unordered_map<const char*, std::shared_ptr<const std::string>> shared;
   for (unsigned int r = 0; r < rows; ++r) {
     auto& row = result.sheet.rows[r];
     row.resize(cols);
@@ -390,23 +394,32 @@ XlsReadResult ReadWithFreexl(const char* file, const std::string& sheetName, std
       switch (v.type) {
         case FREEXL_CELL_INT: row[c] = XlsCell::Number(v.value.int_value); break;
         case FREEXL_CELL_DOUBLE: row[c] = XlsCell::Number(v.value.double_value); break;
-        case FREEXL_CELL_TEXT:
         case FREEXL_CELL_SST_TEXT:
+          if (v.value.text_value != nullptr) {
+            auto& text = shared[v.value.text_value];
+            if (!text) text = std::make_shared<const std::string>(v.value.text_value);
+            row[c] = XlsCell::Text(text);
+            break;
+          }
+          [[fallthrough]];
+        case FREEXL_CELL_TEXT:
         case FREEXL_CELL_DATE:
         case FREEXL_CELL_DATETIME:
         case FREEXL_CELL_TIME:
-          row[c] = XlsCell::Text(v.value.text_value ? v.value.text_value : "");
+          row[c] = XlsCell::Text(std::string(v.value.text_value ? v.value.text_value : ""));
           break;
         default: break;
       }
     }
+    while (!row.empty() && row.back().type == XlsCell::Type::kEmpty) row.pop_back();
   }
   result.ok = true;
   return result;
 }
 
 // The child's result travels through a pipe in this form: flags, texts with
-// 32-bit lengths, cells as a type byte and their value.
+// 32-bit lengths, the cells' distinct texts once each, then the cells as a
+// type byte and their value (a number, or a text's index).
 void PutU32(std::string& out, std::uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); }
 void PutText(std::string& out, const std::string& t) {
   PutU32(out, static_cast<std::uint32_t>(t.size()));
@@ -420,13 +433,20 @@ std::string Serialize(const XlsReadResult& r) {
   PutU32(out, static_cast<std::uint32_t>(r.sheetNames.size()));
   for (const auto& n : r.sheetNames) PutText(out, n);
   PutText(out, r.sheet.name);
+  std::unordered_map<const std::string*, std::uint32_t> index;
+  std::vector<const std::string*> texts;
+  for (const auto& row : r.sheet.rows)
+    for (const auto& c : row)
+      if (c.type == XlsCell::Type::kText && index.emplace(&c.text(), texts.size()).second) texts.push_back(&c.text());
+  PutU32(out, static_cast<std::uint32_t>(texts.size()));
+  for (const std::string* t : texts) PutText(out, *t);
   PutU32(out, static_cast<std::uint32_t>(r.sheet.rows.size()));
   for (const auto& row : r.sheet.rows) {
     PutU32(out, static_cast<std::uint32_t>(row.size()));
     for (const auto& c : row) {
       out.push_back(static_cast<char>(c.type));
       if (c.type == XlsCell::Type::kNumber) out.append(reinterpret_cast<const char*>(&c.number), 8);
-      if (c.type == XlsCell::Type::kText) PutText(out, c.text);
+      if (c.type == XlsCell::Type::kText) PutU32(out, index.at(&c.text()));
     }
   }
   return out;
@@ -459,13 +479,20 @@ class Reader {
 bool Deserialize(const std::string& d, XlsReadResult& r) {
   Reader in(d);
   unsigned char ok = 0;
-  std::uint32_t names = 0, rows = 0;
+  std::uint32_t names = 0, count = 0, rows = 0;
   if (!in.Take(&ok, 1) || !in.Text(r.error) || !in.U32(names) || names > d.size()) return false;
   r.ok = ok == 1;
   r.sheetNames.resize(names);
   for (auto& n : r.sheetNames)
     if (!in.Text(n)) return false;
-  if (!in.Text(r.sheet.name) || !in.U32(rows) || rows > d.size()) return false;
+  if (!in.Text(r.sheet.name) || !in.U32(count) || count > d.size()) return false;
+  std::vector<std::shared_ptr<const std::string>> texts(count);
+  for (auto& t : texts) {
+    std::string text;
+    if (!in.Text(text)) return false;
+    t = std::make_shared<const std::string>(std::move(text));
+  }
+  if (!in.U32(rows) || rows > d.size()) return false;
   r.sheet.rows.resize(rows);
   for (auto& row : r.sheet.rows) {
     std::uint32_t cols = 0;
@@ -476,10 +503,19 @@ bool Deserialize(const std::string& d, XlsReadResult& r) {
       if (!in.Take(&type, 1) || type > 2) return false;
       c.type = static_cast<XlsCell::Type>(type);
       if (c.type == XlsCell::Type::kNumber && !in.Take(&c.number, 8)) return false;
-      if (c.type == XlsCell::Type::kText && !in.Text(c.text)) return false;
+      if (c.type == XlsCell::Type::kText) {
+        std::uint32_t at = 0;
+        if (!in.U32(at) || at >= texts.size()) return false;
+        c.shared = texts[at];
+      }
     }
   }
   return in.Done();
+}
+
+// "64 MB", or "1500 KB" below a MB.
+std::string SizeText(std::size_t bytes) {
+  return bytes >= (1u << 20) ? std::to_string(bytes >> 20) + " MB" : std::to_string(bytes >> 10) + " KB";
 }
 
 // Longest the reader may take before it is ended.
@@ -487,7 +523,8 @@ constexpr int kReaderTimeout_ms = 30000;
 
 }  // namespace
 
-XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& sheetName, std::size_t maxRows) {
+XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& sheetName, std::size_t maxRows,
+                          std::size_t maxReportBytes) {
   XlsReadResult result;
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
@@ -539,12 +576,15 @@ XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& 
   }
   if (pid == 0) {
     ::close(pipefd[0]);
-    // Whatever the reader reports while it fails is not the program's output.
-    if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) ::dup2(null, 2);
+    // Confined before it reads: it can read files, use bounded memory and
+    // CPU time, and write only to the pipe. What the reader prints while it
+    // fails goes nowhere.
+    const int report = ConfineReaderChild(pipefd[1]);
+    if (report < 0) _exit(3);
     const std::string out = Serialize(ReadWithFreexl(tmp.c_str(), sheetName, maxRows));
     std::size_t done = 0;
     while (done < out.size()) {
-      const ssize_t n = ::write(pipefd[1], out.data() + done, out.size() - done);
+      const ssize_t n = ::write(report, out.data() + done, out.size() - done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) _exit(2);
       done += static_cast<std::size_t>(n);
@@ -555,7 +595,7 @@ XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& 
   std::string data;
   char buffer[65536];
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReaderTimeout_ms);
-  bool timedOut = false;
+  bool timedOut = false, tooLarge = false;
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
@@ -569,13 +609,20 @@ XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& 
     const ssize_t n = ::read(pipefd[0], buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
+    if (static_cast<std::size_t>(n) > maxReportBytes - data.size()) {
+      tooLarge = true;
+      break;
+    }
     data.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(pipefd[0]);
-  if (timedOut) ::kill(pid, SIGKILL);
+  if (timedOut || tooLarge) ::kill(pid, SIGKILL);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
-  if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !Deserialize(data, result)) {
+  if (tooLarge) {
+    result = XlsReadResult{};
+    result.error = "the workbook's cells and texts come to more than " + SizeText(maxReportBytes) + ", more than is read";
+  } else if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !Deserialize(data, result)) {
     result = XlsReadResult{};
     result.error = "not an Excel 97-2003 workbook, or a damaged one";
   }

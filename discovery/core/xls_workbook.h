@@ -5,6 +5,7 @@
 // formatting. Texts are UTF-8 here and UTF-16 in the file.
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,13 +15,22 @@ struct XlsCell {
   enum class Type { kEmpty, kNumber, kText };
   Type type = Type::kEmpty;
   double number = 0;
-  std::string text;  // UTF-8
+  // UTF-8. Cells of a read file that show one shared string of the file
+  // hold one copy of it between them.
+  std::shared_ptr<const std::string> shared;
+
+  const std::string& text() const {
+    static const std::string none;
+    return shared ? *shared : none;
+  }
   static XlsCell Number(double v) { return {Type::kNumber, v, {}}; }
-  static XlsCell Text(std::string t) { return {Type::kText, 0, std::move(t)}; }
+  static XlsCell Text(std::string t) { return {Type::kText, 0, std::make_shared<const std::string>(std::move(t))}; }
+  static XlsCell Text(std::shared_ptr<const std::string> t) { return {Type::kText, 0, std::move(t)}; }
 };
 
 struct XlsSheet {
   std::string name;  // at most 31 characters
+  // A read row ends at its last cell that is not empty.
   std::vector<std::vector<XlsCell>> rows;
 };
 
@@ -49,10 +59,18 @@ struct XlsReadResult {
 
 // Files larger than this are refused before they are parsed.
 inline constexpr std::uintmax_t kXlsMaxFileBytes = 32u << 20;
+// The most the reader child may report (its cells, each distinct text once).
+// A file within kXlsMaxFileBytes reports less (its texts are in it, at most
+// half as long again in UTF-8 as in the file, and a cell costs 1 to 9 bytes):
+// this bounds what a reader gone wrong can make the program hold.
+inline constexpr std::size_t kXlsMaxReportBytes = 64u << 20;
 
 // Reads the sheet `sheetName` (exact name). Refuses files over
 // kXlsMaxFileBytes and sheets of more than `maxRows` rows before any cell
-// is copied. An empty `sheetName` reads only the sheet names.
-XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& sheetName, std::size_t maxRows);
+// is copied, and a reader's report over `maxReportBytes`. An empty
+// `sheetName` reads only the sheet names. The reader (libfreexl) runs in a
+// confined child process (reader_sandbox.h) with a 30-s limit.
+XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& sheetName, std::size_t maxRows,
+                          std::size_t maxReportBytes = kXlsMaxReportBytes);
 
 }  // namespace kelvara::discovery

@@ -1,9 +1,10 @@
 #pragma once
-// Parsing untrusted text with TinyXML. Its UTF-8 handling trusts a lead byte
-// and may step a few bytes past the terminating zero of a text that ends in
-// a cut multi-byte character; the text is parsed from a copy with zero
-// padding behind it, so such a step stays inside the copy.
+// Parsing untrusted text with TinyXML, always through the guard
+// (common/xml_guard.h): deep, wide or large texts are refused before TinyXML
+// sees them, and the text is parsed from a zero-padded copy.
 #include <tinyxml.h>
+
+#include "common/xml_guard.h"
 
 #include <string>
 #include <string_view>
@@ -16,13 +17,8 @@ inline std::string_view UpToZero(std::string_view text) {
   return text;
 }
 
-inline void ParseUntrustedXml(TiXmlDocument& doc, std::string_view text) {
-  text = UpToZero(text);
-  std::string padded;
-  padded.reserve(text.size() + 64);
-  padded.append(text);
-  padded.append(64, '\0');
-  doc.Parse(padded.c_str());
+inline XmlParseOutcome ParseUntrustedXml(TiXmlDocument& doc, std::string_view text) {
+  return ParseXmlGuarded(doc, UpToZero(text));
 }
 
 }  // namespace kelvara::discovery

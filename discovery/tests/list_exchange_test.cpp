@@ -207,6 +207,36 @@ TEST(ExcelImport, DamagedAndOversizedFilesAreRefused) {
   EXPECT_EQ(ok.devices.back().serialNumber, "S2047");
 }
 
+// Every note cell of the sheet shows one shared string of 12,000 characters:
+// 200,000 such cells would come to 2.4 GB as a copy per cell. The import reads
+// the devices, the cells share one copy of the text, and a reader's report
+// over the bound the caller sets is refused with the reason.
+TEST(ExcelImport, OneSharedStringInManyCellsIsHeldOnce) {
+  const fs::path file = test::MakeTempDir() / "shared.xls";
+  ASSERT_EQ(RunCommand("/usr/bin/python3 '" + Oracle() + "' shared '" + file.string() + "' 1000 200 12000"), "");
+  const ImportResult r = ImportDeviceSheet(file);
+  ASSERT_FALSE(r.error) << r.error->Text();
+  ASSERT_EQ(r.devices.size(), 1000u);
+  EXPECT_EQ(r.devices[999].lanConfig.ipAddress, "10.9.4.209");
+  EXPECT_EQ(r.devices[999].serialNumber, "XL00999");
+  EXPECT_EQ(r.devices[999].lanConfig.macAddress, "00:11:22:33:03:E7");
+
+  const XlsReadResult read = ReadXlsFile(file, "EXPORT", 1001);
+  ASSERT_TRUE(read.ok) << read.error;
+  ASSERT_EQ(read.sheet.rows.size(), 1001u);
+  const XlsCell& first = read.sheet.rows[1][13];
+  const XlsCell& last = read.sheet.rows[1000][212];
+  ASSERT_EQ(first.type, XlsCell::Type::kText);
+  EXPECT_EQ(first.text().size(), 12000u);
+  EXPECT_EQ(first.text().substr(0, 12), "shared note ");
+  EXPECT_EQ(first.shared.get(), last.shared.get());
+
+  const XlsReadResult refused = ReadXlsFile(file, "EXPORT", 1001, 512 << 10);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.error, "the workbook's cells and texts come to more than 512 KB, more than is read");
+  EXPECT_TRUE(refused.sheet.rows.empty());
+}
+
 TEST(ExcelImport, FilesThatTripTheReaderUpAreRefused) {
   // Found by fuzzing: a directory entry whose name claims 55,062 bytes, and a
   // workbook on which the reader frees a pointer it never allocated.
@@ -307,6 +337,23 @@ TEST(XmlExchange, HostileAndWrongFilesAreRefusedWhole) {
        "row 1, column HTTPPORT: not a decimal number from 0 to 65535"},
       {"cut file", doc(good).substr(0, 60), "not well-formed XML"},
       {"not XML", "IPADDR,SN", "not well-formed XML"},
+      // A 700 KB file of nested elements overflowed TinyXML's recursion;
+      // 200,000 attributes on one element took minutes.
+      {"100,000 nested elements",
+       [&] {
+         std::string deep = doc(good);
+         std::string open;
+         for (int i = 0; i < 100'000; ++i) open += "<ipcamera>";
+         return deep.insert(deep.find("<root>") + 6, open);
+       }(),
+       "the XML nests deeper than 128 elements"},
+      {"200,000 attributes on one element",
+       [&] {
+         std::string wide = "<ipcamera SN=\"B\" IPADDR=\"10.0.0.3\"";
+         for (int i = 0; i < 200'000; ++i) wide += " A" + std::to_string(i) + "=\"1\"";
+         return doc(wide + " />");
+       }(),
+       "an XML element holds more than 1024 attributes"},
   };
   for (const auto& c : cases) {
     const ImportResult r = DevicesFromXml(c.text);
@@ -314,6 +361,14 @@ TEST(XmlExchange, HostileAndWrongFilesAreRefusedWhole) {
     EXPECT_EQ(r.error->Text().substr(0, c.error.size()), c.error) << c.name;
     EXPECT_TRUE(r.devices.empty()) << c.name;
   }
+  // The largest list an export writes still imports.
+  std::vector<DeviceSearchInfo> many;
+  for (std::size_t i = 0; i < kMaxImportedDevices; ++i) many.push_back(Sample(static_cast<int>(i % 10)));
+  std::vector<ExportedDevice> exported;
+  for (const auto& d : many) exported.push_back({&d, "V5.0.1 build 20260101"});
+  const ImportResult full = DevicesFromXml(BuildDeviceListXml(exported));
+  ASSERT_FALSE(full.error) << full.error->Text();
+  EXPECT_EQ(full.devices.size(), kMaxImportedDevices);
   // Other elements are skipped; the root's children only.
   const ImportResult ok = DevicesFromXml(doc("<note/>" + good + "<group>" + good + "</group>"));
   ASSERT_FALSE(ok.error);

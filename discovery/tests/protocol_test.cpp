@@ -116,6 +116,10 @@ TEST_F(ReplyHeaderTest, Table) {
   const std::string inComment =
       "<OTHER><!-- <XML_MARLOWCAM> </XML_MARLOWCAM> --><MESSAGE_HEADER Msg_type=\"T\" "
       "Msg_code=\"3\" Msg_flag=\"0\"/></OTHER>";
+  // Nesting deeper than the XML guard lets TinyXML recurse, within one datagram.
+  std::string deep = "<XML_MARLOWCAM><MESSAGE_HEADER Msg_type=\"T\" Msg_code=\"3\" Msg_flag=\"0\"/>";
+  for (int i = 0; i < 1'500; ++i) deep += "<a>";
+  deep += "</XML_MARLOWCAM>";
   const std::string withAttribute =
       "<XML_MARLOWCAM a=\"1\"><MESSAGE_HEADER Msg_type=\"T\" Msg_code=\"3\" Msg_flag=\"0\"/></XML_MARLOWCAM>";
   struct {
@@ -137,6 +141,7 @@ TEST_F(ReplyHeaderTest, Table) {
       {"", withAttribute, kHeaderNoRoot},
       {"", "", kHeaderNoRoot},
       {"", std::string("<XML_MARLOWCAM>\0</XML_MARLOWCAM>", 31), kHeaderNoRoot},
+      {"", deep, kHeaderRefused},
   };
   for (const auto& c : cases) {
     ReplyHeader h{"x", "y", "z"};
@@ -146,6 +151,9 @@ TEST_F(ReplyHeaderTest, Table) {
     }
   }
   ReplyHeader h;
+  std::string refusal;
+  EXPECT_EQ(ParseReplyHeader("", deep, h, &refusal), kHeaderRefused);
+  EXPECT_EQ(refusal, "the XML nests deeper than 128 elements");
   log.clear();
   ParseReplyHeader("", ReplyText(other), h);
   EXPECT_EQ(log.rfind("Invalid message, XML root not found:\n", 0), 0u) << log;

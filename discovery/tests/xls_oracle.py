@@ -5,6 +5,9 @@
                                    "<row> <col> <xlrd type> <value>" for each cell (texts as hex
                                    of their UTF-8 bytes, numbers with repr)
   xls_oracle.py make FILE VARIANT  a sheet written with xlwt, independent of our writer
+  xls_oracle.py shared FILE ROWS COLS LENGTH
+                                   ROWS devices, each row followed by COLS "NOTE" cells that all
+                                   show one shared string of LENGTH characters
 """
 import sys
 
@@ -61,8 +64,27 @@ def make(path, variant):
     book.save(path)
 
 
+def shared(path, rows, cols, length):
+    import xlwt
+    book = xlwt.Workbook(encoding="utf-8")
+    sheet = book.add_sheet("EXPORT")
+    header = HEADER + ["NOTE"] * cols
+    note = ("shared note " * (length // 12 + 1))[:length]
+    for c, name in enumerate(header):
+        sheet.write(0, c, name)
+    for n in range(rows):
+        row = ["10.9.%d.%d" % (n // 200, n % 200 + 10), "255.255.255.0", 8091, 80, 554,
+               "00:11:22:33:%02X:%02X" % (n // 256, n % 256), "Door %d" % n, "DAV-ODUVE-IPC", "",
+               "XL%05d" % n, 2, "P2P-%d" % n, "UUID-%d" % n] + [note] * cols
+        for c, value in enumerate(row):
+            sheet.write(n + 1, c, value)
+    book.save(path)
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "dump":
         dump(sys.argv[2])
+    elif sys.argv[1] == "shared":
+        shared(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]))
     else:
         make(sys.argv[2], sys.argv[3])

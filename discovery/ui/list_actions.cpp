@@ -4,7 +4,6 @@
 
 #include <QClipboard>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPointer>
@@ -25,6 +24,7 @@
 #include "common/ping_test.h"
 #include "common/save_param.h"
 #include "common/text_convert.h"
+#include "common/ui/desktop_open.h"
 #include "common/ui/user_prompts.h"
 #include "device/core/row_login.h"
 #include "dialogs/ui/dialog_default_user.h"
@@ -52,7 +52,7 @@ DeviceListActions::DeviceListActions(DeviceListController& list, Hooks hooks, QO
     static ui::QtUserPrompts prompts;
     hooks_.prompts = &prompts;
   }
-  if (!hooks_.openUrl) hooks_.openUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+  if (!hooks_.openUrl) hooks_.openUrl = [](const QString& url) { return ui::DesktopOpen(QUrl(url)); };
   if (!hooks_.setClipboard)
     hooks_.setClipboard = [](const std::string& text) {
       // 8-bit device text: shown as the program's code page gives it.
@@ -92,6 +92,7 @@ DeviceListActions::DeviceListActions(DeviceListController& list, Hooks hooks, QO
 DeviceListActions::~DeviceListActions() {
   if (cancel_) cancel_->store(true);
   if (worker_.joinable()) worker_.join();
+  if (importer_.joinable()) importer_.join();
 }
 
 std::string DeviceListActions::Text(const char* key) const {
@@ -446,6 +447,9 @@ void DeviceListActions::AssignFreeAddresses(std::vector<std::string> keys, Opera
       if (self->worker_.joinable()) self->worker_.join();
       self->probing_ = false;
       if (self->progress_) {
+        // Hidden now: a message box below runs its own loop, in which the
+        // deferred delete would not happen.
+        self->progress_->hide();
         self->progress_->deleteLater();
         self->progress_ = nullptr;
       }
@@ -539,7 +543,9 @@ void DeviceListActions::OnOpenWeb() {
     Log("OnOpenWeb(): no valid address and port for %s\n", row->m_key.c_str());
     return;
   }
-  hooks_.openUrl(Q(url));
+  // With no browser nothing would happen: the box names the address.
+  ui::OpenOrTell(QUrl(Q(url)), hooks_.prompts, hooks_.window,
+                 [this](const QUrl& u) { return hooks_.openUrl(u.toString()); });
 }
 
 void DeviceListActions::OnLoginToggle() {
@@ -570,9 +576,9 @@ void DeviceListActions::CopyDeviceFields(int id) {
 }
 
 void DeviceListActions::OnSelectAll(bool checked) {
-  controls::CReportCtrl* l = list_.List();
-  if (!l) return;
-  for (int i = 0; i < l->GetItemCount(); ++i) l->SetCheck(i, checked);
+  // One change of all rows, as the check-all box makes it: what follows the
+  // checks (the device logs) is brought in line once, not row by row.
+  list_.SetAllChecked(checked);
 }
 
 int DeviceListActions::GetSelectedLoginHandle() {
@@ -690,12 +696,24 @@ void DeviceListActions::OnImportXml() {
     hooks_.settings->import_file = path.toStdString();
     hooks_.settings->Save();
   }
-  const ImportResult result = ImportDeviceListXml(path.toStdString());
-  if (result.error) {
-    Message("IMPORT_FAILED", QString(), static_cast<int>(PromptIcon::kError), Q(result.error->Text()));
-    return;
-  }
-  ReplaceList(result.devices);
+  // Reading and checking a file of up to 8 MB runs on a worker; the list
+  // changes only when its result comes back.
+  if (importing_) return;
+  importing_ = true;
+  QPointer<DeviceListActions> self(this);
+  importer_ = std::thread([self, file = std::filesystem::path(path.toStdString())] {
+    ImportResult result = ImportDeviceListXml(file);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [self, result = std::move(result)] {
+      if (!self) return;
+      if (self->importer_.joinable()) self->importer_.join();
+      self->importing_ = false;
+      if (result.error) {
+        self->Message("IMPORT_FAILED", QString(), static_cast<int>(PromptIcon::kError), Q(result.error->Text()));
+        return;
+      }
+      self->ReplaceList(result.devices);
+    }, Qt::QueuedConnection);
+  });
 }
 
 void DeviceListActions::CopySearchReply() {

@@ -70,7 +70,7 @@ class DeviceListActions : public QObject {
     // The SDK's restore of a logged-in device (ZQ_NETSDK_IPC_RestoreConfig).
     std::function<int(int handle)> restoreConfig;
     // Outside effects, replaceable in tests.
-    std::function<void(const QString& url)> openUrl;
+    std::function<bool(const QString& url)> openUrl;  // false: nothing opened it
     std::function<void(const std::string& text)> setClipboard;  // 8-bit text
     std::function<int(std::uint32_t hostOrder)> probe;          // PingTest
     // GetFirstAdapterAddress in host order; false when there is none.
@@ -125,7 +125,11 @@ class DeviceListActions : public QObject {
   void OnExportExcel();
   void OnImportExcel();
   void OnExportXml();
+  // Reads the file on a worker; the list is replaced (or the error shown)
+  // when the result is back on the UI thread.
   void OnImportXml();
+  // An XML import still being read (tests wait for it).
+  bool ImportRunning() const { return importing_; }
   void CopySearchReply();
   void FillBatchDebugRows();
 
@@ -156,6 +160,8 @@ class DeviceListActions : public QObject {
   std::shared_ptr<std::atomic<bool>> cancel_;
   std::thread worker_;
   QProgressDialog* progress_ = nullptr;
+  bool importing_ = false;
+  std::thread importer_;
 };
 
 }  // namespace kelvara::discovery

@@ -12,6 +12,7 @@
 
 #include "common/atomic_file.h"
 #include "common/path_component.h"
+#include "common/xml_guard.h"
 
 namespace kelvara::firmware {
 namespace fs = std::filesystem;
@@ -55,7 +56,7 @@ const char* const kDefaultConfigChildren[] = {"RecordConfig", "ServerConfig",   
 bool LoadDefaultConfig(const fs::path& path, TiXmlDocument& doc) {
   std::string text;
   if (!ReadWhole(path, text)) return false;
-  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
+  kelvara::ParseXmlGuarded(doc, text, TIXML_ENCODING_UNKNOWN);
   const TiXmlElement* root = doc.Error() ? nullptr : doc.RootElement();
   return root != nullptr && std::string(root->Value()) == "SOLVENConfig";
 }

@@ -10,6 +10,7 @@
 #include "common/language_table.h"
 #include "firmware/core/device_files.h"
 #include "firmware/core/firmware_list.h"
+#include "common/device_reply_xml.h"
 
 namespace kelvara::firmware {
 namespace fs = std::filesystem;
@@ -41,8 +42,7 @@ void DefaultConfigTable::Clear() {
 UploadOutcome ParseUploadOutcome(const std::string& text) {
   UploadOutcome out;
   TiXmlDocument doc;
-  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_LEGACY);
-  const TiXmlElement* root = doc.Error() ? nullptr : doc.RootElement();
+  const TiXmlElement* root = kelvara::ParseDeviceReplyXml(doc, text, "Upload outcome") ? doc.RootElement() : nullptr;
   if (root == nullptr || std::string(root->Value()) != "RESPONSE_PARAM") return out;
   int kind = -1;
   if (root->QueryIntAttribute("Kind", &kind) == TIXML_SUCCESS) out.kind = kind;
@@ -109,7 +109,8 @@ int FirmwareActions::StartUpgrade(DeviceListRow& row, const std::string& path, c
     return 0;
   }
   row.m_busy = true;
-  jobs_.Start(row.m_loginHandle, row.m_searchInfo.serialNumber, verdict.id, run_counting_, Now());
+  jobs_.Start(row.m_loginHandle, row.m_searchInfo.serialNumber, row.m_searchInfo.lanConfig.ipAddress, verdict.id,
+              run_counting_, Now());
   SetStatus(row, Text(LangKey("MSGTIP29")));
   return 0;
 }
@@ -283,13 +284,7 @@ void FirmwareActions::EndJob(int handle, JobState state) {
   DeviceListRow* row = rows ? rows->FindByHandle(handle) : nullptr;
   if (row == nullptr) return;
   row->m_busy = false;
-  switch (state) {
-    case JobState::kDone: SetStatus(*row, Text(LangKey("MSG_UPGRADE"))); break;
-    case JobState::kFailed: SetStatus(*row, Text(LangKey("MSGTIP7"))); break;
-    case JobState::kLinkLost: SetStatus(*row, Text(LangKey("MSG_UPGRADE_LINK_LOST"))); break;
-    case JobState::kTimedOut: SetStatus(*row, Text(LangKey("MSG_UPGRADE_TIMED_OUT"))); break;
-    case JobState::kRunning: break;
-  }
+  if (IsTerminal(state)) SetStatus(*row, Text(JobStateTextKey(state)));
 }
 
 bool FirmwareActions::OnUpgradeWatchTick() {

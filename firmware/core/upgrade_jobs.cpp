@@ -1,5 +1,7 @@
 #include "firmware/core/upgrade_jobs.h"
 
+#include "common/language_table.h"
+
 namespace kelvara::firmware {
 
 const char* JobStateName(JobState state) {
@@ -13,12 +15,41 @@ const char* JobStateName(JobState state) {
   return "?";
 }
 
-void UpgradeJobs::Start(int handle, const std::string& serial, const ImageId& image, bool in_run,
-                        std::int64_t now_ms) {
+const char* JobStateTextKey(JobState state) {
+  switch (state) {
+    case JobState::kDone: return LangKey("MSG_UPGRADE");
+    case JobState::kFailed: return LangKey("MSGTIP7");
+    case JobState::kLinkLost: return LangKey("MSG_UPGRADE_LINK_LOST");
+    case JobState::kTimedOut: return LangKey("MSG_UPGRADE_TIMED_OUT");
+    case JobState::kRunning: break;
+  }
+  return LangKey("MSGTIP29");
+}
+
+std::string RunSummaryText(const RunSummary& summary, const std::function<std::string(const char*)>& lookup,
+                           std::size_t maxLines) {
+  // The language text holds two "%d": done, then failed (never used as a format).
+  std::string text = lookup(LangKey("MSG_UPGRADE_SUMMARY"));
+  for (int n : {summary.done, summary.failed})
+    if (const auto at = text.find("%d"); at != std::string::npos) text.replace(at, 2, std::to_string(n));
+  std::size_t shown = 0;
+  for (const RunSummary::Failure& f : summary.failures) {
+    if (shown == maxLines) {
+      text += "\n... +" + std::to_string(summary.failures.size() - shown);
+      break;
+    }
+    text += "\n" + f.address + "  " + f.serial + "  " + lookup(JobStateTextKey(f.state));
+    ++shown;
+  }
+  return text;
+}
+
+void UpgradeJobs::Start(int handle, const std::string& serial, const std::string& address, const ImageId& image,
+                        bool in_run, std::int64_t now_ms) {
   std::deque<UpgradeJob>& q = jobs_[handle];
   // Ended jobs are kept while the watch timer's run counts them.
   while (!q.empty() && IsTerminal(q.front().state) && !q.front().in_run) q.pop_front();
-  q.push_back(UpgradeJob{handle, serial, image, JobState::kRunning, 0, now_ms, in_run});
+  q.push_back(UpgradeJob{handle, serial, address, image, JobState::kRunning, 0, now_ms, in_run});
 }
 
 UpgradeJob* UpgradeJobs::Active(int handle) {
@@ -95,7 +126,10 @@ RunSummary UpgradeJobs::Summary() const {
   RunSummary s;
   for (const auto& [handle, q] : jobs_)
     for (const UpgradeJob& j : q)
-      if (j.in_run && IsTerminal(j.state)) (j.state == JobState::kDone ? s.done : s.failed) += 1;
+      if (j.in_run && IsTerminal(j.state)) {
+        (j.state == JobState::kDone ? s.done : s.failed) += 1;
+        if (j.state != JobState::kDone) s.failures.push_back({j.address, j.serial, j.state});
+      }
   return s;
 }
 

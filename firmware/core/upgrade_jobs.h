@@ -12,11 +12,13 @@
 // logs in again is not upgraded in a loop.
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "firmware/core/image_check.h"
 
@@ -29,6 +31,7 @@ inline bool IsTerminal(JobState s) { return s != JobState::kRunning; }
 struct UpgradeJob {
   int handle = 0;
   std::string serial;
+  std::string address;  // the device's address when the upgrade started
   ImageId image;
   JobState state = JobState::kRunning;
   int progress = 0;
@@ -39,13 +42,31 @@ struct UpgradeJob {
 struct RunSummary {
   int done = 0;
   int failed = 0;  // failed, link lost and timed out
+  struct Failure {
+    std::string address;
+    std::string serial;
+    JobState state = JobState::kFailed;
+    bool operator==(const Failure&) const = default;
+  };
+  std::vector<Failure> failures;  // in the order the jobs were started per handle
 };
+
+// The row text key of a job's terminal state.
+const char* JobStateTextKey(JobState state);
+
+// The run's summary for the user: the language text "MSG_UPGRADE_SUMMARY"
+// (its two "%d" filled with done and failed), then one line per failed
+// device, "address  serial  why", at most `maxLines` of them and a line
+// "... +N" for the rest.
+std::string RunSummaryText(const RunSummary& summary, const std::function<std::string(const char*)>& lookup,
+                           std::size_t maxLines = 20);
 
 class UpgradeJobs {
  public:
   // An upgrade was accepted by the SDK. The SDK runs the transfers of one
   // login one after another, so jobs of one handle end in the order started.
-  void Start(int handle, const std::string& serial, const ImageId& image, bool in_run, std::int64_t now_ms);
+  void Start(int handle, const std::string& serial, const std::string& address, const ImageId& image, bool in_run,
+             std::int64_t now_ms);
 
   // Status events of the SDK. `kind` is the transfer kind of an upload's
   // outcome (2 = firmware), `error` its error text. Returns the state the

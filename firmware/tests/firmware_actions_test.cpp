@@ -175,6 +175,32 @@ TEST_F(Actions, EveryUpgradeEndsInOneTerminalStateAndTheRunThenEnds) {
   ASSERT_EQ(window.summaries.size(), 1u);
   EXPECT_EQ(window.summaries[0].done, 1);
   EXPECT_EQ(window.summaries[0].failed, 4);
+  // The failed devices by the address they had and their serial, with why.
+  using F = RunSummary::Failure;
+  EXPECT_EQ(window.summaries[0].failures,
+            (std::vector<F>{{"10.77.1.2", "B", JobState::kFailed},
+                            {"10.77.1.3", "C", JobState::kLinkLost},
+                            {"10.77.1.4", "D", JobState::kTimedOut},
+                            {"10.77.1.5", "E", JobState::kLinkLost}}));
+}
+
+TEST(UpgradeSummary, NamesTheFailedDevicesUpToALimit) {
+  const auto keys = [](const char* key) {
+    return std::string(key) == "MSG_UPGRADE_SUMMARY" ? std::string("Upgrade finished: %d done, %d failed") : key;
+  };
+  RunSummary s;
+  s.done = 3;
+  EXPECT_EQ(RunSummaryText(s, keys), "Upgrade finished: 3 done, 0 failed");
+  s.failed = 3;
+  s.failures = {{"10.0.0.7", "SN7", JobState::kFailed},
+                {"10.0.0.8", "SN8", JobState::kTimedOut},
+                {"10.0.0.9", "SN9", JobState::kLinkLost}};
+  EXPECT_EQ(RunSummaryText(s, keys),
+            "Upgrade finished: 3 done, 3 failed\n10.0.0.7  SN7  MSGTIP7\n10.0.0.8  SN8  MSG_UPGRADE_TIMED_OUT\n"
+            "10.0.0.9  SN9  MSG_UPGRADE_LINK_LOST");
+  EXPECT_EQ(RunSummaryText(s, keys, 1), "Upgrade finished: 3 done, 3 failed\n10.0.0.7  SN7  MSGTIP7\n... +2");
+  // A language text without the "%d" is shown as it is, never used as a format.
+  EXPECT_EQ(RunSummaryText(s, [](const char*) { return std::string("%s%n"); }, 0), "%s%n\n... +3");
 }
 
 TEST_F(Actions, AutomaticUpgradeOnLoginRunsOncePerDeviceAndImage) {

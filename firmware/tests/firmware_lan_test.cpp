@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "firmware/core/device_files.h"
 #include "firmware/tests/image_builder.h"
@@ -105,6 +106,12 @@ TEST_F(FirmwareLan, FolderUpgradeOfTwentyDevicesOfThreeModels) {
     ASSERT_EQ(h.window.summaries.size(), 1u);
     EXPECT_EQ(h.window.summaries[0].done, 17);
     EXPECT_EQ(h.window.summaries[0].failed, 3);
+    // The summary names the three failed devices by their address and serial.
+    std::set<std::string> failed, want;
+    for (const RunSummary::Failure& f : h.window.summaries[0].failures) failed.insert(f.address + " " + f.serial);
+    for (int d : {kDrops, kStalls, kResets})
+      want.insert(TestLan::LanAddress(d) + " " + sim_->device(d).serial());
+    EXPECT_EQ(failed, want);
 
     for (int i = 0; i < 20; ++i) {
       SCOPED_TRACE(i);

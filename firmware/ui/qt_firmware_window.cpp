@@ -68,10 +68,9 @@ void QtFirmwareWindow::SavePath(PathSetting which, const std::string& value) {
 }
 
 void QtFirmwareWindow::ShowRunSummary(const RunSummary& summary) {
-  // The language text holds two "%d": done, then failed (never used as a format).
-  QString text = QString::fromStdString(LangText("MSG_UPGRADE_SUMMARY"));
-  for (int n : {summary.done, summary.failed})
-    if (const int at = text.indexOf(QStringLiteral("%d")); at >= 0) text.replace(at, 2, QString::number(n));
+  // The counts, then the failed devices by address and serial.
+  const QString text =
+      QString::fromStdString(RunSummaryText(summary, [](const char* key) { return LangText(key); }));
   prompts_.MessageBox(&window_, text, QStringLiteral("Tips"),
                       summary.failed > 0 ? PromptIcon::kWarning : PromptIcon::kInformation);
 }

@@ -4,7 +4,10 @@
 //   the broadcast's converter against libavcodec's MP3 decoder and
 //   swr_convert;
 // - walk every frame of a one-hour file: the MP3 analysis against
-//   av_read_frame.
+//   av_read_frame;
+// - a broadcast's start on a file with 4 MiB of noise before the audio: what
+//   the caller's thread spends in Mp3PcmStream::Start, and the time to the
+//   first PCM.
 // The files are made once in a temporary folder with the ffmpeg command.
 #include <benchmark/benchmark.h>
 
@@ -67,6 +70,46 @@ const std::string& HourFile() {
     return p;
   }();
   return path;
+}
+
+// The minute after 4 MiB of noise.
+const std::string& JunkFile() {
+  static const std::string path = [] {
+    const std::string p = (BenchDir() / "junk.mp3").string();
+    std::ifstream in(MinuteFile(), std::ios::binary);
+    const std::string minute((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string noise(4 << 20, '\0');
+    std::uint32_t x = 2463534242u;
+    for (char& c : noise) {
+      x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+      c = static_cast<char>(x);
+    }
+    std::ofstream(p, std::ios::binary) << noise << minute;
+    return p;
+  }();
+  return path;
+}
+
+void BM_StartAfterJunk(benchmark::State& state) {
+  const std::string& path = JunkFile();
+  for (auto _ : state) {
+    Mp3PcmStream stream(path, 32000, 1);
+    if (stream.Start() != Mp3DecodeStatus::Ok) state.SkipWithError("no audio found");
+    state.PauseTiming();
+    std::uint8_t piece[2560];
+    stream.Read(piece, sizeof piece);
+    state.ResumeTiming();
+  }
+}
+
+void BM_FirstPcmAfterJunk(benchmark::State& state) {
+  const std::string& path = JunkFile();
+  for (auto _ : state) {
+    Mp3PcmStream stream(path, 32000, 1);
+    stream.Start();
+    std::uint8_t piece[2560];
+    benchmark::DoNotOptimize(stream.Read(piece, sizeof piece));
+  }
 }
 
 void BM_DecodeConvert_Kelvara(benchmark::State& state) {
@@ -155,6 +198,8 @@ BENCHMARK(BM_DecodeConvert_Kelvara)->Unit(benchmark::kMillisecond)->MeasureProce
 BENCHMARK(BM_DecodeConvert_Libav)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 BENCHMARK(BM_FrameWalkHour_Kelvara)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 BENCHMARK(BM_FrameWalkHour_Libav)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_StartAfterJunk)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FirstPcmAfterJunk)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -7,6 +7,8 @@
 
 #include "common/debug_log.h"
 #include "common/path_component.h"
+#include "common/device_reply_xml.h"
+#include "common/xml_guard.h"
 #include "media/core/mpa_exception.h"
 
 namespace kelvara::media {
@@ -317,40 +319,49 @@ void DeviceFileList::Query(int login, DeviceFileKind kind) {
   outstanding_ = 0;
   outstandingLogin_ = login;
   files_.clear();
+  names_.clear();
   queryLogin_ = login;
   queryPage_ = 0;
   kind_ = kind;
   AskPage();
 }
 
-bool DeviceFileList::OnSearchReply(int login, int result, const std::string& text) {
-  if (login != outstandingLogin_) return false;
+std::size_t DeviceFileList::OnSearchReply(int login, int result, const std::string& text) {
+  if (login != outstandingLogin_) return 0;
   if (skip_ > 0) {
     --skip_;
-    return false;
+    return 0;
   }
   if (outstanding_ > 0) --outstanding_;
-  if (login != queryLogin_) return false;
+  if (login != queryLogin_) return 0;
   TiXmlDocument doc;
-  doc.Parse(text.c_str());
+  kelvara::ParseXmlGuarded(doc, text);
   const TiXmlElement* root = doc.RootElement();
   std::size_t added = 0;
+  bool full = false;
   if (result == 0 && root) {
     for (const TiXmlElement* e = root->FirstChildElement("RECORD_FILE"); e; e = e->NextSiblingElement("RECORD_FILE")) {
       const char* path = e->Attribute("FilePath");
-      if (!path) continue;
-      if (std::find(files_.begin(), files_.end(), path) != files_.end()) continue;
+      if (!path || names_.count(path) > 0) continue;
+      if (files_.size() >= kMaxFiles) {
+        full = true;
+        break;
+      }
+      names_.emplace(path);
       files_.emplace_back(path);
       ++added;
     }
   }
   // A page that adds nothing new ends the listing (a device that repeats its
-  // last page would otherwise be asked for ever).
-  if (added > 0)
+  // last page would otherwise be asked for ever); so do the caps.
+  const bool cut = full || (added > 0 && queryPage_ >= kMaxPages);
+  if (added > 0 && !cut) {
     AskPage();
-  else
+  } else {
+    if (cut) view_.ShowError("DEVICE_FILES_LIST_CUT");
     queryLogin_ = 0;
-  return added > 0;
+  }
+  return added;
 }
 
 void DeviceFileList::Upload(int login, const std::vector<std::string>& paths) {
@@ -380,8 +391,7 @@ void DeviceFileList::OnUploadFailed(int login, const std::string& text) {
   // Another transfer of the device (an upgrade, a configuration file) is not
   // the queue's; an outcome that names no kind is taken as the queue's.
   TiXmlDocument doc;
-  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_LEGACY);
-  const TiXmlElement* root = doc.Error() ? nullptr : doc.RootElement();
+  const TiXmlElement* root = kelvara::ParseDeviceReplyXml(doc, text, "Upload outcome") ? doc.RootElement() : nullptr;
   int kind = 0;
   if (root != nullptr && root->QueryIntAttribute("Kind", &kind) == TIXML_SUCCESS && kind != kTransferKindOemApp &&
       kind != kTransferKindOemMp3)
@@ -418,6 +428,7 @@ bool DeviceFileList::OnDeleteReply(int login, int result) {
   const auto row = std::find(files_.begin(), files_.end(), name);
   if (outstandingLogin_ != login || row == files_.end()) return false;
   files_.erase(row);
+  names_.erase(name);
   return true;
 }
 

@@ -17,6 +17,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -172,9 +173,16 @@ class DeviceFileList {
  public:
   DeviceFileList(BroadcastSdk& sdk, BroadcastView& view) : sdk_(sdk), view_(view) {}
 
+  // A listing stops at kMaxFiles names or kMaxPages pages, whichever comes
+  // first, and says so in the window: a device that sends new names on every
+  // page would otherwise be asked for ever. Real stores hold a few dozen
+  // files in pages of ten.
+  static constexpr std::size_t kMaxFiles = 10000;
+  static constexpr int kMaxPages = 2000;
+
   void Query(int login, DeviceFileKind kind);
-  // Reply 1021: true when the list changed.
-  bool OnSearchReply(int login, int result, const std::string& text);
+  // Reply 1021: the number of names it appended to Files() (0: no change).
+  std::size_t OnSearchReply(int login, int result, const std::string& text);
   const std::vector<std::string>& Files() const { return files_; }
   bool Querying() const { return queryLogin_ > 0; }
 
@@ -220,6 +228,7 @@ class DeviceFileList {
   int skip_ = 0;         // replies of an earlier query still to come
   DeviceFileKind kind_ = DeviceFileKind::Mp3;
   std::vector<std::string> files_;
+  std::unordered_set<std::string> names_;  // files_ as a set: a page's names are checked in constant time
   int uploadLogin_ = 0;
   std::vector<std::string> uploadQueue_;
   bool uploading_ = false;  // a file of the queue is on its way

@@ -1,48 +1,22 @@
 #include "media/core/mp3_pcm_decoder.h"
 
-#include <fcntl.h>
 #include <lame/lame.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "media/core/audio_resampler.h"
+#include "media/core/mpa_frame_walk.h"
+#include "media/core/mpa_tags.h"
 
 namespace kelvara::media {
 
 namespace {
 
-constexpr std::size_t kBlockBytes = 640;
 constexpr int kMaxFrameSamples = 2304;
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Bytes read at `offset`, fewer only at the end of the file; -1 on error.
-ssize_t ReadFull(int fd, std::uint8_t* out, std::size_t size, off_t offset) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t got = ::pread(fd, out + done, size - done, offset + static_cast<off_t>(done));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return static_cast<ssize_t>(done);
-}
 
 struct HipDecoder {
   hip_t hip = hip_decode_init();
@@ -53,25 +27,43 @@ struct HipDecoder {
 
 }  // namespace
 
-Mp3DecodeStatus DecodeMp3File(const std::string& path, int targetRate, int targetChannels, const PcmSink& sink) {
-  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return Mp3DecodeStatus::CannotOpen;
-  const off_t length = ::lseek(file.get(), 0, SEEK_END);
-  if (length <= 0) return Mp3DecodeStatus::Empty;
+namespace {
 
-  // A leading ID3v2 tag is passed over; its size is taken as it stands and a
-  // size past the end simply leaves nothing to decode.
-  off_t offset = 0;
-  std::uint8_t head[10];
-  if (ReadFull(file.get(), head, 10, 0) == 10 && std::memcmp(head, "ID3", 3) == 0) {
-    const off_t size = (off_t{head[6] & 0x7F} << 21) | (off_t{head[7] & 0x7F} << 14) |
-                       (off_t{head[8] & 0x7F} << 7) | off_t{head[9] & 0x7F};
-    offset = size + 10;
+// The audio range of the file between its tags.
+std::pair<std::int64_t, std::int64_t> AudioRange(CMPAFileStream& stream) {
+  std::int64_t begin = 0, end = stream.GetSize();
+  CTags tags(stream, begin, end, [](const CMPAException&) {});
+  return {begin, end};
+}
+
+std::unique_ptr<CMPAFileStream> OpenStream(const std::string& path) {
+  try {
+    return std::make_unique<CMPAFileStream>(path);
+  } catch (const CMPAException&) {
+    return nullptr;
   }
+}
 
+}  // namespace
+
+Mp3DecodeStatus ProbeMp3File(const std::string& path) {
+  const auto stream = OpenStream(path);
+  if (!stream) return Mp3DecodeStatus::CannotOpen;
+  try {
+    const auto [begin, end] = AudioRange(*stream);
+    MpaFrameWalk walk(*stream, begin, end, kMaxMp3SearchBytes);
+    return walk.Next() ? Mp3DecodeStatus::Ok : Mp3DecodeStatus::Empty;
+  } catch (const CMPAException&) {
+    return Mp3DecodeStatus::Empty;
+  }
+}
+
+Mp3DecodeStatus DecodeMp3File(const std::string& path, int targetRate, int targetChannels, const PcmSink& sink) {
+  const auto stream = OpenStream(path);
+  if (!stream) return Mp3DecodeStatus::CannotOpen;
   HipDecoder decoder;
   if (!decoder.hip) return Mp3DecodeStatus::Empty;
-  std::array<std::uint8_t, kBlockBytes> block{};
+  std::vector<std::uint8_t> block;
   std::array<short, kMaxFrameSamples> left{}, right{};
   std::vector<std::int16_t> interleaved(2 * kMaxFrameSamples);
   std::vector<std::int16_t> converted;
@@ -80,47 +72,54 @@ Mp3DecodeStatus DecodeMp3File(const std::string& path, int targetRate, int targe
   int sourceChannels = 1;
   bool any = false;
 
-  for (;;) {
-    const ssize_t got = ReadFull(file.get(), block.data(), kBlockBytes, offset);
-    if (got <= 0) break;
-    offset += got;
-    std::fill(block.begin() + got, block.end(), 0);
-    mp3data_struct info{};
-    int n = hip_decode1_headers(decoder.hip, block.data(), kBlockBytes, left.data(), right.data(), &info);
-    while (n > 0 && n <= kMaxFrameSamples) {
-      if (!formatKnown) {
-        if (!info.header_parsed) {
-          n = hip_decode1_headers(decoder.hip, block.data(), 0, left.data(), right.data(), &info);
-          continue;
+  try {
+    const auto [begin, end] = AudioRange(*stream);
+    // The decoder gets whole frames only, as our walk finds them: it never
+    // holds bytes that are not audio, which it would scan again and again.
+    MpaFrameWalk walk(*stream, begin, end, kMaxMp3SearchBytes);
+    while (const auto frame = walk.Next()) {
+      std::int64_t at = frame->offset;
+      const std::uint8_t* bytes = stream->ReadBuffer(frame->length, at, false);
+      block.assign(bytes, bytes + frame->length);
+      mp3data_struct info{};
+      int n = hip_decode1_headers(decoder.hip, block.data(), block.size(), left.data(), right.data(), &info);
+      while (n > 0 && n <= kMaxFrameSamples) {
+        if (!formatKnown) {
+          if (!info.header_parsed) {
+            n = hip_decode1_headers(decoder.hip, block.data(), 0, left.data(), right.data(), &info);
+            continue;
+          }
+          formatKnown = true;
+          sourceChannels = info.stereo == 2 ? 2 : 1;
+          const int sourceRate = info.samplerate == 0 ? 16000 : info.samplerate;
+          if (sourceRate != targetRate || sourceChannels != targetChannels)
+            resampler = AudioResampleInit(targetChannels, sourceChannels, targetRate, sourceRate);
         }
-        formatKnown = true;
-        sourceChannels = info.stereo == 2 ? 2 : 1;
-        const int sourceRate = info.samplerate == 0 ? 16000 : info.samplerate;
-        if (sourceRate != targetRate || sourceChannels != targetChannels)
-          resampler = AudioResampleInit(targetChannels, sourceChannels, targetRate, sourceRate);
-      }
-      const std::size_t samples = static_cast<std::size_t>(n);
-      if (sourceChannels == 1) {
-        std::copy_n(left.data(), samples, interleaved.data());
-      } else {
-        for (std::size_t i = 0; i < samples; ++i) {
-          interleaved[2 * i] = left[i];
-          interleaved[2 * i + 1] = right[i];
+        const std::size_t samples = static_cast<std::size_t>(n);
+        if (sourceChannels == 1) {
+          std::copy_n(left.data(), samples, interleaved.data());
+        } else {
+          for (std::size_t i = 0; i < samples; ++i) {
+            interleaved[2 * i] = left[i];
+            interleaved[2 * i + 1] = right[i];
+          }
         }
+        std::size_t pcmBytes = samples * static_cast<std::size_t>(sourceChannels) * 2;
+        const std::uint8_t* data = reinterpret_cast<const std::uint8_t*>(interleaved.data());
+        if (resampler) {
+          converted.resize(AudioResampleCapacity(*resampler, pcmBytes));
+          pcmBytes = AudioResample(*resampler, converted.data(), interleaved.data(), pcmBytes);
+          data = reinterpret_cast<const std::uint8_t*>(converted.data());
+        }
+        if (pcmBytes > 0) {
+          any = true;
+          if (!sink(data, pcmBytes)) return Mp3DecodeStatus::Stopped;
+        }
+        n = hip_decode1_headers(decoder.hip, block.data(), 0, left.data(), right.data(), &info);
       }
-      std::size_t bytes = samples * static_cast<std::size_t>(sourceChannels) * 2;
-      const std::uint8_t* data = reinterpret_cast<const std::uint8_t*>(interleaved.data());
-      if (resampler) {
-        converted.resize(AudioResampleCapacity(*resampler, bytes));
-        bytes = AudioResample(*resampler, converted.data(), interleaved.data(), bytes);
-        data = reinterpret_cast<const std::uint8_t*>(converted.data());
-      }
-      if (bytes > 0) {
-        any = true;
-        if (!sink(data, bytes)) return Mp3DecodeStatus::Stopped;
-      }
-      n = hip_decode1_headers(decoder.hip, block.data(), 0, left.data(), right.data(), &info);
     }
+  } catch (const CMPAException&) {
+    // A read error ends the decode with what it gave.
   }
   return any ? Mp3DecodeStatus::Ok : Mp3DecodeStatus::Empty;
 }
@@ -150,11 +149,10 @@ Mp3PcmStream::~Mp3PcmStream() {
 }
 
 Mp3DecodeStatus Mp3PcmStream::Start() {
+  const Mp3DecodeStatus status = ProbeMp3File(path_);
+  if (status != Mp3DecodeStatus::Ok) return status;
   thread_ = std::thread([this] { Run(); });
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return done_ || !buffer_.empty(); });
-  if (!buffer_.empty()) return Mp3DecodeStatus::Ok;
-  return status_;
+  return status;
 }
 
 void Mp3PcmStream::Run() {

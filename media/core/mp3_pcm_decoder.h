@@ -2,10 +2,13 @@
 // MP3 to 16-bit PCM at the broadcast's rate and channel count, through LAME's
 // hip decoder and the broadcast resampler.
 //
-// DecodeMp3File is the whole decode step by step: skip a leading ID3v2 tag,
-// feed the decoder 640-byte blocks (the last padded with zeros), take every
-// frame it gives, convert it when its rate or channels differ from the
-// target, and hand the bytes to a sink in file order.
+// DecodeMp3File is the whole decode step by step: leave out the tags at both
+// ends, feed the decoder the frames our frame walk finds (mpa_frame_walk.h:
+// a run of several matching headers puts it in step, so bytes before the
+// audio never reach the decoder, which would scan them again with every
+// block and take time that grows with their square), take every frame it
+// gives, convert it when its rate or channels differ from the target, and
+// hand the bytes to a sink in file order.
 //
 // Mp3PcmStream runs that decode on a thread of its own and keeps at most a
 // bounded look-ahead of PCM, so a long file does not sit in memory whole;
@@ -22,6 +25,15 @@
 namespace kelvara::media {
 
 enum class Mp3DecodeStatus { Ok, CannotOpen, Empty, Stopped };
+
+// The most bytes one search for frames passes over (before the audio, or
+// across damage inside it); a file whose audio lies further in is taken as
+// holding none. Searching is linear: 8 MiB take about 50 ms.
+inline constexpr std::int64_t kMaxMp3SearchBytes = 8 << 20;
+
+// Whether the file opens and holds a frame the decode would start with:
+// Ok, CannotOpen or Empty. Costs one bounded search, no decoding.
+Mp3DecodeStatus ProbeMp3File(const std::string& path);
 
 // The sink returns false to stop the decode.
 using PcmSink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
@@ -42,8 +54,8 @@ class Mp3PcmStream {
   Mp3PcmStream(const Mp3PcmStream&) = delete;
   Mp3PcmStream& operator=(const Mp3PcmStream&) = delete;
 
-  // Starts decoding and waits until the first PCM is there or the decode has
-  // ended: CannotOpen, Empty (no PCM at all) or Ok.
+  // Probes the file (ProbeMp3File) and, when it holds a frame, starts the
+  // decode thread without waiting for its first PCM: Ok, CannotOpen or Empty.
   Mp3DecodeStatus Start();
 
   // Copies up to `size` bytes, waiting while the decoder is behind; fewer

@@ -91,7 +91,6 @@ bool CRecordThread::OpenFileLocked() {
   handle_ = handle;
   got_key_frame_ = false;
   file_start_tick_ = Now();
-  file_first_ts_ = -1;
   video_frames_written_ = 0;
   std::lock_guard lock(mutex_);
   accepting_ = true;
@@ -173,8 +172,24 @@ void CRecordThread::Worker() {
 }
 
 void CRecordThread::WriteQueued(std::deque<tagRecordMediaData>& batch) {
-  for (tagRecordMediaData& f : batch) {
+  for (auto it = batch.begin(); it != batch.end(); ++it) {
+    tagRecordMediaData& f = *it;
     if (failed()) return;
+    if (f.type == 0 && WriteVideo(f) == VideoOutcome::kSegmentClosed) {
+      // Modes 2 and 3 between two files: what the batch still holds, from
+      // the key frame that ended the segment, is kept as pre-recording.
+      std::lock_guard lock(mutex_);
+      for (auto r = batch.end(); r != it;) {
+        --r;
+        (r->type == 1 ? queued_audio_ : queued_video_) += 1;
+        queued_bytes_ += static_cast<std::size_t>(r->length);
+        queue_.push_front(std::move(*r));
+      }
+      accepting_ = false;
+      dropping_ = false;
+      TrimPreRecord();
+      return;
+    }
     if (f.type == 1) {
       if (!got_key_frame_ || key_frame_only_ || handle_ == 0) continue;
       const int r = sink_.Write(handle_, 0, f.data.get(), static_cast<unsigned long>(f.length), f.keyFrame,
@@ -182,8 +197,6 @@ void CRecordThread::WriteQueued(std::deque<tagRecordMediaData>& batch) {
       if (r == kMp4FileFull) NextSegment();  // the new file waits for a key frame
       else if (r < 0 && r != kMp4BadTimestamp && r != kMp4NotReady)
         Fail("the writer failed (" + std::to_string(r) + ")");
-    } else {
-      WriteVideo(f);
     }
   }
 }
@@ -193,46 +206,45 @@ bool CRecordThread::failed() const {
   return failed_;
 }
 
-void CRecordThread::WriteVideo(tagRecordMediaData& f) {
+CRecordThread::VideoOutcome CRecordThread::WriteVideo(tagRecordMediaData& f) {
   const bool key = f.keyFrame != 0;
   if (key && handle_ != 0) {
-    // Segment length by the wall clock or by the stream's own time, whichever
-    // is further: a stream that arrives in bursts is cut at the same place.
-    std::uint64_t elapsed = Now() - file_start_tick_;
-    if (file_first_ts_ >= 0 && f.timestampMs > file_first_ts_)
-      elapsed = std::max<std::uint64_t>(elapsed, static_cast<std::uint64_t>(f.timestampMs - file_first_ts_));
-    if (elapsed > static_cast<std::uint64_t>(options_.segment_s) * 1000u) {
+    // A file lasts from its start tick until the first key frame after the
+    // segment time.
+    if (Now() - file_start_tick_ > static_cast<std::uint64_t>(options_.segment_s) * 1000u) {
       if (mode_ == 2 || mode_ == 3) {
         CloseFile();
-        return;
+        return VideoOutcome::kSegmentClosed;
       }
-      if (!NextSegment()) return;
+      if (!NextSegment()) return VideoOutcome::kDone;
     }
   }
   if (key) got_key_frame_ = true;
-  if (!got_key_frame_ || (key_frame_only_ && !key)) return;
+  if (!got_key_frame_ || (key_frame_only_ && !key)) return VideoOutcome::kDone;
   if (first_write_tick_ == 0) first_write_tick_ = Now();
-  if (handle_ == 0) return;
+  if (handle_ == 0) return VideoOutcome::kDone;
   for (int attempt = 0; attempt < 2; ++attempt) {
     // Time-lapse files count 40 ms per key frame, from 40 (0 is refused).
     const double ts = key_frame_only_ ? (video_frames_written_ + 1) * 40.0 : f.timestampMs;
     const int r = sink_.Write(handle_, 1, f.data.get(), static_cast<unsigned long>(f.length), f.keyFrame, ts);
     if (r == 0) {
       ++video_frames_written_;
-      if (file_first_ts_ < 0) file_first_ts_ = f.timestampMs;
-      return;
+      return VideoOutcome::kDone;
     }
-    if (r == kMp4BadTimestamp || r == kMp4NotReady) return;  // this frame only
+    if (r == kMp4BadTimestamp || r == kMp4NotReady) return VideoOutcome::kDone;  // this frame only
     if (r != kMp4FileFull) {
       Fail("the writer failed (" + std::to_string(r) + ")");
-      return;
+      return VideoOutcome::kDone;
     }
     // The file is full: the next segment starts at once; a key frame begins it.
-    if (!NextSegment()) return;
-    if (!key) return;
+    if (!NextSegment()) return VideoOutcome::kDone;
+    if (!key) return VideoOutcome::kDone;
     got_key_frame_ = true;
   }
+  return VideoOutcome::kDone;
 }
+
+
 
 bool CRecordThread::QueueFull(const tagRecordMediaData& incoming) const {
   if (queued_bytes_ + static_cast<std::size_t>(incoming.length) > options_.max_queue_bytes) return true;

@@ -72,7 +72,9 @@ class CRecordThread {
  private:
   void Worker();
   void WriteQueued(std::deque<tagRecordMediaData>& batch);
-  void WriteVideo(tagRecordMediaData& frame);
+  // kSegmentClosed: modes 2 and 3 closed the file at the end of a segment.
+  enum class VideoOutcome { kDone, kSegmentClosed };
+  VideoOutcome WriteVideo(tagRecordMediaData& frame);
   bool OpenFileLocked();  // worker or not-yet-running only
   void CloseFile();
   bool NextSegment();
@@ -95,7 +97,6 @@ class CRecordThread {
   long handle_ = 0;
   bool got_key_frame_ = false;
   std::uint64_t file_start_tick_ = 0;
-  double file_first_ts_ = -1;
   std::uint64_t first_write_tick_ = 0;
   int video_frames_written_ = 0;
 

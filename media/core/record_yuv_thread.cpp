@@ -104,8 +104,11 @@ void CRecordYuvThread::PushFrame(const unsigned char* data, int length, int kind
   if (data == nullptr || length <= 0) return;
   std::lock_guard lock(mutex_);
   if (!run_ || failed_) return;
+  // After a drop a stream dump resumes only at a key frame, so what follows
+  // the gap decodes; pictures stand alone.
+  if (dropping_ && format_ != 0 && kind <= 0) return;
   if (queued_bytes_ + static_cast<std::size_t>(length) > options_.max_queue_bytes) {
-    // The disk does not keep up: a stream dump starts again at a key frame.
+    dropping_ = true;
     if (!drop_logged_) {
       drop_logged_ = true;
       DebugLogPrintf("Dump %s: the disk does not keep up, frames dropped\n", device_name_.c_str());
@@ -119,6 +122,7 @@ void CRecordYuvThread::PushFrame(const unsigned char* data, int length, int kind
   b.data.reset(new (std::nothrow) unsigned char[size]());
   if (!b.data) return;
   std::memcpy(b.data.get(), data, static_cast<std::size_t>(length));
+  dropping_ = false;
   queued_bytes_ += static_cast<std::size_t>(length);
   queue_.push_back(std::move(b));
   wake_.notify_one();
@@ -170,6 +174,7 @@ void CRecordYuvThread::Worker() {
         std::lock_guard lock(mutex_);
         if (failed_) return;
       }
+      if (options_.before_write) options_.before_write();
       if (frames_written_ >= FrameLimit()) {
         CloseFile();
         if (!OpenFile()) {

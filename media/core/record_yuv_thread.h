@@ -28,6 +28,8 @@ struct MediaBufferStruct {
 struct RecordYuvOptions {
   std::filesystem::path base_folder;  // empty: the common documents folder
   std::size_t max_queue_bytes = 256u << 20;
+  // Called on the worker before each frame is written (tests stall the disk here).
+  std::function<void()> before_write;
 };
 
 class CRecordYuvThread {
@@ -80,6 +82,7 @@ class CRecordYuvThread {
   bool run_ = false;
   bool failed_ = false;
   bool drop_logged_ = false;
+  bool dropping_ = false;  // frames were dropped: wait for a key frame
   std::string failure_;
   std::function<void(const std::string&)> on_failure_;
   std::vector<std::filesystem::path> files_;

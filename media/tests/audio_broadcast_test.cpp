@@ -288,6 +288,40 @@ TEST(DeviceFilesTest, PagingEndsOnNothingNewAndNeverMixesQueries) {
   EXPECT_EQ(sdk.calls[0], "SystemControl 5 1021 <REQUEST_PARAM SearchMode=\"0\" MediaType=\"OEMAPP\" Page=\"0\" />\n");
 }
 
+// A device that answers every page with names never seen before: the
+// listing stops at its caps, says so once, and keeps what it read.
+TEST(DeviceFilesTest, EndlessPagesStopAtTheCaps) {
+  struct Case {
+    std::size_t namesPerPage;
+    std::size_t files;
+    std::size_t pagesAsked;
+  } cases[] = {
+      {1400, DeviceFileList::kMaxFiles, 8},  // the file cap, inside page 8
+      {1, DeviceFileList::kMaxPages, DeviceFileList::kMaxPages},
+      {10, DeviceFileList::kMaxFiles, DeviceFileList::kMaxFiles / 10 + 1},  // the cap met exactly, then one more page
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.namesPerPage);
+    RecordingSdk sdk;
+    RecordingView view;
+    DeviceFileList files(sdk, view);
+    files.Query(5, DeviceFileKind::Mp3);
+    std::size_t next = 0, pages = 0, shown = 0;
+    while (files.Querying() && pages < 100000) {
+      std::string xml = "<RESPONSE_PARAM>";
+      for (std::size_t i = 0; i < c.namesPerPage; ++i)
+        xml += "<RECORD_FILE FilePath=\"/oem/mp3/f" + std::to_string(next++) + ".mp3\"/>";
+      ++pages;
+      shown += files.OnSearchReply(5, 0, xml + "</RESPONSE_PARAM>");
+    }
+    EXPECT_EQ(files.Files().size(), c.files);
+    EXPECT_EQ(shown, c.files);  // what the window appended, page by page
+    EXPECT_EQ(files.Files().back(), "/oem/mp3/f" + std::to_string(c.files - 1) + ".mp3");
+    EXPECT_EQ(sdk.calls.size(), c.pagesAsked);
+    EXPECT_EQ(view.errors, std::vector<std::string>{"DEVICE_FILES_LIST_CUT"});
+  }
+}
+
 TEST(DeviceFilesTest, UploadsDeletesListenAndDownloads) {
   RecordingSdk sdk;
   RecordingView view;

@@ -104,6 +104,11 @@ TEST_F(DialogTest, DeviceFilesArriveThroughTheSeam) {
   ASSERT_EQ(dlg->DeviceList()->GetItemCount(), 1);
   EXPECT_EQ(dlg->DeviceList()->GetItemText(0, 0), "bell.mp3");
   EXPECT_EQ(sdk.calls.back(), "SearchOEMMp3File 3 1");
+  // Each page's new names are appended after the rows already shown.
+  dlg->Intercom().OnConfigReply(
+      3, 1021, 0, "<R><RECORD_FILE FilePath=\"bell.mp3\"/><RECORD_FILE FilePath=\"gong.mp3\"/></R>");
+  ASSERT_EQ(dlg->DeviceList()->GetItemCount(), 2);
+  EXPECT_EQ(dlg->DeviceList()->GetItemText(1, 0), "gong.mp3");
   dlg->Intercom().OnConfigReply(3, 1021, 0, "<R/>");
   EXPECT_FALSE(dlg->Files().Querying());
   dlg->DeviceList()->SetItemStates(0, controls::kStateSelected);
@@ -117,9 +122,10 @@ TEST_F(DialogTest, DeviceFilesArriveThroughTheSeam) {
   // A delete leaves the list when the device answers that it is done.
   dlg->DeviceList()->SetItemStates(0, controls::kStateSelected);
   dlg->OnDeleteDeviceFiles();
-  EXPECT_EQ(dlg->DeviceList()->GetItemCount(), 1);
+  EXPECT_EQ(dlg->DeviceList()->GetItemCount(), 2);
   dlg->Intercom().OnConfigReply(3, 1024, 0, "");
-  EXPECT_EQ(dlg->DeviceList()->GetItemCount(), 0);
+  ASSERT_EQ(dlg->DeviceList()->GetItemCount(), 1);
+  EXPECT_EQ(dlg->DeviceList()->GetItemText(0, 0), "gong.mp3");
 }
 
 // The file dialogs' filters, as a Qt file dialog reads them, show the files

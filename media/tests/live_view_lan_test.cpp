@@ -11,6 +11,7 @@
 #include <QTest>
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,7 @@
 #include "media/ui/live_view.h"
 #include "media/ui/wnd_manager.h"
 #include "rtsp_server.h"
+#include "journal_bytes.h"
 #include "simulator.h"
 #include "zq_player.h"
 
@@ -279,16 +282,7 @@ TEST_F(LiveViewLanTest, UnsupportedModelIsRefusedWithItsType) {
 }
 
 // The bytes devsim received over the SDK link, decoded from its journal.
-std::string SdkBytes(const std::string& journal) {
-  std::string out;
-  size_t at = 0;
-  while ((at = journal.find("\nsdk ", at)) != std::string::npos) {
-    at += 5;
-    for (; at + 1 < journal.size() && std::isxdigit(static_cast<unsigned char>(journal[at])); at += 2)
-      out += static_cast<char>(std::stoi(journal.substr(at, 2), nullptr, 16));
-  }
-  return out;
-}
+std::string SdkBytes(const std::string& journal) { return devsim::JournalBytes(journal); }
 
 TEST_F(LiveViewLanTest, PanePtzAndPresetsReachTheDevice) {
   const int login = LoginPtzRow(4);
@@ -367,7 +361,34 @@ TEST_F(LiveViewLanTest, MotionGridIsDrawnOverThePlayingPanes) {
       for (int x = 0; x < shot.width(); ++x) count += shot.pixelColor(x, y) == QColor(0, 255, 0) ? 1 : 0;
     return count;
   };
-  // The test pattern has green of its own: the grid is what it adds.
+  // The test pattern has green of its own, which changes from picture to
+  // picture: the streams are held still, so the grid is all that changes.
+  struct Resume {
+    devsim::RtspServer* rtsp;
+    ~Resume() {
+      for (int device : {8, 9}) rtsp->SetFault(device, devsim::StreamFault::kRun);
+    }
+  } resume{rtsp_};
+  for (int device : {8, 9}) rtsp_->SetFault(device, devsim::StreamFault::kStall);
+  auto decoded = [&] {
+    long long total = 0;
+    for (int pane : {0, 1}) {
+      long long d = 0, painted = 0;
+      ZQ_PLAYER_GetFrameCounts(grid_->GetPanePlayer(pane), &d, &painted);
+      total += d;
+    }
+    return total;
+  };
+  long long seen = decoded();
+  ASSERT_TRUE(QTest::qWaitFor(  // no picture decoded for 300 ms
+      [&] {
+        QTest::qWait(300);
+        const long long now = decoded();
+        const bool still = now == seen;
+        seen = now;
+        return still;
+      },
+      10000));
   const int height = grid_->GetPane(0)->height();
   const int before[2] = {green(0), green(1)};
   view_->OnMotionGridOn(3, 3);
@@ -660,6 +681,48 @@ TEST_F(LiveViewLanTest, RecordSwitchStartsTheRecorderWhenTheDescriptionArrives) 
       "ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" + files[0].string() + "'");
   EXPECT_EQ(probe.substr(0, 1), "K");
   EXPECT_GE(std::count(probe.begin(), probe.end(), '\n'), 10);
+}
+
+// A recording through a dropped stream keeps its real length: the
+// reconnection's timestamps go on from the wall clock, so ffprobe finds the
+// file about as long as the recording ran and no two pictures closer than
+// half the stream's interval.
+TEST_F(LiveViewLanTest, RecordingThroughADroppedStreamKeepsItsRealLength) {
+  constexpr int kDevice = 2;
+  settings_.record_switch = 1;
+  grid_->SetGrid(1, 1);
+  ASSERT_EQ(view_->StartPanePreview(kDevice, 0, 1, 0, 0), 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view_->IsPaneRecording(0) == 1; }, 20000));
+  const auto started = std::chrono::steady_clock::now();
+  const long handle = view_->Record(0)->m_playHandle.load();
+  QTest::qWait(5000);
+  rtsp_->SetFault(kDevice, devsim::StreamFault::kDrop);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ZQ_RTSP_CLINET_LIB_GetConnectionCount(handle) >= 2; }, 20000));
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return std::chrono::steady_clock::now() - started >= std::chrono::seconds(14); }, 20000));
+  std::vector<std::filesystem::path> files;
+  {
+    CDevInfo* r = view_->Record(0);
+    std::lock_guard lock(r->recorders_mutex);
+    files = r->m_recordThread->Files();
+  }
+  view_->StopPanePreview(0);  // the recorder is stopped and its file closed
+  const double wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  ASSERT_EQ(files.size(), 1u);
+  const double duration_s = std::atof(
+      kelvara::test::CommandOutput("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + files[0].string() +
+                                   "'")
+          .c_str());
+  EXPECT_NEAR(duration_s, wall_s, wall_s * 0.1);
+  std::istringstream times(kelvara::test::CommandOutput(
+      "ffprobe -v error -select_streams v:0 -show_entries packet=pts_time -of csv=p=0 '" + files[0].string() + "'"));
+  std::vector<double> pts;
+  for (double t; times >> t;) pts.push_back(t);
+  std::sort(pts.begin(), pts.end());
+  ASSERT_GE(pts.size(), 100u);
+  double smallest_step = 1.0;
+  for (size_t i = 1; i < pts.size(); ++i) smallest_step = std::min(smallest_step, pts[i] - pts[i - 1]);
+  EXPECT_GE(smallest_step, 0.020) << "the stream runs at 25 pictures a second";
 }
 
 }  // namespace

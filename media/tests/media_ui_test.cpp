@@ -9,7 +9,9 @@
 #include <QWheelEvent>
 
 #include "media/core/pane_mouse.h"
+#include "kelvara_test/test_env.h"
 #include "media/ui/dialog_preview.h"
+#include "media/ui/live_view.h"
 #include "media/ui/wnd_manager.h"
 
 namespace kelvara::ui {
@@ -102,6 +104,52 @@ TEST(VideoGrid, DoubleClickShowsThePaneAloneAndBack) {
   ASSERT_EQ(changed.count(), 2);
   EXPECT_EQ(changed[0], (QList<QVariant>{4, 1}));
   EXPECT_EQ(changed[1], (QList<QVariant>{4, 0}));
+}
+
+// Counts the raise requests a window gets (its z-order changes).
+class RaiseCounter : public QObject {
+ public:
+  int raised = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::ZOrderChange) ++raised;
+    return false;
+  }
+};
+
+// The video window is brought to the front each time the live view shows it,
+// also when it is already open behind the main window: Play all and a new
+// layout both raise and activate it.
+TEST(VideoWindow, ComesToTheFrontWheneverTheLiveViewShowsIt) {
+  QWidget main_window;
+  main_window.show();
+  main_window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&main_window));
+  CDialogVideo video;
+  auto* grid = new CWndManager();
+  grid->SetHostWindow(&video);
+  video.SetGrid(grid);
+  RaiseCounter counter;
+  video.installEventFilter(&counter);
+  media::LiveViewHost host;
+  host.documents = kelvara::test::MakeTempDir("docs");
+  media::LiveView view(host);
+  view.Attach(grid, &video);
+  const std::pair<const char*, std::function<void()>> shows[] = {
+      {"play all", [&] { view.OpenAllPreviews(); }},
+      {"play all again", [&] { view.OpenAllPreviews(); }},
+      {"new layout", [&] { view.OnMenuSplit(32933); }},
+  };
+  int raised = 0;
+  for (const auto& [name, show] : shows) {
+    SCOPED_TRACE(name);
+    main_window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main_window));
+    show();
+    EXPECT_TRUE(video.isVisible());
+    EXPECT_GT(counter.raised, raised);
+    raised = counter.raised;
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&video, 2000));
+  }
 }
 
 TEST(PreviewPopup, ButtonsWorkOnlyWhileOnline) {

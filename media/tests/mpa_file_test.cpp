@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include "media/core/mpa_file.h"
+#include "media/core/mpa_frame_walk.h"
+#include "media/core/mpa_tags.h"
 #include "mp3_fixtures.h"
 
 namespace kelvara::media {
@@ -194,6 +196,90 @@ TEST(MpaFileTest, FilesWithoutUsableFramesRaise) {
   EXPECT_EQ(codeOf(free), CMPAException::FreeBitrate);
   EXPECT_EQ(codeOf({}), CMPAException::NoFrame);
   EXPECT_EQ(codeOf(std::vector<std::uint8_t>(1000, 0x20)), CMPAException::NoFrame);
+}
+
+std::vector<Packet> FrameWalk(CMPAFileStream& stream, std::int64_t begin, std::int64_t end,
+                              std::int64_t maxSearch = -1) {
+  MpaFrameWalk walk(stream, begin, end, maxSearch);
+  std::vector<Packet> frames;
+  while (const auto f = walk.Next()) frames.push_back({f->offset, f->length});
+  return frames;
+}
+
+std::vector<Packet> FrameWalkBytes(const std::vector<std::uint8_t>& bytes, std::int64_t maxSearch = -1) {
+  CMPAFileStream stream("mem.mp3", bytes);
+  return FrameWalk(stream, 0, static_cast<std::int64_t>(bytes.size()), maxSearch);
+}
+
+std::vector<Packet> Frames(std::int64_t at, int count) {
+  std::vector<Packet> out;
+  for (int i = 0; i < count; ++i) out.push_back({at + i * 417, 417});
+  return out;
+}
+
+TEST(MpaFrameWalkTest, EqualsFfprobeOnEveryEncodedFile) {
+  for (const auto& entry : std::filesystem::directory_iterator(EncodedMp3Dir())) {
+    SCOPED_TRACE(entry.path().filename().string());
+    CMPAFileStream stream(entry.path().string());
+    std::int64_t begin = 0, end = stream.GetSize();
+    CTags tags(stream, begin, end, [](const CMPAException&) {});
+    std::vector<Packet> walked = FrameWalk(stream, begin, end);
+    CMPAFile file(entry.path().string());
+    if (file.GetVBRHeader()) walked.erase(walked.begin());  // not audio: the demuxer leaves it out
+    EXPECT_EQ(walked, FfprobePackets(entry.path()));
+  }
+}
+
+TEST(MpaFrameWalkTest, RunsOfMatchingHeadersDecideWhereAudioStarts) {
+  // Three chained false frames whose last reaches 100 bytes into the audio: a
+  // sync on fewer than four headers would cut the first real frame.
+  std::vector<std::uint8_t> chained(2000, 0x11);
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t at = 2000 - 3 * 417 + 100 + static_cast<std::size_t>(i) * 417;
+    chained[at] = 0xFF, chained[at + 1] = 0xFB, chained[at + 2] = 0x90, chained[at + 3] = 0x64;
+  }
+  Append(chained, SyntheticFrames(6));
+
+  std::vector<std::uint8_t> damaged = SyntheticFrames(4);
+  damaged.insert(damaged.end(), 300, 0xFF);  // sync bytes, no header
+  Append(damaged, SyntheticFrames(5));
+
+  std::vector<std::uint8_t> cut = SyntheticFrames(5);
+  cut.resize(cut.size() - 10);
+
+  std::vector<std::uint8_t> shortTail(50, 0x00);
+  Append(shortTail, SyntheticFrames(2));  // fewer than a run, ending the file
+
+  std::vector<std::uint8_t> tooFar(5000, 0x00);
+  Append(tooFar, SyntheticFrames(5));
+
+  std::vector<std::uint8_t> mixed = SyntheticFrames(5);
+  Append(mixed, SyntheticFrames(5, true));  // stereo, then a mono run
+
+  struct Case {
+    const char* name;
+    const std::vector<std::uint8_t>& bytes;
+    std::int64_t maxSearch;
+    std::vector<Packet> expected;
+  } cases[] = {
+      {"false chain before the audio", chained, -1, Frames(2000, 6)},
+      {"damage inside", damaged, -1, [] {
+         auto f = Frames(0, 4);
+         for (const auto& p : Frames(4 * 417 + 300, 5)) f.push_back(p);
+         return f;
+       }()},
+      {"last frame cut short", cut, -1, Frames(0, 4)},
+      {"short file", shortTail, -1, Frames(50, 2)},
+      {"audio past the search bound", tooFar, 4096, {}},
+      {"audio within the search bound", tooFar, 5000, Frames(5000, 5)},
+      {"format change", mixed, -1, Frames(0, 10)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(FrameWalkBytes(c.bytes, c.maxSearch), c.expected);
+  }
+  EXPECT_TRUE(FrameWalkBytes({}).empty());
+  EXPECT_TRUE(FrameWalkBytes(std::vector<std::uint8_t>(5000, 0xFF)).empty());
 }
 
 TEST(MpaFileTest, ErrorTextsCarryFileAndCall) {

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -92,21 +93,48 @@ Probe ProbeFile(const fs::path& file) {
   return p;
 }
 
+// The real writer, with a clock that follows the video written: the recorder
+// sees as much wall time pass as the stream it has written, however fast the
+// test pushes. Counts the files closed.
+class ClockedSink : public Mp4Sink {
+ public:
+  explicit ClockedSink(std::atomic<std::uint64_t>& clock) : clock_(clock) {}
+  long Create(const std::string& path, MEDIA_STREAM_INFO& info, bool audio, long limit) override {
+    return RivelinSink().Create(path, info, audio, limit);
+  }
+  int Write(long handle, int is_video, const unsigned char* data, unsigned long length, int key, double ts) override {
+    const int r = RivelinSink().Write(handle, is_video, data, length, key, ts);
+    if (is_video && follow) clock_ = 1000 + static_cast<std::uint64_t>(ts);
+    return r;
+  }
+  std::atomic<bool> follow{true};  // false: the clock stands still
+  int Close(long handle) override {
+    closed.fetch_add(1);
+    return RivelinSink().Close(handle);
+  }
+  std::atomic<int> closed{0};
+
+ private:
+  std::atomic<std::uint64_t>& clock_;
+};
+
 TEST(Recorder, SegmentsStartAtKeyFramesAndHoldEveryFrame) {
   const auto& units = TestStream();
   ASSERT_GE(units.size(), 625u);
   const fs::path base = kelvara::test::MakeTempDir("rec");
   std::atomic<std::uint64_t> clock{1000};
+  ClockedSink sink(clock);
   RecordOptions o;
   o.base_folder = base;
   o.segment_s = 10;
   o.max_queue_ms = 60000;  // the whole stream arrives at once here
   o.now_ms = [&] { return clock.load(); };
+  o.sink = &sink;
   CRecordThread rec(o);
   MEDIA_STREAM_INFO info = VideoInfo();
   ASSERT_EQ(rec.Start("10.77.1.1", &info, 0, 0), 0);
-  // 25 s of stream, pushed faster than real time: the segments follow the
-  // stream's own clock.
+  // 25 s of stream: a file ends at the first key frame more than 10 s after
+  // the file's start on the clock.
   for (int i = 0; i < 625; ++i) {
     const AccessUnit& u = units[static_cast<size_t>(i)];
     rec.PushFrame(0, u.bytes.data(), static_cast<int>(u.bytes.size()), u.key, 40.0 + 40.0 * i);
@@ -222,6 +250,42 @@ TEST(Recorder, PreRecordingKeepsTheLastTwoSecondsFromAKeyFrame) {
   EXPECT_EQ(p.frames, 35 + 50);
 }
 
+// Modes 2 and 3: a file that reaches the segment time closes, and the frames
+// from its last key frame on are pre-recording again for the next file.
+TEST(Recorder, AfterAnAlarmSegmentClosesFramesArePreRecordedAgain) {
+  std::atomic<std::uint64_t> clock{1000};
+  ClockedSink sink(clock);
+  RecordOptions o;
+  o.base_folder = kelvara::test::MakeTempDir("rec");
+  o.segment_s = 2;
+  o.now_ms = [&] { return clock.load(); };
+  o.sink = &sink;
+  CRecordThread rec(o);
+  MEDIA_STREAM_INFO info = VideoInfo();
+  ASSERT_EQ(rec.Start("alarm", &info, 2, 0), 0);
+  PushUnits(rec, 0, 30);  // kept: all, from the key frame 0
+  ASSERT_EQ(rec.OpenFile(), 0);
+  for (int i = 0; i < 1000 && rec.Files().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(rec.Files().size(), 1u);  // the worker has opened the file
+  // Key frames at 50 (2 s in: not past) and 75 (3 s: the file closes there).
+  PushUnits(rec, 30, 160);
+  for (int i = 0; i < 1000 && sink.closed.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(sink.closed.load(), 1);
+  EXPECT_TRUE(rec.IsRunning());
+  // The next alarm, before its own segment time is up: the last two seconds
+  // from a key frame, 125..159.
+  sink.follow = false;
+  ASSERT_EQ(rec.OpenFile(), 0);
+  rec.Stop();
+  const auto files = rec.Files();
+  ASSERT_EQ(files.size(), 2u);
+  const Probe first = ProbeFile(files[0]), second = ProbeFile(files[1]);
+  EXPECT_TRUE(first.first_key);
+  EXPECT_EQ(first.frames, 75);  // 0..74
+  EXPECT_TRUE(second.first_key);
+  EXPECT_EQ(second.frames, 35);
+}
+
 TEST(Recorder, FullFileStartsTheNextSegmentAtOnce) {
   FakeSink sink;
   sink.fail_with = kMp4FileFull;
@@ -249,6 +313,9 @@ TEST(Recorder, WriterErrorAndFailedNextFileStopVisibly) {
     o.base_folder = kelvara::test::MakeTempDir("rec");
     o.sink = &sink;
     o.segment_s = 1;
+    // Every look at the clock finds a second more: each key frame ends a segment.
+    auto clock = std::make_shared<std::atomic<std::uint64_t>>(0);
+    o.now_ms = [clock] { return clock->fetch_add(1000); };
     if (which == 0) {
       sink.fail_with = -1006;  // a full disk
       sink.fail_after = 10;
@@ -399,6 +466,70 @@ TEST(RawDump, StreamDumpBeginsAtAKeyFrameAndFfprobeCountsIt) {
   const std::string n = Shell("ffprobe -v error -f h264 -count_frames -select_streams v:0 -show_entries "
                             "stream=nb_read_frames -of csv=p=0 '" + f.string() + "'");
   EXPECT_EQ(std::atoi(n.c_str()), 85);  // from the key frame at 25
+}
+
+// A disk stall drops frames; the dump then resumes at a key frame, so every
+// gap in what was written is followed by a key frame and the file decodes.
+TEST(RawDump, StreamDumpResumesAtAKeyFrameAfterADrop) {
+  const auto& units = TestStream();
+  std::mutex m;
+  std::condition_variable cv;
+  bool stalled = true, inside = false;
+  RecordYuvOptions o;
+  o.base_folder = kelvara::test::MakeTempDir("raw");
+  o.max_queue_bytes = units[0].bytes.size() + units[1].bytes.size() * 6;  // room for a key frame
+  o.before_write = [&] {
+    std::unique_lock lock(m);
+    inside = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return !stalled; });
+  };
+  CRecordYuvThread dump(1, o);
+  ASSERT_EQ(dump.Start("d", 320, 240), 0);
+  auto push = [&](int i) {
+    const AccessUnit& u = units[static_cast<size_t>(i)];
+    dump.PushFrame(u.bytes.data(), static_cast<int>(u.bytes.size()), u.key, 320, 240);
+  };
+  push(0);
+  {
+    std::unique_lock lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return inside; }));  // the worker holds frame 0
+  }
+  for (int i = 1; i < 40; ++i) push(i);  // the queue fills: the rest is dropped
+  {
+    std::lock_guard lock(m);
+    stalled = false;
+    cv.notify_all();
+  }
+  for (int i = 40; i < 110; ++i) {
+    push(i);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  dump.Stop();
+  ASSERT_EQ(dump.Files().size(), 1u);
+  std::ifstream in(dump.Files()[0], std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  // Which units the file holds, in order.
+  std::vector<int> written;
+  std::size_t at = 0;
+  for (int i = 0; i < 110 && at < bytes.size(); ++i) {
+    const auto& b = units[static_cast<size_t>(i)].bytes;
+    if (bytes.compare(at, b.size(), std::string(b.begin(), b.end())) == 0) {
+      written.push_back(i);
+      at += b.size();
+    }
+  }
+  EXPECT_EQ(at, bytes.size()) << "the file holds whole units only";
+  ASSERT_FALSE(written.empty());
+  EXPECT_EQ(written.front(), 0);
+  EXPECT_EQ(written.back(), 109);
+  int gaps = 0;
+  for (std::size_t k = 1; k < written.size(); ++k) {
+    if (written[k] == written[k - 1] + 1) continue;
+    ++gaps;
+    EXPECT_TRUE(units[static_cast<size_t>(written[k])].key) << "unit " << written[k] << " follows a gap";
+  }
+  EXPECT_GE(gaps, 1);
 }
 
 TEST(RawDump, PictureDumpWritesI420AndStartsANewFileAfterTheLimit) {

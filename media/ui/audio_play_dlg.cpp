@@ -50,7 +50,7 @@ class CAudioPlayDlg::IntercomSeam : public device::IntercomDialog {
   void OnDeviceTalkEvent(int handle, int event) override { dlg_.broadcast_.OnDeviceTalkEvent(handle, event); }
   void OnConfigReply(int handle, int command, int result, const std::string& text) override {
     if (command == 507) dlg_.settings_.OnAudioCaptureReply(handle, result, text);
-    if (command == 1021 && dlg_.files_.OnSearchReply(handle, result, text)) dlg_.RefreshDeviceList();
+    if (command == 1021) dlg_.AppendDeviceRows(dlg_.files_.OnSearchReply(handle, result, text));
     if (command == 1022 && dlg_.files_.OnPlayReply(handle, result))
       dlg_.SetItemText(kListen, LangText(dlg_.files_.ListenCaption().c_str()));
     if (command == 1024 && dlg_.files_.OnDeleteReply(handle, result)) dlg_.RefreshDeviceList();
@@ -347,6 +347,12 @@ int CAudioPlayDlg::SelectedLogin() const { return host_.selectedLogin ? host_.se
 void CAudioPlayDlg::RefreshDeviceList() {
   while (deviceList_->GetItemCount() > 0) deviceList_->DeleteItem(deviceList_->GetItemCount() - 1);
   for (const std::string& name : files_.Files()) deviceList_->InsertItem(deviceList_->GetItemCount(), QString::fromStdString(name));
+}
+
+void CAudioPlayDlg::AppendDeviceRows(std::size_t added) {
+  const auto& files = files_.Files();
+  for (std::size_t i = files.size() - std::min(added, files.size()); i < files.size(); ++i)
+    deviceList_->InsertItem(deviceList_->GetItemCount(), QString::fromStdString(files[i]));
 }
 
 void CAudioPlayDlg::OnQueryDeviceFiles() {

@@ -101,6 +101,8 @@ class CAudioPlayDlg : public ui::CXDlg, public BroadcastView {
   std::vector<std::string> SelectedDeviceFiles() const;
   BroadcastSettings ReadSettings() const;
   void RefreshDeviceList();
+  // A listing page's new names, the last `added` of the list, as new rows.
+  void AppendDeviceRows(std::size_t added);
   int FormatValue() const;
 
   BroadcastSdk& sdk_;

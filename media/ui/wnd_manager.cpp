@@ -273,6 +273,10 @@ void CDialogVideo::SetVisible(int show_command) {
   } else {
     if (show_command == 9) showNormal();
     show();
+    // Shown over whatever hides it (the main window, most often), under a
+    // window manager too: show() alone leaves an open window where it is.
+    raise();
+    activateWindow();
   }
 }
 

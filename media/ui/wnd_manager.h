@@ -141,7 +141,8 @@ class CDialogVideo : public CXDlg {
   CDialogVideo();
   void SetGrid(CWndManager* grid) { grid_ = grid; }
   CWndManager* Grid() const { return grid_; }
-  // 0 hides the window, 5 shows it, 9 restores it.
+  // 0 hides the window, 5 shows it, 9 restores it; shown or restored, it
+  // is raised and activated.
   void SetVisible(int show_command);
   void Reshow();
 

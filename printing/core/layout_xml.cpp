@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "common/atomic_file.h"
+#include "common/xml_guard.h"
 
 namespace kelvara::printing {
 
@@ -24,8 +25,8 @@ bool LoadLayoutDocument(const std::filesystem::path& path, TiXmlDocument& doc, s
   if (!in.read(content.data(), std::streamsize(content.size()))) return fail("cannot be read");
   doc.Clear();
   // Legacy encoding keeps the bytes of non-UTF-8 files (GB2312 texts) as they are.
-  doc.Parse(content.c_str(), nullptr, TIXML_ENCODING_LEGACY);
-  if (doc.Error()) return fail(std::string("not valid XML: ") + doc.ErrorDesc());
+  if (const kelvara::XmlParseOutcome parsed = kelvara::ParseXmlGuarded(doc, content, TIXML_ENCODING_LEGACY); !parsed)
+    return fail(parsed.refused ? parsed.error : "not valid XML: " + parsed.error);
   if (doc.RootElement() == nullptr) return fail("has no root element");
   return true;
 }

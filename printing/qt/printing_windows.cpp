@@ -2,6 +2,9 @@
 
 #include <QWidget>
 
+#include "common/language_table.h"
+#include "common/ui/user_prompts.h"
+
 #include "printing/qt/label_printer.h"
 #include "printing/qt/pre_print_dlg.h"
 #include "printing/qt/print_dlg.h"
@@ -35,8 +38,14 @@ void PrintingWindows::ShowQrPopup(QWidget* owner, const QString& text, bool comp
   }
   if (popup_ == nullptr) {
     popup_ = new CQR_EncodeDlg(compact, prompts_, owner);
-    // The popup's print button prints the code with its text under it.
-    popup_->SetPrintRequest([this](const QString& qr) { printer_.PrintQrLabel(qr, qr); });
+    // The popup's print button prints the code with its text under it; when
+    // nothing was printed (no printer set up) it says so, as the label
+    // button does.
+    popup_->SetPrintRequest([this](const QString& qr) {
+      if (printer_.PrintQrLabel(qr, qr) == 1) return;
+      prompts_.MessageBox(popup_.data(), QString::fromStdString(LangText("STRING_PRINT_FAILED")),
+                          QString::fromStdString(LangText("WARRNING")), ui::PromptIcon::kWarning);
+    });
   }
   // Shown first: the window frame's size is known only then.
   popup_->show();

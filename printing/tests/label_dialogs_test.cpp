@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPrinter>
 #include <QPushButton>
 
 #include "common/language_table.h"
@@ -256,6 +257,37 @@ TEST(QrPopup, CompactLayoutAndPlacement) {
   EXPECT_GE(picture.top(), edit.height() + 3);
   EXPECT_EQ(picture.center().x(), compact->width() / 2 - (compact->width() % 2 == 0 ? 1 : 0));
   EXPECT_LE((compact->frameGeometry().center() - owner.frameGeometry().center()).manhattanLength(), 2);
+}
+
+// The popup's print button with no printer says so; with one it prints and
+// says nothing.
+TEST(QrPopup, PrintWithoutAPrinterSaysSo) {
+  class NoPrinter final : public LabelPrintBackend {
+   public:
+    std::unique_ptr<QPrinter> OpenPrinter() override { return nullptr; }
+  };
+  ScriptedPrompts prompts;
+  TipsFixture f;
+  QWidget owner;
+  owner.setGeometry(50, 60, 900, 700);
+  owner.show();
+  CLabelPrinter none(f.tips, std::make_unique<NoPrinter>(), f.dir / "printconfig.xml");
+  PrintingWindows windows(none, f.tips, prompts);
+  windows.ShowQrPopup(&owner, "P2P-A", false);
+  ASSERT_NE(windows.QrPopup(), nullptr);
+  qobject_cast<QPushButton*>(windows.QrPopup()->Control(CQR_EncodeDlg::kPrint))->click();
+  QApplication::processEvents();
+  EXPECT_EQ(prompts.shown, std::vector<QString>{Lang("STRING_PRINT_FAILED")});
+
+  const auto pdf = MakeTempDir("qrprint") / "label.pdf";
+  CLabelPrinter printer(f.tips, std::make_unique<PdfPrintBackend>(QString::fromStdString(pdf.string()), 300),
+                        f.dir / "printconfig.xml");
+  PrintingWindows printing(printer, f.tips, prompts);
+  printing.ShowQrPopup(&owner, "P2P-B", false);
+  qobject_cast<QPushButton*>(printing.QrPopup()->Control(CQR_EncodeDlg::kPrint))->click();
+  QApplication::processEvents();
+  EXPECT_EQ(prompts.shown.size(), 1u);
+  EXPECT_TRUE(std::filesystem::exists(pdf));
 }
 
 }  // namespace

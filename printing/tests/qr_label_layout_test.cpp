@@ -57,6 +57,13 @@ TEST(QrLabelLayout, MissingOrBrokenFilesKeepTheDefaults) {
     EXPECT_EQ(l.LoadLayout(), -1) << c.name;
     EXPECT_FALSE(l.LastError().empty()) << c.name;
   }
+  // Nesting deeper than TinyXML may recurse is refused by the XML guard, and said so.
+  std::string deep = "<ConfigList>";
+  for (int i = 0; i < 10'000; ++i) deep += "<a>";
+  QrLabelLayout nested(LayoutFile(deep));
+  EXPECT_EQ(nested.LoadLayout(), -1);
+  EXPECT_NE(nested.LastError().find("the XML nests deeper than 128 elements"), std::string::npos) << nested.LastError();
+  ExpectDefaults(nested);
   QrLabelLayout missing(MakeTempDir("none") / "printconfig.xml");
   EXPECT_EQ(missing.LoadLayout(), -1);
   ExpectDefaults(missing);

@@ -16,8 +16,8 @@ void CopyText(char* dst, size_t size, const char* text) {
   std::strncpy(dst, text, size - 1);
 }
 
-unsigned FrameRate(const AVStream* s) {
-  for (AVRational r : {s->avg_frame_rate, s->r_frame_rate}) {
+unsigned FrameRate(const AVStream* s, AVRational from_stream) {
+  for (AVRational r : {s->avg_frame_rate, s->r_frame_rate, from_stream}) {
     if (r.num > 0 && r.den > 0) {
       const double fps = av_q2d(r);
       if (fps >= 1.0 && fps <= 120.0) return static_cast<unsigned>(fps + 0.5);
@@ -27,7 +27,8 @@ unsigned FrameRate(const AVStream* s) {
 }
 }  // namespace
 
-MEDIA_STREAM_INFO DescribeStreams(const AVStream* video, const AVStream* audio, int audio_packet_bytes) {
+MEDIA_STREAM_INFO DescribeStreams(const AVStream* video, const VideoShape& shape, const AVStream* audio,
+                                  int audio_packet_bytes) {
   MEDIA_STREAM_INFO info;
   std::memset(&info, 0, sizeof info);
   CopyText(info.name, sizeof info.name, "RTSP");
@@ -35,9 +36,9 @@ MEDIA_STREAM_INFO DescribeStreams(const AVStream* video, const AVStream* audio, 
     const AVCodecParameters* p = video->codecpar;
     info.hasVideo = 1;
     CopyText(info.video.codec, sizeof info.video.codec, p->codec_id == AV_CODEC_ID_HEVC ? "H265" : "H264");
-    info.video.width = static_cast<uint32_t>(std::max(0, p->width));
-    info.video.height = static_cast<uint32_t>(std::max(0, p->height));
-    info.video.framerate = FrameRate(video);
+    info.video.width = static_cast<uint32_t>(std::max(0, p->width > 0 ? p->width : shape.width));
+    info.video.height = static_cast<uint32_t>(std::max(0, p->height > 0 ? p->height : shape.height));
+    info.video.framerate = FrameRate(video, shape.frame_rate);
     // Parameter sets in start-code form; they begin with a zero byte, so they
     // are copied as bytes. Longer sets than the field holds are left out (the
     // stream repeats them in band).

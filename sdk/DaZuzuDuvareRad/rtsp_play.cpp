@@ -6,10 +6,14 @@ extern "C" {
 #include <libavutil/dict.h>
 }
 
+#include <algorithm>
 #include <deque>
+#include <optional>
 #include <vector>
 
+#include "access_units.h"
 #include "media_description.h"
+#include "video_frame_probe.h"
 
 namespace zq_rtsp {
 
@@ -60,8 +64,32 @@ void RtspPlay::Stop() {
 
 int RtspPlay::InterruptCallback(void* opaque) {
   auto* self = static_cast<RtspPlay*>(opaque);
-  if (self->Stopping()) return 1;
+  if (self->restrict_pending_.load(std::memory_order_relaxed) && self->restrict_pending_.exchange(false) &&
+      !self->RestrictToOneConnection())
+    self->restrict_failed_.store(true);
+  if (self->Stopping() || self->restrict_failed_.load(std::memory_order_relaxed)) return 1;
   return NowNs() > self->deadline_ns_.load(std::memory_order_relaxed) ? 1 : 0;
+}
+
+// libavformat asks first while it connects to the URL built from the row. A
+// redirect it receives later would be followed to any host, again and again,
+// with the credentials (and a Basic answer in clear): from here on the
+// context may open RTP and UDP sockets only, so a redirect fails before it
+// connects anywhere and the play tries the row's URL again after its pause.
+bool RtspPlay::RestrictToOneConnection() {
+  char* only_media = av_strdup("rtp,udp");
+  if (only_media == nullptr) return false;
+  av_free(opening_->protocol_whitelist);
+  opening_->protocol_whitelist = only_media;
+  return true;
+}
+
+long long RtspPlay::ConnectionOrigin() const {
+  // An MP4 writer refuses 0, hence 40 for the first frame of a play.
+  constexpr long long kFirstTimestamp = 40;
+  if (last_timestamp_ms_ < 0) return kFirstTimestamp;
+  const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last_delivery_).count();
+  return last_timestamp_ms_ + std::max<long long>(1, gap);
 }
 
 void RtspPlay::Run() {
@@ -79,13 +107,18 @@ void RtspPlay::PlayOnce() {
   if (ctx == nullptr) return;
   ctx->interrupt_callback.callback = &RtspPlay::InterruptCallback;
   ctx->interrupt_callback.opaque = this;
+  opening_ = ctx;
+  restrict_failed_.store(false);
+  restrict_pending_.store(true);
   deadline_ns_.store(NowNs() + std::chrono::nanoseconds(timings_.open_timeout).count());
 
   AVDictionary* options = nullptr;
   av_dict_set(&options, "rtsp_transport", request_.tcp ? "tcp" : "udp", 0);
-  av_dict_set(&options, "analyzeduration", "1000000", 0);
-  av_dict_set(&options, "probesize", "2000000", 0);
-  av_dict_set(&options, "fflags", "nobuffer", 0);
+  // Packets come as the RTP depacketiser gives them: libavformat's parser
+  // would assemble pictures without any bound; they are assembled here, and
+  // the stream is not probed (the probe parses too), the session description
+  // and the pictures' own parameter sets tell what is needed.
+  av_dict_set(&options, "fflags", "noparse", 0);
   const int opened = avformat_open_input(&ctx, request_.url.c_str(), nullptr, &options);
   av_dict_free(&options);
   if (opened < 0) return;  // ctx is freed by a failed open
@@ -94,7 +127,6 @@ void RtspPlay::PlayOnce() {
     ~Closer() { avformat_close_input(&c); }
   } closer{ctx};
 
-  if (avformat_find_stream_info(ctx, nullptr) < 0) return;
   int video = -1, audio = -1;
   for (unsigned i = 0; i < ctx->nb_streams; ++i) {
     const AVCodecID id = ctx->streams[i]->codecpar->codec_id;
@@ -105,20 +137,19 @@ void RtspPlay::PlayOnce() {
   }
   if (video < 0 && audio < 0) return;
 
-  // Timestamps count in milliseconds from the first packet of the connection,
-  // offset so that no frame carries 0 (which MP4 writers refuse).
-  constexpr long long kTimestampOrigin = 40;
+  // Timestamps count in milliseconds from the connection's first packet, from
+  // an origin that keeps them rising with real time across reconnections.
   bool have_origin = false;
-  long long origin_ms = 0;
-  auto timestamp_ms = [&](const AVPacket* pkt) -> long long {
-    const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-    if (pts == AV_NOPTS_VALUE) return kTimestampOrigin;
-    const long long ms = av_rescale_q(pts, ctx->streams[pkt->stream_index]->time_base, AVRational{1, 1000});
+  long long first_ms = 0, origin_ms = 0;
+  auto timestamp_ms = [&](int stream, int64_t pts) -> long long {
+    if (pts == AV_NOPTS_VALUE) return last_timestamp_ms_ >= 0 ? last_timestamp_ms_ : ConnectionOrigin();
+    const long long ms = av_rescale_q(pts, ctx->streams[stream]->time_base, AVRational{1, 1000});
     if (!have_origin) {
       have_origin = true;
-      origin_ms = ms;
+      first_ms = ms;
+      origin_ms = ConnectionOrigin();
     }
-    return std::max(1LL, ms - origin_ms + kTimestampOrigin);
+    return std::max(1LL, ms - first_ms + origin_ms);
   };
 
   auto deliver = [&](int type, const unsigned char* data, int length, int key, long long ts) {
@@ -127,15 +158,22 @@ void RtspPlay::PlayOnce() {
     info.timestamp = ts;
     info.user = request_.user;
     request_.callback(handle_, type, data, length, &info);
+    if (type != ZQ_RTSP_FRAME_MEDIA_INFO) {
+      last_timestamp_ms_ = std::max(last_timestamp_ms_, ts);
+      last_delivery_ = Clock::now();
+    }
   };
 
+  std::optional<VideoFrameProbe> probe;
+  if (video >= 0) probe.emplace(ctx->streams[video]->codecpar);
   std::deque<HeldPacket> held;
+  std::size_t held_bytes = 0;
   bool described = false;
-  // Pictures before the first key frame of a connection cannot be decoded.
-  bool seen_key = false;
   int first_audio_bytes = 0;
   auto describe = [&] {
-    const MEDIA_STREAM_INFO info = DescribeStreams(video >= 0 ? ctx->streams[video] : nullptr,
+    VideoShape shape;
+    if (probe) shape = VideoShape{probe->width(), probe->height(), probe->frame_rate()};
+    const MEDIA_STREAM_INFO info = DescribeStreams(video >= 0 ? ctx->streams[video] : nullptr, shape,
                                                    audio >= 0 ? ctx->streams[audio] : nullptr, first_audio_bytes);
     deliver(ZQ_RTSP_FRAME_MEDIA_INFO, reinterpret_cast<const unsigned char*>(&info), sizeof info, 0, 0);
     described = true;
@@ -144,30 +182,62 @@ void RtspPlay::PlayOnce() {
       deliver(p.type, p.data.data(), static_cast<int>(p.data.size()), p.key, p.ts_ms);
     }
     held.clear();
+    held_bytes = 0;
   };
-  // Without audio nothing is missing from the description.
-  if (audio < 0) describe();
+  // The description waits for the picture size (from the first picture read,
+  // or the first key frame when the parameter sets come only in band) and the
+  // first sound packet, or until enough is held.
+  auto complete = [&] {
+    return (!probe || probe->width() > 0) && (audio < 0 || first_audio_bytes > 0);
+  };
+  auto pass_on = [&](int type, const unsigned char* data, int length, int key, long long ts) {
+    if (described) {
+      deliver(type, data, length, key, ts);
+      return;
+    }
+    if (type == ZQ_RTSP_FRAME_AUDIO && first_audio_bytes == 0) first_audio_bytes = length;
+    held.push_back({type, std::vector<unsigned char>(data, data + length), key, ts});
+    held_bytes += static_cast<std::size_t>(length);
+    if (complete() || held.size() >= kMaxHeldPackets || held_bytes >= kMaxHeldBytes) describe();
+  };
+
+  AccessUnitAssembler units(kMaxFrameBytes);
+  // Pictures before the connection's first key frame cannot be decoded, and a
+  // first picture whose beginning was missed is no key frame.
+  bool seen_key = false;
+  auto take_unit = [&](const std::vector<unsigned char>& unit, int64_t pts) {
+    const bool whole = seen_key || (unit.size() > 3 && unit[0] == 0 && unit[1] == 0 &&
+                                    (unit[2] == 1 || (unit[2] == 0 && unit[3] == 1)));
+    const bool key = probe->IsKeyFrame(unit.data(), unit.size()) && whole;
+    seen_key = seen_key || key;
+    if (seen_key) pass_on(ZQ_RTSP_FRAME_VIDEO, unit.data(), static_cast<int>(unit.size()), key ? 1 : 0,
+                          timestamp_ms(video, pts));
+    else if (!described && complete()) describe();
+  };
 
   AVPacket* pkt = av_packet_alloc();
   while (!Stopping() && pkt != nullptr) {
     deadline_ns_.store(NowNs() + std::chrono::nanoseconds(timings_.stall_timeout).count());
     if (av_read_frame(ctx, pkt) < 0) break;
-    const int type = pkt->stream_index == video ? ZQ_RTSP_FRAME_VIDEO
-                     : pkt->stream_index == audio ? ZQ_RTSP_FRAME_AUDIO
-                                                  : -1;
-    const int key = (pkt->flags & AV_PKT_FLAG_KEY) ? 1 : 0;
-    if (type == ZQ_RTSP_FRAME_VIDEO) seen_key = seen_key || key;
-    if (type >= 0 && pkt->size > 0 && (type != ZQ_RTSP_FRAME_VIDEO || seen_key)) {
-      const long long ts = timestamp_ms(pkt);
-      if (!described) {
-        if (type == ZQ_RTSP_FRAME_AUDIO && first_audio_bytes == 0) first_audio_bytes = pkt->size;
-        held.push_back({type, std::vector<unsigned char>(pkt->data, pkt->data + pkt->size), key, ts});
-        if (first_audio_bytes > 0 || held.size() >= kMaxHeldPackets) describe();
-      } else {
-        deliver(type, pkt->data, pkt->size, key, ts);
+    bool too_large = false;
+    if (pkt->size > 0 && pkt->stream_index == video) {
+      switch (units.Add(pkt->pts, pkt->data, static_cast<std::size_t>(pkt->size))) {
+        case AccessUnitAssembler::Result::kTooLarge:
+          too_large = true;
+          break;
+        case AccessUnitAssembler::Result::kCompleted:
+          take_unit(units.completed(), units.completed_pts());
+          break;
+        case AccessUnitAssembler::Result::kAppended:
+          break;
       }
+    } else if (pkt->size > 0 && pkt->stream_index == audio) {
+      pass_on(ZQ_RTSP_FRAME_AUDIO, pkt->data, pkt->size, 1, timestamp_ms(audio, pkt->pts));
     }
     av_packet_unref(pkt);
+    const long long buffered = static_cast<long long>(units.pending_bytes() + held_bytes);
+    if (buffered > peak_buffered_.load(std::memory_order_relaxed)) peak_buffered_.store(buffered);
+    if (too_large) break;  // a picture that never ends: the connection is made again
   }
   av_packet_free(&pkt);
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +16,13 @@
 struct AVFormatContext;
 
 namespace zq_rtsp {
+
+// What one play may hold: a picture being assembled (far above any real
+// access unit; a main-stream key frame is a few hundred KiB to a few MiB), and
+// the frames held back until the media description is complete. A picture
+// past its bound ends the connection, which is then made again.
+constexpr std::size_t kMaxFrameBytes = std::size_t{16} << 20;
+constexpr std::size_t kMaxHeldBytes = std::size_t{16} << 20;
 
 struct PlayRequest {
   std::string url;      // with percent-encoded credentials
@@ -47,6 +55,9 @@ class RtspPlay : public std::enable_shared_from_this<RtspPlay> {
 
   // Connections made so far (the first one included).
   int connections() const { return connections_.load(); }
+  // The most bytes the play has held at once (a picture being assembled and
+  // the frames held for the description).
+  long long peak_buffered_bytes() const { return peak_buffered_.load(); }
 
  private:
   void Run();
@@ -54,14 +65,26 @@ class RtspPlay : public std::enable_shared_from_this<RtspPlay> {
   void PlayOnce();
   bool Stopping() const { return stop_.load(std::memory_order_relaxed); }
   static int InterruptCallback(void* opaque);
+  // Called when the connection being opened makes its first I/O: no further
+  // TCP connection may be opened for it (see rtsp_play.cpp).
+  bool RestrictToOneConnection();
+  // The timestamp the first packet of a connection gets: 40 on the first
+  // connection, later the last delivered timestamp plus the time since it.
+  long long ConnectionOrigin() const;
 
   const ZQ_RTSP_PLAY_HANDLE handle_;
   const PlayRequest request_;
   const PlayTimings timings_;
   std::atomic<bool> stop_{false};
   std::atomic<int> connections_{0};
-  // Last time data arrived or an open began, for the stall watchdog (ns since epoch of steady_clock).
-  std::atomic<long long> last_activity_ns_{0};
+  std::atomic<long long> peak_buffered_{0};
+  // The context being opened, and whether its connection is still to be restricted.
+  AVFormatContext* opening_ = nullptr;
+  std::atomic<bool> restrict_pending_{false};
+  std::atomic<bool> restrict_failed_{false};
+  // The last timestamp delivered and when (the play's thread only).
+  long long last_timestamp_ms_ = -1;
+  std::chrono::steady_clock::time_point last_delivery_{};
   std::atomic<long long> deadline_ns_{0};
   std::mutex wait_mutex_;
   std::condition_variable wait_cv_;

@@ -123,4 +123,10 @@ int ZQ_RTSP_CLINET_LIB_GetConnectionCount(ZQ_RTSP_PLAY_HANDLE handle) {
   return it == Plays().plays.end() ? -1 : it->second->connections();
 }
 
+long long ZQ_RTSP_CLINET_LIB_GetPeakBufferedBytes(ZQ_RTSP_PLAY_HANDLE handle) {
+  std::lock_guard lock(Plays().mutex);
+  auto it = Plays().plays.find(handle);
+  return it == Plays().plays.end() ? -1 : it->second->peak_buffered_bytes();
+}
+
 }  // extern "C"

@@ -40,6 +40,9 @@ ZQ_RTSP_PLAY_HANDLE ZQ_RTSP_CLINET_LIB_RealPlayBySimple(const char* address, con
 int ZQ_RTSP_CLINET_LIB_StopRealPlay(ZQ_RTSP_PLAY_HANDLE handle);
 /* Connections a play has made so far (1 + reconnections); -1 for an unknown handle. */
 int ZQ_RTSP_CLINET_LIB_GetConnectionCount(ZQ_RTSP_PLAY_HANDLE handle);
+/* The most bytes a play has held at once (a picture being assembled and the
+ * frames held for the media description); -1 for an unknown handle. */
+long long ZQ_RTSP_CLINET_LIB_GetPeakBufferedBytes(ZQ_RTSP_PLAY_HANDLE handle);
 
 #ifdef __cplusplus
 }

@@ -2,28 +2,36 @@
 
 #include <tinyxml.h>
 
+#include <cstring>
 #include <functional>
 #include <map>
+
+#include "common/xml_guard.h"
 
 namespace remote_config {
 namespace {
 
-bool ParseBlock(const std::string& block, TiXmlDocument& doc) {
-  // Device blocks are 8-bit texts; the byte-wise reading keeps them as they are.
-  doc.Parse(block.c_str(), nullptr, TIXML_ENCODING_LEGACY);
-  return !doc.Error() && doc.RootElement() != nullptr;
+// Device blocks are 8-bit texts; the byte-wise reading keeps them as they
+// are. The guard refuses texts too deep or wide for TinyXML first.
+kelvara::XmlParseOutcome ParseBlock(const std::string& block, TiXmlDocument& doc) {
+  kelvara::XmlParseOutcome parsed = kelvara::ParseXmlGuarded(doc, block, TIXML_ENCODING_LEGACY);
+  if (parsed && doc.RootElement() == nullptr) parsed.error = "no root element";
+  return parsed;
 }
 
-// Visits every element in document order with its label prefix.
-void ForEachElement(TiXmlElement* e, const std::string& parent, const std::function<void(TiXmlElement&, const std::string&)>& f) {
+// Visits every element in document order with its label prefix, until `f`
+// returns false. The depth is bounded by the XML guard.
+bool ForEachElement(TiXmlElement* e, const std::string& parent,
+                    const std::function<bool(TiXmlElement&, const std::string&)>& f) {
   std::map<std::string, int> seen;
   for (TiXmlElement* c = e; c != nullptr; c = c->NextSiblingElement()) {
     const int n = ++seen[c->Value()];
     std::string name = parent.empty() ? c->Value() : parent + "/" + c->Value();
     if (n > 1) name += "[" + std::to_string(n) + "]";
-    f(*c, name);
-    if (TiXmlElement* child = c->FirstChildElement()) ForEachElement(child, name, f);
+    if (!f(*c, name)) return false;
+    if (TiXmlElement* child = c->FirstChildElement(); child && !ForEachElement(child, name, f)) return false;
   }
+  return true;
 }
 
 }  // namespace
@@ -39,16 +47,44 @@ const std::vector<PageSpec>& Pages() {
   return pages;
 }
 
-std::optional<std::vector<Field>> BlockFields(const std::string& block) {
+BlockRead ReadBlock(const std::string& block) {
+  BlockRead read;
   TiXmlDocument doc;
-  if (!ParseBlock(block, doc)) return std::nullopt;
+  if (const kelvara::XmlParseOutcome parsed = ParseBlock(block, doc); !parsed) {
+    read.refused = parsed.refused;
+    read.error = parsed.error;
+    return read;
+  }
   std::vector<Field> fields;
   ForEachElement(doc.RootElement(), "", [&](TiXmlElement& e, const std::string& name) {
-    for (const TiXmlAttribute* a = e.FirstAttribute(); a != nullptr; a = a->Next())
+    // Paths are checked before anything is built from them, so that long
+    // names deep down cannot cost copies without end.
+    if (name.size() > kMaxLabelBytes) {
+      read.error = "a field's name is longer than " + std::to_string(kMaxLabelBytes) + " bytes";
+      return false;
+    }
+    for (const TiXmlAttribute* a = e.FirstAttribute(); a != nullptr; a = a->Next()) {
+      if (fields.size() == kMaxPageFields) {
+        read.error = "the block has more than " + std::to_string(kMaxPageFields) + " fields";
+        return false;
+      }
+      if (name.size() + 1 + std::strlen(a->Name()) > kMaxLabelBytes) {
+        read.error = "a field's name is longer than " + std::to_string(kMaxLabelBytes) + " bytes";
+        return false;
+      }
       fields.push_back({name + "." + a->Name(), a->Value()});
+    }
+    return true;
   });
-  return fields;
+  if (!read.error.empty()) {
+    read.refused = true;
+    return read;
+  }
+  read.fields = std::move(fields);
+  return read;
 }
+
+std::optional<std::vector<Field>> BlockFields(const std::string& block) { return ReadBlock(block).fields; }
 
 std::optional<std::string> ApplyFields(const std::string& block, const std::vector<Field>& fields) {
   TiXmlDocument doc;
@@ -56,13 +92,18 @@ std::optional<std::string> ApplyFields(const std::string& block, const std::vect
   std::size_t i = 0;
   bool matches = true;
   ForEachElement(doc.RootElement(), "", [&](TiXmlElement& e, const std::string& name) {
+    if (name.size() > kMaxLabelBytes) {
+      matches = false;
+      return false;
+    }
     for (TiXmlAttribute* a = e.FirstAttribute(); a != nullptr; a = a->Next(), ++i) {
       if (i >= fields.size() || fields[i].label != name + "." + a->Name()) {
         matches = false;
-        return;
+        return false;
       }
       a->SetValue(fields[i].value.c_str());
     }
+    return true;
   });
   if (!matches || i != fields.size()) return std::nullopt;
   TiXmlPrinter printer;

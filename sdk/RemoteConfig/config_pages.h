@@ -21,7 +21,21 @@ struct Field {
   std::string value;
 };
 
-// The fields of a block; nothing when it is no XML.
+// A page shows at most this many fields, each label at most this long: a
+// block past them (or past the XML guard's limits) is refused, not drawn.
+inline constexpr std::size_t kMaxPageFields = 8192;
+inline constexpr std::size_t kMaxLabelBytes = 512;
+
+// What a block gives a page: its fields, or why it gives none.
+struct BlockRead {
+  std::optional<std::vector<Field>> fields;
+  bool refused = false;  // XML, but deeper, wider or larger than a page takes
+  std::string error;     // why there are no fields
+};
+// Reads a block (up to 1 MiB from the device; parse it off the UI thread).
+BlockRead ReadBlock(const std::string& block);
+
+// The fields of a block; nothing when it is no XML or refused.
 std::optional<std::vector<Field>> BlockFields(const std::string& block);
 // The block with the fields' values put back by position (the fields of
 // BlockFields of the same block); nothing when the block is no XML or the

@@ -2,9 +2,11 @@
 // device, logs in to it over its own link (remote_session.h) and then offers
 // one page per configuration block the device has (config_pages.h): every
 // attribute as a field, Save writing the block back with the set code,
-// Refresh reading it again. All network work runs on the instance's own
-// thread, one job at a time; outcomes reach the widgets by calls queued to the
-// UI thread, and an instance released before an outcome arrives drops it.
+// Refresh reading it again. All network work, and the parsing of what the
+// device sends (up to 1 MiB), runs on the instance's own thread, one job at a
+// time; outcomes reach the widgets by calls queued to the UI thread, and an
+// instance released before an outcome arrives drops it. A block too deep or
+// wide to show gets its page with the reason in the page's state.
 #include "remote_config.h"
 
 #include <QCoreApplication>
@@ -32,6 +34,7 @@
 
 namespace {
 
+using remote_config::BlockRead;
 using remote_config::Field;
 using remote_config::PageSpec;
 using remote_config::RemoteSession;
@@ -115,11 +118,7 @@ void OnUiThread(int id, std::function<void(Instance&)> f) {
       Qt::QueuedConnection);
 }
 
-QString ReplyText(const Reply& r, const char* done) {
-  if (r.result == 0) return QString::fromUtf8(done);
-  if (r.result < 0) return QStringLiteral("no answer");
-  return QStringLiteral("refused (result %1)").arg(r.result);
-}
+QString ReplyText(const Reply& r, const char* done) { return QString::fromStdString(ReplyStateText(r, done)); }
 
 // One configuration block as a page of fields.
 class BlockPage : public QWidget {
@@ -146,14 +145,15 @@ class BlockPage : public QWidget {
     connect(save_, &QPushButton::clicked, this, [this] { Save(); });
   }
 
-  void Show(const std::string& block) {
-    const auto fields = remote_config::BlockFields(block);
-    if (!fields) {
-      state_->setText(QStringLiteral("unreadable block"));
+  // `read`: ReadBlock of `block`, made on the worker.
+  void Show(const std::string& block, const BlockRead& read) {
+    if (!read.fields) {
+      state_->setText(read.error.empty() ? QStringLiteral("unreadable block")
+                                         : QStringLiteral("unreadable block: ") + QString::fromStdString(read.error));
       return;
     }
     block_ = block;
-    fields_ = *fields;
+    fields_ = *read.fields;
     edits_.clear();
     auto* form = new QWidget;
     auto* rows = new QFormLayout(form);
@@ -177,9 +177,10 @@ class BlockPage : public QWidget {
     const QString name = objectName();
     worker_->Post([id, code, name](RemoteSession& s) {
       const Reply r = s.GetConfig(code);
-      OnUiThread(id, [r, name](Instance& in) {
+      const BlockRead read = r.result == 0 ? remote_config::ReadBlock(r.text) : BlockRead{};
+      OnUiThread(id, [r, read, name](Instance& in) {
         if (!in.tabs) return;
-        if (auto* page = dynamic_cast<BlockPage*>(in.tabs->findChild<QWidget*>(name))) page->Answered(r, "read", true);
+        if (auto* page = dynamic_cast<BlockPage*>(in.tabs->findChild<QWidget*>(name))) page->Answered(r, "read", &read);
       });
     });
   }
@@ -187,34 +188,37 @@ class BlockPage : public QWidget {
   void Save() {
     std::vector<Field> fields = fields_;
     for (std::size_t i = 0; i < fields.size() && i < edits_.size(); ++i) fields[i].value = edits_[i]->text().toStdString();
-    const auto text = remote_config::ApplyFields(block_, fields);
-    if (!text) {
-      state_->setText(QStringLiteral("nothing to save"));
-      return;
-    }
     state_->setText(QStringLiteral("saving"));
     save_->setEnabled(false);
     const int id = instance_;
     const PageSpec spec = spec_;
     const QString name = objectName();
-    worker_->Post([id, spec, name, text = *text](RemoteSession& s) {
-      const Reply set = s.SetConfig(spec.set, text);
+    worker_->Post([id, spec, name, block = block_, fields = std::move(fields)](RemoteSession& s) {
+      const auto text = remote_config::ApplyFields(block, fields);
+      const Reply set = text ? s.SetConfig(spec.set, *text) : Reply{};
       // What the device keeps is shown, read back after the set.
-      const Reply get = set.result == 0 ? s.GetConfig(spec.get) : Reply{};
-      OnUiThread(id, [set, get, name](Instance& in) {
+      const Reply get = text && set.result == 0 ? s.GetConfig(spec.get) : Reply{};
+      const BlockRead read = get.result == 0 ? remote_config::ReadBlock(get.text) : BlockRead{};
+      const bool nothing = !text;
+      OnUiThread(id, [set, get, read, nothing, name](Instance& in) {
         if (!in.tabs) return;
         auto* page = dynamic_cast<BlockPage*>(in.tabs->findChild<QWidget*>(name));
         if (page == nullptr) return;
         page->save_->setEnabled(true);
-        page->Answered(set, "saved", false);
-        if (get.result == 0) page->Show(get.text);
+        if (nothing) {
+          page->state_->setText(QStringLiteral("nothing to save"));
+          return;
+        }
+        page->Answered(set, "saved", nullptr);
+        if (get.result == 0) page->Show(get.text, read);
       });
     });
   }
 
-  void Answered(const Reply& r, const char* done, bool show) {
+  // `read`: the block read on the worker when the answer is to be shown.
+  void Answered(const Reply& r, const char* done, const BlockRead* read) {
     state_->setText(ReplyText(r, done));
-    if (show && r.result == 0) Show(r.text);
+    if (read && r.result == 0) Show(r.text, *read);
   }
 
   int instance_;
@@ -268,16 +272,26 @@ extern "C" int CFG_UC_Init(const char* address, int port, const char* user, cons
                                                                               : "login failed");
     });
     if (!ok) return;
-    // Every block the device has becomes a page, in the table's order.
-    std::vector<std::pair<PageSpec, Reply>> blocks;
-    for (const PageSpec& spec : remote_config::Pages()) blocks.emplace_back(spec, s.GetConfig(spec.get));
-    OnUiThread(id, [id, blocks](Instance& in) {
+    // Every block the device has becomes a page, in the table's order; one
+    // too deep or wide to show gets its page with the reason.
+    struct Block {
+      PageSpec spec;
+      Reply reply;
+      BlockRead read;
+    };
+    std::vector<Block> blocks;
+    for (const PageSpec& spec : remote_config::Pages()) {
+      Reply reply = s.GetConfig(spec.get);
+      if (reply.result != 0) continue;
+      BlockRead read = remote_config::ReadBlock(reply.text);
+      if (read.fields || read.refused) blocks.push_back({spec, std::move(reply), std::move(read)});
+    }
+    OnUiThread(id, [id, blocks = std::move(blocks)](Instance& in) {
       if (!in.tabs) return;
-      for (const auto& [spec, reply] : blocks) {
-        if (reply.result != 0 || !remote_config::BlockFields(reply.text)) continue;
-        auto* page = new BlockPage(id, spec, in.worker, in.tabs);
-        page->Show(reply.text);
-        in.tabs->addTab(page, QString::fromUtf8(spec.title));
+      for (const Block& b : blocks) {
+        auto* page = new BlockPage(id, b.spec, in.worker, in.tabs);
+        page->Show(b.reply.text, b.read);
+        in.tabs->addTab(page, QString::fromUtf8(b.spec.title));
       }
     });
   });

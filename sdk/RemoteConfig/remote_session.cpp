@@ -129,35 +129,31 @@ LoginOutcome RemoteSession::Login() {
     Close();
     return LoginOutcome::kProtocol;
   }
-  // The stretched password is kept while the device's salt and rounds stay.
-  if (key_.empty() || salt_ != hello->salt || rounds_ != hello->iterations) {
-    const wire::Digest key = wire::LoginKey(password_, hello->salt, hello->iterations);
-    key_.assign(reinterpret_cast<const char*>(key.data()), key.size());
-    salt_ = hello->salt;
-    rounds_ = hello->iterations;
-  }
-  wire::Digest key{};
-  std::copy(key_.begin(), key_.end(), reinterpret_cast<char*>(key.data()));
-  wire::LoginRequest login;
-  login.user = user_;
-  login.nonce = wire::RandomBytes(wire::kNonceSize);
-  const wire::Digest proof = wire::LoginProof(key, hello->challenge, login.nonce, user_);
-  login.proof.assign(reinterpret_cast<const char*>(proof.data()), proof.size());
-  const std::uint32_t seq = ++sequence_;
-  if (!SendAll(wire::EncodeFrame(wire::FrameType::kLogin, seq, 0, 0, 0, wire::EncodeLogin(login))) ||
-      !ReadFrame(type, sequence, result, payload)) {
-    Close();
-    return LoginOutcome::kUnreachable;
-  }
-  if (type != (static_cast<std::uint16_t>(wire::FrameType::kLogin) | wire::kReplyBit) || sequence != seq) {
-    Close();
-    return LoginOutcome::kProtocol;
-  }
-  if (result != wire::kResultOk) {
-    Close();
-    return LoginOutcome::kRefused;
-  }
-  return LoginOutcome::kOk;
+  // The key exchange of docs/device-protocol.md ("Login"): our share, the
+  // device's share, our tag, the verdict with the device's tag. A refusal, a
+  // share that is no point and a tag that does not prove the password are all
+  // a refused login.
+  const std::string nonce = wire::RandomBytes(wire::kNonceSize);
+  wire::LoginExchange pake(wire::LoginExchange::Side::kClient, password_, user_, hello->nonce, nonce);
+  auto step = [&](wire::FrameType request, const std::string& out, std::size_t reply_size) {
+    const std::uint32_t seq = ++sequence_;
+    if (!SendAll(wire::EncodeFrame(request, seq, 0, 0, 0, out)) ||
+        !ReadFrame(type, sequence, result, payload)) {
+      return LoginOutcome::kUnreachable;
+    }
+    if (type != (static_cast<std::uint16_t>(request) | wire::kReplyBit) || sequence != seq) {
+      return LoginOutcome::kProtocol;
+    }
+    if (result != wire::kResultOk) return LoginOutcome::kRefused;
+    return payload.size() == reply_size ? LoginOutcome::kOk : LoginOutcome::kProtocol;
+  };
+  LoginOutcome outcome = step(wire::FrameType::kLoginShare,
+                              wire::EncodeLoginShare({user_, nonce, pake.share()}), wire::kShareSize);
+  if (outcome == LoginOutcome::kOk && !pake.TakePeerShare(payload)) outcome = LoginOutcome::kRefused;
+  if (outcome == LoginOutcome::kOk) outcome = step(wire::FrameType::kLogin, pake.Tag(), wire::kTagSize);
+  if (outcome == LoginOutcome::kOk && !pake.CheckPeerTag(payload)) outcome = LoginOutcome::kRefused;
+  if (outcome != LoginOutcome::kOk) Close();
+  return outcome;
 }
 
 Reply RemoteSession::Exchange(std::uint16_t type, std::uint32_t code, const std::string& payload) {
@@ -191,6 +187,24 @@ Reply RemoteSession::GetConfig(std::uint32_t code) {
 
 Reply RemoteSession::SetConfig(std::uint32_t code, const std::string& text) {
   return Request(static_cast<std::uint16_t>(wire::FrameType::kSetConfig), code, text);
+}
+
+std::string ReplyStateText(const Reply& reply, const char* done) {
+  const int r = reply.result;
+  if (r == 0) return done;
+  if (r < 0) return "no answer";
+  const std::string number = " (result " + std::to_string(r) + ")";
+  switch (r) {
+    case 1: return "refused: wrong user name or password" + number;
+    case 2: return "refused: the device has no such setting" + number;
+    case 3: return "refused: the device did not accept the values" + number;
+    case 4: return "refused: the device is busy, try again" + number;
+    case 5: return "refused: checksum mismatch" + number;
+    case 6: return "refused: not supported by this device" + number;
+    case 254: return "failed: the connection was lost" + number;
+    case 255: return "failed: no answer in time" + number;
+    default: return "refused" + number;
+  }
 }
 
 }  // namespace remote_config

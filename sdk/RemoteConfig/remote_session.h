@@ -1,7 +1,7 @@
 #pragma once
 // The remote-configuration library's own link to one device: a blocking
 // client of the device protocol (docs/device-protocol.md) used on the
-// library's worker thread. It logs in with the challenge handshake, reads and
+// library's worker thread. It logs in with the key exchange, reads and
 // writes configuration blocks one request at a time, and logs in again when
 // the link was lost in between. Events the device pushes are skipped.
 #include <atomic>
@@ -19,6 +19,10 @@ struct Reply {
   int result = -1;  // the device's result; -1 when the link failed
   std::string text;
 };
+
+// What the window says of a reply: `done` for result 0, else what went
+// wrong in words, with the device's result number.
+std::string ReplyStateText(const Reply& reply, const char* done);
 
 class RemoteSession {
  public:
@@ -51,8 +55,6 @@ class RemoteSession {
   std::atomic<bool> aborted_{false};
   std::uint32_t sequence_ = 0;
   varurovodiv::wire::FrameParser parser_;
-  std::string salt_, key_;
-  std::uint32_t rounds_ = 0;
 };
 
 }  // namespace remote_config

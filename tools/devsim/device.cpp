@@ -1,8 +1,11 @@
 #include "device.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <tinyxml.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -60,8 +63,7 @@ bool IsSetCode(uint32_t code) {
 Device::Device(int index, DeviceConfig config)
     : index_(index),
       config_(std::move(config)),
-      initial_(config_),
-      login_salt_(varurovodiv::wire::RandomBytes(varurovodiv::wire::kSaltSize)) {
+      initial_(config_) {
   ResetBlocks();
 }
 
@@ -116,34 +118,14 @@ std::string Device::LanBlock() const {
          Attr("DNS1", c.dns1) + Attr("DNS2", c.dns2) + lan_extra_ + " />";
 }
 
-varurovodiv::wire::Hello Device::NewHello() const {
-  varurovodiv::wire::Hello h;
-  h.challenge = varurovodiv::wire::RandomBytes(varurovodiv::wire::kChallengeSize);
-  h.iterations = varurovodiv::wire::kLoginIterations;
-  h.salt = login_salt_;
-  return h;
+varurovodiv::wire::Hello Device::NewHello() {
+  return {varurovodiv::wire::RandomBytes(varurovodiv::wire::kNonceSize)};
 }
 
-bool Device::CheckLogin(const varurovodiv::wire::Hello& hello,
-                        const varurovodiv::wire::LoginRequest& login) const {
-  std::string password;
-  {
-    std::lock_guard lock(mutex_);
-    if (faults_.refuse_login || login.user != config_.user) return false;
-    password = config_.password;
-  }
-  varurovodiv::wire::Digest key;
-  {
-    std::lock_guard lock(key_mutex_);
-    if (!have_key_ || key_password_ != password) {
-      key_ = varurovodiv::wire::LoginKey(password, login_salt_, hello.iterations);
-      key_password_ = password;
-      have_key_ = true;
-    }
-    key = key_;
-  }
-  const auto expected = varurovodiv::wire::LoginProof(key, hello.challenge, login.nonce, login.user);
-  return varurovodiv::wire::DigestEqual(varurovodiv::wire::DigestBytes(expected), login.proof);
+std::optional<std::string> Device::LoginPassword(const std::string& user) const {
+  std::lock_guard lock(mutex_);
+  if (faults_.refuse_login || user != config_.user) return std::nullopt;
+  return config_.password;
 }
 
 SdkAnswer Device::SystemControl(uint32_t code, const std::string& request) {
@@ -430,18 +412,21 @@ Faults Device::faults() const {
 
 bool Device::SetFault(const std::string& name, const std::string& value) {
   const long n = std::strtol(value.c_str(), nullptr, 10);
-  std::lock_guard lock(mutex_);
-  if (name == "drop_replies") faults_.drop_replies = n != 0;
-  else if (name == "delay_ms") faults_.delay_ms = static_cast<int>(std::max(0L, std::min(n, 60000L)));
-  else if (name == "malformed_reply") faults_.malformed_reply = n != 0;
-  else if (name == "oversize_reply") faults_.oversize_reply = n != 0;
-  else if (name == "refuse_login") faults_.refuse_login = n != 0;
-  else if (name == "drop_after_bytes") faults_.drop_after_bytes = n;
-  else if (name == "stall") faults_.stall = n != 0;
-  else if (name == "stall_after_bytes") faults_.stall_after_bytes = n;
-  else if (name == "reset_at_end") faults_.reset_at_end = n != 0;
-  else if (name == "clear") faults_ = Faults{};
-  else return false;
+  {
+    std::lock_guard lock(mutex_);
+    if (name == "drop_replies") faults_.drop_replies = n != 0;
+    else if (name == "delay_ms") faults_.delay_ms = static_cast<int>(std::max(0L, std::min(n, 60000L)));
+    else if (name == "malformed_reply") faults_.malformed_reply = n != 0;
+    else if (name == "oversize_reply") faults_.oversize_reply = n != 0;
+    else if (name == "refuse_login") faults_.refuse_login = n != 0;
+    else if (name == "drop_after_bytes") faults_.drop_after_bytes = n;
+    else if (name == "stall") faults_.stall = n != 0;
+    else if (name == "stall_after_bytes") faults_.stall_after_bytes = n;
+    else if (name == "reset_at_end") faults_.reset_at_end = n != 0;
+    else if (name == "clear") faults_ = Faults{};
+    else return false;
+  }
+  WakeLinks();
   return true;
 }
 
@@ -506,9 +491,35 @@ void Device::ReleaseDueEvents() {
 }
 
 void Device::PushEvent(uint32_t code, std::string data) {
+  {
+    std::lock_guard lock(mutex_);
+    events_.emplace_back(event_next_++, code, std::move(data));
+    while (events_.size() > kLogMaxLines) events_.pop_front();
+  }
+  WakeLinks();
+}
+
+void Device::AddLinkWake(int fd) {
+  std::lock_guard lock(wake_mutex_);
+  link_wakes_.push_back(fd);
+}
+
+void Device::RemoveLinkWake(int fd) {
+  std::lock_guard lock(wake_mutex_);
+  link_wakes_.erase(std::remove(link_wakes_.begin(), link_wakes_.end(), fd), link_wakes_.end());
+}
+
+void Device::WakeLinks() {
+  std::lock_guard lock(wake_mutex_);
+  const uint64_t one = 1;
+  for (int fd : link_wakes_) [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
+}
+
+Device::Clock::time_point Device::NextEventDue() const {
   std::lock_guard lock(mutex_);
-  events_.emplace_back(event_next_++, code, std::move(data));
-  while (events_.size() > kLogMaxLines) events_.pop_front();
+  Clock::time_point due = Clock::time_point::max();
+  for (const auto& e : delayed_events_) due = std::min(due, std::get<0>(e));
+  return due;
 }
 
 std::vector<std::tuple<uint64_t, uint32_t, std::string>> Device::EventsSince(uint64_t after) const {
@@ -518,6 +529,26 @@ std::vector<std::tuple<uint64_t, uint32_t, std::string>> Device::EventsSince(uin
     if (std::get<0>(e) > after) out.push_back(e);
   }
   return out;
+}
+
+void Device::SetFlood(uint32_t code, std::string data, uint64_t count) {
+  {
+    std::lock_guard lock(mutex_);
+    flood_code_ = code;
+    flood_data_ = std::move(data);
+    flood_left_ = count;
+  }
+  WakeLinks();  // an idle link starts the flood at once
+}
+
+uint64_t Device::TakeFlood(uint64_t max, uint32_t& code, std::string& data) {
+  std::lock_guard lock(mutex_);
+  const uint64_t n = std::min(max, flood_left_);
+  flood_left_ -= n;
+  flooded_ += n;
+  code = flood_code_;
+  if (n > 0) data = flood_data_;
+  return n;
 }
 
 uint64_t Device::last_event() const {
@@ -568,6 +599,7 @@ std::string Device::StateText() const {
   if (!uploaded_config_.empty()) s += " config_file_bytes=" + std::to_string(uploaded_config_.size());
   if (!intercom_.empty()) s += " intercom=1";
   s += " made_files=" + std::to_string(made_count_);
+  s += " flooded=" + std::to_string(flooded_);
   return s;
 }
 

@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -58,11 +59,12 @@ class Device {
   // Discovery: the Msg_code 3 reply text.
   std::string SearchReplyText() const;
 
-  // Login: the HELLO this device sends (fresh challenge, its salt and PBKDF2
-  // rounds), and the check of a LOGIN's proof against the device's account.
-  varurovodiv::wire::Hello NewHello() const;
-  bool CheckLogin(const varurovodiv::wire::Hello& hello,
-                  const varurovodiv::wire::LoginRequest& login) const;
+  // Login: the HELLO this device sends (a fresh nonce), and the password of
+  // the account a login names; none for another user or while logins are
+  // refused (the exchange then runs to its end with a random secret, so a
+  // wrong user looks like a wrong password).
+  static varurovodiv::wire::Hello NewHello();
+  std::optional<std::string> LoginPassword(const std::string& user) const;
 
   // SDK requests (the frame type's base value, command, payload).
   SdkAnswer SystemControl(uint32_t code, const std::string& request);
@@ -106,7 +108,18 @@ class Device {
   bool Up() const;
   // Changes whenever links must drop (reboot, address change, control "drop").
   uint64_t generation() const { return generation_.load(); }
-  void DropLinks() { generation_.fetch_add(1); }
+  void DropLinks() {
+    generation_.fetch_add(1);
+    WakeLinks();
+  }
+  // A served link waits for its socket or its wake-up eventfd, which the
+  // device signals on every change a link must act on (an event to send, a
+  // fault, a drop), so thousands of idle links do not poll.
+  void AddLinkWake(int fd);
+  void RemoveLinkWake(int fd);
+  void WakeLinks();
+  // When the next delayed event falls due; time_point::max() when none.
+  Clock::time_point NextEventDue() const;
 
   Faults faults() const;
   bool SetFault(const std::string& name, const std::string& value);
@@ -127,6 +140,11 @@ class Device {
   void PushFocusReport();
   std::vector<std::tuple<uint64_t, uint32_t, std::string>> EventsSince(uint64_t after) const;
   uint64_t last_event() const;
+  // A flood of one status event (control "flood"): `count` of them in all,
+  // sent by the device's links as fast as they are read, between answers.
+  void SetFlood(uint32_t code, std::string data, uint64_t count);
+  // Up to `max` events of the flood for one link (0: none left).
+  uint64_t TakeFlood(uint64_t max, uint32_t& code, std::string& data);
 
   // The talk sessions the SDK opened and the audio they carried.
   TalkSink& talk() { return talk_; }
@@ -169,6 +187,10 @@ class Device {
   MadeFileSettings made_files_;
   int made_count_ = 0;
   uint64_t event_next_ = 1;
+  uint32_t flood_code_ = 0;
+  std::string flood_data_;
+  uint64_t flood_left_ = 0;
+  uint64_t flooded_ = 0;  // flood events handed to links
   Clock::time_point down_until_{};
   int reboots_ = 0;
   int restores_ = 0;
@@ -181,17 +203,12 @@ class Device {
   int allnet_ = 0;
   std::atomic<int> factory_mode_{0};
   std::atomic<uint64_t> generation_{0};
+  std::mutex wake_mutex_;  // never held while taking mutex_
+  std::vector<int> link_wakes_;
   std::atomic<bool> offline_{false};
   std::atomic<uint64_t> log_close_{0};
   LogStream log_stream_;
   TalkSink talk_;
-  // The account's stretched password, kept as a device keeps it; made again
-  // when the password changes.
-  const std::string login_salt_;
-  mutable std::mutex key_mutex_;
-  mutable std::string key_password_;
-  mutable varurovodiv::wire::Digest key_{};
-  mutable bool have_key_ = false;
 };
 
 }  // namespace kelvara::devsim

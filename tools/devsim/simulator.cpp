@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <tinyxml.h>
@@ -22,6 +23,7 @@
 #include "discovery_request.h"
 #include "firmware_intake.h"
 #include "digest.h"
+#include "login_handshake.h"
 #include "wire_frame.h"
 
 namespace kelvara::devsim {
@@ -32,6 +34,8 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int kPollMs = 100;
+// Longest wait of an idle served link; the device wakes it for anything else.
+constexpr int kIdleWaitMs = 1000;
 constexpr uint64_t kMaxUpload = 64ull << 20;
 constexpr auto kSendTimeout = std::chrono::seconds(5);
 constexpr auto kLoginTimeout = std::chrono::seconds(10);
@@ -203,6 +207,7 @@ std::string Simulator::Start() {
 
 void Simulator::Stop() {
   stop_.store(true);
+  for (auto& d : devices_) d->WakeLinks();
   recovery_.StopAll();
   if (accept_thread_.joinable()) accept_thread_.join();
   if (discovery_thread_.joinable()) discovery_thread_.join();
@@ -328,6 +333,9 @@ void Simulator::ServeSdk(Device& d, int fd) {
   }
   wire::FrameParser parser;
   bool logged_in = false;
+  // The key exchange under way: made on LOGIN_SHARE, judged on LOGIN.
+  std::unique_ptr<wire::LoginExchange> exchange;
+  bool account_known = false;
   const auto login_deadline = Clock::now() + kLoginTimeout;
   uint64_t events_sent = d.last_event();
 
@@ -368,6 +376,28 @@ void Simulator::ServeSdk(Device& d, int fd) {
     return SendAll(fd, bytes, stop_);
   };
 
+  // Between frames the link waits for its socket or a wake-up from the device
+  // (an event, a fault, a drop); a bounded wait covers what needs neither.
+  const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  struct WakeRegistration {
+    Device& d;
+    int fd;
+    ~WakeRegistration() {
+      if (fd < 0) return;
+      d.RemoveLinkWake(fd);
+      close(fd);
+    }
+  } wake_registration{d, wake};
+  if (wake >= 0) d.AddLinkWake(wake);
+  auto wait_ms = [&] {
+    if (wake < 0) return kPollMs;
+    auto until = Clock::now() + std::chrono::milliseconds(kIdleWaitMs);
+    if (!logged_in) until = std::min(until, login_deadline);
+    until = std::min(until, d.NextEventDue());
+    const auto ms =
+        std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(ms, 0, kIdleWaitMs));
+  };
   char buf[64 * 1024];
   while (!stop_.load() && d.generation() == generation && d.Up()) {
     if (!logged_in && Clock::now() >= login_deadline) return;
@@ -375,15 +405,32 @@ void Simulator::ServeSdk(Device& d, int fd) {
       Nap(std::chrono::milliseconds(kPollMs), stop_);
       continue;
     }
+    bool flooding = false;
     if (logged_in && !d.faults().drop_replies) {
       d.ReleaseDueEvents();
       for (auto& [seq, code, data] : d.EventsSince(events_sent)) {
         events_sent = seq;
         if (!SendAll(fd, wire::EncodeFrame(FrameType::kEvent, 0, 0, code, 0, data), stop_)) return;
       }
+      uint32_t code = 0;
+      std::string data;
+      if (const uint64_t n = d.TakeFlood(256, code, data)) {
+        const std::string one = wire::EncodeFrame(FrameType::kEvent, 0, 0, code, 0, data);
+        std::string burst;
+        burst.reserve(one.size() * n);
+        for (uint64_t i = 0; i < n; ++i) burst += one;
+        if (!SendAll(fd, burst, stop_)) return;
+        flooding = true;
+      }
     }
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, kPollMs) <= 0) continue;
+    // While flooding, requests are looked at between bursts without waiting.
+    pollfd p[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
+    if (poll(p, wake >= 0 ? 2 : 1, flooding ? 0 : wait_ms()) <= 0) continue;
+    if (wake >= 0 && p[1].revents & POLLIN) {
+      uint64_t v;
+      [[maybe_unused]] ssize_t drained = read(wake, &v, sizeof v);
+    }
+    if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
     const ssize_t n = recv(fd, buf, sizeof buf, 0);
     if (n == 0) return;
     if (n < 0) {
@@ -405,17 +452,44 @@ void Simulator::ServeSdk(Device& d, int fd) {
       // A device that answers nothing: the peer sees it go by its time-outs.
       if (faults.drop_replies) continue;
       if (!logged_in) {
+        // LOGIN_SHARE, then LOGIN; anything else ends the connection. A
+        // LOGIN without a share of this connection before it (a replay) is
+        // refused.
+        auto answer = [&](int32_t result, std::string_view payload) {
+          return SendAll(fd, wire::EncodeFrame(f.header.type | wire::kReplyBit, f.header.sequence,
+                                               f.header.handle, 0, result, payload),
+                         stop_);
+        };
+        if (type == FrameType::kLoginShare && !exchange) {
+          const auto share = wire::DecodeLoginShare(f.payload);
+          if (!share) {
+            d.CountLogin(false);
+            answer(wire::kResultBadCredentials, {});
+            return;
+          }
+          const auto password = d.LoginPassword(share->user);
+          account_known = password.has_value();
+          exchange = std::make_unique<wire::LoginExchange>(
+              wire::LoginExchange::Side::kDevice,
+              password ? *password : wire::RandomBytes(32), share->user, hello.nonce,
+              share->nonce);
+          if (!exchange->TakePeerShare(share->share)) {
+            d.CountLogin(false);
+            answer(wire::kResultBadCredentials, {});
+            return;
+          }
+          if (!answer(wire::kResultOk, exchange->share())) return;
+          continue;
+        }
         if (type != FrameType::kLogin) return;
-        const auto login = wire::DecodeLogin(f.payload);
-        const bool ok = login && d.CheckLogin(hello, *login);
+        const bool ok = exchange && account_known && exchange->CheckPeerTag(f.payload);
         d.CountLogin(ok);
-        if (!SendAll(fd, wire::EncodeFrame(f.header.type | wire::kReplyBit, f.header.sequence,
-                                           f.header.handle, 0,
-                                           ok ? wire::kResultOk : wire::kResultBadCredentials, {}),
-                     stop_) ||
+        if (!answer(ok ? wire::kResultOk : wire::kResultBadCredentials,
+                    ok ? exchange->Tag() : std::string()) ||
             !ok) {
           return;
         }
+        exchange.reset();
         logged_in = true;
         continue;
       }
@@ -804,7 +878,7 @@ std::string Simulator::Control(const std::string& line) {
   if (cmd.empty()) return "";
   if (cmd == "help") {
     return "ok list|state D|journal D [clear]|get D CODE|set D CODE HEX|fault D NAME VALUE|"
-           "alarm D CODE [DETAIL]|event D CODE [TEXT]|log D TEXT|loghex D HEX|logmode D normal|raw|silent|refuse|logreset D BYTES|logstream D RATE TOTAL HEX|logsent D [PATH]|log_close D|reboot D|drop D|"
+           "alarm D CODE [DETAIL]|event D CODE [TEXT]|flood D CODE COUNT [TEXT]|log D TEXT|loghex D HEX|logmode D normal|raw|silent|refuse|logreset D BYTES|logstream D RATE TOTAL HEX|logsent D [PATH]|log_close D|reboot D|drop D|"
            "offline D|online D|codefault D CODE NAME [VALUE]|file D PATH HEX|madefile D picture NAME|video NAME|delay MS|recover D [ARGS]|recovery D|"
            "oem D put mp3|app NAME [HEX]|oem D list mp3|app|oem D play|oem D fault upload|delete|listen|repeat_pages 0|1|quit";
   }
@@ -818,7 +892,7 @@ std::string Simulator::Control(const std::string& line) {
     return out;
   }
   static const char* const kPerDevice[] = {"state", "journal", "get", "set", "fault", "alarm",
-                                          "event", "log", "log_close", "reboot", "drop", "file",
+                                          "event", "flood", "log", "log_close", "reboot", "drop", "file",
                                           "offline", "online", "codefault", "loghex", "logmode",
                                           "logreset", "logstream", "logsent", "recover",
                                           "recovery", "madefile", "oem", "talk"};
@@ -891,6 +965,16 @@ std::string Simulator::Control(const std::string& line) {
     std::getline(args, detail);
     if (!detail.empty() && detail[0] == ' ') detail.erase(0, 1);
     d->PushEvent(23, AlarmRecord(code, 0, detail));
+    return "ok";
+  }
+  if (cmd == "flood") {
+    uint32_t code = 0;
+    uint64_t count = 0;
+    if (!(args >> code >> count)) return "err flood D CODE COUNT [TEXT]";
+    std::string text;
+    std::getline(args, text);
+    if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+    d->SetFlood(code, code == 23 ? AlarmRecord(0, 0, text) : text, count);
     return "ok";
   }
   if (cmd == "event") {

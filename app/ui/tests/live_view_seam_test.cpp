@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QSpinBox>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -200,6 +201,44 @@ TEST(LiveViewSeam, RemoteConfigurationForARow) {
   seam.RemoteConfigWindow()->close();
   EXPECT_EQ(CFG_UC_UnInit(second), -1);
   EXPECT_NE(seam.RemoteConfigWindow(), nullptr);
+}
+
+// The popup and the remote-configuration window are children of the window
+// they were opened over and are deleted exactly once, whether that window
+// goes before the seam (as at the application's end) or after it. Escape
+// closes the configuration window as a user does.
+TEST(LiveViewSeam, WindowsOpenedOverAnOwnerAreDeletedOnceWhicheverGoesFirst) {
+  for (const bool owner_first : {true, false}) {
+    SCOPED_TRACE(owner_first ? "owner first" : "seam first");
+    Fixture f;
+    media::LiveRow cam = Row("C1", "127.0.0.1", 80, "DAV-ODUVE-4");
+    cam.login_port = 1;
+    f.rows = {cam};
+    auto owner = std::make_unique<QWidget>();
+    auto seam = std::make_unique<LiveViewSeamImpl>(f.Host());
+    int destroyed = 0;
+    seam->OpenRemoteConfigForRow(0, 0, "en-us", owner.get());
+    seam->ShowPreviewPopup(owner.get(), 5, 5, QStringLiteral("C1"), 1);
+    QPointer<QWidget> config = seam->RemoteConfigWindow(), popup = seam->Preview();
+    ASSERT_TRUE(config && popup);
+    EXPECT_EQ(config->parentWidget(), owner.get());
+    for (QWidget* w : {config.data(), popup.data()})
+      QObject::connect(w, &QObject::destroyed, [&destroyed] { ++destroyed; });
+    QTest::keyClick(config, Qt::Key_Escape);
+    EXPECT_FALSE(config->isVisible());
+    if (owner_first) {
+      owner.reset();
+      EXPECT_TRUE(config.isNull() && popup.isNull());
+      EXPECT_EQ(seam->RemoteConfigWindow(), nullptr);
+      EXPECT_EQ(seam->Preview(), nullptr);
+      seam.reset();
+    } else {
+      seam.reset();
+      EXPECT_TRUE(config.isNull() && popup.isNull());
+      owner.reset();
+    }
+    EXPECT_EQ(destroyed, 2);
+  }
 }
 
 }  // namespace

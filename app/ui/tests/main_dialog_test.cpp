@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDropEvent>
 #include <QMimeData>
@@ -382,6 +383,11 @@ TEST_F(MainDialogTest, NetworkCardSelectionFollowsTheAddress) {
   EXPECT_EQ(combo->itemText(0), CXDlg::LangText("ALLNETCARDS"));
   EXPECT_EQ(combo->itemText(1), "[10.0.0.1]\t[eth0]");
   EXPECT_EQ(combo->itemData(1).toLongLong(), 0x0100000A);
+  // Every item whole, tab expanded: in the open list and in the box.
+  const int need = combo->fontMetrics().size(Qt::TextExpandTabs, combo->itemText(3)).width();
+  EXPECT_GT(combo->view()->minimumWidth(), need);
+  dlg->LayoutControls();
+  EXPECT_GT(combo->width(), need);
   combo->setCurrentIndex(2);  // 10.0.0.2
   cards = {{0x0200000Au, "10.0.0.2", "eth1"}, {0x0300000Au, "10.0.0.3", "eth2"}};
   dlg->FillNetCardCombo();

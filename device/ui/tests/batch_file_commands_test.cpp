@@ -141,7 +141,7 @@ TEST_F(BatchFilesTest, BatchSnapshotToCheckedRowsEndsWhenThePicturesAreStored) {
                                            {"SystemControl", 102, 1043, kSnapshotRequest}};
   EXPECT_EQ(sdk.calls, sent);
   EXPECT_EQ(State(0), "SNAPPIC");
-  EXPECT_EQ(State(3), "BATCH_STATE_NOT_LOGGED_IN");
+  EXPECT_EQ(State(3), "MSGTIP23");
   EXPECT_EQ(State(2), untouched);
 
   Alarm(101, 23, "/mnt/sd/a.jpg");
@@ -149,7 +149,8 @@ TEST_F(BatchFilesTest, BatchSnapshotToCheckedRowsEndsWhenThePicturesAreStored) {
   const std::string local = Calls("GetFileByName")[0].text;
   EXPECT_EQ(local, (docs / "snap" / "10.77.1.10" / "a.jpg").string());
   Event(101, 16, "<RESPONSE_PARAM LocalFileName=\"" + local + "\" />");
-  ASSERT_TRUE(Pump([&] { return State(0) == "BATCH_STATE_DONE"; }));
+  // The stored file's own text stays in the row.
+  ASSERT_TRUE(Pump([&] { return summaries.empty() && State(0) == "MSGTIP9"; }));
   // The window's 5 s check for the other row.
   files->OnSnapshotTimedOut(1);
   EXPECT_EQ(State(1), "SNAPPING_TIMEOUT");
@@ -196,14 +197,15 @@ TEST_F(BatchFilesTest, VideoRequestsFindTheirRowAgainAfterTheDialog) {
   duringDialog = [this] { host->RowAt(1)->m_online = false; };
   files->OnCommand(33383);
   EXPECT_TRUE(sdk.calls.empty());
-  EXPECT_EQ(State(1), "BATCH_STATE_OFFLINE");
+  EXPECT_EQ(State(1), "SUCCEED_TIMELAPSE_REQ");  // an offline row keeps its text
 
   // The time-lapse's video is announced and stored.
   host->RowAt(1)->m_online = true;
   Alarm(202, 47, "/mnt/sd/tl.mp4");
   ASSERT_TRUE(Pump([&] { return Calls("GetFileByName").size() == 1; }));
   Event(202, 16, "<RESPONSE_PARAM LocalFileName=\"" + Calls("GetFileByName")[0].text + "\" />");
-  ASSERT_TRUE(Pump([&] { return State(1) == "BATCH_STATE_DONE"; }));
+  ASSERT_TRUE(Pump([&] { return summaries.size() == 2u; }));
+  EXPECT_EQ(State(1), "MSGTIP9");
   EXPECT_EQ(summaries, (std::vector<std::string>{"BATCH_STATE_OFFLINE 1", "BATCH_STATE_DONE 1"}));
 }
 

@@ -199,22 +199,24 @@ TEST_F(MaintenanceHostTest, EndBoxes) {
   prompts.boxes.clear();
   network.failFactory = true;
   control->SetCheck(0, true);
+  const std::string before = State(0);
   ASSERT_TRUE(batch->OnCommand(33010));
   EXPECT_EQ(prompts.boxes.back(), "ERROR|MSGTIP13");  // no broadcast went out
-  EXPECT_EQ(State(0), "BATCH_STATE_REFUSED");
+  EXPECT_EQ(State(0), before);  // a refused broadcast goes to the debug log, not the row
 
   // The bad-pixel scan over a logged-in row, an offline one and one not
-  // logged in: one preset, the count in the box.
+  // logged in: one preset, the count in the box; the offline row keeps its text.
   control->SetCheck(1, true);
   control->SetCheck(2, true);
   list->Rows().SetLoginHandle(*host->RowAt(1), 0);
+  const std::string offline = State(2);
   prompts.boxes.clear();
   sdk.calls.clear();
   ASSERT_TRUE(batch->OnCommand(23));
   EXPECT_EQ(sdk.calls, (std::vector<test::SdkCall>{{"PTZPreset", 101, 8, "200"}}));
   EXPECT_EQ(prompts.boxes, std::vector<std::string>{"|[200 preset ptz] SUCCEED_SET_NUM1"});
-  EXPECT_EQ(State(1), "BATCH_STATE_NOT_LOGGED_IN");
-  EXPECT_EQ(State(2), "BATCH_STATE_OFFLINE");
+  EXPECT_EQ(State(1), "MSGTIP40");
+  EXPECT_EQ(State(2), offline);
 }
 
 TEST_F(MaintenanceHostTest, BatchRebootAsksForCredentialsThenTheQuestion) {
@@ -231,7 +233,7 @@ TEST_F(MaintenanceHostTest, BatchRebootAsksForCredentialsThenTheQuestion) {
   maintenance->OnBatchReboot();
   EXPECT_EQ(sdk.calls, (std::vector<test::SdkCall>{{"RebootDVR", 101, 0, ""}}));
   EXPECT_EQ(network.sent, std::vector<std::string>{"reboot DEV0"});
-  EXPECT_EQ(State(0), "BATCH_STATE_SENT");
+  EXPECT_EQ(State(0), "RESTARTING");  // the reboot request's own text
   EXPECT_EQ(State(2), "BATCH_STATE_UPGRADING");
   // Nothing checked: the box.
   control->SetCheck(0, false);

@@ -3,12 +3,19 @@
 // the web page, the one-checked-row look-ups and the batch-debug rows. No
 // command reaches a socket here: the controller has no adapters.
 #include <QApplication>
+#include <QProgressDialog>
+#include <QTest>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <fstream>
 
 #include "common/language_table.h"
 #include "common/save_param.h"
+#include "common/ui/desktop_open.h"
 #include "common/ui/user_prompts.h"
 #include "discovery/core/device_list_xml.h"
 #include "discovery/core/device_sheet.h"
@@ -65,6 +72,7 @@ struct Fixture {
   int stopped = 0;
   std::vector<std::string> clipboard;
   std::vector<QString> opened;
+  bool openWorks = true;  // a browser is set up
   std::unique_ptr<DeviceListActions> actions;
 
   Fixture() {
@@ -75,7 +83,10 @@ struct Fixture {
     h.settings = &settings;
     h.stopSearchForImport = [this] { ++stopped; };
     h.setClipboard = [this](const std::string& t) { clipboard.push_back(t); };
-    h.openUrl = [this](const QString& u) { opened.push_back(u); };
+    h.openUrl = [this](const QString& u) {
+      opened.push_back(u);
+      return openWorks;
+    };
     h.firstAdapter = [](std::uint32_t& a, std::uint32_t& m, std::uint32_t& g) {
       a = 0xC0A80114, m = 0xFFFFFF00, g = 0xC0A80101;  // 192.168.1.20/24, gateway .1
       return true;
@@ -89,6 +100,14 @@ struct Fixture {
     for (int i = 0; i < list.List()->GetItemCount(); ++i)
       s.push_back(static_cast<DeviceListRow*>(list.List()->GetItemData(i))->m_key);
     return s;
+  }
+  // The XML import reads on a worker; its result comes back as a queued call.
+  void ImportXml() {
+    actions->OnImportXml();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (actions->ImportRunning() && std::chrono::steady_clock::now() < deadline)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_FALSE(actions->ImportRunning());
   }
   void Check(std::initializer_list<int> rows) {
     for (int i = 0; i < list.List()->GetItemCount(); ++i) list.List()->SetCheck(i, false);
@@ -108,6 +127,12 @@ TEST(ListActions, BadFilesLeaveTheListAndTheSearchAsTheyWere) {
       {"bad.xml", "<root><ipcamera SN=\"X\" IPADDR=\"300.1.1.1\" /></root>", true},
       {"entity.xml", "<!DOCTYPE root [<!ENTITY a \"b\">]><root/>", true},
       {"list.xml", "<list/>", true},
+      // 100,000 nested elements overflowed TinyXML's recursion.
+      {"deep.xml", "<root>" + [] {
+         std::string s;
+         for (int i = 0; i < 100'000; ++i) s += "<ipcamera>";
+         return s;
+       }(), true},
       {"text.xls", "not a workbook", false},
   };
   for (const auto& file : files) {
@@ -115,10 +140,13 @@ TEST(ListActions, BadFilesLeaveTheListAndTheSearchAsTheyWere) {
     std::ofstream(p) << file.content;
     f.prompts.file = QString::fromStdString(p.string());
     f.prompts.shown.clear();
-    file.xml ? f.actions->OnImportXml() : f.actions->OnImportExcel();
+    file.xml ? f.ImportXml() : f.actions->OnImportExcel();
     EXPECT_EQ(f.Serials(), kOld) << file.name;
     EXPECT_EQ(f.stopped, 0) << file.name;
     ASSERT_EQ(f.prompts.shown.size(), 1u) << file.name;
+    if (std::string(file.name) == "deep.xml") {
+      EXPECT_NE(f.prompts.shown[0].find("the XML nests deeper than 128 elements"), std::string::npos) << f.prompts.shown[0];
+    }
   }
   const std::string failed = LangText("IMPORT_FAILED");
   EXPECT_EQ(f.prompts.shown[0].rfind((failed.empty() ? "导入失败" : failed) + "\r\n", 0), 0u) << f.prompts.shown[0];
@@ -156,7 +184,7 @@ TEST(ListActions, GoodFilesReplaceTheListWithImportedRows) {
 
   std::ofstream(f.dir / "good.xml") << BuildDeviceListXml({{&a, ""}});
   f.prompts.file = QString::fromStdString((f.dir / "good.xml").string());
-  f.actions->OnImportXml();
+  f.ImportXml();
   EXPECT_EQ(f.Serials(), (std::vector<std::string>{"NEW1"}));
 }
 
@@ -196,8 +224,16 @@ TEST(ListActions, RowActionsAndOneCheckedRowLookups) {
   f.actions->CopyDeviceFields(menu_id::kCopySerial);
   f.actions->CopySearchReply();
   EXPECT_EQ(f.clipboard, (std::vector<std::string>{"OLD1", ""}));
+  f.prompts.shown.clear();
   f.actions->OnOpenWeb();
   EXPECT_EQ(f.opened, (std::vector<QString>{QStringLiteral("http://10.0.0.3:80")}));
+  EXPECT_TRUE(f.prompts.shown.empty());
+  // No browser: the box names the address.
+  f.openWorks = false;
+  f.actions->OnOpenWeb();
+  EXPECT_EQ(f.prompts.shown, std::vector<std::string>{ui::OpenFailedText("http://10.0.0.3:80").toStdString()});
+  f.opened.pop_back();
+  f.openWorks = true;
   f.list.Map().Modify("OLD1", [](DeviceSearchInfo& r) { r.streamAccess.webPort = 0; });
   f.list.RefreshDeviceList();
   f.actions->OnOpenWeb();
@@ -238,9 +274,17 @@ TEST(ListActions, RowActionsAndOneCheckedRowLookups) {
   f.actions->MarkPaneDeviceRows(std::nullopt);
   EXPECT_EQ(f.list.List()->GetCellBkColor(0, 0), white);
 
-  // Select all follows the box.
+  // Select all follows the box, as one change of all rows: what follows the
+  // checks (the device logs) hears of it once, not once per row.
+  int perRow = 0, all = 0;
+  f.list.onRowCheckChanged = [&perRow](DeviceListRow&, bool) { ++perRow; };
+  f.list.onAllChecksChanged = [&all] { ++all; };
   f.actions->OnSelectAll(true);
   EXPECT_EQ(f.actions->GetCheckedCount(), 3);
+  f.actions->OnSelectAll(false);
+  EXPECT_EQ(f.actions->GetCheckedCount(), 0);
+  EXPECT_EQ(perRow, 0);
+  EXPECT_EQ(all, 2);
 }
 
 TEST(ListActions, DefaultLoginIsSavedOnlyWithAUserName) {
@@ -294,6 +338,50 @@ TEST(ListActions, BatchDebugRowsFillTheConfirmedRange) {
   EXPECT_EQ(serials, (std::vector<std::string>{"batch_debug_000", "batch_debug_001", "batch_debug_002",
                                                "batch_debug_003", "batch_debug_004"}));
   EXPECT_EQ(f.list.Rows().FindByKey("batch_debug_004")->m_searchInfo.lanConfig.macAddress, "00:00:00:00:00:04");
+}
+
+// "Assign a free address" when every address answers: the probe's progress
+// box is gone before the error box opens, so it cannot stay on top of it.
+TEST(ListActions, TheProgressBoxIsGoneBeforeTheNoFreeAddressError) {
+  Fixture f;
+  f.window.show();
+  class WatchingPrompts : public ScriptedPrompts {
+   public:
+    QWidget* window = nullptr;
+    std::vector<bool> progressShown;
+    int MessageBox(QWidget* owner, const QString& text, const QString& caption, ui::PromptIcon icon,
+                   ui::PromptButtons buttons) override {
+      bool shown = false;
+      for (QProgressDialog* p : window->findChildren<QProgressDialog*>()) shown = shown || p->isVisible();
+      progressShown.push_back(shown);
+      return ScriptedPrompts::MessageBox(owner, text, caption, icon, buttons);
+    }
+  } prompts;
+  prompts.window = &f.window;
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  DeviceListActions::Hooks h;
+  h.prompts = &prompts;
+  h.window = &f.window;
+  // Every address answers, once the box has shown.
+  h.probe = [release](std::uint32_t) {
+    while (!release->load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return 1;
+  };
+  DeviceListActions actions(f.list, h);
+  f.list.List()->selectRow(0);
+  actions.OnSetStaticIp();
+  ASSERT_TRUE(actions.ProbeRunning());
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        for (QProgressDialog* p : f.window.findChildren<QProgressDialog*>())
+          if (p->isVisible()) return true;
+        return false;
+      },
+      5000));
+  release->store(true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.shown.empty(); }, 10000));
+  EXPECT_EQ(prompts.shown, std::vector<std::string>{LangText("NO_FREE_IP")});
+  EXPECT_EQ(prompts.progressShown, std::vector<bool>{false});
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "discovery/tests/lan_fixture.h"
 #include "discovery/ui/device_list_controller.h"
 #include "discovery/ui/list_actions.h"
+#include "dialogs/core/ip_setting_model.h"
 #include "kelvara_test/test_env.h"
 #include "simulator.h"
 
@@ -79,6 +80,32 @@ std::string Message(int code, int flag, const std::string& body) {
          "\n</MESSAGE_BODY>\n</XML_MARLOWCAM>";
 }
 
+// Starts the simulator's devices inside the LAN; its error text, "" when they run.
+std::string StartInLan(const devsim::SimConfig& config, std::unique_ptr<devsim::Simulator>& sim) {
+  std::string error = "not started";
+  if (!test::LanFixture::RunInLan([&] {
+        sim = std::make_unique<devsim::Simulator>(config);
+        error = sim->Start();
+      }))
+    return "could not enter the LAN";
+  return error;
+}
+
+// The device list in a window with its commands' prompts and settings.
+struct ListWindow {
+  explicit ListWindow(DeviceListController::Options options) : list(std::move(options)) {
+    list.CreateListWidget(&window);
+    list.InitDeviceListColumns();
+    hooks.prompts = &prompts;
+    hooks.settings = &settings;
+  }
+  DeviceListController list;
+  QWidget window;
+  AnswerYes prompts;
+  CSaveParam settings{kelvara::test::MakeTempDir() / "zq_cfg.xml"};
+  DeviceListActions::Hooks hooks;
+};
+
 TEST(NetworkSettingsLan, EveryCommandReachesTheDeviceAndIsApplied) {
   std::string why;
   if (!test::LanFixture::Enter(1, &why)) GTEST_SKIP() << why;
@@ -92,25 +119,16 @@ TEST(NetworkSettingsLan, EveryCommandReachesTheDeviceAndIsApplied) {
   templ.password = "470913";
   ASSERT_EQ(devsim::GenerateDevices(templ, kDevices, "10.77.1.1", "NS", config.devices), "");
   std::unique_ptr<devsim::Simulator> sim;
-  std::string startError = "not started";
-  ASSERT_TRUE(test::LanFixture::RunInLan([&] {
-    sim = std::make_unique<devsim::Simulator>(config);
-    startError = sim->Start();
-  }));
-  ASSERT_EQ(startError, "");
+  ASSERT_EQ(StartInLan(config, sim), "");
 
   DeviceListController::Options options;
   options.loginDefaults = [] { return device::LoginDefaults{"admin", "470913"}; };
   options.localNetwork = [] { return LocalNetworkConfig{"10.77.0.1", "255.255.0.0", "10.77.0.2", "10.77.0.2", ""}; };
-  DeviceListController list(options);
-  QWidget window;
-  list.CreateListWidget(&window);
-  list.InitDeviceListColumns();
-  AnswerYes prompts;
-  CSaveParam settings(kelvara::test::MakeTempDir() / "zq_cfg.xml");
-  DeviceListActions::Hooks hooks;
-  hooks.prompts = &prompts;
-  hooks.settings = &settings;
+  ListWindow w(options);
+  DeviceListController& list = w.list;
+  AnswerYes& prompts = w.prompts;
+  CSaveParam& settings = w.settings;
+  DeviceListActions::Hooks& hooks = w.hooks;
   dialogs::IpSettingValues dialogAnswer;
   hooks.runIpDialog = [&](dialogs::IpSettingValues& v, bool, int, bool) {
     v = dialogAnswer;
@@ -231,6 +249,86 @@ TEST(NetworkSettingsLan, EveryCommandReachesTheDeviceAndIsApplied) {
   EXPECT_NE(got[0].find("IPAddress=\"10.77.1.101\""), std::string::npos) << got[0];
   EXPECT_TRUE(Received(*sim, b).empty());
 
+  sim->Stop();
+}
+
+// The test LAN has no default route, as the usual bench: the address
+// settings come from the PC's adapter (10.77.0.1/16), not from the built-in
+// defaults of another network. Consecutive addressing and the batch-debug
+// rows propose values that the address dialog's OK accepts (the gateway is
+// the network plus 1), and a free address goes out with the adapter's mask.
+TEST(NetworkSettingsLan, WithoutAGatewayTheProposalsComeFromTheAdapter) {
+  std::string why;
+  if (!test::LanFixture::Enter(1, &why)) GTEST_SKIP() << why;
+  for (const char* ip : {"10.77.5.1", "10.77.5.2"}) ASSERT_TRUE(test::LanFixture::AddLanAddress(0, ip));
+  devsim::SimConfig config;
+  config.stdin_control = false;
+  devsim::DeviceConfig templ;
+  templ.password = "470913";
+  ASSERT_EQ(devsim::GenerateDevices(templ, 2, "10.77.5.1", "NG", config.devices), "");
+  std::unique_ptr<devsim::Simulator> sim;
+  ASSERT_EQ(StartInLan(config, sim), "");
+
+  DeviceListController::Options options;  // the PC's own network, as the program reads it
+  options.loginDefaults = [] { return device::LoginDefaults{"admin", "470913"}; };
+  ListWindow w(options);
+  DeviceListController& list = w.list;
+  DeviceListActions::Hooks& hooks = w.hooks;
+  // The dialog's OK checks what was proposed; consecutive addressing takes it.
+  std::vector<dialogs::IpSettingValues> proposed;
+  std::vector<dialogs::IpSettingError> okSays;
+  hooks.runIpDialog = [&](dialogs::IpSettingValues& v, bool range, int count, bool full) {
+    proposed.push_back(v);
+    dialogs::IpSettingModel model;
+    model.rangeMode = range;
+    model.deviceCount = count;
+    model.requireFullRange = full;
+    const std::uint32_t start = dialogs::FieldFromText(v.startAddress), mask = dialogs::FieldFromText(v.netmask);
+    okSays.push_back(model.Validate(start, model.EndFor(start, mask), mask, dialogs::FieldFromText(v.gateway)));
+    v.endAddress = dialogs::TextFromField(model.EndFor(start, mask), true);
+    return full;  // the batch-debug rows are not made: the list stays
+  };
+  DeviceListActions actions(list, hooks);
+  controls::CReportCtrl* view = list.List();
+  ASSERT_TRUE(list.StartSearch());
+  ASSERT_TRUE(Pump([&] {
+    list.RefreshDeviceList();
+    return view->GetItemCount() == 2;
+  }));
+  list.StopSearch();
+  const std::string a = config.devices[0].serial, b = config.devices[1].serial;
+  for (const auto& serial : {a, b}) Received(*sim, serial);
+
+  actions.FillBatchDebugRows();
+  for (int i = 0; i < view->GetItemCount(); ++i) view->SetCheck(i, true);
+  actions.OnSetIpConsecutive();
+  ASSERT_EQ(proposed.size(), 2u);
+  EXPECT_EQ(proposed[0].startAddress, "10.77.0.2");
+  EXPECT_EQ(proposed[1].startAddress, "10.77.0.160");
+  for (const auto& p : proposed) {
+    EXPECT_EQ(p.netmask, "255.255.0.0");
+    EXPECT_EQ(p.gateway, "10.77.0.1");
+  }
+  EXPECT_EQ(okSays, (std::vector<dialogs::IpSettingError>{dialogs::IpSettingError::kNone, dialogs::IpSettingError::kNone}));
+  for (const auto& [serial, ip] : {std::pair{a, "10.77.0.160"}, {b, "10.77.0.161"}})
+    ASSERT_TRUE(Pump([&] {
+      return State(*sim, serial).find(std::string("ip=") + ip + " netmask=255.255.0.0 gateway=10.77.0.1 ") !=
+             std::string::npos;
+    })) << State(*sim, serial);
+
+  // A free address of the PC's subnet, probed for real: the adapter's mask
+  // and no gateway of a network that is not there.
+  for (const auto& serial : {a, b}) Received(*sim, serial);
+  view->clearSelection();
+  view->selectRow(list.RowIndex(*list.Rows().FindByKey(a)));
+  actions.OnSetStaticIp();
+  ASSERT_TRUE(Pump([&] { return !actions.ProbeRunning(); }, 20000ms));
+  std::vector<std::string> got;
+  ASSERT_TRUE(Pump([&] { return !(got = Received(*sim, a)).empty(); }));
+  EXPECT_NE(got[0].find("IPAddress=\"10.77.0."), std::string::npos) << got[0];
+  EXPECT_NE(got[0].find("Netmask=\"255.255.0.0\""), std::string::npos) << got[0];
+  EXPECT_NE(got[0].find("Gateway=\"\""), std::string::npos) << got[0];
+  EXPECT_EQ(got[0].find("192.168.1."), std::string::npos) << got[0];
   sim->Stop();
 }
 

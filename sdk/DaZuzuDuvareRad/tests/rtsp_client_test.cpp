@@ -10,8 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "access_units.h"
 #include "devsim_process.h"
 #include "rivelin.h"
+#include "rogue_rtsp_server.h"
+#include "rtsp_play.h"
 #include "rtsp_url.h"
 #include "zq_rtsp_client.h"
 
@@ -42,6 +45,25 @@ TEST(RtspUrl, CredentialsArePercentEncodedAndNeverLogged) {
   EXPECT_EQ(zq_rtsp::SimpleUrl("10.0.0.9", 554, 2), "rtsp://10.0.0.9:554/stream0");
 }
 
+// Packets of one timestamp form a picture; the next timestamp completes it,
+// and a picture is refused once it would pass the bound.
+TEST(AccessUnits, ATimestampChangeCompletesAPictureAndThePictureIsBounded) {
+  using R = zq_rtsp::AccessUnitAssembler::Result;
+  zq_rtsp::AccessUnitAssembler units(10);
+  const std::uint8_t a[] = {1, 2, 3}, b[] = {4, 5}, c[] = {6, 7, 8, 9, 10, 11};
+  EXPECT_EQ(units.Add(100, a, sizeof a), R::kAppended);
+  EXPECT_EQ(units.Add(100, b, sizeof b), R::kAppended);
+  EXPECT_EQ(units.Add(200, c, sizeof c), R::kCompleted);
+  EXPECT_EQ(units.completed(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(units.completed_pts(), 100);
+  EXPECT_EQ(units.pending_bytes(), sizeof c);
+  EXPECT_EQ(units.Add(200, c, sizeof c), R::kTooLarge);  // 12 bytes would pass 10
+  EXPECT_EQ(units.pending_bytes(), sizeof c);
+  EXPECT_EQ(units.Add(100, a, sizeof a), R::kCompleted);  // a timestamp going back is a new picture too
+  EXPECT_EQ(units.completed(), (std::vector<std::uint8_t>{6, 7, 8, 9, 10, 11}));
+  EXPECT_EQ(units.completed_pts(), 200);
+}
+
 // What one play received, filled on the library's thread.
 struct Received {
   std::mutex m;
@@ -51,6 +73,7 @@ struct Received {
   int video = 0, audio = 0, keys = 0;
   bool first_video_key = false, annex_b = true, timestamps_ok = true;
   long long last_video_ts = 0;
+  long long largest_video_step = 0;  // between consecutive video timestamps
   ZQ_RTSP_PLAY_HANDLE handle_seen = 0;
 
   template <class Pred>
@@ -77,6 +100,7 @@ int OnData(ZQ_RTSP_PLAY_HANDLE handle, int type, const unsigned char* data, int 
     const bool start_code = length > 4 && data[0] == 0 && data[1] == 0 && (data[2] == 1 || (data[2] == 0 && data[3] == 1));
     r->annex_b = r->annex_b && start_code;
     if (info->timestamp <= 0 || info->timestamp < r->last_video_ts) r->timestamps_ok = false;
+    if (r->last_video_ts > 0) r->largest_video_step = std::max(r->largest_video_step, info->timestamp - r->last_video_ts);
     r->last_video_ts = info->timestamp;
   } else if (type == ZQ_RTSP_FRAME_AUDIO) {
     ++r->audio;
@@ -191,6 +215,8 @@ TEST_F(RtspClientTest, AudioOnlyPlayHasNoVideo) {
   EXPECT_EQ(r.descriptions[0].hasAudio, 1);
 }
 
+// Timestamps go on rising across the reconnection, by at least the pause
+// before it, so a recording of the play keeps its real length.
 TEST_F(RtspClientTest, DroppedStreamReconnectsAndDescribesAgain) {
   Received r;
   const ZQ_RTSP_PLAY_HANDLE h =
@@ -204,6 +230,9 @@ TEST_F(RtspClientTest, DroppedStreamReconnectsAndDescribesAgain) {
   EXPECT_GE(ZQ_RTSP_CLINET_LIB_GetConnectionCount(h), 2);
   ZQ_RTSP_CLINET_LIB_StopRealPlay(h);
   EXPECT_EQ(ZQ_RTSP_CLINET_LIB_GetConnectionCount(h), -1);
+  std::lock_guard lock(r.m);
+  EXPECT_TRUE(r.timestamps_ok);
+  EXPECT_GE(r.largest_video_step, 900);  // the second's pause before reconnecting, less sound-video skew
 }
 
 // The receiver of each play is freed right after its stop returns: a callback
@@ -241,6 +270,70 @@ TEST_F(RtspClientTest, StopFromInsideTheCallbackEndsThePlay) {
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(count.load(), 1);
   EXPECT_EQ(ZQ_RTSP_CLINET_LIB_StopRealPlay(h), -1);  // already gone
+}
+
+// Hostile servers on loopback. Each waits for a few connections of the play.
+bool WaitForConnections(ZQ_RTSP_PLAY_HANDLE h, int count) {
+  for (int i = 0; i < 1200 && ZQ_RTSP_CLINET_LIB_GetConnectionCount(h) < count; ++i) std::this_thread::sleep_for(50ms);
+  return ZQ_RTSP_CLINET_LIB_GetConnectionCount(h) >= count;
+}
+
+// A server that asks for Basic authentication gets the row's credentials on
+// the row's URL (the accepted risk); its redirect, to another host or back
+// to itself, is never followed: no connection to the other host, no request
+// for the redirect's path, one connection per attempt of the play.
+TEST(RtspHostileServer, RedirectsAreNotFollowedAndCredentialsGoOnlyToTheRowsUrl) {
+  ZQ_RTSP_CLINET_LIB_InitLib();
+  for (bool other_host : {true, false}) {
+    SCOPED_TRACE(other_host ? "to another host" : "back to itself");
+    kelvara::test::RogueRtspServer elsewhere, rogue;
+    ASSERT_TRUE(elsewhere.Start("127.0.0.2", kelvara::test::RogueRtspServer::Mode::kRedirect));
+    ASSERT_TRUE(rogue.Start("127.0.0.1", kelvara::test::RogueRtspServer::Mode::kRedirect));
+    elsewhere.SetLocation("rtsp://127.0.0.2:" + std::to_string(elsewhere.port()) + "/further");
+    rogue.SetLocation(other_host ? "rtsp://127.0.0.2:" + std::to_string(elsewhere.port()) + "/elsewhere"
+                                 : "rtsp://127.0.0.1:" + std::to_string(rogue.port()) + "/elsewhere");
+    Received r;
+    const std::string url = "rtsp://127.0.0.1:" + std::to_string(rogue.port()) + "/stream0";
+    const ZQ_RTSP_PLAY_HANDLE h = ZQ_RTSP_CLINET_LIB_RealPlayByUrl(url.c_str(), "admin", "s3cret", 1, OnData, &r);
+    ASSERT_NE(h, 0);
+    EXPECT_TRUE(WaitForConnections(h, 3));
+    const int served = rogue.connections();
+    const int made = ZQ_RTSP_CLINET_LIB_GetConnectionCount(h);
+    ZQ_RTSP_CLINET_LIB_StopRealPlay(h);
+    EXPECT_GE(served, 2);
+    EXPECT_LE(served, made);  // no redirect became a further connection
+    EXPECT_EQ(elsewhere.connections(), 0);
+    bool saw_credentials = false;
+    std::vector<std::string> elsewhere_requests;
+    for (const std::string& request : rogue.Requests()) {
+      if (request.find(" " + url + " ") == std::string::npos) elsewhere_requests.push_back(request);
+      saw_credentials = saw_credentials || request.find("Authorization: Basic YWRtaW46czNjcmV0") != std::string::npos;
+    }
+    EXPECT_TRUE(saw_credentials);
+    EXPECT_EQ(elsewhere_requests.size(), 0u) << elsewhere_requests.front();
+    std::lock_guard lock(r.m);
+    EXPECT_TRUE(r.types.empty());
+  }
+}
+
+// A picture that never ends: the play ends the connection once the picture
+// passes its bound and connects again, holding no more than the bound.
+TEST(RtspHostileServer, EndlessPictureEndsTheConnectionWithBoundedBuffer) {
+  ZQ_RTSP_CLINET_LIB_InitLib();
+  kelvara::test::RogueRtspServer rogue;
+  ASSERT_TRUE(rogue.Start("127.0.0.1", kelvara::test::RogueRtspServer::Mode::kEndlessFrame));
+  Received r;
+  const std::string url = "rtsp://127.0.0.1:" + std::to_string(rogue.port()) + "/stream0";
+  const ZQ_RTSP_PLAY_HANDLE h = ZQ_RTSP_CLINET_LIB_RealPlayByUrl(url.c_str(), "admin", "s3cret", 1, OnData, &r);
+  ASSERT_NE(h, 0);
+  EXPECT_TRUE(WaitForConnections(h, 3));
+  const long long peak = ZQ_RTSP_CLINET_LIB_GetPeakBufferedBytes(h);
+  ZQ_RTSP_CLINET_LIB_StopRealPlay(h);
+  EXPECT_GE(rogue.connections(), 2);
+  EXPECT_LE(peak, static_cast<long long>(zq_rtsp::kMaxFrameBytes));
+  EXPECT_GT(peak, static_cast<long long>(zq_rtsp::kMaxFrameBytes) - 70000);  // the bound, not a time-out, ended it
+  std::lock_guard lock(r.m);
+  EXPECT_EQ(r.video, 0);
 }
 
 }  // namespace

@@ -46,6 +46,50 @@ TEST(ConfigPages, FieldsInDocumentOrderAndWrittenBackWholly) {
   for (const PageSpec& p : Pages()) EXPECT_EQ(p.set, p.get + 20) << p.title;
 }
 
+std::string Repeat(const std::string& s, std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+// Blocks from a hostile device: 1 MiB of nesting overflowed TinyXML's stack,
+// 20,000 nested elements with an attribute each built 2.6 GB of labels,
+// 100,000 attributes kept the window busy for minutes. Each is refused with
+// its reason; a full 102,400-byte block still reads.
+TEST(ConfigPages, BlocksTooDeepOrWideAreRefusedWithTheReason) {
+  const struct {
+    const char* name;
+    std::string block;
+    std::string error;
+  } cases[] = {
+      {"1 MiB of nesting", Repeat("<a>", (1u << 20) / 3), "the XML nests deeper than 128 elements"},
+      {"20,000 nested elements with an attribute each", Repeat("<e a='1'>", 20'000) + Repeat("</e>", 20'000),
+       "the XML nests deeper than 128 elements"},
+      {"100,000 attributes", "<r>" + Repeat("<e a='1' b='2' c='3' d='4'/>", 25'000) + "</r>",
+       "the block has more than " + std::to_string(kMaxPageFields) + " fields"},
+      {"long names deep down",
+       Repeat("<" + std::string(200, 'n') + ">", 100) + "<leaf a='1'/>" + Repeat("</" + std::string(200, 'n') + ">", 100),
+       "a field's name is longer than 512 bytes"},
+  };
+  for (const auto& c : cases) {
+    const BlockRead read = ReadBlock(c.block);
+    EXPECT_FALSE(read.fields) << c.name;
+    EXPECT_TRUE(read.refused) << c.name;
+    EXPECT_EQ(read.error, c.error) << c.name;
+  }
+  const BlockRead notXml = ReadBlock("no xml");
+  EXPECT_FALSE(notXml.fields);
+  EXPECT_FALSE(notXml.refused);
+
+  std::string full = "<Config>";
+  while (full.size() < 102'400 - 64) full += "<Channel Name=\"channel\" Value=\"0123456789\"/>";
+  full += "</Config>";
+  const BlockRead read = ReadBlock(full);
+  ASSERT_TRUE(read.fields) << read.error;
+  EXPECT_GT(read.fields->size(), 4'000u);
+  EXPECT_TRUE(ApplyFields(full, *read.fields));
+}
+
 class RemoteSessionLan : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -80,11 +124,30 @@ TEST_F(RemoteSessionLan, LogsInReadsAndWrites) {
   EXPECT_NE(sim->device(0).GetConfig(507).text.find("Volume=\"80\""), std::string::npos);
   // The device's own checks answer: a volume out of range is refused and kept out.
   fields[0].value = "150";
-  EXPECT_EQ(s.SetConfig(527, *ApplyFields(capture.text, fields)).result, 3);
-  EXPECT_EQ(s.GetConfig(9999).result, 2);
+  const Reply refused = s.SetConfig(527, *ApplyFields(capture.text, fields));
+  EXPECT_EQ(refused.result, 3);
+  EXPECT_EQ(ReplyStateText(refused, "saved"), "refused: the device did not accept the values (result 3)");
+  const Reply unknown = s.GetConfig(9999);
+  EXPECT_EQ(unknown.result, 2);
+  EXPECT_EQ(ReplyStateText(unknown, "read"), "refused: the device has no such setting (result 2)");
   // A link lost between requests is logged in again.
   ASSERT_EQ(sim->Control("drop 0").rfind("ok", 0), 0u);
   EXPECT_EQ(s.GetConfig(507).result, 0);
+}
+
+TEST(ReplyState, SaysWhatTheResultMeans) {
+  const struct {
+    int result;
+    const char* text;
+  } cases[] = {{0, "saved"},
+               {-1, "no answer"},
+               {1, "refused: wrong user name or password (result 1)"},
+               {4, "refused: the device is busy, try again (result 4)"},
+               {6, "refused: not supported by this device (result 6)"},
+               {254, "failed: the connection was lost (result 254)"},
+               {255, "failed: no answer in time (result 255)"},
+               {77, "refused (result 77)"}};
+  for (const auto& c : cases) EXPECT_EQ(ReplyStateText(Reply{c.result, ""}, "saved"), c.text) << c.result;
 }
 
 TEST_F(RemoteSessionLan, AbortEndsAWaitingRequest) {

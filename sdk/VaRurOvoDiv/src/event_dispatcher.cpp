@@ -29,53 +29,77 @@ void EventDispatcher::Stop() {
   queue_cv_.notify_all();
   if (thread_.joinable()) thread_.join();
   std::lock_guard lock(queue_mutex_);
-  queue_.clear();
-  login_bytes_.clear();
+  logins_.clear();
+  turns_.clear();
   device_bytes_ = 0;
   forgotten_.clear();
   running_ = false;
   thread_id_ = std::thread::id();
 }
 
-void EventDispatcher::Account(const Queued& q, bool add) {
+void EventDispatcher::Account(Login& login, const Queued& q, bool add) {
   const size_t cost = Cost(q.event);
-  size_t& login = login_bytes_[q.event.handle];
+  const bool device = q.origin == EventOrigin::kDevice;
   if (add) {
-    login += cost;
-    if (q.origin == EventOrigin::kDevice) device_bytes_ += cost;
-    return;
+    login.bytes += cost;
+    if (device) device_bytes_ += cost;
+  } else {
+    login.bytes -= cost;
+    if (device) device_bytes_ -= cost;
   }
-  login -= cost;
-  if (login == 0) login_bytes_.erase(q.event.handle);
-  if (q.origin == EventOrigin::kDevice) device_bytes_ -= cost;
 }
 
 bool EventDispatcher::Post(SdkEvent event, EventOrigin origin) {
+  const int handle = event.handle;
+  bool dropped = false;
+  uint64_t report = 0;
+  size_t login_bytes = 0, all_bytes = 0;
   {
     std::lock_guard lock(queue_mutex_);
-    if (!running_ || stopping_ || forgotten_.count(event.handle)) return true;
-    if (origin == EventOrigin::kDevice) {
-      const size_t cost = Cost(event);
-      const auto it = login_bytes_.find(event.handle);
-      const size_t login = it == login_bytes_.end() ? 0 : it->second;
-      if (login + cost > kLoginEventBudget || device_bytes_ + cost > kDeviceEventsCap) {
-        SdkLog("handle %d: event %d does not fit (%zu bytes queued for the login, %zu for all "
-               "devices)",
-               event.handle, event.status_code, login, device_bytes_);
-        return false;
+    if (!running_ || stopping_ || forgotten_.count(handle)) return true;
+    Login& login = logins_[handle];
+    const size_t cost = Cost(event);
+    if (origin == EventOrigin::kDevice &&
+        (login.bytes + cost > kLoginEventBudget || device_bytes_ + cost > kDeviceEventsCap)) {
+      // The newest is dropped: what waits keeps its order, and nothing the
+      // SDK generated (a reply, an outcome, a login change) is ever touched.
+      dropped = true;
+      ++login.dropped;
+      ++login.unreported;
+      const auto now = Clock::now();
+      if (login.reported == Clock::time_point{} || now - login.reported >= kDropReportInterval) {
+        report = login.unreported;
+        login.unreported = 0;
+        login.reported = now;
+        login_bytes = login.bytes;
+        all_bytes = device_bytes_;
       }
+    } else {
+      if (login.events.empty()) turns_.push_back(handle);
+      login.events.push_back(Queued{std::move(event), origin});
+      Account(login, login.events.back(), true);
     }
-    queue_.push_back(Queued{std::move(event), origin});
-    Account(queue_.back(), true);
   }
+  if (report != 0) {
+    SdkLog("handle %d: %llu device events dropped (%zu bytes queued for the login, %zu for all "
+           "devices)",
+           handle, static_cast<unsigned long long>(report), login_bytes, all_bytes);
+  }
+  if (dropped) return false;
   queue_cv_.notify_one();
   return true;
 }
 
 size_t EventDispatcher::QueuedBytes(int handle) {
   std::lock_guard lock(queue_mutex_);
-  const auto it = login_bytes_.find(handle);
-  return it == login_bytes_.end() ? 0 : it->second;
+  const auto it = logins_.find(handle);
+  return it == logins_.end() ? 0 : it->second.bytes;
+}
+
+uint64_t EventDispatcher::DroppedEvents(int handle) {
+  std::lock_guard lock(queue_mutex_);
+  const auto it = logins_.find(handle);
+  return it == logins_.end() ? 0 : it->second.dropped;
 }
 
 void EventDispatcher::SetStatusCallback(STATUS_EVENT_CALLBACK callback, void* user) {
@@ -91,13 +115,21 @@ void EventDispatcher::SetAuxCallback(AUX_RESPONSE_CALLBACK callback, void* user)
 }
 
 void EventDispatcher::Forget(int handle) {
+  uint64_t unreported = 0;
   {
     std::lock_guard lock(queue_mutex_);
     forgotten_.insert(handle);
-    const auto gone = std::stable_partition(
-        queue_.begin(), queue_.end(), [handle](const Queued& q) { return q.event.handle != handle; });
-    for (auto it = gone; it != queue_.end(); ++it) Account(*it, false);
-    queue_.erase(gone, queue_.end());
+    const auto it = logins_.find(handle);
+    if (it != logins_.end()) {
+      for (const Queued& q : it->second.events) Account(it->second, q, false);
+      unreported = it->second.unreported;
+      logins_.erase(it);
+      turns_.erase(std::remove(turns_.begin(), turns_.end(), handle), turns_.end());
+    }
+  }
+  if (unreported != 0) {
+    SdkLog("handle %d: %llu device events dropped", handle,
+           static_cast<unsigned long long>(unreported));
   }
   // Wait for a callback of this handle that may be running right now.
   std::lock_guard call(call_mutex_);
@@ -108,11 +140,22 @@ void EventDispatcher::Run() {
     SdkEvent event;
     {
       std::unique_lock lock(queue_mutex_);
-      queue_cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      queue_cv_.wait(lock, [this] { return stopping_ || !turns_.empty(); });
       if (stopping_) return;
-      Account(queue_.front(), false);
-      event = std::move(queue_.front().event);
-      queue_.pop_front();
+      // The login whose turn it is gives one event and, with more waiting,
+      // goes to the back of the line.
+      const int handle = turns_.front();
+      turns_.pop_front();
+      const auto it = logins_.find(handle);
+      Login& login = it->second;
+      Account(login, login.events.front(), false);
+      event = std::move(login.events.front().event);
+      login.events.pop_front();
+      if (!login.events.empty()) {
+        turns_.push_back(handle);
+      } else if (login.dropped == 0) {
+        logins_.erase(it);
+      }
     }
     std::lock_guard call(call_mutex_);
     {

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "sdk_log.h"
 
@@ -62,6 +64,24 @@ constexpr size_t kMaxQueuedTransfers = 16;
 constexpr size_t kTransferWindow = 4 * wire::kChunkSize;
 // Largest file the SDK accepts from a device.
 constexpr uint64_t kMaxDownload = 256ull << 20;
+// The link's reads and upload chunks; a read takes at most one whole chunk.
+constexpr size_t kIoBufferSize = wire::kChunkSize;
+
+// A session thread's stack. Its deepest path (a frame handled while the
+// link is served, posting an event) uses a few KiB; the buffers live on the
+// heap. Small stacks keep thousands of logins cheap to start and end.
+// Sanitizer builds keep the default, as their instrumentation needs more.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kSessionStackSize = 0;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr size_t kSessionStackSize = 0;
+#else
+constexpr size_t kSessionStackSize = 256 * 1024;
+#endif
+#else
+constexpr size_t kSessionStackSize = 256 * 1024;
+#endif
 
 int MsUntil(Clock::time_point t) {
   const auto d = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
@@ -122,11 +142,32 @@ Session::~Session() {
   if (wake_fd_ >= 0) close(wake_fd_);
 }
 
+Session::IoBuffer::IoBuffer()
+    : data(static_cast<char*>(mmap(nullptr, kIoBufferSize, PROT_READ | PROT_WRITE,
+                                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0))) {
+  if (data == MAP_FAILED) throw std::bad_alloc();
+}
+
+Session::IoBuffer::~IoBuffer() { munmap(data, kIoBufferSize); }
+
+void* Session::ThreadMain(void* session) {
+  pthread_setname_np(pthread_self(), "vrod-login");
+  static_cast<Session*>(session)->Run();
+  return nullptr;
+}
+
 void Session::Start() {
-  thread_ = std::thread([this] {
-    pthread_setname_np(pthread_self(), "vrod-login");
-    Run();
-  });
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  if (kSessionStackSize != 0) pthread_attr_setstacksize(&attr, kSessionStackSize);
+  const int err = pthread_create(&thread_, &attr, &Session::ThreadMain, this);
+  pthread_attr_destroy(&attr);
+  thread_started_ = err == 0;
+  if (!thread_started_) {
+    SdkLog("handle %d: no thread for the login: %s", handle_, std::strerror(err));
+    stop_.store(true);
+    PostStatus(STATUS_EVENT_CONNECT_FAILED);
+  }
 }
 
 void Session::RequestStop() {
@@ -139,7 +180,8 @@ void Session::RequestStop() {
 
 void Session::Stop() {
   RequestStop();
-  if (thread_.joinable()) thread_.join();
+  if (thread_started_) pthread_join(thread_, nullptr);
+  thread_started_ = false;
 }
 
 void Session::SetAutoReconnect(bool enable) {
@@ -186,13 +228,13 @@ void Session::PostStatus(int code, std::string data) {
   dispatcher_.Post(std::move(e));
 }
 
-bool Session::PostDeviceStatus(int code, std::string data) {
+void Session::PostDeviceStatus(int code, std::string data) {
   SdkEvent e;
   e.kind = SdkEvent::Kind::kStatus;
   e.handle = handle_;
   e.status_code = code;
   e.data = std::move(data);
-  return dispatcher_.Post(std::move(e), EventOrigin::kDevice);
+  dispatcher_.Post(std::move(e), EventOrigin::kDevice);
 }
 
 void Session::PostAux(int result, uint32_t command, std::string text) {
@@ -310,8 +352,8 @@ std::optional<wire::Frame> Session::ReadFrame(wire::FrameParser& parser,
       // Wake-ups from Submit are consumed by the serving loop later.
     }
     if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-      char buf[4096];
-      const ssize_t n = recv(socket_, buf, sizeof buf, 0);
+      char* buf = io_buffer_.data;
+      const ssize_t n = recv(socket_, buf, kIoBufferSize, 0);
       if (n == 0) return std::nullopt;
       if (n < 0) {
         if (errno == EAGAIN || errno == EINTR) continue;
@@ -375,9 +417,10 @@ Session::LoginOutcome Session::ConnectAndLogin() {
     }
   }
 
-  // Challenge, proof, verdict.
+  // The key exchange (docs/device-protocol.md, "Login"): HELLO, our share,
+  // the device's share, our tag, the verdict with the device's tag.
   const auto deadline = Clock::now() + timeouts_.reply;
-  // Anything but a well-formed challenge, or a verdict, within the time is a
+  // Anything but a well-formed message of the exchange within the time is a
   // device breaking the protocol (status event 5); silence is unreachability.
   auto fail = [this](bool got_frame) {
     const bool malformed = got_frame || parser_.error() != wire::ParseError::kNone;
@@ -387,41 +430,47 @@ Session::LoginOutcome Session::ConnectAndLogin() {
            : malformed  ? LoginOutcome::kProtocol
                         : LoginOutcome::kUnreachable;
   };
+  // A device that refuses, sends a share that is no point or a tag that does
+  // not prove the password: the one outcome a wrong password has too.
+  auto refused = [this](const char* why) {
+    SdkLog("handle %d: login refused by %s (%s)", handle_, params_.address.c_str(), why);
+    CloseLink();
+    return LoginOutcome::kRefused;
+  };
+  // Sends one message of the exchange and reads the next frame; `answers`
+  // tells whether it is the reply to that message.
+  auto exchange = [&](FrameType type, const std::string& payload, bool& answers) {
+    const uint32_t seq = NextSequence();
+    answers = false;
+    if (!SendAll(wire::EncodeFrame(type, seq, handle_, 0, 0, payload), deadline)) {
+      return std::optional<wire::Frame>();
+    }
+    auto reply = ReadFrame(parser_, deadline);
+    answers = reply && reply->header.type == (static_cast<uint16_t>(type) | wire::kReplyBit) &&
+              reply->header.sequence == seq;
+    return reply;
+  };
   auto hello_frame = ReadFrame(parser_, deadline);
   if (!hello_frame || hello_frame->header.type != static_cast<uint16_t>(FrameType::kHello)) {
     return fail(hello_frame.has_value());
   }
-  // A HELLO asking for fewer PBKDF2 rounds than the protocol's minimum gets no
-  // proof: it would make guessing the password from the proof cheap.
   const auto hello = wire::DecodeHello(hello_frame->payload);
   if (!hello) return fail(true);
-  if (!key_ || key_salt_ != hello->salt || key_iterations_ != hello->iterations) {
-    key_ = wire::LoginKey(params_.password, hello->salt, hello->iterations);
-    key_salt_ = hello->salt;
-    key_iterations_ = hello->iterations;
-  }
-  wire::LoginRequest login;
-  login.user = params_.user;
-  login.nonce = wire::RandomBytes(wire::kNonceSize);
-  login.proof = wire::DigestBytes(wire::LoginProof(*key_, hello->challenge, login.nonce, login.user));
-  const uint32_t seq = NextSequence();
-  if (!SendAll(wire::EncodeFrame(FrameType::kLogin, seq, handle_, 0, 0, wire::EncodeLogin(login)),
-               deadline)) {
-    CloseLink();
-    return stop_.load() ? LoginOutcome::kStopped : LoginOutcome::kUnreachable;
-  }
-  auto verdict = ReadFrame(parser_, deadline);
-  if (!verdict ||
-      verdict->header.type != (static_cast<uint16_t>(FrameType::kLogin) | wire::kReplyBit) ||
-      verdict->header.sequence != seq) {
-    return fail(verdict.has_value());
-  }
-  if (verdict->header.result != wire::kResultOk) {
-    SdkLog("handle %d: login refused by %s (%d)", handle_, params_.address.c_str(),
-           verdict->header.result);
-    CloseLink();
-    return LoginOutcome::kRefused;
-  }
+  const std::string nonce = wire::RandomBytes(wire::kNonceSize);
+  wire::LoginExchange pake(wire::LoginExchange::Side::kClient, params_.password, params_.user,
+                           hello->nonce, nonce);
+  bool answers = false;
+  auto share = exchange(FrameType::kLoginShare,
+                        wire::EncodeLoginShare({params_.user, nonce, pake.share()}), answers);
+  if (!answers) return fail(share.has_value());
+  if (share->header.result != wire::kResultOk) return refused("account");
+  if (share->payload.size() != wire::kShareSize) return fail(true);
+  if (!pake.TakePeerShare(share->payload)) return refused("the device's share is no point");
+  auto verdict = exchange(FrameType::kLogin, pake.Tag(), answers);
+  if (!answers) return fail(verdict.has_value());
+  if (verdict->header.result != wire::kResultOk) return refused("password");
+  if (verdict->payload.size() != wire::kTagSize) return fail(true);
+  if (!pake.CheckPeerTag(verdict->payload)) return refused("the device did not prove the password");
   last_received_ = Clock::now();
   next_heartbeat_ = last_received_ + timeouts_.heartbeat;
   return LoginOutcome::kOk;
@@ -484,9 +533,9 @@ void Session::StartNextTransfer() {
 void Session::PumpTransfer() {
   ActiveTransfer* t = active_.get();
   if (t == nullptr || !t->job.upload || t->phase != ActiveTransfer::Phase::kSending) return;
-  char chunk[wire::kChunkSize];
+  char* chunk = io_buffer_.data;
   while (outbuf_.size() < kTransferWindow && t->done < t->size) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof chunk, t->size - t->done));
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kIoBufferSize, t->size - t->done));
     const ssize_t n = read(t->fd, chunk, want);
     if (n <= 0) {
       FinishTransfer(false, "<RESPONSE_PARAM Error=\"local file read failed\" />");
@@ -612,11 +661,9 @@ bool Session::HandleFrame(const wire::Frame& f) {
       TalkEndedByDevice(f.header.command);
       std::string data = f.payload;
       if (const size_t size = RecordEventSize(f.header.command)) data.resize(size, '\0');
-      if (!PostDeviceStatus(static_cast<int>(f.header.command), std::move(data))) {
-        SdkLog("handle %d: the device floods events faster than they are taken; link closed",
-               handle_);
-        return false;
-      }
+      // Beyond the login's budget the dispatcher drops and counts the event;
+      // the link stays up and is read again once the callback caught up.
+      PostDeviceStatus(static_cast<int>(f.header.command), std::move(data));
       return true;
     }
     case FrameType::kProgress:
@@ -627,10 +674,8 @@ bool Session::HandleFrame(const wire::Frame& f) {
           t->progress = pct;
           const bool firmware = IsUploadProgressFirmware(t->job);
           if (firmware) upgrade_progress_.store(pct);
-          if (!PostDeviceStatus(firmware ? STATUS_EVENT_PROGRESS_A : STATUS_EVENT_PROGRESS_B,
-                                std::to_string(pct))) {
-            return false;
-          }
+          PostDeviceStatus(firmware ? STATUS_EVENT_PROGRESS_A : STATUS_EVENT_PROGRESS_B,
+                           std::to_string(pct));
         }
       }
       return true;
@@ -728,7 +773,7 @@ void Session::OpenPartFile() {
 bool Session::Throttled() { return dispatcher_.QueuedBytes(handle_) >= kLoginEventBudget; }
 
 Session::LinkEnd Session::Serve() {
-  char buf[64 * 1024];
+  char* buf = io_buffer_.data;
   for (;;) {
     if (stop_.load()) return LinkEnd::kStopped;
     TakeQueuedRequests();
@@ -778,7 +823,7 @@ Session::LinkEnd Session::Serve() {
     // link (it reboots after an upgrade) leaves its answer readable, and the
     // error is reported only once the answer has been taken.
     if (!throttled && p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-      const ssize_t n = recv(socket_, buf, sizeof buf, 0);
+      const ssize_t n = recv(socket_, buf, kIoBufferSize, 0);
       if (n == 0) return LinkEnd::kLost;
       if (n < 0) {
         if (errno != EAGAIN && errno != EINTR) return LinkEnd::kLost;

@@ -1,6 +1,6 @@
 #pragma once
 // One login: a thread that connects to the device's command port, logs in with
-// the challenge, keeps the link alive with heartbeats, sends requests, runs file
+// the key exchange, keeps the link alive with heartbeats, sends requests, runs file
 // transfers one after another, reconnects when allowed, and posts every outcome
 // to the event dispatcher.
 #include <atomic>
@@ -11,8 +11,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <pthread.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "event_dispatcher.h"
@@ -57,6 +57,8 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
+  // Starts the session thread; when no thread can be made the login reports
+  // the device unreachable (status event 3) and does nothing else.
   void Start();
   // Asks the thread to end without waiting (many logins end in parallel).
   void RequestStop();
@@ -110,6 +112,7 @@ class Session {
     int progress = -1;
   };
 
+  static void* ThreadMain(void* session);
   void Run();
   LoginOutcome ConnectAndLogin();
   LinkEnd Serve();
@@ -131,8 +134,9 @@ class Session {
   void FailAllOnLinkLoss();
   void ExpireReplies(Clock::time_point now);
   void PostStatus(int code, std::string data = {});
-  // A status event the device sent unasked; false when it does not fit.
-  bool PostDeviceStatus(int code, std::string data);
+  // A status event the device sent unasked; dropped (and counted) when it
+  // does not fit the login's budget.
+  void PostDeviceStatus(int code, std::string data);
   void PostAux(int result, uint32_t command, std::string text);
   uint32_t NextSequence() { return ++sequence_; }
   // Talk, on the session thread.
@@ -153,13 +157,26 @@ class Session {
   // Set when the running transfer stopped moving; its failure says "timed out".
   bool transfer_timed_out_ = false;
   int wake_fd_ = -1;
-  std::thread thread_;
+  pthread_t thread_{};
+  bool thread_started_ = false;
 
   std::mutex queue_mutex_;
   std::deque<Request> requests_;
   std::deque<TransferJob> transfers_;
 
   // Owned by the session thread.
+  // The link's reads and upload chunks go through this buffer, so the
+  // thread's stack stays small (kSessionStackSize in session.cpp). It is
+  // mapped on its own: an idle link touches one page of it, and the small
+  // records of many logins stay packed in the heap.
+  struct IoBuffer {
+    IoBuffer();
+    ~IoBuffer();
+    IoBuffer(const IoBuffer&) = delete;
+    IoBuffer& operator=(const IoBuffer&) = delete;
+    char* data;
+  };
+  IoBuffer io_buffer_;
   int socket_ = -1;
   wire::FrameParser parser_;
   std::string outbuf_;
@@ -167,11 +184,6 @@ class Session {
   std::atomic<size_t> pending_count_{0};  // pending_.size(), for Submit
   std::unique_ptr<ActiveTransfer> active_;
   uint32_t sequence_ = 0;
-  // The stretched password for the device's salt and rounds, kept across
-  // reconnections to the same device.
-  std::optional<wire::Digest> key_;
-  std::string key_salt_;
-  uint32_t key_iterations_ = 0;
   Clock::time_point last_received_;
   Clock::time_point next_heartbeat_;
   bool throttled_ = false;  // not reading: the callback has not taken the events

@@ -11,6 +11,8 @@
 #include <string>
 
 #include "VaRurOvoDiv/zq_netsdk_ipc.h"
+#include "common/xml_guard.h"
+#include "sdk_log.h"
 
 namespace {
 
@@ -286,8 +288,10 @@ const TiXmlElement* Block(const TiXmlDocument& doc, const char* name) {
 bool Load(TiXmlDocument& doc, const char* xml) {
   // Legacy (byte-wise) reading: TinyXML's UTF-8 path reads past the end of
   // malformed multi-byte names. UTF-8 values still come through byte for byte.
-  doc.Parse(xml, nullptr, TIXML_ENCODING_LEGACY);
-  return !doc.Error() && doc.RootElement() != nullptr;
+  // The guard refuses texts too deep or wide for TinyXML first.
+  const kelvara::XmlParseOutcome parsed = kelvara::ParseXmlGuarded(doc, xml, TIXML_ENCODING_LEGACY);
+  if (parsed.refused) varurovodiv::SdkLog("XML record refused: %s\n", parsed.error.c_str());
+  return parsed && doc.RootElement() != nullptr;
 }
 
 void ReadRegion(const TiXmlElement* pd, ZQ_PD_ALARM_CONFIG& r) {

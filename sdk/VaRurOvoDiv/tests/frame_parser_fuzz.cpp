@@ -1,5 +1,6 @@
 // Fuzz target: the frame parser fed arbitrary bytes in arbitrary pieces, and
-// the login messages and talk parameters read from the frames it yields.
+// the login messages (and the key exchange's handling of a peer's share) and
+// talk parameters read from the frames it yields.
 #include <cstddef>
 #include <cstdint>
 
@@ -22,9 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (auto h = wire::DecodeHello(f->payload)) {
           if (wire::EncodeHello(*h) != f->payload) __builtin_trap();
         }
-      } else if (f->header.type == static_cast<uint16_t>(wire::FrameType::kLogin)) {
-        if (auto l = wire::DecodeLogin(f->payload)) {
-          if (wire::EncodeLogin(*l) != f->payload) __builtin_trap();
+      } else if (f->header.type == static_cast<uint16_t>(wire::FrameType::kLoginShare)) {
+        if (auto l = wire::DecodeLoginShare(f->payload)) {
+          if (wire::EncodeLoginShare(*l) != f->payload) __builtin_trap();
+          // Whatever share a peer sends, the exchange refuses it or yields a
+          // tag; it never reads outside the message.
+          wire::LoginExchange x(wire::LoginExchange::Side::kDevice, "pw", l->user, "d", l->nonce);
+          if (x.TakePeerShare(l->share) == x.Tag().empty()) __builtin_trap();
         }
       } else if (f->header.type == static_cast<uint16_t>(wire::FrameType::kTalkStart)) {
         const auto p = wire::DecodeTalkParams(f->payload);

@@ -23,6 +23,7 @@
 
 #include "kelvara_test/test_env.h"
 #include "sdk_test_support.h"
+#include "fake_device_login.h"
 #include "digest.h"
 #include "login_handshake.h"
 #include "wire_frame.h"
@@ -86,25 +87,30 @@ class Link {
     }
   }
 
-  // Challenge, any login, verdict "logged in".
-  bool AcceptLogin() { return AcceptLogin(Hello()); }
-  bool AcceptLogin(const wire::Hello& hello) {
-    if (!SendFrame(FrameType::kHello, 0, 0, 0, wire::EncodeHello(hello))) return false;
-    login_ = Next();
-    return login_ && login_->header.type == static_cast<uint16_t>(FrameType::kLogin) &&
-           Reply(*login_, 0);
+  // The device's side of a login to its account (password "pw").
+  bool AcceptLogin() {
+    varurovodiv::test::FakeDeviceLogin login("pw");
+    if (!Send(login.HelloFrame())) return false;
+    for (int step = 0; step < 2; ++step) {
+      const auto f = Next();
+      const auto reply = f ? login.Answer(*f) : std::nullopt;
+      if (!reply || !Send(*reply)) return false;
+    }
+    return login.logged_in();
   }
-  static wire::Hello Hello() {
-    return {std::string(16, 'c'), wire::kLoginIterations, std::string(16, 's')};
-  }
-  // The LOGIN frame of the last AcceptLogin.
-  const std::optional<wire::Frame>& login() const { return login_; }
+  static wire::Hello Hello() { return {std::string(16, 'c')}; }
 
   // Answers heartbeats until the SDK closes the link or the device stops.
   void Idle() {
     while (!stop_.load()) {
       if (!Next(milliseconds(200)) && Closed()) return;
     }
+  }
+
+  // A small send buffer: what the device has sent is mostly with the peer.
+  void SmallSendBuffer() {
+    const int bytes = 64 * 1024;
+    setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
   }
 
   bool Closed() {
@@ -117,7 +123,6 @@ class Link {
   int fd_;
   const std::atomic<bool>& stop_;
   wire::FrameParser parser_;
-  std::optional<wire::Frame> login_;
 };
 
 // Serves the connections it accepts one after another with a script; the
@@ -219,36 +224,51 @@ class HostileDevice : public ::testing::Test {
   EventRecorder rec_;
 };
 
-// A device sends 1 MiB events to a callback that takes none: the SDK holds at
-// most its login budget, then closes the link on its own; the login comes
-// back once the callback has caught up.
-TEST_F(HostileDevice, AFloodOfLargeEventsIsBoundedAndItsLinkCut) {
-  ZQ_NETSDK_IPC_SetAutoReconnect(0, 1);
-  std::atomic<bool> go{false}, cut{false};
-  FakeDevice device([&](Link& link, int n) {
+// A device sends 32 events of 1 MiB to a callback that takes none, then
+// answers a request: the SDK holds at most its login budget of them and drops
+// the rest; the link stays up and the reply arrives after the events held.
+TEST_F(HostileDevice, AFloodOfLargeEventsIsBoundedAndTheLinkStays) {
+  constexpr int kEvents = 32;
+  // Events still in the sockets when the callback is released: the SDK's
+  // 1 MiB receive buffer (doubled by the kernel) and the device's small send
+  // buffer span at most three.
+  constexpr size_t kInSockets = 3;
+  std::atomic<bool> go{false};
+  std::atomic<int> sent{0};
+  FakeDevice device([&](Link& link, int) {
     if (!link.AcceptLogin()) return;
-    if (n > 0) return link.Idle();
+    link.SmallSendBuffer();
     while (!go.load()) link.Next(milliseconds(20));
     const std::string big(wire::kMaxPayload, 'x');
-    while (link.SendFrame(FrameType::kEvent, 0, 32, 0, big)) {
+    for (int i = 0; i < kEvents && link.SendFrame(FrameType::kEvent, 0, 32, 0, big); ++i) sent.fetch_add(1);
+    while (auto f = link.Next(milliseconds(10000))) {
+      if (f->header.type == static_cast<uint16_t>(FrameType::kSystemControl)) link.Reply(*f, 0, "<done/>");
     }
-    cut.store(true);
   });
   const int h = Login(device);
   rec_.Hold(true);
   go.store(true);
-  ASSERT_TRUE(device.WaitServed(1));
-  EXPECT_TRUE(cut.load());
+  // All sent: the SDK read on while its budget was full, dropping.
+  for (int i = 0; i < 500 * varurovodiv::test::TimeScale() && sent.load() < kEvents; ++i) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  ASSERT_EQ(sent.load(), kEvents);
+  ASSERT_EQ(ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, ""), 0);
   rec_.Hold(false);
-  ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_PROTOCOL_ERROR));
-  // One event in the held callback, the rest within the budget.
-  EXPECT_LE(Count(h, 32), kLoginBudget / wire::kMaxPayload + 1);
+  ASSERT_TRUE(rec_.WaitAux(h, 1019));
+  const std::vector<Delivered> got = rec_.For(h);
+  // One event in the held callback, the rest within the budget; no link end.
+  EXPECT_LE(Count(h, 32), kLoginBudget / wire::kMaxPayload + 1 + kInSockets);
   EXPECT_GE(Count(h, 32), 2u);
-  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK, 2));
+  EXPECT_EQ(got.size(), Count(h, 32) + 2);  // and LOGIN_OK, the reply
+  EXPECT_TRUE(got.back().aux);
+  EXPECT_EQ(got.back().result, 0);
 }
 
-// While one device floods small events, another device's 100 replies all
-// arrive, and the flooding login is cut.
+// While one device floods small events at a held callback, another device's
+// 100 replies all arrive; once the callback runs again the two logins take
+// turns, so the replies come out among the first events, and the flooding
+// login is not cut.
 TEST_F(HostileDevice, RepliesOfAnotherLoginSurviveAFlood) {
   std::atomic<bool> go{false};
   FakeDevice flooder([&](Link& link, int) {
@@ -275,20 +295,34 @@ TEST_F(HostileDevice, RepliesOfAnotherLoginSurviveAFlood) {
   });
   const int a = Login(flooder);
   const int b = Login(quiet);
+  const size_t before = rec_.Snapshot().size();
   rec_.Hold(true);
   go.store(true);
   for (int i = 0; i < 100; ++i) ASSERT_EQ(ZQ_NETSDK_IPC_SystemControl(b, 1019, nullptr, ""), 0);
-  ASSERT_TRUE(flooder.WaitServed(1));
   for (int i = 0; i < 500 * varurovodiv::test::TimeScale() && answered.load() < 100; ++i) {
     std::this_thread::sleep_for(milliseconds(10));
   }
   ASSERT_EQ(answered.load(), 100);
+  // The replies reach the SDK's queue (the flood fills A's budget meanwhile).
+  std::this_thread::sleep_for(varurovodiv::test::Scaled(milliseconds(200)));
   rec_.Hold(false);
   ASSERT_TRUE(rec_.WaitAux(b, 1019, 100));
-  for (const Delivered& e : rec_.For(b)) {
-    if (e.aux) { EXPECT_EQ(e.result, 0); }
+  const std::vector<Delivered> all = rec_.Snapshot();
+  size_t k = 0;
+  for (size_t i = before; i < all.size(); ++i) {
+    if (all[i].handle != b) continue;
+    EXPECT_EQ(all[i].result, 0);
+    EXPECT_EQ(all[i].data, "<RESPONSE_PARAM n=\"" + std::to_string(k) + "\" />");
+    // The held event, then one of A's between two of B's.
+    EXPECT_LE(i - before, 2 * k + 2) << "reply " << k;
+    ++k;
   }
-  EXPECT_TRUE(rec_.WaitStatus(a, STATUS_EVENT_PROTOCOL_ERROR));
+  EXPECT_EQ(k, 100u);
+  // The flood goes on being read and served, and its link stays.
+  EXPECT_TRUE(rec_.WaitStatus(a, 32, 20000));
+  for (int code : {STATUS_EVENT_PROTOCOL_ERROR, STATUS_EVENT_LINK_LOST, STATUS_EVENT_HEARTBEAT_LOST}) {
+    EXPECT_EQ(Count(a, code), 0u) << code;
+  }
 }
 
 // Replies beyond the login's budget are never dropped: the SDK stops reading
@@ -476,43 +510,121 @@ TEST_F(HostileDevice, ADribblingDeviceGoesOffline) {
   EXPECT_EQ(Count(h, 32), 0u);
 }
 
-// A device that picks its challenge gets a fresh proof each time (the client
-// nonce), so it cannot precompute answers; one that asks for too few PBKDF2
-// rounds, to make guessing cheap, gets no proof at all.
-TEST_F(HostileDevice, ARogueDeviceGetsNoReusableOrCheapProof) {
-  std::vector<wire::LoginRequest> logins;
+// A device that does not know the password (one posing as another device,
+// or the address of a spoofed discovery reply) gets nothing to test passwords
+// against: every share the SDK sends is new, its one guess per login fails,
+// and a verdict it forges is refused, after which the SDK sends nothing more.
+TEST_F(HostileDevice, AnImpostorGetsFreshSharesAndCannotFinishTheLogin) {
+  std::vector<wire::LoginShare> shares;
+  std::vector<std::string> tags;
   std::mutex mutex;
-  FakeDevice fixed([&](Link& link, int) {
-    if (!link.AcceptLogin()) return;
-    if (auto l = wire::DecodeLogin(link.login()->payload)) {
+  std::atomic<int> guesses_right{0}, frames_after_verdict{0};
+  FakeDevice impostor([&](Link& link, int) {
+    varurovodiv::test::FakeDeviceLogin guess("guess");  // the same HELLO every time
+    if (!link.Send(guess.HelloFrame())) return;
+    const auto share = link.Next();
+    const auto share_reply = share ? guess.Answer(*share) : std::nullopt;
+    if (!share_reply || !link.Send(*share_reply)) return;
+    const auto login = link.Next();
+    if (!login) return;
+    guess.Answer(*login);
+    guesses_right += guess.logged_in() ? 1 : 0;
+    {
       std::lock_guard lock(mutex);
-      logins.push_back(*l);
+      if (guess.share()) shares.push_back(*guess.share());
+      tags.push_back(login->payload);
     }
-    link.Idle();
+    link.Reply(*login, 0, std::string(wire::kTagSize, 't'));
+    if (link.Next(milliseconds(300))) ++frames_after_verdict;
   });
-  for (int i = 0; i < 2; ++i) ZQ_NETSDK_IPC_Logout(Login(fixed));  // one connection at a time
-  ASSERT_TRUE(fixed.WaitServed(2));
-  ASSERT_EQ(logins.size(), 2u);
-  EXPECT_NE(logins[0].nonce, logins[1].nonce);
-  EXPECT_NE(logins[0].proof, logins[1].proof);
-  const wire::Hello hello = Link::Hello();
-  const auto key = wire::LoginKey("pw", hello.salt, hello.iterations);
-  for (const auto& l : logins) {
-    EXPECT_EQ(l.user, "admin");
-    EXPECT_EQ(wire::DigestBytes(wire::LoginProof(key, hello.challenge, l.nonce, l.user)), l.proof);
+  for (int i = 0; i < 2; ++i) {  // one connection at a time
+    const int h = ZQ_NETSDK_IPC_Login("127.0.0.1", impostor.port(), "admin", "pw", 0);
+    EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_REFUSED));
+    ASSERT_TRUE(impostor.WaitServed(i + 1));
+    for (const Delivered& e : rec_.For(h)) EXPECT_NE(e.code, STATUS_EVENT_LOGIN_OK);
+    ZQ_NETSDK_IPC_Logout(h);
   }
+  ASSERT_EQ(shares.size(), 2u);
+  ASSERT_EQ(tags.size(), 2u);
+  EXPECT_EQ(shares[0].user, "admin");
+  EXPECT_NE(shares[0].nonce, shares[1].nonce);
+  EXPECT_NE(shares[0].share, shares[1].share);
+  EXPECT_NE(tags[0], tags[1]);
+  EXPECT_EQ(guesses_right.load(), 0);
+  EXPECT_EQ(frames_after_verdict.load(), 0);
+}
 
-  std::atomic<bool> proof_sent{false};
-  FakeDevice cheap([&](Link& link, int) {
-    wire::Hello weak = Link::Hello();
-    weak.iterations = 1000;
-    link.SendFrame(FrameType::kHello, 0, 0, 0, wire::EncodeHello(weak));
-    if (link.Next(milliseconds(300))) proof_sent.store(true);
-  });
-  const int h = ZQ_NETSDK_IPC_Login("127.0.0.1", cheap.port(), "admin", "pw", 0);
-  EXPECT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_PROTOCOL_ERROR));
-  ASSERT_TRUE(cheap.WaitServed(1));
-  EXPECT_FALSE(proof_sent.load());
+// A share that is no point, a tag that does not prove the password and a
+// refusal all end as a refused login, the outcome of a wrong password; a reply
+// of the wrong size breaks the protocol. After a bad share the SDK sends no
+// tag.
+TEST_F(HostileDevice, BadSharesAndTagsFailTheLogin) {
+  struct Case {
+    const char* name;
+    int step;  // the reply changed: 0 to LOGIN_SHARE, 1 the verdict
+    int32_t result;
+    std::function<std::string(const std::string& honest, const wire::Frame& request)> payload;
+    int event;
+    bool tag_follows;  // whether the SDK still sends its tag
+  };
+  auto same = [](const std::string& honest, const wire::Frame&) { return honest; };
+  auto flipped = [](const std::string& honest, const wire::Frame&) {
+    std::string p = honest;
+    p[5] = static_cast<char>(p[5] ^ 1);
+    return p;
+  };
+  auto fixed = [](std::string bytes) {
+    return [bytes](const std::string&, const wire::Frame&) { return bytes; };
+  };
+  const Case cases[] = {
+      {"identity share", 0, 0, fixed(std::string(32, '\0')), STATUS_EVENT_LOGIN_REFUSED, false},
+      {"share that is no point", 0, 0, fixed(std::string(32, '\xff')), STATUS_EVENT_LOGIN_REFUSED,
+       false},
+      {"share one byte short", 0, 0, [](const std::string& h, auto&) { return h.substr(1); },
+       STATUS_EVENT_PROTOCOL_ERROR, false},
+      {"account refused", 0, wire::kResultBadCredentials, fixed(""), STATUS_EVENT_LOGIN_REFUSED,
+       false},
+      // A point, but of another exchange: the device cannot check the SDK's tag.
+      {"share replaced in transit", 0, 0,
+       fixed(wire::LoginExchange(wire::LoginExchange::Side::kDevice, "pw", "admin",
+                                 std::string(16, 'c'), std::string(16, 'n'))
+                 .share()),
+       STATUS_EVENT_LOGIN_REFUSED, true},
+      {"forged tag", 1, 0, flipped, STATUS_EVENT_LOGIN_REFUSED, true},
+      {"the SDK's own tag reflected", 1, 0,
+       [](auto&, const wire::Frame& request) { return request.payload; }, STATUS_EVENT_LOGIN_REFUSED,
+       true},
+      {"tag one byte short", 1, 0, [](const std::string& h, auto&) { return h.substr(1); },
+       STATUS_EVENT_PROTOCOL_ERROR, true},
+      {"verdict refused", 1, wire::kResultBadCredentials, same, STATUS_EVENT_LOGIN_REFUSED, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<bool> tag_sent{false};
+    FakeDevice device([&](Link& link, int) {
+      varurovodiv::test::FakeDeviceLogin login("pw");
+      if (!link.Send(login.HelloFrame())) return;
+      for (int step = 0; step < 2; ++step) {
+        const auto f = link.Next(milliseconds(300));
+        if (!f) return;
+        if (step == 1) tag_sent.store(true);
+        const auto honest = login.Answer(*f);
+        if (!honest) return;
+        if (step != c.step) {
+          if (!link.Send(*honest)) return;
+        } else if (!link.Reply(*f, c.result, c.payload(honest->substr(wire::kHeaderSize), *f))) {
+          return;
+        }
+      }
+      link.Next(milliseconds(300));
+    });
+    const int h = ZQ_NETSDK_IPC_Login("127.0.0.1", device.port(), "admin", "pw", 0);
+    ASSERT_TRUE(rec_.WaitStatus(h, c.event));
+    EXPECT_EQ(rec_.For(h).size(), 1u);
+    ZQ_NETSDK_IPC_Logout(h);
+    ASSERT_TRUE(device.WaitServed(1));
+    EXPECT_EQ(tag_sent.load(), c.tag_follows);
+  }
 }
 
 // A handshake that breaks the protocol is reported as a protocol error; a
@@ -531,6 +643,13 @@ TEST_F(HostileDevice, HandshakeErrorsAreReportedAsProtocolErrors) {
        },
        STATUS_EVENT_PROTOCOL_ERROR},
       {"short challenge", [](Link& l) { l.SendFrame(FrameType::kHello, 0, 0, 0, "abc"); },
+       STATUS_EVENT_PROTOCOL_ERROR},
+      {"HELLO of another login method",
+       [](Link& l) {
+         std::string hello = wire::EncodeHello(Link::Hello());
+         hello[3] = 2;
+         l.SendFrame(FrameType::kHello, 0, 0, 0, hello);
+       },
        STATUS_EVENT_PROTOCOL_ERROR},
       {"event before the challenge", [](Link& l) { l.SendFrame(FrameType::kEvent, 0, 32, 0, "x"); },
        STATUS_EVENT_PROTOCOL_ERROR},

@@ -17,9 +17,11 @@
 #include <optional>
 #include <thread>
 #include <sstream>
+#include <vector>
 
 #include "kelvara_test/test_env.h"
 #include "sdk_test_support.h"
+#include "fake_device_login.h"
 #include "digest.h"
 #include "login_handshake.h"
 #include "firmware/tests/image_builder.h"
@@ -113,19 +115,20 @@ class ResettingDevice {
     return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   }
   static void Serve(int fd) {
-    const wire::Hello hello{std::string(16, 'c'), wire::kLoginIterations, std::string(16, 's')};
-    if (!Send(fd, wire::EncodeFrame(wire::FrameType::kHello, 0, 0, 0, 0, wire::EncodeHello(hello)))) {
-      return;
-    }
+    varurovodiv::test::FakeDeviceLogin login("x");
+    if (!Send(fd, login.HelloFrame())) return;
     wire::FrameParser parser;
     char buf[64 * 1024];
     for (;;) {
       const ssize_t n = recv(fd, buf, sizeof buf, 0);
       if (n <= 0 || !parser.Feed(buf, static_cast<size_t>(n))) return;
       while (auto f = parser.Next()) {
+        if (auto reply = login.Answer(*f)) {
+          if (!Send(fd, *reply)) return;
+          continue;
+        }
         const auto type = static_cast<wire::FrameType>(f->header.type);
-        if (type != wire::FrameType::kLogin && type != wire::FrameType::kPutBegin &&
-            type != wire::FrameType::kPutEnd) {
+        if (type != wire::FrameType::kPutBegin && type != wire::FrameType::kPutEnd) {
           continue;
         }
         if (!Send(fd, wire::EncodeFrame(f->header.type | wire::kReplyBit, f->header.sequence,
@@ -141,6 +144,25 @@ class ResettingDevice {
   uint16_t port_ = 0;
   std::thread thread_;
 };
+
+// The frames of one type the SDK sent, as a device's journal recorded them.
+std::vector<std::string> SdkFramesOfType(const std::string& journal, wire::FrameType type) {
+  std::vector<std::string> frames;
+  std::istringstream lines(journal);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("sdk ", 0) != 0) continue;
+    std::string bytes;
+    for (size_t i = 4; i + 1 < line.size(); i += 2) {
+      bytes.push_back(static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16)));
+    }
+    if (bytes.size() >= wire::kHeaderSize &&
+        wire::DecodeHeader(reinterpret_cast<const unsigned char*>(bytes.data())).type ==
+            static_cast<uint16_t>(type)) {
+      frames.push_back(bytes);
+    }
+  }
+  return frames;
+}
 
 class SdkRoundTrip : public ::testing::Test {
  protected:
@@ -217,22 +239,9 @@ TEST_F(SdkRoundTrip, AReplayedLoginProofIsRefused) {
   // made here, so a replay that got in would show.
   ZQ_NETSDK_IPC_SetAutoReconnect(0, 0);
   LoginOk();
-  std::string captured;
-  std::istringstream journal(Control("journal 0"));
-  for (std::string line; std::getline(journal, line);) {
-    if (line.rfind("sdk ", 0) != 0) continue;
-    std::string bytes;
-    for (size_t i = 4; i + 1 < line.size(); i += 2) {
-      bytes.push_back(static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16)));
-    }
-    if (bytes.size() >= wire::kHeaderSize &&
-        wire::DecodeHeader(reinterpret_cast<const unsigned char*>(bytes.data())).type ==
-            static_cast<uint16_t>(wire::FrameType::kLogin)) {
-      captured = bytes;
-      break;
-    }
-  }
-  ASSERT_FALSE(captured.empty());
+  const auto logins = SdkFramesOfType(Control("journal 0"), wire::FrameType::kLogin);
+  ASSERT_FALSE(logins.empty());
+  const std::string captured = logins.front();
 
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
@@ -260,6 +269,30 @@ TEST_F(SdkRoundTrip, AReplayedLoginProofIsRefused) {
   EXPECT_EQ(verdict->header.result, wire::kResultBadCredentials);
   const std::string state = Control("state 0");
   EXPECT_NE(state.find("logins_ok=1 logins_refused=1"), std::string::npos) << state;
+}
+
+// An eavesdropper's record holds nothing to test passwords against: the
+// values of a login that depend on the password (its share and its tag) are
+// new in the next login with the same password, down to any 8 bytes of them.
+TEST_F(SdkRoundTrip, TwoLoginsWithOnePasswordRepeatNoValueOnTheWire) {
+  ZQ_NETSDK_IPC_SetAutoReconnect(0, 0);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(ZQ_NETSDK_IPC_Logout(LoginOk()), 0);
+  const std::string journal = Control("journal 0");
+  const auto shares = SdkFramesOfType(journal, wire::FrameType::kLoginShare);
+  const auto tags = SdkFramesOfType(journal, wire::FrameType::kLogin);
+  ASSERT_EQ(shares.size(), 2u);
+  ASSERT_EQ(tags.size(), 2u);
+  std::string values[2];
+  for (int i = 0; i < 2; ++i) {
+    const auto share = wire::DecodeLoginShare(shares[i].substr(wire::kHeaderSize));
+    ASSERT_TRUE(share);
+    EXPECT_EQ(share->user, "admin");
+    values[i] = share->nonce + share->share + tags[i].substr(wire::kHeaderSize);
+    ASSERT_EQ(values[i].size(), wire::kNonceSize + wire::kShareSize + wire::kTagSize);
+  }
+  for (size_t at = 0; at + 8 <= values[0].size(); ++at) {
+    EXPECT_EQ(values[1].find(values[0].substr(at, 8)), std::string::npos) << at;
+  }
 }
 
 TEST_F(SdkRoundTrip, UnknownAndStaleHandlesFailWithoutCrash) {

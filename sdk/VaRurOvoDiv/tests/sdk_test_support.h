@@ -24,8 +24,7 @@ inline std::chrono::milliseconds Scaled(std::chrono::milliseconds nominal) { ret
 
 // The SDK's time-outs for the tests: short enough that losses show within a
 // test, scaled with TimeScale() so that a slow login or a starved thread is not
-// taken for a dead link. The reply time also bounds the login handshake, which
-// runs PBKDF2 on both ends: on a loaded machine that alone can take a second.
+// taken for a dead link. The reply time also bounds the whole login exchange.
 // A silent device must time out a request before its link counts as dead, so
 // the dead-link time exceeds the reply time by well over a heartbeat period.
 inline void SetTestSdkTimeouts() {

@@ -1,5 +1,6 @@
-// The wire format: SHA-256/HMAC against published vectors, frames round trip,
-// and the parser refuses bad streams before buffering what they announce.
+// The wire format: SHA-256 against published vectors, the login's key exchange,
+// frames round trip, and the parser refuses bad streams before buffering what
+// they announce.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -28,64 +29,167 @@ TEST(Sha256, PublishedVectors) {
   const std::string text(1000, 'x');
   for (size_t at = 0; at < text.size(); at += 7) s.Update(text.substr(at, 7));
   EXPECT_EQ(wire::DigestBytes(s.Final()), wire::DigestBytes(wire::Sha256Of(text)));
+  const std::string d = wire::DigestBytes(wire::Sha256Of(text));
+  EXPECT_TRUE(wire::DigestEqual(d, d));
+  EXPECT_FALSE(wire::DigestEqual(d, d.substr(1)));
 }
 
-TEST(Sha256, HmacRfc4231) {
-  EXPECT_EQ(wire::ToHex(wire::DigestBytes(
-                wire::HmacSha256("Jefe", "what do ya want for nothing?"))),
-            "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
-  // Case 6: a key longer than the block is hashed first.
-  EXPECT_EQ(wire::ToHex(wire::DigestBytes(wire::HmacSha256(
-                std::string(131, '\xaa'), "Test Using Larger Than Block-Size Key - Hash Key First"))),
-            "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54");
+namespace {
+
+using Side = wire::LoginExchange::Side;
+
+struct LoginInputs {
+  std::string password = "pw";
+  std::string user = "admin";
+  std::string device_nonce = std::string(16, 'd');
+  std::string client_nonce = std::string(16, 'c');
+};
+
+struct LoginOutcome {
+  bool shares_taken = false;
+  bool device_accepts = false;  // the client's tag
+  bool client_accepts = false;  // the device's tag
+};
+
+LoginOutcome RunLogin(const LoginInputs& client, const LoginInputs& device) {
+  wire::LoginExchange c(Side::kClient, client.password, client.user, client.device_nonce,
+                        client.client_nonce);
+  wire::LoginExchange d(Side::kDevice, device.password, device.user, device.device_nonce,
+                        device.client_nonce);
+  if (!d.TakePeerShare(c.share()) || !c.TakePeerShare(d.share())) return {};
+  return {true, d.CheckPeerTag(c.Tag()), c.CheckPeerTag(d.Tag())};
 }
 
-TEST(Login, KeyIsPbkdf2HmacSha256) {
-  // RFC 7914, section 11: PBKDF2-HMAC-SHA-256("passwd", "salt", 1); the first
-  // block does not depend on the length asked for.
-  EXPECT_EQ(wire::ToHex(wire::DigestBytes(wire::LoginKey("passwd", "salt", 1))),
-            "55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc");
-}
+}  // namespace
 
-TEST(Login, ProofDependsOnEveryInput) {
-  const auto key = wire::LoginKey("pw", std::string(16, 's'), 2);
-  const auto base = wire::DigestBytes(wire::LoginProof(key, "0123456789abcdef", "nonce", "admin"));
-  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof(wire::LoginKey("pW", std::string(16, 's'), 2),
-                                                     "0123456789abcdef", "nonce", "admin")));
-  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof(wire::LoginKey("pw", std::string(16, 't'), 2),
-                                                     "0123456789abcdef", "nonce", "admin")));
-  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof(wire::LoginKey("pw", std::string(16, 's'), 3),
-                                                     "0123456789abcdef", "nonce", "admin")));
-  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof(key, "0123456789abcdeF", "nonce", "admin")));
-  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof(key, "0123456789abcdef", "Nonce", "admin")));
-  EXPECT_NE(base, wire::DigestBytes(wire::LoginProof(key, "0123456789abcdef", "nonce", "admin2")));
-  EXPECT_TRUE(wire::DigestEqual(base, base));
-  EXPECT_FALSE(wire::DigestEqual(base, base.substr(1)));
-}
-
-TEST(Login, HelloAndLoginRoundTripAndRefuseBadSizesAndRounds) {
-  wire::Hello h{std::string(16, 'c'), 250000, std::string(16, 's')};
-  const auto back = wire::DecodeHello(wire::EncodeHello(h));
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->challenge, h.challenge);
-  EXPECT_EQ(back->iterations, 250000u);
-  EXPECT_EQ(back->salt, h.salt);
-  for (uint32_t rounds : {0u, 1u, wire::kMinLoginIterations - 1, wire::kMaxLoginIterations + 1}) {
-    h.iterations = rounds;
-    EXPECT_FALSE(wire::DecodeHello(wire::EncodeHello(h))) << rounds;
+TEST(LoginExchange, BothSidesAgreeOnlyOnTheSamePasswordUserAndNonces) {
+  struct Case {
+    const char* name;
+    void (*change)(LoginInputs&);
+    bool agree;
+  };
+  const Case cases[] = {
+      {"same inputs", [](LoginInputs&) {}, true},
+      {"wrong password", [](LoginInputs& i) { i.password = "pW"; }, false},
+      {"password a prefix", [](LoginInputs& i) { i.password = "p"; }, false},
+      {"empty password", [](LoginInputs& i) { i.password.clear(); }, false},
+      {"other user", [](LoginInputs& i) { i.user = "admin2"; }, false},
+      {"bytes moved from password to user",
+       [](LoginInputs& i) {
+         i.user = "adminp";
+         i.password = "w";
+       },
+       false},
+      {"other device nonce", [](LoginInputs& i) { i.device_nonce[15] = 'e'; }, false},
+      {"other client nonce", [](LoginInputs& i) { i.client_nonce[0] = 'b'; }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoginInputs device;
+    c.change(device);
+    const LoginOutcome o = RunLogin(LoginInputs{}, device);
+    EXPECT_TRUE(o.shares_taken);
+    EXPECT_EQ(o.device_accepts, c.agree);
+    EXPECT_EQ(o.client_accepts, c.agree);
   }
-  h.iterations = wire::kLoginIterations;
-  EXPECT_FALSE(wire::DecodeHello(wire::EncodeHello(h).substr(1)));
-  EXPECT_FALSE(wire::DecodeHello(wire::EncodeHello(h) + "x"));
+}
 
-  const wire::LoginRequest l{"admin", std::string(16, 'n'), std::string(32, 'p')};
-  const auto got = wire::DecodeLogin(wire::EncodeLogin(l));
+TEST(LoginExchange, PeerSharesThatAreNoPointAreRefused) {
+  const LoginInputs in;
+  wire::LoginExchange device(Side::kDevice, in.password, in.user, in.device_nonce, in.client_nonce);
+  std::string altered = device.share();
+  altered[7] = static_cast<char>(altered[7] ^ 0x10);
+  std::string high_bit = device.share();
+  high_bit[31] = static_cast<char>(high_bit[31] | 0x80);  // never set in a canonical encoding
+  const std::pair<const char*, std::string> bad[] = {
+      {"identity", std::string(32, '\0')},
+      {"all ones", std::string(32, '\xff')},
+      {"high bit set", high_bit},
+      {"short", device.share().substr(1)},
+      {"long", device.share() + "x"},
+      {"empty", ""},
+  };
+  for (const auto& [name, share] : bad) {
+    SCOPED_TRACE(name);
+    wire::LoginExchange client(Side::kClient, in.password, in.user, in.device_nonce,
+                               in.client_nonce);
+    EXPECT_FALSE(client.TakePeerShare(share));
+    EXPECT_EQ(client.Tag(), "");
+    EXPECT_FALSE(client.CheckPeerTag(std::string(32, '\0')));
+  }
+  // A share altered in transit is refused, or leaves the sides disagreeing.
+  wire::LoginExchange client(Side::kClient, in.password, in.user, in.device_nonce,
+                             in.client_nonce);
+  ASSERT_TRUE(device.TakePeerShare(client.share()));
+  if (client.TakePeerShare(altered)) {
+    EXPECT_FALSE(device.CheckPeerTag(client.Tag()));
+    EXPECT_FALSE(client.CheckPeerTag(device.Tag()));
+  }
+}
+
+TEST(LoginExchange, TagsAreBoundToTheirSideAndTakenOnce) {
+  const LoginInputs in;
+  wire::LoginExchange client(Side::kClient, in.password, in.user, in.device_nonce, in.client_nonce);
+  wire::LoginExchange device(Side::kDevice, in.password, in.user, in.device_nonce, in.client_nonce);
+  ASSERT_TRUE(device.TakePeerShare(client.share()));
+  ASSERT_TRUE(client.TakePeerShare(device.share()));
+  const std::string tag = client.Tag();
+  ASSERT_EQ(tag.size(), wire::kTagSize);
+  EXPECT_TRUE(device.CheckPeerTag(tag));
+  EXPECT_FALSE(client.CheckPeerTag(tag));  // reflected to its sender
+  EXPECT_NE(tag, device.Tag());
+  EXPECT_FALSE(device.CheckPeerTag(tag.substr(1)));
+  std::string flipped = tag;
+  flipped[31] = static_cast<char>(flipped[31] ^ 1);
+  EXPECT_FALSE(device.CheckPeerTag(flipped));
+  // The peer's share is taken once: a second one cannot re-key the exchange.
+  wire::LoginExchange other(Side::kDevice, in.password, in.user, in.device_nonce, in.client_nonce);
+  EXPECT_FALSE(client.TakePeerShare(other.share()));
+  EXPECT_EQ(client.Tag(), tag);
+}
+
+TEST(LoginExchange, EqualInputsGiveFreshSharesAndTags) {
+  const LoginInputs in;
+  std::string shares[2], tags[2];
+  for (int i = 0; i < 2; ++i) {
+    wire::LoginExchange c(Side::kClient, in.password, in.user, in.device_nonce, in.client_nonce);
+    wire::LoginExchange d(Side::kDevice, in.password, in.user, in.device_nonce, in.client_nonce);
+    ASSERT_TRUE(d.TakePeerShare(c.share()));
+    ASSERT_TRUE(c.TakePeerShare(d.share()));
+    shares[i] = c.share();
+    tags[i] = c.Tag();
+    ASSERT_EQ(shares[i].size(), wire::kShareSize);
+  }
+  EXPECT_NE(shares[0], shares[1]);
+  EXPECT_NE(tags[0], tags[1]);
+}
+
+TEST(Login, MessagesRoundTripAndRefuseBadSizesAndMethods) {
+  const wire::Hello h{std::string(16, 'n')};
+  const std::string hello = wire::EncodeHello(h);
+  ASSERT_EQ(hello.size(), 20u);
+  const auto back = wire::DecodeHello(hello);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->nonce, h.nonce);
+  std::string other_method = hello;
+  other_method[3] = 2;
+  EXPECT_FALSE(wire::DecodeHello(other_method));
+  EXPECT_FALSE(wire::DecodeHello(hello.substr(1)));
+  EXPECT_FALSE(wire::DecodeHello(hello + "x"));
+  // The former login's HELLO (challenge, rounds, salt) is no HELLO of this one.
+  EXPECT_FALSE(wire::DecodeHello(std::string(16, 'c') + std::string("\0\1\x86\xa0", 4) +
+                                 std::string(16, 's')));
+
+  const wire::LoginShare l{"admin", std::string(16, 'n'), std::string(32, 'p')};
+  const auto got = wire::DecodeLoginShare(wire::EncodeLoginShare(l));
   ASSERT_TRUE(got);
   EXPECT_EQ(got->user, "admin");
   EXPECT_EQ(got->nonce, l.nonce);
-  EXPECT_EQ(got->proof, l.proof);
-  EXPECT_FALSE(wire::DecodeLogin(wire::EncodeLogin(l).substr(1 + 0, 10)));
-  EXPECT_FALSE(wire::DecodeLogin(std::string(48, 'x')));  // no user terminator
+  EXPECT_EQ(got->share, l.share);
+  const std::string encoded = wire::EncodeLoginShare(l);
+  EXPECT_FALSE(wire::DecodeLoginShare(encoded.substr(0, encoded.size() - 1)));
+  EXPECT_FALSE(wire::DecodeLoginShare(encoded + "x"));
+  EXPECT_FALSE(wire::DecodeLoginShare(std::string(48, 'x')));  // no user terminator
   EXPECT_NE(wire::RandomBytes(16), wire::RandomBytes(16));
 }
 

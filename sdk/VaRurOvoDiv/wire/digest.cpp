@@ -44,16 +44,6 @@ Digest Sha256Of(std::string_view data) {
   return d;
 }
 
-Digest HmacSha256(std::string_view key, std::string_view message) {
-  Digest d;
-  size_t size = 0;
-  const auto* out = EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, key.data(), key.size(),
-                              reinterpret_cast<const unsigned char*>(message.data()),
-                              message.size(), d.data(), d.size(), &size);
-  Check(out != nullptr && size == d.size(), "HMAC-SHA-256");
-  return d;
-}
-
 std::string DigestBytes(const Digest& d) {
   return std::string(reinterpret_cast<const char*>(d.data()), d.size());
 }

@@ -1,6 +1,5 @@
 #pragma once
-// SHA-256 and HMAC-SHA-256 from libcrypto: the file-transfer checksums of the
-// device protocol and the HMAC of its login proof.
+// SHA-256 from libcrypto: the file-transfer checksums of the device protocol.
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -31,7 +30,6 @@ class Sha256 {
 };
 
 Digest Sha256Of(std::string_view data);
-Digest HmacSha256(std::string_view key, std::string_view message);
 std::string DigestBytes(const Digest& d);
 std::string ToHex(std::string_view bytes);
 

@@ -1,55 +1,88 @@
 #pragma once
-// The login handshake of the device protocol: the device's HELLO (challenge,
-// stretching parameters), the SDK's LOGIN (user, client nonce, proof) and the
-// proof itself. The password is stretched with PBKDF2-HMAC-SHA-256, so every
-// guess of someone holding a captured proof costs the full stretching, and the
-// client nonce keeps a device that picks its challenge from precomputing
-// answers.
+// The login of the device protocol: a balanced password-authenticated key
+// exchange (CPace over ristretto255, from libsodium's primitives) with key
+// confirmation both ways. Its messages (HELLO, LOGIN_SHARE and its reply,
+// LOGIN and its verdict) and one side's computation, shared by the SDK, the
+// remote-configuration link and the simulator.
+//
+// Neither an eavesdropper nor a peer that does not know the password learns
+// anything from an exchange that lets it test passwords offline: every share
+// is a fresh random multiple of a password-derived point, and a peer that
+// guesses wrong can only see that this one guess failed.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "digest.h"
-
 namespace varurovodiv::wire {
 
-inline constexpr size_t kChallengeSize = 16;
 inline constexpr size_t kNonceSize = 16;
-inline constexpr size_t kSaltSize = 16;
-// PBKDF2 rounds a device asks for; the SDK accepts no fewer (a rogue device
-// must not make guessing cheap) and no more (nor make a login cost seconds).
-inline constexpr uint32_t kLoginIterations = 100000;
-inline constexpr uint32_t kMinLoginIterations = 100000;
-inline constexpr uint32_t kMaxLoginIterations = 1000000;
+inline constexpr size_t kShareSize = 32;  // an encoded ristretto255 point
+inline constexpr size_t kTagSize = 32;    // HMAC-SHA-512-256
+// The login method a HELLO announces: CPace over ristretto255 with SHA-512.
+inline constexpr uint32_t kLoginMethodCpace = 1;
 
-// HELLO payload: challenge (16) || iterations (u32, big-endian) || salt (16).
+// HELLO payload: method (u32, big-endian) || device nonce (16).
 struct Hello {
-  std::string challenge;
-  uint32_t iterations = kLoginIterations;
-  std::string salt;
+  std::string nonce;
 };
 std::string EncodeHello(const Hello& hello);
-// Empty when the payload is not a HELLO the SDK may answer (sizes, or
-// iterations out of bounds).
+// Empty unless the payload is exactly a HELLO of the method above.
 std::optional<Hello> DecodeHello(std::string_view payload);
 
-// LOGIN payload: user || 0 || client nonce (16) || proof (32).
-struct LoginRequest {
+// LOGIN_SHARE payload: user || 0 || client nonce (16) || client share (32).
+struct LoginShare {
   std::string user;
   std::string nonce;
-  std::string proof;
+  std::string share;
 };
-std::string EncodeLogin(const LoginRequest& login);
-std::optional<LoginRequest> DecodeLogin(std::string_view payload);
+std::string EncodeLoginShare(const LoginShare& login);
+std::optional<LoginShare> DecodeLoginShare(std::string_view payload);
+// The LOGIN_SHARE reply (device share), LOGIN (client tag) and the LOGIN
+// verdict (device tag) each carry exactly one 32-byte value.
 
-// PBKDF2-HMAC-SHA-256 of the password: what a device may store in place of it.
-Digest LoginKey(std::string_view password, std::string_view salt, uint32_t iterations);
-// HMAC-SHA-256 keyed with the login key over challenge || nonce || user.
-Digest LoginProof(const Digest& key, std::string_view challenge, std::string_view nonce,
-                  std::string_view user);
+// One side of one exchange. The generator is derived from the password, the
+// user name and both nonces; the shares are random multiples of it; the
+// intermediate session key hashes the shared point with the whole transcript,
+// and each side's tag is an HMAC of both shares under it, with the side's own
+// label, so a tag cannot be reflected.
+class LoginExchange {
+ public:
+  enum class Side { kClient, kDevice };
 
-// Bytes from libcrypto's random generator (challenges, nonces, salts).
+  LoginExchange(Side side, std::string_view password, std::string_view user,
+                std::string_view device_nonce, std::string_view client_nonce);
+  ~LoginExchange();
+  LoginExchange(const LoginExchange&) = delete;
+  LoginExchange& operator=(const LoginExchange&) = delete;
+
+  // This side's share (kShareSize bytes).
+  const std::string& share() const { return own_share_; }
+  // Takes the peer's share. False when it is not a canonical ristretto255
+  // point or the shared point is the identity: the login fails.
+  bool TakePeerShare(std::string_view peer_share);
+  // This side's confirmation tag; empty before a peer share was taken.
+  std::string Tag() const;
+  // Whether `tag` is the peer's confirmation tag (constant time); false
+  // before a peer share was taken.
+  bool CheckPeerTag(std::string_view tag) const;
+
+ private:
+  std::string TagOf(Side side) const;
+
+  const Side side_;
+  std::array<unsigned char, 32> scalar_{};
+  std::array<unsigned char, 64> session_key_{};
+  bool keyed_ = false;
+  std::string sid_;  // device nonce || client nonce
+  std::string user_;
+  std::string own_share_;
+  std::string peer_share_;
+};
+
+// Bytes from libsodium's random generator (the kernel's): nonces. It keeps
+// no state per thread, so thousands of session threads cost nothing here.
 std::string RandomBytes(size_t size);
 
 }  // namespace varurovodiv::wire

@@ -21,8 +21,9 @@ inline constexpr uint32_t kChunkSize = 64u * 1024u;
 inline constexpr uint16_t kReplyBit = 0x8000;
 
 enum class FrameType : uint16_t {
-  kHello = 1,           // device -> client at connect: challenge, rounds, salt
-  kLogin = 2,           // user name, zero, client nonce, proof (login_handshake.h)
+  kHello = 1,           // device -> client at connect: login method, device nonce
+  kLogin = 2,           // the client's confirmation tag; the reply is the verdict
+                        // (login_handshake.h)
   kHeartbeat = 3,
   kSystemControl = 4,   // command = control code, payload = request text
   kGetConfig = 5,       // command = get code
@@ -38,7 +39,9 @@ enum class FrameType : uint16_t {
   kFileData = 15,       // device -> client, payload = chunk
   kFileEnd = 16,        // device -> client, payload = SHA-256 of the file
   kEvent = 17,          // device -> client, command = status-event code
-  // 18-31 are free for other requests. 32-47: the talk (talk_wire.h).
+  kLoginShare = 18,     // user name, zero, client nonce, client share; the reply
+                        // carries the device's share
+  // 19-31 are free for other requests. 32-47: the talk (talk_wire.h).
   kTalkStart = 32,      // command = 0, payload = TalkParams; the device replies
   kTalkData = 33,       // command = tag (format value), payload = audio; no reply
   kTalkStop = 34,       // command = 0, empty; the device replies

@@ -10,8 +10,12 @@
  * - A request that returns 0 has only been accepted: its answer arrives later on
  *   an SDK thread, replies through the AUX-response callback, login changes,
  *   alarms and transfer outcomes through the status-event callback.
- * - Callbacks run on one SDK thread, one at a time, in the order the events
- *   happened; events of one login arrive in order.
+ * - Callbacks run on one SDK thread, one at a time. The events of one login
+ *   arrive in the order they happened; logins with events waiting are served
+ *   in turn, so a login whose device floods does not hold up another's.
+ * - Replies, login changes and transfer outcomes are never dropped. Events a
+ *   device sends of its own accord (alarms, records, texts, progress) beyond
+ *   its login's share of undelivered events are dropped, the newest first.
  * - Handles are never reused within a process. An unknown or logged-out handle
  *   gets a non-zero result.
  */
@@ -31,13 +35,13 @@ extern "C" {
 #define STATUS_EVENT_CONNECT_FAILED 3     /* the device could not be reached */
 #define STATUS_EVENT_LOGIN_OK 4           /* login (or re-login) established */
 #define STATUS_EVENT_PROTOCOL_ERROR 5     /* the device broke the protocol (malformed frame or
-                                             handshake, event flood); link closed */
+                                             handshake); link closed */
 #define STATUS_EVENT_UPLOAD_DONE 14       /* upload or upgrade finished */
 #define STATUS_EVENT_UPLOAD_FAILED 15     /* upload or upgrade failed */
 #define STATUS_EVENT_DOWNLOAD_DONE 16     /* text: <RESPONSE_PARAM LocalFileName="..." /> */
 #define STATUS_EVENT_DOWNLOAD_FAILED 17
 #define STATUS_EVENT_ALARM 23             /* data: a 168-byte DeviceAlarmInfo */
-#define STATUS_EVENT_LOGIN_REFUSED 31     /* wrong user name or password */
+#define STATUS_EVENT_LOGIN_REFUSED 31     /* wrong user or password, or the device did not prove it */
 #define STATUS_EVENT_HEARTBEAT_LOST 34    /* the device stopped answering; link closed */
 #define STATUS_EVENT_PROGRESS_A 54        /* upgrade progress changed */
 #define STATUS_EVENT_PROGRESS_B 55        /* other transfer progress changed */
