@@ -278,8 +278,10 @@ void BM_ReplyOnSearchThreadPair(benchmark::State& state) {
       inet_ntop(AF_INET, &from.sin_addr, source, sizeof source);
       const std::string_view text(buffer.data(), static_cast<std::size_t>(n));
       ReplyHeader header;
-      if (ParseReplyHeader({}, text, header) != kHeaderOk || AtoI(header.msgCode) != kMsgSearchReply) continue;
-      OnSearchReply(text, "127.0.0.1", map, false, {}, source);
+      TiXmlDocument parsed;
+      if (ParseReplyHeader({}, text, header, nullptr, &parsed) != kHeaderOk || AtoI(header.msgCode) != kMsgSearchReply)
+        continue;
+      OnSearchReply(text, parsed, "127.0.0.1", map, false, {}, source);
     }
     (handle ? ours : reference) += ThreadCpuSeconds() - t;
     if (handle) stored += static_cast<long>(map.Size());
@@ -318,9 +320,8 @@ void BM_Discover2000Pair(benchmark::State& state) {
     CountingView view;
     DeviceRows rows(columns, view);
     rows.SetFormatContext(BenchContext());
-    SearchThread thread([&](std::string_view text, const std::string& adapter, const std::string& sender) {
-      OnSearchReply(text, adapter, map, false, {}, sender);
-    });
+    SearchThread thread([&](std::string_view text, const TiXmlDocument& parsed, const std::string& adapter,
+                            const std::string& sender) { OnSearchReply(text, parsed, adapter, map, false, {}, sender); });
     SearchConfig config;
     config.adapters = [] { return std::vector<Ipv4>{}; };  // the any-address socket only
     config.destination = lan.Address();
@@ -414,10 +415,8 @@ void BM_Discover500Devsim(benchmark::State& state) {
     CountingView view;
     DeviceRows rows(columns, view);
     rows.SetFormatContext(BenchContext());
-    SearchThread search([&](std::string_view text, const std::string& adapter,
-                                 const std::string& sender) {
-      OnSearchReply(text, adapter, map, false, {}, sender);
-    });
+    SearchThread search([&](std::string_view text, const TiXmlDocument& parsed, const std::string& adapter,
+                            const std::string& sender) { OnSearchReply(text, parsed, adapter, map, false, {}, sender); });
     const auto start = std::chrono::steady_clock::now();
     search.Start({});
     while (rows.Count() < kDevices && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1500)) {

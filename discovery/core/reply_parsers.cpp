@@ -74,10 +74,10 @@ int DeriveP2pType(std::string_view id) {
 int ParseSerialNumberReply(std::string_view text, SerialNumberReply& out) {
   TiXmlDocument doc;
   ParseUntrustedXml(doc, text);
-  return ParseSerialNumberReply(doc, out);
+  return ReadSerialNumberReply(doc, out);
 }
 
-int ParseSerialNumberReply(const TiXmlDocument& doc, SerialNumberReply& out) {
+int ReadSerialNumberReply(const TiXmlDocument& doc, SerialNumberReply& out) {
   const int keepType = out.p2pType, keepStatus = out.p2pStatus;
   out = SerialNumberReply{};
   out.p2pType = keepType;
@@ -112,10 +112,10 @@ int ParseSerialNumberReply(const TiXmlDocument& doc, SerialNumberReply& out) {
 int ParseLanConfigReply(std::string_view text, LANConfigInfo& out) {
   TiXmlDocument doc;
   ParseUntrustedXml(doc, text);
-  return ParseLanConfigReply(doc, out);
+  return ReadLanConfigReply(doc, out);
 }
 
-int ParseLanConfigReply(const TiXmlDocument& doc, LANConfigInfo& out) {
+int ReadLanConfigReply(const TiXmlDocument& doc, LANConfigInfo& out) {
   int result = -1;
   ForEachBodyChild(doc, "LANConfig", true, [&](const TiXmlElement* e) {
     for (const TiXmlAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
@@ -139,10 +139,10 @@ int ParseLanConfigReply(const TiXmlDocument& doc, LANConfigInfo& out) {
 int ParseStreamAccessReply(std::string_view text, StreamAccessInfo& out) {
   TiXmlDocument doc;
   ParseUntrustedXml(doc, text);
-  return ParseStreamAccessReply(doc, out);
+  return ReadStreamAccessReply(doc, out);
 }
 
-int ParseStreamAccessReply(const TiXmlDocument& doc, StreamAccessInfo& out) {
+int ReadStreamAccessReply(const TiXmlDocument& doc, StreamAccessInfo& out) {
   int result = -1;
   ForEachBodyChild(doc, "MediaStreamConfig", false, [&](const TiXmlElement* msc) {
     const TiXmlElement* e = msc->FirstChildElement("StreamAccess");
@@ -162,10 +162,10 @@ int ParseStreamAccessReply(const TiXmlDocument& doc, StreamAccessInfo& out) {
 int ParseUserConfigReply(std::string_view text, UserConfigInfo& out) {
   TiXmlDocument doc;
   ParseUntrustedXml(doc, text);
-  return ParseUserConfigReply(doc, out);
+  return ReadUserConfigReply(doc, out);
 }
 
-int ParseUserConfigReply(const TiXmlDocument& doc, UserConfigInfo& out) {
+int ReadUserConfigReply(const TiXmlDocument& doc, UserConfigInfo& out) {
   int result = -1;
   ForEachBodyChild(doc, "UserConfig", false, [&](const TiXmlElement* uc) {
     for (const TiXmlElement* a = uc->FirstChildElement("Account"); a;

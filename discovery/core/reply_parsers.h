@@ -41,10 +41,10 @@ int ParseUserConfigReply(std::string_view text, UserConfigInfo& out);
 
 // The same from a reply already parsed (ParseUntrustedXml), so that one
 // parse serves every element of a search reply.
-int ParseSerialNumberReply(const TiXmlDocument& doc, SerialNumberReply& out);
-int ParseLanConfigReply(const TiXmlDocument& doc, LANConfigInfo& out);
-int ParseStreamAccessReply(const TiXmlDocument& doc, StreamAccessInfo& out);
-int ParseUserConfigReply(const TiXmlDocument& doc, UserConfigInfo& out);
+int ReadSerialNumberReply(const TiXmlDocument& doc, SerialNumberReply& out);
+int ReadLanConfigReply(const TiXmlDocument& doc, LANConfigInfo& out);
+int ReadStreamAccessReply(const TiXmlDocument& doc, StreamAccessInfo& out);
+int ReadUserConfigReply(const TiXmlDocument& doc, UserConfigInfo& out);
 
 // The full stream-access text (reply to the stream-configuration get): sets
 // the defaults, then reads every attribute. 0 when StreamAccess was read.

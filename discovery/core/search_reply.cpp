@@ -28,16 +28,21 @@ bool IsDeviceAddress(std::string_view text) {
 
 std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
   if (const auto zero = text.find('\0'); zero != std::string_view::npos) text = text.substr(0, zero);
+  // One parse serves every element.
+  TiXmlDocument doc;
+  ParseUntrustedXml(doc, text);
+  return ParseSearchReply(text, doc);
+}
+
+std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text, const TiXmlDocument& doc) {
+  text = UpToZero(text);
   DeviceSearchInfo info;
   info.p2pStatus = -1;
   info.replyText = std::string(text.substr(0, kReplyTextWidth - 1));
 
-  // One parse serves every element.
-  TiXmlDocument doc;
-  ParseUntrustedXml(doc, text);
   SerialNumberReply sn;
   sn.p2pStatus = -1;
-  if (ParseSerialNumberReply(doc, sn) != 0) {
+  if (ReadSerialNumberReply(doc, sn) != 0) {
     Log("serial number not found\n, msg=%s\n", EscapeForLog(info.replyText).c_str());
     return std::nullopt;
   }
@@ -70,7 +75,7 @@ std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
         EscapeForLog(info.serialNumber).c_str());
     return std::nullopt;
   }
-  if (ParseLanConfigReply(doc, info.lanConfig) != 0) {
+  if (ReadLanConfigReply(doc, info.lanConfig) != 0) {
     Log("lan config not found.\n");
     return std::nullopt;
   }
@@ -85,11 +90,11 @@ std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
         info.lanConfig.ipAddress.c_str(), EscapeForLog(info.serialNumber).c_str());
     return std::nullopt;
   }
-  if (ParseStreamAccessReply(doc, info.streamAccess) != 0) {
+  if (ReadStreamAccessReply(doc, info.streamAccess) != 0) {
     Log("stream config not found.\n");
     return std::nullopt;
   }
-  if (ParseUserConfigReply(doc, info.userConfig) != 0) {
+  if (ReadUserConfigReply(doc, info.userConfig) != 0) {
     Log("user config not found.\n");
     info.userConfig = UserConfigInfo{};
     info.hasAccounts = 0;
@@ -105,11 +110,11 @@ std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
 
 namespace kelvara::discovery {
 
-void OnSearchReply(std::string_view text, const std::string& adapterAddress, DeviceMap& map,
-                   bool newDeviceMode,
-                   const std::function<void(const DeviceSearchInfo&)>& onNewUuid,
-                   const std::string& senderAddress) {
-  auto info = ParseSearchReply(text);
+namespace {
+
+void StoreReply(std::optional<DeviceSearchInfo> info, const std::string& adapterAddress, DeviceMap& map,
+                bool newDeviceMode, const std::function<void(const DeviceSearchInfo&)>& onNewUuid,
+                const std::string& senderAddress) {
   if (!info) return;
   if (newDeviceMode) {
     DeviceSearchInfo copy = *info;
@@ -121,6 +126,22 @@ void OnSearchReply(std::string_view text, const std::string& adapterAddress, Dev
     return;
   }
   map.AddOrUpdateDevice(std::move(*info), adapterAddress, TickCount_ms(), senderAddress);
+}
+
+}  // namespace
+
+void OnSearchReply(std::string_view text, const std::string& adapterAddress, DeviceMap& map,
+                   bool newDeviceMode,
+                   const std::function<void(const DeviceSearchInfo&)>& onNewUuid,
+                   const std::string& senderAddress) {
+  StoreReply(ParseSearchReply(text), adapterAddress, map, newDeviceMode, onNewUuid, senderAddress);
+}
+
+void OnSearchReply(std::string_view text, const TiXmlDocument& parsed, const std::string& adapterAddress,
+                   DeviceMap& map, bool newDeviceMode,
+                   const std::function<void(const DeviceSearchInfo&)>& onNewUuid,
+                   const std::string& senderAddress) {
+  StoreReply(ParseSearchReply(text, parsed), adapterAddress, map, newDeviceMode, onNewUuid, senderAddress);
 }
 
 }  // namespace kelvara::discovery
