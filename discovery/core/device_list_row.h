@@ -3,6 +3,7 @@
 // search record, renewed by every list refresh, followed by the state that
 // belongs to the row and survives refreshes.
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -61,6 +62,13 @@ struct DeviceListRow {
   // only when its text differs from this.
   std::array<std::string, kColumnCount> shownText;
   RowColour shownColour = RowColour::kWindowText;
+  // The record the cells were last filled from (shared with the device map)
+  // and the format context's generation then: the next fill formats only the
+  // columns whose inputs changed. Cells written by anyone else since, or
+  // skipped while hidden, are in cellsToRefill and are formatted again too.
+  std::shared_ptr<const DeviceSearchInfo> filledFrom;
+  std::uint64_t filledGeneration = 0;
+  std::bitset<kColumnCount> cellsToRefill;
   bool checked = false;  // the row's check box, mirrored by the list glue
 };
 

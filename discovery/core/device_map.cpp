@@ -143,6 +143,14 @@ std::vector<std::shared_ptr<const DeviceSearchInfo>> DeviceMap::TakeChanged() {
   return out;
 }
 
+std::vector<std::shared_ptr<const DeviceSearchInfo>> DeviceMap::AllRecords() const {
+  std::vector<std::shared_ptr<const DeviceSearchInfo>> out;
+  std::lock_guard lock(mutex_);
+  out.reserve(devices_.size());
+  for (const auto& entry : devices_) out.push_back(entry.second);
+  return out;
+}
+
 bool DeviceMap::Modify(const std::string& serialNumber,
                        const std::function<void(DeviceSearchInfo&)>& fn) {
   std::lock_guard lock(mutex_);

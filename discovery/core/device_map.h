@@ -53,6 +53,9 @@ class DeviceMap {
   // shared with the map and never changes: a later reply stores a new one.
   std::vector<std::shared_ptr<const DeviceSearchInfo>> TakeChanged();
 
+  // Every record, in key order, shared with the map (production mode).
+  std::vector<std::shared_ptr<const DeviceSearchInfo>> AllRecords() const;
+
   // Runs `fn` on the stored record under the lock; false when not found.
   bool Modify(const std::string& serialNumber, const std::function<void(DeviceSearchInfo&)>& fn);
 

@@ -1,5 +1,7 @@
 #include "discovery/core/device_rows.h"
 
+#include <utility>
+
 #include "common/language_table.h"
 
 namespace kelvara::discovery {
@@ -8,42 +10,58 @@ DeviceRows::DeviceRows(const ColumnMap& columns, RowView& view) : columns_(colum
 
 DeviceRows::~DeviceRows() = default;
 
-DeviceListRow& DeviceRows::AddRow(const DeviceSearchInfo& info, bool imported) {
+namespace {
+
+// A row's key: the serial number as the device sent it, at most 63 characters.
+std::string_view RowKey(const std::string& serialNumber) {
+  return std::string_view(serialNumber).substr(0, 63);
+}
+
+}  // namespace
+
+DeviceListRow& DeviceRows::AddRow(const std::shared_ptr<const DeviceSearchInfo>& info, std::string_view key,
+                                  bool imported) {
   auto row = std::make_unique<DeviceListRow>();
-  row->m_key = CutToField(info.serialNumber, 64);
+  row->m_key = std::string(key);
   row->m_imported = imported ? 1 : 0;
-  row->m_searchInfo = info;
+  row->m_searchInfo = *info;
   DeviceListRow& ref = *row;
-  byKey_[row->m_key] = row.get();
+  byKey_.emplace(row->m_key, row.get());
   rows_.push_back(std::move(row));
   view_.RowInserted(ref);
-  FillDeviceRow(ref, ref.m_searchInfo);
+  FillFromRecord(ref, info);
   return ref;
 }
 
 std::vector<ReloginEntry> DeviceRows::RefreshDeviceList(DeviceMap& map, const RefreshOptions& options) {
   std::vector<ReloginEntry> relogin;
-  std::vector<std::shared_ptr<const DeviceSearchInfo>> records;
-  if (options.productionMode) {
-    map.TakeChanged();
-    map.ForEach([&](const DeviceSearchInfo& r) { records.push_back(std::make_shared<const DeviceSearchInfo>(r)); });
-  } else {
-    records = map.TakeChanged();
+  std::vector<std::shared_ptr<const DeviceSearchInfo>> records = map.TakeChanged();
+  if (options.productionMode) records = map.AllRecords();
+  // A column shown or hidden since the last tick: every row's next fill
+  // writes all its cells.
+  std::array<int, kColumnCount> positions{};
+  for (int id = 0; id < kColumnCount; ++id) positions[static_cast<std::size_t>(id)] = columns_.GetColumnIndex(id);
+  if (positions != positions_) {
+    positions_ = positions;
+    ++generation_;
   }
   for (const auto& shared : records) {
     const DeviceSearchInfo& record = *shared;
-    DeviceListRow* row = FindByKey(CutToField(record.serialNumber, 64));
+    const std::string_view key = RowKey(record.serialNumber);
+    DeviceListRow* row = FindByKey(key);
     if (row) {
-      DeviceSearchInfo copy = record;
-      if (copy.version.empty()) copy.version = CutToField(row->m_loginVersion, kVersionWidth);
-      FillDeviceRow(*row, copy);
-      if (copy.lanConfig.ipAddress != row->m_searchInfo.lanConfig.ipAddress) {
+      const bool addressChanged = record.lanConfig.ipAddress != row->m_searchInfo.lanConfig.ipAddress;
+      FillFromRecord(*row, shared);
+      if (addressChanged) {
         relogin.push_back({row, row->m_loginHandle});
         SetLoginHandle(*row, 0);
       }
-      row->m_searchInfo = std::move(copy);
+      // Assigned in place: the row's strings keep their buffers.
+      row->m_searchInfo = record;
+      if (row->m_searchInfo.version.empty())
+        row->m_searchInfo.version = CutToField(row->m_loginVersion, kVersionWidth);
     } else {
-      row = &AddRow(record, options.importing);
+      row = &AddRow(shared, key, options.importing);
       if (!options.productionMode) relogin.push_back({row, 0});
     }
     if (options.productionMode && options.production) {
@@ -79,24 +97,49 @@ std::vector<ReloginEntry> DeviceRows::RefreshDeviceList(DeviceMap& map, const Re
 }
 
 void DeviceRows::FillDeviceRow(DeviceListRow& row, const DeviceSearchInfo& info) {
-  RowTexts texts = FormatRow(info, context_);
+  row.cellsToRefill.reset();
+  WriteCells(row, FormatRow(info, context_), true);
+  // Not a map record: the next refresh of the row writes every cell.
+  row.filledFrom.reset();
+}
+
+void DeviceRows::FillFromRecord(DeviceListRow& row, const std::shared_ptr<const DeviceSearchInfo>& record) {
+  if (!row.filledFrom || row.filledGeneration != generation_) {
+    row.cellsToRefill.reset();
+    WriteCells(row, FormatRow(*record, context_), true);
+  } else {
+    bool colourChanged = false;
+    const std::bitset<kColumnCount> refill = std::exchange(row.cellsToRefill, {});
+    const RowTexts texts = FormatChangedCells(*row.filledFrom, *record, context_, refill, &colourChanged);
+    WriteCells(row, texts, colourChanged);
+  }
+  row.filledFrom = record;
+  row.filledGeneration = generation_;
+}
+
+void DeviceRows::WriteCells(DeviceListRow& row, const RowTexts& texts, bool withColour) {
   for (int id = 0; id < kColumnCount; ++id) {
     const auto& t = texts.cells[static_cast<std::size_t>(id)];
-    if (t) SetCellTextIfChanged(row, id, *t);
+    if (t) WriteCell(row, id, *t);
   }
-  if (texts.colour != row.shownColour) {
+  if (withColour && texts.colour != row.shownColour) {
     row.shownColour = texts.colour;
     view_.RowTextColour(row, texts.colour);
   }
 }
 
-void DeviceRows::SetCellTextIfChanged(DeviceListRow& row, int logicalColumn, const std::string& text) {
+bool DeviceRows::WriteCell(DeviceListRow& row, int logicalColumn, const std::string& text) {
   const int position = columns_.GetColumnIndex(logicalColumn);
-  if (position < 0) return;
+  if (position < 0) return false;
   std::string& shown = row.shownText[static_cast<std::size_t>(logicalColumn)];
-  if (shown == text) return;
+  if (shown == text) return false;
   shown = text;
   view_.CellText(row, position, text);
+  return true;
+}
+
+void DeviceRows::SetCellTextIfChanged(DeviceListRow& row, int logicalColumn, const std::string& text) {
+  if (WriteCell(row, logicalColumn, text)) row.cellsToRefill.set(static_cast<std::size_t>(logicalColumn));
 }
 
 void DeviceRows::SetLoginVersion(DeviceListRow& row, std::string version) {
@@ -122,7 +165,7 @@ DeviceListRow* DeviceRows::FindByHandle(int handle) const {
   return it == byHandle_.end() ? nullptr : it->second;
 }
 
-DeviceListRow* DeviceRows::FindByKey(const std::string& key) const {
+DeviceListRow* DeviceRows::FindByKey(std::string_view key) const {
   auto it = byKey_.find(key);
   return it == byKey_.end() ? nullptr : it->second;
 }

@@ -49,7 +49,12 @@ class DeviceRows {
   DeviceRows(const ColumnMap& columns, RowView& view);
   ~DeviceRows();
 
-  void SetFormatContext(RowFormatContext context) { context_ = std::move(context); }
+  // A new context (language texts, override names) makes the next fill of
+  // each row format every column again.
+  void SetFormatContext(RowFormatContext context) {
+    context_ = std::move(context);
+    ++generation_;
+  }
   const RowFormatContext& FormatContext() const { return context_; }
 
   struct RefreshOptions {
@@ -68,10 +73,12 @@ class DeviceRows {
   // whose address changed (their handle already reset to 0).
   std::vector<ReloginEntry> RefreshDeviceList(DeviceMap& map, const RefreshOptions& options);
 
-  // Writes a row's cells from its record (the refresh calls it).
+  // Writes every cell of a row from a record.
   void FillDeviceRow(DeviceListRow& row, const DeviceSearchInfo& info);
 
-  // Writes one cell when its text changed; -1 (hidden) is skipped.
+  // Writes one cell when its text changed; -1 (hidden) is skipped. A cell of
+  // the row texts written this way is formatted again by the next refresh
+  // that renews its row.
   void SetCellTextIfChanged(DeviceListRow& row, int logicalColumn, const std::string& text);
 
   // The firmware version read over the login (m_loginVersion). The next
@@ -84,7 +91,7 @@ class DeviceRows {
   // The row holding a login handle; never matches 0 or a negative
   // (failed-login) value.
   DeviceListRow* FindByHandle(int handle) const;
-  DeviceListRow* FindByKey(const std::string& key) const;
+  DeviceListRow* FindByKey(std::string_view key) const;
 
   std::size_t Count() const { return rows_.size(); }
   DeviceListRow& At(std::size_t i) { return *rows_[i]; }
@@ -96,13 +103,27 @@ class DeviceRows {
   const ColumnMap& Columns() const { return columns_; }
 
  private:
-  DeviceListRow& AddRow(const DeviceSearchInfo& info, bool imported);
+  DeviceListRow& AddRow(const std::shared_ptr<const DeviceSearchInfo>& info, std::string_view key, bool imported);
+  // Writes the cells of a row from a map record: only the columns whose
+  // inputs changed since the row's last fill from a record (all of them after
+  // a context or column change).
+  void FillFromRecord(DeviceListRow& row, const std::shared_ptr<const DeviceSearchInfo>& record);
+  void WriteCells(DeviceListRow& row, const RowTexts& texts, bool withColour);
+  // True when the cell's text changed.
+  bool WriteCell(DeviceListRow& row, int logicalColumn, const std::string& text);
+
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+  };
 
   const ColumnMap& columns_;
   RowView& view_;
   RowFormatContext context_;
+  std::uint64_t generation_ = 1;  // of context_ and the column positions
+  std::array<int, kColumnCount> positions_{};  // at the last refresh
   std::vector<std::unique_ptr<DeviceListRow>> rows_;
-  std::unordered_map<std::string, DeviceListRow*> byKey_;
+  std::unordered_map<std::string, DeviceListRow*, KeyHash, std::equal_to<>> byKey_;
   std::unordered_map<int, DeviceListRow*> byHandle_;
   std::vector<DeviceListRow*> loginVersionChanged_;  // since the last refresh
 };

@@ -84,7 +84,7 @@ int AtoI(std::string_view text) {
 }
 
 int ParseReplyHeader(std::string_view acceptedRootsSetting, std::string_view text,
-                     ReplyHeader& header, std::string* refusal) {
+                     ReplyHeader& header, std::string* refusal, TiXmlDocument* document) {
   header = ReplyHeader{};
   // The datagram is a zero-terminated text: anything behind a zero byte is not part of it.
   if (const auto zero = text.find('\0'); zero != std::string_view::npos) text = text.substr(0, zero);
@@ -103,7 +103,8 @@ int ParseReplyHeader(std::string_view acceptedRootsSetting, std::string_view tex
     return kHeaderNoRoot;
   }
 
-  TiXmlDocument doc;
+  TiXmlDocument local;
+  TiXmlDocument& doc = document ? *document : local;
   if (const XmlParseOutcome parsed = ParseUntrustedXml(doc, owned); parsed.refused) {
     if (refusal) *refusal = parsed.error;
     return kHeaderRefused;

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+class TiXmlDocument;
+
 namespace kelvara::discovery {
 
 inline constexpr unsigned short kDiscoveryPort = 3001;
@@ -57,8 +59,10 @@ enum HeaderResult : int {
 // the top level, and its MESSAGE_HEADER carries non-empty Msg_type, Msg_code
 // and Msg_flag (each kept to 255 characters). `header` is cleared first.
 // A text the XML guard refuses gives kHeaderRefused and, in `refusal`, why.
+// `document`, when given, keeps the parsed text for the reply's readers.
 int ParseReplyHeader(std::string_view acceptedRootsSetting, std::string_view text,
-                     ReplyHeader& header, std::string* refusal = nullptr);
+                     ReplyHeader& header, std::string* refusal = nullptr,
+                     TiXmlDocument* document = nullptr);
 
 // The C atoi rule: leading blanks, optional sign, digits; anything else 0.
 int AtoI(std::string_view text);

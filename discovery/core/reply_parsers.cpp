@@ -72,13 +72,17 @@ int DeriveP2pType(std::string_view id) {
 }
 
 int ParseSerialNumberReply(std::string_view text, SerialNumberReply& out) {
+  TiXmlDocument doc;
+  ParseUntrustedXml(doc, text);
+  return ReadSerialNumberReply(doc, out);
+}
+
+int ReadSerialNumberReply(const TiXmlDocument& doc, SerialNumberReply& out) {
   const int keepType = out.p2pType, keepStatus = out.p2pStatus;
   out = SerialNumberReply{};
   out.p2pType = keepType;
   out.p2pStatus = keepStatus;
 
-  TiXmlDocument doc;
-  ParseUntrustedXml(doc, text);
   const TiXmlElement* root = doc.RootElement();
   const TiXmlElement* body = root ? root->FirstChildElement("MESSAGE_BODY") : nullptr;
   if (!body) return -1;
@@ -108,6 +112,10 @@ int ParseSerialNumberReply(std::string_view text, SerialNumberReply& out) {
 int ParseLanConfigReply(std::string_view text, LANConfigInfo& out) {
   TiXmlDocument doc;
   ParseUntrustedXml(doc, text);
+  return ReadLanConfigReply(doc, out);
+}
+
+int ReadLanConfigReply(const TiXmlDocument& doc, LANConfigInfo& out) {
   int result = -1;
   ForEachBodyChild(doc, "LANConfig", true, [&](const TiXmlElement* e) {
     for (const TiXmlAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
@@ -131,6 +139,10 @@ int ParseLanConfigReply(std::string_view text, LANConfigInfo& out) {
 int ParseStreamAccessReply(std::string_view text, StreamAccessInfo& out) {
   TiXmlDocument doc;
   ParseUntrustedXml(doc, text);
+  return ReadStreamAccessReply(doc, out);
+}
+
+int ReadStreamAccessReply(const TiXmlDocument& doc, StreamAccessInfo& out) {
   int result = -1;
   ForEachBodyChild(doc, "MediaStreamConfig", false, [&](const TiXmlElement* msc) {
     const TiXmlElement* e = msc->FirstChildElement("StreamAccess");
@@ -150,6 +162,10 @@ int ParseStreamAccessReply(std::string_view text, StreamAccessInfo& out) {
 int ParseUserConfigReply(std::string_view text, UserConfigInfo& out) {
   TiXmlDocument doc;
   ParseUntrustedXml(doc, text);
+  return ReadUserConfigReply(doc, out);
+}
+
+int ReadUserConfigReply(const TiXmlDocument& doc, UserConfigInfo& out) {
   int result = -1;
   ForEachBodyChild(doc, "UserConfig", false, [&](const TiXmlElement* uc) {
     for (const TiXmlElement* a = uc->FirstChildElement("Account"); a;

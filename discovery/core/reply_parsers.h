@@ -7,6 +7,7 @@
 
 #include "discovery/core/device_records.h"
 
+class TiXmlDocument;
 class TiXmlElement;
 
 namespace kelvara::discovery {
@@ -37,6 +38,13 @@ inline constexpr std::string_view kIotCloudDomain = "iotcloud.qlink";
 int ParseLanConfigReply(std::string_view text, LANConfigInfo& out);
 int ParseStreamAccessReply(std::string_view text, StreamAccessInfo& out);
 int ParseUserConfigReply(std::string_view text, UserConfigInfo& out);
+
+// The same from a reply already parsed (ParseUntrustedXml), so that one
+// parse serves every element of a search reply.
+int ReadSerialNumberReply(const TiXmlDocument& doc, SerialNumberReply& out);
+int ReadLanConfigReply(const TiXmlDocument& doc, LANConfigInfo& out);
+int ReadStreamAccessReply(const TiXmlDocument& doc, StreamAccessInfo& out);
+int ReadUserConfigReply(const TiXmlDocument& doc, UserConfigInfo& out);
 
 // The full stream-access text (reply to the stream-configuration get): sets
 // the defaults, then reads every attribute. 0 when StreamAccess was read.

@@ -114,43 +114,101 @@ std::string TitleFromHex(std::string_view hex) {
   return Utf16ToUtf8(Utf8ToCString(HexToBytes(hex)));
 }
 
-RowTexts FormatRow(const DeviceSearchInfo& info, const RowFormatContext& c) {
-  auto dev = [&](const std::string& s) -> std::string {
-    for (unsigned char ch : s)
-      if (ch >= 0x80) return c.deviceText ? c.deviceText(s) : Utf16ToUtf8(AnsiToCString(s.c_str()));
-    return s;
-  };
-  RowTexts r;
-  auto set = [&](int id, std::string text) { r.cells[static_cast<std::size_t>(id)] = std::move(text); };
-  set(kColIp, dev(info.lanConfig.ipAddress));
-  set(kColHttpPort, std::to_string(static_cast<unsigned>(info.streamAccess.webPort)));
-  // Upper case is for display only: the record keeps the serial number as
-  // the device sent it, which every lookup and command uses.
-  set(kColSerial, UpperAscii(dev(info.serialNumber)));
-  set(kColNetmask, dev(info.lanConfig.netmask));
-  set(kColAllnet, info.lanConfig.allnet > 0 ? c.labels.enable : c.labels.close);
-  set(kColMac, dev(info.lanConfig.macAddress));
-  set(kColP2pType, P2pTypeName(info.p2pType, c));
-  set(kColP2pId, dev(info.p2pId));
-  set(kColNetcard, UpperAscii(info.adapterAddress));
-  set(kColTitle, TitleFromHex(info.titleHex));
-  set(kColAfVersion, UpperAscii(dev(info.afVersion)));
-  set(kColModule4gVersion, UpperAscii(dev(info.module4gVersion)));
-  if (info.p2pStatus >= 0) set(kColCloudStatus, info.p2pStatus > 0 ? c.labels.online : c.labels.offline);
-  set(kColUuid, dev(info.uuid));
-  set(kColOemSerial, dev(info.oemSerial));
-  set(kColModel, dev(ModelText(info.deviceType)));
-  const IntercomConfig& ic = info.intercom;
-  set(kColExtNumber, UpperAscii(dev(ic.extNumber)));
-  set(kColMainNumber, UpperAscii(dev(ic.mainNumber)));
-  set(kColExtName, UpperAscii(dev(ic.extName)));
-  set(kColAddressBoxIp, UpperAscii(dev(ic.addressBoxIp)));
-  set(kColNotes, UpperAscii(dev(ic.notes)));
-  set(kColManageCenter, UpperAscii(dev(ic.manageCenter)));
-  if (info.uptime_s > 0) set(kColUptime, UptimeText(info.uptime_s, c.labels));
+namespace {
+
+// 8-bit device text as UTF-8; plain ASCII passes unchanged.
+std::string DeviceText(const std::string& s, const RowFormatContext& c) {
+  for (unsigned char ch : s)
+    if (ch >= 0x80) return c.deviceText ? c.deviceText(s) : Utf16ToUtf8(AnsiToCString(s.c_str()));
+  return s;
+}
+
+using Cell = std::optional<std::string>;
+
+// One column: whether two records give it the same text (the context being
+// the same), and its text. The refresh formats only the columns whose inputs
+// differ from the record the row was last filled from.
+struct ColumnRule {
+  int id;
+  bool (*same)(const DeviceSearchInfo& a, const DeviceSearchInfo& b);
+  Cell (*text)(const DeviceSearchInfo& info, const RowFormatContext& c);
+};
+
+#define KELVARA_SAME(expr) [](const DeviceSearchInfo& a, const DeviceSearchInfo& b) { return a.expr == b.expr; }
+#define KELVARA_TEXT(expr) [](const DeviceSearchInfo& info, const RowFormatContext& c) -> Cell { \
+  static_cast<void>(c);                                                                        \
+  return expr;                                                                                 \
+}
+
+// Upper case is for display only: the record keeps the device's own text,
+// which every lookup and command uses.
+constexpr ColumnRule kColumnRules[] = {
+    {kColIp, KELVARA_SAME(lanConfig.ipAddress), KELVARA_TEXT(DeviceText(info.lanConfig.ipAddress, c))},
+    {kColHttpPort, KELVARA_SAME(streamAccess.webPort),
+     KELVARA_TEXT(std::to_string(static_cast<unsigned>(info.streamAccess.webPort)))},
+    {kColSerial, KELVARA_SAME(serialNumber), KELVARA_TEXT(UpperAscii(DeviceText(info.serialNumber, c)))},
+    {kColNetmask, KELVARA_SAME(lanConfig.netmask), KELVARA_TEXT(DeviceText(info.lanConfig.netmask, c))},
+    {kColAllnet, [](const DeviceSearchInfo& a, const DeviceSearchInfo& b) {
+       return (a.lanConfig.allnet > 0) == (b.lanConfig.allnet > 0);
+     },
+     KELVARA_TEXT(info.lanConfig.allnet > 0 ? c.labels.enable : c.labels.close)},
+    {kColMac, KELVARA_SAME(lanConfig.macAddress), KELVARA_TEXT(DeviceText(info.lanConfig.macAddress, c))},
+    {kColP2pType, KELVARA_SAME(p2pType), KELVARA_TEXT(P2pTypeName(info.p2pType, c))},
+    {kColP2pId, KELVARA_SAME(p2pId), KELVARA_TEXT(DeviceText(info.p2pId, c))},
+    {kColNetcard, KELVARA_SAME(adapterAddress), KELVARA_TEXT(UpperAscii(info.adapterAddress))},
+    {kColTitle, KELVARA_SAME(titleHex), KELVARA_TEXT(TitleFromHex(info.titleHex))},
+    {kColAfVersion, KELVARA_SAME(afVersion), KELVARA_TEXT(UpperAscii(DeviceText(info.afVersion, c)))},
+    {kColModule4gVersion, KELVARA_SAME(module4gVersion),
+     KELVARA_TEXT(UpperAscii(DeviceText(info.module4gVersion, c)))},
+    // A negative status leaves the cell as it is.
+    {kColCloudStatus, KELVARA_SAME(p2pStatus),
+     KELVARA_TEXT(info.p2pStatus < 0 ? Cell() : Cell(info.p2pStatus > 0 ? c.labels.online : c.labels.offline))},
+    {kColUuid, KELVARA_SAME(uuid), KELVARA_TEXT(DeviceText(info.uuid, c))},
+    {kColOemSerial, KELVARA_SAME(oemSerial), KELVARA_TEXT(DeviceText(info.oemSerial, c))},
+    {kColModel, KELVARA_SAME(deviceType), KELVARA_TEXT(DeviceText(ModelText(info.deviceType), c))},
+    {kColExtNumber, KELVARA_SAME(intercom.extNumber), KELVARA_TEXT(UpperAscii(DeviceText(info.intercom.extNumber, c)))},
+    {kColMainNumber, KELVARA_SAME(intercom.mainNumber),
+     KELVARA_TEXT(UpperAscii(DeviceText(info.intercom.mainNumber, c)))},
+    {kColExtName, KELVARA_SAME(intercom.extName), KELVARA_TEXT(UpperAscii(DeviceText(info.intercom.extName, c)))},
+    {kColAddressBoxIp, KELVARA_SAME(intercom.addressBoxIp),
+     KELVARA_TEXT(UpperAscii(DeviceText(info.intercom.addressBoxIp, c)))},
+    {kColNotes, KELVARA_SAME(intercom.notes), KELVARA_TEXT(UpperAscii(DeviceText(info.intercom.notes, c)))},
+    {kColManageCenter, KELVARA_SAME(intercom.manageCenter),
+     KELVARA_TEXT(UpperAscii(DeviceText(info.intercom.manageCenter, c)))},
+    // An uptime of 0 leaves the cell as it is.
+    {kColUptime, KELVARA_SAME(uptime_s),
+     KELVARA_TEXT(info.uptime_s > 0 ? Cell(UptimeText(info.uptime_s, c.labels)) : Cell())},
+};
+
+#undef KELVARA_SAME
+#undef KELVARA_TEXT
+
+RowColour ColourOf(const DeviceSearchInfo& info, const RowFormatContext& c) {
   const int known = c.matchKnownDevice ? c.matchKnownDevice(info.serialNumber, info.p2pId)
                                        : MatchKnownDevice(info.serialNumber, info.p2pId);
-  r.colour = known == 1 ? RowColour::kRed : known == 2 ? RowColour::kGreen : RowColour::kWindowText;
+  return known == 1 ? RowColour::kRed : known == 2 ? RowColour::kGreen : RowColour::kWindowText;
+}
+
+}  // namespace
+
+RowTexts FormatRow(const DeviceSearchInfo& info, const RowFormatContext& c) {
+  RowTexts r;
+  for (const ColumnRule& rule : kColumnRules) r.cells[static_cast<std::size_t>(rule.id)] = rule.text(info, c);
+  r.colour = ColourOf(info, c);
+  return r;
+}
+
+RowTexts FormatChangedCells(const DeviceSearchInfo& before, const DeviceSearchInfo& after,
+                            const RowFormatContext& c, std::bitset<kColumnCount> alsoColumns,
+                            bool* colourChanged) {
+  RowTexts r;
+  for (const ColumnRule& rule : kColumnRules) {
+    if (alsoColumns[static_cast<std::size_t>(rule.id)] || !rule.same(before, after))
+      r.cells[static_cast<std::size_t>(rule.id)] = rule.text(after, c);
+  }
+  const bool colourInputsChanged = before.serialNumber != after.serialNumber || before.p2pId != after.p2pId;
+  if (colourChanged) *colourChanged = colourInputsChanged;
+  if (colourInputsChanged) r.colour = ColourOf(after, c);
   return r;
 }
 

@@ -3,6 +3,7 @@
 // language texts, the device-text conversion and the known-device match come
 // in through RowFormatContext, so a table of cases tests it without a list.
 #include <array>
+#include <bitset>
 #include <functional>
 #include <optional>
 #include <string>
@@ -41,6 +42,14 @@ struct RowTexts {
 };
 
 RowTexts FormatRow(const DeviceSearchInfo& info, const RowFormatContext& context);
+
+// The cells whose text `after` may change against `before`, both formatted
+// with the same context: only columns whose inputs differ, plus
+// `alsoColumns`, are set. The colour is computed only when its inputs (serial
+// number, P2P id) differ; `colourChanged` tells whether they did.
+RowTexts FormatChangedCells(const DeviceSearchInfo& before, const DeviceSearchInfo& after,
+                            const RowFormatContext& context, std::bitset<kColumnCount> alsoColumns,
+                            bool* colourChanged);
 
 // Helpers with their own rules, exposed for tests.
 std::string ModelText(std::string_view deviceType);

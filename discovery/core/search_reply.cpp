@@ -3,10 +3,12 @@
 #include <arpa/inet.h>
 
 #include <string>
+#include <utility>
 
 #include "common/log_text.h"
 #include "discovery/core/discovery_log.h"
 #include "discovery/core/reply_parsers.h"
+#include "discovery/core/xml_parse.h"
 
 namespace kelvara::discovery {
 
@@ -26,13 +28,21 @@ bool IsDeviceAddress(std::string_view text) {
 
 std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
   if (const auto zero = text.find('\0'); zero != std::string_view::npos) text = text.substr(0, zero);
+  // One parse serves every element.
+  TiXmlDocument doc;
+  ParseUntrustedXml(doc, text);
+  return ParseSearchReply(text, doc);
+}
+
+std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text, const TiXmlDocument& doc) {
+  text = UpToZero(text);
   DeviceSearchInfo info;
   info.p2pStatus = -1;
   info.replyText = std::string(text.substr(0, kReplyTextWidth - 1));
 
   SerialNumberReply sn;
   sn.p2pStatus = -1;
-  if (ParseSerialNumberReply(text, sn) != 0) {
+  if (ReadSerialNumberReply(doc, sn) != 0) {
     Log("serial number not found\n, msg=%s\n", EscapeForLog(info.replyText).c_str());
     return std::nullopt;
   }
@@ -42,19 +52,19 @@ std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
     Log("serial number empty or too long, reply dropped, type=%s\n", EscapeForLog(sn.deviceType).c_str());
     return std::nullopt;
   }
-  info.serialNumber = sn.serialNumber;
-  info.oemSerial = sn.oemSerial;
-  info.platformId = sn.platformId;
+  info.serialNumber = std::move(sn.serialNumber);
+  info.oemSerial = std::move(sn.oemSerial);
+  info.platformId = std::move(sn.platformId);
   info.p2pType = sn.p2pType;
-  info.p2pId = sn.p2pId;
-  info.deviceType = sn.deviceType;
+  info.p2pId = std::move(sn.p2pId);
+  info.deviceType = std::move(sn.deviceType);
   info.uptime_s = sn.uptime_s;
   info.p2pStatus = sn.p2pStatus;
-  info.titleHex = sn.titleHex;
-  info.version = sn.version;
-  info.afVersion = sn.afVersion;
-  info.module4gVersion = sn.module4gVersion;
-  info.uuid = sn.uuid;
+  info.titleHex = std::move(sn.titleHex);
+  info.version = std::move(sn.version);
+  info.afVersion = std::move(sn.afVersion);
+  info.module4gVersion = std::move(sn.module4gVersion);
+  info.uuid = std::move(sn.uuid);
 
   const std::string_view type = info.deviceType;
   bool recorder = false;
@@ -65,7 +75,7 @@ std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
         EscapeForLog(info.serialNumber).c_str());
     return std::nullopt;
   }
-  if (ParseLanConfigReply(text, info.lanConfig) != 0) {
+  if (ReadLanConfigReply(doc, info.lanConfig) != 0) {
     Log("lan config not found.\n");
     return std::nullopt;
   }
@@ -80,11 +90,11 @@ std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
         info.lanConfig.ipAddress.c_str(), EscapeForLog(info.serialNumber).c_str());
     return std::nullopt;
   }
-  if (ParseStreamAccessReply(text, info.streamAccess) != 0) {
+  if (ReadStreamAccessReply(doc, info.streamAccess) != 0) {
     Log("stream config not found.\n");
     return std::nullopt;
   }
-  if (ParseUserConfigReply(text, info.userConfig) != 0) {
+  if (ReadUserConfigReply(doc, info.userConfig) != 0) {
     Log("user config not found.\n");
     info.userConfig = UserConfigInfo{};
     info.hasAccounts = 0;
@@ -100,11 +110,11 @@ std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text) {
 
 namespace kelvara::discovery {
 
-void OnSearchReply(std::string_view text, const std::string& adapterAddress, DeviceMap& map,
-                   bool newDeviceMode,
-                   const std::function<void(const DeviceSearchInfo&)>& onNewUuid,
-                   const std::string& senderAddress) {
-  auto info = ParseSearchReply(text);
+namespace {
+
+void StoreReply(std::optional<DeviceSearchInfo> info, const std::string& adapterAddress, DeviceMap& map,
+                bool newDeviceMode, const std::function<void(const DeviceSearchInfo&)>& onNewUuid,
+                const std::string& senderAddress) {
   if (!info) return;
   if (newDeviceMode) {
     DeviceSearchInfo copy = *info;
@@ -116,6 +126,22 @@ void OnSearchReply(std::string_view text, const std::string& adapterAddress, Dev
     return;
   }
   map.AddOrUpdateDevice(std::move(*info), adapterAddress, TickCount_ms(), senderAddress);
+}
+
+}  // namespace
+
+void OnSearchReply(std::string_view text, const std::string& adapterAddress, DeviceMap& map,
+                   bool newDeviceMode,
+                   const std::function<void(const DeviceSearchInfo&)>& onNewUuid,
+                   const std::string& senderAddress) {
+  StoreReply(ParseSearchReply(text), adapterAddress, map, newDeviceMode, onNewUuid, senderAddress);
+}
+
+void OnSearchReply(std::string_view text, const TiXmlDocument& parsed, const std::string& adapterAddress,
+                   DeviceMap& map, bool newDeviceMode,
+                   const std::function<void(const DeviceSearchInfo&)>& onNewUuid,
+                   const std::string& senderAddress) {
+  StoreReply(ParseSearchReply(text, parsed), adapterAddress, map, newDeviceMode, onNewUuid, senderAddress);
 }
 
 }  // namespace kelvara::discovery

@@ -7,6 +7,8 @@
 
 #include "discovery/core/device_records.h"
 
+class TiXmlDocument;
+
 namespace kelvara::discovery {
 
 // The record for `text`, or nullopt when the reply is dropped (each drop is
@@ -16,6 +18,9 @@ namespace kelvara::discovery {
 // access. adapterAddress and the
 // last-seen tick are left for the device map.
 std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text);
+// The same from `text` as ParseUntrustedXml parsed it (the search thread's
+// header check), without a second parse.
+std::optional<DeviceSearchInfo> ParseSearchReply(std::string_view text, const TiXmlDocument& parsed);
 
 // True for a dotted-quad IPv4 address ("10.0.0.1"), nothing else.
 bool IsDottedIpv4(std::string_view text);
@@ -38,6 +43,11 @@ class DeviceMap;
 // came from (empty: not known, no per-sender bound).
 void OnSearchReply(std::string_view text, const std::string& adapterAddress, DeviceMap& map,
                    bool newDeviceMode,
+                   const std::function<void(const DeviceSearchInfo&)>& onNewUuid = {},
+                   const std::string& senderAddress = {});
+// The same with the reply already parsed (ParsedReplyHandler).
+void OnSearchReply(std::string_view text, const TiXmlDocument& parsed, const std::string& adapterAddress,
+                   DeviceMap& map, bool newDeviceMode,
                    const std::function<void(const DeviceSearchInfo&)>& onNewUuid = {},
                    const std::string& senderAddress = {});
 

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <tinyxml.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -58,6 +59,8 @@ struct SearchThread::Run {
 
 SearchThread::SearchThread(ReplyHandler onReply) : onReply_(std::move(onReply)) {}
 
+SearchThread::SearchThread(ParsedReplyHandler onReply) : onParsedReply_(std::move(onReply)) {}
+
 SearchThread::~SearchThread() { Stop(); }
 
 bool SearchThread::Start(SearchConfig config) {
@@ -76,7 +79,7 @@ bool SearchThread::Start(SearchConfig config) {
   // The first search request goes out in the thread's first pass.
   run->queue.push_back(BuildDiscoveryMessage(kMsgSearch, std::nullopt, 0));
   try {
-    thread_ = std::thread([run, this] { Loop(*run, onReply_); });
+    thread_ = std::thread([run, this] { Loop(*run, onReply_, onParsedReply_); });
   } catch (const std::system_error& e) {
     Log("CZqDevSearchToolDlg::StartSearchThread: Strat SearchIPCThread fail, error= %d.\n",
         e.code().value());
@@ -147,7 +150,7 @@ SearchThread::Counters SearchThread::GetCounters() const {
   return c;
 }
 
-void SearchThread::Loop(Run& run, const ReplyHandler& onReply) {
+void SearchThread::Loop(Run& run, const ReplyHandler& onReply, const ParsedReplyHandler& onParsedReply) {
   Log("SearchIPCThread(): enter main loop...\n");
   const SearchConfig& cfg = run.config;
   // Socket table by local address; the adapters are read once per run.
@@ -232,7 +235,9 @@ void SearchThread::Loop(Run& run, const ReplyHandler& onReply) {
         const std::string_view text(buffer.data(), static_cast<std::size_t>(n));
         ReplyHeader header;
         std::string refusal;
-        const int parsed = ParseReplyHeader(cfg.acceptedRoots, text, header, &refusal);
+        TiXmlDocument document;
+        const int parsed =
+            ParseReplyHeader(cfg.acceptedRoots, text, header, &refusal, onParsedReply ? &document : nullptr);
         if (parsed == kHeaderRefused) {
           const std::uint64_t refused = ++run.refused;
           Log("SearchIPCThread(): datagram of %zd bytes dropped: %s (%llu refused)\n", n, refusal.c_str(),
@@ -245,6 +250,7 @@ void SearchThread::Loop(Run& run, const ReplyHandler& onReply) {
         }
         ++run.replies;
         if (onReply) onReply(text, adapter, sender);
+        if (onParsedReply) onParsedReply(text, document, adapter, sender);
       }
     }
   }

@@ -16,6 +16,8 @@
 
 #include "discovery/core/broadcast_socket.h"
 
+class TiXmlDocument;
+
 namespace kelvara::discovery {
 
 struct SearchConfig {
@@ -30,10 +32,16 @@ struct SearchConfig {
 // the dotted address the datagram came from.
 using ReplyHandler = std::function<void(std::string_view text, const std::string& adapterAddress,
                                         const std::string& senderAddress)>;
+// The same with the reply as the header check parsed it, so the handler need
+// not parse it again (OnSearchReply's overload takes it).
+using ParsedReplyHandler = std::function<void(std::string_view text, const TiXmlDocument& parsed,
+                                              const std::string& adapterAddress,
+                                              const std::string& senderAddress)>;
 
 class SearchThread {
  public:
   explicit SearchThread(ReplyHandler onReply);
+  explicit SearchThread(ParsedReplyHandler onReply);
   ~SearchThread();
   SearchThread(const SearchThread&) = delete;
   SearchThread& operator=(const SearchThread&) = delete;
@@ -63,9 +71,10 @@ class SearchThread {
 
  private:
   struct Run;
-  static void Loop(Run& run, const ReplyHandler& onReply);
+  static void Loop(Run& run, const ReplyHandler& onReply, const ParsedReplyHandler& onParsedReply);
 
   ReplyHandler onReply_;
+  ParsedReplyHandler onParsedReply_;
   mutable std::mutex mutex_;  // guards run_ and thread_
   std::shared_ptr<Run> run_;
   std::shared_ptr<Run> lastRun_;  // counters stay readable after Stop

@@ -1,9 +1,11 @@
 // The record parsers, the P2P-type derivation, the stream-access text both
 // ways and the RESPONSE_PARAM getters.
 #include <gtest/gtest.h>
+#include <tinyxml.h>
 
 #include "discovery/core/body_builders.h"
 #include "discovery/core/discovery_log.h"
+#include "discovery/core/discovery_protocol.h"
 #include "discovery/core/reply_parsers.h"
 #include "discovery/core/search_reply.h"
 #include "discovery/tests/reply_fixture.h"
@@ -96,6 +98,23 @@ TEST(SearchReply, NoUserConfigGivesEmptyAccounts) {
   ASSERT_TRUE(info);
   EXPECT_EQ(info->hasAccounts, 0);
   EXPECT_EQ(info->userConfig, UserConfigInfo{});
+}
+
+// The search thread hands over the document its header check parsed: the
+// record must be the one a parse of the text alone gives, drops included.
+TEST(SearchReply, TheHeaderChecksDocumentGivesTheSameRecord) {
+  test::FakeDevice noUser, noLan, cut;
+  noUser.withUser = false;
+  noLan.withLan = false;
+  const std::string plain = ReplyText(test::FakeDevice{});
+  const std::string texts[] = {plain, ReplyText(noUser), ReplyText(noLan), plain + std::string(1, '\0') + "<x/>",
+                               plain.substr(0, plain.size() / 2)};
+  for (const std::string& text : texts) {
+    ReplyHeader header;
+    TiXmlDocument parsed;
+    ParseReplyHeader("", text, header, nullptr, &parsed);
+    EXPECT_EQ(ParseSearchReply(text, parsed), ParseSearchReply(text)) << text;
+  }
 }
 
 TEST(SerialNumberReply, SecondDeviceTypeWinsAndMissingAttributesKeepCallerValues) {

@@ -229,6 +229,51 @@ TEST_F(Refresh, ProductionModeLabelsOnceThenDhcpAndNoLogins) {
   EXPECT_EQ(map.CopyDeviceRecord("Q")->lanConfig.dhcp, 1);
 }
 
+// A renewal formats only the columns whose inputs changed, yet a cell that
+// something else wrote, or texts of a new context, are formatted again.
+TEST_F(Refresh, RenewalRewritesForeignCellsAndNewContextTexts) {
+  int matches = 0;
+  RowFormatContext c = Context();
+  c.matchKnownDevice = [&](const std::string&, const std::string& p2pId) {
+    ++matches;
+    return p2pId.empty() ? 0 : 1;
+  };
+  rows.SetFormatContext(c);
+  Reply("A", "10.0.0.1");
+  rows.RefreshDeviceList(map, {});
+  DeviceListRow* a = rows.FindByKey("A");
+  const int title = columns.GetColumnIndex(kColTitle), uptime = columns.GetColumnIndex(kColUptime);
+  const std::string shownTitle = view.Cell(a, title);
+  EXPECT_EQ(matches, 1);
+
+  rows.SetCellTextIfChanged(*a, kColTitle, "fetch failed");
+  Reply("A", "10.0.0.1", 101);
+  rows.RefreshDeviceList(map, {});
+  EXPECT_EQ(view.Cell(a, title), shownTitle) << "the record's title replaces another writer's text";
+  EXPECT_EQ(view.Cell(a, uptime), "1 MIN 41 SEC ");
+  EXPECT_EQ(matches, 1) << "serial number and P2P id unchanged: the colour stands";
+
+  Reply("A", "10.0.0.1", 0);
+  rows.RefreshDeviceList(map, {});
+  EXPECT_EQ(view.Cell(a, uptime), "1 MIN 41 SEC ") << "an uptime of 0 leaves the cell";
+
+  test::FakeDevice d;
+  d.serial = "A";
+  d.ip = "10.0.0.1";
+  d.p2pId = "p2p-a";
+  map.AddOrUpdateDevice(*ParseSearchReply(ReplyText(d)), "10.77.0.1", 1);
+  rows.RefreshDeviceList(map, {});
+  EXPECT_EQ(matches, 2);
+  EXPECT_EQ(view.colours[a], RowColour::kRed);
+
+  c.labels = RowLabels::FromLookup([](const char* key) { return std::string("<") + key + ">"; });
+  rows.SetFormatContext(c);
+  map.AddOrUpdateDevice(*ParseSearchReply(ReplyText(d)), "10.77.0.1", 1);
+  rows.RefreshDeviceList(map, {});
+  EXPECT_EQ(view.Cell(a, columns.GetColumnIndex(kColAllnet)), "<ENABLE>")
+      << "a new context formats every column, changed or not";
+}
+
 TEST_F(Refresh, HiddenColumnsAreSkippedAndClearFreesRows) {
   ColumnMap less;
   less.BuildColumnMap({true, 0});

@@ -36,12 +36,12 @@ constexpr const char* kP2pTypeNameKey = "P2PTYPENAME";
 DeviceListController::DeviceListController(Options options, QObject* parent)
     : QObject(parent),
       options_(std::move(options)),
-      search_([this](std::string_view text, const std::string& adapter,
-                                 const std::string& sender) {
+      search_([this](std::string_view text, const TiXmlDocument& parsed, const std::string& adapter,
+                     const std::string& sender) {
         // Search thread: touches only the map (under its lock), the mode flag
-        // and the request queue.
+        // and the request queue. The header check's parse serves the reply.
         OnSearchReply(
-            text, adapter, map_, newDeviceMode_,
+            text, parsed, adapter, map_, newDeviceMode_,
             [this](const DeviceSearchInfo& record) {
               const DefaultLogin login = map_.GetDefaultLogin();
               RestoreNewDeviceByBD(record, {login.userName, login.password},
