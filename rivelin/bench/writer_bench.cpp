@@ -282,6 +282,7 @@ void BM_WriterVsLibavformat(benchmark::State& state) {
 // N writers at once, each its own file; the same total bytes for every N.
 void BM_ConcurrentWriters(benchmark::State& state) {
   VideoUnits();
+  G711Minute();
   const int writers = static_cast<int>(state.range(0));
   const size_t perWriter = (512ull << 20) / static_cast<size_t>(writers);
   double maxWriteMs = 0, totalBytes = 0;
@@ -304,7 +305,7 @@ void BM_ConcurrentWriters(benchmark::State& state) {
         const long h = MP4Create(const_cast<char*>(path.c_str()), &v, &a, 3600);
         if (h <= 0) return;
         int64_t worst = 0;
-        bytes += Feed(Audio::kG711, perWriter, [&](bool video, const uint8_t* d, size_t n, bool key, int64_t ts) {
+        const auto write = [&](bool video, const uint8_t* d, size_t n, bool key, int64_t ts) {
           const auto t0 = std::chrono::steady_clock::now();
           const int rc =
               WriteMP4Data(h, video, const_cast<uint8_t*>(d), n, key, static_cast<double>(ts));
@@ -313,7 +314,8 @@ void BM_ConcurrentWriters(benchmark::State& state) {
                               .count();
           worst = std::max<int64_t>(worst, us);
           return rc == 0;
-        });
+        };
+        bytes += Feed(Audio::kG711, perWriter, write);
         MP4Close(h);
         unlink(path.c_str());
         int64_t prev = worstUs.load();
