@@ -81,8 +81,8 @@ struct Emp4Muxer {
 
   // The pending sample as pieces to write: length prefixes (in `prefixes`)
   // and NAL units or audio bytes pointing into the caller's buffer, which
-  // stays valid until the sample is appended. Nothing of the payload is
-  // copied, except into `frame` when a unit has too many pieces.
+  // stays valid until the sample is appended (into the batch, or written
+  // with it). `frame` holds a unit with too many pieces.
   std::vector<iovec> iov;
   std::vector<NalSpan> nals;  // the units of the access unit being written
   std::vector<uint8_t> prefixes;
