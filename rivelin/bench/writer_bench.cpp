@@ -95,12 +95,9 @@ size_t Peak(size_t base, const std::vector<size_t>& heap) {
   return peak > base ? peak - base : 0;
 }
 
-bool RunRivelin(Audio audio, Run& r) {
-  const std::string path = TempDir() + "/rivelin.mp4";
+// A writer for 720p H.264 at 25 fps with the given mono audio.
+long CreateWriter(const std::string& path, Audio audio) {
   const AudioFormat f = Format(audio);
-  std::vector<size_t> heap;
-  const size_t base = HeapInUse();
-  const double c0 = ProcessCpuSeconds();
   MP4_VIDEO_PARAM v{};
   std::strcpy(v.codec, "H264");
   v.width = 1280;
@@ -110,7 +107,15 @@ bool RunRivelin(Audio audio, Run& r) {
   std::strcpy(a.codec, f.rivelinName);
   a.sampleRate = static_cast<uint32_t>(f.rate);
   a.channels = 1;
-  const long h = MP4Create(const_cast<char*>(path.c_str()), &v, &a, 3600);
+  return MP4Create(const_cast<char*>(path.c_str()), &v, &a, 3600);
+}
+
+bool RunRivelin(Audio audio, Run& r) {
+  const std::string path = TempDir() + "/rivelin.mp4";
+  std::vector<size_t> heap;
+  const size_t base = HeapInUse();
+  const double c0 = ProcessCpuSeconds();
+  const long h = CreateWriter(path, audio);
   if (h <= 0) return false;
   r.bytes = static_cast<double>(Feed(
       audio, kTargetBytes,
@@ -293,16 +298,7 @@ void BM_ConcurrentWriters(benchmark::State& state) {
     for (int w = 0; w < writers; ++w) {
       threads.emplace_back([&, w] {
         const std::string path = TempDir() + "/w" + std::to_string(w) + ".mp4";
-        MP4_VIDEO_PARAM v{};
-        std::strcpy(v.codec, "H264");
-        v.width = 1280;
-        v.height = 720;
-        v.framerate = 25;
-        MP4_AUDIO_PARAM a{};
-        std::strcpy(a.codec, "PCMU");
-        a.sampleRate = 8000;
-        a.channels = 1;
-        const long h = MP4Create(const_cast<char*>(path.c_str()), &v, &a, 3600);
+        const long h = CreateWriter(path, Audio::kG711);
         if (h <= 0) return;
         int64_t worst = 0;
         const auto write = [&](bool video, const uint8_t* d, size_t n, bool key, int64_t ts) {
