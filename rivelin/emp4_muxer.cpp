@@ -33,6 +33,14 @@ constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;  // 32-bit chunk offsets and md
 constexpr uint32_t kFtypSize = 36;
 constexpr uint32_t kEditRoom = 48;  // edts with two elst entries, or edts + free
 constexpr int64_t kMaxAudioOffsetMs = 10000;
+// Appended samples are gathered in memory and written in batches: one write
+// per batch instead of one per sample. Samples are copied into the batch; a
+// sample that does not fit goes out with the batch in the same write,
+// uncopied.
+// Every table flush writes the batch first, so a killed writer loses nothing
+// the tables point at. Writes of whole batches cost the kernel far less
+// than one per sample, even with the copy.
+constexpr size_t kBatchBytes = 256 * 1024;
 
 struct SampleEntry {
   uint32_t offset;
@@ -73,12 +81,14 @@ struct Emp4Muxer {
 
   // The pending sample as pieces to write: length prefixes (in `prefixes`)
   // and NAL units or audio bytes pointing into the caller's buffer, which
-  // stays valid until the sample is appended. Nothing of the payload is
-  // copied, except into `frame` when a unit has too many pieces.
+  // stays valid until the sample is appended (into the batch, or written
+  // with it). `frame` holds a unit with too many pieces.
   std::vector<iovec> iov;
   std::vector<NalSpan> nals;  // the units of the access unit being written
   std::vector<uint8_t> prefixes;
   std::vector<uint8_t> frame;
+  std::vector<uint8_t> batch;  // appended samples not yet written, from diskEnd on
+  std::vector<iovec> batchIov;
   std::chrono::steady_clock::time_point lastSync{};
   int pendingKind = -1;        // -1 none, 0 video, 1 audio
   bool pendingKey = false;
@@ -89,7 +99,8 @@ struct Emp4Muxer {
   bool headerReady = false;
   uint64_t moovSize = 0;
   uint64_t mdatPos = 0;
-  uint64_t fileEnd = 0;
+  uint64_t fileEnd = 0;  // end of the recording, batch included
+  uint64_t diskEnd = 0;  // end of the bytes written to the file
   uint64_t mvhd = 0;
   Track v, a;
 
@@ -456,7 +467,7 @@ int PrepareHeader(Emp4Muxer* m) {
   }
   BoxHeader(w, 8, "mdat", 0, m);
   if (!w.Flush()) return kEmp4WriteFailed;
-  m->fileEnd = m->mdatPos + 8;
+  m->fileEnd = m->diskEnd = m->mdatPos + 8;
   m->headerReady = true;
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - start)
@@ -548,11 +559,35 @@ bool WriteDurations(Emp4Muxer* m) {
   return ok;
 }
 
+// Writes the batch, followed by `extra` pieces (a sample too large to copy)
+// when given, in one write at the end of the file. A failed write is
+// truncated away and the batch kept for the next attempt.
+bool WriteBatch(Emp4Muxer* m, const iovec* extra = nullptr, int extraCount = 0) {
+  auto& iov = m->batchIov;
+  iov.clear();
+  if (!m->batch.empty()) iov.push_back({m->batch.data(), m->batch.size()});
+  iov.insert(iov.end(), extra, extra + extraCount);
+  if (iov.empty()) return true;
+  size_t total = 0;
+  for (const auto& v : iov) total += v.iov_len;
+  if (!WriteVAt(m, iov.data(), static_cast<int>(iov.size()), m->diskEnd)) {
+    if (ftruncate(m->fd, static_cast<off_t>(m->diskEnd)) != 0) {
+      RLOG(m, "truncate after failed write fail. errno:%d\n", errno);
+    }
+    return false;
+  }
+  m->diskEnd += total;
+  m->batch.clear();
+  return true;
+}
+
 // Writes the pending entries of one track, then its counts, durations and
-// the mdat size. The samples are made durable before the tables that point
-// at them, so a power cut never leaves entries for data that is not there.
+// the mdat size. The batched samples are written first and made durable
+// before the tables that point at them, so neither a killed writer nor a
+// power cut leaves entries for data that is not there.
 bool FlushTrack(Emp4Muxer* m, Track& t, bool video) {
   if (!m->headerReady) return true;
+  if (!WriteBatch(m)) return false;
   if (!t.pending.empty()) {
     // At most once a second per file: a recording at camera rates syncs at
     // every flush, a burst does not turn into a sync storm.
@@ -629,10 +664,22 @@ int AppendSample(Emp4Muxer* m, Track& t, bool video, iovec* iov, int iovCount, s
     RLOG(m, "!!!File size would pass 4 GiB, sample refused.\n");
     return kEmp4LimitReached;
   }
-  if (!WriteVAt(m, iov, iovCount, m->fileEnd)) {
-    if (ftruncate(m->fd, static_cast<off_t>(m->fileEnd)) != 0) {
-      RLOG(m, "truncate after failed write fail. errno:%d\n", errno);
+  // A sample that fits is copied into the batch; otherwise the batch and
+  // the sample go out together. When that write fails the sample is refused
+  // and the batch (samples already reported written) is kept for the next
+  // write or flush.
+  if (m->batch.size() + length <= kBatchBytes) {
+    try {
+      if (m->batch.capacity() < kBatchBytes) m->batch.reserve(kBatchBytes);
+    } catch (const std::bad_alloc&) {
+      RLOG(m, "Alloc write batch fail.\n");
+      return kEmp4NoMemory;
     }
+    for (int i = 0; i < iovCount; ++i) {
+      const auto* p = static_cast<const uint8_t*>(iov[i].iov_base);
+      m->batch.insert(m->batch.end(), p, p + iov[i].iov_len);
+    }
+  } else if (!WriteBatch(m, iov, iovCount)) {
     return kEmp4WriteFailed;
   }
   if (video && !t.pending.empty()) {

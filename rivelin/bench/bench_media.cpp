@@ -1,6 +1,7 @@
 #include "bench_media.h"
 
 #include <malloc.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -100,6 +101,35 @@ const std::vector<uint8_t>& G711Minute() {
     return Read(path);
   }();
   return bytes;
+}
+
+const std::vector<std::vector<uint8_t>>& AacFrames16k() {
+  static const std::vector<std::vector<uint8_t>> frames = [] {
+    const std::string path = TempDir() + "/a.aac";
+    Ffmpeg("-f lavfi -i anoisesrc=color=pink:sample_rate=16000:amplitude=0.3 -t 60 "
+           "-c:a aac -b:a 32k -f adts",
+           path);
+    const auto s = Read(path);
+    std::vector<std::vector<uint8_t>> out;
+    for (size_t i = 0; i + 7 <= s.size();) {
+      if (s[i] != 0xFF || (s[i + 1] & 0xF0) != 0xF0) throw std::runtime_error("bad ADTS stream");
+      const size_t header = (s[i + 1] & 1) ? 7 : 9;
+      const size_t length = (static_cast<size_t>(s[i + 3] & 3) << 11) |
+                            (static_cast<size_t>(s[i + 4]) << 3) | (s[i + 5] >> 5);
+      if (length <= header || i + length > s.size()) break;
+      out.emplace_back(s.begin() + static_cast<ptrdiff_t>(i + header),
+                       s.begin() + static_cast<ptrdiff_t>(i + length));
+      i += length;
+    }
+    return out;
+  }();
+  return frames;
+}
+
+double ProcessCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 double ThreadCpuSeconds() {

@@ -20,6 +20,12 @@ const std::string& TempDir();
 const std::vector<Unit>& VideoUnits();
 // 60 s of G.711 u-law speech-like noise at 8 kHz, mono.
 const std::vector<uint8_t>& G711Minute();
+// 60 s of the same noise as raw AAC-LC frames (no ADTS header), 16 kHz mono,
+// 1024 samples (64 ms) each.
+const std::vector<std::vector<uint8_t>>& AacFrames16k();
+
+// CPU time (user + system) of the whole process, every thread, in seconds.
+double ProcessCpuSeconds();
 
 // CPU time (user + system) of the calling thread, in seconds.
 double ThreadCpuSeconds();

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <fstream>
@@ -312,6 +313,154 @@ TEST(WriterFailureTest, SampleIsKeptAndReportedWrittenOrRolledBack) {
   EXPECT_EQ(streams[0]["nb_read_packets"], "130");
   EXPECT_EQ(DecodeErrors(path), "");
   EXPECT_EQ(CountSamplesWithReader(path), std::make_pair(130, 0));
+}
+
+Emp4Muxer* OpenH264WithUlaw(const std::string& path) {
+  Emp4VideoDesc v{};
+  v.codec = kEmp4CodecH264;
+  v.width = 160;
+  v.height = 120;
+  v.framerate = 25;
+  Emp4AudioDesc a{};
+  a.enabled = 1;
+  a.codec = kEmp4CodecUlaw;
+  a.samplesPerPacket = 320;
+  a.sampleRate = 8000;
+  a.channels = 1;
+  Emp4Limits limits{60, 0};
+  return Emp4MuxerOpen(&v, path.c_str(), &a, &limits, 0);
+}
+
+int WriteSample(Emp4Muxer* m, bool video, const std::vector<uint8_t>& data, bool key,
+                int64_t ts) {
+  const int rc = video ? Emp4MuxerWriteVideoNALU(m, key, data.data(), data.size(), ts)
+                       : Emp4MuxerWriteAudio(m, data.data(), data.size(), ts);
+  return rc != 0 ? rc : _emp4MuxerWritePendingSample(m);
+}
+
+// Appended samples are written in batches. When a batch cannot be written,
+// only the sample that needed the write is refused: the samples gathered
+// before it were reported written and reach the file with the next write.
+TEST(WriterFailureTest, FailedBatchWriteRefusesOnlyTheSampleThatNeededIt) {
+  const auto aus = VideoFixture(false);
+  const auto dir = kelvara::test::MakeTempDir("batch");
+  const std::string path = (dir / "b.mp4").string();
+  Emp4Muxer* m = OpenH264WithUlaw(path);
+  ASSERT_NE(m, nullptr);
+  ASSERT_EQ(WriteSample(m, true, aus[0].data, true, 1000), 0);
+  const uint64_t dataStart = Emp4MuxerGetLayout(m).mdatOffset + 8;
+  bool failAppends = true;
+  struct Fault {
+    bool* on;
+    uint64_t from;
+  } fault{&failAppends, dataStart};
+  Emp4MuxerSetWriteFault(
+      m,
+      [](void* c, uint64_t pos, size_t) {
+        const auto* f = static_cast<Fault*>(c);
+        return *f->on && pos >= f->from;
+      },
+      &fault);
+  // 100 KB packets: two fit in the batch, the third needs a write.
+  const auto packet = [](uint8_t fill) { return std::vector<uint8_t>(100000, fill); };
+  EXPECT_EQ(WriteSample(m, false, packet(0x11), true, 1000), 0);
+  EXPECT_EQ(WriteSample(m, false, packet(0x22), true, 13500), 0);
+  EXPECT_EQ(WriteSample(m, false, packet(0x33), true, 26000), -1006);
+  EXPECT_EQ(std::filesystem::file_size(path), dataStart);
+  failAppends = false;
+  EXPECT_EQ(WriteSample(m, false, packet(0x44), true, 38500), 0);
+  Emp4MuxerClose(m);
+
+  EXPECT_EQ(DecodeErrors(path), "");
+  int err = 0;
+  Emp4Demuxer* d = Emp4DemuxerOpen(path.c_str(), nullptr, nullptr, nullptr, &err);
+  ASSERT_NE(d, nullptr) << err;
+  uint8_t* data;
+  int isAudio, key;
+  uint64_t ts;
+  std::vector<uint8_t> audioFills;
+  int videoFrames = 0;
+  for (int n; (n = Emp4DemuxerReadFrame(d, &data, &isAudio, &key, &ts)) > 0;) {
+    if (!isAudio) {
+      ++videoFrames;
+      continue;
+    }
+    EXPECT_EQ(n, 100000);
+    EXPECT_EQ(std::count(data, data + n, data[0]), n);
+    audioFills.push_back(data[0]);
+  }
+  Emp4DemuxerClose(d);
+  EXPECT_EQ(videoFrames, 1);
+  EXPECT_EQ(audioFills, (std::vector<uint8_t>{0x11, 0x22, 0x44}));
+}
+
+uint32_t Load32(const std::vector<uint8_t>& b, size_t at) {
+  return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
+         static_cast<uint32_t>(b[at + 2]) << 8 | b[at + 3];
+}
+
+// Checks the file as a writer killed right now would leave it: every table
+// entry and the mdat size point only at bytes already in the file.
+void ExpectTablesPointAtWrittenData(const std::string& path, uint64_t mdatOffset) {
+  const auto file = ReadFile(path);
+  ASSERT_GE(file.size(), mdatOffset + 8);
+  EXPECT_LE(mdatOffset + Load32(file, mdatOffset), file.size()) << "mdat size";
+  const auto boxes = [&](const char* type) {
+    std::vector<size_t> at;
+    for (size_t i = 4; i + 4 <= mdatOffset; ++i)
+      if (std::memcmp(file.data() + i, type, 4) == 0) at.push_back(i - 4);
+    return at;
+  };
+  const auto stsz = boxes("stsz"), stco = boxes("stco");
+  ASSERT_EQ(stsz.size(), 2u);
+  ASSERT_EQ(stco.size(), 2u);
+  for (size_t t = 0; t < 2; ++t) {
+    const uint32_t n = std::min(Load32(file, stsz[t] + 16), Load32(file, stco[t] + 12));
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint64_t end = uint64_t{Load32(file, stco[t] + 16 + 4 * i)} +
+                           Load32(file, stsz[t] + 20 + 4 * i);
+      ASSERT_LE(end, file.size()) << "track " << t << " sample " << i;
+    }
+  }
+}
+
+// The tables on disk never get ahead of the samples: checked before every
+// single write of a recording whose batches go out both when full and at
+// the table flushes.
+TEST(WriterCrashTest, TablesNeverPointPastWrittenData) {
+  const auto aus = VideoFixture(false);
+  const auto pcmu = AudioPackets(AudioKind::kPcmu);
+  const auto dir = kelvara::test::MakeTempDir("order");
+  const std::string path = (dir / "o.mp4").string();
+  Emp4Muxer* m = OpenH264WithUlaw(path);
+  ASSERT_NE(m, nullptr);
+  ASSERT_EQ(WriteSample(m, true, aus[0].data, true, 1000), 0);
+  struct Check {
+    std::string path;
+    uint64_t mdat;
+    int writes = 0;
+  } check{path, Emp4MuxerGetLayout(m).mdatOffset};
+  Emp4MuxerSetWriteFault(
+      m,
+      [](void* c, uint64_t, size_t) {
+        auto* k = static_cast<Check*>(c);
+        ++k->writes;
+        ExpectTablesPointAtWrittenData(k->path, k->mdat);
+        return false;
+      },
+      &check);
+  // Big audio packets now and then fill the batch between flushes.
+  const std::vector<uint8_t> big(90000, 0x7F);
+  for (int i = 1; i < 300; ++i) {
+    const auto& au = aus[static_cast<size_t>(i) % aus.size()];
+    ASSERT_EQ(WriteSample(m, true, au.data, au.key, 1000 + 40 * i), 0) << i;
+    const auto& audio = i % 50 == 0 ? big : pcmu[static_cast<size_t>(i) % pcmu.size()].data;
+    ASSERT_EQ(WriteSample(m, false, audio, true, 1000 + 40 * i), 0) << i;
+  }
+  Emp4MuxerClose(m);
+  ExpectTablesPointAtWrittenData(path, check.mdat);
+  EXPECT_GT(check.writes, 20);
+  EXPECT_EQ(CountSamplesWithReader(path), std::make_pair(300, 299));
 }
 
 // The vectorised start-code scan against a byte-by-byte one, on buffers
