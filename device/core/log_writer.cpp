@@ -63,6 +63,11 @@ std::uint64_t LogWriterThread::DroppedBytes() const {
   return dropped_bytes_;
 }
 
+std::uint64_t LogWriterThread::WrittenBytes() const {
+  std::lock_guard lock(queue_mutex_);
+  return written_bytes_;
+}
+
 std::size_t LogWriterThread::QueuedBytes() const {
   std::lock_guard lock(queue_mutex_);
   return queued_bytes_;
@@ -160,6 +165,7 @@ int LogWriterThread::Thread() {
       const bool ok = WriteBatch(batch, written);
       lock.lock();
       queued_bytes_ -= written;
+      written_bytes_ += written;
       if (!ok) {
         // The unwritten texts go back in front, in order, to be tried again.
         while (!batch.empty()) {

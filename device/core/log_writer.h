@@ -56,6 +56,8 @@ class LogWriterThread : public CThreadClass {
   std::uint64_t DroppedBytes() const;
   // Texts still waiting (for tests and the benchmark).
   std::size_t QueuedBytes() const;
+  // Bytes written to files so far (for the benchmark).
+  std::uint64_t WrittenBytes() const;
 
   // "YYYYMMDD_HHMMSS.log" of a local time.
   static std::string FileNameFor(std::time_t t);
@@ -79,6 +81,7 @@ class LogWriterThread : public CThreadClass {
   std::deque<std::string> queue_;
   std::size_t queued_bytes_ = 0;
   std::uint64_t dropped_bytes_ = 0;
+  std::uint64_t written_bytes_ = 0;
   bool accepting_ = true;  // false once the owner stops the writer
   // Writer thread only, except path_ which CurrentPath reads under path_mutex_.
   mutable std::mutex path_mutex_;

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <string_view>
+#include <vector>
 
 #include "common/debug_log.h"
 #include "common/path_component.h"
@@ -20,7 +22,12 @@ namespace kelvara::device {
 namespace {
 
 constexpr int kSliceMs = 200;
-constexpr std::size_t kChunkBytes = 10240;
+// One read takes up to this much; the kernel wakes the receiver only once
+// kWakeBytes wait in the socket (or the link ends), and a wait that times out
+// takes whatever has come. A slow log is then read a few times a second in
+// one piece, not once per packet, and the writer is woken once per piece.
+constexpr std::size_t kChunkBytes = 64 * 1024;
+constexpr int kWakeBytes = 32 * 1024;
 
 std::string Dotted(std::uint32_t addressNetOrder) {
   in_addr a{};
@@ -108,6 +115,7 @@ int NetLogRecverThread::Connect(int& errno_out) {
   setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
   setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s);
   setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval_s, sizeof interval_s);
+  setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &kWakeBytes, sizeof kWakeBytes);
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port_);
@@ -143,7 +151,7 @@ int NetLogRecverThread::TcpConnectThread() {
   DebugLogPrintf("NetLogRecverThread::Thread() Enter Thread!");
   auto retry = options_.firstRetry;
   bool in_outage = false;  // a failed connect has been written for this outage
-  char buffer[kChunkBytes];
+  std::vector<char> buffer(kChunkBytes);
   while (IsRunning()) {
     int error = 0;
     const int fd = Connect(error);
@@ -201,14 +209,24 @@ int NetLogRecverThread::TcpConnectThread() {
         DebugLogPrintf("NetLogRecverThread::TcpConnectThread() socket error,close it and reconnect,code=%d", errno);
         break;
       }
-      if (r == 0 || !IsRunning()) continue;
-      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      // A time-out reads what has come so far (less than kWakeBytes).
+      if (!IsRunning()) continue;
+      const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
       if (n <= 0) {
         closed_by_peer = true;
         break;
       }
-      WriteText(std::string(buffer, static_cast<std::size_t>(n)));
+      writer_->Write(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+    }
+    if (!closed_by_peer) {
+      // Asked to stop: what has arrived (up to kWakeBytes may wait for the
+      // next wake-up) still goes to the file.
+      for (int i = 0; i < 64; ++i) {
+        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (n <= 0) break;
+        writer_->Write(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+      }
     }
     connected_ = false;
     ::close(fd);
