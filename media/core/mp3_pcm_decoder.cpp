@@ -63,7 +63,6 @@ Mp3DecodeStatus DecodeMp3File(const std::string& path, int targetRate, int targe
   if (!stream) return Mp3DecodeStatus::CannotOpen;
   HipDecoder decoder;
   if (!decoder.hip) return Mp3DecodeStatus::Empty;
-  std::vector<std::uint8_t> block;
   std::array<short, kMaxFrameSamples> left{}, right{};
   std::vector<std::int16_t> interleaved(2 * kMaxFrameSamples);
   std::vector<std::int16_t> converted;
@@ -79,14 +78,14 @@ Mp3DecodeStatus DecodeMp3File(const std::string& path, int targetRate, int targe
     MpaFrameWalk walk(*stream, begin, end, kMaxMp3SearchBytes);
     while (const auto frame = walk.Next()) {
       std::int64_t at = frame->offset;
-      const std::uint8_t* bytes = stream->ReadBuffer(frame->length, at, false);
-      block.assign(bytes, bytes + frame->length);
+      // hip copies the frame into its own buffer and never writes to ours.
+      unsigned char* bytes = const_cast<std::uint8_t*>(stream->ReadBuffer(frame->length, at, false));
       mp3data_struct info{};
-      int n = hip_decode1_headers(decoder.hip, block.data(), block.size(), left.data(), right.data(), &info);
+      int n = hip_decode1_headers(decoder.hip, bytes, frame->length, left.data(), right.data(), &info);
       while (n > 0 && n <= kMaxFrameSamples) {
         if (!formatKnown) {
           if (!info.header_parsed) {
-            n = hip_decode1_headers(decoder.hip, block.data(), 0, left.data(), right.data(), &info);
+            n = hip_decode1_headers(decoder.hip, bytes, 0, left.data(), right.data(), &info);
             continue;
           }
           formatKnown = true;
@@ -115,7 +114,7 @@ Mp3DecodeStatus DecodeMp3File(const std::string& path, int targetRate, int targe
           any = true;
           if (!sink(data, pcmBytes)) return Mp3DecodeStatus::Stopped;
         }
-        n = hip_decode1_headers(decoder.hip, block.data(), 0, left.data(), right.data(), &info);
+        n = hip_decode1_headers(decoder.hip, bytes, 0, left.data(), right.data(), &info);
       }
     }
   } catch (const CMPAException&) {
