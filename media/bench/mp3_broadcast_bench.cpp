@@ -67,28 +67,24 @@ void Run(const std::string& command) {
   if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
 }
 
-// 60 s of 44.1 kHz stereo music-like sound at 128 kbit/s.
+// `seconds` of 44.1 kHz stereo music-like sound at 128 kbit/s.
+std::string MakeSound(const std::string& name, int seconds) {
+  const std::string p = (BenchDir() / name).string();
+  const std::string d = std::to_string(seconds);
+  Run("ffmpeg -v error -nostdin -y -f lavfi -i 'sine=frequency=440:sample_rate=44100:duration=" + d + "' "
+      "-f lavfi -i 'anoisesrc=d=" + d + ":c=pink:r=44100:a=0.2' -filter_complex amix=inputs=2 -ac 2 "
+      "-c:a libmp3lame -b:a 128k -id3v2_version 0 -write_xing 0 '" + p + "'");
+  return p;
+}
+
 const std::string& MinuteFile() {
-  static const std::string path = [] {
-    const std::string p = (BenchDir() / "minute.mp3").string();
-    Run("ffmpeg -v error -nostdin -y -f lavfi -i 'sine=frequency=440:sample_rate=44100:duration=60' "
-        "-f lavfi -i 'anoisesrc=d=60:c=pink:r=44100:a=0.2' -filter_complex amix=inputs=2 -ac 2 "
-        "-c:a libmp3lame -b:a 128k -id3v2_version 0 -write_xing 0 '" + p + "'");
-    return p;
-  }();
+  static const std::string path = MakeSound("minute.mp3", 60);
   return path;
 }
 
-// 20 s of the same sound: more PCM at 16 kHz mono than the decode thread
-// holds ahead of the reader.
+// More PCM at 16 kHz mono than the decode thread holds ahead of the reader.
 const std::string& TwentySecondFile() {
-  static const std::string path = [] {
-    const std::string p = (BenchDir() / "twenty.mp3").string();
-    Run("ffmpeg -v error -nostdin -y -f lavfi -i 'sine=frequency=440:sample_rate=44100:duration=20' "
-        "-f lavfi -i 'anoisesrc=d=20:c=pink:r=44100:a=0.2' -filter_complex amix=inputs=2 -ac 2 "
-        "-c:a libmp3lame -b:a 128k -id3v2_version 0 -write_xing 0 '" + p + "'");
-    return p;
-  }();
+  static const std::string path = MakeSound("twenty.mp3", 20);
   return path;
 }
 
