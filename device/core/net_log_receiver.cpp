@@ -28,6 +28,7 @@ constexpr int kSliceMs = 200;
 // one piece, not once per packet, and the writer is woken once per piece.
 constexpr std::size_t kChunkBytes = 64 * 1024;
 constexpr int kWakeBytes = 32 * 1024;
+constexpr int kBurstEndMs = 10;
 
 std::string Dotted(std::uint32_t addressNetOrder) {
   in_addr a{};
@@ -186,6 +187,7 @@ int NetLogRecverThread::TcpConnectThread() {
       SendAutoCommand(fd, command);
     }
     bool closed_by_peer = false;
+    bool streaming = false;
     while (IsRunning()) {
       {
         std::unique_lock lock(command_mutex_);
@@ -203,7 +205,9 @@ int NetLogRecverThread::TcpConnectThread() {
         continue;
       }
       pollfd p{fd, POLLIN, 0};
-      const int r = ::poll(&p, 1, kSliceMs);
+      // Right after a full read the log is streaming: the last bytes of a
+      // burst (below kWakeBytes) are taken after a short wait, not a slice.
+      const int r = ::poll(&p, 1, streaming ? kBurstEndMs : kSliceMs);
       if (r < 0) {
         if (errno == EINTR) continue;
         DebugLogPrintf("NetLogRecverThread::TcpConnectThread() socket error,close it and reconnect,code=%d", errno);
@@ -212,12 +216,18 @@ int NetLogRecverThread::TcpConnectThread() {
       // A time-out reads what has come so far (less than kWakeBytes).
       if (!IsRunning()) continue;
       const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        streaming = false;  // nothing came: back to whole slices
+        continue;
+      }
       if (n <= 0) {
         closed_by_peer = true;
         break;
       }
-      writer_->Write(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+      // A full read means more follows at once: the writer is woken when a
+      // few have queued (or by the read that drains the socket).
+      streaming = static_cast<std::size_t>(n) == buffer.size();
+      writer_->Write(std::string_view(buffer.data(), static_cast<std::size_t>(n)), !streaming);
     }
     if (!closed_by_peer) {
       // Asked to stop: what has arrived (up to kWakeBytes may wait for the
