@@ -63,17 +63,30 @@ std::uint64_t LogWriterThread::DroppedBytes() const {
   return dropped_bytes_;
 }
 
+std::uint64_t LogWriterThread::WrittenBytes() const {
+  std::lock_guard lock(queue_mutex_);
+  return written_bytes_;
+}
+
 std::size_t LogWriterThread::QueuedBytes() const {
   std::lock_guard lock(queue_mutex_);
   return queued_bytes_;
 }
 
-void LogWriterThread::Write(std::string_view bytes) {
+void LogWriterThread::Write(std::string_view bytes, bool wakeNow) {
   if (bytes.empty()) return;
+  bool wake = false;
   {
     std::lock_guard lock(queue_mutex_);
     if (!accepting_) return;
-    queue_.emplace_back(bytes);
+    if (spare_.empty()) {
+      queue_.emplace_back(bytes);
+    } else {
+      // A written text's storage again: no fresh pages for every text.
+      queue_.push_back(std::move(spare_.back()));
+      spare_.pop_back();
+      queue_.back().assign(bytes);
+    }
     queued_bytes_ += bytes.size();
     // Only a failing disk lets the queue grow: the oldest texts go first.
     while (queued_bytes_ > options_.queueLimitBytes && queue_.size() > 1) {
@@ -81,8 +94,9 @@ void LogWriterThread::Write(std::string_view bytes) {
       dropped_bytes_ += queue_.front().size();
       queue_.pop_front();
     }
+    wake = wakeNow || queued_bytes_ >= kWakeBytes;
   }
-  wake_.notify_one();
+  if (wake) wake_.notify_one();
 }
 
 void LogWriterThread::Report(const std::string& message) {
@@ -135,6 +149,7 @@ bool LogWriterThread::WriteBatch(std::deque<std::string>& batch, std::size_t& wr
     }
     size += done;
     written += done;
+    if (keep_.size() < kSpareTexts) keep_.push_back(std::move(text));
     batch.pop_front();
   }
   if (fd >= 0) ::close(fd);
@@ -159,7 +174,11 @@ int LogWriterThread::Thread() {
       std::size_t written = 0;
       const bool ok = WriteBatch(batch, written);
       lock.lock();
+      for (auto& t : keep_)
+        if (spare_.size() < kSpareTexts) spare_.push_back(std::move(t));
+      keep_.clear();
       queued_bytes_ -= written;
+      written_bytes_ += written;
       if (!ok) {
         // The unwritten texts go back in front, in order, to be tried again.
         while (!batch.empty()) {

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/thread_class.h"
 
@@ -29,6 +30,8 @@ class LogWriterThread : public CThreadClass {
   static constexpr std::size_t kDefaultQueueLimitBytes = 64u << 20;
   // A producer pauses while this much waits for the disk.
   static constexpr std::size_t kReadPauseBytes = 8u << 20;
+  // Texts written without wakeNow wake the writer once this much waits.
+  static constexpr std::size_t kWakeBytes = 256u << 10;
 
   using Clock = std::function<std::time_t()>;
   // Told once per failure streak (folder cannot be made, file cannot be
@@ -48,7 +51,9 @@ class LogWriterThread : public CThreadClass {
   ~LogWriterThread() override;
 
   // Queues the bytes and returns at once; nothing after Stop or for empty text.
-  void Write(std::string_view bytes);
+  // With `wakeNow` false the writer is woken only once kWakeBytes wait (a
+  // producer that knows more follows at once); otherwise it is woken now.
+  void Write(std::string_view bytes, bool wakeNow = true);
 
   const std::filesystem::path& Folder() const { return folder_; }
   std::filesystem::path CurrentPath() const;
@@ -56,6 +61,8 @@ class LogWriterThread : public CThreadClass {
   std::uint64_t DroppedBytes() const;
   // Texts still waiting (for tests and the benchmark).
   std::size_t QueuedBytes() const;
+  // Bytes written to files so far (for the benchmark).
+  std::uint64_t WrittenBytes() const;
 
   // "YYYYMMDD_HHMMSS.log" of a local time.
   static std::string FileNameFor(std::time_t t);
@@ -77,8 +84,14 @@ class LogWriterThread : public CThreadClass {
   mutable std::mutex queue_mutex_;
   std::condition_variable wake_;
   std::deque<std::string> queue_;
+  // Written texts kept for their storage (under queue_mutex_), and those of
+  // the pass in progress (writer thread only).
+  static constexpr std::size_t kSpareTexts = 8;
+  std::vector<std::string> spare_;
+  std::vector<std::string> keep_;
   std::size_t queued_bytes_ = 0;
   std::uint64_t dropped_bytes_ = 0;
+  std::uint64_t written_bytes_ = 0;
   bool accepting_ = true;  // false once the owner stops the writer
   // Writer thread only, except path_ which CurrentPath reads under path_mutex_.
   mutable std::mutex path_mutex_;

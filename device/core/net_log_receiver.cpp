@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <string_view>
+#include <vector>
 
 #include "common/debug_log.h"
 #include "common/path_component.h"
@@ -20,7 +22,13 @@ namespace kelvara::device {
 namespace {
 
 constexpr int kSliceMs = 200;
-constexpr std::size_t kChunkBytes = 10240;
+// One read takes up to this much; the kernel wakes the receiver only once
+// kWakeBytes wait in the socket (or the link ends), and a wait that times out
+// takes whatever has come. A slow log is then read a few times a second in
+// one piece, not once per packet, and the writer is woken once per piece.
+constexpr std::size_t kChunkBytes = 64 * 1024;
+constexpr int kWakeBytes = 32 * 1024;
+constexpr int kBurstEndMs = 10;
 
 std::string Dotted(std::uint32_t addressNetOrder) {
   in_addr a{};
@@ -108,6 +116,7 @@ int NetLogRecverThread::Connect(int& errno_out) {
   setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
   setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s);
   setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval_s, sizeof interval_s);
+  setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &kWakeBytes, sizeof kWakeBytes);
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port_);
@@ -143,7 +152,7 @@ int NetLogRecverThread::TcpConnectThread() {
   DebugLogPrintf("NetLogRecverThread::Thread() Enter Thread!");
   auto retry = options_.firstRetry;
   bool in_outage = false;  // a failed connect has been written for this outage
-  char buffer[kChunkBytes];
+  std::vector<char> buffer(kChunkBytes);
   while (IsRunning()) {
     int error = 0;
     const int fd = Connect(error);
@@ -178,6 +187,7 @@ int NetLogRecverThread::TcpConnectThread() {
       SendAutoCommand(fd, command);
     }
     bool closed_by_peer = false;
+    bool streaming = false;
     while (IsRunning()) {
       {
         std::unique_lock lock(command_mutex_);
@@ -195,20 +205,38 @@ int NetLogRecverThread::TcpConnectThread() {
         continue;
       }
       pollfd p{fd, POLLIN, 0};
-      const int r = ::poll(&p, 1, kSliceMs);
+      // Right after a full read the log is streaming: the last bytes of a
+      // burst (below kWakeBytes) are taken after a short wait, not a slice.
+      const int r = ::poll(&p, 1, streaming ? kBurstEndMs : kSliceMs);
       if (r < 0) {
         if (errno == EINTR) continue;
         DebugLogPrintf("NetLogRecverThread::TcpConnectThread() socket error,close it and reconnect,code=%d", errno);
         break;
       }
-      if (r == 0 || !IsRunning()) continue;
-      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+      // A time-out reads what has come so far (less than kWakeBytes).
+      if (!IsRunning()) continue;
+      const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        streaming = false;  // nothing came: back to whole slices
+        continue;
+      }
       if (n <= 0) {
         closed_by_peer = true;
         break;
       }
-      WriteText(std::string(buffer, static_cast<std::size_t>(n)));
+      // A full read means more follows at once: the writer is woken when a
+      // few have queued (or by the read that drains the socket).
+      streaming = static_cast<std::size_t>(n) == buffer.size();
+      writer_->Write(std::string_view(buffer.data(), static_cast<std::size_t>(n)), !streaming);
+    }
+    if (!closed_by_peer) {
+      // Asked to stop: what has arrived (up to kWakeBytes may wait for the
+      // next wake-up) still goes to the file.
+      for (int i = 0; i < 64; ++i) {
+        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (n <= 0) break;
+        writer_->Write(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+      }
     }
     connected_ = false;
     ::close(fd);

@@ -218,6 +218,33 @@ TEST(NetLogReceiver, StoresExactlyWhatTheDeviceSentAcrossResets) {
   EXPECT_GE(connects, 3u);
 }
 
+// The receiver reads a slow log in pieces of several packets; what has arrived
+// when it is stopped still reaches the file, and a log trickling in below a
+// piece's size is stored within a read slice.
+TEST(NetLogReceiver, StoresWhatArrivedBeforeAStopAndATrickleWithoutWaitingForAFullPiece) {
+  LogSim sim;
+  ASSERT_EQ(sim.error, "");
+  ASSERT_EQ(sim.Control("logmode 0 raw"), "ok");
+  const auto base = MakeTempDir("stopdrain");
+  std::string expected;
+  {
+    NetLogRecverThread receiver(Loopback(), sim.Port(), "T", base, FastRetry());
+    ASSERT_EQ(receiver.Start(), 0);
+    ASSERT_TRUE(WaitFor([&] { return receiver.Connected(); }));
+    ASSERT_EQ(sim.Control("log 0 first line"), "ok");
+    expected = "first line\r\n";
+    EXPECT_TRUE(WaitFor([&] { return DeviceBytes(AllLogs(receiver.GetLogFolder())) == expected; }, 2s));
+    for (int i = 0; i < 50; ++i) {
+      const std::string line = "line " + std::to_string(i);
+      ASSERT_EQ(sim.Control("log 0 " + line), "ok");
+      expected += line + "\r\n";
+    }
+    ASSERT_TRUE(WaitFor([&] { return sim.Control("logsent 0") == "ok " + std::to_string(expected.size()); }));
+    receiver.Stop();  // at once, while the last lines may still wait in the socket
+  }
+  EXPECT_EQ(DeviceBytes(AllLogs(DeviceLogFolder(base, Loopback(), "T"))), expected);
+}
+
 TEST(NetLogReceiver, SendsTheCommandAfterEachConnectAndAtOnceWhenChanged) {
   LogSim sim;
   ASSERT_EQ(sim.error, "");

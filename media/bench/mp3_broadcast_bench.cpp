@@ -1,18 +1,37 @@
-// MP3 work of a broadcast against FFmpeg doing the same on the same file in
-// the same run:
+// MP3 work of a broadcast against references doing the same work on the
+// same file, CPU time of this process, each pair three times in alternating
+// order, one line "ratio <name> <value> goal <goal>" per pair:
+// - a decoded-file broadcast source (CAudioDecodeMp3: decode thread, rate
+//   converter to 16 kHz mono, 40 ms pieces paced in real time) against LAME's
+//   hip decoder alone decoding the same 20 s file: our overhead on the
+//   decoder the broadcast must use; and the same decode and conversion
+//   without the stream and the pacing (DecodeMp3File) against hip alone;
 // - decode and convert 44.1 kHz stereo to 32 kHz mono: LAME's decoder and
 //   the broadcast's converter against libavcodec's MP3 decoder and
-//   swr_convert;
-// - walk every frame of a one-hour file: the MP3 analysis against
-//   av_read_frame;
-// - a broadcast's start on a file with 4 MiB of noise before the audio: what
-//   the caller's thread spends in Mp3PcmStream::Start, and the time to the
-//   first PCM.
+//   swr_convert with linear interpolation (no 32-tap filter);
+// - walk every frame of a one-hour file and read each frame's bytes, as the
+//   MP3 sender does, against av_read_frame.
+// Then, with Google Benchmark: a broadcast's start on a file with 4 MiB of
+// noise before the audio: what the caller's thread spends in
+// Mp3PcmStream::Start, and the time to the first PCM.
 // The files are made once in a temporary folder with the ffmpeg command.
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <lame/lame.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -26,6 +45,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "media/core/audio_file_feeders.h"
 #include "media/core/mp3_pcm_decoder.h"
 #include "media/core/mpa_file.h"
 
@@ -47,15 +67,24 @@ void Run(const std::string& command) {
   if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
 }
 
-// 60 s of 44.1 kHz stereo music-like sound at 128 kbit/s.
+// `seconds` of 44.1 kHz stereo music-like sound at 128 kbit/s.
+std::string MakeSound(const std::string& name, int seconds) {
+  const std::string p = (BenchDir() / name).string();
+  const std::string d = std::to_string(seconds);
+  Run("ffmpeg -v error -nostdin -y -f lavfi -i 'sine=frequency=440:sample_rate=44100:duration=" + d + "' "
+      "-f lavfi -i 'anoisesrc=d=" + d + ":c=pink:r=44100:a=0.2' -filter_complex amix=inputs=2 -ac 2 "
+      "-c:a libmp3lame -b:a 128k -id3v2_version 0 -write_xing 0 '" + p + "'");
+  return p;
+}
+
 const std::string& MinuteFile() {
-  static const std::string path = [] {
-    const std::string p = (BenchDir() / "minute.mp3").string();
-    Run("ffmpeg -v error -nostdin -y -f lavfi -i 'sine=frequency=440:sample_rate=44100:duration=60' "
-        "-f lavfi -i 'anoisesrc=d=60:c=pink:r=44100:a=0.2' -filter_complex amix=inputs=2 -ac 2 "
-        "-c:a libmp3lame -b:a 128k -id3v2_version 0 -write_xing 0 '" + p + "'");
-    return p;
-  }();
+  static const std::string path = MakeSound("minute.mp3", 60);
+  return path;
+}
+
+// More PCM at 16 kHz mono than the decode thread holds ahead of the reader.
+const std::string& TwentySecondFile() {
+  static const std::string path = MakeSound("twenty.mp3", 20);
   return path;
 }
 
@@ -112,92 +141,171 @@ void BM_FirstPcmAfterJunk(benchmark::State& state) {
   }
 }
 
-void BM_DecodeConvert_Kelvara(benchmark::State& state) {
-  const std::string& path = MinuteFile();
+double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+double CpuOf(const std::function<void()>& work) {
+  const double start = CpuSeconds();
+  work();
+  return CpuSeconds() - start;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::string bytes(static_cast<std::size_t>(in.tellg()), '\0');
+  in.seekg(0);
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
+}
+
+// LAME's hip decoder alone: the file read in 4 KiB blocks and decoded, the
+// PCM counted and dropped.
+std::size_t HipAlone(const std::string& path) {
+  const std::string file = ReadAll(path);
+  hip_t hip = hip_decode_init();
+  static short left[1152 * 2], right[1152 * 2];
+  std::size_t samples = 0;
+  for (std::size_t at = 0; at < file.size(); at += 4096) {
+    const std::size_t n = std::min<std::size_t>(4096, file.size() - at);
+    auto* bytes = reinterpret_cast<unsigned char*>(const_cast<char*>(file.data() + at));
+    for (int got = hip_decode1(hip, bytes, n, left, right); got > 0; got = hip_decode1(hip, bytes, 0, left, right))
+      samples += static_cast<std::size_t>(got);
+  }
+  hip_decode_exit(hip);
+  return samples;
+}
+
+// A decoded-file broadcast source from start to its end of file, paced in
+// real time; the pieces are counted.
+std::size_t PacedBroadcast(const std::string& path) {
+  std::atomic<std::size_t> bytes{0};
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool finished = false;
+  CAudioDecodeMp3 source(
+      path, 16000, 1, [&](const std::uint8_t*, std::size_t n) { bytes += n; },
+      [&] {
+        std::lock_guard lock(mutex);
+        finished = true;
+        ended.notify_all();
+      });
+  if (source.Decode() != Mp3DecodeStatus::Ok || !source.StartTimer()) return 0;
+  {
+    // One wake-up at the end: polling would add this thread's wake-ups.
+    std::unique_lock lock(mutex);
+    ended.wait(lock, [&] { return finished; });
+  }
+  source.StopTimer();
+  return bytes;
+}
+
+std::size_t KelvaraDecodeConvert(const std::string& path) {
   std::size_t bytes = 0;
-  for (auto _ : state) {
-    bytes = 0;
-    DecodeMp3File(path, 32000, 1, [&](const std::uint8_t*, std::size_t n) {
-      bytes += n;
-      return true;
-    });
-  }
-  state.counters["pcm_bytes"] = static_cast<double>(bytes);
+  DecodeMp3File(path, 32000, 1, [&](const std::uint8_t*, std::size_t n) {
+    bytes += n;
+    return true;
+  });
+  return bytes;
 }
 
-void BM_DecodeConvert_Libav(benchmark::State& state) {
-  const std::string& path = MinuteFile();
+std::size_t LibavDecodeConvert(const std::string& path) {
   std::size_t bytes = 0;
-  for (auto _ : state) {
-    bytes = 0;
-    AVFormatContext* fmt = nullptr;
-    avformat_open_input(&fmt, path.c_str(), nullptr, nullptr);
-    avformat_find_stream_info(fmt, nullptr);
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MP3);
-    AVCodecContext* ctx = avcodec_alloc_context3(codec);
-    avcodec_parameters_to_context(ctx, fmt->streams[0]->codecpar);
-    avcodec_open2(ctx, codec, nullptr);
-    SwrContext* swr = nullptr;
-    AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-    swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, 32000, &ctx->ch_layout, ctx->sample_fmt,
-                        ctx->sample_rate, 0, nullptr);
-    swr_init(swr);
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    std::vector<std::uint8_t> out(64 * 1024);
-    while (av_read_frame(fmt, packet) >= 0) {
-      avcodec_send_packet(ctx, packet);
-      av_packet_unref(packet);
-      while (avcodec_receive_frame(ctx, frame) == 0) {
-        std::uint8_t* dst = out.data();
-        const int n = swr_convert(swr, &dst, static_cast<int>(out.size() / 2),
-                                  const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
-        if (n > 0) bytes += static_cast<std::size_t>(n) * 2;
-      }
+  AVFormatContext* fmt = nullptr;
+  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) != 0) return 0;
+  avformat_find_stream_info(fmt, nullptr);
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MP3);
+  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  avcodec_parameters_to_context(ctx, fmt->streams[0]->codecpar);
+  avcodec_open2(ctx, codec, nullptr);
+  SwrContext* swr = nullptr;
+  AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+  swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, 32000, &ctx->ch_layout, ctx->sample_fmt, ctx->sample_rate, 0,
+                      nullptr);
+  // Linear interpolation between neighbours, as our converter does, in place
+  // of the default 32-tap filter.
+  av_opt_set_int(swr, "filter_size", 1, 0);
+  av_opt_set_int(swr, "linear_interp", 1, 0);
+  swr_init(swr);
+  AVPacket* packet = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  std::vector<std::uint8_t> out(64 * 1024);
+  while (av_read_frame(fmt, packet) >= 0) {
+    avcodec_send_packet(ctx, packet);
+    av_packet_unref(packet);
+    while (avcodec_receive_frame(ctx, frame) == 0) {
+      std::uint8_t* dst = out.data();
+      const int n = swr_convert(swr, &dst, static_cast<int>(out.size() / 2),
+                                const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
+      if (n > 0) bytes += static_cast<std::size_t>(n) * 2;
     }
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    swr_free(&swr);
-    avcodec_free_context(&ctx);
-    avformat_close_input(&fmt);
   }
-  state.counters["pcm_bytes"] = static_cast<double>(bytes);
+  av_frame_free(&frame);
+  av_packet_free(&packet);
+  swr_free(&swr);
+  avcodec_free_context(&ctx);
+  avformat_close_input(&fmt);
+  return bytes;
 }
 
-void BM_FrameWalkHour_Kelvara(benchmark::State& state) {
-  const std::string& path = HourFile();
+// Every frame found and its bytes read, as the MP3 sender reads them.
+std::size_t KelvaraFrameWalk(const std::string& path) {
   std::size_t frames = 0;
-  for (auto _ : state) {
-    frames = 0;
-    CMPAFile file(path);
-    for (auto f = file.GetFrame(CMPAFile::First); f; f = file.GetFrame(CMPAFile::Next, f.get())) ++frames;
+  CMPAFile file(path);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  std::uint8_t frame[CMp3Player::kFrameBufferBytes];
+  for (auto f = file.GetFrame(CMPAFile::First); f; f = file.GetFrame(CMPAFile::Next, f.get())) {
+    const std::size_t length = std::min<std::size_t>(f->GetLength(), sizeof frame);
+    if (::pread(fd, frame, length, static_cast<off_t>(f->GetOffset())) == static_cast<ssize_t>(length)) ++frames;
   }
-  state.counters["frames"] = static_cast<double>(frames);
+  ::close(fd);
+  return frames;
 }
 
-void BM_FrameWalkHour_Libav(benchmark::State& state) {
-  const std::string& path = HourFile();
+std::size_t LibavFrameWalk(const std::string& path) {
   std::size_t frames = 0;
-  for (auto _ : state) {
-    frames = 0;
-    AVFormatContext* fmt = nullptr;
-    avformat_open_input(&fmt, path.c_str(), nullptr, nullptr);
-    avformat_find_stream_info(fmt, nullptr);
-    AVPacket* packet = av_packet_alloc();
-    while (av_read_frame(fmt, packet) >= 0) {
-      ++frames;
-      av_packet_unref(packet);
+  AVFormatContext* fmt = nullptr;
+  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) != 0) return 0;
+  avformat_find_stream_info(fmt, nullptr);
+  AVPacket* packet = av_packet_alloc();
+  while (av_read_frame(fmt, packet) >= 0) {
+    ++frames;
+    av_packet_unref(packet);
+  }
+  av_packet_free(&packet);
+  avformat_close_input(&fmt);
+  return frames;
+}
+
+// Three pairs in alternating order: CPU seconds of ours over the reference's.
+// False when the two sides disagree about the work (different outputs).
+std::string g_pairFilter;  // --pair=<text>: only pairs whose name holds it
+
+bool Pairs(const char* name, const char* goal, const std::function<std::size_t()>& ours,
+           const std::function<std::size_t()>& reference, const char* what) {
+  if (std::string(name).find(g_pairFilter) == std::string::npos) return true;
+  for (int round = 0; round < 3; ++round) {
+    double cpuOurs = 0, cpuReference = 0;
+    std::size_t outOurs = 0, outReference = 0;
+    for (int side = 0; side < 2; ++side) {
+      if ((side == 0) == (round % 2 == 0))
+        cpuOurs = CpuOf([&] { outOurs = ours(); });
+      else
+        cpuReference = CpuOf([&] { outReference = reference(); });
     }
-    av_packet_free(&packet);
-    avformat_close_input(&fmt);
+    if (outOurs == 0 || outReference == 0) {
+      std::fprintf(stderr, "%s: no output\n", name);
+      return false;
+    }
+    std::printf("%s, round %d: %.1f ms CPU against %.1f ms (%zu against %zu %s)\n", name, round + 1, cpuOurs * 1e3,
+                cpuReference * 1e3, outOurs, outReference, what);
+    std::printf("ratio %s %.3f goal %s\n", name, cpuOurs / cpuReference, goal);
   }
-  state.counters["frames"] = static_cast<double>(frames);
+  return true;
 }
 
-BENCHMARK(BM_DecodeConvert_Kelvara)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK(BM_DecodeConvert_Libav)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK(BM_FrameWalkHour_Kelvara)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK(BM_FrameWalkHour_Libav)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 BENCHMARK(BM_StartAfterJunk)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FirstPcmAfterJunk)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -205,7 +313,38 @@ BENCHMARK(BM_FirstPcmAfterJunk)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
   av_log_set_level(AV_LOG_ERROR);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   benchmark::Initialize(&argc, argv);
+  // --pairs=no leaves the pairs out (a run of the Google benchmarks only),
+  // --pair=<text> runs only the pairs whose name holds the text.
+  bool pairs = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    pairs = pairs && arg != "--pairs=no";
+    if (arg.rfind("--pair=", 0) == 0) g_pairFilter = arg.substr(7);
+  }
+  if (pairs) {
+    const std::string& file = TwentySecondFile();
+    const std::string& minute = MinuteFile();
+    const std::string& hour = HourFile();
+    if (!Pairs("mp3_broadcast_decode_resample_pace_over_hip", "<=1.1", [&] { return PacedBroadcast(file); },
+               [&] { return HipAlone(file); }, "PCM bytes / samples") ||
+        !Pairs("mp3_decode_resample_unpaced_over_hip", "-",
+               [&] {
+                 std::size_t n = 0;
+                 DecodeMp3File(file, 16000, 1, [&](const std::uint8_t*, std::size_t k) {
+                   n += k;
+                   return true;
+                 });
+                 return n;
+               },
+               [&] { return HipAlone(file); }, "PCM bytes / samples") ||
+        !Pairs("mp3_decode_convert_over_libav", "-", [&] { return KelvaraDecodeConvert(minute); },
+               [&] { return LibavDecodeConvert(minute); }, "PCM bytes") ||
+        !Pairs("mp3_frame_walk_read_over_libav", "-", [&] { return KelvaraFrameWalk(hour); },
+               [&] { return LibavFrameWalk(hour); }, "frames"))
+      return 1;
+  }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 
 namespace kelvara::media {
@@ -31,16 +34,42 @@ Mp3DecodeStatus CAudioDecodeMp3::Decode() {
   return stream_->Start();
 }
 
-bool CAudioDecodeMp3::StartTimer() {
-  if (!stream_ || ended_) return false;
-  return timer_.Start(kPeriodMs / 1000.0, [this] { return OnTick(); });
+namespace {
+
+// The silent lead-in ticks do nothing, so they are one wait of the timer (a
+// thread's wake-up is what pacing costs): the first tick comes after the
+// silent ones still due, and a pause during the lead-in keeps the ticks that
+// had passed, as single ticks would have.
+double FirstPeriod(unsigned& tickCount, unsigned leadInTicks, double period,
+                   std::chrono::steady_clock::time_point& leadInFrom) {
+  leadInFrom = std::chrono::steady_clock::now();
+  if (tickCount >= leadInTicks) return period;
+  return (leadInTicks - tickCount + 1) * period;
 }
 
-void CAudioDecodeMp3::StopTimer() { timer_.Stop(); }
+void CountLeadInTicks(unsigned& tickCount, unsigned leadInTicks, double period,
+                      std::chrono::steady_clock::time_point leadInFrom) {
+  if (tickCount >= leadInTicks) return;
+  const double passed = std::chrono::duration<double>(std::chrono::steady_clock::now() - leadInFrom).count();
+  tickCount = std::min(leadInTicks, tickCount + static_cast<unsigned>(passed / period));
+}
+
+}  // namespace
+
+bool CAudioDecodeMp3::StartTimer() {
+  if (!stream_ || ended_) return false;
+  constexpr double period = kPeriodMs / 1000.0;
+  return timer_.Start(FirstPeriod(tickCount_, kLeadInTicks, period, leadInFrom_), [this] { return OnTick(); });
+}
+
+void CAudioDecodeMp3::StopTimer() {
+  timer_.Stop();
+  CountLeadInTicks(tickCount_, kLeadInTicks, kPeriodMs / 1000.0, leadInFrom_);
+}
 
 std::optional<double> CAudioDecodeMp3::OnTick() {
   constexpr double period = kPeriodMs / 1000.0;
-  if (tickCount_++ < kLeadInTicks) return period;
+  tickCount_ = std::max(tickCount_, kLeadInTicks);
   const std::size_t got = stream_->Read(piece_.data(), piece_.size());
   if (got > 0 && data_) data_(piece_.data(), got);
   if (got < piece_.size() || stream_->AtEnd()) {
@@ -90,10 +119,18 @@ bool CMp3Player::Start() {
   // A resumed broadcast sends the frame it holds; a new one reads the first.
   if (!currentFrame_) ReadNextFrame();
   if (!currentFrame_) return false;
-  return timer_.Start(frameSeconds_, [this] { return OnTick(); });
+  return timer_.Start(FirstPeriod(tickCount_, LeadInTicks(), frameSeconds_, leadInFrom_), [this] { return OnTick(); });
 }
 
-void CMp3Player::Stop() { timer_.Stop(); }
+void CMp3Player::Stop() {
+  timer_.Stop();
+  if (frameSeconds_ > 0) CountLeadInTicks(tickCount_, LeadInTicks(), frameSeconds_, leadInFrom_);
+}
+
+// About a second of frames: the ticks before the first frame goes out.
+unsigned CMp3Player::LeadInTicks() const {
+  return frameSeconds_ > 0 ? static_cast<unsigned>(std::ceil(1.0 / frameSeconds_)) : 0;
+}
 
 void CMp3Player::ReadNextFrame() {
   frameLength_ = 0;
@@ -126,8 +163,7 @@ void CMp3Player::ReadNextFrame() {
 }
 
 std::optional<double> CMp3Player::OnTick() {
-  // About a second of lead-in.
-  if (1.0 / frameSeconds_ > tickCount_++) return frameSeconds_;
+  tickCount_ = std::max(tickCount_, LeadInTicks());
   const double sentSeconds = frameSeconds_;
   if (frameLength_ > 0 && data_) data_(frameBuffer_, frameLength_);
   ReadNextFrame();

@@ -7,6 +7,7 @@
 //   lead-in of about a second.
 // Both call `data` on the timer thread and `finished` once at the end of
 // the file; Stop joins the timer thread, so no call runs after it returns.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,7 +53,8 @@ class CAudioDecodeMp3 {
   FileFinishedCallback finished_;
   std::unique_ptr<Mp3PcmStream> stream_;
   std::vector<std::uint8_t> piece_;
-  unsigned tickCount_ = 0;
+  unsigned tickCount_ = 0;  // ticks passed, the silent lead-in included
+  std::chrono::steady_clock::time_point leadInFrom_;
   int repeatCount_ = 1;
   bool ended_ = false;
   PacedTimer timer_;
@@ -79,6 +81,7 @@ class CMp3Player {
  private:
   std::optional<double> OnTick();
   void ReadNextFrame();
+  unsigned LeadInTicks() const;
 
   const std::string path_;
   AudioDataCallback data_;
@@ -89,7 +92,8 @@ class CMp3Player {
   std::uint8_t frameBuffer_[kFrameBufferBytes];
   std::size_t frameLength_ = 0;
   double frameSeconds_ = 0.0;
-  unsigned tickCount_ = 0;
+  unsigned tickCount_ = 0;  // ticks passed, the silent lead-in included
+  std::chrono::steady_clock::time_point leadInFrom_;
   int repeatCount_ = 1;
   bool ended_ = false;
   PacedTimer timer_;

@@ -63,7 +63,6 @@ Mp3DecodeStatus DecodeMp3File(const std::string& path, int targetRate, int targe
   if (!stream) return Mp3DecodeStatus::CannotOpen;
   HipDecoder decoder;
   if (!decoder.hip) return Mp3DecodeStatus::Empty;
-  std::vector<std::uint8_t> block;
   std::array<short, kMaxFrameSamples> left{}, right{};
   std::vector<std::int16_t> interleaved(2 * kMaxFrameSamples);
   std::vector<std::int16_t> converted;
@@ -79,14 +78,14 @@ Mp3DecodeStatus DecodeMp3File(const std::string& path, int targetRate, int targe
     MpaFrameWalk walk(*stream, begin, end, kMaxMp3SearchBytes);
     while (const auto frame = walk.Next()) {
       std::int64_t at = frame->offset;
-      const std::uint8_t* bytes = stream->ReadBuffer(frame->length, at, false);
-      block.assign(bytes, bytes + frame->length);
+      // hip copies the frame into its own buffer and never writes to ours.
+      unsigned char* bytes = const_cast<std::uint8_t*>(stream->ReadBuffer(frame->length, at, false));
       mp3data_struct info{};
-      int n = hip_decode1_headers(decoder.hip, block.data(), block.size(), left.data(), right.data(), &info);
+      int n = hip_decode1_headers(decoder.hip, bytes, frame->length, left.data(), right.data(), &info);
       while (n > 0 && n <= kMaxFrameSamples) {
         if (!formatKnown) {
           if (!info.header_parsed) {
-            n = hip_decode1_headers(decoder.hip, block.data(), 0, left.data(), right.data(), &info);
+            n = hip_decode1_headers(decoder.hip, bytes, 0, left.data(), right.data(), &info);
             continue;
           }
           formatKnown = true;
@@ -115,7 +114,7 @@ Mp3DecodeStatus DecodeMp3File(const std::string& path, int targetRate, int targe
           any = true;
           if (!sink(data, pcmBytes)) return Mp3DecodeStatus::Stopped;
         }
-        n = hip_decode1_headers(decoder.hip, block.data(), 0, left.data(), right.data(), &info);
+        n = hip_decode1_headers(decoder.hip, bytes, 0, left.data(), right.data(), &info);
       }
     }
   } catch (const CMPAException&) {
@@ -159,12 +158,18 @@ void Mp3PcmStream::Run() {
   const Mp3DecodeStatus status =
       DecodeMp3File(path_, targetRate_, targetChannels_, [this](const std::uint8_t* data, std::size_t size) {
         std::unique_lock lock(mutex_);
-        // One decoder step may overshoot the look-ahead by its own size.
-        changed_.wait(lock, [this] { return stop_ || buffer_.size() < lookAhead_; });
+        // A full look-ahead waits until the reader has taken half of it, so
+        // a paced reader wakes the decoder once per half look-ahead, not at
+        // every read. One decoder step may overshoot by its own size.
+        if (buffer_.size() >= lookAhead_) {
+          decoderWaiting_ = true;
+          changed_.wait(lock, [this] { return stop_ || buffer_.size() <= lookAhead_ / 2; });
+          decoderWaiting_ = false;
+        }
         if (stop_) return false;
         buffer_.insert(buffer_.end(), data, data + size);
         peak_ = std::max(peak_, buffer_.size());
-        changed_.notify_all();
+        if (readerWaiting_) changed_.notify_all();
         return true;
       });
   std::lock_guard lock(mutex_);
@@ -177,20 +182,27 @@ std::size_t Mp3PcmStream::Read(std::uint8_t* out, std::size_t size) {
   std::unique_lock lock(mutex_);
   std::size_t done = 0;
   while (done < size) {
-    changed_.wait(lock, [this] { return done_ || stop_ || !buffer_.empty(); });
+    // The reader waits until the decoder has all it asks for (or has ended),
+    // so a reader ahead of the decoder is woken once, not at every frame.
+    const std::size_t want = std::min(size - done, lookAhead_ / 2);
+    readerWaiting_ = true;
+    changed_.wait(lock, [&] { return done_ || stop_ || buffer_.size() >= want; });
+    readerWaiting_ = false;
     if (buffer_.empty()) break;
-    const std::size_t take = std::min(size - done, buffer_.size());
+    const std::size_t take = std::min(want, buffer_.size());
     std::copy_n(buffer_.begin(), take, out + done);
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(take));
     done += take;
-    changed_.notify_all();
+    if (decoderWaiting_ && buffer_.size() <= lookAhead_ / 2) changed_.notify_all();
   }
   return done;
 }
 
 bool Mp3PcmStream::AtEnd() {
   std::unique_lock lock(mutex_);
+  readerWaiting_ = true;
   changed_.wait(lock, [this] { return done_ || stop_ || !buffer_.empty(); });
+  readerWaiting_ = false;
   return buffer_.empty();
 }
 

@@ -80,6 +80,9 @@ class Mp3PcmStream {
   std::size_t peak_ = 0;
   bool done_ = false;
   bool stop_ = false;
+  // Who waits on changed_, so the other side signals only then.
+  bool readerWaiting_ = false;
+  bool decoderWaiting_ = false;
   Mp3DecodeStatus status_ = Mp3DecodeStatus::Ok;
   std::thread thread_;
 };

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "kelvara_test/test_env.h"
 #include "media/core/audio_capture_source.h"
@@ -86,6 +87,31 @@ TEST(AudioFeedersTest, DecodedPcmIsPacedInFortyMillisecondPiecesAndResumes) {
   EXPECT_TRUE(got.Joined() == whole);
   for (std::size_t i = 0; i + 1 < got.pieces.size(); ++i) ASSERT_EQ(got.pieces[i].size(), 2560u);
   EXPECT_LE(got.pieces.back().size(), 2560u);
+}
+
+// The silent lead-in is one wait of the timer; a pause during it keeps the
+// silent ticks that had passed, so the resumed feeder does not start it over.
+TEST(AudioFeedersTest, APauseDuringTheLeadInKeepsTheTicksThatPassed) {
+  const std::string path = (EncodedMp3Dir() / "vbr_44100_stereo.mp3").string();
+  Received got;
+  CAudioDecodeMp3 feeder(path, 32000, 1, got.Data(), got.Finished());
+  ASSERT_EQ(feeder.Decode(), Mp3DecodeStatus::Ok);
+  ASSERT_TRUE(feeder.StartTimer());
+  std::this_thread::sleep_for(std::chrono::milliseconds(15 * 40 + 20));  // 15 of the 20 silent ticks
+  feeder.StopTimer();
+  {
+    std::lock_guard lock(got.mutex);
+    EXPECT_TRUE(got.pieces.empty());
+  }
+  const auto resumed = Clock::now();
+  ASSERT_TRUE(feeder.StartTimer());
+  ASSERT_TRUE(got.WaitFor([&] { return !got.pieces.empty(); }));
+  feeder.StopTimer();
+  std::lock_guard lock(got.mutex);
+  // Five silent ticks and the first piece's: 6 x 40 ms; a lead-in started
+  // over would take 21 x 40 ms.
+  EXPECT_GE(got.times.front() - resumed, std::chrono::milliseconds(6 * 40));
+  EXPECT_LT(got.times.front() - resumed, std::chrono::milliseconds(21 * 40));
 }
 
 std::vector<std::vector<std::uint8_t>> FramesOf(const std::string& path) {

@@ -165,14 +165,18 @@ TEST(Mp3DecodeTest, StreamGivesTheWholeDecodeWithinItsLookAhead) {
   ASSERT_EQ(DecodeMp3FileWhole(file.string(), 32000, 1, whole), Mp3DecodeStatus::Ok);
   const std::size_t lookAhead = 128 * 1024;
   ASSERT_GT(whole.size(), 8 * lookAhead);
-  Mp3PcmStream stream(file.string(), 32000, 1, lookAhead);
-  ASSERT_EQ(stream.Start(), Mp3DecodeStatus::Ok);
-  std::vector<std::uint8_t> streamed, piece(2560);
-  while (std::size_t got = stream.Read(piece.data(), piece.size())) streamed.insert(streamed.end(), piece.begin(), piece.begin() + got);
-  EXPECT_TRUE(stream.AtEnd());
-  EXPECT_TRUE(streamed == whole);
-  // One decoder step (at most 2304 stereo samples raised 6 times) past the bound.
-  EXPECT_LE(stream.PeakBufferedBytes(), lookAhead + 27648 * 2);
+  // A paced reader's pieces, and reads larger than the look-ahead itself.
+  for (const std::size_t pieceBytes : {std::size_t{2560}, 3 * lookAhead + 7}) {
+    Mp3PcmStream stream(file.string(), 32000, 1, lookAhead);
+    ASSERT_EQ(stream.Start(), Mp3DecodeStatus::Ok);
+    std::vector<std::uint8_t> streamed, piece(pieceBytes);
+    while (std::size_t got = stream.Read(piece.data(), piece.size()))
+      streamed.insert(streamed.end(), piece.begin(), piece.begin() + got);
+    EXPECT_TRUE(stream.AtEnd());
+    EXPECT_TRUE(streamed == whole) << pieceBytes;
+    // One decoder step (at most 2304 stereo samples raised 6 times) past the bound.
+    EXPECT_LE(stream.PeakBufferedBytes(), lookAhead + 27648 * 2);
+  }
 }
 
 TEST(Mp3DecodeTest, Id3v2IsSkippedAndEmptyOrMissingFilesFail) {
