@@ -8,6 +8,7 @@ extern "C" {
 
 #include <algorithm>
 #include <deque>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -137,19 +138,23 @@ void RtspPlay::PlayOnce() {
   }
   if (video < 0 && audio < 0) return;
 
-  // Timestamps count in milliseconds from the connection's first packet, from
-  // an origin that keeps them rising with real time across reconnections.
+  // Timestamps count in milliseconds from each stream's first packet of the
+  // connection, from one origin that keeps them rising with real time across
+  // reconnections. Each stream counts from its own first packet: the streams'
+  // clocks start apart, and one stream measured from another's start could
+  // begin below what it delivered before the reconnection.
   bool have_origin = false;
-  long long first_ms = 0, origin_ms = 0;
+  long long origin_ms = 0;
+  std::map<int, long long> first_ms;
   auto timestamp_ms = [&](int stream, int64_t pts) -> long long {
     if (pts == AV_NOPTS_VALUE) return last_timestamp_ms_ >= 0 ? last_timestamp_ms_ : ConnectionOrigin();
     const long long ms = av_rescale_q(pts, ctx->streams[stream]->time_base, AVRational{1, 1000});
     if (!have_origin) {
       have_origin = true;
-      first_ms = ms;
       origin_ms = ConnectionOrigin();
     }
-    return std::max(1LL, ms - first_ms + origin_ms);
+    const long long first = first_ms.try_emplace(stream, ms).first->second;
+    return std::max(1LL, ms - first + origin_ms);
   };
 
   auto deliver = [&](int type, const unsigned char* data, int length, int key, long long ts) {
