@@ -74,7 +74,7 @@ std::vector<ExportedDevice> Exported(const std::vector<DeviceSearchInfo>& d) {
 }
 
 TEST(ExcelExport, SheetReadsBackInXlrdWithNamesTypesAndValues) {
-  const fs::path file = test::MakeTempDir() / "IPC EXPORT.xls";
+  const fs::path file = kelvara::test::MakeTempDir() / "IPC EXPORT.xls";
   const auto devices = ThreeDevices();
   std::string error;
   ASSERT_TRUE(WriteXlsFile(file, {BuildDeviceSheet(Exported(devices))}, &error)) << error;
@@ -116,7 +116,7 @@ void ExpectSameDevices(const std::vector<DeviceSearchInfo>& got, std::vector<Dev
 }
 
 TEST(ExcelExport, ExportThenImportGivesTheRecordsBack) {
-  const fs::path file = test::MakeTempDir() / "round.xls";
+  const fs::path file = kelvara::test::MakeTempDir() / "round.xls";
   auto devices = ThreeDevices();
   devices[0].lanConfig.gateway = "10.9.0.1";  // the sheet has no gateway: it comes back empty
   ASSERT_TRUE(WriteXlsFile(file, {BuildDeviceSheet(Exported(devices))}, nullptr));
@@ -126,7 +126,7 @@ TEST(ExcelExport, ExportThenImportGivesTheRecordsBack) {
 }
 
 TEST(ExcelImport, ReadsSheetsXlwtWroteAndRefusesBadOnesWithRowAndColumn) {
-  const fs::path dir = test::MakeTempDir();
+  const fs::path dir = kelvara::test::MakeTempDir();
   struct Case {
     const char* variant;
     std::string error;  // "" when the file imports
@@ -161,7 +161,7 @@ TEST(ExcelImport, ReadsSheetsXlwtWroteAndRefusesBadOnesWithRowAndColumn) {
 }
 
 TEST(ExcelImport, DamagedAndOversizedFilesAreRefused) {
-  const fs::path dir = test::MakeTempDir();
+  const fs::path dir = kelvara::test::MakeTempDir();
   const fs::path good = dir / "good.xls";
   ASSERT_TRUE(WriteXlsFile(good, {BuildDeviceSheet(Exported(ThreeDevices()))}, nullptr));
   std::string bytes;
@@ -212,7 +212,7 @@ TEST(ExcelImport, DamagedAndOversizedFilesAreRefused) {
 // the devices, the cells share one copy of the text, and a reader's report
 // over the bound the caller sets is refused with the reason.
 TEST(ExcelImport, OneSharedStringInManyCellsIsHeldOnce) {
-  const fs::path file = test::MakeTempDir() / "shared.xls";
+  const fs::path file = kelvara::test::MakeTempDir() / "shared.xls";
   ASSERT_EQ(RunCommand("/usr/bin/python3 '" + Oracle() + "' shared '" + file.string() + "' 1000 200 12000"), "");
   const ImportResult r = ImportDeviceSheet(file);
   ASSERT_FALSE(r.error) << r.error->Text();
@@ -248,7 +248,7 @@ TEST(ExcelImport, FilesThatTripTheReaderUpAreRefused) {
 }
 
 TEST(ExcelExport, AFailedWriteLeavesTheEarlierFile) {
-  const fs::path file = test::MakeTempDir() / "keep.xls";
+  const fs::path file = kelvara::test::MakeTempDir() / "keep.xls";
   ASSERT_TRUE(WriteXlsFile(file, {BuildDeviceSheet(Exported(ThreeDevices()))}, nullptr));
   const auto before = fs::file_size(file);
   // A full disk, as far as this process is concerned (root included).
@@ -270,7 +270,7 @@ TEST(ExcelExport, AFailedWriteLeavesTheEarlierFile) {
 }
 
 TEST(ExcelImport, SheetNamesShowOtherSheetsOfAWorkbook) {
-  const fs::path file = test::MakeTempDir() / "book.xls";
+  const fs::path file = kelvara::test::MakeTempDir() / "book.xls";
   XlsSheet notes{"Notes", {{XlsCell::Text("keep")}}};
   ASSERT_TRUE(WriteXlsFile(file, {notes, BuildDeviceSheet({})}, nullptr));
   const XlsReadResult r = ReadXlsFile(file, "", 10);
@@ -310,7 +310,7 @@ TEST(XmlExchange, ExportWritesTheCheckedRowsAndImportGivesThemBack) {
   devices[1].userConfig = {};  // user name and password are not read back
   ExpectSameDevices(back.devices, devices, true);
 
-  const fs::path file = test::MakeTempDir() / "list.xml";
+  const fs::path file = kelvara::test::MakeTempDir() / "list.xml";
   std::ofstream(file) << xml;
   EXPECT_EQ(ImportDeviceListXml(file).devices.size(), 3u);
   EXPECT_EQ(ProposedXmlExportName(2026, 3, 5, 14, 30, 0), "IPC EXPORT 20260305-143000.xml");
