@@ -229,8 +229,11 @@ TEST(NetLogReceiver, StoresWhatArrivedBeforeAStopAndATrickleWithoutWaitingForAFu
   std::string expected;
   {
     NetLogRecverThread receiver(Loopback(), sim.Port(), "T", base, FastRetry());
+    // devsim sends only the lines pushed after its side of the link is up; the
+    // command it has read shows that it is.
+    receiver.SetAutoCommand("slog 1,0");
     ASSERT_EQ(receiver.Start(), 0);
-    ASSERT_TRUE(WaitFor([&] { return receiver.Connected(); }));
+    ASSERT_TRUE(WaitFor([&] { return receiver.Connected() && !sim.Commands().empty(); }));
     ASSERT_EQ(sim.Control("log 0 first line"), "ok");
     expected = "first line\r\n";
     EXPECT_TRUE(WaitFor([&] { return DeviceBytes(AllLogs(receiver.GetLogFolder())) == expected; }, 2s));
