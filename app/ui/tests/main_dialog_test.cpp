@@ -647,19 +647,11 @@ class HidingLiveView : public LiveViewSeam {
   int hidden = 0;
 };
 
-// The QR mode box, clicks and hovers in the list, with and without the hover mode.
-TEST(MainDialogQr, ModeClicksAndHovers) {
-  for (int hover : {0, 1}) {
-    Calls calls;
-    RecordingSdk sdk(calls);
-    FakePrompts prompts;
-    SilentSounds sounds;
-    shell::MemoryShellSettings settings;
-    shell::FixedDisplaySwitches display;
-    display.values[shell::kDisplayQrEncode] = hover;
-    RecordingPrinting printing;
-    HidingLiveView live;
-    SelectedRowList list;
+// A main window over the QR popup's and the label's stand-ins.
+struct QrWindow {
+  explicit QrWindow(int qr_encode_mode, int qr_show = -1) {
+    display.values[shell::kDisplayQrEncode] = qr_encode_mode;
+    if (qr_show >= 0) settings.SetQrShow(qr_show);
     MainDialogServices s;
     s.sdk = &sdk;
     s.settings = &settings;
@@ -669,8 +661,30 @@ TEST(MainDialogQr, ModeClicksAndHovers) {
     s.printing = &printing;
     s.live_view = &live;
     s.device_list = &list;
-    CZqDevSearchToolDlg dlg(s);
-    dlg.OnInitDialog();
+    dlg = std::make_unique<CZqDevSearchToolDlg>(s);
+    dlg->OnInitDialog();
+  }
+  Calls calls;
+  RecordingSdk sdk{calls};
+  FakePrompts prompts;
+  SilentSounds sounds;
+  shell::MemoryShellSettings settings;
+  shell::FixedDisplaySwitches display;
+  RecordingPrinting printing;
+  HidingLiveView live;
+  SelectedRowList list;
+  std::unique_ptr<CZqDevSearchToolDlg> dlg;
+};
+
+// The QR mode box, clicks and hovers in the list, with and without the hover mode.
+TEST(MainDialogQr, ModeClicksAndHovers) {
+  for (int hover : {0, 1}) {
+    QrWindow w(hover);
+    auto& dlg = *w.dlg;
+    auto& settings = w.settings;
+    auto& printing = w.printing;
+    auto& live = w.live;
+    auto& list = w.list;
     // QR mode off: a click shows nothing, and the choice is saved.
     dlg.SetCheck(shell::ids::kCheckQr, 0);
     dlg.OnQrModeCheck();
@@ -707,54 +721,21 @@ TEST(MainDialogQr, ModeClicksAndHovers) {
 
 // The label button prints the selected row's label, or says none is selected.
 TEST(MainDialogQr, LabelButtonPrintsTheSelectedRowsLabel) {
-  Calls calls;
-  RecordingSdk sdk(calls);
-  FakePrompts prompts;
-  SilentSounds sounds;
-  shell::MemoryShellSettings settings;
-  shell::FixedDisplaySwitches display;
-  RecordingPrinting printing;
-  SelectedRowList list;
-  MainDialogServices s;
-  s.sdk = &sdk;
-  s.settings = &settings;
-  s.display = &display;
-  s.prompts = &prompts;
-  s.sounds = &sounds;
-  s.printing = &printing;
-  s.device_list = &list;
-  CZqDevSearchToolDlg dlg(s);
-  dlg.OnInitDialog();
-  auto* button = dlg.ControlAs<QPushButton>(shell::ids::kPrintLabelButton);
+  QrWindow w(0);
+  auto* button = w.dlg->ControlAs<QPushButton>(shell::ids::kPrintLabelButton);
   ASSERT_NE(button, nullptr);
   button->click();
-  list.p2p = "P2P-1";
+  w.list.p2p = "P2P-1";
   button->click();
-  EXPECT_EQ(printing.labels, (std::vector<QString>{"<none>", "SN-P2P-1"}));
+  EXPECT_EQ(w.printing.labels, (std::vector<QString>{"<none>", "SN-P2P-1"}));
 }
 
 TEST(MainDialogQr, PopupFollowsTheSelectedRowOrHidesOnMouseMoves) {
   for (int qr_mode : {0, 1}) {
-    Calls calls;
-    RecordingSdk sdk(calls);
-    FakePrompts prompts;
-    SilentSounds sounds;
-    shell::MemoryShellSettings settings;
-    shell::FixedDisplaySwitches display;
-    display.values[shell::kDisplayQrEncode] = qr_mode;
-    settings.SetQrShow(1);  // the popup shows only in QR mode
-    RecordingPrinting printing;
-    SelectedRowList list;
-    MainDialogServices s;
-    s.sdk = &sdk;
-    s.settings = &settings;
-    s.display = &display;
-    s.prompts = &prompts;
-    s.sounds = &sounds;
-    s.printing = &printing;
-    s.device_list = &list;
-    CZqDevSearchToolDlg dlg(s);
-    dlg.OnInitDialog();
+    QrWindow w(qr_mode, 1);  // the popup shows only in QR mode
+    auto& dlg = *w.dlg;
+    auto& printing = w.printing;
+    auto& list = w.list;
     dlg.show();
     dlg.resize(1200, 700);
     QApplication::processEvents();
