@@ -4,14 +4,12 @@
 #include <map>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <tinyxml.h>
 #include <unistd.h>
 
@@ -22,9 +20,9 @@
 #include <sstream>
 
 #include "discovery_request.h"
-#include "lan_addresses.h"
 #include "firmware_intake.h"
 #include "digest.h"
+#include "lan_addresses.h"
 #include "login_handshake.h"
 #include "wire_frame.h"
 
