@@ -328,6 +328,11 @@ std::string CheckWorkbookStream(const std::string& bytes, const std::string& she
   };
   std::vector<Sheet> sheets;
   std::uint64_t cells = 0;
+  struct {
+    std::uint64_t cells;
+    std::uint32_t rows, cols;
+    std::string name;
+  } largest{};
   for (std::size_t at = 0; at + 4 <= bytes.size();) {
     const std::size_t record = at;
     const unsigned type = u16(at), length = u16(at + 2);
@@ -356,10 +361,13 @@ std::string CheckWorkbookStream(const std::string& bytes, const std::string& she
         return "the sheet \"" + name + "\" claims more than " + std::to_string(kXlsMaxRows) + " rows or " +
                std::to_string(kXlsMaxColumns) + " columns";
       // The reader makes room for every cell of every sheet as it opens the file.
-      cells += static_cast<std::uint64_t>(lastRow) * lastCol;
+      const std::uint64_t claimed = static_cast<std::uint64_t>(lastRow) * lastCol;
+      cells += claimed;
+      if (claimed > largest.cells) largest = {claimed, lastRow, lastCol, name};
       if (cells > kXlsMaxOpenedCells)
-        return "the sheet \"" + name + "\" takes the workbook past " + std::to_string(kXlsMaxOpenedCells) +
-               " cells, more than is read";
+        return "the workbook's sheets claim more than " + std::to_string(kXlsMaxOpenedCells) + " cells (the sheet \"" +
+               largest.name + "\" " + std::to_string(largest.rows) + " rows by " + std::to_string(largest.cols) +
+               " columns), more than is read";
     }
     at += length;
   }

@@ -24,6 +24,7 @@
 #include <functional>
 #include <string>
 
+#include "discovery/core/device_import.h"
 #include "discovery/core/device_sheet.h"
 #include "discovery/core/reader_sandbox.h"
 #include "kelvara_test/test_env.h"
@@ -193,6 +194,28 @@ TEST(ReaderSandbox, ForbiddenCallsEndTheChild) {
   EXPECT_EQ(got,
             "pipe signals=SIGSYS async=SIGSYS dup=SIGSYS socket=SIGSYS fork=SIGSYS kill=SIGSYS exec=SIGSYS "
             "victim alive");
+}
+
+// A real import makes none of the calls that end the child, and opens only
+// the file and the code-page modules it needs: xlwt-made workbooks with
+// texts in UTF-16 and in Windows-1252 read as an ordinary user.
+TEST(ReaderSandbox, XlwtWorkbooksImportAsAnOrdinaryUser) {
+  const std::string oracle = (kelvara::test::SourceDir() / "discovery/tests/xls_oracle.py").string();
+  const std::string got = AsOrdinaryUser([&] {
+    UserFolder dir;
+    std::string out;
+    for (const char* variant : {"plain", "cp1252"}) {
+      const std::string file = (dir.path / (std::string(variant) + ".xls")).string();
+      kelvara::test::CommandOutput("/usr/bin/python3 '" + oracle + "' make '" + file + "' " + variant);
+      const ImportResult r = ImportDeviceSheet(file);
+      out += std::string(variant) + ": ";
+      if (r.error) out += r.error->Text();
+      for (const auto& d : r.devices) out += TitleTextFromHex(d.titleHex) + ",";
+      out += " ";
+    }
+    return out;
+  });
+  EXPECT_EQ(got, "plain: 门口 0,门口 1,门口 2, cp1252: Café 0,Café 1,Café 2, ");
 }
 
 }  // namespace
