@@ -134,7 +134,7 @@ bool InstallFilter() {
       SYS_read,   SYS_pread64,   SYS_readv,      SYS_write,       SYS_writev,         SYS_lseek,
       SYS_close,  SYS_fstat,     SYS_newfstatat, SYS_mmap,        SYS_munmap,         SYS_mremap,
       SYS_mprotect, SYS_madvise, SYS_brk,        SYS_futex,       SYS_exit,           SYS_exit_group,
-      SYS_rt_sigreturn, SYS_rt_sigprocmask, SYS_getpid, SYS_gettid,
+      SYS_rt_sigreturn, SYS_rt_sigprocmask, SYS_rt_sigaction, SYS_sigaltstack, SYS_getpid, SYS_gettid,
   };
   Filter f;
   // Another architecture's calls (a 32-bit entry) end the child.
@@ -183,10 +183,11 @@ int LandlockAbi() {
 
 const std::string& CodePageModuleDirectory() {
   static std::string directory;
+  static iconv_t converter = reinterpret_cast<iconv_t>(-1);  // never closed: it stays loaded for every later child
   static std::once_flag once;
   std::call_once(once, [] {
-    // Never closed: the converter stays loaded for every later child.
-    if (::iconv_open("UTF-8", "UTF-16LE") == reinterpret_cast<iconv_t>(-1)) return;
+    converter = ::iconv_open("UTF-8", "UTF-16LE");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return;
     ::dl_iterate_phdr(
         [](dl_phdr_info* info, std::size_t, void*) {
           const char* name = info->dlpi_name;
