@@ -409,7 +409,8 @@ std::string ExtractWorkbookStream(int fd, const std::string& sheetName, std::siz
   g_object_unref(child);
   if (bytes.empty()) return "Ethe workbook cannot be read";
   if (std::string why = CheckWorkbookStream(bytes, sheetName, maxRows); !why.empty()) return "E" + why;
-  return "S" + bytes;
+  bytes.insert(bytes.begin(), 'S');
+  return bytes;
 }
 
 // The reader's part, run in a child process (see ReadXlsFile).
@@ -622,7 +623,7 @@ XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& 
   std::call_once(gsfOnce, InitGsf);
   ReaderAccess container;
   container.inputFd = fd;
-  const ConfinedRun check = RunConfined(
+  ConfinedRun check = RunConfined(
       container, [&] { return ExtractWorkbookStream(kReaderInputFd, sheetName, maxRows); }, kXlsMaxFileBytes + 1,
       kReaderTimeout_ms);
   ::close(fd);
@@ -639,8 +640,8 @@ XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& 
     return result;
   }
   // The reader opens files by name: the stream goes to a private temporary file.
-  std::string stream = check.report.substr(1);
-  std::string wrapped = WrapWorkbookStream(stream, &result.error);
+  std::string wrapped = WrapWorkbookStream(check.report.erase(0, 1), &result.error);
+  check.report = std::string();
   if (wrapped.empty()) return result;
   std::string tmp = (std::filesystem::temp_directory_path() / "kelvara-xls-XXXXXX").string();
   const int out = mkstemp(tmp.data());
@@ -650,6 +651,7 @@ XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& 
   }
   const bool written = ::write(out, wrapped.data(), wrapped.size()) == static_cast<ssize_t>(wrapped.size());
   ::close(out);
+  wrapped = std::string();
   struct Remover {
     std::string path;
     ~Remover() { ::unlink(path.c_str()); }
