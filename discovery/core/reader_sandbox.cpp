@@ -9,8 +9,11 @@
 #include <linux/seccomp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +27,9 @@
 
 namespace kelvara::discovery {
 namespace {
+
+// Exit status of a child that could not confine itself.
+constexpr int kConfinementFailed = 3;
 
 #if defined(__x86_64__)
 constexpr std::uint32_t kAuditArch = AUDIT_ARCH_X86_64;
@@ -88,6 +94,59 @@ bool RestrictFileSystem(const std::vector<std::string>& readable) {
   ok = ok && ::syscall(SYS_landlock_restrict_self, fd, 0) == 0;
   ::close(fd);
   return ok;
+}
+
+bool WriteFile(const char* path, const std::string& text) {
+  const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+  const bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (fd >= 0) ::close(fd);
+  return ok;
+}
+
+// Where Landlock is not offered: a user and mount namespace of the child's
+// own whose root is an empty tmpfs holding only `readable`, bound at their
+// own paths. Everything else, /proc included, is not there (ENOENT).
+bool PrivateMountNamespace(const std::vector<std::string>& readable) {
+  const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
+  if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || !WriteFile("/proc/self/setgroups", "deny") ||
+      !WriteFile("/proc/self/uid_map", uid + " " + uid + " 1") || !WriteFile("/proc/self/gid_map", gid + " " + gid + " 1") ||
+      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return false;
+  // Opened in the new namespace before anything is hidden; bound from
+  // /proc/self/fd below.
+  std::vector<int> fds;
+  const auto closeAll = [&] {
+    for (const int fd : fds) ::close(fd);
+    return false;
+  };
+  for (const std::string& path : readable) {
+    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0 || path.empty() || path[0] != '/') return closeAll();
+    fds.push_back(fd);
+  }
+  // The new root is mounted on /tmp, which the private namespace no longer shares.
+  const std::string root = "/tmp";
+  if (::mount("none", root.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC, "size=64k,mode=0755") != 0)
+    return closeAll();
+  for (std::size_t i = 0; i < readable.size(); ++i) {
+    const std::string target = root + readable[i];
+    for (std::size_t slash = root.size() + 1; (slash = target.find('/', slash)) != std::string::npos; ++slash)
+      if (::mkdir(target.substr(0, slash).c_str(), 0755) != 0 && errno != EEXIST) return closeAll();
+    struct stat st{};
+    if (::fstat(fds[i], &st) != 0) return closeAll();
+    if (S_ISDIR(st.st_mode) ? ::mkdir(target.c_str(), 0755) != 0 && errno != EEXIST
+                            : ::close(::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)) != 0)
+      return closeAll();
+    const std::string source = "/proc/self/fd/" + std::to_string(fds[i]);
+    if (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) return closeAll();
+  }
+  closeAll();
+  const std::string old = root + "/.old";
+  if (::mkdir(old.c_str(), 0700) != 0 || ::chdir(root.c_str()) != 0 ||
+      ::syscall(SYS_pivot_root, root.c_str(), old.c_str()) != 0 || ::chdir("/") != 0 ||
+      ::umount2("/.old", MNT_DETACH) != 0 || ::rmdir("/.old") != 0)
+    return false;
+  return true;
 }
 
 // BPF program: ends the child on every call but those allowed here.
@@ -226,7 +285,8 @@ int ConfineReaderChild(int reportFd, const ReaderAccess& access, const ReaderLim
   if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return -1;
   const std::uint64_t mapped = MappedBytes();
   if (mapped == 0) return -1;
-  if (!RestrictFileSystem(access.readable)) return -1;
+  const bool landlock = access.means == ReaderAccess::Means::kBest && LandlockAbi() >= 1;
+  if (!(landlock ? RestrictFileSystem(access.readable) : PrivateMountNamespace(access.readable))) return -1;
   if (!Limit(RLIMIT_AS, static_cast<rlim_t>(mapped + limits.extraMemoryBytes)) ||
       !Limit(RLIMIT_CPU, limits.cpuSeconds) || !Limit(RLIMIT_NOFILE, 8) || !Limit(RLIMIT_FSIZE, 0) ||
       !Limit(RLIMIT_CORE, 0))
@@ -238,10 +298,6 @@ int ConfineReaderChild(int reportFd, const ReaderAccess& access, const ReaderLim
 ConfinedRun RunConfined(const ReaderAccess& access, const std::function<std::string()>& work,
                         std::size_t maxReportBytes, int timeout_ms, const ReaderLimits& limits) {
   ConfinedRun run;
-  if (LandlockAbi() < 1) {
-    run.error = "this system cannot confine the file's reader (the kernel offers no Landlock)";
-    return run;
-  }
   int pipefd[2];
   if (::pipe2(pipefd, O_CLOEXEC) != 0) {
     run.error = "cannot start the reader";
@@ -257,7 +313,7 @@ ConfinedRun RunConfined(const ReaderAccess& access, const std::function<std::str
   if (pid == 0) {
     ::close(pipefd[0]);
     const int report = ConfineReaderChild(pipefd[1], access, limits);
-    if (report < 0) _exit(3);
+    if (report < 0) _exit(kConfinementFailed);
     _exit(WriteAll(report, work()) ? 0 : 2);
   }
   ::close(pipefd[1]);
@@ -287,6 +343,8 @@ ConfinedRun RunConfined(const ReaderAccess& access, const std::function<std::str
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
   run.exited = WIFEXITED(status);
   run.status = run.exited ? WEXITSTATUS(status) : WTERMSIG(status);
+  if (run.exited && run.status == kConfinementFailed && run.report.empty())
+    run.error = "this system cannot confine the file's reader (the kernel offers neither Landlock nor user namespaces)";
   return run;
 }
 

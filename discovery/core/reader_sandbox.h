@@ -3,8 +3,9 @@
 // reader and its container check): whatever the parser does on hostile
 // bytes, the child can only open the files it was given for reading, use a
 // bounded amount of memory and CPU time, and write to the one descriptor it
-// reports through. What it may reach is confined by Landlock; how it may act
-// (which system calls) by a seccomp filter that ends it on any other call.
+// reports through. What it may reach is confined by Landlock (or a private
+// mount namespace); how it may act (which system calls) by a seccomp filter
+// that ends it on any other call.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,13 +27,18 @@ struct ReaderAccess {
   std::vector<std::string> readable;
   // A descriptor the parent opened for it, kept as kReaderInputFd; -1 for none.
   int inputFd = -1;
+  // Landlock where the kernel offers it, else a private mount namespace
+  // (its own user namespace; other paths then do not exist: ENOENT).
+  // kMountNamespace takes the namespace even where Landlock is offered.
+  enum class Means { kBest, kMountNamespace };
+  Means means = Means::kBest;
 };
 
 inline constexpr int kReaderReportFd = 3;
 inline constexpr int kReaderInputFd = 4;
 
 // The Landlock ABI version the kernel offers, 0 when it has none (too old,
-// or turned off at boot). Without it no reader child is started.
+// or turned off at boot).
 int LandlockAbi();
 
 // The directory of the code-page modules iconv loads from files ("" when it
@@ -47,7 +53,8 @@ const std::string& CodePageModuleDirectory();
 // points 0-2 at /dev/null and closes every other descriptor; sets
 // no-new-privileges; lets the child open only access.readable (Landlock,
 // which also keeps it from signalling processes outside itself where the
-// kernel can); limits address space, CPU time, open descriptors (8), file
+// kernel can) or, where the kernel offers no Landlock, sees them alone in a
+// mount namespace of its own; limits address space, CPU time, open descriptors (8), file
 // writes (0 bytes) and core dumps (none); then installs a seccomp filter that
 // allows reading, read-only opens, memory management, writing to open
 // descriptors, fcntl F_GETFD/F_GETFL/F_SETFD only, its own signal handling
@@ -66,7 +73,7 @@ struct ConfinedRun {
   bool Clean() const { return error.empty() && exited && status == 0 && !timedOut && !tooLarge; }
 };
 
-// Forks a child, confines it (exit 3 when that fails), runs `work` there
+// Forks a child, confines it (`error` says so when that fails), runs `work` there
 // and sends its result back. The child is ended when it runs longer than
 // `timeout_ms` or reports more than `maxReportBytes`.
 ConfinedRun RunConfined(const ReaderAccess& access, const std::function<std::string()>& work,

@@ -40,6 +40,7 @@ const char* SandboxOutcome(bool ok) {
     case EPERM: return "EPERM";
     case ENOMEM: return "ENOMEM";
     case EBADF: return "EBADF";
+    case ENOENT: return "ENOENT";
     default: return "other";
   }
 }
@@ -101,49 +102,57 @@ struct UserFolder {
 // What the parent holds that the child must not see.
 const char gParentSecret[] = "device password 7f3a";
 
-TEST(ReaderSandbox, ConfinedChildOpensOnlyTheFileItWasGiven) {
-  const std::string got = AsOrdinaryUser([] {
-    UserFolder dir;
-    const std::string given = (dir.path / "in.xls").string(), other = (dir.path / "other.txt").string();
-    std::ofstream(given) << "workbook";
-    std::ofstream(other) << "user file";
-    // Not close-on-exec, yet the child must not keep it; above the numbers the child keeps.
-    const int inherited = ::fcntl(::open(given.c_str(), O_RDONLY), F_DUPFD, 20);
-    ReaderAccess access;
-    access.readable = {given};
-    const pid_t parent = ::getpid();
-    const ConfinedRun run = RunConfined(
-        access,
-        [&] {
-          std::string out;
-          const auto note = [&](const char* what, bool ok) { out += std::string(what) + "=" + SandboxOutcome(ok) + " "; };
-          // Before any open here, which could take the same number.
-          note("inherited", ::fcntl(inherited, F_GETFD) >= 0);
-          char buffer[32] = {};
-          const int in = ::open(given.c_str(), O_RDONLY);
-          note("given", in >= 0 && ::read(in, buffer, 8) == 8 && std::memcmp(buffer, "workbook", 8) == 0);
-          note("other", ::open(other.c_str(), O_RDONLY) >= 0);
-          const std::string mem = "/proc/" + std::to_string(parent) + "/mem";
-          const int fd = ::open(mem.c_str(), O_RDONLY);
-          note("parentmem", fd >= 0 && ::pread(fd, buffer, sizeof gParentSecret,
-                                               static_cast<off_t>(reinterpret_cast<std::uintptr_t>(gParentSecret))) ==
-                                           static_cast<ssize_t>(sizeof gParentSecret));
-          note("passwd", ::open("/etc/passwd", O_RDONLY) >= 0);
-          note("create", ::open((dir.path / "new.txt").c_str(), O_WRONLY | O_CREAT, 0644) >= 0);
-          note("write", ::open(given.c_str(), O_RDWR) >= 0);
-          void* small = ::mmap(nullptr, 8u << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-          note("map8M", small != MAP_FAILED);
-          void* large = ::mmap(nullptr, 256u << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-          note("map256M", large != MAP_FAILED);
-          return out;
-        },
-        4096, 20000, ReaderLimits{64ull << 20, 10});
-    ::close(inherited);
-    return SandboxEnding(run) + (std::filesystem::exists(dir.path / "new.txt") ? "created" : "");
-  });
-  EXPECT_EQ(got,
-            "exit 0: inherited=EBADF given=ok other=EACCES parentmem=EACCES passwd=EACCES create=EACCES write=EACCES "
-            "map8M=ok map256M=ENOMEM ");
+// Landlock refuses other opens (EACCES); in a private mount namespace other
+// paths do not exist (ENOENT). Opens for writing are refused either way.
+TEST(ReaderSandbox, ConfinedChildOpensOnlyTheFilesItWasGiven) {
+  const std::string modules = CodePageModuleDirectory();
+  ASSERT_FALSE(modules.empty());
+  for (const auto means : {ReaderAccess::Means::kBest, ReaderAccess::Means::kMountNamespace}) {
+    const std::string got = AsOrdinaryUser([&] {
+      UserFolder dir;
+      const std::string given = (dir.path / "in.xls").string(), other = (dir.path / "other.txt").string();
+      std::ofstream(given) << "workbook";
+      std::ofstream(other) << "user file";
+      // Not close-on-exec, yet the child must not keep it; above the numbers the child keeps.
+      const int inherited = ::fcntl(::open(given.c_str(), O_RDONLY), F_DUPFD, 20);
+      ReaderAccess access;
+      access.readable = {given, modules};
+      access.means = means;
+      const pid_t parent = ::getpid();
+      const ConfinedRun run = RunConfined(
+          access,
+          [&] {
+            std::string out;
+            const auto note = [&](const char* what, bool ok) { out += std::string(what) + "=" + SandboxOutcome(ok) + " "; };
+            // Before any open here, which could take the same number.
+            note("inherited", ::fcntl(inherited, F_GETFD) >= 0);
+            char buffer[32] = {};
+            const int in = ::open(given.c_str(), O_RDONLY);
+            note("given", in >= 0 && ::read(in, buffer, 8) == 8 && std::memcmp(buffer, "workbook", 8) == 0);
+            note("module", ::open((modules + "/CP1252.so").c_str(), O_RDONLY) >= 0);
+            note("other", ::open(other.c_str(), O_RDONLY) >= 0);
+            const std::string mem = "/proc/" + std::to_string(parent) + "/mem";
+            const int fd = ::open(mem.c_str(), O_RDONLY);
+            note("parentmem", fd >= 0 && ::pread(fd, buffer, sizeof gParentSecret,
+                                                 static_cast<off_t>(reinterpret_cast<std::uintptr_t>(gParentSecret))) ==
+                                             static_cast<ssize_t>(sizeof gParentSecret));
+            note("passwd", ::open("/etc/passwd", O_RDONLY) >= 0);
+            note("create", ::open((dir.path / "new.txt").c_str(), O_WRONLY | O_CREAT, 0644) >= 0);
+            note("write", ::open(given.c_str(), O_RDWR) >= 0);
+            void* small = ::mmap(nullptr, 8u << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            note("map8M", small != MAP_FAILED);
+            void* large = ::mmap(nullptr, 256u << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            note("map256M", large != MAP_FAILED);
+            return out;
+          },
+          4096, 20000, ReaderLimits{64ull << 20, 10});
+      ::close(inherited);
+      return SandboxEnding(run) + (std::filesystem::exists(dir.path / "new.txt") ? "created" : "");
+    });
+    const char* refused = means == ReaderAccess::Means::kBest ? "EACCES" : "ENOENT";
+    EXPECT_EQ(got, std::string("exit 0: inherited=EBADF given=ok module=ok other=") + refused + " parentmem=" + refused +
+                       " passwd=" + refused + " create=EACCES write=EACCES map8M=ok map256M=ENOMEM ");
+  }
 }
 
 // Each call the reader never makes ends the child; none of them reaches
@@ -175,9 +184,12 @@ TEST(ReaderSandbox, ForbiddenCallsEndTheChild) {
         {"exec", [] { ::execl("/bin/true", "true", nullptr); }},
     };
     std::string out;
-    for (const auto& a : attempts) {
+    ReaderAccess mountNamespace;
+    mountNamespace.means = ReaderAccess::Means::kMountNamespace;
+    for (const auto& a : attempts)
+      for (const ReaderAccess& access : {ReaderAccess{}, mountNamespace}) {
       const ConfinedRun run = RunConfined(
-          {},
+          access,
           [&] {
             a.call();
             return std::string(4096, 'x');  // the parent reads it in more than one read
@@ -192,8 +204,8 @@ TEST(ReaderSandbox, ForbiddenCallsEndTheChild) {
     return out;
   });
   EXPECT_EQ(got,
-            "pipe signals=SIGSYS async=SIGSYS dup=SIGSYS socket=SIGSYS fork=SIGSYS kill=SIGSYS exec=SIGSYS "
-            "victim alive");
+            "pipe signals=SIGSYS pipe signals=SIGSYS async=SIGSYS async=SIGSYS dup=SIGSYS dup=SIGSYS socket=SIGSYS "
+            "socket=SIGSYS fork=SIGSYS fork=SIGSYS kill=SIGSYS kill=SIGSYS exec=SIGSYS exec=SIGSYS victim alive");
 }
 
 // A real import makes none of the calls that end the child, and opens only
