@@ -321,12 +321,10 @@ std::string SheetRowsRefusal(const std::string& sheet, std::uint64_t rows, std::
 std::string CheckWorkbookStream(const std::string& bytes, const std::string& sheetName, std::size_t maxRows) {
   auto u8 = [&](std::size_t at) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])); };
   auto u16 = [&](std::size_t at) { return u8(at) | u8(at + 1) << 8u; };
-  // Sheets by the stream offset of their first record, from BOUNDSHEET.
-  struct Sheet {
-    std::uint32_t offset;
-    std::string name;
-  };
-  std::vector<Sheet> sheets;
+  // Sheet names by the stream offset of their BOF record, from BOUNDSHEET;
+  // a DIMENSIONS record belongs to the sheet whose BOF came last before it.
+  std::unordered_map<std::uint32_t, std::string> sheets;
+  const std::string* sheet = nullptr;
   std::uint64_t cells = 0;
   struct {
     std::uint64_t cells;
@@ -345,17 +343,15 @@ std::string CheckWorkbookStream(const std::string& bytes, const std::string& she
       std::string latin1;  // as UTF-16LE: each byte is its code point
       if (!wide)
         for (const char c : name) latin1 += c, latin1 += '\0';
-      sheets.push_back({offset, Utf16leToUtf8(wide ? name : std::string_view(latin1))});
+      sheets.emplace(offset, Utf16leToUtf8(wide ? name : std::string_view(latin1)));  // keeps `sheet` valid
     }
+    if (type == kBof)
+      if (const auto s = sheets.find(static_cast<std::uint32_t>(record)); s != sheets.end()) sheet = &s->second;
     if (type == kDimensions && length >= 14) {
       const std::uint32_t lastRow = u8(at + 4) | u8(at + 5) << 8u | u8(at + 6) << 16u | u8(at + 7) << 24u;
       const unsigned lastCol = u16(at + 10);
-      // The sheet this record belongs to: the last one starting before it.
-      const Sheet* sheet = nullptr;
-      for (const Sheet& s : sheets)
-        if (s.offset <= record && (sheet == nullptr || s.offset >= sheet->offset)) sheet = &s;
-      const std::string name = sheet ? sheet->name : std::string();
-      if (sheet != nullptr && !sheetName.empty() && name == sheetName && lastRow > maxRows)
+      const std::string name = sheet ? *sheet : std::string();
+      if (!sheetName.empty() && name == sheetName && lastRow > maxRows)
         return SheetRowsRefusal(name, lastRow, maxRows);
       if (lastRow > kXlsMaxRows || lastCol > kXlsMaxColumns)
         return "the sheet \"" + name + "\" claims more than " + std::to_string(kXlsMaxRows) + " rows or " +
