@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -18,11 +19,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "discovery/core/device_import.h"
 #include "discovery/core/device_sheet.h"
@@ -71,12 +74,12 @@ std::string AsOrdinaryUser(const std::function<std::string()>& body) {
   std::string got;
   char buffer[4096];
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  for (;;) {
+  while (std::chrono::steady_clock::now() < deadline) {
     pollfd p{pipefd[0], POLLIN, 0};
-    if (std::chrono::steady_clock::now() > deadline || ::poll(&p, 1, 1000) < 0) break;
-    const ssize_t n = p.revents ? ::read(pipefd[0], buffer, sizeof buffer) : 1;
+    if (::poll(&p, 1, 1000) <= 0) continue;
+    const ssize_t n = ::read(pipefd[0], buffer, sizeof buffer);
     if (n <= 0) break;
-    if (p.revents) got.append(buffer, static_cast<std::size_t>(n));
+    got.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(pipefd[0]);
   ::kill(pid, SIGKILL);  // when it overran the deadline
@@ -99,6 +102,30 @@ struct UserFolder {
   }
 };
 
+// Whether an ordinary user may make a user and mount namespace here (the
+// mount-namespace confinement needs it).
+bool UserNamespacesWork() {
+  return AsOrdinaryUser([] {
+    const pid_t pid = ::fork();
+    if (pid == 0) _exit(::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 ? 0 : 1);
+    int status = 1;
+    ::waitpid(pid, &status, 0);
+    return std::string(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "yes" : "no");
+  }) == "yes";
+}
+
+// The ways of confining a child this system offers.
+std::vector<ReaderAccess::Means> AvailableMeans() {
+  std::vector<ReaderAccess::Means> means;
+  const bool namespaces = UserNamespacesWork();
+  if (LandlockAbi() >= 1 || namespaces) means.push_back(ReaderAccess::Means::kBest);
+  if (namespaces) means.push_back(ReaderAccess::Means::kMountNamespace);
+  if (LandlockAbi() < 1 || !namespaces)
+    std::printf("note: Landlock ABI %d, user namespaces %s: some confinements not tested\n", LandlockAbi(),
+                namespaces ? "work" : "refused");
+  return means;
+}
+
 // What the parent holds that the child must not see.
 const char gParentSecret[] = "device password 7f3a";
 
@@ -107,7 +134,7 @@ const char gParentSecret[] = "device password 7f3a";
 TEST(ReaderSandbox, ConfinedChildOpensOnlyTheFilesItWasGiven) {
   const std::string modules = CodePageModuleDirectory();
   ASSERT_FALSE(modules.empty());
-  for (const auto means : {ReaderAccess::Means::kBest, ReaderAccess::Means::kMountNamespace}) {
+  for (const auto means : AvailableMeans()) {
     const std::string got = AsOrdinaryUser([&] {
       UserFolder dir;
       const std::string given = (dir.path / "in.xls").string(), other = (dir.path / "other.txt").string();
@@ -149,7 +176,7 @@ TEST(ReaderSandbox, ConfinedChildOpensOnlyTheFilesItWasGiven) {
       ::close(inherited);
       return SandboxEnding(run) + (std::filesystem::exists(dir.path / "new.txt") ? "created" : "");
     });
-    const char* refused = means == ReaderAccess::Means::kBest ? "EACCES" : "ENOENT";
+    const char* refused = means == ReaderAccess::Means::kBest && LandlockAbi() >= 1 ? "EACCES" : "ENOENT";
     EXPECT_EQ(got, std::string("exit 0: inherited=EBADF given=ok module=ok other=") + refused + " parentmem=" + refused +
                        " passwd=" + refused + " create=EACCES write=EACCES map8M=ok map256M=ENOMEM ");
   }
@@ -160,7 +187,9 @@ TEST(ReaderSandbox, ConfinedChildOpensOnlyTheFilesItWasGiven) {
 // process of the user, SIGKILL as its I/O signal and O_ASYNC, the kernel
 // would kill that process when the parent reads the pipe.
 TEST(ReaderSandbox, ForbiddenCallsEndTheChild) {
-  const std::string got = AsOrdinaryUser([] {
+  const auto available = AvailableMeans();
+  ASSERT_FALSE(available.empty());
+  const std::string got = AsOrdinaryUser([&] {
     const pid_t self = ::getpid();
     const pid_t victim = ::fork();
     if (victim == 0) {
@@ -184,28 +213,29 @@ TEST(ReaderSandbox, ForbiddenCallsEndTheChild) {
         {"exec", [] { ::execl("/bin/true", "true", nullptr); }},
     };
     std::string out;
-    ReaderAccess mountNamespace;
-    mountNamespace.means = ReaderAccess::Means::kMountNamespace;
     for (const auto& a : attempts)
-      for (const ReaderAccess& access : {ReaderAccess{}, mountNamespace}) {
-      const ConfinedRun run = RunConfined(
-          access,
-          [&] {
-            a.call();
-            return std::string(4096, 'x');  // the parent reads it in more than one read
-          },
-          1u << 20, 20000, ReaderLimits{64ull << 20, 10});
-      out += std::string(a.name) + "=" + SandboxEnding(run).substr(0, 12) + " ";
-    }
+      for (const auto means : available) {
+        ReaderAccess access;
+        access.means = means;
+        const ConfinedRun run = RunConfined(
+            access,
+            [&] {
+              a.call();
+              return std::string(4096, 'x');
+            },
+            1u << 20, 20000, ReaderLimits{64ull << 20, 10});
+        out += std::string(a.name) + "=" + SandboxEnding(run).substr(0, 12) + " ";
+      }
     int status = 0;
     out += ::waitpid(victim, &status, WNOHANG) == 0 ? "victim alive" : "victim ended";
     ::kill(victim, SIGKILL);
     ::waitpid(victim, &status, 0);
     return out;
   });
-  EXPECT_EQ(got,
-            "pipe signals=SIGSYS pipe signals=SIGSYS async=SIGSYS async=SIGSYS dup=SIGSYS dup=SIGSYS socket=SIGSYS "
-            "socket=SIGSYS fork=SIGSYS fork=SIGSYS kill=SIGSYS kill=SIGSYS exec=SIGSYS exec=SIGSYS victim alive");
+  std::string expected;
+  for (const char* name : {"pipe signals", "async", "dup", "socket", "fork", "kill", "exec"})
+    for (std::size_t i = 0; i < available.size(); ++i) expected += std::string(name) + "=SIGSYS ";
+  EXPECT_EQ(got, expected + "victim alive");
 }
 
 // A real import makes none of the calls that end the child, and opens only
