@@ -23,7 +23,7 @@ struct ReaderLimits {
 // What a confined child may reach besides its report descriptor.
 struct ReaderAccess {
   // Files, or directories with everything beneath them, it may open for
-  // reading. Any other open is refused with EACCES.
+  // reading, by absolute paths. Any other open is refused (EACCES).
   std::vector<std::string> readable;
   // A descriptor the parent opened for it, kept as kReaderInputFd; -1 for none.
   int inputFd = -1;
@@ -53,18 +53,19 @@ const std::string& CodePageModuleDirectory();
 // points 0-2 at /dev/null and closes every other descriptor; sets
 // no-new-privileges; lets the child open only access.readable (Landlock,
 // which also keeps it from signalling processes outside itself where the
-// kernel can) or, where the kernel offers no Landlock, sees them alone in a
-// mount namespace of its own; limits address space, CPU time, open descriptors (8), file
-// writes (0 bytes) and core dumps (none); then installs a seccomp filter that
-// allows reading, read-only opens, memory management, writing to open
-// descriptors, fcntl F_GETFD/F_GETFL/F_SETFD only, its own signal handling
-// and exiting, and ends the child (SIGSYS) on any other call. Returns
+// kernel can) or, where the kernel offers no Landlock, shows it only those
+// in a mount namespace of its own; limits address space, CPU time, open
+// descriptors (8), file writes (0 bytes) and core dumps (none); then
+// installs a seccomp filter that allows reading, read-only opens, memory
+// management, writing to open descriptors, fcntl F_GETFD/F_GETFL/F_SETFD
+// only, its own signal handling and exiting, and ends the child (SIGSYS) on
+// any other call. Returns
 // kReaderReportFd, or -1 when a step failed: the child must then exit.
 int ConfineReaderChild(int reportFd, const ReaderAccess& access, const ReaderLimits& limits = {});
 
 // How a confined child ended.
 struct ConfinedRun {
-  std::string error;        // the child could not be started (then nothing else is set)
+  std::string error;        // the child could not be started or confined
   bool exited = false;      // it exited (with `status`) rather than being ended by signal `status`
   int status = 0;
   bool timedOut = false;    // ended after the time-out
