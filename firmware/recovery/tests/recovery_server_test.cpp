@@ -169,16 +169,20 @@ TEST(RecoveryServer, ChoosesNewestMatchingImage) {
   EXPECT_EQ(f.server.ChooseFirmwareFile(""), "");
 }
 
+// The factory image follows the header check's verdicts: a file that is no
+// image or a truncated one is passed over, one padded to 4 KiB is offered.
 TEST(RecoveryServer, FactoryImageFallbackIsCheckedAndNamedInFolder) {
   Fixture f;
   const auto dir = kelvara::test::MakeTempDir("fw");
   test::WriteFile(dir / "firmware_a_factory_zq.bin", "not an image at all");
-  test::WriteFile(dir / "firmware_b_factory_zq.bin", test::BuildImage("FACTORY"));
-  test::WriteFile(dir / "factory_zq.bin", test::BuildImage("FACTORY"));
+  const std::string image = test::BuildImage("FACTORY");
+  test::WriteFile(dir / "firmware_b_factory_zq.bin", image.substr(0, image.size() - 100));
+  test::WriteFile(dir / "firmware_c_factory_zq.bin", image + std::string(4096 - image.size() % 4096, '\xff'));
+  test::WriteFile(dir / "factory_zq.bin", image);
   f.server.SetFirmwareFolder(dir.string());
   f.server.SetFirmwareList({});
-  EXPECT_EQ(f.server.ChooseFirmwareFile("ANY"), "firmware_b_factory_zq.bin");
-  std::filesystem::remove(dir / "firmware_b_factory_zq.bin");
+  EXPECT_EQ(f.server.ChooseFirmwareFile("ANY"), "firmware_c_factory_zq.bin");
+  std::filesystem::remove(dir / "firmware_c_factory_zq.bin");
   EXPECT_EQ(f.server.ChooseFirmwareFile("ANY"), "");
 
   // The listing itself comes from the folder.
