@@ -10,6 +10,8 @@
 #include "remote_config.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,8 +20,10 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -120,9 +124,21 @@ void OnUiThread(int id, std::function<void(Instance&)> f) {
 
 QString ReplyText(const Reply& r, const char* done) { return QString::fromStdString(ReplyStateText(r, done)); }
 
-// One configuration block as a page of fields.
+// The fields of the window's pages other than `except`.
+std::size_t FieldsShown(QTabWidget* tabs, const QWidget* except);
+
+// One configuration block as a page of fields. The page's widgets are built
+// when it is first shown, a chunk of kChunkRows rows at a time, for at most
+// kSliceMs per pass of the event loop, so that a block of thousands of
+// fields never holds the UI thread long and a page never shown builds none.
+// Each chunk has its own form layout and the labels one fixed width, so
+// that a new chunk lays out its own rows only.
 class BlockPage : public QWidget {
  public:
+  static constexpr int kSliceMs = 10;
+  static constexpr std::size_t kChunkRows = 64;
+  static constexpr int kMaxLabelWidth = 400;  // longer labels are elided, the whole label in the tooltip
+
   BlockPage(int instance, const PageSpec& spec, std::shared_ptr<Worker> worker, QWidget* parent)
       : QWidget(parent), instance_(instance), spec_(spec), worker_(std::move(worker)) {
     setObjectName(QStringLiteral("RemoteConfigPage:%1").arg(spec.get));
@@ -141,35 +157,98 @@ class BlockPage : public QWidget {
     buttons->addWidget(refresh);
     buttons->addWidget(save_);
     layout->addLayout(buttons);
+    slice_.setSingleShot(true);
+    slice_.setInterval(0);
+    connect(&slice_, &QTimer::timeout, this, [this] { BuildSlice(); });
     connect(refresh, &QPushButton::clicked, this, [this] { Refresh(); });
     connect(save_, &QPushButton::clicked, this, [this] { Save(); });
   }
 
-  // `read`: ReadBlock of `block`, made on the worker.
+  // `read`: ReadBlock of `block`, made on the worker, and fitted in the window.
   void Show(const std::string& block, const BlockRead& read) {
     if (!read.fields) {
-      state_->setText(read.error.empty() ? QStringLiteral("unreadable block")
-                                         : QStringLiteral("unreadable block: ") + QString::fromStdString(read.error));
+      const QString reason = QString::fromStdString(read.error);
+      state_->setText(read.pastWindow       ? QStringLiteral("not shown: ") + reason
+                      : read.error.empty() ? QStringLiteral("unreadable block")
+                                           : QStringLiteral("unreadable block: ") + reason);
+      // Fields past the window's bound are not kept either.
+      if (read.pastWindow) {
+        block_.clear();
+        fields_.clear();
+        NewForm();
+      }
       return;
     }
     block_ = block;
     fields_ = *read.fields;
-    edits_.clear();
-    auto* form = new QWidget;
-    auto* rows = new QFormLayout(form);
-    for (const Field& f : fields_) {
-      auto* edit = new QLineEdit(QString::fromUtf8(f.value), form);
-      edit->setObjectName(QString::fromUtf8(f.label));
-      // Passwords are not shown on screen.
-      if (QString::fromUtf8(f.label).section('.', -1).contains(QStringLiteral("password"), Qt::CaseInsensitive))
-        edit->setEchoMode(QLineEdit::Password);
-      rows->addRow(QString::fromUtf8(f.label), edit);
-      edits_.push_back(edit);
-    }
-    area_->setWidget(form);  // the old form goes with it
+    NewForm();
+  }
+
+  std::size_t FieldCount() const { return fields_.size(); }
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QWidget::showEvent(event);
+    if (edits_.size() < fields_.size()) slice_.start();
   }
 
  private:
+  // An empty form for the fields, in place of the old one; its rows are
+  // built while the page shows.
+  void NewForm() {
+    slice_.stop();
+    edits_.clear();
+    measured_ = 0;
+    labelWidth_ = 0;
+    auto* form = new QWidget;
+    chunks_ = new QVBoxLayout(form);
+    // The form grows to its new minimum before its chunks are placed, so
+    // that the chunks already there are not squeezed and laid out again.
+    chunks_->setSizeConstraint(QLayout::SetMinimumSize);
+    chunks_->addStretch(1);
+    area_->setWidget(form);  // the old form goes with it
+    if (isVisible() && !fields_.empty()) slice_.start();
+  }
+
+  // Measures the labels first (the widest gives the label column its
+  // width), then adds chunks; both until the slice's time is up.
+  void BuildSlice() {
+    QElapsedTimer clock;
+    clock.start();
+    const QFontMetrics metrics(font());
+    for (; measured_ < fields_.size() && !clock.hasExpired(kSliceMs); ++measured_)
+      labelWidth_ =
+          std::max(labelWidth_, std::min(kMaxLabelWidth, metrics.horizontalAdvance(QString::fromUtf8(fields_[measured_].label))));
+    if (measured_ == fields_.size())
+      while (edits_.size() < fields_.size() && !clock.hasExpired(kSliceMs)) AddChunk();
+    if (edits_.size() < fields_.size()) slice_.start();
+  }
+
+  void AddChunk() {
+    QWidget* form = area_->widget();
+    auto* chunk = new QWidget(form);
+    auto* rows = new QFormLayout(chunk);
+    rows->setContentsMargins(0, 0, 0, 0);
+    chunks_->setSpacing(rows->verticalSpacing());
+    const QFontMetrics metrics(font());
+    const std::size_t end = std::min(fields_.size(), edits_.size() + kChunkRows);
+    while (edits_.size() < end) {
+      const Field& f = fields_[edits_.size()];
+      const QString name = QString::fromUtf8(f.label);
+      auto* label = new QLabel(metrics.elidedText(name, Qt::ElideMiddle, labelWidth_), chunk);
+      label->setFixedWidth(labelWidth_);
+      if (label->text() != name) label->setToolTip(name);
+      auto* edit = new QLineEdit(QString::fromUtf8(f.value), chunk);
+      edit->setObjectName(name);
+      // Passwords are not shown on screen.
+      if (name.section('.', -1).contains(QStringLiteral("password"), Qt::CaseInsensitive))
+        edit->setEchoMode(QLineEdit::Password);
+      rows->addRow(label, edit);
+      edits_.push_back(edit);
+    }
+    chunks_->insertWidget(chunks_->count() - 1, chunk);  // before the stretch
+  }
+
   void Refresh() {
     state_->setText(QStringLiteral("reading"));
     const int id = instance_;
@@ -180,12 +259,13 @@ class BlockPage : public QWidget {
       const BlockRead read = r.result == 0 ? remote_config::ReadBlock(r.text) : BlockRead{};
       OnUiThread(id, [r, read, name](Instance& in) {
         if (!in.tabs) return;
-        if (auto* page = dynamic_cast<BlockPage*>(in.tabs->findChild<QWidget*>(name))) page->Answered(r, "read", &read);
+        if (auto* page = dynamic_cast<BlockPage*>(in.tabs->findChild<QWidget*>(name))) page->Answered(in.tabs, r, "read", read);
       });
     });
   }
 
   void Save() {
+    // Fields whose rows are not built yet keep their values.
     std::vector<Field> fields = fields_;
     for (std::size_t i = 0; i < fields.size() && i < edits_.size(); ++i) fields[i].value = edits_[i]->text().toStdString();
     state_->setText(QStringLiteral("saving"));
@@ -209,16 +289,22 @@ class BlockPage : public QWidget {
           page->state_->setText(QStringLiteral("nothing to save"));
           return;
         }
-        page->Answered(set, "saved", nullptr);
-        if (get.result == 0) page->Show(get.text, read);
+        page->state_->setText(ReplyText(set, "saved"));
+        if (get.result == 0) page->ShowFitted(in.tabs, get.text, read);
       });
     });
   }
 
   // `read`: the block read on the worker when the answer is to be shown.
-  void Answered(const Reply& r, const char* done, const BlockRead* read) {
+  void Answered(QTabWidget* tabs, const Reply& r, const char* done, const BlockRead& read) {
     state_->setText(ReplyText(r, done));
-    if (read && r.result == 0) Show(r.text, *read);
+    if (r.result == 0) ShowFitted(tabs, r.text, read);
+  }
+
+  // Shows a block read again, within what the window's other pages leave.
+  void ShowFitted(QTabWidget* tabs, const std::string& block, BlockRead read) {
+    remote_config::FitInWindow(read, FieldsShown(tabs, this));
+    Show(block, read);
   }
 
   int instance_;
@@ -227,10 +313,21 @@ class BlockPage : public QWidget {
   QScrollArea* area_;
   QLabel* state_;
   QPushButton* save_;
+  QTimer slice_;
+  QVBoxLayout* chunks_ = nullptr;  // of the form in the scroll area
+  std::size_t measured_ = 0;       // labels measured for labelWidth_
+  int labelWidth_ = 0;             // of every label of the page
   std::string block_;
   std::vector<Field> fields_;
-  std::vector<QLineEdit*> edits_;
+  std::vector<QLineEdit*> edits_;  // the rows built so far, in the fields' order
 };
+
+std::size_t FieldsShown(QTabWidget* tabs, const QWidget* except) {
+  std::size_t shown = 0;
+  for (int i = 0; i < tabs->count(); ++i)
+    if (auto* page = dynamic_cast<BlockPage*>(tabs->widget(i)); page && page != except) shown += page->FieldCount();
+  return shown;
+}
 
 }  // namespace
 
@@ -273,17 +370,23 @@ extern "C" int CFG_UC_Init(const char* address, int port, const char* user, cons
     });
     if (!ok) return;
     // Every block the device has becomes a page, in the table's order; one
-    // too deep or wide to show gets its page with the reason.
+    // too deep or wide to show, or past the window's bound, gets its page
+    // with the reason.
     struct Block {
       PageSpec spec;
       Reply reply;
       BlockRead read;
     };
     std::vector<Block> blocks;
+    std::size_t shown = 0;
     for (const PageSpec& spec : remote_config::Pages()) {
       Reply reply = s.GetConfig(spec.get);
       if (reply.result != 0) continue;
       BlockRead read = remote_config::ReadBlock(reply.text);
+      // The pages take the window's fields in the table's order; a page
+      // that would pass the bound gets the reason instead.
+      remote_config::FitInWindow(read, shown);
+      if (read.fields) shown += read.fields->size();
       if (read.fields || read.refused) blocks.push_back({spec, std::move(reply), std::move(read)});
     }
     OnUiThread(id, [id, blocks = std::move(blocks)](Instance& in) {
