@@ -12,15 +12,19 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFontMetrics>
-#include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPaintEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <algorithm>
@@ -124,18 +128,153 @@ void OnUiThread(int id, std::function<void(Instance&)> f) {
 
 QString ReplyText(const Reply& r, const char* done) { return QString::fromStdString(ReplyStateText(r, done)); }
 
+// How long one pass of the UI thread's event loop may build or delete rows.
+constexpr int kSliceMs = 10;
+
+// Deletes widgets a slice at a time in later passes of the UI thread's
+// event loop: a page of thousands of rows deleted at once would hold the
+// thread for the whole of it. A widget handed over is out of view and
+// nothing else uses it any more; it stays where it is (taking it out of its
+// parent would resolve fonts and focus over all of it at once). Its child
+// widgets are deleted one per step, then the widget: the rows of a page
+// are in chunks, each small enough to go in one step. A widget whose
+// parent goes first goes with it.
+class Reaper : public QObject {
+ public:
+  static void Take(QWidget* widget) {
+    static QPointer<Reaper> reaper;
+    if (!reaper) reaper = new Reaper(QCoreApplication::instance());
+    reaper->widgets_.emplace_back(widget);
+    reaper->timer_.start();
+  }
+  ~Reaper() override {
+    for (const QPointer<QWidget>& w : widgets_) delete w.data();
+  }
+
+ private:
+  explicit Reaper(QObject* parent) : QObject(parent) {
+    timer_.setSingleShot(true);
+    timer_.setInterval(0);
+    connect(&timer_, &QTimer::timeout, this, [this] { Slice(); });
+  }
+
+  void Slice() {
+    QElapsedTimer clock;
+    clock.start();
+    while (!widgets_.empty() && !clock.hasExpired(kSliceMs)) {
+      QWidget* w = widgets_.front();
+      if (QWidget* child = w != nullptr ? FirstChildWidget(w) : nullptr) {
+        delete child;
+        continue;
+      }
+      widgets_.pop_front();
+      delete w;
+    }
+    if (!widgets_.empty()) timer_.start();
+  }
+
+  static QWidget* FirstChildWidget(QWidget* w) {
+    for (QObject* child : w->children())
+      if (child->isWidgetType()) return static_cast<QWidget*>(child);
+    return nullptr;
+  }
+
+  std::deque<QPointer<QWidget>> widgets_;
+  QTimer timer_;
+};
+
 // The fields of the window's pages other than `except`.
 std::size_t FieldsShown(QTabWidget* tabs, const QWidget* except);
 
+// The style's spacing between two line edits in `direction`.
+int EditSpacing(const QStyle* style, Qt::Orientation direction) {
+  const int metric = style->pixelMetric(direction == Qt::Vertical ? QStyle::PM_LayoutVerticalSpacing
+                                                                   : QStyle::PM_LayoutHorizontalSpacing);
+  const int spacing = metric >= 0 ? metric : style->layoutSpacing(QSizePolicy::LineEdit, QSizePolicy::LineEdit, direction);
+  return spacing >= 0 ? spacing : 6;
+}
+
+// A chunk of a page's rows: the fields' line edits, placed by the chunk, and
+// their labels, painted by it in a column of one width. A label is no widget
+// of its own: a page has thousands of rows, and every widget costs when the
+// page is shown, hidden or deleted. A label too long for the column is
+// elided in the middle and shown whole in its tooltip.
+class FieldChunk : public QWidget {
+ public:
+  FieldChunk(int labelWidth, QWidget* parent)
+      : QWidget(parent),
+        labelWidth_(labelWidth),
+        gap_(EditSpacing(style(), Qt::Horizontal)),
+        spacing_(EditSpacing(style(), Qt::Vertical)) {
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  }
+
+  void AddRow(const QString& label, QLineEdit* edit) {
+    edit->setAccessibleName(label);
+    if (edits_.empty()) {
+      rowHeight_ = edit->sizeHint().height();
+      editWidth_ = edit->sizeHint().width();
+      editMinWidth_ = edit->minimumSizeHint().width();
+    }
+    labels_.push_back(label);
+    edits_.push_back(edit);
+  }
+  int Spacing() const { return spacing_; }
+
+  QSize sizeHint() const override { return {labelWidth_ + gap_ + editWidth_, Height()}; }
+  QSize minimumSizeHint() const override { return {labelWidth_ + gap_ + editMinWidth_, Height()}; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QWidget::resizeEvent(event);
+    const int x = labelWidth_ + gap_;
+    for (std::size_t i = 0; i < edits_.size(); ++i)
+      edits_[i]->setGeometry(x, RowTop(i), std::max(0, width() - x), rowHeight_);
+  }
+
+  void paintEvent(QPaintEvent* event) override {
+    QPainter painter(this);
+    const QFontMetrics metrics(font());
+    for (std::size_t i = RowAt(event->rect().top()); i < labels_.size() && RowTop(i) <= event->rect().bottom(); ++i)
+      painter.drawText(QRect(0, RowTop(i), labelWidth_, rowHeight_), Qt::AlignLeft | Qt::AlignVCenter,
+                       metrics.elidedText(labels_[i], Qt::ElideMiddle, labelWidth_));
+  }
+
+  bool event(QEvent* event) override {
+    if (event->type() != QEvent::ToolTip) return QWidget::event(event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const std::size_t row = RowAt(help->pos().y());
+    if (help->pos().x() < labelWidth_ && row < labels_.size() &&
+        QFontMetrics(font()).horizontalAdvance(labels_[row]) > labelWidth_)
+      QToolTip::showText(help->globalPos(), labels_[row], this);
+    else
+      QToolTip::hideText();
+    return true;
+  }
+
+ private:
+  int RowTop(std::size_t row) const { return static_cast<int>(row) * (rowHeight_ + spacing_); }
+  std::size_t RowAt(int y) const { return static_cast<std::size_t>(std::max(0, y) / std::max(1, rowHeight_ + spacing_)); }
+  int Height() const {
+    const int rows = static_cast<int>(edits_.size());
+    return rows == 0 ? 0 : rows * rowHeight_ + (rows - 1) * spacing_;
+  }
+
+  int labelWidth_, gap_, spacing_;
+  int rowHeight_ = 0, editWidth_ = 0, editMinWidth_ = 0;
+  std::vector<QString> labels_;
+  std::vector<QLineEdit*> edits_;
+};
+
 // One configuration block as a page of fields. The page's widgets are built
-// when it is first shown, a chunk of kChunkRows rows at a time, for at most
-// kSliceMs per pass of the event loop, so that a block of thousands of
-// fields never holds the UI thread long and a page never shown builds none.
-// Each chunk has its own form layout and the labels one fixed width, so
-// that a new chunk lays out its own rows only.
+// while it shows, a chunk of kChunkRows rows at a time, for at most kSliceMs
+// per pass of the event loop, so that a block of thousands of fields never
+// holds the UI thread long and a page never shown builds none; the rows of
+// a block read again go to the Reaper. Each chunk places its own rows, the
+// labels in one column of the page's widest label (at most kMaxLabelWidth),
+// so that a new chunk lays out its own rows only.
 class BlockPage : public QWidget {
  public:
-  static constexpr int kSliceMs = 10;
   static constexpr std::size_t kChunkRows = 64;
   static constexpr int kMaxLabelWidth = 400;  // longer labels are elided, the whole label in the tooltip
 
@@ -146,6 +285,13 @@ class BlockPage : public QWidget {
     area_ = new QScrollArea(this);
     area_->setWidgetResizable(true);
     layout->addWidget(area_);
+    auto* form = new QWidget;
+    column_ = new QVBoxLayout(form);
+    // The form grows to its new minimum before its rows are placed, so that
+    // the chunks already there are not squeezed and laid out again.
+    column_->setSizeConstraint(QLayout::SetMinimumSize);
+    column_->addStretch(1);
+    area_->setWidget(form);
     auto* buttons = new QHBoxLayout;
     state_ = new QLabel(this);
     state_->setObjectName("RemoteConfigPageState");
@@ -165,7 +311,7 @@ class BlockPage : public QWidget {
   }
 
   // `read`: ReadBlock of `block`, made on the worker, and fitted in the window.
-  void Show(const std::string& block, const BlockRead& read) {
+  void Show(const std::string& block, BlockRead read) {
     if (!read.fields) {
       const QString reason = QString::fromStdString(read.error);
       state_->setText(read.pastWindow       ? QStringLiteral("not shown: ") + reason
@@ -180,39 +326,57 @@ class BlockPage : public QWidget {
       return;
     }
     block_ = block;
-    fields_ = *read.fields;
+    fields_ = std::move(*read.fields);
     NewForm();
   }
 
   std::size_t FieldCount() const { return fields_.size(); }
+
+  // Ends the building and hands the rows to the Reaper.
+  void DropRows() {
+    slice_.stop();
+    edits_.clear();
+    if (rows_ == nullptr) return;
+    // Hidden, they take no room in the form, and showing the page again
+    // passes them by.
+    rows_->hide();
+    rows_->setObjectName(QString());
+    Reaper::Take(rows_);
+    rows_ = nullptr;
+  }
 
  protected:
   void showEvent(QShowEvent* event) override {
     QWidget::showEvent(event);
     if (edits_.size() < fields_.size()) slice_.start();
   }
+  // A hidden page builds nothing (a page handed to the Reaper is hidden).
+  void hideEvent(QHideEvent* event) override {
+    slice_.stop();
+    QWidget::hideEvent(event);
+  }
 
  private:
-  // An empty form for the fields, in place of the old one; its rows are
-  // built while the page shows.
+  // Empty rows for the fields, in place of the rows of the block before,
+  // which go out of view and to the Reaper; the rows are built while the
+  // page shows.
   void NewForm() {
-    slice_.stop();
-    edits_.clear();
+    DropRows();
     measured_ = 0;
     labelWidth_ = 0;
-    auto* form = new QWidget;
-    chunks_ = new QVBoxLayout(form);
-    // The form grows to its new minimum before its chunks are placed, so
-    // that the chunks already there are not squeezed and laid out again.
+    rows_ = new QWidget(area_->widget());
+    rows_->setObjectName("RemoteConfigRows");
+    chunks_ = new QVBoxLayout(rows_);
+    chunks_->setContentsMargins(0, 0, 0, 0);
     chunks_->setSizeConstraint(QLayout::SetMinimumSize);
-    chunks_->addStretch(1);
-    area_->setWidget(form);  // the old form goes with it
+    column_->insertWidget(column_->count() - 1, rows_);  // before the stretch
     if (isVisible() && !fields_.empty()) slice_.start();
   }
 
   // Measures the labels first (the widest gives the label column its
   // width), then adds chunks; both until the slice's time is up.
   void BuildSlice() {
+    if (!isVisible()) return;
     QElapsedTimer clock;
     clock.start();
     const QFontMetrics metrics(font());
@@ -225,28 +389,21 @@ class BlockPage : public QWidget {
   }
 
   void AddChunk() {
-    QWidget* form = area_->widget();
-    auto* chunk = new QWidget(form);
-    auto* rows = new QFormLayout(chunk);
-    rows->setContentsMargins(0, 0, 0, 0);
-    chunks_->setSpacing(rows->verticalSpacing());
-    const QFontMetrics metrics(font());
+    auto* chunk = new FieldChunk(labelWidth_, rows_);
     const std::size_t end = std::min(fields_.size(), edits_.size() + kChunkRows);
     while (edits_.size() < end) {
       const Field& f = fields_[edits_.size()];
       const QString name = QString::fromUtf8(f.label);
-      auto* label = new QLabel(metrics.elidedText(name, Qt::ElideMiddle, labelWidth_), chunk);
-      label->setFixedWidth(labelWidth_);
-      if (label->text() != name) label->setToolTip(name);
       auto* edit = new QLineEdit(QString::fromUtf8(f.value), chunk);
       edit->setObjectName(name);
       // Passwords are not shown on screen.
       if (name.section('.', -1).contains(QStringLiteral("password"), Qt::CaseInsensitive))
         edit->setEchoMode(QLineEdit::Password);
-      rows->addRow(label, edit);
+      chunk->AddRow(name, edit);
       edits_.push_back(edit);
     }
-    chunks_->insertWidget(chunks_->count() - 1, chunk);  // before the stretch
+    chunks_->setSpacing(chunk->Spacing());
+    chunks_->addWidget(chunk);
   }
 
   void Refresh() {
@@ -255,11 +412,13 @@ class BlockPage : public QWidget {
     const std::uint32_t code = spec_.get;
     const QString name = objectName();
     worker_->Post([id, code, name](RemoteSession& s) {
-      const Reply r = s.GetConfig(code);
-      const BlockRead read = r.result == 0 ? remote_config::ReadBlock(r.text) : BlockRead{};
+      // Shared, not copied: a block's fields can be megabytes.
+      auto r = std::make_shared<Reply>(s.GetConfig(code));
+      auto read = std::make_shared<BlockRead>(r->result == 0 ? remote_config::ReadBlock(r->text) : BlockRead{});
       OnUiThread(id, [r, read, name](Instance& in) {
         if (!in.tabs) return;
-        if (auto* page = dynamic_cast<BlockPage*>(in.tabs->findChild<QWidget*>(name))) page->Answered(in.tabs, r, "read", read);
+        if (auto* page = dynamic_cast<BlockPage*>(in.tabs->findChild<QWidget*>(name)))
+          page->Answered(in.tabs, *r, "read", std::move(*read));
       });
     });
   }
@@ -277,8 +436,8 @@ class BlockPage : public QWidget {
       const auto text = remote_config::ApplyFields(block, fields);
       const Reply set = text ? s.SetConfig(spec.set, *text) : Reply{};
       // What the device keeps is shown, read back after the set.
-      const Reply get = text && set.result == 0 ? s.GetConfig(spec.get) : Reply{};
-      const BlockRead read = get.result == 0 ? remote_config::ReadBlock(get.text) : BlockRead{};
+      auto get = std::make_shared<Reply>(text && set.result == 0 ? s.GetConfig(spec.get) : Reply{});
+      auto read = std::make_shared<BlockRead>(get->result == 0 ? remote_config::ReadBlock(get->text) : BlockRead{});
       const bool nothing = !text;
       OnUiThread(id, [set, get, read, nothing, name](Instance& in) {
         if (!in.tabs) return;
@@ -290,21 +449,21 @@ class BlockPage : public QWidget {
           return;
         }
         page->state_->setText(ReplyText(set, "saved"));
-        if (get.result == 0) page->ShowFitted(in.tabs, get.text, read);
+        if (get->result == 0) page->ShowFitted(in.tabs, get->text, std::move(*read));
       });
     });
   }
 
   // `read`: the block read on the worker when the answer is to be shown.
-  void Answered(QTabWidget* tabs, const Reply& r, const char* done, const BlockRead& read) {
+  void Answered(QTabWidget* tabs, const Reply& r, const char* done, BlockRead read) {
     state_->setText(ReplyText(r, done));
-    if (r.result == 0) ShowFitted(tabs, r.text, read);
+    if (r.result == 0) ShowFitted(tabs, r.text, std::move(read));
   }
 
   // Shows a block read again, within what the window's other pages leave.
   void ShowFitted(QTabWidget* tabs, const std::string& block, BlockRead read) {
     remote_config::FitInWindow(read, FieldsShown(tabs, this));
-    Show(block, read);
+    Show(block, std::move(read));
   }
 
   int instance_;
@@ -314,7 +473,9 @@ class BlockPage : public QWidget {
   QLabel* state_;
   QPushButton* save_;
   QTimer slice_;
-  QVBoxLayout* chunks_ = nullptr;  // of the form in the scroll area
+  QVBoxLayout* column_;            // of the form in the scroll area: the rows, then a stretch
+  QWidget* rows_ = nullptr;        // the rows of the block shown, in chunks
+  QVBoxLayout* chunks_ = nullptr;  // of rows_
   std::size_t measured_ = 0;       // labels measured for labelWidth_
   int labelWidth_ = 0;             // of every label of the page
   std::string block_;
@@ -389,11 +550,12 @@ extern "C" int CFG_UC_Init(const char* address, int port, const char* user, cons
       if (read.fields) shown += read.fields->size();
       if (read.fields || read.refused) blocks.push_back({spec, std::move(reply), std::move(read)});
     }
-    OnUiThread(id, [id, blocks = std::move(blocks)](Instance& in) {
+    auto shared = std::make_shared<std::vector<Block>>(std::move(blocks));
+    OnUiThread(id, [id, shared](Instance& in) {
       if (!in.tabs) return;
-      for (const Block& b : blocks) {
+      for (Block& b : *shared) {
         auto* page = new BlockPage(id, b.spec, in.worker, in.tabs);
-        page->Show(b.reply.text, b.read);
+        page->Show(b.reply.text, std::move(b.read));
         in.tabs->addTab(page, QString::fromUtf8(b.spec.title));
       }
     });
@@ -425,6 +587,13 @@ extern "C" int CFG_UC_UnInit(int instance) {
     g_instances.erase(it);
   }
   gone.worker->Stop();
-  if (gone.page) delete gone.page.data();
+  // Hidden at once, deleted in slices afterwards: the pages' rows first.
+  if (gone.page) {
+    gone.page->hide();
+    if (gone.tabs)
+      for (int i = 0; i < gone.tabs->count(); ++i)
+        if (auto* page = dynamic_cast<BlockPage*>(gone.tabs->widget(i))) page->DropRows();
+    Reaper::Take(gone.page);
+  }
   return 0;
 }
