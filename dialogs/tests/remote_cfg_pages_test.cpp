@@ -15,54 +15,24 @@
 #include <vector>
 
 #include "config_pages.h"
+#include "dialogs/tests/remote_cfg_fixture.h"
 #include "dialogs/tests/ui_pass_probe.h"
 #include "dialogs/ui/dialog_remote_cfg.h"
-#include "simulator.h"
 
 namespace kelvara::dialogs {
 namespace {
 
-std::unique_ptr<devsim::Simulator> StartDevice() {
-  devsim::SimConfig c;
-  c.discovery_port = 0;  // loopback only
-  devsim::DeviceConfig dev;
-  dev.ip = "127.0.0.1";
-  dev.command_port = 0;
-  dev.log_port = 0;
-  dev.password = "pw1";
-  dev.rtsp = 0;
-  devsim::CompleteDevice(dev, 0);
-  c.devices.push_back(dev);
-  auto sim = std::make_unique<devsim::Simulator>(c);
-  return sim->Start().empty() ? std::move(sim) : nullptr;
-}
+using test::BlockAtTheFieldCap;
+using test::DeviceFields;
+using test::OpenPage;
+using test::RowCount;
+using test::Rows;
+using test::StartDevice;
 
 std::string Repeat(const std::string& s, std::size_t n) {
   std::string out;
   for (std::size_t i = 0; i < n; ++i) out += s;
   return out;
-}
-
-// The rows a page shows (the rows of a block read before may still wait to
-// be deleted), and their fields.
-QWidget* Rows(QWidget* page) { return page->findChild<QWidget*>("RemoteConfigRows"); }
-qsizetype RowCount(QWidget* page) {
-  QWidget* rows = Rows(page);
-  return rows != nullptr ? rows->findChildren<QLineEdit*>().size() : 0;
-}
-
-// Shows the page of block `code` and waits until its `fields` rows are built.
-QWidget* OpenPage(QTabWidget* tabs, std::uint32_t code, std::size_t fields) {
-  auto* page = tabs->findChild<QWidget*>(QStringLiteral("RemoteConfigPage:%1").arg(code));
-  if (page == nullptr) return nullptr;
-  tabs->setCurrentWidget(page);
-  const bool built = test::RunLoopUntil([&] { return RowCount(page) == static_cast<qsizetype>(fields); }, 20000);
-  return built ? page : nullptr;
-}
-
-// The number of fields of a block the device holds.
-std::size_t DeviceFields(devsim::Simulator& sim, std::uint32_t code) {
-  return remote_config::BlockFields(sim.device(0).GetConfig(code).text)->size();
 }
 
 // A device whose blocks are too deep or wide to show: each such page says
@@ -101,22 +71,6 @@ TEST(RemoteCfgPages, BlocksTooDeepOrWideShowTheReasonOnTheirPage) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return state(208) != "reading"; }, 10000));
   EXPECT_EQ(state(208), "unreadable block: the XML nests deeper than 128 elements");
   d.close();
-}
-
-// A block at a page's field cap: 8 elements of 1,024 attributes (720 KB),
-// their names long enough to make labels of 400 bytes.
-std::string BlockAtTheFieldCap() {
-  std::string block = "<Config>";
-  for (int e = 0; e < 8; ++e) {
-    block += "<E" + std::to_string(e) + std::string(386, 'n');
-    for (int a = 0; a < 1024; ++a) {
-      char name[8];
-      std::snprintf(name, sizeof name, "a%04d", a);
-      block += std::string(" ") + name + "=\"" + std::string(78, 'v') + "\"";
-    }
-    block += "/>";
-  }
-  return block + "</Config>";
 }
 
 // A hostile device that knows its own password sends every block at a page's
@@ -180,6 +134,8 @@ TEST(RemoteCfgPages, HostileDeviceWithEveryBlockAtTheFieldCap) {
   EXPECT_NE(OpenPage(tabs, 600, 1), nullptr);
   EXPECT_EQ(refresh(504), "read");
   EXPECT_NE(OpenPage(tabs, 504, remote_config::kMaxPageFields), nullptr);
+  if (const char* dir = std::getenv("KELVARA_SCREENSHOTS"))
+    d.grab().save(QString::fromLocal8Bit(dir) + "/remote_config_long_labels.png");
   EXPECT_EQ(refresh(503), reason);
   const qsizetype widgets = d.findChildren<QWidget*>().size();
   EXPECT_LE(widgets, static_cast<qsizetype>(remote_config::kMaxWindowFields + 1000));
@@ -211,10 +167,10 @@ TEST(RemoteCfgPages, EditAndSaveABlockOfTheDevice) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return tabs->count() > 0; }, 10000));
   EXPECT_EQ(d.findChild<QLabel*>("RemoteConfigState")->text(), "logged in");
   EXPECT_EQ(tabs->tabText(0), "Network");
-  if (const char* dir = std::getenv("KELVARA_SCREENSHOTS"))
-    d.grab().save(QString::fromLocal8Bit(dir) + "/remote_config.png");
   QWidget* page = OpenPage(tabs, 507, DeviceFields(sim, 507));
   ASSERT_NE(page, nullptr);
+  if (const char* dir = std::getenv("KELVARA_SCREENSHOTS"))
+    d.grab().save(QString::fromLocal8Bit(dir) + "/remote_config.png");
   auto* volume = Rows(page)->findChild<QLineEdit*>("Capture.Volume");
   auto* state = page->findChild<QLabel*>("RemoteConfigPageState");
   ASSERT_NE(volume, nullptr);

@@ -237,15 +237,14 @@ class FieldChunk : public QWidget {
     const QFontMetrics metrics(font());
     for (std::size_t i = RowAt(event->rect().top()); i < labels_.size() && RowTop(i) <= event->rect().bottom(); ++i)
       painter.drawText(QRect(0, RowTop(i), labelWidth_, rowHeight_), Qt::AlignLeft | Qt::AlignVCenter,
-                       metrics.elidedText(labels_[i], Qt::ElideMiddle, labelWidth_));
+                       Elided(metrics, i) ? metrics.elidedText(labels_[i], Qt::ElideMiddle, labelWidth_) : labels_[i]);
   }
 
   bool event(QEvent* event) override {
     if (event->type() != QEvent::ToolTip) return QWidget::event(event);
     const auto* help = static_cast<QHelpEvent*>(event);
     const std::size_t row = RowAt(help->pos().y());
-    if (help->pos().x() < labelWidth_ && row < labels_.size() &&
-        QFontMetrics(font()).horizontalAdvance(labels_[row]) > labelWidth_)
+    if (help->pos().x() < labelWidth_ && row < labels_.size() && Elided(QFontMetrics(font()), row))
       QToolTip::showText(help->globalPos(), labels_[row], this);
     else
       QToolTip::hideText();
@@ -253,6 +252,10 @@ class FieldChunk : public QWidget {
   }
 
  private:
+  // Measured as the page measured the labels for the column's width.
+  bool Elided(const QFontMetrics& metrics, std::size_t row) const {
+    return metrics.horizontalAdvance(labels_[row]) > labelWidth_;
+  }
   int RowTop(std::size_t row) const { return static_cast<int>(row) * (rowHeight_ + spacing_); }
   std::size_t RowAt(int y) const { return static_cast<std::size_t>(std::max(0, y) / std::max(1, rowHeight_ + spacing_)); }
   int Height() const {
