@@ -6,7 +6,10 @@
 // device sends (up to 1 MiB), runs on the instance's own thread, one job at a
 // time; outcomes reach the widgets by calls queued to the UI thread, and an
 // instance released before an outcome arrives drops it. A block too deep or
-// wide to show gets its page with the reason in the page's state.
+// wide to show, or past the window's bound on the fields of all pages, gets
+// its page with the reason in the page's state. On the UI thread, a page's
+// rows are built while it shows and deleted after it, in slices, so that
+// the pages of a hostile device never hold the thread long.
 #include "remote_config.h"
 
 #include <QCoreApplication>
