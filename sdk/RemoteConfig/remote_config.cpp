@@ -141,7 +141,8 @@ constexpr int kSliceMs = 10;
 // parent would resolve fonts and focus over all of it at once). Its child
 // widgets are deleted one per step, then the widget: the rows of a page
 // are in chunks, each small enough to go in one step. A widget whose
-// parent goes first goes with it.
+// parent goes first goes with it, and what is left when the program ends
+// goes with its parent.
 class Reaper : public QObject {
  public:
   static void Take(QWidget* widget) {
@@ -150,10 +151,6 @@ class Reaper : public QObject {
     reaper->widgets_.emplace_back(widget);
     reaper->timer_.start();
   }
-  ~Reaper() override {
-    for (const QPointer<QWidget>& w : widgets_) delete w.data();
-  }
-
  private:
   explicit Reaper(QObject* parent) : QObject(parent) {
     timer_.setSingleShot(true);
