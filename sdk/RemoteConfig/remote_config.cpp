@@ -151,6 +151,7 @@ class Reaper : public QObject {
     reaper->widgets_.emplace_back(widget);
     reaper->timer_.start();
   }
+
  private:
   explicit Reaper(QObject* parent) : QObject(parent) {
     timer_.setSingleShot(true);
