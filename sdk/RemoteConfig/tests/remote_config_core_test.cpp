@@ -90,6 +90,42 @@ TEST(ConfigPages, BlocksTooDeepOrWideAreRefusedWithTheReason) {
   EXPECT_TRUE(ApplyFields(full, *read.fields));
 }
 
+// The window's bound over all pages: a block that fits what the other pages
+// leave keeps its fields; one past it by a single field is refused with the
+// reason and keeps none; a block refused already stays as it was.
+TEST(ConfigPages, BlocksPastTheWindowsBoundAreRefused) {
+  const auto withFields = [](std::size_t n) {
+    BlockRead read;
+    read.fields = std::vector<Field>(n, Field{"Root.a", "1"});
+    return read;
+  };
+  const struct {
+    const char* name;
+    std::size_t fields, shown;
+    bool kept;
+  } cases[] = {
+      {"a full page into an empty window", kMaxPageFields, 0, true},
+      {"exactly the bound", kMaxPageFields, kMaxWindowFields - kMaxPageFields, true},
+      {"one field past the bound", kMaxPageFields, kMaxWindowFields - kMaxPageFields + 1, false},
+      {"one field into a full window", 1, kMaxWindowFields, false},
+      {"an empty block into a full window", 0, kMaxWindowFields, true},
+  };
+  for (const auto& c : cases) {
+    BlockRead read = withFields(c.fields);
+    FitInWindow(read, c.shown);
+    EXPECT_EQ(read.fields.has_value(), c.kept) << c.name;
+    EXPECT_EQ(read.pastWindow, !c.kept) << c.name;
+    EXPECT_EQ(read.refused, !c.kept) << c.name;
+    EXPECT_EQ(read.error, c.kept ? "" : "the window's pages would have more than 16384 fields") << c.name;
+  }
+  BlockRead unreadable = ReadBlock("<a><b></a>");
+  FitInWindow(unreadable, kMaxWindowFields);
+  EXPECT_FALSE(unreadable.fields);
+  EXPECT_FALSE(unreadable.pastWindow);
+  EXPECT_EQ(unreadable.error.find("the window"), std::string::npos);
+  EXPECT_GT(kMaxWindowFields, kMaxPageFields);
+}
+
 class RemoteSessionLan : public ::testing::Test {
  protected:
   void SetUp() override {
