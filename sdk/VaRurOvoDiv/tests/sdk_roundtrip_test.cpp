@@ -123,16 +123,17 @@ class ResettingDevice {
       const ssize_t n = recv(fd, buf, sizeof buf, 0);
       if (n <= 0 || !parser.Feed(buf, static_cast<size_t>(n))) return;
       while (auto f = parser.Next()) {
-        if (auto reply = login.Answer(*f)) {
-          if (!Send(fd, *reply)) return;
+        if (!login.seal()) {
+          if (auto reply = login.Answer(*f); !reply || !Send(fd, *reply)) return;
           continue;
         }
+        if (!login.seal()->Open(*f)) return;
         const auto type = static_cast<wire::FrameType>(f->header.type);
         if (type != wire::FrameType::kPutBegin && type != wire::FrameType::kPutEnd) {
           continue;
         }
-        if (!Send(fd, wire::EncodeFrame(f->header.type | wire::kReplyBit, f->header.sequence,
-                                        f->header.handle, f->header.command, 0, {})) ||
+        if (!Send(fd, login.seal()->Seal(f->header.type | wire::kReplyBit, f->header.sequence,
+                                         f->header.handle, f->header.command, 0, {})) ||
             type == wire::FrameType::kPutEnd) {
           return;
         }
