@@ -460,7 +460,6 @@ Session::LoginOutcome Session::ConnectAndLogin() {
   // in clear) fails the login rather than getting a link it could take over.
   const auto hello = wire::DecodeHello(hello_frame->payload);
   if (!hello) return fail(true);
-  if (params_.user.size() > wire::kMaxUserSize) return refused("user name too long");
   const std::string nonce = wire::RandomBytes(wire::kNonceSize);
   wire::LoginExchange pake(wire::LoginExchange::Side::kClient, params_.password, params_.user,
                            hello->nonce, nonce);

@@ -272,6 +272,61 @@ TEST_F(SdkRoundTrip, AReplayedLoginProofIsRefused) {
   EXPECT_NE(state.find("logins_ok=1 logins_refused=1"), std::string::npos) << state;
 }
 
+// A login that is not made holds little of the device: a user name over 255
+// bytes is refused at the share step (the SDK does not take one), and a
+// LOGIN_SHARE announcing more than the longest login message ends the
+// connection at its header, before the device buffers what it announces.
+TEST_F(SdkRoundTrip, LongUserNamesAreRefusedAtTheShareStep) {
+  EXPECT_EQ(ZQ_NETSDK_IPC_Login("127.0.0.1", sim_->command_port(0), std::string(256, 'u').c_str(), "x", 0),
+            ZQ_NETSDK_ERR_BAD_ARGUMENT);
+  struct Case {
+    const char* name;
+    size_t user_size;
+    bool whole_frame;  // else the header alone is sent
+    bool answered;     // a share comes back (as for any unknown user)
+  };
+  const Case cases[] = {
+      {"255 bytes", 255, true, true},
+      {"256 bytes", 256, true, false},
+      {"1 MiB announced", 1 << 20, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(sim_->command_port(0));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    timeval tv{3, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    wire::FrameParser parser;
+    auto next = [&]() -> std::optional<wire::Frame> {
+      char buf[4096];
+      for (;;) {
+        if (auto f = parser.Next()) return f;
+        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0 || !parser.Feed(buf, static_cast<size_t>(n))) return std::nullopt;
+      }
+    };
+    ASSERT_TRUE(next());  // HELLO
+    const wire::LoginExchange pake(wire::LoginExchange::Side::kClient, "x", "u", std::string(16, 'd'),
+                                   std::string(16, 'c'));
+    std::string frame = wire::EncodeFrame(wire::FrameType::kLoginShare, 1, 0, 0, 0,
+                                          wire::EncodeLoginShare({std::string(c.user_size, 'u'),
+                                                                  std::string(16, 'c'), pake.share()}));
+    if (!c.whole_frame) frame.resize(wire::kHeaderSize);
+    ASSERT_EQ(send(fd, frame.data(), frame.size(), MSG_NOSIGNAL), static_cast<ssize_t>(frame.size()));
+    const auto reply = next();
+    EXPECT_EQ(reply.has_value(), c.answered);
+    if (!c.answered) {
+      char byte;
+      EXPECT_EQ(recv(fd, &byte, 1, 0), 0) << "the device closes the connection";
+    }
+    close(fd);
+  }
+}
+
 // An eavesdropper's record holds nothing to test passwords against: the
 // values of a login that depend on the password (its share and its tag) are
 // new in the next login with the same password, down to any 8 bytes of them.
