@@ -16,6 +16,8 @@
 #include <thread>
 
 #include "../../VaRurOvoDiv/tests/fake_device_login.h"
+#include "../../VaRurOvoDiv/tests/loopback_server.h"
+#include "../../VaRurOvoDiv/tests/loopback_simulator.h"
 #include "config_pages.h"
 #include "remote_session.h"
 #include "simulator.h"
@@ -23,8 +25,6 @@
 namespace remote_config {
 namespace {
 
-using kelvara::devsim::DeviceConfig;
-using kelvara::devsim::SimConfig;
 using kelvara::devsim::Simulator;
 
 TEST(ConfigPages, FieldsInDocumentOrderAndWrittenBackWholly) {
@@ -102,18 +102,8 @@ TEST(ConfigPages, BlocksTooDeepOrWideAreRefusedWithTheReason) {
 class RemoteSessionLan : public ::testing::Test {
  protected:
   void SetUp() override {
-    SimConfig c;
-    c.discovery_port = 0;  // loopback only
-    DeviceConfig d;
-    d.ip = "127.0.0.1";
-    d.command_port = 0;
-    d.log_port = 0;
-    d.password = "pw1";
-    d.rtsp = 0;
-    kelvara::devsim::CompleteDevice(d, 0);
-    c.devices.push_back(d);
-    sim = std::make_unique<Simulator>(c);
-    ASSERT_EQ(sim->Start(), "");
+    sim = varurovodiv::test::StartLoopbackDevice("pw1");
+    ASSERT_TRUE(sim);
   }
   int Port() { return sim->command_port(0); }
   std::unique_ptr<Simulator> sim;
@@ -194,42 +184,17 @@ class ScriptedDevice {
       }
     }
   };
-  explicit ScriptedDevice(std::function<void(Link&)> script) : script_(std::move(script)) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_fd_, 8) != 0 ||
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-      ADD_FAILURE() << "cannot listen on loopback";
-    }
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] {
-      for (;;) {
-        const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) return;
-        ++connections_;
-        Link link{fd, {}};
-        script_(link);
-        ::close(fd);
-      }
-    });
-  }
-  ~ScriptedDevice() {
-    ::shutdown(listen_fd_, SHUT_RDWR);
-    thread_.join();
-    ::close(listen_fd_);
-  }
-  int port() const { return port_; }
-  int connections() const { return connections_.load(); }
+  explicit ScriptedDevice(std::function<void(Link&)> script)
+      : script_(std::move(script)), server_([this](int fd, int) {
+          Link link{fd, {}};
+          script_(link);
+        }) {}
+  int port() const { return server_.port(); }
+  int connections() const { return server_.accepted(); }
 
  private:
   std::function<void(Link&)> script_;
-  int listen_fd_ = -1;
-  int port_ = 0;
-  std::atomic<int> connections_{0};
-  std::thread thread_;
+  varurovodiv::test::LoopbackServer server_;
 };
 
 namespace rc_wire = varurovodiv::wire;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "kelvara_test/test_env.h"
+#include "loopback_server.h"
 #include "sdk_test_support.h"
 #include "fake_device_login.h"
 #include "digest.h"
@@ -144,31 +145,16 @@ class FakeDevice {
  public:
   using Script = std::function<void(Link&, int)>;
 
-  explicit FakeDevice(Script script) : script_(std::move(script)) {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(listen_fd_, 8) != 0 ||
-        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-      ADD_FAILURE() << "cannot listen on loopback";
-    }
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~FakeDevice() {
-    stop_.store(true);
-    shutdown(listen_fd_, SHUT_RDWR);
-    thread_.join();
-    close(listen_fd_);
-  }
-  uint16_t port() const { return port_; }
+  explicit FakeDevice(Script script)
+      : script_(std::move(script)), server_([this](int fd, int n) {
+          Link link(fd, server_.stopping());
+          script_(link, n);
+        }) {}
+  uint16_t port() const { return server_.port(); }
   // Waits until this many connections have ended.
   bool WaitServed(int count, milliseconds timeout = varurovodiv::test::Scaled(milliseconds(5000))) {
     const auto end = Clock::now() + timeout;
-    while (served_.load() < count) {
+    while (server_.served() < count) {
       if (Clock::now() >= end) return false;
       std::this_thread::sleep_for(milliseconds(5));
     }
@@ -176,23 +162,8 @@ class FakeDevice {
   }
 
  private:
-  void Run() {
-    for (int n = 0;; ++n) {
-      const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) return;
-      Link link(fd, stop_);
-      script_(link, n);
-      close(fd);
-      served_.fetch_add(1);
-    }
-  }
-
   Script script_;
-  int listen_fd_ = -1;
-  uint16_t port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> served_{0};
-  std::thread thread_;
+  varurovodiv::test::LoopbackServer server_;
 };
 
 int OpenDescriptors() {

@@ -17,15 +17,14 @@
 #include <string>
 #include <thread>
 
+#include "loopback_server.h"
 #include "sdk_test_support.h"
-#include "simulator.h"
+#include "loopback_simulator.h"
 #include "wire_frame.h"
 
 namespace relay_test {
 
 namespace wire = varurovodiv::wire;
-using kelvara::devsim::DeviceConfig;
-using kelvara::devsim::SimConfig;
 using kelvara::devsim::Simulator;
 using varurovodiv::test::Delivered;
 using varurovodiv::test::EventRecorder;
@@ -47,41 +46,20 @@ constexpr int kLoginFramesToSdk = 3;
 
 class Relay {
  public:
-  Relay(uint16_t device_port, Tamper tamper) : device_port_(device_port), tamper_(std::move(tamper)) {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listen_fd_, 8) != 0 ||
-        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-      ADD_FAILURE() << "cannot listen on loopback";
-    }
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~Relay() {
-    stop_.store(true);
-    shutdown(listen_fd_, SHUT_RDWR);
-    thread_.join();
-    close(listen_fd_);
-  }
-  uint16_t port() const { return port_; }
+  Relay(uint16_t device_port, Tamper tamper)
+      : device_port_(device_port), tamper_(std::move(tamper)), server_([this](int sdk, int) { Connect(sdk); }) {}
+  uint16_t port() const { return server_.port(); }
 
  private:
-  void Run() {
-    for (;;) {
-      const int sdk = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (sdk < 0) return;
-      const int device = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_port = htons(device_port_);
-      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      if (connect(device, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) Serve(sdk, device);
-      close(device);
-      close(sdk);
-    }
+  // Connects to the device for the SDK's connection and relays between them.
+  void Connect(int sdk) {
+    const int device = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(device_port_);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(device, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) Serve(sdk, device);
+    close(device);
   }
 
   static bool SendAll(int fd, const std::string& bytes) {
@@ -100,7 +78,7 @@ class Relay {
     wire::FrameParser parsers[2];  // 0: from the SDK, 1: from the device
     int counts[2] = {0, 0};
     char buf[64 * 1024];
-    while (!stop_.load()) {
+    while (!server_.stopping().load()) {
       pollfd p[2] = {{sdk, POLLIN, 0}, {device, POLLIN, 0}};
       if (poll(p, 2, 50) <= 0) continue;
       for (int side = 0; side < 2; ++side) {
@@ -123,10 +101,7 @@ class Relay {
 
   uint16_t device_port_;
   Tamper tamper_;
-  int listen_fd_ = -1;
-  uint16_t port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  varurovodiv::test::LoopbackServer server_;
 };
 
 // The frames of one type in the device's journal (it records what it opened).
@@ -153,18 +128,8 @@ class RelayedLink : public ::testing::Test {
  protected:
   void SetUp() override {
     varurovodiv::test::SetTestSdkTimeouts();
-    SimConfig c;
-    c.discovery_port = 0;  // loopback only
-    DeviceConfig d;
-    d.ip = "127.0.0.1";
-    d.command_port = 0;
-    d.log_port = 0;
-    d.password = "pw";
-    d.rtsp = 0;
-    kelvara::devsim::CompleteDevice(d, 0);
-    c.devices.push_back(d);
-    sim_ = std::make_unique<Simulator>(c);
-    ASSERT_EQ(sim_->Start(), "");
+    sim_ = varurovodiv::test::StartLoopbackDevice("pw");
+    ASSERT_TRUE(sim_);
     ASSERT_EQ(ZQ_NETSDK_IPC_Init(), 0);
     rec_.Register();
     ZQ_NETSDK_IPC_SetAutoReconnect(0, 0);
