@@ -4,25 +4,25 @@
 #include <map>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <tinyxml.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
 #include "discovery_request.h"
 #include "firmware_intake.h"
 #include "digest.h"
+#include "lan_addresses.h"
 #include "link_seal.h"
 #include "login_handshake.h"
 #include "wire_frame.h"
@@ -124,37 +124,10 @@ std::string AlarmRecord(int code, int ai_kind, const std::string& detail) {
   return r;
 }
 
-// True when the calling thread runs in a network namespace made for tests: a
-// named one (ip netns, the test LAN) or, where process 1 can be seen, any other
-// than the machine's own. A simulator must never answer a real network.
-bool InPrivateNamespace() {
-  struct stat mine {};
-  if (stat("/proc/thread-self/ns/net", &mine) != 0) return false;
-  auto same = [&mine](const struct stat& other) {
-    return other.st_ino == mine.st_ino && other.st_dev == mine.st_dev;
-  };
-  struct stat init {};
-  const bool init_known = stat("/proc/1/ns/net", &init) == 0;
-  if (init_known && same(init)) return false;
-  if (DIR* dir = opendir("/run/netns")) {
-    bool named = false;
-    while (dirent* e = readdir(dir)) {
-      struct stat st {};
-      if (e->d_name[0] != '.' && stat((std::string("/run/netns/") + e->d_name).c_str(), &st) == 0 &&
-          same(st)) {
-        named = true;
-        break;
-      }
-    }
-    closedir(dir);
-    if (named) return true;
-  }
-  return init_known;
-}
-
 }  // namespace
 
-Simulator::Simulator(SimConfig config) : config_(std::move(config)) {
+Simulator::Simulator(SimConfig config)
+    : config_(std::move(config)), addresses_([this](const std::string& line) { Notice(line); }) {
   for (size_t i = 0; i < config_.devices.size(); ++i) {
     devices_.push_back(std::make_unique<Device>(static_cast<int>(i), config_.devices[i]));
   }
@@ -179,6 +152,7 @@ std::string Simulator::Start() {
       return "cannot listen on " + devices_[i]->ip() + " for device " + devices_[i]->serial();
     }
   }
+  ReportMissingAddresses();
   if (config_.discovery_port > 0) {
     if (!InPrivateNamespace()) {
       return "refusing to answer discovery in the machine's own network namespace: run devsim "
@@ -220,10 +194,38 @@ void Simulator::Stop() {
   for (Worker& w : workers) {
     if (w.thread.joinable()) w.thread.join();
   }
-  std::lock_guard lock(listeners_mutex_);
-  for (Listener& l : listeners_) CloseListener(l);
-  if (discovery_fd_ >= 0) close(discovery_fd_);
-  discovery_fd_ = -1;
+  {
+    std::lock_guard lock(listeners_mutex_);
+    for (Listener& l : listeners_) CloseListener(l);
+    if (discovery_fd_ >= 0) close(discovery_fd_);
+    discovery_fd_ = -1;
+  }
+  addresses_.RemoveAdded();
+}
+
+// A device whose address no interface carries cannot be reached (the LAN and
+// devsim's numbering disagree): said once at start, naming the first few.
+void Simulator::ReportMissingAddresses() {
+  std::vector<std::string> missing;
+  for (auto& d : devices_) {
+    const std::string ip = d->ip();
+    if (!IsLocalAddress(ip)) missing.push_back("device " + std::to_string(d->index()) + " " + d->serial() + " " + ip);
+  }
+  if (missing.empty()) return;
+  std::string line = std::to_string(missing.size()) + " of " + std::to_string(devices_.size()) +
+                     " devices have an address on no interface of this namespace (unreachable): ";
+  constexpr size_t kNamed = 5;
+  for (size_t k = 0; k < missing.size() && k < kNamed; ++k) line += (k > 0 ? ", " : "") + missing[k];
+  if (missing.size() > kNamed) line += ", ...";
+  Notice(line);
+}
+
+void Simulator::Notice(const std::string& line) {
+  if (config_.notice) {
+    config_.notice(line);
+  } else {
+    std::fprintf(stderr, "devsim: %s\n", line.c_str());
+  }
 }
 
 void Simulator::CloseListener(Listener& l) {
@@ -258,6 +260,11 @@ bool Simulator::Reconcile(size_t i) {
     return true;
   }
   CloseListener(l);
+  // A device told a new address takes it (on the LAN interface when it may).
+  if (!l.checked_ip.empty() && l.checked_ip != ip) {
+    addresses_.Ensure(ip, "device " + std::to_string(i) + " " + c.serial);
+  }
+  l.checked_ip = ip;
   // A port chosen by the system once stays the device's port.
   const uint16_t sdk_port = l.sdk_port != 0 ? l.sdk_port : static_cast<uint16_t>(c.command_port);
   const uint16_t log_port = l.log_port != 0 ? l.log_port : static_cast<uint16_t>(c.log_port);
