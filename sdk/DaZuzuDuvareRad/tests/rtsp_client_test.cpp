@@ -7,13 +7,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "access_units.h"
 #include "devsim_process.h"
+#include "picture_budget.h"
 #include "rivelin.h"
 #include "rogue_rtsp_server.h"
 #include "rtsp_play.h"
@@ -63,14 +66,78 @@ TEST(AccessUnits, ATimestampChangeCompletesAPictureAndThePictureIsBounded) {
   EXPECT_EQ(units.Add(100, a, sizeof a), R::kAppended);
   EXPECT_EQ(units.Add(100, b, sizeof b), R::kAppended);
   EXPECT_EQ(units.Add(200, c, sizeof c), R::kCompleted);
-  EXPECT_EQ(units.completed(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
+  auto completed = [&] { return std::vector<std::uint8_t>(units.completed().data(), units.completed().data() + units.completed().size()); };
+  EXPECT_EQ(completed(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
   EXPECT_EQ(units.completed_pts(), 100);
   EXPECT_EQ(units.pending_bytes(), sizeof c);
   EXPECT_EQ(units.Add(200, c, sizeof c), R::kTooLarge);  // 12 bytes would pass 10
   EXPECT_EQ(units.pending_bytes(), sizeof c);
   EXPECT_EQ(units.Add(100, a, sizeof a), R::kCompleted);  // a timestamp going back is a new picture too
-  EXPECT_EQ(units.completed(), (std::vector<std::uint8_t>{6, 7, 8, 9, 10, 11}));
+  EXPECT_EQ(completed(), (std::vector<std::uint8_t>{6, 7, 8, 9, 10, 11}));
   EXPECT_EQ(units.completed_pts(), 200);
+}
+
+// A picture's storage never passes the bound (doubling alone would take a
+// picture just past 8 MiB to 16.5 MB of storage), and a large completed
+// picture's storage is given back once it is used, a small one kept.
+TEST(AccessUnits, StorageStaysWithinTheBound) {
+  using R = zq_rtsp::AccessUnitAssembler::Result;
+  constexpr std::size_t kStep = std::size_t{1} << 20;
+  zq_rtsp::AccessUnitAssembler units(zq_rtsp::kMaxFrameBytes);
+  const std::vector<std::uint8_t> packet(60000, 7);
+  while (units.Add(1, packet.data(), packet.size()) == R::kAppended)
+    ASSERT_LE(units.storage_bytes(), zq_rtsp::kMaxFrameBytes);
+  EXPECT_GT(units.pending_bytes(), zq_rtsp::kMaxFrameBytes - packet.size());
+  ASSERT_EQ(units.Add(2, packet.data(), packet.size()), R::kCompleted);
+  EXPECT_EQ(units.completed().size() / packet.size(), zq_rtsp::kMaxFrameBytes / packet.size());
+  units.ReleaseCompleted();
+  EXPECT_LE(units.storage_bytes(), kStep);
+  // An ordinary picture's storage is kept for the next one.
+  ASSERT_EQ(units.Add(3, packet.data(), packet.size()), R::kCompleted);
+  units.ReleaseCompleted();
+  EXPECT_EQ(units.completed().size(), packet.size());
+  EXPECT_GE(units.completed().capacity(), packet.size());
+}
+
+// Past the budget the largest holder is asked to end, whichever play's bytes
+// passed it. Until it lets go every further call past the budget asks the
+// next largest, but never a play within its even part of the budget (here a
+// third, then a quarter); a new connection starts clean.
+TEST(PictureBudget, TheLargestHolderEndsNotTheOneWhoseBytesCameLast) {
+  zq_rtsp::PictureBudget budget(100);
+  zq_rtsp::PictureBudget::Share honest(budget), hostile(budget), other(budget);
+  hostile.Set(70);
+  other.Set(20);
+  honest.Set(15);  // 105: past the budget with the honest play's bytes
+  EXPECT_TRUE(hostile.asked_to_end());
+  EXPECT_FALSE(honest.asked_to_end());
+  EXPECT_FALSE(other.asked_to_end());
+  hostile.Set(90);  // its thread has not seen the request yet
+  honest.Set(30);
+  EXPECT_EQ(budget.total(), 140u);
+  EXPECT_FALSE(honest.asked_to_end());
+  EXPECT_FALSE(other.asked_to_end());
+  EXPECT_EQ(budget.peak(), 140u);
+  hostile.Restart();  // the next connection
+  EXPECT_FALSE(hostile.asked_to_end());
+  EXPECT_EQ(budget.total(), 50u);
+
+  hostile.Set(40);
+  other.Set(35);  // 105: both above a third; the larger is asked
+  EXPECT_TRUE(hostile.asked_to_end());
+  EXPECT_FALSE(other.asked_to_end());
+  honest.Set(31);  // still past: the next largest
+  EXPECT_TRUE(other.asked_to_end());
+  EXPECT_FALSE(honest.asked_to_end());
+  {
+    zq_rtsp::PictureBudget::Share late(budget);
+    late.Set(80);
+    EXPECT_TRUE(late.asked_to_end());
+    EXPECT_FALSE(honest.asked_to_end());
+  }
+  EXPECT_EQ(budget.total(), 106u);  // a play that ends gives its bytes back
+  budget.ResetPeak();
+  EXPECT_EQ(budget.peak(), 106u);
 }
 
 // What one play received, filled on the library's thread.
@@ -325,6 +392,72 @@ TEST(RtspHostileServer, RedirectsAreNotFollowedAndCredentialsGoOnlyToTheRowsUrl)
     std::lock_guard lock(r.m);
     EXPECT_TRUE(r.types.empty());
   }
+}
+
+// The process's peak resident memory, in bytes.
+long long PeakResidentBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::atoll(line.c_str() + 6) * 1024;
+  return -1;
+}
+
+// A full grid: 63 panes on servers whose one picture never ends, and one on
+// an honest camera. On the bound of each play alone they would hold 1 GiB;
+// the budget they share ends the connections holding the largest pictures,
+// so together they hold little more than the budget, and the honest pane
+// keeps its connection and its key frames.
+TEST_F(RtspClientTest, HostileGridStaysWithinTheSharedBudgetAndTheHonestPaneKeepsItsPictures) {
+  constexpr int kHostile = 63;
+  Received honest;
+  const ZQ_RTSP_PLAY_HANDLE h =
+      ZQ_RTSP_CLINET_LIB_RealPlayByUrl(Url(0, "/stream0").c_str(), "admin", "p@ss:w/rd%", 1, OnData, &honest);
+  ASSERT_NE(h, 0);
+  ASSERT_TRUE(honest.WaitFor([](Received& x) { return x.keys >= 1; }));
+  Received hostile;  // nothing may arrive: no picture of theirs ever ends
+  std::vector<std::unique_ptr<kelvara::test::RogueRtspServer>> rogues;
+  std::vector<ZQ_RTSP_PLAY_HANDLE> plays;
+  for (int i = 0; i < kHostile; ++i) {
+    rogues.push_back(std::make_unique<kelvara::test::RogueRtspServer>());
+    ASSERT_TRUE(rogues.back()->Start("127.0.0.1", kelvara::test::RogueRtspServer::Mode::kEndlessFrame));
+    const std::string url = "rtsp://127.0.0.1:" + std::to_string(rogues.back()->port()) + "/stream0";
+    plays.push_back(ZQ_RTSP_CLINET_LIB_RealPlayByUrl(url.c_str(), "admin", "s3cret", 1, OnData, &hostile));
+  }
+  const int keys_before = [&] { std::lock_guard lock(honest.m); return honest.keys; }();
+  // Until the hostile connections were ended many times over, and the honest
+  // pane had two more key frames meanwhile.
+  auto ended = [&] {
+    int n = 0;
+    for (ZQ_RTSP_PLAY_HANDLE p : plays) n += ZQ_RTSP_CLINET_LIB_GetConnectionCount(p) - 1;
+    return n;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + 60s * TimeScale();
+  while (ended() < kHostile && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(honest.WaitFor([&](Received& x) { return x.keys >= keys_before + 2; }));
+  const int hostile_ended = ended();
+  const long long peak = ZQ_RTSP_CLINET_LIB_GetPeakTotalBufferedBytes();
+  const int honest_connections = ZQ_RTSP_CLINET_LIB_GetConnectionCount(h);
+  long long hostile_peak = 0;
+  for (ZQ_RTSP_PLAY_HANDLE p : plays) {
+    hostile_peak = std::max(hostile_peak, ZQ_RTSP_CLINET_LIB_GetPeakBufferedBytes(p));
+    ZQ_RTSP_CLINET_LIB_StopRealPlay(p);
+  }
+  ZQ_RTSP_CLINET_LIB_StopRealPlay(h);
+  RecordProperty("peak_total_bytes", std::to_string(peak));
+  RecordProperty("largest_hostile_picture_bytes", std::to_string(hostile_peak));
+  RecordProperty("peak_resident_bytes", std::to_string(PeakResidentBytes()));
+  EXPECT_GE(hostile_ended, kHostile);
+  // Reached, and passed by no more than a picture's storage growing at once
+  // and a packet of each play.
+  EXPECT_GT(peak, static_cast<long long>(zq_rtsp::kSharedPictureBytes - zq_rtsp::kMaxFrameBytes));
+  EXPECT_LE(peak, static_cast<long long>(zq_rtsp::kSharedPictureBytes + 2 * zq_rtsp::kMaxFrameBytes));
+  EXPECT_EQ(honest_connections, 1);
+  std::lock_guard lock(honest.m);
+  EXPECT_TRUE(honest.timestamps_ok);
+  EXPECT_LT(honest.largest_video_step, 1000);
+  std::lock_guard lock_hostile(hostile.m);
+  EXPECT_TRUE(hostile.types.empty());
 }
 
 // A picture that never ends: the play ends the connection once the picture
