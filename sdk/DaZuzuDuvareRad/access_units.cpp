@@ -25,9 +25,12 @@ bool UnitBuffer::Append(const std::uint8_t* bytes, std::size_t n, std::size_t ma
   if (needed > capacity_) {
     const std::size_t doubled = std::max({needed, 2 * capacity_, kFirstStorage});
     const std::size_t grown = PageRounded(std::min(doubled, std::max(needed, max_capacity)));
-    void* p = data_ == nullptr ? mmap(nullptr, grown, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                               : mremap(data_, capacity_, grown, MREMAP_MAYMOVE);
+    // A new mapping and a copy (not mremap, which the thread sanitizer
+    // cannot follow); doubling keeps the copies to about the bytes held.
+    void* p = mmap(nullptr, grown, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return false;
+    if (size_ > 0) std::memcpy(p, data_, size_);
+    if (data_ != nullptr) munmap(data_, capacity_);
     data_ = static_cast<std::uint8_t*>(p);
     capacity_ = grown;
   }

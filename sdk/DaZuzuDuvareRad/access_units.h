@@ -9,9 +9,9 @@
 
 namespace zq_rtsp {
 
-// The bytes of one unit, in storage mapped straight from the kernel: it
-// grows by remapping (no copy), and what is freed goes back to the system at
-// once, where a thread's C heap would keep the largest picture it ever held.
+// The bytes of one unit, in storage mapped straight from the kernel: what is
+// freed goes back to the system at once, where a thread's C heap would keep
+// the largest picture it ever held.
 class UnitBuffer {
  public:
   UnitBuffer() = default;
