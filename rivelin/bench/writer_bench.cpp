@@ -290,7 +290,7 @@ double Median(std::vector<double> v) {
 }
 
 void BM_WriterVsLibavformat(benchmark::State& state) {
-  const VideoCodec codec = state.range(0) == 0 ? VideoCodec::kH264 : VideoCodec::kH265;
+  const VideoCodec codec = state.range(0) == 264 ? VideoCodec::kH264 : VideoCodec::kH265;
   const Audio audio = state.range(1) == 0 ? Audio::kG711 : Audio::kAac;
   const std::string name = std::string("writer_") + (codec == VideoCodec::kH264 ? "h264" : "h265") +
                            (audio == Audio::kG711 ? "_g711" : "_aac") + "_cpu_per_gb_vs_lavf";
@@ -389,8 +389,8 @@ void BM_ConcurrentWriters(benchmark::State& state) {
 }
 
 BENCHMARK(BM_WriterVsLibavformat)
-    ->ArgNames({"h265", "aac"})
-    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->ArgNames({"codec", "aac"})
+    ->ArgsProduct({{264, 265}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
