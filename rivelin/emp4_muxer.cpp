@@ -40,7 +40,7 @@ constexpr int64_t kMaxAudioOffsetMs = 10000;
 // Every table flush writes the batch first, so a killed writer loses nothing
 // the tables point at. Writes of whole batches cost the kernel far less
 // than one per sample, even with the copy, and 1 MiB batches cost about a
-// fifth less CPU per GB than 256 KiB ones.
+// tenth less CPU per GB than 256 KiB ones.
 constexpr size_t kBatchBytes = kEmp4WriteBatchBytes;
 
 struct SampleEntry {
