@@ -348,13 +348,13 @@ int SocketOn(const std::string& address) {
 // another address is turned away. After the first window (1 s here) every
 // slow transfer is below the floor of 512 bytes a second and ends with an
 // error. The device then fetches its image in 8-byte blocks over several
-// windows (100 ms here): small blocks at a LAN's pace stay above the floor.
+// windows (250 ms here): small blocks at a LAN's pace stay above the floor.
 TEST_F(TftpServerTest, SlowClientsLoseTheirSlotsWhileSmallBlocksStayAllowed) {
   const std::chrono::milliseconds kWindow(1000 * TftpTimeScale());
   ServerOptions options;
   options.rate_window = kWindow;
   Start(options);
-  const std::string image = RandomBytes(48000, 11);
+  const std::string image = RandomBytes(192000, 11);
   WriteAll(root_ / "fw.bin", image);
   sockaddr_in to{};
   to.sin_family = AF_INET;
@@ -441,7 +441,7 @@ TEST_F(TftpServerTest, SlowClientsLoseTheirSlotsWhileSmallBlocksStayAllowed) {
   EXPECT_NE(Log().find("ended: fewer than 512 bytes per second"), std::string::npos);
 
   if (!HaveTool("curl")) GTEST_SKIP() << "curl missing";
-  options.rate_window = std::chrono::milliseconds(100);
+  options.rate_window = std::chrono::milliseconds(250 * TftpTimeScale());
   Start(options);
   const auto fetch_start = std::chrono::steady_clock::now();
   ASSERT_EQ(Shell("curl -sS --tftp-blksize 8 -o " + (out_ / "fw.bin").string() + " " + Url("fw.bin")), 0) << Log();
