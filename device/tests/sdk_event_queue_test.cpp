@@ -39,17 +39,8 @@ class Loop {
   // Runs the calls posted so far and those they post; false when none ran.
   bool RunAll() {
     bool ran = false;
-    for (;;) {
-      std::function<void()> fn;
-      {
-        std::lock_guard lock(mutex_);
-        if (calls_.empty()) return ran;
-        fn = std::move(calls_.front());
-        calls_.pop_front();
-      }
-      fn();
-      ran = true;
-    }
+    while (RunOne()) ran = true;
+    return ran;
   }
   // Runs the first call waiting; false when there is none.
   bool RunOne() {
