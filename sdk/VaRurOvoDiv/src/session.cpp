@@ -201,7 +201,9 @@ void Session::Stop() {
 }
 
 void Session::SetAutoReconnect(bool enable) {
-  auto_reconnect_.store(enable);
+  // Only a change wakes the thread: programs switch it on after every login,
+  // most often to the value the login was made with.
+  if (auto_reconnect_.exchange(enable) == enable) return;
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
 }
