@@ -4,10 +4,13 @@
 // a millisecond on a busy process, and a program that logs in thousands of
 // devices from its UI thread would stall for seconds.
 //
-// The sessions are started in the order they were queued. A session stopped
-// before its turn is skipped (Session::Start does nothing once Stop ran). The
+// The sessions are started in the order they were queued, once the caller's
+// burst of logins is over (5 ms without a new one, at most 100 ms). A session
+// stopped before its turn is skipped (Session::Start does nothing once Stop
+// ran). The
 // starter's thread is made by the first Enqueue, so it and the session threads
 // it makes share the network namespace of the thread that logged in first.
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -38,6 +41,8 @@ class SessionStarter {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::shared_ptr<Session>> queue_;
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point last_enqueue_{};
   std::thread thread_;
   bool running_ = false;
   bool stopping_ = false;
