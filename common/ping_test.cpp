@@ -1,9 +1,14 @@
 #include "common/ping_test.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +17,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "common/debug_log.h"
 #include "common/local_network.h"
@@ -74,6 +80,95 @@ std::uint16_t InternetChecksum(const void* buffer, std::size_t length) {
 
 namespace ping_detail {
 
+namespace {
+
+// Where Debian's iputils-ping lies; never looked up in PATH.
+constexpr const char* kPingPrograms[] = {"/usr/bin/ping", "/bin/ping"};
+
+// Waits for the child up to the deadline: its wait status; -2 when waiting
+// failed or, with `timed_out` set, when the time ran out (the child is then
+// still running).
+int WaitChild(pid_t pid, std::chrono::steady_clock::time_point deadline, bool& timed_out) {
+  timed_out = false;
+  // A pidfd wakes the wait when the child ends; without one, look every 5 ms.
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  for (;;) {
+    int status = 0;
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) {
+      if (pidfd >= 0) close(pidfd);
+      return status;
+    }
+    if (r < 0 && errno != EINTR) {
+      if (pidfd >= 0) close(pidfd);
+      return -2;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) {
+      if (pidfd >= 0) close(pidfd);
+      timed_out = true;
+      return -2;
+    }
+    if (pidfd >= 0) {
+      pollfd p{pidfd, POLLIN, 0};
+      poll(&p, 1, static_cast<int>(left));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::int64_t>(left, 5)));
+    }
+  }
+}
+
+}  // namespace
+
+int RunPingProgram(const char* dotted, int limit_ms) {
+  const char* program = nullptr;
+  for (const char* p : kPingPrograms)
+    if (access(p, X_OK) == 0) {
+      program = p;
+      break;
+    }
+  if (program == nullptr) return -1;
+  char* const argv[] = {const_cast<char*>("ping"), const_cast<char*>("-n"), const_cast<char*>("-c"),
+                        const_cast<char*>("1"),    const_cast<char*>("-W"), const_cast<char*>("1"),
+                        const_cast<char*>(dotted), nullptr};
+  char* const envp[] = {const_cast<char*>("LC_ALL=C"), nullptr};
+
+  // No terminal, no descriptors of ours, default signal handling.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigfillset(&defaults);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, program, &actions, &attr, argv, envp);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (spawned != 0) return -1;
+
+  bool timed_out = false;
+  const int status = WaitChild(pid, std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms), timed_out);
+  if (timed_out) {
+    kill(pid, SIGKILL);
+    int ignored = 0;
+    while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {}
+    return -1;
+  }
+  if (status == -2 || !WIFEXITED(status)) return -1;
+  switch (WEXITSTATUS(status)) {
+    case 0: return 1;
+    case 1: return 0;
+    default: return -1;
+  }
+}
+
 ReplyCheck CheckEchoReply(const std::uint8_t* data, std::size_t length, bool with_ip_header, std::uint32_t sender,
                           std::uint32_t expected_sender, std::uint16_t identifier, std::uint16_t last_sequence) {
   std::size_t offset = 0;
@@ -104,8 +199,20 @@ int PingTest(std::uint32_t address) {
     raw = true;
   }
   if (fd < 0) {
-    DebugLogPrintf("%s cannot open an ICMP socket: %s\n", kFn, std::strerror(errno));
-    return -1;
+    // No socket for this user: the system's ping has its own right to one.
+    const int socket_error = errno;
+    switch (ping_detail::RunPingProgram(ip.c_str())) {
+      case 1:
+        DebugLogPrintf("%s got replay from ip: %s\n", kFn, ip.c_str());
+        return 1;
+      case 0:
+        DebugLogPrintf("%s no replay recv, ip %s is usable.\n", kFn, ip.c_str());
+        return 0;
+      default:
+        DebugLogPrintf("%s cannot open an ICMP socket (%s) and the ping program gave no answer for %s\n", kFn,
+                       std::strerror(socket_error), ip.c_str());
+        return -1;
+    }
   }
   Fd socket_fd(fd);
   sockaddr_in to{};

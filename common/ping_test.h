@@ -7,18 +7,31 @@ namespace kelvara {
 
 // Sends up to two echo requests to `address` (network order), waiting up to
 // 100 ms for each reply. 1 when the address answered (in use), 0 when it did
-// not (free), -1 when no probe could be made (no ICMP socket, send failed).
-// Works without root through an ICMP datagram socket (as ping does, within
-// net.ipv4.ping_group_range) and falls back to a raw socket. Only an echo
-// reply from the address to one of this call's requests (identifier and
-// sequence number) counts. Blocks up to about 200 ms.
+// not (free), -1 when no probe could be made. Works without root through an
+// ICMP datagram socket (within net.ipv4.ping_group_range) and falls back to a
+// raw socket. Only an echo reply from the address to one of this call's
+// requests (identifier and sequence number) counts. Blocks up to about 200 ms.
+//
+// When neither socket opens (an ordinary user on a system whose
+// ping_group_range admits no group, the kernel's default), the system's ping
+// program, which carries its own right to raw sockets, probes instead: run
+// by absolute path without a shell ("-n -c 1 -W 1" and the numeric
+// address), killed after kPingProgramLimitMs. Its exit 0 gives 1, exit 1
+// gives 0, anything else -1. Blocks up to about a second then.
 int PingTest(std::uint32_t address);
+
+// The ping program's time bound.
+inline constexpr int kPingProgramLimitMs = 2000;
 
 // The 16-bit ones'-complement checksum of RFC 1071, to be stored in the
 // packet in the machine's byte order.
 std::uint16_t InternetChecksum(const void* buffer, std::size_t length);
 
 namespace ping_detail {
+
+// The system ping's verdict on one address (dotted text), as PingTest uses
+// it; -1 also when no ping program could be started.
+int RunPingProgram(const char* dotted, int limit_ms = kPingProgramLimitMs);
 
 enum class ReplyCheck {
   kReply,           // the echo reply we wait for

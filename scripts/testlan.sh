@@ -22,6 +22,14 @@
 #                                           of anything that broadcasts)
 #   testlan.sh clean                        remove test LANs whose creator is gone
 #                                           (never those made by hand with "up")
+#   testlan.sh addrs N                      print the N extra LAN addresses (devsim
+#                                           numbers its devices by the same rule)
+#
+# A LAN of more than 256 addresses needs a larger neighbour (ARP) table than
+# Linux's default (gc_thresh2 512, gc_thresh3 1,024). The table and its limits
+# are the machine's, shared by every namespace, so "up" raises
+# net.ipv4.neigh.default.gc_thresh2/3 machine-wide to at least 2N / 4N, says so,
+# and the last "down" of such LANs puts back the values it found.
 set -euo pipefail
 
 PC_IP=10.77.0.1
@@ -36,9 +44,66 @@ need_root() {
 }
 
 # The n-th extra LAN address (n from 0): 10.77.1.1 .. 10.77.1.250, 10.77.2.1, ...
+# 250 per /24, never .0 or .251-.255: the rule of tools/devsim/lan_numbering.h
+# (devsim_tests checks that both give the same addresses).
 lan_addr() {
   local n=$1
   echo "10.77.$(( 1 + n / 250 )).$(( 1 + n % 250 ))"
+}
+
+# The neighbour table's limits (machine-wide; only the machine's namespace has
+# them). State under /run: the values found before the first raise, the values
+# written, and one mark per LAN that needs them.
+NEIGH=/proc/sys/net/ipv4/neigh/default
+STATE=/run/kelvara-testlan
+
+neigh_raise() {
+  local pc=$1 addrs=$2 want2=$(( 2 * $2 )) want3=$(( 4 * $2 ))
+  [ "$want3" -gt 1024 ] || return 0
+  if [ ! -w "$NEIGH/gc_thresh3" ]; then
+    echo "testlan: cannot raise the neighbour table (no $NEIGH here): $addrs addresses may overflow it;" \
+      "set net.ipv4.neigh.default.gc_thresh2=$want2 and gc_thresh3=$want3 on the host" >&2
+    return 0
+  fi
+  mkdir -p "$STATE/neigh-users"
+  (
+    flock 9
+    local t2 t3
+    t2=$(cat "$NEIGH/gc_thresh2"); t3=$(cat "$NEIGH/gc_thresh3")
+    [ -f "$STATE/neigh-saved" ] || echo "$t2 $t3" >"$STATE/neigh-saved"
+    [ "$t2" -ge "$want2" ] || t2=$want2
+    [ "$t3" -ge "$want3" ] || t3=$want3
+    echo "$t2" >"$NEIGH/gc_thresh2"; echo "$t3" >"$NEIGH/gc_thresh3"
+    echo "$t2 $t3" >"$STATE/neigh-set"
+    touch "$STATE/neigh-users/$pc"
+    echo "testlan: $addrs addresses: net.ipv4.neigh.default.gc_thresh2/3 are $t2/$t3" \
+      "(machine-wide; the last \"down\" puts back $(cat "$STATE/neigh-saved" | tr ' ' /))" >&2
+  ) 9>"$STATE/lock"
+}
+
+# Puts back the limits found when no LAN that needed them is left (marks of
+# LANs that are gone count no more); a value changed since by someone else stays.
+neigh_release() {
+  local pc=$1
+  [ -d "$STATE/neigh-users" ] || return 0
+  (
+    flock 9
+    rm -f "$STATE/neigh-users/$pc"
+    local m live
+    live=$(ip netns list 2>/dev/null | awk '{print $1}')
+    for m in "$STATE"/neigh-users/*; do
+      [ -e "$m" ] || continue
+      grep -qx "$(basename "$m")" <<<"$live" || rm -f "$m"
+    done
+    if [ -z "$(ls -A "$STATE/neigh-users")" ] && [ -f "$STATE/neigh-saved" ]; then
+      local o2 o3 s2 s3
+      read -r o2 o3 <"$STATE/neigh-saved"
+      read -r s2 s3 <"$STATE/neigh-set" 2>/dev/null || { s2=; s3=; }
+      [ "$(cat "$NEIGH/gc_thresh2")" != "$s2" ] || echo "$o2" >"$NEIGH/gc_thresh2"
+      [ "$(cat "$NEIGH/gc_thresh3")" != "$s3" ] || echo "$o3" >"$NEIGH/gc_thresh3"
+      rm -f "$STATE/neigh-saved" "$STATE/neigh-set"
+    fi
+  ) 9>"$STATE/lock"
 }
 
 up() {
@@ -75,10 +140,10 @@ up() {
     down "$pc"; die "setting up the namespaces failed"
   fi
   if [ "$addrs" -gt 0 ]; then
-    local i batch
-    batch=$(for ((i = 0; i < addrs; i++)); do echo "addr add $(lan_addr "$i")/$PREFIX dev pc0"; done)
-    echo "$batch" | ip -n "$lan" -batch - || { down "$pc"; die "adding LAN addresses failed"; }
+    addrs "$addrs" | sed "s|.*|addr add &/$PREFIX dev pc0|" | ip -n "$lan" -batch - ||
+      { down "$pc"; die "adding LAN addresses failed"; }
   fi
+  neigh_raise "$pc" "$addrs"
   if [ "$gateway" -eq 1 ]; then
     ip -n "$pc" route add default via "$LAN_IP" || { down "$pc"; die "adding the default route failed"; }
   fi
@@ -94,6 +159,12 @@ down() {
     for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null || true; done
     ip netns del "$ns" 2>/dev/null || true
   done
+  neigh_release "$pc"
+}
+
+addrs() {
+  local n=$1 i
+  for ((i = 0; i < n; i++)); do lan_addr "$i"; done
 }
 
 clean() {
@@ -146,6 +217,7 @@ case "$cmd" in
     set -e
     exit $rc ;;
   guard) guard ;;
+  addrs) [ $# -eq 1 ] && [[ "$1" =~ ^[0-9]+$ ]] || die "usage: addrs N"; addrs "$1" ;;
   clean) need_root; clean ;;
   *) sed -n '2,/^set -euo/p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

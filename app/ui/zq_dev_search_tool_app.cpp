@@ -1,6 +1,8 @@
 #include "app/ui/zq_dev_search_tool_app.h"
 
 #include <QDir>
+#include <QMetaObject>
+#include <QPointer>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -333,6 +335,12 @@ int CZqDevSearchToolApp::InitInstance(shell::ShellSdk& sdk) {
     };
     live_host.row_count = [&device_list] { return static_cast<int>(device_list.Controller().Rows().Count()); };
     live_host.sound_checked = [&window] { return window != nullptr && window->GetCheck(shell::ids::kCheckSound) != 0; };
+    // Told after the live view's own step, not inside it.
+    live_host.sound_wanted = [&window] {
+      if (window == nullptr) return;
+      QMetaObject::invokeMethod(
+          window, [w = QPointer<CZqDevSearchToolDlg>(window)] { if (w) w->TellIfNoAudioOutput(); }, Qt::QueuedConnection);
+    };
     live_host.error_box = [&window](const std::string& text, const std::string& caption) {
       if (window != nullptr)
         window->Services().prompts->MessageBox(window, QString::fromStdString(text), QString::fromStdString(caption),

@@ -180,6 +180,7 @@ CZqDevSearchToolDlg::CZqDevSearchToolDlg(MainDialogServices services, QWidget* p
     owned_sounds_ = std::make_unique<QtSoundPrompts>();
     s_.sounds = owned_sounds_.get();
   }
+  if (!s_.audio_output_available) s_.audio_output_available = HasAudioOutput;
   prompts_ = s_.prompts;
 
   style_ = Display(shell::kDisplayStyle);
@@ -778,6 +779,13 @@ void CZqDevSearchToolDlg::OnBnClickedCheckSound() {
   s_.settings->SetOpenAudio(on);
   SaveSettings();
   s_.live_view->SetSelectedPaneAudio(on != 0);
+  if (on != 0) TellIfNoAudioOutput();
+}
+
+void CZqDevSearchToolDlg::TellIfNoAudioOutput() {
+  if (told_no_audio_output_ || s_.audio_output_available()) return;
+  told_no_audio_output_ = true;
+  prompts_->MessageBox(this, LangText("NO_AUDIO_OUTPUT"), LangText("WARRNING"), PromptIcon::kWarning);
 }
 
 void CZqDevSearchToolDlg::OnDefaultUserChanged() {

@@ -49,6 +49,8 @@ struct MainDialogServices {
   ModelessFactories modeless;
   std::function<std::vector<NetCard>()> net_cards;
   std::function<std::int64_t()> clock_s;  // wall-clock seconds
+  // Whether sound can be played at all; none: the system's audio outputs are asked.
+  std::function<bool()> audio_output_available;
   QString program_dir;                     // without a trailing separator
   QString version = QStringLiteral("V6.0.8_20261028");
 };
@@ -140,6 +142,9 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   void OnCheckPrintMode();
   void OnCheckClearSerial();
   void OnBnClickedCheckSound();
+  // Sound is wanted (the Audio box ticked, a pane to be heard): with no audio
+  // output the user is told so, once per run.
+  void TellIfNoAudioOutput();
   void OnDefaultUserChanged();
   void OnDefaultPasswordChanged();
   void OnUpgradePathKillFocus();
@@ -256,6 +261,7 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   FirmwareSeam default_firmware_;
   std::unique_ptr<UserPrompts> owned_prompts_;
   std::unique_ptr<SoundPrompts> owned_sounds_;
+  bool told_no_audio_output_ = false;
 
   shell::MainTimers timers_;
   MainWindowEventSink sdk_sink_;

@@ -1,6 +1,8 @@
 // The network queries and the ICMP probe against a real peer: inside the
 // test LAN, never on the machine's own network.
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <grp.h>
 #include <unistd.h>
 
@@ -50,14 +52,29 @@ TEST(PingTestLan, WorksWithoutRootThroughTheDatagramSocket) {
     if (!BecomeNobody()) return 10;
     return PingTest(Ip(TestLan::kLanAddress)) == 1 && PingTest(Ip("10.77.9.9")) == 0 ? 0 : 11;
   }), 0);
-  // Not allowed and no raw-socket right: the probe says it could not run.
+  // Root falls back to the raw socket.
+  ASSERT_TRUE(lan->SetSysctl(LanSide::kPc, "net.ipv4.ping_group_range", "1 0"));
+  EXPECT_EQ(lan->CallInChild(LanSide::kPc, [] { return PingTest(Ip(TestLan::kLanAddress)) == 1 ? 0 : 11; }), 0);
+}
+
+// The kernel's default: no group may open an ICMP datagram socket, and an
+// ordinary user has no raw socket either. The system's ping still probes.
+TEST(PingTestLan, AnOrdinaryUserWithoutAnyIcmpSocketProbesThroughThePingProgram) {
+  KELVARA_TEST_LAN_OR_SKIP(lan, TestLanOptions{});
   ASSERT_TRUE(lan->SetSysctl(LanSide::kPc, "net.ipv4.ping_group_range", "1 0"));
   EXPECT_EQ(lan->CallInChild(LanSide::kPc, [] {
     if (!BecomeNobody()) return 10;
-    return PingTest(Ip(TestLan::kLanAddress)) == -1 ? 0 : 11;
-  }), 0);
-  // Root falls back to the raw socket.
-  EXPECT_EQ(lan->CallInChild(LanSide::kPc, [] { return PingTest(Ip(TestLan::kLanAddress)) == 1 ? 0 : 11; }), 0);
+    // The premise: no socket of our own.
+    if (socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP) >= 0 || socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) >= 0) return 12;
+    if (PingTest(Ip(TestLan::kLanAddress)) != 1) return 13;   // answers
+    if (PingTest(Ip("10.77.9.9")) != 0) return 14;            // silent
+    if (PingTest(Ip("192.0.2.1")) != -1) return 15;           // no route: ping fails, nothing known
+    // The time bound ends a ping that is still waiting.
+    const auto start = std::chrono::steady_clock::now();
+    if (ping_detail::RunPingProgram("10.77.9.9", 150) != -1) return 16;
+    if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(900)) return 17;
+    return 0;
+  }, std::chrono::seconds(20)), 0);
 }
 
 TEST(AdapterMapLan, ListsEveryAddressOfTheNamespace) {

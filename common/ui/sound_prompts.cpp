@@ -2,10 +2,14 @@
 
 #include <QAudioOutput>
 #include <QFileInfo>
+#include <QAudioDevice>
+#include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QUrl>
 
 namespace kelvara::ui {
+
+bool HasAudioOutput() { return !QMediaDevices::defaultAudioOutput().isNull(); }
 
 QtSoundPrompts::QtSoundPrompts() = default;
 QtSoundPrompts::~QtSoundPrompts() {

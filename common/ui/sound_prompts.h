@@ -17,6 +17,10 @@ class SoundPrompts {
   virtual void Play(const QString& path) = 0;
 };
 
+// True when the system has an audio output device to play to (false, for
+// example, with no sound server running).
+bool HasAudioOutput();
+
 class QtSoundPrompts final : public SoundPrompts {
  public:
   QtSoundPrompts();

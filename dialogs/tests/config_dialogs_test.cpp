@@ -485,7 +485,8 @@ TEST(RemoteCfg, WindowSizeAndRelease) {
   EXPECT_EQ(d.Instance(), 0);
   d.close();
   d.Release();
-  EXPECT_EQ(d.findChild<QLabel*>("RemoteConfigState"), nullptr);
+  // The library's widgets are deleted in later passes of the event loop.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return d.findChild<QLabel*>("RemoteConfigState") == nullptr; }, 5000));
 
   // Escape hides the window like the close box and releases the library too.
   CRemoteCfgDlg e({"127.0.0.1", 1, "admin", "pw", 3}, "en-us");

@@ -30,6 +30,8 @@ class AnsweringPrompts : public ui::UserPrompts {
 
 TEST(EncodePage, ControlsFollowTheForm) {
   CMediaCode page;
+  EXPECT_EQ(page.windowTitle(), ui::CXDlg::LangText("IDS_STR_ZH_CN_MEDIA_VIDEOENCODE"));
+  EXPECT_FALSE(page.windowTitle().isEmpty());
   EXPECT_EQ(page.ControlAs<QComboBox>(1423)->currentText(), "1080P");
   EXPECT_EQ(page.ControlAs<QComboBox>(587)->currentText(), "640X360");
   EXPECT_EQ(page.ControlAs<QLineEdit>(572)->text(), "3200");

@@ -40,6 +40,7 @@ void SetList(QComboBox* combo, const QStringList& items, int selected) {
 
 CMediaCode::CMediaCode(QWidget* parent) : ConfigDialog(662, parent) {
   SetKeys(EnterKey::kNothing, true);
+  SetCaption("IDS_STR_ZH_CN_MEDIA_VIDEOENCODE");
   // Boxes and the separator first, so the controls draw above them.
   RegisterControl(1464, new QGroupBox(Text("IDS_STR_ZH_CN_MEDIA_VIDEOENCODE"), this));
   RegisterControl(1468, new QGroupBox(Text("IDS_STR_ZH_CN_VE_TIPS7"), this));

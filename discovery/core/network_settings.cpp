@@ -156,7 +156,7 @@ struct ProbeRun {
   std::size_t count = 0;
   std::mutex mutex;
   std::condition_variable changed;
-  std::vector<signed char> results;  // -2 pending, 1 answered, 0 free, -1 unknown
+  std::vector<signed char> results;  // -2 pending, 1 answered, 0 free, -1 could not be probed
   std::size_t next = 0, resolved = 0, freeInPrefix = 0, done = 0;
   int running = 0;
   bool stop = false;
@@ -176,7 +176,7 @@ void ProbeWorker(std::shared_ptr<ProbeRun> run) {
     ++run->done;
     // The answer is known once the resolved prefix holds `count` free addresses.
     while (run->resolved < run->results.size() && run->results[run->resolved] != kPending) {
-      if (run->results[run->resolved] == 0) ++run->freeInPrefix;
+      if (run->results[run->resolved] <= 0) ++run->freeInPrefix;
       ++run->resolved;
     }
     if (run->freeInPrefix >= run->count) run->stop = true;
@@ -192,7 +192,8 @@ void ProbeWorker(std::shared_ptr<ProbeRun> run) {
 std::vector<std::uint32_t> ProbeFreeAddresses(const std::vector<std::uint32_t>& candidates, std::size_t count,
                                               const std::function<int(std::uint32_t)>& probe, int parallel,
                                               const std::atomic<bool>* cancel,
-                                              const std::function<void(std::size_t)>& progress) {
+                                              const std::function<void(std::size_t)>& progress,
+                                              std::vector<std::uint32_t>* unchecked) {
   std::vector<std::uint32_t> found;
   if (count == 0 || candidates.empty()) return found;
   auto run = std::make_shared<ProbeRun>();
@@ -213,8 +214,11 @@ std::vector<std::uint32_t> ProbeFreeAddresses(const std::vector<std::uint32_t>& 
     if (cancel && cancel->load()) run->stop = true;
   }
   run->stop = true;
-  for (std::size_t i = 0; i < run->resolved && found.size() < count; ++i)
-    if (run->results[i] == 0) found.push_back(run->candidates[i]);
+  for (std::size_t i = 0; i < run->resolved && found.size() < count; ++i) {
+    if (run->results[i] > 0) continue;
+    found.push_back(run->candidates[i]);
+    if (unchecked && run->results[i] < 0) unchecked->push_back(run->candidates[i]);
+  }
   return found;
 }
 

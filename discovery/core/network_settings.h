@@ -95,15 +95,18 @@ class NetworkSettings {
 
 // Probes the candidates in order, up to `parallel` at a time, and returns the
 // first `count` addresses that did not answer, in candidate order. `probe`
-// gives 1 (answered: in use), 0 (no answer: free) or -1 (could not probe:
-// unknown, skipped). Returns once the answer is known, or when `cancel`
-// becomes true, without waiting for probes still in flight: `probe` and
-// `progress` are copied and may run until those end, so they must not refer
-// to the caller's stack. `progress` (optional) gets the number of probes done.
+// gives 1 (answered: in use, never returned), 0 (no answer: free) or -1 (no
+// probe could run at all: counts as free, and the address is also put into
+// `*unchecked` when given, so the caller can say it was not checked).
+// Returns once the answer is known, or when `cancel` becomes true, without
+// waiting for probes still in flight: `probe` and `progress` are copied and
+// may run until those end, so they must not refer to the caller's stack.
+// `progress` (optional) gets the number of probes done.
 std::vector<std::uint32_t> ProbeFreeAddresses(const std::vector<std::uint32_t>& candidates, std::size_t count,
                                               const std::function<int(std::uint32_t hostOrder)>& probe,
                                               int parallel = 32, const std::atomic<bool>* cancel = nullptr,
-                                              const std::function<void(std::size_t done)>& progress = {});
+                                              const std::function<void(std::size_t done)>& progress = {},
+                                              std::vector<std::uint32_t>* unchecked = nullptr);
 
 // Consecutive addressing from `start`: `count` addresses that stay inside the
 // subnet of `mask` (never its network or broadcast address) and end no later

@@ -3,25 +3,22 @@
 #include <freexl.h>
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
-#include <gsf/gsf-input-stdio.h>
+#include <gsf/gsf-input-memory.h>
 #include <gsf/gsf-output-memory.h>
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-utils.h>
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
-
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <system_error>
+#include <string_view>
 #include <unordered_map>
 
 #include "common/atomic_file.h"
@@ -281,27 +278,124 @@ bool WriteXlsFile(const std::filesystem::path& path, const std::vector<XlsSheet>
 
 namespace {
 
-// Takes the workbook stream out of the compound file with libgsf and walks
-// its record headers before the reader sees it: the reader sizes each
-// sheet's cell table from its DIMENSIONS record, so a file that claims more
-// rows than we read, or more columns than BIFF8 has, is refused here. The
-// reader then gets the stream in a compound file of our own making, so a
-// damaged container (directory names, sector chains) never reaches it.
-// "" with the stream in *stream when acceptable, else why not.
-std::string PrecheckWorkbook(const std::filesystem::path& path, std::size_t maxRows, std::string* stream) {
-  std::call_once(gsfOnce, InitGsf);
+// UTF-16LE bytes to UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf16leToUtf8(std::string_view bytes) {
+  std::string out;
+  const auto unit = [&](std::size_t i) {
+    return static_cast<char32_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                 static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+  };
+  const std::size_t units = bytes.size() / 2;
+  for (std::size_t i = 0; i < units; ++i) {
+    char32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000)
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(++i) - 0xDC00);
+    else if (c >= 0xD800 && c < 0xE000)
+      c = 0xFFFD;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string SheetRowsRefusal(const std::string& sheet, std::uint64_t rows, std::size_t maxRows) {
+  return "the sheet \"" + sheet + "\" has " + std::to_string(rows) + " rows; at most " + std::to_string(maxRows) +
+         " are read";
+}
+
+}  // namespace
+
+std::string CheckWorkbookStream(const std::string& bytes, const std::string& sheetName, std::size_t maxRows) {
+  auto u8 = [&](std::size_t at) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])); };
+  auto u16 = [&](std::size_t at) { return u8(at) | u8(at + 1) << 8u; };
+  // Sheet names by the stream offset of their BOF record, from BOUNDSHEET;
+  // a DIMENSIONS record belongs to the sheet whose BOF came last before it.
+  std::unordered_map<std::uint32_t, std::string> sheets;
+  const std::string* sheet = nullptr;
+  std::uint64_t cells = 0;
+  struct {
+    std::uint64_t cells;
+    std::uint32_t rows, cols;
+    std::string name;
+  } largest{};
+  for (std::size_t at = 0; at + 4 <= bytes.size();) {
+    const std::size_t record = at;
+    const unsigned type = u16(at), length = u16(at + 2);
+    at += 4;
+    if (length > bytes.size() - at) break;
+    if (type == kBoundsheet && length >= 8) {
+      const std::uint32_t offset = u8(at) | u8(at + 1) << 8u | u8(at + 2) << 16u | u8(at + 3) << 24u;
+      const std::size_t chars = u8(at + 6), wide = u8(at + 7) & 1u;
+      const std::string_view name(bytes.data() + at + 8, std::min<std::size_t>(chars << wide, length - 8));
+      std::string latin1;  // as UTF-16LE: each byte is its code point
+      if (!wide)
+        for (const char c : name) latin1 += c, latin1 += '\0';
+      sheets.emplace(offset, Utf16leToUtf8(wide ? name : std::string_view(latin1)));  // keeps `sheet` valid
+    }
+    if (type == kBof)
+      if (const auto s = sheets.find(static_cast<std::uint32_t>(record)); s != sheets.end()) sheet = &s->second;
+    if (type == kDimensions && length >= 14) {
+      const std::uint32_t lastRow = u8(at + 4) | u8(at + 5) << 8u | u8(at + 6) << 16u | u8(at + 7) << 24u;
+      const unsigned lastCol = u16(at + 10);
+      const std::string name = sheet ? *sheet : std::string();
+      if (!sheetName.empty() && name == sheetName && lastRow > maxRows)
+        return SheetRowsRefusal(name, lastRow, maxRows);
+      if (lastRow > kXlsMaxRows || lastCol > kXlsMaxColumns)
+        return "the sheet \"" + name + "\" claims more than " + std::to_string(kXlsMaxRows) + " rows or " +
+               std::to_string(kXlsMaxColumns) + " columns";
+      // The reader makes room for every cell of every sheet as it opens the file.
+      const std::uint64_t claimed = static_cast<std::uint64_t>(lastRow) * lastCol;
+      cells += claimed;
+      if (claimed > largest.cells) largest = {claimed, lastRow, lastCol, name};
+      if (cells > kXlsMaxOpenedCells)
+        return "the workbook's sheets claim more than " + std::to_string(kXlsMaxOpenedCells) + " cells (the sheet \"" +
+               largest.name + "\" " + std::to_string(largest.rows) + " rows by " + std::to_string(largest.cols) +
+               " columns), more than is read";
+    }
+    at += length;
+  }
+  return "";
+}
+
+namespace {
+
+// Takes the workbook stream out of the compound file with libgsf and checks
+// it (CheckWorkbookStream) before the reader sees it. The reader then gets
+// the stream in a compound file of our own making, so a damaged container
+// (directory names, sector chains) never reaches it. Runs in a confined
+// child: "S" and the stream when acceptable, else "E" and why not.
+std::string ExtractWorkbookStream(int fd, const std::string& sheetName, std::size_t maxRows) {
+  std::string file;
+  char buffer[65536];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || file.size() + static_cast<std::size_t>(n) > kXlsMaxFileBytes) return "Ecannot read the file";
+    file.append(buffer, static_cast<std::size_t>(n));
+  }
+  GsfInput* input = gsf_input_memory_new(reinterpret_cast<const guint8*>(file.data()), file.size(), FALSE);
+  if (input == nullptr) return "Ecannot read the file";
   GError* err = nullptr;
-  GsfInput* input = gsf_input_stdio_new(path.c_str(), &err);
-  if (err) g_error_free(err), err = nullptr;
-  if (input == nullptr) return "cannot read the file";
   GsfInfile* ole = gsf_infile_msole_new(input, &err);
   if (err) g_error_free(err), err = nullptr;
   g_object_unref(input);
-  if (ole == nullptr) return "not an Excel 97-2003 workbook, or a damaged one";
+  if (ole == nullptr) return "Enot an Excel 97-2003 workbook, or a damaged one";
   GsfInput* child = gsf_infile_child_by_name(ole, "Workbook");
   if (child == nullptr) child = gsf_infile_child_by_name(ole, "Book");
   g_object_unref(ole);
-  if (child == nullptr) return "the file holds no workbook";
+  if (child == nullptr) return "Ethe file holds no workbook";
   const gsf_off_t size = gsf_input_size(child);
   std::string bytes;
   if (size > 0 && static_cast<std::uintmax_t>(size) <= kXlsMaxFileBytes) {
@@ -309,28 +403,11 @@ std::string PrecheckWorkbook(const std::filesystem::path& path, std::size_t maxR
     if (gsf_input_read(child, bytes.size(), reinterpret_cast<guint8*>(bytes.data())) == nullptr) bytes.clear();
   }
   g_object_unref(child);
-  if (bytes.empty()) return "the workbook cannot be read";
-  auto u8 = [&](std::size_t at) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])); };
-  for (std::size_t at = 0; at + 4 <= bytes.size();) {
-    const unsigned type = u8(at) | u8(at + 1) << 8u, length = u8(at + 2) | u8(at + 3) << 8u;
-    at += 4;
-    if (length > bytes.size() - at) break;
-    if (type == kDimensions && length >= 14) {
-      const std::uint32_t lastRow = u8(at + 4) | u8(at + 5) << 8u | u8(at + 6) << 16u | u8(at + 7) << 24u;
-      const unsigned lastCol = u8(at + 10) | u8(at + 11) << 8u;
-      if (lastRow > maxRows)
-        return "the sheet has " + std::to_string(lastRow) + " rows; at most " + std::to_string(maxRows) + " are read";
-      if (lastCol > kXlsMaxColumns) return "a sheet claims more than " + std::to_string(kXlsMaxColumns) + " columns";
-    }
-    at += length;
-  }
-  *stream = std::move(bytes);
-  return "";
+  if (bytes.empty()) return "Ethe workbook cannot be read";
+  if (std::string why = CheckWorkbookStream(bytes, sheetName, maxRows); !why.empty()) return "E" + why;
+  bytes.insert(bytes.begin(), 'S');
+  return bytes;
 }
-
-}  // namespace
-
-namespace {
 
 // The reader's part, run in a child process (see ReadXlsFile).
 XlsReadResult ReadWithFreexl(const char* file, const std::string& sheetName, std::size_t maxRows) {
@@ -373,8 +450,7 @@ XlsReadResult ReadWithFreexl(const char* file, const std::string& sheetName, std
     return result;
   }
   if (rows > maxRows) {
-    result.error = "the sheet has " + std::to_string(rows) + " rows; at most " + std::to_string(maxRows) +
-                   " are read";
+    result.error = SheetRowsRefusal(sheetName, rows, maxRows);
     return result;
   }
   result.sheet.name = sheetName;
@@ -526,32 +602,52 @@ constexpr int kReaderTimeout_ms = 30000;
 XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& sheetName, std::size_t maxRows,
                           std::size_t maxReportBytes) {
   XlsReadResult result;
-  std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec) {
-    result.error = "cannot read the file: " + ec.message();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  struct stat st{};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    result.error = std::string("cannot read the file: ") + (fd < 0 ? std::strerror(errno) : "not a regular file");
+    if (fd >= 0) ::close(fd);
     return result;
   }
-  if (size > kXlsMaxFileBytes) {
+  if (static_cast<std::uintmax_t>(st.st_size) > kXlsMaxFileBytes) {
+    ::close(fd);
     result.error = "the file is larger than " + std::to_string(kXlsMaxFileBytes >> 20) + " MB";
     return result;
   }
-  std::string stream;
-  if (std::string why = PrecheckWorkbook(path, maxRows, &stream); !why.empty()) {
-    result.error = std::move(why);
+  // The container is parsed in a confined child that reads the descriptor
+  // opened here and may open nothing.
+  std::call_once(gsfOnce, InitGsf);
+  ReaderAccess container;
+  container.inputFd = fd;
+  ConfinedRun check = RunConfined(
+      container, [&] { return ExtractWorkbookStream(kReaderInputFd, sheetName, maxRows); }, kXlsMaxFileBytes + 1,
+      kReaderTimeout_ms);
+  ::close(fd);
+  if (!check.error.empty()) {
+    result.error = check.error;
+    return result;
+  }
+  if (!check.Clean() || check.report.empty()) {
+    result.error = "not an Excel 97-2003 workbook, or a damaged one";
+    return result;
+  }
+  if (check.report[0] != 'S') {
+    result.error = check.report.substr(1);
     return result;
   }
   // The reader opens files by name: the stream goes to a private temporary file.
-  std::string container = WrapWorkbookStream(stream, &result.error);
-  if (container.empty()) return result;
+  std::string wrapped = WrapWorkbookStream(check.report.erase(0, 1), &result.error);
+  check.report = std::string();
+  if (wrapped.empty()) return result;
   std::string tmp = (std::filesystem::temp_directory_path() / "kelvara-xls-XXXXXX").string();
-  const int fd = mkstemp(tmp.data());
-  if (fd < 0) {
+  const int out = mkstemp(tmp.data());
+  if (out < 0) {
     result.error = "cannot create a temporary file";
     return result;
   }
-  const bool written = ::write(fd, container.data(), container.size()) == static_cast<ssize_t>(container.size());
-  ::close(fd);
+  const bool written = ::write(out, wrapped.data(), wrapped.size()) == static_cast<ssize_t>(wrapped.size());
+  ::close(out);
+  wrapped = std::string();
   struct Remover {
     std::string path;
     ~Remover() { ::unlink(path.c_str()); }
@@ -560,69 +656,20 @@ XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& 
     result.error = "cannot write a temporary file";
     return result;
   }
-  // The reader runs in a child process: a damaged or hostile file that
-  // trips it up ends that process, not the program.
-  int pipefd[2];
-  if (pipe2(pipefd, O_CLOEXEC) != 0) {
-    result.error = "cannot start the reader";
-    return result;
-  }
-  const pid_t pid = fork();
-  if (pid < 0) {
-    ::close(pipefd[0]);
-    ::close(pipefd[1]);
-    result.error = "cannot start the reader";
-    return result;
-  }
-  if (pid == 0) {
-    ::close(pipefd[0]);
-    // Confined before it reads: it can read files, use bounded memory and
-    // CPU time, and write only to the pipe. What the reader prints while it
-    // fails goes nowhere.
-    const int report = ConfineReaderChild(pipefd[1]);
-    if (report < 0) _exit(3);
-    const std::string out = Serialize(ReadWithFreexl(tmp.c_str(), sheetName, maxRows));
-    std::size_t done = 0;
-    while (done < out.size()) {
-      const ssize_t n = ::write(report, out.data() + done, out.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) _exit(2);
-      done += static_cast<std::size_t>(n);
-    }
-    _exit(0);
-  }
-  ::close(pipefd[1]);
-  std::string data;
-  char buffer[65536];
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReaderTimeout_ms);
-  bool timedOut = false, tooLarge = false;
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      timedOut = true;
-      break;
-    }
-    pollfd p{pipefd[0], POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) continue;
-    const ssize_t n = ::read(pipefd[0], buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (static_cast<std::size_t>(n) > maxReportBytes - data.size()) {
-      tooLarge = true;
-      break;
-    }
-    data.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(pipefd[0]);
-  if (timedOut || tooLarge) ::kill(pid, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
-  if (tooLarge) {
-    result = XlsReadResult{};
+  // The reader runs in a confined child too: a damaged or hostile file that
+  // trips it up ends that process, not the program. It may open the file
+  // and the code-page modules of iconv, nothing else.
+  ReaderAccess reader;
+  reader.readable.push_back(tmp);
+  if (const std::string& modules = CodePageModuleDirectory(); !modules.empty()) reader.readable.push_back(modules);
+  const ConfinedRun run = RunConfined(
+      reader, [&] { return Serialize(ReadWithFreexl(tmp.c_str(), sheetName, maxRows)); }, maxReportBytes,
+      kReaderTimeout_ms);
+  if (!run.error.empty()) {
+    result.error = run.error;
+  } else if (run.tooLarge) {
     result.error = "the workbook's cells and texts come to more than " + SizeText(maxReportBytes) + ", more than is read";
-  } else if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !Deserialize(data, result)) {
+  } else if (!run.Clean() || !Deserialize(run.report, result)) {
     result = XlsReadResult{};
     result.error = "not an Excel 97-2003 workbook, or a damaged one";
   }

@@ -65,11 +65,23 @@ inline constexpr std::uintmax_t kXlsMaxFileBytes = 32u << 20;
 // this bounds what a reader gone wrong can make the program hold.
 inline constexpr std::size_t kXlsMaxReportBytes = 64u << 20;
 
+// The reader makes room for every cell of every sheet (as its DIMENSIONS
+// record claims) when it opens a workbook, 16 bytes each: a workbook whose
+// sheets claim more together is refused before it is opened.
+inline constexpr std::uint64_t kXlsMaxOpenedCells = 8u << 20;
+
+// Checks a workbook stream's sheet sizes before the reader opens it: "" when
+// acceptable, else why not. The sheet `sheetName` may have at most `maxRows`
+// rows; every sheet at most BIFF8's rows and columns, and all together at
+// most kXlsMaxOpenedCells cells. Refusals name the sheet.
+std::string CheckWorkbookStream(const std::string& stream, const std::string& sheetName, std::size_t maxRows);
+
 // Reads the sheet `sheetName` (exact name). Refuses files over
-// kXlsMaxFileBytes and sheets of more than `maxRows` rows before any cell
-// is copied, and a reader's report over `maxReportBytes`. An empty
-// `sheetName` reads only the sheet names. The reader (libfreexl) runs in a
-// confined child process (reader_sandbox.h) with a 30-s limit.
+// kXlsMaxFileBytes, workbooks CheckWorkbookStream refuses and a sheet of
+// more than `maxRows` rows before any cell is copied, and a reader's report
+// over `maxReportBytes`. An empty `sheetName` reads only the sheet names.
+// The container (libgsf) and the reader (libfreexl) each run in a confined
+// child process (reader_sandbox.h) with a 30-s limit.
 XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& sheetName, std::size_t maxRows,
                           std::size_t maxReportBytes = kXlsMaxReportBytes);
 

@@ -130,11 +130,20 @@ TEST(ExcelImport, ReadsSheetsXlwtWroteAndRefusesBadOnesWithRowAndColumn) {
   struct Case {
     const char* variant;
     std::string error;  // "" when the file imports
+    std::string title = "门口 1";
   } cases[] = {
       {"plain", ""},
       {"no-version", ""},
       {"reordered", ""},
       {"other-sheets", ""},
+      // Another sheet longer than the import reads is not the EXPORT sheet's
+      // size; one that would make the reader allocate too much is refused.
+      {"long-other-sheet", ""},
+      {"huge-other-sheet",
+       "the workbook's sheets claim more than 8388608 cells (the sheet \"Notes\" 60001 rows by 201 columns), more than "
+       "is read"},
+      // The reader loads the code page's converter inside its confinement.
+      {"cp1252", "", "Café 1"},
       {"missing-sn-column", "row 1, column SN: the column is missing"},
       {"bad-ip", "row 3, column IPADDR: not a dotted IPv4 address"},
       {"text-port", "row 4, column HTTPPORT: not a whole number from 0 to 65535"},
@@ -150,7 +159,7 @@ TEST(ExcelImport, ReadsSheetsXlwtWroteAndRefusesBadOnesWithRowAndColumn) {
       EXPECT_EQ(r.devices[1].lanConfig.ipAddress, "10.9.0.11");
       EXPECT_EQ(r.devices[1].streamAccess.ptzPort, 8091);
       EXPECT_EQ(r.devices[1].p2pType, 2);
-      EXPECT_EQ(TitleTextFromHex(r.devices[1].titleHex), "门口 1");
+      EXPECT_EQ(TitleTextFromHex(r.devices[1].titleHex), c.title) << c.variant;
       EXPECT_EQ(r.devices[1].lanConfig.gateway, "");
     } else {
       ASSERT_TRUE(r.error) << c.variant;
@@ -190,7 +199,8 @@ TEST(ExcelImport, DamagedAndOversizedFilesAreRefused) {
   const auto start = std::chrono::steady_clock::now();
   const ImportResult r = ImportDeviceSheet(huge);
   ASSERT_TRUE(r.error);
-  EXPECT_NE(r.error->Text().find("65536 rows"), std::string::npos) << r.error->Text();
+  EXPECT_NE(r.error->Text().find("the sheet \"EXPORT\" has 65536 rows; at most 2049 are read"), std::string::npos)
+      << r.error->Text();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 
   // Exactly the limit of devices still imports.
@@ -205,6 +215,59 @@ TEST(ExcelImport, DamagedAndOversizedFilesAreRefused) {
   ASSERT_FALSE(ok.error) << ok.error->Text();
   EXPECT_EQ(ok.devices.size(), kMaxImportedDevices);
   EXPECT_EQ(ok.devices.back().serialNumber, "S2047");
+}
+
+// The sheet sizes a workbook claims (DIMENSIONS records, which the reader
+// allocates every sheet's cells from), checked before the reader opens it:
+// the row cap is the asked sheet's alone and names it; every sheet counts
+// towards the cells the reader would allocate.
+TEST(ExcelImport, SheetSizesAreCheckedPerSheet) {
+  const auto sheetOf = [](const char* name, std::size_t rows) {
+    XlsSheet s{name, {}};
+    s.rows.assign(rows, {XlsCell::Number(1)});
+    return s;
+  };
+  // Sets the claimed size of the n-th sheet.
+  const auto claim = [](std::string stream, int n, std::uint32_t rows, std::uint16_t cols) {
+    for (std::size_t at = 0; at + 4 <= stream.size();) {
+      const unsigned type = static_cast<unsigned char>(stream[at]) | static_cast<unsigned char>(stream[at + 1]) << 8;
+      const unsigned length = static_cast<unsigned char>(stream[at + 2]) | static_cast<unsigned char>(stream[at + 3]) << 8;
+      if (type == 0x0200 && n-- == 0) {
+        for (int i = 0; i < 4; ++i) stream[at + 8 + i] = static_cast<char>(rows >> (8 * i));
+        for (int i = 0; i < 2; ++i) stream[at + 14 + i] = static_cast<char>(cols >> (8 * i));
+      }
+      at += 4 + length;
+    }
+    return stream;
+  };
+  const std::string longNotes = BuildBiff8Workbook({sheetOf("Notes", 3000), sheetOf("EXPORT", 3)});
+  const std::string export2049 = BuildBiff8Workbook({sheetOf("Notes", 3), sheetOf("EXPORT", 2049)});
+  const std::string export2050 = BuildBiff8Workbook({sheetOf("Notes", 3), sheetOf("EXPORT", 2050)});
+  const std::string named = BuildBiff8Workbook({sheetOf("设备", 2050)});
+  struct Case {
+    std::string stream;
+    const char* sheet;
+    std::string error;
+  } cases[] = {
+      {longNotes, "EXPORT", ""},
+      {longNotes, "", ""},
+      {export2049, "EXPORT", ""},
+      {export2050, "EXPORT", "the sheet \"EXPORT\" has 2050 rows; at most 2049 are read"},
+      {export2050, "Notes", ""},
+      {named, "设备", "the sheet \"设备\" has 2050 rows; at most 2049 are read"},
+      // The cells of all sheets count together.
+      {claim(longNotes, 0, 65536, 127), "EXPORT", ""},
+      {claim(longNotes, 0, 65536, 128), "EXPORT",
+       "the workbook's sheets claim more than 8388608 cells (the sheet \"Notes\" 65536 rows by 128 columns), more "
+       "than is read"},
+      {claim(claim(longNotes, 0, 40000, 200), 1, 2049, 200), "EXPORT",
+       "the workbook's sheets claim more than 8388608 cells (the sheet \"Notes\" 40000 rows by 200 columns), more "
+       "than is read"},
+      {claim(longNotes, 0, 65537, 1), "EXPORT", "the sheet \"Notes\" claims more than 65536 rows or 256 columns"},
+      {claim(longNotes, 1, 3, 257), "EXPORT", "the sheet \"EXPORT\" claims more than 65536 rows or 256 columns"},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(CheckWorkbookStream(cases[i].stream, cases[i].sheet, 2049), cases[i].error) << "case " << i;
 }
 
 // Every note cell of the sheet shows one shared string of 12,000 characters:

@@ -121,10 +121,11 @@ TEST(NetworkSettings, FreeAddressIsFourThenSixOnceFourWasHandedOut) {
   EXPECT_EQ(FormatIpv4Host(second[0]), "10.1.1.6");
 }
 
-TEST(NetworkSettings, ProbingSkipsAnsweringAndUnknownAddressesAndKeepsOrder) {
+TEST(NetworkSettings, ProbingSkipsAnsweringAddressesTakesUncheckedOnesAndKeepsOrder) {
   std::vector<std::uint32_t> candidates;
   for (std::uint32_t i = 1; i <= 100; ++i) candidates.push_back(i);
-  // Odd addresses answer, multiples of 4 could not be probed: 2, 6, 10, ... are free.
+  // Odd addresses answer, multiples of 4 could not be probed (they count as
+  // free, and are named as unchecked): 2, 4, 6, ... are free.
   // Probes may still run after the call returned: their counters live on the heap.
   struct Counters {
     std::atomic<int> inFlight{0}, maxInFlight{0};
@@ -138,13 +139,19 @@ TEST(NetworkSettings, ProbingSkipsAnsweringAndUnknownAddressesAndKeepsOrder) {
     --c->inFlight;
     return a % 2 ? 1 : a % 4 == 0 ? -1 : 0;
   };
-  const auto found = ProbeFreeAddresses(candidates, 5, probe, 8);
-  EXPECT_EQ(found, (std::vector<std::uint32_t>{2, 6, 10, 14, 18}));
+  std::vector<std::uint32_t> unchecked;
+  const auto found = ProbeFreeAddresses(candidates, 5, probe, 8, nullptr, {}, &unchecked);
+  EXPECT_EQ(found, (std::vector<std::uint32_t>{2, 4, 6, 8, 10}));
+  EXPECT_EQ(unchecked, (std::vector<std::uint32_t>{4, 8}));
   EXPECT_LE(c->maxInFlight.load(), 8);
   EXPECT_GT(c->maxInFlight.load(), 1);
-  // None free: nothing comes back (the caller sends nothing).
+  // Every address answers: nothing comes back (the caller sends nothing).
   EXPECT_TRUE(ProbeFreeAddresses(candidates, 1, [](std::uint32_t) { return 1; }).empty());
-  EXPECT_TRUE(ProbeFreeAddresses(candidates, 1, [](std::uint32_t) { return -1; }).empty());
+  // No probe can run at all: the first candidates, each unchecked.
+  unchecked.clear();
+  EXPECT_EQ(ProbeFreeAddresses(candidates, 2, [](std::uint32_t) { return -1; }, 32, nullptr, {}, &unchecked),
+            (std::vector<std::uint32_t>{1, 2}));
+  EXPECT_EQ(unchecked, (std::vector<std::uint32_t>{1, 2}));
   // The answer does not wait for probes still in flight: they are held
   // until after the call returned.
   struct Gate {

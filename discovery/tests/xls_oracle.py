@@ -4,7 +4,11 @@
   xls_oracle.py dump FILE          every sheet read with xlrd: "sheet <hex name>" lines, then
                                    "<row> <col> <xlrd type> <value>" for each cell (texts as hex
                                    of their UTF-8 bytes, numbers with repr)
-  xls_oracle.py make FILE VARIANT  a sheet written with xlwt, independent of our writer
+  xls_oracle.py make FILE VARIANT  a sheet written with xlwt, independent of our writer; the
+                                   variants long-other-sheet and huge-other-sheet put a sheet
+                                   "Notes" of 3,000 rows, or one whose last cell is at row
+                                   60,001 column 201, before it; cp1252 has Latin-1 titles
+                                   and the workbook's code page set to Windows-1252
   xls_oracle.py shared FILE ROWS COLS LENGTH
                                    ROWS devices, each row followed by COLS "NOTE" cells that all
                                    show one shared string of LENGTH characters
@@ -37,6 +41,14 @@ def make(path, variant):
     book = xlwt.Workbook(encoding="utf-8")
     if variant == "other-sheets":
         book.add_sheet("Notes").write(0, 0, "keep me")
+    elif variant == "long-other-sheet":
+        notes = book.add_sheet("Notes")
+        for r in range(3000):
+            notes.write(r, 0, "note %d" % r)
+    elif variant == "huge-other-sheet":
+        notes = book.add_sheet("Notes")
+        notes.write(0, 0, "keep me")
+        notes.write(60000, 200, "far away")
     sheet = book.add_sheet("EXPORT")
     header = list(HEADER)
     rows = [device(n) for n in range(3)]
@@ -52,6 +64,9 @@ def make(path, variant):
         rows[1][0] = "10.9.0.300"
     elif variant == "text-port":
         rows[2][3] = "eighty"
+    elif variant == "cp1252":
+        for n, r in enumerate(rows):
+            r[header.index("TITLE")] = "Café %d" % n
     elif variant == "reordered":
         order = list(reversed(range(len(header))))
         header = [header[i] for i in order]
@@ -62,6 +77,15 @@ def make(path, variant):
         for c, value in enumerate(row):
             sheet.write(r, c, value)
     book.save(path)
+    if variant == "cp1252":
+        # xlwt writes Latin-1 texts 8 bits a character: the CODEPAGE record
+        # then says how to read them.
+        with open(path, "rb") as f:
+            data = f.read()
+        utf16 = bytes([0x42, 0x00, 0x02, 0x00, 0xB0, 0x04])
+        assert data.count(utf16) == 1
+        with open(path, "wb") as f:
+            f.write(data.replace(utf16, bytes([0x42, 0x00, 0x02, 0x00, 0xE4, 0x04])))
 
 
 def shared(path, rows, cols, length):

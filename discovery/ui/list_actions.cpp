@@ -10,6 +10,7 @@
 #include <QProgressDialog>
 #include <QUrl>
 #include <QWidget>
+#include <algorithm>
 #include <chrono>
 #include <string_view>
 #include <utility>
@@ -441,8 +442,9 @@ void DeviceListActions::AssignFreeAddresses(std::vector<std::string> keys, Opera
         if (self && self->progress_) self->progress_->setValue(static_cast<int>(done));
       }, Qt::QueuedConnection);
     };
-    const auto found = ProbeFreeAddresses(candidates, wanted, probe, 32, cancel.get(), progress);
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [self, keys, auth, found, cancel] {
+    std::vector<std::uint32_t> unchecked;
+    const auto found = ProbeFreeAddresses(candidates, wanted, probe, 32, cancel.get(), progress, &unchecked);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [self, keys, auth, found, unchecked, cancel] {
       if (!self) return;
       if (self->worker_.joinable()) self->worker_.join();
       self->probing_ = false;
@@ -453,13 +455,14 @@ void DeviceListActions::AssignFreeAddresses(std::vector<std::string> keys, Opera
         self->progress_->deleteLater();
         self->progress_ = nullptr;
       }
-      if (!cancel->load()) self->FinishFreeAddresses(keys, auth, found);
+      if (!cancel->load()) self->FinishFreeAddresses(keys, auth, found, unchecked);
     }, Qt::QueuedConnection);
   });
 }
 
 void DeviceListActions::FinishFreeAddresses(const std::vector<std::string>& keys, const OperatorAuth& auth,
-                                            const std::vector<std::uint32_t>& found) {
+                                            const std::vector<std::uint32_t>& found,
+                                            const std::vector<std::uint32_t>& unchecked) {
   std::size_t next = 0;
   bool ranOut = false;
   const std::string mask = list_.Network().GetNetworkParam(1), gateway = list_.Network().GetNetworkParam(2),
@@ -479,6 +482,8 @@ void DeviceListActions::FinishFreeAddresses(const std::vector<std::string>& keys
     lan.dns1 = dns1;
     lan.dns2 = dns2;
     Log("got one ip: %s\n", lan.ipAddress.c_str());
+    if (std::find(unchecked.begin(), unchecked.end(), found[next]) != unchecked.end())
+      Log("%s could not be checked: no address probe could run\n", lan.ipAddress.c_str());
     if (SendRowRecord(*row, auth) == 0) ++next;
   }
   if (ranOut) Message("NO_FREE_IP", QStringLiteral("ERROR"), static_cast<int>(PromptIcon::kError));

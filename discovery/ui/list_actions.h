@@ -148,7 +148,7 @@ class DeviceListActions : public QObject {
   // Probes for free addresses, then gives one to each row (by key) in order.
   void AssignFreeAddresses(std::vector<std::string> keys, OperatorAuth auth);
   void FinishFreeAddresses(const std::vector<std::string>& keys, const OperatorAuth& auth,
-                           const std::vector<std::uint32_t>& found);
+                           const std::vector<std::uint32_t>& found, const std::vector<std::uint32_t>& unchecked);
   std::vector<ExportedDevice> CheckedForExport(std::vector<DeviceSearchInfo>& storage) const;
   void ReplaceList(const std::vector<DeviceSearchInfo>& devices);
   QString StartFolder() const;

@@ -1,7 +1,11 @@
 #include "firmware/core/firmware_image.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -60,10 +64,7 @@ const char* HeaderErrorText(HeaderError error) {
     case HeaderError::kOpen: return "the file cannot be opened";
     case HeaderError::kShort: return "the file is shorter than an image header";
     case HeaderError::kCrc: return "header CRC error";
-    case HeaderError::kSize: return "the image size differs from the file size";
-    case HeaderError::kMagic: return "unknown image magic";
-    case HeaderError::kPartSum: return "the part sizes do not add up to the image size";
-    case HeaderError::kPartLayout: return "the parts do not follow the header in order inside the file";
+    case HeaderError::kTruncated: return "truncated image: a part ends beyond the end of the file";
     case HeaderError::kPartCrc: return "a part's CRC does not match its content";
   }
   return "unknown error";
@@ -132,77 +133,112 @@ std::array<std::uint8_t, kFirmwareHeaderSize> EncodeFirmwareHeader(const Firmwar
 HeaderError ParseFirmwareHeader(const std::uint8_t* bytes, std::uint64_t file_length, FirmwareImageHeader& out) {
   const FirmwareImageHeader h = DecodeFirmwareHeader(bytes);
   if (FirmwareHeaderCrc(bytes) != h.header_crc) return HeaderError::kCrc;
-  if (h.file_size != file_length) return HeaderError::kSize;
-  if (!HasFirmwareMagic(bytes)) return HeaderError::kMagic;
-  std::uint64_t sum = kFirmwareHeaderSize;
-  for (int i = 0; i < kFirmwarePartCount; ++i)
-    if (h.Has(i)) sum += h.Part(i).size;
-  if (sum != h.file_size) return HeaderError::kPartSum;
-  // Each present part starts where the previous one ended; absent parts are all zero.
-  if ((h.flags & ~0x1Fu) != 0) return HeaderError::kPartLayout;
-  std::uint64_t next = kFirmwareHeaderSize;
   for (int i = 0; i < kFirmwarePartCount; ++i) {
+    if (!h.Has(i)) continue;
     const FirmwarePart& p = h.Part(i);
-    if (!h.Has(i)) {
-      if (p.offset != 0 || p.size != 0 || p.crc != 0) return HeaderError::kPartLayout;
-      continue;
-    }
-    if (p.offset != next) return HeaderError::kPartLayout;
-    next += p.size;
-    if (next > file_length) return HeaderError::kPartLayout;
+    if (static_cast<std::uint64_t>(p.offset) + p.size > file_length) return HeaderError::kTruncated;
   }
   out = h;
   return HeaderError::kNone;
 }
 
-FirmwareHeaderResult ReadFirmwareHeader(const std::filesystem::path& path) {
+HeaderNotice FirmwareHeaderNotice(const FirmwareImageHeader& h, std::uint64_t file_length) {
+  if (h.file_size != file_length) return HeaderNotice::kSize;
+  if (!HasFirmwareMagic(reinterpret_cast<const std::uint8_t*>(h.magic.data()))) return HeaderNotice::kMagic;
+  std::uint64_t sum = kFirmwareHeaderSize;
+  for (int i = 0; i < kFirmwarePartCount; ++i)
+    if (h.Has(i)) sum += h.Part(i).size;
+  return sum != h.file_size ? HeaderNotice::kPartSum : HeaderNotice::kNone;
+}
+
+FirmwareHeaderResult ReadFirmwareHeader(int fd) {
   FirmwareHeaderResult r;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    r.error = HeaderError::kOpen;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
     r.detail = std::strerror(errno);
     return r;
   }
-  in.seekg(0, std::ios::end);
-  const std::streamoff end = in.tellg();
-  if (end < 0) {
-    r.error = HeaderError::kOpen;
-    r.detail = "not a seekable file";
+  if (!S_ISREG(st.st_mode)) {
+    r.detail = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
     return r;
   }
-  r.file_length = static_cast<std::uint64_t>(end);
-  in.seekg(0);
+  r.file_length = static_cast<std::uint64_t>(st.st_size);
   std::array<std::uint8_t, kFirmwareHeaderSize> bytes;
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), bytes.size())) {
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got < bytes.size()) {
     r.error = HeaderError::kShort;
     return r;
   }
   r.error = ParseFirmwareHeader(bytes.data(), r.file_length, r.header);
   if (r.error != HeaderError::kNone) r.header = DecodeFirmwareHeader(bytes.data());
+  if (r.error != HeaderError::kCrc) r.notice = FirmwareHeaderNotice(r.header, r.file_length);
+  return r;
+}
+
+FirmwareHeaderResult ReadFirmwareHeader(const std::filesystem::path& path) {
+  // Non-blocking: a FIFO under an image's name must not hang the reader.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    FirmwareHeaderResult r;
+    r.detail = std::strerror(errno);
+    return r;
+  }
+  FirmwareHeaderResult r = ReadFirmwareHeader(fd);
+  close(fd);
   return r;
 }
 
 namespace {
 
-// The check's diagnostics on standard output, one line per refused file. A size
-// or magic mismatch, or parts that do not add up, refuse the file as well: an
-// image whose header disagrees with its content is never offered to a device.
-void PrintHeaderCheckLine(const std::filesystem::path& path, const FirmwareHeaderResult& r) {
+// The check's lines on standard output: why a file is refused, or what
+// differs in an image that passes.
+void PrintHeaderCheckLines(const std::filesystem::path& path, const FirmwareHeaderResult& r) {
   switch (r.error) {
-    case HeaderError::kNone: return;
     case HeaderError::kOpen: std::printf("open file (%s) fail(%s)\n", path.c_str(), r.detail.c_str()); break;
     case HeaderError::kShort: std::printf("read error\n"); break;
     case HeaderError::kCrc: std::printf("crc error\n"); break;
-    case HeaderError::kSize:
+    default: break;
+  }
+  switch (r.error == HeaderError::kNone || r.error == HeaderError::kTruncated ? r.notice : HeaderNotice::kNone) {
+    case HeaderNotice::kNone: break;
+    case HeaderNotice::kSize:
       std::printf("size error(header->file_size = %u, total_size = %llu\n", r.header.file_size,
                   static_cast<unsigned long long>(r.file_length));
       break;
-    case HeaderError::kMagic: std::printf("magic number error\n"); break;
-    case HeaderError::kPartSum: std::printf("size error\n"); break;
-    case HeaderError::kPartLayout: std::printf("part layout error\n"); break;
-    case HeaderError::kPartCrc: std::printf("part crc error\n"); break;
+    case HeaderNotice::kMagic: std::printf("magic number error\n"); break;
+    case HeaderNotice::kPartSum: std::printf("size error\n"); break;
+  }
+  if (r.error == HeaderError::kTruncated) {
+    // Name the first part that does not fit.
+    static constexpr const char* kNames[kFirmwarePartCount] = {"kernel", "rootfs", "uboot", "tgz", "oem"};
+    for (int i = 0; i < kFirmwarePartCount; ++i) {
+      const FirmwarePart& p = r.header.Part(i);
+      const std::uint64_t end = static_cast<std::uint64_t>(p.offset) + p.size;
+      if (!r.header.Has(i) || end <= r.file_length) continue;
+      std::printf("truncated image: %s part ends at %llu, beyond the end of the file (%llu bytes)\n", kNames[i],
+                  static_cast<unsigned long long>(end), static_cast<unsigned long long>(r.file_length));
+      break;
+    }
   }
   std::fflush(stdout);
+}
+
+int FinishCheck(const std::filesystem::path& shown, const FirmwareHeaderResult& r, FirmwareImageHeader* header,
+                std::uint32_t* const (&sizes)[kFirmwarePartCount]) {
+  for (auto* s : sizes)
+    if (s) *s = 0;
+  PrintHeaderCheckLines(shown, r);
+  if (r.error != HeaderError::kNone) return -1;
+  if (header) *header = r.header;
+  for (int i = 0; i < kFirmwarePartCount; ++i)
+    if (sizes[i] && r.header.Has(i)) *sizes[i] = r.header.Part(i).size;
+  return 0;
 }
 
 }  // namespace
@@ -210,17 +246,15 @@ void PrintHeaderCheckLine(const std::filesystem::path& path, const FirmwareHeade
 int CheckFirmwareHeader(const std::filesystem::path& path, FirmwareImageHeader* header, std::uint64_t* file_length,
                         std::uint32_t* kernel_size, std::uint32_t* rootfs_size, std::uint32_t* uboot_size,
                         std::uint32_t* tgz_size, std::uint32_t* oem_size) {
-  std::uint32_t* sizes[kFirmwarePartCount] = {kernel_size, rootfs_size, uboot_size, tgz_size, oem_size};
-  for (auto* s : sizes)
-    if (s) *s = 0;
+  std::uint32_t* const sizes[kFirmwarePartCount] = {kernel_size, rootfs_size, uboot_size, tgz_size, oem_size};
   const FirmwareHeaderResult r = ReadFirmwareHeader(path);
   if (file_length) *file_length = r.file_length;
-  PrintHeaderCheckLine(path, r);
-  if (r.error != HeaderError::kNone) return -1;
-  if (header) *header = r.header;
-  for (int i = 0; i < kFirmwarePartCount; ++i)
-    if (sizes[i] && r.header.Has(i)) *sizes[i] = r.header.Part(i).size;
-  return 0;
+  return FinishCheck(path, r, header, sizes);
+}
+
+int CheckFirmwareHeader(int fd, const std::filesystem::path& shown, FirmwareImageHeader* header) {
+  std::uint32_t* const sizes[kFirmwarePartCount] = {};
+  return FinishCheck(shown, ReadFirmwareHeader(fd), header, sizes);
 }
 
 HeaderError CheckFirmwareParts(const std::filesystem::path& path, const FirmwareImageHeader& header) {

@@ -1,14 +1,19 @@
 #pragma once
 // Firmware image files: a fixed 1556-byte header (all integers little-endian)
 // followed by up to five parts (kernel, rootfs, uboot, tgz, oem), present by
-// their flags, contiguous and in that order from offset 1556. The rootfs name
-// is the image's version text.
+// their flags and read at the offsets the header gives. The rootfs name is the
+// image's version text.
 //
-// The reader checks everything a device would: the header CRC, the total size
-// against the file, the magic, every present part lying inside the file right
-// after the previous one, and the absent parts' fields being zero. Sums are
-// 64-bit, so sizes near 4 GiB cannot wrap. Reading the header never reads the
-// parts; CheckFirmwareParts reads them for their CRCs.
+// Images in the field differ from the plain layout (parts following the
+// header without gaps, total size = header plus parts): padding to a block
+// size, a signature trailer after the parts, parts aligned at 4 KiB, flag
+// bits of newer formats, CRC fields of absent parts left set, magics of other
+// makers. The check therefore refuses only what makes the image unreadable:
+// a header CRC that differs, and a present part that ends beyond the end of
+// the file (a truncated download). A total size, magic or part sum that
+// differs is only reported. Sums are 64-bit, so sizes near 4 GiB cannot
+// wrap. Reading the header never reads the parts; CheckFirmwareParts reads
+// them for their CRCs.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -68,16 +73,22 @@ struct FirmwareImageHeader {
   std::string RootfsName() const;
 };
 
+// Why an image is refused.
 enum class HeaderError {
   kNone,
-  kOpen,        // the file cannot be opened
-  kShort,       // fewer than 1556 bytes
-  kCrc,         // header CRC differs
-  kSize,        // total-size field differs from the file's length
-  kMagic,       // neither "VELOR888" nor "FIRMWARE"
-  kPartSum,     // 1556 plus the present parts' sizes differs from the total
-  kPartLayout,  // a part outside the file, overlapping, out of order, or an absent part with fields set
-  kPartCrc,     // a part's bytes do not match its CRC (CheckFirmwareParts)
+  kOpen,       // the file cannot be opened
+  kShort,      // fewer than 1556 bytes
+  kCrc,        // header CRC differs
+  kTruncated,  // a present part ends beyond the end of the file
+  kPartCrc,    // a part's bytes do not match its CRC (CheckFirmwareParts)
+};
+
+// What the check reports about a readable image without refusing it.
+enum class HeaderNotice {
+  kNone,
+  kSize,     // total-size field differs from the file's length
+  kMagic,    // neither "VELOR888" nor "FIRMWARE"
+  kPartSum,  // 1556 plus the present parts' sizes differs from the total
 };
 
 // A short English text for log lines and message boxes.
@@ -93,11 +104,20 @@ FirmwareImageHeader DecodeFirmwareHeader(const std::uint8_t* bytes);
 // Encodes the record; the CRC field is written as given.
 std::array<std::uint8_t, kFirmwareHeaderSize> EncodeFirmwareHeader(const FirmwareImageHeader& header);
 
-// Checks 1556 header bytes of a file of `file_length` bytes; on kNone `out` holds the header.
+// Checks 1556 header bytes of a file of `file_length` bytes: kCrc, kTruncated
+// or kNone; on kNone `out` holds the header, and every present part lies
+// inside the file (offset plus size, in 64 bits), so its bytes can be read at
+// its offset.
 HeaderError ParseFirmwareHeader(const std::uint8_t* bytes, std::uint64_t file_length, FirmwareImageHeader& out);
+
+// The first of the header's reports, in this order: the total size against
+// the file's length, then the magic, then the sum of the present parts
+// against the total size.
+HeaderNotice FirmwareHeaderNotice(const FirmwareImageHeader& header, std::uint64_t file_length);
 
 struct FirmwareHeaderResult {
   HeaderError error = HeaderError::kOpen;
+  HeaderNotice notice = HeaderNotice::kNone;  // of a header that passed its CRC
   FirmwareImageHeader header;
   std::uint64_t file_length = 0;
   std::string detail;  // the system's error text for kOpen
@@ -105,18 +125,26 @@ struct FirmwareHeaderResult {
 // Opens the file and checks its header. After an error found in the header's
 // bytes, `header` holds them decoded but unchecked.
 FirmwareHeaderResult ReadFirmwareHeader(const std::filesystem::path& path);
+// The same on an open descriptor (read with pread; its offset is untouched).
+FirmwareHeaderResult ReadFirmwareHeader(int fd);
 
-// 0 when the header was read and passes every check, else -1, with one line
-// on standard output saying why ("open file (..) fail(..)", "read error",
-// "crc error", "size error(...", "magic number error", "size error"). On 0 the header
-// and the sizes of the present parts are filled (absent parts: 0); every size
-// output is 0 on -1. Null outputs are skipped.
+// 0 when the header was read, its CRC is right and its present parts lie
+// inside the file, else -1. Writes the check's lines on standard output:
+// why the file is refused ("open file (..) fail(..)", "read error", "crc
+// error", "truncated image: ..."), and for an image that passes, what differs
+// without refusing it ("size error(header->file_size = .., total_size = ..",
+// "magic number error", "size error"). On 0 the header and the sizes of the
+// present parts are filled (absent parts: 0); every size output is 0 on -1.
+// Null outputs are skipped.
 int CheckFirmwareHeader(const std::filesystem::path& path, FirmwareImageHeader* header, std::uint64_t* file_length,
                         std::uint32_t* kernel_size, std::uint32_t* rootfs_size, std::uint32_t* uboot_size,
                         std::uint32_t* tgz_size, std::uint32_t* oem_size);
+// The same check on a file already open; `shown` names it in the lines.
+int CheckFirmwareHeader(int fd, const std::filesystem::path& shown, FirmwareImageHeader* header);
 
-// Reads the present parts of a file whose header passed and compares their
-// CRCs: kNone, kPartCrc, kOpen or kShort (the file changed under us).
+// Reads the present parts of a file whose header passed, each at its offset,
+// and compares their CRCs: kNone, kPartCrc, kOpen or kShort (the file changed
+// under us).
 HeaderError CheckFirmwareParts(const std::filesystem::path& path, const FirmwareImageHeader& header);
 
 // True when the first eight bytes are one of the two magics.

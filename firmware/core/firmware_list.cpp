@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <system_error>
 #include <vector>
 
@@ -60,16 +59,15 @@ std::vector<std::string> EntryNames(const fs::path& dir) {
 }
 
 // The image the file server serves under `name` (the helper's own rule), when
-// its header passes: true with the header and the modification time.
-bool ReadServedImage(int root_fd, std::string_view name, FirmwareImageHeader& header, std::int64_t& modified) {
+// the header check passes: true with the header and the modification time.
+// The check writes its lines on standard output, naming the file by `shown`.
+bool ReadServedImage(int root_fd, std::string_view name, const fs::path& shown, FirmwareImageHeader& header,
+                     std::int64_t& modified) {
   ServedFile file;
   if (OpenServedFile(root_fd, name, file) != OpenResult::kOk) return false;
   // The header of the very file opened, not of whatever the name leads to later.
   struct stat st {};
-  std::array<std::uint8_t, kFirmwareHeaderSize> bytes;
-  const bool ok = fstat(file.fd, &st) == 0 &&
-                  pread(file.fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()) &&
-                  ParseFirmwareHeader(bytes.data(), file.size, header) == HeaderError::kNone;
+  const bool ok = fstat(file.fd, &st) == 0 && CheckFirmwareHeader(file.fd, shown, &header) == 0;
   close(file.fd);
   if (ok) modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
   return ok;
@@ -93,7 +91,7 @@ FirmwareList ListFirmwareFiles(std::string_view folder) {
     if (!EndsWithBin(name)) continue;
     FirmwareImageHeader header;
     std::int64_t modified = 0;
-    if (!ReadServedImage(root.get(), name, header, modified)) continue;
+    if (!ReadServedImage(root.get(), name, dir / name, header, modified)) continue;
     // The entry's version field holds 255 characters and its terminator.
     std::string version = header.RootfsName();
     if (version.size() > kFirmwareNameSize - 1) version.resize(kFirmwareNameSize - 1);
@@ -113,7 +111,7 @@ std::string FindServedFactoryImage(std::string_view folder) {
       continue;
     FirmwareImageHeader header;
     std::int64_t modified = 0;
-    if (ReadServedImage(root.get(), name, header, modified)) return name;
+    if (ReadServedImage(root.get(), name, dir / name, header, modified)) return name;
   }
   return {};
 }

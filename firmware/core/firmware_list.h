@@ -19,14 +19,15 @@ using FirmwareList = std::map<std::string, FirmwareListEntry>;
 
 // Every "*.bin" file of the folder (the extension in any case) that the TFTP
 // helper serves (OpenServedFile: a regular file, no link leading out of the
-// folder) and whose header passes the header check. The folder may use '\'
-// separators and may lack a trailing one. An empty list when the folder is
-// missing or holds no image.
+// folder) and whose header passes CheckFirmwareHeader, run on the descriptor
+// that rule opened; the check's lines go to standard output. The folder may
+// use '\' separators and may lack a trailing one. An empty list when the
+// folder is missing or holds no image.
 FirmwareList ListFirmwareFiles(std::string_view folder);
 
 // The factory image: the first "firmware_*.bin" file, in name order, whose
 // name holds "factory_zq" after its first character, that the helper serves
-// and whose header passes; its file name, empty when none.
+// and whose header passes the same check; its file name, empty when none.
 std::string FindServedFactoryImage(std::string_view folder);
 
 // The folder text with '\' turned into '/' and a trailing '/'.

@@ -1,8 +1,11 @@
 #pragma once
 // Whether a file may be sent to devices as a firmware image. A file that
-// carries the image magic must pass the whole header check and the CRC of
-// every part; a file without the magic goes to the device as it is (the
-// device checks it). The verdict is remembered by path, size and modification
+// carries the image magic is kept back only when it is certainly broken: its
+// header CRC differs, it is shorter than its header or its parts (a truncated
+// download), or a present part's bytes do not match their CRC. Everything the
+// header check accepts otherwise is sent (padding, trailers, aligned parts,
+// sizes that do not add up). A file without the magic goes to the device as
+// it is (the device checks it). The verdict is remembered by path, size and modification
 // time, so a batch of hundreds of devices reads an image once. Thread-safe.
 #include <cstdint>
 #include <filesystem>

@@ -115,12 +115,14 @@ std::string RecoveryServer::FirmwareRequest(std::uint32_t sender, const Recovery
     return FormatRecoveryReply(reply);
   }
   // The probes take time: no lock while they run.
-  reply.dev_ip = PickDeviceIp(sender, request.uuid);
+  bool unchecked = false;
+  reply.dev_ip = PickDeviceIp(sender, request.uuid, &unchecked);
   if (reply.dev_ip.empty()) {
     log(type + ":no free address");
     reply.result = -1;
     return FormatRecoveryReply(reply);
   }
+  if (unchecked) log(type + ":" + reply.dev_ip + ":the address could not be checked (no address probe could run)");
 
   BootDeviceInfo posted;
   bool known = false;
@@ -229,7 +231,7 @@ std::string RecoveryServer::ChooseFirmwareFile(std::string_view dev_type) {
   return FindServedFactoryImage(folder);
 }
 
-std::string RecoveryServer::PickDeviceIp(std::uint32_t /*sender*/, const std::string& uuid) {
+std::string RecoveryServer::PickDeviceIp(std::uint32_t /*sender*/, const std::string& uuid, bool* unchecked) {
   const std::uint32_t adapter = ntohl(AdapterAddress());
   if (adapter == 0) return {};
   const std::uint32_t network = adapter & 0xFFFFFF00u;
@@ -250,16 +252,18 @@ std::string RecoveryServer::PickDeviceIp(std::uint32_t /*sender*/, const std::st
       if (candidate == adapter || held_.count(candidate) || probing_.count(candidate)) continue;
       probing_.insert(candidate);  // claimed while it is probed
     }
-    // Only a probe that ran and got no answer makes an address free: one that
-    // could not run (-1) says nothing about it.
+    // An address that answers is in use. One whose probe could not run at
+    // all (-1: no ICMP socket and no ping program) is taken as free, as
+    // without a probe the device could not be recovered at all.
     const int answered = hooks_.probe ? hooks_.probe(htonl(candidate)) : -1;
     std::lock_guard lock(mutex_);
     probing_.erase(candidate);
-    if (answered != 0) continue;
+    if (answered > 0) continue;
     if (cancelled_.load()) return {};  // no reply goes out: nothing is held
     ReleaseLocked(uuid);  // the device leaves the address it held
     holders_[uuid] = Holder{candidate, Now()};
     held_.insert(candidate);
+    if (unchecked) *unchecked = answered < 0;
     DebugLogPrintf("got one ip: %s\n", Dotted(candidate).c_str());
     return Dotted(candidate);
   }

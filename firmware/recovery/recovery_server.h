@@ -5,7 +5,8 @@
 // devices still want a factory restore.
 //
 // Thread use: HandleRequest may run on several workers at once (a firmware
-// request probes candidate addresses, up to ~200 ms each); the UI thread sets
+// request probes candidate addresses, up to ~200 ms each, about a second
+// each through the system's ping program); the UI thread sets
 // the adapter and folder and asks the restore queries. One mutex guards the
 // table and the firmware list and is never held while an address is probed or
 // a hook runs.
@@ -74,11 +75,13 @@ class RecoveryServer : public discovery::RecoveryMarks {
   // type), else a "firmware_*factory_zq*.bin" image of the folder that passes
   // the header check; its file name, empty when none.
   std::string ChooseFirmwareFile(std::string_view dev_type);
-  // A free address in the adapter's /24 (round robin, probed; a probe that
-  // could not run counts as in use), from then on held by `uuid`, which gives
-  // back the one it held before. Never one another device holds. Empty
-  // without adapter or when no address is free (nothing is then held).
-  std::string PickDeviceIp(std::uint32_t sender, const std::string& uuid);
+  // A free address in the adapter's /24 (round robin, probed), from then on
+  // held by `uuid`, which gives back the one it held before. Never one that
+  // answered its probe or that another device holds. A candidate whose probe
+  // could not run at all counts as free, with `*unchecked` set so the caller
+  // says so. Empty without adapter or when no address is free (nothing is
+  // then held).
+  std::string PickDeviceIp(std::uint32_t sender, const std::string& uuid, bool* unchecked = nullptr);
   // How many addresses devices hold now (the silent ones released first).
   std::size_t HeldAddresses();
   // A MAC text not handed out before in this run.

@@ -6,6 +6,7 @@
 
 #include <VaRurOvoDiv/zq_netsdk_ipc.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -231,6 +232,67 @@ TEST_F(FirmwareLan, DevicesRefuseBadImagesAndAutomaticUpgradeRunsOnce) {
     // The refused image was received whole (and journaled), never written.
     ASSERT_EQ(h.ReceivedFiles(2).size(), 1u);
     EXPECT_NE(h.ReceivedFiles(2)[0].find("sha256=" + test::Sha256Hex(bad)), std::string::npos);
+  });
+}
+
+// Images as met in the field (padding, a signature trailer, parts aligned or
+// reordered, a newer flag bit, an absent part's CRC left set, another maker's
+// magic) are sent by the upgrade button and taken by the device; only an
+// image that is certainly broken is kept back, with the reason, and reaches
+// no device.
+TEST_F(FirmwareLan, UpgradeSendsEveryImageTheCheckAcceptsAndKeepsBackBrokenOnes) {
+  const fs::path dir = kelvara::test::MakeTempDir("field");
+  const std::string cmd = "python3 '" + (kelvara::test::SourceDir() / "firmware/tests/make_images.py").string() +
+                          "' '" + dir.string() + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  struct Sent {
+    const char* name;
+    const char* version;
+  };
+  const std::vector<Sent> sent = {
+      {"padded_4k.bin", "V9_full"},      {"padded_4k_total.bin", "V9_full"}, {"signature_trailer.bin", "V9_full"},
+      {"aligned_4k.bin", "V9_full"},     {"unknown_flag.bin", "V9_flag"},    {"absent_crc_set.bin", "V9_two"},
+      {"other_magic.bin", "V9_full"},    {"out_of_order.bin", "V9_full"},    {"overlap.bin", "V9_full"}};
+  const std::vector<std::pair<const char*, HeaderError>> kept = {{"bad_crc.bin", HeaderError::kCrc},
+                                                                 {"truncated.bin", HeaderError::kTruncated},
+                                                                 {"bad_part_crc.bin", HeaderError::kPartCrc},
+                                                                 {"aligned_wrong_crc.bin", HeaderError::kPartCrc}};
+  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = static_cast<int>(sent.size())}));
+  StartDevices(*lan, std::vector<std::string>(sent.size(), "NVS-NVR-X5"));
+
+  lan->CallInThread(LanSide::kPc, [&] {
+    test::UpgradeHarness h(*sim_);
+    ASSERT_TRUE(h.LoginAll(10s));
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+      SCOPED_TRACE(sent[i].name);
+      for (std::size_t k = 0; k < sent.size(); ++k) h.Row(static_cast<int>(k)).checked = k == i;
+      h.window.fields[ctl::kFirmwareFile] = (dir / sent[i].name).string();
+      h.actions->OnUpgradeByFile();
+      EXPECT_TRUE(h.window.boxes.empty()) << h.window.boxes.back();
+      ASSERT_TRUE(h.FinishRun(20s));
+      h.window.busy = false;  // the watch timer's end of the run
+      const UpgradeJob* job = h.actions->Jobs().Find(h.Row(static_cast<int>(i)).m_loginHandle);
+      ASSERT_NE(job, nullptr);
+      EXPECT_EQ(job->state, JobState::kDone) << JobStateName(job->state);
+      // The device received the very file, whole, and took it.
+      const std::string bytes = Read(dir / sent[i].name);
+      const auto files = h.ReceivedFiles(static_cast<int>(i));
+      ASSERT_EQ(files.size(), 1u);
+      EXPECT_EQ(files[0], "kind=2 size=" + std::to_string(bytes.size()) + " sha256=" + test::Sha256Hex(bytes) +
+                              " name=" + sent[i].name);
+      EXPECT_EQ(sim_->device(static_cast<int>(i)).config().fs_version, sent[i].version);
+    }
+    for (const auto& [name, error] : kept) {
+      SCOPED_TRACE(name);
+      for (std::size_t k = 0; k < sent.size(); ++k) h.Row(static_cast<int>(k)).checked = true;
+      h.window.boxes.clear();
+      h.window.fields[ctl::kFirmwareFile] = (dir / name).string();
+      h.actions->OnUpgradeByFile();
+      EXPECT_EQ(h.window.boxes, std::vector<std::string>{std::string("MSG_FIRMWARE_REFUSED: ") + HeaderErrorText(error)});
+      EXPECT_FALSE(h.window.busy);
+    }
+    h.PumpUntil([] { return false; }, 300ms);
+    for (std::size_t k = 0; k < sent.size(); ++k) EXPECT_EQ(h.ReceivedFiles(static_cast<int>(k)).size(), 1u) << k;
   });
 }
 

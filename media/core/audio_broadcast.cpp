@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "common/debug_log.h"
+#include "common/language_table.h"
 #include "common/path_component.h"
 #include "common/device_reply_xml.h"
 #include "common/xml_guard.h"
@@ -368,26 +369,45 @@ void DeviceFileList::Upload(int login, const std::vector<std::string>& paths) {
   if (login < 1 || paths.empty()) return;
   uploadQueue_ = paths;
   uploadLogin_ = login;
-  UploadNextFile(login);
+  uploading_ = false;
+  uploadQueueOpen_ = true;
+  uploadsArrived_ = 0;
+  uploadsFailed_ = 0;
+  StartNextUpload(login);
 }
 
-void DeviceFileList::UploadNextFile(int login) {
+bool DeviceFileList::UploadNextFile(int login) {
+  if (login != uploadLogin_) return false;
+  if (uploading_) ++uploadsArrived_;
+  uploading_ = false;
+  return StartNextUpload(login);
+}
+
+bool DeviceFileList::StartNextUpload(int login) {
   // A refused upload is reported for its file and the queue goes on.
-  while (login == uploadLogin_ && !uploadQueue_.empty()) {
+  while (!uploadQueue_.empty()) {
     const std::string path = uploadQueue_.front();
     uploadQueue_.erase(uploadQueue_.begin());
     std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : path;
     std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::toupper(c); });
     const int rc = tail == ".MP3" ? sdk_.UploadOEMMp3File(login, path) : sdk_.UploadOEMAppFile(login, path);
     uploading_ = rc == 0;
-    if (rc == 0) return;  // event 14 or 15 asks for the next
+    if (rc == 0) return false;  // event 14 or 15 asks for the next
+    ++uploadsFailed_;
     view_.SetDeviceStatus(login, "MSGTIP7");
   }
-  if (login == uploadLogin_) uploading_ = false;
+  if (!uploadQueueOpen_) return false;
+  // The last file has ended: the queue's outcome stays in the status.
+  uploadQueueOpen_ = false;
+  if (uploadsFailed_ == 0)
+    view_.SetDeviceStatus(login, LangKey("UPLOAD_FILES_DONE"));
+  else if (uploadsArrived_ > 0)
+    view_.SetDeviceStatus(login, "MSGTIP7");
+  return uploadsArrived_ > 0 && (outstandingLogin_ == login || outstandingLogin_ == 0);
 }
 
-void DeviceFileList::OnUploadFailed(int login, const std::string& text) {
-  if (login != uploadLogin_ || !uploading_) return;
+bool DeviceFileList::OnUploadFailed(int login, const std::string& text) {
+  if (login != uploadLogin_ || !uploading_) return false;
   // Another transfer of the device (an upgrade, a configuration file) is not
   // the queue's; an outcome that names no kind is taken as the queue's.
   TiXmlDocument doc;
@@ -395,10 +415,11 @@ void DeviceFileList::OnUploadFailed(int login, const std::string& text) {
   int kind = 0;
   if (root != nullptr && root->QueryIntAttribute("Kind", &kind) == TIXML_SUCCESS && kind != kTransferKindOemApp &&
       kind != kTransferKindOemMp3)
-    return;
+    return false;
   view_.SetDeviceStatus(login, "MSGTIP7");
+  ++uploadsFailed_;
   uploading_ = false;
-  UploadNextFile(login);
+  return StartNextUpload(login);
 }
 
 void DeviceFileList::Delete(int login, const std::vector<std::string>& names) {

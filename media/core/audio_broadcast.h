@@ -186,12 +186,19 @@ class DeviceFileList {
   const std::vector<std::string>& Files() const { return files_; }
   bool Querying() const { return queryLogin_ > 0; }
 
+  // Uploads the files to the device one after the other. When the last one
+  // has ended, the device's status says how the queue went: the success
+  // text when every file arrived, "MSGTIP7" when one did not (a later
+  // file's "File sent" must not hide an earlier failure).
   void Upload(int login, const std::vector<std::string>& paths);
-  // Event 14 of a device: its upload finished; the next one starts.
-  void UploadNextFile(int login);
+  // Event 14 of a device: its upload finished; the next one starts. True
+  // when that ended the queue, a file arrived, and the list shows this
+  // device's files or none yet: the window then asks for the list again.
+  bool UploadNextFile(int login);
   // Event 15 of a device (text: the SDK's outcome with the transfer kind):
-  // a failed upload of the queue is reported and the next one starts.
-  void OnUploadFailed(int login, const std::string& text);
+  // a failed upload of the queue is reported and the next one starts; true
+  // as for UploadNextFile.
+  bool OnUploadFailed(int login, const std::string& text);
   std::size_t UploadsLeft() const { return uploadQueue_.size(); }
 
   // Asks the device to delete the named files; a row goes when the device
@@ -218,6 +225,7 @@ class DeviceFileList {
 
  private:
   void AskPage();
+  bool StartNextUpload(int login);
 
   BroadcastSdk& sdk_;
   BroadcastView& view_;
@@ -232,6 +240,9 @@ class DeviceFileList {
   int uploadLogin_ = 0;
   std::vector<std::string> uploadQueue_;
   bool uploading_ = false;  // a file of the queue is on its way
+  bool uploadQueueOpen_ = false;  // the queue has not ended yet
+  int uploadsArrived_ = 0;
+  int uploadsFailed_ = 0;
   // Deletes sent and not answered, in request order (a login's replies come
   // in that order).
   std::vector<std::pair<int, std::string>> pendingDeletes_;

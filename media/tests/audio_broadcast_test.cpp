@@ -350,6 +350,52 @@ TEST(DeviceFilesTest, UploadsDeletesListenAndDownloads) {
   EXPECT_EQ(sdk.calls.size(), 3u);
 }
 
+// The end of an upload queue: the device's status says how the queue went,
+// once, and the list is asked again only when a file arrived and the list
+// shows that device's files or none yet.
+TEST(DeviceFilesTest, UploadQueueEndsWithItsOutcomeAndAListingOfThatDevice) {
+  using Statuses = std::vector<std::pair<int, std::string>>;
+  const std::string ok = "event14", start = "refused", fail = "event15";  // how each file ends
+  struct Case {
+    const char* name;
+    std::vector<std::string> outcomes;
+    int listed;  // the device whose files the list shows, 0: none
+    Statuses statuses;
+    bool askAgain;
+  } cases[] = {
+      {"all arrive", {ok, ok}, 0, {{5, "UPLOAD_FILES_DONE"}}, true},
+      {"all arrive, list of the device", {ok}, 5, {{5, "UPLOAD_FILES_DONE"}}, true},
+      {"all arrive, list of another device", {ok, ok}, 6, {{5, "UPLOAD_FILES_DONE"}}, false},
+      {"refused at start, then one arrives", {start, ok}, 0, {{5, "MSGTIP7"}, {5, "MSGTIP7"}}, true},
+      {"one arrives, the last fails", {ok, fail}, 5, {{5, "MSGTIP7"}, {5, "MSGTIP7"}}, true},
+      {"none arrives", {fail, start}, 5, {{5, "MSGTIP7"}, {5, "MSGTIP7"}}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingSdk sdk;
+    RecordingView view;
+    DeviceFileList files(sdk, view);
+    if (c.listed > 0) files.Query(c.listed, DeviceFileKind::Mp3);
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < c.outcomes.size(); ++i) {
+      paths.push_back("/m/f" + std::to_string(i) + ".bin");
+      if (c.outcomes[i] == start) sdk.refuse["UploadOEMAppFile 5 " + paths.back()] = -1;
+    }
+    files.Upload(5, paths);
+    bool askAgain = false;
+    for (const std::string& outcome : c.outcomes) {
+      if (outcome == start) continue;
+      EXPECT_FALSE(askAgain) << "asked before the queue ended";
+      askAgain = outcome == ok ? files.UploadNextFile(5) : files.OnUploadFailed(5, "<RESPONSE_PARAM Kind=\"3\" />");
+    }
+    EXPECT_EQ(view.statuses, c.statuses);
+    EXPECT_EQ(askAgain, c.askAgain);
+    // A later completion of some other transfer ends nothing more.
+    EXPECT_FALSE(files.UploadNextFile(5));
+    EXPECT_EQ(view.statuses, c.statuses);
+  }
+}
+
 TEST(DeviceFilesTest, DeleteAndListenChangeOnlyWhenTheDeviceDidIt) {
   RecordingSdk sdk;
   RecordingView view;

@@ -160,7 +160,8 @@ TEST_F(AudioFilesLan, ListingPagesEndAndNeverMix) {
 }
 
 // Uploads: a device that refuses reports each file and the queue goes on;
-// the store changes only by the files that arrived, byte for byte.
+// the store changes only by the files that arrived, byte for byte; a queue
+// that delivered its files ends with the success text and the list of them.
 TEST_F(AudioFilesLan, UploadsReportEachRefusalAndGoOn) {
   const fs::path dir = root_ / "music";
   fs::create_directories(dir);
@@ -174,16 +175,25 @@ TEST_F(AudioFilesLan, UploadsReportEachRefusalAndGoOn) {
   ASSERT_EQ(Control("oem 0 fault upload 1"), "ok");
   dlg_->OnUploadFiles();
   ASSERT_TRUE(sim_->PumpUntil([this] { return Count("MSGTIP7") == 3; }, 10000ms)) << statuses_.size();
+  sim_->Drain();
   EXPECT_EQ(dlg_->Files().UploadsLeft(), 0u);
+  EXPECT_EQ(statuses_.size(), 3u);  // no success text, no listing
+  EXPECT_EQ(sim_->Received(0, 1021).size(), 0u);
   EXPECT_TRUE(Store("mp3").empty());
   EXPECT_TRUE(Store("app").empty());
 
+  // Accepted: the success text once the last file is in, and the list (never
+  // asked for by the user) shows the device's MP3 files.
   ASSERT_EQ(Control("oem 0 fault upload 0"), "ok");
   statuses_.clear();
   dlg_->OnUploadFiles();
-  ASSERT_TRUE(sim_->PumpUntil([this] { return Store("mp3").size() == 2 && Store("app").size() == 1; }, 10000ms));
+  ASSERT_TRUE(sim_->PumpUntil([this] { return Count("UPLOAD_FILES_DONE") == 1; }, 10000ms)) << statuses_.size();
+  ASSERT_TRUE(QueryDone());
   sim_->Drain();
-  EXPECT_EQ(Count("MSGTIP7"), 0u);
+  EXPECT_EQ(Store("mp3").size(), 2u);
+  EXPECT_EQ(Store("app").size(), 1u);
+  EXPECT_EQ(statuses_, (std::vector<std::pair<int, std::string>>{{Login(), "UPLOAD_FILES_DONE"}}));
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"/oem/mp3/a&b'q.mp3", "/oem/mp3/door bell.MP3"}));
   std::string stored;
   ASSERT_TRUE(sim_->Sim().device(0).oem_files().Read("/oem/mp3/door bell.MP3", stored));
   EXPECT_EQ(stored, mp3Bytes);
@@ -192,10 +202,17 @@ TEST_F(AudioFilesLan, UploadsReportEachRefusalAndGoOn) {
   ASSERT_TRUE(sim_->Sim().device(0).oem_files().Read("/oem/app/panel.bin", stored));
   EXPECT_EQ(stored, "application");
 
-  // The new files are listed by the next query.
-  dlg_->OnQueryDeviceFiles();
+  // With the list showing this device's application files, one more upload
+  // lists them again.
+  dlg_->ControlAs<QRadioButton>(CAudioPlayDlg::kKindApp)->setChecked(true);  // lists the APP files
   ASSERT_TRUE(QueryDone());
-  EXPECT_EQ(Shown(), (std::vector<std::string>{"/oem/mp3/a&b'q.mp3", "/oem/mp3/door bell.MP3"}));
+  EXPECT_EQ(Shown(), std::vector<std::string>{"/oem/app/panel.bin"});
+  Write(dir / "second.bin", "more");
+  chosen_ = {(dir / "second.bin").string()};
+  dlg_->OnUploadFiles();
+  ASSERT_TRUE(sim_->PumpUntil([this] { return Shown().size() == 2; }, 10000ms));
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"/oem/app/panel.bin", "/oem/app/second.bin"}));
+  EXPECT_EQ(Count("UPLOAD_FILES_DONE"), 2u);
 }
 
 // Listen, delete and download against the device's state: a refusal is

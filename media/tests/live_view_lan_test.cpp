@@ -129,6 +129,8 @@ class LiveViewLanTest : public ::testing::Test {
     host.row_count = [this] { return static_cast<int>(rows_.size()); };
     host.mark_rows = [this](std::optional<int> login) { marks_.push_back(login ? *login : -1); };
     host.display_switch = [this](int id) { return switches_.count(id) != 0 ? switches_[id] : 1; };
+    host.sound_checked = [this] { return sound_checked_; };
+    host.sound_wanted = [this] { ++sound_wanted_; };
     host.documents = kelvara::test::MakeTempDir("docs");
     host.private_dir = kelvara::test::MakeTempDir("private");
     video_ = std::make_unique<ui::CDialogVideo>();
@@ -182,6 +184,8 @@ class LiveViewLanTest : public ::testing::Test {
   std::vector<LiveRow> rows_;
   std::map<int, int> switches_;  // display switches; absent: on
   std::vector<int> marks_;  // the device list's rows marked for the selected pane (-1: none)
+  bool sound_checked_ = false;  // the main window's Audio box
+  int sound_wanted_ = 0;        // panes the live view turned to be heard
   std::unique_ptr<ui::CDialogVideo> video_;
   ui::CWndManager* grid_ = nullptr;
   std::unique_ptr<LiveView> view_;
@@ -346,6 +350,13 @@ TEST_F(LiveViewLanTest, SelectedPaneMarksItsDeviceRows) {
   ASSERT_EQ(view_->StartPanePreview(6, 0, 1, 0, 0), 0);
   EXPECT_EQ(last_mark_after([&] { grid_->SelectPane(0); }), 61);
   EXPECT_EQ(last_mark_after([&] { view_->CloseAllPreviews(); }), -1);
+  // With the Audio box ticked, the pane that is to be heard is announced (the
+  // main window says so when there is no audio output); without it, none was.
+  EXPECT_EQ(sound_wanted_, 0);
+  sound_checked_ = true;
+  ASSERT_EQ(view_->StartPanePreview(6, 0, 1, 0, 0), 0);
+  QApplication::processEvents();
+  EXPECT_EQ(sound_wanted_, 1);
 }
 
 // The focusing window's grid: 3 x 3 green cells over every playing pane, and gone again.

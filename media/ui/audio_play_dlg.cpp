@@ -45,8 +45,12 @@ class CAudioPlayDlg::IntercomSeam : public device::IntercomDialog {
  public:
   explicit IntercomSeam(CAudioPlayDlg& dlg) : dlg_(dlg) {}
   bool Exists() const override { return true; }
-  void UploadNextFile(int handle) override { dlg_.files_.UploadNextFile(handle); }
-  void OnUploadFailed(int handle, const std::string& text) override { dlg_.files_.OnUploadFailed(handle, text); }
+  void UploadNextFile(int handle) override {
+    if (dlg_.files_.UploadNextFile(handle)) dlg_.QueryAfterUpload(handle);
+  }
+  void OnUploadFailed(int handle, const std::string& text) override {
+    if (dlg_.files_.OnUploadFailed(handle, text)) dlg_.QueryAfterUpload(handle);
+  }
   void OnDeviceTalkEvent(int handle, int event) override { dlg_.broadcast_.OnDeviceTalkEvent(handle, event); }
   void OnConfigReply(int handle, int command, int result, const std::string& text) override {
     if (command == 507) dlg_.settings_.OnAudioCaptureReply(handle, result, text);
@@ -358,6 +362,12 @@ void CAudioPlayDlg::AppendDeviceRows(std::size_t added) {
 void CAudioPlayDlg::OnQueryDeviceFiles() {
   const int login = SelectedLogin();
   if (login < 1) return;
+  files_.Query(login, IsChecked(kKindMp3) ? DeviceFileKind::Mp3 : DeviceFileKind::App);
+  RefreshDeviceList();
+}
+
+void CAudioPlayDlg::QueryAfterUpload(int login) {
+  // The device's list with the files just sent, of the kind the radios show.
   files_.Query(login, IsChecked(kKindMp3) ? DeviceFileKind::Mp3 : DeviceFileKind::App);
   RefreshDeviceList();
 }

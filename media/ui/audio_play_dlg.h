@@ -101,6 +101,8 @@ class CAudioPlayDlg : public ui::CXDlg, public BroadcastView {
   std::vector<std::string> SelectedDeviceFiles() const;
   BroadcastSettings ReadSettings() const;
   void RefreshDeviceList();
+  // The upload queue to this device ended with files on it.
+  void QueryAfterUpload(int login);
   // A listing page's new names, the last `added` of the list, as new rows.
   void AppendDeviceRows(std::size_t added);
   int FormatValue() const;

@@ -524,9 +524,12 @@ void LiveView::SetSelectedPaneAudio(bool on) {
     else ZQ_PLAYER_SetAudioOff();
   }
   if (s == 1) {
-    std::lock_guard lock(map_mutex_);
-    for (auto& [pane, other] : panes_)
-      if (other != r) other->m_audioWanted.store(0);  // one pane is heard at a time
+    {
+      std::lock_guard lock(map_mutex_);
+      for (auto& [pane, other] : panes_)
+        if (other != r) other->m_audioWanted.store(0);  // one pane is heard at a time
+    }
+    if (host_.sound_wanted) host_.sound_wanted();
   }
 }
 

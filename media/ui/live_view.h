@@ -76,6 +76,8 @@ struct LiveViewHost {
   // handle); nullopt: no pane device, every row back to normal.
   std::function<void(std::optional<int> login_handle)> mark_rows;
   std::function<bool()> sound_checked;
+  // A pane is to be heard (the main window says when there is no audio output).
+  std::function<void()> sound_wanted;
   std::function<void(const std::string& text, const std::string& caption)> error_box;
   std::function<void(const std::string& url)> open_url;  // web page or folder
   // Uploads a configuration file to a device (digital zoom); its result.

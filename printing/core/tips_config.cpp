@@ -22,8 +22,10 @@ bool InRange(Range r, double v) {
     case Range::kCount: return v >= 1 && v <= kMaxLabelCount;
     case Range::kPositiveLength: return v > 0 && v <= kMaxLabelMm;
     case Range::kPosition: return v >= 0 && v <= kMaxLabelMm;
-    // Every weight the dialog's lists offer; drawing clamps what the font takes.
-    case Range::kWeight: return v >= 100 && v <= 1200;
+    // Every weight a layout can hold: the lists' 100 to 1200, and 9, which
+    // the serial line's list without a selection stores. Drawing clamps
+    // what the font takes.
+    case Range::kWeight: return v >= 1 && v <= 1200;
     case Range::kFlag: return v == 0 || v == 1;
   }
   return false;

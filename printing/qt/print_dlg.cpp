@@ -209,9 +209,15 @@ void CPrintDlg::FillControls() {
   SetCheck(tips_ids::kMacEnable, form.macEnable);
   SetCheck(tips_ids::kCustom1Enable, form.custom1Enable);
   SetCheck(tips_ids::kCustom2Enable, form.custom2Enable);
-  // Selected by text: a stored weight that is not in the list leaves none selected.
+  // Selected by text: a stored weight that is not in the list leaves none
+  // selected (a filled combo box would otherwise keep showing its first item).
   auto select = [this](int id, const std::string& text) {
-    if (SelectComboByText(id, QString::fromStdString(text)) < 0) SetComboSel(id, -1);
+    const auto* combo = ControlAs<QComboBox>(id);
+    if (combo != nullptr && combo->findText(QString::fromStdString(text), Qt::MatchExactly) < 0) {
+      SetComboSel(id, -1);
+    } else {
+      SelectComboByText(id, QString::fromStdString(text));
+    }
   };
   select(tips_ids::kSnFontWeight, form.snWeight);
   select(tips_ids::kCustom1FontWeight, form.custom1Weight);

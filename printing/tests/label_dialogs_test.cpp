@@ -161,6 +161,41 @@ TEST(PrintDlg, SaveImportExportAndPreview) {
   EXPECT_DOUBLE_EQ(f.tips.Tips_w, 42.0);
 }
 
+// A layout holding weight 9 (what the serial line's list without a selection
+// stores) opens with no weight selected and saves, keeping 9. A stored weight
+// the list lacks (450) is saved as 9 the same way; a custom text's list
+// without a selection stores 400.
+TEST(PrintDlg, LayoutWithWeightNineOpensAndSaves) {
+  TipsFixture f;
+  f.tips.Sn_font_w = 9;
+  ASSERT_TRUE(f.tips.Save()) << f.tips.LastError();
+  CTipsConfig stored(f.tips.FilePath());
+  ASSERT_EQ(stored.Sn_font_w, 9);
+  CPrintDlg dlg(stored, f.prompts);
+  dlg.OnInitDialog();
+  EXPECT_LT(dlg.GetComboSel(tips_ids::kSnFontWeight), 0);
+  EXPECT_TRUE(dlg.OnSave());
+  EXPECT_TRUE(f.prompts.shown.empty()) << f.prompts.shown[0].toStdString();
+  EXPECT_EQ(CTipsConfig(f.tips.FilePath()).Sn_font_w, 9);
+
+  stored.Sn_font_w = 450;
+  stored.Customize_1_enable = 1;
+  stored.Customize_1_text = "custom";
+  stored.Customize_1_font_w = 450;
+  ASSERT_TRUE(stored.Save());
+  CTipsConfig reread(f.tips.FilePath());
+  ASSERT_EQ(reread.Sn_font_w, 450);
+  CPrintDlg again(reread, f.prompts);
+  again.OnInitDialog();
+  EXPECT_LT(again.GetComboSel(tips_ids::kSnFontWeight), 0);
+  EXPECT_LT(again.GetComboSel(tips_ids::kCustom1FontWeight), 0);
+  EXPECT_TRUE(again.OnSave());
+  EXPECT_TRUE(f.prompts.shown.empty()) << f.prompts.shown[0].toStdString();
+  const CTipsConfig saved(f.tips.FilePath());
+  EXPECT_EQ(saved.Sn_font_w, 9);
+  EXPECT_EQ(saved.Customize_1_font_w, 400);
+}
+
 TEST(PrintDlg, PreviewDrawsTheLabel) {
   TipsFixture f;
   f.tips.m_bSnEnable = 1;

@@ -109,9 +109,13 @@ TEST(TipsConfig, InvalidValuesAndTextsAreNotSaved) {
   EXPECT_FALSE(tips.SaveTo({}));
 }
 
-TEST(TipsConfig, EveryListedWeightSavesAndLoads) {
+// Every weight a layout can hold saves and loads as it is: the lists' 100 to
+// 1200, the 9 of a serial-line list without a selection, and the ends.
+TEST(TipsConfig, EveryStorableWeightSavesAndLoads) {
   const auto dir = MakeTempDir("weights");
-  for (const std::string& text : kelvara::printing::FontWeightChoices()) {
+  std::vector<std::string> weights = kelvara::printing::FontWeightChoices();
+  weights.insert(weights.end(), {"1", "9", "450", "1199"});
+  for (const std::string& text : weights) {
     CTipsConfig tips(dir / "ZqTipsConfig.xml");
     tips.Sn_font_w = std::stoi(text);
     tips.Customize_2_font_w = std::stoi(text);
@@ -121,9 +125,19 @@ TEST(TipsConfig, EveryListedWeightSavesAndLoads) {
     EXPECT_EQ(loaded.Customize_2_font_w, std::stoi(text));
     EXPECT_TRUE(loaded.LastError().empty()) << loaded.LastError();
   }
-  CTipsConfig bad(dir / "ZqTipsConfig.xml");
-  bad.Sn_font_w = 1300;
-  EXPECT_FALSE(bad.Save());
+  for (int out : {0, -1, 1201}) {
+    CTipsConfig bad(dir / "ZqTipsConfig.xml");
+    bad.Sn_font_w = out;
+    EXPECT_FALSE(bad.Save()) << out;
+  }
+  // A file holding 9 loads as 9 (not the default 400); 0 is skipped on load.
+  kelvara::test::WriteText(dir / "nine.xml", "<?xml version=\"1.0\" encoding=\"gb2312\" ?>\n"
+                                             "<TipsConfig Sn_font_w=\"9\" Customize_1_font_w=\"0\" />\n");
+  CTipsConfig nine(dir / "nine.xml");
+  EXPECT_EQ(nine.Sn_font_w, 9);
+  EXPECT_EQ(nine.Customize_1_font_w, 400);
+  EXPECT_TRUE(nine.Save()) << nine.LastError();
+  EXPECT_EQ(CTipsConfig(dir / "nine.xml").Sn_font_w, 9);
 }
 
 TEST(TipsConfig, ExportAndImport) {

@@ -84,6 +84,13 @@ BlockRead ReadBlock(const std::string& block) {
   return read;
 }
 
+void FitInWindow(BlockRead& read, std::size_t shown) {
+  if (!read.fields || shown + read.fields->size() <= kMaxWindowFields) return;
+  read.fields.reset();
+  read.refused = read.pastWindow = true;
+  read.error = "the window's pages would have more than " + std::to_string(kMaxWindowFields) + " fields";
+}
+
 std::optional<std::vector<Field>> BlockFields(const std::string& block) { return ReadBlock(block).fields; }
 
 std::optional<std::string> ApplyFields(const std::string& block, const std::vector<Field>& fields) {

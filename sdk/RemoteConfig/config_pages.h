@@ -25,15 +25,24 @@ struct Field {
 // block past them (or past the XML guard's limits) is refused, not drawn.
 inline constexpr std::size_t kMaxPageFields = 8192;
 inline constexpr std::size_t kMaxLabelBytes = 512;
+// The window shows at most this many fields over all its pages together (a
+// device's own pages have a few hundred; this takes a page at the cap and as
+// much again), so that a device cannot make it build widgets without end.
+inline constexpr std::size_t kMaxWindowFields = 16384;
 
 // What a block gives a page: its fields, or why it gives none.
 struct BlockRead {
   std::optional<std::vector<Field>> fields;
-  bool refused = false;  // XML, but deeper, wider or larger than a page takes
-  std::string error;     // why there are no fields
+  bool refused = false;      // XML, but deeper, wider or larger than a page takes
+  bool pastWindow = false;   // readable, but the window's pages would pass kMaxWindowFields
+  std::string error;         // why there are no fields
 };
 // Reads a block (up to 1 MiB from the device; parse it off the UI thread).
 BlockRead ReadBlock(const std::string& block);
+// Refuses a read block whose fields, with the `shown` fields of the window's
+// other pages, would pass kMaxWindowFields: its fields are dropped and the
+// error says why.
+void FitInWindow(BlockRead& read, std::size_t shown);
 
 // The fields of a block; nothing when it is no XML or refused.
 std::optional<std::vector<Field>> BlockFields(const std::string& block);

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "link_seal.h"
 #include "login_handshake.h"
 #include "wire_frame.h"
 
@@ -50,11 +51,12 @@ void RemoteSession::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   parser_ = wire::FrameParser();
+  seal_.reset();
 }
 
 void RemoteSession::Abort() { aborted_ = true; }
 
-bool RemoteSession::SendAll(const std::string& bytes) {
+bool RemoteSession::SendAll(const std::string& bytes, Clock::time_point deadline) {
   std::size_t sent = 0;
   while (sent < bytes.size() && !aborted_) {
     const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -63,7 +65,7 @@ bool RemoteSession::SendAll(const std::string& bytes) {
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (WaitFor(POLLOUT)) continue;
+      if (WaitFor(POLLOUT, deadline)) continue;
     } else if (n < 0 && errno == EINTR) {
       continue;
     }
@@ -72,12 +74,10 @@ bool RemoteSession::SendAll(const std::string& bytes) {
   return sent == bytes.size();
 }
 
-bool RemoteSession::WaitFor(short events) {
+bool RemoteSession::WaitFor(short events, Clock::time_point deadline) {
   // In short slices, so Abort ends a wait without touching the descriptor.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
   while (!aborted_) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
     pollfd p{fd_, events, 0};
     const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, kAbortSliceMs)));
@@ -87,94 +87,108 @@ bool RemoteSession::WaitFor(short events) {
   return false;
 }
 
-bool RemoteSession::ReadFrame(std::uint16_t& type, std::uint32_t& sequence, std::int32_t& result,
-                              std::string& payload) {
+std::optional<wire::Frame> RemoteSession::ReadFrame(Clock::time_point deadline) {
   for (;;) {
     if (auto frame = parser_.Next()) {
-      type = frame->header.type;
-      sequence = frame->header.sequence;
-      result = frame->header.result;
-      payload = std::move(frame->payload);
-      return true;
+      // On the sealed link a frame that does not open ends the link: it was
+      // altered, moved or made by someone without the key.
+      if (seal_ && !seal_->Open(*frame)) {
+        Close();
+        return std::nullopt;
+      }
+      return frame;
     }
-    if (parser_.error() != wire::ParseError::kNone || !WaitFor(POLLIN)) return false;
+    if (parser_.error() != wire::ParseError::kNone || !WaitFor(POLLIN, deadline)) return std::nullopt;
     char buffer[65536];
     const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (n <= 0 || !parser_.Feed(buffer, static_cast<std::size_t>(n))) return false;
+    if (n <= 0 || !parser_.Feed(buffer, static_cast<std::size_t>(n))) return std::nullopt;
   }
 }
 
 LoginOutcome RemoteSession::Login() {
   Close();
   if (aborted_) return LoginOutcome::kUnreachable;
+  if (refused_) return LoginOutcome::kRefused;
   const int fd = ConnectWithin(address_, port_, timeoutMs_);
   if (fd < 0) return LoginOutcome::kUnreachable;
   fd_ = fd;
-  if (aborted_) {
-    Close();
-    return LoginOutcome::kUnreachable;
-  }
-  std::uint16_t type = 0;
-  std::uint32_t sequence = 0;
-  std::int32_t result = 0;
-  std::string payload;
-  if (!ReadFrame(type, sequence, result, payload)) {
-    Close();
-    return LoginOutcome::kUnreachable;
-  }
-  const auto hello = type == static_cast<std::uint16_t>(wire::FrameType::kHello) ? wire::DecodeHello(payload)
-                                                                                   : std::nullopt;
-  if (!hello) {
-    Close();
-    return LoginOutcome::kProtocol;
-  }
+  // One deadline for the whole exchange: a device that dribbles bytes or
+  // sends frames of no use does not hold the login open.
+  const LoginOutcome outcome = Handshake(Clock::now() + std::chrono::milliseconds(timeoutMs_));
+  if (outcome == LoginOutcome::kRefused) refused_ = true;
+  if (outcome != LoginOutcome::kOk) Close();
+  return outcome;
+}
+
+LoginOutcome RemoteSession::Handshake(Clock::time_point deadline) {
+  if (aborted_) return LoginOutcome::kUnreachable;
+  const auto hello_frame = ReadFrame(deadline);
+  if (!hello_frame) return LoginOutcome::kUnreachable;
+  // Only the sealed link's method is taken.
+  const auto hello = hello_frame->header.type == static_cast<std::uint16_t>(wire::FrameType::kHello)
+                         ? wire::DecodeHello(hello_frame->payload)
+                         : std::nullopt;
+  if (!hello) return LoginOutcome::kProtocol;
+  if (user_.size() > wire::kMaxUserSize) return LoginOutcome::kRefused;
   // The key exchange of docs/device-protocol.md ("Login"): our share, the
   // device's share, our tag, the verdict with the device's tag. A refusal, a
   // share that is no point and a tag that does not prove the password are all
   // a refused login.
   const std::string nonce = wire::RandomBytes(wire::kNonceSize);
   wire::LoginExchange pake(wire::LoginExchange::Side::kClient, password_, user_, hello->nonce, nonce);
-  auto step = [&](wire::FrameType request, const std::string& out, std::size_t reply_size) {
+  // Sends one message and reads its answer; none when the link failed
+  // (`got_frame` false) or the frame read is no answer to it.
+  bool got_frame = false;
+  auto step = [&](wire::FrameType request, const std::string& out) -> std::optional<wire::Frame> {
     const std::uint32_t seq = ++sequence_;
-    if (!SendAll(wire::EncodeFrame(request, seq, 0, 0, 0, out)) ||
-        !ReadFrame(type, sequence, result, payload)) {
-      return LoginOutcome::kUnreachable;
+    got_frame = false;
+    if (!SendAll(wire::EncodeFrame(request, seq, 0, 0, 0, out), deadline)) return std::nullopt;
+    auto reply = ReadFrame(deadline);
+    got_frame = reply.has_value() || parser_.error() != wire::ParseError::kNone;
+    if (!reply || reply->header.type != (static_cast<std::uint16_t>(request) | wire::kReplyBit) ||
+        reply->header.sequence != seq) {
+      return std::nullopt;
     }
-    if (type != (static_cast<std::uint16_t>(request) | wire::kReplyBit) || sequence != seq) {
-      return LoginOutcome::kProtocol;
-    }
-    if (result != wire::kResultOk) return LoginOutcome::kRefused;
-    return payload.size() == reply_size ? LoginOutcome::kOk : LoginOutcome::kProtocol;
+    return reply;
   };
-  LoginOutcome outcome = step(wire::FrameType::kLoginShare,
-                              wire::EncodeLoginShare({user_, nonce, pake.share()}), wire::kShareSize);
-  if (outcome == LoginOutcome::kOk && !pake.TakePeerShare(payload)) outcome = LoginOutcome::kRefused;
-  if (outcome == LoginOutcome::kOk) outcome = step(wire::FrameType::kLogin, pake.Tag(), wire::kTagSize);
-  if (outcome == LoginOutcome::kOk && !pake.CheckPeerTag(payload)) outcome = LoginOutcome::kRefused;
-  if (outcome != LoginOutcome::kOk) Close();
-  return outcome;
+  const auto share = step(wire::FrameType::kLoginShare, wire::EncodeLoginShare({user_, nonce, pake.share()}));
+  if (!share) return got_frame && !aborted_ ? LoginOutcome::kProtocol : LoginOutcome::kUnreachable;
+  if (share->header.result != wire::kResultOk) return LoginOutcome::kRefused;
+  if (share->payload.size() != wire::kShareSize) return LoginOutcome::kProtocol;
+  if (!pake.TakePeerShare(share->payload)) return LoginOutcome::kRefused;
+  // Once our tag has gone out the device can test one guess against it:
+  // anything but its tag proving the password (a hang-up, garbage, silence)
+  // is a refused login, which is not tried again.
+  const auto verdict = step(wire::FrameType::kLogin, pake.Tag());
+  if (aborted_) return LoginOutcome::kUnreachable;
+  if (!verdict || verdict->header.result != wire::kResultOk || !pake.CheckPeerTag(verdict->payload)) {
+    return LoginOutcome::kRefused;
+  }
+  seal_ = std::make_unique<wire::LinkSeal>(pake);
+  return LoginOutcome::kOk;
 }
 
 Reply RemoteSession::Exchange(std::uint16_t type, std::uint32_t code, const std::string& payload) {
-  if (fd_ < 0) return {};
+  if (fd_ < 0 || !seal_) return {};
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   const std::uint32_t seq = ++sequence_;
-  if (!SendAll(wire::EncodeFrame(type, seq, 0, code, 0, payload))) return {};
+  if (!SendAll(seal_->Seal(type, seq, 0, code, 0, payload), deadline)) return {};
   const std::uint16_t replyType = static_cast<std::uint16_t>(type | wire::kReplyBit);
   for (;;) {
-    std::uint16_t t = 0;
-    std::uint32_t s = 0;
-    std::int32_t result = 0;
-    std::string text;
-    if (!ReadFrame(t, s, result, text)) return {};
-    if (t == replyType && s == seq) return {result, std::move(text)};
-    // Events and progress the device pushes meanwhile are not ours.
+    // Events and progress the device pushes meanwhile are not ours; they do
+    // not extend the request's time.
+    auto frame = ReadFrame(deadline);
+    if (!frame) return {};
+    if (frame->header.type == replyType && frame->header.sequence == seq) {
+      return {frame->header.result, std::move(frame->payload)};
+    }
   }
 }
 
 Reply RemoteSession::Request(std::uint16_t type, std::uint32_t code, const std::string& payload) {
   Reply reply = Exchange(type, code, payload);
-  if (reply.result >= 0 || aborted_) return reply;
+  if (reply.result >= 0 || aborted_ || refused_) return reply;
   // The link was lost since the last request: log in again once.
   Close();
   if (Login() != LoginOutcome::kOk) return {};

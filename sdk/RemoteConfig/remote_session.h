@@ -2,13 +2,18 @@
 // The remote-configuration library's own link to one device: a blocking
 // client of the device protocol (docs/device-protocol.md) used on the
 // library's worker thread. It logs in with the key exchange, reads and
-// writes configuration blocks one request at a time, and logs in again when
-// the link was lost in between. Events the device pushes are skipped.
+// writes configuration blocks one request at a time over the sealed link,
+// and logs in again when the link was lost in between (never after a refused
+// login). Events the device pushes are skipped. The whole login, and each
+// request, has one deadline: the time-out given.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "link_seal.h"
 #include "wire_frame.h"
 
 namespace remote_config {
@@ -31,6 +36,9 @@ class RemoteSession {
   RemoteSession(const RemoteSession&) = delete;
   RemoteSession& operator=(const RemoteSession&) = delete;
 
+  // Connects and logs in. Once a login was refused the session logs in no
+  // more: every further login offered to a device that knows no password
+  // would be another guess for it.
   LoginOutcome Login();
   Reply GetConfig(std::uint32_t code);
   Reply SetConfig(std::uint32_t code, const std::string& text);
@@ -40,21 +48,25 @@ class RemoteSession {
   static constexpr int kAbortSliceMs = 100;
 
  private:
+  using Clock = std::chrono::steady_clock;
   Reply Request(std::uint16_t type, std::uint32_t code, const std::string& payload);
   Reply Exchange(std::uint16_t type, std::uint32_t code, const std::string& payload);
-  bool SendAll(const std::string& bytes);
-  // Waits until the link is ready for `events` within the time-out.
-  bool WaitFor(short events);
-  // The next frame within the time-out, if any.
-  bool ReadFrame(std::uint16_t& type, std::uint32_t& sequence, std::int32_t& result, std::string& payload);
+  bool SendAll(const std::string& bytes, Clock::time_point deadline);
+  // Waits until the link is ready for `events`, at most until the deadline.
+  bool WaitFor(short events, Clock::time_point deadline);
+  // The next frame before the deadline, if any (opened once the link is sealed).
+  std::optional<varurovodiv::wire::Frame> ReadFrame(Clock::time_point deadline);
+  LoginOutcome Handshake(Clock::time_point deadline);
   void Close();
 
   std::string address_, user_, password_;
   int port_, timeoutMs_;
   int fd_ = -1;
   std::atomic<bool> aborted_{false};
+  bool refused_ = false;
   std::uint32_t sequence_ = 0;
   varurovodiv::wire::FrameParser parser_;
+  std::unique_ptr<varurovodiv::wire::LinkSeal> seal_;  // once logged in
 };
 
 }  // namespace remote_config

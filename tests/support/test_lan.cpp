@@ -18,6 +18,8 @@
 #include <random>
 #include <set>
 
+#include "tools/devsim/lan_numbering.h"
+
 namespace kelvara::test {
 namespace {
 
@@ -145,7 +147,11 @@ void RemoveOrphans() {
 }  // namespace
 
 std::string TestLan::LanAddress(int n) {
-  return "10.77." + std::to_string(1 + n / 250) + "." + std::to_string(1 + n % 250);
+  // devsim numbers its devices by the same rule (tools/devsim/lan_numbering.h).
+  const auto a = devsim::NthLanAddress(10u << 24 | 77u << 16 | 1u << 8 | 1u, static_cast<uint32_t>(n));
+  if (!a) return {};
+  return std::to_string(*a >> 24) + "." + std::to_string(*a >> 16 & 0xFF) + "." +
+         std::to_string(*a >> 8 & 0xFF) + "." + std::to_string(*a & 0xFF);
 }
 
 std::unique_ptr<TestLan> TestLan::Create(const TestLanOptions& options, std::string* why) {

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "kelvara_test/test_env.h"
 
@@ -41,6 +44,41 @@ TEST(TestLan, GuardRecognisesOnlyTestNamespaces) {
   const auto script = SourceDir() / "scripts" / "testlan.sh";
   EXPECT_EQ(lan->Run(LanSide::kPc, {script.string(), "guard"}), 0);
   EXPECT_NE(std::system((script.string() + " guard 2>/dev/null").c_str()), 0);
+}
+
+// The neighbour table's limits are the machine's: the script raises them for a
+// LAN of more than 256 addresses and the last such LAN's "down" puts back what
+// it found.
+TEST(TestLan, ScriptRaisesTheNeighbourTableForLargeLansUntilTheLastIsDown) {
+  KELVARA_TEST_LAN_OR_SKIP(probe, TestLanOptions{});
+  const std::string script = (SourceDir() / "scripts" / "testlan.sh").string();
+  const auto limit = [](int k) {
+    std::ifstream in("/proc/sys/net/ipv4/neigh/default/gc_thresh" + std::to_string(k));
+    long v = -1;
+    in >> v;
+    return v;
+  };
+  const auto up = [&] {
+    std::string out;
+    FILE* p = popen((script + " up --addrs 300 2>/dev/null").c_str(), "r");
+    if (p == nullptr) return out;
+    char buf[256];
+    while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    pclose(p);
+    const auto at = out.find("PC=");
+    return at == std::string::npos ? std::string() : out.substr(at + 3, out.find(' ', at) - at - 3);
+  };
+  const long before2 = limit(2), before3 = limit(3);
+  const std::string first = up(), second = up();
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  EXPECT_GE(limit(2), 600);
+  EXPECT_GE(limit(3), 1200);
+  EXPECT_EQ(std::system((script + " down " + first).c_str()), 0);
+  EXPECT_GE(limit(3), 1200);  // the second LAN still needs them
+  EXPECT_EQ(std::system((script + " down " + second).c_str()), 0);
+  EXPECT_EQ(limit(2), before2);
+  EXPECT_EQ(limit(3), before3);
 }
 
 TEST(TestLan, ParallelLansAreIsolated) {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "lan_numbering.h"
+
 namespace kelvara::devsim {
 namespace {
 
@@ -107,12 +109,18 @@ std::string GenerateDevices(const DeviceConfig& templ, int count, const std::str
   in_addr a{};
   if (inet_pton(AF_INET, base_ip.c_str(), &a) != 1) return "bad base_ip: " + base_ip;
   const uint32_t base = ntohl(a.s_addr);
+  // On loopback every device shares the address and gets its own ports.
   const bool loopback = (base >> 24) == 127;
+  if (!loopback && !NthLanAddress(base, 0)) {
+    return "bad base_ip: " + base_ip + " (devices take .1 to .250 of each /24)";
+  }
+  if (!loopback && count > 0 && !NthLanAddress(base, static_cast<uint32_t>(count - 1))) {
+    return "base_ip " + base_ip + " leaves no room for " + std::to_string(count) + " devices";
+  }
   for (int i = 0; i < count; ++i) {
     DeviceConfig d = templ;
     in_addr ip{};
-    // On loopback every device shares the address and gets its own ports.
-    ip.s_addr = htonl(loopback ? base : base + static_cast<uint32_t>(i));
+    ip.s_addr = htonl(loopback ? base : *NthLanAddress(base, static_cast<uint32_t>(i)));
     d.ip = inet_ntoa(ip);
     const int n = static_cast<int>(out.size());
     char buf[64];

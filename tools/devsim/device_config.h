@@ -1,6 +1,7 @@
 #pragma once
 // What one simulated device is: identity, account, network and ports. Read from
 // a configuration file (docs/devsim.md) and command-line flags.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ struct SimConfig {
   int discovery_port = 3001;         // 0 = no discovery responder
   int max_seconds = 3600;            // the simulator stops by itself after this
   bool stdin_control = true;         // end when stdin closes
+  // Lines about the devices' addresses (unreachable, added, kept); stderr
+  // ("devsim: LINE") when empty.
+  std::function<void(const std::string&)> notice;
 };
 
 // Parses a configuration file text. Lines "key = value"; "#" starts a comment;
@@ -74,7 +78,9 @@ bool ApplyDeviceKey(DeviceConfig& d, const std::string& key, const std::string& 
 // Fills missing identity fields (serial, UUID, MAC, gateway, default_ip) of device i.
 void CompleteDevice(DeviceConfig& d, int index);
 
-// Generates count devices from a template, addresses counting up from base_ip.
+// Generates count devices from a template, addresses counting up from base_ip
+// by the test LAN's rule (.1 to .250 of each /24, lan_numbering.h); on
+// loopback (127.x) they share base_ip.
 std::string GenerateDevices(const DeviceConfig& templ, int count, const std::string& base_ip,
                             const std::string& serial_prefix, std::vector<DeviceConfig>& out);
 

@@ -13,39 +13,32 @@ void ImageIntake::Feed(std::string_view bytes) {
     const std::size_t want = fw::kFirmwareHeaderSize - header_bytes_.size();
     const std::size_t take = std::min(want, bytes.size());
     header_bytes_.append(bytes.substr(0, take));
-    received_ += take;
     bytes.remove_prefix(take);
     if (header_bytes_.size() < fw::kFirmwareHeaderSize) return;
     header_checked_ = true;
     header_error_ = fw::ParseFirmwareHeader(reinterpret_cast<const std::uint8_t*>(header_bytes_.data()), size_,
                                             header_);
+    FeedParts(header_bytes_);  // a part may begin inside the header's bytes
   }
   FeedParts(bytes);
 }
 
 void ImageIntake::FeedParts(std::string_view bytes) {
-  // The parts follow the header contiguously (a passing header says so):
-  // each byte belongs to the part whose range holds its position.
-  while (!bytes.empty()) {
-    std::size_t take = bytes.size();
-    int part = -1;
-    if (header_error_ == fw::HeaderError::kNone) {
-      for (int i = 0; i < fw::kFirmwarePartCount; ++i) {
-        if (!header_.Has(i)) continue;
-        const std::uint64_t begin = header_.Part(i).offset, end = begin + header_.Part(i).size;
-        if (received_ >= begin && received_ < end) {
-          part = i;
-          take = static_cast<std::size_t>(std::min<std::uint64_t>(take, end - received_));
-          break;
-        }
-      }
+  // Parts lie at the header's offsets, in any order, with gaps (padding,
+  // alignment, a trailer) or overlapping: every present part takes the bytes
+  // of its own range, which arrive in order.
+  if (header_error_ == fw::HeaderError::kNone) {
+    const std::uint64_t begin = received_, end = received_ + bytes.size();
+    for (int i = 0; i < fw::kFirmwarePartCount; ++i) {
+      if (!header_.Has(i)) continue;
+      const std::uint64_t from = std::max<std::uint64_t>(begin, header_.Part(i).offset);
+      const std::uint64_t to = std::min<std::uint64_t>(end, header_.Part(i).offset + std::uint64_t{header_.Part(i).size});
+      if (from >= to) continue;
+      crcs_[i] = static_cast<std::uint32_t>(crc32(crcs_[i], reinterpret_cast<const Bytef*>(bytes.data() + (from - begin)),
+                                                  static_cast<uInt>(to - from)));
     }
-    if (part >= 0)
-      crcs_[part] = static_cast<std::uint32_t>(
-          crc32(crcs_[part], reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(take)));
-    received_ += take;
-    bytes.remove_prefix(take);
   }
+  received_ += bytes.size();
 }
 
 bool ImageIntake::Finish(std::string& version, std::string& error) {

@@ -1,7 +1,8 @@
 #pragma once
 // What a simulated device does with a firmware image while it arrives: it
-// checks the image as a device would (header CRC, sizes, magic, part layout
-// and every part's CRC) without keeping the image in memory, so hundreds of
+// checks the image as the program's own image check does (header CRC, every
+// present part inside the image, every part's CRC; padding, trailers, other
+// layouts and magics pass) without keeping the image in memory, so hundreds of
 // devices can take large images at once. And the journal line of every file
 // a device received.
 #include <cstdint>

@@ -4,25 +4,26 @@
 #include <map>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <tinyxml.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
 #include "discovery_request.h"
 #include "firmware_intake.h"
 #include "digest.h"
+#include "lan_addresses.h"
+#include "link_seal.h"
 #include "login_handshake.h"
 #include "wire_frame.h"
 
@@ -123,37 +124,10 @@ std::string AlarmRecord(int code, int ai_kind, const std::string& detail) {
   return r;
 }
 
-// True when the calling thread runs in a network namespace made for tests: a
-// named one (ip netns, the test LAN) or, where process 1 can be seen, any other
-// than the machine's own. A simulator must never answer a real network.
-bool InPrivateNamespace() {
-  struct stat mine {};
-  if (stat("/proc/thread-self/ns/net", &mine) != 0) return false;
-  auto same = [&mine](const struct stat& other) {
-    return other.st_ino == mine.st_ino && other.st_dev == mine.st_dev;
-  };
-  struct stat init {};
-  const bool init_known = stat("/proc/1/ns/net", &init) == 0;
-  if (init_known && same(init)) return false;
-  if (DIR* dir = opendir("/run/netns")) {
-    bool named = false;
-    while (dirent* e = readdir(dir)) {
-      struct stat st {};
-      if (e->d_name[0] != '.' && stat((std::string("/run/netns/") + e->d_name).c_str(), &st) == 0 &&
-          same(st)) {
-        named = true;
-        break;
-      }
-    }
-    closedir(dir);
-    if (named) return true;
-  }
-  return init_known;
-}
-
 }  // namespace
 
-Simulator::Simulator(SimConfig config) : config_(std::move(config)) {
+Simulator::Simulator(SimConfig config)
+    : config_(std::move(config)), addresses_([this](const std::string& line) { Notice(line); }) {
   for (size_t i = 0; i < config_.devices.size(); ++i) {
     devices_.push_back(std::make_unique<Device>(static_cast<int>(i), config_.devices[i]));
   }
@@ -178,6 +152,7 @@ std::string Simulator::Start() {
       return "cannot listen on " + devices_[i]->ip() + " for device " + devices_[i]->serial();
     }
   }
+  ReportMissingAddresses();
   if (config_.discovery_port > 0) {
     if (!InPrivateNamespace()) {
       return "refusing to answer discovery in the machine's own network namespace: run devsim "
@@ -219,10 +194,38 @@ void Simulator::Stop() {
   for (Worker& w : workers) {
     if (w.thread.joinable()) w.thread.join();
   }
-  std::lock_guard lock(listeners_mutex_);
-  for (Listener& l : listeners_) CloseListener(l);
-  if (discovery_fd_ >= 0) close(discovery_fd_);
-  discovery_fd_ = -1;
+  {
+    std::lock_guard lock(listeners_mutex_);
+    for (Listener& l : listeners_) CloseListener(l);
+    if (discovery_fd_ >= 0) close(discovery_fd_);
+    discovery_fd_ = -1;
+  }
+  addresses_.RemoveAdded();
+}
+
+// A device whose address no interface carries cannot be reached (the LAN and
+// devsim's numbering disagree): said once at start, naming the first few.
+void Simulator::ReportMissingAddresses() {
+  std::vector<std::string> missing;
+  for (auto& d : devices_) {
+    const std::string ip = d->ip();
+    if (!IsLocalAddress(ip)) missing.push_back("device " + std::to_string(d->index()) + " " + d->serial() + " " + ip);
+  }
+  if (missing.empty()) return;
+  std::string line = std::to_string(missing.size()) + " of " + std::to_string(devices_.size()) +
+                     " devices have an address on no interface of this namespace (unreachable): ";
+  constexpr size_t kNamed = 5;
+  for (size_t k = 0; k < missing.size() && k < kNamed; ++k) line += (k > 0 ? ", " : "") + missing[k];
+  if (missing.size() > kNamed) line += ", ...";
+  Notice(line);
+}
+
+void Simulator::Notice(const std::string& line) {
+  if (config_.notice) {
+    config_.notice(line);
+  } else {
+    std::fprintf(stderr, "devsim: %s\n", line.c_str());
+  }
 }
 
 void Simulator::CloseListener(Listener& l) {
@@ -257,6 +260,11 @@ bool Simulator::Reconcile(size_t i) {
     return true;
   }
   CloseListener(l);
+  // A device told a new address takes it (on the LAN interface when it may).
+  if (!l.checked_ip.empty() && l.checked_ip != ip) {
+    addresses_.Ensure(ip, "device " + std::to_string(i) + " " + c.serial);
+  }
+  l.checked_ip = ip;
   // A port chosen by the system once stays the device's port.
   const uint16_t sdk_port = l.sdk_port != 0 ? l.sdk_port : static_cast<uint16_t>(c.command_port);
   const uint16_t log_port = l.log_port != 0 ? l.log_port : static_cast<uint16_t>(c.log_port);
@@ -332,10 +340,23 @@ void Simulator::ServeSdk(Device& d, int fd) {
     return;
   }
   wire::FrameParser parser;
+  // Until the login is made the peer's frames are the login's small messages:
+  // a longer announced frame ends the connection before it is buffered, so a
+  // half-open login holds little memory.
+  parser.set_payload_limit(wire::kMaxLoginMessage);
   bool logged_in = false;
   // The key exchange under way: made on LOGIN_SHARE, judged on LOGIN.
   std::unique_ptr<wire::LoginExchange> exchange;
   bool account_known = false;
+  // The logged-in link's keys: every frame after the login is sealed.
+  std::unique_ptr<wire::LinkSeal> seal;
+  auto frame = [&](uint16_t type, uint32_t sequence, int32_t handle, uint32_t command,
+                   int32_t result, std::string_view payload) {
+    return seal->Seal(type, sequence, handle, command, result, payload);
+  };
+  auto frame_of = [&](FrameType type, uint32_t command, int32_t result, std::string_view payload) {
+    return frame(static_cast<uint16_t>(type), 0, 0, command, result, payload);
+  };
   const auto login_deadline = Clock::now() + kLoginTimeout;
   uint64_t events_sent = d.last_event();
 
@@ -363,14 +384,14 @@ void Simulator::ServeSdk(Device& d, int fd) {
   auto reply = [&](const wire::Frame& req, int result, const std::string& text) -> bool {
     const Faults f = d.faults();
     if (f.delay_ms > 0 && !Nap(std::chrono::milliseconds(f.delay_ms), stop_)) return false;
-    std::string bytes = wire::EncodeFrame(req.header.type | wire::kReplyBit, req.header.sequence,
-                                          req.header.handle, req.header.command, result, text);
+    std::string bytes = frame(req.header.type | wire::kReplyBit, req.header.sequence,
+                              req.header.handle, req.header.command, result, text);
     if (f.malformed_reply) {
       bytes[0] = 'X';
     } else if (f.oversize_reply) {
-      bytes = wire::EncodeFrame(req.header.type | wire::kReplyBit, req.header.sequence,
-                                req.header.handle, req.header.command, result, {});
-      const uint32_t too_long = htonl(wire::kMaxPayload + 1);
+      bytes = frame(req.header.type | wire::kReplyBit, req.header.sequence, req.header.handle,
+                    req.header.command, result, {});
+      const uint32_t too_long = htonl(wire::kMaxWirePayload + 1);
       std::memcpy(&bytes[24], &too_long, 4);
     }
     return SendAll(fd, bytes, stop_);
@@ -410,15 +431,17 @@ void Simulator::ServeSdk(Device& d, int fd) {
       d.ReleaseDueEvents();
       for (auto& [seq, code, data] : d.EventsSince(events_sent)) {
         events_sent = seq;
-        if (!SendAll(fd, wire::EncodeFrame(FrameType::kEvent, 0, 0, code, 0, data), stop_)) return;
+        if (!SendAll(fd, frame_of(FrameType::kEvent, code, 0, data), stop_)) return;
       }
       uint32_t code = 0;
       std::string data;
       if (const uint64_t n = d.TakeFlood(256, code, data)) {
-        const std::string one = wire::EncodeFrame(FrameType::kEvent, 0, 0, code, 0, data);
+        // Each copy is sealed on its own: it is a frame of its own on the link.
         std::string burst;
-        burst.reserve(one.size() * n);
-        for (uint64_t i = 0; i < n; ++i) burst += one;
+        burst.reserve((wire::kHeaderSize + data.size() + wire::kSealTagSize) * n);
+        for (uint64_t i = 0; i < n; ++i) {
+          seal->Append(burst, FrameType::kEvent, 0, 0, code, 0, data);
+        }
         if (!SendAll(fd, burst, stop_)) return;
         flooding = true;
       }
@@ -441,8 +464,11 @@ void Simulator::ServeSdk(Device& d, int fd) {
       d.Record("sdk", std::string(buf, static_cast<size_t>(n)));
       return;  // a malformed frame closes the connection
     }
-    while (auto frame = parser.Next()) {
-      const wire::Frame& f = *frame;
+    while (auto next = parser.Next()) {
+      // A frame of the logged-in link that does not open (altered, replayed,
+      // moved, or injected by someone without the key) ends the connection.
+      if (seal && !seal->Open(*next)) return;
+      const wire::Frame& f = *next;
       const auto type = static_cast<FrameType>(f.header.type);
       if (type != FrameType::kPutData && type != FrameType::kTalkData) {
         d.Record("sdk", wire::EncodeFrame(f.header.type, f.header.sequence, f.header.handle,
@@ -482,22 +508,29 @@ void Simulator::ServeSdk(Device& d, int fd) {
           continue;
         }
         if (type != FrameType::kLogin) return;
-        const bool ok = exchange && account_known && exchange->CheckPeerTag(f.payload);
+        // The tag is checked for an unknown user too (against the exchange
+        // run with a random secret), and the verdict combines both without a
+        // branch, so its timing does not tell an unknown user from a wrong
+        // password.
+        const bool tag_ok = exchange && exchange->CheckPeerTag(f.payload);
+        const bool ok = tag_ok & account_known;
         d.CountLogin(ok);
         if (!answer(ok ? wire::kResultOk : wire::kResultBadCredentials,
                     ok ? exchange->Tag() : std::string()) ||
             !ok) {
           return;
         }
+        seal = std::make_unique<wire::LinkSeal>(*exchange);
         exchange.reset();
+        parser.set_payload_limit(wire::kMaxWirePayload);
         logged_in = true;
         continue;
       }
       switch (type) {
         case FrameType::kHeartbeat:
           d.PushFocusReport();
-          if (!SendAll(fd, wire::EncodeFrame(f.header.type | wire::kReplyBit, f.header.sequence,
-                                             f.header.handle, 0, 0, {}),
+          if (!SendAll(fd, frame(f.header.type | wire::kReplyBit, f.header.sequence,
+                                 f.header.handle, 0, 0, {}),
                        stop_)) {
             return;
           }
@@ -510,8 +543,8 @@ void Simulator::ServeSdk(Device& d, int fd) {
           const CodeFault code_fault = d.code_fault(f.header.command);
           if (!code_fault.alarm_record.empty()) d.PushEvent(23, code_fault.alarm_record);
           if (code_fault.kind == CodeFault::Kind::kRefuse) {
-            if (!SendAll(fd, wire::EncodeFrame(f.header.type | wire::kReplyBit, f.header.sequence, f.header.handle,
-                                               f.header.command, wire::kResultUnsupported, {}),
+            if (!SendAll(fd, frame(f.header.type | wire::kReplyBit, f.header.sequence, f.header.handle,
+                                   f.header.command, wire::kResultUnsupported, {}),
                          stop_)) {
               return;
             }
@@ -589,7 +622,7 @@ void Simulator::ServeSdk(Device& d, int fd) {
                                            std::max<uint64_t>(up.size, 1));
           if (pct / 10 != up.last_progress / 10) {
             up.last_progress = pct;
-            if (!SendAll(fd, wire::EncodeFrame(FrameType::kProgress, 0, 0, up.kind, pct, {}),
+            if (!SendAll(fd, frame_of(FrameType::kProgress, up.kind, pct, {}),
                          stop_)) {
               return;
             }
@@ -621,7 +654,7 @@ void Simulator::ServeSdk(Device& d, int fd) {
             const int ms = d.config().upgrade_ms;
             for (int pct = 92; pct <= 100; pct += 2) {
               if (!Nap(std::chrono::milliseconds(ms / 5), stop_)) return;
-              if (!SendAll(fd, wire::EncodeFrame(FrameType::kProgress, 0, 0, up.kind, pct, {}),
+              if (!SendAll(fd, frame_of(FrameType::kProgress, up.kind, pct, {}),
                            stop_)) {
                 return;
               }
@@ -652,14 +685,12 @@ void Simulator::ServeSdk(Device& d, int fd) {
                 transfer_bytes >= static_cast<uint64_t>(faults.drop_after_bytes)) {
               return;
             }
-            if (!SendAll(fd, wire::EncodeFrame(FrameType::kFileData, 0, 0, f.header.command, 0,
-                                               chunk),
-                         stop_)) {
+            if (!SendAll(fd, frame_of(FrameType::kFileData, f.header.command, 0, chunk), stop_)) {
               return;
             }
           }
-          if (!SendAll(fd, wire::EncodeFrame(FrameType::kFileEnd, 0, 0, f.header.command, 0,
-                                             wire::DigestBytes(wire::Sha256Of(content))),
+          if (!SendAll(fd, frame_of(FrameType::kFileEnd, f.header.command, 0,
+                                    wire::DigestBytes(wire::Sha256Of(content))),
                        stop_)) {
             return;
           }

@@ -14,6 +14,7 @@
 
 #include "device.h"
 #include "device_config.h"
+#include "lan_addresses.h"
 #include "recovery_mode.h"
 
 namespace kelvara::devsim {
@@ -37,12 +38,15 @@ class Simulator {
   uint16_t command_port(int index) const;
   uint16_t log_port(int index) const;
   uint16_t discovery_port() const { return discovery_port_; }
+  // The addresses this simulator put on the namespace's interface.
+  std::vector<std::string> added_addresses() const { return addresses_.added(); }
 
  private:
   struct Listener {
     int sdk_fd = -1;
     int log_fd = -1;
     std::string bound_ip;
+    std::string checked_ip;  // the address last made sure of (empty until Start)
     uint16_t sdk_port = 0;
     uint16_t log_port = 0;
   };
@@ -53,6 +57,8 @@ class Simulator {
 
   void AcceptLoop();
   bool Reconcile(size_t index);
+  void ReportMissingAddresses();
+  void Notice(const std::string& line);
   void CloseListener(Listener& l);
   void Spawn(void (Simulator::*fn)(Device&, int), Device& d, int fd);
   void ServeSdk(Device& d, int fd);
@@ -72,6 +78,7 @@ class Simulator {
   std::thread discovery_thread_;
   std::mutex workers_mutex_;
   std::list<Worker> workers_;
+  InterfaceAddresses addresses_;  // those put on the LAN for moved devices
   RecoveryRuns recovery_;  // after devices_: its threads end first
 };
 

@@ -139,11 +139,13 @@ struct MainDialogTest : ::testing::Test {
   std::vector<NetCard> cards;
   std::int64_t now_s = 1'800'000'000;
   ModelessFactories modeless;
+  std::function<bool()> audio_output = [] { return true; };
   std::unique_ptr<CZqDevSearchToolDlg> dlg;
 
   void Make() {
     MainDialogServices s;
     s.modeless = modeless;
+    s.audio_output_available = audio_output;
     s.sdk = &sdk;
     s.settings = &settings;
     s.display = &display;
@@ -450,6 +452,7 @@ TEST(MainDialogSettingsFile, EditsReachTheSettingsFileAtOnce) {
   s.display = &display;
   s.prompts = &prompts;
   s.sounds = &sounds;
+  s.audio_output_available = [] { return true; };
   Calls calls;
   RecordingSdk sdk(calls);
   s.sdk = &sdk;
@@ -463,6 +466,38 @@ TEST(MainDialogSettingsFile, EditsReachTheSettingsFileAtOnce) {
   CSaveParam reread(file);
   EXPECT_EQ(reread.default_user, "op");
   EXPECT_EQ(reread.open_audio, 1);
+}
+
+// Sound wanted with no audio output: the user is told once per run (ticking
+// Audio again, or a pane to be heard, says nothing more); with an output,
+// nothing is said.
+TEST_F(MainDialogTest, NoAudioOutputIsToldOncePerRun) {
+  int probes = 0;
+  bool available = true;
+  audio_output = [&] {
+    ++probes;
+    return available;
+  };
+  MakeAndInit();
+  auto* sound = dlg->ControlAs<QCheckBox>(kCheckSound);
+  if (sound->isChecked()) sound->click();
+  probes = 0;
+  sound->click();
+  EXPECT_EQ(probes, 1);
+  sound->click();  // unticked: nothing asked
+  EXPECT_EQ(probes, 1);
+  EXPECT_TRUE(prompts.shown.empty());
+  available = false;
+  sound->click();
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0].text, CXDlg::LangText("NO_AUDIO_OUTPUT"));
+  EXPECT_FALSE(prompts.shown[0].text.isEmpty());
+  EXPECT_EQ(prompts.shown[0].icon, PromptIcon::kWarning);
+  sound->click();
+  sound->click();
+  dlg->TellIfNoAudioOutput();
+  EXPECT_EQ(prompts.shown.size(), 1u);
+  EXPECT_TRUE(sound->isChecked());  // the choice stays: sound comes once an output is there
 }
 
 TEST_F(MainDialogTest, CheckSelectionWarnsWithoutCheckedRows) {

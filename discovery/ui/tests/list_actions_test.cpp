@@ -7,6 +7,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "common/ui/user_prompts.h"
 #include "discovery/core/device_list_xml.h"
 #include "discovery/core/device_sheet.h"
+#include "discovery/core/discovery_log.h"
 #include "discovery/ui/device_list_controller.h"
 #include "discovery/ui/list_actions.h"
 #include "kelvara_test/test_env.h"
@@ -382,6 +384,31 @@ TEST(ListActions, TheProgressBoxIsGoneBeforeTheNoFreeAddressError) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.shown.empty(); }, 10000));
   EXPECT_EQ(prompts.shown, std::vector<std::string>{LangText("NO_FREE_IP")});
   EXPECT_EQ(prompts.progressShown, std::vector<bool>{false});
+}
+
+// "Assign a free address" where no probe can run at all: the address counts
+// as free and the debug log says it could not be checked; an address that
+// answers is never handed out.
+TEST(ListActions, FreeAddressThatCouldNotBeCheckedIsAssignedWithALogLine) {
+  Fixture f;
+  std::vector<std::string> lines;
+  SetLogSink([&lines](const std::string& line) { lines.push_back(line); });
+  DeviceListActions::Hooks h;
+  h.prompts = &f.prompts;
+  h.window = &f.window;
+  // 192.168.1.2 answers; nothing can probe the others.
+  h.probe = [](std::uint32_t host) { return host == 0xC0A80102 ? 1 : -1; };
+  DeviceListActions actions(f.list, h);
+  f.list.List()->selectRow(0);
+  DeviceListRow* row = static_cast<DeviceListRow*>(f.list.List()->GetItemData(0));
+  actions.OnSetStaticIp();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !actions.ProbeRunning(); }, 10000));
+  SetLogSink({});
+  EXPECT_TRUE(f.prompts.shown.empty());
+  EXPECT_EQ(row->m_searchInfo.lanConfig.ipAddress, "192.168.1.3");
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "got one ip: 192.168.1.3\n"), 1);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "192.168.1.3 could not be checked: no address probe could run\n"),
+            1);
 }
 
 }  // namespace

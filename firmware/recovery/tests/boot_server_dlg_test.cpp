@@ -22,6 +22,7 @@
 #include "common/language_table.h"
 #include "common/save_param.h"
 #include "controls/ui/report_ctrl.h"
+#include "firmware/tests/image_builder.h"
 #include "kelvara_test/test_env.h"
 
 namespace kelvara::firmware {
@@ -143,6 +144,37 @@ TEST(BootServerDlg, HelperIsUnpackedRunAsChildAndEnded) {
   EXPECT_EQ(dlg.StopService(), 0);
   EXPECT_FALSE(dlg.HelperRunning());
   EXPECT_EQ(dlg.StopService(), -1);
+}
+
+// Starting the service lists the folder with the image check: its lines reach
+// standard output, images of the field it accepts are offered, a truncated
+// one is not.
+TEST(BootServerDlg, StartingTheServiceListsTheFolderWithTheImageCheck) {
+  if (!fs::exists(::kelvara::test::BinDir() / "zqfileserver.7z")) GTEST_SKIP() << "no zqfileserver.7z";
+  Host host;
+  const fs::path folder = ::kelvara::test::MakeTempDir("fw");
+  const std::string padded = test::BuildImage("IPC-PAD_V1");
+  test::WriteFile(folder / "padded.bin", padded + std::string(4096 - padded.size() % 4096, '\xff'));
+  const std::string cut = test::BuildImage("IPC-CUT_V1");
+  test::WriteFile(folder / "cut.bin", cut.substr(0, cut.size() - 100));
+  CBootServerDlg dlg(&host, nullptr, LoopbackOptions());
+  dlg.OnInitDialog();
+  dlg.SetItemText(CBootServerDlg::kFolder, QString::fromStdString(folder.string()));
+  testing::internal::CaptureStdout();
+  const int started = dlg.StartService();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(started, 0);
+  EXPECT_NE(out.find("size error(header->file_size = " + std::to_string(padded.size()) + ", total_size = " +
+                     std::to_string(fs::file_size(folder / "padded.bin")) + "\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("truncated image: rootfs part ends at " + std::to_string(cut.size()) +
+                     ", beyond the end of the file (" + std::to_string(cut.size() - 100) + " bytes)\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(dlg.Server().ChooseFirmwareFile("IPC-PAD"), "padded.bin");
+  EXPECT_EQ(dlg.Server().ChooseFirmwareFile("IPC-CUT"), "");
+  dlg.StopService();
 }
 
 TEST(BootServerDlg, HelperThatCannotBindIsReported) {

@@ -3,6 +3,10 @@
 // its listener on UDP 25000 and the real file-server helper it unpacks and
 // runs on UDP 69. Every broadcast stays inside the test's namespaces.
 #include <fcntl.h>
+#include <grp.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <unistd.h>
@@ -22,17 +26,23 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <set>
 #include <arpa/inet.h>
 
 #include "common/language_table.h"
 #include "controls/ui/report_ctrl.h"
+#include "common/ping_test.h"
+#include "firmware/recovery/recovery_listener.h"
+#include "firmware/recovery/recovery_server.h"
 #include "firmware/recovery/recovery_wire.h"
 #include "firmware/recovery/ui/boot_server_dlg.h"
 #include "firmware/tests/image_builder.h"
 #include "kelvara_test/test_env.h"
 #include "kelvara_test/test_lan.h"
 #include "simulator.h"
+#include "tftp_server.h"
 
 namespace kelvara::firmware {
 namespace {
@@ -362,6 +372,97 @@ TEST(BootRecoveryLan, EveryControlActs) {
   EXPECT_FALSE(dlg.HelperRunning());
   EXPECT_TRUE(button(CBootServerDlg::kStart)->isEnabled());
   EXPECT_FALSE(button(CBootServerDlg::kStop)->isEnabled());
+}
+
+// Boot recovery as an ordinary user on a system whose ping_group_range admits
+// no group (the kernel's default): the address probes still run (through the
+// system's ping), an address that answers is never handed out, and the
+// device recovers on one that does not answer. The server, its listener and
+// the file server run in a child that dropped root; devsim's device on the
+// LAN side fetches from the file server on an unprivileged port.
+TEST(BootRecoveryLan, AnOrdinaryUserRecoversADeviceOnAnAddressThatDoesNotAnswer) {
+  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 1}));
+  ASSERT_TRUE(lan->SetSysctl(LanSide::kPc, "net.ipv4.ping_group_range", "1 0"));
+  // The first candidate of the round robin (network.3) is in use on the LAN side.
+  ASSERT_EQ(lan->Run(LanSide::kLan, {"ip", "addr", "add", "10.77.0.3/16", "dev", TestLan::kLanInterface}), 0);
+  const fs::path folder = ::kelvara::test::MakeTempDir("fw");
+  test::WriteFile(folder / "rcv.bin", test::BuildImage("IPC-RCV_V7.0", 50000));
+  fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(folder / "rcv.bin", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                          fs::perms::others_read);
+
+  devsim::SimConfig config;
+  config.discovery_port = 0;
+  config.stdin_control = false;
+  devsim::DeviceConfig templ;
+  ASSERT_EQ(devsim::GenerateDevices(templ, 1, TestLan::LanAddress(0), "USR", config.devices), "");
+  config.devices[0].device_type = "IPC-RCV";
+  auto sim = std::make_unique<devsim::Simulator>(config);
+  ASSERT_EQ(lan->CallInThread(LanSide::kLan, [&] { return sim->Start(); }), "");
+  // The device asks once a second for 20 s: the server in the child comes up meanwhile.
+  constexpr std::uint16_t kFilePort = 6969;
+  ASSERT_EQ(lan->CallInThread(LanSide::kLan, [&] { return sim->Control("recover 0 tftp_port=6969"); }), "ok");
+
+  const int result = lan->CallInChild(LanSide::kPc, [&]() -> int {
+    std::mutex m;
+    std::vector<std::string> lines;
+    RecoveryHooks hooks;
+    hooks.language = [](std::string_view key) { return std::string(key); };
+    hooks.log = [&](const std::string& line) {
+      std::lock_guard lock(m);
+      lines.push_back(line);
+    };
+    hooks.probe = [](std::uint32_t address) { return PingTest(address); };
+    RecoveryServer server(hooks);
+    server.SetFirmwareFolder(folder.string());
+    server.RebuildFirmwareList();
+    server.SetAdapterAddress(inet_addr(TestLan::kPcAddress));
+    tftp::ServerOptions file_options;
+    file_options.folder = folder.string();
+    file_options.port = kFilePort;
+    tftp::TftpServer files(file_options);
+    std::string error;
+    if (!files.Open(error)) return 20;
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) return 21;
+    // The premise: no ICMP socket of our own.
+    if (socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP) >= 0 || socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) >= 0) return 22;
+    if (PingTest(inet_addr("10.77.0.3")) != 1) return 23;   // answers
+    if (PingTest(inet_addr("10.77.9.9")) != 0) return 24;   // silent
+    RecoveryListener listener(server, ListenerOptions{}, hooks.log);
+    listener.SetAdapter(inet_addr(TestLan::kPcAddress), inet_addr("255.255.0.0"),
+                        static_cast<int>(if_nametoindex(TestLan::kPcInterface)));
+    if (!listener.Start(error)) return 25;
+    std::thread serving([&] { files.Run(); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    BootDeviceInfo device;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const auto devices = server.Devices();
+      if (!devices.empty() && devices[0].step >= kStepSuccess) {
+        device = devices[0];
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    listener.Stop();
+    files.Stop();
+    serving.join();
+    if (device.step != kStepSuccess) return 26;
+    const std::uint32_t address = inet_addr(device.address.c_str());
+    if ((ntohl(address) & 0xFFFFFF00u) != 0x0A4D0000u) return 27;  // 10.77.0.x
+    for (const char* used : {"10.77.0.1", "10.77.0.2", "10.77.0.3"})
+      if (device.address == used) return 28;
+    if (PingTest(address) != 0) return 29;  // nobody answers there
+    std::lock_guard lock(m);
+    for (const std::string& line : lines)
+      if (line.find("could not be checked") != std::string::npos) return 30;  // every probe ran
+    return 0;
+  }, std::chrono::seconds(60));
+  EXPECT_EQ(result, 0);
+  const std::string state = lan->CallInThread(LanSide::kLan, [&] { return sim->Control("recovery 0"); });
+  EXPECT_EQ(state.rfind("ok recovered IPC-RCV_V7.0 ip=10.77.0.", 0), 0u) << state;
+  EXPECT_EQ(state.find("ip=10.77.0.3"), std::string::npos) << state;
+  sim->Stop();
 }
 
 }  // namespace

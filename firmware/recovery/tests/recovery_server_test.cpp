@@ -169,16 +169,20 @@ TEST(RecoveryServer, ChoosesNewestMatchingImage) {
   EXPECT_EQ(f.server.ChooseFirmwareFile(""), "");
 }
 
+// The factory image follows the header check's verdicts: a file that is no
+// image or a truncated one is passed over, one padded to 4 KiB is offered.
 TEST(RecoveryServer, FactoryImageFallbackIsCheckedAndNamedInFolder) {
   Fixture f;
   const auto dir = kelvara::test::MakeTempDir("fw");
   test::WriteFile(dir / "firmware_a_factory_zq.bin", "not an image at all");
-  test::WriteFile(dir / "firmware_b_factory_zq.bin", test::BuildImage("FACTORY"));
-  test::WriteFile(dir / "factory_zq.bin", test::BuildImage("FACTORY"));
+  const std::string image = test::BuildImage("FACTORY");
+  test::WriteFile(dir / "firmware_b_factory_zq.bin", image.substr(0, image.size() - 100));
+  test::WriteFile(dir / "firmware_c_factory_zq.bin", image + std::string(4096 - image.size() % 4096, '\xff'));
+  test::WriteFile(dir / "factory_zq.bin", image);
   f.server.SetFirmwareFolder(dir.string());
   f.server.SetFirmwareList({});
-  EXPECT_EQ(f.server.ChooseFirmwareFile("ANY"), "firmware_b_factory_zq.bin");
-  std::filesystem::remove(dir / "firmware_b_factory_zq.bin");
+  EXPECT_EQ(f.server.ChooseFirmwareFile("ANY"), "firmware_c_factory_zq.bin");
+  std::filesystem::remove(dir / "firmware_c_factory_zq.bin");
   EXPECT_EQ(f.server.ChooseFirmwareFile("ANY"), "");
 
   // The listing itself comes from the folder.
@@ -256,38 +260,61 @@ TEST(RecoveryServer, OffersOnlyImagesTheHelperServes) {
   serving.join();
 }
 
-TEST(RecoveryServer, AddressesSkipBusyUnknownAndHandedOut) {
+// A candidate whose probe could not run at all is handed out, and said to be
+// unchecked; one that answers never is.
+TEST(RecoveryServer, AddressesSkipBusyAndHandedOutAndTakeUncheckedOnes) {
   Fixture f;
   f.busy = {"192.168.1.3"};
-  f.unknown = {"192.168.1.4"};
-  EXPECT_EQ(f.server.PickDeviceIp(0, "d"), "192.168.1.5");
-  std::set<std::string> seen{"192.168.1.5"};
-  // Every address handed out differs, and none is the adapter's, a busy or an
-  // unknown one; once all 250 free ones are out, nothing more is given.
+  f.unknown = {"192.168.1.5"};
+  bool unchecked = false;
+  EXPECT_EQ(f.server.PickDeviceIp(0, "d", &unchecked), "192.168.1.5");
+  EXPECT_TRUE(unchecked);
+  EXPECT_EQ(f.server.PickDeviceIp(0, "e", &unchecked), "192.168.1.7");
+  EXPECT_FALSE(unchecked);
+  std::set<std::string> seen{"192.168.1.5", "192.168.1.7"};
+  // Every address handed out differs, and none is the adapter's or a busy
+  // one; once all 251 others are out, nothing more is given.
   for (int call = 0; call < 1000; ++call) {
     const std::string ip = f.server.PickDeviceIp(0, "d" + std::to_string(call));
     if (!ip.empty()) {
       ASSERT_TRUE(seen.insert(ip).second) << ip;
     }
   }
-  EXPECT_EQ(seen.size(), 250u);
-  EXPECT_EQ(f.server.HeldAddresses(), 250u);
-  EXPECT_EQ(seen.count("192.168.1.3") + seen.count("192.168.1.4"), 0u);
+  EXPECT_EQ(seen.size(), 251u);
+  EXPECT_EQ(f.server.HeldAddresses(), 251u);
+  EXPECT_EQ(seen.count("192.168.1.3"), 0u);
   EXPECT_EQ(seen.count("192.168.1.253"), 0u);
   f.server.SetAdapterAddress(0);
   EXPECT_EQ(f.server.PickDeviceIp(0, "x"), "");
 }
 
-// When no candidate is known to be free, not even the first device gets an
-// address: a probe that answers means in use, one that cannot run means
-// unknown, and neither is ever taken for free.
-TEST(RecoveryServer, NoAddressWhenNoCandidateIsKnownFree) {
+// When every candidate answers, not even the first device gets an address
+// (rather than one in use). When no probe can run at all, devices are still
+// recovered, each on an address of its own, and the log says it could not
+// be checked.
+TEST(RecoveryServer, AnsweringAddressesAreNeverHandedOutUncheckedOnesAreWithALogLine) {
+  {
+    std::vector<std::string> log;
+    RecoveryHooks hooks;
+    hooks.log = [&](const std::string& line) { log.push_back(line); };
+    hooks.probe = [](std::uint32_t) { return 1; };
+    RecoveryServer server(hooks);
+    server.SetAdapterAddress(Addr("192.168.1.253"));
+    server.SetFirmwareList({{"ipc_a.bin", {100, "IPC-A_V1.0"}}});
+    for (const char* uuid : {"first", "second"}) {
+      EXPECT_EQ(server.HandleRequest(Addr("192.168.1.20"), std::string("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=") + uuid),
+                std::string("CMD_CODE=2;RESULT=-1;TFTP_SERVER=192.168.1.253;FIRMWARE_FILE=ipc_a.bin;DEV_IP=;DEV_MAC=;"
+                            "UUID=") + uuid);
+    }
+    EXPECT_EQ(std::count(log.begin(), log.end(), "IPC-A:no free address"), 2);
+    EXPECT_TRUE(server.Devices().empty());
+    EXPECT_EQ(server.HeldAddresses(), 0u);
+  }
   struct Case {
     const char* name;
     std::function<int(std::uint32_t)> probe;
   };
   const Case cases[] = {
-      {"every candidate answers", [](std::uint32_t) { return 1; }},
       {"no probe can run", [](std::uint32_t) { return -1; }},
       {"no probe at all", nullptr},
   };
@@ -300,14 +327,17 @@ TEST(RecoveryServer, NoAddressWhenNoCandidateIsKnownFree) {
     RecoveryServer server(hooks);
     server.SetAdapterAddress(Addr("192.168.1.253"));
     server.SetFirmwareList({{"ipc_a.bin", {100, "IPC-A_V1.0"}}});
+    std::set<std::string> addresses;
     for (const char* uuid : {"first", "second"}) {
-      EXPECT_EQ(server.HandleRequest(Addr("192.168.1.20"), std::string("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=") + uuid),
-                std::string("CMD_CODE=2;RESULT=-1;TFTP_SERVER=192.168.1.253;FIRMWARE_FILE=ipc_a.bin;DEV_IP=;DEV_MAC=;"
-                            "UUID=") + uuid);
+      auto reply = Fields(server.HandleRequest(Addr("192.168.1.20"), std::string("CMD_CODE=1;DEV_TYPE=IPC-A;UUID=") + uuid));
+      EXPECT_EQ(reply["RESULT"], "0");
+      addresses.insert(reply["DEV_IP"]);
+      EXPECT_EQ(std::count(log.begin(), log.end(),
+                           "IPC-A:" + reply["DEV_IP"] + ":the address could not be checked (no address probe could run)"),
+                1);
     }
-    EXPECT_EQ(std::count(log.begin(), log.end(), "IPC-A:no free address"), 2);
-    EXPECT_TRUE(server.Devices().empty());
-    EXPECT_EQ(server.HeldAddresses(), 0u);
+    EXPECT_EQ(addresses, (std::set<std::string>{"192.168.1.3", "192.168.1.4"}));
+    EXPECT_EQ(server.Devices().size(), 2u);
   }
 }
 

@@ -1,12 +1,23 @@
 // The remote-configuration library's GUI-free parts: the fields of a block and
 // the block written back with them, and its own link to a simulated device on
-// loopback (login, refusal, reads, writes, a lost link).
+// loopback (login, refusal, reads, writes, a lost link), and to hostile
+// devices of the test's own.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 
+#include "../../VaRurOvoDiv/tests/fake_device_login.h"
+#include "../../VaRurOvoDiv/tests/loopback_server.h"
+#include "../../VaRurOvoDiv/tests/loopback_simulator.h"
 #include "config_pages.h"
 #include "remote_session.h"
 #include "simulator.h"
@@ -14,8 +25,6 @@
 namespace remote_config {
 namespace {
 
-using kelvara::devsim::DeviceConfig;
-using kelvara::devsim::SimConfig;
 using kelvara::devsim::Simulator;
 
 TEST(ConfigPages, FieldsInDocumentOrderAndWrittenBackWholly) {
@@ -90,21 +99,47 @@ TEST(ConfigPages, BlocksTooDeepOrWideAreRefusedWithTheReason) {
   EXPECT_TRUE(ApplyFields(full, *read.fields));
 }
 
+// The window's bound over all pages: a block that fits what the other pages
+// leave keeps its fields; one past it by a single field is refused with the
+// reason and keeps none; a block refused already stays as it was.
+TEST(ConfigPages, BlocksPastTheWindowsBoundAreRefused) {
+  const auto withFields = [](std::size_t n) {
+    BlockRead read;
+    read.fields = std::vector<Field>(n, Field{"Root.a", "1"});
+    return read;
+  };
+  const struct {
+    const char* name;
+    std::size_t fields, shown;
+    bool kept;
+  } cases[] = {
+      {"a full page into an empty window", kMaxPageFields, 0, true},
+      {"exactly the bound", kMaxPageFields, kMaxWindowFields - kMaxPageFields, true},
+      {"one field past the bound", kMaxPageFields, kMaxWindowFields - kMaxPageFields + 1, false},
+      {"one field into a full window", 1, kMaxWindowFields, false},
+      {"an empty block into a full window", 0, kMaxWindowFields, true},
+  };
+  for (const auto& c : cases) {
+    BlockRead read = withFields(c.fields);
+    FitInWindow(read, c.shown);
+    EXPECT_EQ(read.fields.has_value(), c.kept) << c.name;
+    EXPECT_EQ(read.pastWindow, !c.kept) << c.name;
+    EXPECT_EQ(read.refused, !c.kept) << c.name;
+    EXPECT_EQ(read.error, c.kept ? "" : "the window's pages would have more than 16384 fields") << c.name;
+  }
+  BlockRead unreadable = ReadBlock("<a><b></a>");
+  FitInWindow(unreadable, kMaxWindowFields);
+  EXPECT_FALSE(unreadable.fields);
+  EXPECT_FALSE(unreadable.pastWindow);
+  EXPECT_EQ(unreadable.error.find("the window"), std::string::npos);
+  EXPECT_GT(kMaxWindowFields, kMaxPageFields);
+}
+
 class RemoteSessionLan : public ::testing::Test {
  protected:
   void SetUp() override {
-    SimConfig c;
-    c.discovery_port = 0;  // loopback only
-    DeviceConfig d;
-    d.ip = "127.0.0.1";
-    d.command_port = 0;
-    d.log_port = 0;
-    d.password = "pw1";
-    d.rtsp = 0;
-    kelvara::devsim::CompleteDevice(d, 0);
-    c.devices.push_back(d);
-    sim = std::make_unique<Simulator>(c);
-    ASSERT_EQ(sim->Start(), "");
+    sim = varurovodiv::test::StartLoopbackDevice("pw1");
+    ASSERT_TRUE(sim);
   }
   int Port() { return sim->command_port(0); }
   std::unique_ptr<Simulator> sim;
@@ -162,6 +197,104 @@ TEST_F(RemoteSessionLan, AbortEndsAWaitingRequest) {
   EXPECT_LT(s.GetConfig(507).result, 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "not the 30 s time-out";
   abort.join();
+}
+
+// A device of the test's own on loopback: each connection it accepts runs the
+// script, with a parser for what the session sends.
+class ScriptedDevice {
+ public:
+  struct Link {
+    int fd;
+    varurovodiv::wire::FrameParser parser;
+    bool Send(const std::string& bytes) {
+      return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    }
+    std::optional<varurovodiv::wire::Frame> Next(int timeout_ms = 3000) {
+      for (;;) {
+        if (auto f = parser.Next()) return f;
+        pollfd p{fd, POLLIN, 0};
+        char buf[4096];
+        if (::poll(&p, 1, timeout_ms) != 1) return std::nullopt;
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0 || !parser.Feed(buf, static_cast<size_t>(n))) return std::nullopt;
+      }
+    }
+  };
+  explicit ScriptedDevice(std::function<void(Link&)> script)
+      : script_(std::move(script)), server_([this](int fd, int) {
+          Link link{fd, {}};
+          script_(link);
+        }) {}
+  int port() const { return server_.port(); }
+  int connections() const { return server_.accepted(); }
+
+ private:
+  std::function<void(Link&)> script_;
+  varurovodiv::test::LoopbackServer server_;
+};
+
+namespace rc_wire = varurovodiv::wire;
+
+// A device that knows no password gets the session's tag once: it hangs up
+// then (or answers garbage, or nothing), the login is refused, and neither a
+// further login nor a request of the window connects to it again.
+TEST(RemoteSessionHostile, ARogueDeviceGetsOneGuess) {
+  std::atomic<int> tags{0};
+  ScriptedDevice rogue([&](ScriptedDevice::Link& link) {
+    varurovodiv::test::FakeDeviceLogin guess("a guessed word");
+    if (!link.Send(guess.HelloFrame())) return;
+    const auto share = link.Next();
+    const auto reply = share ? guess.Answer(*share) : std::nullopt;
+    if (!reply || !link.Send(*reply)) return;
+    if (link.Next()) ++tags;  // the tag: the guess is tested, then the line goes dead
+  });
+  RemoteSession s("127.0.0.1", rogue.port(), "admin", "pw", 2000);
+  EXPECT_EQ(s.Login(), LoginOutcome::kRefused);
+  EXPECT_EQ(s.Login(), LoginOutcome::kRefused);
+  EXPECT_LT(s.GetConfig(507).result, 0);
+  EXPECT_EQ(rogue.connections(), 1);
+  EXPECT_EQ(tags.load(), 1);
+}
+
+// The login has one deadline, and so has each request: a device that dribbles
+// its HELLO a byte at a time, or sends events instead of the reply, does not
+// hold the session past its time-out.
+TEST(RemoteSessionHostile, LoginAndRequestsEndAtTheirDeadline) {
+  std::atomic<bool> stop{false};
+  const auto dribble = [&](ScriptedDevice::Link& link) {
+    const std::string hello = varurovodiv::test::FakeDeviceLogin("pw").HelloFrame();
+    for (size_t i = 0; i < hello.size() && !stop.load(); ++i) {
+      if (!link.Send(hello.substr(i, 1))) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    }
+  };
+  const auto chatter = [&](ScriptedDevice::Link& link) {
+    varurovodiv::test::FakeDeviceLogin login("pw");
+    if (!link.Send(login.HelloFrame())) return;
+    for (int step = 0; step < 2; ++step) {
+      const auto f = link.Next();
+      const auto reply = f ? login.Answer(*f) : std::nullopt;
+      if (!reply || !link.Send(*reply)) return;
+    }
+    if (!login.seal()) return;
+    while (!stop.load()) {  // events, never the reply
+      if (!link.Send(login.seal()->Seal(rc_wire::FrameType::kEvent, 0, 0, 32, 0, "tick"))) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  };
+  ScriptedDevice slow(dribble), busy(chatter);
+  const auto took = [](const std::function<void()>& f) {
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::steady_clock::now() - start;
+  };
+  RemoteSession a("127.0.0.1", slow.port(), "admin", "pw", 1000);
+  EXPECT_LT(took([&] { EXPECT_EQ(a.Login(), LoginOutcome::kUnreachable); }), std::chrono::milliseconds(2500));
+  RemoteSession b("127.0.0.1", busy.port(), "admin", "pw", 1000);
+  ASSERT_EQ(b.Login(), LoginOutcome::kOk);
+  // The request, then the one login again after the link is given up, each within its time-out.
+  EXPECT_LT(took([&] { EXPECT_LT(b.GetConfig(507).result, 0); }), std::chrono::milliseconds(4500));
+  stop.store(true);
 }
 
 }  // namespace

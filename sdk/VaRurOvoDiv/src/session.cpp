@@ -337,6 +337,7 @@ void Session::CloseLink() {
   if (socket_ >= 0) close(socket_);
   socket_ = -1;
   parser_ = wire::FrameParser();
+  seal_.reset();
   outbuf_.clear();
   throttled_ = false;
 }
@@ -438,8 +439,9 @@ Session::LoginOutcome Session::ConnectAndLogin() {
   // The key exchange (docs/device-protocol.md, "Login"): HELLO, our share,
   // the device's share, our tag, the verdict with the device's tag.
   const auto deadline = Clock::now() + timeouts_.reply;
-  // Anything but a well-formed message of the exchange within the time is a
-  // device breaking the protocol (status event 5); silence is unreachability.
+  // Before our tag goes out, anything but a well-formed message of the
+  // exchange within the time is a device breaking the protocol (status event
+  // 5); silence is unreachability. Both are retried by the reconnection.
   auto fail = [this](bool got_frame) {
     const bool malformed = got_frame || parser_.error() != wire::ParseError::kNone;
     if (malformed) SdkLog("handle %d: bad handshake from %s", handle_, params_.address.c_str());
@@ -472,6 +474,8 @@ Session::LoginOutcome Session::ConnectAndLogin() {
   if (!hello_frame || hello_frame->header.type != static_cast<uint16_t>(FrameType::kHello)) {
     return fail(hello_frame.has_value());
   }
+  // Only the sealed link's method: a device that offers another (the link
+  // in clear) fails the login rather than getting a link it could take over.
   const auto hello = wire::DecodeHello(hello_frame->payload);
   if (!hello) return fail(true);
   const std::string nonce = wire::RandomBytes(wire::kNonceSize);
@@ -484,11 +488,21 @@ Session::LoginOutcome Session::ConnectAndLogin() {
   if (share->header.result != wire::kResultOk) return refused("account");
   if (share->payload.size() != wire::kShareSize) return fail(true);
   if (!pake.TakePeerShare(share->payload)) return refused("the device's share is no point");
+  // Once our tag goes out, the device can test one password guess against
+  // it. Whatever it does then short of a tag that proves the password
+  // (hanging up, garbage, silence) is a refused login, which is not retried:
+  // else a device that knows no password would get a guess per reconnection.
   auto verdict = exchange(FrameType::kLogin, pake.Tag(), answers);
-  if (!answers) return fail(verdict.has_value());
+  if (stop_.load()) {
+    CloseLink();
+    return LoginOutcome::kStopped;
+  }
+  if (!answers) return refused("no verdict for the tag");
   if (verdict->header.result != wire::kResultOk) return refused("password");
-  if (verdict->payload.size() != wire::kTagSize) return fail(true);
   if (!pake.CheckPeerTag(verdict->payload)) return refused("the device did not prove the password");
+  seal_ = std::make_unique<wire::LinkSeal>(pake);
+  // What the device sent behind its verdict is of the sealed link: the parser
+  // keeps it, and Serve opens it.
   last_received_ = Clock::now();
   next_heartbeat_ = last_received_ + timeouts_.heartbeat;
   return LoginOutcome::kOk;
@@ -503,10 +517,10 @@ void Session::TakeQueuedRequests() {
   const auto now = Clock::now();
   for (Request& r : taken) {
     for (const auto& [audio, tag] : r.audio_before) {
-      outbuf_ += wire::EncodeFrame(FrameType::kTalkData, NextSequence(), handle_, tag, 0, *audio);
+      QueueFrame(FrameType::kTalkData, NextSequence(), tag, *audio);
     }
     const uint32_t seq = NextSequence();
-    outbuf_ += wire::EncodeFrame(r.type, seq, handle_, r.command, 0, r.payload);
+    QueueFrame(r.type, seq, r.command, r.payload);
     pending_[seq] = Pending{r.command, r.wants_aux, now + timeouts_.reply, r.talk};
     if (r.talk == Request::Talk::kStart) talk_start_sequence_ = seq;
   }
@@ -543,8 +557,8 @@ void Session::StartNextTransfer() {
   } else {
     payload = t->job.device_path;
   }
-  outbuf_ += wire::EncodeFrame(t->job.upload ? FrameType::kPutBegin : FrameType::kGetFile, seq,
-                               handle_, static_cast<uint32_t>(t->job.kind), 0, payload);
+  QueueFrame(t->job.upload ? FrameType::kPutBegin : FrameType::kGetFile, seq,
+             static_cast<uint32_t>(t->job.kind), payload);
   active_ = std::move(t);
 }
 
@@ -561,17 +575,15 @@ void Session::PumpTransfer() {
     }
     t->hash.Update(chunk, static_cast<size_t>(n));
     t->done += static_cast<uint64_t>(n);
-    outbuf_ += wire::EncodeFrame(FrameType::kPutData, NextSequence(), handle_,
-                                 static_cast<uint32_t>(t->job.kind), 0,
-                                 std::string_view(chunk, static_cast<size_t>(n)));
+    QueueFrame(FrameType::kPutData, NextSequence(), static_cast<uint32_t>(t->job.kind),
+               std::string_view(chunk, static_cast<size_t>(n)));
     t->last_activity = Clock::now();
   }
   if (t->done >= t->size) {
     t->phase = ActiveTransfer::Phase::kEnding;
     t->sequence = NextSequence();
-    outbuf_ += wire::EncodeFrame(FrameType::kPutEnd, t->sequence, handle_,
-                                 static_cast<uint32_t>(t->job.kind), 0,
-                                 wire::DigestBytes(t->hash.Final()));
+    QueueFrame(FrameType::kPutEnd, t->sequence, static_cast<uint32_t>(t->job.kind),
+               wire::DigestBytes(t->hash.Final()));
     close(t->fd);
     t->fd = -1;
   }
@@ -657,6 +669,11 @@ void Session::ExpireReplies(Clock::time_point now) {
     }
   }
   pending_count_.store(pending_.size());
+}
+
+void Session::QueueFrame(FrameType type, uint32_t sequence, uint32_t command,
+                         std::string_view payload) {
+  if (seal_) seal_->Append(outbuf_, type, sequence, handle_, command, 0, payload);
 }
 
 bool Session::HandleFrame(const wire::Frame& f) {
@@ -799,7 +816,7 @@ Session::LinkEnd Session::Serve() {
     PumpTransfer();
     const auto now = Clock::now();
     if (now >= next_heartbeat_) {
-      outbuf_ += wire::EncodeFrame(FrameType::kHeartbeat, NextSequence(), handle_, 0, 0, {});
+      QueueFrame(FrameType::kHeartbeat, NextSequence(), 0, {});
       next_heartbeat_ = now + timeouts_.heartbeat;
     }
     // While the callback has not taken this login's events the link is not
@@ -855,6 +872,13 @@ Session::LinkEnd Session::Serve() {
       // Only whole frames show the device alive: bytes dribbled in without
       // ever completing a frame (or a heartbeat reply) do not.
       while (auto f = parser_.Next()) {
+        // A frame that does not open was altered, moved, repeated or made by
+        // someone without the link's key: nothing of it is used, and the
+        // link ends.
+        if (!seal_->Open(*f)) {
+          SdkLog("handle %d: a frame from %s did not open", handle_, params_.address.c_str());
+          return LinkEnd::kProtocol;
+        }
         last_received_ = Clock::now();
         if (!HandleFrame(*f)) return LinkEnd::kProtocol;
         if (stop_.load()) return LinkEnd::kStopped;

@@ -18,6 +18,7 @@
 #include "event_dispatcher.h"
 #include "sdk_timeouts.h"
 #include "digest.h"
+#include "link_seal.h"
 #include "login_handshake.h"
 #include "talk_wire.h"
 #include "wire_frame.h"
@@ -132,6 +133,9 @@ class Session {
 
   // False when the link must close because the device broke the protocol.
   bool HandleFrame(const wire::Frame& frame);
+  // Seals one frame of the logged-in link into the send buffer.
+  void QueueFrame(wire::FrameType type, uint32_t sequence, uint32_t command,
+                  std::string_view payload);
   bool HandleReply(const wire::Frame& frame);
   void OpenPartFile();
   bool Throttled();
@@ -193,6 +197,8 @@ class Session {
   IoBuffer io_buffer_;
   int socket_ = -1;
   wire::FrameParser parser_;
+  // The logged-in link's keys and frame counts; none before the login.
+  std::unique_ptr<wire::LinkSeal> seal_;
   std::string outbuf_;
   std::map<uint32_t, Pending> pending_;
   std::atomic<size_t> pending_count_{0};  // pending_.size(), for Submit

@@ -113,8 +113,7 @@ void Session::PumpTalk() {
   if (talk_state_ != TalkState::kSending && talk_state_ != TalkState::kRemoved) return;
   while (!talk_queue_.empty() && outbuf_.size() < kTalkWindow) {
     const TalkPiece& piece = talk_queue_.front();
-    outbuf_ += wire::EncodeFrame(wire::FrameType::kTalkData, NextSequence(), handle_, piece.tag, 0,
-                                 *piece.audio);
+    QueueFrame(wire::FrameType::kTalkData, NextSequence(), piece.tag, *piece.audio);
     talk_queue_.pop_front();
   }
 }

@@ -1,10 +1,12 @@
 #pragma once
 // The device's side of the login for the tests' own fake devices: the HELLO,
-// then the answers to LOGIN_SHARE and LOGIN for one account.
+// then the answers to LOGIN_SHARE and LOGIN for one account, and the sealing
+// of the link it logged in.
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "link_seal.h"
 #include "login_handshake.h"
 #include "wire_frame.h"
 
@@ -35,12 +37,15 @@ class FakeDeviceLogin {
     }
     if (f.header.type == static_cast<uint16_t>(wire::FrameType::kLogin)) {
       logged_in_ = exchange_ && exchange_->CheckPeerTag(f.payload);
+      if (logged_in_) seal_ = std::make_unique<wire::LinkSeal>(*exchange_);
       return logged_in_ ? reply(wire::kResultOk, exchange_->Tag())
                         : reply(wire::kResultBadCredentials, {});
     }
     return std::nullopt;
   }
   bool logged_in() const { return logged_in_; }
+  // The logged-in link's sealing; null before the login.
+  wire::LinkSeal* seal() { return seal_.get(); }
   // The last LOGIN_SHARE received.
   const std::optional<wire::LoginShare>& share() const { return share_; }
 
@@ -49,6 +54,7 @@ class FakeDeviceLogin {
   std::string nonce_;
   std::unique_ptr<wire::LoginExchange> exchange_;
   std::optional<wire::LoginShare> share_;
+  std::unique_ptr<wire::LinkSeal> seal_;
   bool logged_in_ = false;
 };
 

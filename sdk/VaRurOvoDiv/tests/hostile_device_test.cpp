@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "kelvara_test/test_env.h"
+#include "loopback_server.h"
 #include "sdk_test_support.h"
 #include "fake_device_login.h"
 #include "digest.h"
@@ -56,9 +57,19 @@ class Link {
     }
     return sent == bytes.size();
   }
+  // A frame as the device sends it: sealed once the link is logged in.
+  std::string Frame(uint16_t type, uint32_t sequence, uint32_t command, int32_t result,
+                    const std::string& payload = {}) {
+    return login_ && login_->seal() ? login_->seal()->Seal(type, sequence, 0, command, result, payload)
+                                    : wire::EncodeFrame(type, sequence, 0, command, result, payload);
+  }
+  std::string Frame(FrameType type, uint32_t sequence, uint32_t command, int32_t result,
+                    const std::string& payload = {}) {
+    return Frame(static_cast<uint16_t>(type), sequence, command, result, payload);
+  }
   bool SendFrame(uint16_t type, uint32_t sequence, uint32_t command, int32_t result,
                  const std::string& payload = {}) {
-    return Send(wire::EncodeFrame(type, sequence, 0, command, result, payload));
+    return Send(Frame(type, sequence, command, result, payload));
   }
   bool SendFrame(FrameType type, uint32_t sequence, uint32_t command, int32_t result,
                  const std::string& payload = {}) {
@@ -75,6 +86,7 @@ class Link {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
       while (auto f = parser_.Next()) {
+        if (login_ && login_->seal() && !login_->seal()->Open(*f)) return std::nullopt;
         if (f->header.type != static_cast<uint16_t>(FrameType::kHeartbeat)) return f;
         if (answer_heartbeats && !Reply(*f, 0)) return std::nullopt;
       }
@@ -89,14 +101,15 @@ class Link {
 
   // The device's side of a login to its account (password "pw").
   bool AcceptLogin() {
-    varurovodiv::test::FakeDeviceLogin login("pw");
-    if (!Send(login.HelloFrame())) return false;
+    auto login = std::make_unique<varurovodiv::test::FakeDeviceLogin>("pw");
+    if (!Send(login->HelloFrame())) return false;
     for (int step = 0; step < 2; ++step) {
       const auto f = Next();
-      const auto reply = f ? login.Answer(*f) : std::nullopt;
+      const auto reply = f ? login->Answer(*f) : std::nullopt;
       if (!reply || !Send(*reply)) return false;
     }
-    return login.logged_in();
+    login_ = std::move(login);
+    return login_->logged_in();
   }
   static wire::Hello Hello() { return {std::string(16, 'c')}; }
 
@@ -123,6 +136,7 @@ class Link {
   int fd_;
   const std::atomic<bool>& stop_;
   wire::FrameParser parser_;
+  std::unique_ptr<varurovodiv::test::FakeDeviceLogin> login_;  // once logged in
 };
 
 // Serves the connections it accepts one after another with a script; the
@@ -131,31 +145,16 @@ class FakeDevice {
  public:
   using Script = std::function<void(Link&, int)>;
 
-  explicit FakeDevice(Script script) : script_(std::move(script)) {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(listen_fd_, 8) != 0 ||
-        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-      ADD_FAILURE() << "cannot listen on loopback";
-    }
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~FakeDevice() {
-    stop_.store(true);
-    shutdown(listen_fd_, SHUT_RDWR);
-    thread_.join();
-    close(listen_fd_);
-  }
-  uint16_t port() const { return port_; }
+  explicit FakeDevice(Script script)
+      : script_(std::move(script)), server_([this](int fd, int n) {
+          Link link(fd, server_.stopping());
+          script_(link, n);
+        }) {}
+  uint16_t port() const { return server_.port(); }
   // Waits until this many connections have ended.
   bool WaitServed(int count, milliseconds timeout = varurovodiv::test::Scaled(milliseconds(5000))) {
     const auto end = Clock::now() + timeout;
-    while (served_.load() < count) {
+    while (server_.served() < count) {
       if (Clock::now() >= end) return false;
       std::this_thread::sleep_for(milliseconds(5));
     }
@@ -163,23 +162,8 @@ class FakeDevice {
   }
 
  private:
-  void Run() {
-    for (int n = 0;; ++n) {
-      const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) return;
-      Link link(fd, stop_);
-      script_(link, n);
-      close(fd);
-      served_.fetch_add(1);
-    }
-  }
-
   Script script_;
-  int listen_fd_ = -1;
-  uint16_t port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> served_{0};
-  std::thread thread_;
+  varurovodiv::test::LoopbackServer server_;
 };
 
 int OpenDescriptors() {
@@ -276,11 +260,13 @@ TEST_F(HostileDevice, RepliesOfAnotherLoginSurviveAFlood) {
     while (!go.load()) {
       if (!link.Next(milliseconds(20)) && link.Closed()) return;
     }
-    std::string burst;
-    while (burst.size() < 64 * 1024) {
-      burst += wire::EncodeFrame(FrameType::kEvent, 0, 0, 32, 0, std::string(100, 'e'));
-    }
-    while (link.Send(burst)) {
+    // Each burst is sealed anew: a frame sent twice does not open.
+    for (;;) {
+      std::string burst;
+      while (burst.size() < 64 * 1024) {
+        burst += link.Frame(FrameType::kEvent, 0, 32, 0, std::string(100, 'e'));
+      }
+      if (!link.Send(burst)) return;
     }
   });
   std::atomic<int> answered{0};
@@ -498,7 +484,7 @@ TEST_F(HostileDevice, ADribblingDeviceGoesOffline) {
   FakeDevice device([&](Link& link, int) {
     if (!link.AcceptLogin()) return;
     // At 100 ms a byte the frame takes far longer than the dead-link time.
-    const std::string frame = wire::EncodeFrame(FrameType::kEvent, 0, 0, 32, 0, std::string(256, 'd'));
+    const std::string frame = link.Frame(FrameType::kEvent, 0, 32, 0, std::string(256, 'd'));
     for (char c : frame) {
       if (!link.Send(std::string(1, c))) return;
       link.Next(milliseconds(100), /*answer_heartbeats=*/false);
@@ -555,9 +541,9 @@ TEST_F(HostileDevice, AnImpostorGetsFreshSharesAndCannotFinishTheLogin) {
 }
 
 // A share that is no point, a tag that does not prove the password and a
-// refusal all end as a refused login, the outcome of a wrong password; a reply
-// of the wrong size breaks the protocol. After a bad share the SDK sends no
-// tag.
+// refusal all end as a refused login, the outcome of a wrong password; a share
+// of the wrong size breaks the protocol, a verdict of any kind that does not
+// prove the password is a refusal. After a bad share the SDK sends no tag.
 TEST_F(HostileDevice, BadSharesAndTagsFailTheLogin) {
   struct Case {
     const char* name;
@@ -595,7 +581,7 @@ TEST_F(HostileDevice, BadSharesAndTagsFailTheLogin) {
        [](auto&, const wire::Frame& request) { return request.payload; }, STATUS_EVENT_LOGIN_REFUSED,
        true},
       {"tag one byte short", 1, 0, [](const std::string& h, auto&) { return h.substr(1); },
-       STATUS_EVENT_PROTOCOL_ERROR, true},
+       STATUS_EVENT_LOGIN_REFUSED, true},
       {"verdict refused", 1, wire::kResultBadCredentials, same, STATUS_EVENT_LOGIN_REFUSED, true},
   };
   for (const Case& c : cases) {
@@ -627,6 +613,68 @@ TEST_F(HostileDevice, BadSharesAndTagsFailTheLogin) {
   }
 }
 
+// A device that does not know the password learns whether one guess was
+// right from the SDK's tag. Whatever it does once it has the tag, short of
+// proving the password (hanging up, sending garbage, staying silent, answering
+// out of turn), the login is refused and the automatic reconnection does not
+// come back to offer it another tag: one guess per login call.
+TEST_F(HostileDevice, ARogueDeviceGetsOneGuessPerLoginCall) {
+  struct Case {
+    const char* name;
+    std::function<void(Link&, const wire::Frame& login)> after_tag;
+  };
+  const Case cases[] = {
+      {"hangs up", [](Link&, const wire::Frame&) {}},
+      {"sends garbage", [](Link& l, const wire::Frame&) { l.Send("garbage, not a frame at all....."); }},
+      {"stays silent", [](Link& l, const wire::Frame&) { l.Next(varurovodiv::test::Scaled(milliseconds(3000))); }},
+      {"answers another request",
+       [](Link& l, const wire::Frame& login) {
+         l.SendFrame(static_cast<uint16_t>(FrameType::kHeartbeat) | wire::kReplyBit, login.header.sequence, 0, 0);
+         l.Next(milliseconds(500));
+       }},
+      {"sends a short tag",
+       [](Link& l, const wire::Frame& login) {
+         l.Reply(login, 0, std::string(wire::kTagSize - 1, 't'));
+         l.Next(milliseconds(500));
+       }},
+  };
+  ZQ_NETSDK_IPC_SetAutoReconnect(0, 1);
+  // All rogues at once, each with its own login; every one counts the tags it got.
+  std::vector<std::unique_ptr<FakeDevice>> rogues;
+  std::vector<std::unique_ptr<std::atomic<int>>> tags;
+  std::vector<int> handles;
+  for (const Case& c : cases) {
+    tags.push_back(std::make_unique<std::atomic<int>>(0));
+    std::atomic<int>& got = *tags.back();
+    rogues.push_back(std::make_unique<FakeDevice>([&c, &got](Link& link, int) {
+      varurovodiv::test::FakeDeviceLogin guess("a guessed word");
+      if (!link.Send(guess.HelloFrame())) return;
+      const auto share = link.Next();
+      const auto share_reply = share ? guess.Answer(*share) : std::nullopt;
+      if (!share_reply || !link.Send(*share_reply)) return;
+      const auto login = link.Next();
+      if (!login || login->header.type != static_cast<uint16_t>(FrameType::kLogin)) return;
+      ++got;
+      c.after_tag(link, *login);
+    }));
+    handles.push_back(ZQ_NETSDK_IPC_Login("127.0.0.1", rogues.back()->port(), "admin", "pw", 0));
+  }
+  for (size_t i = 0; i < handles.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    EXPECT_TRUE(rec_.WaitStatus(handles[i], STATUS_EVENT_LOGIN_REFUSED));
+  }
+  // Ten times the first reconnection pause and more: a retry would have come.
+  std::this_thread::sleep_for(varurovodiv::test::Scaled(milliseconds(1500)));
+  for (size_t i = 0; i < handles.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    EXPECT_EQ(tags[i]->load(), 1);
+    const auto events = rec_.For(handles[i]);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].code, STATUS_EVENT_LOGIN_REFUSED);
+  }
+  for (int h : handles) ZQ_NETSDK_IPC_Logout(h);
+}
+
 // A handshake that breaks the protocol is reported as a protocol error; a
 // device that only hangs up is unreachable.
 TEST_F(HostileDevice, HandshakeErrorsAreReportedAsProtocolErrors) {
@@ -646,8 +694,9 @@ TEST_F(HostileDevice, HandshakeErrorsAreReportedAsProtocolErrors) {
        STATUS_EVENT_PROTOCOL_ERROR},
       {"HELLO of another login method",
        [](Link& l) {
+         // Method 1: the same exchange with the link left in clear.
          std::string hello = wire::EncodeHello(Link::Hello());
-         hello[3] = 2;
+         hello[3] = 1;
          l.SendFrame(FrameType::kHello, 0, 0, 0, hello);
        },
        STATUS_EVENT_PROTOCOL_ERROR},

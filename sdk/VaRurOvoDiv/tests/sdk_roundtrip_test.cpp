@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "kelvara_test/test_env.h"
+#include "loopback_server.h"
 #include "sdk_test_support.h"
 #include "fake_device_login.h"
 #include "digest.h"
@@ -98,39 +99,15 @@ int EventFdsSettled(int expected) {
 // of ours still unread. Serves one connection at a time.
 class ResettingDevice {
  public:
-  ResettingDevice() {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(listen_fd_, 8) != 0 ||
-        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-      ADD_FAILURE() << "cannot listen on loopback";
-    }
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~ResettingDevice() {
-    shutdown(listen_fd_, SHUT_RDWR);  // ends the blocking accept
-    thread_.join();
-    close(listen_fd_);
-  }
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return server_.port(); }
 
  private:
-  void Run() {
-    for (;;) {
-      const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) return;
-      timeval tv{3, 0};  // bounds every wait
-      setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-      Serve(fd);
-      const linger reset{1, 0};
-      setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-      close(fd);
-    }
+  static void ServeAndReset(int fd) {
+    timeval tv{3, 0};  // bounds every wait
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    Serve(fd);
+    const linger reset{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   }
   static bool Send(int fd, const std::string& bytes) {
     return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
@@ -144,16 +121,17 @@ class ResettingDevice {
       const ssize_t n = recv(fd, buf, sizeof buf, 0);
       if (n <= 0 || !parser.Feed(buf, static_cast<size_t>(n))) return;
       while (auto f = parser.Next()) {
-        if (auto reply = login.Answer(*f)) {
-          if (!Send(fd, *reply)) return;
+        if (!login.seal()) {
+          if (auto reply = login.Answer(*f); !reply || !Send(fd, *reply)) return;
           continue;
         }
+        if (!login.seal()->Open(*f)) return;
         const auto type = static_cast<wire::FrameType>(f->header.type);
         if (type != wire::FrameType::kPutBegin && type != wire::FrameType::kPutEnd) {
           continue;
         }
-        if (!Send(fd, wire::EncodeFrame(f->header.type | wire::kReplyBit, f->header.sequence,
-                                        f->header.handle, f->header.command, 0, {})) ||
+        if (!Send(fd, login.seal()->Seal(f->header.type | wire::kReplyBit, f->header.sequence,
+                                         f->header.handle, f->header.command, 0, {})) ||
             type == wire::FrameType::kPutEnd) {
           return;
         }
@@ -161,9 +139,45 @@ class ResettingDevice {
     }
   }
 
-  int listen_fd_ = -1;
-  uint16_t port_ = 0;
-  std::thread thread_;
+  varurovodiv::test::LoopbackServer server_{[](int fd, int) { ServeAndReset(fd); }};
+};
+
+// A bare connection to a device's command port that reads whole frames,
+// each within 3 s.
+class RawClient {
+ public:
+  explicit RawClient(uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    timeval tv{3, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  }
+  ~RawClient() { close(fd_); }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+  bool Send(const std::string& bytes) {
+    return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+  std::optional<wire::Frame> Next() {
+    char buf[4096];
+    for (;;) {
+      if (auto f = parser_.Next()) return f;
+      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0 || !parser_.Feed(buf, static_cast<size_t>(n))) return std::nullopt;
+    }
+  }
+  // Whether the device closed the connection (within 3 s).
+  bool ClosedByPeer() {
+    char byte;
+    return recv(fd_, &byte, 1, 0) == 0;
+  }
+
+ private:
+  int fd_;
+  wire::FrameParser parser_;
 };
 
 // The frames of one type the SDK sent, as a device's journal recorded them.
@@ -264,32 +278,50 @@ TEST_F(SdkRoundTrip, AReplayedLoginProofIsRefused) {
   ASSERT_FALSE(logins.empty());
   const std::string captured = logins.front();
 
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(sim_->command_port(0));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  timeval tv{3, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  wire::FrameParser parser;
-  auto next = [&]() -> std::optional<wire::Frame> {
-    char buf[4096];
-    for (;;) {
-      if (auto f = parser.Next()) return f;
-      const ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n <= 0 || !parser.Feed(buf, static_cast<size_t>(n))) return std::nullopt;
-    }
-  };
-  ASSERT_TRUE(next());  // a fresh HELLO
-  ASSERT_EQ(send(fd, captured.data(), captured.size(), MSG_NOSIGNAL),
-            static_cast<ssize_t>(captured.size()));
-  const auto verdict = next();
-  close(fd);
+  RawClient client(sim_->command_port(0));
+  ASSERT_TRUE(client.Next());  // a fresh HELLO
+  ASSERT_TRUE(client.Send(captured));
+  const auto verdict = client.Next();
   ASSERT_TRUE(verdict);
   EXPECT_EQ(verdict->header.result, wire::kResultBadCredentials);
   const std::string state = Control("state 0");
   EXPECT_NE(state.find("logins_ok=1 logins_refused=1"), std::string::npos) << state;
+}
+
+// A login that is not made holds little of the device: a user name over 255
+// bytes is refused at the share step (the SDK does not take one), and a
+// LOGIN_SHARE announcing more than the longest login message ends the
+// connection at its header, before the device buffers what it announces.
+TEST_F(SdkRoundTrip, LongUserNamesAreRefusedAtTheShareStep) {
+  EXPECT_EQ(ZQ_NETSDK_IPC_Login("127.0.0.1", sim_->command_port(0), std::string(256, 'u').c_str(), "x", 0),
+            ZQ_NETSDK_ERR_BAD_ARGUMENT);
+  struct Case {
+    const char* name;
+    size_t user_size;
+    bool whole_frame;  // else the header alone is sent
+    bool answered;     // a share comes back (as for any unknown user)
+  };
+  const Case cases[] = {
+      {"255 bytes", 255, true, true},
+      {"256 bytes", 256, true, false},
+      {"1 MiB announced", 1 << 20, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawClient client(sim_->command_port(0));
+    ASSERT_TRUE(client.Next());  // HELLO
+    const wire::LoginExchange pake(wire::LoginExchange::Side::kClient, "x", "u", std::string(16, 'd'),
+                                   std::string(16, 'c'));
+    std::string frame = wire::EncodeFrame(wire::FrameType::kLoginShare, 1, 0, 0, 0,
+                                          wire::EncodeLoginShare({std::string(c.user_size, 'u'),
+                                                                  std::string(16, 'c'), pake.share()}));
+    if (!c.whole_frame) frame.resize(wire::kHeaderSize);
+    ASSERT_TRUE(client.Send(frame));
+    EXPECT_EQ(client.Next().has_value(), c.answered);
+    if (!c.answered) {
+      EXPECT_TRUE(client.ClosedByPeer());
+    }
+  }
 }
 
 // An eavesdropper's record holds nothing to test passwords against: the

@@ -1,11 +1,14 @@
 // The wire format: SHA-256 against published vectors, the login's key exchange,
-// frames round trip, and the parser refuses bad streams before buffering what
-// they announce.
+// the sealed link, frames round trip, and the parser refuses bad streams
+// before buffering what they announce.
 #include <gtest/gtest.h>
+#include <sodium.h>
 
+#include <functional>
 #include <string>
 
 #include "digest.h"
+#include "link_seal.h"
 #include "login_handshake.h"
 #include "wire_frame.h"
 
@@ -171,8 +174,10 @@ TEST(Login, MessagesRoundTripAndRefuseBadSizesAndMethods) {
   const auto back = wire::DecodeHello(hello);
   ASSERT_TRUE(back);
   EXPECT_EQ(back->nonce, h.nonce);
+  EXPECT_EQ(hello.substr(0, 4), std::string("\0\0\0\2", 4));
+  // Method 1, the exchange with the link left in clear, is not taken.
   std::string other_method = hello;
-  other_method[3] = 2;
+  other_method[3] = 1;
   EXPECT_FALSE(wire::DecodeHello(other_method));
   EXPECT_FALSE(wire::DecodeHello(hello.substr(1)));
   EXPECT_FALSE(wire::DecodeHello(hello + "x"));
@@ -190,6 +195,14 @@ TEST(Login, MessagesRoundTripAndRefuseBadSizesAndMethods) {
   EXPECT_FALSE(wire::DecodeLoginShare(encoded.substr(0, encoded.size() - 1)));
   EXPECT_FALSE(wire::DecodeLoginShare(encoded + "x"));
   EXPECT_FALSE(wire::DecodeLoginShare(std::string(48, 'x')));  // no user terminator
+  // User names up to 255 bytes; a longer one is refused.
+  for (const size_t size : {size_t{255}, size_t{256}, size_t{1} << 20}) {
+    const std::string share = wire::EncodeLoginShare({std::string(size, 'u'), l.nonce, l.share});
+    EXPECT_EQ(wire::DecodeLoginShare(share).has_value(), size <= wire::kMaxUserSize) << size;
+    if (size == wire::kMaxUserSize) {
+      EXPECT_EQ(share.size(), wire::kMaxLoginMessage);
+    }
+  }
   EXPECT_NE(wire::RandomBytes(16), wire::RandomBytes(16));
 }
 
@@ -223,7 +236,8 @@ TEST(FrameParser, RefusesBadStreams) {
   std::string bad_version = wire::EncodeFrame(wire::FrameType::kHeartbeat, 1, 1, 0, 0, "");
   bad_version[5] = 9;
   std::string oversize = wire::EncodeFrame(wire::FrameType::kHeartbeat, 1, 1, 0, 0, "");
-  oversize[24] = 0x00; oversize[25] = 0x10; oversize[26] = 0x00; oversize[27] = 0x01;  // 1 MiB + 1
+  // 1 MiB, a seal's tag and one byte.
+  oversize[24] = 0x00; oversize[25] = 0x10; oversize[26] = 0x00; oversize[27] = 0x11;
   const Case cases[] = {
       {"magic", bad_magic.substr(0, 4), wire::ParseError::kBadMagic},
       {"version", bad_version.substr(0, 6), wire::ParseError::kBadVersion},
@@ -239,11 +253,22 @@ TEST(FrameParser, RefusesBadStreams) {
     const std::string good = wire::EncodeFrame(wire::FrameType::kHeartbeat, 1, 1, 0, 0, "");
     EXPECT_FALSE(p.Feed(good.data(), good.size())) << c.what;
   }
-  // The largest allowed payload is accepted.
+  // The largest allowed payload (1 MiB and a seal's tag) is accepted.
   std::string max = wire::EncodeFrame(wire::FrameType::kHeartbeat, 1, 1, 0, 0, "");
-  max[24] = 0x00; max[25] = 0x10; max[26] = 0x00; max[27] = 0x00;
+  max[24] = 0x00; max[25] = 0x10; max[26] = 0x00; max[27] = 0x10;
   wire::FrameParser p;
   EXPECT_TRUE(p.Feed(max.data(), max.size()));
+  // A lowered limit (a login not yet made) refuses a longer header at once.
+  wire::FrameParser login;
+  login.set_payload_limit(wire::kMaxLoginMessage);
+  const std::string share = wire::EncodeFrame(wire::FrameType::kLoginShare, 1, 0, 0, 0,
+                                              std::string(wire::kMaxLoginMessage, 'x'));
+  EXPECT_TRUE(login.Feed(share.data(), share.size()));
+  EXPECT_TRUE(login.Next().has_value());
+  const std::string longer = wire::EncodeFrame(wire::FrameType::kLoginShare, 2, 0, 0, 0,
+                                               std::string(wire::kMaxLoginMessage + 1, 'x'));
+  EXPECT_FALSE(login.Feed(longer.data(), wire::kHeaderSize));
+  EXPECT_EQ(login.error(), wire::ParseError::kOversize);
 }
 
 TEST(FrameParser, FrameAfterAGoodOneIsJudgedToo) {
@@ -256,4 +281,139 @@ TEST(FrameParser, FrameAfterAGoodOneIsJudgedToo) {
   EXPECT_EQ(f->payload, "ok");
   EXPECT_FALSE(p.Next().has_value());
   EXPECT_EQ(p.error(), wire::ParseError::kBadMagic);
+}
+
+namespace {
+
+// Both ends of one logged-in link.
+struct SealedPair {
+  SealedPair() {
+    const LoginInputs in;
+    wire::LoginExchange c(Side::kClient, in.password, in.user, in.device_nonce, in.client_nonce);
+    wire::LoginExchange d(Side::kDevice, in.password, in.user, in.device_nonce, in.client_nonce);
+    EXPECT_TRUE(d.TakePeerShare(c.share()));
+    EXPECT_TRUE(c.TakePeerShare(d.share()));
+    client = std::make_unique<wire::LinkSeal>(c);
+    device = std::make_unique<wire::LinkSeal>(d);
+  }
+  std::unique_ptr<wire::LinkSeal> client, device;
+};
+
+wire::Frame ParseOne(const std::string& bytes) {
+  wire::FrameParser p;
+  EXPECT_TRUE(p.Feed(bytes.data(), bytes.size()));
+  auto f = p.Next();
+  EXPECT_TRUE(f.has_value());
+  return f ? *f : wire::Frame{};
+}
+
+}  // namespace
+
+// The sealed frame as docs/device-protocol.md describes it, checked with
+// libsodium directly: the header (its length counting the tag) is the
+// associated data, the nonce four zero bytes and the frame's number in its
+// direction, the tag after the encrypted payload.
+TEST(LinkSeal, FramesAreSealedAsDocumented) {
+  std::array<unsigned char, 32> send{}, receive{};
+  send.fill(0x11);
+  receive.fill(0x22);
+  wire::LinkSeal seal(send, receive);
+  const std::string text = "<Capture Volume=\"80\" />";
+  std::string stream;
+  seal.Append(stream, wire::FrameType::kSetConfig, 7, 3, 527, 0, "first");
+  seal.Append(stream, wire::FrameType::kSetConfig, 8, 3, 527, 0, text);
+  const std::string second = stream.substr(wire::kHeaderSize + 5 + wire::kSealTagSize);
+  ASSERT_EQ(second.size(), wire::kHeaderSize + text.size() + wire::kSealTagSize);
+  const auto* p = reinterpret_cast<const unsigned char*>(second.data());
+  const wire::FrameHeader h = wire::DecodeHeader(p);
+  EXPECT_EQ(h.payload_length, text.size() + wire::kSealTagSize);
+  EXPECT_EQ(h.sequence, 8u);
+  EXPECT_EQ(second.find(text), std::string::npos);  // not in clear
+  unsigned char nonce[crypto_aead_chacha20poly1305_ietf_NPUBBYTES] = {};
+  nonce[11] = 1;  // the second frame of its direction
+  std::string plain(text.size(), '\0');
+  ASSERT_EQ(crypto_aead_chacha20poly1305_ietf_decrypt_detached(
+                reinterpret_cast<unsigned char*>(plain.data()), nullptr, p + wire::kHeaderSize,
+                text.size(), p + wire::kHeaderSize + text.size(), p, wire::kHeaderSize, nonce,
+                send.data()),
+            0);
+  EXPECT_EQ(plain, text);
+  // The peer (keys crossed) opens both in order.
+  wire::LinkSeal peer(receive, send);
+  wire::FrameParser parser;
+  ASSERT_TRUE(parser.Feed(stream.data(), stream.size()));
+  auto a = parser.Next();
+  auto b = parser.Next();
+  ASSERT_TRUE(a && b);
+  ASSERT_TRUE(peer.Open(*a));
+  ASSERT_TRUE(peer.Open(*b));
+  EXPECT_EQ(a->payload, "first");
+  EXPECT_EQ(b->payload, text);
+  EXPECT_EQ(b->header.payload_length, text.size());
+  EXPECT_EQ(b->header.command, 527u);
+}
+
+// Both ends of a login derive the same two keys; whatever is changed, moved,
+// repeated, reflected or brought from another link does not open, and an
+// unchanged frame still opens after a failed attempt only if in its place.
+TEST(LinkSeal, OnlyTheNextUnchangedFrameOfThePeerOpens) {
+  struct Case {
+    const char* name;
+    // Given the client's first two sealed frames, what reaches the device.
+    std::function<std::string(const std::string& first, const std::string& second)> wire;
+  };
+  auto flip = [](size_t at) {
+    return [at](const std::string& first, const std::string&) {
+      std::string f = first;
+      f[at] = static_cast<char>(f[at] ^ 1);
+      return f;
+    };
+  };
+  SealedPair other;
+  const Case cases[] = {
+      {"type", flip(7)},
+      {"sequence", flip(11)},
+      {"handle", flip(15)},
+      {"command", flip(19)},
+      {"result", flip(23)},
+      {"reserved", flip(31)},
+      {"payload", flip(wire::kHeaderSize + 2)},
+      {"tag", flip(wire::kHeaderSize + 5 + 3)},
+      {"second before the first", [](const std::string&, const std::string& second) { return second; }},
+      {"in clear", [](const std::string&, const std::string&) {
+         return wire::EncodeFrame(wire::FrameType::kGetConfig, 1, 0, 504, 0, std::string(16, 'x'));
+       }},
+      {"shorter than a tag", [](const std::string&, const std::string&) {
+         return wire::EncodeFrame(wire::FrameType::kGetConfig, 1, 0, 504, 0, "x");
+       }},
+      {"of another login", [&](const std::string&, const std::string&) {
+         return other.client->Seal(wire::FrameType::kGetConfig, 1, 0, 504, 0, "hello");
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SealedPair link;
+    const std::string first = link.client->Seal(wire::FrameType::kGetConfig, 1, 0, 504, 0, "hello");
+    const std::string second = link.client->Seal(wire::FrameType::kGetConfig, 2, 0, 505, 0, "world");
+    wire::Frame f = ParseOne(c.wire(first, second));
+    EXPECT_FALSE(link.device->Open(f));
+    EXPECT_EQ(link.device->opened(), 0u);
+  }
+  SealedPair link;
+  const std::string first = link.client->Seal(wire::FrameType::kGetConfig, 1, 0, 504, 0, "hello");
+  wire::Frame f = ParseOne(first);
+  wire::Frame again = f;
+  ASSERT_TRUE(link.device->Open(f));
+  EXPECT_EQ(f.payload, "hello");
+  EXPECT_FALSE(link.device->Open(again)) << "a repeated frame";
+  // A frame reflected to its sender does not open (each direction has its key).
+  const std::string reply = link.client->Seal(wire::FrameType::kGetConfig, 2, 0, 504, 0, "x");
+  wire::Frame reflected = ParseOne(reply);
+  EXPECT_FALSE(link.client->Open(reflected));
+  // The device's replies open at the client, the largest payload too.
+  const std::string big(wire::kMaxPayload, 'b');
+  wire::Frame back = ParseOne(link.device->Seal(0x8005, 1, 0, 504, 0, big));
+  ASSERT_TRUE(link.client->Open(back));
+  EXPECT_EQ(back.payload, big);
+  EXPECT_THROW(link.device->Seal(0x8005, 2, 0, 504, 0, big + "x"), std::length_error);
 }

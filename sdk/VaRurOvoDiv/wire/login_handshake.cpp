@@ -53,7 +53,7 @@ std::string_view View(const unsigned char* p, size_t n) {
 
 std::string EncodeHello(const Hello& hello) {
   std::string out;
-  PutU32(out, kLoginMethodCpace);
+  PutU32(out, kLoginMethodSealed);
   out += hello.nonce;
   return out;
 }
@@ -63,7 +63,7 @@ std::optional<Hello> DecodeHello(std::string_view payload) {
   const auto* p = reinterpret_cast<const unsigned char*>(payload.data());
   const uint32_t method =
       (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-  if (method != kLoginMethodCpace) return std::nullopt;
+  if (method != kLoginMethodSealed) return std::nullopt;
   return Hello{std::string(payload.substr(4))};
 }
 
@@ -77,7 +77,8 @@ std::string EncodeLoginShare(const LoginShare& login) {
 
 std::optional<LoginShare> DecodeLoginShare(std::string_view payload) {
   const size_t zero = payload.find('\0');
-  if (zero == std::string_view::npos || payload.size() - zero - 1 != kNonceSize + kShareSize) {
+  if (zero == std::string_view::npos || zero > kMaxUserSize ||
+      payload.size() - zero - 1 != kNonceSize + kShareSize) {
     return std::nullopt;
   }
   LoginShare r;
@@ -144,6 +145,11 @@ bool LoginExchange::TakePeerShare(std::string_view peer_share) {
   crypto_hash_sha512_state h;
   crypto_hash_sha512_init(&h);
   HashField(h, kSessionKeyLabel);
+  // The login method: a peer that announced another one (a link in clear)
+  // computes another key, and the tags do not check.
+  std::string method;
+  PutU32(method, kLoginMethodSealed);
+  HashField(h, method);
   HashField(h, sid_);
   HashField(h, View(shared, sizeof shared));
   HashField(h, client);

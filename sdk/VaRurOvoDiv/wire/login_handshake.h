@@ -8,7 +8,8 @@
 // Neither an eavesdropper nor a peer that does not know the password learns
 // anything from an exchange that lets it test passwords offline: every share
 // is a fresh random multiple of a password-derived point, and a peer that
-// guesses wrong can only see that this one guess failed.
+// guesses wrong can only see that this one guess failed. The exchange's
+// session key then seals every frame of the link (link_seal.h).
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -20,8 +21,16 @@ namespace varurovodiv::wire {
 inline constexpr size_t kNonceSize = 16;
 inline constexpr size_t kShareSize = 32;  // an encoded ristretto255 point
 inline constexpr size_t kTagSize = 32;    // HMAC-SHA-512-256
-// The login method a HELLO announces: CPace over ristretto255 with SHA-512.
-inline constexpr uint32_t kLoginMethodCpace = 1;
+// The login method a HELLO announces: CPace over ristretto255 with SHA-512,
+// the link sealed afterwards. Method 1 (the same exchange with the link left
+// in clear) is no longer spoken: a HELLO of it fails the login. The method is
+// hashed into the session key, so the two ends agree on it or the login fails.
+inline constexpr uint32_t kLoginMethodSealed = 2;
+// Longest user name a LOGIN_SHARE carries; a longer one is refused.
+inline constexpr size_t kMaxUserSize = 255;
+// Longest message of the login (a LOGIN_SHARE with the longest name): what a
+// device buffers for a connection that has not logged in.
+inline constexpr uint32_t kMaxLoginMessage = kMaxUserSize + 1 + kNonceSize + kShareSize;
 
 // HELLO payload: method (u32, big-endian) || device nonce (16).
 struct Hello {
@@ -32,6 +41,7 @@ std::string EncodeHello(const Hello& hello);
 std::optional<Hello> DecodeHello(std::string_view payload);
 
 // LOGIN_SHARE payload: user || 0 || client nonce (16) || client share (32).
+// Decoding gives none for a user name longer than kMaxUserSize.
 struct LoginShare {
   std::string user;
   std::string nonce;
@@ -67,8 +77,11 @@ class LoginExchange {
   // Whether `tag` is the peer's confirmation tag (constant time); false
   // before a peer share was taken.
   bool CheckPeerTag(std::string_view tag) const;
+  Side side() const { return side_; }
+  bool keyed() const { return keyed_; }
 
  private:
+  friend class LinkSeal;  // derives the link's keys from the session key
   std::string TagOf(Side side) const;
 
   const Side side_;

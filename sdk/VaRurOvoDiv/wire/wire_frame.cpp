@@ -49,7 +49,21 @@ FrameHeader DecodeHeader(const unsigned char* p) {
   h.command = GetU32(p + 16);
   h.result = static_cast<int32_t>(GetU32(p + 20));
   h.payload_length = GetU32(p + 24);
+  h.reserved = GetU32(p + 28);
   return h;
+}
+
+void EncodeHeader(const FrameHeader& h, unsigned char* p) {
+  const uint32_t words[] = {kMagic, (uint32_t{kVersion} << 16) | h.type, h.sequence,
+                            static_cast<uint32_t>(h.handle), h.command,
+                            static_cast<uint32_t>(h.result), h.payload_length, h.reserved};
+  for (uint32_t w : words) {
+    p[0] = static_cast<unsigned char>(w >> 24);
+    p[1] = static_cast<unsigned char>(w >> 16);
+    p[2] = static_cast<unsigned char>(w >> 8);
+    p[3] = static_cast<unsigned char>(w);
+    p += 4;
+  }
 }
 
 const char* ParseErrorText(ParseError error) {
@@ -83,7 +97,7 @@ void FrameParser::Check() {
     error_ = ParseError::kBadMagic;
   } else if (avail >= 6 && GetU16(p + 4) != kVersion) {
     error_ = ParseError::kBadVersion;
-  } else if (avail >= kHeaderSize && GetU32(p + 24) > kMaxPayload) {
+  } else if (avail >= kHeaderSize && GetU32(p + 24) > limit_) {
     error_ = ParseError::kOversize;
   }
 }

@@ -13,8 +13,12 @@ namespace varurovodiv::wire {
 inline constexpr uint32_t kMagic = 0x56524F44;  // "VROD"
 inline constexpr uint16_t kVersion = 1;
 inline constexpr size_t kHeaderSize = 32;
-// Largest payload either side accepts; a longer announced length closes the link.
+// Largest payload a frame carries; the frames of a logged-in link add a
+// kSealTagSize tag to it (link_seal.h), so a longer announced length than
+// kMaxWirePayload closes the link.
 inline constexpr uint32_t kMaxPayload = 1u << 20;
+inline constexpr uint32_t kSealTagSize = 16;
+inline constexpr uint32_t kMaxWirePayload = kMaxPayload + kSealTagSize;
 // File transfers travel in chunks of at most this many bytes.
 inline constexpr uint32_t kChunkSize = 64u * 1024u;
 // Replies carry the type of their request with this bit set.
@@ -73,6 +77,7 @@ struct FrameHeader {
   uint32_t command = 0;
   int32_t result = 0;
   uint32_t payload_length = 0;
+  uint32_t reserved = 0;
 };
 
 struct Frame {
@@ -90,6 +95,8 @@ inline std::string EncodeFrame(FrameType type, uint32_t sequence, int32_t handle
 
 // Reads a header from exactly kHeaderSize bytes (no validation).
 FrameHeader DecodeHeader(const unsigned char* bytes);
+// Writes a header's kHeaderSize bytes as they go on the wire.
+void EncodeHeader(const FrameHeader& header, unsigned char* bytes);
 
 enum class ParseError {
   kNone = 0,
@@ -103,6 +110,10 @@ const char* ParseErrorText(ParseError error);
 // After the first error it stays failed; the owner then closes the connection.
 class FrameParser {
  public:
+  // The longest payload a header may announce (kMaxWirePayload unless
+  // lowered, e.g. to the size of the login's messages before a login); a
+  // header over it fails the stream before its payload is buffered.
+  void set_payload_limit(uint32_t limit) { limit_ = limit; }
   // Appends received bytes; returns false once the stream is known to be bad.
   bool Feed(const char* data, size_t size);
   // Takes the next complete frame, if any.
@@ -114,6 +125,7 @@ class FrameParser {
   void Check();
   std::string buffer_;
   size_t offset_ = 0;
+  uint32_t limit_ = kMaxWirePayload;
   ParseError error_ = ParseError::kNone;
 };
 

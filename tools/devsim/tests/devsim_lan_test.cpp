@@ -8,10 +8,12 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <memory>
@@ -23,6 +25,7 @@
 #include "kelvara_test/test_env.h"
 #include "kelvara_test/test_lan.h"
 #include "digest.h"
+#include "lan_addresses.h"
 #include "simulator.h"
 #include "wire_frame.h"
 
@@ -182,9 +185,18 @@ class DevsimProcess {
       if (fd_ < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
-  ~DevsimProcess() {
-    if (fd_ >= 0) close(fd_);  // devsim ends when its stdin closes
+  ~DevsimProcess() { Finish(); }
+  // Ends devsim: it ends when its stdin closes.
+  void Finish() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
     if (pid_ > 0) lan_.Stop(pid_);
+    pid_ = -1;
+  }
+  // Everything devsim wrote so far (stdout and stderr).
+  std::string Output() const {
+    std::ifstream in(out_);
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   // Waits for "ready" (the device list printed before it).
   bool Ready() {
@@ -319,6 +331,118 @@ TEST(DevsimExecutable, ControlCommandsMoveSilenceAndUnplugDevices) {
   found = Broadcast(*lan, Search(), std::chrono::milliseconds(500));
   EXPECT_TRUE(found.count(a(2)));
   EXPECT_EQ(sim.Command("offline 9"), "err unknown device '9'");
+}
+
+// A device told an address the LAN does not carry yet takes it, as a camera
+// would: devsim puts it on the LAN interface, the PC reaches the device there
+// (search, login, ping), and at the end devsim takes off only what it added.
+TEST(DevsimExecutable, AMovedDeviceTakesItsNewAddressAndDevsimGivesBackOnlyWhatItAdded) {
+  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 3, .default_route = true}));
+  const auto a = [](int n) { return TestLan::LanAddress(n); };
+  DevsimProcess sim(*lan, "--count 3 --base-ip " + a(0) + " --set rtsp=0 --max-seconds 60");
+  ASSERT_TRUE(sim.Ready());
+  const auto addresses = [&] {
+    std::string out;
+    lan->Run(LanSide::kLan, {"ip", "-4", "-o", "addr", "show", "dev", TestLan::kLanInterface},
+             std::chrono::seconds(5), &out);
+    return out;
+  };
+  const auto has = [](const std::string& list, const std::string& ip) {
+    return list.find(" " + ip + "/16 ") != std::string::npos;
+  };
+  const auto said = [&](const std::string& text) {
+    return Eventually([&] { return sim.Output().find(text) != std::string::npos; });
+  };
+  const auto move = [&](int device, const std::string& ip) {
+    return sim.Command("set " + std::to_string(device) + " 305 " +
+                       varurovodiv::wire::ToHex("<LANConfig IPAddress=\"" + ip +
+                                                "\" Netmask=\"255.255.0.0\" Gateway=\"10.77.0.2\" DHCP=\"0\" />"));
+  };
+  const std::string moved = "10.77.3.33", kept = "10.77.3.34";
+  ASSERT_FALSE(has(addresses(), moved));
+
+  EXPECT_EQ(move(0, moved), "ok");
+  EXPECT_TRUE(Eventually([&] { return ConnectFromPc(*lan, moved, 8091, 300) == 2; }));  // the login is answered
+  EXPECT_EQ(lan->Run(LanSide::kPc, {"ping", "-c", "1", "-W", "2", moved}), 0);
+  const auto found = Broadcast(*lan, Search(), std::chrono::milliseconds(500));
+  ASSERT_TRUE(found.count(moved));
+  EXPECT_EQ(found.at(moved).serialNumber, "SIM00000001");
+  EXPECT_TRUE(said("device 0 SIM00000001: added " + moved + "/16 to pc0"));
+
+  // The PC answers for its own address: devsim does not take it, and the PC
+  // still reaches the other devices. An address outside the LAN's network
+  // stays unreachable, as a camera there would be. Both are said.
+  EXPECT_EQ(move(1, TestLan::kPcAddress), "ok");
+  EXPECT_TRUE(said("10.77.0.1 is not on any interface and another host of the LAN answers for it"));
+  EXPECT_EQ(ConnectFromPc(*lan, a(2), 8091), 1);
+  EXPECT_EQ(move(2, "192.168.9.9"), "ok");
+  EXPECT_TRUE(said("192.168.9.9 is not on any interface and outside every network here"));
+  EXPECT_FALSE(has(addresses(), TestLan::kPcAddress));
+
+  // An added address another program still listens on at the end stays.
+  EXPECT_EQ(move(1, kept), "ok");
+  EXPECT_TRUE(Eventually([&] { return has(addresses(), kept); }));
+  const int listener = lan->CallInThread(LanSide::kLan, [&] {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(7070);
+    inet_pton(AF_INET, kept.c_str(), &at.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(fd, 1) != 0) {
+      close(fd);
+      return -1;
+    }
+    return fd;
+  });
+  ASSERT_GE(listener, 0);
+  sim.Finish();
+  EXPECT_TRUE(Eventually([&] { return !has(addresses(), moved); }));
+  const std::string left = addresses();
+  EXPECT_TRUE(has(left, kept)) << left;
+  for (const std::string& ip : {std::string(TestLan::kLanAddress), a(0), a(1), a(2)}) EXPECT_TRUE(has(left, ip)) << ip;
+  EXPECT_NE(sim.Output().find("kept " + kept + ": another program still listens on it"), std::string::npos);
+  close(listener);
+}
+
+// A device whose address no interface carries is named at start; a simulator
+// that may not change the namespace's addresses says so when a device moves.
+TEST(DevsimAddresses, MissingAddressesAndAMoveDevsimMayNotMakeAreSaid) {
+  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 1}));
+  const int result = lan->CallInChild(LanSide::kLan, [] {
+    if (setgid(65534) != 0 || setuid(65534) != 0) return 10;
+    std::mutex m;
+    std::string notices;
+    SimConfig c;
+    c.discovery_port = 0;
+    c.notice = [&](const std::string& line) {
+      std::lock_guard lock(m);
+      notices += line + "\n";
+    };
+    DeviceConfig templ;
+    templ.command_port = 0;
+    templ.log_port = 0;
+    if (!GenerateDevices(templ, 2, TestLan::LanAddress(0), "U", c.devices).empty()) return 11;
+    Simulator sim(c);
+    if (!sim.Start().empty()) return 12;
+    const auto seen = [&](const std::string& text) {
+      for (int k = 0; k < 150; ++k) {
+        {
+          std::lock_guard lock(m);
+          if (notices.find(text) != std::string::npos) return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      return false;
+    };
+    if (!seen("1 of 2 devices have an address on no interface of this namespace (unreachable): device 1 U00000002 " +
+              TestLan::LanAddress(1)))
+      return 13;
+    sim.Control("set 0 305 " + varurovodiv::wire::ToHex("<LANConfig IPAddress=\"10.77.3.40\" Netmask=\"255.255.0.0\" />"));
+    if (!seen("device 0 U00000001: 10.77.3.40 is not on any interface and devsim may not add it")) return 14;
+    sim.Stop();
+    return IsLocalAddress("10.77.3.40") || !sim.added_addresses().empty() ? 15 : 0;
+  });
+  EXPECT_EQ(result, 0);
 }
 
 TEST(DevsimExecutable, RunsInTheLanAndTakesControlCommandsOnStdin) {

@@ -35,13 +35,15 @@ extern "C" {
 #define STATUS_EVENT_CONNECT_FAILED 3     /* the device could not be reached */
 #define STATUS_EVENT_LOGIN_OK 4           /* login (or re-login) established */
 #define STATUS_EVENT_PROTOCOL_ERROR 5     /* the device broke the protocol (malformed frame or
-                                             handshake); link closed */
+                                             handshake, or a sealed frame that did not open);
+                                             link closed */
 #define STATUS_EVENT_UPLOAD_DONE 14       /* upload or upgrade finished */
 #define STATUS_EVENT_UPLOAD_FAILED 15     /* upload or upgrade failed */
 #define STATUS_EVENT_DOWNLOAD_DONE 16     /* text: <RESPONSE_PARAM LocalFileName="..." /> */
 #define STATUS_EVENT_DOWNLOAD_FAILED 17
 #define STATUS_EVENT_ALARM 23             /* data: a 168-byte DeviceAlarmInfo */
-#define STATUS_EVENT_LOGIN_REFUSED 31     /* wrong user or password, or the device did not prove it */
+#define STATUS_EVENT_LOGIN_REFUSED 31     /* wrong user or password, or the device did not prove it
+                                             (or gave no verdict); not retried */
 #define STATUS_EVENT_HEARTBEAT_LOST 34    /* the device stopped answering; link closed */
 #define STATUS_EVENT_PROGRESS_A 54        /* upgrade progress changed */
 #define STATUS_EVENT_PROGRESS_B 55        /* other transfer progress changed */
