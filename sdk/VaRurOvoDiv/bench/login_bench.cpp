@@ -153,19 +153,24 @@ pid_t StartSimulator(int devices, std::vector<uint16_t>& ports, int& control_fd)
   return pid;
 }
 
+// The simulator for a crowd of logins, and the SDK's time limits for one: the
+// simulator's pid, or -1 (the benchmark is then skipped).
+pid_t StartCrowd(benchmark::State& state, int devices, std::vector<uint16_t>& ports, int& control_fd) {
+  RaiseFileLimit();
+  const pid_t child = StartSimulator(devices, ports, control_fd);
+  if (child < 0) state.SkipWithError("simulator did not start");
+  setenv("VARUROVODIV_CONNECT_TIMEOUT_MS", "10000", 1);
+  setenv("VARUROVODIV_REPLY_TIMEOUT_MS", "20000", 1);
+  return child;
+}
+
 void BM_LoginAndReadOneBlock(benchmark::State& state) {
   const int devices = static_cast<int>(state.range(0));
   const bool isolated = Isolated();
-  RaiseFileLimit();
   std::vector<uint16_t> ports;
   int control_fd = -1;
-  const pid_t child = StartSimulator(devices, ports, control_fd);
-  if (child < 0) {
-    state.SkipWithError("simulator did not start");
-    return;
-  }
-  setenv("VARUROVODIV_CONNECT_TIMEOUT_MS", "10000", 1);
-  setenv("VARUROVODIV_REPLY_TIMEOUT_MS", "20000", 1);
+  const pid_t child = StartCrowd(state, devices, ports, control_fd);
+  if (child < 0) return;
   const double rss_before_kb = ProcStatus("VmRSS");
   ZQ_NETSDK_IPC_Init();
   varurovodiv::test::EventRecorder rec;
@@ -232,16 +237,10 @@ void BM_LoginAndReadOneBlock(benchmark::State& state) {
 void BM_LoginCalls(benchmark::State& state) {
   constexpr int kDevices = 2000, kRounds = 5;
   const bool isolated = Isolated();
-  RaiseFileLimit();
   std::vector<uint16_t> ports;
   int control_fd = -1;
-  const pid_t child = StartSimulator(kDevices, ports, control_fd);
-  if (child < 0) {
-    state.SkipWithError("simulator did not start");
-    return;
-  }
-  setenv("VARUROVODIV_CONNECT_TIMEOUT_MS", "10000", 1);
-  setenv("VARUROVODIV_REPLY_TIMEOUT_MS", "20000", 1);
+  const pid_t child = StartCrowd(state, kDevices, ports, control_fd);
+  if (child < 0) return;
   ZQ_NETSDK_IPC_Init();
   varurovodiv::test::EventRecorder rec;
   rec.Register();
