@@ -44,6 +44,8 @@ int SdkContext::Cleanup() {
   TalkHub::Instance().Reset();
   for (auto& [handle, s] : sessions) s->RequestStop();
   for (auto& [handle, s] : sessions) s->Stop();
+  // Sessions still waiting for their thread were stopped above: none starts.
+  starter_.Stop();
   dispatcher_.Stop();
   // The callers' user values may be freed next: forget them.
   dispatcher_.SetStatusCallback(nullptr, nullptr);
@@ -61,7 +63,8 @@ int SdkContext::Login(LoginParams params) {
     session = std::make_shared<Session>(handle, std::move(params), timeouts_, default_reconnect_,
                                         dispatcher_);
     sessions_[handle] = session;
-    session->Start();
+    // The thread is made elsewhere; should that be impossible, here.
+    if (!starter_.Enqueue(session)) session->Start();
   }
   return session->handle();
 }

@@ -9,6 +9,7 @@
 #include "event_dispatcher.h"
 #include "sdk_timeouts.h"
 #include "session.h"
+#include "session_starter.h"
 
 namespace varurovodiv {
 
@@ -33,6 +34,8 @@ class SdkContext {
   Timeouts timeouts_;
   std::map<int, std::shared_ptr<Session>> sessions_;
   EventDispatcher dispatcher_;
+  // Makes the new logins' threads, so Login returns at once.
+  SessionStarter starter_;
   // Handles are never reused within a process, not even across Cleanup/Init.
   static std::atomic<int> next_handle_;
 };

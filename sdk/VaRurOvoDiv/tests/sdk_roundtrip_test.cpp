@@ -73,6 +73,27 @@ int SdkThreadsSettled(int expected) {
   return n;
 }
 
+// The process's eventfd descriptors (each started login has one), once the
+// count is `expected` or has stopped changing for a moment (-1: just settled).
+int EventFdsSettled(int expected) {
+  auto count = [] {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      n += std::filesystem::read_symlink(e.path(), ec).string() == "anon_inode:[eventfd]";
+    }
+    return n;
+  };
+  int n = count();
+  for (int i = 0, same = 0; i < 100 && n != expected && same < 5; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const int m = count();
+    same = m == n ? same + 1 : 0;
+    n = m;
+  }
+  return n;
+}
+
 // A device that accepts any login and upload, and resets the link right after
 // its answer to the upload's end, as a device does when it reboots with bytes
 // of ours still unread. Serves one connection at a time.
@@ -743,8 +764,54 @@ TEST_F(SdkRoundTrip, ManyLoginsAtOnceAndLogoutAll) {
   for (int h : handles) ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, "");
   for (int h : handles) ASSERT_TRUE(rec_.WaitAux(h, 1019)) << h;
   ASSERT_EQ(ZQ_NETSDK_IPC_LogoutAll(), 0);
-  EXPECT_EQ(SdkThreadsSettled(1), 1);  // only the event thread stays
+  EXPECT_EQ(SdkThreadsSettled(2), 2);  // only the event thread and the starter stay
   for (int h : handles) EXPECT_NE(ZQ_NETSDK_IPC_Logout(h), 0);
+}
+
+// Login returns before the login's thread exists: logins ended while they wait
+// for it (a logout, LogoutAll, Cleanup) must neither start later nor leave a
+// thread, a descriptor or a callback behind.
+TEST_F(SdkRoundTrip, LoginsEndedBeforeTheirThreadStartedLeaveNothingBehind) {
+  constexpr int kLogins = 200;
+  const int eventfds = EventFdsSettled(-1);
+  auto login_many = [&] {
+    std::vector<int> handles;
+    for (int i = 0; i < kLogins; ++i) {
+      handles.push_back(ZQ_NETSDK_IPC_Login("127.0.0.1", sim_->command_port(i % 2), "admin", "s3cret\"pw", 0));
+      EXPECT_GT(handles.back(), 0);
+    }
+    return handles;
+  };
+  auto quiet_after = [&](const char* what) {
+    const size_t seen = rec_.Snapshot().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(rec_.Snapshot().size(), seen) << "callbacks after " << what;
+  };
+
+  // The last logins are logged out first: they are still waiting for their thread.
+  std::vector<int> handles = login_many();
+  for (auto h = handles.rbegin(); h != handles.rend(); ++h) EXPECT_EQ(ZQ_NETSDK_IPC_Logout(*h), 0);
+  quiet_after("the logouts");
+  EXPECT_EQ(SdkThreadsSettled(2), 2);  // the event thread and the starter
+  EXPECT_EQ(EventFdsSettled(eventfds), eventfds);
+  LoginOk();
+
+  login_many();
+  ASSERT_EQ(ZQ_NETSDK_IPC_LogoutAll(), 0);
+  quiet_after("LogoutAll");
+  EXPECT_EQ(SdkThreadsSettled(2), 2);
+  EXPECT_EQ(EventFdsSettled(eventfds), eventfds);
+
+  login_many();
+  ASSERT_EQ(ZQ_NETSDK_IPC_Cleanup(), 0);
+  EXPECT_EQ(SdkThreadsSettled(0), 0);  // Cleanup joined the starter and every login
+  quiet_after("Cleanup");
+  EXPECT_EQ(EventFdsSettled(eventfds), eventfds);
+
+  // The SDK starts again as new.
+  ASSERT_EQ(ZQ_NETSDK_IPC_Init(), 0);
+  rec_.Register();
+  LoginOk(1);
 }
 
 }  // namespace
