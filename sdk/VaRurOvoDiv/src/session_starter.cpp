@@ -16,6 +16,9 @@ namespace {
 // sooner.
 constexpr auto kBurstQuiet = std::chrono::milliseconds(5);
 constexpr auto kBurstWaitMax = std::chrono::milliseconds(100);
+// Logins started, or ended logins woken and joined, in one step; steps of the
+// two kinds take turns.
+constexpr size_t kBatch = 32;
 
 }  // namespace
 
@@ -73,55 +76,49 @@ void SessionStarter::Run() {
   pthread_setname_np(pthread_self(), "vrod-starter");
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] {
-      return stopping_ || !queue_.empty() || !retired_.empty() || !ended_.empty();
-    });
-    if (!retired_.empty()) {
-      WakeRetired(lock);
-    } else if (!queue_.empty()) {
-      StartQueued(lock);
-    } else if (!ended_.empty()) {
-      // One at a time, so that what is queued meanwhile waits for one join at most.
-      std::shared_ptr<Session> session = std::move(ended_.front());
-      ended_.pop_front();
-      lock.unlock();
-      session->Stop();
-      // Most often the last reference: the login's descriptor and buffer go here.
-      session.reset();
-      lock.lock();
-    } else {
-      return;  // stopping, and all started and joined
+    wake_.wait(lock, [this] { return stopping_ || !queue_.empty() || !retired_.empty(); });
+    if (queue_.empty() && retired_.empty()) return;  // stopping, and all started and joined
+    const bool ending = !retired_.empty();
+    if (ending) EndSome(lock);
+    if (queue_.empty()) continue;
+    // A burst of logins (a refresh logs in every new row at once) is let
+    // finish before its threads are made: making a thread takes the process's
+    // address-space lock, which the caller's own allocations wait for, and
+    // the new threads' work would compete with the caller for the CPU. Once
+    // begun, everything queued is started, also what comes meanwhile, without
+    // waiting again.
+    const auto now = Clock::now();
+    if (!starting_) {
+      if (noticed_ == Clock::time_point{}) noticed_ = now;
+      starting_ = stopping_ || now >= last_enqueue_ + kBurstQuiet || now >= noticed_ + kBurstWaitMax;
+    }
+    if (starting_) {
+      StartSome(lock);
+    } else if (!ending) {
+      wake_.wait_until(lock, std::min(last_enqueue_ + kBurstQuiet, noticed_ + kBurstWaitMax));
     }
   }
 }
 
-void SessionStarter::WakeRetired(std::unique_lock<std::mutex>& lock) {
-  std::deque<std::shared_ptr<Session>> woken;
-  woken.swap(retired_);
+void SessionStarter::EndSome(std::unique_lock<std::mutex>& lock) {
+  std::vector<std::shared_ptr<Session>> batch;
+  while (!retired_.empty() && batch.size() < kBatch) {
+    batch.push_back(std::move(retired_.front()));
+    retired_.pop_front();
+  }
   lock.unlock();
-  // Each wake-up lets a thread run at once, often on the waker's core: done
-  // here, not by the thread that logged them out.
-  for (auto& session : woken) session->RequestStop();
+  // Woken together, they end in parallel, each closing its link at once; a
+  // batch at a time, as thousands of threads ending at once hold up the rest
+  // of the process (the address-space lock again).
+  for (auto& session : batch) session->RequestStop();
+  for (auto& session : batch) session->Stop();
+  // Most often the last references: the logins' descriptors and buffers go here.
+  batch.clear();
   lock.lock();
-  for (auto& session : woken) ended_.push_back(std::move(session));
 }
 
-void SessionStarter::StartQueued(std::unique_lock<std::mutex>& lock) {
-  // A burst of logins (a refresh logs in every new row at once) is let
-  // finish before its threads are made: making a thread takes the process's
-  // address-space lock, which the caller's own allocations wait for, and
-  // the new threads' work would compete with the caller for the CPU.
-  const auto noticed = Clock::now();
-  while (!stopping_) {
-    if (!retired_.empty()) WakeRetired(lock);
-    const auto now = Clock::now();
-    if (now >= last_enqueue_ + kBurstQuiet || now >= noticed + kBurstWaitMax) break;
-    wake_.wait_until(lock, std::min(last_enqueue_ + kBurstQuiet, noticed + kBurstWaitMax));
-  }
-  // Then everything queued, also what comes meanwhile, without waiting again;
-  // logins ended meanwhile are woken first.
-  while (!queue_.empty()) {
-    if (!retired_.empty()) WakeRetired(lock);
+void SessionStarter::StartSome(std::unique_lock<std::mutex>& lock) {
+  for (size_t n = 0; n < kBatch && !queue_.empty(); ++n) {
     std::shared_ptr<Session> session = std::move(queue_.front());
     queue_.pop_front();
     lock.unlock();
@@ -129,6 +126,10 @@ void SessionStarter::StartQueued(std::unique_lock<std::mutex>& lock) {
     // A session logged out meanwhile may end here, with this last reference.
     session.reset();
     lock.lock();
+  }
+  if (queue_.empty()) {
+    starting_ = false;
+    noticed_ = Clock::time_point{};
   }
 }
 

@@ -9,9 +9,9 @@
 // The sessions are started in the order they were queued, once the caller's
 // burst of logins is over (5 ms without a new one, at most 100 ms). A session
 // stopped before its turn is skipped (Session::Start does nothing once Stop
-// ran). Ended sessions (marked stopped by the caller) are woken first, so
-// their threads end at once and close their links, and then joined one by
-// one, between the starts: a login waiting to start goes first.
+// ran). Ended sessions (marked stopped by the caller) are woken, so their
+// threads end and close their links, and joined, 32 at a time; batches of
+// starts and of ends take turns, so neither waits for the other's thousands.
 // The starter's thread is made by the first Enqueue, so it and the session
 // threads it makes share the network namespace of the thread that logged in
 // first.
@@ -49,18 +49,19 @@ class SessionStarter {
 
  private:
   void Run();
-  // Wakes the retired sessions' threads and queues them to be joined.
-  void WakeRetired(std::unique_lock<std::mutex>& lock);
-  // Waits out the caller's burst, then starts what is queued; `lock` holds mutex_.
-  void StartQueued(std::unique_lock<std::mutex>& lock);
+  // Wakes a batch of retired sessions' threads and joins them; and starts a
+  // batch of queued sessions. Called with `lock` holding mutex_.
+  void EndSome(std::unique_lock<std::mutex>& lock);
+  void StartSome(std::unique_lock<std::mutex>& lock);
 
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::shared_ptr<Session>> queue_;
-  std::deque<std::shared_ptr<Session>> retired_;  // told to stop, not yet woken
-  std::deque<std::shared_ptr<Session>> ended_;    // woken, to be joined
+  std::deque<std::shared_ptr<Session>> retired_;  // marked stopped, to be woken and joined
   using Clock = std::chrono::steady_clock;
   Clock::time_point last_enqueue_{};
+  Clock::time_point noticed_{};  // when the starter saw the queue fill
+  bool starting_ = false;        // the burst is over: start what is queued
   std::thread thread_;
   bool running_ = false;
   bool stopping_ = false;
