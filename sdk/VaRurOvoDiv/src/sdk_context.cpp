@@ -104,8 +104,8 @@ int SdkContext::LogoutAll() {
 
 void SdkContext::End(std::vector<std::shared_ptr<Session>>& ended) {
   // Marked ended here and handed to the starter, which wakes their threads
-  // at once (each then closes its link and ends) and joins them: a wake-up
-  // costs its caller far more than a flag, as the woken thread takes the CPU.
+  // (each then closes its link and ends) and joins them: a wake-up costs its
+  // caller far more than a flag, as the woken thread often takes its CPU.
   // Both under the lock, so a Cleanup on another thread finds each session
   // either still in the table or with the starter, and joins it either way.
   for (auto& s : ended) s->MarkStopped();

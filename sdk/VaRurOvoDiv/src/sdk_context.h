@@ -29,7 +29,7 @@ class SdkContext {
   bool initialised();
 
  private:
-  // Logouts: End tells the sessions to stop and hands them to the starter,
+  // Logouts: End marks the sessions stopped and hands them to the starter,
   // under mutex_; Forget then drops their events and talk memberships and
   // joins what the starter did not take.
   void End(std::vector<std::shared_ptr<Session>>& ended);
