@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "event_dispatcher.h"
 #include "sdk_timeouts.h"
@@ -28,6 +29,12 @@ class SdkContext {
   bool initialised();
 
  private:
+  // Logouts: End marks the sessions stopped and hands them to the starter,
+  // under mutex_; Forget then drops their events and talk memberships and
+  // joins what the starter did not take.
+  void End(std::vector<std::shared_ptr<Session>>& ended);
+  void Forget(std::vector<std::shared_ptr<Session>>& ended, const std::vector<int>& handles);
+
   std::mutex mutex_;
   bool initialised_ = false;
   bool default_reconnect_ = false;

@@ -186,7 +186,7 @@ void Session::Start() {
 }
 
 void Session::RequestStop() {
-  stop_.store(true);
+  MarkStopped();
   if (wake_fd_ >= 0) {
     const uint64_t one = 1;
     [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);

@@ -69,6 +69,10 @@ class Session {
   // nothing once Stop or RequestStop ran: a login may end before its turn to
   // start (SessionStarter).
   void Start();
+  // Marks the login ended, without a system call: a session not yet started
+  // never starts, and Submit refuses work; the thread ends at its next
+  // wake-up, which RequestStop gives.
+  void MarkStopped() { stop_.store(true); }
   // Asks the thread to end without waiting (many logins end in parallel).
   void RequestStop();
   // Ends the thread and waits for it; posts nothing afterwards.
