@@ -29,6 +29,10 @@ struct Emp4AudioDesc {
 };
 static_assert(sizeof(Emp4AudioDesc) == 152);
 
+// Appended samples are gathered in memory up to this many bytes and written
+// in one go (at the latest at each table flush).
+constexpr size_t kEmp4WriteBatchBytes = size_t{1} << 20;
+
 struct Emp4Limits {
   uint32_t durationSec;   // 1..3600: sizes the reserved tables
   uint32_t creationTime;  // seconds since 1904-01-01 UTC

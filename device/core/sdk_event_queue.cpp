@@ -145,7 +145,8 @@ void FairSdkEventSink::Push(SdkRecord record) {
 
 void FairSdkEventSink::Drain() {
   queue_.DrainStarted();
-  for (std::size_t i = 0; i < batch_; ++i) {
+  const auto end = std::chrono::steady_clock::now() + budget_;
+  for (std::size_t i = 0; i < batch_ && (i == 0 || std::chrono::steady_clock::now() < end); ++i) {
     bool schedule = false;
     std::optional<SdkRecord> record = queue_.Take(schedule);
     // Scheduled before the record is handed on: a handler that runs a nested

@@ -84,15 +84,18 @@ class FairSdkEventQueue {
 
 // An SdkEventSink over the queue, GUI-free: `post` runs a function later on
 // the UI thread (a queued call), `deliver` hands one record on there. A drain
-// delivers at most `batch` records, so other work of the UI thread runs in
-// between; while records remain a drain is pending, also while a handler runs
-// a nested event loop.
+// delivers at most `batch` records and stops sooner once it has taken
+// `budget` (a record's handling may send requests, write cells, start a
+// device log: thousands of logins made at once must not hold the window), so
+// other work of the UI thread runs in between; while records remain a drain
+// is pending, also while a handler runs a nested event loop.
 class FairSdkEventSink final : public SdkEventSink {
  public:
   using Post = std::function<void(std::function<void()>)>;
   using Deliver = std::function<void(SdkRecord&)>;
-  FairSdkEventSink(Post post, Deliver deliver, std::size_t batch = 64, SdkQueueLimits limits = {})
-      : post_(std::move(post)), deliver_(std::move(deliver)), batch_(batch), queue_(limits) {}
+  FairSdkEventSink(Post post, Deliver deliver, std::size_t batch = 64, SdkQueueLimits limits = {},
+                   std::chrono::milliseconds budget = std::chrono::milliseconds(20))
+      : post_(std::move(post)), deliver_(std::move(deliver)), batch_(batch), budget_(budget), queue_(limits) {}
   void PostStatusEvent(DeviceStatusEvent event) override;
   void PostAuxResponse(DeviceAuxResponse response) override;
   const FairSdkEventQueue& Queue() const { return queue_; }
@@ -104,6 +107,7 @@ class FairSdkEventSink final : public SdkEventSink {
   Post post_;
   Deliver deliver_;
   std::size_t batch_;
+  std::chrono::milliseconds budget_;
   FairSdkEventQueue queue_;
 };
 

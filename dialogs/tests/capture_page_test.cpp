@@ -276,6 +276,29 @@ TEST(CapturePage, ThreeGroupsAndScrolling) {
 namespace kelvara::dialogs {
 namespace {
 
+// Each media page is titled with the text of its own group box, so the window
+// list and the title bar tell the pages apart (not the program's name alone).
+TEST(MediaPages, TitledAsTheirGroupBox) {
+  CMediaVCapture capture(1);
+  CMediaLight light(MediaLightConfig{});
+  CMediaCode encode;
+  const struct {
+    ConfigDialog* page;
+    int group;
+    const char* key;
+  } cases[] = {{&capture, 1197, "IDS_STR_ZH_CN_MEDIA_VIDEOCAPTURE"},
+               {&light, 1564, "IDS_STR_LIGHT_CFG"},
+               {&encode, 1464, "IDS_STR_ZH_CN_MEDIA_VIDEOENCODE"}};
+  for (const auto& c : cases) {
+    const QString title = c.page->windowTitle();
+    EXPECT_FALSE(title.isEmpty()) << c.key;
+    EXPECT_EQ(title.toStdString(), ui::CXDlg::LangText(c.key).toStdString()) << c.key;
+    auto* box = qobject_cast<QGroupBox*>(c.page->Control(c.group));
+    ASSERT_NE(box, nullptr) << c.key;
+    EXPECT_EQ(box->title().toStdString(), title.toStdString()) << c.key;
+  }
+}
+
 // With KELVARA_SCREENSHOT_DIR set, saves what the three pages paint
 // (capture.png, capture-scrolled.png, light.png, encode.png) for a look by a person.
 TEST(MediaPages, ScreenshotsOnRequest) {

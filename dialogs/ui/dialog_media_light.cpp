@@ -46,6 +46,7 @@ ClockTime FromTime(const QTime& t) {
 CMediaLight::CMediaLight(const MediaLightConfig& given, QWidget* parent) : ConfigDialog(4713, parent), record(given) {
   // Enter and Escape close the page unsaved; only Save keeps the record.
   SetKeys(EnterKey::kClose, false);
+  SetCaption("IDS_STR_LIGHT_CFG");
   RegisterControl(1564, new QGroupBox(LangText("IDS_STR_LIGHT_CFG"), this));
   const std::pair<int, const char*> captions[] = {
       {1179, "IDS_STR_ZH_CN_VC_TIPS9"},  {1193, "IDS_STR_ZH_CN_VC_TIPS12"},

@@ -165,6 +165,7 @@ constexpr int Count(const Row (&)[N]) {
 CMediaVCapture::CMediaVCapture(int deviceCount, QWidget* parent)
     : ConfigDialog(769, parent), deviceCount_(deviceCount) {
   SetKeys(EnterKey::kNothing, true);
+  SetCaption("IDS_STR_ZH_CN_MEDIA_VIDEOCAPTURE");
   pageWidth_ = 772 - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
   CreateControls();
   resize(772, 600);

@@ -37,6 +37,8 @@ class CAudioDecodeMp3 {
   // timer cannot run.
   bool StartTimer();
   void StopTimer();
+  // Ticks passed so far, the silent lead-in included (read while stopped).
+  unsigned TicksPassed() const { return tickCount_; }
 
   // Bytes of 40 ms of 16-bit PCM.
   static int ChunkBytes(int rate, int channels);

@@ -45,51 +45,80 @@ const std::string& TempDir() {
   return dir.path;
 }
 
-const std::vector<Unit>& VideoUnits() {
-  static const std::vector<Unit> units = [] {
+namespace {
+
+// Splits an Annex B stream into access units. A new unit starts at the first
+// slice of a picture, or at a parameter set, SEI or delimiter after a slice.
+std::vector<Unit> SplitUnits(const std::vector<uint8_t>& s, VideoCodec codec) {
+  std::vector<size_t> starts;
+  for (size_t i = 0; i + 3 < s.size();) {
+    if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1) {
+      starts.push_back(i + 3);
+      i += 3;
+    } else {
+      ++i;
+    }
+  }
+  std::vector<Unit> out;
+  Unit cur{{}, false};
+  bool hasSlice = false;
+  for (size_t k = 0; k < starts.size(); ++k) {
+    const size_t b = starts[k];
+    size_t e = k + 1 < starts.size() ? starts[k + 1] - 3 : s.size();
+    while (e > b && s[e - 1] == 0) --e;
+    if (e < b + 3) continue;
+    bool slice, first, boundary, key;
+    if (codec == VideoCodec::kH264) {
+      const int type = s[b] & 0x1F;
+      slice = type == 1 || type == 5;
+      first = slice && (s[b + 1] & 0x80);  // first_mb_in_slice == 0
+      boundary = type == 7 || type == 8 || type == 6 || type == 9;
+      key = type == 5;
+    } else {
+      const int type = (s[b] >> 1) & 0x3F;
+      slice = type <= 31;
+      first = slice && (s[b + 2] & 0x80);  // first_slice_segment_in_pic_flag
+      boundary = (type >= 32 && type <= 35) || type == 39;  // VPS, SPS, PPS, AUD, prefix SEI
+      key = type >= 16 && type <= 21;
+    }
+    if (hasSlice && (first || boundary)) {
+      out.push_back(std::move(cur));
+      cur = {{}, false};
+      hasSlice = false;
+    }
+    const uint8_t sc[4] = {0, 0, 0, 1};
+    cur.data.insert(cur.data.end(), sc, sc + 4);
+    cur.data.insert(cur.data.end(), s.begin() + static_cast<ptrdiff_t>(b),
+                    s.begin() + static_cast<ptrdiff_t>(e));
+    if (slice) hasSlice = true;
+    if (key) cur.key = true;
+  }
+  if (hasSlice) out.push_back(std::move(cur));
+  return out;
+}
+
+}  // namespace
+
+const std::vector<Unit>& VideoUnits(VideoCodec codec) {
+  static const std::vector<Unit> h264 = [] {
     const std::string path = TempDir() + "/v.h264";
     Ffmpeg("-f lavfi -i testsrc2=size=1280x720:rate=25 -t 4 -pix_fmt yuv420p -c:v libx264 "
            "-preset ultrafast -b:v 8M -bf 0 -g 50 -f h264",
            path);
-    const auto s = Read(path);
-    // Split on the access unit delimiter-free stream: a new unit starts at a
-    // slice whose first_mb_in_slice is 0 or at a parameter set after a slice.
-    std::vector<Unit> out;
-    Unit cur{{}, false};
-    bool hasSlice = false;
-    size_t i = 0;
-    std::vector<size_t> starts;
-    while (i + 3 < s.size()) {
-      if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1) {
-        starts.push_back(i + 3);
-        i += 3;
-      } else {
-        ++i;
-      }
-    }
-    for (size_t k = 0; k < starts.size(); ++k) {
-      const size_t b = starts[k];
-      size_t e = k + 1 < starts.size() ? starts[k + 1] - 3 : s.size();
-      while (e > b && s[e - 1] == 0) --e;
-      const int type = s[b] & 0x1F;
-      const bool slice = type == 1 || type == 5;
-      const bool first = slice && (s[b + 1] & 0x80);
-      if (hasSlice && (first || type == 7 || type == 6 || type == 9)) {
-        out.push_back(std::move(cur));
-        cur = {{}, false};
-        hasSlice = false;
-      }
-      const uint8_t sc[4] = {0, 0, 0, 1};
-      cur.data.insert(cur.data.end(), sc, sc + 4);
-      cur.data.insert(cur.data.end(), s.begin() + static_cast<ptrdiff_t>(b),
-                      s.begin() + static_cast<ptrdiff_t>(e));
-      if (slice) hasSlice = true;
-      if (type == 5) cur.key = true;
-    }
-    if (hasSlice) out.push_back(std::move(cur));
-    return out;
+    return SplitUnits(Read(path), VideoCodec::kH264);
   }();
-  return units;
+  if (codec == VideoCodec::kH264) return h264;
+  // The same picture and rate in H.265, parameter sets before every key
+  // frame as a camera sends them.
+  static const std::vector<Unit> h265 = [] {
+    const std::string path = TempDir() + "/v.h265";
+    Ffmpeg("-f lavfi -i testsrc2=size=1280x720:rate=25 -t 4 -pix_fmt yuv420p -c:v libx265 "
+           "-preset ultrafast -b:v 8M -bf 0 -g 50 "
+           "-x265-params log-level=error:repeat-headers=1:bframes=0 -f hevc",
+           path);
+    return SplitUnits(Read(path), VideoCodec::kH265);
+  }();
+  return h265;
 }
 
 const std::vector<uint8_t>& G711Minute() {

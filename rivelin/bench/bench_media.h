@@ -16,8 +16,10 @@ struct Unit {
 
 // Temporary folder for this process (removed at exit).
 const std::string& TempDir();
-// 720p H.264 at 8 Mbit/s, 25 fps, 4 s, as access units (Annex B).
-const std::vector<Unit>& VideoUnits();
+enum class VideoCodec { kH264, kH265 };
+
+// 720p H.264 or H.265 at 8 Mbit/s, 25 fps, 4 s, as access units (Annex B).
+const std::vector<Unit>& VideoUnits(VideoCodec codec = VideoCodec::kH264);
 // 60 s of G.711 u-law speech-like noise at 8 kHz, mono.
 const std::vector<uint8_t>& G711Minute();
 // 60 s of the same noise as raw AAC-LC frames (no ADTS header), 16 kHz mono,

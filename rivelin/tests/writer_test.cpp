@@ -361,14 +361,16 @@ TEST(WriterFailureTest, FailedBatchWriteRefusesOnlyTheSampleThatNeededIt) {
         return *f->on && pos >= f->from;
       },
       &fault);
-  // 100 KB packets: two fit in the batch, the third needs a write.
-  const auto packet = [](uint8_t fill) { return std::vector<uint8_t>(100000, fill); };
-  EXPECT_EQ(WriteSample(m, false, packet(0x11), true, 1000), 0);
-  EXPECT_EQ(WriteSample(m, false, packet(0x22), true, 13500), 0);
-  EXPECT_EQ(WriteSample(m, false, packet(0x33), true, 26000), -1006);
+  // Packets of two fifths of the batch: two fit, the third needs a write.
+  constexpr size_t kPacket = kEmp4WriteBatchBytes * 2 / 5;
+  const auto packet = [](uint8_t fill) { return std::vector<uint8_t>(kPacket, fill); };
+  const auto at = [](int i) { return 1000 + i * static_cast<int>(kPacket / 8); };  // G.711: 8 bytes a ms
+  EXPECT_EQ(WriteSample(m, false, packet(0x11), true, at(0)), 0);
+  EXPECT_EQ(WriteSample(m, false, packet(0x22), true, at(1)), 0);
+  EXPECT_EQ(WriteSample(m, false, packet(0x33), true, at(2)), -1006);
   EXPECT_EQ(std::filesystem::file_size(path), dataStart);
   failAppends = false;
-  EXPECT_EQ(WriteSample(m, false, packet(0x44), true, 38500), 0);
+  EXPECT_EQ(WriteSample(m, false, packet(0x44), true, at(3)), 0);
   Emp4MuxerClose(m);
 
   EXPECT_EQ(DecodeErrors(path), "");
@@ -385,7 +387,7 @@ TEST(WriterFailureTest, FailedBatchWriteRefusesOnlyTheSampleThatNeededIt) {
       ++videoFrames;
       continue;
     }
-    EXPECT_EQ(n, 100000);
+    EXPECT_EQ(n, static_cast<int>(kPacket));
     EXPECT_EQ(std::count(data, data + n, data[0]), n);
     audioFills.push_back(data[0]);
   }
@@ -450,7 +452,7 @@ TEST(WriterCrashTest, TablesNeverPointPastWrittenData) {
       },
       &check);
   // Big audio packets now and then fill the batch between flushes.
-  const std::vector<uint8_t> big(90000, 0x7F);
+  const std::vector<uint8_t> big(kEmp4WriteBatchBytes / 3, 0x7F);
   for (int i = 1; i < 300; ++i) {
     const auto& au = aus[static_cast<size_t>(i) % aus.size()];
     ASSERT_EQ(WriteSample(m, true, au.data, au.key, 1000 + 40 * i), 0) << i;

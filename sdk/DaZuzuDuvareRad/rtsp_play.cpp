@@ -37,8 +37,8 @@ struct HeldPacket {
 constexpr size_t kMaxHeldPackets = 100;
 }  // namespace
 
-RtspPlay::RtspPlay(ZQ_RTSP_PLAY_HANDLE handle, PlayRequest request, PlayTimings timings)
-    : handle_(handle), request_(std::move(request)), timings_(timings) {}
+RtspPlay::RtspPlay(ZQ_RTSP_PLAY_HANDLE handle, PlayRequest request, PlayTimings timings, PictureBudget& budget)
+    : handle_(handle), request_(std::move(request)), timings_(timings), share_(budget) {}
 
 RtspPlay::~RtspPlay() {
   if (thread_.joinable()) thread_.detach();  // only a self-stopped play gets here with a thread
@@ -68,7 +68,8 @@ int RtspPlay::InterruptCallback(void* opaque) {
   if (self->restrict_pending_.load(std::memory_order_relaxed) && self->restrict_pending_.exchange(false) &&
       !self->RestrictToOneConnection())
     self->restrict_failed_.store(true);
-  if (self->Stopping() || self->restrict_failed_.load(std::memory_order_relaxed)) return 1;
+  if (self->Stopping() || self->restrict_failed_.load(std::memory_order_relaxed) || self->share_.asked_to_end())
+    return 1;
   return NowNs() > self->deadline_ns_.load(std::memory_order_relaxed) ? 1 : 0;
 }
 
@@ -104,6 +105,12 @@ void RtspPlay::Run() {
 
 void RtspPlay::PlayOnce() {
   connections_.fetch_add(1);
+  share_.Restart();
+  // Declared first, so it runs after the connection's buffers are freed.
+  struct Released {
+    PictureBudget::Share& share;
+    ~Released() { share.Set(0); }
+  } released{share_};
   AVFormatContext* ctx = avformat_alloc_context();
   if (ctx == nullptr) return;
   ctx->interrupt_callback.callback = &RtspPlay::InterruptCallback;
@@ -210,7 +217,7 @@ void RtspPlay::PlayOnce() {
   // Pictures before the connection's first key frame cannot be decoded, and a
   // first picture whose beginning was missed is no key frame.
   bool seen_key = false;
-  auto take_unit = [&](const std::vector<unsigned char>& unit, int64_t pts) {
+  auto take_unit = [&](const UnitBuffer& unit, int64_t pts) {
     const bool whole = seen_key || (unit.size() > 3 && unit[0] == 0 && unit[1] == 0 &&
                                     (unit[2] == 1 || (unit[2] == 0 && unit[3] == 1)));
     const bool key = probe->IsKeyFrame(unit.data(), unit.size()) && whole;
@@ -232,6 +239,7 @@ void RtspPlay::PlayOnce() {
           break;
         case AccessUnitAssembler::Result::kCompleted:
           take_unit(units.completed(), units.completed_pts());
+          units.ReleaseCompleted();
           break;
         case AccessUnitAssembler::Result::kAppended:
           break;
@@ -240,9 +248,13 @@ void RtspPlay::PlayOnce() {
       pass_on(ZQ_RTSP_FRAME_AUDIO, pkt->data, pkt->size, 1, timestamp_ms(audio, pkt->pts));
     }
     av_packet_unref(pkt);
-    const long long buffered = static_cast<long long>(units.pending_bytes() + held_bytes);
-    if (buffered > peak_buffered_.load(std::memory_order_relaxed)) peak_buffered_.store(buffered);
-    if (too_large) break;  // a picture that never ends: the connection is made again
+    const std::size_t buffered = units.pending_bytes() + held_bytes;
+    if (static_cast<long long>(buffered) > peak_buffered_.load(std::memory_order_relaxed))
+      peak_buffered_.store(static_cast<long long>(buffered));
+    share_.Set(units.storage_bytes() + held_bytes);
+    // A picture that never ends, or the plays together past their budget with
+    // this one holding the most: the connection is made again.
+    if (too_large || share_.asked_to_end()) break;
   }
   av_packet_free(&pkt);
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "picture_budget.h"
 #include "zq_rtsp_client.h"
 
 struct AVFormatContext;
@@ -23,6 +24,10 @@ namespace zq_rtsp {
 // past its bound ends the connection, which is then made again.
 constexpr std::size_t kMaxFrameBytes = std::size_t{16} << 20;
 constexpr std::size_t kMaxHeldBytes = std::size_t{16} << 20;
+// What all plays of the process may hold together (see picture_budget.h): a
+// full grid of 64 panes has 4 MiB each, several times a main-stream key
+// frame, and a grid of streams that never end a picture stays far below 512 MB.
+constexpr std::size_t kSharedPictureBytes = std::size_t{256} << 20;
 
 struct PlayRequest {
   std::string url;      // with percent-encoded credentials
@@ -43,7 +48,8 @@ struct PlayTimings {
 
 class RtspPlay : public std::enable_shared_from_this<RtspPlay> {
  public:
-  RtspPlay(ZQ_RTSP_PLAY_HANDLE handle, PlayRequest request, PlayTimings timings);
+  // `budget` is shared by the plays and outlives them.
+  RtspPlay(ZQ_RTSP_PLAY_HANDLE handle, PlayRequest request, PlayTimings timings, PictureBudget& budget);
   ~RtspPlay();
   RtspPlay(const RtspPlay&) = delete;
   RtspPlay& operator=(const RtspPlay&) = delete;
@@ -78,6 +84,8 @@ class RtspPlay : public std::enable_shared_from_this<RtspPlay> {
   std::atomic<bool> stop_{false};
   std::atomic<int> connections_{0};
   std::atomic<long long> peak_buffered_{0};
+  // This play's part of the budget the plays share.
+  PictureBudget::Share share_;
   // The context being opened, and whether its connection is still to be restricted.
   AVFormatContext* opening_ = nullptr;
   std::atomic<bool> restrict_pending_{false};

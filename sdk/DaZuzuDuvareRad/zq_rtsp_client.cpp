@@ -32,6 +32,13 @@ Registry& Plays() {
   return r;
 }
 
+// Never destroyed: a play that ended itself may still hold its share while
+// the process exits.
+zq_rtsp::PictureBudget& Budget() {
+  static auto* budget = new zq_rtsp::PictureBudget(zq_rtsp::kSharedPictureBytes);
+  return *budget;
+}
+
 // Tests shorten the silence after which a stream counts as lost.
 zq_rtsp::PlayTimings Timings() {
   zq_rtsp::PlayTimings t;
@@ -45,7 +52,7 @@ ZQ_RTSP_PLAY_HANDLE StartPlay(zq_rtsp::PlayRequest request) {
   Registry& r = Plays();
   std::lock_guard lock(r.mutex);
   const ZQ_RTSP_PLAY_HANDLE handle = r.next++;
-  auto play = std::make_shared<zq_rtsp::RtspPlay>(handle, std::move(request), Timings());
+  auto play = std::make_shared<zq_rtsp::RtspPlay>(handle, std::move(request), Timings(), Budget());
   // Registered before the thread starts, so the handle is known to the
   // library before any callback carries it.
   r.plays.emplace(handle, play);
@@ -60,6 +67,7 @@ extern "C" {
 int ZQ_RTSP_CLINET_LIB_InitLib(void) {
   av_log_set_level(AV_LOG_QUIET);  // stream chatter would flood the terminal
   avformat_network_init();
+  Budget().ResetPeak();
   return 0;
 }
 
@@ -127,6 +135,10 @@ long long ZQ_RTSP_CLINET_LIB_GetPeakBufferedBytes(ZQ_RTSP_PLAY_HANDLE handle) {
   std::lock_guard lock(Plays().mutex);
   auto it = Plays().plays.find(handle);
   return it == Plays().plays.end() ? -1 : it->second->peak_buffered_bytes();
+}
+
+long long ZQ_RTSP_CLINET_LIB_GetPeakTotalBufferedBytes(void) {
+  return static_cast<long long>(Budget().peak());
 }
 
 }  // extern "C"

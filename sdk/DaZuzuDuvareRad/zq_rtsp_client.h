@@ -43,6 +43,8 @@ int ZQ_RTSP_CLINET_LIB_GetConnectionCount(ZQ_RTSP_PLAY_HANDLE handle);
 /* The most bytes a play has held at once (a picture being assembled and the
  * frames held for the media description); -1 for an unknown handle. */
 long long ZQ_RTSP_CLINET_LIB_GetPeakBufferedBytes(ZQ_RTSP_PLAY_HANDLE handle);
+/* The most bytes all plays together have held at once since InitLib. */
+long long ZQ_RTSP_CLINET_LIB_GetPeakTotalBufferedBytes(void);
 
 #ifdef __cplusplus
 }

@@ -99,6 +99,31 @@ class ReadAhead {
   bool eof_ = false;
 };
 
+using Clock = std::chrono::steady_clock;
+
+// The bytes a client acknowledged in the current window; after each full
+// window, whether they came to the floor (bytes per second over the window).
+class RateFloor {
+ public:
+  RateFloor(std::uint32_t bytes_per_second, std::chrono::milliseconds window)
+      : floor_(bytes_per_second), window_(window), start_(Clock::now()) {}
+  void Acknowledged(std::uint64_t bytes) { bytes_ += bytes; }
+  bool TooSlow(Clock::time_point now) {
+    if (floor_ == 0 || now - start_ < window_) return false;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    if (static_cast<double>(bytes_) < floor_ * seconds) return true;
+    start_ = now;
+    bytes_ = 0;
+    return false;
+  }
+
+ private:
+  const std::uint32_t floor_;
+  const std::chrono::milliseconds window_;
+  Clock::time_point start_;
+  std::uint64_t bytes_ = 0;
+};
+
 }  // namespace
 
 struct TftpServer::Job {
@@ -216,19 +241,28 @@ void TftpServer::HandlePacket(const std::string& packet, const sockaddr_in& peer
       refuse(kAccessViolation, "access violation: " + request->filename);
       return;
   }
+  const std::uint32_t address = peer.sin_addr.s_addr;
   {
     std::lock_guard lock(mutex_);
-    if (active_.load() >= options_.max_transfers) {
+    const char* full = nullptr;
+    if (active_.load() >= options_.max_transfers)
+      full = "too many transfers";
+    else if (per_address_[address] >= options_.max_per_address)
+      full = "too many transfers from this address";
+    if (full != nullptr) {
+      if (per_address_[address] == 0) per_address_.erase(address);
       close(file.fd);
-      refuse(kNotDefined, "too many transfers");
+      refuse(kNotDefined, full);
       return;
     }
+    ++per_address_[address];
     active_.fetch_add(1);
   }
   Job job{*request, peer, local, file};
-  std::thread([this, job = std::move(job)]() mutable {
+  std::thread([this, address, job = std::move(job)]() mutable {
     Transfer(std::move(job));
     std::lock_guard lock(mutex_);
+    if (--per_address_[address] == 0) per_address_.erase(address);
     active_.fetch_sub(1);
     idle_.notify_all();
   }).detach();
@@ -260,13 +294,15 @@ void TftpServer::Transfer(Job job) {
   // only sees the client's TID, and a stale ACK brings no second copy. The
   // wait is a blocking receive with a short receive time-out (a stop is seen
   // within one slice): one send and one receive per block while the client
-  // keeps up; the clock is read only once the client is late or sends
-  // something other than the ACK awaited.
+  // keeps up. The rate floor is checked after each ACK and, while the client
+  // is late, after each slice.
   constexpr int kSliceMs = 200;
   const timeval slice{0, kSliceMs * 1000};
   setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
   const std::chrono::seconds timeout(n.timeout_seconds);
   char in[1024];
+  RateFloor rate(options_.min_bytes_per_second, options_.rate_window);
+  bool too_slow = false;
   auto exchange = [&](const std::string& packet, std::uint16_t block) -> bool {
     if (send(s, packet.data(), packet.size(), 0) < 0 && errno != ECONNREFUSED) return false;
     std::optional<std::chrono::steady_clock::time_point> resend_at, give_up_at;
@@ -285,6 +321,10 @@ void TftpServer::Transfer(Job job) {
       }
       if (stop_.load()) return false;
       const auto now = std::chrono::steady_clock::now();
+      if (rate.TooSlow(now)) {
+        too_slow = true;
+        return false;
+      }
       if (!resend_at) {
         // Counted from the send: after a time-out slice, one slice has passed by now.
         const auto sent_at = now - std::chrono::milliseconds(slice_passed ? kSliceMs : 0);
@@ -325,13 +365,24 @@ void TftpServer::Transfer(Job job) {
     }
     packet.resize(4 + static_cast<std::size_t>(got));
     ok = exchange(packet, block);
+    if (ok && static_cast<std::size_t>(got) == n.block_size) {  // a block follows
+      rate.Acknowledged(static_cast<std::uint64_t>(got));
+      too_slow = rate.TooSlow(Clock::now());
+      ok = !too_slow;
+    }
     sent += static_cast<std::uint64_t>(got);
     ++block;  // wraps from 65535 to 0
     if (static_cast<std::size_t>(got) < n.block_size) break;
   }
+  if (too_slow) {
+    const std::string error = BuildError(kNotDefined, "transfer too slow");
+    send(s, error.data(), error.size(), 0);
+  }
   close(s);
   close(fd);
-  Log(who + (ok ? " sent " + std::to_string(sent) + " bytes" : " ended without completion"));
+  Log(who + (ok          ? " sent " + std::to_string(sent) + " bytes"
+             : too_slow ? " ended: fewer than " + std::to_string(options_.min_bytes_per_second) + " bytes per second"
+                        : " ended without completion"));
 }
 
 }  // namespace kelvara::tftp

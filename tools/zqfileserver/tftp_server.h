@@ -1,15 +1,18 @@
 #pragma once
 // A read-only TFTP server for one folder: read requests of regular files
 // inside it (octet and netascii, with blksize, timeout and tsize), one thread
-// per transfer up to a bound, each transfer from its own port (its TID) and
-// ended when the client stays silent through the retransmissions. Write
+// per transfer up to a bound (in all and per client address), each transfer
+// from its own port (its TID) and ended when the client stays silent through
+// the retransmissions or, after its first minute, moves too few bytes. Write
 // requests are refused with a TFTP error.
 #include <netinet/in.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -20,7 +23,15 @@ struct ServerOptions {
   std::uint16_t port = 69;
   std::uint32_t bind_address = INADDR_ANY;  // network order
   int max_transfers = 64;
-  int retries = 5;  // retransmissions of one packet before a transfer ends
+  int max_per_address = 4;  // transfers of one client address at once
+  int retries = 5;          // retransmissions of one packet before a transfer ends
+  // A transfer whose client acknowledges fewer bytes than this per second
+  // over a window is ended, from its first window on (0: no floor). Each
+  // ACK is progress, so without a floor a client that acknowledges a tiny
+  // block now and then holds its slot for ever. The floor lets a boot loader
+  // asking for 8-byte blocks through with a round trip of up to 15 ms.
+  std::uint32_t min_bytes_per_second = 512;
+  std::chrono::milliseconds rate_window{60000};
 };
 
 class TftpServer {
@@ -57,6 +68,7 @@ class TftpServer {
   std::atomic<bool> stop_{false};
   std::atomic<int> active_{0};
   std::mutex mutex_;
+  std::map<std::uint32_t, int> per_address_;  // running transfers by client address (under mutex_)
   std::condition_variable idle_;
   std::function<void(const std::string&)> log_;
 };

@@ -7,13 +7,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "access_units.h"
 #include "devsim_process.h"
+#include "picture_budget.h"
 #include "rivelin.h"
 #include "rogue_rtsp_server.h"
 #include "rtsp_play.h"
@@ -63,14 +66,112 @@ TEST(AccessUnits, ATimestampChangeCompletesAPictureAndThePictureIsBounded) {
   EXPECT_EQ(units.Add(100, a, sizeof a), R::kAppended);
   EXPECT_EQ(units.Add(100, b, sizeof b), R::kAppended);
   EXPECT_EQ(units.Add(200, c, sizeof c), R::kCompleted);
-  EXPECT_EQ(units.completed(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
+  auto completed = [&] { return std::vector<std::uint8_t>(units.completed().data(), units.completed().data() + units.completed().size()); };
+  EXPECT_EQ(completed(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
   EXPECT_EQ(units.completed_pts(), 100);
   EXPECT_EQ(units.pending_bytes(), sizeof c);
   EXPECT_EQ(units.Add(200, c, sizeof c), R::kTooLarge);  // 12 bytes would pass 10
   EXPECT_EQ(units.pending_bytes(), sizeof c);
   EXPECT_EQ(units.Add(100, a, sizeof a), R::kCompleted);  // a timestamp going back is a new picture too
-  EXPECT_EQ(units.completed(), (std::vector<std::uint8_t>{6, 7, 8, 9, 10, 11}));
+  EXPECT_EQ(completed(), (std::vector<std::uint8_t>{6, 7, 8, 9, 10, 11}));
   EXPECT_EQ(units.completed_pts(), 200);
+}
+
+// A picture's storage never passes the bound (doubling alone would take a
+// picture just past 8 MiB to 16.5 MB of storage), and a large completed
+// picture's storage is given back once it is used, a small one kept.
+TEST(AccessUnits, StorageStaysWithinTheBound) {
+  using R = zq_rtsp::AccessUnitAssembler::Result;
+  constexpr std::size_t kStep = std::size_t{1} << 20;
+  zq_rtsp::AccessUnitAssembler units(zq_rtsp::kMaxFrameBytes);
+  const std::vector<std::uint8_t> packet(60000, 7);
+  while (units.Add(1, packet.data(), packet.size()) == R::kAppended)
+    ASSERT_LE(units.storage_bytes(), zq_rtsp::kMaxFrameBytes);
+  EXPECT_GT(units.pending_bytes(), zq_rtsp::kMaxFrameBytes - packet.size());
+  ASSERT_EQ(units.Add(2, packet.data(), packet.size()), R::kCompleted);
+  EXPECT_EQ(units.completed().size() / packet.size(), zq_rtsp::kMaxFrameBytes / packet.size());
+  units.ReleaseCompleted();
+  EXPECT_LE(units.storage_bytes(), kStep);
+  // An ordinary picture's storage is kept for the next one.
+  ASSERT_EQ(units.Add(3, packet.data(), packet.size()), R::kCompleted);
+  units.ReleaseCompleted();
+  EXPECT_EQ(units.completed().size(), packet.size());
+  EXPECT_GE(units.completed().capacity(), packet.size());
+}
+
+// Past the budget the largest holder is asked to end, whichever play's bytes
+// passed it. Until it lets go every further call past the budget asks the
+// next largest, but never a play within its even part of the budget (here a
+// third, then a quarter); a new connection starts clean.
+TEST(PictureBudget, TheLargestHolderEndsNotTheOneWhoseBytesCameLast) {
+  zq_rtsp::PictureBudget budget(100);
+  zq_rtsp::PictureBudget::Share honest(budget), hostile(budget), other(budget);
+  hostile.Set(70);
+  other.Set(20);
+  honest.Set(15);  // 105: past the budget with the honest play's bytes
+  EXPECT_TRUE(hostile.asked_to_end());
+  EXPECT_FALSE(honest.asked_to_end());
+  EXPECT_FALSE(other.asked_to_end());
+  hostile.Set(90);  // its thread has not seen the request yet
+  honest.Set(30);
+  EXPECT_EQ(budget.total(), 140u);
+  EXPECT_FALSE(honest.asked_to_end());
+  EXPECT_FALSE(other.asked_to_end());
+  EXPECT_EQ(budget.peak(), 140u);
+  hostile.Restart();  // the next connection
+  EXPECT_FALSE(hostile.asked_to_end());
+  EXPECT_EQ(budget.total(), 50u);
+
+  hostile.Set(40);
+  other.Set(35);  // 105: both above a third; the larger is asked
+  EXPECT_TRUE(hostile.asked_to_end());
+  EXPECT_FALSE(other.asked_to_end());
+  honest.Set(31);  // still past: the next largest
+  EXPECT_TRUE(other.asked_to_end());
+  EXPECT_FALSE(honest.asked_to_end());
+  {
+    zq_rtsp::PictureBudget::Share late(budget);
+    late.Set(80);
+    EXPECT_TRUE(late.asked_to_end());
+    EXPECT_FALSE(honest.asked_to_end());
+  }
+  EXPECT_EQ(budget.total(), 106u);  // a play that ends gives its bytes back
+  budget.ResetPeak();
+  EXPECT_EQ(budget.peak(), 106u);
+}
+
+// Plays on their own threads: those within their even part of the budget
+// are never asked to end while large ones pass it again and again, and every
+// byte set is given back.
+TEST(PictureBudget, PlaysOnTheirOwnThreads) {
+  constexpr int kThreads = 8;
+  zq_rtsp::PictureBudget budget(kThreads * 100);
+  std::atomic<int> small_asked{0}, large_asked{0}, large_running{kThreads / 2};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      const bool small = t % 2 == 0;
+      zq_rtsp::PictureBudget::Share share(budget);
+      unsigned seed = static_cast<unsigned>(t) * 7919u + 1u;
+      // The large plays until each was asked 50 times; the small ones as
+      // long as any large one runs.
+      int asked = 0;
+      for (int i = 0; small ? large_running.load() > 0 : asked < 50 && i < 1000000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        share.Set(small ? (seed >> 16) % 101 : 200 + (seed >> 16) % 401);
+        if (share.asked_to_end()) {
+          ++asked;
+          (small ? small_asked : large_asked).fetch_add(1);
+          share.Restart();
+        }
+      }
+      share.Set(0);
+      if (!small) large_running.fetch_sub(1);
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(small_asked.load(), 0);
+  EXPECT_EQ(large_asked.load(), 50 * kThreads / 2);
+  EXPECT_EQ(budget.total(), 0u);
 }
 
 // What one play received, filled on the library's thread.
@@ -325,6 +426,86 @@ TEST(RtspHostileServer, RedirectsAreNotFollowedAndCredentialsGoOnlyToTheRowsUrl)
     std::lock_guard lock(r.m);
     EXPECT_TRUE(r.types.empty());
   }
+}
+
+// The process's peak resident memory, in bytes.
+long long PeakResidentBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::atoll(line.c_str() + 6) * 1024;
+  return -1;
+}
+
+// A full grid: 63 panes on servers whose one picture never ends, and one on
+// an honest camera. On the bound of each play alone they would hold 1 GiB;
+// the budget they share ends the connections holding the largest pictures,
+// so together they hold little more than the budget, and the honest pane
+// keeps its connection and its key frames.
+TEST_F(RtspClientTest, HostileGridStaysWithinTheSharedBudgetAndTheHonestPaneKeepsItsPictures) {
+  // A quarter GiB through 64 streams takes minutes under a sanitizer; the
+  // budget's threads are checked there by PictureBudget.PlaysOnTheirOwnThreads.
+  if (TimeScale() > 1) GTEST_SKIP() << "release builds only";
+  constexpr int kHostile = 63;
+  Received honest;
+  const ZQ_RTSP_PLAY_HANDLE h =
+      ZQ_RTSP_CLINET_LIB_RealPlayByUrl(Url(0, "/stream0").c_str(), "admin", "p@ss:w/rd%", 1, OnData, &honest);
+  ASSERT_NE(h, 0);
+  ASSERT_TRUE(honest.WaitFor([](Received& x) { return x.keys >= 1; }));
+  Received hostile;  // nothing may arrive: no picture of theirs ever ends
+  std::vector<std::unique_ptr<kelvara::test::RogueRtspServer>> rogues;
+  std::vector<ZQ_RTSP_PLAY_HANDLE> plays;
+  for (int i = 0; i < kHostile; ++i) {
+    rogues.push_back(std::make_unique<kelvara::test::RogueRtspServer>());
+    ASSERT_TRUE(rogues.back()->Start("127.0.0.1", kelvara::test::RogueRtspServer::Mode::kEndlessFrame));
+    const std::string url = "rtsp://127.0.0.1:" + std::to_string(rogues.back()->port()) + "/stream0";
+    plays.push_back(ZQ_RTSP_CLINET_LIB_RealPlayByUrl(url.c_str(), "admin", "s3cret", 1, OnData, &hostile));
+  }
+  const int keys_before = [&] { std::lock_guard lock(honest.m); return honest.keys; }();
+  // Until the hostile connections were ended 16 times, and the honest pane
+  // had two more key frames meanwhile.
+  auto ended = [&] {
+    int n = 0;
+    for (ZQ_RTSP_PLAY_HANDLE p : plays) n += ZQ_RTSP_CLINET_LIB_GetConnectionCount(p) - 1;
+    return n;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + 60s * TimeScale();
+  while (ended() < 16 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(honest.WaitFor([&](Received& x) { return x.keys >= keys_before + 2; }));
+  const int hostile_ended = ended();
+  const long long peak = ZQ_RTSP_CLINET_LIB_GetPeakTotalBufferedBytes();
+  const int honest_connections = ZQ_RTSP_CLINET_LIB_GetConnectionCount(h);
+  long long hostile_peak = 0;
+  for (ZQ_RTSP_PLAY_HANDLE p : plays) hostile_peak = std::max(hostile_peak, ZQ_RTSP_CLINET_LIB_GetPeakBufferedBytes(p));
+  ZQ_RTSP_CLINET_LIB_StopRealPlay(h);
+  {
+    // Side by side: a play stopped while it connects again waits for
+    // libavformat's next look at its interrupt callback.
+    std::vector<std::thread> stoppers;
+    for (size_t i = 0; i < plays.size(); ++i)
+      stoppers.emplace_back([&, i] {
+        ZQ_RTSP_CLINET_LIB_StopRealPlay(plays[i]);
+        rogues[i].reset();
+      });
+    for (std::thread& t : stoppers) t.join();
+  }
+  RecordProperty("peak_total_bytes", std::to_string(peak));
+  RecordProperty("largest_hostile_picture_bytes", std::to_string(hostile_peak));
+  const long long resident = PeakResidentBytes();
+  RecordProperty("peak_resident_bytes", std::to_string(resident));
+  // The whole test process, the 63 servers included.
+  EXPECT_LT(resident, 512'000'000);
+  EXPECT_GE(hostile_ended, 16);
+  // Reached, and passed by no more than a picture's storage growing at once
+  // and a packet of each play.
+  EXPECT_GT(peak, static_cast<long long>(zq_rtsp::kSharedPictureBytes - zq_rtsp::kMaxFrameBytes));
+  EXPECT_LE(peak, static_cast<long long>(zq_rtsp::kSharedPictureBytes + 2 * zq_rtsp::kMaxFrameBytes));
+  EXPECT_EQ(honest_connections, 1);
+  std::lock_guard lock(honest.m);
+  EXPECT_TRUE(honest.timestamps_ok);
+  EXPECT_LT(honest.largest_video_step, 1000);
+  std::lock_guard lock_hostile(hostile.m);
+  EXPECT_TRUE(hostile.types.empty());
 }
 
 // A picture that never ends: the play ends the connection once the picture

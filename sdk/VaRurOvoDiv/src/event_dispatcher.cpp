@@ -114,24 +114,33 @@ void EventDispatcher::SetAuxCallback(AUX_RESPONSE_CALLBACK callback, void* user)
   aux_user_ = user;
 }
 
-void EventDispatcher::Forget(int handle) {
-  uint64_t unreported = 0;
+void EventDispatcher::Forget(int handle) { Forget(std::vector<int>{handle}); }
+
+void EventDispatcher::Forget(const std::vector<int>& handles) {
+  std::vector<std::pair<int, uint64_t>> unreported;
   {
     std::lock_guard lock(queue_mutex_);
-    forgotten_.insert(handle);
-    const auto it = logins_.find(handle);
-    if (it != logins_.end()) {
+    bool queued = false;
+    for (const int handle : handles) {
+      forgotten_.insert(handle);
+      const auto it = logins_.find(handle);
+      if (it == logins_.end()) continue;
       for (const Queued& q : it->second.events) Account(it->second, q, false);
-      unreported = it->second.unreported;
+      if (it->second.unreported != 0) unreported.emplace_back(handle, it->second.unreported);
+      queued = queued || !it->second.events.empty();
       logins_.erase(it);
-      turns_.erase(std::remove(turns_.begin(), turns_.end(), handle), turns_.end());
+    }
+    // One pass over the turns, however many logins end.
+    if (queued) {
+      turns_.erase(std::remove_if(turns_.begin(), turns_.end(),
+                                  [this](int h) { return logins_.count(h) == 0; }),
+                   turns_.end());
     }
   }
-  if (unreported != 0) {
-    SdkLog("handle %d: %llu device events dropped", handle,
-           static_cast<unsigned long long>(unreported));
+  for (const auto& [handle, count] : unreported) {
+    SdkLog("handle %d: %llu device events dropped", handle, static_cast<unsigned long long>(count));
   }
-  // Wait for a callback of this handle that may be running right now.
+  // Wait for a callback of these handles that may be running right now.
   std::lock_guard call(call_mutex_);
 }
 

@@ -23,6 +23,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "VaRurOvoDiv/zq_netsdk_ipc.h"
 
@@ -72,7 +73,11 @@ class EventDispatcher {
   uint64_t DroppedEvents(int handle);
   void SetStatusCallback(STATUS_EVENT_CALLBACK callback, void* user);
   void SetAuxCallback(AUX_RESPONSE_CALLBACK callback, void* user);
+  // Drops the login's queued events and every later one; once it returns no
+  // callback for the handle runs again.
   void Forget(int handle);
+  // The same for many logins at once (a logout of all of them).
+  void Forget(const std::vector<int>& handles);
   bool OnDispatchThread() const { return std::this_thread::get_id() == thread_id_; }
 
  private:

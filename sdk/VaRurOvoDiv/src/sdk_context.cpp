@@ -44,6 +44,8 @@ int SdkContext::Cleanup() {
   TalkHub::Instance().Reset();
   for (auto& [handle, s] : sessions) s->RequestStop();
   for (auto& [handle, s] : sessions) s->Stop();
+  // Sessions still waiting for their thread were stopped above: none starts.
+  starter_.Stop();
   dispatcher_.Stop();
   // The callers' user values may be freed next: forget them.
   dispatcher_.SetStatusCallback(nullptr, nullptr);
@@ -61,41 +63,64 @@ int SdkContext::Login(LoginParams params) {
     session = std::make_shared<Session>(handle, std::move(params), timeouts_, default_reconnect_,
                                         dispatcher_);
     sessions_[handle] = session;
-    session->Start();
+    // The thread is made elsewhere; should that be impossible, here.
+    if (!starter_.Enqueue(session)) session->Start();
   }
   return session->handle();
 }
 
 int SdkContext::Logout(int handle) {
-  std::shared_ptr<Session> session;
+  std::vector<std::shared_ptr<Session>> ended;
   {
     std::lock_guard lock(mutex_);
     auto it = sessions_.find(handle);
     if (it == sessions_.end()) return ZQ_NETSDK_ERR_BAD_HANDLE;
-    session = std::move(it->second);
+    ended.push_back(std::move(it->second));
     sessions_.erase(it);
+    End(ended);
   }
-  TalkHub::Instance().Forget(handle);
-  session->Stop();
-  dispatcher_.Forget(handle);
+  Forget(ended, {handle});
   return 0;
 }
 
 int SdkContext::LogoutAll() {
-  std::map<int, std::shared_ptr<Session>> sessions;
+  std::vector<std::shared_ptr<Session>> ended;
+  std::vector<int> handles;
   {
     std::lock_guard lock(mutex_);
     if (!initialised_) return ZQ_NETSDK_ERR_NOT_INIT;
-    sessions.swap(sessions_);
+    ended.reserve(sessions_.size());
+    handles.reserve(sessions_.size());
+    for (auto& [handle, s] : sessions_) {
+      handles.push_back(handle);
+      ended.push_back(std::move(s));
+    }
+    sessions_.clear();
+    End(ended);
   }
-  // Wake them all first, then join: they end in parallel.
-  for (auto& [handle, s] : sessions) s->RequestStop();
-  for (auto& [handle, s] : sessions) s->Stop();
-  for (auto& [handle, s] : sessions) {
-    TalkHub::Instance().Forget(handle);
-    dispatcher_.Forget(handle);
-  }
+  Forget(ended, handles);
   return 0;
+}
+
+void SdkContext::End(std::vector<std::shared_ptr<Session>>& ended) {
+  // Marked ended here and handed to the starter, which wakes their threads
+  // (each then closes its link and ends) and joins them: a wake-up costs its
+  // caller far more than a flag, as the woken thread often takes its CPU.
+  // Both under the lock, so a Cleanup on another thread finds each session
+  // either still in the table or with the starter, and joins it either way.
+  for (auto& s : ended) s->MarkStopped();
+  starter_.Retire(ended);
+}
+
+void SdkContext::Forget(std::vector<std::shared_ptr<Session>>& ended,
+                        const std::vector<int>& handles) {
+  // Outside the lock: Forget waits for a running callback, which may call the SDK.
+  for (const int handle : handles) TalkHub::Instance().Forget(handle);
+  dispatcher_.Forget(handles);
+  // What the starter did not take (it has no thread, or Cleanup is stopping
+  // it) is woken and joined here.
+  for (auto& s : ended) s->RequestStop();
+  for (auto& s : ended) s->Stop();
 }
 
 int SdkContext::SetAutoReconnect(int handle, bool enable) {

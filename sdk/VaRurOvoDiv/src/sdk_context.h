@@ -5,10 +5,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "event_dispatcher.h"
 #include "sdk_timeouts.h"
 #include "session.h"
+#include "session_starter.h"
 
 namespace varurovodiv {
 
@@ -27,12 +29,20 @@ class SdkContext {
   bool initialised();
 
  private:
+  // Logouts: End marks the sessions stopped and hands them to the starter,
+  // under mutex_; Forget then drops their events and talk memberships and
+  // joins what the starter did not take.
+  void End(std::vector<std::shared_ptr<Session>>& ended);
+  void Forget(std::vector<std::shared_ptr<Session>>& ended, const std::vector<int>& handles);
+
   std::mutex mutex_;
   bool initialised_ = false;
   bool default_reconnect_ = false;
   Timeouts timeouts_;
   std::map<int, std::shared_ptr<Session>> sessions_;
   EventDispatcher dispatcher_;
+  // Makes the new logins' threads, so Login returns at once.
+  SessionStarter starter_;
   // Handles are never reused within a process, not even across Cleanup/Init.
   static std::atomic<int> next_handle_;
 };

@@ -133,22 +133,23 @@ Session::Session(int handle, LoginParams params, const Timeouts& timeouts, bool 
       params_(std::move(params)),
       timeouts_(timeouts),
       dispatcher_(dispatcher),
-      auto_reconnect_(auto_reconnect) {
-  wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-}
+      auto_reconnect_(auto_reconnect) {}
 
 Session::~Session() {
   Stop();
   if (wake_fd_ >= 0) close(wake_fd_);
 }
 
-Session::IoBuffer::IoBuffer()
-    : data(static_cast<char*>(mmap(nullptr, kIoBufferSize, PROT_READ | PROT_WRITE,
-                                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0))) {
-  if (data == MAP_FAILED) throw std::bad_alloc();
+bool Session::IoBuffer::Map() {
+  void* p = mmap(nullptr, kIoBufferSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return false;
+  data = static_cast<char*>(p);
+  return true;
 }
 
-Session::IoBuffer::~IoBuffer() { munmap(data, kIoBufferSize); }
+Session::IoBuffer::~IoBuffer() {
+  if (data != nullptr) munmap(data, kIoBufferSize);
+}
 
 void* Session::ThreadMain(void* session) {
   pthread_setname_np(pthread_self(), "vrod-login");
@@ -157,11 +158,25 @@ void* Session::ThreadMain(void* session) {
 }
 
 void Session::Start() {
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  if (kSessionStackSize != 0) pthread_attr_setstacksize(&attr, kSessionStackSize);
-  const int err = pthread_create(&thread_, &attr, &Session::ThreadMain, this);
-  pthread_attr_destroy(&attr);
+  std::lock_guard lock(start_mutex_);
+  if (stop_.load()) return;
+  // The wake-up descriptor and the buffer are made here, not by the
+  // constructor, which runs on the thread that logs in: a new descriptor or
+  // mapping may wait for the process's descriptor table or address space,
+  // which the other logins' threads are busy growing.
+  int err = io_buffer_.Map() ? 0 : ENOMEM;
+  if (err == 0) {
+    const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0) err = errno;
+    wake_fd_ = fd;
+  }
+  if (err == 0) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    if (kSessionStackSize != 0) pthread_attr_setstacksize(&attr, kSessionStackSize);
+    err = pthread_create(&thread_, &attr, &Session::ThreadMain, this);
+    pthread_attr_destroy(&attr);
+  }
   thread_started_ = err == 0;
   if (!thread_started_) {
     SdkLog("handle %d: no thread for the login: %s", handle_, std::strerror(err));
@@ -171,7 +186,7 @@ void Session::Start() {
 }
 
 void Session::RequestStop() {
-  stop_.store(true);
+  MarkStopped();
   if (wake_fd_ >= 0) {
     const uint64_t one = 1;
     [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
@@ -180,12 +195,15 @@ void Session::RequestStop() {
 
 void Session::Stop() {
   RequestStop();
+  std::lock_guard lock(start_mutex_);
   if (thread_started_) pthread_join(thread_, nullptr);
   thread_started_ = false;
 }
 
 void Session::SetAutoReconnect(bool enable) {
-  auto_reconnect_.store(enable);
+  // Only a change wakes the thread: programs switch it on after every login,
+  // most often to the value the login was made with.
+  if (auto_reconnect_.exchange(enable) == enable) return;
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
 }
@@ -491,7 +509,7 @@ Session::LoginOutcome Session::ConnectAndLogin() {
 }
 
 void Session::TakeQueuedRequests() {
-  std::deque<Request> taken;
+  SessionQueue<Request> taken;
   {
     std::lock_guard lock(queue_mutex_);
     taken.swap(requests_);
@@ -610,8 +628,8 @@ void Session::FailAllOnLinkLoss() {
   }
   pending_.clear();
   pending_count_.store(0);
-  std::deque<Request> left;
-  std::deque<TransferJob> jobs;
+  SessionQueue<Request> left;
+  SessionQueue<TransferJob> jobs;
   {
     std::lock_guard lock(queue_mutex_);
     left.swap(requests_);

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -43,6 +43,12 @@ struct Request {
   std::vector<std::pair<std::shared_ptr<const std::string>, uint32_t>> audio_before;
 };
 
+// The queues of a login: lists, as an empty deque allocates its first block
+// when it is made, and a login is made (with its queues empty) on the thread
+// that logs in, often thousands at once.
+template <class T>
+using SessionQueue = std::list<T>;
+
 struct TransferJob {
   bool upload = true;
   wire::TransferKind kind = wire::TransferKind::kConfigFile;
@@ -59,8 +65,14 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   // Starts the session thread; when no thread can be made the login reports
-  // the device unreachable (status event 3) and does nothing else.
+  // the device unreachable (status event 3) and does nothing else. Does
+  // nothing once Stop or RequestStop ran: a login may end before its turn to
+  // start (SessionStarter).
   void Start();
+  // Marks the login ended, without a system call: a session not yet started
+  // never starts, and Submit refuses work; the thread ends at its next
+  // wake-up, which RequestStop gives.
+  void MarkStopped() { stop_.store(true); }
   // Asks the thread to end without waiting (many logins end in parallel).
   void RequestStop();
   // Ends the thread and waits for it; posts nothing afterwards.
@@ -160,25 +172,31 @@ class Session {
   std::atomic<int> upgrade_progress_{0};
   // Set when the running transfer stopped moving; its failure says "timed out".
   bool transfer_timed_out_ = false;
-  int wake_fd_ = -1;
+  // Made by Start; -1 until then (a write to it before is no wake-up needed:
+  // the thread reads the flags when it begins).
+  std::atomic<int> wake_fd_{-1};
+  // Start and Stop may run on two threads: they make and join the thread
+  // under this lock, so a Stop that comes first means no thread at all.
+  std::mutex start_mutex_;
   pthread_t thread_{};
   bool thread_started_ = false;
 
   std::mutex queue_mutex_;
-  std::deque<Request> requests_;
-  std::deque<TransferJob> transfers_;
+  SessionQueue<Request> requests_;
+  SessionQueue<TransferJob> transfers_;
 
   // Owned by the session thread.
   // The link's reads and upload chunks go through this buffer, so the
   // thread's stack stays small (kSessionStackSize in session.cpp). It is
-  // mapped on its own: an idle link touches one page of it, and the small
-  // records of many logins stay packed in the heap.
+  // mapped on its own (by Start): an idle link touches one page of it, and
+  // the small records of many logins stay packed in the heap.
   struct IoBuffer {
-    IoBuffer();
+    IoBuffer() = default;
     ~IoBuffer();
     IoBuffer(const IoBuffer&) = delete;
     IoBuffer& operator=(const IoBuffer&) = delete;
-    char* data;
+    bool Map();
+    char* data = nullptr;
   };
   IoBuffer io_buffer_;
   int socket_ = -1;
@@ -197,7 +215,7 @@ class Session {
   // The talk: its state and the audio waiting for the link.
   std::mutex talk_mutex_;
   TalkState talk_state_ = TalkState::kNone;
-  std::deque<TalkPiece> talk_queue_;
+  SessionQueue<TalkPiece> talk_queue_;
   uint32_t talk_start_sequence_ = 0;  // session thread
   std::atomic<uint64_t> talk_dropped_{0};
 };

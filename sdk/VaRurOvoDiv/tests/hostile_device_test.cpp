@@ -174,6 +174,17 @@ int OpenDescriptors() {
   return n - 1;  // the directory itself
 }
 
+// The descriptor count once it is `expected` or a bounded wait is over: a
+// logout leaves the login's last descriptor to the thread that joins it.
+int OpenDescriptorsSettled(int expected) {
+  int n = OpenDescriptors();
+  for (int i = 0; i < 100 * varurovodiv::test::TimeScale() && n != expected; ++i) {
+    std::this_thread::sleep_for(milliseconds(10));
+    n = OpenDescriptors();
+  }
+  return n;
+}
+
 std::string ReadFile(const std::filesystem::path& p) {
   std::ifstream f(p, std::ios::binary);
   std::stringstream ss;
@@ -459,7 +470,7 @@ TEST_F(HostileDevice, TransferRepliesOfTheWrongKindAreRefused) {
     ASSERT_TRUE(rec_.WaitStatus(h, c.outcome));
     ASSERT_TRUE(device.WaitServed(1));
     ASSERT_EQ(ZQ_NETSDK_IPC_Logout(h), 0);
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(OpenDescriptorsSettled(before), before);
     // Exactly one terminal event.
     const auto events = rec_.For(h);
     size_t terminal = 0;
@@ -724,6 +735,32 @@ TEST_F(HostileDevice, HandshakeErrorsAreReportedAsProtocolErrors) {
     EXPECT_EQ(rec_.For(h).size(), 1u);
     ZQ_NETSDK_IPC_Logout(h);
   }
+}
+
+// A logout closes the link at once (the device sees it before any thread is
+// joined), and a login to the same device right after it works. The fake
+// device serves one connection at a time, so the new login is answered only
+// once the device has seen the old link end.
+TEST_F(HostileDevice, ALogoutClosesTheLinkAndTheDeviceTakesANewLogin) {
+  FakeDevice device([](Link& link, int) {
+    if (link.AcceptLogin()) link.Idle();
+  });
+  for (int round = 0; round < 3; ++round) {
+    const int h = Login(device);
+    ASSERT_EQ(ZQ_NETSDK_IPC_Logout(h), 0);
+    EXPECT_EQ(ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, ""), ZQ_NETSDK_ERR_BAD_HANDLE);
+    // Well within a heartbeat period and the dead-link time: the SDK ended it.
+    EXPECT_TRUE(device.WaitServed(round + 1, varurovodiv::test::Scaled(milliseconds(1000))));
+  }
+  // Logged out and in again at once, many times: each new login is made.
+  int h = Login(device);
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(ZQ_NETSDK_IPC_Logout(h), 0);
+    h = Login(device);
+  }
+  EXPECT_EQ(Count(h, STATUS_EVENT_LOGIN_OK), 1u);
+  ASSERT_EQ(ZQ_NETSDK_IPC_LogoutAll(), 0);
+  EXPECT_TRUE(device.WaitServed(24, varurovodiv::test::Scaled(milliseconds(1000))));
 }
 
 }  // namespace

@@ -4,9 +4,13 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -72,6 +76,86 @@ int SdkThreadsSettled(int expected) {
   }
   return n;
 }
+
+// The process's eventfd descriptors (each started login has one), once the
+// count is `expected` or has stopped changing for a moment (-1: just settled).
+int EventFdsSettled(int expected) {
+  auto count = [] {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      n += std::filesystem::read_symlink(e.path(), ec).string() == "anon_inode:[eventfd]";
+    }
+    return n;
+  };
+  int n = count();
+  for (int i = 0, same = 0; i < 100 && n != expected && same < 5; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const int m = count();
+    same = m == n ? same + 1 : 0;
+    n = m;
+  }
+  return n;
+}
+
+// Holds one SDK thread inside a signal handler until released: a login
+// thread that is slow to end, wherever it waits. One at a time per process.
+class ThreadHold {
+ public:
+  ThreadHold() {
+    struct sigaction sa {};
+    sa.sa_handler = &ThreadHold::Handler;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGUSR2, &sa, &old_);
+  }
+  ~ThreadHold() {
+    Release();
+    for (int i = 0; i < 500 && held_.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    sigaction(SIGUSR2, &old_, nullptr);
+  }
+  ThreadHold(const ThreadHold&) = delete;
+  ThreadHold& operator=(const ThreadHold&) = delete;
+
+  // Holds the first thread named `name`; false when there is none or it did
+  // not stop within 5 s.
+  bool Hold(const std::string& name) {
+    DIR* d = opendir("/proc/self/task");
+    if (d == nullptr) return false;
+    pid_t tid = 0;
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+      std::string n;
+      std::getline(comm, n);
+      if (n == name) {
+        tid = static_cast<pid_t>(std::atoi(e->d_name));
+        break;
+      }
+    }
+    closedir(d);
+    if (tid == 0) return false;
+    hold_.store(true);
+    if (syscall(SYS_tgkill, getpid(), tid, SIGUSR2) != 0) return false;
+    for (int i = 0; i < 500 && !held_.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return held_.load();
+  }
+  void Release() { hold_.store(false); }
+  // Whether the thread is still held (false once it left the handler).
+  bool holding() const { return held_.load(); }
+
+ private:
+  static void Handler(int) {
+    const int saved = errno;
+    held_.store(true);
+    const timespec pause{0, 1000000};
+    while (hold_.load()) nanosleep(&pause, nullptr);
+    held_.store(false);
+    errno = saved;
+  }
+  static inline std::atomic<bool> hold_{false};
+  static inline std::atomic<bool> held_{false};
+  struct sigaction old_ {};
+};
 
 // A device that accepts any login and upload, and resets the link right after
 // its answer to the upload's end, as a device does when it reboots with bytes
@@ -743,8 +827,108 @@ TEST_F(SdkRoundTrip, ManyLoginsAtOnceAndLogoutAll) {
   for (int h : handles) ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, "");
   for (int h : handles) ASSERT_TRUE(rec_.WaitAux(h, 1019)) << h;
   ASSERT_EQ(ZQ_NETSDK_IPC_LogoutAll(), 0);
-  EXPECT_EQ(SdkThreadsSettled(1), 1);  // only the event thread stays
+  EXPECT_EQ(SdkThreadsSettled(2), 2);  // only the event thread and the starter stay
   for (int h : handles) EXPECT_NE(ZQ_NETSDK_IPC_Logout(h), 0);
+}
+
+// Login returns before the login's thread exists: logins ended while they wait
+// for it (a logout, LogoutAll, Cleanup) must neither start later nor leave a
+// thread, a descriptor or a callback behind.
+TEST_F(SdkRoundTrip, LoginsEndedBeforeTheirThreadStartedLeaveNothingBehind) {
+  constexpr int kLogins = 200;
+  const int eventfds = EventFdsSettled(-1);
+  auto login_many = [&] {
+    std::vector<int> handles;
+    for (int i = 0; i < kLogins; ++i) {
+      handles.push_back(ZQ_NETSDK_IPC_Login("127.0.0.1", sim_->command_port(i % 2), "admin", "s3cret\"pw", 0));
+      EXPECT_GT(handles.back(), 0);
+    }
+    return handles;
+  };
+  auto quiet_after = [&](const char* what) {
+    const size_t seen = rec_.Snapshot().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(rec_.Snapshot().size(), seen) << "callbacks after " << what;
+  };
+
+  // The last logins are logged out first: they are still waiting for their thread.
+  std::vector<int> handles = login_many();
+  for (auto h = handles.rbegin(); h != handles.rend(); ++h) EXPECT_EQ(ZQ_NETSDK_IPC_Logout(*h), 0);
+  quiet_after("the logouts");
+  EXPECT_EQ(SdkThreadsSettled(2), 2);  // the event thread and the starter
+  EXPECT_EQ(EventFdsSettled(eventfds), eventfds);
+  LoginOk();
+
+  login_many();
+  ASSERT_EQ(ZQ_NETSDK_IPC_LogoutAll(), 0);
+  quiet_after("LogoutAll");
+  EXPECT_EQ(SdkThreadsSettled(2), 2);
+  EXPECT_EQ(EventFdsSettled(eventfds), eventfds);
+
+  login_many();
+  ASSERT_EQ(ZQ_NETSDK_IPC_Cleanup(), 0);
+  EXPECT_EQ(SdkThreadsSettled(0), 0);  // Cleanup joined the starter and every login
+  quiet_after("Cleanup");
+  EXPECT_EQ(EventFdsSettled(eventfds), eventfds);
+
+  // The SDK starts again as new.
+  ASSERT_EQ(ZQ_NETSDK_IPC_Init(), 0);
+  rec_.Register();
+  LoginOk(1);
+}
+
+// A logout never waits for a login's thread: with one thread held fast (as if
+// it were slow to end), Logout of every login and LogoutAll both return while
+// it is still held, deliver no callback of the ended logins afterwards (not
+// even the failures of requests still queued), and Cleanup right after waits
+// for the held thread and leaves no thread and no descriptor behind.
+TEST_F(SdkRoundTrip, LogoutsReturnWithoutWaitingForTheLoginThreads) {
+  constexpr int kLogins = 40;
+  const int eventfds = EventFdsSettled(-1);
+  for (const bool all : {false, true}) {
+    SCOPED_TRACE(all ? "LogoutAll" : "Logout of each");
+    if (all) {
+      ASSERT_EQ(ZQ_NETSDK_IPC_Init(), 0);
+      rec_.Register();
+    }
+    std::vector<int> handles;
+    for (int i = 0; i < kLogins; ++i) {
+      handles.push_back(ZQ_NETSDK_IPC_Login("127.0.0.1", sim_->command_port(i % 2), "admin", "s3cret\"pw", 0));
+    }
+    for (int h : handles) ASSERT_TRUE(rec_.WaitStatus(h, STATUS_EVENT_LOGIN_OK)) << h;
+    ThreadHold held;
+    ASSERT_TRUE(held.Hold("vrod-login"));
+    // The held thread goes on 300 ms after Cleanup began, or after 5 s when a
+    // logout waits for it (as it must not).
+    std::atomic<bool> cleanup_started{false};
+    std::jthread release([&] {  // joined however the round ends
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (!cleanup_started.load() && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      held.Release();
+    });
+    // Requests in flight: the held login's, at least, fails as its link ends.
+    for (int h : handles) ASSERT_EQ(ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, ""), 0);
+    if (all) {
+      ASSERT_EQ(ZQ_NETSDK_IPC_LogoutAll(), 0);
+    } else {
+      for (int h : handles) ASSERT_EQ(ZQ_NETSDK_IPC_Logout(h), 0);
+    }
+    EXPECT_TRUE(held.holding()) << "the logout waited for the held thread";
+    const size_t delivered = rec_.Snapshot().size();
+    for (int h : handles) EXPECT_EQ(ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, ""), ZQ_NETSDK_ERR_BAD_HANDLE);
+
+    // Released only after Cleanup began: Cleanup must wait for it.
+    cleanup_started.store(true);
+    ASSERT_EQ(ZQ_NETSDK_IPC_Cleanup(), 0);
+    EXPECT_FALSE(held.holding()) << "Cleanup returned before the held thread ended";
+    release.join();
+    EXPECT_EQ(SdkThreadsSettled(0), 0);
+    EXPECT_EQ(EventFdsSettled(eventfds), eventfds);
+    EXPECT_EQ(rec_.Snapshot().size(), delivered) << "callbacks after the logout returned";
+  }
 }
 
 }  // namespace

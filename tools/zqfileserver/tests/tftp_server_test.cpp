@@ -11,12 +11,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "kelvara_test/test_env.h"
 
@@ -318,6 +321,134 @@ TEST_F(TftpServerTest, StaleAcksAndLongTimeOutsDoNotHoldASlot) {
   EXPECT_EQ(ended, 2u) << log;
   close(stale);
   close(slow);
+}
+
+int TftpTimeScale() {
+  const char* v = std::getenv("KELVARA_TEST_TIME_SCALE");
+  const int n = v != nullptr ? std::atoi(v) : 1;
+  return n > 0 ? n : 1;
+}
+
+// A client socket on its own loopback address (any of 127.0.0.0/8 is local).
+int SocketOn(const std::string& address) {
+  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+  if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+// 64 slow clients (8-byte blocks, an ACK 250 ms after each packet: 32 bytes a
+// second) from 16 addresses take every slot; a fifth transfer from one of
+// those addresses is refused as such, and a device in boot recovery on
+// another address is turned away. After the first window (1 s here) every
+// slow transfer is below the floor of 512 bytes a second and ends with an
+// error. The device then fetches its image in 8-byte blocks over several
+// windows (250 ms here): small blocks at a LAN's pace stay above the floor.
+TEST_F(TftpServerTest, SlowClientsLoseTheirSlotsWhileSmallBlocksStayAllowed) {
+  const std::chrono::milliseconds kWindow(1000 * TftpTimeScale());
+  ServerOptions options;
+  options.rate_window = kWindow;
+  Start(options);
+  const std::string image = RandomBytes(192000, 11);
+  WriteAll(root_ / "fw.bin", image);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(server_->port());
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::string rrq = std::string("\0\1fw.bin\0octet\0blksize\0008\0timeout\0003\0", 35);
+  // The first packet a fresh client gets back (an OACK, or an error's text).
+  auto first_reply = [&](int s) -> std::string {
+    sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    pollfd p{s, POLLIN, 0};
+    if (poll(&p, 1, 2000 * TftpTimeScale()) != 1) return "(nothing)";
+    char buffer[600];
+    const ssize_t n = recv(s, buffer, sizeof buffer, 0);
+    if (n > 4 && buffer[1] == kError) return std::string(buffer + 4);
+    return n >= 2 && buffer[1] == kOack ? "OACK" : "(other)";
+  };
+  struct Slow {
+    int fd = -1;
+    std::chrono::steady_clock::time_point ack_at{};
+    char ack[4] = {0, kAck, 0, 0};
+    bool due = false;
+    std::string error;
+  };
+  std::vector<Slow> slow(64);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 64; ++i) {
+    slow[i].fd = SocketOn("127.0.1." + std::to_string(1 + i / 4));
+    ASSERT_GE(slow[i].fd, 0);
+    sendto(slow[i].fd, rrq.data(), rrq.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    if (i == 3) {
+      const int fifth = SocketOn("127.0.1.1");
+      EXPECT_EQ(first_reply(fifth), "too many transfers from this address");
+      close(fifth);
+    }
+  }
+  const auto deadline = start + 10 * kWindow;
+  while (server_->active_transfers() < 64 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(server_->active_transfers(), 64);
+  const int device = SocketOn("127.0.2.1");
+  EXPECT_EQ(first_reply(device), "too many transfers");
+  close(device);
+  ASSERT_LT(std::chrono::steady_clock::now() - start, kWindow) << "too slow to fill the slots in one window";
+
+  // Each slow client answers every packet of its transfer with its ACK 250 ms later.
+  int ended = 0;
+  while (ended < 64 && std::chrono::steady_clock::now() < deadline) {
+    std::vector<pollfd> fds;
+    for (const Slow& c : slow) fds.push_back({c.fd, POLLIN, 0});
+    poll(fds.data(), fds.size(), 20);
+    const auto now = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < slow.size(); ++i) {
+      Slow& c = slow[i];
+      if (!c.error.empty()) continue;
+      if (fds[i].revents & POLLIN) {
+        char buffer[600];
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = recvfrom(c.fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+        if (n > 4 && buffer[1] == kError) {
+          c.error = std::string(buffer + 4);
+          ++ended;
+          continue;
+        }
+        connect(c.fd, reinterpret_cast<sockaddr*>(&from), length);  // the transfer's port
+        if (n >= 4 && buffer[1] == kData) std::memcpy(c.ack + 2, buffer + 2, 2);
+        c.due = true;
+        c.ack_at = now + std::chrono::milliseconds(250);
+      }
+      if (c.due && now >= c.ack_at) {
+        send(c.fd, c.ack, sizeof c.ack, 0);
+        c.due = false;
+      }
+    }
+  }
+  for (const Slow& c : slow) {
+    EXPECT_EQ(c.error, "transfer too slow");
+    close(c.fd);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3 * kWindow);
+  while (server_->active_transfers() > 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(server_->active_transfers(), 0);
+  EXPECT_NE(Log().find("ended: fewer than 512 bytes per second"), std::string::npos);
+
+  if (!HaveTool("curl")) GTEST_SKIP() << "curl missing";
+  options.rate_window = std::chrono::milliseconds(250 * TftpTimeScale());
+  Start(options);
+  const auto fetch_start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Shell("curl -sS --tftp-blksize 8 -o " + (out_ / "fw.bin").string() + " " + Url("fw.bin")), 0) << Log();
+  EXPECT_EQ(ReadAll(out_ / "fw.bin"), image);
+  RecordProperty("small_block_fetch_ms", std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                             std::chrono::steady_clock::now() - fetch_start)
+                                                             .count()));
 }
 
 // The requested name is the client's bytes: a line break in it forges no

@@ -86,7 +86,9 @@ ZQ_NETSDK_API int ZQ_NETSDK_IPC_SetAutoReconnect(int loginHandle, int enable);
  * (LOGIN_OK, CONNECT_FAILED, LOGIN_REFUSED). */
 ZQ_NETSDK_API int ZQ_NETSDK_IPC_Login(const char* address, unsigned short port, const char* user,
                                       const char* password, int reserved);
-/* Ends the login; once it returns no callback for the handle runs again. */
+/* Ends the login without waiting for its thread: once it returns the handle is
+ * invalid and no callback for it runs again; the SDK closes the link and joins
+ * the thread right after (Cleanup waits for what is left). */
 ZQ_NETSDK_API int ZQ_NETSDK_IPC_Logout(int loginHandle);
 ZQ_NETSDK_API int ZQ_NETSDK_IPC_LogoutAll(void);
 
