@@ -2,6 +2,11 @@
 // on loopback (byte for byte, across resets and refusals), the manager's rules.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <fstream>
@@ -128,6 +133,10 @@ TEST(LogWriter, AFailingFolderIsReportedOnceAndTheBytesWait) {
   ASSERT_EQ(writer.Start(), 0);
   writer.Write("first ");
   writer.Write("second");
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard lock(m);
+    return !reports.empty();
+  }));
   std::this_thread::sleep_for(200ms);  // several retries
   {
     std::lock_guard lock(m);
@@ -173,6 +182,19 @@ class LogSim {
 };
 
 std::uint32_t Loopback() { return htonl(INADDR_LOOPBACK); }
+
+// Whether a connect to the loopback port is refused: nothing listens there.
+bool ConnectRefused(std::uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = Loopback();
+  const bool refused = connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 && errno == ECONNREFUSED;
+  close(fd);
+  return refused;
+}
 
 NetLogRecverThread::Options FastRetry() {
   NetLogRecverThread::Options o;
@@ -274,13 +296,16 @@ TEST(NetLogReceiver, ARefusingDeviceIsOneLinePerOutage) {
   ASSERT_EQ(sim.error, "");
   const std::uint16_t port = sim.Port();
   ASSERT_EQ(sim.Control("logmode 0 refuse"), "ok");
-  std::this_thread::sleep_for(400ms);  // the listener goes
+  // The simulator's accept loop closes the listener at its next round.
+  ASSERT_TRUE(WaitFor([&] { return ConnectRefused(port); }));
   const auto base = MakeTempDir("refuse");
   NetLogRecverThread receiver(Loopback(), port, "R", base, FastRetry());
   ASSERT_EQ(receiver.Start(), 0);
-  std::this_thread::sleep_for(1200ms);  // several attempts at 50..200 ms pauses
+  const std::string failed = "connect 127.0.0.1:" + std::to_string(port) + " failed: 111.\r\n";
+  ASSERT_TRUE(WaitFor([&] { return AllLogs(receiver.GetLogFolder()) == failed; }));
+  std::this_thread::sleep_for(1200ms);  // several more attempts at 50..200 ms pauses
   const std::string during = AllLogs(receiver.GetLogFolder());
-  EXPECT_EQ(during, "connect 127.0.0.1:" + std::to_string(port) + " failed: 111.\r\n");
+  EXPECT_EQ(during, failed);
   ASSERT_EQ(sim.Control("logmode 0 normal"), "ok");
   ASSERT_TRUE(WaitFor([&] { return receiver.Connected(); }));
   ASSERT_TRUE(WaitFor([&] { return AllLogs(receiver.GetLogFolder()).find(" OK.\r\n") != std::string::npos; }));

@@ -17,7 +17,7 @@ constexpr const char* kLanguageCodes[] = {"zh-cn",   "en-us",  "zh-tw", "ru-ru",
 BatchCommandHost::BatchCommandHost(DeviceCommandHost& commands, Hooks hooks)
     : commands_(commands),
       hooks_(std::move(hooks)),
-      runner_(commands.Commands(), commands.Tap(), hooks_.timeout) {
+      runner_(commands.Commands(), commands.Tap(), hooks_.timeout, hooks_.now) {
   runner_.onFinished = [this](const BatchSummary& summary) {
     const std::string text =
         BatchSummaryText(summary, [this](const char* k) { return commands_.Commands().Text(k); });

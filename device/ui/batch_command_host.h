@@ -30,6 +30,8 @@ class BatchCommandHost : public QObject {
     // window's controls keep their own texts); optional.
     std::function<void(const std::string&)> showSummary;
     std::chrono::milliseconds timeout{10000};
+    // The clock the time-outs are read from (the steady clock when empty).
+    BatchJob::Clock now;
   };
   BatchCommandHost(DeviceCommandHost& commands, Hooks hooks);
   ~BatchCommandHost() override;

@@ -6,7 +6,9 @@
 #include <cstdlib>
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QListView>
 #include <QTest>
 #include <fstream>
@@ -151,13 +153,19 @@ TEST_F(DialogTest, FileDialogFiltersShowTheirFiles) {
   const auto shown = [&](const QString& filter) {
     QFileDialog dialog;
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilter(filter);
-    dialog.setDirectory(QString::fromStdString(dir.string()));
     auto* view = dialog.findChild<QListView*>("listView");
+    auto* files = dialog.findChild<QFileSystemModel*>();
     std::set<std::string> names;
-    if (view == nullptr) return names;
-    if (!QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) > 0; }, 5000)) return names;
-    QTest::qWait(200);  // the model fills in batches
+    if (view == nullptr || files == nullptr) return names;
+    // The model reads the folder on a thread of its own and says when all of
+    // it is in.
+    const QString folder = QDir(QString::fromStdString(dir.string())).canonicalPath();
+    bool loaded = false;
+    QObject::connect(files, &QFileSystemModel::directoryLoaded, &dialog,
+                     [&](const QString& path) { loaded = loaded || QDir(path).canonicalPath() == folder; });
+    dialog.setNameFilter(filter);
+    dialog.setDirectory(folder);
+    if (!QTest::qWaitFor([&] { return loaded; }, 5000)) return names;
     for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
       names.insert(view->model()->index(r, 0, view->rootIndex()).data().toString().toStdString());
     return names;

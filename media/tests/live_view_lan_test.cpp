@@ -651,20 +651,27 @@ TEST_F(LiveViewLanTest, PictureDumpStartsAgainAfterItsFolderCouldNotBeMade) {
   EXPECT_EQ(view.IsPaneYuvDumping(0), 0);
   QTest::qWait(200);
   std::filesystem::remove(docs);
+  int files = 0;
+  const auto dumped = [&] {
+    std::uintmax_t bytes = 0;
+    files = 0;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(docs, ec))
+      if (e.is_regular_file() && e.path().extension() == ".YUV") {
+        bytes += e.file_size();
+        ++files;
+      }
+    return bytes;
+  };
   for (int i = 0; i < 3; ++i) {  // again and again while pictures arrive
+    const std::uintmax_t before = dumped();
     view.OnRecordYuv(0, 1);
     EXPECT_EQ(view.IsPaneYuvDumping(0), 1);
-    QTest::qWait(100);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dumped() > before; }, 10000)) << "nothing dumped in round " << i;
     view.OnRecordYuv(0, 0);
     EXPECT_EQ(view.IsPaneYuvDumping(0), 0);
   }
-  std::uintmax_t bytes = 0;
-  int files = 0;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(docs))
-    if (e.is_regular_file() && e.path().extension() == ".YUV") {
-      bytes += e.file_size();
-      ++files;
-    }
+  const std::uintmax_t bytes = dumped();
   EXPECT_GE(files, 1);
   EXPECT_GT(bytes, 0u);
   EXPECT_EQ(bytes % (640u * 360u * 3u / 2u), 0u);
@@ -678,7 +685,15 @@ TEST_F(LiveViewLanTest, RecordSwitchStartsTheRecorderWhenTheDescriptionArrives) 
   grid_->SetGrid(1, 1);
   ASSERT_EQ(view_->StartPanePreview(1, 0, 1, 0, 0), 0);
   ASSERT_TRUE(QTest::qWaitFor([&] { return view_->IsPaneRecording(0) == 1; }, 20000));
-  QTest::qWait(1500);
+  // Forty pictures through the pane since the recorder started: it was handed
+  // each of them too.
+  const auto decoded = [&] {
+    long long d = 0, painted = 0;
+    ZQ_PLAYER_GetFrameCounts(grid_->GetPanePlayer(0), &d, &painted);
+    return d;
+  };
+  const long long from = decoded();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return decoded() >= from + 40; }, 20000));
   std::vector<std::filesystem::path> files;
   {
     CDevInfo* r = view_->Record(0);

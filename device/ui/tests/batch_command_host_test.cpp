@@ -71,6 +71,9 @@ class BatchHostTest : public ::testing::Test {
     hooks.selectedIndex = [this] { return selected; };
     hooks.showSummary = [this](const std::string& s) { summaries.push_back(s); };
     hooks.timeout = 200ms;
+    // The clock stands still until a test moves it: a row times out only
+    // when the test says so, however slowly the machine runs the test.
+    hooks.now = [this] { return clock; };
     batch = std::make_unique<BatchCommandHost>(*host, hooks);
     // Rows 0-2 log in; row 3 stays without a login.
     std::thread([&] {
@@ -96,6 +99,7 @@ class BatchHostTest : public ::testing::Test {
   QWidget window;
   controls::CReportCtrl* control = nullptr;
   test::RecordingSdk sdk;
+  std::chrono::steady_clock::time_point clock{};
   std::unique_ptr<DeviceCommandHost> host;
   std::unique_ptr<BatchCommandHost> batch;
   int selected = -1;
@@ -119,6 +123,9 @@ TEST_F(BatchHostTest, CheckedRowsEndByTheirOwnReplyErrorOrTimeOut) {
   Reply(102, 5, SET_CFG_P2P);
   Reply(103, 0, GET_CFG_VIDEO_CAPTURE);  // not this command's reply
   ASSERT_TRUE(Pump([&] { return State(0) == "SET_OK" && State(1) == "SET_FAILED"; }));
+  QCoreApplication::sendPostedEvents();  // the wrong reply too
+  EXPECT_EQ(batch->ActiveJobs(), 1u) << "row 2 waits for its own reply";
+  clock += 201ms;
   ASSERT_TRUE(Pump([&] { return State(2) == "BATCH_STATE_TIMED_OUT"; }));
   ASSERT_TRUE(Pump([&] { return batch->ActiveJobs() == 0; }));
   ASSERT_EQ(summaries.size(), 1u);

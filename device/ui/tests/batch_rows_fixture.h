@@ -3,6 +3,8 @@
 // SDK: rows 0-3 logged in (handles 101-104), row 4 online without a login,
 // row 5 offline. Replies and status events go through the SDK's callbacks
 // from another thread, as the library delivers them. Texts are their keys.
+// The jobs' clock stands still until WaitIdle moves it, so a row times out
+// only when the test says so, however slowly the machine runs the test.
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -43,6 +45,7 @@ bool PumpUntil(Pred pred) {
 class BatchRowsFixture : public ::testing::Test {
  protected:
   static constexpr int kRows = 6;
+  static constexpr std::chrono::milliseconds kTimeout{300};
   void SetUp() override {
     lo.sdk = &login;
     lo.lookup = [](const char* key) { return std::string(key); };
@@ -73,7 +76,8 @@ class BatchRowsFixture : public ::testing::Test {
     };
     hooks.selectedIndex = [this] { return selected; };
     hooks.showSummary = [this](const std::string& s) { summaries.push_back(s); };
-    hooks.timeout = std::chrono::milliseconds(300);
+    hooks.timeout = kTimeout;
+    hooks.now = [this] { return clock; };
     batch = std::make_unique<BatchCommandHost>(*host, hooks);
     std::thread([&] {
       for (int h : {101, 102, 103, 104}) StatusEventCallBack(h, 4, "", &list->EventSink());
@@ -97,7 +101,11 @@ class BatchRowsFixture : public ::testing::Test {
   void Reply(int handle, int result, int command) {
     std::thread([&] { AuxResponseCallBack(handle, (result << 24) | command, "", &list->EventSink()); }).join();
   }
+  // Delivers the replies posted so far, then moves the clock past the
+  // time-out: the rows still waiting time out at the job's next tick.
   bool WaitIdle() {
+    QCoreApplication::sendPostedEvents();
+    clock += kTimeout + std::chrono::milliseconds(1);
     return PumpUntil([&] { return batch->ActiveJobs() == 0; });
   }
 
@@ -107,6 +115,7 @@ class BatchRowsFixture : public ::testing::Test {
   QWidget window;
   controls::CReportCtrl* control = nullptr;
   RecordingSdk sdk;
+  std::chrono::steady_clock::time_point clock{};
   std::unique_ptr<DeviceCommandHost> host;
   std::unique_ptr<BatchCommandHost> batch;
   int selected = -1;
