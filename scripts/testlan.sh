@@ -26,10 +26,11 @@
 #                                           numbers its devices by the same rule)
 #
 # A LAN of more than 256 addresses needs a larger neighbour (ARP) table than
-# Linux's default (gc_thresh2 512, gc_thresh3 1,024). The table and its limits
-# are the machine's, shared by every namespace, so "up" raises
-# net.ipv4.neigh.default.gc_thresh2/3 machine-wide to at least 2N / 4N, says so,
-# and the last "down" of such LANs puts back the values it found.
+# Linux's default (gc_thresh1 128, gc_thresh2 512, gc_thresh3 1,024). The table
+# and its limits are the machine's, shared by every namespace, so "up" raises
+# net.ipv4.neigh.default.gc_thresh1/2/3 machine-wide to at least N / 2N / 4N
+# (the README's rule for a real LAN), says so, and the last "down" of such LANs
+# puts back the values it found.
 set -euo pipefail
 
 PC_IP=10.77.0.1
@@ -53,31 +54,37 @@ lan_addr() {
 
 # The neighbour table's limits (machine-wide; only the machine's namespace has
 # them). State under /run: the values found before the first raise, the values
-# written, and one mark per LAN that needs them.
+# written, and one mark per LAN that needs them. gc_thresh1 has files of its
+# own (neigh-saved1, neigh-set1), so a script of an older tree that shares
+# /run with this one reads its "gc_thresh2 gc_thresh3" pair unchanged.
 NEIGH=/proc/sys/net/ipv4/neigh/default
 STATE=/run/kelvara-testlan
 
 neigh_raise() {
-  local pc=$1 addrs=$2 want2=$(( 2 * $2 )) want3=$(( 4 * $2 ))
+  local pc=$1 addrs=$2 want1=$2 want2=$(( 2 * $2 )) want3=$(( 4 * $2 ))
   [ "$want3" -gt 1024 ] || return 0
   if [ ! -w "$NEIGH/gc_thresh3" ]; then
     echo "testlan: cannot raise the neighbour table (no $NEIGH here): $addrs addresses may overflow it;" \
-      "set net.ipv4.neigh.default.gc_thresh2=$want2 and gc_thresh3=$want3 on the host" >&2
+      "set net.ipv4.neigh.default.gc_thresh1=$want1, gc_thresh2=$want2 and gc_thresh3=$want3 on the host" >&2
     return 0
   fi
   mkdir -p "$STATE/neigh-users"
   (
     flock 9
-    local t2 t3
-    t2=$(cat "$NEIGH/gc_thresh2"); t3=$(cat "$NEIGH/gc_thresh3")
+    local t1 t2 t3
+    t1=$(cat "$NEIGH/gc_thresh1"); t2=$(cat "$NEIGH/gc_thresh2"); t3=$(cat "$NEIGH/gc_thresh3")
     [ -f "$STATE/neigh-saved" ] || echo "$t2 $t3" >"$STATE/neigh-saved"
+    [ -f "$STATE/neigh-saved1" ] || echo "$t1" >"$STATE/neigh-saved1"
+    [ "$t1" -ge "$want1" ] || t1=$want1
     [ "$t2" -ge "$want2" ] || t2=$want2
     [ "$t3" -ge "$want3" ] || t3=$want3
-    echo "$t2" >"$NEIGH/gc_thresh2"; echo "$t3" >"$NEIGH/gc_thresh3"
+    # Largest first, so the three never stand in the wrong order.
+    echo "$t3" >"$NEIGH/gc_thresh3"; echo "$t2" >"$NEIGH/gc_thresh2"; echo "$t1" >"$NEIGH/gc_thresh1"
     echo "$t2 $t3" >"$STATE/neigh-set"
+    echo "$t1" >"$STATE/neigh-set1"
     touch "$STATE/neigh-users/$pc"
-    echo "testlan: $addrs addresses: net.ipv4.neigh.default.gc_thresh2/3 are $t2/$t3" \
-      "(machine-wide; the last \"down\" puts back $(cat "$STATE/neigh-saved" | tr ' ' /))" >&2
+    echo "testlan: $addrs addresses: net.ipv4.neigh.default.gc_thresh1/2/3 are $t1/$t2/$t3" \
+      "(machine-wide; the last \"down\" puts back $(cat "$STATE/neigh-saved1")/$(tr ' ' / <"$STATE/neigh-saved"))" >&2
   ) 9>"$STATE/lock"
 }
 
@@ -95,13 +102,22 @@ neigh_release() {
       [ -e "$m" ] || continue
       grep -qx "$(basename "$m")" <<<"$live" || rm -f "$m"
     done
-    if [ -z "$(ls -A "$STATE/neigh-users")" ] && [ -f "$STATE/neigh-saved" ]; then
-      local o2 o3 s2 s3
-      read -r o2 o3 <"$STATE/neigh-saved"
-      read -r s2 s3 <"$STATE/neigh-set" 2>/dev/null || { s2=; s3=; }
-      [ "$(cat "$NEIGH/gc_thresh2")" != "$s2" ] || echo "$o2" >"$NEIGH/gc_thresh2"
-      [ "$(cat "$NEIGH/gc_thresh3")" != "$s3" ] || echo "$o3" >"$NEIGH/gc_thresh3"
-      rm -f "$STATE/neigh-saved" "$STATE/neigh-set"
+    if [ -z "$(ls -A "$STATE/neigh-users")" ]; then
+      local o1 o2 o3 s1 s2 s3
+      # Smallest first, so the three never stand in the wrong order.
+      if [ -f "$STATE/neigh-saved1" ]; then
+        read -r o1 <"$STATE/neigh-saved1"
+        read -r s1 <"$STATE/neigh-set1" 2>/dev/null || s1=
+        [ "$(cat "$NEIGH/gc_thresh1")" != "$s1" ] || echo "$o1" >"$NEIGH/gc_thresh1"
+        rm -f "$STATE/neigh-saved1" "$STATE/neigh-set1"
+      fi
+      if [ -f "$STATE/neigh-saved" ]; then
+        read -r o2 o3 <"$STATE/neigh-saved"
+        read -r s2 s3 <"$STATE/neigh-set" 2>/dev/null || { s2=; s3=; }
+        [ "$(cat "$NEIGH/gc_thresh2")" != "$s2" ] || echo "$o2" >"$NEIGH/gc_thresh2"
+        [ "$(cat "$NEIGH/gc_thresh3")" != "$s3" ] || echo "$o3" >"$NEIGH/gc_thresh3"
+        rm -f "$STATE/neigh-saved" "$STATE/neigh-set"
+      fi
     fi
   ) 9>"$STATE/lock"
 }

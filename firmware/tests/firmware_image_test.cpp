@@ -7,14 +7,17 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
 #include "firmware/core/firmware_image.h"
 #include "firmware/core/firmware_list.h"
+#include "firmware/core/firmware_writer.h"
 #include "firmware/core/image_check.h"
 #include "kelvara_test/test_env.h"
 
@@ -244,6 +247,52 @@ TEST_F(Fixtures, ImageCheckKeepsBackOnlyBrokenImagesAndReadsEachFileOnce) {
   EXPECT_FALSE(changed.sendable);
   EXPECT_EQ(changed.error, HeaderError::kPartCrc);
   fs::remove(copy);
+}
+
+// The writer against the independent generator: for every combination of
+// parts, the plain image it writes is byte for byte the generator's.
+TEST_F(Fixtures, TheWriterMakesTheGeneratorsPlainImagesByteForByte) {
+  const std::size_t sizes[kFirmwarePartCount] = {300, 500, 70, 130, 20};
+  for (unsigned flags = 0; flags < 32; ++flags) {
+    SCOPED_TRACE(flags);
+    FirmwareImageContent content;
+    for (int i = 0; i < kFirmwarePartCount; ++i) {
+      if ((flags & (1u << i)) == 0) continue;
+      std::string part(sizes[i], '\0');
+      for (std::size_t k = 0; k < part.size(); ++k) part[k] = static_cast<char>((i * 37 + k * 11) & 0xFF);
+      content.parts[static_cast<std::size_t>(i)] = part;
+    }
+    if (flags & kPartKernel) content.kernel_name = "uImage";
+    char name[16];
+    std::snprintf(name, sizeof name, "flags_%02u.bin", flags);
+    if (flags & kPartRootfs) content.rootfs_name = manifest_.at(name).version;
+    std::string error;
+    const auto image = BuildFirmwareImage(content, error);
+    ASSERT_TRUE(image) << error;
+    std::ifstream in(*dir_ / name, std::ios::binary);
+    EXPECT_EQ(*image, std::string(std::istreambuf_iterator<char>(in), {}));
+  }
+}
+
+TEST(FirmwareWriter, RefusesWhatItsFieldsCannotHold) {
+  FirmwareImageContent content;
+  std::string error;
+  content.rootfs_name.assign(kFirmwareNameSize, 'v');
+  EXPECT_TRUE(BuildFirmwareImage(content, error)) << error;
+  content.rootfs_name += 'v';
+  EXPECT_FALSE(BuildFirmwareImage(content, error));
+  EXPECT_EQ(error, "the version text is longer than 256 bytes");
+  content.rootfs_name = "V1";
+  content.kernel_name.assign(kFirmwareNameSize + 1, 'k');
+  EXPECT_FALSE(BuildFirmwareImage(content, error));
+  EXPECT_EQ(error, "the kernel name is longer than 256 bytes");
+  content.kernel_name.clear();
+  content.magic = "SHORT";
+  EXPECT_FALSE(BuildFirmwareImage(content, error));
+  EXPECT_EQ(error, "the magic must be 8 characters");
+  // Filler bytes: the same seed the same bytes, another seed others.
+  EXPECT_EQ(FirmwareFillerBytes(1000, "a"), FirmwareFillerBytes(1000, "a"));
+  EXPECT_NE(FirmwareFillerBytes(1000, "a"), FirmwareFillerBytes(1000, "b"));
 }
 
 TEST(FirmwareCrc, IsTheIeeeCrcOfZlibAndTheKnownCheckValue) {

@@ -296,6 +296,43 @@ TEST_F(FirmwareLan, UpgradeSendsEveryImageTheCheckAcceptsAndKeepsBackBrokenOnes)
   });
 }
 
+// Images made by the fwimage program, as the README makes them, upgrade
+// devices by file and by folder: the model's image is found by its name, and
+// the devices come back with the version text given to the tool.
+TEST_F(FirmwareLan, ImagesOfTheFwimageToolUpgradeByFileAndByFolder) {
+  const fs::path dir = kelvara::test::MakeTempDir("fwimage");
+  const std::string cmd = "'" + (kelvara::test::BinDir() / "fwimage").string() + "' make '" +
+                          (dir / "firmware_NVS-5M_V9.bin").string() + "' --version DAV-ODUVE-NVS-5M_V9.0 >/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 2}));
+  StartDevices(*lan, {"DAV-ODUVE-NVS-5M", "DAV-ODUVE-NVS-5M"});
+  const std::string image = Read(dir / "firmware_NVS-5M_V9.bin");
+  lan->CallInThread(LanSide::kPc, [&] {
+    test::UpgradeHarness h(*sim_);
+    ASSERT_TRUE(h.LoginAll(10s));
+    h.Row(1).checked = false;
+    h.window.fields[ctl::kFirmwareFile] = (dir / "firmware_NVS-5M_V9.bin").string();
+    h.actions->OnUpgradeByFile();
+    ASSERT_TRUE(h.FinishRun(20s));
+    h.window.busy = false;
+    h.Row(0).checked = false;
+    h.Row(1).checked = true;
+    h.window.fields[ctl::kFirmwareFolder] = dir.string();
+    h.actions->OnUpgradeByFolder();
+    ASSERT_TRUE(h.FinishRun(20s));
+    for (int i = 0; i < 2; ++i) {
+      SCOPED_TRACE(i);
+      const UpgradeJob* job = h.actions->Jobs().Find(h.Row(i).m_loginHandle);
+      ASSERT_NE(job, nullptr);
+      EXPECT_EQ(job->state, JobState::kDone) << JobStateName(job->state);
+      EXPECT_EQ(h.ReceivedFiles(i), std::vector<std::string>{"kind=2 size=" + std::to_string(image.size()) +
+                                                             " sha256=" + test::Sha256Hex(image) +
+                                                             " name=firmware_NVS-5M_V9.bin"});
+      EXPECT_EQ(sim_->device(i).config().version, "DAV-ODUVE-NVS-5M_V9.0");
+    }
+  });
+}
+
 TEST_F(FirmwareLan, ConfigurationRoundTripDefaultConfigurationAndModelName) {
   KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 3}));
   StartDevices(*lan, {"DAV-ODUVE-NVR-1", "DAV-ODUVE-NVR-1", "NVS-NVR-X5"});

@@ -1,7 +1,8 @@
 // The recovery service's threads together, without a window, in the test LAN:
 // the listener's receive thread and workers, the server's table under
 // parallel requests and reports, and the TFTP server's transfer threads,
-// against devsim started with its --recover option. Built under
+// against devsim started with its --recover option, recovering from an image
+// made by the fwimage program. Built under
 // ThreadSanitizer too; every broadcast stays inside the test's namespaces.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,7 +20,6 @@
 #include "common/ping_test.h"
 #include "firmware/recovery/recovery_listener.h"
 #include "firmware/recovery/recovery_server.h"
-#include "firmware/tests/image_builder.h"
 #include "kelvara_test/test_env.h"
 #include "kelvara_test/test_lan.h"
 #include "tftp_server.h"
@@ -39,8 +40,12 @@ TEST(RecoveryThreadsLan, ListenerServerAndFileServerRecoverDevsimDevices) {
   if (!fs::exists(devsim)) GTEST_SKIP() << "no devsim";
   KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = kDevices}));
 
+  // The image made as the README makes one, by the fwimage program: its
+  // version text holds the devices' type, which is what the server offers by.
   const fs::path folder = ::kelvara::test::MakeTempDir("fw");
-  test::WriteFile(folder / "rcv.bin", test::BuildImage("IPC-RCV_V7.0", 400000));
+  const std::string make = "'" + (::kelvara::test::BinDir() / "fwimage").string() + "' make '" +
+                           (folder / "rcv.bin").string() + "' --version IPC-RCV_V7.0 --fill 400000 >/dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0) << make;
 
   std::mutex lines_mutex;
   std::vector<std::string> lines;
