@@ -5,7 +5,8 @@
 
 namespace kelvara::shell {
 
-SavedRect ValidVideoWindowRect(const SavedRect& r, int screen_width, int screen_height, bool& replaced) {
+SavedRect ValidVideoWindowRect(const SavedRect& r, int screen_width, int screen_height, const Box& work,
+                               bool& replaced) {
   const long long width = static_cast<long long>(r.right) - r.left;
   const long long height = static_cast<long long>(r.bottom) - r.top;
   // Edges compare as unsigned numbers, so a negative left or top fails.
@@ -14,8 +15,8 @@ SavedRect ValidVideoWindowRect(const SavedRect& r, int screen_width, int screen_
                      static_cast<unsigned>(r.top) < static_cast<unsigned>(screen_height);
   replaced = !valid;
   if (valid) return r;
-  const int w = screen_width / 3, h = screen_height / 3;
-  const int left = screen_width - w, top = screen_height - h;
+  const int w = work.width / 3, h = work.height / 3;
+  const int left = work.x + work.width - w, top = work.y + work.height - h;
   return {left, top, left + w, top + h};
 }
 
@@ -25,16 +26,6 @@ std::optional<Box> KeepOnMonitor(const Box& win, const Box& work) {
   if (inside_w >= 20 && inside_h >= 20) return std::nullopt;
   const int w = std::min(win.width, work.width), h = std::min(win.height, work.height);
   return Box{work.x + (work.width - w) / 2, work.y + (work.height - h) / 2, w, h};
-}
-
-Box FitFrameInWorkArea(const Box& client, const FrameMargins& f, const Box& work) {
-  const int fw = client.width + f.left + f.right, fh = client.height + f.top + f.bottom;
-  const int w = std::min(fw, work.width), h = std::min(fh, work.height);
-  // The frame's left and top edges: inside the work area, the right and
-  // bottom edges too where the size allows.
-  const int x = std::clamp(client.x - f.left, work.x, work.x + work.width - w);
-  const int y = std::clamp(client.y - f.top, work.y, work.y + work.height - h);
-  return Box{x + f.left, y + f.top, std::max(w - f.left - f.right, 1), std::max(h - f.top - f.bottom, 1)};
 }
 
 std::string MainWindowTitle(const std::string& title, const std::string& version, int style) {

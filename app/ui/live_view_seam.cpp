@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/ui/window_fit.h"
 #include "dialogs/ui/dialog_tour_date.h"
 
 namespace kelvara::ui {
@@ -82,6 +83,7 @@ void LiveViewSeamImpl::ShowPreviewPopup(QWidget* owner, int screen_x, int screen
   if (!preview_) {
     preview_ = new media::CDialogPreview(owner);
     preview_->adjustSize();
+    KeepWindowInWorkArea(*preview_);
     QObject::connect(preview_, &media::CDialogPreview::openDeviceWeb, preview_,
                      [this](const QString& serial) { OpenDeviceWeb(serial.toStdString()); });
     QObject::connect(preview_, &media::CDialogPreview::openDeviceLiveView, preview_,
@@ -89,6 +91,8 @@ void LiveViewSeamImpl::ShowPreviewPopup(QWidget* owner, int screen_x, int screen
   }
   preview_->move(screen_x, screen_y);
   preview_->show();
+  // At the cursor, but wholly on the screen (a row near the bottom edge).
+  FitWindowInWorkArea(*preview_);
   preview_->SetInfoText(text);
   preview_->SetOnlineState(online);
 }

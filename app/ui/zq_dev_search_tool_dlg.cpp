@@ -32,6 +32,7 @@
 
 #include "common/debug_log.h"
 #include "common/language_table.h"
+#include "common/ui/window_fit.h"
 #include "app/shell/language_commands.h"
 #include "app/shell/window_placement.h"
 #include "app/ui/about_dlg.h"
@@ -194,6 +195,9 @@ CZqDevSearchToolDlg::CZqDevSearchToolDlg(MainDialogServices services, QWidget* p
   }
   setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   setSizeGripEnabled(false);
+  // The window opens over the work area: once the window manager has framed
+  // it, its frame and title bar are put on the screen.
+  KeepWindowInWorkArea(*this);
   CreateControls();
 }
 
@@ -429,10 +433,11 @@ void CZqDevSearchToolDlg::CreateVideoGrid() {
 void CZqDevSearchToolDlg::PlaceVideoWindow() {
   QScreen* screen = QGuiApplication::primaryScreen();
   const QRect sg = screen != nullptr ? screen->geometry() : QRect(0, 0, 1920, 1080);
+  const QRect work = screen != nullptr ? screen->availableGeometry() : sg;
   shell::VideoWindowSettings v = s_.settings->VideoWindow();
   bool replaced = false;
-  const shell::SavedRect r =
-      shell::ValidVideoWindowRect({v.left, v.top, v.right, v.bottom}, sg.width(), sg.height(), replaced);
+  const shell::SavedRect r = shell::ValidVideoWindowRect({v.left, v.top, v.right, v.bottom}, sg.width(), sg.height(),
+                                                         {work.x(), work.y(), work.width(), work.height()}, replaced);
   if (replaced) {
     v.left = r.left;
     v.top = r.top;
@@ -465,7 +470,9 @@ void CZqDevSearchToolDlg::LayoutControls() {
   // the whole screen as the least size.
   const int menu_h = menu_bar_ != nullptr ? menu_bar_->sizeHint().height() : 0;
   QSize least(last_layout_.min_width, last_layout_.min_height + menu_h);
-  if (const QScreen* sc = screen()) least = least.boundedTo(sc->availableGeometry().size());
+  // (less the frame, once the window manager has put one around the window)
+  if (const QScreen* sc = screen())
+    least = least.boundedTo(sc->availableGeometry().size() - (frameGeometry().size() - geometry().size()));
   if (last_layout_.done && minimumSize() != least) setMinimumSize(least);
   for (const auto& [id, p] : last_layout_.controls) {
     if (p.box) MoveControl(id, p.box->x, p.box->y, p.box->width, p.box->height);
@@ -604,24 +611,7 @@ void CZqDevSearchToolDlg::Maximize() {
   setWindowState(windowState() | Qt::WindowMaximized);
 }
 
-void CZqDevSearchToolDlg::FitToWorkArea() {
-  if (!isVisible() || isMinimized() || isMaximized() || isFullScreen()) return;
-  const QScreen* sc = screen();
-  if (sc == nullptr) return;
-  const QRect work = sc->availableGeometry(), frame = frameGeometry(), client = geometry();
-  const shell::FrameMargins margins{client.x() - frame.x(), client.y() - frame.y(),
-                                    frame.right() - client.right(), frame.bottom() - client.bottom()};
-  const shell::Box now{client.x(), client.y(), client.width(), client.height()};
-  const shell::Box fitted =
-      shell::FitFrameInWorkArea(now, margins, {work.x(), work.y(), work.width(), work.height()});
-  if (!(fitted == now)) setGeometry(fitted.x, fitted.y, fitted.width, fitted.height);
-}
-
-void CZqDevSearchToolDlg::showEvent(QShowEvent* event) {
-  CXDlg::showEvent(event);
-  // Once the window manager has framed the window, its title bar is put on screen.
-  QTimer::singleShot(0, this, [this] { FitToWorkArea(); });
-}
+void CZqDevSearchToolDlg::FitToWorkArea() { FitWindowInWorkArea(*this); }
 
 // --- search ---------------------------------------------------------------
 
@@ -718,7 +708,9 @@ void CZqDevSearchToolDlg::OnSwitchLanguage(int command) {
 void CZqDevSearchToolDlg::ShowBootServerDlg() {
   if (!CreateBootServerDlg()) return;
   boot_dlg_->move(geometry().center() - boot_dlg_->rect().center());
+  KeepWindowInWorkArea(*boot_dlg_);
   boot_dlg_->show();
+  FitWindowInWorkArea(*boot_dlg_);  // shown already: no show event
 }
 
 int CZqDevSearchToolDlg::OnToggleMouse3DLocate() {
@@ -818,6 +810,7 @@ bool CZqDevSearchToolDlg::CreateAudioPlayDlg() {
   if (audio_dlg_ == nullptr && s_.modeless.audio_play) audio_dlg_ = s_.modeless.audio_play(this);
   if (audio_dlg_ == nullptr) return false;
   audio_dlg_->move(geometry().center() - audio_dlg_->rect().center());
+  KeepWindowInWorkArea(*audio_dlg_);
   audio_dlg_->hide();
   return true;
 }
@@ -885,17 +878,8 @@ bool CZqDevSearchToolDlg::ShowManualFocusDlg() {
   QRect place(QPoint(), focus_dlg_->size());
   place.moveCenter(geometry().center());
   focus_dlg_->setGeometry(place);
+  KeepWindowInWorkArea(*focus_dlg_);
   focus_dlg_->show();
-  if (const QScreen* sc = screen()) {
-    const QRect work = sc->availableGeometry(), frame = focus_dlg_->frameGeometry(),
-                client = focus_dlg_->geometry();
-    const shell::FrameMargins margins{client.x() - frame.x(), client.y() - frame.y(), frame.right() - client.right(),
-                                      frame.bottom() - client.bottom()};
-    const shell::Box now{client.x(), client.y(), client.width(), client.height()};
-    const shell::Box fitted =
-        shell::FitFrameInWorkArea(now, margins, {work.x(), work.y(), work.width(), work.height()});
-    if (!(fitted == now)) focus_dlg_->setGeometry(fitted.x, fitted.y, fitted.width, fitted.height);
-  }
   return true;
 }
 

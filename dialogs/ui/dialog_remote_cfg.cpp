@@ -5,6 +5,7 @@
 #include <QScreen>
 
 #include "common/ui/cxdlg.h"
+#include "common/ui/window_fit.h"
 #include "remote_config.h"
 
 namespace kelvara::dialogs {
@@ -20,7 +21,9 @@ CRemoteCfgDlg::CRemoteCfgDlg(RemoteCfgDevice device, std::string languageCode, Q
   setAttribute(Qt::WA_DeleteOnClose, false);
   const QString caption = ui::CXDlg::LangText("TEXT37");
   if (!caption.isEmpty()) setWindowTitle(caption);
-  if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(RemoteCfgWindowRect(screen->geometry()));
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    setGeometry(RemoteCfgWindowRect(screen->availableGeometry()));
+  ui::KeepWindowInWorkArea(*this);
   Attach();
 }
 

@@ -18,7 +18,8 @@ struct RemoteCfgDevice {
   unsigned short channel = 0;
 };
 
-// The window's rectangle on a screen: at most 960 x 840, centred.
+// The window's rectangle in a screen's work area: at most 960 x 840, centred
+// (the frame then goes inside it as well).
 QRect RemoteCfgWindowRect(const QRect& screen);
 
 class CRemoteCfgDlg : public QDialog {

@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QWheelEvent>
 
+#include "common/ui/window_fit.h"
 #include "zq_player.h"
 
 namespace kelvara::ui {
@@ -264,7 +265,12 @@ void CWndManager::resizeEvent(QResizeEvent*) {
   if (full_screen_) ShowOnlyPane(selected_);
 }
 
-CDialogVideo::CDialogVideo() : CXDlg(135, nullptr) { setWindowFlag(Qt::Window); }
+CDialogVideo::CDialogVideo() : CXDlg(135, nullptr) {
+  setWindowFlag(Qt::Window);
+  // Its place comes from the settings or from the layout of a two-channel
+  // camera: frame and title bar are kept on the screen at every show.
+  KeepWindowInWorkArea(*this);
+}
 
 void CDialogVideo::SetVisible(int show_command) {
   show_command_ = show_command;
@@ -273,6 +279,9 @@ void CDialogVideo::SetVisible(int show_command) {
   } else {
     if (show_command == 9) showNormal();
     show();
+    // A window shown already gets no show event: one placed anew while open
+    // is fitted here.
+    FitWindowInWorkArea(*this);
     // Shown over whatever hides it (the main window, most often), under a
     // window manager too: show() alone leaves an open window where it is.
     raise();
@@ -291,12 +300,20 @@ void CDialogVideo::resizeEvent(QResizeEvent* event) {
     grid_->setGeometry(0, 0, width(), height());
     grid_->LayoutPanes();
   }
-  emit placementChanged(QRect(QPoint(x(), y()), QPoint(x() + width(), y() + height())));
+  emit placementChanged(ClientRectangle());
 }
 
 void CDialogVideo::moveEvent(QMoveEvent* event) {
   CXDlg::moveEvent(event);
-  emit placementChanged(QRect(QPoint(x(), y()), QPoint(x() + width(), y() + height())));
+  emit placementChanged(ClientRectangle());
+}
+
+// The client area, as the window is placed (setGeometry) at the next start:
+// x() and y() are the frame's corner, which would move the window down by its
+// title bar at every start.
+QRect CDialogVideo::ClientRectangle() const {
+  const QRect g = geometry();
+  return QRect(g.topLeft(), QPoint(g.x() + g.width(), g.y() + g.height()));
 }
 
 void CDialogVideo::closeEvent(QCloseEvent* event) {

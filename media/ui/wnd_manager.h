@@ -148,7 +148,7 @@ class CDialogVideo : public CXDlg {
 
  signals:
   void closed();                           // 0x1406
-  void placementChanged(QRect rectangle);  // 0x140A: left, top, right, bottom
+  void placementChanged(QRect rectangle);  // 0x140A: the client area's left, top, right, bottom
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -157,6 +157,8 @@ class CDialogVideo : public CXDlg {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
+  QRect ClientRectangle() const;
+
   CWndManager* grid_ = nullptr;
   int show_command_ = 0;
 };

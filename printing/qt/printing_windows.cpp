@@ -4,6 +4,7 @@
 
 #include "common/language_table.h"
 #include "common/ui/user_prompts.h"
+#include "common/ui/window_fit.h"
 
 #include "printing/qt/label_printer.h"
 #include "printing/qt/pre_print_dlg.h"
@@ -59,6 +60,8 @@ void PrintingWindows::ShowQrPopup(QWidget* owner, const QString& text, bool comp
       const QPoint corner = outer.bottomRight() - QPoint(10, 10);
       popup_->move(corner.x() - frame.width() + 1, corner.y() - frame.height() + 1);
     }
+    // Inside the window's corner, and on the screen where the window is not.
+    ui::FitWindowInWorkArea(*popup_);
   }
   popup_->ShowText(text);
 }

@@ -1,6 +1,7 @@
 // The label settings dialogs and the QR popup, offscreen.
 #include <gtest/gtest.h>
 
+#include <QScreen>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -264,7 +265,7 @@ TEST(QrPopup, CompactLayoutAndPlacement) {
   CLabelPrinter printer(f.tips, nullptr, f.dir / "printconfig.xml");
   PrintingWindows windows(printer, f.tips, prompts);
   QWidget owner;
-  owner.setGeometry(50, 60, 900, 700);
+  owner.setGeometry(50, 60, 700, 500);
   owner.show();
   windows.ShowQrPopup(&owner, QString(), false);
   EXPECT_EQ(windows.QrPopup(), nullptr);  // an empty text makes nothing
@@ -275,8 +276,14 @@ TEST(QrPopup, CompactLayoutAndPlacement) {
   EXPECT_FALSE(popup->Compact());
   // Lower right corner 10 pixels inside the owner's.
   EXPECT_EQ(popup->frameGeometry().bottomRight(), owner.frameGeometry().bottomRight() - QPoint(10, 10));
+  // An owner partly off the screen: the popup stays on it.
+  const QRect work = owner.screen()->availableGeometry();
+  owner.move(work.right() - 300, work.bottom() - 200);
+  windows.ShowQrPopup(&owner, "P2P-A", false);
+  EXPECT_TRUE(work.contains(popup->frameGeometry()));
   windows.ShowQrPopup(&owner, QString(), false);
   EXPECT_FALSE(popup->isVisible());
+  owner.setGeometry(50, 60, 700, 500);
 
   PrintingWindows hover(printer, f.tips, prompts);
   hover.ShowQrPopup(&owner, "P2P-B", true);
@@ -304,7 +311,7 @@ TEST(QrPopup, PrintWithoutAPrinterSaysSo) {
   ScriptedPrompts prompts;
   TipsFixture f;
   QWidget owner;
-  owner.setGeometry(50, 60, 900, 700);
+  owner.setGeometry(50, 60, 700, 500);
   owner.show();
   CLabelPrinter none(f.tips, std::make_unique<NoPrinter>(), f.dir / "printconfig.xml");
   PrintingWindows windows(none, f.tips, prompts);

@@ -35,17 +35,26 @@ TEST(BitHelpers, NetMaskAndBits) {
 
 TEST(WindowPlacement, VideoWindowRectangle) {
   struct Case { SavedRect saved; bool replaced; };
-  const SavedRect third{1280, 720, 1920, 1080};
   const std::vector<Case> cases = {
       {{100, 100, 400, 400}, false}, {{100, 100, 199, 400}, true},    // width 99
       {{100, 100, 200, 200}, false}, {{-300, 0, 0, 200}, true},       // right edge 0
       {{1920, 100, 2100, 300}, true}, {{-10, 100, 300, 300}, true},   // negative left
       {{100, 1080, 400, 1300}, true}, {{0, 0, 0, 0}, true}};
-  for (const auto& c : cases) {
-    bool replaced = false;
-    const SavedRect got = ValidVideoWindowRect(c.saved, 1920, 1080, replaced);
-    EXPECT_EQ(replaced, c.replaced) << c.saved.left << "," << c.saved.top << "," << c.saved.right;
-    EXPECT_EQ(got, c.replaced ? third : c.saved);
+  // A replaced rectangle is the lower right third of the work area: of the
+  // whole screen, or above a panel along its bottom, or right of one at its left.
+  const struct {
+    Box work;
+    SavedRect third;
+  } screens[] = {{{0, 0, 1920, 1080}, {1280, 720, 1920, 1080}},
+                 {{0, 0, 1920, 1040}, {1280, 694, 1920, 1040}},
+                 {{64, 27, 1856, 1053}, {1302, 729, 1920, 1080}}};
+  for (const auto& s : screens) {
+    for (const auto& c : cases) {
+      bool replaced = false;
+      const SavedRect got = ValidVideoWindowRect(c.saved, 1920, 1080, s.work, replaced);
+      EXPECT_EQ(replaced, c.replaced) << c.saved.left << "," << c.saved.top << "," << c.saved.right;
+      EXPECT_EQ(got, c.replaced ? s.third : c.saved) << s.work.y << " " << s.work.height;
+    }
   }
 }
 
@@ -57,30 +66,6 @@ TEST(WindowPlacement, KeepOnMonitor) {
   EXPECT_EQ(*moved, (Box{560, 220, 800, 600}));
   EXPECT_EQ(*KeepOnMonitor({-5000, 0, 3000, 2000}, work), (Box{0, 0, 1920, 1040}));
   EXPECT_TRUE(KeepOnMonitor({100, 1030, 800, 600}, work));  // only 10 px high inside
-}
-
-TEST(WindowPlacement, TheFrameAndItsTitleBarGoInsideTheWorkArea) {
-  const Box work{0, 27, 1600, 873};  // a panel above
-  const FrameMargins frame{4, 30, 4, 4};
-  struct Case {
-    Box client, fitted;
-  };
-  const Case cases[] = {
-      // The whole work area as the client: the title bar was above the screen.
-      {{0, 27, 1600, 873}, {4, 57, 1592, 839}},
-      // A frame that fits stays as it is.
-      {{100, 200, 800, 600}, {100, 200, 800, 600}},
-      // Off to the top left: moved in, size kept.
-      {{-300, -100, 800, 600}, {4, 57, 800, 600}},
-      // Off to the bottom right: moved back in.
-      {{1500, 800, 800, 600}, {796, 296, 800, 600}},
-  };
-  for (const Case& c : cases) {
-    const Box got = FitFrameInWorkArea(c.client, frame, work);
-    EXPECT_EQ(got, c.fitted) << c.client.x << "," << c.client.y;
-    EXPECT_GE(got.y - frame.top, work.y);  // the title bar is on screen
-    EXPECT_LE(got.y + got.height + frame.bottom, work.y + work.height);
-  }
 }
 
 TEST(WindowPlacement, TitleAndQuickSearch) {

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -78,6 +79,13 @@ TEST(LiveViewSeam, PreviewPopupShowsAtThePointAndItsButtonsActOnTheFirstRowWithT
   popup->LiveButton()->click();
   EXPECT_EQ(f.urls.size(), 1u);
   EXPECT_EQ(f.errors.size(), 1u);
+
+  // At a point near the screen's lower right corner (a row at the bottom of
+  // the list): moved in, so the whole popup shows.
+  const QRect work = popup->screen()->availableGeometry();
+  seam.ShowPreviewPopup(&owner, work.right() - 5, work.bottom() - 5, QStringLiteral("A1"), 0);
+  EXPECT_TRUE(work.contains(popup->frameGeometry()));
+  EXPECT_EQ(popup->frameGeometry().bottomRight(), work.bottomRight());
 
   // A serial no row has: nothing opens.
   seam.OpenDeviceWeb("ZZ");

@@ -13,8 +13,10 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QTest>
 #include <filesystem>
@@ -126,6 +128,11 @@ class SilentSounds : public SoundPrompts {
   void Play(const QString& path) override { played.push_back(path); }
   std::vector<QString> played;
 };
+
+std::string RectText(const QRect& r) {
+  return std::to_string(r.x()) + "," + std::to_string(r.y()) + " " + std::to_string(r.width()) + "x" +
+         std::to_string(r.height());
+}
 
 struct MainDialogTest : ::testing::Test {
   Calls calls;
@@ -527,6 +534,40 @@ TEST_F(MainDialogTest, VideoWindowPlacementAndToggle) {
   EXPECT_TRUE(dlg->VideoGrid()->GetPane(63)->Mouse3DLocate());
 }
 
+// The windows the program places itself open wholly inside the screen's
+// available area, frame and title bar included. The test runs on a 1920 x
+// 1080 screen whose windows have frames (the offscreen platform's, 2 pixels).
+TEST_F(MainDialogTest, TheVideoWindowAndTheMainWindowOpenInsideTheScreen) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  ASSERT_EQ(screen->geometry(), QRect(0, 0, 1920, 1080))
+      << "run with QT_QPA_PLATFORM=offscreen:configfile=app/ui/tests/screen_1920x1080.json, as ctest does";
+  const QRect work = screen->availableGeometry();
+  MakeAndInit();  // no saved video window: the default place
+  CDialogVideo* video = dlg->VideoHost();
+  video->SetVisible(5);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(video));
+  ASSERT_GT(video->frameGeometry().height(), video->geometry().height()) << "no window frame: the test shows nothing";
+  EXPECT_TRUE(work.contains(video->frameGeometry())) << RectText(video->frameGeometry());
+
+  // Moved while open: its new place is stored as the client area, where the
+  // next start puts it, not one title bar lower.
+  QRect stored;
+  QObject::connect(video, &CDialogVideo::placementChanged, [&](QRect r) { stored = r; });
+  video->setGeometry(300, 200, 640, 360);
+  EXPECT_EQ(stored, QRect(QPoint(300, 200), QPoint(940, 560))) << RectText(stored);
+  // Placed anew while open (the two-channel layout spans the work area): fitted.
+  video->setGeometry(work.x(), work.y() + work.height() / 4, work.width(), work.height() / 2);
+  video->SetVisible(5);
+  EXPECT_TRUE(work.contains(video->frameGeometry())) << RectText(video->frameGeometry());
+
+  // The main window opens over the whole work area (before the window
+  // manager maximises it): its frame goes inside too.
+  dlg->setGeometry(work);
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  EXPECT_TRUE(work.contains(dlg->frameGeometry())) << RectText(dlg->frameGeometry());
+}
+
 TEST_F(MainDialogTest, CheckAllBoxTicksOrClearsEveryRow) {
   MakeAndInit();
   auto* box = qobject_cast<QCheckBox*>(dlg->Control(kCheckAll));
@@ -777,11 +818,13 @@ TEST(MainDialogQr, PopupFollowsTheSelectedRowOrHidesOnMouseMoves) {
     auto& printing = w.printing;
     auto& list = w.list;
     dlg.show();
-    dlg.resize(1200, 700);
+    // Sizes the window can take on any screen: from its least size up.
+    const QSize least = dlg.minimumSize().expandedTo(QSize(1200, 700));
+    dlg.resize(least);
     QApplication::processEvents();
     EXPECT_TRUE(printing.shown.empty());  // no row selected
     list.p2p = "P2P-1";
-    dlg.resize(1300, 700);
+    dlg.resize(least + QSize(100, 0));
     QApplication::processEvents();
     EXPECT_EQ(printing.shown, qr_mode == 0 ? std::vector<QString>{"P2P-1"} : std::vector<QString>{}) << qr_mode;
     QTest::mouseMove(dlg.Control(shell::ids::kSearch));
