@@ -6,10 +6,12 @@
 
 #include <VaRurOvoDiv/zq_netsdk_ipc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <sstream>
 
 #include "firmware/core/device_files.h"
 #include "firmware/tests/image_builder.h"
@@ -296,22 +298,51 @@ TEST_F(FirmwareLan, UpgradeSendsEveryImageTheCheckAcceptsAndKeepsBackBrokenOnes)
   });
 }
 
-// Images made by the fwimage program, as the README makes them, upgrade
-// devices by file and by folder: the model's image is found by its name, and
-// the devices come back with the version text given to the tool.
-TEST_F(FirmwareLan, ImagesOfTheFwimageToolUpgradeByFileAndByFolder) {
+// The words of the README's first line holding `marker`, after it, up to a
+// "#" comment.
+std::vector<std::string> ReadmeWordsAfter(const std::string& marker) {
+  std::ifstream in(kelvara::test::SourceDir() / "README.md");
+  for (std::string line; std::getline(in, line);) {
+    const auto at = line.find(marker);
+    if (at == std::string::npos) continue;
+    std::istringstream words(line.substr(at + marker.size()));
+    std::vector<std::string> out;
+    for (std::string w; words >> w && w[0] != '#';) out.push_back(w);
+    return out;
+  }
+  return {};
+}
+
+// The README's fwimage command, run as written (into a folder of the test),
+// makes an image that upgrades devices of the README's devsim type by file
+// and by folder: the model's image is found by its name, and the devices come
+// back with the version text given to the tool.
+TEST_F(FirmwareLan, TheReadmesFwimageImageUpgradesByFileAndByFolder) {
+  std::vector<std::string> make = ReadmeWordsAfter("build/bin/fwimage make ");
+  ASSERT_GE(make.size(), 3u) << "README.md has no fwimage make command";
+  std::string device_type;
+  for (const std::string& w : ReadmeWordsAfter("build/bin/devsim"))
+    if (w.starts_with("device_type=")) device_type = w.substr(12);
+  ASSERT_FALSE(device_type.empty()) << "README.md's devsim command sets no device_type";
+  const auto version_at = std::find(make.begin(), make.end(), "--version");
+  ASSERT_TRUE(version_at != make.end() && version_at + 1 != make.end());
+  const std::string version = *(version_at + 1);
+  EXPECT_NE(version.find(device_type), std::string::npos) << "a recovery would not offer it to the devices";
+
   const fs::path dir = kelvara::test::MakeTempDir("fwimage");
-  const std::string cmd = "'" + (kelvara::test::BinDir() / "fwimage").string() + "' make '" +
-                          (dir / "firmware_NVS-5M_V9.bin").string() + "' --version DAV-ODUVE-NVS-5M_V9.0 >/dev/null";
-  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  const std::string name = fs::path(make[0]).filename().string();
+  make[0] = (dir / name).string();
+  std::string cmd = "'" + (kelvara::test::BinDir() / "fwimage").string() + "' make";
+  for (const std::string& w : make) cmd += " '" + w + "'";
+  ASSERT_EQ(std::system((cmd + " >/dev/null").c_str()), 0) << cmd;
   KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 2}));
-  StartDevices(*lan, {"DAV-ODUVE-NVS-5M", "DAV-ODUVE-NVS-5M"});
-  const std::string image = Read(dir / "firmware_NVS-5M_V9.bin");
+  StartDevices(*lan, {device_type, device_type});
+  const std::string image = Read(dir / name);
   lan->CallInThread(LanSide::kPc, [&] {
     test::UpgradeHarness h(*sim_);
     ASSERT_TRUE(h.LoginAll(10s));
     h.Row(1).checked = false;
-    h.window.fields[ctl::kFirmwareFile] = (dir / "firmware_NVS-5M_V9.bin").string();
+    h.window.fields[ctl::kFirmwareFile] = (dir / name).string();
     h.actions->OnUpgradeByFile();
     ASSERT_TRUE(h.FinishRun(20s));
     h.window.busy = false;
@@ -326,9 +357,8 @@ TEST_F(FirmwareLan, ImagesOfTheFwimageToolUpgradeByFileAndByFolder) {
       ASSERT_NE(job, nullptr);
       EXPECT_EQ(job->state, JobState::kDone) << JobStateName(job->state);
       EXPECT_EQ(h.ReceivedFiles(i), std::vector<std::string>{"kind=2 size=" + std::to_string(image.size()) +
-                                                             " sha256=" + test::Sha256Hex(image) +
-                                                             " name=firmware_NVS-5M_V9.bin"});
-      EXPECT_EQ(sim_->device(i).config().version, "DAV-ODUVE-NVS-5M_V9.0");
+                                                             " sha256=" + test::Sha256Hex(image) + " name=" + name});
+      EXPECT_EQ(sim_->device(i).config().version, version);
     }
   });
 }

@@ -526,7 +526,7 @@ TEST_F(LiveViewLanTest, OpenAllFillsTheGridAndPassesOverWhatItCannotPlay) {
 }
 
 // A two-channel camera opened from the list: a 1 x 2 grid, not saved, and the
-// video window across the middle of the work area.
+// video window across the middle of the work area, frame included.
 TEST_F(LiveViewLanTest, TwoChannelCameraOpensSideBySideAcrossTheWorkArea) {
   rows_[kTwoChannelDevice].device_type = "DAV-ODUVE-2CHN-SIM";
   settings_.video_rows = settings_.video_cols = 3;
@@ -536,9 +536,15 @@ TEST_F(LiveViewLanTest, TwoChannelCameraOpensSideBySideAcrossTheWorkArea) {
   EXPECT_EQ(grid_->Cols(), 2);
   EXPECT_EQ(settings_.video_rows, 1);
   EXPECT_EQ(settings_.video_cols, 2);
+  // Across the work area, its frame too: the frame spans the work area's
+  // width, the client its middle half in height.
   const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
-  EXPECT_EQ(video_->geometry(),
-            QRect(work.left(), work.top() + work.height() / 4, work.width(), work.height() / 2));
+  const QRect frame = video_->frameGeometry();
+  EXPECT_TRUE(work.contains(frame));
+  EXPECT_EQ(frame.left(), work.left());
+  EXPECT_EQ(frame.right(), work.right());
+  EXPECT_EQ(video_->geometry().top(), work.top() + work.height() / 4);
+  EXPECT_EQ(video_->geometry().height(), work.height() / 2);
   EXPECT_EQ(view_->Record(0)->m_channel, 0);
   EXPECT_EQ(view_->Record(1)->m_channel, 1);
   EXPECT_TRUE(AllPanesPaint(2));
