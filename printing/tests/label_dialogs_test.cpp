@@ -1,7 +1,6 @@
 // The label settings dialogs and the QR popup, offscreen.
 #include <gtest/gtest.h>
 
-#include <QScreen>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -9,6 +8,7 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScreen>
 
 #include "common/language_table.h"
 #include "common/ui/user_prompts.h"
