@@ -431,16 +431,18 @@ void Simulator::ServeSdk(Device& d, int fd) {
       d.ReleaseDueEvents();
       for (auto& [seq, code, data] : d.EventsSince(events_sent)) {
         events_sent = seq;
+        // An event too long for a frame (a control command's text) is not sent.
+        if (!wire::FitsOneFrame(data.size())) continue;
         if (!SendAll(fd, frame_of(FrameType::kEvent, code, 0, data), stop_)) return;
       }
       uint32_t code = 0;
       std::string data;
-      if (const uint64_t n = d.TakeFlood(256, code, data)) {
+      if (const uint64_t n = d.TakeFlood(256, code, data); n > 0 && wire::FitsOneFrame(data.size())) {
         // Each copy is sealed on its own: it is a frame of its own on the link.
         std::string burst;
         burst.reserve((wire::kHeaderSize + data.size() + wire::kSealTagSize) * n);
         for (uint64_t i = 0; i < n; ++i) {
-          seal->Append(burst, FrameType::kEvent, 0, 0, code, 0, data);
+          if (!seal->Append(burst, FrameType::kEvent, 0, 0, code, 0, data)) return;
         }
         if (!SendAll(fd, burst, stop_)) return;
         flooding = true;
