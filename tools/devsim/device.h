@@ -74,7 +74,8 @@ class Device {
   // Stores a block as it is (control interface; no validation).
   void PutBlock(uint32_t code, std::string text);
   // The LAN block (305, <LANConfig .../>): the device takes the settings; a
-  // new address moves its sockets. False when the text is not such a block.
+  // new address moves its sockets. False when the text is not such a block,
+  // or when the block it would make does not go in one frame.
   bool ApplyLanText(const std::string& text);
 
   // Files.

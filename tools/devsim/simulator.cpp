@@ -290,7 +290,15 @@ void Simulator::Spawn(void (Simulator::*fn)(Device&, int), Device& d, int fd) {
     }
   }
   workers_.push_back(Worker{std::thread([this, fn, &d, fd, done] {
-                              (this->*fn)(d, fd);
+                              // Whatever a connection's handling throws ends
+                              // that connection only: the device and its
+                              // neighbours go on.
+                              try {
+                                (this->*fn)(d, fd);
+                              } catch (const std::exception& e) {
+                                Notice("device " + std::to_string(d.index()) +
+                                       ": connection ended: " + e.what());
+                              }
                               close(fd);
                               done->store(true);
                             }),
@@ -350,8 +358,15 @@ void Simulator::ServeSdk(Device& d, int fd) {
   bool account_known = false;
   // The logged-in link's keys: every frame after the login is sealed.
   std::unique_ptr<wire::LinkSeal> seal;
+  // A text one frame cannot carry (a block put through the control
+  // interface, say) goes as no text with result 3: the device answers, and
+  // nothing it holds can fail its link.
   auto frame = [&](uint16_t type, uint32_t sequence, int32_t handle, uint32_t command,
                    int32_t result, std::string_view payload) {
+    if (!wire::FitsOneFrame(payload.size())) {
+      result = wire::kResultBadRequest;
+      payload = {};
+    }
     return seal->Seal(type, sequence, handle, command, result, payload);
   };
   auto frame_of = [&](FrameType type, uint32_t command, int32_t result, std::string_view payload) {

@@ -1,0 +1,200 @@
+// Hostile peers of the simulated devices over loopback: a logged-in client
+// that grows a block past what one frame carries.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device.h"
+#include "device_config.h"
+#include "digest.h"
+#include "link_seal.h"
+#include "login_handshake.h"
+#include "simulator.h"
+#include "wire_frame.h"
+
+namespace kelvara::devsim {
+namespace {
+
+namespace wire = varurovodiv::wire;
+using wire::FrameType;
+
+int ConnectLoopback(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  timeval tv{5, 0};  // bounds every wait for the device
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  return fd;
+}
+
+bool SendBytes(int fd, std::string_view bytes) {
+  return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
+// A client of a device's command port that logs in with the key exchange
+// and then sends sealed requests of its own making, as any program could.
+class SealedClient {
+ public:
+  SealedClient(uint16_t port, const std::string& user, const std::string& password)
+      : fd_(ConnectLoopback(port)) {
+    const auto hello_frame = Next();
+    const auto hello = hello_frame ? wire::DecodeHello(hello_frame->payload) : std::nullopt;
+    if (!hello) return;
+    const std::string nonce = wire::RandomBytes(wire::kNonceSize);
+    wire::LoginExchange pake(wire::LoginExchange::Side::kClient, password, user, hello->nonce, nonce);
+    if (!SendBytes(fd_, wire::EncodeFrame(FrameType::kLoginShare, 1, 0, 0, 0,
+                                          wire::EncodeLoginShare({user, nonce, pake.share()})))) {
+      return;
+    }
+    const auto share = Next();
+    if (!share || share->header.result != 0 || !pake.TakePeerShare(share->payload)) return;
+    if (!SendBytes(fd_, wire::EncodeFrame(FrameType::kLogin, 2, 0, 0, 0, pake.Tag()))) return;
+    const auto verdict = Next();
+    if (!verdict || verdict->header.result != 0 || !pake.CheckPeerTag(verdict->payload)) return;
+    seal_ = std::make_unique<wire::LinkSeal>(pake);
+  }
+  ~SealedClient() { close(fd_); }
+  SealedClient(const SealedClient&) = delete;
+  SealedClient& operator=(const SealedClient&) = delete;
+
+  bool logged_in() const { return seal_ != nullptr; }
+
+  // Sends one request and waits for its reply (events meanwhile are passed
+  // over); none when the link ends or stays silent.
+  std::optional<wire::Frame> Request(FrameType type, uint32_t command, std::string_view payload) {
+    if (!seal_) return std::nullopt;
+    const uint32_t sequence = ++sequence_;
+    if (!SendBytes(fd_, seal_->Seal(type, sequence, 0, command, 0, payload))) return std::nullopt;
+    while (auto f = Next()) {
+      if (!seal_->Open(*f)) return std::nullopt;
+      if (f->header.type == (static_cast<uint16_t>(type) | wire::kReplyBit) &&
+          f->header.sequence == sequence) {
+        return f;
+      }
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::optional<wire::Frame> Next() {
+    char buf[64 * 1024];
+    for (;;) {
+      if (auto f = parser_.Next()) return f;
+      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0 || !parser_.Feed(buf, static_cast<size_t>(n))) return std::nullopt;
+    }
+  }
+
+  int fd_;
+  wire::FrameParser parser_;
+  std::unique_ptr<wire::LinkSeal> seal_;
+  uint32_t sequence_ = 10;
+};
+
+// Simulated devices on loopback, on ports the system picks.
+std::unique_ptr<Simulator> StartDevices(int count) {
+  SimConfig c;
+  c.discovery_port = 0;
+  for (int i = 0; i < count; ++i) {
+    DeviceConfig d;
+    d.ip = "127.0.0.1";
+    d.command_port = 0;
+    d.log_port = 0;
+    d.password = "pw";
+    d.rtsp = 0;
+    CompleteDevice(d, i);
+    c.devices.push_back(d);
+  }
+  auto sim = std::make_unique<Simulator>(c);
+  if (!sim->Start().empty()) return nullptr;
+  return sim;
+}
+
+// A device answers a new login and a request on it.
+bool Answers(Simulator& sim, int device) {
+  SealedClient client(sim.command_port(device), "admin", "pw");
+  const auto reply = client.Request(FrameType::kGetConfig, 504, {});
+  return reply && reply->header.result == 0 && reply->payload.find("<Capture") != std::string::npos;
+}
+
+// A logged-in client cannot make a device hold a block that one frame cannot
+// carry back: a set that would grow it past that (alarm parts merged into
+// 800, attribute values that grow when the device prints them escaped) is
+// refused with result 3 and changes nothing, and a reply that still cannot be
+// sent (a block put through the control interface) is answered with result 3
+// and no text. The device and its neighbours keep answering.
+TEST(DevsimHostileClient, BlocksGrownPastOneFrameAreRefusedAndEveryDeviceKeepsAnswering) {
+  auto sim = StartDevices(3);
+  ASSERT_TRUE(sim);
+  SealedClient client(sim->command_port(1), "admin", "pw");
+  ASSERT_TRUE(client.logged_in());
+  const std::string pad(700 * 1024, 'p');
+  const std::string apostrophes(300 * 1024, '\'');  // each printed as &apos;
+  struct Set {
+    FrameType type;
+    uint32_t code;
+    std::string text;
+    int32_t result;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Set> sets;
+    uint32_t get;
+    const char* kept;  // what the block read back holds
+  };
+  const Case cases[] = {
+      {"alarm parts merged into 800",
+       {{FrameType::kSetDeviceConfig, 829, "<PDAlarm Pad=\"" + pad + "\" />", 0},
+        {FrameType::kSetDeviceConfig, 827, "<AudioAlarm Pad=\"" + pad + "\" />", wire::kResultBadRequest},
+        {FrameType::kSetDeviceConfig, 822, "<MDAlarm Pad=\"" + pad + "\" />", wire::kResultBadRequest}},
+       800, "<PDAlarm Pad=\"ppp"},
+      {"an alarm part printed escaped",
+       {{FrameType::kSetDeviceConfig, 829, "<PDAlarm Pad=\"" + apostrophes + "\" />", wire::kResultBadRequest}},
+       800, "<PDAlarm Pad=\"ppp"},
+      {"LAN attributes printed escaped",
+       {{FrameType::kSetConfig, 325, "<LANConfig Pad=\"" + apostrophes + "\" />", wire::kResultBadRequest}},
+       305, "<LANConfig MacAddress="},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const Set& set : c.sets) {
+      const auto reply = client.Request(set.type, set.code, set.text);
+      ASSERT_TRUE(reply) << set.code;
+      EXPECT_EQ(reply->header.result, set.result) << set.code;
+    }
+    const auto block = client.Request(FrameType::kGetConfig, c.get, {});
+    ASSERT_TRUE(block);
+    EXPECT_EQ(block->header.result, 0);
+    EXPECT_LE(block->payload.size(), wire::kMaxPayload);
+    EXPECT_NE(block->payload.find(c.kept), std::string::npos);
+    EXPECT_EQ(block->payload.find("AudioAlarm Pad"), std::string::npos);
+  }
+  // A block the control interface put there, too long for a frame.
+  ASSERT_EQ(sim->Control("set 1 504 " + wire::ToHex("<Video>" + std::string(wire::kMaxPayload, 'v') + "</Video>")),
+            "ok");
+  const auto too_long = client.Request(FrameType::kGetConfig, 504, {});
+  ASSERT_TRUE(too_long);
+  EXPECT_EQ(too_long->header.result, wire::kResultBadRequest);
+  EXPECT_EQ(too_long->payload, "");
+  // The link goes on, and so does every device.
+  const auto after = client.Request(FrameType::kSystemControl, 1019, {});
+  ASSERT_TRUE(after);
+  EXPECT_NE(after->payload.find("SerialNumber="), std::string::npos);
+  EXPECT_TRUE(Answers(*sim, 0));
+  EXPECT_TRUE(Answers(*sim, 2));
+  sim->Stop();
+}
+
+}  // namespace
+}  // namespace kelvara::devsim
