@@ -449,12 +449,41 @@ bool Device::SetFault(const std::string& name, const std::string& value) {
 
 void Device::Record(const char* channel, std::string bytes) {
   std::lock_guard lock(mutex_);
-  journal_bytes_ += bytes.size();
-  journal_.push_back({channel, std::move(bytes)});
-  while (journal_.size() > kJournalMaxEntries || journal_bytes_ > kJournalMaxBytes) {
-    journal_bytes_ -= journal_.front().bytes.size();
-    journal_.pop_front();
+  Journalize({channel, std::move(bytes), false});
+}
+
+void Device::RecordUnauthenticated(const char* channel, std::string_view bytes, size_t& kept) {
+  if (kept >= kUnauthenticatedJournalPerPeer) return;
+  bytes = bytes.substr(0, kUnauthenticatedJournalPerPeer - kept);
+  kept += bytes.size();
+  std::lock_guard lock(mutex_);
+  Journalize({channel, std::string(bytes), true});
+}
+
+void Device::Journalize(JournalEntry entry) {
+  journal_bytes_ += entry.bytes.size();
+  if (entry.unauthenticated) {
+    unauthenticated_bytes_ += entry.bytes.size();
+    ++unauthenticated_entries_;
   }
+  journal_.push_back(std::move(entry));
+  while (unauthenticated_bytes_ > kUnauthenticatedJournalBytes ||
+         unauthenticated_entries_ > kUnauthenticatedJournalEntries) {
+    ForgetJournalEntry(std::find_if(journal_.begin(), journal_.end(),
+                                    [](const JournalEntry& e) { return e.unauthenticated; }));
+  }
+  while (journal_.size() > kJournalMaxEntries || journal_bytes_ > kJournalMaxBytes) {
+    ForgetJournalEntry(journal_.begin());
+  }
+}
+
+void Device::ForgetJournalEntry(std::deque<JournalEntry>::iterator it) {
+  journal_bytes_ -= it->bytes.size();
+  if (it->unauthenticated) {
+    unauthenticated_bytes_ -= it->bytes.size();
+    --unauthenticated_entries_;
+  }
+  journal_.erase(it);
 }
 
 std::vector<JournalEntry> Device::Journal(bool clear) {
@@ -462,7 +491,7 @@ std::vector<JournalEntry> Device::Journal(bool clear) {
   std::vector<JournalEntry> out(journal_.begin(), journal_.end());
   if (clear) {
     journal_.clear();
-    journal_bytes_ = 0;
+    journal_bytes_ = unauthenticated_bytes_ = unauthenticated_entries_ = 0;
   }
   return out;
 }
@@ -617,6 +646,8 @@ std::string Device::StateText() const {
   if (!intercom_.empty()) s += " intercom=1";
   s += " made_files=" + std::to_string(made_count_);
   s += " flooded=" + std::to_string(flooded_);
+  s += " journal_bytes=" + std::to_string(journal_bytes_) +
+       " journal_unauthenticated_bytes=" + std::to_string(unauthenticated_bytes_);
   return s;
 }
 

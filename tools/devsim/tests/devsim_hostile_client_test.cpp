@@ -1,11 +1,13 @@
 // Hostile peers of the simulated devices over loopback: a logged-in client
-// that grows a block past what one frame carries.
+// that grows a block past what one frame carries, and peers that never log in
+// but send what the device journals.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -121,6 +123,14 @@ std::unique_ptr<Simulator> StartDevices(int count) {
   return sim;
 }
 
+// A number from the device's `state` line.
+size_t StateValue(Simulator& sim, int device, const std::string& name) {
+  const std::string state = sim.Control("state " + std::to_string(device));
+  const size_t at = state.find(" " + name + "=");
+  EXPECT_NE(at, std::string::npos) << name << " in " << state;
+  return at == std::string::npos ? 0 : std::strtoull(state.c_str() + at + name.size() + 2, nullptr, 10);
+}
+
 // A device answers a new login and a request on it.
 bool Answers(Simulator& sim, int device) {
   SealedClient client(sim.command_port(device), "admin", "pw");
@@ -193,6 +203,71 @@ TEST(DevsimHostileClient, BlocksGrownPastOneFrameAreRefusedAndEveryDeviceKeepsAn
   EXPECT_NE(after->payload.find("SerialNumber="), std::string::npos);
   EXPECT_TRUE(Answers(*sim, 0));
   EXPECT_TRUE(Answers(*sim, 2));
+  sim->Stop();
+}
+
+// Peers that never log in (malformed frames on the command port, bytes on the
+// log port) make a device keep little of what they send: each connection at
+// most kUnauthenticatedJournalPerPeer bytes, the device at most
+// kUnauthenticatedJournalBytes in all, and the logged-in traffic's journal
+// stays as it was.
+TEST(DevsimHostileClient, PeersThatNeverLogInMakeADeviceKeepLittle) {
+  constexpr int kDevices = 4;
+  auto sim = StartDevices(kDevices);
+  ASSERT_TRUE(sim);
+  const std::string marker = "<REQUEST_PARAM Marker=\"kept\" />";
+  for (int d = 0; d < kDevices; ++d) {
+    SealedClient client(sim->command_port(d), "admin", "pw");
+    ASSERT_TRUE(client.Request(FrameType::kSystemControl, 1019, marker));
+  }
+  const std::string garbage(64 * 1024, 'G');  // no frame's magic
+  for (int d = 0; d < kDevices; ++d) {
+    // 40 connections, each a malformed chunk the device journals, then closes.
+    for (int i = 0; i < 40; ++i) {
+      const int fd = ConnectLoopback(sim->command_port(d));
+      SendBytes(fd, garbage);
+      char buf[4096];
+      while (recv(fd, buf, sizeof buf, 0) > 0) {
+      }
+      close(fd);
+    }
+    // The log port takes anything and says how much it read.
+    const int log = ConnectLoopback(sim->log_port(d));
+    size_t sent = 0;
+    size_t acknowledged = 0;
+    std::string said;
+    for (int i = 0; i < 16; ++i) sent += SendBytes(log, garbage) ? garbage.size() : 0;
+    char buf[4096];
+    while (acknowledged < sent) {
+      const ssize_t n = recv(log, buf, sizeof buf, 0);
+      ASSERT_GT(n, 0) << acknowledged << " of " << sent;
+      said.append(buf, static_cast<size_t>(n));
+      const std::string ack = "command received (";
+      for (size_t at; (at = said.find(ack)) != std::string::npos;) {
+        const size_t end = said.find(')', at);
+        if (end == std::string::npos) break;
+        acknowledged += std::strtoull(said.c_str() + at + ack.size(), nullptr, 10);
+        said.erase(0, end + 1);
+      }
+    }
+    close(log);
+  }
+  for (int d = 0; d < kDevices; ++d) {
+    SCOPED_TRACE(d);
+    const size_t unauthenticated = StateValue(*sim, d, "journal_unauthenticated_bytes");
+    EXPECT_LE(unauthenticated, kUnauthenticatedJournalBytes);
+    EXPECT_LE(StateValue(*sim, d, "journal_bytes"), unauthenticated + 1024);
+    size_t largest = 0;
+    const std::string journal = sim->Control("journal " + std::to_string(d));
+    for (size_t at = 0; (at = journal.find('\n', at)) != std::string::npos; ++at) {
+      const size_t end = journal.find('\n', at + 1);
+      const size_t hex = (end == std::string::npos ? journal.size() : end) - journal.find(' ', at) - 1;
+      largest = std::max(largest, hex / 2);
+    }
+    EXPECT_LE(largest, kUnauthenticatedJournalPerPeer);
+    EXPECT_NE(journal.find(wire::ToHex(marker)), std::string::npos);
+    EXPECT_TRUE(Answers(*sim, d));
+  }
   sim->Stop();
 }
 
