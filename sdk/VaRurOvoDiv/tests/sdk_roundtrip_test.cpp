@@ -26,6 +26,7 @@
 
 #include "kelvara_test/test_env.h"
 #include "loopback_server.h"
+#include "raw_client.h"
 #include "sdk_test_support.h"
 #include "fake_device_login.h"
 #include "digest.h"
@@ -41,6 +42,7 @@ using kelvara::devsim::SimConfig;
 using kelvara::devsim::Simulator;
 using varurovodiv::test::Delivered;
 using varurovodiv::test::EventRecorder;
+using varurovodiv::test::RawClient;
 namespace wire = varurovodiv::wire;
 
 std::string ReadFile(const std::filesystem::path& p) {
@@ -206,43 +208,6 @@ class ResettingDevice {
   varurovodiv::test::LoopbackServer server_{[](int fd, int) { ServeAndReset(fd); }};
 };
 
-// A bare connection to a device's command port that reads whole frames,
-// each within 3 s.
-class RawClient {
- public:
-  explicit RawClient(uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    timeval tv{3, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  }
-  ~RawClient() { close(fd_); }
-  RawClient(const RawClient&) = delete;
-  RawClient& operator=(const RawClient&) = delete;
-  bool Send(const std::string& bytes) {
-    return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
-  }
-  std::optional<wire::Frame> Next() {
-    char buf[4096];
-    for (;;) {
-      if (auto f = parser_.Next()) return f;
-      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
-      if (n <= 0 || !parser_.Feed(buf, static_cast<size_t>(n))) return std::nullopt;
-    }
-  }
-  // Whether the device closed the connection (within 3 s).
-  bool ClosedByPeer() {
-    char byte;
-    return recv(fd_, &byte, 1, 0) == 0;
-  }
-
- private:
-  int fd_;
-  wire::FrameParser parser_;
-};
 
 // The frames of one type the SDK sent, as a device's journal recorded them.
 std::vector<std::string> SdkFramesOfType(const std::string& journal, wire::FrameType type) {

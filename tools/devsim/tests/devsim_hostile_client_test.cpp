@@ -1,11 +1,8 @@
 // Hostile peers of the simulated devices over loopback: a logged-in client
 // that grows a block past what one frame carries, and peers that never log in
 // but send what the device journals.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "../../../sdk/VaRurOvoDiv/tests/loopback_simulator.h"
+#include "../../../sdk/VaRurOvoDiv/tests/raw_client.h"
 #include "device.h"
 #include "device_config.h"
 #include "digest.h"
@@ -26,50 +25,31 @@ namespace kelvara::devsim {
 namespace {
 
 namespace wire = varurovodiv::wire;
+using varurovodiv::test::RawClient;
+using varurovodiv::test::StartLoopbackDevices;
 using wire::FrameType;
-
-int ConnectLoopback(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  timeval tv{5, 0};  // bounds every wait for the device
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  return fd;
-}
-
-bool SendBytes(int fd, std::string_view bytes) {
-  return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
-}
 
 // A client of a device's command port that logs in with the key exchange
 // and then sends sealed requests of its own making, as any program could.
 class SealedClient {
  public:
-  SealedClient(uint16_t port, const std::string& user, const std::string& password)
-      : fd_(ConnectLoopback(port)) {
-    const auto hello_frame = Next();
+  SealedClient(uint16_t port, const std::string& user, const std::string& password) : link_(port) {
+    const auto hello_frame = link_.Next();
     const auto hello = hello_frame ? wire::DecodeHello(hello_frame->payload) : std::nullopt;
     if (!hello) return;
     const std::string nonce = wire::RandomBytes(wire::kNonceSize);
     wire::LoginExchange pake(wire::LoginExchange::Side::kClient, password, user, hello->nonce, nonce);
-    if (!SendBytes(fd_, wire::EncodeFrame(FrameType::kLoginShare, 1, 0, 0, 0,
-                                          wire::EncodeLoginShare({user, nonce, pake.share()})))) {
+    if (!link_.Send(wire::EncodeFrame(FrameType::kLoginShare, 1, 0, 0, 0,
+                                      wire::EncodeLoginShare({user, nonce, pake.share()})))) {
       return;
     }
-    const auto share = Next();
+    const auto share = link_.Next();
     if (!share || share->header.result != 0 || !pake.TakePeerShare(share->payload)) return;
-    if (!SendBytes(fd_, wire::EncodeFrame(FrameType::kLogin, 2, 0, 0, 0, pake.Tag()))) return;
-    const auto verdict = Next();
+    if (!link_.Send(wire::EncodeFrame(FrameType::kLogin, 2, 0, 0, 0, pake.Tag()))) return;
+    const auto verdict = link_.Next();
     if (!verdict || verdict->header.result != 0 || !pake.CheckPeerTag(verdict->payload)) return;
     seal_ = std::make_unique<wire::LinkSeal>(pake);
   }
-  ~SealedClient() { close(fd_); }
-  SealedClient(const SealedClient&) = delete;
-  SealedClient& operator=(const SealedClient&) = delete;
-
   bool logged_in() const { return seal_ != nullptr; }
 
   // Sends one request and waits for its reply (events meanwhile are passed
@@ -77,8 +57,8 @@ class SealedClient {
   std::optional<wire::Frame> Request(FrameType type, uint32_t command, std::string_view payload) {
     if (!seal_) return std::nullopt;
     const uint32_t sequence = ++sequence_;
-    if (!SendBytes(fd_, seal_->Seal(type, sequence, 0, command, 0, payload))) return std::nullopt;
-    while (auto f = Next()) {
+    if (!link_.Send(seal_->Seal(type, sequence, 0, command, 0, payload))) return std::nullopt;
+    while (auto f = link_.Next()) {
       if (!seal_->Open(*f)) return std::nullopt;
       if (f->header.type == (static_cast<uint16_t>(type) | wire::kReplyBit) &&
           f->header.sequence == sequence) {
@@ -89,39 +69,10 @@ class SealedClient {
   }
 
  private:
-  std::optional<wire::Frame> Next() {
-    char buf[64 * 1024];
-    for (;;) {
-      if (auto f = parser_.Next()) return f;
-      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
-      if (n <= 0 || !parser_.Feed(buf, static_cast<size_t>(n))) return std::nullopt;
-    }
-  }
-
-  int fd_;
-  wire::FrameParser parser_;
+  RawClient link_;
   std::unique_ptr<wire::LinkSeal> seal_;
   uint32_t sequence_ = 10;
 };
-
-// Simulated devices on loopback, on ports the system picks.
-std::unique_ptr<Simulator> StartDevices(int count) {
-  SimConfig c;
-  c.discovery_port = 0;
-  for (int i = 0; i < count; ++i) {
-    DeviceConfig d;
-    d.ip = "127.0.0.1";
-    d.command_port = 0;
-    d.log_port = 0;
-    d.password = "pw";
-    d.rtsp = 0;
-    CompleteDevice(d, i);
-    c.devices.push_back(d);
-  }
-  auto sim = std::make_unique<Simulator>(c);
-  if (!sim->Start().empty()) return nullptr;
-  return sim;
-}
 
 // A number from the device's `state` line.
 size_t StateValue(Simulator& sim, int device, const std::string& name) {
@@ -145,7 +96,7 @@ bool Answers(Simulator& sim, int device) {
 // sent (a block put through the control interface) is answered with result 3
 // and no text. The device and its neighbours keep answering.
 TEST(DevsimHostileClient, BlocksGrownPastOneFrameAreRefusedAndEveryDeviceKeepsAnswering) {
-  auto sim = StartDevices(3);
+  auto sim = StartLoopbackDevices("pw", 3);
   ASSERT_TRUE(sim);
   SealedClient client(sim->command_port(1), "admin", "pw");
   ASSERT_TRUE(client.logged_in());
@@ -213,7 +164,7 @@ TEST(DevsimHostileClient, BlocksGrownPastOneFrameAreRefusedAndEveryDeviceKeepsAn
 // stays as it was.
 TEST(DevsimHostileClient, PeersThatNeverLogInMakeADeviceKeepLittle) {
   constexpr int kDevices = 4;
-  auto sim = StartDevices(kDevices);
+  auto sim = StartLoopbackDevices("pw", kDevices);
   ASSERT_TRUE(sim);
   const std::string marker = "<REQUEST_PARAM Marker=\"kept\" />";
   for (int d = 0; d < kDevices; ++d) {
@@ -224,22 +175,20 @@ TEST(DevsimHostileClient, PeersThatNeverLogInMakeADeviceKeepLittle) {
   for (int d = 0; d < kDevices; ++d) {
     // 40 connections, each a malformed chunk the device journals, then closes.
     for (int i = 0; i < 40; ++i) {
-      const int fd = ConnectLoopback(sim->command_port(d));
-      SendBytes(fd, garbage);
-      char buf[4096];
-      while (recv(fd, buf, sizeof buf, 0) > 0) {
+      RawClient peer(sim->command_port(d));
+      peer.Send(garbage);
+      while (peer.Next()) {
       }
-      close(fd);
     }
     // The log port takes anything and says how much it read.
-    const int log = ConnectLoopback(sim->log_port(d));
+    RawClient log(sim->log_port(d));
     size_t sent = 0;
     size_t acknowledged = 0;
     std::string said;
-    for (int i = 0; i < 16; ++i) sent += SendBytes(log, garbage) ? garbage.size() : 0;
+    for (int i = 0; i < 16; ++i) sent += log.Send(garbage) ? garbage.size() : 0;
     char buf[4096];
     while (acknowledged < sent) {
-      const ssize_t n = recv(log, buf, sizeof buf, 0);
+      const ssize_t n = recv(log.fd(), buf, sizeof buf, 0);
       ASSERT_GT(n, 0) << acknowledged << " of " << sent;
       said.append(buf, static_cast<size_t>(n));
       const std::string ack = "command received (";
@@ -250,7 +199,6 @@ TEST(DevsimHostileClient, PeersThatNeverLogInMakeADeviceKeepLittle) {
         said.erase(0, end + 1);
       }
     }
-    close(log);
   }
   for (int d = 0; d < kDevices; ++d) {
     SCOPED_TRACE(d);
