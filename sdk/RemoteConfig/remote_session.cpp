@@ -173,7 +173,11 @@ Reply RemoteSession::Exchange(std::uint16_t type, std::uint32_t code, const std:
   if (fd_ < 0 || !seal_) return {};
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   const std::uint32_t seq = ++sequence_;
-  if (!SendAll(seal_->Seal(type, seq, 0, code, 0, payload), deadline)) return {};
+  // A text one frame cannot carry (a block whose fields grew when written
+  // back) is not sent; the link goes on.
+  std::string frame;
+  if (!seal_->Append(frame, type, seq, 0, code, 0, payload)) return {kResultNotSent, {}};
+  if (!SendAll(frame, deadline)) return {};
   const std::uint16_t replyType = static_cast<std::uint16_t>(type | wire::kReplyBit);
   for (;;) {
     // Events and progress the device pushes meanwhile are not ours; they do
@@ -215,6 +219,7 @@ std::string ReplyStateText(const Reply& reply, const char* done) {
     case 4: return "refused: the device is busy, try again" + number;
     case 5: return "refused: checksum mismatch" + number;
     case 6: return "refused: not supported by this device" + number;
+    case kResultNotSent: return "failed: too long to send" + number;
     case 254: return "failed: the connection was lost" + number;
     case 255: return "failed: no answer in time" + number;
     default: return "refused" + number;

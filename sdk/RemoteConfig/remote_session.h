@@ -24,6 +24,8 @@ struct Reply {
   int result = -1;  // the device's result; -1 when the link failed
   std::string text;
 };
+// The result of a request too long for one frame: it was not sent.
+inline constexpr int kResultNotSent = 253;
 
 // What the window says of a reply: `done` for result 0, else what went
 // wrong in words, with the device's result number.

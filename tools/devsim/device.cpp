@@ -52,6 +52,28 @@ uint32_t BlockOfSetCode(uint32_t code) {
   return code;  // device-configuration codes (822, 827, 829...) keep their own block
 }
 
+// The LAN block (305) of a device with these settings.
+std::string LanBlockOf(const DeviceConfig& c, int allnet, const std::string& extra) {
+  return "<LANConfig" + Attr("MacAddress", c.mac) + Attr("DHCP", c.dhcp) + Attr("ALLNET", allnet) +
+         Attr("IPAddress", c.ip) + Attr("Netmask", c.netmask) + Attr("Gateway", c.gateway) +
+         Attr("DNS1", c.dns1) + Attr("DNS2", c.dns2) + extra + " />";
+}
+
+// Takes the network settings a LAN block names into `c` and `allnet`.
+void TakeLanSettings(const std::map<std::string, std::string>& lan, DeviceConfig& c, int& allnet) {
+  auto get = [&](const char* key, std::string& field) {
+    auto it = lan.find(key);
+    if (it != lan.end()) field = it->second;
+  };
+  get("IPAddress", c.ip);
+  get("Netmask", c.netmask);
+  get("Gateway", c.gateway);
+  get("DNS1", c.dns1);
+  get("DNS2", c.dns2);
+  if (auto it = lan.find("DHCP"); it != lan.end()) c.dhcp = std::atoi(it->second.c_str());
+  if (auto it = lan.find("ALLNET"); it != lan.end()) allnet = std::atoi(it->second.c_str());
+}
+
 bool IsSetCode(uint32_t code) {
   const uint32_t in_hundred = code % 100;
   return (code >= 200 && code < 900 && in_hundred >= 20 && in_hundred < 50) ||
@@ -111,12 +133,7 @@ std::string Device::SearchReplyText() const {
   return t;
 }
 
-std::string Device::LanBlock() const {
-  const DeviceConfig& c = config_;
-  return "<LANConfig" + Attr("MacAddress", c.mac) + Attr("DHCP", c.dhcp) + Attr("ALLNET", allnet_) +
-         Attr("IPAddress", c.ip) + Attr("Netmask", c.netmask) + Attr("Gateway", c.gateway) +
-         Attr("DNS1", c.dns1) + Attr("DNS2", c.dns2) + lan_extra_ + " />";
-}
+std::string Device::LanBlock() const { return LanBlockOf(config_, allnet_, lan_extra_); }
 
 varurovodiv::wire::Hello Device::NewHello() {
   return {varurovodiv::wire::RandomBytes(varurovodiv::wire::kNonceSize)};
@@ -235,13 +252,18 @@ SdkAnswer Device::SetConfig(uint32_t code, const std::string& text) {
       TiXmlPrinter printer;
       printer.SetStreamPrinting();
       alarms.Accept(&printer);
+      // A block is read back in one frame: a set that would grow it past
+      // that is refused, and changes nothing.
+      if (!varurovodiv::wire::FitsOneFrame(printer.Size())) return {varurovodiv::wire::kResultBadRequest, {}};
       blocks_[800] = printer.CStr();
     }
   }
   if (code == 525) {
     // The overlay is kept decoded, as a device does, not as the text sent.
     auto merged = MergeOverlaySet(blocks_[block], *doc.RootElement());
-    if (!merged) return {varurovodiv::wire::kResultBadRequest, {}};
+    if (!merged || !varurovodiv::wire::FitsOneFrame(merged->size())) {
+      return {varurovodiv::wire::kResultBadRequest, {}};
+    }
     blocks_[block] = *merged;
     return {0, {}};
   }
@@ -264,8 +286,13 @@ bool Device::ApplyLanText(const std::string& text) {
     if (!kKnown.count(a->Name())) extra += Attr(a->Name(), a->Value());
   }
   {
-    // What the block carries beyond the network settings is kept as sent.
+    // What the block carries beyond the network settings is kept as sent,
+    // if the block it makes still goes in one frame.
     std::lock_guard lock(mutex_);
+    DeviceConfig next = config_;
+    int allnet = allnet_;
+    TakeLanSettings(lan, next, allnet);
+    if (!varurovodiv::wire::FitsOneFrame(LanBlockOf(next, allnet, extra).size())) return false;
     lan_extra_ = extra;
   }
   ApplyLan(lan);
@@ -346,18 +373,8 @@ void Device::ApplyLan(const std::map<std::string, std::string>& lan) {
   bool moved = false;
   {
     std::lock_guard lock(mutex_);
-    auto get = [&](const char* key, std::string& field) {
-      auto it = lan.find(key);
-      if (it != lan.end()) field = it->second;
-    };
     const std::string old_ip = config_.ip;
-    get("IPAddress", config_.ip);
-    get("Netmask", config_.netmask);
-    get("Gateway", config_.gateway);
-    get("DNS1", config_.dns1);
-    get("DNS2", config_.dns2);
-    if (auto it = lan.find("DHCP"); it != lan.end()) config_.dhcp = std::atoi(it->second.c_str());
-    if (auto it = lan.find("ALLNET"); it != lan.end()) allnet_ = std::atoi(it->second.c_str());
+    TakeLanSettings(lan, config_, allnet_);
     moved = config_.ip != old_ip;
   }
   if (moved) DropLinks();
@@ -432,12 +449,41 @@ bool Device::SetFault(const std::string& name, const std::string& value) {
 
 void Device::Record(const char* channel, std::string bytes) {
   std::lock_guard lock(mutex_);
-  journal_bytes_ += bytes.size();
-  journal_.push_back({channel, std::move(bytes)});
-  while (journal_.size() > kJournalMaxEntries || journal_bytes_ > kJournalMaxBytes) {
-    journal_bytes_ -= journal_.front().bytes.size();
-    journal_.pop_front();
+  Journalize({channel, std::move(bytes), false});
+}
+
+void Device::RecordUnauthenticated(const char* channel, std::string_view bytes, size_t& kept) {
+  if (kept >= kUnauthenticatedJournalPerPeer) return;
+  bytes = bytes.substr(0, kUnauthenticatedJournalPerPeer - kept);
+  kept += bytes.size();
+  std::lock_guard lock(mutex_);
+  Journalize({channel, std::string(bytes), true});
+}
+
+void Device::Journalize(JournalEntry entry) {
+  journal_bytes_ += entry.bytes.size();
+  if (entry.unauthenticated) {
+    unauthenticated_bytes_ += entry.bytes.size();
+    ++unauthenticated_entries_;
   }
+  journal_.push_back(std::move(entry));
+  while (unauthenticated_bytes_ > kUnauthenticatedJournalBytes ||
+         unauthenticated_entries_ > kUnauthenticatedJournalEntries) {
+    ForgetJournalEntry(std::find_if(journal_.begin(), journal_.end(),
+                                    [](const JournalEntry& e) { return e.unauthenticated; }));
+  }
+  while (journal_.size() > kJournalMaxEntries || journal_bytes_ > kJournalMaxBytes) {
+    ForgetJournalEntry(journal_.begin());
+  }
+}
+
+void Device::ForgetJournalEntry(std::deque<JournalEntry>::iterator it) {
+  journal_bytes_ -= it->bytes.size();
+  if (it->unauthenticated) {
+    unauthenticated_bytes_ -= it->bytes.size();
+    --unauthenticated_entries_;
+  }
+  journal_.erase(it);
 }
 
 std::vector<JournalEntry> Device::Journal(bool clear) {
@@ -445,7 +491,7 @@ std::vector<JournalEntry> Device::Journal(bool clear) {
   std::vector<JournalEntry> out(journal_.begin(), journal_.end());
   if (clear) {
     journal_.clear();
-    journal_bytes_ = 0;
+    journal_bytes_ = unauthenticated_bytes_ = unauthenticated_entries_ = 0;
   }
   return out;
 }
@@ -600,6 +646,8 @@ std::string Device::StateText() const {
   if (!intercom_.empty()) s += " intercom=1";
   s += " made_files=" + std::to_string(made_count_);
   s += " flooded=" + std::to_string(flooded_);
+  s += " journal_bytes=" + std::to_string(journal_bytes_) +
+       " journal_unauthenticated_bytes=" + std::to_string(unauthenticated_bytes_);
   return s;
 }
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -22,6 +23,12 @@
 #include "talk_sink.h"
 
 namespace kelvara::devsim {
+
+// What peers that have not logged in can make a device keep in its journal
+// (Device::RecordUnauthenticated): per connection or datagram, and in all.
+inline constexpr size_t kUnauthenticatedJournalPerPeer = 4 * 1024;
+inline constexpr size_t kUnauthenticatedJournalBytes = 64 * 1024;
+inline constexpr size_t kUnauthenticatedJournalEntries = 256;
 
 struct Faults {
   bool drop_replies = false;     // no reply at all: search, login, heartbeat, requests, events
@@ -38,6 +45,7 @@ struct Faults {
 struct JournalEntry {
   std::string channel;  // "udp", "sdk", "log"
   std::string bytes;
+  bool unauthenticated = false;  // from a peer that had not logged in
 };
 
 struct SdkAnswer {
@@ -74,7 +82,8 @@ class Device {
   // Stores a block as it is (control interface; no validation).
   void PutBlock(uint32_t code, std::string text);
   // The LAN block (305, <LANConfig .../>): the device takes the settings; a
-  // new address moves its sockets. False when the text is not such a block.
+  // new address moves its sockets. False when the text is not such a block,
+  // or when the block it would make does not go in one frame.
   bool ApplyLanText(const std::string& text);
 
   // Files.
@@ -124,7 +133,17 @@ class Device {
   Faults faults() const;
   bool SetFault(const std::string& name, const std::string& value);
 
+  // Journals a message of a logged-in link (or a file it delivered). The
+  // journal keeps the newest, up to 4096 messages and 8 MiB.
   void Record(const char* channel, std::string bytes);
+  // Journals what a peer sent that has not logged in: the login's messages
+  // and anything else before the login, the log port's input, discovery
+  // datagrams. Anyone on the LAN can send these, so what they can make the
+  // device keep is small: each connection (or datagram) its first
+  // kUnauthenticatedJournalPerPeer bytes, counted in `kept`, and the device
+  // at most kUnauthenticatedJournalBytes of them in all (the oldest go
+  // first), whatever the rest of the journal holds.
+  void RecordUnauthenticated(const char* channel, std::string_view bytes, size_t& kept);
   std::vector<JournalEntry> Journal(bool clear);
 
   // Device log: lines pushed by the control interface, numbered from 1.
@@ -162,6 +181,9 @@ class Device {
 
  private:
   void ResetBlocks();
+  // Adds to the journal and drops what is over its bounds; mutex_ held.
+  void Journalize(JournalEntry entry);
+  void ForgetJournalEntry(std::deque<JournalEntry>::iterator it);
   std::string LanBlock() const;
 
   const int index_;
@@ -180,6 +202,8 @@ class Device {
   Faults faults_;
   std::deque<JournalEntry> journal_;
   size_t journal_bytes_ = 0;
+  size_t unauthenticated_bytes_ = 0;    // of journal_bytes_
+  size_t unauthenticated_entries_ = 0;
   std::deque<std::pair<uint64_t, std::string>> log_lines_;
   uint64_t log_next_ = 1;
   std::deque<std::tuple<uint64_t, uint32_t, std::string>> events_;

@@ -290,7 +290,15 @@ void Simulator::Spawn(void (Simulator::*fn)(Device&, int), Device& d, int fd) {
     }
   }
   workers_.push_back(Worker{std::thread([this, fn, &d, fd, done] {
-                              (this->*fn)(d, fd);
+                              // Whatever a connection's handling throws ends
+                              // that connection only: the device and its
+                              // neighbours go on.
+                              try {
+                                (this->*fn)(d, fd);
+                              } catch (const std::exception& e) {
+                                Notice("device " + std::to_string(d.index()) +
+                                       ": connection ended: " + e.what());
+                              }
                               close(fd);
                               done->store(true);
                             }),
@@ -345,13 +353,22 @@ void Simulator::ServeSdk(Device& d, int fd) {
   // half-open login holds little memory.
   parser.set_payload_limit(wire::kMaxLoginMessage);
   bool logged_in = false;
+  // What this connection had journaled before its login (bounded).
+  size_t unauthenticated_kept = 0;
   // The key exchange under way: made on LOGIN_SHARE, judged on LOGIN.
   std::unique_ptr<wire::LoginExchange> exchange;
   bool account_known = false;
   // The logged-in link's keys: every frame after the login is sealed.
   std::unique_ptr<wire::LinkSeal> seal;
+  // A text one frame cannot carry (a block put through the control
+  // interface, say) goes as no text with result 3: the device answers, and
+  // nothing it holds can fail its link.
   auto frame = [&](uint16_t type, uint32_t sequence, int32_t handle, uint32_t command,
                    int32_t result, std::string_view payload) {
+    if (!wire::FitsOneFrame(payload.size())) {
+      result = wire::kResultBadRequest;
+      payload = {};
+    }
     return seal->Seal(type, sequence, handle, command, result, payload);
   };
   auto frame_of = [&](FrameType type, uint32_t command, int32_t result, std::string_view payload) {
@@ -431,16 +448,18 @@ void Simulator::ServeSdk(Device& d, int fd) {
       d.ReleaseDueEvents();
       for (auto& [seq, code, data] : d.EventsSince(events_sent)) {
         events_sent = seq;
+        // An event too long for a frame (a control command's text) is not sent.
+        if (!wire::FitsOneFrame(data.size())) continue;
         if (!SendAll(fd, frame_of(FrameType::kEvent, code, 0, data), stop_)) return;
       }
       uint32_t code = 0;
       std::string data;
-      if (const uint64_t n = d.TakeFlood(256, code, data)) {
+      if (const uint64_t n = d.TakeFlood(256, code, data); n > 0 && wire::FitsOneFrame(data.size())) {
         // Each copy is sealed on its own: it is a frame of its own on the link.
         std::string burst;
         burst.reserve((wire::kHeaderSize + data.size() + wire::kSealTagSize) * n);
         for (uint64_t i = 0; i < n; ++i) {
-          seal->Append(burst, FrameType::kEvent, 0, 0, code, 0, data);
+          if (!seal->Append(burst, FrameType::kEvent, 0, 0, code, 0, data)) return;
         }
         if (!SendAll(fd, burst, stop_)) return;
         flooding = true;
@@ -461,7 +480,11 @@ void Simulator::ServeSdk(Device& d, int fd) {
       return;
     }
     if (!parser.Feed(buf, static_cast<size_t>(n))) {
-      d.Record("sdk", std::string(buf, static_cast<size_t>(n)));
+      if (logged_in) {
+        d.Record("sdk", std::string(buf, static_cast<size_t>(n)));
+      } else {
+        d.RecordUnauthenticated("sdk", std::string_view(buf, static_cast<size_t>(n)), unauthenticated_kept);
+      }
       return;  // a malformed frame closes the connection
     }
     while (auto next = parser.Next()) {
@@ -471,8 +494,13 @@ void Simulator::ServeSdk(Device& d, int fd) {
       const wire::Frame& f = *next;
       const auto type = static_cast<FrameType>(f.header.type);
       if (type != FrameType::kPutData && type != FrameType::kTalkData) {
-        d.Record("sdk", wire::EncodeFrame(f.header.type, f.header.sequence, f.header.handle,
-                                          f.header.command, f.header.result, f.payload));
+        std::string bytes = wire::EncodeFrame(f.header.type, f.header.sequence, f.header.handle,
+                                              f.header.command, f.header.result, f.payload);
+        if (logged_in) {
+          d.Record("sdk", std::move(bytes));
+        } else {
+          d.RecordUnauthenticated("sdk", bytes, unauthenticated_kept);
+        }
       }
       const Faults faults = d.faults();
       // A device that answers nothing: the peer sees it go by its time-outs.
@@ -730,6 +758,7 @@ void Simulator::ServeLog(Device& d, int fd) {
   const bool silent = mode == LogStream::Mode::kSilent;
   const uint64_t reset_after = stream.reset_after();
   uint64_t conn_sent = 0;
+  size_t journal_kept = 0;  // of what this connection sent (the log port has no login)
   // Sends what fits before the reset point; false when the link is to end.
   auto send = [&](std::string out) {
     bool reset = false;
@@ -789,8 +818,7 @@ void Simulator::ServeLog(Device& d, int fd) {
       if (errno == EAGAIN || errno == EINTR) continue;
       return;
     }
-    const std::string cmd(buf, static_cast<size_t>(n));
-    d.Record("log", cmd);
+    d.RecordUnauthenticated("log", std::string_view(buf, static_cast<size_t>(n)), journal_kept);
     if (raw) continue;
     if (!send("devsim " + serial + ": command received (" + std::to_string(n) + " bytes)\r\n")) return;
   }
@@ -836,7 +864,8 @@ void Simulator::HandleDatagram(const std::string& text, const sockaddr_in& from)
   if (request->code == 1) {
     for (auto& d : devices_) {
       if (!d->Up()) continue;
-      d->Record("udp", text);
+      size_t kept = 0;
+      d->RecordUnauthenticated("udp", text, kept);
       if (d->faults().drop_replies) continue;
       const std::string reply = d->SearchReplyText();
       // Answer from the device's own address, to the sender.
@@ -872,7 +901,8 @@ void Simulator::HandleDatagram(const std::string& text, const sockaddr_in& from)
     if ((request->code == 5898 ? c.uuid : c.serial) == request->key) target = d.get();
   }
   if (target == nullptr || !target->Up()) return;
-  target->Record("udp", text);
+  size_t kept = 0;
+  target->RecordUnauthenticated("udp", text, kept);
   // Every command must carry the device's account as operator credentials.
   const DeviceConfig c = target->config();
   if (!request->user || !request->password || *request->user != c.user ||

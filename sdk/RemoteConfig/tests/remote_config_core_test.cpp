@@ -19,6 +19,7 @@
 #include "../../VaRurOvoDiv/tests/loopback_server.h"
 #include "../../VaRurOvoDiv/tests/loopback_simulator.h"
 #include "config_pages.h"
+#include "digest.h"
 #include "remote_session.h"
 #include "simulator.h"
 
@@ -168,6 +169,26 @@ TEST_F(RemoteSessionLan, LogsInReadsAndWrites) {
   // A link lost between requests is logged in again.
   ASSERT_EQ(sim->Control("drop 0").rfind("ok", 0), 0u);
   EXPECT_EQ(s.GetConfig(507).result, 0);
+}
+
+// A device's block whose values grow when they are written back (an
+// apostrophe comes back as &apos;) past what one frame carries: the save
+// fails with its reason and nothing is sent, where the link's worker used to
+// end the process; the link goes on.
+TEST_F(RemoteSessionLan, ABlockThatGrowsPastOneFrameIsNotSentAndTheLinkGoesOn) {
+  const std::string block = "<Capture Volume=\"50\" Note=\"" + std::string(300 * 1024, '\'') + "\" />";
+  ASSERT_EQ(sim->Control("set 0 507 " + varurovodiv::wire::ToHex(block)), "ok");
+  RemoteSession s("127.0.0.1", Port(), "admin", "pw1");
+  ASSERT_EQ(s.Login(), LoginOutcome::kOk);
+  const Reply read = s.GetConfig(507);
+  ASSERT_EQ(read.result, 0);
+  const auto text = ApplyFields(read.text, *BlockFields(read.text));
+  ASSERT_TRUE(text);
+  ASSERT_FALSE(varurovodiv::wire::FitsOneFrame(text->size()));
+  const Reply set = s.SetConfig(527, *text);
+  EXPECT_EQ(set.result, kResultNotSent);
+  EXPECT_EQ(ReplyStateText(set, "saved"), "failed: too long to send (result 253)");
+  EXPECT_EQ(s.GetConfig(507).text, block);
 }
 
 TEST(ReplyState, SaysWhatTheResultMeans) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include "VaRurOvoDiv/zq_netsdk_ipc.h"
 #include "sdk_context.h"
@@ -21,13 +22,15 @@ namespace {
 
 constexpr int kVersion = 0x01000000;   // 1.0.0
 constexpr int kBuildDate = 20261210;
-// Request texts travel in one frame.
+using varurovodiv::wire::FitsOneFrame;
+// Request texts and device paths travel in one frame: what is longer is
+// refused here, so the session never holds a request it cannot send.
 constexpr size_t kMaxText = varurovodiv::wire::kMaxPayload;
 
 int Send(int handle, FrameType type, int code, const char* text, size_t length, bool wants_aux) {
   if (!SdkContext::Instance().initialised()) return ZQ_NETSDK_ERR_NOT_INIT;
   if (code < 0 || code > 0xFFFFFF) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
-  if (length > kMaxText) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
+  if (!FitsOneFrame(length)) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
   auto session = SdkContext::Instance().Find(handle);
   if (!session) return ZQ_NETSDK_ERR_BAD_HANDLE;
   Request r;
@@ -57,17 +60,29 @@ static bool Readable(const char* path) {
   return stat(path, &st) == 0 && S_ISREG(st.st_mode) && access(path, R_OK) == 0;
 }
 
+static std::string BaseName(const std::string& path) {
+  const auto slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 int Transfer(int handle, bool upload, TransferKind kind, const char* local, const char* device) {
   if (!SdkContext::Instance().initialised()) return ZQ_NETSDK_ERR_NOT_INIT;
   auto session = SdkContext::Instance().Find(handle);
   if (!session) return ZQ_NETSDK_ERR_BAD_HANDLE;
   if (local == nullptr || *local == '\0') return ZQ_NETSDK_ERR_BAD_ARGUMENT;
-  if (upload && !Readable(local)) return ZQ_NETSDK_ERR_FILE;
   TransferJob job;
   job.upload = upload;
   job.kind = kind;
   job.local_path = local;
-  if (device != nullptr) job.device_path = device;
+  // The name the first frame carries: an upload's PUT_BEGIN the local file's
+  // base name after the 8-byte size, a download's GET_FILE the device path.
+  if (upload) {
+    job.device_path = BaseName(job.local_path);
+  } else if (device != nullptr) {
+    job.device_path.assign(device, TextLength(device));
+  }
+  if (!FitsOneFrame(job.device_path.size() + (upload ? 8 : 0))) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
+  if (upload && !Readable(local)) return ZQ_NETSDK_ERR_FILE;
   return session->SubmitTransfer(std::move(job));
 }
 

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "sdk_log.h"
@@ -103,10 +104,8 @@ std::string XmlEscape(const std::string& in) {
   return out;
 }
 
-std::string BaseName(const std::string& path) {
-  const auto slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+// The failure of a transfer whose frame could not be built.
+constexpr const char* kNotSentText = "<RESPONSE_PARAM Error=\"cannot be sent\" />";
 
 bool IsUploadProgressFirmware(const TransferJob& job) {
   return job.upload && job.kind == wire::TransferKind::kFirmware;
@@ -153,7 +152,15 @@ Session::IoBuffer::~IoBuffer() {
 
 void* Session::ThreadMain(void* session) {
   pthread_setname_np(pthread_self(), "vrod-login");
-  static_cast<Session*>(session)->Run();
+  auto* self = static_cast<Session*>(session);
+  // Nothing thrown on a login's thread may end the process. The requests
+  // and the served link handle their own failures; what still gets here
+  // (memory running out while logging in) ends this login alone.
+  try {
+    self->Run();
+  } catch (const std::exception& e) {
+    self->Abandon(e.what());
+  }
   return nullptr;
 }
 
@@ -516,13 +523,24 @@ void Session::TakeQueuedRequests() {
   }
   const auto now = Clock::now();
   for (Request& r : taken) {
+    // Audio that cannot go counts as dropped, as a piece its full queue refused.
     for (const auto& [audio, tag] : r.audio_before) {
-      QueueFrame(FrameType::kTalkData, NextSequence(), tag, *audio);
+      if (!QueueFrame(FrameType::kTalkData, NextSequence(), tag, *audio)) talk_dropped_.fetch_add(1);
     }
     const uint32_t seq = NextSequence();
-    QueueFrame(r.type, seq, r.command, r.payload);
-    pending_[seq] = Pending{r.command, r.wants_aux, now + timeouts_.reply, r.talk};
     if (r.talk == Request::Talk::kStart) talk_start_sequence_ = seq;
+    // A request that cannot be sent fails alone; the link and the other
+    // requests go on.
+    try {
+      if (!QueueFrame(r.type, seq, r.command, r.payload)) {
+        FailUnsent(seq, r);
+        continue;
+      }
+      pending_[seq] = Pending{r.command, r.wants_aux, now + timeouts_.reply, r.talk};
+    } catch (const std::bad_alloc&) {
+      SdkLog("handle %d: no memory for request %u", handle_, r.command);
+      FailUnsent(seq, r);
+    }
   }
   pending_count_.store(pending_.size());
   if (!active_) StartNextTransfer();
@@ -553,13 +571,12 @@ void Session::StartNextTransfer() {
     }
     t->size = static_cast<uint64_t>(st.st_size);
     wire::PutU64(payload, t->size);
-    payload += BaseName(t->job.local_path);
-  } else {
-    payload = t->job.device_path;
   }
-  QueueFrame(t->job.upload ? FrameType::kPutBegin : FrameType::kGetFile, seq,
-             static_cast<uint32_t>(t->job.kind), payload);
+  payload += t->job.device_path;
+  const bool queued = QueueFrame(t->job.upload ? FrameType::kPutBegin : FrameType::kGetFile, seq,
+                                 static_cast<uint32_t>(t->job.kind), payload);
   active_ = std::move(t);
+  if (!queued) FinishTransfer(false, kNotSentText);
 }
 
 void Session::PumpTransfer() {
@@ -575,15 +592,21 @@ void Session::PumpTransfer() {
     }
     t->hash.Update(chunk, static_cast<size_t>(n));
     t->done += static_cast<uint64_t>(n);
-    QueueFrame(FrameType::kPutData, NextSequence(), static_cast<uint32_t>(t->job.kind),
-               std::string_view(chunk, static_cast<size_t>(n)));
+    if (!QueueFrame(FrameType::kPutData, NextSequence(), static_cast<uint32_t>(t->job.kind),
+                    std::string_view(chunk, static_cast<size_t>(n)))) {
+      FinishTransfer(false, kNotSentText);
+      return;
+    }
     t->last_activity = Clock::now();
   }
   if (t->done >= t->size) {
     t->phase = ActiveTransfer::Phase::kEnding;
     t->sequence = NextSequence();
-    QueueFrame(FrameType::kPutEnd, t->sequence, static_cast<uint32_t>(t->job.kind),
-               wire::DigestBytes(t->hash.Final()));
+    if (!QueueFrame(FrameType::kPutEnd, t->sequence, static_cast<uint32_t>(t->job.kind),
+                    wire::DigestBytes(t->hash.Final()))) {
+      FinishTransfer(false, kNotSentText);
+      return;
+    }
     close(t->fd);
     t->fd = -1;
   }
@@ -658,6 +681,19 @@ void Session::FailAllOnLinkLoss() {
   }
 }
 
+void Session::Abandon(const char* why) {
+  SdkLog("handle %d: the login ended: %s", handle_, why);
+  const bool was_online = online_.exchange(false);
+  stop_.store(true);
+  try {
+    CloseLink();
+    FailAllOnLinkLoss();
+    PostStatus(was_online ? STATUS_EVENT_LINK_LOST : STATUS_EVENT_CONNECT_FAILED);
+  } catch (const std::exception&) {
+    // Out of memory still: the login ends without its last events.
+  }
+}
+
 void Session::ExpireReplies(Clock::time_point now) {
   for (auto it = pending_.begin(); it != pending_.end();) {
     if (it->second.deadline <= now) {
@@ -671,9 +707,22 @@ void Session::ExpireReplies(Clock::time_point now) {
   pending_count_.store(pending_.size());
 }
 
-void Session::QueueFrame(FrameType type, uint32_t sequence, uint32_t command,
+bool Session::QueueFrame(FrameType type, uint32_t sequence, uint32_t command,
                          std::string_view payload) {
-  if (seal_) seal_->Append(outbuf_, type, sequence, handle_, command, 0, payload);
+  try {
+    if (seal_ && seal_->Append(outbuf_, type, sequence, handle_, command, 0, payload)) return true;
+  } catch (const std::bad_alloc&) {
+    // The send buffer did not grow: it holds what it held.
+  }
+  SdkLog("handle %d: a frame of type %u (%zu bytes) cannot be sent", handle_,
+         static_cast<unsigned>(type), payload.size());
+  return false;
+}
+
+void Session::FailUnsent(uint32_t sequence, const Request& r) {
+  const Pending p{r.command, r.wants_aux, Clock::now(), r.talk};
+  if (r.talk != Request::Talk::kNone) TalkRequestDone(sequence, p, ZQ_AUX_RESULT_NOT_SENT);
+  if (r.wants_aux) PostAux(ZQ_AUX_RESULT_NOT_SENT, r.command, {});
 }
 
 bool Session::HandleFrame(const wire::Frame& f) {
@@ -808,6 +857,15 @@ void Session::OpenPartFile() {
 bool Session::Throttled() { return dispatcher_.QueuedBytes(handle_) >= kLoginEventBudget; }
 
 Session::LinkEnd Session::Serve() {
+  try {
+    return ServeLink();
+  } catch (const std::exception& e) {
+    SdkLog("handle %d: serving the link failed: %s", handle_, e.what());
+    return LinkEnd::kLost;
+  }
+}
+
+Session::LinkEnd Session::ServeLink() {
   char* buf = io_buffer_.data;
   for (;;) {
     if (stop_.load()) return LinkEnd::kStopped;
@@ -816,7 +874,9 @@ Session::LinkEnd Session::Serve() {
     PumpTransfer();
     const auto now = Clock::now();
     if (now >= next_heartbeat_) {
-      QueueFrame(FrameType::kHeartbeat, NextSequence(), 0, {});
+      // One that cannot be queued is not made up for: a link that stays
+      // silent ends by its own time-out.
+      static_cast<void>(QueueFrame(FrameType::kHeartbeat, NextSequence(), 0, {}));
       next_heartbeat_ = now + timeouts_.heartbeat;
     }
     // While the callback has not taken this login's events the link is not

@@ -53,7 +53,10 @@ struct TransferJob {
   bool upload = true;
   wire::TransferKind kind = wire::TransferKind::kConfigFile;
   std::string local_path;
-  std::string device_path;  // downloads by name
+  // The file's name on the device, as the transfer's first frame carries it:
+  // the path of a download by name, the local file's base name for an upload
+  // (empty for the configuration file's download). It fits one frame.
+  std::string device_path;
 };
 
 class Session {
@@ -126,9 +129,14 @@ class Session {
   };
 
   static void* ThreadMain(void* session);
+  // Ends a login whose thread met an exception nothing else caught.
+  void Abandon(const char* why);
   void Run();
   LoginOutcome ConnectAndLogin();
+  // Serves the logged-in link until it ends. Whatever throws while it is
+  // served (memory running out) ends the link as lost, never the process.
   LinkEnd Serve();
+  LinkEnd ServeLink();
   void CloseLink();
   bool WaitWake(std::chrono::milliseconds timeout);  // false when stopping
   void DrainWake();
@@ -137,9 +145,13 @@ class Session {
 
   // False when the link must close because the device broke the protocol.
   bool HandleFrame(const wire::Frame& frame);
-  // Seals one frame of the logged-in link into the send buffer.
-  void QueueFrame(wire::FrameType type, uint32_t sequence, uint32_t command,
-                  std::string_view payload);
+  // Seals one frame of the logged-in link into the send buffer. False when
+  // the frame cannot be built (too long for a frame, or no memory for it):
+  // nothing was queued, and the caller fails that request alone.
+  [[nodiscard]] bool QueueFrame(wire::FrameType type, uint32_t sequence, uint32_t command,
+                                std::string_view payload);
+  // Fails a request that was taken but not sent, as its answer would.
+  void FailUnsent(uint32_t sequence, const Request& request);
   bool HandleReply(const wire::Frame& frame);
   void OpenPartFile();
   bool Throttled();

@@ -113,7 +113,9 @@ void Session::PumpTalk() {
   if (talk_state_ != TalkState::kSending && talk_state_ != TalkState::kRemoved) return;
   while (!talk_queue_.empty() && outbuf_.size() < kTalkWindow) {
     const TalkPiece& piece = talk_queue_.front();
-    QueueFrame(wire::FrameType::kTalkData, NextSequence(), piece.tag, *piece.audio);
+    if (!QueueFrame(wire::FrameType::kTalkData, NextSequence(), piece.tag, *piece.audio)) {
+      talk_dropped_.fetch_add(1);
+    }
     talk_queue_.pop_front();
   }
 }

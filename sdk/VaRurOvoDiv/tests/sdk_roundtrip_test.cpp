@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,6 +26,7 @@
 
 #include "kelvara_test/test_env.h"
 #include "loopback_server.h"
+#include "raw_client.h"
 #include "sdk_test_support.h"
 #include "fake_device_login.h"
 #include "digest.h"
@@ -40,6 +42,7 @@ using kelvara::devsim::SimConfig;
 using kelvara::devsim::Simulator;
 using varurovodiv::test::Delivered;
 using varurovodiv::test::EventRecorder;
+using varurovodiv::test::RawClient;
 namespace wire = varurovodiv::wire;
 
 std::string ReadFile(const std::filesystem::path& p) {
@@ -205,43 +208,6 @@ class ResettingDevice {
   varurovodiv::test::LoopbackServer server_{[](int fd, int) { ServeAndReset(fd); }};
 };
 
-// A bare connection to a device's command port that reads whole frames,
-// each within 3 s.
-class RawClient {
- public:
-  explicit RawClient(uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    timeval tv{3, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  }
-  ~RawClient() { close(fd_); }
-  RawClient(const RawClient&) = delete;
-  RawClient& operator=(const RawClient&) = delete;
-  bool Send(const std::string& bytes) {
-    return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
-  }
-  std::optional<wire::Frame> Next() {
-    char buf[4096];
-    for (;;) {
-      if (auto f = parser_.Next()) return f;
-      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
-      if (n <= 0 || !parser_.Feed(buf, static_cast<size_t>(n))) return std::nullopt;
-    }
-  }
-  // Whether the device closed the connection (within 3 s).
-  bool ClosedByPeer() {
-    char byte;
-    return recv(fd_, &byte, 1, 0) == 0;
-  }
-
- private:
-  int fd_;
-  wire::FrameParser parser_;
-};
 
 // The frames of one type the SDK sent, as a device's journal recorded them.
 std::vector<std::string> SdkFramesOfType(const std::string& journal, wire::FrameType type) {
@@ -424,6 +390,115 @@ TEST_F(SdkRoundTrip, UnknownAndStaleHandlesFailWithoutCrash) {
   EXPECT_NE(ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, ""), 0);
   // A new login never gets the old handle back.
   EXPECT_GT(LoginOk(), h);
+}
+
+// Every call that puts the caller's data into a frame takes what one frame
+// carries and refuses what it cannot, at the call: the session never holds a
+// request it cannot send. (The calls not listed carry numbers only, and the
+// record helpers build texts for the caller, not frames.)
+TEST_F(SdkRoundTrip, EveryCallRefusesAtTheCallWhatOneFrameCannotCarry) {
+  const int h = LoginOk();
+  const auto dir = kelvara::test::MakeTempDir("frame-limits");
+  const size_t frame = wire::kMaxPayload;
+  // An upload's PUT_BEGIN carries the 8-byte size, then the file's base name.
+  const auto local_named = [&](size_t n) { return (dir / std::string(n, 'n')).string(); };
+  struct Case {
+    const char* name;
+    size_t largest;  // the most bytes the call takes
+    std::function<int(const std::string& data)> call;
+    int at_largest;  // the call's result with `largest` bytes
+    int aux = 0;     // the answer that shows the largest one went out
+    int status = 0;
+  };
+  const Case cases[] = {
+      {"SystemControl request", frame,
+       [&](const std::string& d) { return ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, d.c_str()); }, 0, 1019},
+      {"GetDVRConfig request", frame,
+       [&](const std::string& d) { return ZQ_NETSDK_IPC_GetDVRConfig(h, 504, 0, d.c_str(), nullptr, 0); }, 0, 504},
+      {"SetDVRConfig block", frame,
+       [&](const std::string& d) {
+         return ZQ_NETSDK_IPC_SetDVRConfig(h, 524, 0, d.c_str(), static_cast<int>(d.size()));
+       },
+       0, 524},
+      {"SetDevcieConfig text", frame,
+       [&](const std::string& d) {
+         return ZQ_NETSDK_IPC_SetDevcieConfig(h, 829, d.c_str(), static_cast<int>(d.size()));
+       },
+       0, 829},
+      {"GetFileByName device path", frame,
+       [&](const std::string& d) {
+         return ZQ_NETSDK_IPC_GetFileByName(h, ZQ_FILE_KIND_DEVICE_PATH, d.c_str(), (dir / "got").c_str());
+       },
+       0, 0, STATUS_EVENT_DOWNLOAD_FAILED},
+      // No file has a name that long: at the largest the call looks for it.
+      {"SetConfigFile name", frame - 8,
+       [&](const std::string& d) { return ZQ_NETSDK_IPC_SetConfigFile(h, local_named(d.size()).c_str()); },
+       ZQ_NETSDK_ERR_FILE},
+      {"Upgrade name", frame - 8,
+       [&](const std::string& d) { return ZQ_NETSDK_IPC_Upgrade(h, local_named(d.size()).c_str()); },
+       ZQ_NETSDK_ERR_FILE},
+      {"UploadOEMAppFile name", frame - 8,
+       [&](const std::string& d) { return ZQ_NETSDK_IPC_UploadOEMAppFile(h, local_named(d.size()).c_str()); },
+       ZQ_NETSDK_ERR_FILE},
+      {"UploadOEMMp3File name", frame - 8,
+       [&](const std::string& d) { return ZQ_NETSDK_IPC_UploadOEMMp3File(h, local_named(d.size()).c_str(), 0); },
+       ZQ_NETSDK_ERR_FILE},
+      {"PlayMp3File name", 1024,
+       [&](const std::string& d) { return ZQ_NETSDK_IPC_PlayMp3File(h, d.c_str(), 0); }, 0, 1022},
+      {"Login user", 255,
+       [&](const std::string& d) {
+         const int login = ZQ_NETSDK_IPC_Login("127.0.0.1", sim_->command_port(1), d.c_str(), "x", 0);
+         return login > 0 ? ZQ_NETSDK_IPC_Logout(login) : login;
+       },
+       0},
+      {"Login password", 255,
+       [&](const std::string& d) {
+         const int login = ZQ_NETSDK_IPC_Login("127.0.0.1", sim_->command_port(1), "admin", d.c_str(), 0);
+         return login > 0 ? ZQ_NETSDK_IPC_Logout(login) : login;
+       },
+       0},
+      {"InputAudioData piece", 64 * 1024,
+       [&](const std::string& d) {
+         EXPECT_EQ(ZQ_NETSDK_IPC_StartTalk(1, 3, 8000, 16, 1), 0);
+         const int r = ZQ_NETSDK_IPC_InputAudioData(3, d.data(), static_cast<int>(d.size()));
+         EXPECT_EQ(ZQ_NETSDK_IPC_StopTalk(), 0);
+         return r;
+       },
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.call(std::string(c.largest + 1, 'x')), ZQ_NETSDK_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(c.call(std::string(c.largest, 'x')), c.at_largest);
+    if (c.aux != 0) {
+      EXPECT_TRUE(rec_.WaitAux(h, c.aux));
+    }
+    if (c.status != 0) {
+      EXPECT_TRUE(rec_.WaitStatus(h, c.status));
+    }
+  }
+  // Nothing of it troubled the link.
+  for (const Delivered& e : rec_.For(h)) {
+    EXPECT_TRUE(e.aux || e.code == STATUS_EVENT_LOGIN_OK || e.code == STATUS_EVENT_DOWNLOAD_FAILED)
+        << e.code;
+  }
+}
+
+// A device path over 1 MiB used to be taken, and the login's thread then
+// ended the process when it could not seal the request: it is refused at the
+// call now, and the login goes on.
+TEST_F(SdkRoundTrip, ADevicePathOverOneFrameLeavesTheProcessAndTheLoginWhole) {
+  const int h = LoginOk();
+  const auto local = kelvara::test::MakeTempDir("long-path") / "x";
+  const std::string path = "/" + std::string(2u << 20, 'p');
+  EXPECT_EQ(ZQ_NETSDK_IPC_GetFileByName(h, ZQ_FILE_KIND_DEVICE_PATH, path.c_str(), local.c_str()),
+            ZQ_NETSDK_ERR_BAD_ARGUMENT);
+  ASSERT_EQ(ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, ""), 0);
+  ASSERT_TRUE(rec_.WaitAux(h, 1019));
+  const auto events = rec_.For(h);
+  EXPECT_NE(events.back().data.find("SerialNumber=\"SIM00000001\""), std::string::npos);
+  EXPECT_EQ(EventRecorder::Count(events, h, STATUS_EVENT_LOGIN_OK, false), 1u);
+  EXPECT_EQ(EventRecorder::Count(events, h, STATUS_EVENT_DOWNLOAD_FAILED, false), 0u);
 }
 
 TEST_F(SdkRoundTrip, LinkLostAndRestoredUnderTheSameHandle) {

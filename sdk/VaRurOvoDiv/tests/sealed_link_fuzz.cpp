@@ -82,9 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string stream;
   std::string sent;
   while (auto f = parser.Next()) {
-    if (f->payload.size() > wire::kMaxPayload) continue;
     const wire::FrameHeader& h = f->header;
-    client.Append(stream, h.type, h.sequence, h.handle, h.command, h.result, f->payload);
+    // A payload one frame cannot carry is refused, and leaves the link in step.
+    const bool fits = wire::FitsOneFrame(f->payload.size());
+    if (client.Append(stream, h.type, h.sequence, h.handle, h.command, h.result, f->payload) != fits) {
+      __builtin_trap();
+    }
+    if (!fits) continue;
     sent += f->payload;
   }
   wire::FrameParser back;

@@ -320,8 +320,8 @@ TEST(LinkSeal, FramesAreSealedAsDocumented) {
   wire::LinkSeal seal(send, receive);
   const std::string text = "<Capture Volume=\"80\" />";
   std::string stream;
-  seal.Append(stream, wire::FrameType::kSetConfig, 7, 3, 527, 0, "first");
-  seal.Append(stream, wire::FrameType::kSetConfig, 8, 3, 527, 0, text);
+  ASSERT_TRUE(seal.Append(stream, wire::FrameType::kSetConfig, 7, 3, 527, 0, "first"));
+  ASSERT_TRUE(seal.Append(stream, wire::FrameType::kSetConfig, 8, 3, 527, 0, text));
   const std::string second = stream.substr(wire::kHeaderSize + 5 + wire::kSealTagSize);
   ASSERT_EQ(second.size(), wire::kHeaderSize + text.size() + wire::kSealTagSize);
   const auto* p = reinterpret_cast<const unsigned char*>(second.data());
@@ -416,4 +416,20 @@ TEST(LinkSeal, OnlyTheNextUnchangedFrameOfThePeerOpens) {
   ASSERT_TRUE(link.client->Open(back));
   EXPECT_EQ(back.payload, big);
   EXPECT_THROW(link.device->Seal(0x8005, 2, 0, 504, 0, big + "x"), std::length_error);
+}
+
+// A frame one byte too long for the link is refused without a trace: nothing
+// appended, nothing counted, so the frames after it still open in order.
+TEST(LinkSeal, AFrameThatCannotBeSealedLeavesTheLinkInStep) {
+  SealedPair link;
+  std::string out = "queued";
+  EXPECT_FALSE(link.client->Append(out, wire::FrameType::kGetFile, 1, 0, 4, 0,
+                                   std::string(wire::kMaxPayload + 1, 'p')));
+  EXPECT_EQ(out, "queued");
+  EXPECT_EQ(link.client->sent(), 0u);
+  out.clear();
+  ASSERT_TRUE(link.client->Append(out, wire::FrameType::kGetFile, 2, 0, 4, 0, "/oem/mp3/a.mp3"));
+  wire::Frame f = ParseOne(out);
+  ASSERT_TRUE(link.device->Open(f));
+  EXPECT_EQ(f.payload, "/oem/mp3/a.mp3");
 }

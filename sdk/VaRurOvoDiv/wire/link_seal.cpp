@@ -49,12 +49,10 @@ LinkSeal::~LinkSeal() {
   sodium_memzero(receive_key_.data(), receive_key_.size());
 }
 
-void LinkSeal::Append(std::string& out, uint16_t type, uint32_t sequence, int32_t handle,
+bool LinkSeal::Append(std::string& out, uint16_t type, uint32_t sequence, int32_t handle,
                       uint32_t command, int32_t result, std::string_view payload) {
   // 2^64 frames are out of reach; the count must still never wrap to a used nonce.
-  if (payload.size() > kMaxPayload || sent_ == std::numeric_limits<uint64_t>::max()) {
-    throw std::length_error("frame cannot be sealed");
-  }
+  if (!FitsOneFrame(payload.size()) || sent_ == std::numeric_limits<uint64_t>::max()) return false;
   FrameHeader h;
   h.type = type;
   h.sequence = sequence;
@@ -71,6 +69,7 @@ void LinkSeal::Append(std::string& out, uint16_t type, uint32_t sequence, int32_
       p + kHeaderSize, p + kHeaderSize + payload.size(), nullptr,
       reinterpret_cast<const unsigned char*>(payload.data()), payload.size(), p, kHeaderSize,
       nullptr, nonce.data(), send_key_.data());
+  return true;
 }
 
 bool LinkSeal::Open(Frame& frame) {

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -33,17 +34,24 @@ class LinkSeal {
   LinkSeal(const LinkSeal&) = delete;
   LinkSeal& operator=(const LinkSeal&) = delete;
 
-  // Appends one sealed frame to `out`. The payload is at most kMaxPayload.
-  void Append(std::string& out, uint16_t type, uint32_t sequence, int32_t handle,
-              uint32_t command, int32_t result, std::string_view payload);
-  void Append(std::string& out, FrameType type, uint32_t sequence, int32_t handle,
-              uint32_t command, int32_t result, std::string_view payload) {
-    Append(out, static_cast<uint16_t>(type), sequence, handle, command, result, payload);
+  // Appends one sealed frame to `out`. False, with nothing appended and
+  // nothing counted (the link stays in step), when the frame cannot be
+  // sealed: a payload over kMaxPayload (FitsOneFrame), or the frame count
+  // used up.
+  [[nodiscard]] bool Append(std::string& out, uint16_t type, uint32_t sequence, int32_t handle,
+                            uint32_t command, int32_t result, std::string_view payload);
+  [[nodiscard]] bool Append(std::string& out, FrameType type, uint32_t sequence, int32_t handle,
+                            uint32_t command, int32_t result, std::string_view payload) {
+    return Append(out, static_cast<uint16_t>(type), sequence, handle, command, result, payload);
   }
+  // One sealed frame, for a payload the caller has bounded: throws
+  // std::length_error where Append returns false.
   std::string Seal(uint16_t type, uint32_t sequence, int32_t handle, uint32_t command,
                    int32_t result, std::string_view payload) {
     std::string out;
-    Append(out, type, sequence, handle, command, result, payload);
+    if (!Append(out, type, sequence, handle, command, result, payload)) {
+      throw std::length_error("frame cannot be sealed");
+    }
     return out;
   }
   std::string Seal(FrameType type, uint32_t sequence, int32_t handle, uint32_t command,

@@ -19,6 +19,10 @@ inline constexpr size_t kHeaderSize = 32;
 inline constexpr uint32_t kMaxPayload = 1u << 20;
 inline constexpr uint32_t kSealTagSize = 16;
 inline constexpr uint32_t kMaxWirePayload = kMaxPayload + kSealTagSize;
+// Whether a payload of `size` bytes goes in one frame. What a caller hands
+// over for a frame is checked with this when it is taken, so that building
+// the frame later cannot fail.
+constexpr bool FitsOneFrame(size_t size) { return size <= kMaxPayload; }
 // File transfers travel in chunks of at most this many bytes.
 inline constexpr uint32_t kChunkSize = 64u * 1024u;
 // Replies carry the type of their request with this bit set.

@@ -49,6 +49,8 @@ extern "C" {
 #define STATUS_EVENT_PROGRESS_B 55        /* other transfer progress changed */
 
 /* Results in bits 24-31 of an AUX response besides those the device sends. */
+#define ZQ_AUX_RESULT_NOT_SENT 253        /* the request could not be sent (no frame could be
+                                             built for it); the link stays up */
 #define ZQ_AUX_RESULT_LINK_LOST 254       /* the link went down before the reply */
 #define ZQ_AUX_RESULT_TIMEOUT 255         /* no reply within the reply time-out */
 
