@@ -12,6 +12,8 @@
 #include <cstring>
 #include <algorithm>
 #include <optional>
+#include <span>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -126,11 +128,51 @@ class RateFloor {
 
 }  // namespace
 
+std::optional<std::size_t> ChooseSlotToTake(std::span<const SlotState> slots, Clock::duration min_wait) {
+  std::optional<std::size_t> best;
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    const SlotState& candidate = slots[i];
+    if (candidate.waiting < min_wait) continue;
+    if (best) {
+      const SlotState& chosen = slots[*best];
+      if (candidate.first_acknowledged != chosen.first_acknowledged) {
+        if (candidate.first_acknowledged) continue;
+      } else if (candidate.waiting <= chosen.waiting) {
+        continue;
+      }
+    }
+    best = i;
+  }
+  return best;
+}
+
+std::chrono::milliseconds AckWait(const ServerOptions& options, int timeout_seconds, bool first_packet) {
+  const std::chrono::milliseconds all = std::chrono::seconds(timeout_seconds) * (options.retries + 1);
+  return first_packet ? std::min(all, options.first_ack_wait) : all;
+}
+
+// A running transfer as the request handler sees it. Its thread writes the
+// atomics; the handler reads them under mutex_ when every slot is taken.
+struct TftpServer::Slot {
+  std::uint32_t address = 0;  // the client's, network order
+  std::string who;            // the client and file, for the log
+  std::atomic<bool> first_acknowledged{false};
+  // When the packet whose ACK the transfer awaits was first sent (steady_clock ticks).
+  std::atomic<Clock::rep> waiting_since{0};
+  // Set when a newcomer took the slot: the transfer sends an error and ends.
+  std::atomic<bool> taken{false};
+  // The transfer's socket (under mutex_, -1 before it exists and once it is
+  // closed): shut down for reading when the slot is taken, so the transfer's
+  // blocking receive returns at once.
+  int socket = -1;
+};
+
 struct TftpServer::Job {
   Request request;
   sockaddr_in peer{};
   in_addr local{};
   ServedFile file;
+  std::shared_ptr<Slot> slot;
 };
 
 TftpServer::TftpServer(ServerOptions options) : options_(std::move(options)) {}
@@ -138,7 +180,7 @@ TftpServer::TftpServer(ServerOptions options) : options_(std::move(options)) {}
 TftpServer::~TftpServer() {
   Stop();
   std::unique_lock lock(mutex_);
-  idle_.wait(lock, [&] { return active_.load() == 0; });
+  idle_.wait(lock, [&] { return threads_ == 0; });
   if (socket_ >= 0) close(socket_);
   if (root_fd_ >= 0) close(root_fd_);
 }
@@ -204,7 +246,22 @@ void TftpServer::Run() {
     HandlePacket(std::string(buffer, static_cast<std::size_t>(n)), peer, local);
   }
   std::unique_lock lock(mutex_);
-  idle_.wait(lock, [&] { return active_.load() == 0; });
+  idle_.wait(lock, [&] { return threads_ == 0; });
+}
+
+bool TftpServer::AttachSocket(Slot& slot, int socket) {
+  std::lock_guard lock(mutex_);
+  if (slot.taken.load()) return false;
+  slot.socket = socket;
+  return true;
+}
+
+void TftpServer::Release(const std::shared_ptr<Slot>& slot) {
+  std::lock_guard lock(mutex_);
+  slot->socket = -1;
+  std::erase(slots_, slot);
+  active_.store(static_cast<int>(slots_.size()));
+  if (--threads_ == 0) idle_.notify_all();
 }
 
 void TftpServer::HandlePacket(const std::string& packet, const sockaddr_in& peer, const in_addr& local) {
@@ -242,38 +299,77 @@ void TftpServer::HandlePacket(const std::string& packet, const sockaddr_in& peer
       return;
   }
   const std::uint32_t address = peer.sin_addr.s_addr;
+  auto slot = std::make_shared<Slot>();
+  slot->address = address;
+  slot->who = PeerText(peer) + " " + EscapeForLog(request->filename, 1024);
+  slot->waiting_since.store(Clock::now().time_since_epoch().count());  // its first packet is due at once
+  const char* full = nullptr;
+  std::shared_ptr<Slot> taken;
+  Clock::duration taken_wait{};
   {
     std::lock_guard lock(mutex_);
-    const char* full = nullptr;
-    if (active_.load() >= options_.max_transfers)
-      full = "too many transfers";
-    else if (per_address_[address] >= options_.max_per_address)
+    const auto from_address = std::count_if(slots_.begin(), slots_.end(),
+                                            [&](const std::shared_ptr<Slot>& s) { return s->address == address; });
+    if (from_address >= options_.max_per_address) {
       full = "too many transfers from this address";
-    if (full != nullptr) {
-      if (per_address_[address] == 0) per_address_.erase(address);
-      close(file.fd);
-      refuse(kNotDefined, full);
-      return;
+    } else if (slots_.size() >= static_cast<std::size_t>(std::max(options_.max_transfers, 0))) {
+      // Only a client with no transfer may take a slot: a host cannot take
+      // back and forth the slots of its own transfers, nor grow past one
+      // slot per address this way.
+      if (from_address == 0) {
+        const auto now = Clock::now().time_since_epoch().count();
+        std::vector<SlotState> states;
+        states.reserve(slots_.size());
+        for (const auto& s : slots_)
+          states.push_back({s->first_acknowledged.load(), Clock::duration(now - s->waiting_since.load())});
+        if (const auto i = ChooseSlotToTake(states, options_.min_wait_to_take_slot)) {
+          taken = slots_[*i];
+          taken_wait = states[*i].waiting;
+          taken->taken.store(true);
+          if (taken->socket >= 0) shutdown(taken->socket, SHUT_RD);
+          slots_.erase(slots_.begin() + static_cast<std::ptrdiff_t>(*i));
+        }
+      }
+      if (!taken) full = "too many transfers";
     }
-    ++per_address_[address];
-    active_.fetch_add(1);
+    if (full == nullptr) {
+      slots_.push_back(slot);
+      active_.store(static_cast<int>(slots_.size()));
+      ++threads_;
+    }
   }
-  Job job{*request, peer, local, file};
-  std::thread([this, address, job = std::move(job)]() mutable {
-    Transfer(std::move(job));
-    std::lock_guard lock(mutex_);
-    if (--per_address_[address] == 0) per_address_.erase(address);
-    active_.fetch_sub(1);
-    idle_.notify_all();
-  }).detach();
+  if (full != nullptr) {
+    close(file.fd);
+    refuse(kNotDefined, full);
+    return;
+  }
+  if (taken) {
+    Log(taken->who + " ended: its slot went to " + PeerText(peer) + " after " +
+        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(taken_wait).count()) +
+        " ms without an acknowledgement");
+  }
+  Job job{*request, peer, local, file, slot};
+  try {
+    std::thread([this, job = std::move(job)]() mutable {
+      const std::shared_ptr<Slot> slot = job.slot;
+      Transfer(std::move(job));
+      Release(slot);
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: the request goes unserved, like a refused one.
+    close(file.fd);
+    Release(slot);
+    refuse(kNotDefined, "cannot start a transfer");
+  }
 }
 
 void TftpServer::Transfer(Job job) {
   const int fd = job.file.fd;
+  Slot& slot = *job.slot;
   const bool octet = job.request.mode == "octet";
   const std::optional<std::uint64_t> size = octet ? std::optional(job.file.size) : std::nullopt;
   const Negotiated n = Negotiate(job.request, size);
-  const std::string who = PeerText(job.peer) + " " + EscapeForLog(job.request.filename, 1024);
+  const std::string& who = slot.who;
 
   const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in self{};
@@ -286,55 +382,75 @@ void TftpServer::Transfer(Job job) {
     Log(who + " failed: no transfer socket");
     return;
   }
+  const std::string taken_error = BuildError(kNotDefined, "no acknowledgement in time: the slot went to another client");
+  if (!AttachSocket(slot, s)) {  // taken before its first packet (a thread that started late)
+    send(s, taken_error.data(), taken_error.size(), 0);
+    close(s);
+    close(fd);
+    return;
+  }
 
   // Sends `packet` and waits for the ACK of `block`, sending it again after
-  // each time-out. The ACK must come within (retries + 1) time-outs of the
-  // first send, the last progress: whatever else arrives (stale or repeated
-  // ACKs) is no progress and never keeps a transfer alive. A connected socket
-  // only sees the client's TID, and a stale ACK brings no second copy. The
-  // wait is a blocking receive with a short receive time-out (a stop is seen
-  // within one slice): one send and one receive per block while the client
-  // keeps up. The rate floor is checked after each ACK and, while the client
-  // is late, after each slice.
+  // each time-out. The ACK must come within AckWait of the first send, the
+  // last progress: whatever else arrives (stale or repeated ACKs) is no
+  // progress and never keeps a transfer alive. A connected socket only sees
+  // the client's TID, and a stale ACK brings no second copy. The wait is a
+  // blocking receive with a short receive time-out (a stop is seen within
+  // one slice; a slot taken by a newcomer at once, its socket being shut
+  // down for reading): one send and one receive per block while the client
+  // keeps up. The first send's time is what a newcomer sees of the wait.
+  // The rate floor is checked after each ACK and, while the client is late,
+  // after each slice.
   constexpr int kSliceMs = 200;
   const timeval slice{0, kSliceMs * 1000};
   setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
   const std::chrono::seconds timeout(n.timeout_seconds);
   char in[1024];
   RateFloor rate(options_.min_bytes_per_second, options_.rate_window);
-  bool too_slow = false;
+  enum class End { kDone, kFailed, kTooSlow, kTaken };
+  End end = End::kDone;
+  bool first_packet = true;
   auto exchange = [&](const std::string& packet, std::uint16_t block) -> bool {
+    const auto sent_at = Clock::now();
+    slot.waiting_since.store(sent_at.time_since_epoch().count(), std::memory_order_relaxed);
+    const auto give_up_at = sent_at + AckWait(options_, n.timeout_seconds, first_packet);
+    auto resend_at = sent_at + timeout;
+    end = End::kFailed;
+    if (slot.taken.load(std::memory_order_relaxed)) {
+      end = End::kTaken;
+      return false;
+    }
     if (send(s, packet.data(), packet.size(), 0) < 0 && errno != ECONNREFUSED) return false;
-    std::optional<std::chrono::steady_clock::time_point> resend_at, give_up_at;
     for (;;) {
       const ssize_t r = recv(s, in, sizeof in, 0);
-      bool slice_passed = false;
+      if (slot.taken.load(std::memory_order_relaxed)) {
+        end = End::kTaken;
+        return false;
+      }
       if (r >= 0) {
         const std::string_view reply(in, static_cast<std::size_t>(r));
         if (reply.size() >= 2 && reply[0] == 0 && reply[1] == kError) return false;  // the client gave up
-        if (const auto ack = ParseAck(reply); ack && *ack == block) return true;
+        if (const auto ack = ParseAck(reply); ack && *ack == block) {
+          if (first_packet) slot.first_acknowledged.store(true, std::memory_order_relaxed);
+          first_packet = false;
+          end = End::kDone;
+          return true;
+        }
       } else {
         // A time-out slice, or an ICMP error (retried until the time-out).
         const int error = errno;
         if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR && error != ECONNREFUSED) return false;
-        slice_passed = error == EAGAIN || error == EWOULDBLOCK;
       }
       if (stop_.load()) return false;
-      const auto now = std::chrono::steady_clock::now();
+      const auto now = Clock::now();
       if (rate.TooSlow(now)) {
-        too_slow = true;
+        end = End::kTooSlow;
         return false;
       }
-      if (!resend_at) {
-        // Counted from the send: after a time-out slice, one slice has passed by now.
-        const auto sent_at = now - std::chrono::milliseconds(slice_passed ? kSliceMs : 0);
-        resend_at = sent_at + timeout;
-        give_up_at = sent_at + timeout * (options_.retries + 1);
-      }
-      if (now >= *give_up_at) return false;
-      if (now >= *resend_at) {
+      if (now >= give_up_at) return false;
+      if (now >= resend_at) {
         if (send(s, packet.data(), packet.size(), 0) < 0 && errno != ECONNREFUSED) return false;
-        *resend_at += timeout;
+        resend_at += timeout;
       }
     }
   };
@@ -361,28 +477,48 @@ void TftpServer::Transfer(Job job) {
       const std::string error = BuildError(kNotDefined, "read error");
       send(s, error.data(), error.size(), 0);
       ok = false;
+      end = End::kFailed;
       break;
     }
     packet.resize(4 + static_cast<std::size_t>(got));
     ok = exchange(packet, block);
     if (ok && static_cast<std::size_t>(got) == n.block_size) {  // a block follows
       rate.Acknowledged(static_cast<std::uint64_t>(got));
-      too_slow = rate.TooSlow(Clock::now());
-      ok = !too_slow;
+      if (rate.TooSlow(Clock::now())) {
+        end = End::kTooSlow;
+        ok = false;
+      }
     }
     sent += static_cast<std::uint64_t>(got);
     ++block;  // wraps from 65535 to 0
     if (static_cast<std::size_t>(got) < n.block_size) break;
   }
-  if (too_slow) {
-    const std::string error = BuildError(kNotDefined, "transfer too slow");
+  if (end == End::kTooSlow || end == End::kTaken) {
+    // The client learns why its transfer ended (the handler logged the taking).
+    const std::string error = end == End::kTooSlow ? BuildError(kNotDefined, "transfer too slow") : taken_error;
     send(s, error.data(), error.size(), 0);
   }
-  close(s);
+  {
+    // Closed under the lock: the request handler never shuts down a socket
+    // number that was closed and reused.
+    std::lock_guard lock(mutex_);
+    slot.socket = -1;
+    close(s);
+  }
   close(fd);
-  Log(who + (ok          ? " sent " + std::to_string(sent) + " bytes"
-             : too_slow ? " ended: fewer than " + std::to_string(options_.min_bytes_per_second) + " bytes per second"
-                        : " ended without completion"));
+  switch (end) {
+    case End::kDone:
+      Log(who + " sent " + std::to_string(sent) + " bytes");
+      break;
+    case End::kTooSlow:
+      Log(who + " ended: fewer than " + std::to_string(options_.min_bytes_per_second) + " bytes per second");
+      break;
+    case End::kFailed:
+      Log(who + " ended without completion");
+      break;
+    case End::kTaken:
+      break;
+  }
 }
 
 }  // namespace kelvara::tftp

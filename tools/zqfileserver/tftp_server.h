@@ -3,8 +3,10 @@
 // inside it (octet and netascii, with blksize, timeout and tsize), one thread
 // per transfer up to a bound (in all and per client address), each transfer
 // from its own port (its TID) and ended when the client stays silent through
-// the retransmissions or, after its first minute, moves too few bytes. Write
-// requests are refused with a TFTP error.
+// the retransmissions (15 s at most for the first ACK) or, after its first
+// minute, moves too few bytes. When every slot is taken, a newcomer may take
+// the slot of a transfer whose client has not acknowledged for 2 s
+// (ChooseSlotToTake). Write requests are refused with a TFTP error.
 #include <netinet/in.h>
 
 #include <atomic>
@@ -12,9 +14,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace kelvara::tftp {
 
@@ -32,7 +37,35 @@ struct ServerOptions {
   // asking for 8-byte blocks through with a round trip of up to 15 ms.
   std::uint32_t min_bytes_per_second = 512;
   std::chrono::milliseconds rate_window{60000};
+  // When every slot is taken, a request from an address with no transfer
+  // takes the slot of a transfer that has waited this long for an ACK (see
+  // ChooseSlotToTake); a client that acknowledges within it keeps its slot
+  // however small its blocks, and a newcomer is refused while all do.
+  std::chrono::milliseconds min_wait_to_take_slot{2000};
+  // The first packet's ACK (of the OACK, or of DATA 1) is awaited at most
+  // this long, whatever time-out the client asked for: a request from a
+  // spoofed source is never acknowledged, and holds its slot no longer.
+  std::chrono::milliseconds first_ack_wait{15000};
 };
+
+// A running transfer as a request that finds every slot taken sees it.
+struct SlotState {
+  bool first_acknowledged = false;  // its client acknowledged the first packet
+  // Since the packet whose ACK it awaits was first sent.
+  std::chrono::steady_clock::duration waiting{};
+};
+
+// The slot a newcomer takes among `slots`: of the transfers that have waited
+// at least `min_wait` for an ACK, one whose first packet is unacknowledged
+// (the client may not exist), the longest waiting of those, else the longest
+// waiting of all; nullopt when none has waited that long.
+std::optional<std::size_t> ChooseSlotToTake(std::span<const SlotState> slots,
+                                            std::chrono::steady_clock::duration min_wait);
+
+// How long after its first send a packet's ACK is awaited before the
+// transfer ends: the retransmissions' time (retries + 1 time-outs), for the
+// first packet of a transfer at most `first_ack_wait`.
+std::chrono::milliseconds AckWait(const ServerOptions& options, int timeout_seconds, bool first_packet);
 
 class TftpServer {
  public:
@@ -52,12 +85,20 @@ class TftpServer {
   void Stop() { stop_.store(true); }
   // One line per finished or refused request.
   void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+  // Transfers holding a slot (one whose slot was taken is no longer counted,
+  // though its thread may take a moment to end).
   int active_transfers() const { return active_.load(); }
 
  private:
   struct Job;
+  struct Slot;
   void HandlePacket(const std::string& packet, const sockaddr_in& peer, const in_addr& local);
   void Transfer(Job job);
+  // Registers the transfer's socket with its slot; false when the slot was
+  // taken before (the transfer then ends at once).
+  bool AttachSocket(Slot& slot, int socket);
+  // Ends the slot's hold (when still held) and its thread's count.
+  void Release(const std::shared_ptr<Slot>& slot);
   void Log(const std::string& line);
 
   ServerOptions options_;
@@ -66,10 +107,11 @@ class TftpServer {
   std::uint16_t bound_port_ = 0;
   bool port_refused_ = false;
   std::atomic<bool> stop_{false};
-  std::atomic<int> active_{0};
+  std::atomic<int> active_{0};  // slots_.size()
   std::mutex mutex_;
-  std::map<std::uint32_t, int> per_address_;  // running transfers by client address (under mutex_)
-  std::condition_variable idle_;
+  std::vector<std::shared_ptr<Slot>> slots_;  // the transfers holding a slot (under mutex_)
+  int threads_ = 0;                           // transfer threads alive (under mutex_)
+  std::condition_variable idle_;              // threads_ reached 0
   std::function<void(const std::string&)> log_;
 };
 

@@ -10,18 +10,21 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include "kelvara_test/test_env.h"
+#include "tftp_test_client.h"
 
 namespace kelvara::tftp {
 namespace {
@@ -87,6 +90,13 @@ class TftpServerTest : public ::testing::Test {
   std::string Log() {
     std::lock_guard l(m_);
     return log_;
+  }
+  sockaddr_in ServerAddress() const {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(server_->port());
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return to;
   }
 
   fs::path root_, out_;
@@ -183,12 +193,9 @@ TEST_F(TftpServerTest, BoundedTransfersEndAfterTheirTimeOut) {
   Start(options);
   WriteAll(root_ / "f.bin", RandomBytes(5000, 3));
   const int s = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(server_->port());
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const sockaddr_in to = ServerAddress();
   const std::string rrq = std::string("\0\1f.bin\0octet\0timeout\0001\0", 24);
-  sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
   char buffer[600];
   pollfd p{s, POLLIN, 0};
   ASSERT_EQ(poll(&p, 1, 2000), 1);
@@ -197,7 +204,7 @@ TEST_F(TftpServerTest, BoundedTransfersEndAfterTheirTimeOut) {
   EXPECT_EQ(server_->active_transfers(), 1);
 
   const int s2 = socket(AF_INET, SOCK_DGRAM, 0);
-  sendto(s2, rrq.data(), rrq.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  sendto(s2, rrq.data(), rrq.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
   pollfd p2{s2, POLLIN, 0};
   ASSERT_EQ(poll(&p2, 1, 2000), 1);
   const ssize_t n = recv(s2, buffer, sizeof buffer, 0);
@@ -222,12 +229,9 @@ TEST_F(TftpServerTest, RetransmitsAfterTheTimeOutAndIgnoresStaleAcks) {
   const std::string content = RandomBytes(700, 9);  // two blocks of 512
   WriteAll(root_ / "r.bin", content);
   const int s = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(server_->port());
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const sockaddr_in to = ServerAddress();
   const std::string rrq = std::string("\0\1r.bin\0octet\0timeout\0001\0", 24);
-  sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
   char buffer[600];
   sockaddr_in from{};
   socklen_t length = sizeof from;
@@ -275,16 +279,13 @@ TEST_F(TftpServerTest, StaleAcksAndLongTimeOutsDoNotHoldASlot) {
   options.retries = 1;
   Start(options);
   WriteAll(root_ / "f.bin", RandomBytes(5000, 4));
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(server_->port());
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const sockaddr_in to = ServerAddress();
   const int stale = socket(AF_INET, SOCK_DGRAM, 0);
   const int slow = socket(AF_INET, SOCK_DGRAM, 0);
   const std::string rrq_stale = std::string("\0\1f.bin\0octet\0timeout\0001\0", 24);
   const std::string rrq_slow = std::string("\0\1f.bin\0octet\0timeout\000255\0", 26);
-  sendto(stale, rrq_stale.data(), rrq_stale.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  sendto(slow, rrq_slow.data(), rrq_slow.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  sendto(stale, rrq_stale.data(), rrq_stale.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  sendto(slow, rrq_slow.data(), rrq_slow.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
   char buffer[600];
   sockaddr_in from{};
   socklen_t length = sizeof from;
@@ -330,17 +331,7 @@ int TftpTimeScale() {
 }
 
 // A client socket on its own loopback address (any of 127.0.0.0/8 is local).
-int SocketOn(const std::string& address) {
-  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-  if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(s);
-    return -1;
-  }
-  return s;
-}
+using test_client::SocketOn;
 
 // 64 slow clients (8-byte blocks, an ACK 250 ms after each packet: 32 bytes a
 // second) from 16 addresses take every slot; a fifth transfer from one of
@@ -353,17 +344,18 @@ TEST_F(TftpServerTest, SlowClientsLoseTheirSlotsWhileSmallBlocksStayAllowed) {
   const std::chrono::milliseconds kWindow(1000 * TftpTimeScale());
   ServerOptions options;
   options.rate_window = kWindow;
+  // No slot changes hands here: the slow clients acknowledge within 250 ms,
+  // but only from the loop below on, and filling the slots may take a loaded
+  // machine longer than the 2 s after which the device could take one.
+  options.min_wait_to_take_slot = std::chrono::hours(1);
   Start(options);
   const std::string image = RandomBytes(192000, 11);
   WriteAll(root_ / "fw.bin", image);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(server_->port());
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const sockaddr_in to = ServerAddress();
   const std::string rrq = std::string("\0\1fw.bin\0octet\0blksize\0008\0timeout\0003\0", 35);
   // The first packet a fresh client gets back (an OACK, or an error's text).
   auto first_reply = [&](int s) -> std::string {
-    sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     pollfd p{s, POLLIN, 0};
     if (poll(&p, 1, 2000 * TftpTimeScale()) != 1) return "(nothing)";
     char buffer[600];
@@ -383,7 +375,7 @@ TEST_F(TftpServerTest, SlowClientsLoseTheirSlotsWhileSmallBlocksStayAllowed) {
   for (int i = 0; i < 64; ++i) {
     slow[i].fd = SocketOn("127.0.1." + std::to_string(1 + i / 4));
     ASSERT_GE(slow[i].fd, 0);
-    sendto(slow[i].fd, rrq.data(), rrq.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    sendto(slow[i].fd, rrq.data(), rrq.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (i == 3) {
       const int fifth = SocketOn("127.0.1.1");
       EXPECT_EQ(first_reply(fifth), "too many transfers from this address");
@@ -451,18 +443,178 @@ TEST_F(TftpServerTest, SlowClientsLoseTheirSlotsWhileSmallBlocksStayAllowed) {
                                                              .count()));
 }
 
+// What a client socket receives next: the opcode, the block or error code,
+// an error's text and the sender (the transfer's TID).
+struct Reply {
+  int op = -1;  // -1: nothing within the wait
+  std::uint16_t number = 0;
+  std::string text;
+  sockaddr_in from{};
+};
+Reply Receive(int fd, std::chrono::milliseconds wait) {
+  Reply reply;
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, static_cast<int>(wait.count())) != 1) return reply;
+  char buffer[600];
+  socklen_t length = sizeof reply.from;
+  const ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&reply.from), &length);
+  if (n < 4) return reply;
+  reply.op = buffer[1];
+  reply.number = static_cast<std::uint16_t>((static_cast<unsigned char>(buffer[2]) << 8) |
+                                            static_cast<unsigned char>(buffer[3]));
+  if (reply.op == kError) reply.text.assign(buffer + 4, strnlen(buffer + 4, static_cast<std::size_t>(n - 4)));
+  return reply;
+}
+
+// Every slot taken by three transfers: a prompt client fetching in 8-byte
+// blocks, one acknowledging only its first packet (late), one silent. Once
+// they have waited, newcomers take the silent one's slot before the late
+// one's, though the late one waited longer, then the late one's; never the
+// prompt one's. A request from an address that has a transfer is refused
+// however long the others waited. Each transfer that lost its slot gets an
+// error, and the prompt client fetches its whole file.
+TEST_F(TftpServerTest, NewcomersTakeTheSlotsOfSilentClientsNeverOfPromptOnes) {
+  const std::chrono::milliseconds kMinWait(500 * TftpTimeScale());
+  ServerOptions options;
+  options.max_transfers = 3;
+  options.min_wait_to_take_slot = kMinWait;
+  options.min_bytes_per_second = 0;  // the rate floor is another test's; a starved machine may fall under it
+  Start(options);
+  WriteAll(root_ / "f.bin", RandomBytes(5000, 5));
+  const std::string small = RandomBytes(16 << 10, 6);  // 2,048 blocks of 8 bytes
+  WriteAll(root_ / "small.bin", small);
+  const sockaddr_in to = ServerAddress();
+  const std::string rrq = test_client::ReadRequest("f.bin", {{"timeout", "10"}});
+  auto request = [&](int fd) {
+    sendto(fd, rrq.data(), rrq.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    return Receive(fd, std::chrono::milliseconds(5000));
+  };
+  const std::chrono::milliseconds kWait(5000);
+  const std::string kTaken = "no acknowledgement in time: the slot went to another client";
+
+  const int prompt = SocketOn("127.0.3.1");
+  ASSERT_GE(prompt, 0);
+  std::atomic<bool> prompt_done{false};
+  test_client::SmallBlockFetch fetch;
+  // An ACK 1 ms after each block (scaled like the waits): the fetch takes
+  // over 2 s, longer than the newcomers' two waits of 0.5 s below.
+  std::thread prompt_client([&] {
+    fetch = test_client::FetchInSmallBlocks(prompt, to, "small.bin", std::chrono::milliseconds(TftpTimeScale()));
+    prompt_done = true;
+  });
+  const int late = SocketOn("127.0.1.1");
+  Reply r = request(late);
+  ASSERT_EQ(r.op, kOack);
+  test_client::SendAck(late, r.from, 0);
+  ASSERT_EQ(Receive(late, kWait).op, kData);  // DATA 1, never acknowledged
+  const int silent = SocketOn("127.0.1.2");
+  ASSERT_EQ(request(silent).op, kOack);
+  const auto silent_since = std::chrono::steady_clock::now();
+  ASSERT_EQ(server_->active_transfers(), 3);
+
+  std::this_thread::sleep_until(silent_since + kMinWait);
+  const int first = SocketOn("127.0.2.1");
+  r = request(first);
+  ASSERT_EQ(r.op, kOack) << r.text;
+  test_client::SendAck(first, r.from, 0);  // acknowledged, then silent on DATA 1
+  r = Receive(silent, kWait);
+  EXPECT_EQ(r.op, kError);
+  EXPECT_EQ(r.text, kTaken);
+  ASSERT_EQ(Receive(first, kWait).op, kData);
+
+  const int second = SocketOn("127.0.2.2");
+  r = request(second);
+  ASSERT_EQ(r.op, kOack) << r.text;
+  const auto second_since = std::chrono::steady_clock::now();
+  r = Receive(late, kWait);
+  EXPECT_EQ(r.op, kError);
+  EXPECT_EQ(r.text, kTaken);
+
+  std::this_thread::sleep_until(second_since + kMinWait);
+  const int first_again = SocketOn("127.0.2.1");
+  EXPECT_EQ(request(first_again).text, "too many transfers");
+  const int third = SocketOn("127.0.2.3");
+  EXPECT_EQ(request(third).op, kOack);
+  r = Receive(second, kWait);
+  EXPECT_EQ(r.op, kError);
+  EXPECT_EQ(r.text, kTaken);
+  EXPECT_FALSE(prompt_done.load()) << "the prompt client finished before the newcomers came";
+
+  prompt_client.join();
+  EXPECT_TRUE(fetch.ok) << fetch.error;
+  EXPECT_TRUE(fetch.data == small);
+  const std::string log = Log();
+  EXPECT_NE(log.find(" f.bin ended: its slot went to 127.0.2.1:"), std::string::npos) << log;
+  EXPECT_NE(log.find(" f.bin ended: its slot went to 127.0.2.2:"), std::string::npos) << log;
+  EXPECT_NE(log.find(" f.bin ended: its slot went to 127.0.2.3:"), std::string::npos) << log;
+  for (int fd : {prompt, late, silent, first, second, first_again, third}) close(fd);
+}
+
+// The first packet's ACK is awaited at most first_ack_wait whatever time-out
+// the client asked for: a silent client asking for 10 s gets one OACK and
+// loses its slot before the server would even send it again.
+TEST_F(TftpServerTest, TheFirstAckIsAwaitedAtMostTheCap) {
+  ServerOptions options;
+  options.first_ack_wait = std::chrono::milliseconds(1000);
+  Start(options);
+  WriteAll(root_ / "f.bin", RandomBytes(5000, 8));
+  const sockaddr_in to = ServerAddress();
+  const int s = SocketOn("127.0.0.1");
+  const std::string rrq = test_client::ReadRequest("f.bin", {{"timeout", "10"}});
+  sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Receive(s, std::chrono::milliseconds(5000)).op, kOack);
+  while (server_->active_transfers() != 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(9))
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(server_->active_transfers(), 0) << "still waiting for the first ACK";
+  EXPECT_EQ(Receive(s, std::chrono::milliseconds(0)).op, -1) << "the OACK was sent again";
+  EXPECT_NE(Log().find("f.bin ended without completion"), std::string::npos) << Log();
+  close(s);
+}
+
+// The rule with the shipped defaults, on values: who may take a slot, and
+// how long an ACK is awaited.
+TEST(TftpSlotRules, DefaultsTakeASlotAfterTwoSecondsAndWaitFifteenForTheFirstAck) {
+  using std::chrono::milliseconds;
+  const ServerOptions defaults;
+  struct Case {
+    const char* what;
+    std::vector<SlotState> slots;
+    std::optional<std::size_t> taken;
+  };
+  const SlotState prompt{true, milliseconds(40)};
+  const Case cases[] = {
+      {"none", {}, std::nullopt},
+      {"all waited under 2 s", {prompt, {false, milliseconds(1999)}, {true, milliseconds(1999)}}, std::nullopt},
+      {"2 s exactly", {prompt, {true, milliseconds(2000)}}, 1},
+      {"unacknowledged first, though waiting less",
+       {{true, milliseconds(40000)}, prompt, {false, milliseconds(2000)}, {false, milliseconds(14000)}},
+       3},
+      {"unacknowledged under 2 s: the longest waiting",
+       {{false, milliseconds(1000)}, {true, milliseconds(3000)}, prompt, {true, milliseconds(44000)}},
+       3},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ChooseSlotToTake(c.slots, defaults.min_wait_to_take_slot), c.taken) << c.what;
+
+  // The first ACK: 15 s at most, whatever the time-out; later ones: the
+  // retransmissions' time (6 time-outs).
+  EXPECT_EQ(AckWait(defaults, 10, true), milliseconds(15000));
+  EXPECT_EQ(AckWait(defaults, 3, true), milliseconds(15000));
+  EXPECT_EQ(AckWait(defaults, 1, true), milliseconds(6000));
+  EXPECT_EQ(AckWait(defaults, 10, false), milliseconds(60000));
+  EXPECT_EQ(AckWait(defaults, 3, false), milliseconds(18000));
+}
+
 // The requested name is the client's bytes: a line break in it forges no
 // line of the helper's output, which the recovery window shows line by line.
 TEST_F(TftpServerTest, RequestedNamesAreEscapedInTheLog) {
   const std::string names[] = {"x\n00042:zq: recovered", "y\r\nz.bin"};
   const int s = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(server_->port());
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const sockaddr_in to = ServerAddress();
   for (const std::string& name : names) {
     const std::string rrq = std::string("\0\1", 2) + name + std::string("\0octet\0", 7);
-    sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     pollfd p{s, POLLIN, 0};
     ASSERT_EQ(poll(&p, 1, 2000), 1);
     char buffer[600];
