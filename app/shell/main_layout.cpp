@@ -214,8 +214,10 @@ LayoutResult LayoutMainControls(const LayoutInput& in) {
     s.Show(kDefaultPassword, true);
     s.Move(kDefaultUser, x, y, 80, row_h);
     x += 80 + gap;
-    s.Move(kDefaultPassword, x, y, 80, row_h);
-    x += 80 + gap;
+    // The password box widens to show its password's echo characters whole.
+    const int pw = s.Width(kDefaultPassword, 80);
+    s.Move(kDefaultPassword, x, y, pw, row_h);
+    x += pw + gap;
     top_end = x - gap;
   } else {
     s.Show(kDefaultUser, false);

@@ -33,7 +33,8 @@ struct LayoutInput {
   std::function<bool(int id)> displayed;  // the display switch of the id is not 0
   // Width in pixels the control's caption needs with the window's font (0 or
   // unset: none). A control is never made narrower than its fixed width; a
-  // caption that needs more widens it.
+  // caption that needs more widens it. For the default password box: the
+  // width its echo characters need.
   std::function<int(int id)> text_width;
 };
 

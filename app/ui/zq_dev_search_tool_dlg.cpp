@@ -21,6 +21,7 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QStyleOptionComboBox>
+#include <QStyleOptionFrame>
 #include <QStyledItemDelegate>
 #include <QPushButton>
 #include <QScreen>
@@ -55,6 +56,34 @@ constexpr int kFirmwareButtons[] = {1189, 1190, 1191, 1192, 1193, 1291, 1292, 12
 constexpr int kMakeModelFirmwareButton = 1302;
 constexpr int kCheckBoxes[] = {1003, 1005, 1006, 1007, 1008, 1009, 2068};
 constexpr int kEdits[] = {1048, 1049, 1050, 1052, 1053, 1054, 1055, 1051};
+
+// The default login's password box shows at least this many echo characters
+// whole (the shipped default has 6), and grows with a longer password up to
+// the most; past that it scrolls like any edit.
+constexpr int kPasswordBoxLeastCharacters = 8;
+constexpr int kPasswordBoxMostCharacters = 16;
+
+// Width a password box needs to show `characters` echo characters whole: the
+// text and the text cursor after it, with the box's margins and its frame as
+// the style draws them. A line edit keeps 2 pixels free either side of its
+// text and scrolls once the text, one pixel and the cursor do not fit.
+int PasswordBoxWidth(const QLineEdit& edit, int characters) {
+  const QStyle* st = edit.style();
+  QStyleOptionFrame option;
+  option.initFrom(&edit);
+  option.lineWidth = edit.hasFrame() ? st->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, &edit) : 0;
+  option.midLineWidth = 0;
+  option.state |= QStyle::State_Sunken;
+  const QChar echo(st->styleHint(QStyle::SH_LineEdit_PasswordCharacter, &option, &edit));
+  const int text = edit.fontMetrics().horizontalAdvance(QString(characters, echo));
+  const int cursor = st->pixelMetric(QStyle::PM_TextCursorWidth, &option, &edit);
+  // The frame: what the style takes off a box for its text area.
+  option.rect = QRect(0, 0, 200, 30);
+  const int frame = option.rect.width() - st->subElementRect(QStyle::SE_LineEditContents, &option, &edit).width();
+  constexpr int kLineEditTextMargin = 2;
+  const QMargins margins = edit.textMargins();
+  return text + 1 + cursor + 2 * kLineEditTextMargin + margins.left() + margins.right() + frame;
+}
 
 // Captions of the controls, applied in this order.
 struct Caption {
@@ -275,6 +304,11 @@ void CZqDevSearchToolDlg::CreateControls() {
           &CZqDevSearchToolDlg::OnDefaultUserChanged);
   connect(ControlAs<QLineEdit>(kDefaultPassword), &QLineEdit::textEdited, this,
           &CZqDevSearchToolDlg::OnDefaultPasswordChanged);
+  // The password box is as wide as its password (typed, or set by the default
+  // login dialog): the top row is laid out again when that width changes.
+  connect(ControlAs<QLineEdit>(kDefaultPassword), &QLineEdit::textChanged, this, [this] {
+    if (last_layout_.done && CaptionWidth(kDefaultPassword) != laid_out_password_width_) LayoutControls();
+  });
   connect(ControlAs<QPushButton>(kSearch), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnSearchButton);
   connect(ControlAs<QPushButton>(kTalkButton), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnAudioButton);
   connect(ControlAs<QPushButton>(kFocusModeButton), &QPushButton::clicked, this, &CZqDevSearchToolDlg::OnFocusButton);
@@ -466,6 +500,7 @@ void CZqDevSearchToolDlg::LayoutControls() {
   in.displayed = [this](int id) { return Display(id) != 0; };
   in.text_width = [this](int id) { return CaptionWidth(id); };
   last_layout_ = shell::LayoutMainControls(in);
+  laid_out_password_width_ = CaptionWidth(kDefaultPassword);
   // Below this size controls would overlap; a screen smaller than that gets
   // the whole screen as the least size.
   const int menu_h = menu_bar_ != nullptr ? menu_bar_->sizeHint().height() : 0;
@@ -501,6 +536,11 @@ int CZqDevSearchToolDlg::CaptionWidth(int id) const {
   // The network-card box shows its items whole, up to a width the top row
   // can spare (its open list is always wide enough).
   if (id == kNetCardCombo) return std::min(ComboItemsWidth(id), kNetCardComboMaxWidth);
+  if (id == kDefaultPassword) {
+    const int characters = std::clamp(static_cast<int>(GetItemText(id).size()), kPasswordBoxLeastCharacters,
+                                      kPasswordBoxMostCharacters);
+    return PasswordBoxWidth(*static_cast<QLineEdit*>(w), characters);
+  }
   // What the caption needs: its text and the control's own margins (a push
   // button's size hint would add the style's least button width instead).
   const QString text = GetItemText(id);

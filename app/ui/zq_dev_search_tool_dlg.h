@@ -243,7 +243,8 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
   // title bar first, lies in the work area.
   void FitToWorkArea();
   int Display(int id) const;
-  // Width the control's caption needs with the window's font (0: none).
+  // Width the control's caption needs with the window's font (0: none); for
+  // the password box, what its password's echo characters need.
   int CaptionWidth(int id) const;
   // The width a combo box needs to show its widest item whole.
   int ComboItemsWidth(int id) const;
@@ -281,6 +282,7 @@ class CZqDevSearchToolDlg : public CXDlg, private shell::MainTimerHooks {
 
   std::vector<controls::CShadeButtonST*> shaded_buttons_;  // owned by the window
   shell::LayoutResult last_layout_;
+  int laid_out_password_width_ = 0;  // what the password box needed at the last layout
   QString talk_text_;
   QString p2p_type_name_;
   int style_ = 0;

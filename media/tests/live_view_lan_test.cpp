@@ -440,7 +440,7 @@ TEST_F(LiveViewLanTest, PaneMenuShowsTheStateAndItsItemsAct) {
   EXPECT_NE(item(menu.get(), {"IDS_DZOOM_MULTIPLE_SET"}), nullptr);
   EXPECT_TRUE(item(menu.get(), {"MENU_PLAY_STREAM", "MENU_PLAY_STREAM_SUB"})->isChecked());
   QAction* stop = item(menu.get(), {"MENU_PLAY_RECORD", "MENU_PLAY_RECORD_STOP"});
-  EXPECT_TRUE(stop->isChecked());  // nothing records
+  EXPECT_FALSE(stop->isChecked());  // nothing records: greyed, with no check mark
   EXPECT_FALSE(stop->isEnabled());
 
   item(menu.get(), {"MENU_PLAY_RECORD", "MENU_PLAY_RECORD_START"})->trigger();

@@ -18,6 +18,8 @@ QString Text(const LiveViewHost& host, const char* key) {
   return QString::fromUtf8(key);
 }
 
+// A check mark says that the state the item names is on; an item that only
+// runs a command (Stop recording, snapshots) never gets one.
 QAction* Item(QMenu* menu, const QString& text, bool checked, bool enabled) {
   QAction* a = menu->addAction(text);
   if (checked) {
@@ -74,7 +76,8 @@ QMenu* LiveView::BuildPaneMenu(QWidget* parent) {
           [this, pane] { OnRecordYuv(pane, 1); });
   connect(Item(record, Text(host_, LangKey("RECORD_BARE_STREAM")), raw, !any), &QAction::triggered, this,
           [this, pane] { OnRecordRawStream(pane, 1); });
-  connect(Item(record, Text(host_, LangKey("MENU_PLAY_RECORD_STOP")), !any, any), &QAction::triggered, this, [this, pane] {
+  // Stop is a command: greyed while nothing records, never checked.
+  connect(Item(record, Text(host_, LangKey("MENU_PLAY_RECORD_STOP")), false, any), &QAction::triggered, this, [this, pane] {
     OnRecord(pane, RecordParam(0, 0, 0));
     OnRecordYuv(pane, 0);
     OnRecordRawStream(pane, 0);

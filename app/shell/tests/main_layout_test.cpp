@@ -216,6 +216,7 @@ int Captions(int id) {
     case kNetCardLabel: return 84;
     case kStatusText: return 236;
     case kUploadCfgButton: return 90;
+    case kDefaultPassword: return 150;  // a long password's echo characters
     default: return 12;
   }
 }
@@ -232,6 +233,10 @@ TEST(MainLayout, CaptionsWidenTheirControlsAndTheFixedWidthsStayTheMinimum) {
   EXPECT_EQ(BoxOf(r, kNetCardCombo).x, 10 + 48 + 8 + 84 + 8);
   EXPECT_EQ(BoxOf(r, kCheckAll).width, 48);  // a short caption keeps the fixed width
   EXPECT_EQ(BoxOf(r, kSearch).width, 98);
+  // The password box widens for its password; the user box keeps its 80.
+  EXPECT_EQ(BoxOf(r, kDefaultUser).width, 80);
+  EXPECT_EQ(BoxOf(r, kDefaultPassword).width, 150);
+  EXPECT_EQ(BoxOf(r, kCheckQr).x, BoxOf(r, kDefaultPassword).x + 150 + 8);
   // The file buttons share the widest file caption; their edits follow.
   EXPECT_EQ(BoxOf(r, kUpgradeFileButton).width, 90);
   EXPECT_EQ(BoxOf(r, kUpgradeFileEdit).x, 10 + 90 + 4);
@@ -239,6 +244,7 @@ TEST(MainLayout, CaptionsWidenTheirControlsAndTheFixedWidthsStayTheMinimum) {
   // Without measured captions every width is the fixed one.
   const auto plain = LayoutMainControls(w.Input(0, {0, 0, 1920, 1000}));
   EXPECT_EQ(BoxOf(plain, 1299).width, 108);
+  EXPECT_EQ(BoxOf(plain, kDefaultPassword).width, 80);
   EXPECT_EQ(BoxOf(plain, kUpgradeFileEdit).x, 97);
 }
 

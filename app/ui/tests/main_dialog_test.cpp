@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -678,6 +679,67 @@ TEST_F(MainDialogTest, TheWindowHasTheLayoutsMinimumSize) {
   const QSize screen = dlg->screen()->availableGeometry().size();
   const QSize expected = QSize(layout.min_width, layout.min_height + (dlg->LayoutClientRect().top)).boundedTo(screen);
   EXPECT_EQ(dlg->minimumSize(), expected);
+}
+
+// The default login's password shows whole in its box, at the window's least
+// size: the shipped 6-character default and longer passwords, saved or typed,
+// get room for at least 8 echo characters and for each of theirs up to 16;
+// only a longer one scrolls.
+TEST_F(MainDialogTest, ThePasswordBoxShowsThePasswordWhole) {
+  struct Case {
+    const char* saved;
+    const char* typed;  // then typed at its end
+    int shown;          // echo characters the box shows whole
+  };
+  const Case cases[] = {{"470913", "", 8},
+                        {"12345678", "", 8},
+                        {"470913", "abcdefgh", 14},
+                        {"1234567890abcdefghij", "", 16}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.saved) + "+" + c.typed);
+    settings.password = c.saved;
+    MakeAndInit();
+    dlg->show();
+    dlg->OnTimer(shell::TIMER_MAXIMIZE);  // now, not in the middle of the test
+    dlg->setWindowState(Qt::WindowNoState);
+    QApplication::processEvents();
+    dlg->resize(dlg->minimumSize());
+    QApplication::processEvents();
+    auto* box = dlg->ControlAs<QLineEdit>(kDefaultPassword);
+    ASSERT_TRUE(box->isVisible());
+    if (*c.typed != 0) {
+      box->setFocus();
+      box->end(false);
+      QTest::keyClicks(box, c.typed);
+      QApplication::processEvents();
+    }
+    const QString password = QString::fromUtf8(c.saved) + QString::fromUtf8(c.typed);
+    ASSERT_EQ(box->text(), password);
+    EXPECT_EQ(settings.password, password.toStdString());
+
+    QStyleOptionFrame option;
+    option.initFrom(box);
+    const QChar echo(box->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, &option, box));
+    EXPECT_GT(box->width(), box->fontMetrics().horizontalAdvance(QString(c.shown, echo)));
+    // Nothing scrolled out: the box draws the same with the cursor (not
+    // drawn without focus) at the password's start as at its end.
+    box->clearFocus();
+    box->end(false);
+    const QImage at_end = box->grab().toImage();
+    box->home(false);
+    const QImage at_start = box->grab().toImage();
+    EXPECT_EQ(at_end == at_start, static_cast<int>(password.size()) <= c.shown);
+
+    // The top row still fits: the box lies inside the window, clear of every
+    // other shown control.
+    EXPECT_TRUE(dlg->rect().contains(box->geometry()));
+    for (const auto& [id, w] : dlg->Controls()) {
+      if (id != kDefaultPassword && id != kLogo && w->isVisible()) {
+        EXPECT_FALSE(w->geometry().intersects(box->geometry())) << id;
+      }
+    }
+    dlg.reset();
+  }
 }
 
 TEST_F(MainDialogTest, CaptionsComeFromTheLanguageTable) {
