@@ -1,0 +1,506 @@
+// A LAN host that forges search replies against the whole program, as a user
+// runs it in the test LAN. 30 addresses of the host answer every search
+// request with 100 new serial numbers each, all at the host's own address and
+// without an account, so each automatic login would send the operator's
+// default login there; a rogue login responder on those addresses speaks the
+// SDK's login as far as the SDK's tag and counts each tag as one password
+// guess. A real devsim device answers beside them with the same default
+// login. The window searches by itself at start (that search stops by
+// itself), then the test presses Search as a user would; the guesses per
+// Search press, the program's threads, descriptors and memory are counted,
+// and the real device must log in while the flood lasts and after it. Last,
+// a crafted .xls list naming 20 of the rogue's addresses ten times each is
+// imported: one guess per address.
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/shell/main_layout.h"
+#include "app/ui/device_list_seam.h"
+#include "app/ui/linked_shell_sdk.h"
+#include "app/ui/zq_dev_search_tool_app.h"
+#include "app/ui/zq_dev_search_tool_dlg.h"
+#include "common/language_table.h"
+#include "common/save_param.h"
+#include "discovery/core/context_menu.h"
+#include "discovery/core/discovery_protocol.h"
+#include "discovery/tests/reply_fixture.h"
+#include "fake_device_login.h"
+#include "kelvara_test/test_env.h"
+#include "kelvara_test/test_lan.h"
+#include "wire_frame.h"
+
+namespace kelvara::ui {
+namespace {
+
+using kelvara::test::LanSide;
+using kelvara::test::TestLan;
+using kelvara::test::TestLanOptions;
+namespace wire = varurovodiv::wire;
+
+constexpr int kHostileAddresses = 30;
+constexpr int kSerialsPerReply = 100;  // per hostile address and search request
+constexpr std::uint16_t kRoguePort = 34567;
+
+int Scaled(int ms) {
+  const char* v = std::getenv("KELVARA_TEST_TIME_SCALE");
+  const int scale = v != nullptr ? std::atoi(v) : 1;
+  return ms * (scale < 1 ? 1 : scale);
+}
+
+int Entries(const char* dir) {
+  int n = 0;
+  if (DIR* d = opendir(dir)) {
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+// The program's threads, descriptors and resident memory.
+struct Figures {
+  int threads = 0;
+  int descriptors = 0;
+  long rss_kib = 0;
+  static Figures Now() {
+    Figures f;
+    f.threads = Entries("/proc/self/task");
+    f.descriptors = Entries("/proc/self/fd");
+    long pages = 0, resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+      std::fclose(statm);
+    }
+    f.rss_kib = resident * (sysconf(_SC_PAGESIZE) / 1024);
+    return f;
+  }
+  void Max(const Figures& o) {
+    threads = std::max(threads, o.threads);
+    descriptors = std::max(descriptors, o.descriptors);
+    rss_kib = std::max(rss_kib, o.rss_kib);
+  }
+};
+
+// A thread of the test inside the LAN namespace until `stop` is set.
+class LanThread {
+ public:
+  LanThread(TestLan& lan, std::function<void(const std::atomic<bool>& stop)> body)
+      : thread_([this, &lan, body = std::move(body)] {
+          entered_ = lan.EnterOnThisThread(LanSide::kLan);
+          ready_ = true;
+          if (entered_) body(stop_);
+        }) {
+    while (!ready_) std::this_thread::yield();
+  }
+  ~LanThread() {
+    stop_ = true;
+    thread_.join();
+  }
+  bool entered() const { return entered_; }
+
+ private:
+  std::atomic<bool> stop_{false}, ready_{false}, entered_{false};
+  std::thread thread_;
+};
+
+// The forging host: every search request is answered from each of its
+// addresses with new serial numbers at that address, sent with the address
+// as the datagram's source (IP_PKTINFO), so each address is a sender of its own.
+class Forger {
+ public:
+  Forger(TestLan& lan, std::vector<std::string> addresses) : addresses_(std::move(addresses)) {
+    thread_ = std::make_unique<LanThread>(lan, [this](const std::atomic<bool>& stop) { Run(stop); });
+  }
+  void SetAnswering(bool on) { answering_ = on; }
+  bool ok() const { return thread_->entered() && bound_; }
+  std::uint64_t Sent() const { return sent_; }
+
+ private:
+  void Run(const std::atomic<bool>& stop) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);  // devsim listens on the port too
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(discovery::kDiscoveryPort);
+    bound_ = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    std::uint64_t serial = 0;
+    char buf[8192];
+    while (!stop) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      const ssize_t n = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n <= 0 || !answering_) continue;
+      if (std::string_view(buf, static_cast<size_t>(n)).find("Msg_code=\"1\"") == std::string_view::npos) continue;
+      for (const std::string& address : addresses_) {
+        for (int i = 0; i < kSerialsPerReply; ++i) {
+          discovery::test::FakeDevice d;
+          d.serial = "FORGED" + std::to_string(++serial);
+          d.ip = address;
+          d.ptzPort = kRoguePort;
+          d.withUser = false;  // the program sends its default login
+          d.uuid = "";
+          const std::string reply = discovery::test::ReplyText(d);
+          iovec iov{const_cast<char*>(reply.data()), reply.size()};
+          char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+          msghdr msg{};
+          msg.msg_name = &from;
+          msg.msg_namelen = sizeof from;
+          msg.msg_iov = &iov;
+          msg.msg_iovlen = 1;
+          msg.msg_control = control;
+          msg.msg_controllen = sizeof control;
+          cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+          cm->cmsg_level = IPPROTO_IP;
+          cm->cmsg_type = IP_PKTINFO;
+          cm->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+          in_pktinfo info{};
+          inet_pton(AF_INET, address.c_str(), &info.ipi_spec_dst);
+          std::memcpy(CMSG_DATA(cm), &info, sizeof info);
+          if (sendmsg(fd, &msg, 0) > 0) ++sent_;
+        }
+      }
+    }
+    close(fd);
+  }
+
+  const std::vector<std::string> addresses_;
+  std::atomic<bool> answering_{true}, bound_{false};
+  std::atomic<std::uint64_t> sent_{0};
+  std::unique_ptr<LanThread> thread_;
+};
+
+// The rogue login responder: on every address of the LAN side, the device's
+// part of the login up to the SDK's tag, which lets it test one password
+// guess; it counts the tag as a guess (by the address the program called)
+// and refuses the login.
+class RogueLogin {
+ public:
+  explicit RogueLogin(TestLan& lan) {
+    thread_ = std::make_unique<LanThread>(lan, [this](const std::atomic<bool>& stop) { Run(stop); });
+  }
+  bool ok() const { return thread_->entered() && listening_; }
+  int Guesses() const { return guesses_; }
+  std::map<std::string, int> ByAddress() {
+    std::lock_guard lock(mutex_);
+    return by_address_;
+  }
+
+ private:
+  struct Conn {
+    int fd;
+    std::string local;
+    wire::FrameParser parser;
+    varurovodiv::test::FakeDeviceLogin login{"the rogue does not know it"};
+  };
+  void Run(const std::atomic<bool>& stop) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int one = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(kRoguePort);
+    listening_ = bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listener, 4096) == 0;
+    std::vector<std::unique_ptr<Conn>> conns;
+    while (!stop) {
+      std::vector<pollfd> p{{listener, POLLIN, 0}};
+      for (const auto& c : conns) p.push_back({c->fd, POLLIN, 0});
+      if (poll(p.data(), p.size(), 50) <= 0) continue;
+      for (size_t i = conns.size(); i-- > 0;) {
+        if (p[i + 1].revents == 0) continue;
+        Conn& c = *conns[i];
+        char buf[4096];
+        const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
+        bool done = n <= 0 || !c.parser.Feed(buf, static_cast<size_t>(n));
+        while (!done) {
+          const auto f = c.parser.Next();
+          if (!f) break;
+          if (f->header.type == static_cast<uint16_t>(wire::FrameType::kLogin)) {
+            ++guesses_;
+            std::lock_guard lock(mutex_);
+            ++by_address_[c.local];
+          }
+          const auto reply = c.login.Answer(*f);
+          done = !reply || send(c.fd, reply->data(), reply->size(), MSG_NOSIGNAL) <= 0 ||
+                 f->header.type == static_cast<uint16_t>(wire::FrameType::kLogin);
+        }
+        if (done) {
+          close(c.fd);
+          conns.erase(conns.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+      }
+      if (p[0].revents & POLLIN) {
+        for (int fd; (fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+          auto c = std::make_unique<Conn>();
+          c->fd = fd;
+          sockaddr_in local{};
+          socklen_t len = sizeof local;
+          getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len);
+          char text[INET_ADDRSTRLEN] = {};
+          inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
+          c->local = text;
+          const std::string hello = c->login.HelloFrame();
+          if (send(fd, hello.data(), hello.size(), MSG_NOSIGNAL) <= 0) {
+            close(fd);
+            continue;
+          }
+          conns.push_back(std::move(c));
+        }
+      }
+    }
+    for (const auto& c : conns) close(c->fd);
+    close(listener);
+  }
+
+  std::atomic<bool> listening_{false};
+  std::atomic<int> guesses_{0};
+  std::mutex mutex_;
+  std::map<std::string, int> by_address_;
+  std::unique_ptr<LanThread> thread_;
+};
+
+CZqDevSearchToolDlg* MainWindow() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* dlg = qobject_cast<CZqDevSearchToolDlg*>(w); dlg != nullptr && dlg->isVisible()) return dlg;
+  return nullptr;
+}
+
+struct Press {
+  std::string name;
+  int guesses = 0;
+  std::map<std::string, int> by_address;
+  std::size_t rows = 0;
+  int logins_at_hostile = 0;  // rows at the host's addresses holding a login
+  int refused_shown = 0;      // rows there showing the refusal
+  bool real_online = false;
+  Figures peak;
+  std::string totals;
+};
+
+TEST(LoginFloodLan, ForgedRepliesGetOneGuessPerAddressAndLeaveTheProgramWhole) {
+  KELVARA_TEST_LAN_OR_SKIP(lan, (TestLanOptions{.lan_addresses = 1 + kHostileAddresses}));
+  const std::string real_address = TestLan::LanAddress(0);
+  std::vector<std::string> hostile;
+  for (int i = 1; i <= kHostileAddresses; ++i) hostile.push_back(TestLan::LanAddress(i));
+  // The real device takes the program's default login, the very credentials
+  // the forged rows would send to the rogue.
+  const CSaveParam shipped;
+  ASSERT_GT(lan->Spawn(LanSide::kLan, {(kelvara::test::BinDir() / "devsim").string(), "--count", "1", "--base-ip",
+                                       real_address, "--no-stdin", "--set", "reply_account=0", "--set",
+                                       "user=" + shipped.default_user, "--set",
+                                       "password=" + shipped.default_password}),
+            0);
+  RogueLogin rogue(*lan);
+  Forger forger(*lan, hostile);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rogue.ok() && forger.ok(); }, 5000));
+
+  const std::string workbook = (kelvara::test::MakeTempDir("flood") / "rogue.xls").string();
+  {
+    // 20 of the rogue's addresses, ten rows each.
+    std::string command = "/usr/bin/python3 '" + (kelvara::test::SourceDir() / "discovery/tests/xls_oracle.py").string() +
+                          "' at '" + workbook + "' " + std::to_string(kRoguePort);
+    for (int n = 0; n < 200; ++n) command += " " + hostile[static_cast<size_t>(n % 20)];
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+
+  ASSERT_TRUE(lan->EnterOnThisThread(LanSide::kPc));
+  std::vector<Press> presses;
+  std::vector<std::string> boxes, failures;
+  Figures start;
+  QTimer boxCloser;
+  QObject::connect(&boxCloser, &QTimer::timeout, [&boxes] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
+        boxes.push_back(box->text().toStdString());
+        box->done(QMessageBox::Ok);
+      }
+  });
+  boxCloser.start(50);
+
+  QTimer::singleShot(0, [&] {
+    CZqDevSearchToolDlg* dlg = nullptr;
+    if (!QTest::qWaitFor([&] { return (dlg = MainWindow()) != nullptr; }, 10000)) {
+      failures.push_back("no main window");
+      return;
+    }
+    auto* seam = dynamic_cast<discovery::DeviceListSeamImpl*>(dlg->Services().device_list);
+    auto* search = dlg->ControlAs<QPushButton>(shell::ids::kSearch);
+    if (seam == nullptr || search == nullptr) {
+      failures.push_back("no device list or search button");
+      dlg->close();
+      return;
+    }
+    discovery::DeviceListController& list = seam->Controller();
+    const std::string refused = LangText("IDS_STR_ZH_CN_USERERROR");
+    Figures peak = Figures::Now();
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] { peak.Max(Figures::Now()); });
+    sampler.start(50);
+    const auto real_row = [&]() -> discovery::DeviceListRow* {
+      discovery::DeviceRows& rows = list.Rows();
+      for (std::size_t i = 0; i < rows.Count(); ++i)
+        if (rows.At(i).m_searchInfo.lanConfig.ipAddress == real_address) return &rows.At(i);
+      return nullptr;
+    };
+    int counted = 0;
+    const auto began = std::chrono::steady_clock::now();
+    std::map<std::string, int> seen;
+    // What one press did, once the guesses it drew have come in (the last
+    // refusals arrive just after the search stops).
+    const auto finish = [&](const std::string& name, bool real_online) {
+      int before = -1;
+      while (before != rogue.Guesses()) {
+        before = rogue.Guesses();
+        QTest::qWait(Scaled(700));
+      }
+      Press p;
+      p.name = name;
+      p.guesses = rogue.Guesses() - counted;
+      counted = rogue.Guesses();
+      for (const auto& [address, n] : rogue.ByAddress()) {
+        if (n - seen[address] > 0) p.by_address[address] = n - seen[address];
+        seen[address] = n;
+      }
+      discovery::DeviceRows& rows = list.Rows();
+      p.rows = rows.Count();
+      for (std::size_t i = 0; i < rows.Count(); ++i) {
+        const discovery::DeviceListRow& r = rows.At(i);
+        if (r.m_searchInfo.lanConfig.ipAddress == real_address) continue;
+        p.logins_at_hostile += r.m_loginHandle > 0;
+        p.refused_shown += r.shownText[discovery::kColState] == refused;
+      }
+      p.real_online = real_online;
+      peak.Max(Figures::Now());
+      p.peak = peak;
+      peak = Figures::Now();
+      p.totals = dlg->GetItemText(shell::ids::kStatusText).toStdString();
+      std::printf("%s done after %.1f s: %d guesses, %zu rows\n", name.c_str(),
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(), p.guesses, p.rows);
+      std::fflush(stdout);
+      presses.push_back(p);
+    };
+    const auto real_logs_in = [&](int ms) {
+      return QTest::qWaitFor([&] { return real_row() != nullptr && real_row()->m_online; }, Scaled(ms));
+    };
+
+    // 1. The search the window starts by itself; it stops by itself.
+    start = Figures::Now();
+    bool online = real_logs_in(15000);
+    if (!QTest::qWaitFor([&] { return !dlg->IsSearchRunning(); }, Scaled(30000))) failures.push_back("no auto-stop");
+    finish("first search", online);
+
+    // 2, 3. Search pressed by hand, the flood going on; stopped by hand once
+    // the list is full and the real device is in.
+    for (const char* name : {"second search", "third search"}) {
+      search->click();
+      online = real_logs_in(15000);
+      (void)QTest::qWaitFor([&] { return list.Rows().Count() >= discovery::kMaxDevices; }, Scaled(10000));
+      QTest::qWait(Scaled(2000));  // more replies, more ticks
+      search->click();
+      finish(name, online);
+    }
+
+    // 4. The flood over: the real device logs in, nothing goes to the rogue.
+    forger.SetAnswering(false);
+    search->click();
+    online = real_logs_in(15000);
+    QTest::qWait(Scaled(1500));
+    search->click();
+    finish("search after the flood", online);
+
+    // 5. The crafted list, imported as the list's menu does.
+    QTimer picker;
+    QObject::connect(&picker, &QTimer::timeout, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* files = qobject_cast<QFileDialog*>(w);
+        if (files == nullptr || !files->isVisible()) continue;
+        // As typed into the name box, then Open.
+        if (auto* name = files->findChild<QLineEdit*>("fileNameEdit")) name->setText(QString::fromStdString(workbook));
+        QMetaObject::invokeMethod(files, "accept", Qt::QueuedConnection);
+      }
+    });
+    picker.start(20);
+    dlg->Services().device_list->OnCommand(discovery::menu_id::kImportExcel);
+    picker.stop();
+    (void)QTest::qWaitFor([&] { return list.Rows().Count() == 200; }, Scaled(10000));
+    finish("import", false);
+
+    sampler.stop();
+    dlg->close();
+  });
+
+  CZqDevSearchToolApp app;
+  LinkedShellSdk sdk;
+  EXPECT_EQ(app.InitInstance(sdk), 0);
+  boxCloser.stop();
+  EXPECT_TRUE(failures.empty()) << failures.front();
+  ASSERT_EQ(presses.size(), 5u);
+
+  for (const Press& p : presses) {
+    SCOPED_TRACE(p.name);
+    std::string spread;
+    for (const auto& [address, n] : p.by_address) spread += " " + address + "=" + std::to_string(n);
+    std::printf("%-24s guesses %4d (addresses %2zu), rows %4zu, logins at the host %2d, refusals shown %4d, "
+                "peak threads %+d descriptors %+d RSS %+ld MiB (from the window's start)\n",
+                p.name.c_str(), p.guesses, p.by_address.size(), p.rows, p.logins_at_hostile, p.refused_shown,
+                p.peak.threads - start.threads, p.peak.descriptors - start.descriptors,
+                (p.peak.rss_kib - start.rss_kib) / 1024);
+    RecordProperty(p.name + " guesses", p.guesses);
+    RecordProperty(p.name + " peak threads", p.peak.threads - start.threads);
+    RecordProperty(p.name + " peak descriptors", p.peak.descriptors - start.descriptors);
+    RecordProperty(p.name + " peak RSS KiB", static_cast<int>(p.peak.rss_kib - start.rss_kib));
+    // One guess per address at most, whatever the number of forged rows.
+    for (const auto& [address, n] : p.by_address) EXPECT_EQ(n, 1) << address;
+    EXPECT_LE(p.rows, discovery::kMaxDevices);
+    EXPECT_LE(p.logins_at_hostile, kHostileAddresses);
+    // Threads and descriptors: the refused logins' are given back, so what
+    // remains is the program's own and the real device's.
+    EXPECT_LT(p.peak.threads - start.threads, 64);
+    EXPECT_LT(p.peak.descriptors - start.descriptors, 128);
+    EXPECT_LT(p.peak.rss_kib - start.rss_kib, 256L * 1024);
+  }
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(presses[static_cast<size_t>(i)].name);
+    const Press& p = presses[static_cast<size_t>(i)];
+    EXPECT_GT(p.guesses, 0) << "the flood reached the program";
+    EXPECT_LE(p.guesses, kHostileAddresses);
+    EXPECT_TRUE(p.real_online) << "the real device logs in during the flood";
+    EXPECT_EQ(p.rows, discovery::kMaxDevices) << "the list is full";
+    EXPECT_GT(p.refused_shown, 0) << "rows at the host show the refusal";
+    EXPECT_NE(p.totals.find(LangText("DEVICES_NOT_LISTED")), std::string::npos) << p.totals;
+  }
+  EXPECT_EQ(presses[3].guesses, 0);
+  EXPECT_TRUE(presses[3].real_online) << "the real device logs in after the flood";
+  EXPECT_EQ(presses[4].rows, 200u);
+  EXPECT_EQ(presses[4].guesses, 20) << "one guess per address of the list";
+  EXPECT_EQ(presses[4].by_address.size(), 20u);
+  EXPECT_GT(forger.Sent(), 0u);
+  for (const std::string& box : boxes) EXPECT_EQ(box.find("fail"), std::string::npos) << box;
+}
+
+}  // namespace
+}  // namespace kelvara::ui
