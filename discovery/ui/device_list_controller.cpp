@@ -92,6 +92,7 @@ controls::CReportCtrl* DeviceListController::CreateListWidget(QWidget* parent) {
   list_ = new controls::CReportCtrl(parent);
   view_ = std::make_unique<ReportRowView>(*list_);
   RowFormatContext context = rows_->FormatContext();
+  loginGate_.Reset();  // it may hold rows of the list replaced here
   rows_ = std::make_unique<DeviceRows>(columns_, *view_);
   rows_->SetFormatContext(std::move(context));
   connect(list_.data(), &controls::CReportCtrl::CheckChanged, this, [this](int row, bool checked) {
