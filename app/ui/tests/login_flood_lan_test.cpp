@@ -34,6 +34,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/shell/main_layout.h"
@@ -44,6 +45,7 @@
 #include "common/language_table.h"
 #include "common/save_param.h"
 #include "discovery/core/context_menu.h"
+#include "discovery/core/discovery_log.h"
 #include "discovery/core/discovery_protocol.h"
 #include "discovery/tests/reply_fixture.h"
 #include "fake_device_login.h"
@@ -291,6 +293,29 @@ struct Press {
   bool real_online = false;
   Figures peak;
   std::string totals;
+  std::uint64_t forged = 0;       // replies the host sent
+  std::size_t log_lines = 0;      // of the discovery code
+  int not_listed_lines = 0;       // "device list full ..."
+};
+
+// The discovery code's log lines (from any thread).
+class LogLines {
+ public:
+  LogLines() {
+    discovery::SetLogSink([this](const std::string& line) {
+      std::lock_guard lock(mutex_);
+      lines_.push_back(line);
+    });
+  }
+  ~LogLines() { discovery::SetLogSink({}); }
+  std::vector<std::string> Take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(lines_, {});
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
 };
 
 TEST(LoginFloodLan, ForgedRepliesGetOneGuessPerAddressAndLeaveTheProgramWhole) {
@@ -323,6 +348,7 @@ TEST(LoginFloodLan, ForgedRepliesGetOneGuessPerAddressAndLeaveTheProgramWhole) {
   std::vector<Press> presses;
   std::vector<std::string> failures;
   Figures start;
+  LogLines log;
   test::MessageBoxCloser boxes;
 
   QTimer::singleShot(0, [&] {
@@ -351,6 +377,7 @@ TEST(LoginFloodLan, ForgedRepliesGetOneGuessPerAddressAndLeaveTheProgramWhole) {
       return nullptr;
     };
     int counted = 0;
+    std::uint64_t forged_counted = 0;
     const auto began = std::chrono::steady_clock::now();
     std::map<std::string, int> seen;
     // Rows at the host's addresses holding a login: each login made there
@@ -370,6 +397,8 @@ TEST(LoginFloodLan, ForgedRepliesGetOneGuessPerAddressAndLeaveTheProgramWhole) {
       Press p;
       p.name = name;
       p.guesses = rogue.Guesses() - counted;
+      p.forged = forger.Sent() - forged_counted;
+      forged_counted = forger.Sent();
       counted = rogue.Guesses();
       for (const auto& [address, n] : rogue.ByAddress()) {
         if (n - seen[address] > 0) p.by_address[address] = n - seen[address];
@@ -388,6 +417,10 @@ TEST(LoginFloodLan, ForgedRepliesGetOneGuessPerAddressAndLeaveTheProgramWhole) {
       p.peak = peak;
       peak = Figures::Now();
       p.totals = dlg->GetItemText(shell::ids::kStatusText).toStdString();
+      for (const std::string& line : log.Take()) {
+        ++p.log_lines;
+        p.not_listed_lines += line.rfind("device list full", 0) == 0;
+      }
       std::printf("%s done after %.1f s: %d guesses, %zu rows\n", name.c_str(),
                   std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(), p.guesses, p.rows);
       std::fflush(stdout);
@@ -464,9 +497,9 @@ TEST(LoginFloodLan, ForgedRepliesGetOneGuessPerAddressAndLeaveTheProgramWhole) {
     SCOPED_TRACE(p.name);
     std::string spread;
     for (const auto& [address, n] : p.by_address) spread += " " + address + "=" + std::to_string(n);
-    std::printf("%-24s guesses %4d (addresses %2zu), rows %4zu, logins at the host %2d, refusals shown %4d, "
-                "peak threads %+d descriptors %+d RSS %+ld MiB (from the window's start)\n",
-                p.name.c_str(), p.guesses, p.by_address.size(), p.rows, p.logins_at_hostile, p.refused_shown,
+    std::printf("%-24s forged replies %6llu, guesses %4d (addresses %2zu), rows %4zu, logins at the host %2d, "
+                "refusals shown %4d, log lines %zu, peak threads %+d descriptors %+d RSS %+ld MiB (from the window's start)\n",
+                p.name.c_str(), static_cast<unsigned long long>(p.forged), p.guesses, p.by_address.size(), p.rows, p.logins_at_hostile, p.refused_shown, p.log_lines,
                 p.peak.threads - start.threads, p.peak.descriptors - start.descriptors,
                 (p.peak.rss_kib - start.rss_kib) / 1024);
     RecordProperty(p.name + " guesses", p.guesses);
@@ -494,8 +527,11 @@ TEST(LoginFloodLan, ForgedRepliesGetOneGuessPerAddressAndLeaveTheProgramWhole) {
     EXPECT_EQ(p.rows, discovery::kMaxDevices) << "the list is full";
     EXPECT_GT(p.refused_shown, 0) << "rows at the host show the refusal";
     EXPECT_NE(p.totals.find(LangText("DEVICES_NOT_LISTED")), std::string::npos) << p.totals;
+    EXPECT_EQ(p.not_listed_lines, 1) << "one line per search for what was not listed";
+    EXPECT_LT(p.log_lines, p.forged / 10) << "the log does not grow with the replies";
   }
   EXPECT_EQ(presses[3].guesses, 0);
+  EXPECT_EQ(presses[3].not_listed_lines + presses[4].not_listed_lines, 0);
   EXPECT_TRUE(presses[3].real_online) << "the real device logs in after the flood";
   EXPECT_EQ(presses[4].rows, 200u);
   EXPECT_EQ(presses[4].guesses, 20) << "one guess per address of the list";
