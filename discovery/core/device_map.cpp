@@ -30,9 +30,21 @@ DefaultLogin DeviceMap::GetDefaultLogin() const {
 }
 
 void DeviceMap::EvictLeastRecentlySeen(std::uint32_t now_ms) {
+  // The sender answering for the most devices gives one up first: hosts that
+  // answer for many serial numbers each (new ones with every reply) push out
+  // their own, not the devices that answer for themselves alone.
+  const std::string* crowded = nullptr;
+  std::size_t most = 1;
+  for (const auto& [sender, count] : devicesOfSender_) {
+    if (count > most) {
+      most = count;
+      crowded = &sender;
+    }
+  }
   auto oldest = devices_.end();
   std::uint32_t oldestAge = 0;
   for (auto it = devices_.begin(); it != devices_.end(); ++it) {
+    if (crowded != nullptr && it->second->senderAddress != *crowded) continue;
     const std::uint32_t age = now_ms - it->second->lastSeenTick_ms;  // wraps like the tick
     if (oldest == devices_.end() || age > oldestAge) {
       oldest = it;
@@ -53,6 +65,7 @@ void DeviceMap::EvictLeastRecentlySeen(std::uint32_t now_ms) {
 bool DeviceMap::AddOrUpdateDevice(DeviceSearchInfo record, const std::string& adapterAddress,
                                   std::uint32_t now_ms, const std::string& senderAddress) {
   record.lastSeenTick_ms = now_ms;
+  record.senderAddress = senderAddress;
   std::lock_guard lock(mutex_);
   auto it = devices_.find(record.serialNumber);
   // The sender a device's entry counts against: the last one it came from.

@@ -18,8 +18,11 @@ namespace kelvara::discovery {
 
 // Caps that keep a flood of spoofed replies from exhausting memory or
 // starting thousands of logins. When the map is full a new device takes the
-// place of the one seen least recently; one sender address holds at most a
-// quarter of the map, so a single host cannot crowd out the others.
+// place of the one seen least recently among those of the sender address
+// that answers for the most devices (of any device when none answers for
+// more than one); one sender address holds at most a quarter of the map, so
+// a single host cannot crowd out the others. The device list keeps the same
+// bounds for its rows (DeviceRows).
 inline constexpr std::size_t kMaxDevices = 2048;
 inline constexpr std::size_t kMaxDevicesPerSender = kMaxDevices / 4;
 inline constexpr std::size_t kMaxTrackedUuids = 8192;

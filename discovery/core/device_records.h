@@ -137,6 +137,7 @@ struct DeviceSearchInfo {
   std::string oemSerial;        // OEM_SN
   std::string replyText;        // the whole reply, at most 5119 bytes
   std::uint32_t lastSeenTick_ms = 0;  // monotonic ms when stored
+  std::string senderAddress;  // the reply datagram's source, stamped by the map (empty: an import)
   std::int32_t hasAccounts = 0;  // 1 when UserConfig gave a user name or password
   bool operator==(const DeviceSearchInfo&) const = default;
 };

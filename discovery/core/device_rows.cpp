@@ -61,6 +61,7 @@ std::vector<ReloginEntry> DeviceRows::RefreshDeviceList(DeviceMap& map, const Re
       if (row->m_searchInfo.version.empty())
         row->m_searchInfo.version = CutToField(row->m_loginVersion, kVersionWidth);
     } else {
+      if (!RoomForRow(record)) continue;
       row = &AddRow(shared, key, options.importing);
       if (!options.productionMode) relogin.push_back({row, 0});
     }
@@ -94,6 +95,23 @@ std::vector<ReloginEntry> DeviceRows::RefreshDeviceList(DeviceMap& map, const Re
     for (const auto& r : recent) options.recentlySeen(r);
   }
   return relogin;
+}
+
+bool DeviceRows::RoomForRow(const DeviceSearchInfo& record) {
+  const bool full = rows_.size() >= kMaxDevices;
+  std::size_t* ofSender = record.senderAddress.empty() ? nullptr : &rowsOfSender_[record.senderAddress];
+  if (!full && (ofSender == nullptr || *ofSender < kMaxDevicesPerSender)) {
+    if (ofSender != nullptr) ++*ofSender;
+    return true;
+  }
+  if (ofSender != nullptr && *ofSender == 0) rowsOfSender_.erase(record.senderAddress);
+  ++notListed_.records;
+  if (!full) {
+    ++notListed_.ofFullSender;
+    if (notListed_.firstFullSender.empty()) notListed_.firstFullSender = record.senderAddress;
+  }
+  someNotListed_ = true;
+  return false;
 }
 
 void DeviceRows::FillDeviceRow(DeviceListRow& row, const DeviceSearchInfo& info) {
@@ -180,6 +198,9 @@ void DeviceRows::Clear() {
   byKey_.clear();
   byHandle_.clear();
   loginVersionChanged_.clear();
+  rowsOfSender_.clear();
+  notListed_ = {};
+  someNotListed_ = false;
   // Each row's receiver ends with it (its destructor stops its threads): all
   // are told first, so N of them take about one stop time.
   for (auto& row : rows_)
@@ -189,12 +210,13 @@ void DeviceRows::Clear() {
 }
 
 std::string TotalsText(bool searching, std::size_t rows, std::size_t checked,
-                       const std::function<std::string(const char* key)>& lookup) {
+                       const std::function<std::string(const char* key)>& lookup, bool notAllListed) {
   auto text = [&](const char* key) { return lookup ? lookup(key) : std::string(); };
   std::string s;
   if (searching) s += text(LangKey("CStorePlayBack_tip_searching"));
   s += text(LangKey("STR_TOTAL")) + ":" + std::to_string(rows) + " ";
   s += text(LangKey("STR_SELECTED")) + ":" + std::to_string(checked) + " ";
+  if (notAllListed) s += text(LangKey("DEVICES_NOT_LISTED"));
   return s;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "discovery/core/device_columns.h"
@@ -94,6 +95,19 @@ class DeviceRows {
   DeviceListRow* FindByKey(std::string_view key) const;
 
   std::size_t Count() const { return rows_.size(); }
+
+  // Records a refresh did not make rows of: the list holds at most
+  // kMaxDevices rows, and at most kMaxDevicesPerSender of devices first
+  // heard from one sender address (the map's own bounds), so a flood of
+  // spoofed serial numbers cannot grow it, nor one host fill it.
+  struct NotListed {
+    std::size_t records = 0;       // since the last take
+    std::size_t ofFullSender = 0;  // of those, refused for their sender
+    std::string firstFullSender;
+  };
+  NotListed TakeNotListed() { return std::exchange(notListed_, {}); }
+  // Whether any record was not listed since the list was last cleared.
+  bool SomeNotListed() const { return someNotListed_; }
   DeviceListRow& At(std::size_t i) { return *rows_[i]; }
   std::size_t CheckedCount() const;
 
@@ -104,6 +118,8 @@ class DeviceRows {
 
  private:
   DeviceListRow& AddRow(const std::shared_ptr<const DeviceSearchInfo>& info, std::string_view key, bool imported);
+  // Whether a new row may be made for the record; counts it when not.
+  bool RoomForRow(const DeviceSearchInfo& record);
   // Writes the cells of a row from a map record: only the columns whose
   // inputs changed since the row's last fill from a record (all of them after
   // a context or column change).
@@ -126,10 +142,14 @@ class DeviceRows {
   std::unordered_map<std::string, DeviceListRow*, KeyHash, std::equal_to<>> byKey_;
   std::unordered_map<int, DeviceListRow*> byHandle_;
   std::vector<DeviceListRow*> loginVersionChanged_;  // since the last refresh
+  std::unordered_map<std::string, std::size_t> rowsOfSender_;
+  NotListed notListed_;
+  bool someNotListed_ = false;
 };
 
-// The totals line under the list.
+// The totals line under the list; `notAllListed` adds why devices are
+// missing (DeviceRows::SomeNotListed).
 std::string TotalsText(bool searching, std::size_t rows, std::size_t checked,
-                       const std::function<std::string(const char* key)>& lookup);
+                       const std::function<std::string(const char* key)>& lookup, bool notAllListed = false);
 
 }  // namespace kelvara::discovery

@@ -126,6 +126,31 @@ TEST(DeviceMap, FullMapDropsTheLeastRecentlySeenAndBoundsEachSender) {
   EXPECT_FALSE(one.CopyDeviceRecord("H" + std::to_string(kMaxDevicesPerSender)));
 }
 
+// Hosts that answer every search request with new serial numbers, more than
+// the map holds at once, push out their own records, not a device that
+// answers for itself alone, even one that answered only before the burst.
+TEST(DeviceMap, CrowdedSendersGiveUpTheirOwnRecordsFirst) {
+  DeviceMap map;
+  auto proto = Record("X");
+  std::uint32_t tick = 1;
+  const auto add = [&](const std::string& serial, const std::string& sender) {
+    proto.serialNumber = serial;
+    return map.AddOrUpdateDevice(proto, "10.77.0.1", ++tick, sender);
+  };
+  ASSERT_TRUE(add("REAL", "10.77.1.1"));
+  for (int reply = 0; reply < 3; ++reply)
+    for (int host = 0; host < 30; ++host)
+      for (int i = 0; i < 100; ++i)
+        add("F" + std::to_string(reply) + "-" + std::to_string(host) + "-" + std::to_string(i),
+            "10.77.2." + std::to_string(host));
+  EXPECT_EQ(map.Size(), kMaxDevices);
+  EXPECT_TRUE(map.CopyDeviceRecord("REAL")) << "the device answering for itself stays";
+  EXPECT_TRUE(add("LATE", "10.77.1.2"));
+  EXPECT_TRUE(map.CopyDeviceRecord("LATE"));
+  EXPECT_TRUE(map.CopyDeviceRecord("F2-29-99")) << "a host's newest record stays";
+  EXPECT_FALSE(map.CopyDeviceRecord("F0-0-0")) << "its oldest went";
+}
+
 TEST(DeviceMap, UuidsAreNewOncePerRunCaseInsensitive) {
   DeviceMap map;
   auto r = Record("A");

@@ -301,10 +301,62 @@ TEST_F(Refresh, RecentlySeenRecordsGoToTheRecoveryHook) {
   EXPECT_EQ(seen, std::vector<std::string>{"B"});
 }
 
+// Rows are never removed while a search runs, so the list keeps the map's
+// bounds itself: 2,048 rows, and 512 of devices first heard from one sender
+// however often the map made room for new serial numbers of it. What was not
+// listed is counted for the log and the totals line.
+TEST_F(Refresh, RowsStopAtTheMapsBoundsInAllAndPerSender) {
+  DeviceSearchInfo r = *ParseSearchReply(ReplyText(test::FakeDevice{}));
+  std::uint32_t tick = 1;
+  const auto reply = [&](const std::string& serial, const std::string& sender) {
+    r.serialNumber = serial;
+    map.AddOrUpdateDevice(r, "10.77.0.1", ++tick, sender);
+  };
+  // One host whose every reply brings new serial numbers, and a map that
+  // made room for them each time (emptied here; evictions in a full map).
+  for (int round = 0; round < 3; ++round) {
+    map.Clear();
+    for (int i = 0; i < 400; ++i) reply("R" + std::to_string(round) + "-" + std::to_string(i), "10.77.2.1");
+    rows.RefreshDeviceList(map, {});
+  }
+  EXPECT_EQ(rows.Count(), kMaxDevicesPerSender);
+  DeviceRows::NotListed n = rows.TakeNotListed();
+  EXPECT_EQ(n.records, 3 * 400 - kMaxDevicesPerSender);
+  EXPECT_EQ(n.ofFullSender, n.records);
+  EXPECT_EQ(n.firstFullSender, "10.77.2.1");
+  EXPECT_EQ(rows.TakeNotListed().records, 0u) << "taken once";
+  EXPECT_TRUE(rows.SomeNotListed());
+
+  // Many hosts: the list stops at the map's size; imports count only there.
+  for (int host = 0; host < 8; ++host)
+    for (int i = 0; i < 300; ++i) reply("H" + std::to_string(host) + "-" + std::to_string(i), "10.77.3." + std::to_string(host));
+  rows.RefreshDeviceList(map, {});
+  EXPECT_EQ(rows.Count(), kMaxDevices);
+  reply("IMPORTED", "");
+  rows.RefreshDeviceList(map, {});
+  EXPECT_EQ(rows.FindByKey("IMPORTED"), nullptr);
+  n = rows.TakeNotListed();
+  EXPECT_GT(n.records, 0u);
+  EXPECT_EQ(n.ofFullSender, 0u);
+  // A listed device still renews its row.
+  r.lanConfig.ipAddress = "10.77.9.9";
+  reply("R0-0", "10.77.2.1");
+  rows.RefreshDeviceList(map, {});
+  EXPECT_EQ(rows.FindByKey("R0-0")->m_searchInfo.lanConfig.ipAddress, "10.77.9.9");
+
+  rows.Clear();
+  map.Clear();
+  EXPECT_FALSE(rows.SomeNotListed());
+  reply("AFTER", "10.77.2.1");
+  rows.RefreshDeviceList(map, {});
+  EXPECT_NE(rows.FindByKey("AFTER"), nullptr);
+}
+
 TEST(Totals, Text) {
   auto key = [](const char* k) { return std::string(k); };
   EXPECT_EQ(TotalsText(false, 3, 1, key), "STR_TOTAL:3 STR_SELECTED:1 ");
   EXPECT_EQ(TotalsText(true, 0, 0, key), "CStorePlayBack_tip_searchingSTR_TOTAL:0 STR_SELECTED:0 ");
+  EXPECT_EQ(TotalsText(false, 2048, 0, key, true), "STR_TOTAL:2048 STR_SELECTED:0 DEVICES_NOT_LISTED");
 }
 
 }  // namespace

@@ -12,6 +12,9 @@
   xls_oracle.py shared FILE ROWS COLS LENGTH
                                    ROWS devices, each row followed by COLS "NOTE" cells that all
                                    show one shared string of LENGTH characters
+  xls_oracle.py at FILE PORT ADDRESS...
+                                   one device per ADDRESS given (addresses may repeat), each
+                                   with command port PORT
 """
 import sys
 
@@ -105,9 +108,25 @@ def shared(path, rows, cols, length):
     book.save(path)
 
 
+def at(path, port, addresses):
+    import xlwt
+    book = xlwt.Workbook(encoding="utf-8")
+    sheet = book.add_sheet("EXPORT")
+    for c, name in enumerate(HEADER):
+        sheet.write(0, c, name)
+    for n, address in enumerate(addresses):
+        row = device(n % 256)
+        row[0], row[2], row[9], row[12] = address, port, "AT%05d" % n, "UUID-AT-%d" % n
+        for c, value in enumerate(row):
+            sheet.write(n + 1, c, value)
+    book.save(path)
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "dump":
         dump(sys.argv[2])
+    elif sys.argv[1] == "at":
+        at(sys.argv[2], int(sys.argv[3]), sys.argv[4:])
     elif sys.argv[1] == "shared":
         shared(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]))
     else:

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "common/language_table.h"
+#include "common/log_text.h"
 #include "common/text_convert.h"
 #include "device/core/login_events.h"
 #include "discovery/core/discovery_log.h"
@@ -77,6 +78,7 @@ DeviceListController::DeviceListController(Options options, QObject* parent)
 
 DeviceListController::~DeviceListController() {
   search_.Stop();
+  LogNotListed();
   // Rows end before the view they talk to.
   rows_.reset();
 }
@@ -90,6 +92,7 @@ controls::CReportCtrl* DeviceListController::CreateListWidget(QWidget* parent) {
   list_ = new controls::CReportCtrl(parent);
   view_ = std::make_unique<ReportRowView>(*list_);
   RowFormatContext context = rows_->FormatContext();
+  loginGate_.Reset();  // it may hold rows of the list replaced here
   rows_ = std::make_unique<DeviceRows>(columns_, *view_);
   rows_->SetFormatContext(std::move(context));
   connect(list_.data(), &controls::CReportCtrl::CheckChanged, this, [this](int row, bool checked) {
@@ -152,7 +155,11 @@ bool DeviceListController::StartSearch() {
   return search_.Start(std::move(config));
 }
 
-bool DeviceListController::StopSearch() { return search_.Stop(); }
+bool DeviceListController::StopSearch() {
+  const bool stopped = search_.Stop();
+  LogNotListed();
+  return stopped;
+}
 
 int DeviceListController::SendDiscoveryMessage(int msgCode, std::optional<std::string> body, int msgFlag) {
   SendText(BuildDiscoveryMessage(msgCode, body ? std::optional<std::string_view>(*body) : std::nullopt,
@@ -190,9 +197,31 @@ void DeviceListController::RefreshDeviceList() {
   }
   refresh.now_ms = TickCount_ms();
   const auto queue = rows_->RefreshDeviceList(map_, refresh);
-  if (options_.sdk && !queue.empty())
-    device::ProcessReloginQueue(*rows_, queue, *options_.sdk, device::LoginDefaults{login.userName, login.password});
+  // Also with an empty queue: rows waiting for a login that was logged out
+  // meanwhile get their turn.
+  if (options_.sdk && (!queue.empty() || loginGate_.WaitingCount() > 0))
+    device::ProcessReloginQueue(*rows_, queue, AutoLogins());
   UpdateTotals();
+}
+
+device::AutoLogin DeviceListController::AutoLogins() {
+  const OperatorAuth login = DeviceLogin();
+  return device::AutoLogin{*options_.sdk, device::LoginDefaults{login.userName, login.password}, &loginGate_,
+                           Text(device::LoginEventTextKey(device::kEventLoginRefused))};
+}
+
+void DeviceListController::LoginRowByHand(DeviceListRow& row) {
+  if (options_.sdk) device::LoginRowByHand(*rows_, row, AutoLogins());
+}
+
+void DeviceListController::LogNotListed() {
+  const DeviceRows::NotListed n = rows_->TakeNotListed();
+  if (n.records == 0) return;
+  // Once per search, not per reply: a flood would fill the log.
+  Log("device list full: %zu replies of devices not listed (at most %zu rows; %zu of them from senders "
+      "with %zu rows already, the first %s)\n",
+      n.records, kMaxDevices, n.ofFullSender, kMaxDevicesPerSender,
+      n.firstFullSender.empty() ? "-" : EscapeForLog(n.firstFullSender).c_str());
 }
 
 void DeviceListController::ClearDevicesForSearch() {
@@ -202,6 +231,8 @@ void DeviceListController::ClearDevicesForSearch() {
 }
 
 void DeviceListController::ClearDeviceMapAndList() {
+  LogNotListed();
+  loginGate_.Reset();
   map_.Clear();
   network_->ClearForNewList();
   rows_->Clear();
@@ -241,7 +272,8 @@ QString DeviceListController::TotalsText() const {
   const std::size_t checked = list_ ? static_cast<std::size_t>(list_->CountItems(controls::kStateChecked))
                                     : rows_->CheckedCount();
   return QString::fromStdString(discovery::TotalsText(searching_, rows_->Count(), checked,
-                                                      [this](const char* key) { return Text(key); }));
+                                                      [this](const char* key) { return Text(key); },
+                                                      rows_->SomeNotListed()));
 }
 
 void DeviceListController::SetAllChecked(bool on) {
@@ -273,6 +305,9 @@ void DeviceListController::OnDeviceStatusEvent(const device::DeviceStatusEvent& 
     onStatusEvent(event);
   else
     device::ApplyLoginStateEvent(*rows_, event, [this](const char* key) { return Text(key); });
+  // The automatic logins that waited for this login's outcome.
+  if (options_.sdk && (event.eventType == device::kEventLoginOk || event.eventType == device::kEventLoginRefused))
+    device::OnAutoLoginEvent(*rows_, AutoLogins(), event.loginHandle, event.eventType);
 }
 
 void DeviceListController::OnDeviceAuxResponse(const device::DeviceAuxResponse& response) {

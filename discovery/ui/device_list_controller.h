@@ -100,8 +100,12 @@ class DeviceListController : public QObject {
   // handed to the device map for devices whose reply carries no account.
   OperatorAuth DeviceLogin();
 
-  // The 200-ms tick: new and changed records into rows, then the logins.
+  // The 200-ms tick: new and changed records into rows, then the logins
+  // (through the automatic-login gate, device/core/auto_login_gate.h).
   void RefreshDeviceList();
+  // The row's login menu: logs the row in again, whatever the gate says, and
+  // lifts a refusal at its address.
+  void LoginRowByHand(DeviceListRow& row);
   // One refresh whose new rows count as imported (list files, batch-debug rows).
   void RefreshDeviceListAsImport() {
     importing_ = true;
@@ -173,6 +177,9 @@ class DeviceListController : public QObject {
 
   void UpdateTotals();
   std::string Text(const char* key) const;
+  device::AutoLogin AutoLogins();
+  // One debug-log line for the devices a search did not list (list full).
+  void LogNotListed();
 
   Options options_;
   std::atomic<bool> newDeviceMode_{false};
@@ -190,6 +197,8 @@ class DeviceListController : public QObject {
   Sink sink_{*this};
   std::unique_ptr<ProductionModeActions> production_;
   std::unique_ptr<NetworkSettings> network_;
+  // Which automatic logins may be made; emptied with the list.
+  device::AutoLoginGate loginGate_;
   bool searching_ = false;
   bool importing_ = false;
   bool bulkCheck_ = false;  // SetAllChecked runs: one totals update at its end

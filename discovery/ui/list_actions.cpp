@@ -554,14 +554,7 @@ void DeviceListActions::OnOpenWeb() {
 }
 
 void DeviceListActions::OnLoginToggle() {
-  DeviceListRow* row = SelectedRow();
-  device::DeviceSdk* sdk = list_.Sdk();
-  if (!row || !sdk) return;
-  if (row->m_loginHandle != 0) sdk->Logout(row->m_loginHandle);
-  list_.Rows().SetLoginHandle(*row, 0);
-  const OperatorAuth login = list_.DeviceLogin();
-  const int handle = device::LoginRow(list_.Rows(), *row, *sdk, device::LoginDefaults{login.userName, login.password});
-  list_.Rows().SetLoginHandle(*row, handle);
+  if (DeviceListRow* row = SelectedRow()) list_.LoginRowByHand(*row);
 }
 
 void DeviceListActions::OnLoginSettings() {

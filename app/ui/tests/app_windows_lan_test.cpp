@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -27,6 +26,7 @@
 #include "media/ui/wnd_manager.h"
 #include "printing/qt/qr_encode_dlg.h"
 #include "simulator.h"
+#include "whole_program_test.h"
 
 namespace kelvara::ui {
 namespace {
@@ -35,12 +35,6 @@ using kelvara::test::LanSide;
 using kelvara::test::TestLan;
 using kelvara::test::TestLanOptions;
 namespace ids = shell::ids;
-
-CZqDevSearchToolDlg* MainWindow() {
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* dlg = qobject_cast<CZqDevSearchToolDlg*>(w); dlg != nullptr && dlg->isVisible()) return dlg;
-  return nullptr;
-}
 
 // Runs `answer` on the next modal window once it opens.
 void AnswerNextModal(const std::function<void(QWidget*)>& answer) {
@@ -97,21 +91,13 @@ TEST(AppWindowsLan, EveryWindowOpensAndClosesAndTheProgramEndsCleanly) {
     entry.window = w;
     QObject::connect(w, &QObject::destroyed, [count = entry.destroyed] { ++*count; });
   };
-  std::vector<std::string> steps, boxes;
+  std::vector<std::string> steps;
   // Message boxes (a device that cannot play yet, ...) are answered as they come.
-  QTimer boxCloser;
-  QObject::connect(&boxCloser, &QTimer::timeout, [&boxes] {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
-        boxes.push_back(box->text().toStdString());
-        box->done(QMessageBox::Ok);
-      }
-  });
-  boxCloser.start(50);
+  test::MessageBoxCloser boxes;
 
   QTimer::singleShot(0, [&] {
     CZqDevSearchToolDlg* dlg = nullptr;
-    if (!QTest::qWaitFor([&] { return (dlg = MainWindow()) != nullptr; }, 10000)) return;
+    if (!QTest::qWaitFor([&] { return (dlg = test::MainWindow()) != nullptr; }, 10000)) return;
     auto* list = dlg->ControlAs<controls::CReportCtrl>(ids::kDeviceList);
     auto* live = dynamic_cast<LiveViewSeamImpl*>(dlg->Services().live_view);
     const bool found = list != nullptr && live != nullptr &&
@@ -177,13 +163,13 @@ TEST(AppWindowsLan, EveryWindowOpensAndClosesAndTheProgramEndsCleanly) {
   CZqDevSearchToolApp app;
   LinkedShellSdk sdk;
   EXPECT_EQ(app.InitInstance(sdk), 0);
-  boxCloser.stop();
+  boxes.Stop();
   qInstallMessageHandler(previous);
   for (const std::string& warning : QtWarnings()) EXPECT_EQ(warning.find("deleted directly"), std::string::npos) << warning;
 
   EXPECT_EQ(steps, (std::vector<std::string>{"found", "configuration closed", "modal 16", "modal 33024", "modal 33025",
                                              "top row follows the login"}))
-      << "message boxes: " << boxes.size();
+      << "message boxes: " << boxes.Texts().size();
   for (const char* name :
        {"remote configuration", "video", "preview popup", "QR popup", "intercom", "focus", "boot recovery"}) {
     SCOPED_TRACE(name);

@@ -20,6 +20,7 @@
 #include <new>
 
 #include "sdk_log.h"
+#include "session_starter.h"
 
 namespace varurovodiv {
 namespace {
@@ -146,9 +147,12 @@ bool Session::IoBuffer::Map() {
   return true;
 }
 
-Session::IoBuffer::~IoBuffer() {
+void Session::IoBuffer::Unmap() {
   if (data != nullptr) munmap(data, kIoBufferSize);
+  data = nullptr;
 }
+
+Session::IoBuffer::~IoBuffer() { Unmap(); }
 
 void* Session::ThreadMain(void* session) {
   pthread_setname_np(pthread_self(), "vrod-login");
@@ -161,12 +165,20 @@ void* Session::ThreadMain(void* session) {
   } catch (const std::exception& e) {
     self->Abandon(e.what());
   }
+  // A thread that ended by itself (a refused login) is joined by the
+  // starter, which takes a reference: the session outlives the join. Every
+  // other end is a Stop, which joins the thread itself. Nothing of the
+  // session is touched after the hand-over.
+  if (self->ended_by_itself_ && self->joiner_ != nullptr && !self->stop_.load()) {
+    if (std::shared_ptr<Session> owner = self->weak_from_this().lock()) self->joiner_->Join(std::move(owner));
+  }
   return nullptr;
 }
 
-void Session::Start() {
+void Session::Start(SessionStarter* joiner) {
   std::lock_guard lock(start_mutex_);
   if (stop_.load()) return;
+  joiner_ = joiner;
   // The wake-up descriptor and the buffer are made here, not by the
   // constructor, which runs on the thread that logs in: a new descriptor or
   // mapping may wait for the process's descriptor table or address space,
@@ -192,27 +204,42 @@ void Session::Start() {
   }
 }
 
+void Session::Wake() {
+  std::lock_guard lock(wake_mutex_);
+  const int fd = wake_fd_.load();
+  if (fd < 0) return;
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
+}
+
 void Session::RequestStop() {
   MarkStopped();
-  if (wake_fd_ >= 0) {
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
-  }
+  Wake();
 }
 
 void Session::Stop() {
   RequestStop();
+  JoinEnded();
+}
+
+void Session::JoinEnded() {
   std::lock_guard lock(start_mutex_);
   if (thread_started_) pthread_join(thread_, nullptr);
   thread_started_ = false;
+}
+
+void Session::ReleaseAfterRefusal() {
+  io_buffer_.Unmap();
+  std::lock_guard lock(wake_mutex_);
+  const int fd = wake_fd_.exchange(-1);
+  if (fd >= 0) close(fd);
 }
 
 void Session::SetAutoReconnect(bool enable) {
   // Only a change wakes the thread: programs switch it on after every login,
   // most often to the value the login was made with.
   if (auto_reconnect_.exchange(enable) == enable) return;
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
+  Wake();
 }
 
 int Session::Submit(Request request) {
@@ -225,8 +252,7 @@ int Session::Submit(Request request) {
     }
     requests_.push_back(std::move(request));
   }
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
+  Wake();
   return 0;
 }
 
@@ -239,8 +265,7 @@ int Session::SubmitTransfer(TransferJob job) {
     if (job.upload && job.kind == wire::TransferKind::kFirmware) upgrade_progress_.store(0);
     transfers_.push_back(std::move(job));
   }
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
+  Wake();
   return 0;
 }
 
@@ -306,10 +331,14 @@ void Session::Run() {
     } else if (outcome == LoginOutcome::kRefused) {
       FailAllOnLinkLoss();
       // Retrying a refused password only risks locking the account: stay down
-      // until the caller logs in again with other credentials.
+      // until the caller logs in again with other credentials. The handle
+      // stays valid (calls on it answer "not online") until the logout, but
+      // nothing more happens on it, so it keeps no thread, descriptor or
+      // buffer: a host that answers many spoofed serials with refusals must
+      // not use up the process's threads and descriptors.
       PostStatus(STATUS_EVENT_LOGIN_REFUSED);
-      while (WaitWake(std::chrono::milliseconds(60000))) {
-      }
+      ReleaseAfterRefusal();
+      ended_by_itself_ = true;
       break;
     } else {
       // Requests accepted just before the link went down get their answer now,

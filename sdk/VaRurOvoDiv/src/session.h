@@ -59,7 +59,9 @@ struct TransferJob {
   std::string device_path;
 };
 
-class Session {
+class SessionStarter;
+
+class Session : public std::enable_shared_from_this<Session> {
  public:
   Session(int handle, LoginParams params, const Timeouts& timeouts, bool auto_reconnect,
           EventDispatcher& dispatcher);
@@ -70,8 +72,9 @@ class Session {
   // Starts the session thread; when no thread can be made the login reports
   // the device unreachable (status event 3) and does nothing else. Does
   // nothing once Stop or RequestStop ran: a login may end before its turn to
-  // start (SessionStarter).
-  void Start();
+  // start (SessionStarter). `joiner`, when given, joins the thread should it
+  // end by itself (a refused login); without one it is joined by Stop.
+  void Start(SessionStarter* joiner = nullptr);
   // Marks the login ended, without a system call: a session not yet started
   // never starts, and Submit refuses work; the thread ends at its next
   // wake-up, which RequestStop gives.
@@ -80,6 +83,9 @@ class Session {
   void RequestStop();
   // Ends the thread and waits for it; posts nothing afterwards.
   void Stop();
+  // Joins a thread that ended by itself (the starter, for a refused login);
+  // the login's state stays as it is until Stop.
+  void JoinEnded();
   void SetAutoReconnect(bool enable);
   // 0 when accepted, else a negative ZQ_NETSDK_ERR_*.
   int Submit(Request request);
@@ -140,6 +146,11 @@ class Session {
   void CloseLink();
   bool WaitWake(std::chrono::milliseconds timeout);  // false when stopping
   void DrainWake();
+  // Wakes the session thread; nothing once its wake-up descriptor is closed.
+  void Wake();
+  // A refused login keeps no thread, descriptor or buffer: the session
+  // thread closes its wake-up descriptor and unmaps its buffer, then ends.
+  void ReleaseAfterRefusal();
   bool SendAll(const std::string& bytes, Clock::time_point deadline);
   std::optional<wire::Frame> ReadFrame(wire::FrameParser& parser, Clock::time_point deadline);
 
@@ -185,8 +196,15 @@ class Session {
   // Set when the running transfer stopped moving; its failure says "timed out".
   bool transfer_timed_out_ = false;
   // Made by Start; -1 until then (a write to it before is no wake-up needed:
-  // the thread reads the flags when it begins).
+  // the thread reads the flags when it begins) and again once a refused
+  // login closed it. Other threads write to it only through Wake, under
+  // wake_mutex_, so none writes to a closed descriptor whose number the
+  // process has given to another file meanwhile.
   std::atomic<int> wake_fd_{-1};
+  std::mutex wake_mutex_;
+  // Joins the thread when it ends by itself; null: Stop joins it.
+  SessionStarter* joiner_ = nullptr;
+  bool ended_by_itself_ = false;  // session thread: a refused login ended it
   // Start and Stop may run on two threads: they make and join the thread
   // under this lock, so a Stop that comes first means no thread at all.
   std::mutex start_mutex_;
@@ -208,6 +226,7 @@ class Session {
     IoBuffer(const IoBuffer&) = delete;
     IoBuffer& operator=(const IoBuffer&) = delete;
     bool Map();
+    void Unmap();
     char* data = nullptr;
   };
   IoBuffer io_buffer_;

@@ -59,6 +59,15 @@ bool SessionStarter::Retire(std::vector<std::shared_ptr<Session>>& ended) {
   return true;
 }
 
+void SessionStarter::Join(std::shared_ptr<Session> finished) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!running_ || stopping_) return;
+    finished_.push_back(std::move(finished));
+  }
+  wake_.notify_one();
+}
+
 void SessionStarter::Stop() {
   {
     std::lock_guard lock(mutex_);
@@ -76,8 +85,20 @@ void SessionStarter::Run() {
   pthread_setname_np(pthread_self(), "vrod-starter");
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || !queue_.empty() || !retired_.empty(); });
-    if (queue_.empty() && retired_.empty()) return;  // stopping, and all started and joined
+    wake_.wait(lock, [this] { return stopping_ || !queue_.empty() || !retired_.empty() || !finished_.empty(); });
+    if (!finished_.empty()) {
+      // Threads that have ended or are returning: each join is short.
+      std::vector<std::shared_ptr<Session>> finished;
+      finished.swap(finished_);
+      lock.unlock();
+      for (auto& session : finished) session->JoinEnded();
+      finished.clear();
+      lock.lock();
+    }
+    if (queue_.empty() && retired_.empty()) {
+      if (stopping_) return;  // all started and joined
+      continue;
+    }
     const bool ending = !retired_.empty();
     if (ending) EndSome(lock);
     if (queue_.empty()) continue;
@@ -122,7 +143,7 @@ void SessionStarter::StartSome(std::unique_lock<std::mutex>& lock) {
     std::shared_ptr<Session> session = std::move(queue_.front());
     queue_.pop_front();
     lock.unlock();
-    session->Start();
+    session->Start(this);
     // A session logged out meanwhile may end here, with this last reference.
     session.reset();
     lock.lock();

@@ -12,6 +12,8 @@
 // ran). Ended sessions (marked stopped by the caller) are woken, so their
 // threads end and close their links, and joined, 32 at a time; batches of
 // starts and of ends take turns, so neither waits for the other's thousands.
+// A session thread that ends by itself (a refused login) hands its session
+// here to be joined, so it keeps no thread while its handle lives on.
 // The starter's thread is made by the first Enqueue, so it and the session
 // threads it makes share the network namespace of the thread that logged in
 // first.
@@ -42,6 +44,10 @@ class SessionStarter {
   // when it returns true. False when the starter has no thread or is
   // stopping: the caller ends them itself (Session::Stop).
   bool Retire(std::vector<std::shared_ptr<Session>>& ended);
+  // Joins the thread of a session that ended by itself, leaving the session
+  // as it is (Session::JoinEnded); called by that thread as its last act.
+  // Without a starter thread, or while it stops, the session's Stop joins it.
+  void Join(std::shared_ptr<Session> finished);
   // Starts what is still queued (stopped sessions make no thread), joins every
   // retired session's thread, ends the starter's thread and waits for it. A
   // later Enqueue makes a new one.
@@ -58,6 +64,7 @@ class SessionStarter {
   std::condition_variable wake_;
   std::deque<std::shared_ptr<Session>> queue_;
   std::deque<std::shared_ptr<Session>> retired_;  // marked stopped, to be woken and joined
+  std::vector<std::shared_ptr<Session>> finished_;  // ended by themselves, to be joined
   using Clock = std::chrono::steady_clock;
   Clock::time_point last_enqueue_{};
   Clock::time_point noticed_{};  // when the starter saw the queue fill

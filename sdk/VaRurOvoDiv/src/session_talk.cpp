@@ -1,8 +1,6 @@
 // The talk on one login link: TALK_START and its answer, the audio queue the
 // callers fill without waiting, TALK_DATA frames on the session thread, and
 // the end of the talk (asked for, by the device, or with the link).
-#include <unistd.h>
-
 #include "VaRurOvoDiv/zq_netsdk_ipc.h"
 #include "sdk_log.h"
 #include "session.h"
@@ -54,8 +52,7 @@ int Session::TalkAdd() {
     talk_state_ = TalkState::kSending;
   }
   if (talk_state_ != TalkState::kSending) return ZQ_NETSDK_ERR_TALK_STATE;
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
+  Wake();
   return 0;
 }
 
@@ -103,8 +100,7 @@ bool Session::TalkPush(const std::shared_ptr<const std::string>& audio, uint32_t
     talk_queue_.push_back({audio, tag});
     if (talk_state_ != TalkState::kSending) return true;
   }
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
+  Wake();
   return true;
 }
 

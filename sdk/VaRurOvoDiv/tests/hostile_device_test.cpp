@@ -2,6 +2,7 @@
 // that breaks the protocol in one way; each test shows the SDK holds.
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -684,6 +685,87 @@ TEST_F(HostileDevice, ARogueDeviceGetsOneGuessPerLoginCall) {
     EXPECT_EQ(events[0].code, STATUS_EVENT_LOGIN_REFUSED);
   }
   for (int h : handles) ZQ_NETSDK_IPC_Logout(h);
+}
+
+int Threads() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/task");
+  while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+  closedir(d);
+  return n;
+}
+
+// Polls `count` until it is at most `bound`, within a bounded wait; its last value.
+int SettlesTo(const std::function<int()>& count, int bound) {
+  int n = count();
+  for (int i = 0; i < 200 * varurovodiv::test::TimeScale() && n > bound; ++i) {
+    std::this_thread::sleep_for(milliseconds(10));
+    n = count();
+  }
+  return n;
+}
+
+// A host answering many logins with refusals (one guess each) must not use
+// up the process: a refused login keeps no thread, descriptor or buffer, yet
+// its handle answers as before until the logout, and nothing writes to the
+// wake-up descriptor it gave back, whose number the process reuses.
+TEST_F(HostileDevice, ARefusedLoginKeepsNoThreadOrDescriptor) {
+  std::atomic<int> guesses{0};
+  FakeDevice rogue([&guesses](Link& link, int) {
+    varurovodiv::test::FakeDeviceLogin guess("a guessed word");
+    if (!link.Send(guess.HelloFrame())) return;
+    for (int step = 0; step < 2; ++step) {
+      const auto f = link.Next();
+      if (f && f->header.type == static_cast<uint16_t>(FrameType::kLogin)) ++guesses;
+      const auto reply = f ? guess.Answer(*f) : std::nullopt;
+      if (!reply || !link.Send(*reply)) return;
+    }
+  });
+  // The SDK's own threads (starter, callbacks) exist before the count.
+  const int warm = ZQ_NETSDK_IPC_Login("127.0.0.1", rogue.port(), "admin", "pw", 0);
+  ASSERT_TRUE(rec_.WaitStatus(warm, STATUS_EVENT_LOGIN_REFUSED));
+  ZQ_NETSDK_IPC_Logout(warm);
+  const int threads_before = SettlesTo(Threads, Threads() - 1);
+  const int fds_before = OpenDescriptorsSettled(OpenDescriptors());
+
+  // In rounds of eight, as the fake device takes one connection at a time.
+  constexpr int kLogins = 64;
+  std::vector<int> handles;
+  while (handles.size() < kLogins) {
+    const size_t first = handles.size();
+    for (int i = 0; i < 8; ++i) handles.push_back(ZQ_NETSDK_IPC_Login("127.0.0.1", rogue.port(), "admin", "pw", 0));
+    for (size_t i = first; i < handles.size(); ++i) ASSERT_TRUE(rec_.WaitStatus(handles[i], STATUS_EVENT_LOGIN_REFUSED));
+  }
+  EXPECT_EQ(guesses.load(), kLogins + 1);
+  const int threads_after = SettlesTo(Threads, threads_before);
+  const int fds_after = OpenDescriptorsSettled(fds_before);
+  RecordProperty("threads_after_refusals", threads_after - threads_before);
+  RecordProperty("descriptors_after_refusals", fds_after - fds_before);
+  EXPECT_LE(threads_after, threads_before) << "threads left by " << kLogins << " refused logins";
+  EXPECT_LE(fds_after, fds_before) << "descriptors left by " << kLogins << " refused logins";
+
+  // New descriptors take the numbers given back; calls on the refused
+  // handles that would wake their threads write nothing into them.
+  int pipes[8][2];
+  for (auto& p : pipes) ASSERT_EQ(pipe2(p, O_NONBLOCK | O_CLOEXEC), 0);
+  for (int h : handles) {
+    EXPECT_EQ(ZQ_NETSDK_IPC_SetAutoReconnect(h, 0), 0);
+    EXPECT_EQ(ZQ_NETSDK_IPC_SetAutoReconnect(h, 1), 0);
+    EXPECT_EQ(ZQ_NETSDK_IPC_SystemControl(h, 1019, nullptr, ""), ZQ_NETSDK_ERR_NOT_ONLINE);
+    EXPECT_EQ(ZQ_NETSDK_IPC_GetUpgradeProgress(h), 0);
+  }
+  for (auto& p : pipes) {
+    char c;
+    EXPECT_EQ(read(p[0], &c, 1), -1) << "something wrote into a reused descriptor";
+    close(p[0]);
+    close(p[1]);
+  }
+  // No event after the refusal, and the reconnection offered no further guess.
+  std::this_thread::sleep_for(varurovodiv::test::Scaled(milliseconds(500)));
+  EXPECT_EQ(guesses.load(), kLogins + 1);
+  for (int h : handles) EXPECT_EQ(rec_.For(h).size(), 1u);
+  for (int h : handles) EXPECT_EQ(ZQ_NETSDK_IPC_Logout(h), 0);
+  EXPECT_EQ(ZQ_NETSDK_IPC_SystemControl(handles[0], 1019, nullptr, ""), ZQ_NETSDK_ERR_BAD_HANDLE);
 }
 
 // A handshake that breaks the protocol is reported as a protocol error; a
