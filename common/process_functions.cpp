@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -96,6 +97,17 @@ int KillProcessByName(std::string_view name) {
   for (int i = 0; i < 100 && !Ended(proc); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   if (!Ended(proc)) kill(target, SIGKILL);
   return 1;
+}
+
+unsigned long RaiseOpenFileLimit() {
+  rlimit r{};
+  if (getrlimit(RLIMIT_NOFILE, &r) != 0) return 0;
+  if (r.rlim_cur < r.rlim_max) {
+    const rlim_t before = r.rlim_cur;
+    r.rlim_cur = r.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &r) != 0) r.rlim_cur = before;
+  }
+  return static_cast<unsigned long>(r.rlim_cur);
 }
 
 }  // namespace kelvara

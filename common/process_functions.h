@@ -1,6 +1,5 @@
 #pragma once
-// Ending a helper program by name. Prefer keeping the child you started and
-// ending that one; this is for a helper left over from an earlier run.
+// Ending a helper program by name, and the process's own descriptor limit.
 #include <string_view>
 
 namespace kelvara {
@@ -10,5 +9,12 @@ namespace kelvara {
 // then SIGKILL when it has not ended after one second. Never another user's
 // process, never this process. 1 when a process was ended, else 0.
 int KillProcessByName(std::string_view name);
+
+// Raises this process's soft limit of open descriptors to its hard limit.
+// Each login holds a socket and a wake-up descriptor, so a list of a few
+// thousand devices needs more than the soft limit of 1,024 that desktop
+// sessions usually start programs with. Returns the soft limit in force
+// afterwards (unchanged when it could not be raised).
+unsigned long RaiseOpenFileLimit();
 
 }  // namespace kelvara

@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 namespace kelvara {
 namespace {
@@ -84,6 +86,27 @@ TEST(KillProcessByName, NeverEndsAnotherUsersProcess) {
   EXPECT_EQ(kill(other, 0), 0) << "another user's process was ended";
   kill(other, SIGKILL);
   waitpid(other, nullptr, 0);
+}
+
+// A login holds two descriptors: a list of a thousand devices must not stop
+// at the soft limit a desktop session starts programs with.
+TEST(RaiseOpenFileLimit, TakesTheHardLimitSoManyDescriptorsOpen) {
+  rlimit r{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &r), 0);
+  if (r.rlim_max != RLIM_INFINITY && r.rlim_max < 2048) GTEST_SKIP() << "hard limit below 2048";
+  rlimit low = r;
+  low.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  EXPECT_EQ(RaiseOpenFileLimit(), static_cast<unsigned long>(r.rlim_max));
+  std::vector<int> fds;
+  for (int i = 0; i < 1500; ++i) {
+    const int fd = dup(0);
+    if (fd < 0) break;
+    fds.push_back(fd);
+  }
+  EXPECT_EQ(fds.size(), 1500u);
+  for (int fd : fds) close(fd);
+  setrlimit(RLIMIT_NOFILE, &r);
 }
 
 }  // namespace
