@@ -189,7 +189,11 @@ void DeviceListController::RefreshDeviceList() {
     };
   }
   refresh.now_ms = TickCount_ms();
-  const auto queue = rows_->RefreshDeviceList(map_, refresh);
+  const auto queue = [&] {
+    // The tick's cell texts reach the view as one change, not one per cell.
+    const controls::ReportTextBatch batch(list_ ? list_->Model() : nullptr);
+    return rows_->RefreshDeviceList(map_, refresh);
+  }();
   if (options_.sdk && !queue.empty())
     device::ProcessReloginQueue(*rows_, queue, *options_.sdk, device::LoginDefaults{login.userName, login.password});
   UpdateTotals();
