@@ -6,8 +6,13 @@
 // per pair (Google Benchmark runs the parts: BM_OneStream, BM_HundredStreams,
 // BM_EndHundredReceivers; --benchmark_filter picks them):
 // 1. one receiver and its writer taking a 256 MB stream as fast as it comes,
-//    against a plain reader that copies the same stream into a file
-//    (throughput, receiver over plain);
+//    against a plain reader that copies the same stream into a file: the
+//    receiver's throughput (measured, MB/s, goal at least 125: a 1 Gbit/s
+//    LAN's, the network speed the receiver must keep), and throughput and
+//    CPU per MB, receiver over plain (ratios shown without a goal: on
+//    loopback the simulator sends three times faster than any LAN, and the
+//    ratio measures how two threads hand 64 KB pieces over on a shared
+//    machine; docs/device-log.md has the figures);
 // 2. 100 devices logging at once at 100 KB/s each for five seconds, against
 //    100 plain socket-to-file copies of the same streams: CPU per MB logged,
 //    receivers over plain, and every byte accounted for;
@@ -365,8 +370,8 @@ void BM_OneStream(benchmark::State& state) {
       }
       std::printf("one stream, round %d: receiver %.0f MB/s and %.2f ms CPU per MB, plain copy %.0f MB/s and %.2f\n",
                   round + 1, receiver.mbPerSecond, receiver.cpuMsPerMb, plain.mbPerSecond, plain.cpuMsPerMb);
-      kelvara::bench::PrintRatio("device_log_one_receiver_throughput", receiver.mbPerSecond / plain.mbPerSecond,
-                                 ">=1.0");
+      kelvara::bench::PrintMeasured("device_log_one_receiver_mb_per_s", receiver.mbPerSecond, "MB/s", ">=125");
+      kelvara::bench::PrintRatio("device_log_one_receiver_throughput", receiver.mbPerSecond / plain.mbPerSecond, "-");
       kelvara::bench::PrintRatio("device_log_one_receiver_cpu_per_mb", receiver.cpuMsPerMb / plain.cpuMsPerMb, "-");
     }
   }
