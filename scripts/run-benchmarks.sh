@@ -18,6 +18,12 @@ results=$(mktemp -d)
 log=$(mktemp)
 figures=$(mktemp)
 trap 'rm -rf "$results" "$log" "$figures"' EXIT
+# Qt makes its runtime folder under the temporary folder when the session has
+# none: give it one of the run's own, outside the benchmarks' folders.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="$results/runtime"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+fi
 failed=()
 skipped=()
 for b in "$build"/bench/*; do
