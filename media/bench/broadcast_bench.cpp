@@ -71,6 +71,12 @@ double Run(BenchView& view, const std::vector<int>& logins, int format, const st
   ZqBroadcastSdk sdk(std::make_unique<NoCaptureSource>());
   AudioBroadcast broadcast(sdk, view);
   view.checked = logins;
+  {
+    // Every broadcast object numbers its starts from 1: the last run's end
+    // must not count as this one's.
+    std::lock_guard lock(view.mutex);
+    view.finished = 0;
+  }
   BroadcastSettings s;
   s.format = format;
   s.rate = 16000;
