@@ -11,6 +11,12 @@
 
 namespace kelvara::media {
 
+namespace {
+// The timer whose thread this is, so Stop from inside a tick knows itself
+// without reading thread_, which the starting thread is still writing.
+thread_local const PacedTimer* t_tickingTimer = nullptr;
+}  // namespace
+
 bool PacedTimer::Start(double firstPeriod, Tick tick) {
   Stop();
   std::lock_guard lock(mutex_);
@@ -28,10 +34,8 @@ bool PacedTimer::Start(double firstPeriod, Tick tick) {
 void PacedTimer::Stop() {
   stop_.store(1);
   syscall(SYS_futex, &stop_, FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
-  if (thread_.joinable()) {
-    if (thread_.get_id() == std::this_thread::get_id()) return;
-    thread_.join();
-  }
+  if (t_tickingTimer == this) return;  // from inside a tick: the thread ends after it
+  if (thread_.joinable()) thread_.join();
   std::lock_guard lock(mutex_);
   running_ = false;
 }
@@ -58,6 +62,7 @@ bool PacedTimer::SleepUntil(Clock::time_point due) {
 }
 
 void PacedTimer::Run(double firstPeriod) {
+  t_tickingTimer = this;
   const Clock::time_point start = Clock::now();
   double elapsed = firstPeriod;  // seconds from start to the next tick
   for (;;) {
