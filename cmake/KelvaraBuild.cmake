@@ -141,12 +141,14 @@ endfunction()
 
 # kelvara_add_benchmark(NAME <name> SOURCES <files...> [LIBS <targets...>])
 # A Google Benchmark executable; never run by ctest. `make bench` runs them all.
+# It links kelvara_bench (kelvara_test/bench.h: report lines, skips, temporary
+# folders, RunBenchmarks for a main of its own).
 function(kelvara_add_benchmark)
   cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
   if(NOT KELVARA_BENCH OR NOT KELVARA_SANITIZE STREQUAL "" OR KELVARA_FUZZ)
     return()
   endif()
   add_executable(${B_NAME} ${B_SOURCES})
-  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark)
+  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} kelvara_bench benchmark::benchmark)
   set_target_properties(${B_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endfunction()

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "controls/ui/report_ctrl.h"
+#include "kelvara_test/bench.h"
 
 namespace kelvara::controls {
 namespace {
@@ -135,8 +136,5 @@ BENCHMARK(BM_Sort10000)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return kelvara::bench::RunBenchmarks(argc, argv);
 }

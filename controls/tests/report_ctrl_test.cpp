@@ -5,6 +5,7 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPaintEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <random>
@@ -320,6 +321,54 @@ TEST_F(ReportCtrlTest, EditorOpensOnSecondClickAndKeepsText) {
   EXPECT_FALSE(list.StartEdit(99, 0));
   list.SetEditable(false);
   EXPECT_FALSE(list.StartEdit(1, 1));
+}
+
+// Records the regions the viewport is asked to paint.
+class PaintRegions : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(event)->region();
+    return false;
+  }
+  QRegion painted;
+};
+
+// A text batch's change repaints the changed cells in view, and only the
+// part of the changed range the viewport shows (not the whole viewport, as
+// Qt's views do for a range).
+TEST(ReportCtrlTextBatch, RepaintsTheChangedCellsInView) {
+  CReportCtrl list;
+  list.resize(400, 200);
+  ASSERT_TRUE(list.SetColumnSpec("A,100;B,100;C,100"));
+  for (int r = 0; r < 200; ++r) {
+    list.InsertItem(r, QString("a%1").arg(r));
+    list.SetItemText(r, 1, QString("b%1").arg(r));
+  }
+  list.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+  QCoreApplication::processEvents();
+  PaintRegions regions;
+  list.viewport()->installEventFilter(&regions);
+  {
+    const ReportTextBatch batch(list.Model());
+    for (int r = 0; r < 200; ++r) list.SetItemText(r, 1, QString("changed %1").arg(r));
+  }
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !regions.painted.isEmpty(); }, 5000));
+  QCoreApplication::processEvents();
+  const QRect firstCell = list.visualRect(list.Model()->index(0, 1));
+  EXPECT_TRUE(regions.painted.contains(firstCell)) << "a changed cell in view is repainted";
+  EXPECT_FALSE(regions.painted.contains(list.visualRect(list.Model()->index(0, 0)).center()))
+      << "an unchanged column is not";
+  EXPECT_EQ(list.GetItemText(150, 1), "changed 150");
+
+  // Changes below the viewport only: nothing to paint.
+  regions.painted = QRegion();
+  {
+    const ReportTextBatch batch(list.Model());
+    list.SetItemText(190, 2, "far below");
+  }
+  QTest::qWait(50);
+  EXPECT_TRUE(regions.painted.isEmpty());
 }
 
 TEST_F(ReportCtrlTest, HoverReportsRowAndColumn) {

@@ -46,6 +46,50 @@ TEST_F(ReportModelTest, SignalsOnlyRealChangesOfOneCell) {
   EXPECT_EQ(model.Text(9, 0), QString());
 }
 
+// A text batch: texts change at once, the view hears of them once at the end
+// of the outermost batch, over the cells that changed (the whole table when a
+// row came or went meanwhile, since the changed cells may have moved).
+TEST_F(ReportModelTest, TextBatchSignalsOnceOverTheChangedCells) {
+  QSignalSpy spy(&model, &QAbstractItemModel::dataChanged);
+  model.BeginTextBatch();
+  EXPECT_TRUE(model.SetText(1, 2, "a"));
+  model.BeginTextBatch();
+  EXPECT_TRUE(model.SetText(3, 0, "b"));
+  EXPECT_FALSE(model.SetText(2, 1, "2")) << "unchanged";
+  model.EndTextBatch();
+  EXPECT_EQ(model.Text(1, 2), "a");
+  EXPECT_EQ(spy.count(), 0) << "the inner batch's end is not the end";
+  model.EndTextBatch();
+  ASSERT_EQ(spy.count(), 1);
+  EXPECT_EQ(spy[0][0].toModelIndex(), model.index(1, 0));
+  EXPECT_EQ(spy[0][1].toModelIndex(), model.index(3, 2));
+  spy.clear();
+
+  {
+    const ReportTextBatch batch(&model);
+    EXPECT_FALSE(model.SetText(1, 2, "a"));
+  }
+  EXPECT_EQ(spy.count(), 0) << "nothing changed";
+
+  {
+    const ReportTextBatch batch(&model);
+    model.SetText(2, 2, "c");
+    model.InsertRow(0, "new");
+  }
+  ASSERT_EQ(spy.count(), 1);
+  EXPECT_EQ(spy[0][0].toModelIndex(), model.index(0, 0));
+  EXPECT_EQ(spy[0][1].toModelIndex(), model.index(4, 2));
+  EXPECT_EQ(model.Text(3, 2), "c");
+  spy.clear();
+
+  // After the batch, each change signals by itself again.
+  model.SetText(0, 1, "x");
+  EXPECT_EQ(spy.count(), 1);
+  model.EndTextBatch();  // unbalanced: ignored
+  model.SetText(0, 1, "y");
+  EXPECT_EQ(spy.count(), 2);
+}
+
 TEST_F(ReportModelTest, ColumnsInsertedAndRemovedCarryColours) {
   model.SetTextColor({0, 3, 1, 1}, MakeColorRef(9, 9, 9));
   model.InsertColumn(0, {"New", 30, ColumnAlignment::kLeft});

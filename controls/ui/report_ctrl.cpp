@@ -548,6 +548,29 @@ void CReportCtrl::keyPressEvent(QKeyEvent* event) {
   QTableView::keyPressEvent(event);
 }
 
+void CReportCtrl::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) {
+  const bool wholeTable = topLeft.row() == 0 && topLeft.column() == 0 && bottomRight.row() == model_->RowCount() - 1 &&
+                          bottomRight.column() == model_->ColumnCount() - 1;
+  if (topLeft == bottomRight || !topLeft.isValid() || !bottomRight.isValid() || wholeTable || !isVisible()) {
+    QTableView::dataChanged(topLeft, bottomRight, roles);
+    return;
+  }
+  // Rows are shown in model order (sorting reorders the model), so the rows
+  // in view are one run from the top of the viewport to its bottom.
+  const int top = std::max(topLeft.row(), rowAt(0));
+  int bottom = rowAt(viewport()->height() - 1);
+  if (bottom < 0 || bottom > bottomRight.row()) bottom = bottomRight.row();
+  if (top > bottom) return;
+  const int y0 = rowViewportPosition(top);
+  const int y1 = rowViewportPosition(bottom) + rowHeight(bottom);
+  QRegion dirty;
+  for (int c = topLeft.column(); c <= bottomRight.column(); ++c) {
+    if (!isColumnHidden(c)) dirty += QRect(columnViewportPosition(c), y0, columnWidth(c), y1 - y0);
+  }
+  dirty &= viewport()->rect();
+  if (!dirty.isEmpty()) viewport()->update(dirty);
+}
+
 void CReportCtrl::mousePressEvent(QMouseEvent* event) {
   switch (event->button()) {
     case Qt::LeftButton: {

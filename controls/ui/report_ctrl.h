@@ -191,6 +191,10 @@ class CReportCtrl : public QTableView {
   void ListClicked(int row);
 
  protected:
+  // A range of changed cells (a text batch of the model) repaints only the
+  // part of it the viewport shows; the base class repaints the whole
+  // viewport for any range wider than one cell.
+  void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <algorithm>
+#include <utility>
 
 namespace kelvara::controls {
 namespace {
@@ -20,7 +21,19 @@ const QString kEmpty;
 
 }  // namespace
 
-ReportModel::ReportModel(QObject* parent) : QAbstractTableModel(parent) {}
+ReportModel::ReportModel(QObject* parent) : QAbstractTableModel(parent) {
+  // Cells of a text batch may have moved: its end signals the whole table.
+  const auto shapeChanged = [this] {
+    if (text_batch_depth_ > 0) text_batch_whole_ = true;
+  };
+  connect(this, &QAbstractItemModel::rowsInserted, this, shapeChanged);
+  connect(this, &QAbstractItemModel::rowsRemoved, this, shapeChanged);
+  connect(this, &QAbstractItemModel::rowsMoved, this, shapeChanged);
+  connect(this, &QAbstractItemModel::columnsInserted, this, shapeChanged);
+  connect(this, &QAbstractItemModel::columnsRemoved, this, shapeChanged);
+  connect(this, &QAbstractItemModel::modelReset, this, shapeChanged);
+  connect(this, &QAbstractItemModel::layoutChanged, this, shapeChanged);
+}
 
 int ReportModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : RowCount();
@@ -209,14 +222,43 @@ const QString& ReportModel::Text(int row, int column) const {
   return ValidCell(row, column) ? rows_[row].cells[column].text : kEmpty;
 }
 
+namespace {
+const QList<int> kTextRoles = {Qt::DisplayRole, Qt::EditRole};
+}  // namespace
+
 bool ReportModel::SetText(int row, int column, const QString& text) {
   if (!ValidCell(row, column)) return false;
   QString& cell = rows_[row].cells[column].text;
   if (cell == text) return false;
   cell = text;
+  if (text_batch_depth_ > 0) {
+    if (!std::exchange(text_batch_changed_, true)) {
+      text_batch_top_ = text_batch_bottom_ = row;
+      text_batch_left_ = text_batch_right_ = column;
+    } else {
+      text_batch_top_ = std::min(text_batch_top_, row);
+      text_batch_bottom_ = std::max(text_batch_bottom_, row);
+      text_batch_left_ = std::min(text_batch_left_, column);
+      text_batch_right_ = std::max(text_batch_right_, column);
+    }
+    return true;
+  }
   const QModelIndex i = index(row, column);
-  emit dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole});
+  emit dataChanged(i, i, kTextRoles);
   return true;
+}
+
+void ReportModel::BeginTextBatch() { ++text_batch_depth_; }
+
+void ReportModel::EndTextBatch() {
+  if (text_batch_depth_ == 0 || --text_batch_depth_ > 0) return;
+  const bool whole = std::exchange(text_batch_whole_, false);
+  if (!std::exchange(text_batch_changed_, false) || RowCount() == 0 || ColumnCount() == 0) return;
+  if (whole) {
+    emit dataChanged(index(0, 0), index(RowCount() - 1, ColumnCount() - 1), kTextRoles);
+    return;
+  }
+  emit dataChanged(index(text_batch_top_, text_batch_left_), index(text_batch_bottom_, text_batch_right_), kTextRoles);
 }
 
 ColorRef ReportModel::TextColor(int row, int column) const {

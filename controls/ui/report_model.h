@@ -5,9 +5,11 @@
 //
 // Every setter compares first and signals only real changes, one cell at a
 // time, so a refresh that rewrites unchanged texts costs a compare per cell
-// and repaints nothing.
+// and repaints nothing. Inside a text batch (BeginTextBatch) text changes
+// signal once, at its end.
 #include <QAbstractTableModel>
 #include <QIcon>
+#include <QPointer>
 #include <QString>
 #include <QVector>
 #include <unordered_map>
@@ -65,6 +67,13 @@ class ReportModel : public QAbstractTableModel {
   // Cells. Setters return true when something changed.
   const QString& Text(int row, int column) const;  // empty outside the table
   bool SetText(int row, int column, const QString& text);
+  // Texts set between BeginTextBatch and EndTextBatch (nested pairs count as
+  // the outermost) change at once but signal once, at the end: one
+  // dataChanged over the rectangle that holds every changed cell (over the
+  // whole table when rows or columns came, went or moved meanwhile). A
+  // refresh that rewrites a thousand cells then costs the view one update.
+  void BeginTextBatch();
+  void EndTextBatch();
   ColorRef TextColor(int row, int column) const;  // -1 outside the table
   ColorRef BackColor(int row, int column) const;
   // Colour setters take the range the colour addressing rules give.
@@ -111,6 +120,10 @@ class ReportModel : public QAbstractTableModel {
 
   QVector<Column> columns_;
   std::vector<Row> rows_;
+  int text_batch_depth_ = 0;
+  bool text_batch_changed_ = false;
+  bool text_batch_whole_ = false;  // the table's shape changed during the batch
+  int text_batch_top_ = 0, text_batch_bottom_ = 0, text_batch_left_ = 0, text_batch_right_ = 0;
   QVector<QIcon> images_;
   bool checkboxes_shown_ = false;
   // Data pointer -> first row holding it; valid until the row order changes.
@@ -118,6 +131,23 @@ class ReportModel : public QAbstractTableModel {
   mutable bool data_rows_valid_ = false;
   // No entry was dropped since the rebuild: a pointer missing is in no row.
   mutable bool data_rows_complete_ = false;
+};
+
+// A text batch for its lifetime (BeginTextBatch, EndTextBatch when it goes);
+// nothing for a null model or one deleted meanwhile.
+class ReportTextBatch {
+ public:
+  explicit ReportTextBatch(ReportModel* model) : model_(model) {
+    if (model_) model_->BeginTextBatch();
+  }
+  ~ReportTextBatch() {
+    if (model_) model_->EndTextBatch();
+  }
+  ReportTextBatch(const ReportTextBatch&) = delete;
+  ReportTextBatch& operator=(const ReportTextBatch&) = delete;
+
+ private:
+  QPointer<ReportModel> model_;
 };
 
 }  // namespace kelvara::controls

@@ -12,6 +12,7 @@
 
 #include "device/core/command_codes.h"
 #include "device/tests/devsim_fixture.h"
+#include "kelvara_test/bench.h"
 
 namespace {
 
@@ -29,10 +30,11 @@ void RaiseFileLimit() {
 }
 
 device::test::DevsimCommands& Lan() {
+  // Made first, so it goes after the devices at exit.
+  static const kelvara::bench::TempFolder docs("kelvara-bench-docs");
   static std::unique_ptr<device::test::DevsimCommands> lan = [] {
     RaiseFileLimit();
-    auto docs = std::filesystem::temp_directory_path() / "kelvara-bench-docs";
-    auto l = std::make_unique<device::test::DevsimCommands>(kDevices, docs);
+    auto l = std::make_unique<device::test::DevsimCommands>(kDevices, docs.path());
     if (!l->StartError().empty() || !l->LoginAll(std::chrono::milliseconds(600000))) {
       std::fprintf(stderr, "devices did not all log in\n");
       std::exit(1);

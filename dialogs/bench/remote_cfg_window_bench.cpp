@@ -1,17 +1,20 @@
 // The remote configuration window against a hostile device that knows its
 // own password and sends every block at a page's field cap (8,192 fields,
 // 720 KB): the window opens, every page is shown in turn, the window
-// closes and its widgets are deleted. Per run, one line each (the table of
-// `make bench` gives their min/median/max)
-//   ratio remote_cfg_longest_pass_ms <wall ms> goal <=100
-//   ratio remote_cfg_longest_pass_cpu_ms <UI-thread CPU ms> goal <=100
-//   ratio remote_cfg_close_ms <ms> goal <=100
-//   ratio remote_cfg_widgets <count> goal <=17384
-//   ratio remote_cfg_open_rss_mib <MiB> goal -
+// closes and its widgets are deleted. Five runs (BM_HostileDeviceWindow);
+// per run, one line each (the table of `make bench` gives their
+// min/median/max)
+//   measured remote_cfg_longest_pass_ms <wall ms> ms goal <=100
+//   measured remote_cfg_longest_pass_cpu_ms <UI-thread CPU ms> ms goal <=100
+//   measured remote_cfg_close_ms <ms> ms goal <=100
+//   measured remote_cfg_widgets <count> widgets goal <=17384
+//   measured remote_cfg_open_rss_mib <MiB> MiB goal -
 // (the longest pass is the longest the UI thread stayed away from its event
 // loop, the wall figure also holding the time other processes took the CPU;
 // the memory is what the process holds with every page shown, over what it
 // held before the first window).
+#include <benchmark/benchmark.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -24,6 +27,7 @@
 #include "dialogs/tests/remote_cfg_fixture.h"
 #include "dialogs/tests/ui_pass_probe.h"
 #include "dialogs/ui/dialog_remote_cfg.h"
+#include "kelvara_test/bench.h"
 
 namespace kelvara::dialogs {
 namespace {
@@ -61,35 +65,44 @@ bool HostileDeviceWindow(devsim::Simulator& sim, const std::vector<std::size_t>&
     closeMs = closing.elapsed();
     test::RunLoopUntil([&] { return QApplication::allWidgets().size() <= widgetsBefore + 1; }, 30000);
   }
-  std::printf("ratio remote_cfg_longest_pass_ms %lld goal <=100\n", static_cast<long long>(probe.LongestMs()));
-  std::printf("ratio remote_cfg_longest_pass_cpu_ms %.1f goal <=100\n", probe.LongestCpuMs());
-  std::printf("ratio remote_cfg_close_ms %lld goal <=100\n", static_cast<long long>(closeMs));
-  std::printf("ratio remote_cfg_widgets %lld goal <=%zu\n", static_cast<long long>(widgets),
-              remote_config::kMaxWindowFields + 1000);
-  std::printf("ratio remote_cfg_open_rss_mib %.0f goal -\n", open);
-  std::fflush(stdout);
+  using bench::PrintMeasured;
+  PrintMeasured("remote_cfg_longest_pass_ms", static_cast<double>(probe.LongestMs()), "ms", "<=100");
+  PrintMeasured("remote_cfg_longest_pass_cpu_ms", probe.LongestCpuMs(), "ms", "<=100");
+  PrintMeasured("remote_cfg_close_ms", static_cast<double>(closeMs), "ms", "<=100");
+  PrintMeasured("remote_cfg_widgets", static_cast<double>(widgets), "widgets",
+                "<=" + std::to_string(remote_config::kMaxWindowFields + 1000));
+  PrintMeasured("remote_cfg_open_rss_mib", open, "MiB", "-");
   return true;
 }
 
-}  // namespace
-}  // namespace kelvara::dialogs
-
-// Five runs against one device; arguments (those of `make bench`) are ignored.
-int main(int argc, char** argv) {
-  using namespace kelvara;
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
+// Five runs against one device.
+void BM_HostileDeviceWindow(benchmark::State& state) {
   const auto sim = test::StartDevice();
   if (sim == nullptr) {
-    std::fprintf(stderr, "the simulated device did not start\n");
-    return 1;
+    state.SkipWithError("the simulated device did not start");
+    return;
   }
   const std::string block = test::BlockAtTheFieldCap();
   for (const remote_config::PageSpec& p : remote_config::Pages()) sim->device(0).PutBlock(p.get, block);
   std::vector<std::size_t> fields;
   for (const remote_config::PageSpec& p : remote_config::Pages()) fields.push_back(test::DeviceFields(*sim, p.get));
   const double residentBefore = test::ResidentMiB();
-  for (int run = 0; run < 5; ++run)
-    if (!dialogs::HostileDeviceWindow(*sim, fields, residentBefore)) return 1;
-  return 0;
+  for (auto _ : state) {
+    for (int run = 0; run < 5; ++run) {
+      if (!HostileDeviceWindow(*sim, fields, residentBefore)) {
+        state.SkipWithError("the window did not get as far as the figures");
+        return;
+      }
+    }
+  }
+}
+BENCHMARK(BM_HostileDeviceWindow)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+}  // namespace kelvara::dialogs
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  return kelvara::bench::RunBenchmarks(argc, argv);
 }

@@ -1,7 +1,8 @@
 // Reading an .xls whose cells all show one shared string: 1,000 device rows,
 // each with 200 cells of one 12,000-character text (a 3 MB file written by
-// xlwt through discovery/tests/xls_oracle.py). Counters: the peak resident
-// memory of this process and of the reader child, in MiB.
+// xlwt through discovery/tests/xls_oracle.py, in a temporary folder removed
+// at exit). Counters: the peak resident memory of this process and of the
+// reader child, in MiB.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -12,15 +13,13 @@
 #include <string>
 
 #include "discovery/core/xls_workbook.h"
+#include "kelvara_test/bench.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 const std::string& SharedFile() {
   static const std::string path = [] {
-    const fs::path dir = fs::temp_directory_path() / ("kelvara-xls-bench-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    static const kelvara::bench::TempFolder dir("kelvara-xls-bench");
     const std::string p = (dir / "shared.xls").string();
     const std::string command = "/usr/bin/python3 '" KELVARA_SOURCE_DIR "/discovery/tests/xls_oracle.py' shared '" + p +
                                 "' 1000 200 12000";

@@ -1,6 +1,7 @@
 #include "discovery/core/row_format.h"
 
 #include <cctype>
+#include <charconv>
 
 #include "common/known_devices.h"
 #include "common/language_table.h"
@@ -82,8 +83,24 @@ std::string UptimeText(int uptime_s, const RowLabels& l) {
   const int parts[] = {uptime_s / 86400, (uptime_s % 86400) / 3600, (uptime_s % 3600) / 60,
                        uptime_s % 60};
   const std::string* names[] = {&l.day, &l.hour, &l.min, &l.sec};
-  for (int i = 0; i < 4; ++i)
-    if (parts[i] > 0) text += std::to_string(parts[i]) + " " + *names[i] + " ";
+  // Every row's uptime changes at every tick: the text is built in place,
+  // without temporaries, in one allocation at most (none when it is short).
+  char digits[4][12];
+  std::size_t lengths[4] = {};
+  std::size_t size = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (parts[i] <= 0) continue;
+    lengths[i] = static_cast<std::size_t>(std::to_chars(digits[i], digits[i] + 12, parts[i]).ptr - digits[i]);
+    size += lengths[i] + names[i]->size() + 2;
+  }
+  text.reserve(size);
+  for (int i = 0; i < 4; ++i) {
+    if (lengths[i] == 0) continue;
+    text.append(digits[i], lengths[i]);
+    text += ' ';
+    text += *names[i];
+    text += ' ';
+  }
   return text;
 }
 

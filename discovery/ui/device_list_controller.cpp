@@ -196,7 +196,11 @@ void DeviceListController::RefreshDeviceList() {
     };
   }
   refresh.now_ms = TickCount_ms();
-  const auto queue = rows_->RefreshDeviceList(map_, refresh);
+  const auto queue = [&] {
+    // The tick's cell texts reach the view as one change, not one per cell.
+    const controls::ReportTextBatch batch(list_ ? list_->Model() : nullptr);
+    return rows_->RefreshDeviceList(map_, refresh);
+  }();
   // Also with an empty queue: rows waiting for a login that was logged out
   // meanwhile get their turn.
   if (options_.sdk && (!queue.empty() || loginGate_.WaitingCount() > 0))

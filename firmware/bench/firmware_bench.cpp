@@ -27,6 +27,7 @@
 #include "firmware/core/firmware_list.h"
 #include "firmware/tests/image_builder.h"
 #include "firmware/tests/upgrade_harness.h"
+#include "kelvara_test/bench.h"
 #include "kelvara_test/test_env.h"
 
 extern char** environ;
@@ -41,13 +42,6 @@ double CpuSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-fs::path ScratchDir(const char* name) {
-  const fs::path dir = fs::temp_directory_path() / (std::string(name) + "-" + std::to_string(getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
 }
 
 // devsim in its own process: `count` devices on 127.0.0.1, each with its own
@@ -100,7 +94,7 @@ class DevsimProcess {
 
 void BM_BatchUpgrade200(benchmark::State& state) {
   constexpr int kDevices = 200;
-  const fs::path dir = ScratchDir("kelvara-fw-bench");
+  const kelvara::bench::TempFolder dir("kelvara-fw-bench");
   const std::string image_path = (dir / "image.bin").string();
   test::WriteFile(image_path, test::BuildImage("BENCH_V2", 16u << 20));
   DevsimProcess devsim(kDevices);
@@ -164,13 +158,12 @@ void BM_BatchUpgrade200(benchmark::State& state) {
     state.counters["image_reads"] = h.actions->ImageChecks().reads();
     if (!finished) state.SkipWithError("the run did not finish");
   }
-  fs::remove_all(dir);
 }
 BENCHMARK(BM_BatchUpgrade200)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 // A folder of 1,000 images: the header listing against a stat of each file.
 void BM_ListFolder1000(benchmark::State& state) {
-  const fs::path dir = ScratchDir("kelvara-fw-list");
+  const kelvara::bench::TempFolder dir("kelvara-fw-list");
   std::vector<fs::path> files;
   const std::string image = test::BuildImage("LIST_V1", 16 * 1024);
   for (int i = 0; i < 1000; ++i) {
@@ -181,7 +174,7 @@ void BM_ListFolder1000(benchmark::State& state) {
   std::size_t listed = 0;
   for (auto _ : state) {
     auto t0 = Clock::now();
-    listed = ListFirmwareFiles(dir.string()).size();
+    listed = ListFirmwareFiles(dir.path().string()).size();
     list_s += std::chrono::duration<double>(Clock::now() - t0).count();
     t0 = Clock::now();
     struct stat st {};
@@ -194,7 +187,6 @@ void BM_ListFolder1000(benchmark::State& state) {
   state.counters["list_ms"] = list_s * 1e3 / state.iterations();
   state.counters["stat_ms"] = stat_s * 1e3 / state.iterations();
   state.counters["list_over_stat"] = list_s / stat_s;
-  fs::remove_all(dir);
 }
 BENCHMARK(BM_ListFolder1000)->Unit(benchmark::kMillisecond);
 
@@ -202,10 +194,6 @@ BENCHMARK(BM_ListFolder1000)->Unit(benchmark::kMillisecond);
 }  // namespace kelvara::firmware
 
 int main(int argc, char** argv) {
-  kelvara::test::SetUpTestHome();
-  ::benchmark::Initialize(&argc, argv);
-  ::benchmark::RunSpecifiedBenchmarks();
-  ::benchmark::Shutdown();
-  kelvara::test::TearDownTestHome();
-  return 0;
+  kelvara::test::ScopedTestHome home;
+  return kelvara::bench::RunBenchmarks(argc, argv);
 }

@@ -2,7 +2,11 @@
 // MP3 frames, to 64 devsim devices in the test LAN, through the broadcast's
 // rules and the SDK as the program runs them. The figure is this process's
 // CPU time per second of audio; the same broadcast to one device, in the same
-// run, shows what each further device costs. Needs the test LAN (root).
+// run, shows what each further device costs. Absolute figures without a goal,
+// one line each: "measured broadcast_<pcm|mp3>_<1|64>_devices_cpu_ms_per_s
+// <ms> ms/s goal -" and "measured broadcast_<pcm|mp3>_per_further_device_cpu_ms_per_s".
+// Needs the test LAN (root).
+#include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -16,6 +20,7 @@
 #include <vector>
 
 #include "VaRurOvoDiv/zq_netsdk_ipc.h"
+#include "kelvara_test/bench.h"
 #include "kelvara_test/test_env.h"
 #include "kelvara_test/test_lan.h"
 #include "media/core/audio_broadcast.h"
@@ -66,6 +71,12 @@ double Run(BenchView& view, const std::vector<int>& logins, int format, const st
   ZqBroadcastSdk sdk(std::make_unique<NoCaptureSource>());
   AudioBroadcast broadcast(sdk, view);
   view.checked = logins;
+  {
+    // Every broadcast object numbers its starts from 1: the last run's end
+    // must not count as this one's.
+    std::lock_guard lock(view.mutex);
+    view.finished = 0;
+  }
   BroadcastSettings s;
   s.format = format;
   s.rate = 16000;
@@ -90,28 +101,29 @@ double Run(BenchView& view, const std::vector<int>& logins, int format, const st
   return (Cpu() - before) / audioSeconds;
 }
 
-}  // namespace
-
-int main() {
-  kelvara::test::SetUpTestHome();
+void BM_Broadcast64(benchmark::State& state) {
+  kelvara::test::ScopedTestHome home;
   std::string why;
   auto lan = TestLan::Create(kelvara::test::TestLanOptions{.lan_addresses = kDevices}, &why);
   if (!lan) {
-    std::printf("broadcast_bench: skipped (test LAN unavailable: %s)\n", why.c_str());
-    return 0;
+    kelvara::bench::Skip(state, "test LAN unavailable: " + why);
+    return;
   }
   const auto dir = kelvara::test::MakeTempDir("bench");
   const std::string file = (dir / "tone.mp3").string();
   constexpr double kAudioSeconds = 20;
   if (std::system(("ffmpeg -v error -nostdin -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=20 "
                    "-ac 2 -c:a libmp3lame -b:a 128k '" + file + "'").c_str()) != 0) {
-    std::printf("broadcast_bench: ffmpeg could not make the file\n");
-    return 1;
+    state.SkipWithError("ffmpeg could not make the file");
+    return;
   }
   const std::string bin = (kelvara::test::BinDir() / "devsim").string();
   lan->Spawn(LanSide::kLan, {bin, "--count", std::to_string(kDevices), "--base-ip", TestLan::LanAddress(0),
                              "--set", "rtsp=0", "--discovery-port", "0", "--no-stdin", "--max-seconds", "900"});
-  if (!lan->EnterOnThisThread(LanSide::kPc)) return 1;
+  if (!lan->EnterOnThisThread(LanSide::kPc)) {
+    state.SkipWithError("cannot enter the PC side of the test LAN");
+    return;
+  }
   std::this_thread::sleep_for(std::chrono::seconds(2));
   ZQ_NETSDK_IPC_Init();
   BenchView view;
@@ -130,29 +142,41 @@ int main() {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   if (loggedIn() < kDevices) {
-    std::printf("broadcast_bench: only %d of %d devices logged in\n", static_cast<int>(loggedIn()), kDevices);
-    return 1;
+    state.SkipWithError(("only " + std::to_string(loggedIn()) + " devices logged in").c_str());
+    ZQ_NETSDK_IPC_Cleanup();
+    return;
   }
   {
     std::lock_guard lock(view.mutex);
     view.events.clear();
   }
-  // A first broadcast pays one-time costs (threads, the decoder's tables,
-  // first touches of memory): not measured.
-  Run(view, {logins[0]}, kFormatPCM, file, kAudioSeconds);
-  const double pcm1 = Run(view, {logins[0]}, kFormatPCM, file, kAudioSeconds);
-  const double pcm64 = Run(view, logins, kFormatPCM, file, kAudioSeconds);
-  const double mp3_1 = Run(view, {logins[0]}, kFormatMP3, file, kAudioSeconds);
-  const double mp3_64 = Run(view, logins, kFormatMP3, file, kAudioSeconds);
-  std::printf("broadcast_bench: CPU ms per second of audio (decoded PCM 16 kHz mono / MP3 frames 128 kbit/s)\n");
-  std::printf("  1 device:   %.2f / %.2f\n", pcm1 * 1000, mp3_1 * 1000);
-  std::printf("  64 devices: %.2f / %.2f (per further device %.3f / %.3f)\n", pcm64 * 1000, mp3_64 * 1000,
-              (pcm64 - pcm1) * 1000 / (kDevices - 1), (mp3_64 - mp3_1) * 1000 / (kDevices - 1));
+  double pcm1 = -1, pcm64 = -1, mp3_1 = -1, mp3_64 = -1;
+  for (auto _ : state) {
+    // A first broadcast pays one-time costs (threads, the decoder's tables,
+    // first touches of memory): not measured.
+    Run(view, {logins[0]}, kFormatPCM, file, kAudioSeconds);
+    pcm1 = Run(view, {logins[0]}, kFormatPCM, file, kAudioSeconds);
+    pcm64 = Run(view, logins, kFormatPCM, file, kAudioSeconds);
+    mp3_1 = Run(view, {logins[0]}, kFormatMP3, file, kAudioSeconds);
+    mp3_64 = Run(view, logins, kFormatMP3, file, kAudioSeconds);
+  }
+  using kelvara::bench::PrintMeasured;
+  PrintMeasured("broadcast_pcm_1_device_cpu_ms_per_s", pcm1 * 1000, "ms/s", "-");
+  PrintMeasured("broadcast_pcm_64_devices_cpu_ms_per_s", pcm64 * 1000, "ms/s", "-");
+  PrintMeasured("broadcast_pcm_per_further_device_cpu_ms_per_s", (pcm64 - pcm1) * 1000 / (kDevices - 1), "ms/s", "-");
+  PrintMeasured("broadcast_mp3_1_device_cpu_ms_per_s", mp3_1 * 1000, "ms/s", "-");
+  PrintMeasured("broadcast_mp3_64_devices_cpu_ms_per_s", mp3_64 * 1000, "ms/s", "-");
+  PrintMeasured("broadcast_mp3_per_further_device_cpu_ms_per_s", (mp3_64 - mp3_1) * 1000 / (kDevices - 1), "ms/s", "-");
   for (int h : logins) {
     unsigned long long dropped = 0;
     ZQ_NETSDK_IPC_GetTalkDropped(h, &dropped);
     if (dropped != 0) std::printf("  login %d dropped %llu pieces\n", h, dropped);
   }
   ZQ_NETSDK_IPC_Cleanup();
-  return pcm64 < 0 || mp3_64 < 0 ? 1 : 0;
+  if (pcm1 < 0 || pcm64 < 0 || mp3_1 < 0 || mp3_64 < 0) state.SkipWithError("a broadcast did not start");
 }
+BENCHMARK(BM_Broadcast64)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+
+int main(int argc, char** argv) { return kelvara::bench::RunBenchmarks(argc, argv); }

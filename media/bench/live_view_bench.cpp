@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <benchmark/benchmark.h>
+
 #include <QApplication>
 #include <chrono>
 #include <filesystem>
@@ -26,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "kelvara_test/bench.h"
 #include "kelvara_test/test_env.h"
 #include "kelvara_test/test_lan.h"
 #include "media/ui/live_view.h"
@@ -79,8 +82,7 @@ struct Side {
 
 // One ffmpeg per stream, all at once; their CPU over kSeconds of steady play.
 Side FfmpegSide() {
-  const auto dir = std::filesystem::temp_directory_path() / ("kelvara-live-bench-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
+  const kelvara::bench::TempFolder dir("kelvara-live-bench");
   std::vector<pid_t> pids;
   for (int i = 0; i < kMain + kSub; ++i) {
     const std::string progress = (dir / ("p" + std::to_string(i))).string();
@@ -126,27 +128,26 @@ Side FfmpegSide() {
     wait4(pid, &status, 0, &r);
     side.rssKb = std::max(side.rssKb, r.ru_maxrss);
   }
-  std::filesystem::remove_all(dir);
   side.cpu = cpu1 - cpu0;
   side.frames = frames1 - frames0;  // progress is written every 0.5 s
   return side;
 }
-}  // namespace
 
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  kelvara::test::SetUpTestHome();
+void BM_LiveView20(benchmark::State& state) {
+  kelvara::test::ScopedTestHome home;
   std::string why;
   auto lan = TestLan::Create(kelvara::test::TestLanOptions{.lan_addresses = kMain + kSub}, &why);
   if (!lan) {
-    std::printf("live_view_bench: skipped (test LAN unavailable: %s)\n", why.c_str());
-    return 0;
+    kelvara::bench::Skip(state, "test LAN unavailable: " + why);
+    return;
   }
   const std::string bin = (kelvara::test::BinDir() / "devsim").string();
   lan->Spawn(LanSide::kLan, {bin, "--count", std::to_string(kMain + kSub), "--base-ip", TestLan::LanAddress(0),
                              "--set", "device_type=DAV-ODUVE-BENCH", "--no-stdin", "--max-seconds", "600"});
-  if (!lan->EnterOnThisThread(LanSide::kPc)) return 1;
+  if (!lan->EnterOnThisThread(LanSide::kPc)) {
+    state.SkipWithError("cannot enter the PC side of the test LAN");
+    return;
+  }
   ZQ_PLAYER_Init();
   ZQ_RTSP_CLINET_LIB_InitLib();
 
@@ -202,7 +203,7 @@ int main(int argc, char** argv) {
   };
   QTest::qWait(2000);  // devsim binds its servers
   std::printf("live_view_bench: %d main + %d sub streams, %d s of steady play per side\n", kMain, kSub, kSeconds);
-  for (int pair = 0; pair < kPairs; ++pair) {
+  for (auto _ : state) for (int pair = 0; pair < kPairs; ++pair) {
     Side ours, reference;
     for (int side = 0; side < 2; ++side) {
       if ((side == 0) == (pair % 2 == 0))
@@ -216,9 +217,20 @@ int main(int argc, char** argv) {
                 "ffmpeg -threads 1 x %d %.2f s CPU, %lld frames, peak RSS %ld MiB per process\n",
                 pair + 1, ours.cpu, ours.frames, self.ru_maxrss / 1024, kMain + kSub, reference.cpu,
                 reference.frames, reference.rssKb / 1024);
-    std::printf("ratio live_view_cpu_over_ffmpeg %.2f goal <=1.2\n", reference.cpu > 0 ? ours.cpu / reference.cpu : 0.0);
+    if (ours.frames <= 0 || reference.frames <= 0 || reference.cpu <= 0) {
+      state.SkipWithError("a side decoded nothing");
+      break;
+    }
+    kelvara::bench::PrintRatio("live_view_cpu_over_ffmpeg", ours.cpu / reference.cpu, "<=1.2");
   }
   ZQ_RTSP_CLINET_LIB_ReleaseLib();
-  kelvara::test::TearDownTestHome();
-  return 0;
+}
+BENCHMARK(BM_LiveView20)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  return kelvara::bench::RunBenchmarks(argc, argv);
 }

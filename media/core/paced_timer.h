@@ -2,8 +2,14 @@
 // A periodic tick on a thread of its own, on an absolute schedule: tick k
 // falls at the start time plus the sum of the periods before it, so late
 // wake-ups do not add up and periods need not be whole milliseconds.
+//
+// Between ticks the thread sleeps in one futex wait on the stop flag, with
+// the tick's absolute time as its time-out: a tick costs one system call
+// and one wake-up (a condition variable's timed wait costs a second call to
+// release the mutex it takes back), and Stop wakes the sleeper at once.
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -33,12 +39,17 @@ class PacedTimer {
 
  private:
   void Run(double firstPeriod);
+  // Sleeps until `due`; false when asked to stop (before or meanwhile).
+  bool SleepUntil(Clock::time_point due);
 
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stop_ = false;
+  // 0 while the ticks may run, 1 once asked to stop: the futex word the
+  // thread sleeps on.
+  std::atomic<std::uint32_t> stop_{0};
+  static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t) &&
+                std::atomic<std::uint32_t>::is_always_lock_free);
+  mutable std::mutex mutex_;  // guards running_
   bool running_ = false;
-  Tick tick_;
+  Tick tick_;  // set before the thread starts, read only by it
   std::thread thread_;
 };
 

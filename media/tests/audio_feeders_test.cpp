@@ -3,14 +3,17 @@
 // resume and one end-of-file report.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "kelvara_test/test_env.h"
 #include "media/core/audio_capture_source.h"
 #include "media/core/audio_file_feeders.h"
+#include "media/core/paced_timer.h"
 #include "mp3_fixtures.h"
 
 namespace kelvara::media {
@@ -53,6 +56,53 @@ struct Received {
     return all;
   }
 };
+
+// The timer under the feeders: no tick before its time on the schedule
+// (the sleep's time-out is read on the monotonic clock), a stop from another
+// thread wakes a long sleep at once, a stop from inside a tick ends the
+// ticks, and a stopped timer starts again.
+TEST(PacedTimerTest, NoTickEarlyAndStopsAtOnce) {
+  PacedTimer timer;
+  std::mutex mutex;
+  std::condition_variable ticked;
+  std::vector<Clock::time_point> ticks;
+  const auto start = Clock::now();
+  ASSERT_TRUE(timer.Start(0.02, [&]() -> std::optional<double> {
+    std::lock_guard lock(mutex);
+    ticks.push_back(Clock::now());
+    ticked.notify_all();
+    if (ticks.size() == 5) return std::nullopt;
+    return 0.02;
+  }));
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(ticked.wait_for(lock, std::chrono::seconds(30), [&] { return ticks.size() == 5; }));
+  }
+  for (std::size_t k = 0; k < ticks.size(); ++k)
+    EXPECT_GE(ticks[k] - start, std::chrono::milliseconds(20 * (k + 1))) << "tick " << k << " came early";
+  timer.Stop();
+  EXPECT_FALSE(timer.Running());
+
+  // A sleep of an hour ends with the stop.
+  ASSERT_TRUE(timer.Start(3600, [] { return std::optional<double>(3600); }));
+  EXPECT_TRUE(timer.Running());
+  const auto stopping = Clock::now();
+  timer.Stop();
+  EXPECT_LT(Clock::now() - stopping, std::chrono::seconds(60));
+  EXPECT_FALSE(timer.Running());
+
+  // Stopped from inside its own tick.
+  std::atomic<int> count{0};
+  ASSERT_TRUE(timer.Start(0.001, [&]() -> std::optional<double> {
+    if (++count == 3) timer.Stop();
+    return 0.001;
+  }));
+  const auto until = Clock::now() + std::chrono::seconds(30);
+  while (timer.Running() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_FALSE(timer.Running());
+  timer.Stop();
+  EXPECT_EQ(count.load(), 3);
+}
 
 TEST(AudioFeedersTest, ChunkBytesAreFortyMilliseconds) {
   EXPECT_EQ(CAudioDecodeMp3::ChunkBytes(16000, 1), 1280);

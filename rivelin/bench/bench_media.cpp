@@ -1,5 +1,7 @@
 #include "bench_media.h"
 
+#include "kelvara_test/bench.h"
+
 #include <malloc.h>
 #include <time.h>
 #include <unistd.h>
@@ -25,24 +27,12 @@ void Ffmpeg(const std::string& args, const std::string& out) {
   if (std::system(cmd.c_str()) != 0) throw std::runtime_error("ffmpeg failed: " + cmd);
 }
 
-struct TempFolder {
-  std::string path;
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "rivelin-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    path = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-};
-
 }  // namespace
 
 const std::string& TempDir() {
-  static TempFolder dir;
-  return dir.path;
+  static const kelvara::bench::TempFolder dir("rivelin-bench");
+  static const std::string path = dir.path().string();
+  return path;
 }
 
 namespace {

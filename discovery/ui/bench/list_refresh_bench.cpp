@@ -6,6 +6,7 @@
 #include "discovery/core/search_reply.h"
 #include "discovery/tests/reply_fixture.h"
 #include "discovery/ui/device_list_controller.h"
+#include "kelvara_test/bench.h"
 
 namespace kelvara::discovery {
 namespace {
@@ -71,8 +72,5 @@ BENCHMARK(BM_ListRefreshTick)->Arg(0)->Arg(1)->ArgNames({"every_uptime_changed"}
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return kelvara::bench::RunBenchmarks(argc, argv);
 }

@@ -4,15 +4,15 @@
 // namespace of their own when the benchmark may create one (root), else on
 // loopback.
 //
-// Each run prints "ratio login_client_cpu_ms_per_login <ms> goal <=3": the
-// SDK's CPU per login, the sealed link's keys included.
+// Each run prints "measured login_client_cpu_ms_per_login <ms> ms goal <=3":
+// the SDK's CPU per login, the sealed link's keys included.
 //
 // BM_LoginCalls times what 2,000 login calls cost the thread that makes them
 // (a program's UI thread): the calls return a handle at once and the SDK
 // starts each login's work elsewhere. Each round prints
-// "ratio login_calls_2000_ms <ms> goal <=50". Once all are logged in,
+// "measured login_calls_2000_ms <ms> ms goal <=50". Once all are logged in,
 // ZQ_NETSDK_IPC_LogoutAll ends them, and what that one call costs the same
-// thread is printed as "ratio logout_all_2000_ms <ms> goal <=50"; the counters
+// thread is printed as "measured logout_all_2000_ms <ms> ms goal <=50"; the counters
 // ended_ms_* say when the last of the 2,000 login threads had gone.
 //
 // BM_LoginCrypto pairs the CPU a login's cryptography costs the client, in one
@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "../tests/sdk_test_support.h"
+#include "kelvara_test/bench.h"
 #include "login_handshake.h"
 #include "simulator.h"
 
@@ -224,7 +225,7 @@ void BM_LoginAndReadOneBlock(benchmark::State& state) {
   int status = 0;
   wait4(child, &status, 0, &child_usage);
   if (!ok) state.SkipWithError("not every device answered in time");
-  if (ok) std::printf("ratio login_client_cpu_ms_per_login %.3f goal <=3\n", cpu_per_login_ms);
+  if (ok) kelvara::bench::PrintMeasured("login_client_cpu_ms_per_login", cpu_per_login_ms, "ms", "<=3");
   state.counters["devices"] = devices;
   state.counters["login_all_ms"] = login_ms;
   state.counters["logins_per_s"] = devices * 1000.0 / login_ms;
@@ -267,7 +268,7 @@ void BM_LoginCalls(benchmark::State& state) {
       const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
       calls_cpu_ms.push_back(ThreadCpuMs() - cpu0);
       calls_ms.push_back(ms);
-      std::printf("ratio login_calls_2000_ms %.2f goal <=50\n", ms);
+      kelvara::bench::PrintMeasured("login_calls_2000_ms", ms, "ms", "<=50");
       // Every login is made before the next round, so each round starts alike.
       ok = ok && rec.WaitFor(
                      [&](const auto& ev) {
@@ -280,7 +281,7 @@ void BM_LoginCalls(benchmark::State& state) {
       ZQ_NETSDK_IPC_LogoutAll();
       const auto t2 = std::chrono::steady_clock::now();
       logout_ms.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
-      std::printf("ratio logout_all_2000_ms %.2f goal <=50\n", logout_ms.back());
+      kelvara::bench::PrintMeasured("logout_all_2000_ms", logout_ms.back(), "ms", "<=50");
       // Each round starts with the former round's threads gone: only the
       // login starter, made by the first round, stays besides what was there.
       while (ProcStatus("Threads") > threads_before + 1 &&

@@ -5,9 +5,9 @@
 // sending the tag to the verdict.
 // Eight batches of 500 pairs; per batch the median of (unknown - wrong) in
 // microseconds. Prints per batch
-//   ratio devsim_verdict_unknown_minus_wrong_us <median> goal -
+//   measured devsim_verdict_unknown_minus_wrong_us <median> us goal -
 // and once the number of batches whose unknown-user verdicts came sooner
-//   ratio devsim_verdict_batches_unknown_sooner <count of 8> goal -
+//   measured devsim_verdict_batches_unknown_sooner <count of 8> batches goal -
 // (about 4 of 8 when the verdicts do not differ; 8 of 8 with a shortcut).
 #include <benchmark/benchmark.h>
 #include <arpa/inet.h>
@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "kelvara_test/bench.h"
 #include "login_handshake.h"
 #include "simulator.h"
 #include "wire_frame.h"
@@ -117,10 +118,10 @@ void BM_VerdictTiming(benchmark::State& state) {
       std::nth_element(diffs.begin(), diffs.begin() + diffs.size() / 2, diffs.end());
       const double median = diffs[diffs.size() / 2];
       sooner += median < 0;
-      std::printf("ratio devsim_verdict_unknown_minus_wrong_us %.3f goal -\n", median);
+      kelvara::bench::PrintMeasured("devsim_verdict_unknown_minus_wrong_us", median, "us", "-");
     }
   }
-  std::printf("ratio devsim_verdict_batches_unknown_sooner %d goal -\n", sooner);
+  kelvara::bench::PrintMeasured("devsim_verdict_batches_unknown_sooner", sooner, "batches", "-");
   state.counters["batches_unknown_sooner"] = sooner;
   sim.Stop();
 }

@@ -24,4 +24,13 @@ std::string CommandOutput(const std::string& command);
 void SetUpTestHome();
 void TearDownTestHome();
 
+// A test home for the life of the object (a benchmark's): removed with all
+// it holds when the object goes, however the benchmark ends its run.
+struct ScopedTestHome {
+  ScopedTestHome() { SetUpTestHome(); }
+  ~ScopedTestHome() { TearDownTestHome(); }
+  ScopedTestHome(const ScopedTestHome&) = delete;
+  ScopedTestHome& operator=(const ScopedTestHome&) = delete;
+};
+
 }  // namespace kelvara::test
