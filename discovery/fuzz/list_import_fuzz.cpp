@@ -23,7 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // that do are worth a start.
   static const std::string kCompoundFile("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
   if (bytes.compare(0, kCompoundFile.size(), kCompoundFile) != 0) return 0;
-  static const std::string path = "/tmp/kelvara_list_import_fuzz_" + std::to_string(getpid()) + ".xls";
+  // One file per fuzzing process, removed as it exits.
+  static const struct Scratch {
+    std::string path = "/tmp/kelvara_list_import_fuzz_" + std::to_string(getpid()) + ".xls";
+    ~Scratch() { std::remove(path.c_str()); }
+  } scratch;
+  const std::string& path = scratch.path;
   if (FILE* f = std::fopen(path.c_str(), "wb")) {
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
