@@ -77,10 +77,10 @@ bool FreexlKnowsCodePage(unsigned codePage) {
 
 // The CODEPAGE record's value of a workbook stream, if it has one.
 std::optional<unsigned> WorkbookCodePage(const std::string& bytes) {
+  const auto u16 = [&](std::size_t i) {
+    return static_cast<unsigned>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+  };
   for (std::size_t at = 0; at + 4 <= bytes.size();) {
-    const auto u16 = [&](std::size_t i) {
-      return static_cast<unsigned>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
-    };
     const unsigned type = u16(at), length = u16(at + 2);
     at += 4;
     if (length > bytes.size() - at) break;
@@ -118,9 +118,9 @@ std::string StreamOfCompoundFile(GsfInput* input, std::string* why) {
   return bytes;
 }
 
-// Why freexl took a workbook (of our own container) for empty: it gives no
-// handle, with no error, when the workbook's code page is one it cannot
-// convert or a text does not convert.
+// Why freexl gave no workbook for `file` (of our own container) and no
+// error either: it does so when the workbook's code page is one it cannot
+// convert, or a text does not convert.
 std::string TextsRefusal(const char* file) {
   std::optional<unsigned> codePage;
   if (GsfInput* input = gsf_input_stdio_new(file, nullptr)) {

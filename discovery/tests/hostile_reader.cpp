@@ -14,11 +14,11 @@
 //                         by an O_PATH open and fstat; refuses with what it got
 //   extract:asan          reads past a heap block (a report in ASan builds)
 //   extract:ubsan         overflows a signed integer (a report in UBSan builds)
-//   read:names|texts|rows|cells
+//   read:names|texts|rows|cells[:MIB]
 //                         reports a read of the sheet "EXPORT" that claims
 //                         millions of sheet names, texts, rows or cells in one
 //                         row, each as small as the report's format allows, in
-//                         a report of kXlsMaxReportBytes
+//                         a report of MIB MiB (kXlsMaxReportBytes if not given)
 // Never installed, never opened by the program: tests choose it with
 // UseXlsReader.
 #include <fcntl.h>
@@ -29,6 +29,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -72,7 +73,11 @@ void ListRegions() {
     if (line.find("[vvar") != std::string::npos || line.find("[vsyscall]") != std::string::npos) continue;
     // The sanitizers' shadow memory: terabytes of nothing.
     if (end - start > (1ul << 30)) continue;
-    gRegions.push_back({start, end});
+    // Adjacent mappings are one: a text may run from one into the next.
+    if (!gRegions.empty() && gRegions.back().end == start)
+      gRegions.back().end = end;
+    else
+      gRegions.push_back({start, end});
   }
 }
 
@@ -134,10 +139,9 @@ void PutText(std::string& out, const std::string& t) {
   out += t;
 }
 
-// A successful read of "EXPORT" whose one claim fills a report of
-// kXlsMaxReportBytes: every entry as small as the format allows.
-std::string CountsReport(const std::string& what) {
-  const std::size_t size = kXlsMaxReportBytes;
+// A successful read of "EXPORT" whose one claim fills a report of `size`
+// bytes: every entry as small as the format allows.
+std::string CountsReport(const std::string& what, std::size_t size) {
   std::string out;
   out.reserve(size);
   out.push_back(1);
@@ -196,6 +200,7 @@ std::optional<std::string> TakeOver(const std::string& mode, const std::string& 
     static char own[64];
     std::memcpy(own, kMarker, sizeof kMarker - 1);
     std::memset(own + sizeof kMarker - 1, 'c', kMarkerDigits);
+    asm volatile("" : : "r"(own) : "memory");  // nothing here reads it: keep the stores
     std::string out = "Emarkers:";
     for (const std::string& digits : FindMarkers()) out += " " + digits;
     return out;
@@ -213,7 +218,11 @@ std::optional<std::string> TakeOver(const std::string& mode, const std::string& 
     const int over = most + 1;
     return "Eoverflowed: " + std::to_string(over);
   }
-  if (mode == kXlsReaderRead) return CountsReport(what);
+  if (mode == kXlsReaderRead) {
+    const std::size_t colon = what.find(':');
+    const std::size_t size = colon == std::string::npos ? kXlsMaxReportBytes : std::stoul(what.substr(colon + 1)) << 20;
+    return CountsReport(what.substr(0, colon), std::min(size, kXlsMaxReportBytes));
+  }
   return std::nullopt;
 }
 
