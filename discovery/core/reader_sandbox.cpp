@@ -511,7 +511,8 @@ ConfinedRun RunReaderProgram(const ReaderProgram& program, const std::vector<std
   if (pipeOk == 0) opened.push_back(pipefd[1]);
   const int devnull = above(null), report = above(pipefd[1]), exe = above(program.fd());
   const int input = inputFd >= 0 ? above(inputFd) : devnull;
-  const int err = kSanitizerBuild ? above(2) : devnull;
+  const int stderrCopy = kSanitizerBuild ? above(2) : -1;
+  const int err = stderrCopy >= 0 ? stderrCopy : devnull;
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
   ::posix_spawn_file_actions_init(&actions);
