@@ -17,6 +17,13 @@ if(KELVARA_MOLD)
   endif()
 endif()
 
+# Code that must know it runs under a sanitizer runtime (the .xls reader's
+# seccomp filter allows the calls those runtimes make) sees
+# KELVARA_SANITIZER_BUILD; nothing else changes with it.
+if(KELVARA_FUZZ OR NOT KELVARA_SANITIZE STREQUAL "")
+  add_compile_definitions(KELVARA_SANITIZER_BUILD)
+endif()
+
 if(KELVARA_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)

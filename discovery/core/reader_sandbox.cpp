@@ -9,6 +9,7 @@
 #include <linux/seccomp.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -18,18 +19,27 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <string_view>
 
 namespace kelvara::discovery {
 namespace {
 
-// Exit status of a child that could not confine itself.
-constexpr int kConfinementFailed = 3;
+// Sanitizer builds (compile-time switch of the build): their runtimes make
+// a few calls of their own in the child, and their reports go to stderr.
+#ifdef KELVARA_SANITIZER_BUILD
+constexpr bool kSanitizerBuild = true;
+#else
+constexpr bool kSanitizerBuild = false;
+#endif
 
 #if defined(__x86_64__)
 constexpr std::uint32_t kAuditArch = AUDIT_ARCH_X86_64;
@@ -103,21 +113,26 @@ bool WriteFile(const char* path, const std::string& text) {
   return ok;
 }
 
-// Where Landlock is not offered: a user and mount namespace of the child's
-// own whose root is an empty tmpfs holding only `readable`, bound at their
-// own paths. Everything else, /proc included, is not there (ENOENT).
-bool PrivateMountNamespace(const std::vector<std::string>& readable) {
+enum class Namespace { kMade, kUnavailable, kFailed };
+
+// A user and mount namespace of the child's own whose root is an empty tmpfs
+// holding only `readable`, bound at their own paths. Everything else, /proc
+// included, is not there (ENOENT): not even a path's size or owner can be
+// learnt. kUnavailable when the system refuses the user namespace (nothing
+// changed then); kFailed when a later step failed.
+Namespace PrivateMountNamespace(const std::vector<std::string>& readable) {
   const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
-  if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || !WriteFile("/proc/self/setgroups", "deny") ||
-      !WriteFile("/proc/self/uid_map", uid + " " + uid + " 1") || !WriteFile("/proc/self/gid_map", gid + " " + gid + " 1") ||
+  if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return Namespace::kUnavailable;
+  if (!WriteFile("/proc/self/setgroups", "deny") || !WriteFile("/proc/self/uid_map", uid + " " + uid + " 1") ||
+      !WriteFile("/proc/self/gid_map", gid + " " + gid + " 1") ||
       ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-    return false;
+    return Namespace::kFailed;
   // Opened in the new namespace before anything is hidden; bound from
   // /proc/self/fd below.
   std::vector<int> fds;
   const auto closeAll = [&] {
     for (const int fd : fds) ::close(fd);
-    return false;
+    return Namespace::kFailed;
   };
   for (const std::string& path : readable) {
     const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
@@ -145,8 +160,8 @@ bool PrivateMountNamespace(const std::vector<std::string>& readable) {
   if (::mkdir(old.c_str(), 0700) != 0 || ::chdir(root.c_str()) != 0 ||
       ::syscall(SYS_pivot_root, root.c_str(), old.c_str()) != 0 || ::chdir("/") != 0 ||
       ::umount2("/.old", MNT_DETACH) != 0 || ::rmdir("/.old") != 0)
-    return false;
-  return true;
+    return Namespace::kFailed;
+  return Namespace::kMade;
 }
 
 // BPF program: ends the child on every call but those allowed here.
@@ -195,17 +210,43 @@ bool InstallFilter() {
       SYS_mprotect, SYS_madvise, SYS_brk,        SYS_futex,       SYS_exit,           SYS_exit_group,
       SYS_rt_sigreturn, SYS_rt_sigprocmask, SYS_rt_sigaction, SYS_sigaltstack, SYS_getpid, SYS_gettid,
   };
+  // What the sanitizer runtimes call on their own: a pipe to test whether
+  // memory is readable (their stack walks), yielding and sleeping in their
+  // locks, the program's path and the stack limit for their reports.
+  const int sanitizerAllowed[] = {
+#ifdef SYS_pipe
+      SYS_pipe,
+#endif
+#ifdef SYS_readlink
+      SYS_readlink,
+#endif
+      SYS_pipe2, SYS_readlinkat, SYS_sched_yield, SYS_nanosleep, SYS_clock_nanosleep, SYS_getrlimit,
+  };
   Filter f;
   // Another architecture's calls (a 32-bit entry) end the child.
   f.Load(offsetof(seccomp_data, arch));
   f.ReturnUnless(kAuditArch, kKill);
   f.Load(offsetof(seccomp_data, nr));
-  // openat: read-only; what it may open is Landlock's to say.
+  // openat: read-only, and never O_PATH (whose descriptor would give any
+  // path's size and owner through fstat); what it may open is Landlock's
+  // and the mount namespace's to say.
+  constexpr std::uint32_t kNotReadOnly = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_PATH;
   const std::size_t openat = f.If(SYS_openat);
   f.Load(arg(2));
-  f.ReturnIfAnyBit(O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND, kRefuseOpen);
+  f.ReturnIfAnyBit(kNotReadOnly, kRefuseOpen);
   f.Return(kAllow);
   f.EndIf(openat);
+#ifdef SYS_open
+  // The sanitizer runtimes open /proc/self/maps with open(2) for their
+  // reports (the confinement then hides it).
+  if (kSanitizerBuild) {
+    const std::size_t open = f.If(SYS_open);
+    f.Load(arg(1));
+    f.ReturnIfAnyBit(kNotReadOnly, kRefuseOpen);
+    f.Return(kAllow);
+    f.EndIf(open);
+  }
+#endif
   // fcntl: reading descriptor and status flags, setting close-on-exec.
   // Setting an owner, a signal or O_ASYNC would let the child have the
   // kernel signal other processes.
@@ -217,12 +258,15 @@ bool InstallFilter() {
   f.Return(kKill);
   f.EndIf(fcntl);
   for (const int nr : allowed) f.ReturnIf(static_cast<std::uint32_t>(nr), kAllow);
+  if (kSanitizerBuild)
+    for (const int nr : sanitizerAllowed) f.ReturnIf(static_cast<std::uint32_t>(nr), kAllow);
   f.Return(kKill);
   return f.Install();
 }
 
-// Writes all of `data` to `fd`.
-bool WriteAll(int fd, const std::string& data) {
+}  // namespace
+
+bool WriteReport(int fd, const std::string& data) {
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -232,8 +276,6 @@ bool WriteAll(int fd, const std::string& data) {
   }
   return true;
 }
-
-}  // namespace
 
 int LandlockAbi() {
   const long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
@@ -271,7 +313,8 @@ int ConfineReaderChild(int reportFd, const ReaderAccess& access, const ReaderLim
   if (input >= 0 && input != kReaderInputFd && ::dup2(input, kReaderInputFd) != kReaderInputFd) return -1;
   const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   if (null < 0) return -1;
-  for (int fd = 0; fd < 3; ++fd)
+  // Sanitizer builds keep stderr: their reports from the child must be seen.
+  for (int fd = 0; fd < (kSanitizerBuild ? 2 : 3); ++fd)
     if (::dup2(null, fd) != fd) return -1;
   const unsigned firstClosed = input >= 0 ? kReaderInputFd + 1 : kReaderReportFd + 1;
   if (::syscall(SYS_close_range, firstClosed, ~0U, 0) != 0) {
@@ -285,18 +328,230 @@ int ConfineReaderChild(int reportFd, const ReaderAccess& access, const ReaderLim
   if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return -1;
   const std::uint64_t mapped = MappedBytes();
   if (mapped == 0) return -1;
-  const bool landlock = access.means == ReaderAccess::Means::kBest && LandlockAbi() >= 1;
-  if (!(landlock ? RestrictFileSystem(access.readable) : PrivateMountNamespace(access.readable))) return -1;
+  // Sanitizer builds let the child read its own memory map, which their
+  // reports need to name the module of each frame.
+  std::vector<std::string> readable = access.readable;
+  if (kSanitizerBuild) readable.push_back("/proc/self/maps");
+  // The namespace first: a process under Landlock may no longer mount.
+  using Means = ReaderAccess::Means;
+  bool hidden = false;
+  if (access.means != Means::kLandlock) {
+    const Namespace made = PrivateMountNamespace(readable);
+    if (made == Namespace::kFailed || (made == Namespace::kUnavailable && access.means == Means::kMountNamespace))
+      return -1;
+    hidden = made == Namespace::kMade;
+  }
+  bool restricted = false;
+  if (access.means != Means::kMountNamespace && LandlockAbi() >= 1) {
+    if (!RestrictFileSystem(readable)) return -1;
+    restricted = true;
+  }
+  if (!hidden && !restricted) return -1;
+  // Sanitizer builds leave file writes unlimited: their reports may go to a
+  // file the test runner passed as stderr. Opening files for writing stays
+  // refused.
   if (!Limit(RLIMIT_AS, static_cast<rlim_t>(mapped + limits.extraMemoryBytes)) ||
-      !Limit(RLIMIT_CPU, limits.cpuSeconds) || !Limit(RLIMIT_NOFILE, 8) || !Limit(RLIMIT_FSIZE, 0) ||
-      !Limit(RLIMIT_CORE, 0))
+      !Limit(RLIMIT_CPU, limits.cpuSeconds) || !Limit(RLIMIT_NOFILE, 8) ||
+      (!kSanitizerBuild && !Limit(RLIMIT_FSIZE, 0)) || !Limit(RLIMIT_CORE, 0))
     return -1;
   if (!InstallFilter()) return -1;
   return kReaderReportFd;
 }
 
+namespace {
+
+// Collects a child's report from `readFd` (closed here) until it closes it,
+// then waits for the child to end; at `deadline` the child is ended,
+// whatever it did with the pipe, and reaped in every case.
+ConfinedRun Collect(pid_t pid, int readFd, std::size_t maxReportBytes,
+                    std::chrono::steady_clock::time_point deadline) {
+  ConfinedRun run;
+  const auto msLeft = [&] {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::int64_t>(0, left.count()));
+  };
+  try {
+    std::string buffer(65536, '\0');
+    for (;;) {
+      const int left = msLeft();
+      if (left == 0) {
+        run.timedOut = true;
+        break;
+      }
+      pollfd p{readFd, POLLIN, 0};
+      if (::poll(&p, 1, left) <= 0) continue;  // interrupted, or the deadline is checked above
+      const ssize_t n = ::read(readFd, buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      if (static_cast<std::size_t>(n) > maxReportBytes - run.report.size()) {
+        run.tooLarge = true;
+        break;
+      }
+      run.report.append(buffer, 0, static_cast<std::size_t>(n));
+    }
+  } catch (const std::bad_alloc&) {
+    run.outOfMemory = true;
+    run.report = std::string();
+  }
+  ::close(readFd);
+  // The pipe is closed: the child has until the deadline to exit.
+  int status = 0;
+  bool reaped = false;
+  if (!run.timedOut && !run.tooLarge && !run.outOfMemory) {
+#ifdef SYS_pidfd_open
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    const int pidfd = -1;
+#endif
+    for (;;) {
+      const pid_t got = ::waitpid(pid, &status, WNOHANG);
+      if (got == pid) {
+        reaped = true;
+        break;
+      }
+      if (got < 0 && errno == ECHILD) {
+        // Reaped elsewhere: how it ended is unknown, so its report is not taken.
+        reaped = true;
+        status = SIGKILL;
+        break;
+      }
+      const int left = msLeft();
+      if (left == 0) {
+        run.timedOut = true;
+        break;
+      }
+      if (pidfd >= 0) {
+        pollfd p{pidfd, POLLIN, 0};
+        ::poll(&p, 1, left);
+      } else {
+        const timespec pause{0, 10'000'000};  // kernels before 5.3: look again every 10 ms
+        ::nanosleep(&pause, nullptr);
+      }
+    }
+    if (pidfd >= 0) ::close(pidfd);
+  }
+  if (!reaped) {
+    ::kill(pid, SIGKILL);
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+  }
+  run.exited = WIFEXITED(status);
+  run.status = run.exited ? WEXITSTATUS(status) : WTERMSIG(status);
+  if (run.exited && run.status == kReaderConfinementFailed && run.report.empty())
+    run.error = "this system cannot confine the file's reader (the kernel offers neither Landlock nor user namespaces)";
+  return run;
+}
+
+// The environment of a reader program: empty, but for the sanitizer
+// runtimes' options in sanitizer builds. A confined child cannot run their
+// leak check (it stops the process with ptrace) or their symbolizer (a
+// program of its own), so its reports show modules and offsets; nor ask
+// whether stderr is a terminal (an ioctl), so they are not coloured.
+std::vector<std::string> ReaderEnvironment() {
+  std::vector<std::string> env;
+  if (!kSanitizerBuild) return env;
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    const char* value = std::getenv(name);
+    std::string v = value ? value : "";
+    if (std::string_view(name) != "UBSAN_OPTIONS") v += (v.empty() ? "" : ":") + std::string("detect_leaks=0");
+    v += (v.empty() ? "" : ":") + std::string("symbolize=0:color=never");
+    env.push_back(std::string(name) + "=" + v);
+  }
+  return env;
+}
+
+// Pointers for execve: the strings' own, then a null.
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (std::string& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+}  // namespace
+
+ReaderProgram::~ReaderProgram() { ::close(fd_); }
+
+std::shared_ptr<const ReaderProgram> ReaderProgram::Open(const std::string& path, std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st{};
+  const char* why = nullptr;
+  if (fd < 0)
+    why = std::strerror(errno);
+  else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 0111) == 0)
+    why = "not an executable file";
+  if (why != nullptr) {
+    if (fd >= 0) ::close(fd);
+    if (error) *error = why;
+    return nullptr;
+  }
+  return std::shared_ptr<const ReaderProgram>(new ReaderProgram(path, fd));
+}
+
+ConfinedRun RunReaderProgram(const ReaderProgram& program, const std::vector<std::string>& args, int inputFd,
+                             std::size_t maxReportBytes, int timeout_ms) {
+  ConfinedRun run;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::vector<std::string> argStrings{program.path()};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<std::string> envStrings = ReaderEnvironment();
+  const std::vector<char*> argv = Pointers(argStrings), envp = Pointers(envStrings);
+  // The child's descriptors, first moved above its numbers here (close-on-
+  // exec), so that no move into place overwrites another's source.
+  constexpr int kAbove = 10, kProgramFd = kReaderInputFd + 1;
+  int pipefd[2] = {-1, -1};
+  std::vector<int> opened;
+  const auto above = [&](int fd) {
+    const int moved = fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, kAbove) : -1;
+    if (moved >= 0) opened.push_back(moved);
+    return moved;
+  };
+  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null >= 0) opened.push_back(null);
+  const int pipeOk = ::pipe2(pipefd, O_CLOEXEC);
+  if (pipeOk == 0) opened.push_back(pipefd[1]);
+  const int devnull = above(null), report = above(pipefd[1]), exe = above(program.fd());
+  const int input = inputFd >= 0 ? above(inputFd) : devnull;
+  const int stderrCopy = kSanitizerBuild ? above(2) : -1;
+  const int err = stderrCopy >= 0 ? stderrCopy : devnull;
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawnattr_init(&attributes);
+  int spawned = EBADF;
+  pid_t pid = -1;
+  if (pipeOk == 0 && devnull >= 0 && report >= 0 && exe >= 0 && input >= 0 && err >= 0) {
+    // 0-2 /dev/null (2 stderr in sanitizer builds), the report pipe, the
+    // input (else /dev/null, which the reader closes), the program; nothing else.
+    const int moves[][2] = {{devnull, 0}, {devnull, 1}, {err, 2}, {report, kReaderReportFd},
+                            {input, kReaderInputFd}, {exe, kProgramFd}};
+    for (const auto& [from, to] : moves) ::posix_spawn_file_actions_adddup2(&actions, from, to);
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, kProgramFd + 1);
+    // No signal blocked or caught in the reader, whatever this thread has.
+    sigset_t none, all;
+    ::sigemptyset(&none);
+    ::sigfillset(&all);
+    ::posix_spawnattr_setsigmask(&attributes, &none);
+    ::posix_spawnattr_setsigdefault(&attributes, &all);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // posix_spawn (vfork, so this process's memory is never copied) runs
+    // the file opened at start-up: the child's descriptor of it, by path.
+    const std::string self = "/proc/self/fd/" + std::to_string(kProgramFd);
+    spawned = ::posix_spawn(&pid, self.c_str(), &actions, &attributes, argv.data(), envp.data());
+  }
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::posix_spawnattr_destroy(&attributes);
+  for (const int fd : opened) ::close(fd);
+  if (spawned != 0) {
+    if (pipeOk == 0) ::close(pipefd[0]);
+    run.error = "cannot start the reader " + program.path() + ": " + std::strerror(spawned);
+    return run;
+  }
+  return Collect(pid, pipefd[0], maxReportBytes, deadline);
+}
+
 ConfinedRun RunConfined(const ReaderAccess& access, const std::function<std::string()>& work,
                         std::size_t maxReportBytes, int timeout_ms, const ReaderLimits& limits) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   ConfinedRun run;
   int pipefd[2];
   if (::pipe2(pipefd, O_CLOEXEC) != 0) {
@@ -313,39 +568,11 @@ ConfinedRun RunConfined(const ReaderAccess& access, const std::function<std::str
   if (pid == 0) {
     ::close(pipefd[0]);
     const int report = ConfineReaderChild(pipefd[1], access, limits);
-    if (report < 0) _exit(kConfinementFailed);
-    _exit(WriteAll(report, work()) ? 0 : 2);
+    if (report < 0) _exit(kReaderConfinementFailed);
+    _exit(WriteReport(report, work()) ? 0 : 2);
   }
   ::close(pipefd[1]);
-  char buffer[65536];
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      run.timedOut = true;
-      break;
-    }
-    pollfd p{pipefd[0], POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (ready <= 0) continue;  // interrupted, or the deadline is checked above
-    const ssize_t n = ::read(pipefd[0], buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (static_cast<std::size_t>(n) > maxReportBytes - run.report.size()) {
-      run.tooLarge = true;
-      break;
-    }
-    run.report.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(pipefd[0]);
-  if (run.timedOut || run.tooLarge) ::kill(pid, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
-  run.exited = WIFEXITED(status);
-  run.status = run.exited ? WEXITSTATUS(status) : WTERMSIG(status);
-  if (run.exited && run.status == kConfinementFailed && run.report.empty())
-    run.error = "this system cannot confine the file's reader (the kernel offers neither Landlock nor user namespaces)";
-  return run;
+  return Collect(pid, pipefd[0], maxReportBytes, deadline);
 }
 
 }  // namespace kelvara::discovery

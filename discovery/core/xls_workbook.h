@@ -53,6 +53,10 @@ bool WriteXlsFile(const std::filesystem::path& path, const std::vector<XlsSheet>
 struct XlsReadResult {
   bool ok = false;
   std::string error;                    // why not ok
+  // The reader could not say (it is missing or cannot be confined, it was
+  // stopped, this program ran out of memory, or its report cannot be
+  // right), rather than the file being refused.
+  bool readerFailed = false;
   std::vector<std::string> sheetNames;  // every sheet, in file order
   XlsSheet sheet;                       // the sheet asked for (rows as stored)
 };
@@ -76,13 +80,34 @@ inline constexpr std::uint64_t kXlsMaxOpenedCells = 8u << 20;
 // most kXlsMaxOpenedCells cells. Refusals name the sheet.
 std::string CheckWorkbookStream(const std::string& stream, const std::string& sheetName, std::size_t maxRows);
 
+// The reader program (xls_reader_child.h), looked for next to the program.
+inline constexpr const char* kXlsReaderProgram = "kelvara-xls-reader";
+// How long each of the reader's two runs may take before it is ended.
+inline constexpr int kXlsReaderTimeout_ms = 30000;
+
+// Opens the reader program that later reads run (`program`; empty: the
+// one next to this program) and keeps it open: what runs is the file as it
+// is now, whatever later happens to it or its folder. "" when it can be
+// used, else why not; reads then refuse with that reason. Call at start-up.
+std::string UseXlsReader(const std::filesystem::path& program = {}, int timeout_ms = kXlsReaderTimeout_ms);
+// UseXlsReader() unless a reader was chosen already; the first read of a
+// process that chose none calls it.
+std::string OpenXlsReader();
+
 // Reads the sheet `sheetName` (exact name). Refuses files over
 // kXlsMaxFileBytes, workbooks CheckWorkbookStream refuses and a sheet of
 // more than `maxRows` rows before any cell is copied, and a reader's report
-// over `maxReportBytes`. An empty `sheetName` reads only the sheet names.
-// The container (libgsf) and the reader (libfreexl) each run in a confined
-// child process (reader_sandbox.h) with a 30-s limit.
+// over `maxReportBytes` or one that claims more than was asked
+// (xls_report.h). An empty `sheetName` reads only the sheet names. The
+// container (libgsf) and the reader (libfreexl) each run in the reader
+// program, confined (reader_sandbox.h), ended after the reader's time-out.
+// Never throws: running out of memory is a refusal too.
 XlsReadResult ReadXlsFile(const std::filesystem::path& path, const std::string& sheetName, std::size_t maxRows,
                           std::size_t maxReportBytes = kXlsMaxReportBytes);
+
+// An OLE2 compound file holding `stream` as its "Workbook" stream (what
+// BuildXlsFile wraps its records in); empty with *error set when libgsf
+// failed.
+std::string WrapWorkbookStream(const std::string& stream, std::string* error);
 
 }  // namespace kelvara::discovery

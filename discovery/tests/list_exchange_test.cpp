@@ -310,6 +310,66 @@ TEST(ExcelImport, FilesThatTripTheReaderUpAreRefused) {
   }
 }
 
+// The reader program is the file opened when the reader was chosen: a copy
+// removed with its folder afterwards still reads. One that is not there is
+// named in the refusal.
+TEST(ExcelImport, TheReaderIsTheProgramOpenedAtStartUp) {
+  const fs::path dir = kelvara::test::MakeTempDir();
+  const fs::path book = dir / "book.xls";
+  ASSERT_TRUE(WriteXlsFile(book, {BuildDeviceSheet(Exported(ThreeDevices()))}, nullptr));
+  const fs::path copies = kelvara::test::MakeTempDir(), copy = copies / kXlsReaderProgram;
+  fs::copy_file(kelvara::test::BinDir() / kXlsReaderProgram, copy);
+  ASSERT_EQ(UseXlsReader(copy), "");
+  fs::remove_all(copies);
+  EXPECT_EQ(ImportDeviceSheet(book).devices.size(), 3u);
+
+  const fs::path missing = dir / "gone" / kXlsReaderProgram;
+  EXPECT_EQ(UseXlsReader(missing), "the workbook reader " + missing.string() + " cannot be used (No such file or directory)");
+  const ImportResult r = ImportDeviceSheet(book);
+  ASSERT_TRUE(r.error);
+  EXPECT_EQ(r.error->Text(), "the workbook reader " + missing.string() + " cannot be used (No such file or directory)");
+  EXPECT_EQ(UseXlsReader(), "");
+  EXPECT_EQ(ImportDeviceSheet(book).devices.size(), 3u);
+}
+
+// freexl gives no workbook and no error when a text does not convert from
+// the workbook's code page, or the code page is one it does not know: the
+// refusal says which.
+TEST(ExcelImport, BadlyEncodedTextsAndUnknownCodePagesAreNamed) {
+  const std::string stream = BuildBiff8Workbook({BuildDeviceSheet(Exported(ThreeDevices())),
+                                                 XlsSheet{"Notes", {{XlsCell::Text("QQ")}}}});
+  // The CODEPAGE record (UTF-16, 1200) set to 4660.
+  std::string unknown = stream;
+  const std::size_t codePage = unknown.find(std::string("\x42\x00\x02\x00\xB0\x04", 6));
+  ASSERT_NE(codePage, std::string::npos);
+  unknown[codePage + 4] = 0x34, unknown[codePage + 5] = 0x12;
+  // "QQ" in UTF-16 with a lone high surrogate for its first unit.
+  std::string lone = stream;
+  const std::size_t text = lone.find(std::string("Q\0Q\0", 4));
+  ASSERT_NE(text, std::string::npos);
+  lone[text] = 0x00, lone[text + 1] = static_cast<char>(0xD8);
+  const fs::path dir = kelvara::test::MakeTempDir();
+  struct Case {
+    const char* name;
+    const std::string& stream;
+    std::string error;
+  } cases[] = {
+      {"unknown.xls", unknown, "the workbook's code page 4660 is not one the reader knows"},
+      {"lone.xls", lone,
+       "the workbook's texts cannot be read: one is not valid in its code page (1200, UTF-16), or one is stored "
+       "with a byte per character and longer than about 16,400 characters, which the reader does not take"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const std::string file = WrapWorkbookStream(c.stream, &error);
+    ASSERT_FALSE(file.empty()) << error;
+    std::ofstream(dir / c.name, std::ios::binary) << file;
+    const ImportResult r = ImportDeviceSheet(dir / c.name);
+    ASSERT_TRUE(r.error) << c.name;
+    EXPECT_EQ(r.error->Text(), c.error) << c.name;
+  }
+}
+
 TEST(ExcelExport, AFailedWriteLeavesTheEarlierFile) {
   const fs::path file = kelvara::test::MakeTempDir() / "keep.xls";
   ASSERT_TRUE(WriteXlsFile(file, {BuildDeviceSheet(Exported(ThreeDevices()))}, nullptr));

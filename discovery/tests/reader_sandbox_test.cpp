@@ -13,7 +13,10 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <linux/futex.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +33,7 @@
 #include "discovery/core/device_import.h"
 #include "discovery/core/device_sheet.h"
 #include "discovery/core/reader_sandbox.h"
+#include "discovery/tests/child_process.h"
 #include "kelvara_test/test_env.h"
 
 namespace kelvara::discovery {
@@ -59,34 +63,12 @@ std::string SandboxEnding(const ConfinedRun& run) {
 // returned. The process stays dumpable, as a program the user started is:
 // the user's other processes may read its memory.
 std::string AsOrdinaryUser(const std::function<std::string()>& body) {
-  int pipefd[2];
-  if (::pipe(pipefd) != 0) return "no pipe";
-  const pid_t pid = ::fork();
-  if (pid < 0) return "no fork";
-  if (pid == 0) {
-    ::close(pipefd[0]);
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) _exit(5);
+  return test_process::Run(body, [] {
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+      return false;
     ::prctl(PR_SET_DUMPABLE, 1);
-    const std::string out = body();
-    _exit(::write(pipefd[1], out.data(), out.size()) == static_cast<ssize_t>(out.size()) ? 0 : 4);
-  }
-  ::close(pipefd[1]);
-  std::string got;
-  char buffer[4096];
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd p{pipefd[0], POLLIN, 0};
-    if (::poll(&p, 1, 1000) <= 0) continue;
-    const ssize_t n = ::read(pipefd[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    got.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(pipefd[0]);
-  ::kill(pid, SIGKILL);  // when it overran the deadline
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) got += " [user process ended with status " + std::to_string(status) + "]";
-  return got;
+    return true;
+  });
 }
 
 // A folder of the ordinary user's own, removed when the object goes.
@@ -105,32 +87,41 @@ struct UserFolder {
 // Whether an ordinary user may make a user and mount namespace here (the
 // mount-namespace confinement needs it).
 bool UserNamespacesWork() {
-  return AsOrdinaryUser([] {
-    const pid_t pid = ::fork();
-    if (pid == 0) _exit(::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 ? 0 : 1);
-    int status = 1;
-    ::waitpid(pid, &status, 0);
-    return std::string(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "yes" : "no");
-  }) == "yes";
+  return AsOrdinaryUser([] { return std::string(test_process::UserNamespacesWork() ? "yes" : "no"); }) == "yes";
+}
+
+bool NamespacesForOrdinaryUser() {
+  static const bool work = UserNamespacesWork();
+  return work;
 }
 
 // The ways of confining a child this system offers.
 std::vector<ReaderAccess::Means> AvailableMeans() {
   std::vector<ReaderAccess::Means> means;
-  const bool namespaces = UserNamespacesWork();
+  const bool namespaces = NamespacesForOrdinaryUser();
   if (LandlockAbi() >= 1 || namespaces) means.push_back(ReaderAccess::Means::kBest);
   if (namespaces) means.push_back(ReaderAccess::Means::kMountNamespace);
+  if (LandlockAbi() >= 1) means.push_back(ReaderAccess::Means::kLandlock);
   if (LandlockAbi() < 1 || !namespaces)
     std::printf("note: Landlock ABI %d, user namespaces %s: some confinements not tested\n", LandlockAbi(),
                 namespaces ? "work" : "refused");
   return means;
 }
 
+// Whether other paths do not exist for a child confined by `means`.
+bool PathsHidden(ReaderAccess::Means means) {
+  return means == ReaderAccess::Means::kMountNamespace ||
+         (means == ReaderAccess::Means::kBest && NamespacesForOrdinaryUser());
+}
+
 // What the parent holds that the child must not see.
 const char gParentSecret[] = "device password 7f3a";
 
 // Landlock refuses other opens (EACCES); in a private mount namespace other
-// paths do not exist (ENOENT). Opens for writing are refused either way.
+// paths do not exist (ENOENT), so not even their size and owner can be
+// learnt (newfstatat on a path): under Landlock alone they can. Opens for
+// writing and O_PATH opens (whose descriptor fstat would describe) are
+// refused either way.
 TEST(ReaderSandbox, ConfinedChildOpensOnlyTheFilesItWasGiven) {
   const std::string modules = CodePageModuleDirectory();
   ASSERT_FALSE(modules.empty());
@@ -158,6 +149,9 @@ TEST(ReaderSandbox, ConfinedChildOpensOnlyTheFilesItWasGiven) {
             note("given", in >= 0 && ::read(in, buffer, 8) == 8 && std::memcmp(buffer, "workbook", 8) == 0);
             note("module", ::open((modules + "/CP1252.so").c_str(), O_RDONLY) >= 0);
             note("other", ::open(other.c_str(), O_RDONLY) >= 0);
+            struct stat st{};
+            note("stat", ::syscall(SYS_newfstatat, AT_FDCWD, other.c_str(), &st, 0) == 0);
+            note("opath", ::open(other.c_str(), O_PATH) >= 0);
             const std::string mem = "/proc/" + std::to_string(parent) + "/mem";
             const int fd = ::open(mem.c_str(), O_RDONLY);
             note("parentmem", fd >= 0 && ::pread(fd, buffer, sizeof gParentSecret,
@@ -176,9 +170,11 @@ TEST(ReaderSandbox, ConfinedChildOpensOnlyTheFilesItWasGiven) {
       ::close(inherited);
       return SandboxEnding(run) + (std::filesystem::exists(dir.path / "new.txt") ? "created" : "");
     });
-    const char* refused = means == ReaderAccess::Means::kBest && LandlockAbi() >= 1 ? "EACCES" : "ENOENT";
-    EXPECT_EQ(got, std::string("exit 0: inherited=EBADF given=ok module=ok other=") + refused + " parentmem=" + refused +
-                       " passwd=" + refused + " create=EACCES write=EACCES map8M=ok map256M=ENOMEM ");
+    const std::string refused = PathsHidden(means) ? "ENOENT" : "EACCES";
+    EXPECT_EQ(got, "exit 0: inherited=EBADF given=ok module=ok other=" + refused +
+                       " stat=" + (PathsHidden(means) ? "ENOENT" : "ok") + " opath=EACCES parentmem=" + refused +
+                       " passwd=" + refused + " create=EACCES write=EACCES map8M=ok map256M=ENOMEM ")
+        << "means " << static_cast<int>(means);
   }
 }
 
@@ -238,11 +234,39 @@ TEST(ReaderSandbox, ForbiddenCallsEndTheChild) {
   EXPECT_EQ(got, expected + "victim alive");
 }
 
+[[noreturn]] void SandboxBlockForGood() {
+  static std::uint32_t word = 0;
+  for (;;) ::syscall(SYS_futex, &word, FUTEX_WAIT_PRIVATE, 0, nullptr, nullptr, 0);
+}
+
+// A child that closes its report pipe and then blocks (a reader a workbook
+// has taken over) is ended at the deadline and reaped, as is one that
+// blocks with its pipe open. Each run is in a process of its own, so that
+// a parent that waits for good fails the test instead of stopping it.
+TEST(ReaderSandbox, AChildThatBlocksIsEndedAndReapedAtTheDeadline) {
+  for (const bool closesPipe : {true, false}) {
+    const std::string got = test_process::Run([&] {
+      const ConfinedRun run = RunConfined(
+          {},
+          [&]() -> std::string {
+            if (closesPipe) ::close(kReaderReportFd);
+            SandboxBlockForGood();
+          },
+          4096, 1000);
+      const bool childLeft = ::waitpid(-1, nullptr, WNOHANG) >= 0 || errno != ECHILD;
+      return std::string(run.timedOut ? "timed out" : "not timed out") +
+             (run.exited ? ", exited" : ", signal " + std::to_string(run.status)) + (childLeft ? ", a child left" : "");
+    });
+    EXPECT_EQ(got, "timed out, signal 9") << (closesPipe ? "pipe closed" : "pipe open");
+  }
+}
+
 // A real import makes none of the calls that end the child, and opens only
 // the file and the code-page modules it needs: xlwt-made workbooks with
 // texts in UTF-16 and in Windows-1252 read as an ordinary user.
 TEST(ReaderSandbox, XlwtWorkbooksImportAsAnOrdinaryUser) {
   const std::string oracle = (kelvara::test::SourceDir() / "discovery/tests/xls_oracle.py").string();
+  ASSERT_EQ(OpenXlsReader(), "");  // as the window does at start-up, before the user's process is made
   const std::string got = AsOrdinaryUser([&] {
     UserFolder dir;
     std::string out;

@@ -49,6 +49,9 @@ constexpr int kProgressDelay_ms = 400;
 
 DeviceListActions::DeviceListActions(DeviceListController& list, Hooks hooks, QObject* parent)
     : QObject(parent), list_(list), hooks_(std::move(hooks)) {
+  // The .xls reader program is opened as the window starts: later changes
+  // to it on disk do not matter. Without it an import says why.
+  if (const std::string why = OpenXlsReader(); !why.empty()) Log("%s\n", why.c_str());
   if (!hooks_.prompts) {
     static ui::QtUserPrompts prompts;
     hooks_.prompts = &prompts;
@@ -113,8 +116,10 @@ void DeviceListActions::Message(const char* key, const QString& caption, int ico
   hooks_.prompts->MessageBox(hooks_.window, text, caption, static_cast<PromptIcon>(icon), PromptButtons::kOk);
 }
 
-bool DeviceListActions::AskYesNo(const char* key) {
-  return hooks_.prompts->MessageBox(hooks_.window, Q(Text(key)), Q(Text("TEXT21")), PromptIcon::kQuestion,
+bool DeviceListActions::AskYesNo(const char* key, const QString& detail) {
+  QString text = Q(Text(key));
+  if (!detail.isEmpty()) text += QStringLiteral("\r\n") + detail;
+  return hooks_.prompts->MessageBox(hooks_.window, text, Q(Text("TEXT21")), PromptIcon::kQuestion,
                                     PromptButtons::kYesNo) == ui::kAnswerYes;
 }
 
@@ -619,16 +624,33 @@ void DeviceListActions::OnExportExcel() {
                                               QStringLiteral("File(*.xls);;All Files(*)"));
   if (path.isEmpty()) return;
   const std::filesystem::path file = path.toStdString();
-  // Other sheets of an existing workbook would be lost: ask first.
-  if (std::filesystem::exists(file)) {
-    const XlsReadResult names = ReadXlsFile(file, "", kXlsMaxRows);
-    bool others = false;
-    for (const auto& n : names.sheetNames) others = others || n != kExportSheetName;
-    if (others && !AskYesNo("EXPORT_KEEP_SHEETS")) return;
-  }
   std::vector<DeviceSearchInfo> storage;
+  XlsSheet sheet = BuildDeviceSheet(CheckedForExport(storage));
+  if (!std::filesystem::exists(file)) {
+    FinishExportExcel(file, sheet, nullptr);
+    return;
+  }
+  // Other sheets of an existing workbook would be lost: they are read on a
+  // worker first (the reader may take up to its time-out on a hostile file).
+  StartFileWork([file, sheet = std::move(sheet)]() mutable -> FileWorkDone {
+    XlsReadResult names = ReadXlsFile(file, "", kXlsMaxRows);
+    return [file, sheet = std::move(sheet), names = std::move(names)](DeviceListActions& self) {
+      self.FinishExportExcel(file, sheet, &names);
+    };
+  });
+}
+
+void DeviceListActions::FinishExportExcel(const std::filesystem::path& file, const XlsSheet& sheet,
+                                          const XlsReadResult* existing) {
+  if (existing) {
+    bool others = false;
+    for (const auto& n : existing->sheetNames) others = others || n != kExportSheetName;
+    if (others && !AskYesNo("EXPORT_KEEP_SHEETS")) return;
+    // A workbook the reader could not look into may hold other sheets too.
+    if (existing->readerFailed && !AskYesNo("EXPORT_SHEETS_UNREAD", Q(existing->error))) return;
+  }
   std::string error;
-  if (!WriteXlsFile(file, {BuildDeviceSheet(CheckedForExport(storage))}, &error)) {
+  if (!WriteXlsFile(file, {sheet}, &error)) {
     Message("EXPORT_FAILED", QString(), static_cast<int>(PromptIcon::kError), Q(error));
     return;
   }
@@ -655,14 +677,37 @@ void DeviceListActions::OnImportExcel() {
     hooks_.settings->import_file = path.toStdString();
     hooks_.settings->Save();
   }
-  // The whole file is read and checked before anything changes.
-  const ImportResult result = ImportDeviceSheet(path.toStdString());
+  // The whole file is read and checked on a worker before anything
+  // changes: the reader may take up to its time-out on a hostile file.
+  StartFileWork([file = std::filesystem::path(path.toStdString())]() -> FileWorkDone {
+    ImportResult result = ImportDeviceSheet(file);
+    return [result = std::move(result)](DeviceListActions& self) { self.FinishImport(result, true); };
+  });
+}
+
+void DeviceListActions::FinishImport(const ImportResult& result, bool sayDone) {
   if (result.error) {
     Message("IMPORT_FAILED", QString(), static_cast<int>(PromptIcon::kError), Q(result.error->Text()));
     return;
   }
   ReplaceList(result.devices);
-  Message("IMPORT_OK", QString(), static_cast<int>(PromptIcon::kInformation));
+  if (sayDone) Message("IMPORT_OK", QString(), static_cast<int>(PromptIcon::kInformation));
+}
+
+bool DeviceListActions::StartFileWork(std::function<FileWorkDone()> work) {
+  if (importing_) return false;
+  importing_ = true;
+  QPointer<DeviceListActions> self(this);
+  importer_ = std::thread([self, work = std::move(work)] {
+    FileWorkDone done = work();
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [self, done = std::move(done)] {
+      if (!self) return;
+      if (self->importer_.joinable()) self->importer_.join();
+      self->importing_ = false;
+      done(*self);
+    }, Qt::QueuedConnection);
+  });
+  return true;
 }
 
 void DeviceListActions::OnExportXml() {
@@ -696,21 +741,9 @@ void DeviceListActions::OnImportXml() {
   }
   // Reading and checking a file of up to 8 MB runs on a worker; the list
   // changes only when its result comes back.
-  if (importing_) return;
-  importing_ = true;
-  QPointer<DeviceListActions> self(this);
-  importer_ = std::thread([self, file = std::filesystem::path(path.toStdString())] {
+  StartFileWork([file = std::filesystem::path(path.toStdString())]() -> FileWorkDone {
     ImportResult result = ImportDeviceListXml(file);
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [self, result = std::move(result)] {
-      if (!self) return;
-      if (self->importer_.joinable()) self->importer_.join();
-      self->importing_ = false;
-      if (result.error) {
-        self->Message("IMPORT_FAILED", QString(), static_cast<int>(PromptIcon::kError), Q(result.error->Text()));
-        return;
-      }
-      self->ReplaceList(result.devices);
-    }, Qt::QueuedConnection);
+    return [result = std::move(result)](DeviceListActions& self) { self.FinishImport(result, false); };
   });
 }
 

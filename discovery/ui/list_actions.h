@@ -121,14 +121,15 @@ class DeviceListActions : public QObject {
   int GetSelectedLoginHandle();
   std::string GetSelectedSerial();
 
-  // Files and the clipboard.
+  // Files and the clipboard. The imports read the file on a worker, the
+  // Excel export an existing workbook's sheet names; the list is replaced
+  // (or the file written, or the error shown) when the result is back on
+  // the UI thread. One file is read at a time.
   void OnExportExcel();
   void OnImportExcel();
   void OnExportXml();
-  // Reads the file on a worker; the list is replaced (or the error shown)
-  // when the result is back on the UI thread.
   void OnImportXml();
-  // An XML import still being read (tests wait for it).
+  // A list file still being read (tests wait for it).
   bool ImportRunning() const { return importing_; }
   void CopySearchReply();
   void FillBatchDebugRows();
@@ -140,7 +141,7 @@ class DeviceListActions : public QObject {
   int CheckSelection();
   bool Auth(OperatorAuth& auth);
   void Message(const char* key, const QString& caption, int icon, const QString& detail = {});
-  bool AskYesNo(const char* key);
+  bool AskYesNo(const char* key, const QString& detail = {});
   // Sends a row's record as it now stands; on success shows the address and logs in again.
   int SendRowRecord(DeviceListRow& row, const OperatorAuth& auth);
   int RestoreDeviceBySerial(DeviceListRow& row, int keepNetwork, const OperatorAuth& auth);
@@ -151,6 +152,14 @@ class DeviceListActions : public QObject {
                            const std::vector<std::uint32_t>& found, const std::vector<std::uint32_t>& unchecked);
   std::vector<ExportedDevice> CheckedForExport(std::vector<DeviceSearchInfo>& storage) const;
   void ReplaceList(const std::vector<DeviceSearchInfo>& devices);
+  // What a file read on the worker does on the UI thread.
+  using FileWorkDone = std::function<void(DeviceListActions&)>;
+  // Runs `work` on the importer thread and what it returns on the UI thread
+  // (unless these actions are gone by then); false while another runs.
+  bool StartFileWork(std::function<FileWorkDone()> work);
+  void FinishImport(const ImportResult& result, bool sayDone);
+  // `existing`: the sheet names of the workbook being replaced, if there was one.
+  void FinishExportExcel(const std::filesystem::path& file, const XlsSheet& sheet, const XlsReadResult* existing);
   QString StartFolder() const;
   std::string Text(const char* key) const;
 

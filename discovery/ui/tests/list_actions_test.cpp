@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include <fstream>
@@ -103,13 +104,25 @@ struct Fixture {
       s.push_back(static_cast<DeviceListRow*>(list.List()->GetItemData(i))->m_key);
     return s;
   }
-  // The XML import reads on a worker; its result comes back as a queued call.
-  void ImportXml() {
-    actions->OnImportXml();
+  // The imports, and the Excel export into a workbook, read on a worker;
+  // the result comes back as a queued call.
+  void WaitForTheFile() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (actions->ImportRunning() && std::chrono::steady_clock::now() < deadline)
       QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     ASSERT_FALSE(actions->ImportRunning());
+  }
+  void ImportXml() {
+    actions->OnImportXml();
+    WaitForTheFile();
+  }
+  void ImportExcel() {
+    actions->OnImportExcel();
+    WaitForTheFile();
+  }
+  void ExportExcel() {
+    actions->OnExportExcel();
+    WaitForTheFile();
   }
   void Check(std::initializer_list<int> rows) {
     for (int i = 0; i < list.List()->GetItemCount(); ++i) list.List()->SetCheck(i, false);
@@ -142,7 +155,7 @@ TEST(ListActions, BadFilesLeaveTheListAndTheSearchAsTheyWere) {
     std::ofstream(p) << file.content;
     f.prompts.file = QString::fromStdString(p.string());
     f.prompts.shown.clear();
-    file.xml ? f.ImportXml() : f.actions->OnImportExcel();
+    file.xml ? f.ImportXml() : f.ImportExcel();
     EXPECT_EQ(f.Serials(), kOld) << file.name;
     EXPECT_EQ(f.stopped, 0) << file.name;
     ASSERT_EQ(f.prompts.shown.size(), 1u) << file.name;
@@ -159,7 +172,7 @@ TEST(ListActions, BadFilesLeaveTheListAndTheSearchAsTheyWere) {
   ASSERT_TRUE(WriteXlsFile(f.dir / "row.xls", {sheet}, nullptr));
   f.prompts.file = QString::fromStdString((f.dir / "row.xls").string());
   f.prompts.shown.clear();
-  f.actions->OnImportExcel();
+  f.ImportExcel();
   EXPECT_EQ(f.Serials(), kOld);
   ASSERT_EQ(f.prompts.shown.size(), 1u);
   EXPECT_NE(f.prompts.shown[0].find("row 3, column SN: no serial number"), std::string::npos) << f.prompts.shown[0];
@@ -171,7 +184,7 @@ TEST(ListActions, GoodFilesReplaceTheListWithImportedRows) {
   const DeviceSearchInfo a = Device("NEW1", "10.1.0.2"), b = Device("NEW2", "10.1.0.3");
   ASSERT_TRUE(WriteXlsFile(f.dir / "good.xls", {BuildDeviceSheet({{&a, ""}, {&b, ""}})}, nullptr));
   f.prompts.file = QString::fromStdString((f.dir / "good.xls").string());
-  f.actions->OnImportExcel();
+  f.ImportExcel();
   EXPECT_EQ(f.Serials(), (std::vector<std::string>{"NEW1", "NEW2"}));
   EXPECT_EQ(f.stopped, 1);
   const DeviceListRow* row = f.list.Rows().FindByKey("NEW1");
@@ -194,10 +207,10 @@ TEST(ListActions, ExportsWriteTheCheckedRowsAndAskBeforeDroppingOtherSheets) {
   Fixture f;
   f.prompts.file = QString::fromStdString((f.dir / "out.xls").string());
   f.Check({});
-  f.actions->OnExportExcel();
+  f.ExportExcel();
   EXPECT_FALSE(fs::exists(f.dir / "out.xls"));  // nothing checked: the selection message only
   f.Check({0, 2});
-  f.actions->OnExportExcel();
+  f.ExportExcel();
   ImportResult back = ImportDeviceSheet(f.dir / "out.xls");
   ASSERT_FALSE(back.error);
   ASSERT_EQ(back.devices.size(), 2u);
@@ -209,7 +222,7 @@ TEST(ListActions, ExportsWriteTheCheckedRowsAndAskBeforeDroppingOtherSheets) {
   const auto before = fs::file_size(book);
   f.prompts.file = QString::fromStdString(book.string());
   f.prompts.answer = ui::kAnswerNo;
-  f.actions->OnExportExcel();
+  f.ExportExcel();
   EXPECT_EQ(fs::file_size(book), before);
   EXPECT_EQ(ReadXlsFile(book, "", 10).sheetNames, (std::vector<std::string>{"Notes"}));
 
@@ -218,6 +231,55 @@ TEST(ListActions, ExportsWriteTheCheckedRowsAndAskBeforeDroppingOtherSheets) {
   const ImportResult xml = ImportDeviceListXml(f.dir / "out.xml");
   ASSERT_FALSE(xml.error);
   EXPECT_EQ(xml.devices.size(), 2u);
+}
+
+// A workbook that takes the reader over (the test build of the reader
+// program, here one that closes its pipe and hangs): the command returns at
+// once and the window stays free while the reader runs; at its time-out the
+// window says why the import was refused, and the list is as it was. The
+// export into such a workbook asks first: the reader could not tell whether
+// it holds other sheets. A missing reader program is named.
+TEST(ListActions, AHostileWorkbookOrAMissingReaderLeaveTheWindowFreeAndSayWhy) {
+  Fixture f;
+  const char* scale = std::getenv("KELVARA_TEST_TIME_SCALE");
+  const int timeout_ms = 1000 * (scale && std::atoi(scale) > 0 ? std::atoi(scale) : 1);
+  struct ShippedReaderAfter {
+    ~ShippedReaderAfter() { UseXlsReader(); }
+  } shippedAfter;
+  ASSERT_EQ(UseXlsReader(kelvara::test::BinDir() / "kelvara-xls-reader-hostile", timeout_ms), "");
+  const fs::path hang = f.dir / "hang.xls";
+  std::ofstream(hang) << "KELVARA-MISBEHAVE:extract:hang-closed;";
+  f.prompts.file = QString::fromStdString(hang.string());
+  f.prompts.shown.clear();
+  f.actions->OnImportExcel();
+  EXPECT_TRUE(f.actions->ImportRunning());
+  f.WaitForTheFile();
+  EXPECT_EQ(f.Serials(), kOld);
+  EXPECT_EQ(f.stopped, 0);
+  const std::string stopped = "reading the workbook took longer than " + std::to_string(timeout_ms / 1000) +
+                              " s; the reader was stopped";
+  ASSERT_EQ(f.prompts.shown.size(), 1u);
+  EXPECT_NE(f.prompts.shown[0].find(stopped), std::string::npos) << f.prompts.shown[0];
+
+  f.Check({0});
+  f.prompts.answer = ui::kAnswerNo;
+  f.prompts.shown.clear();
+  f.ExportExcel();
+  ASSERT_EQ(f.prompts.shown.size(), 1u);
+  EXPECT_EQ(f.prompts.shown[0], LangText("EXPORT_SHEETS_UNREAD") + "\r\n" + stopped);
+  EXPECT_EQ(fs::file_size(hang), std::string("KELVARA-MISBEHAVE:extract:hang-closed;").size());
+
+  const fs::path missing = f.dir / "gone" / kXlsReaderProgram;
+  UseXlsReader(missing);
+  ASSERT_TRUE(WriteXlsFile(f.dir / "good.xls", {BuildDeviceSheet({})}, nullptr));
+  f.prompts.file = QString::fromStdString((f.dir / "good.xls").string());
+  f.prompts.shown.clear();
+  f.ImportExcel();
+  EXPECT_EQ(f.Serials(), kOld);
+  ASSERT_EQ(f.prompts.shown.size(), 1u);
+  EXPECT_NE(f.prompts.shown[0].find("the workbook reader " + missing.string() + " cannot be used (No such file or directory)"),
+            std::string::npos)
+      << f.prompts.shown[0];
 }
 
 TEST(ListActions, RowActionsAndOneCheckedRowLookups) {
