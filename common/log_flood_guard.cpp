@@ -16,8 +16,10 @@ bool LogFloodGuard::Admit(const std::string& source, std::int64_t now_ms) {
   }
   Entry& e = it->second;
   e.seen = true;
-  if (e.logged < limits_.first_per_source) {
+  const bool window_full = limits_.max_per_window != 0 && logged_in_window_ >= limits_.max_per_window;
+  if (e.logged < limits_.first_per_source && !window_full) {
     ++e.logged;
+    ++logged_in_window_;
     return true;
   }
   ++e.held;
@@ -28,6 +30,7 @@ void LogFloodGuard::Flush(std::int64_t now_ms,
                           const std::function<void(const std::string&, std::uint64_t)>& report) {
   if (window_start_ < 0 || now_ms - window_start_ < limits_.window_ms) return;
   window_start_ = now_ms;
+  logged_in_window_ = 0;
   for (auto it = sources_.begin(); it != sources_.end();) {
     Entry& e = it->second;
     if (e.held > 0 && report) report(it->first, e.held);

@@ -2,8 +2,11 @@
 // Keeps a flood of similar log lines (stray datagrams, for one) from growing
 // the debug log without bound: the first few lines of each source are logged,
 // the rest only counted, and once a minute each source that was held back
-// gets one line with its count. Memory is bounded too: past a number of
-// sources, new ones share one count. Not thread-safe; one owner thread.
+// gets one line with its count. Optionally the lines of all sources together
+// are bounded per window too, so many sources (spoofed ones) cannot add up
+// to a flood. Memory is bounded too: past a number of sources, new ones
+// share one count. Not thread-safe; one owner. Needs only the standard
+// library (a helper program links it).
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -18,6 +21,7 @@ class LogFloodGuard {
     int first_per_source = 5;         // lines logged per source before counting
     std::int64_t window_ms = 60'000;  // counts are reported once per window
     std::size_t max_sources = 256;    // sources tracked one by one
+    std::size_t max_per_window = 0;   // lines logged per window from all sources (0: no bound)
   };
 
   LogFloodGuard() : LogFloodGuard(Limits{}) {}
@@ -46,6 +50,7 @@ class LogFloodGuard {
   Limits limits_;
   std::map<std::string, Entry> sources_;
   Entry other_;
+  std::size_t logged_in_window_ = 0;
   std::int64_t window_start_ = -1;
 };
 

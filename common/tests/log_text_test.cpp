@@ -71,5 +71,22 @@ TEST(LogFloodGuard, ManySourcesShareOneCount) {
   EXPECT_EQ(reported, (std::map<std::string, std::uint64_t>{{LogFloodGuard::kOtherSources, 9900}}));
 }
 
+// Many sources each within their own few lines still add up to no more than
+// the window's bound; what was held back is counted by source, and the next
+// window admits lines again (never past a source's own few).
+TEST(LogFloodGuard, LinesOfAllSourcesAreBoundedPerWindow) {
+  LogFloodGuard guard({.first_per_source = 2, .window_ms = 1000, .max_sources = 100, .max_per_window = 5});
+  int logged = 0;
+  for (int i = 0; i < 30; ++i) logged += guard.Admit("src" + std::to_string(i / 3), 0);  // 3 lines each
+  EXPECT_EQ(logged, 5);
+  std::uint64_t held = 0;
+  guard.Flush(1000, [&](const std::string&, std::uint64_t n) { held += n; });
+  EXPECT_EQ(held, 25u);
+  EXPECT_FALSE(guard.Admit("src0", 1001));  // its own two were logged
+  EXPECT_TRUE(guard.Admit("src2", 1001));   // one of its two was
+  EXPECT_FALSE(guard.Admit("src2", 1001));
+  EXPECT_TRUE(guard.Admit("src9", 1001));
+}
+
 }  // namespace
 }  // namespace kelvara

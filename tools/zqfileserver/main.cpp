@@ -1,7 +1,11 @@
 // zqfileserver: the read-only TFTP server the boot-recovery window starts in
 // the firmware folder, so devices in their boot loader can fetch an image.
 //   zqfileserver [-p port] [-a address] [-d folder] [-m max-transfers]
-// Serves the current folder on UDP 69 of every address by default. Exit
+//                [-l lines-per-address] [-L lines-per-minute]
+// Serves the current folder on UDP 69 of every address by default. The
+// output's flood guard (-l, -L) bounds the lines about refused requests and
+// about transfers, each per client address and per minute in all (-L 0: no
+// bound in all). Exit
 // status 3 when the port cannot be bound (port 69 needs CAP_NET_BIND_SERVICE,
 // or another server holds it), 2 for a bad argument or a folder that cannot
 // be opened.
@@ -26,7 +30,7 @@ void OnSignal(int) {
 int main(int argc, char** argv) {
   kelvara::tftp::ServerOptions options;
   int c;
-  while ((c = getopt(argc, argv, "p:a:d:m:h")) != -1) {
+  while ((c = getopt(argc, argv, "p:a:d:m:l:L:h")) != -1) {
     switch (c) {
       case 'p':
         options.port = static_cast<std::uint16_t>(std::atoi(optarg));
@@ -43,8 +47,16 @@ int main(int argc, char** argv) {
       case 'm':
         options.max_transfers = std::max(1, std::atoi(optarg));
         break;
+      case 'l':
+        options.log_per_address = std::max(0, std::atoi(optarg));
+        break;
+      case 'L':
+        options.log_per_window = std::max(0, std::atoi(optarg));
+        break;
       default:
-        std::fprintf(stderr, "usage: zqfileserver [-p port] [-a address] [-d folder] [-m max-transfers]\n");
+        std::fprintf(stderr,
+                     "usage: zqfileserver [-p port] [-a address] [-d folder] [-m max-transfers]\n"
+                     "                    [-l lines-per-address] [-L lines-per-minute]\n");
         return c == 'h' ? 0 : 2;
     }
   }

@@ -175,7 +175,16 @@ struct TftpServer::Job {
   std::shared_ptr<Slot> slot;
 };
 
-TftpServer::TftpServer(ServerOptions options) : options_(std::move(options)) {}
+namespace {
+LogFloodGuard::Limits LogLimits(const ServerOptions& options) {
+  return {.first_per_source = options.log_per_address,
+          .window_ms = options.log_window.count(),
+          .max_sources = 256,
+          .max_per_window = static_cast<std::size_t>(std::max(options.log_per_window, 0))};
+}
+}  // namespace
+
+TftpServer::TftpServer(ServerOptions options) : options_(std::move(options)), log_(LogLimits(options_)) {}
 
 TftpServer::~TftpServer() {
   Stop();
@@ -183,10 +192,6 @@ TftpServer::~TftpServer() {
   idle_.wait(lock, [&] { return threads_ == 0; });
   if (socket_ >= 0) close(socket_);
   if (root_fd_ >= 0) close(root_fd_);
-}
-
-void TftpServer::Log(const std::string& line) {
-  if (log_) log_(line);
 }
 
 bool TftpServer::Open(std::string& error) {
@@ -226,6 +231,7 @@ void TftpServer::Run() {
   char buffer[2048];
   char control[256];
   while (!stop_.load()) {
+    log_.EndWindowIfDue();
     pollfd p{socket_, POLLIN, 0};
     if (poll(&p, 1, 100) <= 0) continue;
     sockaddr_in peer{};
@@ -245,8 +251,12 @@ void TftpServer::Run() {
         local = reinterpret_cast<const in_pktinfo*>(CMSG_DATA(c))->ipi_spec_dst;
     HandlePacket(std::string(buffer, static_cast<std::size_t>(n)), peer, local);
   }
-  std::unique_lock lock(mutex_);
-  idle_.wait(lock, [&] { return threads_ == 0; });
+  {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [&] { return threads_ == 0; });
+  }
+  // What the last window held back is said before the server goes.
+  log_.EndWindowNow();
 }
 
 bool TftpServer::AttachSocket(Slot& slot, int socket) {
@@ -269,7 +279,8 @@ void TftpServer::HandlePacket(const std::string& packet, const sockaddr_in& peer
     const std::string error = BuildError(code, message);
     sendto(socket_, error.data(), error.size(), 0, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
     // The name is the client's bytes: escaped, it cannot forge a log line.
-    Log(PeerText(peer) + " refused: " + EscapeForLog(message, 1024));
+    log_.Write(ServerLog::Kind::kRefusal, peer.sin_addr.s_addr,
+               PeerText(peer) + " refused: " + EscapeForLog(message, 1024));
   };
   const std::optional<Request> request = ParseRequest(packet);
   if (!request) {
@@ -344,9 +355,10 @@ void TftpServer::HandlePacket(const std::string& packet, const sockaddr_in& peer
     return;
   }
   if (taken) {
-    Log(taken->who + " ended: its slot went to " + PeerText(peer) + " after " +
-        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(taken_wait).count()) +
-        " ms without an acknowledgement");
+    log_.Write(ServerLog::Kind::kTransfer, taken->address,
+               taken->who + " ended: its slot went to " + PeerText(peer) + " after " +
+                   std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(taken_wait).count()) +
+                   " ms without an acknowledgement");
   }
   Job job{*request, peer, local, file, slot};
   try {
@@ -379,7 +391,7 @@ void TftpServer::Transfer(Job job) {
       connect(s, reinterpret_cast<const sockaddr*>(&job.peer), sizeof job.peer) != 0) {
     if (s >= 0) close(s);
     close(fd);
-    Log(who + " failed: no transfer socket");
+    log_.Write(ServerLog::Kind::kTransfer, slot.address, who + " failed: no transfer socket");
     return;
   }
   const std::string taken_error = BuildError(kNotDefined, "no acknowledgement in time: the slot went to another client");
@@ -506,15 +518,16 @@ void TftpServer::Transfer(Job job) {
     close(s);
   }
   close(fd);
+  auto log = [&](const std::string& line) { log_.Write(ServerLog::Kind::kTransfer, slot.address, line); };
   switch (end) {
     case End::kDone:
-      Log(who + " sent " + std::to_string(sent) + " bytes");
+      log(who + " sent " + std::to_string(sent) + " bytes");
       break;
     case End::kTooSlow:
-      Log(who + " ended: fewer than " + std::to_string(options_.min_bytes_per_second) + " bytes per second");
+      log(who + " ended: fewer than " + std::to_string(options_.min_bytes_per_second) + " bytes per second");
       break;
     case End::kFailed:
-      Log(who + " ended without completion");
+      log(who + " ended without completion");
       break;
     case End::kTaken:
       break;

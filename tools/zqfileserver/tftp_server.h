@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "server_log.h"
+
 namespace kelvara::tftp {
 
 struct ServerOptions {
@@ -46,6 +48,13 @@ struct ServerOptions {
   // this long, whatever time-out the client asked for: a request from a
   // spoofed source is never acknowledged, and holds its slot no longer.
   std::chrono::milliseconds first_ack_wait{15000};
+  // Output lines (ServerLog): lines about refused requests and lines about
+  // transfers each at most this many per client address (until the address
+  // has been quiet for a window) and per window in all; the rest are counted
+  // in one line per window. An honest recovery writes a few lines per device.
+  int log_per_address = 30;
+  int log_per_window = 100;  // 0: no bound in all
+  std::chrono::milliseconds log_window{60000};
 };
 
 // A running transfer as a request that finds every slot taken sees it.
@@ -83,8 +92,9 @@ class TftpServer {
   // Serves until Stop(); then waits for the running transfers to end.
   void Run();
   void Stop() { stop_.store(true); }
-  // One line per finished or refused request.
-  void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+  // One line per finished or refused request, within the flood guard's bounds
+  // (ServerOptions), and the counts of the lines held back.
+  void SetLog(std::function<void(const std::string&)> log) { log_.SetSink(std::move(log)); }
   // Transfers holding a slot (one whose slot was taken is no longer counted,
   // though its thread may take a moment to end).
   int active_transfers() const { return active_.load(); }
@@ -99,7 +109,6 @@ class TftpServer {
   bool AttachSocket(Slot& slot, int socket);
   // Ends the slot's hold (when still held) and its thread's count.
   void Release(const std::shared_ptr<Slot>& slot);
-  void Log(const std::string& line);
 
   ServerOptions options_;
   int root_fd_ = -1;
@@ -112,7 +121,7 @@ class TftpServer {
   std::vector<std::shared_ptr<Slot>> slots_;  // the transfers holding a slot (under mutex_)
   int threads_ = 0;                           // transfer threads alive (under mutex_)
   std::condition_variable idle_;              // threads_ reached 0
-  std::function<void(const std::string&)> log_;
+  ServerLog log_;
 };
 
 }  // namespace kelvara::tftp

@@ -11,7 +11,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -316,6 +318,135 @@ TEST(BootServerDlg, FloodOnTheRecoveryPortIsBoundedAndCounted) {
   EXPECT_TRUE(LogHas(dlg, "IPC-A\\n00099:forged:known:"));
   for (const QString& line : lines) EXPECT_FALSE(line.startsWith("00099:forged")) << line.toStdString();
   dlg.StopListener();
+}
+
+// A stand-in for the helper: the window "unpacks" it with an archiver of the
+// test's own (a script copying `helper_script` into the folder), so the test
+// decides what the helper prints.
+BootServerOptions FakeHelperOptions(const std::string& helper_script) {
+  const fs::path program = ::kelvara::test::MakeTempDir("prog");
+  test::WriteFile(program / "zqfileserver.7z", "");
+  test::WriteFile(program / "helper.sh", helper_script);
+  const fs::path archiver = program / "archiver.sh";
+  test::WriteFile(archiver, "#!/bin/sh\nfor a; do case \"$a\" in -o*) cp '" + (program / "helper.sh").string() +
+                                "' \"${a#-o}/zqfileserver\";; esac; done\n");
+  fs::permissions(archiver, fs::perms::owner_all);
+  BootServerOptions options = LoopbackOptions();
+  options.program_folder = QString::fromStdString(program.string());
+  options.archiver = QString::fromStdString(archiver.string());
+  options.helper_arguments = {};
+  return options;
+}
+
+// The most log lines any one event (a pass of the UI thread's loop) added.
+class LinesPerPass : public QObject {
+ public:
+  explicit LinesPerPass(const QPlainTextEdit* log) : log_(log), last_(log->blockCount()) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+  ~LinesPerPass() override { QCoreApplication::instance()->removeEventFilter(this); }
+  int most() const { return most_; }
+  bool eventFilter(QObject*, QEvent*) override {
+    const int now = log_->blockCount();
+    most_ = std::max(most_, now - last_);
+    last_ = now;
+    return false;
+  }
+
+ private:
+  const QPlainTextEdit* log_;
+  int last_, most_ = 0;
+};
+
+// The helper's flood lines ("1" to "30000") shown in `lines`, those counted
+// as dropped, and its honest lines in order.
+struct FloodTally {
+  long shown = 0, dropped = 0;
+  QStringList honest;
+};
+FloodTally Tally(const QStringList& lines) {
+  FloodTally tally;
+  const QRegularExpression count("^\\d+:(\\d+) log lines dropped");
+  for (const QString& line : lines) {
+    const QString text = line.section(':', 1);
+    if (text.startsWith("honest")) tally.honest << text;
+    bool number = false;
+    text.toInt(&number);
+    tally.shown += number;
+    if (const auto m = count.match(line); m.hasMatch()) tally.dropped += m.captured(1).toLong();
+  }
+  return tally;
+}
+
+// A helper printing 30,000 lines at once (here while the window is busy, so
+// a full pipe waits for it) costs the window one bounded batch per pass, the
+// rest counted in one line each pass; every line the helper printed is shown
+// or counted, and its honest lines before the flood and after it (once the
+// window has taken the flood) come out in order.
+TEST(BootServerDlg, FloodOfHelperLinesIsTakenInBoundedBatches) {
+  const fs::path go = ::kelvara::test::MakeTempDir("go") / "go";
+  BootServerOptions options = FakeHelperOptions("#!/bin/sh\necho honest 1\necho honest 2\nseq 30000\nwhile [ ! -e '" +
+                                                go.string() +
+                                                "' ]; do sleep 0.05; done\necho honest 3\necho honest 4\n"
+                                                "exec sleep 60\n");
+  options.max_log_lines = 100000;  // every line stays, so they can be counted
+  Host host;
+  CBootServerDlg dlg(&host, nullptr, options);
+  dlg.OnInitDialog();
+  dlg.SetItemText(CBootServerDlg::kFolder, QString::fromStdString(::kelvara::test::MakeTempDir("fw").string()));
+  const int first_line = dlg.LogPane()->blockCount();
+  int most_per_pass = 0;
+  ASSERT_EQ(dlg.StartService(), 0) << dlg.LogPane()->toPlainText().toStdString();
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // the helper fills its pipe meanwhile
+  auto longest = std::chrono::steady_clock::duration::zero();
+  {
+    LinesPerPass passes(dlg.LogPane());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    auto next_tally = std::chrono::steady_clock::now();
+    while (!dlg.LogPane()->document()->lastBlock().text().endsWith(":honest 4") &&
+           std::chrono::steady_clock::now() < deadline) {
+      const auto start = std::chrono::steady_clock::now();
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      longest = std::max(longest, std::chrono::steady_clock::now() - start);
+      // The flood taken, the helper goes on with its honest lines.
+      if (!fs::exists(go) && std::chrono::steady_clock::now() >= next_tally) {
+        const FloodTally tally = Tally(Lines(dlg).mid(first_line));
+        if (tally.shown + tally.dropped >= 30000) test::WriteFile(go, "");
+        next_tally = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+      }
+    }
+    most_per_pass = passes.most();
+  }
+  dlg.StopService();
+
+  const FloodTally tally = Tally(Lines(dlg).mid(first_line));
+  std::cout << "30000 helper lines: " << tally.shown << " shown, " << tally.dropped
+            << " counted as dropped; at most " << most_per_pass << " log lines in one pass; longest call of "
+            << "processEvents " << std::chrono::duration_cast<std::chrono::milliseconds>(longest).count() << " ms\n";
+  EXPECT_EQ(tally.shown + tally.dropped, 30000);
+  EXPECT_LE(most_per_pass, static_cast<int>(RecoveryUiFeed::kMaxLines) + 2);
+  EXPECT_EQ(tally.honest.join(", ").toStdString(), "honest 1, honest 2, honest 3, honest 4");
+}
+
+// An honest helper's few lines all come, in order and before the line saying
+// it ended.
+TEST(BootServerDlg, HonestHelperLinesComeInOrderBeforeItsEnd) {
+  Host host;
+  CBootServerDlg dlg(&host, nullptr,
+                     FakeHelperOptions("#!/bin/sh\necho 'zqfileserver: serving /x on UDP 69'\n"
+                                       "echo '127.0.0.1:2000 refused: file not found: a.bin'\n"
+                                       "echo '127.0.0.1:2001 b.bin sent 1000 bytes'\nexit 0\n"));
+  dlg.OnInitDialog();
+  dlg.SetItemText(CBootServerDlg::kFolder, QString::fromStdString(::kelvara::test::MakeTempDir("fw").string()));
+  const int first_line = dlg.LogPane()->blockCount();
+  ASSERT_EQ(dlg.StartService(), 0);
+  ASSERT_TRUE(WaitFor([&] { return LogHas(dlg, "the file server ended"); })) << dlg.LogPane()->toPlainText().toStdString();
+  QStringList texts;
+  for (const QString& line : Lines(dlg).mid(first_line)) texts << line.section(':', 1);
+  const QStringList expected = {"zqfileserver: serving /x on UDP 69", "127.0.0.1:2000 refused: file not found: a.bin",
+                                "127.0.0.1:2001 b.bin sent 1000 bytes", "the file server ended (exit code 0)"};
+  EXPECT_EQ(texts.mid(texts.size() - expected.size()).join('\n').toStdString(), expected.join('\n').toStdString());
+  dlg.StopService();
 }
 
 TEST(BootServerDlg, MissingArchiveFailsWithALogLine) {

@@ -272,8 +272,10 @@ int CBootServerDlg::UnpackAndStartHelper(const QString& folder) {
   helper_->setArguments(options_.helper_arguments);
   helper_errors_.clear();
   QProcess* child = helper_;
+  // The helper's lines take the listener's way to the log: a flood of them
+  // costs one bounded batch per pass of the UI thread, the rest counted.
   connect(child, &QProcess::readyReadStandardOutput, this, [this, child] {
-    while (child->canReadLine()) AppendLog(QString::fromLocal8Bit(child->readLine()).trimmed());
+    while (child->canReadLine()) PostLogTextA(child->readLine().trimmed().toStdString());
   });
   connect(child, &QProcess::readyReadStandardError, this,
           [this, child] { helper_errors_ += QString::fromLocal8Bit(child->readAllStandardError()); });
@@ -318,6 +320,7 @@ void CBootServerDlg::EndHelper() {
 }
 
 void CBootServerDlg::AppendLog(const QString& text) {
+  TakeFeed();  // lines that came before this one are shown before it
   AppendLogLine(text);
   ScrollLogToEnd();
 }

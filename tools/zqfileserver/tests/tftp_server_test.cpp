@@ -16,9 +16,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -464,6 +466,92 @@ Reply Receive(int fd, std::chrono::milliseconds wait) {
                                             static_cast<unsigned char>(buffer[3]));
   if (reply.op == kError) reply.text.assign(buffer + 4, strnlen(buffer + 4, static_cast<std::size_t>(n - 4)));
   return reply;
+}
+
+// A flood of refused requests (unknown files, writes, bad opcodes) from 50
+// loopback addresses, each answered before the next goes so every one was
+// handled: at most the bound per address and per window is written, and the
+// rest are counted in one line when the server stops. A device's fetch from
+// another address after the flood still logs its "sent" line.
+TEST_F(TftpServerTest, FloodOfRefusedRequestsWritesBoundedLinesAndOneCount) {
+  ServerOptions options;
+  options.log_per_address = 3;
+  options.log_per_window = 20;
+  Start(options);
+  const std::string image = RandomBytes(3000, 12);
+  WriteAll(root_ / "fw.bin", image);
+  const sockaddr_in to = ServerAddress();
+  const std::string requests[] = {test_client::ReadRequest("missing.bin"), std::string("\0\2fw.bin\0octet\0", 15),
+                                  std::string("\0\7x", 3)};
+  constexpr int kAddresses = 50, kEach = 60;
+  for (int a = 0; a < kAddresses; ++a) {
+    const int s = SocketOn("127.0.4." + std::to_string(1 + a));
+    ASSERT_GE(s, 0);
+    for (int i = 0; i < kEach; ++i) {
+      const std::string& r = requests[i % 3];
+      sendto(s, r.data(), r.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+      ASSERT_EQ(Receive(s, std::chrono::milliseconds(5000)).op, kError) << a << "/" << i;
+    }
+    close(s);
+  }
+  const int device = SocketOn("127.0.5.1");
+  const test_client::SmallBlockFetch fetch = test_client::FetchInSmallBlocks(device, to, "fw.bin");
+  close(device);
+  EXPECT_TRUE(fetch.ok && fetch.data == image) << fetch.error;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (Log().find("fw.bin sent 3000 bytes") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  Stop();
+
+  std::map<std::string, int> per_address;
+  int refused = 0, lines = 0;
+  long counted = -1;
+  std::istringstream in(Log());
+  for (std::string line; std::getline(in, line);) {
+    ++lines;
+    if (line.find(" refused: ") != std::string::npos) {
+      ++refused;
+      ++per_address[line.substr(0, line.find(':'))];
+    }
+    std::smatch m;
+    if (std::regex_search(line, m, std::regex("^zqfileserver: (\\d+) lines about refused requests not written")))
+      counted = std::stol(m[1]);
+  }
+  std::printf("%d refused requests: %d lines written, %ld counted\n", kAddresses * kEach, lines, counted);
+  EXPECT_EQ(refused, 20);
+  for (const auto& [address, n] : per_address) EXPECT_LE(n, 3) << address;
+  EXPECT_EQ(counted, kAddresses * kEach - refused) << Log();
+  EXPECT_NE(Log().find("127.0.5.1:"), std::string::npos);
+  EXPECT_NE(Log().find(" fw.bin sent 3000 bytes"), std::string::npos) << Log();
+  EXPECT_EQ(lines, refused + 2) << Log();  // the count and the device's line
+}
+
+// The count comes at the end of each window while the server runs, not only
+// as it stops; each window's counts and lines add up to the requests.
+TEST_F(TftpServerTest, HeldBackLinesAreCountedAtTheEndOfEachWindow) {
+  ServerOptions options;
+  options.log_per_address = 1;
+  options.log_window = std::chrono::milliseconds(200);
+  Start(options);
+  const sockaddr_in to = ServerAddress();
+  const int s = SocketOn("127.0.4.1");
+  const std::string rrq = test_client::ReadRequest("missing.bin");
+  for (int i = 0; i < 20; ++i) {
+    sendto(s, rrq.data(), rrq.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    ASSERT_EQ(Receive(s, std::chrono::milliseconds(5000)).op, kError);
+  }
+  close(s);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (Log().find("lines about refused requests") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const std::string running = Log();
+  Stop();
+  EXPECT_EQ(Log(), running);  // nothing was left to count at the stop
+  long counted = 0;
+  const std::regex count("zqfileserver: (\\d+) lines about refused requests not written, from 1 client address\n");
+  for (std::sregex_iterator m(running.begin(), running.end(), count), end; m != end; ++m) counted += std::stol((*m)[1]);
+  EXPECT_EQ(counted, 19) << running;
+  EXPECT_EQ(running.find(" refused: "), running.rfind(" refused: ")) << running;  // one refusal line
 }
 
 // Every slot taken by three transfers: a prompt client fetching in 8-byte
