@@ -314,8 +314,9 @@ TEST(SdkRecordAllocationFailures, ReadersLeaveTheRecordAndBuildersGiveNull) {
       {"XMLGET_AudioAlarmConfig", [&] { return ZQ_NETSDK_IPC_XMLGET_AudioAlarmConfig(&alarm); }},
   };
   std::vector<SdkCall> calls;
-  for (const auto& [name, build] : builders) {
-    calls.push_back({name,
+  for (const auto& entry : builders) {
+    const Builder build = entry.second;
+    calls.push_back({entry.first,
                      [build] {
                        char* text = build();
                        const long made = text != nullptr ? 1 : 0;
