@@ -855,60 +855,69 @@ Emp4Muxer* Emp4MuxerOpen(const Emp4VideoDesc* video, const char* path, const Emp
     return nullptr;
   }
   m->fd = fd;
-  m->path = std::string(path).substr(0, 4096);
-  m->video = *video;
-  m->audio = *audio;
-  m->limits = *limits;
-  m->videoCodec = video->codec == kEmp4CodecH264 ? VideoCodec::kH264 : VideoCodec::kH265;
+  // The muxer owns the file from here: whatever fails while it is set up
+  // (memory running out) closes and removes it, so nothing is left open.
+  try {
+    m->path = std::string(path).substr(0, 4096);
+    m->video = *video;
+    m->audio = *audio;
+    m->limits = *limits;
+    m->videoCodec = video->codec == kEmp4CodecH264 ? VideoCodec::kH264 : VideoCodec::kH265;
 
-  if (convertToAac) {
-    m->transcoder = emp4_aac_enc_create(static_cast<int>(audio->codec), audio->sampleRate,
-                                        audio->channels);
-    if (!m->transcoder) {
-      RLOG(m, "emp4_aac_enc_create fail.\n");
-      FreeMuxer(m, true);
-      return nullptr;
+    if (convertToAac) {
+      m->transcoder = emp4_aac_enc_create(static_cast<int>(audio->codec), audio->sampleRate,
+                                          audio->channels);
+      if (!m->transcoder) {
+        RLOG(m, "emp4_aac_enc_create fail.\n");
+        FreeMuxer(m, true);
+        return nullptr;
+      }
+      m->audio.codec = kEmp4CodecAac;
+      m->audio.samplesPerPacket = 1024;
+      m->encoderDelay = emp4_aac_enc_delay(m->transcoder);
+      try {
+        m->aacOut.assign(emp4_aac_enc_max_out(m->transcoder), 0);
+      } catch (const std::bad_alloc&) {
+        RLOG(m, "alloc aac_out_buf fail.\n");
+        FreeMuxer(m, true);
+        return nullptr;
+      }
+      RLOG(m, "convert_to_aac ON, src:%d -> AAC-LC, samplerate:%u ch:%u max_out:%zu\n",
+           audio->codec, audio->sampleRate, audio->channels, m->aacOut.size());
     }
-    m->audio.codec = kEmp4CodecAac;
-    m->audio.samplesPerPacket = 1024;
-    m->encoderDelay = emp4_aac_enc_delay(m->transcoder);
-    try {
-      m->aacOut.assign(emp4_aac_enc_max_out(m->transcoder), 0);
-    } catch (const std::bad_alloc&) {
-      RLOG(m, "alloc aac_out_buf fail.\n");
-      FreeMuxer(m, true);
-      return nullptr;
-    }
-    RLOG(m, "convert_to_aac ON, src:%d -> AAC-LC, samplerate:%u ch:%u max_out:%zu\n",
-         audio->codec, audio->sampleRate, audio->channels, m->aacOut.size());
-  }
 
-  const double duration = limits->durationSec;
-  m->v.enabled = true;
-  m->v.timescale = kVideoTimescale;
-  m->v.limit = static_cast<uint32_t>(duration * video->framerate * 1.2);
-  // Every video sample may be a key frame: short-GOP cameras must not run out
-  // of key-frame entries before the sample table is full.
-  m->keyFrameLimit = m->v.limit;
-  if (m->audio.enabled) {
-    m->a.enabled = true;
-    m->a.timescale = m->audio.sampleRate;
-    m->a.limit = static_cast<uint32_t>(m->audio.sampleRate * 1.2 * m->audio.channels * duration /
-                                       m->audio.samplesPerPacket);
-    m->audioPacketMs = m->audio.samplesPerPacket * 1000 / (m->audio.sampleRate * m->audio.channels);
-  }
-  RLOG(m, "Limit frame num in mp4, video:%u keyframe:%u audio:%u \n", m->v.limit,
-       m->keyFrameLimit, m->a.limit);
-
-  if (video->metaLength > 0) {
-    const size_t n = std::min<size_t>(video->metaLength, sizeof video->metaData);
-    m->paramSets.Collect(m->videoCodec, SplitAnnexB(video->metaData, n));
-    const int rc = PrepareHeader(m);
-    if (rc != kEmp4Ok) {
-      RLOG(m, "Header prepare fail :%d\n", rc);
-      FreeMuxer(m, true);
-      return nullptr;
+    const double duration = limits->durationSec;
+    m->v.enabled = true;
+    m->v.timescale = kVideoTimescale;
+    m->v.limit = static_cast<uint32_t>(duration * video->framerate * 1.2);
+    // Every video sample may be a key frame: short-GOP cameras must not run out
+    // of key-frame entries before the sample table is full.
+    m->keyFrameLimit = m->v.limit;
+    if (m->audio.enabled) {
+      m->a.enabled = true;
+      m->a.timescale = m->audio.sampleRate;
+      m->a.limit = static_cast<uint32_t>(m->audio.sampleRate * 1.2 * m->audio.channels * duration /
+                                         m->audio.samplesPerPacket);
+      m->audioPacketMs = m->audio.samplesPerPacket * 1000 / (m->audio.sampleRate * m->audio.channels);
     }
+    RLOG(m, "Limit frame num in mp4, video:%u keyframe:%u audio:%u \n", m->v.limit,
+         m->keyFrameLimit, m->a.limit);
+
+    if (video->metaLength > 0) {
+      const size_t n = std::min<size_t>(video->metaLength, sizeof video->metaData);
+      m->paramSets.Collect(m->videoCodec, SplitAnnexB(video->metaData, n));
+      const int rc = PrepareHeader(m);
+      if (rc != kEmp4Ok) {
+        RLOG(m, "Header prepare fail :%d\n", rc);
+        FreeMuxer(m, true);
+        return nullptr;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    RLOG(m, "Out of memory while opening the file.\n");
+    FreeMuxer(m, false);
+    unlink(path);  // by the caller's name: the muxer's copy may be what failed
+    return nullptr;
   }
   return m;
 }

@@ -242,7 +242,10 @@ TEST_F(SdkAllocationFailures, TheTalkGoesOnAfterFailedTalkCalls) {
 }
 
 // Readers leave the caller's record as it was when they fail; builders give
-// null, and their text once they run through.
+// null, and their text once they run through. The readers' sweeps fail the
+// SDK's own allocations (the XML guard's among them): TinyXML's parser is not
+// safe against an allocation failing inside it (it loses the node it was
+// making), so its own are left alone.
 TEST(SdkRecordAllocationFailures, ReadersLeaveTheRecordAndBuildersGiveNull) {
   struct Reader {
     const char* name;
@@ -289,11 +292,13 @@ TEST(SdkRecordAllocationFailures, ReadersLeaveTheRecordAndBuildersGiveNull) {
     SCOPED_TRACE(r.name);
     std::vector<unsigned char> record(r.size, 0xA5);
     const std::vector<unsigned char> original = record;
-    const AllocationSweep s = SweepAllocationFailures([&] { return r.read(record.data()); }, ZQ_NETSDK_ERR_INTERNAL,
-                                                      400, [&] { EXPECT_EQ(record, original); });
+    const AllocationSweep s =
+        SweepAllocationFailures([&] { return r.read(record.data()); }, ZQ_NETSDK_ERR_INTERNAL, 400,
+                                [&] { EXPECT_EQ(record, original); }, reinterpret_cast<const void*>(&ZQ_NETSDK_IPC_Init));
     if (s.escaped != 0) escaped += std::string(" ") + r.name;
     EXPECT_EQ(s.escaped, 0) << s.first_escape;
     EXPECT_EQ(s.wrong_results, 0);
+    EXPECT_GT(s.failed_calls, 0);  // the SDK's own code allocates while reading
     EXPECT_TRUE(s.completed);
     EXPECT_EQ(s.last_result, 0);
     EXPECT_NE(record, original);
