@@ -6,7 +6,6 @@
 // result and one line for the library's own log. Header only, with nothing of
 // Kelvara in it: the libraries that use it are products of their own.
 #include <exception>
-#include <type_traits>
 #include <utility>
 
 namespace kelvara {
@@ -41,18 +40,6 @@ Result CallAtCBoundary(Result failure, Body&& body, Log log = {}) noexcept {
     c_boundary_detail::Report(log, "unknown exception");
   }
   return failure;
-}
-
-// The same for an export without a result: what it throws is logged and dropped.
-template <class Body, class Log = c_boundary_detail::NoLog>
-void CallAtCBoundaryVoid(Body&& body, Log log = {}) noexcept {
-  try {
-    std::forward<Body>(body)();
-  } catch (const std::exception& e) {
-    c_boundary_detail::Report(log, e.what());
-  } catch (...) {
-    c_boundary_detail::Report(log, "unknown exception");
-  }
 }
 
 }  // namespace kelvara
