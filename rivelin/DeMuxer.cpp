@@ -38,10 +38,35 @@ DeMuxer::DeMuxer(long handle, MP4PlayerCallback callback, void* user)
 
 DeMuxer::~DeMuxer() {
   ClearCallback();
-  Stop();
-  // Only the thread running this destructor can be left: the last reference
-  // went in its own callback, which returns as soon as the destructor does.
-  for (auto& t : retired_) t.detach();
+  // Nobody else holds the player any more: its threads are joined in place,
+  // without the room Stop makes first, so the destructor never throws. Only
+  // the thread running it can be left: the last reference went in its own
+  // callback, which returns as soon as the destructor does.
+  {
+    std::lock_guard g(lock_);
+    EndSession();
+  }
+  const auto self = std::this_thread::get_id();
+  const auto end = [self](std::thread& t) {
+    if (!t.joinable()) return;
+    if (t.get_id() == self) {
+      t.detach();
+    } else {
+      t.join();
+    }
+  };
+  end(thread_);
+  for (auto& t : retired_) end(t);
+}
+
+void DeMuxer::EndSession() {
+  if (!session_) return;
+  {
+    std::lock_guard s(session_->lock);
+    session_->run = false;
+  }
+  session_->wake.notify_all();
+  session_.reset();
 }
 
 bool DeMuxer::OnPlaybackThread() { return t_onPlaybackThread; }
@@ -61,14 +86,10 @@ void DeMuxer::Stop() {
   std::vector<std::thread> toJoin;
   {
     std::lock_guard g(lock_);
-    if (session_) {
-      {
-        std::lock_guard s(session_->lock);
-        session_->run = false;
-      }
-      session_->wake.notify_all();
-      session_.reset();
-    }
+    // Room for every thread first: a stop that cannot be made changes nothing.
+    retired_.reserve(retired_.size() + 1);
+    toJoin.reserve(retired_.size() + 1);
+    EndSession();
     // Inside the callback the thread ends after it returns; it is kept (not
     // detached) so that a stop or delete from another thread still waits for
     // that callback to return.
@@ -104,7 +125,13 @@ long DeMuxer::LoadFile(const char* path, long startSec, int fast) {
     Emp4DemuxerClose(demuxer);
     return -3;
   }
-  auto session = std::make_shared<Session>();
+  std::shared_ptr<Session> session;
+  try {
+    session = std::make_shared<Session>();
+  } catch (...) {
+    Emp4DemuxerClose(demuxer);  // the session that would close it was not made
+    throw;
+  }
   session->handle = handle_;
   session->demuxer = demuxer;
   session->fast = fast != 0;
@@ -205,10 +232,21 @@ void DeMuxer::SetPause(long pause) {
 
 void DeMuxer::PlayThread(std::shared_ptr<Session> session) {
   t_onPlaybackThread = true;
+  // Nothing thrown on the playback thread may end the process: a callback
+  // that throws, or memory running out, ends this playback as a stop would.
+  try {
+    Play(*session);
+  } catch (const std::exception& e) {
+    RLOG(nullptr, "DeMuxer::PlayThread() playback %ld ended: %s", session->handle, e.what());
+  } catch (...) {
+    RLOG(nullptr, "DeMuxer::PlayThread() playback %ld ended by an exception", session->handle);
+  }
+}
+
+void DeMuxer::Play(Session& s) {
   using Clock = std::chrono::steady_clock;
   Clock::time_point baseWall;
   uint64_t baseTs = 0;
-  Session& s = *session;
   for (;;) {
     long speed;
     {

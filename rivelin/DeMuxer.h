@@ -32,6 +32,7 @@ class DeMuxer {
   // Ends playback. From another thread it waits for the playback thread (and
   // for any earlier one still finishing a callback that stopped it); from
   // inside the callback it only tells the thread to end after the callback.
+  // When it throws (no memory) it changed nothing.
   void Stop();
   // No callback is made after this returns (or, from inside the callback,
   // after the callback returns).
@@ -43,6 +44,9 @@ class DeMuxer {
  private:
   struct Session;
   static void PlayThread(std::shared_ptr<Session> session);
+  static void Play(Session& session);
+  // Tells the playback thread to end and lets go of its session; under lock_.
+  void EndSession();
 
   const long handle_;
   std::mutex lock_;  // guards callback_, user_, path_, session_, thread_

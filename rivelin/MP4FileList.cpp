@@ -4,6 +4,7 @@
 
 #include "debug_util.h"
 #include "emp4_demuxer.h"
+#include "rivelin_boundary.h"
 
 namespace {
 constexpr const char* kModule = "MP4FileList";
@@ -119,105 +120,118 @@ void CMP4FileList::DeleteAllPlayers() {
 extern "C" {
 
 long MP4CreatePlayer(MP4PlayerCallback callback, void* user) {
-  if (!FileList().Initialised() || !callback || !user) return -1;
-  try {
+  return RivelinCall(__func__, -1L, [&]() -> long {
+    if (!FileList().Initialised() || !callback || !user) return -1;
     return FileList().AddPlayer(callback, user);
-  } catch (const std::bad_alloc&) {
-    RLOG(nullptr, "MP4CreatePlayer: out of memory\n");
-    return -1;
-  }
+  });
 }
 
 long MP4LoadFile(long handle, char* path, long startSec, int fast) {
-  if (!FileList().Initialised() || handle <= 0) return -1;
-  if (!path || !*path) return -1;
-  HandleGuard guard(handle);
-  auto player = FileList().FindPlayer(handle);
-  if (!player) return -1;
-  try {
+  return RivelinCall(__func__, -1L, [&]() -> long {
+    if (!FileList().Initialised() || handle <= 0) return -1;
+    if (!path || !*path) return -1;
+    HandleGuard guard(handle);
+    auto player = FileList().FindPlayer(handle);
+    if (!player) return -1;
     return player->LoadFile(path, startSec, fast);
-  } catch (const std::bad_alloc&) {
-    RLOG(nullptr, "MP4LoadFile: out of memory\n");
-    return -1;
-  }
+  });
 }
 
 long MP4GetFileTimes(char* path) {
-  if (!path || !*path) return -1;
-  int error = 0;
-  Emp4FileInfo info{};
-  Emp4Demuxer* d = Emp4DemuxerOpen(path, nullptr, nullptr, &info, &error);
-  if (!d) {
-    RLOG(nullptr, "CMP4FileList::GetFileTimes() %s Emp4DemuxerOpen failed return NULL! ret = %d",
-         path, error);
-    return 0;
-  }
-  Emp4DemuxerClose(d);
-  return static_cast<long>(info.durationSec);
+  return RivelinCall(__func__, -1L, [&]() -> long {
+    if (!path || !*path) return -1;
+    int error = 0;
+    Emp4FileInfo info{};
+    Emp4Demuxer* d = Emp4DemuxerOpen(path, nullptr, nullptr, &info, &error);
+    if (!d) {
+      RLOG(nullptr, "CMP4FileList::GetFileTimes() %s Emp4DemuxerOpen failed return NULL! ret = %d", path,
+           error);
+      return 0;
+    }
+    Emp4DemuxerClose(d);
+    return static_cast<long>(info.durationSec);
+  });
 }
 
 long MP4GetFileFrameCount(char* path) {
-  if (!path || !*path) return -1;
-  int error = 0;
-  Emp4Demuxer* d = Emp4DemuxerOpen(path, nullptr, nullptr, nullptr, &error);
-  if (!d) return 0;
-  const long frames = static_cast<long>(Emp4DemuxerVideoFrames(d));
-  Emp4DemuxerClose(d);
-  return frames;
+  return RivelinCall(__func__, -1L, [&]() -> long {
+    if (!path || !*path) return -1;
+    int error = 0;
+    Emp4Demuxer* d = Emp4DemuxerOpen(path, nullptr, nullptr, nullptr, &error);
+    if (!d) return 0;
+    const long frames = static_cast<long>(Emp4DemuxerVideoFrames(d));
+    Emp4DemuxerClose(d);
+    return frames;
+  });
 }
 
 long MP4ChangeSec(long handle, long sec) {
-  if (!FileList().Initialised() || handle <= 0 || sec < 0) return -1;
-  HandleGuard guard(handle);
-  auto player = FileList().FindPlayer(handle);
-  if (!player) return -1;
-  return player->Seek(sec) < 0 ? -1 : 0;
+  return RivelinCall(__func__, -1L, [&]() -> long {
+    if (!FileList().Initialised() || handle <= 0 || sec < 0) return -1;
+    HandleGuard guard(handle);
+    auto player = FileList().FindPlayer(handle);
+    if (!player) return -1;
+    return player->Seek(sec) < 0 ? -1 : 0;
+  });
 }
 
 long MP4SetSpeed(long handle, long speed) {
-  if (!FileList().Initialised() || handle <= 0 || speed <= 0) return -1;
-  HandleGuard guard(handle);
-  auto player = FileList().FindPlayer(handle);
-  if (!player) return -1;
-  player->SetSpeed(speed);
-  return 0;
+  return RivelinCall(__func__, -1L, [&]() -> long {
+    if (!FileList().Initialised() || handle <= 0 || speed <= 0) return -1;
+    HandleGuard guard(handle);
+    auto player = FileList().FindPlayer(handle);
+    if (!player) return -1;
+    player->SetSpeed(speed);
+    return 0;
+  });
 }
 
 long MP4Pause(long handle, long pause) {
-  if (!FileList().Initialised() || handle <= 0 || pause < 0) return -1;
-  HandleGuard guard(handle);
-  auto player = FileList().FindPlayer(handle);
-  if (!player) return -1;
-  player->SetPause(pause);
-  return 0;
+  return RivelinCall(__func__, -1L, [&]() -> long {
+    if (!FileList().Initialised() || handle <= 0 || pause < 0) return -1;
+    HandleGuard guard(handle);
+    auto player = FileList().FindPlayer(handle);
+    if (!player) return -1;
+    player->SetPause(pause);
+    return 0;
+  });
 }
 
 long MP4StopPlay(long handle) {
-  if (!FileList().Initialised() || handle <= 0) return -1;
-  HandleGuard guard(handle);
-  auto player = FileList().FindPlayer(handle);
-  if (!player) return -1;
-  player->Stop();
-  return 0;
+  return RivelinCall(__func__, -1L, [&]() -> long {
+    if (!FileList().Initialised() || handle <= 0) return -1;
+    HandleGuard guard(handle);
+    auto player = FileList().FindPlayer(handle);
+    if (!player) return -1;
+    player->Stop();
+    return 0;
+  });
 }
 
 long MP4SetPlayFramerate(long handle, long fps) {
-  if (!FileList().Initialised() || handle <= 0) return -1;
-  HandleGuard guard(handle);
-  auto player = FileList().FindPlayer(handle);
-  if (!player) return -1;
-  player->SetPlayFramerate(fps);
-  return 0;
+  return RivelinCall(__func__, -1L, [&]() -> long {
+    if (!FileList().Initialised() || handle <= 0) return -1;
+    HandleGuard guard(handle);
+    auto player = FileList().FindPlayer(handle);
+    if (!player) return -1;
+    player->SetPlayFramerate(fps);
+    return 0;
+  });
 }
 
 long MP4DeletePlayer(long handle) {
-  if (!FileList().Initialised() || handle <= 0) return -1;
-  HandleGuard guard(handle);
-  auto player = FileList().RemovePlayer(handle);
-  if (!player) return -1;
-  player->ClearCallback();
-  player->Stop();
-  return 0;
+  return RivelinCall(__func__, -1L, [&]() -> long {
+    if (!FileList().Initialised() || handle <= 0) return -1;
+    HandleGuard guard(handle);
+    // Stopped before it leaves the table: a stop that fails leaves the
+    // player as it was, one that is done leaves nothing running.
+    auto player = FileList().FindPlayer(handle);
+    if (!player) return -1;
+    player->Stop();
+    if (!FileList().RemovePlayer(handle)) return -1;
+    player->ClearCallback();
+    return 0;
+  });
 }
 
 }  // extern "C"

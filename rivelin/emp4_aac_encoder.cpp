@@ -161,8 +161,14 @@ Emp4AacEncoder* emp4_aac_enc_create(int codec, uint32_t sampleRate, uint32_t cha
   }
   enc->maxOut = info.maxOutBufBytes ? info.maxOutBufBytes : 8192;
   enc->delay = info.nDelay;
-  enc->pcm.assign(static_cast<size_t>(channels) * kFrameSamples, 0);
-  enc->encoded.assign(enc->maxOut, 0);
+  try {
+    enc->pcm.assign(static_cast<size_t>(channels) * kFrameSamples, 0);
+    enc->encoded.assign(enc->maxOut, 0);
+  } catch (const std::bad_alloc&) {
+    RLOG(enc, "alloc transcoder buffers fail\n");
+    emp4_aac_enc_destroy(enc);
+    return nullptr;
+  }
   return enc;
 }
 

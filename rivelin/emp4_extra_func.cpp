@@ -9,6 +9,7 @@
 #include <new>
 
 #include "debug_util.h"
+#include "rivelin_boundary.h"
 
 namespace {
 
@@ -80,7 +81,8 @@ long Create(char* path, MP4_VIDEO_PARAM* video, MP4_AUDIO_PARAM* audio, long dur
   if (!m) return 0;
   try {
     return Registry().Add(m);
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
+    // No handle for it: the file goes (it has no key frame yet) and nothing is left open.
     RLOG(m, "MP4Create: out of memory for the handle\n");
     Emp4MuxerClose(m);
     return 0;
@@ -133,40 +135,44 @@ void ConvertMp4Param(const MP4_VIDEO_PARAM* video, const MP4_AUDIO_PARAM* audio,
 extern "C" {
 
 long MP4Create(char* path, MP4_VIDEO_PARAM* video, MP4_AUDIO_PARAM* audio, long durationSec) {
-  return Create(path, video, audio, durationSec, 0);
+  return RivelinCall(__func__, 0L, [&] { return Create(path, video, audio, durationSec, 0); });
 }
 
 long MP4Create_aac(char* path, MP4_VIDEO_PARAM* video, MP4_AUDIO_PARAM* audio, long durationSec) {
-  return Create(path, video, audio, durationSec, 1);
+  return RivelinCall(__func__, 0L, [&] { return Create(path, video, audio, durationSec, 1); });
 }
 
 int WriteMP4Data(long handle, int isVideo, unsigned char* data, unsigned long length,
                  int keyFrame, double timestampMs) {
-  if (timestampMs == 0.0 || !data || !std::isfinite(timestampMs) || timestampMs < 0 ||
-      timestampMs >= 9.0e15) {
-    return -1;
-  }
-  auto slot = Registry().Find(handle);
-  if (!slot) {
-    RLOG(nullptr, "WriteMP4Data: unknown handle %ld\n", handle);
-    return kEmp4BadArgument;
-  }
-  std::lock_guard g(slot->lock);
-  if (!slot->muxer) return kEmp4BadArgument;
-  const auto ts = static_cast<int64_t>(timestampMs);
-  const int rc = isVideo ? Emp4MuxerWriteVideoNALU(slot->muxer, keyFrame, data, length, ts)
-                         : Emp4MuxerWriteAudio(slot->muxer, data, length, ts);
-  if (rc != 0) return rc;
-  return _emp4MuxerWritePendingSample(slot->muxer);
+  return RivelinCall(__func__, int{kEmp4NoMemory}, [&]() -> int {
+    if (timestampMs == 0.0 || !data || !std::isfinite(timestampMs) || timestampMs < 0 ||
+        timestampMs >= 9.0e15) {
+      return -1;
+    }
+    auto slot = Registry().Find(handle);
+    if (!slot) {
+      RLOG(nullptr, "WriteMP4Data: unknown handle %ld\n", handle);
+      return kEmp4BadArgument;
+    }
+    std::lock_guard g(slot->lock);
+    if (!slot->muxer) return kEmp4BadArgument;
+    const auto ts = static_cast<int64_t>(timestampMs);
+    const int rc = isVideo ? Emp4MuxerWriteVideoNALU(slot->muxer, keyFrame, data, length, ts)
+                           : Emp4MuxerWriteAudio(slot->muxer, data, length, ts);
+    if (rc != 0) return rc;
+    return _emp4MuxerWritePendingSample(slot->muxer);
+  });
 }
 
 int MP4Close(long handle) {
-  auto slot = Registry().Remove(handle);
-  if (!slot) return 0;
-  std::lock_guard g(slot->lock);
-  Emp4MuxerClose(slot->muxer);
-  slot->muxer = nullptr;
-  return 0;
+  return RivelinCall(__func__, 0, [&] {
+    auto slot = Registry().Remove(handle);
+    if (!slot) return 0;
+    std::lock_guard g(slot->lock);
+    Emp4MuxerClose(slot->muxer);
+    slot->muxer = nullptr;
+    return 0;
+  });
 }
 
 }  // extern "C"

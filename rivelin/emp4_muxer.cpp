@@ -529,28 +529,38 @@ bool WriteDurations(Emp4Muxer* m) {
     const AudioEdit e = ComputeAudioEdit(m);
     const uint64_t aMedia = TrackMediaDuration(m->a);
     const uint64_t aMs = uint64_t{e.emptyMs} + e.segmentMs;
-    std::vector<uint8_t> edts;
+    // Built on the stack: the durations are written at every flush and at
+    // the close, which must not fail for want of memory.
+    uint8_t edts[kEditRoom] = {};
+    size_t used = 0;
+    const auto put32 = [&](uint32_t v) {
+      Store32(edts + used, v);
+      used += 4;
+    };
+    const auto putType = [&](const char* fourcc) {
+      std::memcpy(edts + used, fourcc, 4);
+      used += 4;
+    };
     const uint32_t entries = e.emptyMs ? 2 : 1;
-    Put32(edts, 8 + 16 + 12 * entries);
-    PutType(edts, "edts");
-    Put32(edts, 16 + 12 * entries);
-    PutType(edts, "elst");
-    Put32(edts, 0);
-    Put32(edts, entries);
+    put32(8 + 16 + 12 * entries);
+    putType("edts");
+    put32(16 + 12 * entries);
+    putType("elst");
+    put32(0);
+    put32(entries);
     if (e.emptyMs) {
-      Put32(edts, e.emptyMs);
-      Put32(edts, 0xFFFFFFFF);  // media time -1: empty edit
-      Put32(edts, 0x00010000);
+      put32(e.emptyMs);
+      put32(0xFFFFFFFF);  // media time -1: empty edit
+      put32(0x00010000);
     }
-    Put32(edts, e.segmentMs);
-    Put32(edts, e.mediaTime);
-    Put32(edts, 0x00010000);
-    if (edts.size() < kEditRoom) {
-      Put32(edts, static_cast<uint32_t>(kEditRoom - edts.size()));
-      PutType(edts, "free");
-      edts.resize(kEditRoom, 0);
+    put32(e.segmentMs);
+    put32(e.mediaTime);
+    put32(0x00010000);
+    if (used < kEditRoom) {
+      put32(static_cast<uint32_t>(kEditRoom - used));
+      putType("free");
     }
-    ok = ok && WriteAt(m, edts.data(), edts.size(), m->a.edts) &&
+    ok = ok && WriteAt(m, edts, sizeof edts, m->a.edts) &&
          Write32At(m, static_cast<uint32_t>(std::min<uint64_t>(aMedia, UINT32_MAX)),
                    m->a.mdhd + 24) &&
          Write32At(m, static_cast<uint32_t>(aMs), m->a.tkhd + 28);
@@ -564,14 +574,23 @@ bool WriteDurations(Emp4Muxer* m) {
 // when given, in one write at the end of the file. A failed write is
 // truncated away and the batch kept for the next attempt.
 bool WriteBatch(Emp4Muxer* m, const iovec* extra = nullptr, int extraCount = 0) {
-  auto& iov = m->batchIov;
-  iov.clear();
-  if (!m->batch.empty()) iov.push_back({m->batch.data(), m->batch.size()});
-  iov.insert(iov.end(), extra, extra + extraCount);
-  if (iov.empty()) return true;
+  // The batch alone (a flush, the close) goes out without the list, so a
+  // flush allocates nothing.
+  iovec batchOnly{m->batch.data(), m->batch.size()};
+  iovec* pieces = &batchOnly;
+  int count = m->batch.empty() ? 0 : 1;
+  if (extraCount > 0) {
+    auto& iov = m->batchIov;
+    iov.clear();
+    if (!m->batch.empty()) iov.push_back(batchOnly);
+    iov.insert(iov.end(), extra, extra + extraCount);
+    pieces = iov.data();
+    count = static_cast<int>(iov.size());
+  }
+  if (count == 0) return true;
   size_t total = 0;
-  for (const auto& v : iov) total += v.iov_len;
-  if (!WriteVAt(m, iov.data(), static_cast<int>(iov.size()), m->diskEnd)) {
+  for (int i = 0; i < count; ++i) total += pieces[i].iov_len;
+  if (!WriteVAt(m, pieces, count, m->diskEnd)) {
     if (ftruncate(m->fd, static_cast<off_t>(m->diskEnd)) != 0) {
       RLOG(m, "truncate after failed write fail. errno:%d\n", errno);
     }
@@ -581,6 +600,35 @@ bool WriteBatch(Emp4Muxer* m, const iovec* extra = nullptr, int extraCount = 0) 
   m->batch.clear();
   return true;
 }
+
+// Writes one table's entries from `pos` on through a buffer of its own: a
+// flush allocates nothing, so closing a file never fails for want of memory
+// and leaves its tables unwritten. Once a write fails the rest are skipped.
+class TableWriter {
+ public:
+  TableWriter(Emp4Muxer* m, uint64_t pos) : m_(m), pos_(pos) {}
+  void Put32(uint32_t v) {
+    if (used_ + 4 > sizeof buf_) Write();
+    Store32(buf_ + used_, v);
+    used_ += 4;
+  }
+  bool Finish() {
+    Write();
+    return ok_;
+  }
+
+ private:
+  void Write() {
+    if (used_ != 0 && ok_) ok_ = WriteAt(m_, buf_, used_, pos_);
+    pos_ += used_;
+    used_ = 0;
+  }
+  Emp4Muxer* m_;
+  uint64_t pos_;
+  size_t used_ = 0;
+  bool ok_ = true;
+  uint8_t buf_[2048];
+};
 
 // Writes the pending entries of one track, then its counts, durations and
 // the mdat size. The batched samples are written first and made durable
@@ -599,27 +647,24 @@ bool FlushTrack(Emp4Muxer* m, Track& t, bool video) {
     }
     if (video) t.pending.back().duration = ProvisionalVideoDuration(m);
     const size_t n = t.pending.size();
-    std::vector<uint8_t> stts, stsz, stco, stss;
-    stts.reserve(n * 8);
-    stsz.reserve(n * 4);
-    stco.reserve(n * 4);
+    TableWriter stts(m, t.stts + 16 + 8ull * t.flushedSamples);
+    TableWriter stsz(m, t.stsz + 20 + 4ull * t.flushedSamples);
+    TableWriter stco(m, t.stco + 16 + 4ull * t.flushedSamples);
+    TableWriter stss(m, t.stss + 16 + 4ull * t.flushedKeys);
     uint32_t keys = 0;
     for (const auto& e : t.pending) {
-      Put32(stts, 1);
-      Put32(stts, e.duration);
-      Put32(stsz, e.size);
-      Put32(stco, e.offset);
+      stts.Put32(1);
+      stts.Put32(e.duration);
+      stsz.Put32(e.size);
+      stco.Put32(e.offset);
       if (video && e.key) {
-        Put32(stss, t.flushedSamples + static_cast<uint32_t>(&e - t.pending.data()) + 1);
+        stss.Put32(t.flushedSamples + static_cast<uint32_t>(&e - t.pending.data()) + 1);
         ++keys;
       }
     }
     const uint32_t total = t.flushedSamples + static_cast<uint32_t>(n);
-    bool ok = WriteAt(m, stts.data(), stts.size(), t.stts + 16 + 8ull * t.flushedSamples) &&
-              WriteAt(m, stsz.data(), stsz.size(), t.stsz + 20 + 4ull * t.flushedSamples) &&
-              WriteAt(m, stco.data(), stco.size(), t.stco + 16 + 4ull * t.flushedSamples);
-    if (ok && video && !stss.empty())
-      ok = WriteAt(m, stss.data(), stss.size(), t.stss + 16 + 4ull * t.flushedKeys);
+    bool ok = stts.Finish() && stsz.Finish() && stco.Finish();
+    if (ok && video) ok = stss.Finish();
     ok = ok && Write32At(m, total, t.stts + 12) && Write32At(m, total, t.stsz + 16) &&
          Write32At(m, total, t.stco + 12);
     if (ok && video) ok = Write32At(m, t.flushedKeys + keys, t.stss + 12);
@@ -810,60 +855,69 @@ Emp4Muxer* Emp4MuxerOpen(const Emp4VideoDesc* video, const char* path, const Emp
     return nullptr;
   }
   m->fd = fd;
-  m->path = std::string(path).substr(0, 4096);
-  m->video = *video;
-  m->audio = *audio;
-  m->limits = *limits;
-  m->videoCodec = video->codec == kEmp4CodecH264 ? VideoCodec::kH264 : VideoCodec::kH265;
+  // The muxer owns the file from here: whatever fails while it is set up
+  // (memory running out) closes and removes it, so nothing is left open.
+  try {
+    m->path = std::string(path).substr(0, 4096);
+    m->video = *video;
+    m->audio = *audio;
+    m->limits = *limits;
+    m->videoCodec = video->codec == kEmp4CodecH264 ? VideoCodec::kH264 : VideoCodec::kH265;
 
-  if (convertToAac) {
-    m->transcoder = emp4_aac_enc_create(static_cast<int>(audio->codec), audio->sampleRate,
-                                        audio->channels);
-    if (!m->transcoder) {
-      RLOG(m, "emp4_aac_enc_create fail.\n");
-      FreeMuxer(m, true);
-      return nullptr;
+    if (convertToAac) {
+      m->transcoder = emp4_aac_enc_create(static_cast<int>(audio->codec), audio->sampleRate,
+                                          audio->channels);
+      if (!m->transcoder) {
+        RLOG(m, "emp4_aac_enc_create fail.\n");
+        FreeMuxer(m, true);
+        return nullptr;
+      }
+      m->audio.codec = kEmp4CodecAac;
+      m->audio.samplesPerPacket = 1024;
+      m->encoderDelay = emp4_aac_enc_delay(m->transcoder);
+      try {
+        m->aacOut.assign(emp4_aac_enc_max_out(m->transcoder), 0);
+      } catch (const std::bad_alloc&) {
+        RLOG(m, "alloc aac_out_buf fail.\n");
+        FreeMuxer(m, true);
+        return nullptr;
+      }
+      RLOG(m, "convert_to_aac ON, src:%d -> AAC-LC, samplerate:%u ch:%u max_out:%zu\n",
+           audio->codec, audio->sampleRate, audio->channels, m->aacOut.size());
     }
-    m->audio.codec = kEmp4CodecAac;
-    m->audio.samplesPerPacket = 1024;
-    m->encoderDelay = emp4_aac_enc_delay(m->transcoder);
-    try {
-      m->aacOut.assign(emp4_aac_enc_max_out(m->transcoder), 0);
-    } catch (const std::bad_alloc&) {
-      RLOG(m, "alloc aac_out_buf fail.\n");
-      FreeMuxer(m, true);
-      return nullptr;
-    }
-    RLOG(m, "convert_to_aac ON, src:%d -> AAC-LC, samplerate:%u ch:%u max_out:%zu\n",
-         audio->codec, audio->sampleRate, audio->channels, m->aacOut.size());
-  }
 
-  const double duration = limits->durationSec;
-  m->v.enabled = true;
-  m->v.timescale = kVideoTimescale;
-  m->v.limit = static_cast<uint32_t>(duration * video->framerate * 1.2);
-  // Every video sample may be a key frame: short-GOP cameras must not run out
-  // of key-frame entries before the sample table is full.
-  m->keyFrameLimit = m->v.limit;
-  if (m->audio.enabled) {
-    m->a.enabled = true;
-    m->a.timescale = m->audio.sampleRate;
-    m->a.limit = static_cast<uint32_t>(m->audio.sampleRate * 1.2 * m->audio.channels * duration /
-                                       m->audio.samplesPerPacket);
-    m->audioPacketMs = m->audio.samplesPerPacket * 1000 / (m->audio.sampleRate * m->audio.channels);
-  }
-  RLOG(m, "Limit frame num in mp4, video:%u keyframe:%u audio:%u \n", m->v.limit,
-       m->keyFrameLimit, m->a.limit);
-
-  if (video->metaLength > 0) {
-    const size_t n = std::min<size_t>(video->metaLength, sizeof video->metaData);
-    m->paramSets.Collect(m->videoCodec, SplitAnnexB(video->metaData, n));
-    const int rc = PrepareHeader(m);
-    if (rc != kEmp4Ok) {
-      RLOG(m, "Header prepare fail :%d\n", rc);
-      FreeMuxer(m, true);
-      return nullptr;
+    const double duration = limits->durationSec;
+    m->v.enabled = true;
+    m->v.timescale = kVideoTimescale;
+    m->v.limit = static_cast<uint32_t>(duration * video->framerate * 1.2);
+    // Every video sample may be a key frame: short-GOP cameras must not run out
+    // of key-frame entries before the sample table is full.
+    m->keyFrameLimit = m->v.limit;
+    if (m->audio.enabled) {
+      m->a.enabled = true;
+      m->a.timescale = m->audio.sampleRate;
+      m->a.limit = static_cast<uint32_t>(m->audio.sampleRate * 1.2 * m->audio.channels * duration /
+                                         m->audio.samplesPerPacket);
+      m->audioPacketMs = m->audio.samplesPerPacket * 1000 / (m->audio.sampleRate * m->audio.channels);
     }
+    RLOG(m, "Limit frame num in mp4, video:%u keyframe:%u audio:%u \n", m->v.limit,
+         m->keyFrameLimit, m->a.limit);
+
+    if (video->metaLength > 0) {
+      const size_t n = std::min<size_t>(video->metaLength, sizeof video->metaData);
+      m->paramSets.Collect(m->videoCodec, SplitAnnexB(video->metaData, n));
+      const int rc = PrepareHeader(m);
+      if (rc != kEmp4Ok) {
+        RLOG(m, "Header prepare fail :%d\n", rc);
+        FreeMuxer(m, true);
+        return nullptr;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    RLOG(m, "Out of memory while opening the file.\n");
+    FreeMuxer(m, false);
+    unlink(path);  // by the caller's name: the muxer's copy may be what failed
+    return nullptr;
   }
   return m;
 }
@@ -1022,7 +1076,9 @@ int _emp4MuxerWritePendingSample(Emp4Muxer* m) {
 
 void Emp4MuxerClose(Emp4Muxer* m) {
   if (!m) return;
-  if (m->headerReady) {
+  // The file is closed and the muxer freed whatever the last writes meet:
+  // memory running out loses at most the transcoder's last frames.
+  if (m->headerReady) try {
     if (m->transcoder && m->a.haveTs) {
       for (int i = 0; i < 4096; ++i) {
         const int n = emp4_aac_enc_flush(m->transcoder, m->aacOut.data(), m->aacOut.size());
@@ -1043,6 +1099,8 @@ void Emp4MuxerClose(Emp4Muxer* m) {
     if (m->a.enabled && !FlushTrack(m, m->a, false))
       RLOG(m, "!!!Sync mp4 header info fail when close file.\n");
     if (fdatasync(m->fd) != 0) RLOG(m, "!!!Sync mp4 file fail when close file.\n");
+  } catch (const std::bad_alloc&) {
+    RLOG(m, "!!!Out of memory when close file.\n");
   }
   // A file without a single video sample holds nothing worth keeping.
   FreeMuxer(m, !m->headerReady || m->v.samples == 0);

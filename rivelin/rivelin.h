@@ -8,6 +8,11 @@
  *
  * Handles are small positive integers. A handle that is unknown or already
  * closed gives an error result; it never crashes.
+ *
+ * No export lets an exception out: one that fails inside the library (memory
+ * running out, no thread) returns its failure result (0 from the create calls,
+ * -1002 from WriteMP4Data, -1 from the player calls) and leaves no handle or
+ * open file behind. A player callback that throws ends that playback.
  */
 #include <stddef.h>
 #include <stdint.h>

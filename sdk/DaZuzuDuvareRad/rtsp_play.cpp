@@ -96,7 +96,13 @@ long long RtspPlay::ConnectionOrigin() const {
 
 void RtspPlay::Run() {
   while (!Stopping()) {
-    PlayOnce();
+    // Nothing thrown on the play's thread may end the process: a connection
+    // that throws (memory running out, a callback that throws) ends as a
+    // lost one, and the play connects again after its pause.
+    try {
+      PlayOnce();
+    } catch (...) {
+    }
     if (Stopping()) break;
     std::unique_lock lock(wait_mutex_);
     wait_cv_.wait_for(lock, timings_.reconnect_delay, [this] { return Stopping(); });

@@ -12,7 +12,10 @@ extern "C" {
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <utility>
 
+#include "common/c_boundary.h"
 #include "rtsp_play.h"
 #include "rtsp_url.h"
 
@@ -54,10 +57,22 @@ ZQ_RTSP_PLAY_HANDLE StartPlay(zq_rtsp::PlayRequest request) {
   const ZQ_RTSP_PLAY_HANDLE handle = r.next++;
   auto play = std::make_shared<zq_rtsp::RtspPlay>(handle, std::move(request), Timings(), Budget());
   // Registered before the thread starts, so the handle is known to the
-  // library before any callback carries it.
-  r.plays.emplace(handle, play);
-  play->Start();
+  // library before any callback carries it; taken out again when no thread
+  // can be made, so a failed start leaves no play behind.
+  const auto it = r.plays.emplace(handle, play).first;
+  try {
+    play->Start();
+  } catch (...) {
+    r.plays.erase(it);
+    throw;
+  }
   return handle;
+}
+
+// The edge of every C function: what its body throws becomes its failure value.
+template <class Result, class Body>
+Result Guarded(Result failure, Body&& body) noexcept {
+  return kelvara::CallAtCBoundary(failure, std::forward<Body>(body));
 }
 
 }  // namespace
@@ -65,80 +80,94 @@ ZQ_RTSP_PLAY_HANDLE StartPlay(zq_rtsp::PlayRequest request) {
 extern "C" {
 
 int ZQ_RTSP_CLINET_LIB_InitLib(void) {
-  av_log_set_level(AV_LOG_QUIET);  // stream chatter would flood the terminal
-  avformat_network_init();
-  Budget().ResetPeak();
-  return 0;
+  return Guarded(-1, [] {
+    av_log_set_level(AV_LOG_QUIET);  // stream chatter would flood the terminal
+    avformat_network_init();
+    Budget().ResetPeak();
+    return 0;
+  });
 }
 
 int ZQ_RTSP_CLINET_LIB_ReleaseLib(void) {
-  std::map<ZQ_RTSP_PLAY_HANDLE, std::shared_ptr<zq_rtsp::RtspPlay>> left;
-  {
-    std::lock_guard lock(Plays().mutex);
-    left.swap(Plays().plays);
-  }
-  for (auto& [handle, play] : left) play->Stop();
-  avformat_network_deinit();
-  return 0;
+  return Guarded(-1, [] {
+    std::map<ZQ_RTSP_PLAY_HANDLE, std::shared_ptr<zq_rtsp::RtspPlay>> left;
+    {
+      std::lock_guard lock(Plays().mutex);
+      left.swap(Plays().plays);
+    }
+    for (auto& [handle, play] : left) play->Stop();
+    avformat_network_deinit();
+    return 0;
+  });
 }
 
 // transport: 0 RTP over UDP, anything else RTP interleaved on the RTSP connection.
 ZQ_RTSP_PLAY_HANDLE ZQ_RTSP_CLINET_LIB_RealPlayByUrl(const char* url, const char* user, const char* password,
                                                      int transport, ZQ_RTSP_DATA_CALLBACK callback,
                                                      void* user_value) {
-  if (url == nullptr) return 0;
-  zq_rtsp::PlayRequest request;
-  request.url = zq_rtsp::WithCredentials(url, user ? user : "", password ? password : "");
-  request.log_url = zq_rtsp::Redacted(url);
-  request.tcp = transport != 0;
-  request.callback = callback;
-  request.user = user_value;
-  return StartPlay(std::move(request));
+  return Guarded(ZQ_RTSP_PLAY_HANDLE{0}, [&]() -> ZQ_RTSP_PLAY_HANDLE {
+    if (url == nullptr) return 0;
+    zq_rtsp::PlayRequest request;
+    request.url = zq_rtsp::WithCredentials(url, user ? user : "", password ? password : "");
+    request.log_url = zq_rtsp::Redacted(url);
+    request.tcp = transport != 0;
+    request.callback = callback;
+    request.user = user_value;
+    return StartPlay(std::move(request));
+  });
 }
 
 // stream: 0 main, 1 sub, 2 the main stream's audio only.
 ZQ_RTSP_PLAY_HANDLE ZQ_RTSP_CLINET_LIB_RealPlayBySimple(const char* address, const char* user, const char* password,
                                                         ZQ_RTSP_DATA_CALLBACK callback, int stream, int rtsp_port,
                                                         int rtp_over_rtsp, void* user_value, int) {
-  if (address == nullptr || rtsp_port <= 0 || rtsp_port > 65535) return 0;
-  const std::string url = zq_rtsp::SimpleUrl(address, rtsp_port, stream);
-  zq_rtsp::PlayRequest request;
-  request.url = zq_rtsp::WithCredentials(url, user ? user : "", password ? password : "");
-  request.log_url = url;
-  request.tcp = rtp_over_rtsp != 0;
-  request.audio_only = stream == 2;
-  request.callback = callback;
-  request.user = user_value;
-  return StartPlay(std::move(request));
+  return Guarded(ZQ_RTSP_PLAY_HANDLE{0}, [&]() -> ZQ_RTSP_PLAY_HANDLE {
+    if (address == nullptr || rtsp_port <= 0 || rtsp_port > 65535) return 0;
+    const std::string url = zq_rtsp::SimpleUrl(address, rtsp_port, stream);
+    zq_rtsp::PlayRequest request;
+    request.url = zq_rtsp::WithCredentials(url, user ? user : "", password ? password : "");
+    request.log_url = url;
+    request.tcp = rtp_over_rtsp != 0;
+    request.audio_only = stream == 2;
+    request.callback = callback;
+    request.user = user_value;
+    return StartPlay(std::move(request));
+  });
 }
 
 int ZQ_RTSP_CLINET_LIB_StopRealPlay(ZQ_RTSP_PLAY_HANDLE handle) {
-  std::shared_ptr<zq_rtsp::RtspPlay> play;
-  {
-    std::lock_guard lock(Plays().mutex);
-    auto it = Plays().plays.find(handle);
-    if (it == Plays().plays.end()) return -1;
-    play = std::move(it->second);
-    Plays().plays.erase(it);
-  }
-  play->Stop();
-  return 0;
+  return Guarded(-1, [&] {
+    std::shared_ptr<zq_rtsp::RtspPlay> play;
+    {
+      std::lock_guard lock(Plays().mutex);
+      auto it = Plays().plays.find(handle);
+      if (it == Plays().plays.end()) return -1;
+      play = std::move(it->second);
+      Plays().plays.erase(it);
+    }
+    play->Stop();
+    return 0;
+  });
 }
 
 int ZQ_RTSP_CLINET_LIB_GetConnectionCount(ZQ_RTSP_PLAY_HANDLE handle) {
-  std::lock_guard lock(Plays().mutex);
-  auto it = Plays().plays.find(handle);
-  return it == Plays().plays.end() ? -1 : it->second->connections();
+  return Guarded(-1, [&] {
+    std::lock_guard lock(Plays().mutex);
+    auto it = Plays().plays.find(handle);
+    return it == Plays().plays.end() ? -1 : it->second->connections();
+  });
 }
 
 long long ZQ_RTSP_CLINET_LIB_GetPeakBufferedBytes(ZQ_RTSP_PLAY_HANDLE handle) {
-  std::lock_guard lock(Plays().mutex);
-  auto it = Plays().plays.find(handle);
-  return it == Plays().plays.end() ? -1 : it->second->peak_buffered_bytes();
+  return Guarded(-1LL, [&] {
+    std::lock_guard lock(Plays().mutex);
+    auto it = Plays().plays.find(handle);
+    return it == Plays().plays.end() ? -1LL : it->second->peak_buffered_bytes();
+  });
 }
 
 long long ZQ_RTSP_CLINET_LIB_GetPeakTotalBufferedBytes(void) {
-  return static_cast<long long>(Budget().peak());
+  return Guarded(-1LL, [] { return static_cast<long long>(Budget().peak()); });
 }
 
 }  // extern "C"

@@ -4,7 +4,10 @@
  * frames to a callback (video as Annex B access units, audio packets, and
  * first the media description). A lost stream is reconnected until stopped. Plain C functions exported by name; narrow strings.
  * A play handle is non-zero; 0 means failure. InitLib and ReleaseLib run once
- * per process on the UI thread; ReleaseLib only after every play has stopped. */
+ * per process on the UI thread; ReleaseLib only after every play has stopped.
+ * No call lets an exception out: one that fails inside the library (memory
+ * running out, no thread) returns 0 for a handle, else -1, and leaves no play
+ * behind. A callback that throws ends that connection, which is made again. */
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -37,9 +37,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
+#include "common/c_boundary.h"
 #include "config_pages.h"
 #include "remote_session.h"
 
@@ -56,6 +58,7 @@ class Worker : public std::enable_shared_from_this<Worker> {
  public:
   Worker(std::string address, int port, std::string user, std::string password)
       : session_(std::move(address), port, std::move(user), std::move(password)) {}
+  // Throws when no thread can be made.
   void Start() {
     std::thread([self = shared_from_this()] { self->Run(); }).detach();
   }
@@ -88,7 +91,12 @@ class Worker : public std::enable_shared_from_this<Worker> {
         job = std::move(jobs_.front());
         jobs_.pop_front();
       }
-      job(session_);
+      // A job that throws (memory running out while a block is parsed)
+      // ends alone; the thread, and the process, go on with the next.
+      try {
+        job(session_);
+      } catch (...) {
+      }
     }
   }
 
@@ -494,36 +502,8 @@ std::size_t FieldsShown(QTabWidget* tabs, const QWidget* except) {
   return shown;
 }
 
-}  // namespace
-
-extern "C" int CFG_UC_Init(const char* address, int port, const char* user, const char* password,
-                           const char* language, void* host, unsigned short channel) {
-  if (!address || !user || !password || !language || !host || port <= 0 || port > 65535) return -1;
-  auto* parent = static_cast<QWidget*>(host);
-  auto* page = new QWidget(parent);
-  page->setObjectName("RemoteConfigPage");
-  auto* layout = new QVBoxLayout(page);
-  layout->addWidget(new QLabel(QString("%1:%2  channel %3  (%4)")
-                                   .arg(QString::fromLocal8Bit(address))
-                                   .arg(port)
-                                   .arg(channel)
-                                   .arg(QString::fromLocal8Bit(language)),
-                               page));
-  auto* state = new QLabel("logging in", page);
-  state->setObjectName("RemoteConfigState");
-  layout->addWidget(state);
-  auto* tabs = new QTabWidget(page);
-  tabs->setObjectName("RemoteConfigPages");
-  layout->addWidget(tabs, 1);
-  page->hide();
-  auto worker = std::make_shared<Worker>(address, port, user, password);
-  int id;
-  {
-    std::lock_guard<std::mutex> guard(g_lock);
-    id = g_next++;
-    g_instances[id] = {page, state, tabs, worker};
-  }
-  worker->Start();
+// Queues the instance's login and the reading of its pages.
+void Submit(int id, const std::shared_ptr<Worker>& worker) {
   worker->Post([id, worker = std::weak_ptr<Worker>(worker)](RemoteSession& s) {
     const remote_config::LoginOutcome outcome = s.Login();
     const bool ok = outcome == remote_config::LoginOutcome::kOk;
@@ -564,10 +544,55 @@ extern "C" int CFG_UC_Init(const char* address, int port, const char* user, cons
       }
     });
   });
+}
+
+int Init(const char* address, int port, const char* user, const char* password, const char* language, void* host,
+         unsigned short channel) {
+  if (!address || !user || !password || !language || !host || port <= 0 || port > 65535) return -1;
+  auto* parent = static_cast<QWidget*>(host);
+  // Owned here until the instance is made in full: a call that fails
+  // part-way takes its window away again.
+  std::unique_ptr<QWidget> owned_page(new QWidget(parent));
+  QWidget* page = owned_page.get();
+  page->setObjectName("RemoteConfigPage");
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(new QLabel(QString("%1:%2  channel %3  (%4)")
+                                   .arg(QString::fromLocal8Bit(address))
+                                   .arg(port)
+                                   .arg(channel)
+                                   .arg(QString::fromLocal8Bit(language)),
+                               page));
+  auto* state = new QLabel("logging in", page);
+  state->setObjectName("RemoteConfigState");
+  layout->addWidget(state);
+  auto* tabs = new QTabWidget(page);
+  tabs->setObjectName("RemoteConfigPages");
+  layout->addWidget(tabs, 1);
+  page->hide();
+  auto worker = std::make_shared<Worker>(address, port, user, password);
+  int id;
+  {
+    std::lock_guard<std::mutex> guard(g_lock);
+    id = g_next++;
+    g_instances[id] = {page, state, tabs, worker};
+  }
+  // No instance is left without its thread or its login job.
+  try {
+    worker->Start();
+    Submit(id, worker);
+  } catch (...) {
+    {
+      std::lock_guard<std::mutex> guard(g_lock);
+      g_instances.erase(id);
+    }
+    worker->Stop();
+    throw;
+  }
+  owned_page.release();
   return id;
 }
 
-extern "C" int CFG_UC_ShowModelessDlg(int instance, int left, int top, int right, int bottom) {
+int ShowInstance(int instance, int left, int top, int right, int bottom) {
   std::lock_guard<std::mutex> guard(g_lock);
   const auto it = g_instances.find(instance);
   if (it == g_instances.end() || !it->second.page) return -1;
@@ -581,7 +606,7 @@ extern "C" int CFG_UC_ShowModelessDlg(int instance, int left, int top, int right
   return 0;
 }
 
-extern "C" int CFG_UC_UnInit(int instance) {
+int Release(int instance) {
   Instance gone;
   {
     std::lock_guard<std::mutex> guard(g_lock);
@@ -594,10 +619,30 @@ extern "C" int CFG_UC_UnInit(int instance) {
   // Hidden at once, deleted in slices afterwards: the pages' rows first.
   if (gone.page) {
     gone.page->hide();
-    if (gone.tabs)
-      for (int i = 0; i < gone.tabs->count(); ++i)
-        if (auto* page = dynamic_cast<BlockPage*>(gone.tabs->widget(i))) page->DropRows();
-    Reaper::Take(gone.page);
+    try {
+      if (gone.tabs)
+        for (int i = 0; i < gone.tabs->count(); ++i)
+          if (auto* page = dynamic_cast<BlockPage*>(gone.tabs->widget(i))) page->DropRows();
+      Reaper::Take(gone.page);
+    } catch (const std::bad_alloc&) {
+      // No room to queue it: deleted at once instead, so nothing is left.
+      delete gone.page.data();
+    }
   }
   return 0;
+}
+
+}  // namespace
+
+extern "C" int CFG_UC_Init(const char* address, int port, const char* user, const char* password,
+                           const char* language, void* host, unsigned short channel) {
+  return kelvara::CallAtCBoundary(0, [&] { return Init(address, port, user, password, language, host, channel); });
+}
+
+extern "C" int CFG_UC_ShowModelessDlg(int instance, int left, int top, int right, int bottom) {
+  return kelvara::CallAtCBoundary(-1, [&] { return ShowInstance(instance, left, top, right, bottom); });
+}
+
+extern "C" int CFG_UC_UnInit(int instance) {
+  return kelvara::CallAtCBoundary(-1, [&] { return Release(instance); });
 }

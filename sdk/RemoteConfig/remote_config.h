@@ -4,7 +4,11 @@
  * returns at once and the login runs on the library's own thread.
  *
  * Rectangles are in the host's client coordinates. Instance handles are 1 or
- * more; 0 and negative values are failures (-1 bad arguments). */
+ * more; 0 and negative values are failures (-1 bad arguments or an unknown
+ * instance). No call lets an exception out: CFG_UC_Init returns 0 when the
+ * instance could not be made (memory running out, no thread), leaving no
+ * window and no instance; ShowModelessDlg returns -1; UnInit releases the
+ * instance whatever fails in it. */
 #ifndef REMOTE_CONFIG_H
 #define REMOTE_CONFIG_H
 

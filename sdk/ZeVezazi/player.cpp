@@ -44,7 +44,15 @@ Player::Player(ZQ_PLAYER_HANDLE handle, QWidget* window) : handle_(handle) {
   decoded_ = av_frame_alloc();
   latest_ = av_frame_alloc();
   packet_ = av_packet_alloc();
-  if (window != nullptr) view_ = new PlayerView(this, window);
+  try {
+    if (window != nullptr) view_ = new PlayerView(this, window);
+  } catch (...) {
+    // No destructor runs for a player not made: its frames go here.
+    av_frame_free(&decoded_);
+    av_frame_free(&latest_);
+    av_packet_free(&packet_);
+    throw;
+  }
 }
 
 Player::~Player() {

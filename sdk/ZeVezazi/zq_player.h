@@ -4,7 +4,10 @@
  * Plain C functions exported by name; narrow strings; results are int (0 done,
  * anything else failure) unless said. A player handle is non-zero; 0 means
  * failure. Process set-up (ZQ_PLAYER_Init) and release (ZQ_PLAYER_ReleaseAll)
- * run on the UI thread; release only after every stream has been stopped. */
+ * run on the UI thread; release only after every stream has been stopped.
+ * No call lets an exception out: one that fails inside the library (memory
+ * running out, or a decoded-picture callback that throws) returns its failure
+ * value, 0 for a handle, else -1. */
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -382,6 +383,25 @@ TEST_F(RtspClientTest, StopFromInsideTheCallbackEndsThePlay) {
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(count.load(), 1);
   EXPECT_EQ(ZQ_RTSP_CLINET_LIB_StopRealPlay(h), -1);  // already gone
+}
+
+int ThrowOnFirstVideo(ZQ_RTSP_PLAY_HANDLE, int type, const unsigned char*, int, const ZQ_RTSP_FRAME_INFO* info) {
+  auto* count = static_cast<std::atomic<int>*>(info->user);
+  if (type == ZQ_RTSP_FRAME_VIDEO && count->fetch_add(1) == 0) throw std::runtime_error("the program's callback failed");
+  return 0;
+}
+
+// A callback that throws ends its connection, not the process: the play
+// connects again and delivers on.
+TEST_F(RtspClientTest, ACallbackThatThrowsEndsOnlyItsConnection) {
+  static std::atomic<int> count{0};
+  const ZQ_RTSP_PLAY_HANDLE h =
+      ZQ_RTSP_CLINET_LIB_RealPlayByUrl(Url(1, "/stream1").c_str(), "admin", "admin123", 1, ThrowOnFirstVideo, &count);
+  ASSERT_NE(h, 0);
+  for (int i = 0; i < 400 && count.load() < 5; ++i) std::this_thread::sleep_for(50ms);
+  EXPECT_GE(count.load(), 5);
+  EXPECT_GE(ZQ_RTSP_CLINET_LIB_GetConnectionCount(h), 2);
+  EXPECT_EQ(ZQ_RTSP_CLINET_LIB_StopRealPlay(h), 0);
 }
 
 // Hostile servers on loopback. Each waits for a few connections of the play.

@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <exception>
 
 #include "sdk_log.h"
 
@@ -12,11 +13,13 @@ void EventDispatcher::Start() {
   std::lock_guard lock(queue_mutex_);
   if (running_) return;
   stopping_ = false;
-  running_ = true;
+  // Marked running only once the thread is there: a start that fails leaves
+  // the next one to try again.
   thread_ = std::thread([this] {
     pthread_setname_np(pthread_self(), "vrod-events");
     Run();
   });
+  running_ = true;
   thread_id_ = thread_.get_id();
 }
 
@@ -114,22 +117,26 @@ void EventDispatcher::SetAuxCallback(AUX_RESPONSE_CALLBACK callback, void* user)
   aux_user_ = user;
 }
 
-void EventDispatcher::Forget(int handle) { Forget(std::vector<int>{handle}); }
+void EventDispatcher::Forget(int handle) {
+  Handles handles{handle};
+  Forget(handles);
+}
 
-void EventDispatcher::Forget(const std::vector<int>& handles) {
-  std::vector<std::pair<int, uint64_t>> unreported;
+void EventDispatcher::Forget(Handles& handles) {
+  // Dropped events not yet in the log: counted here, logged after the lock.
+  uint64_t unreported = 0;
   {
     std::lock_guard lock(queue_mutex_);
     bool queued = false;
     for (const int handle : handles) {
-      forgotten_.insert(handle);
       const auto it = logins_.find(handle);
       if (it == logins_.end()) continue;
       for (const Queued& q : it->second.events) Account(it->second, q, false);
-      if (it->second.unreported != 0) unreported.emplace_back(handle, it->second.unreported);
+      unreported += it->second.unreported;
       queued = queued || !it->second.events.empty();
       logins_.erase(it);
     }
+    forgotten_.merge(handles);
     // One pass over the turns, however many logins end.
     if (queued) {
       turns_.erase(std::remove_if(turns_.begin(), turns_.end(),
@@ -137,8 +144,8 @@ void EventDispatcher::Forget(const std::vector<int>& handles) {
                    turns_.end());
     }
   }
-  for (const auto& [handle, count] : unreported) {
-    SdkLog("handle %d: %llu device events dropped", handle, static_cast<unsigned long long>(count));
+  if (unreported != 0) {
+    SdkLog("%llu device events of ended logins dropped", static_cast<unsigned long long>(unreported));
   }
   // Wait for a callback of these handles that may be running right now.
   std::lock_guard call(call_mutex_);
@@ -173,12 +180,20 @@ void EventDispatcher::Run() {
       if (stopping_) return;
       if (forgotten_.count(event.handle)) continue;
     }
-    if (event.kind == SdkEvent::Kind::kStatus) {
-      if (status_callback_ != nullptr) {
-        status_callback_(event.handle, event.status_code, event.data.c_str(), status_user_);
+    // A callback that throws (the program's code is C++) loses its own
+    // event; the thread goes on with the next, as it would past a return.
+    try {
+      if (event.kind == SdkEvent::Kind::kStatus) {
+        if (status_callback_ != nullptr) {
+          status_callback_(event.handle, event.status_code, event.data.c_str(), status_user_);
+        }
+      } else if (aux_callback_ != nullptr) {
+        aux_callback_(event.handle, event.result_and_command, event.data.c_str(), aux_user_);
       }
-    } else if (aux_callback_ != nullptr) {
-      aux_callback_(event.handle, event.result_and_command, event.data.c_str(), aux_user_);
+    } catch (const std::exception& e) {
+      SdkLog("handle %d: a callback threw: %s", event.handle, e.what());
+    } catch (...) {
+      SdkLog("handle %d: a callback threw", event.handle);
     }
   }
 }

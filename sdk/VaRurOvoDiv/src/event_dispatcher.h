@@ -62,6 +62,7 @@ class EventDispatcher {
   EventDispatcher(const EventDispatcher&) = delete;
   EventDispatcher& operator=(const EventDispatcher&) = delete;
 
+  // Starts the thread; throws when it cannot be made (nothing is left running).
   void Start();
   void Stop();
   // False only when a device event does not fit its login's budget or the
@@ -73,11 +74,14 @@ class EventDispatcher {
   uint64_t DroppedEvents(int handle);
   void SetStatusCallback(STATUS_EVENT_CALLBACK callback, void* user);
   void SetAuxCallback(AUX_RESPONSE_CALLBACK callback, void* user);
+  using Handles = std::set<int>;
   // Drops the login's queued events and every later one; once it returns no
   // callback for the handle runs again.
   void Forget(int handle);
-  // The same for many logins at once (a logout of all of them).
-  void Forget(const std::vector<int>& handles);
+  // The same for many logins at once (a logout of all of them). Allocates
+  // nothing: the set's nodes move into the dispatcher (`handles` is left
+  // with those it knew already), so a logout never fails half-way here.
+  void Forget(Handles& handles);
   bool OnDispatchThread() const { return std::this_thread::get_id() == thread_id_; }
 
  private:

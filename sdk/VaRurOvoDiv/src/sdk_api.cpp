@@ -8,6 +8,7 @@
 #include <string>
 
 #include "VaRurOvoDiv/zq_netsdk_ipc.h"
+#include "sdk_boundary.h"
 #include "sdk_context.h"
 #include "transfer_call.h"
 
@@ -92,119 +93,160 @@ using varurovodiv::Transfer;
 
 extern "C" {
 
-int ZQ_NETSDK_IPC_Init(void) { return SdkContext::Instance().Init(); }
-int ZQ_NETSDK_IPC_Cleanup(void) { return SdkContext::Instance().Cleanup(); }
+using varurovodiv::GuardedCall;
+
+int ZQ_NETSDK_IPC_Init(void) {
+  return GuardedCall(__func__, [] { return SdkContext::Instance().Init(); });
+}
+int ZQ_NETSDK_IPC_Cleanup(void) {
+  return GuardedCall(__func__, [] { return SdkContext::Instance().Cleanup(); });
+}
 int ZQ_NETSDK_IPC_GetSDKVersion(void) { return kVersion; }
 int ZQ_NETSDK_IPC_GetSDKBuildData(void) { return kBuildDate; }
 
 int ZQ_NETSDK_IPC_SetStatusEventCallBack(STATUS_EVENT_CALLBACK callback, void* user) {
-  SdkContext::Instance().dispatcher().SetStatusCallback(callback, user);
-  return 0;
+  return GuardedCall(__func__, [&] {
+    SdkContext::Instance().dispatcher().SetStatusCallback(callback, user);
+    return 0;
+  });
 }
 
 int ZQ_NETSDK_IPC_SetAUXResponseCallBack(AUX_RESPONSE_CALLBACK callback, void* user) {
-  SdkContext::Instance().dispatcher().SetAuxCallback(callback, user);
-  return 0;
+  return GuardedCall(__func__, [&] {
+    SdkContext::Instance().dispatcher().SetAuxCallback(callback, user);
+    return 0;
+  });
 }
 
 int ZQ_NETSDK_IPC_SetAutoReconnect(int loginHandle, int enable) {
-  return SdkContext::Instance().SetAutoReconnect(loginHandle, enable != 0);
+  return GuardedCall(__func__, [&] { return SdkContext::Instance().SetAutoReconnect(loginHandle, enable != 0); });
 }
 
 int ZQ_NETSDK_IPC_Login(const char* address, unsigned short port, const char* user,
                         const char* password, int /*reserved*/) {
-  if (address == nullptr || *address == '\0' || port == 0) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
-  LoginParams p;
-  p.address = address;
-  p.port = port;
-  p.user = user != nullptr ? user : "";
-  p.password = password != nullptr ? password : "";
-  if (p.user.size() > 255 || p.password.size() > 255) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
-  return SdkContext::Instance().Login(std::move(p));
+  return GuardedCall(__func__, [&] {
+    if (address == nullptr || *address == '\0' || port == 0) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
+    LoginParams p;
+    p.address = address;
+    p.port = port;
+    p.user = user != nullptr ? user : "";
+    p.password = password != nullptr ? password : "";
+    if (p.user.size() > 255 || p.password.size() > 255) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
+    return SdkContext::Instance().Login(std::move(p));
+  });
 }
 
-int ZQ_NETSDK_IPC_Logout(int loginHandle) { return SdkContext::Instance().Logout(loginHandle); }
-int ZQ_NETSDK_IPC_LogoutAll(void) { return SdkContext::Instance().LogoutAll(); }
+int ZQ_NETSDK_IPC_Logout(int loginHandle) {
+  return GuardedCall(__func__, [&] { return SdkContext::Instance().Logout(loginHandle); });
+}
+int ZQ_NETSDK_IPC_LogoutAll(void) {
+  return GuardedCall(__func__, [] { return SdkContext::Instance().LogoutAll(); });
+}
 
 int ZQ_NETSDK_IPC_SystemControl(int loginHandle, int code, void* /*reserved*/,
                                 const char* request) {
-  return Send(loginHandle, FrameType::kSystemControl, code, request, TextLength(request), true);
+  return GuardedCall(__func__, [&] {
+    return Send(loginHandle, FrameType::kSystemControl, code, request, TextLength(request), true);
+  });
 }
 
 int ZQ_NETSDK_IPC_GetDVRConfig(int loginHandle, int code, int /*channel*/, const char* request,
                                char* /*outBuffer*/, int /*outSize*/) {
-  return Send(loginHandle, FrameType::kGetConfig, code, request, TextLength(request), true);
+  return GuardedCall(__func__, [&] {
+    return Send(loginHandle, FrameType::kGetConfig, code, request, TextLength(request), true);
+  });
 }
 
 int ZQ_NETSDK_IPC_SetDVRConfig(int loginHandle, int code, int /*channel*/, const char* text,
                                int length) {
-  size_t n = 0;
-  if (const int e = CheckedLength(text, length, n)) return e;
-  return Send(loginHandle, FrameType::kSetConfig, code, text, n, true);
+  return GuardedCall(__func__, [&] {
+    size_t n = 0;
+    if (const int e = CheckedLength(text, length, n)) return e;
+    return Send(loginHandle, FrameType::kSetConfig, code, text, n, true);
+  });
 }
 
 int ZQ_NETSDK_IPC_SetDevcieConfig(int loginHandle, int code, const char* text, int length) {
-  size_t n = 0;
-  if (const int e = CheckedLength(text, length, n)) return e;
-  return Send(loginHandle, FrameType::kSetDeviceConfig, code, text, n, true);
+  return GuardedCall(__func__, [&] {
+    size_t n = 0;
+    if (const int e = CheckedLength(text, length, n)) return e;
+    return Send(loginHandle, FrameType::kSetDeviceConfig, code, text, n, true);
+  });
 }
 
 int ZQ_NETSDK_IPC_RebootDVR(int loginHandle) {
-  return Send(loginHandle, FrameType::kReboot, 0, nullptr, 0, false);
+  return GuardedCall(__func__, [&] { return Send(loginHandle, FrameType::kReboot, 0, nullptr, 0, false); });
 }
 
 int ZQ_NETSDK_IPC_RestoreConfig(int loginHandle) {
-  return Send(loginHandle, FrameType::kRestoreConfig, 0, nullptr, 0, false);
+  return GuardedCall(__func__,
+                     [&] { return Send(loginHandle, FrameType::kRestoreConfig, 0, nullptr, 0, false); });
 }
 
 int ZQ_NETSDK_IPC_PTZControl(int loginHandle, int command, int param1, int param2) {
-  char text[128];
-  const int n = std::snprintf(text, sizeof text, "<PTZ_CONTROL Command=\"%d\" Param1=\"%d\" Param2=\"%d\" />",
-                              command, param1, param2);
-  return Send(loginHandle, FrameType::kSystemControl, 2001, text, static_cast<size_t>(n), false);
+  return GuardedCall(__func__, [&] {
+    char text[128];
+    const int n = std::snprintf(text, sizeof text,
+                                "<PTZ_CONTROL Command=\"%d\" Param1=\"%d\" Param2=\"%d\" />", command,
+                                param1, param2);
+    return Send(loginHandle, FrameType::kSystemControl, 2001, text, static_cast<size_t>(n), false);
+  });
 }
 
 int ZQ_NETSDK_IPC_PTZPreset(int loginHandle, int operation, int preset) {
-  char text[96];
-  const int n =
-      std::snprintf(text, sizeof text, "<PTZ_PRESET Operation=\"%d\" Preset=\"%d\" />", operation, preset);
-  return Send(loginHandle, FrameType::kSystemControl, 2002, text, static_cast<size_t>(n), false);
+  return GuardedCall(__func__, [&] {
+    char text[96];
+    const int n = std::snprintf(text, sizeof text, "<PTZ_PRESET Operation=\"%d\" Preset=\"%d\" />",
+                                operation, preset);
+    return Send(loginHandle, FrameType::kSystemControl, 2002, text, static_cast<size_t>(n), false);
+  });
 }
 
 int ZQ_NETSDK_IPC_CreateIFrame(int loginHandle, int channel, int stream) {
-  char text[96];
-  const int n = std::snprintf(text, sizeof text, "<IFRAME Channel=\"%d\" Stream=\"%d\" />", channel, stream);
-  return Send(loginHandle, FrameType::kSystemControl, 2003, text, static_cast<size_t>(n), false);
+  return GuardedCall(__func__, [&] {
+    char text[96];
+    const int n =
+        std::snprintf(text, sizeof text, "<IFRAME Channel=\"%d\" Stream=\"%d\" />", channel, stream);
+    return Send(loginHandle, FrameType::kSystemControl, 2003, text, static_cast<size_t>(n), false);
+  });
 }
 
 int ZQ_NETSDK_IPC_SetConfigFile(int loginHandle, const char* localPath) {
-  return Transfer(loginHandle, true, TransferKind::kConfigFile, localPath, nullptr);
+  return GuardedCall(__func__,
+                     [&] { return Transfer(loginHandle, true, TransferKind::kConfigFile, localPath, nullptr); });
 }
 
 int ZQ_NETSDK_IPC_GetConfigFile(int loginHandle, const char* localPath) {
-  return Transfer(loginHandle, false, TransferKind::kConfigFile, localPath, nullptr);
+  return GuardedCall(__func__,
+                     [&] { return Transfer(loginHandle, false, TransferKind::kConfigFile, localPath, nullptr); });
 }
 
 int ZQ_NETSDK_IPC_GetFileByName(int loginHandle, int kind, const char* devicePath,
                                 const char* localPath) {
-  if (kind != ZQ_FILE_KIND_DEVICE_PATH || devicePath == nullptr || *devicePath == '\0') {
-    return ZQ_NETSDK_ERR_BAD_ARGUMENT;
-  }
-  return Transfer(loginHandle, false, TransferKind::kFileByName, localPath, devicePath);
+  return GuardedCall(__func__, [&] {
+    if (kind != ZQ_FILE_KIND_DEVICE_PATH || devicePath == nullptr || *devicePath == '\0') {
+      return ZQ_NETSDK_ERR_BAD_ARGUMENT;
+    }
+    return Transfer(loginHandle, false, TransferKind::kFileByName, localPath, devicePath);
+  });
 }
 
 int ZQ_NETSDK_IPC_Upgrade(int loginHandle, const char* imagePath) {
-  return Transfer(loginHandle, true, TransferKind::kFirmware, imagePath, nullptr);
+  return GuardedCall(__func__,
+                     [&] { return Transfer(loginHandle, true, TransferKind::kFirmware, imagePath, nullptr); });
 }
 
 int ZQ_NETSDK_IPC_GetUpgradeProgress(int loginHandle) {
-  auto session = SdkContext::Instance().Find(loginHandle);
-  if (!session) return ZQ_NETSDK_ERR_BAD_HANDLE;
-  return session->upgrade_progress();
+  return GuardedCall(__func__, [&] {
+    auto session = SdkContext::Instance().Find(loginHandle);
+    if (!session) return ZQ_NETSDK_ERR_BAD_HANDLE;
+    return session->upgrade_progress();
+  });
 }
 
 int ZQ_NETSDK_IPC_UploadOEMAppFile(int loginHandle, const char* localPath) {
-  return Transfer(loginHandle, true, TransferKind::kOemAppFile, localPath, nullptr);
+  return GuardedCall(__func__,
+                     [&] { return Transfer(loginHandle, true, TransferKind::kOemAppFile, localPath, nullptr); });
 }
 
 }  // extern "C"

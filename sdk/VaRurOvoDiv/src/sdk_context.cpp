@@ -62,15 +62,27 @@ int SdkContext::Login(LoginParams params) {
     const int handle = next_handle_.fetch_add(1);
     session = std::make_shared<Session>(handle, std::move(params), timeouts_, default_reconnect_,
                                         dispatcher_);
-    sessions_[handle] = session;
-    // The thread is made elsewhere; should that be impossible, here.
-    if (!starter_.Enqueue(session)) session->Start();
+    const auto it = sessions_.emplace(handle, session).first;
+    // The thread is made elsewhere; should that be impossible, here. A login
+    // whose thread can be neither queued nor made is taken out of the table
+    // again: the caller gets no handle, and none is left behind.
+    try {
+      if (!starter_.Enqueue(session)) session->Start();
+    } catch (...) {
+      session->MarkStopped();
+      sessions_.erase(it);
+      throw;
+    }
   }
   return session->handle();
 }
 
 int SdkContext::Logout(int handle) {
+  // Everything a logout needs is made before the login is touched: a logout
+  // that cannot be made leaves the login as it was.
   std::vector<std::shared_ptr<Session>> ended;
+  ended.reserve(1);
+  EventDispatcher::Handles handles{handle};
   {
     std::lock_guard lock(mutex_);
     auto it = sessions_.find(handle);
@@ -79,22 +91,20 @@ int SdkContext::Logout(int handle) {
     sessions_.erase(it);
     End(ended);
   }
-  Forget(ended, {handle});
+  Forget(ended, handles);
   return 0;
 }
 
 int SdkContext::LogoutAll() {
   std::vector<std::shared_ptr<Session>> ended;
-  std::vector<int> handles;
+  EventDispatcher::Handles handles;
   {
     std::lock_guard lock(mutex_);
     if (!initialised_) return ZQ_NETSDK_ERR_NOT_INIT;
+    // Made in full before a login is touched, as in Logout.
     ended.reserve(sessions_.size());
-    handles.reserve(sessions_.size());
-    for (auto& [handle, s] : sessions_) {
-      handles.push_back(handle);
-      ended.push_back(std::move(s));
-    }
+    for (const auto& entry : sessions_) handles.insert(handles.end(), entry.first);
+    for (auto& [handle, s] : sessions_) ended.push_back(std::move(s));
     sessions_.clear();
     End(ended);
   }
@@ -112,8 +122,7 @@ void SdkContext::End(std::vector<std::shared_ptr<Session>>& ended) {
   starter_.Retire(ended);
 }
 
-void SdkContext::Forget(std::vector<std::shared_ptr<Session>>& ended,
-                        const std::vector<int>& handles) {
+void SdkContext::Forget(std::vector<std::shared_ptr<Session>>& ended, EventDispatcher::Handles& handles) {
   // Outside the lock: Forget waits for a running callback, which may call the SDK.
   for (const int handle : handles) TalkHub::Instance().Forget(handle);
   dispatcher_.Forget(handles);

@@ -30,10 +30,12 @@ class SdkContext {
 
  private:
   // Logouts: End marks the sessions stopped and hands them to the starter,
-  // under mutex_; Forget then drops their events and talk memberships and
+  // under mutex_ (or, when the starter cannot take them, leaves them to
+  // Forget); Forget then drops their events and talk memberships and
   // joins what the starter did not take.
   void End(std::vector<std::shared_ptr<Session>>& ended);
-  void Forget(std::vector<std::shared_ptr<Session>>& ended, const std::vector<int>& handles);
+  // Neither allocates, so a logout that has begun ends every login it took.
+  void Forget(std::vector<std::shared_ptr<Session>>& ended, EventDispatcher::Handles& handles);
 
   std::mutex mutex_;
   bool initialised_ = false;

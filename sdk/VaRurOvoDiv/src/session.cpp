@@ -243,6 +243,12 @@ void Session::SetAutoReconnect(bool enable) {
 }
 
 int Session::Submit(Request request) {
+  SessionQueue<Request> one;
+  one.push_back(std::move(request));
+  return Submit(one);
+}
+
+int Session::Submit(SessionQueue<Request>& one) {
   if (stop_.load()) return ZQ_NETSDK_ERR_BAD_HANDLE;
   if (!online_.load()) return ZQ_NETSDK_ERR_NOT_ONLINE;
   {
@@ -250,7 +256,7 @@ int Session::Submit(Request request) {
     if (requests_.size() + pending_count_.load() >= kMaxQueuedRequests) {
       return ZQ_NETSDK_ERR_QUEUE_FULL;
     }
-    requests_.push_back(std::move(request));
+    requests_.splice(requests_.end(), one);
   }
   Wake();
   return 0;
@@ -259,11 +265,15 @@ int Session::Submit(Request request) {
 int Session::SubmitTransfer(TransferJob job) {
   if (stop_.load()) return ZQ_NETSDK_ERR_BAD_HANDLE;
   if (!online_.load()) return ZQ_NETSDK_ERR_NOT_ONLINE;
+  // Made before the lock: a job that cannot be queued changes nothing.
+  SessionQueue<TransferJob> one;
+  one.push_back(std::move(job));
+  const bool upgrade = one.front().upload && one.front().kind == wire::TransferKind::kFirmware;
   {
     std::lock_guard lock(queue_mutex_);
     if (transfers_.size() >= kMaxQueuedTransfers) return ZQ_NETSDK_ERR_QUEUE_FULL;
-    if (job.upload && job.kind == wire::TransferKind::kFirmware) upgrade_progress_.store(0);
-    transfers_.push_back(std::move(job));
+    if (upgrade) upgrade_progress_.store(0);
+    transfers_.splice(transfers_.end(), one);
   }
   Wake();
   return 0;

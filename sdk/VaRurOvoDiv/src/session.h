@@ -89,6 +89,10 @@ class Session : public std::enable_shared_from_this<Session> {
   void SetAutoReconnect(bool enable);
   // 0 when accepted, else a negative ZQ_NETSDK_ERR_*.
   int Submit(Request request);
+  // The same for a request already in a queue node of its own: allocates
+  // nothing, so a call that has made its node cannot fail half-way. The node
+  // is taken only when the request is accepted.
+  int Submit(SessionQueue<Request>& one);
   int SubmitTransfer(TransferJob job);
   int upgrade_progress() const { return upgrade_progress_.load(); }
 
@@ -96,7 +100,10 @@ class Session : public std::enable_shared_from_this<Session> {
   int TalkStart(const wire::TalkParams& params);
   int TalkAdd();
   int TalkRemove();
-  int TalkStop();
+  // A talk stop in two steps: the request made ready ahead (may throw), then
+  // the stop itself, which allocates nothing, so a talk never ends half-way.
+  SessionQueue<Request> PrepareTalkStop();
+  int TalkStop(SessionQueue<Request>& prepared);
   // Queues a piece of audio; never waits. False when the talk takes none.
   bool TalkPush(const std::shared_ptr<const std::string>& audio, uint32_t tag);
   uint64_t talk_dropped() const { return talk_dropped_.load(); }

@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <new>
 #include <system_error>
 
 #include "sdk_log.h"
@@ -52,7 +53,15 @@ bool SessionStarter::Retire(std::vector<std::shared_ptr<Session>>& ended) {
     // No thread is made for this: a starter without one never started a
     // login (its threads were made by their callers), and ends none.
     if (!running_ || stopping_) return false;
-    for (auto& session : ended) retired_.push_back(std::move(session));
+    const size_t before = retired_.size();
+    try {
+      for (auto& session : ended) retired_.push_back(std::move(session));
+    } catch (const std::bad_alloc&) {
+      // Given back as they were: the caller ends them itself.
+      for (size_t i = before; i < retired_.size(); ++i) ended[i - before] = std::move(retired_[i]);
+      retired_.resize(before);
+      return false;
+    }
   }
   ended.clear();
   wake_.notify_one();
@@ -83,6 +92,21 @@ void SessionStarter::Stop() {
 
 void SessionStarter::Run() {
   pthread_setname_np(pthread_self(), "vrod-starter");
+  // Nothing thrown here may end the process: a step that fails (memory
+  // running out) is logged and taken again a moment later, from the queues
+  // as they were left.
+  for (;;) {
+    try {
+      Serve();
+      return;
+    } catch (const std::exception& e) {
+      SdkLog("the login starter: %s", e.what());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void SessionStarter::Serve() {
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty() || !retired_.empty() || !finished_.empty(); });
@@ -123,6 +147,7 @@ void SessionStarter::Run() {
 
 void SessionStarter::EndSome(std::unique_lock<std::mutex>& lock) {
   std::vector<std::shared_ptr<Session>> batch;
+  batch.reserve(kBatch);  // before any session leaves the queue
   while (!retired_.empty() && batch.size() < kBatch) {
     batch.push_back(std::move(retired_.front()));
     retired_.pop_front();
@@ -143,7 +168,13 @@ void SessionStarter::StartSome(std::unique_lock<std::mutex>& lock) {
     std::shared_ptr<Session> session = std::move(queue_.front());
     queue_.pop_front();
     lock.unlock();
-    session->Start(this);
+    try {
+      session->Start(this);
+    } catch (const std::exception& e) {
+      // Start marks a login without a thread ended before it reports it;
+      // only that report was lost.
+      SdkLog("a login could not be started: %s", e.what());
+    }
     // A session logged out meanwhile may end here, with this last reference.
     session.reset();
     lock.lock();

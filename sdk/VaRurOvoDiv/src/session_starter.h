@@ -55,6 +55,8 @@ class SessionStarter {
 
  private:
   void Run();
+  // The starter's loop; Run takes it up again should it throw.
+  void Serve();
   // Wakes a batch of retired sessions' threads and joins them; and starts a
   // batch of queued sessions. Called with `lock` holding mutex_.
   void EndSome(std::unique_lock<std::mutex>& lock);

@@ -1,6 +1,8 @@
 // The talk on one login link: TALK_START and its answer, the audio queue the
 // callers fill without waiting, TALK_DATA frames on the session thread, and
 // the end of the talk (asked for, by the device, or with the link).
+#include <new>
+
 #include "VaRurOvoDiv/zq_netsdk_ipc.h"
 #include "sdk_log.h"
 #include "session.h"
@@ -27,18 +29,21 @@ int TalkRefusalEvent(int result) {
 }  // namespace
 
 int Session::TalkStart(const wire::TalkParams& params) {
+  // The request and its queue node are made before anything changes, so a
+  // start that cannot be made leaves the talk as it was.
+  SessionQueue<Request> one(1);
+  Request& r = one.front();
+  r.type = wire::FrameType::kTalkStart;
+  r.payload = wire::EncodeTalkParams(params);
+  r.wants_aux = false;
+  r.talk = Request::Talk::kStart;
   {
     std::lock_guard lock(talk_mutex_);
     if (talk_state_ != TalkState::kNone) return ZQ_NETSDK_ERR_TALK_STATE;
     talk_state_ = TalkState::kStarting;
     talk_queue_.clear();
   }
-  Request r;
-  r.type = wire::FrameType::kTalkStart;
-  r.payload = wire::EncodeTalkParams(params);
-  r.wants_aux = false;
-  r.talk = Request::Talk::kStart;
-  const int result = Submit(std::move(r));
+  const int result = Submit(one);
   if (result != 0) {
     std::lock_guard lock(talk_mutex_);
     talk_state_ = TalkState::kNone;
@@ -67,8 +72,19 @@ int Session::TalkRemove() {
   return talk_state_ == TalkState::kRemoved ? 0 : ZQ_NETSDK_ERR_TALK_STATE;
 }
 
-int Session::TalkStop() {
-  Request r;
+SessionQueue<Request> Session::PrepareTalkStop() {
+  SessionQueue<Request> one(1);
+  Request& r = one.front();
+  r.type = wire::FrameType::kTalkStop;
+  r.wants_aux = false;
+  r.talk = Request::Talk::kStop;
+  // Room for every piece the queue can hold (TalkPush keeps it within this).
+  r.audio_before.reserve(kTalkQueuePieces);
+  return one;
+}
+
+int Session::TalkStop(SessionQueue<Request>& prepared) {
+  Request& r = prepared.front();
   {
     std::lock_guard lock(talk_mutex_);
     if (talk_state_ == TalkState::kNone) return 0;  // ended by the device or the link
@@ -80,10 +96,7 @@ int Session::TalkStop() {
     talk_queue_.clear();
     talk_state_ = TalkState::kNone;
   }
-  r.type = wire::FrameType::kTalkStop;
-  r.wants_aux = false;
-  r.talk = Request::Talk::kStop;
-  Submit(std::move(r));  // a link that is down has ended the talk anyway
+  Submit(prepared);  // a link that is down has ended the talk anyway
   return 0;
 }
 
@@ -97,7 +110,14 @@ bool Session::TalkPush(const std::shared_ptr<const std::string>& audio, uint32_t
       talk_dropped_.fetch_add(1);
       return true;
     }
-    talk_queue_.push_back({audio, tag});
+    try {
+      talk_queue_.push_back({audio, tag});
+    } catch (const std::bad_alloc&) {
+      // No memory for the piece: dropped like one that finds the queue full,
+      // so every other device of the talk still gets it.
+      talk_dropped_.fetch_add(1);
+      return true;
+    }
     if (talk_state_ != TalkState::kSending) return true;
   }
   Wake();

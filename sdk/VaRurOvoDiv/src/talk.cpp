@@ -2,6 +2,10 @@
 // out to the joined logins' queues, and the registered capture source.
 #include "talk.h"
 
+#include <utility>
+#include <vector>
+
+#include "sdk_boundary.h"
 #include "sdk_context.h"
 #include "sdk_log.h"
 
@@ -25,14 +29,18 @@ int TalkHub::StartTalk(const wire::TalkParams& p) {
 }
 
 int TalkHub::StopTalk() {
-  std::map<int, std::shared_ptr<Session>> members;
+  // Each member's stop is made ready before the talk closes: a stop that
+  // cannot be made leaves the talk open as it was.
+  std::vector<std::pair<std::shared_ptr<Session>, SessionQueue<Request>>> stops;
   {
     std::lock_guard lock(mutex_);
     if (!open_) return ZQ_NETSDK_ERR_TALK_STATE;
+    stops.reserve(members_.size());
+    for (auto& [handle, session] : members_) stops.emplace_back(session, session->PrepareTalkStop());
     open_ = false;
-    members.swap(members_);
+    members_.clear();
   }
-  for (auto& [handle, session] : members) session->TalkStop();
+  for (auto& [session, stop] : stops) session->TalkStop(stop);
   return 0;
 }
 
@@ -43,21 +51,32 @@ int TalkHub::StartVoiceCom(int handle, std::shared_ptr<Session> session, uint32_
   wire::TalkParams p = params_;
   p.channel = channel;
   p.direction = direction;
-  if (const int e = session->TalkStart(p)) return e;
-  members_[handle] = std::move(session);
-  return 0;
+  // The member's entry is made first and taken out again when the start
+  // fails, so a device asked to join is always a member.
+  const auto it = members_.emplace(handle, std::move(session)).first;
+  int e = 0;
+  try {
+    e = it->second->TalkStart(p);
+  } catch (...) {
+    members_.erase(it);
+    throw;
+  }
+  if (e != 0) members_.erase(it);
+  return e;
 }
 
 int TalkHub::StopVoiceCom(int handle) {
   std::shared_ptr<Session> session;
+  SessionQueue<Request> stop;
   {
     std::lock_guard lock(mutex_);
     auto it = members_.find(handle);
     if (it == members_.end()) return ZQ_NETSDK_ERR_TALK_STATE;
+    stop = it->second->PrepareTalkStop();
     session = std::move(it->second);
     members_.erase(it);
   }
-  return session->TalkStop();
+  return session->TalkStop(stop);
 }
 
 int TalkHub::AddTalk(int handle) {
@@ -121,9 +140,20 @@ int TalkHub::StartCapture(int rate, int bits, int channels, AUDIO_CAPTURE_CALLBA
     callback_ = callback;
     callback_user_ = user;
   }
-  if (source_.start(rate, bits, channels, &TalkHub::Deliver, this, source_.user) != 0) {
+  const auto forget_callback = [this] {
     std::lock_guard cb(callback_mutex_);
     callback_ = nullptr;
+    callback_user_ = nullptr;
+  };
+  int started = -1;
+  try {
+    started = source_.start(rate, bits, channels, &TalkHub::Deliver, this, source_.user);
+  } catch (...) {
+    forget_callback();  // the capture did not start: the next start finds it free
+    throw;
+  }
+  if (started != 0) {
+    forget_callback();
     SdkLog("audio capture: the source did not start");
     return ZQ_NETSDK_ERR_NO_DEVICE;
   }
@@ -150,57 +180,78 @@ using varurovodiv::TalkHub;
 
 extern "C" {
 
+using varurovodiv::GuardedCall;
+
 int ZQ_NETSDK_IPC_StartTalk(int transport, int format, int rate, int bits, int channels) {
-  if (!SdkContext::Instance().initialised()) return ZQ_NETSDK_ERR_NOT_INIT;
-  if (transport < 0 || format < 0 || rate < 0 || bits < 0 || channels < 0) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
-  varurovodiv::wire::TalkParams p;
-  p.transport = static_cast<uint32_t>(transport);
-  p.format = static_cast<uint32_t>(format);
-  p.rate = static_cast<uint32_t>(rate);
-  p.bits = static_cast<uint32_t>(bits);
-  p.channels = static_cast<uint32_t>(channels);
-  return TalkHub::Instance().StartTalk(p);
+  return GuardedCall(__func__, [&] {
+    if (!SdkContext::Instance().initialised()) return ZQ_NETSDK_ERR_NOT_INIT;
+    if (transport < 0 || format < 0 || rate < 0 || bits < 0 || channels < 0) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
+    varurovodiv::wire::TalkParams p;
+    p.transport = static_cast<uint32_t>(transport);
+    p.format = static_cast<uint32_t>(format);
+    p.rate = static_cast<uint32_t>(rate);
+    p.bits = static_cast<uint32_t>(bits);
+    p.channels = static_cast<uint32_t>(channels);
+    return TalkHub::Instance().StartTalk(p);
+  });
 }
 
-int ZQ_NETSDK_IPC_StopTalk(void) { return TalkHub::Instance().StopTalk(); }
+int ZQ_NETSDK_IPC_StopTalk(void) {
+  return GuardedCall(__func__, [] { return TalkHub::Instance().StopTalk(); });
+}
 
 int ZQ_NETSDK_IPC_StartVoiceCom(int loginHandle, int channel, int direction, int /*reserved1*/,
                                 int /*reserved2*/) {
-  if (!SdkContext::Instance().initialised()) return ZQ_NETSDK_ERR_NOT_INIT;
-  if (channel < 0 || direction != 1) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
-  auto session = SdkContext::Instance().Find(loginHandle);
-  if (!session) return ZQ_NETSDK_ERR_BAD_HANDLE;
-  return TalkHub::Instance().StartVoiceCom(loginHandle, std::move(session), static_cast<uint32_t>(channel),
-                                           static_cast<uint32_t>(direction));
+  return GuardedCall(__func__, [&] {
+    if (!SdkContext::Instance().initialised()) return ZQ_NETSDK_ERR_NOT_INIT;
+    if (channel < 0 || direction != 1) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
+    auto session = SdkContext::Instance().Find(loginHandle);
+    if (!session) return ZQ_NETSDK_ERR_BAD_HANDLE;
+    return TalkHub::Instance().StartVoiceCom(loginHandle, std::move(session), static_cast<uint32_t>(channel),
+                                             static_cast<uint32_t>(direction));
+  });
 }
 
-int ZQ_NETSDK_IPC_StopVoiceCom(int loginHandle) { return TalkHub::Instance().StopVoiceCom(loginHandle); }
-int ZQ_NETSDK_IPC_AddTalk(int loginHandle) { return TalkHub::Instance().AddTalk(loginHandle); }
-int ZQ_NETSDK_IPC_RemoveTalk(int loginHandle) { return TalkHub::Instance().RemoveTalk(loginHandle); }
+int ZQ_NETSDK_IPC_StopVoiceCom(int loginHandle) {
+  return GuardedCall(__func__, [&] { return TalkHub::Instance().StopVoiceCom(loginHandle); });
+}
+int ZQ_NETSDK_IPC_AddTalk(int loginHandle) {
+  return GuardedCall(__func__, [&] { return TalkHub::Instance().AddTalk(loginHandle); });
+}
+int ZQ_NETSDK_IPC_RemoveTalk(int loginHandle) {
+  return GuardedCall(__func__, [&] { return TalkHub::Instance().RemoveTalk(loginHandle); });
+}
 
 int ZQ_NETSDK_IPC_InputAudioData(int format, const char* data, int length) {
-  if ((format < 0 || format > 3) && format != 5) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
-  if (length <= 0) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
-  return TalkHub::Instance().Input(static_cast<uint32_t>(format), data, static_cast<size_t>(length));
+  return GuardedCall(__func__, [&] {
+    if ((format < 0 || format > 3) && format != 5) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
+    if (length <= 0) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
+    return TalkHub::Instance().Input(static_cast<uint32_t>(format), data, static_cast<size_t>(length));
+  });
 }
 
 int ZQ_NETSDK_IPC_GetTalkDropped(int loginHandle, unsigned long long* dropped) {
-  if (dropped == nullptr) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
-  auto session = SdkContext::Instance().Find(loginHandle);
-  if (!session) return ZQ_NETSDK_ERR_BAD_HANDLE;
-  *dropped = session->talk_dropped();
-  return 0;
+  return GuardedCall(__func__, [&] {
+    if (dropped == nullptr) return ZQ_NETSDK_ERR_BAD_ARGUMENT;
+    auto session = SdkContext::Instance().Find(loginHandle);
+    if (!session) return ZQ_NETSDK_ERR_BAD_HANDLE;
+    *dropped = session->talk_dropped();
+    return 0;
+  });
 }
 
 int ZQ_NETSDK_IPC_SetAudioCaptureSource(const ZQ_AUDIO_CAPTURE_SOURCE* source) {
-  return TalkHub::Instance().SetCaptureSource(source);
+  return GuardedCall(__func__, [&] { return TalkHub::Instance().SetCaptureSource(source); });
 }
 
 int ZQ_NETSDK_IPC_StartAudioCapture(int rate, int bits, int channels, AUDIO_CAPTURE_CALLBACK callback,
                                     void* user) {
-  return TalkHub::Instance().StartCapture(rate, bits, channels, callback, user);
+  return GuardedCall(__func__,
+                     [&] { return TalkHub::Instance().StartCapture(rate, bits, channels, callback, user); });
 }
 
-int ZQ_NETSDK_IPC_StopAudioCapture(void) { return TalkHub::Instance().StopCapture(); }
+int ZQ_NETSDK_IPC_StopAudioCapture(void) {
+  return GuardedCall(__func__, [] { return TalkHub::Instance().StopCapture(); });
+}
 
 }  // extern "C"

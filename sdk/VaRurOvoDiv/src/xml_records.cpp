@@ -12,6 +12,7 @@
 
 #include "VaRurOvoDiv/zq_netsdk_ipc.h"
 #include "common/xml_guard.h"
+#include "sdk_boundary.h"
 #include "sdk_log.h"
 
 namespace {
@@ -310,123 +311,146 @@ void ReadRegion(const TiXmlElement* pd, ZQ_PD_ALARM_CONFIG& r) {
   r.region_count = count;
 }
 
+// A reader's body works on a copy of the caller's record, which gets the
+// copy only when the body returns 0: a reader that fails part-way (memory
+// running out while the text is parsed) leaves the record as it was.
+template <class Record, class Body>
+int ReadInto(const char* function, Record* record, const char* xml, Body body) {
+  if (record == nullptr || xml == nullptr) return -1;
+  return varurovodiv::GuardedCall(function, [&] {
+    Record copy = *record;
+    const int result = body(copy);
+    if (result == 0) *record = copy;
+    return result;
+  });
+}
+
+template <class Body>
+char* Build(const char* function, const void* record, Body body) {
+  if (record == nullptr) return nullptr;
+  return varurovodiv::GuardedCall(function, static_cast<char*>(nullptr), [&] { return HeapText(body()); });
+}
+
 }  // namespace
 
 extern "C" {
 
 int ZQ_NETSDK_IPC_Media_getVideoCaptureByXml(ZQ_VIDEO_CAPTURE_CONFIG* record, const char* xml) {
-  if (record == nullptr || xml == nullptr) return -1;
-  TiXmlDocument doc;
-  if (!Load(doc, xml)) return -2;
-  const TiXmlElement* root = doc.RootElement();
-  const TiXmlElement* e = std::strcmp(root->Value(), "Capture") == 0
-                              ? root
-                              : (std::strcmp(root->Value(), "Video") == 0
-                                     ? root->FirstChildElement("Capture")
-                                     : nullptr);
-  if (e == nullptr) return -2;
-  ReadFields(e, kVideoCapture, reinterpret_cast<unsigned char*>(record));
-  return 0;
+  return ReadInto(__func__, record, xml, [xml](ZQ_VIDEO_CAPTURE_CONFIG& r) {
+    TiXmlDocument doc;
+    if (!Load(doc, xml)) return -2;
+    const TiXmlElement* root = doc.RootElement();
+    const TiXmlElement* e = std::strcmp(root->Value(), "Capture") == 0
+                                ? root
+                                : (std::strcmp(root->Value(), "Video") == 0
+                                       ? root->FirstChildElement("Capture")
+                                       : nullptr);
+    if (e == nullptr) return -2;
+    ReadFields(e, kVideoCapture, reinterpret_cast<unsigned char*>(&r));
+    return 0;
+  });
 }
 
 char* ZQ_NETSDK_IPC_XMLGET_VideoCaptureConfig(const ZQ_VIDEO_CAPTURE_CONFIG* record) {
-  if (record == nullptr) return nullptr;
-  return HeapText("<Video><Capture" +
-                  WriteFields(kVideoCapture, reinterpret_cast<const unsigned char*>(record)) +
-                  " /></Video>");
+  return Build(__func__, record, [record] {
+    return "<Video><Capture" + WriteFields(kVideoCapture, reinterpret_cast<const unsigned char*>(record)) +
+           " /></Video>";
+  });
 }
 
 int ZQ_NETSDK_IPC_Network_getLANCfgByXml(ZQ_LAN_CONFIG* record, const char* xml) {
-  if (record == nullptr || xml == nullptr) return -1;
-  TiXmlDocument doc;
-  if (!Load(doc, xml)) return -2;
-  const TiXmlElement* e = Block(doc, "LANConfig");
-  if (e == nullptr) return -2;
-  ReadFields(e, kLan, reinterpret_cast<unsigned char*>(record));
-  return 0;
+  return ReadInto(__func__, record, xml, [xml](ZQ_LAN_CONFIG& r) {
+    TiXmlDocument doc;
+    if (!Load(doc, xml)) return -2;
+    const TiXmlElement* e = Block(doc, "LANConfig");
+    if (e == nullptr) return -2;
+    ReadFields(e, kLan, reinterpret_cast<unsigned char*>(&r));
+    return 0;
+  });
 }
 
 char* ZQ_NETSDK_IPC_XMLGET_NetworkLANConfig(const ZQ_LAN_CONFIG* record) {
-  if (record == nullptr) return nullptr;
-  return HeapText("<LANConfig" + WriteFields(kLan, reinterpret_cast<const unsigned char*>(record)) +
-                  " />");
+  return Build(__func__, record, [record] {
+    return "<LANConfig" + WriteFields(kLan, reinterpret_cast<const unsigned char*>(record)) + " />";
+  });
 }
 
 int ZQ_NETSDK_IPC_Media_getVideoOverlayByXml(ZQ_VIDEO_OVERLAY_CONFIG* record, const char* xml) {
-  if (record == nullptr || xml == nullptr) return -1;
-  TiXmlDocument doc;
-  if (!Load(doc, xml)) return -2;
-  const TiXmlElement* e = Block(doc, "Overlay");
-  if (e == nullptr) return -2;
-  auto* base = reinterpret_cast<unsigned char*>(record);
-  ReadFields(e, kOverlay, base);
-  if (const TiXmlElement* t = e->FirstChildElement("TimeOverlay")) ReadFields(t, kTimeOverlay, base);
-  if (const TiXmlElement* t = e->FirstChildElement("TitleOverlay")) {
-    ReadFields(t, kTitleOverlay, base);
-  }
-  return 0;
+  return ReadInto(__func__, record, xml, [xml](ZQ_VIDEO_OVERLAY_CONFIG& r) {
+    TiXmlDocument doc;
+    if (!Load(doc, xml)) return -2;
+    const TiXmlElement* e = Block(doc, "Overlay");
+    if (e == nullptr) return -2;
+    auto* base = reinterpret_cast<unsigned char*>(&r);
+    ReadFields(e, kOverlay, base);
+    if (const TiXmlElement* t = e->FirstChildElement("TimeOverlay")) ReadFields(t, kTimeOverlay, base);
+    if (const TiXmlElement* t = e->FirstChildElement("TitleOverlay")) {
+      ReadFields(t, kTitleOverlay, base);
+    }
+    return 0;
+  });
 }
 
 int ZQ_NETSDK_IPC_Media_getAudioCaptureByXml(ZQ_AUDIO_CAPTURE_CONFIG* record, const char* xml) {
-  if (record == nullptr || xml == nullptr) return -1;
-  TiXmlDocument doc;
-  if (!Load(doc, xml)) return -2;
-  const TiXmlElement* e = Block(doc, "Capture");
-  if (e == nullptr) return -2;
-  ReadFields(e, kAudioCapture, reinterpret_cast<unsigned char*>(record));
-  return 0;
+  return ReadInto(__func__, record, xml, [xml](ZQ_AUDIO_CAPTURE_CONFIG& r) {
+    TiXmlDocument doc;
+    if (!Load(doc, xml)) return -2;
+    const TiXmlElement* e = Block(doc, "Capture");
+    if (e == nullptr) return -2;
+    ReadFields(e, kAudioCapture, reinterpret_cast<unsigned char*>(&r));
+    return 0;
+  });
 }
 
 char* ZQ_NETSDK_IPC_XMLGET_AudioCaptureConfig(const ZQ_AUDIO_CAPTURE_CONFIG* record) {
-  if (record == nullptr) return nullptr;
-  return HeapText("<Capture" +
-                  WriteFields(kAudioCapture, reinterpret_cast<const unsigned char*>(record)) +
-                  " />");
+  return Build(__func__, record, [record] {
+    return "<Capture" + WriteFields(kAudioCapture, reinterpret_cast<const unsigned char*>(record)) + " />";
+  });
 }
 
 int ZQ_NETSDK_IPC_GetAlarmConfigByXml(ZQ_ALARM_CONFIG* record, const char* xml) {
-  if (record == nullptr || xml == nullptr) return -1;
-  TiXmlDocument doc;
-  if (!Load(doc, xml)) return -2;
-  const TiXmlElement* pd = Block(doc, "PDAlarm");
-  const TiXmlElement* audio = Block(doc, "AudioAlarm");
-  const TiXmlElement* md = Block(doc, "MDAlarm");
-  if (pd == nullptr && audio == nullptr && md == nullptr) return -2;
-  if (pd != nullptr) {
-    ReadFields(pd, kPd, reinterpret_cast<unsigned char*>(&record->pd));
-    ReadRegion(pd, record->pd);
-  }
-  if (audio != nullptr) ReadFields(audio, kAudio, reinterpret_cast<unsigned char*>(&record->audio));
-  if (md != nullptr) ReadFields(md, kMd, reinterpret_cast<unsigned char*>(&record->md));
-  return 0;
+  return ReadInto(__func__, record, xml, [xml](ZQ_ALARM_CONFIG& r) {
+    TiXmlDocument doc;
+    if (!Load(doc, xml)) return -2;
+    const TiXmlElement* pd = Block(doc, "PDAlarm");
+    const TiXmlElement* audio = Block(doc, "AudioAlarm");
+    const TiXmlElement* md = Block(doc, "MDAlarm");
+    if (pd == nullptr && audio == nullptr && md == nullptr) return -2;
+    if (pd != nullptr) {
+      ReadFields(pd, kPd, reinterpret_cast<unsigned char*>(&r.pd));
+      ReadRegion(pd, r.pd);
+    }
+    if (audio != nullptr) ReadFields(audio, kAudio, reinterpret_cast<unsigned char*>(&r.audio));
+    if (md != nullptr) ReadFields(md, kMd, reinterpret_cast<unsigned char*>(&r.md));
+    return 0;
+  });
 }
 
 char* ZQ_NETSDK_IPC_XMLGET_PDAlarmConfig(const ZQ_ALARM_CONFIG* record) {
-  if (record == nullptr) return nullptr;
-  const ZQ_PD_ALARM_CONFIG& pd = record->pd;
-  std::string out =
-      "<PDAlarm" + WriteFields(kPd, reinterpret_cast<const unsigned char*>(&pd)) + ">";
-  const int count = pd.region_count < 0 ? 0 : (pd.region_count > 10 ? 10 : pd.region_count);
-  out += "<Region Count=\"" + std::to_string(count) + "\">";
-  for (int i = 0; i < count; ++i) {
-    out += "<Point X=\"" + std::to_string(pd.region[i][0]) + "\" Y=\"" +
-           std::to_string(pd.region[i][1]) + "\" />";
-  }
-  out += "</Region></PDAlarm>";
-  return HeapText(out);
+  return Build(__func__, record, [record] {
+    const ZQ_PD_ALARM_CONFIG& pd = record->pd;
+    std::string out = "<PDAlarm" + WriteFields(kPd, reinterpret_cast<const unsigned char*>(&pd)) + ">";
+    const int count = pd.region_count < 0 ? 0 : (pd.region_count > 10 ? 10 : pd.region_count);
+    out += "<Region Count=\"" + std::to_string(count) + "\">";
+    for (int i = 0; i < count; ++i) {
+      out += "<Point X=\"" + std::to_string(pd.region[i][0]) + "\" Y=\"" + std::to_string(pd.region[i][1]) +
+             "\" />";
+    }
+    out += "</Region></PDAlarm>";
+    return out;
+  });
 }
 
 char* ZQ_NETSDK_IPC_XMLGET_MDAlarmConfig(const ZQ_ALARM_CONFIG* record) {
-  if (record == nullptr) return nullptr;
-  return HeapText("<MDAlarm" +
-                  WriteFields(kMd, reinterpret_cast<const unsigned char*>(&record->md)) + " />");
+  return Build(__func__, record, [record] {
+    return "<MDAlarm" + WriteFields(kMd, reinterpret_cast<const unsigned char*>(&record->md)) + " />";
+  });
 }
 
 char* ZQ_NETSDK_IPC_XMLGET_AudioAlarmConfig(const ZQ_ALARM_CONFIG* record) {
-  if (record == nullptr) return nullptr;
-  return HeapText("<AudioAlarm" +
-                  WriteFields(kAudio, reinterpret_cast<const unsigned char*>(&record->audio)) +
-                  " />");
+  return Build(__func__, record, [record] {
+    return "<AudioAlarm" + WriteFields(kAudio, reinterpret_cast<const unsigned char*>(&record->audio)) + " />";
+  });
 }
 
 void ZQ_NETSDK_IPC_XMLGET_SAFE_FREE(char* text) { std::free(text); }

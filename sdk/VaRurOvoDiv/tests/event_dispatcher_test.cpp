@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -272,6 +273,38 @@ TEST(EventDispatcher, AForgottenLoginLeavesTheLine) {
   EXPECT_EQ(Of(all, kB).size(), 51u);
   EXPECT_TRUE(d.Post(Status(kA, STATUS_EVENT_ALARM, 99), EventOrigin::kDevice));  // ignored
   EXPECT_EQ(d.QueuedBytes(kA), 0u);
+  d.Stop();
+}
+
+// A callback that throws (the program's code is C++) loses its own event
+// only: the dispatcher's thread goes on with the next ones, in order.
+TEST(EventDispatcher, ACallbackThatThrowsLosesOnlyItsEvent) {
+  struct Seen {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<long> seqs;
+  } seen;
+  EventDispatcher d;
+  d.Start();
+  d.SetStatusCallback(
+      [](int, int, const char* data, void* user) -> int {
+        auto* s = static_cast<Seen*>(user);
+        const long seq = std::stol(data);
+        if (seq % 2 == 0) throw std::runtime_error("the program's callback failed");
+        {
+          std::lock_guard lock(s->mutex);
+          s->seqs.push_back(seq);
+        }
+        s->cv.notify_all();
+        return 0;
+      },
+      &seen);
+  for (long seq = 0; seq < 6; ++seq) ASSERT_TRUE(d.Post(Status(kA, 4, seq)));
+  {
+    std::unique_lock lock(seen.mutex);
+    ASSERT_TRUE(seen.cv.wait_for(lock, 20s, [&] { return seen.seqs.size() >= 3; }));
+    EXPECT_EQ(seen.seqs, (std::vector<long>{1, 3, 5}));
+  }
   d.Stop();
 }
 

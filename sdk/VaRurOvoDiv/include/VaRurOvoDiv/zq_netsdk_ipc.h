@@ -18,6 +18,10 @@
  *   its login's share of undelivered events are dropped, the newest first.
  * - Handles are never reused within a process. An unknown or logged-out handle
  *   gets a non-zero result.
+ * - No call lets an exception out. A call that fails inside the SDK (memory
+ *   running out, no thread to be had) returns ZQ_NETSDK_ERR_INTERNAL (a
+ *   builder null) and leaves nothing behind: no handle, no half-made login or
+ *   talk; the SDK works on.
  */
 #ifndef VARUROVODIV_ZQ_NETSDK_IPC_H
 #define VARUROVODIV_ZQ_NETSDK_IPC_H
@@ -61,6 +65,8 @@ extern "C" {
 #define ZQ_NETSDK_ERR_NOT_ONLINE (-4)
 #define ZQ_NETSDK_ERR_QUEUE_FULL (-5)
 #define ZQ_NETSDK_ERR_FILE (-6)
+#define ZQ_NETSDK_ERR_INTERNAL (-7)    /* the call failed inside the library (out of memory, no
+                                          thread could be started); nothing was done */
 
 /* Kinds for ZQ_NETSDK_IPC_GetFileByName. */
 #define ZQ_FILE_KIND_DEVICE_PATH 1

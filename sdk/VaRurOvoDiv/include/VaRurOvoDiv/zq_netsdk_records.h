@@ -5,8 +5,10 @@
  *
  * Readers take a zeroed record and the block text: 0 when the block was read
  * (members missing from the text keep their value), -1 for no record or text,
- * -2 when the text is not the expected block. Builders return a heap text that
- * the caller gives back with ZQ_NETSDK_IPC_XMLGET_SAFE_FREE, or null. */
+ * -2 when the text is not the expected block, ZQ_NETSDK_ERR_INTERNAL (-7) when
+ * the reading failed inside the library (the record is left as it was).
+ * Builders return a heap text that the caller gives back with
+ * ZQ_NETSDK_IPC_XMLGET_SAFE_FREE, or null. */
 #ifndef VARUROVODIV_ZQ_NETSDK_RECORDS_H
 #define VARUROVODIV_ZQ_NETSDK_RECORDS_H
 
