@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "kelvara_test/alloc_failure.h"
+#include "kelvara_test/export_sweep.h"
 #include "kelvara_test/test_env.h"
 #include "rivelin.h"
 #include "writer_helpers.h"
@@ -25,32 +26,9 @@ namespace {
 using kelvara::test::AllocationSweep;
 using kelvara::test::SweepAllocationFailures;
 
-struct Export {
-  const char* name;
-  std::function<long()> call;
-  long failure;
-  std::optional<long> completes_with;
-  // A failure the library reports as its own result, where it has one (a
-  // file that could not be opened): as good as `failure`.
-  std::optional<long> or_failure = {};
-};
+using Export = kelvara::test::ExportCase;
 
-void SweepAll(const std::vector<Export>& calls) {
-  std::string escaped;
-  for (const Export& c : calls) {
-    SCOPED_TRACE(c.name);
-    const AllocationSweep s =
-        SweepAllocationFailures([&] { const long r = c.call(); return r == c.or_failure ? c.failure : r; }, c.failure);
-    if (s.escaped != 0) escaped += std::string(" ") + c.name;
-    EXPECT_EQ(s.escaped, 0) << s.first_escape;
-    EXPECT_EQ(s.wrong_results, 0);
-    EXPECT_TRUE(s.completed);
-    if (c.completes_with) {
-      EXPECT_EQ(s.last_result, *c.completes_with);
-    }
-  }
-  if (!escaped.empty()) std::printf("exports an exception left:%s\n", escaped.c_str());
-}
+void SweepAll(const std::vector<Export>& calls) { kelvara::test::SweepExports(calls); }
 
 long IgnoreFrames(long, unsigned long, unsigned char*, unsigned long, uint64_t, bool, void*) { return 0; }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kelvara_test/alloc_failure.h"
+#include "kelvara_test/export_sweep.h"
 #include "zq_rtsp_client.h"
 
 namespace {
@@ -18,28 +19,9 @@ namespace {
 using kelvara::test::AllocationSweep;
 using kelvara::test::SweepAllocationFailures;
 
-struct Export {
-  const char* name;
-  std::function<long()> call;
-  long failure;
-  std::optional<long> completes_with;
-};
+using Export = kelvara::test::ExportCase;
 
-void SweepAll(const std::vector<Export>& calls) {
-  std::string escaped;
-  for (const Export& c : calls) {
-    SCOPED_TRACE(c.name);
-    const AllocationSweep s = SweepAllocationFailures(c.call, c.failure);
-    if (s.escaped != 0) escaped += std::string(" ") + c.name;
-    EXPECT_EQ(s.escaped, 0) << s.first_escape;
-    EXPECT_EQ(s.wrong_results, 0);
-    EXPECT_TRUE(s.completed);
-    if (c.completes_with) {
-      EXPECT_EQ(s.last_result, *c.completes_with);
-    }
-  }
-  if (!escaped.empty()) std::printf("exports an exception left:%s\n", escaped.c_str());
-}
+void SweepAll(const std::vector<Export>& calls) { kelvara::test::SweepExports(calls); }
 
 int IgnoreFrames(ZQ_RTSP_PLAY_HANDLE, int, const unsigned char*, int, const ZQ_RTSP_FRAME_INFO*) { return 0; }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "kelvara_test/alloc_failure.h"
+#include "kelvara_test/export_sweep.h"
 #include "remote_config.h"
 
 namespace {
@@ -25,28 +26,9 @@ using kelvara::test::SweepAllocationFailures;
 // Any address inside the library: its code alone has allocations fail.
 const void* const kLibrary = reinterpret_cast<const void*>(&CFG_UC_Init);
 
-struct Export {
-  const char* name;
-  std::function<long()> call;
-  long failure;
-  std::optional<long> completes_with;
-};
+using Export = kelvara::test::ExportCase;
 
-void SweepAll(const std::vector<Export>& calls) {
-  std::string escaped;
-  for (const Export& c : calls) {
-    SCOPED_TRACE(c.name);
-    const AllocationSweep s = SweepAllocationFailures(c.call, c.failure, 400, {}, kLibrary);
-    if (s.escaped != 0) escaped += std::string(" ") + c.name;
-    EXPECT_EQ(s.escaped, 0) << s.first_escape;
-    EXPECT_EQ(s.wrong_results, 0);
-    EXPECT_TRUE(s.completed);
-    if (c.completes_with) {
-      EXPECT_EQ(s.last_result, *c.completes_with);
-    }
-  }
-  if (!escaped.empty()) std::printf("exports an exception left:%s\n", escaped.c_str());
-}
+void SweepAll(const std::vector<Export>& calls) { kelvara::test::SweepExports(calls, kLibrary); }
 
 int Pages(const QWidget& host) { return host.findChildren<QWidget*>("RemoteConfigPage").size(); }
 

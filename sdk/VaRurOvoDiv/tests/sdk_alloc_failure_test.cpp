@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "kelvara_test/alloc_failure.h"
+#include "kelvara_test/export_sweep.h"
 #include "kelvara_test/test_env.h"
 #include "loopback_simulator.h"
 #include "sdk_test_support.h"
@@ -25,32 +26,9 @@ using kelvara::test::AllocationSweep;
 using kelvara::test::SweepAllocationFailures;
 using varurovodiv::test::EventRecorder;
 
-// A row of the tables: the call, its failure value, and what its first call
-// that runs through must return (the state the failed calls left was clean).
-struct SdkCall {
-  const char* name;
-  std::function<long()> call;
-  long failure;
-  std::optional<long> completes_with;
-};
+using SdkCall = kelvara::test::ExportCase;
 
-// Runs the sweep of each row; the exports that let an exception out are named
-// in one line, so a run shows how many there are.
-void SweepAll(const std::vector<SdkCall>& calls) {
-  std::string escaped;
-  for (const SdkCall& c : calls) {
-    SCOPED_TRACE(c.name);
-    const AllocationSweep s = SweepAllocationFailures(c.call, c.failure);
-    if (s.escaped != 0) escaped += std::string(" ") + c.name;
-    EXPECT_EQ(s.escaped, 0) << s.first_escape;
-    EXPECT_EQ(s.wrong_results, 0);
-    EXPECT_TRUE(s.completed);
-    if (c.completes_with) {
-      EXPECT_EQ(s.last_result, *c.completes_with);
-    }
-  }
-  if (!escaped.empty()) std::printf("exports an exception left:%s\n", escaped.c_str());
-}
+void SweepAll(const std::vector<SdkCall>& calls) { kelvara::test::SweepExports(calls); }
 
 class SdkAllocationFailures : public ::testing::Test {
  protected:

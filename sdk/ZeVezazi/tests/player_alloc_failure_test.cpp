@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kelvara_test/alloc_failure.h"
+#include "kelvara_test/export_sweep.h"
 #include "kelvara_test/test_env.h"
 #include "rivelin.h"
 #include "zq_player.h"
@@ -21,28 +22,9 @@ namespace {
 using kelvara::test::AllocationSweep;
 using kelvara::test::SweepAllocationFailures;
 
-struct Export {
-  const char* name;
-  std::function<long()> call;
-  long failure;
-  std::optional<long> completes_with;
-};
+using Export = kelvara::test::ExportCase;
 
-void SweepAll(const std::vector<Export>& calls) {
-  std::string escaped;
-  for (const Export& c : calls) {
-    SCOPED_TRACE(c.name);
-    const AllocationSweep s = SweepAllocationFailures(c.call, c.failure);
-    if (s.escaped != 0) escaped += std::string(" ") + c.name;
-    EXPECT_EQ(s.escaped, 0) << s.first_escape;
-    EXPECT_EQ(s.wrong_results, 0);
-    EXPECT_TRUE(s.completed);
-    if (c.completes_with) {
-      EXPECT_EQ(s.last_result, *c.completes_with);
-    }
-  }
-  if (!escaped.empty()) std::printf("exports an exception left:%s\n", escaped.c_str());
-}
+void SweepAll(const std::vector<Export>& calls) { kelvara::test::SweepExports(calls); }
 
 int IgnorePictures(ZQ_PLAYER_HANDLE, const unsigned char*, int, const int*, void*, void*) { return 0; }
 
