@@ -9,8 +9,13 @@ A benchmark takes part by reporting counters:
   ratio     ours over the reference of a pair measured in the same run
   goal_ratio  the goal for "ratio", lower is better
 Usage: bench-table.py FILE.json...
+       bench-table.py --cases FILE.json...   every case each benchmark ran, with
+                                             its time per iteration, so that a
+                                             benchmark without goals or ratios
+                                             is in a table too
 """
 import json
+import os
 import sys
 
 
@@ -50,5 +55,33 @@ def main(paths):
     return 0
 
 
+def cases(paths):
+    table = []
+    for path in paths:
+        bench = os.path.splitext(os.path.basename(path))[0]
+        try:
+            with open(path) as f:
+                runs = json.load(f).get("benchmarks", [])
+        except (OSError, ValueError):
+            runs = []
+        for b in runs:
+            if b.get("run_type") == "aggregate":
+                continue
+            state = "error" if b.get("error_occurred") else ""
+            table.append((bench, b.get("name", "?"), b.get("cpu_time"), b.get("real_time"), b.get("time_unit", ""),
+                          b.get("iterations"), state))
+    if not table:
+        return 0
+    wb = max(len(r[0]) for r in table)
+    wc = max(len(r[1]) for r in table)
+    print("%-*s %-*s %10s %10s %5s %10s" % (wb, "benchmark", wc, "case", "cpu", "real", "unit", "iterations"))
+    for bench, name, cpu, real, unit, iterations, state in table:
+        print(("%-*s %-*s %10s %10s %5s %10s %s" % (wb, bench, wc, name, fmt(cpu), fmt(real), unit,
+                                                  "-" if iterations is None else iterations, state)).rstrip())
+    return 0
+
+
 if __name__ == "__main__":
+    if sys.argv[1:2] == ["--cases"]:
+        sys.exit(cases(sys.argv[2:]))
     sys.exit(main(sys.argv[1:]))

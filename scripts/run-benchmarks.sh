@@ -6,7 +6,8 @@
 #   `measured <name> <value> <unit> goal <goal>` (an absolute figure),
 #   <goal> being "<=x", ">=x" or "-" (no goal): scripts/ratio-table.sh;
 # - Google Benchmark counters goal/measured/ratio/goal_ratio in its JSON
-#   output: scripts/bench-table.py.
+#   output: scripts/bench-table.py;
+# and last every case each benchmark ran, so none is missing from the tables.
 # A benchmark fails the run when it exits non-zero, runs no case (its JSON
 # holds no run: scripts/bench-runs.py), reports an error other than a skip,
 # or leaves anything in the temporary folder it was given (TMPDIR, emptied
@@ -57,6 +58,9 @@ bash "$(dirname "$0")/ratio-table.sh" "$figures"
 echo
 echo "== goals and ratios reported as counters"
 python3 "$(dirname "$0")/bench-table.py" "$results"/*.json
+echo
+echo "== every case of every benchmark (time per iteration)"
+python3 "$(dirname "$0")/bench-table.py" --cases "$results"/*.json
 [ ${#skipped[@]} -eq 0 ] || echo "benchmarks skipped (every case needs what this machine lacks): ${skipped[*]}"
 if [ ${#failed[@]} -gt 0 ]; then
   echo "benchmarks that failed: ${failed[*]}"

@@ -54,6 +54,10 @@ check "ratio row" '^good +good_over_ref +1 +0\.800 +0\.800 +0\.800 +<=1\.0 +yes$
 check "ratio row missing its goal" '^slow +slow_over_ref +1 .* NO$'
 check "measured row" '^good +good_ms +1 +12\.5 +12\.5 +12\.5 +ms +<=20 +yes$'
 check "ratios and measured figures in tables of their own" '== measured figures'
+cases_table=$(sed -n '/== every case of every benchmark/,$p' <<<"$out")
+for name in good slow exits_1 leaves_files; do
+  grep -Eq "^$name +BM_A " <<<"$cases_table" || { echo "FAIL: $name not in the table of every case"; fail=1; }
+done
 grep -E '^good +good_ms' <<<"$(sed -n '/== ratios/,/^$/p' <<<"$out")" && { echo "FAIL: a measured figure in the ratio table"; fail=1; }
 [ -z "$(ls -A "$work/build/bench" | grep -v -E '^(good|slow|lan_only|none|ignores_flags|broken|exits_1|leaves_files)$')" ] ||
   { echo "FAIL: files left beside the benchmarks"; fail=1; }
