@@ -9,6 +9,7 @@ extern "C" {
 #include <algorithm>
 #include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -233,7 +234,12 @@ void RtspPlay::PlayOnce() {
     else if (!described && complete()) describe();
   };
 
-  AVPacket* pkt = av_packet_alloc();
+  // Freed however the connection ends, a callback that throws included.
+  struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+  };
+  const std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+  AVPacket* pkt = packet.get();
   while (!Stopping() && pkt != nullptr) {
     deadline_ns_.store(NowNs() + std::chrono::nanoseconds(timings_.stall_timeout).count());
     if (av_read_frame(ctx, pkt) < 0) break;
@@ -262,7 +268,6 @@ void RtspPlay::PlayOnce() {
     // this one holding the most: the connection is made again.
     if (too_large || share_.asked_to_end()) break;
   }
-  av_packet_free(&pkt);
 }
 
 }  // namespace zq_rtsp

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -94,13 +95,23 @@ std::string StreamLaunch(const RtspDevice& d, int stream) {
   return s.str();
 }
 
+// The medias a device serves, one reference each, and the fault they play.
+// "media-configure" and "unprepared" come from the server's client threads
+// too, even after Stop has freed the device, so the list is locked and each
+// handler holds it by a reference of its own.
+struct MediaList {
+  std::mutex mutex;
+  std::vector<GstRTSPMedia*> medias;
+  StreamFault fault = StreamFault::kRun;
+  bool closed = false;  // Stop took them: later medias are not kept
+};
+
 struct DeviceServer {
   RtspDevice config;
   GstRTSPServer* server = nullptr;
   guint source_id = 0;
   int port = 0;
-  std::vector<GstRTSPMedia*> medias;  // main-loop thread only
-  StreamFault fault = StreamFault::kRun;  // main-loop thread only
+  std::shared_ptr<MediaList> medias = std::make_shared<MediaList>();
   std::atomic<int> key_frames{0};
 };
 
@@ -138,20 +149,46 @@ void ForceKeyFrame(GstRTSPMedia* media) {
   gst_object_unref(bin);
 }
 
-void OnUnprepared(GstRTSPMedia* media, gpointer data) {
-  auto* d = static_cast<DeviceServer*>(data);
-  auto it = std::find(d->medias.begin(), d->medias.end(), media);
-  if (it != d->medias.end()) {
-    d->medias.erase(it);
-    g_object_unref(media);
-  }
+// The device's medias with a reference of the caller's, to use outside the lock.
+std::vector<GstRTSPMedia*> HoldMedias(MediaList& list) {
+  std::lock_guard lock(list.mutex);
+  std::vector<GstRTSPMedia*> held;
+  for (GstRTSPMedia* m : list.medias) held.push_back(GST_RTSP_MEDIA(g_object_ref(m)));
+  return held;
 }
 
+void Release(const std::vector<GstRTSPMedia*>& medias) {
+  for (GstRTSPMedia* m : medias) g_object_unref(m);
+}
+
+void OnUnprepared(GstRTSPMedia* media, gpointer data) {
+  MediaList& list = **static_cast<std::shared_ptr<MediaList>*>(data);
+  bool held = false;
+  {
+    std::lock_guard lock(list.mutex);
+    auto it = std::find(list.medias.begin(), list.medias.end(), media);
+    if (it != list.medias.end()) {
+      list.medias.erase(it);
+      held = true;
+    }
+  }
+  if (held) g_object_unref(media);
+}
+
+void ForgetMediaList(gpointer data, GClosure*) { delete static_cast<std::shared_ptr<MediaList>*>(data); }
+
 void OnMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer data) {
-  auto* d = static_cast<DeviceServer*>(data);
-  d->medias.push_back(GST_RTSP_MEDIA(g_object_ref(media)));
-  g_signal_connect(media, "unprepared", G_CALLBACK(OnUnprepared), d);
-  ApplyFault(media, d->fault);
+  const std::shared_ptr<MediaList>& list = *static_cast<std::shared_ptr<MediaList>*>(data);
+  StreamFault fault;
+  {
+    std::lock_guard lock(list->mutex);
+    if (list->closed) return;
+    list->medias.push_back(GST_RTSP_MEDIA(g_object_ref(media)));
+    fault = list->fault;
+  }
+  g_signal_connect_data(media, "unprepared", G_CALLBACK(OnUnprepared), new std::shared_ptr<MediaList>(list),
+                        ForgetMediaList, GConnectFlags{});
+  ApplyFault(media, fault);
 }
 
 GstRTSPFilterResult CloseClient(GstRTSPServer*, GstRTSPClient*, gpointer) { return GST_RTSP_FILTER_REMOVE; }
@@ -162,7 +199,8 @@ void AddStream(GstRTSPMountPoints* mounts, DeviceServer* d, const std::string& p
   gst_rtsp_media_factory_set_shared(factory, FALSE);
   gst_rtsp_media_factory_add_role(factory, "user", GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
                                   GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE, nullptr);
-  g_signal_connect(factory, "media-configure", G_CALLBACK(OnMediaConfigure), d);
+  g_signal_connect_data(factory, "media-configure", G_CALLBACK(OnMediaConfigure),
+                        new std::shared_ptr<MediaList>(d->medias), ForgetMediaList, GConnectFlags{});
   gst_rtsp_mount_points_add_factory(mounts, path.c_str(), factory);  // takes the factory
 }
 
@@ -234,8 +272,13 @@ void RtspServer::Stop() {
     close_all();
   }
   for (auto& d : impl_->devices) {
-    for (GstRTSPMedia* m : d->medias) g_object_unref(m);
-    d->medias.clear();
+    std::vector<GstRTSPMedia*> held;
+    {
+      std::lock_guard lock(d->medias->mutex);
+      held.swap(d->medias->medias);
+      d->medias->closed = true;
+    }
+    Release(held);
     g_object_unref(d->server);
   }
   impl_->devices.clear();
@@ -260,7 +303,9 @@ void RtspServer::RequestKeyFrame(int device) {
   DeviceServer* d = impl_->devices[static_cast<size_t>(device)].get();
   d->key_frames.fetch_add(1);
   RunOn(impl_->ctx, [d] {
-    for (GstRTSPMedia* m : d->medias) ForceKeyFrame(m);
+    const std::vector<GstRTSPMedia*> held = HoldMedias(*d->medias);
+    for (GstRTSPMedia* m : held) ForceKeyFrame(m);
+    Release(held);
   });
 }
 
@@ -272,8 +317,13 @@ void RtspServer::SetFault(int device, StreamFault fault) {
       gst_rtsp_server_client_filter(d->server, CloseClient, nullptr);
       return;
     }
-    d->fault = fault;
-    for (GstRTSPMedia* m : d->medias) ApplyFault(m, fault);
+    {
+      std::lock_guard lock(d->medias->mutex);
+      d->medias->fault = fault;
+    }
+    const std::vector<GstRTSPMedia*> held = HoldMedias(*d->medias);
+    for (GstRTSPMedia* m : held) ApplyFault(m, fault);
+    Release(held);
   });
 }
 
