@@ -29,6 +29,7 @@
 #include "media/core/pane_mouse.h"
 #include "media/ui/live_view.h"
 #include "media/ui/wnd_manager.h"
+#include "video_grid_fixture.h"
 #include "rtsp_server.h"
 #include "journal_bytes.h"
 #include "simulator.h"
@@ -133,20 +134,9 @@ class LiveViewLanTest : public ::testing::Test {
     host.sound_wanted = [this] { ++sound_wanted_; };
     host.documents = kelvara::test::MakeTempDir("docs");
     host.private_dir = kelvara::test::MakeTempDir("private");
-    video_ = std::make_unique<ui::CDialogVideo>();
-    grid_ = new ui::CWndManager();
-    grid_->SetHostWindow(video_.get());
-    video_->SetGrid(grid_);
-    video_->resize(1280, 720);
-    video_->SetVisible(5);
-    view_ = std::make_unique<LiveView>(host);
-    view_->Attach(grid_, video_.get());
+    grid_under_test_.Make(host, 1280, 720);
   }
-  void TearDown() override {
-    if (view_) view_->CloseAllPreviews();
-    view_.reset();
-    video_.reset();
-  }
+  void TearDown() override { grid_under_test_.End(); }
 
   bool AllPanesPaint(int count) {
     return QTest::qWaitFor(
@@ -186,9 +176,10 @@ class LiveViewLanTest : public ::testing::Test {
   std::vector<int> marks_;  // the device list's rows marked for the selected pane (-1: none)
   bool sound_checked_ = false;  // the main window's Audio box
   int sound_wanted_ = 0;        // panes the live view turned to be heard
-  std::unique_ptr<ui::CDialogVideo> video_;
-  ui::CWndManager* grid_ = nullptr;
-  std::unique_ptr<LiveView> view_;
+  test::VideoGrid grid_under_test_;
+  std::unique_ptr<ui::CDialogVideo>& video_ = grid_under_test_.video;
+  ui::CWndManager*& grid_ = grid_under_test_.grid;
+  std::unique_ptr<LiveView>& view_ = grid_under_test_.view;
 };
 TestLan* LiveViewLanTest::lan_ = nullptr;
 devsim::Simulator* LiveViewLanTest::sim_ = nullptr;

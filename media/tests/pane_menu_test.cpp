@@ -14,6 +14,7 @@
 #include "kelvara_test/test_env.h"
 #include "media/ui/live_view.h"
 #include "media/ui/wnd_manager.h"
+#include "video_grid_fixture.h"
 #include "rtsp_server.h"
 #include "zq_player.h"
 
@@ -57,20 +58,9 @@ class PaneMenuTest : public ::testing::Test {
     host.row_count = [] { return 1; };
     host.documents = kelvara::test::MakeTempDir("docs");
     host.private_dir = kelvara::test::MakeTempDir("private");
-    video_ = std::make_unique<ui::CDialogVideo>();
-    grid_ = new ui::CWndManager();
-    grid_->SetHostWindow(video_.get());
-    video_->SetGrid(grid_);
-    video_->resize(640, 360);
-    video_->SetVisible(5);
-    view_ = std::make_unique<LiveView>(host);
-    view_->Attach(grid_, video_.get());
+    grid_under_test_.Make(host, 640, 360);
   }
-  void TearDown() override {
-    if (view_) view_->CloseAllPreviews();
-    view_.reset();
-    video_.reset();
-  }
+  void TearDown() override { grid_under_test_.End(); }
 
   // The item at a path of language keys (the host gives no texts, so an
   // item's text is its key).
@@ -90,9 +80,10 @@ class PaneMenuTest : public ::testing::Test {
   static std::string error_;
   CSaveParam settings_;
   LiveRow row_;
-  std::unique_ptr<ui::CDialogVideo> video_;
-  ui::CWndManager* grid_ = nullptr;
-  std::unique_ptr<LiveView> view_;
+  test::VideoGrid grid_under_test_;
+  std::unique_ptr<ui::CDialogVideo>& video_ = grid_under_test_.video;
+  ui::CWndManager*& grid_ = grid_under_test_.grid;
+  std::unique_ptr<LiveView>& view_ = grid_under_test_.view;
 };
 devsim::RtspServer* PaneMenuTest::rtsp_ = nullptr;
 std::string PaneMenuTest::error_;
